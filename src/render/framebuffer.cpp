@@ -57,30 +57,47 @@ Result<std::uint64_t> checked_pixel_count(std::uint32_t width, std::uint32_t hei
   return n;
 }
 
-Result<Image> make_image(std::uint32_t width, std::uint32_t height, std::uint32_t colour) {
+namespace {
+
+// An image whose pixels are not yet written.
+Result<Image> unfilled_image(std::uint32_t width, std::uint32_t height) {
   std::uint64_t n = GY_TRY(checked_pixel_count(width, height));
-  Image image{std::vector<std::uint8_t>(n * 4), width, height};
-  if (colour != 0) image_fill(image, colour);
+  Image image;
+  image.pixels.resize(n * 4);
+  image.width = width;
+  image.height = height;
+  return image;
+}
+
+constexpr std::size_t fill_grain = std::size_t{1} << 18;  // bytes per task
+
+}  // namespace
+
+Result<Image> make_image(std::uint32_t width, std::uint32_t height, std::uint32_t colour) {
+  Image image = GY_TRY(unfilled_image(width, height));
+  image_fill(image, colour);
   return image;
 }
 
 Result<Image> image_from_bytes(std::uint32_t width, std::uint32_t height, std::span<const std::uint8_t> data) {
   std::uint64_t n = GY_TRY(checked_pixel_count(width, height));
   if (data.size() != n * 4) return fail(ErrorKind::Range, "data length must be width * height * 4");
-  return Image{std::vector<std::uint8_t>(data.begin(), data.end()), width, height};
+  return Image{PixelBytes(data.begin(), data.end()), width, height};
 }
 
 void image_fill(Image& image, std::uint32_t colour) {
+  if (image.pixels.empty()) return;
+  std::uint8_t* p = image.pixels.data();
   std::uint8_t b = colour & 0xFF;
   if (colour == b * 0x01010101u) {
-    std::memset(image.pixels.data(), b, image.pixels.size());
+    pool::for_ranges(image.pixels.size(), fill_grain, [&](std::size_t lo, std::size_t hi) { std::memset(p + lo, b, hi - lo); });
     return;
   }
-  if (image.pixels.empty()) return;
   std::size_t row = std::size_t{image.width} * 4;
-  std::uint8_t* p = image.pixels.data();
   for (std::size_t i = 0; i < row; i += 4) store(p + i, colour);
-  for (std::size_t off = row; off < image.pixels.size(); off += row) std::memcpy(p + off, p, row);
+  pool::for_ranges(image.height - 1, std::max<std::size_t>(1, fill_grain / row), [&](std::size_t lo, std::size_t hi) {
+    for (std::size_t y = lo + 1; y <= hi; ++y) std::memcpy(p + y * row, p, row);
+  });
 }
 
 std::optional<std::uint32_t> image_pixel(const Image& image, std::uint32_t x, std::uint32_t y) {
@@ -137,9 +154,9 @@ void blit(Image& image, const Image& src, std::int64_t x, std::int64_t y, std::i
 }
 
 Result<Image> resized(const Image& image, std::uint32_t width, std::uint32_t height) {
-  Image out = GY_TRY(make_image(width, height));
   std::uint32_t w = image.width, h = image.height;
-  if (w == 0 || h == 0 || width == 0 || height == 0) return out;
+  if (w == 0 || h == 0 || width == 0 || height == 0) return make_image(width, height);
+  Image out = GY_TRY(unfilled_image(width, height));
   std::vector<std::uint32_t> columns(width);
   for (std::uint32_t X = 0; X < width; ++X)
     columns[X] = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{X} * w / width, w - 1));
@@ -158,7 +175,7 @@ Result<Image> resized(const Image& image, std::uint32_t width, std::uint32_t hei
 Result<Image> downsample(const Image& image, std::uint32_t factor) {
   if (factor == 0) return fail(ErrorKind::Range, "factor must be positive");
   if (factor == 1) return image;
-  Image out = GY_TRY(make_image(image.width / factor, image.height / factor));
+  Image out = GY_TRY(unfilled_image(image.width / factor, image.height / factor));
   resolve(image.pixels, image.width, image.height, factor, out.pixels);
   return out;
 }

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "num/error.hpp"
@@ -19,10 +22,32 @@ inline constexpr std::uint64_t max_pixels = std::uint64_t{1} << 28;
 // width * height, or a Range error when it exceeds max_pixels. Exact for any two 32-bit sizes.
 Result<std::uint64_t> checked_pixel_count(std::uint32_t width, std::uint32_t height);
 
+// An allocator that leaves new elements uninitialised, for buffers that are filled right after.
+template <class T>
+struct uninitialized_allocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = uninitialized_allocator<U>;
+  };
+  uninitialized_allocator() = default;
+  template <class U>
+  uninitialized_allocator(const uninitialized_allocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... A>
+  void construct(U* p, A&&... a) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+  }
+};
+
+using PixelBytes = std::vector<std::uint8_t, uninitialized_allocator<std::uint8_t>>;
+
 // Pixels tightly packed row-major, four bytes each (red, green, blue, alpha; straight alpha). A
 // colour is one word with red in the lowest byte, so storing it little-endian writes one pixel.
 struct Image {
-  std::vector<std::uint8_t> pixels;  // exactly width * height * 4 bytes
+  PixelBytes pixels;  // exactly width * height * 4 bytes
   std::uint32_t width = 0;
   std::uint32_t height = 0;
 
@@ -36,7 +61,7 @@ Result<Image> make_image(std::uint32_t width, std::uint32_t height, std::uint32_
 // A copy of tightly packed RGBA8 bytes; the length must be width * height * 4.
 Result<Image> image_from_bytes(std::uint32_t width, std::uint32_t height, std::span<const std::uint8_t> data);
 
-// Stores colour in every pixel (no blending).
+// Stores colour in every pixel (no blending); large images in parallel.
 void image_fill(Image& image, std::uint32_t colour);
 
 // The colour at (x, y), or none outside the image.

@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "pool.hpp"
 #include "render/framebuffer.hpp"
 
@@ -75,62 +79,218 @@ struct EdgeRow {
   double c, step;
 };
 
-template <BlendMode Mode, bool Test, bool Write>
-void fill_rows(const ScreenTriangle& t, std::uint32_t y0, std::uint32_t y1, Framebuffer& fb) {
-  // With the sign of the area folded into the edge values, a covered pixel has all three >= 0.
-  double sign = t.area > 0 ? 1.0 : -1.0;
-  double inv_area = 1.0 / (sign * t.area);
-  const Screen &v0 = t.corners[0], &v1 = t.corners[1], &v2 = t.corners[2];
-  // Edge j runs from base[j] along dir[j]; its value at p is (py - by) dx - (px - bx) dy.
-  const Screen* base[3] = {&v1, &v2, &v0};
-  const double dir[3][2] = {{v2[0] - v1[0], v2[1] - v1[1]}, {v0[0] - v2[0], v0[1] - v2[1]}, {v1[0] - v0[0], v1[1] - v0[1]}};
-  const double d0 = v0[2], d1 = v1[2], d2 = v2[2];
-  const double px0 = t.x_lo + 0.5;
-  const double last = static_cast<double>(t.x_hi - t.x_lo);
-  for (std::uint32_t y = y0; y <= y1; ++y) {
-    double py = y + 0.5;
-    EdgeRow e[3];
-    double k_lo = 0, k_hi = last;
+// What the row loops need of a triangle: edge directions and depths, with the sign of the area
+// folded in so that a covered pixel has all three edge values >= 0.
+struct Edges {
+  double sign, inv_area, bias;
+  double base[3][2], dir[3][2];
+  double d0, d1, d2;
+  double px0, last;
+
+  explicit Edges(const ScreenTriangle& t) {
+    const Screen &v0 = t.corners[0], &v1 = t.corners[1], &v2 = t.corners[2];
+    sign = t.area > 0 ? 1.0 : -1.0;
+    inv_area = 1.0 / (sign * t.area);
+    bias = t.bias;
+    // Edge j runs from base[j] along dir[j]; its value at p is (py - by) dx - (px - bx) dy.
+    const Screen* b[3] = {&v1, &v2, &v0};
+    const Screen* e[3] = {&v2, &v0, &v1};
     for (int j = 0; j < 3; ++j) {
-      e[j].c = sign * ((py - (*base[j])[1]) * dir[j][0] - (px0 - (*base[j])[0]) * dir[j][1]);
+      base[j][0] = (*b[j])[0], base[j][1] = (*b[j])[1];
+      dir[j][0] = (*e[j])[0] - base[j][0], dir[j][1] = (*e[j])[1] - base[j][1];
+    }
+    d0 = v0[2], d1 = v1[2], d2 = v2[2];
+    px0 = t.x_lo + 0.5;
+    last = static_cast<double>(t.x_hi - t.x_lo);
+  }
+
+  // The edge values of row y and the columns [k0, k1] (relative to x_lo) that may be covered;
+  // false when none can. The range is widened by two columns for rounding; the exact per-pixel
+  // test decides.
+  [[gnu::always_inline]] bool row(std::uint32_t y, EdgeRow (&e)[3], std::uint32_t& k0, std::uint32_t& k1) const {
+    double py = y + 0.5, k_lo = 0, k_hi = last;
+    for (int j = 0; j < 3; ++j) {
+      e[j].c = sign * ((py - base[j][1]) * dir[j][0] - (px0 - base[j][0]) * dir[j][1]);
       e[j].step = -sign * dir[j][1];
-      // The columns where this edge's value is >= 0, widened by two for rounding; the exact test
-      // below decides.
       if (e[j].step > 0) {
-        k_lo = std::fmax(k_lo, std::floor(-e[j].c / e[j].step) - 2);
+        double q = std::floor(-e[j].c / e[j].step) - 2;
+        if (q > k_lo) k_lo = q;
       } else if (e[j].step < 0) {
-        k_hi = std::fmin(k_hi, std::ceil(-e[j].c / e[j].step) + 2);
-      } else if (e[j].c < 0) {
-        k_hi = -1;
+        double q = std::ceil(-e[j].c / e[j].step) + 2;
+        if (q < k_hi) k_hi = q;
+      } else if (!(e[j].c >= 0)) {
+        return false;
       }
     }
-    if (!(k_lo <= k_hi)) continue;
+    if (!(k_lo <= k_hi)) return false;
+    k0 = static_cast<std::uint32_t>(k_lo);
+    k1 = static_cast<std::uint32_t>(k_hi);
+    return true;
+  }
+
+  [[gnu::always_inline]] float depth(double e0, double e1, double e2) const {
+    return static_cast<float>((e0 * d0 + e1 * d1 + e2 * d2) * inv_area + bias);
+  }
+};
+
+template <BlendMode Mode, bool Test, bool Write>
+[[gnu::always_inline]] inline void fill_pixels(const Edges& g, const EdgeRow (&e)[3], std::uint32_t k, std::uint32_t k_end,
+                                               std::uint32_t word, std::uint32_t* colour, float* depth) {
+  for (; k <= k_end; ++k) {
+    double kd = k;
+    double e0 = e[0].c + kd * e[0].step, e1 = e[1].c + kd * e[1].step, e2 = e[2].c + kd * e[2].step;
+    if (!(e0 >= 0 && e1 >= 0 && e2 >= 0)) continue;
+    float z = g.depth(e0, e1, e2);
+    if constexpr (Test) {
+      if (!(z < depth[k])) continue;
+    }
+    if constexpr (Write) depth[k] = z;
+    colour[k] = blend_pixel<Mode>(colour[k], word);
+  }
+}
+
+template <BlendMode Mode, bool Test, bool Write>
+void fill_rows(const ScreenTriangle& t, std::uint32_t y0, std::uint32_t y1, Framebuffer& fb) {
+  const Edges g(t);
+  for (std::uint32_t y = y0; y <= y1; ++y) {
+    EdgeRow e[3];
+    std::uint32_t k0, k1;
+    if (!g.row(y, e, k0, k1)) continue;
+    std::uint64_t row = std::uint64_t{y} * fb.width + t.x_lo;
+    fill_pixels<Mode, Test, Write>(g, e, k0, k1, t.colour, fb.colour.data() + row, fb.depth.data() + row);
+  }
+}
+
+#if defined(__x86_64__)
+// Four columns at a time with the same operations as the scalar loop (separate multiplies and
+// adds, no fused ones), so both give the same bits.
+template <BlendMode Mode, bool Test, bool Write>
+[[gnu::target("avx2")]] void fill_rows_avx2(const ScreenTriangle& t, std::uint32_t y0, std::uint32_t y1,
+                                            Framebuffer& fb) {
+  const Edges g(t);
+  const __m256d lanes = _mm256_set_pd(3, 2, 1, 0), zero = _mm256_setzero_pd();
+  const __m256d d0 = _mm256_set1_pd(g.d0), d1 = _mm256_set1_pd(g.d1), d2 = _mm256_set1_pd(g.d2);
+  const __m256d inv = _mm256_set1_pd(g.inv_area), bias = _mm256_set1_pd(g.bias);
+  const __m128i word = _mm_set1_epi32(static_cast<int>(t.colour));
+  for (std::uint32_t y = y0; y <= y1; ++y) {
+    EdgeRow e[3];
+    std::uint32_t k, k1;
+    if (!g.row(y, e, k, k1)) continue;
     std::uint64_t row = std::uint64_t{y} * fb.width + t.x_lo;
     std::uint32_t* colour = fb.colour.data() + row;
     float* depth = fb.depth.data() + row;
-    auto k_end = static_cast<std::uint32_t>(k_hi);
-    for (auto k = static_cast<std::uint32_t>(k_lo); k <= k_end; ++k) {
-      double kd = k;
-      double e0 = e[0].c + kd * e[0].step, e1 = e[1].c + kd * e[1].step, e2 = e[2].c + kd * e[2].step;
-      if (!(e0 >= 0 && e1 >= 0 && e2 >= 0)) continue;
-      auto z = static_cast<float>((e0 * d0 + e1 * d1 + e2 * d2) * inv_area + t.bias);
-      if constexpr (Test) {
-        if (!(z < depth[k])) continue;
+    const __m256d c0 = _mm256_set1_pd(e[0].c), c1 = _mm256_set1_pd(e[1].c), c2 = _mm256_set1_pd(e[2].c);
+    const __m256d s0 = _mm256_set1_pd(e[0].step), s1 = _mm256_set1_pd(e[1].step), s2 = _mm256_set1_pd(e[2].step);
+    for (; k + 3 <= k1; k += 4) {
+      __m256d kd = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(k)), lanes);
+      __m256d e0 = _mm256_add_pd(c0, _mm256_mul_pd(kd, s0));
+      __m256d e1 = _mm256_add_pd(c1, _mm256_mul_pd(kd, s1));
+      __m256d e2 = _mm256_add_pd(c2, _mm256_mul_pd(kd, s2));
+      __m256d in = _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(e0, zero, _CMP_GE_OQ), _mm256_cmp_pd(e1, zero, _CMP_GE_OQ)),
+                                 _mm256_cmp_pd(e2, zero, _CMP_GE_OQ));
+      if (_mm256_movemask_pd(in) == 0) continue;
+      __m256d sum = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(e0, d0), _mm256_mul_pd(e1, d1)), _mm256_mul_pd(e2, d2));
+      __m128 z = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(sum, inv), bias));
+      // The 64-bit lane masks narrowed to 32 bits.
+      __m128 mask = _mm_castsi128_ps(_mm256_castsi256_si128(
+          _mm256_permutevar8x32_epi32(_mm256_castpd_si256(in), _mm256_set_epi32(7, 7, 7, 7, 6, 4, 2, 0))));
+      if constexpr (Test) mask = _mm_and_ps(mask, _mm_cmp_ps(z, _mm_loadu_ps(depth + k), _CMP_LT_OQ));
+      int bits = _mm_movemask_ps(mask);
+      if (bits == 0) continue;
+      if constexpr (Write) _mm_maskstore_ps(depth + k, _mm_castps_si128(mask), z);
+      if constexpr (Mode == BlendMode::Copy) {
+        _mm_maskstore_epi32(reinterpret_cast<int*>(colour + k), _mm_castps_si128(mask), word);
+      } else {
+        for (int i = 0; i < 4; ++i)
+          if (bits >> i & 1) colour[k + i] = blend_pixel<Mode>(colour[k + i], t.colour);
       }
-      if constexpr (Write) depth[k] = z;
-      colour[k] = blend_pixel<Mode>(colour[k], t.colour);
     }
+    fill_pixels<Mode, Test, Write>(g, e, k, k1, t.colour, colour, depth);
   }
 }
+#endif
 
 using FillFn = void (*)(const ScreenTriangle&, std::uint32_t, std::uint32_t, Framebuffer&);
 
 template <std::size_t... I>
-constexpr std::array<FillFn, 16> fill_table(std::index_sequence<I...>) {
+constexpr std::array<FillFn, 16> scalar_table(std::index_sequence<I...>) {
   return {&fill_rows<static_cast<BlendMode>(std::min<std::size_t>(I & 3, 2)), (I & 4) != 0, (I & 8) != 0>...};
 }
 
-constexpr std::array<FillFn, 16> fill_fns = fill_table(std::make_index_sequence<16>{});
+#if defined(__x86_64__)
+template <std::size_t... I>
+constexpr std::array<FillFn, 16> avx2_table(std::index_sequence<I...>) {
+  return {&fill_rows_avx2<static_cast<BlendMode>(std::min<std::size_t>(I & 3, 2)), (I & 4) != 0, (I & 8) != 0>...};
+}
+#endif
+
+// The row kernels for this processor, indexed by ScreenTriangle::kernel.
+const std::array<FillFn, 16>& fill_fns() {
+  static const std::array<FillFn, 16> table = [] {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2"))
+      return avx2_table(std::make_index_sequence<16>{});
+#endif
+    return scalar_table(std::make_index_sequence<16>{});
+  }();
+  return table;
+}
+
+// Clips, maps and culls the triangles of item i, then its segment quads, appending them to out.
+void setup_item(std::vector<ScreenTriangle>& out, const DrawItem& item, std::uint32_t i, const RasterMaterial& material,
+                const Mat4& vp, std::uint32_t W, std::uint32_t H) {
+  const Setup setup{static_cast<double>(W), static_cast<double>(H)};
+  auto emit = [&](const Screen& a, const Screen& b, const Screen& c, std::uint32_t colour) {
+    gy::emit(out, a, b, c, colour, i, material, W, H);
+  };
+  const Mat4 m = mat4_mul(vp, item.matrix);
+  auto keep = [&](double wind) {
+    return item.cull == 0 ? wind < 0 : item.cull == 1 ? wind > 0 : wind != 0;
+  };
+  for (std::size_t t = 0; t < item.triangles.size(); ++t) {
+    const Triangle3& tri = item.triangles[t];
+    std::uint32_t colour = t < item.colours.size() ? item.colours[t] : 0xFFFFFFFFu;
+    Clip c[3] = {transform(m, tri[0]), transform(m, tri[1]), transform(m, tri[2])};
+    auto inside = [](const Clip& p) { return p.z + p.w >= 0; };
+    if (c[0].w > min_w && c[1].w > min_w && c[2].w > min_w && inside(c[0]) && inside(c[1]) && inside(c[2])) {
+      Screen s0 = setup.map(c[0], c[0].w), s1 = setup.map(c[1], c[1].w), s2 = setup.map(c[2], c[2].w);
+      if (keep(winding(s0, s1, s2))) emit(s0, s1, s2, colour);
+      continue;
+    }
+    if (!inside(c[0]) && !inside(c[1]) && !inside(c[2])) continue;
+    // Clip against the near plane z + w = 0.
+    Clip poly[4];
+    int n = 0;
+    for (int k = 0; k < 3; ++k) {
+      const Clip &a = c[k], &b = c[(k + 1) % 3];
+      double da = a.z + a.w, db = b.z + b.w;
+      if (da >= 0 && n < 4) poly[n++] = a;
+      if ((da >= 0) != (db >= 0) && n < 4) {
+        double s = da / (da - db);
+        poly[n++] = {a.x + (b.x - a.x) * s, a.y + (b.y - a.y) * s, a.z + (b.z - a.z) * s, a.w + (b.w - a.w) * s};
+      }
+    }
+    if (n < 3) continue;
+    Screen s[4];
+    for (int k = 0; k < n; ++k) s[k] = setup.map(poly[k], poly[k].w <= min_w ? min_w : poly[k].w);
+    for (int k = 2; k < n; ++k)
+      if (keep(winding(s[0], s[k - 1], s[k]))) emit(s[0], s[k - 1], s[k], colour);
+  }
+  for (const Segment3& seg : item.segments) {
+    Clip p0 = transform(m, seg[0]), p1 = transform(m, seg[1]);
+    if (!(p0.w > min_w && p1.w > min_w)) continue;
+    Screen s0 = setup.map(p0, p0.w), s1 = setup.map(p1, p1.w);
+    double dx = s1[0] - s0[0], dy = s1[1] - s0[1];
+    double length = std::sqrt(dx * dx + dy * dy);
+    if (!(length >= 1e-12)) continue;
+    double k = item.line_width * 0.5 / length;
+    double ox = -dy * k, oy = dx * k;
+    Screen a{s0[0] + ox, s0[1] + oy, s0[2]}, b{s0[0] - ox, s0[1] - oy, s0[2]};
+    Screen cc{s1[0] - ox, s1[1] - oy, s1[2]}, d{s1[0] + ox, s1[1] + oy, s1[2]};
+    if (winding(a, b, cc) != 0) emit(a, b, cc, item.line_colour);
+    if (winding(a, cc, d) != 0) emit(a, cc, d, item.line_colour);
+  }
+}
 
 }  // namespace
 
@@ -142,9 +302,21 @@ Result<Framebuffer> make_framebuffer(std::uint32_t width, std::uint32_t height, 
   if (fw > u32_max || fh > u32_max || fw * fh > max_pixels)
     return fail(ErrorKind::Range, cat("frame of ", width, "x", height, " at supersample ", f,
                                       " exceeds the limit of ", max_pixels, " pixels"));
-  std::size_t n = fw * fh;
-  return Framebuffer{std::vector<std::uint32_t>(n, fill), std::vector<float>(n, std::numeric_limits<float>::infinity()),
-                     static_cast<std::uint32_t>(fw), static_cast<std::uint32_t>(fh)};
+  Framebuffer fb;
+  fb.colour.resize(fw * fh);
+  fb.depth.resize(fw * fh);
+  fb.width = static_cast<std::uint32_t>(fw);
+  fb.height = static_cast<std::uint32_t>(fh);
+  clear_framebuffer(fb, fill);
+  return fb;
+}
+
+void clear_framebuffer(Framebuffer& fb, std::uint32_t fill) {
+  constexpr std::size_t grain = 1 << 16;
+  pool::for_ranges(fb.colour.size(), grain, [&](std::size_t lo, std::size_t hi) {
+    std::fill(fb.colour.begin() + lo, fb.colour.begin() + hi, fill);
+    std::fill(fb.depth.begin() + lo, fb.depth.begin() + hi, std::numeric_limits<float>::infinity());
+  });
 }
 
 void rasterize(RasterScratch& scratch, Framebuffer& fb, std::span<const DrawItem> items, const Mat4& vp) {
@@ -156,63 +328,29 @@ void rasterize(RasterScratch& scratch, Framebuffer& fb, std::span<const DrawItem
   if (fb.colour.size() != std::uint64_t{W} * H || fb.depth.size() != fb.colour.size())
     panic("a framebuffer holds one colour and one depth per pixel");
 
-  const Setup setup{static_cast<double>(W), static_cast<double>(H)};
-
-  for (std::uint32_t i = 0; i < items.size(); ++i) {
-    const DrawItem& item = items[i];
-    const RasterMaterial& material = scratch.materials.emplace_back(
-        RasterMaterial{item.bias_kind, item.bias_factor, item.bias_units, item.depth_write, item.depth_test, item.blend});
-    auto emit = [&](const Screen& a, const Screen& b, const Screen& c, std::uint32_t colour) {
-      gy::emit(scratch.triangles, a, b, c, colour, i, material, W, H);
-    };
-    const Mat4 m = mat4_mul(vp, item.matrix);
-    auto keep = [&](double wind) {
-      return item.cull == 0 ? wind < 0 : item.cull == 1 ? wind > 0 : wind != 0;
-    };
-    for (std::size_t t = 0; t < item.triangles.size(); ++t) {
-      const Triangle3& tri = item.triangles[t];
-      std::uint32_t colour = t < item.colours.size() ? item.colours[t] : 0xFFFFFFFFu;
-      Clip c[3] = {transform(m, tri[0]), transform(m, tri[1]), transform(m, tri[2])};
-      auto inside = [](const Clip& p) { return p.z + p.w >= 0; };
-      if (c[0].w > min_w && c[1].w > min_w && c[2].w > min_w && inside(c[0]) && inside(c[1]) && inside(c[2])) {
-        Screen s0 = setup.map(c[0], c[0].w), s1 = setup.map(c[1], c[1].w), s2 = setup.map(c[2], c[2].w);
-        if (keep(winding(s0, s1, s2))) emit(s0, s1, s2, colour);
-        continue;
-      }
-      if (!inside(c[0]) && !inside(c[1]) && !inside(c[2])) continue;
-      // Clip against the near plane z + w = 0.
-      Clip poly[4];
-      int n = 0;
-      for (int k = 0; k < 3; ++k) {
-        const Clip &a = c[k], &b = c[(k + 1) % 3];
-        double da = a.z + a.w, db = b.z + b.w;
-        if (da >= 0 && n < 4) poly[n++] = a;
-        if ((da >= 0) != (db >= 0) && n < 4) {
-          double s = da / (da - db);
-          poly[n++] = {a.x + (b.x - a.x) * s, a.y + (b.y - a.y) * s, a.z + (b.z - a.z) * s, a.w + (b.w - a.w) * s};
-        }
-      }
-      if (n < 3) continue;
-      Screen s[4];
-      for (int k = 0; k < n; ++k) s[k] = setup.map(poly[k], poly[k].w <= min_w ? min_w : poly[k].w);
-      for (int k = 2; k < n; ++k)
-        if (keep(winding(s[0], s[k - 1], s[k]))) emit(s[0], s[k - 1], s[k], colour);
-    }
-    for (const Segment3& seg : item.segments) {
-      Clip p0 = transform(m, seg[0]), p1 = transform(m, seg[1]);
-      if (!(p0.w > min_w && p1.w > min_w)) continue;
-      Screen s0 = setup.map(p0, p0.w), s1 = setup.map(p1, p1.w);
-      double dx = s1[0] - s0[0], dy = s1[1] - s0[1];
-      double length = std::sqrt(dx * dx + dy * dy);
-      if (!(length >= 1e-12)) continue;
-      double k = item.line_width * 0.5 / length;
-      double ox = -dy * k, oy = dx * k;
-      Screen a{s0[0] + ox, s0[1] + oy, s0[2]}, b{s0[0] - ox, s0[1] - oy, s0[2]};
-      Screen cc{s1[0] - ox, s1[1] - oy, s1[2]}, d{s1[0] + ox, s1[1] + oy, s1[2]};
-      if (winding(a, b, cc) != 0) emit(a, b, cc, item.line_colour);
-      if (winding(a, cc, d) != 0) emit(a, cc, d, item.line_colour);
+  for (const DrawItem& item : items)
+    scratch.materials.push_back(
+        {item.bias_kind, item.bias_factor, item.bias_units, item.depth_write, item.depth_test, item.blend});
+  // Items are set up in parallel in runs of about setup_work primitives, cut at the same places
+  // whatever the thread count, and the runs' triangles joined in order.
+  constexpr std::size_t setup_work = 1024;
+  scratch.runs.clear();
+  for (std::size_t i = 0, work = 0, start = 0; i < items.size(); ++i) {
+    work += items[i].triangles.size() + items[i].segments.size() + 1;
+    if (work >= setup_work || i + 1 == items.size()) {
+      scratch.runs.push_back({start, i + 1});
+      start = i + 1, work = 0;
     }
   }
+  if (scratch.run_triangles.size() < scratch.runs.size()) scratch.run_triangles.resize(scratch.runs.size());
+  pool::for_each_index(scratch.runs.size(), 1, [&](std::size_t r) {
+    std::vector<ScreenTriangle>& out = scratch.run_triangles[r];
+    out.clear();
+    for (std::size_t i = scratch.runs[r].first; i < scratch.runs[r].second; ++i)
+      setup_item(out, items[i], static_cast<std::uint32_t>(i), scratch.materials[i], vp, W, H);
+  });
+  for (std::size_t r = 0; r < scratch.runs.size(); ++r)
+    scratch.triangles.insert(scratch.triangles.end(), scratch.run_triangles[r].begin(), scratch.run_triangles[r].end());
 
   // Bin by bands of rows, in drawing order.
   const std::uint32_t bands = (H + band_rows - 1) / band_rows;
@@ -221,13 +359,18 @@ void rasterize(RasterScratch& scratch, Framebuffer& fb, std::span<const DrawItem
     for (std::uint32_t b = scratch.triangles[p].y_lo / band_rows; b <= scratch.triangles[p].y_hi / band_rows; ++b)
       scratch.bins[b].push_back(p);
 
-  pool::for_each_index(bands, 1, [&](std::size_t b) {
-    auto r0 = static_cast<std::uint32_t>(b * band_rows);
-    std::uint32_t r1 = std::min(H, r0 + band_rows) - 1;
-    for (std::uint32_t p : scratch.bins[b]) {
+  // Each task fills a slice of a band's rows from the band's bin; a pixel sees the same triangles
+  // in the same order however the slices are spread over threads.
+  const std::array<FillFn, 16>& fns = fill_fns();
+  constexpr std::uint32_t slice_rows = 8, slices_per_band = band_rows / slice_rows;
+  pool::for_each_index(std::size_t{bands} * slices_per_band, 1, [&](std::size_t s) {
+    auto r0 = static_cast<std::uint32_t>(s * slice_rows);
+    if (r0 >= H) return;
+    std::uint32_t r1 = std::min(H, r0 + slice_rows) - 1;
+    for (std::uint32_t p : scratch.bins[s / slices_per_band]) {
       const ScreenTriangle& t = scratch.triangles[p];
       std::uint32_t y0 = std::max(t.y_lo, r0), y1 = std::min(t.y_hi, r1);
-      if (y0 <= y1) fill_fns[t.kernel](t, y0, y1, fb);
+      if (y0 <= y1) fns[t.kernel](t, y0, y1, fb);
     }
   });
 }

@@ -10,9 +10,11 @@
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "num/error.hpp"
+#include "render/framebuffer.hpp"
 
 namespace gy {
 
@@ -49,8 +51,8 @@ constexpr I saturating_cast(double v) {
 // The render target: one colour word (red in the lowest byte) and one depth per pixel, row-major.
 // The words are opaque to the copy mode, so the same target serves slot identifiers.
 struct Framebuffer {
-  std::vector<std::uint32_t> colour;
-  std::vector<float> depth;
+  std::vector<std::uint32_t, uninitialized_allocator<std::uint32_t>> colour;
+  std::vector<float, uninitialized_allocator<float>> depth;
   std::uint32_t width = 0;
   std::uint32_t height = 0;
 };
@@ -59,6 +61,9 @@ struct Framebuffer {
 // every word `fill` and every depth +infinity; a Range error when that exceeds the pixel cap.
 Result<Framebuffer> make_framebuffer(std::uint32_t width, std::uint32_t height, std::uint32_t supersample,
                                      std::uint32_t fill);
+
+// Sets every word to fill and every depth to +infinity, rows in parallel.
+void clear_framebuffer(Framebuffer& framebuffer, std::uint32_t fill);
 
 // One mesh or outline to draw; the lists are borrowed from the caller.
 struct DrawItem {
@@ -102,6 +107,8 @@ struct RasterScratch {
   std::vector<RasterMaterial> materials;
   std::vector<ScreenTriangle> triangles;
   std::vector<std::vector<std::uint32_t>> bins;  // per band of band_rows rows, in drawing order
+  std::vector<std::pair<std::size_t, std::size_t>> runs;  // item ranges set up as one task
+  std::vector<std::vector<ScreenTriangle>> run_triangles;
 };
 
 inline constexpr std::uint32_t band_rows = 32;
