@@ -17,8 +17,7 @@ Image render(const synthetic::Scene& s, RasterScratch& scratch) {
   Framebuffer fb = expect(make_framebuffer(size, size, f, 0xFF201810), "frame");
   rasterize(scratch, fb, s.items, s.vp);
   Image out = expect(make_image(size, size), "image");
-  resolve({reinterpret_cast<const std::uint8_t*>(fb.colour.data()), fb.colour.size() * 4}, fb.width, fb.height, f,
-          out.pixels);
+  resolve(fb, f, out.pixels);
   return out;
 }
 

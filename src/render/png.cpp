@@ -107,7 +107,7 @@ void write_png_data(std::vector<std::uint8_t>& out, std::span<const std::uint8_t
 
 std::vector<std::uint8_t> encode_png(const Image& image) {
   const std::size_t w = image.width, h = image.height, row = w * 4, filtered_row = row + 1;
-  std::vector<std::uint8_t> filtered(filtered_row * h);
+  PixelBytes filtered(filtered_row * h);  // every byte is written below
   std::size_t grain = std::max<std::size_t>(1, 65536 / filtered_row);
   pool::for_ranges(h, grain, [&](std::size_t lo, std::size_t hi) {
     for (std::size_t y = lo; y < hi; ++y) {

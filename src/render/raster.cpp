@@ -181,7 +181,7 @@ template <BlendMode Mode, bool Test, bool Write>
     float* depth = fb.depth.data() + row;
     const __m256d c0 = _mm256_set1_pd(e[0].c), c1 = _mm256_set1_pd(e[1].c), c2 = _mm256_set1_pd(e[2].c);
     const __m256d s0 = _mm256_set1_pd(e[0].step), s1 = _mm256_set1_pd(e[1].step), s2 = _mm256_set1_pd(e[2].step);
-    for (; k + 3 <= k1; k += 4) {
+    for (; std::uint64_t{k} + 3 <= k1; k += 4) {
       __m256d kd = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(k)), lanes);
       __m256d e0 = _mm256_add_pd(c0, _mm256_mul_pd(kd, s0));
       __m256d e1 = _mm256_add_pd(c1, _mm256_mul_pd(kd, s1));

@@ -124,4 +124,9 @@ void rasterize(RasterScratch& scratch, Framebuffer& framebuffer, std::span<const
 void resolve(std::span<const std::uint8_t> source, std::uint32_t source_width, std::uint32_t source_height,
              std::uint32_t f, std::span<std::uint8_t> out);
 
+// The colour words of a framebuffer resolved into out.
+inline void resolve(const Framebuffer& fb, std::uint32_t f, std::span<std::uint8_t> out) {
+  resolve({reinterpret_cast<const std::uint8_t*>(fb.colour.data()), fb.colour.size() * 4}, fb.width, fb.height, f, out);
+}
+
 }  // namespace gy
