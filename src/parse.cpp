@@ -1,0 +1,544 @@
+#include "parse.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+namespace gy {
+
+namespace {
+
+// ---- UTF-8 -------------------------------------------------------------------------------------
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Length of the well-formed UTF-8 sequence at s[i] (1 to 4), or 0 when it is malformed: overlong
+// forms, surrogates and code points above U+10FFFF are malformed.
+std::size_t utf8_sequence(std::string_view s, std::size_t i, char32_t& cp) {
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  unsigned char b = byte(i);
+  if (b < 0x80) {
+    cp = b;
+    return 1;
+  }
+  std::size_t len;
+  char32_t min;
+  if ((b & 0xE0) == 0xC0) {
+    len = 2, min = 0x80, cp = b & 0x1F;
+  } else if ((b & 0xF0) == 0xE0) {
+    len = 3, min = 0x800, cp = b & 0x0F;
+  } else if ((b & 0xF8) == 0xF0) {
+    len = 4, min = 0x10000, cp = b & 0x07;
+  } else {
+    return 0;
+  }
+  if (s.size() - i < len) return 0;
+  for (std::size_t k = 1; k < len; ++k) {
+    unsigned char c = byte(i + k);
+    if ((c & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+bool utf8_valid(std::string_view s) {
+  char32_t cp;
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t n = utf8_sequence(s, i, cp);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// ---- Tokens ------------------------------------------------------------------------------------
+
+bool is_space(char32_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_name_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+bool is_name_char(char c) { return is_name_start(c) || is_digit(c); }
+bool is_operator(char c) {
+  return c == '(' || c == ')' || c == '*' || c == '+' || c == '-' || c == '/' || c == '^';
+}
+
+Error out_of_range(std::string_view shown) { return Error::parse(cat("Number out of range: <code>", shown, "</code>")); }
+
+// A run of decimal digits as int64, leading zeros allowed.
+std::optional<std::int64_t> digits_value(std::string_view digits) {
+  std::int64_t v = 0;
+  for (char c : digits) {
+    if (__builtin_mul_overflow(v, 10, &v) || __builtin_add_overflow(v, c - '0', &v)) return std::nullopt;
+  }
+  return v;
+}
+
+// The literal starting at text[i], a digit; advances i past it.
+Result<Fraction> read_number(std::string_view text, std::size_t& i) {
+  std::size_t start = i;
+  while (i < text.size() && is_digit(text[i])) ++i;
+  std::string_view whole = text.substr(start, i - start);
+  std::string_view part;
+  if (i + 1 < text.size() && text[i] == '.' && is_digit(text[i + 1])) {
+    std::size_t fstart = ++i;
+    while (i < text.size() && is_digit(text[i])) ++i;
+    part = text.substr(fstart, i - fstart);
+  }
+  auto w = digits_value(whole);
+  if (!w) return fail(out_of_range(whole));
+  if (part.empty()) return fraction(*w, 1);
+  auto f = digits_value(part);
+  if (!f) return fail(out_of_range(part));
+  std::string_view literal = text.substr(start, i - start);
+  std::int64_t scale = 1, numerator;
+  for (std::size_t k = 0; k < part.size(); ++k) {
+    if (__builtin_mul_overflow(scale, 10, &scale)) return fail(out_of_range(literal));
+  }
+  if (__builtin_mul_overflow(*w, scale, &numerator) || __builtin_add_overflow(numerator, *f, &numerator)) {
+    return fail(out_of_range(literal));
+  }
+  return fraction(numerator, scale);
+}
+
+// ---- Parser ------------------------------------------------------------------------------------
+
+Error too_deep() { return Error::parse("expression nested too deeply"); }
+
+struct Node {
+  Expr expr;
+  std::size_t height;
+};
+
+struct Cursor {
+  std::span<const Token> tokens;
+  std::size_t pos = 0;
+  std::size_t depth = 0;
+
+  const Token* peek() const { return pos < tokens.size() ? &tokens[pos] : nullptr; }
+  bool next_is(char c) const { return pos < tokens.size() && tokens[pos].is_char(c); }
+};
+
+Result<Node> combine(std::string_view op, std::vector<Node> parts) {
+  std::size_t height = 0;
+  std::vector<Expr> args;
+  args.reserve(parts.size());
+  for (auto& p : parts) {
+    height = std::max(height, p.height);
+    args.push_back(std::move(p.expr));
+  }
+  if (height + 1 > kMaxParseDepth) return fail(too_deep());
+  return Node{Expr::make(op, std::move(args)), height + 1};
+}
+
+Result<Node> parse_sum(Cursor& c);
+
+Status expect_close_paren(Cursor& c) {
+  const Token* t = c.peek();
+  if (!t) return fail(Error::parse("Expected <code>)</code>, but reached end of expression"));
+  if (!t->is_char(')')) return fail(Error::parse(cat("Expected <code>)</code>, but found <code>", token_text(*t), "</code>")));
+  ++c.pos;
+  return {};
+}
+
+Result<Node> parse_unary(Cursor& c) {
+  struct Level {
+    Cursor& c;
+    ~Level() { --c.depth; }
+  } level{c};
+  if (++c.depth > kMaxParseDepth) return fail(too_deep());
+  const Token* t = c.peek();
+  if (!t) return fail(Error::parse("Unexpected end of expression"));
+  Node base;
+  if (auto* ch = std::get_if<char>(&t->value)) {
+    if (*ch == '-') {
+      ++c.pos;
+      Node operand = GY_TRY(parse_unary(c));
+      std::vector<Node> parts;
+      parts.push_back(std::move(operand));
+      return combine("neg", std::move(parts));
+    }
+    if (*ch != '(') return fail(Error::parse(cat("Unexpected <code>", token_text(*t), "</code>")));
+    ++c.pos;
+    base = GY_TRY(parse_sum(c));
+    GY_CHECK(expect_close_paren(c));
+  } else if (auto* number = std::get_if<Fraction>(&t->value)) {
+    ++c.pos;
+    base = Node{Expr::number(*number), 1};
+  } else {
+    const std::string& name = std::get<std::string>(t->value);
+    ++c.pos;
+    if (c.next_is('(')) {
+      ++c.pos;
+      Node arg = GY_TRY(parse_sum(c));
+      GY_CHECK(expect_close_paren(c));
+      std::vector<Node> parts;
+      parts.push_back(std::move(arg));
+      base = GY_TRY(combine(name, std::move(parts)));
+    } else {
+      base = Node{Expr::make(name), 1};
+    }
+  }
+  if (!c.next_is('^')) return base;
+  ++c.pos;
+  Node exponent = GY_TRY(parse_unary(c));
+  std::vector<Node> parts;
+  parts.push_back(std::move(base));
+  parts.push_back(std::move(exponent));
+  return combine("^", std::move(parts));
+}
+
+Result<Node> parse_term(Cursor& c) {
+  Node left = GY_TRY(parse_unary(c));
+  while (c.next_is('*') || c.next_is('/')) {
+    std::string_view op = c.tokens[c.pos++].is_char('*') ? "*" : "/";
+    Node right = GY_TRY(parse_unary(c));
+    std::vector<Node> parts;
+    parts.push_back(std::move(left));
+    parts.push_back(std::move(right));
+    left = GY_TRY(combine(op, std::move(parts)));
+  }
+  return left;
+}
+
+Result<Node> parse_sum(Cursor& c) {
+  Node left = GY_TRY(parse_term(c));
+  while (c.next_is('+') || c.next_is('-')) {
+    std::string_view op = c.tokens[c.pos++].is_char('+') ? "+" : "-";
+    Node right = GY_TRY(parse_term(c));
+    std::vector<Node> parts;
+    parts.push_back(std::move(left));
+    parts.push_back(std::move(right));
+    left = GY_TRY(combine(op, std::move(parts)));
+  }
+  return left;
+}
+
+// ---- Printer -----------------------------------------------------------------------------------
+
+bool is_binary(std::string_view op) { return op == "+" || op == "-" || op == "*" || op == "/" || op == "^"; }
+
+Status generate(const Expr& e, unsigned context, std::size_t depth, std::string& out) {
+  if (depth > kMaxTreeDepth) return fail(too_deep());
+  const std::string& op = e.op;
+  if (op == "num") {
+    // A valueless number has no text that reads back; refuse it like any other unprintable node.
+    if (!e.value) return fail(Error::parse("generateExpr: num without a value"));
+    const Fraction& v = *e.value;
+    bool negative = v.sign() < 0;
+    bool wrap = v.is_integer() ? negative && context < 2 : context < 4;
+    if (wrap) out += '(';
+    out += v.to_string();
+    if (wrap) out += ')';
+    return {};
+  }
+  if (is_binary(op)) {
+    if (e.args.size() != 2) return fail(Error::parse(cat("generateExpr: ", op, " must have two arguments")));
+    unsigned level = 6, left = 6, right = 5;
+    if (op == "*" || op == "/") level = 4, left = 4, right = 3;
+    if (op == "^") level = 2, left = 1, right = 2;
+    bool wrap = context < level;
+    if (wrap) out += '(';
+    GY_CHECK(generate(e.args[0], left, depth + 1, out));
+    out += op;
+    GY_CHECK(generate(e.args[1], right, depth + 1, out));
+    if (wrap) out += ')';
+    return {};
+  }
+  if (op == "neg" || op == "sqrt" || op == "cbrt") {
+    if (e.args.size() != 1) return fail(Error::parse(cat("generateExpr: ", op, " must have one argument")));
+    if (op == "neg") {
+      bool wrap = context < 2;
+      if (wrap) out += '(';
+      out += '-';
+      GY_CHECK(generate(e.args[0], 2, depth + 1, out));
+      if (wrap) out += ')';
+    } else {
+      out += op;
+      out += '(';
+      GY_CHECK(generate(e.args[0], 10, depth + 1, out));
+      out += ')';
+    }
+    return {};
+  }
+  return fail(Error::parse(cat("generateExpr: invalid operation '", op, "'")));
+}
+
+// ---- Texts -------------------------------------------------------------------------------------
+
+std::vector<std::string_view> split(std::string_view text, char sep) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t at = text.find(sep, start);
+    if (at == std::string_view::npos) {
+      parts.push_back(text.substr(start));
+      return parts;
+    }
+    parts.push_back(text.substr(start, at - start));
+    start = at + 1;
+  }
+}
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+Error uri_malformed() { return Error::parse("URI malformed"); }
+
+// Each "%" and the two bytes after it become one byte: two hexadecimal digits, or "+" and one.
+Result<std::string> percent_decode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out.push_back(text[i]);
+      continue;
+    }
+    if (text.size() - i < 3) return fail(uri_malformed());
+    char a = text[i + 1], b = text[i + 2];
+    int hi = a == '+' ? 0 : hex_value(a), lo = hex_value(b);
+    if (hi < 0 || lo < 0) return fail(uri_malformed());
+    out.push_back(static_cast<char>(hi * 16 + lo));
+    i += 2;
+  }
+  return out;
+}
+
+void warn_unknown_key(std::string_view key) {
+  std::string line = cat("warning: ignoring unknown key ", key, "\n");
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+}  // namespace
+
+// ---- Tokens ------------------------------------------------------------------------------------
+
+std::string token_text(const Token& token) {
+  return std::visit(
+      [](const auto& v) -> std::string {
+        using V = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<V, char>) return std::string(1, v);
+        else if constexpr (std::is_same_v<V, Fraction>) return v.to_string();
+        else return cat("$", v);
+      },
+      token.value);
+}
+
+Result<std::vector<Token>> tokenize(std::string_view text) {
+  std::vector<Token> tokens;
+  for (std::size_t i = 0; i < text.size();) {
+    char c = text[i];
+    if (is_operator(c)) {
+      tokens.emplace_back().value.emplace<char>(c);
+      ++i;
+    } else if (is_name_start(c)) {
+      std::size_t start = i;
+      while (i < text.size() && is_name_char(text[i])) ++i;
+      tokens.emplace_back().value.emplace<std::string>(text.substr(start, i - start));
+    } else if (is_digit(c)) {
+      Fraction value = GY_TRY(read_number(text, i));
+      tokens.emplace_back().value.emplace<Fraction>(std::move(value));
+    } else {
+      char32_t cp;
+      std::size_t n = utf8_sequence(text, i, cp);
+      if (n == 0) cp = kReplacement, n = 1;
+      if (!is_space(cp)) {
+        std::string shown;
+        append_utf8(shown, cp);
+        return fail(Error::parse(cat("Unexpected character <code>", shown, "</code>")));
+      }
+      i += n;
+    }
+  }
+  return tokens;
+}
+
+// ---- Expr --------------------------------------------------------------------------------------
+
+Expr::Expr(const Expr& other) : value(other.value), op(other.op) {
+  if (other.args.empty()) return;
+  std::vector<std::pair<const Expr*, Expr*>> pending{{&other, this}};
+  while (!pending.empty()) {
+    auto [from, to] = pending.back();
+    pending.pop_back();
+    to->args.resize(from->args.size());
+    for (std::size_t i = 0; i < from->args.size(); ++i) {
+      const Expr& f = from->args[i];
+      Expr& t = to->args[i];
+      t.value = f.value;
+      t.op = f.op;
+      if (!f.args.empty()) pending.emplace_back(&f, &t);
+    }
+  }
+}
+
+Expr& Expr::operator=(const Expr& other) {
+  if (this != &other) *this = Expr(other);
+  return *this;
+}
+
+Expr& Expr::operator=(Expr&& other) noexcept {
+  if (this != &other) {
+    Expr old(std::move(*this));  // keeps `other` alive should it sit inside this tree
+    value = std::move(other.value);
+    op = std::move(other.op);
+    args = std::move(other.args);
+    other.args.clear();
+  }
+  return *this;
+}
+
+Expr::~Expr() {
+  if (args.empty()) return;
+  std::vector<Expr> pending = std::move(args);
+  while (!pending.empty()) {
+    Expr e = std::move(pending.back());
+    pending.pop_back();
+    for (Expr& child : e.args) {
+      if (!child.args.empty()) pending.push_back(std::move(child));
+    }
+    e.args.clear();
+  }
+}
+
+Expr Expr::make(std::string_view op, std::vector<Expr> args) {
+  Expr e;
+  e.op = op;
+  e.args = std::move(args);
+  return e;
+}
+
+Expr Expr::number(Fraction value) {
+  Expr e;
+  e.value = std::move(value);
+  e.op = "num";
+  return e;
+}
+
+bool Expr::eq(const Expr& other) const {
+  std::vector<std::pair<const Expr*, const Expr*>> pending{{this, &other}};
+  while (!pending.empty()) {
+    auto [a, b] = pending.back();
+    pending.pop_back();
+    if (a->op != b->op || a->args.size() != b->args.size() || a->value.has_value() != b->value.has_value()) return false;
+    if (a->value && !(*a->value == *b->value)) return false;
+    for (std::size_t i = 0; i < a->args.size(); ++i) pending.emplace_back(&a->args[i], &b->args[i]);
+  }
+  return true;
+}
+
+Result<Expr> parse_expr(std::string_view text) {
+  std::vector<Token> tokens = GY_TRY(tokenize(text));
+  Cursor c{tokens};
+  Node sum = GY_TRY(parse_sum(c));
+  if (const Token* t = c.peek()) {
+    return fail(Error::parse(cat("Expected end of string, but found <code>", token_text(*t), "</code>")));
+  }
+  return std::move(sum.expr);
+}
+
+Result<std::string> generateExpr(const Expr& expr, unsigned context) {
+  std::string out;
+  GY_CHECK(generate(expr, context, 0, out));
+  return out;
+}
+
+// ---- Shapes and recipes ------------------------------------------------------------------------
+
+bool polyhedron_code_ok(std::string_view name) { return name.find_first_of("$,&=%") == std::string_view::npos; }
+
+Result<Shape> parse_shape(std::string_view text) {
+  std::size_t dollar = text.find('$');
+  if (dollar == std::string_view::npos || text.find('$', dollar + 1) != std::string_view::npos) {
+    return fail(Error::parse("expected $"));
+  }
+  std::string_view left = text.substr(0, dollar);
+  Expr right = GY_TRY(parse_expr(text.substr(dollar + 1)));
+  std::vector<Expr> pieces;
+  for (std::string_view piece : split(left, ',')) pieces.push_back(GY_TRY(parse_expr(piece)));
+  if (pieces.size() == 3) {
+    return Shape::plane(std::move(pieces[0]), std::move(pieces[1]), std::move(pieces[2]), std::move(right));
+  }
+  return Shape::polyhedron(std::string(left), std::move(right));
+}
+
+Result<std::string> shape_to_text(const Shape& shape) {
+  if (const PlaneShape* p = shape.as_plane()) {
+    return cat(GY_TRY(generateExpr(p->a)), ",", GY_TRY(generateExpr(p->b)), ",", GY_TRY(generateExpr(p->c)), "$",
+               GY_TRY(generateExpr(p->d)));
+  }
+  const PolyhedronShape& p = *shape.as_polyhedron();
+  if (p.name.find_first_of("$&=%") != std::string::npos) {
+    return fail(Error::parse(cat(quote_debug(p.name), " is not a polyhedron code")));
+  }
+  return cat(p.name, "$", GY_TRY(generateExpr(p.size)));
+}
+
+Result<Recipe> parse_recipe_query(std::string_view text) {
+  std::string decoded = GY_TRY(percent_decode(text));
+  if (!utf8_valid(decoded)) return fail(uri_malformed());
+  Recipe recipe;
+  if (decoded.empty()) return recipe;
+  if (decoded[0] != '?') return fail(Error::parse("expected ?"));
+  std::string_view rest = std::string_view(decoded).substr(1);
+  if (rest.empty()) return recipe;  // "?" is how the empty recipe is written
+  for (std::string_view piece : split(rest, '&')) {
+    std::size_t eq = piece.find('=');
+    if (eq == std::string_view::npos || piece.find('=', eq + 1) != std::string_view::npos) {
+      return fail(Error::parse("expected exactly one ="));
+    }
+    std::string_view key = piece.substr(0, eq), value = piece.substr(eq + 1);
+    if (key == "shell") {
+      recipe.shell.push_back(GY_TRY(parse_shape(value)));
+    } else if (key == "cut") {
+      recipe.cuts.push_back(GY_TRY(parse_shape(value)));
+    } else {
+      warn_unknown_key(key);
+    }
+  }
+  return recipe;
+}
+
+Result<std::string> recipe_to_query(const Recipe& recipe) {
+  std::string out = "?";
+  bool first = true;
+  auto add = [&](std::string_view key, const Shape& shape) -> Status {
+    if (!first) out += '&';
+    first = false;
+    out += key;
+    out += '=';
+    out += GY_TRY(shape_to_text(shape));
+    return {};
+  };
+  for (const Shape& s : recipe.shell) GY_CHECK(add("shell", s));
+  for (const Shape& s : recipe.cuts) GY_CHECK(add("cut", s));
+  return out;
+}
+
+}  // namespace gy
