@@ -1,5 +1,6 @@
 #include "num/fraction.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <ostream>
@@ -222,8 +223,9 @@ double Fraction::to_f64() const {
   if (e < -1074) return s * 0.0;  // below 2^-1075, half the least subnormal
   // q = a/b in units of 2^u: 53 significant bits, fewer where the result is subnormal.
   std::int64_t u = std::max<std::int64_t>(e - 53, -1074);
-  auto [q, r] = u < 0 ? Int::div_rem(a.shl(-u), b) : Int::div_rem(a, b.shl(u));
-  auto c = r.shl(1) <=> b;
+  Int divisor = u > 0 ? b.shl(u) : b;
+  auto [q, r] = Int::div_rem(u < 0 ? a.shl(-u) : a, divisor);
+  auto c = r.shl(1) <=> divisor;
   if (c > 0 || (c == 0 && q.is_odd())) q += Int(1);
   return std::ldexp(s * static_cast<double>(*q.to_i64()), static_cast<int>(u));
 }
