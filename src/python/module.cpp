@@ -1,0 +1,105 @@
+// The extension module gyrelle._native: its definition and the execution step that fills it.
+#include "python/array.hpp"
+#include "python/batch.hpp"
+#include "python/convert.hpp"
+#include "python/frame.hpp"
+#include "python/layout.hpp"
+#include "python/testing.hpp"
+
+#include "pool.hpp"
+
+#ifndef GYRELLE_VERSION
+#define GYRELLE_VERSION "0.1.1"
+#endif
+
+namespace gy::py {
+namespace {
+
+std::size_t thread_count_body(Call&) { return pool::thread_count(); }
+
+constexpr Function thread_count_row{
+    "thread_count()\n--\n\n"
+    "The number of threads of the worker pool. The pool is created on first use, sized from\n"
+    "RAYON_NUM_THREADS (a positive integer) or else the CPUs this process may use.",
+    &thread_count_body};
+
+// Appends name to the module's __all__ (made when missing) and sets the attribute.
+PyStatus add(PyObject* module, const char* name, Ref value) {
+  if (!value) return raised();
+  Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
+  if (!all) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return raised();
+    PyErr_Clear();
+    all = Ref::steal(PyList_New(0));
+    if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return raised();
+  }
+  Ref key = Ref::steal(PyUnicode_FromString(name));
+  if (!key || PyList_Append(all.get(), key.get()) < 0) return raised();
+  if (PyObject_SetAttr(module, key.get(), value.get()) < 0) return raised();
+  return {};
+}
+
+PyStatus add_type(PyObject* module, const char* name, PyTypeObject* type) {
+  if (!type) return raised();
+  return add(module, name, Ref::borrow(reinterpret_cast<PyObject*>(type)));
+}
+
+PyStatus fill(PyObject* m) {
+  if (!PyModule_Check(m)) return raise_not_instance(m, "module");
+  PY_TRY(add(m, "__version__", to_py(GYRELLE_VERSION)));
+  PyObject* puzzle_error = puzzle_error_type();
+  if (!puzzle_error) return raised();
+  PY_TRY(add(m, "PuzzleError", Ref::borrow(puzzle_error)));
+
+  // Classes, in their order; each joins here when it is built: Fraction, Real, Image, Puzzle,
+  // Shape, Recipe, Grip, then:
+  PY_TRY(add_type(m, "PuzzleBatch", batch_type_object()));
+  PY_TRY(add_type(m, "Array", type_object<Array>()));
+  PY_TRY(add_type(m, "Layout", layout_type_object()));
+
+  // Functions, in their order: catalog, polyhedra, evaluate, factor_polynomial, build_many,
+  // render_many, then thread_count, then jumbles and non_jumbling.
+  PY_TRY(add(m, "thread_count", make_function<thread_count_row>(m)));
+
+  PY_TRY(add(m, "free_threaded", Ref::borrow(Py_True)));
+
+  // Hooks for the test suite; not part of __all__.
+  Ref testing = make_testing_module();
+  if (!testing || PyObject_SetAttrString(m, "_testing", testing.get()) < 0) return raised();
+  return {};
+}
+
+int exec_module(PyObject* m) {
+  return detail::guarded<int>(-1, [&] { return fill(m) ? 0 : -1; });
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+#ifdef Py_mod_gil
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
+#if PY_VERSION_HEX >= 0x030C0000
+    // The type and exception objects are process-wide, so one interpreter per process.
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
+    {0, nullptr}};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "_native",
+    "`gil_used = false` tells CPython this module does not need the global\n"
+    "interpreter lock. Without it a free-threaded interpreter re-enables the GIL\n"
+    "the moment the module is imported, which would undo the point of the build.\n"
+    "Nothing here relies on the GIL for synchronization: the shared state is a\n"
+    "number field, and its only mutable part sits behind its own lock.",
+    0,
+    nullptr,
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr};
+
+}  // namespace
+}  // namespace gy::py
+
+PyMODINIT_FUNC PyInit__native() { return PyModuleDef_Init(&gy::py::module_def); }

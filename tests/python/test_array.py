@@ -1,0 +1,164 @@
+import struct
+
+import pytest
+
+import gyrelle._native as native
+
+np = pytest.importorskip("numpy")
+testing = native._testing
+
+
+def make(kind, values, shape, bound=0):
+    return testing.array(kind, values, shape, bound)
+
+
+def whole(width, value):
+    return testing.convert(f"whole_u{width}", value)
+
+
+class TestArray:
+    @pytest.mark.parametrize("bound, typestr, itemsize", [
+        (0, "|u1", 1), (1, "|u1", 1), (256, "|u1", 1), (257, "<u2", 2), (65536, "<u2", 2), (65537, "<u4", 4),
+    ])
+    def test_width_follows_the_bound(self, bound, typestr, itemsize):
+        a = make("u32", [0, 1], (2,), bound)
+        assert (a.typestr, a.itemsize, a.size) == (typestr, itemsize, 2)
+        assert a.tolist() == [0, 1]
+
+    def test_narrowing_keeps_low_bytes_and_widening_is_exact(self):
+        assert make("u32", [258, 7], (2,), 200).to_bytes() == bytes([2, 7])
+        wide = make("u8", [255, 1], (2,), 70000)
+        assert wide.typestr == "<u4"
+        assert wide.to_bytes() == struct.pack("<2I", 255, 1)
+
+    def test_rows_and_negative_indices(self):
+        a = make("u16", list(range(12)), (3, 4), 300)
+        assert len(a) == 3
+        assert a[-1] == [8, 9, 10, 11]
+        assert a[-3] == a[0] == [0, 1, 2, 3]
+        assert list(a) == [[0, 1, 2, 3], [4, 5, 6, 7], [8, 9, 10, 11]]
+        with pytest.raises(IndexError, match="^index out of range$"):
+            a[-4]
+        b = make("u8", list(range(24)), (2, 3, 4), 30)
+        assert b[1] == list(range(12, 24))
+
+    def test_empty_shapes(self):
+        for shape, length in (((0,), 0), ((), 0), ((2, 0), 2)):
+            a = make("u8", [], shape, 1)
+            assert len(a) == length and a.size == 0 and a.tolist() == [] and a.to_bytes() == b""
+            assert a.__array_interface__["data"][0] != 0
+        assert make("u8", [], (2, 0))[1] == []
+        for index in (0, -1):
+            with pytest.raises(IndexError):
+                make("u8", [], (0,))[index]
+        with pytest.raises(IndexError):
+            make("u8", [], ())[0]
+
+    def test_bad_index_gets_a_note(self):
+        a = make("u8", [1], (1,), 2)
+        with pytest.raises(TypeError) as e:
+            a[0:1]
+        assert e.value.__notes__ == ["while processing 'index'"]
+        assert a[np.int64(0)] == 1
+
+    def test_element_types(self):
+        flags = make("flags", [1, 0], (2,))
+        assert flags.tolist() == [True, False] and flags[0] is True
+        assert make("f32", [0.1], (1,)).tolist() == [0.10000000149011612]
+
+    def test_repr(self):
+        assert repr(make("u8", [0] * 6, (2, 3), 2)) == "<Array shape=(2, 3) dtype=|u1>"
+        assert repr(make("flags", [0] * 8, (8,))) == "<Array shape=(8,) dtype=|b1>"
+        assert repr(make("f32", [1.0], ())) == "<Array shape=() dtype=<f4>"
+
+    def test_interface_and_numpy_share_memory(self):
+        a = make("u16", [1, 2, 3, 4, 5, 6], (2, 3), 1000)
+        iface = a.__array_interface__
+        assert list(iface) == ["shape", "typestr", "version", "data"]
+        assert iface["shape"] == (2, 3) and iface["version"] == 3
+        assert type(iface["data"][1]) is int and iface["data"][1] == 0
+        view = np.asarray(a)
+        assert view.base is a and view.dtype == np.uint16 and view.shape == (2, 3)
+        assert view.__array_interface__["data"][0] == iface["data"][0]
+        view[0, 0] = 99  # the view is writable and is the Array's own buffer
+        assert a[0] == [99, 2, 3]
+        del a
+        assert view.sum() == 99 + 20  # still valid: NumPy keeps the Array alive
+
+
+class TestWholeNumbers:
+    def test_numpy_integer_types(self):
+        for dtype in ("i1", "u1", "<i2", ">u2", "<i4", ">i4", "<u8", ">i8"):
+            assert whole(32, np.array([[0, 1], [2, 3]], dtype=dtype)) == [0, 1, 2, 3]
+
+    def test_layouts(self):
+        t = np.arange(6, dtype=np.int64).reshape(2, 3).T
+        assert whole(8, t) == [0, 3, 1, 4, 2, 5]  # through the nested-sequence form
+        with pytest.raises(TypeError, match="^expected an array, a buffer, or a sequence of whole numbers$"):
+            whole(8, np.zeros((2, 2, 2), dtype=np.int64).transpose(2, 0, 1))
+
+    @pytest.mark.parametrize("value, error, message", [
+        (np.array([True]), TypeError, "expected an array of whole numbers, not one of |b1"),
+        (np.array([1.5]), TypeError, "expected an array of whole numbers, not one of <f8"),
+        (np.array([-1], dtype=np.int8), ValueError,
+         "a sticker, a face and a move are all counted from zero, and this array holds a negative number"),
+        (np.array([2**32], dtype=np.uint64), ValueError, "this array holds a number too large for a sticker slot"),
+        ([-1], TypeError, "expected an array, a buffer, or a sequence of whole numbers"),
+        ([2**32], TypeError, "expected an array, a buffer, or a sequence of whole numbers"),
+        ("ab", TypeError, "expected an array, a buffer, or a sequence of whole numbers"),
+        ([1, [2]], TypeError, "expected an array, a buffer, or a sequence of whole numbers"),
+        ([1.0], TypeError, "expected an array, a buffer, or a sequence of whole numbers"),
+    ])
+    def test_refusals(self, value, error, message):
+        with pytest.raises(error) as e:
+            whole(32, value)
+        assert str(e.value) == message
+
+    def test_plain_forms(self):
+        assert whole(8, b"\x00\x05") == [0, 5]
+        assert whole(16, bytearray(b"\x01\x02")) == [1, 2]
+        assert whole(8, []) == [] and whole(8, [[]]) == []
+        assert whole(8, [True, False]) == [1, 0]
+        assert whole(8, (3, 4)) == [3, 4] and whole(8, [[1, 2], (3,)]) == [1, 2, 3]
+        assert whole(8, range(3)) == [0, 1, 2]
+        assert whole(32, [np.uint32(7)]) == [7]
+
+    def test_target_width(self):
+        with pytest.raises(ValueError, match="^300 does not fit the 256 values this puzzle's arrays hold$"):
+            whole(8, np.array([300], dtype=np.uint32))
+        big = make("u32", [70000], (1,), 70001)
+        with pytest.raises(ValueError, match="^70000 does not fit the 65536 values this puzzle's arrays hold$"):
+            whole(16, big)
+        assert whole(32, big) == [70000]
+        assert whole(8, make("u16", [255, 3], (2,), 300)) == [255, 3]
+        with pytest.raises(TypeError, match=r"^expected an array of whole numbers, not one of \|b1$"):
+            whole(8, make("flags", [1], (1,)))
+        with pytest.raises(TypeError, match="not one of <f4$"):
+            whole(8, make("f32", [1.0], (1,)))
+        assert whole(8, [255]) == [255]
+        with pytest.raises(ValueError, match="^256 does not fit"):
+            whole(8, [256])
+
+    def test_interface_without_buffer(self):
+        backing = np.array([5, 6, 7], dtype=np.uint16)
+
+        class Exported:
+            def __init__(self, **changes):
+                self.__array_interface__ = dict(backing.__array_interface__, **changes)
+
+        assert whole(32, Exported()) == [5, 6, 7]
+        with pytest.raises(TypeError, match="not one of <f2$"):
+            whole(32, Exported(typestr="<f2"))
+        with pytest.raises(ValueError, match="null"):
+            whole(32, Exported(data=(0, False)))
+        with pytest.raises(OverflowError):
+            whole(32, Exported(shape=(2**40, 2**40)))
+        with pytest.raises(TypeError, match="^'int' object is not an instance of 'str'$"):
+            whole(32, Exported(typestr=3))
+        assert whole(32, Exported(shape=(0,), data=(0, False))) == []
+
+    def test_interface_with_strides_falls_through(self):
+        class Strided(list):
+            __array_interface__ = {"typestr": "<f8", "strides": (8,)}
+
+        assert whole(32, Strided([1, 2])) == [1, 2]
