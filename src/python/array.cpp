@@ -562,6 +562,21 @@ PyResult<std::optional<std::vector<std::uint32_t>>> array_interface_whole_number
   return Out(PY_TRY(decode(copy.data(), bytes, *layout)));
 }
 
+PyResult<std::vector<Image>> split_frames(std::span<const std::uint8_t> frames, std::size_t chunk_length,
+                                          std::uint32_t width, std::uint32_t height) {
+  std::vector<Image> images;
+  if (frames.empty()) return images;
+  std::uint64_t frame_bytes = std::uint64_t{width} * height * 4;
+  if (chunk_length == 0 || frame_bytes != chunk_length || frames.size() % chunk_length != 0)
+    return raise(PyExc_ValueError, "frame size does not match");
+  images.reserve(frames.size() / chunk_length);
+  for (std::size_t at = 0; at < frames.size(); at += chunk_length) {
+    auto chunk = frames.subspan(at, chunk_length);
+    images.push_back(Image{PixelBytes(chunk.begin(), chunk.end()), width, height});
+  }
+  return images;
+}
+
 PyResult<std::vector<std::uint8_t>> extract_whole_numbers_u8(PyObject* obj) {
   return extract_whole_numbers<std::uint8_t>(obj);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "python/convert.hpp"
+#include "render/framebuffer.hpp"
 #include "python/frame.hpp"
 
 #include <cstddef>
@@ -111,5 +112,11 @@ PyResult<std::vector<std::uint32_t>> extract_whole_numbers_u32(PyObject* obj);
 // The values of an object with a usable C-contiguous array interface of integers; nullopt (no
 // exception) when it offers none.
 PyResult<std::optional<std::vector<std::uint32_t>>> array_interface_whole_numbers(PyObject* obj);
+
+// Cuts frames stored back to back into images of width x height, each with its own copy: chunks of
+// chunk_length bytes (the last may be shorter), each of which must be width * height * 4 bytes long,
+// else ValueError "frame size does not match".
+PyResult<std::vector<Image>> split_frames(std::span<const std::uint8_t> frames, std::size_t chunk_length,
+                                          std::uint32_t width, std::uint32_t height);
 
 }  // namespace gy::py

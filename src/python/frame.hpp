@@ -310,8 +310,12 @@ Ref new_object(T&& value, PyTypeObject* type = nullptr) {
 // FromPy<T>::convert(PyObject*) -> PyResult<T>; ToPy<T>::convert(const T& or T&&) -> Ref.
 template <class T>
 struct FromPy;
+// Unless specialised, a value converts to a new object of the class whose record it is (a link
+// error names type_object<T> when T has no class).
 template <class T>
-struct ToPy;
+struct ToPy {
+  static Ref convert(T value) { return new_object<T>(std::move(value)); }
+};
 
 template <class T>
 Ref to_py(T&& value) {
@@ -1112,3 +1116,6 @@ Ref make_function(PyObject* module) {
 }
 
 }  // namespace gy::py
+
+// The standard conversions, so that every user of the frame sees them.
+#include "python/convert.hpp"

@@ -15,6 +15,18 @@ struct Probe {
   std::int64_t value = 0;
 };
 
+// An immutable record: no borrow word.
+struct Token {
+  std::int64_t value = 0;
+};
+
+}  // namespace
+
+template <>
+inline constexpr bool frozen_class<Token> = true;
+
+namespace {
+
 void sleep_ms(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 PyResult<Probe> probe_new(Call&, Args& a) { return Probe{PY_TRY(a.get<std::int64_t>(0, 0))}; }
@@ -54,6 +66,52 @@ PyResult<std::int64_t> borrow_other(Call&, Probe& p, Args& a) {
 }
 
 std::int64_t get_value(Call&, const Probe& p) { return p.value; }
+
+PyResult<Ref> of(Call& c, Args& a) {
+  auto v = PY_TRY(a.get<std::int64_t>(0));
+  return new_object(Probe{v}, reinterpret_cast<PyTypeObject*>(c.self()));
+}
+// len(probe) is its value read as unsigned (so a negative value is too long for the host).
+std::uint64_t probe_len(Call&, const Probe& p) { return static_cast<std::uint64_t>(p.value); }
+std::uint64_t probe_hash(Call&, const Probe& p) { return static_cast<std::uint64_t>(p.value); }
+PyResult<Ref> probe_compare(Call&, const Probe& p, PyObject* other, CompareOp op) {
+  auto q = borrow_shared<Probe>(other);
+  if (!q) {
+    PyErr_Clear();
+    return not_implemented();
+  }
+  if (op == CompareOp::eq) return to_py(p.value == (*q)->value);
+  if (op == CompareOp::ne) return to_py(p.value != (*q)->value);
+  return not_implemented();
+}
+PyResult<Ref> probe_add(Call&, PyObject* a, PyObject* b) {
+  auto x = borrow_shared<Probe>(a);
+  if (!x) {
+    PyErr_Clear();
+    return not_implemented();
+  }
+  auto y = borrow_shared<Probe>(b);
+  if (!y) {
+    PyErr_Clear();
+    return not_implemented();
+  }
+  return to_py(Token{(*x)->value + (*y)->value});
+}
+Ref token_repr(Call&, const Token& t) { return to_py(cat("Token(", t.value, ")")); }
+Token token_neg(Call&, const Token& t) { return Token{-t.value}; }
+std::int64_t token_value(Call&, const Token& t) { return t.value; }
+
+// The images of split_frames as (width, height, bytes) tuples.
+PyResult<Ref> split(Call&, Args& a) {
+  auto data = PY_TRY(a.get<std::vector<std::uint8_t>>(0));
+  auto images = PY_TRY(split_frames(data,
+                                    PY_TRY(a.get<std::size_t>(1)), PY_TRY(a.get<std::uint32_t>(2)),
+                                    PY_TRY(a.get<std::uint32_t>(3))));
+  std::vector<std::tuple<std::uint32_t, std::uint32_t, std::vector<std::uint8_t>>> out;
+  for (auto& im : images)
+    out.emplace_back(im.width, im.height, std::vector<std::uint8_t>(im.pixels.begin(), im.pixels.end()));
+  return to_py(std::move(out));
+}
 void set_value(Call&, Probe& p, std::int64_t v) { p.value = v; }
 
 PyResult<ErrorKind> kind_of(std::string_view name) {
@@ -143,7 +201,20 @@ constexpr Method borrow_row{"borrow_other($self, other)\n--\n\nAdd another probe
                             &borrow_other};
 constexpr Property value_row{"value", "The value.", Borrow::shared, &get_value, Borrow::exclusive, &set_value};
 
+constexpr ClassMethod of_row{"of($type, value)\n--\n\nA probe holding value.", &of};
+constexpr Slot len_row{slot<Py_mp_length>, Borrow::shared, &probe_len};
+constexpr Slot hash_row{slot<Py_tp_hash>, Borrow::shared, &probe_hash};
+constexpr Slot compare_row{slot<Py_tp_richcompare>, Borrow::shared, &probe_compare};
+constexpr Slot add_row{slot<Py_nb_add>, Borrow::none, &probe_add};
+
 constinit OnceObject probe_cell;
+
+constexpr ClassDef token_class{"Token", "An immutable value made by adding probes."};
+constexpr Slot token_repr_row{slot<Py_tp_repr>, Borrow::none, &token_repr};
+constexpr Slot token_neg_row{slot<Py_nb_negative>, Borrow::none, &token_neg};
+constexpr Property token_value_row{"value", "The value.", Borrow::none, &token_value};
+
+constinit OnceObject token_cell;
 
 constexpr Function fail_row{"fail(kind, message)\n--\n\nRaise a core error.", &fail};
 constexpr Function fail_text_row{"fail_with_text(kind, message, text)\n--\n\nRaise a prefixed core error.",
@@ -151,14 +222,20 @@ constexpr Function fail_text_row{"fail_with_text(kind, message, text)\n--\n\nRai
 constexpr Function signature_row{"signature(a, b=2, /, c=3, *, d, e=5)\n--\n\nEcho the matched arguments.",
                                  &signature};
 constexpr Function convert_row{"convert(kind, value)\n--\n\nRun one converter.", &convert};
+constexpr Function split_row{"split_frames(data, chunk, width, height)\n--\n\nCut frames into images.", &split};
 constexpr Function array_row{"array(kind, values, shape, bound=0)\n--\n\nMake an Array.", &make_array};
 
 }  // namespace
 
 template <>
 PyTypeObject* type_object<Probe>() {
-  return make_type<Probe, probe_class, probe_ctor, hold_row, peek_row, panic_row, throw_row, borrow_row, value_row>(
-      probe_cell);
+  return make_type<Probe, probe_class, probe_ctor, hold_row, peek_row, panic_row, throw_row, borrow_row, value_row,
+                   of_row, len_row, hash_row, compare_row, add_row>(probe_cell);
+}
+
+template <>
+PyTypeObject* type_object<Token>() {
+  return make_type<Token, token_class, token_repr_row, token_neg_row, token_value_row>(token_cell);
 }
 
 Ref make_testing_module() {
@@ -169,7 +246,8 @@ Ref make_testing_module() {
   auto add = [&](const char* name, Ref f) { return f && PyModule_AddObjectRef(m.get(), name, f.get()) == 0; };
   if (!add("fail", make_function<fail_row>(m.get())) || !add("fail_with_text", make_function<fail_text_row>(m.get())) ||
       !add("signature", make_function<signature_row>(m.get())) ||
-      !add("convert", make_function<convert_row>(m.get())) || !add("array", make_function<array_row>(m.get())))
+      !add("convert", make_function<convert_row>(m.get())) || !add("array", make_function<array_row>(m.get())) ||
+      !add("split_frames", make_function<split_row>(m.get())))
     return {};
   return m;
 }

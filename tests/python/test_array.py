@@ -162,3 +162,13 @@ class TestWholeNumbers:
             __array_interface__ = {"typestr": "<f8", "strides": (8,)}
 
         assert whole(32, Strided([1, 2])) == [1, 2]
+
+
+def test_split_frames():
+    frames = testing.split_frames(bytes(range(16)), 8, 2, 1)
+    assert frames == [(2, 1, list(range(8))), (2, 1, list(range(8, 16)))]
+    assert testing.split_frames(b"", 1, 0, 0) == []
+    for data, chunk in ((bytes(17), 8), (b"ab", 1)):
+        w, h = (2, 1) if chunk == 8 else (0, 0)
+        with pytest.raises(ValueError, match="^frame size does not match$"):
+            testing.split_frames(data, chunk, w, h)

@@ -55,6 +55,30 @@ class TestMatching:
         assert p.value == 7
 
 
+class TestSlots:
+    def test_class_method_length_hash_and_comparison(self):
+        p = Probe.of(4)
+        assert type(p) is Probe and p.value == 4
+        assert len(p) == 4
+        with pytest.raises(OverflowError):
+            len(Probe(-1))  # too long for a signed machine word
+        assert hash(p) == 4 and hash(Probe(-1)) == -2
+        assert p == Probe(4) and p != Probe(5)
+        assert (p == 4) is False  # the other operand falls back
+        with pytest.raises(TypeError):
+            p < Probe(5)
+
+    def test_number_slots_and_frozen_values(self):
+        t = Probe(4) + Probe(3)
+        assert repr(t) == "Token(7)" and repr(-t) == "Token(-7)"
+        with pytest.raises(TypeError):
+            Probe(1) + 1
+        with pytest.raises(AttributeError):
+            t.value = 1  # read-only property: the host's own refusal
+        with pytest.raises(TypeError):
+            type(t)()
+
+
 class TestBorrows:
     def test_exclusive_call_blocks_others_without_waiting(self):
         p = Probe(1)
