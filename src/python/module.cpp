@@ -3,6 +3,7 @@
 #include "python/batch.hpp"
 #include "python/convert.hpp"
 #include "python/frame.hpp"
+#include "python/image.hpp"
 #include "python/layout.hpp"
 #include "python/testing.hpp"
 
@@ -53,6 +54,7 @@ PyStatus fill(PyObject* m) {
 
   // Classes, in their order; each joins here when it is built: Fraction, Real, Image, Puzzle,
   // Shape, Recipe, Grip, then:
+  PY_TRY(add_type(m, "Image", type_object<Image>()));
   PY_TRY(add_type(m, "PuzzleBatch", batch_type_object()));
   PY_TRY(add_type(m, "Array", type_object<Array>()));
   PY_TRY(add_type(m, "Layout", layout_type_object()));
