@@ -2,12 +2,12 @@
 #include "python/array.hpp"
 #include "python/batch.hpp"
 #include "python/convert.hpp"
+#include "python/fraction.hpp"
 #include "python/frame.hpp"
+#include "python/functions.hpp"
 #include "python/image.hpp"
 #include "python/layout.hpp"
 #include "python/testing.hpp"
-
-#include "pool.hpp"
 
 #ifndef GYRELLE_VERSION
 #define GYRELLE_VERSION "0.1.1"
@@ -15,14 +15,6 @@
 
 namespace gy::py {
 namespace {
-
-std::size_t thread_count_body(Call&) { return pool::thread_count(); }
-
-constexpr Function thread_count_row{
-    "thread_count()\n--\n\n"
-    "The number of threads of the worker pool. The pool is created on first use, sized from\n"
-    "RAYON_NUM_THREADS (a positive integer) or else the CPUs this process may use.",
-    &thread_count_body};
 
 // Appends name to the module's __all__ (made when missing) and sets the attribute.
 PyStatus add(PyObject* module, const char* name, Ref value) {
@@ -54,6 +46,7 @@ PyStatus fill(PyObject* m) {
 
   // Classes, in their order; each joins here when it is built: Fraction, Real, Image, Puzzle,
   // Shape, Recipe, Grip, then:
+  PY_TRY(add_type(m, "Fraction", type_object<gy::Fraction>()));
   PY_TRY(add_type(m, "Image", type_object<Image>()));
   PY_TRY(add_type(m, "PuzzleBatch", batch_type_object()));
   PY_TRY(add_type(m, "Array", type_object<Array>()));
@@ -61,7 +54,9 @@ PyStatus fill(PyObject* m) {
 
   // Functions, in their order: catalog, polyhedra, evaluate, factor_polynomial, build_many,
   // render_many, then thread_count, then jumbles and non_jumbling.
-  PY_TRY(add(m, "thread_count", make_function<thread_count_row>(m)));
+  PY_TRY(add(m, "catalog", catalog_function(m)));
+  PY_TRY(add(m, "thread_count", thread_count_function(m)));
+  PY_TRY(add(m, "non_jumbling", non_jumbling_function(m)));
 
   PY_TRY(add(m, "free_threaded", Ref::borrow(Py_True)));
 
