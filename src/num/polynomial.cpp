@@ -1,0 +1,466 @@
+#include "num/polynomial.hpp"
+
+#include <ostream>
+
+namespace gy {
+
+// ---------------------------------------------------------------------------------------------
+// Residues
+
+Result<Modular> Modular::make(const Int& v, const Int& m) {
+  if (m.sign() <= 0) return fail(Error::division("Division by zero"));
+  return Modular{reduce_mod(v, m), m};
+}
+
+Result<Modular> Modular::mul(const Modular& a, const Modular& b) {
+  if (!(a.modulus == b.modulus)) return fail(different_moduli());
+  return Modular{reduce_mod(a.value * b.value, a.modulus), a.modulus};
+}
+
+Result<Modular> Modular::sub(const Modular& a, const Modular& b) {
+  if (!(a.modulus == b.modulus)) return fail(different_moduli());
+  return Modular{reduce_mod(a.value - b.value, a.modulus), a.modulus};
+}
+
+Result<Modular> Modular::add(const Modular& a, const Modular& b) {
+  if (!(a.modulus == b.modulus)) return fail(different_moduli());
+  return Modular{reduce_mod(a.value + b.value, a.modulus), a.modulus};
+}
+
+Result<Modular> Modular::div(const Modular& a, const Modular& b) {
+  if (!(a.modulus == b.modulus)) return fail(different_moduli());
+  const Int& m = a.modulus;
+  // Extended Euclid on (b, m): b·s ≡ g (mod m).
+  Int old_r = b.value, r = m, old_s = Int(1), s = Int(0);
+  while (!r.is_zero()) {
+    auto [q, rem] = Int::div_rem(old_r, r);
+    old_r = std::move(r);
+    r = std::move(rem);
+    Int next_s = old_s - q * s;
+    old_s = std::move(s);
+    s = std::move(next_s);
+  }
+  const Int& g = old_r;
+  if (g.is_zero() || !(a.value % g).is_zero()) return fail(Error::division("Not divisible"));
+  return Modular{reduce_mod((a.value / g) * old_s, m), m};
+}
+
+Modular CoeffTraits<Modular>::zero(const Polynomial<Modular>& ctx) { return Modular{Int(0), ctx.modulus}; }
+Modular CoeffTraits<Modular>::one(const Polynomial<Modular>& ctx) {
+  return Modular{reduce_mod(Int(1), ctx.modulus), ctx.modulus};
+}
+
+FracPoly CoeffTraits<FracPoly>::neg(const FracPoly& x) { return neg_coefficients(x.coeffs); }
+
+namespace {
+
+// p times the least common denominator of its coefficients.
+IntPoly clear_denominators(const FracPoly& p, Int& den) {
+  den = Int(1);
+  for (const auto& x : p.coeffs)
+    if (!x.den().is_one()) den = den / Int::gcd(den, x.den()) * x.den();
+  IntPoly q;
+  q.coeffs.reserve(p.coeffs.size());
+  for (const auto& x : p.coeffs) q.coeffs.push_back(den.is_one() ? x.num() : x.num() * (den / x.den()));
+  return q;
+}
+
+Fraction ratio(Int n, const Int& d) {
+  if (d.is_one()) return Fraction(std::move(n));
+  return expect(Fraction::make(std::move(n), d), "denominator is non-zero");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Products
+
+namespace detail {
+
+template <>
+IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
+  IntPoly r;
+  if (a.is_zero() || b.is_zero()) return r;
+  const std::size_t na = a.coeffs.size(), nb = b.coeffs.size();
+  bool small = true;
+  for (const auto& x : a.coeffs) small = small && x.is_small();
+  for (const auto& x : b.coeffs) small = small && x.is_small();
+  r.coeffs.reserve(na + nb - 1);
+  if (small) {
+    // Machine words summed in 128 bits while they fit.
+    for (std::size_t k = 0; k < na + nb - 1; ++k) {
+      std::size_t lo = k >= nb ? k - nb + 1 : 0, hi = std::min(k, na - 1);
+      __int128 acc = 0;
+      Int big;
+      bool spilled = false;
+      for (std::size_t i = lo; i <= hi; ++i) {
+        __int128 t = static_cast<__int128>(*a.coeffs[i].to_i64()) * *b.coeffs[k - i].to_i64();
+        __int128 s;
+        if (__builtin_add_overflow(acc, t, &s)) {
+          big += Int::from_i128(acc);
+          spilled = true;
+          acc = t;
+        } else {
+          acc = s;
+        }
+      }
+      r.coeffs.push_back(spilled ? big + Int::from_i128(acc) : Int::from_i128(acc));
+    }
+  } else {
+    mpz_t acc, t;
+    mpz_init(acc);
+    mpz_init(t);
+    for (std::size_t k = 0; k < na + nb - 1; ++k) {
+      std::size_t lo = k >= nb ? k - nb + 1 : 0, hi = std::min(k, na - 1);
+      mpz_set_ui(acc, 0);
+      for (std::size_t i = lo; i <= hi; ++i) {
+        auto va = a.coeffs[i].view();
+        auto vb = b.coeffs[k - i].view();
+        mpz_addmul(acc, va.get(), vb.get());
+      }
+      r.coeffs.push_back(Int::from_mpz(acc));
+    }
+    mpz_clear(t);
+    mpz_clear(acc);
+  }
+  r.trim();
+  return r;
+}
+
+// Denominators cleared, integer product, one reduction per coefficient.
+template <>
+FracPoly mul_unchecked(const FracPoly& a, const FracPoly& b) {
+  FracPoly r;
+  if (a.is_zero() || b.is_zero()) return r;
+  if (a.degree() == 0 || b.degree() == 0) {
+    const FracPoly& p = a.degree() == 0 ? b : a;
+    const Fraction& c = a.degree() == 0 ? a.coeffs[0] : b.coeffs[0];
+    r.coeffs.reserve(p.coeffs.size());
+    for (const auto& x : p.coeffs) r.coeffs.push_back(x * c);
+    r.trim();
+    return r;
+  }
+  Int da, db;
+  IntPoly ia = clear_denominators(a, da), ib = clear_denominators(b, db);
+  IntPoly prod = mul_unchecked(ia, ib);
+  Int den = da * db;
+  r.coeffs.reserve(prod.coeffs.size());
+  for (auto& x : prod.coeffs) {
+    if (den.is_one())
+      r.coeffs.emplace_back(std::move(x));
+    else
+      r.coeffs.push_back(expect(Fraction::make(std::move(x), den), "product denominator is positive"));
+  }
+  r.trim();
+  return r;
+}
+
+}  // namespace detail
+
+// Over the rationals through integer pseudo-division: with A = Da·a and B = Db·b integral and the
+// loop's scale s, the quotient is (s·q(A, B))·Db / (s·Da) and the remainder (s·rem(A, B)) / (s·Da).
+template <>
+Result<std::pair<FracPoly, FracPoly>> FracPoly::div_rem(const FracPoly& a, const FracPoly& b) {
+  if (b.is_zero()) return fail(Error::division("Division by zero"));
+  FracPoly q, r;
+  if (a.degree() < b.degree()) {
+    r.coeffs = a.coeffs;
+    return std::pair{std::move(q), std::move(r)};
+  }
+  const std::size_t d = static_cast<std::size_t>(b.degree());
+  Int da, db;
+  IntPoly ia = clear_denominators(a, da);
+  IntPoly ib = clear_denominators(b, db);
+  std::vector<Int> w = std::move(ia.coeffs);
+  Int s(1);
+  detail::scaled_division(w, ib, s, true);
+  Int rden = s * da;
+  Int qden = rden;
+  Int qnum = db;
+  if (!db.is_one()) {
+    Int g = Int::gcd(db, qden);
+    qnum = db / g;
+    qden = qden / g;
+  }
+  q.coeffs.reserve(w.size() - d);
+  for (std::size_t i = d; i < w.size(); ++i)
+    q.coeffs.push_back(ratio(qnum.is_one() ? std::move(w[i]) : w[i] * qnum, qden));
+  r.coeffs.reserve(d);
+  for (std::size_t i = 0; i < d; ++i) r.coeffs.push_back(ratio(std::move(w[i]), rden));
+  q.trim();
+  r.trim();
+  return std::pair{std::move(q), std::move(r)};
+}
+
+FracPoly neg_coefficients(std::span<const Fraction> coeffs) {
+  std::vector<Fraction> v;
+  v.reserve(coeffs.size());
+  for (const auto& x : coeffs) v.push_back(x.neg());
+  return FracPoly(std::move(v));
+}
+
+BiPoly bivariate_from_vecs(const std::vector<std::vector<Fraction>>& rows) {
+  std::vector<FracPoly> v;
+  v.reserve(rows.size());
+  for (const auto& row : rows) v.emplace_back(row);
+  return BiPoly(std::move(v));
+}
+
+BiPoly lift_constants(const FracPoly& p) {
+  std::vector<FracPoly> v;
+  v.reserve(p.coeffs.size());
+  for (const auto& x : p.coeffs) v.push_back(FracPoly::constant(x));
+  return BiPoly(std::move(v));
+}
+
+IntPoly primitive_part(const IntPoly& p) {
+  Int g;
+  for (const auto& x : p.coeffs) {
+    g = Int::gcd(g, x);
+    if (g.is_one()) return p;
+  }
+  if (g.is_zero()) return p;
+  IntPoly r;
+  r.coeffs.reserve(p.coeffs.size());
+  for (const auto& x : p.coeffs) r.coeffs.push_back(x / g);
+  return r;
+}
+
+IntPoly primitive_integer(const FracPoly& p) {
+  Int den;
+  return primitive_part(clear_denominators(p, den));
+}
+
+FracPoly to_fractions(const IntPoly& p) {
+  FracPoly r;
+  r.coeffs.reserve(p.coeffs.size());
+  for (const auto& x : p.coeffs) r.coeffs.emplace_back(x);
+  return r;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text
+
+namespace {
+
+constexpr const char* kSuperscript[10] = {"\u2070", "\u00B9", "\u00B2", "\u00B3", "\u2074",
+                                          "\u2075", "\u2076", "\u2077", "\u2078", "\u2079"};
+
+template <class C>
+void fmt_terms(const std::vector<C>& c, std::string& out, auto&& is_one, auto&& write) {
+  if (c.empty()) {
+    out += '0';
+    return;
+  }
+  bool first = true;
+  for (std::size_t i = c.size(); i-- > 0;) {
+    if (c[i].is_zero()) continue;
+    if (!first) out += " + ";
+    first = false;
+    if (!(is_one(c[i]) && i != 0)) write(c[i], out);
+    if (i >= 1) out += 'x';
+    if (i >= 2) {
+      std::string digits = std::to_string(i);
+      for (char ch : digits) out += kSuperscript[ch - '0'];
+    }
+  }
+}
+
+}  // namespace
+
+template <>
+void FracPoly::fmt(std::string& out) const {
+  fmt_terms(
+      coeffs, out, [](const Fraction& x) { return x.is_one(); },
+      [](const Fraction& x, std::string& o) { x.fmt(o); });
+}
+
+template <>
+void IntPoly::fmt(std::string& out) const {
+  fmt_terms(
+      coeffs, out, [](const Int& x) { return x.is_one(); }, [](const Int& x, std::string& o) { x.fmt(o); });
+}
+
+std::ostream& operator<<(std::ostream& os, const FracPoly& p) { return os << p.to_string(); }
+std::ostream& operator<<(std::ostream& os, const IntPoly& p) { return os << p.to_string(); }
+
+// ---------------------------------------------------------------------------------------------
+// Subresultant remainder sequences
+
+namespace {
+
+Result<Fraction> scalar_pow(const Fraction& x, std::int64_t e) { return x.pow(Int(e)); }
+Result<FracPoly> scalar_pow(const FracPoly& x, std::int64_t e) { return x.pow(Int(e)); }
+
+template <class C>
+Result<Polynomial<C>> subresultant(const Polynomial<C>& a, const Polynomial<C>& b) {
+  using T = CoeffTraits<C>;
+  const bool swap = a.degree() < b.degree();
+  Polynomial<C> r0 = swap ? b : a;
+  Polynomial<C> r1 = swap ? a : b;
+  if (r1.is_zero()) return r0;
+  const C one = T::one(r0);
+  std::int64_t delta = r0.degree() - r1.degree();
+  C psi = T::neg(one);
+  C beta = (delta % 2 != 0) ? one : T::neg(one);
+  while (!r1.is_zero()) {
+    if (r1.coeffs.empty()) panic("r1 is non-zero, so it has a leading coefficient");
+    C c = r1.lead();
+    // Pseudo-remainder: c^(δ+1)·r0 modulo r1, which the division loop yields before its last step.
+    std::vector<C> w = r0.coeffs;
+    C scale = one;
+    detail::scaled_division(w, r1, scale, false);
+    w.resize(static_cast<std::size_t>(r1.degree()));
+    Polynomial<C> r2(std::move(w));
+    if (!T::is_one(beta)) {
+      for (auto& x : r2.coeffs) x = GY_TRY(T::div_exact(x, beta));
+      r2.trim();
+    }
+    r0 = std::move(r1);
+    r1 = std::move(r2);
+    C neg_c = T::neg(c);
+    if (delta == 1) {
+      psi = neg_c;
+    } else if (delta >= 2) {
+      C num = GY_TRY(scalar_pow(neg_c, delta));
+      C den = GY_TRY(scalar_pow(psi, delta - 1));
+      psi = GY_TRY(T::div_exact(num, den));
+    } else {
+      C f = GY_TRY(scalar_pow(neg_c, delta));
+      C g = GY_TRY(scalar_pow(psi, 1 - delta));
+      psi = T::mul(f, g);
+    }
+    if (r1.is_zero()) break;
+    delta = r0.degree() - r1.degree();
+    beta = T::mul(neg_c, GY_TRY(scalar_pow(psi, delta)));
+  }
+  return r0;
+}
+
+}  // namespace
+
+template <>
+Result<FracPoly> FracPoly::gcd(const FracPoly& a, const FracPoly& b) {
+  return subresultant(a, b);
+}
+
+Result<BiPoly> remainder_sequence(const BiPoly& a, const BiPoly& b) { return subresultant(a, b); }
+
+Result<FracPoly> resultant(const BiPoly& a, const BiPoly& b) {
+  bool negate = a.degree() < b.degree() && ((a.degree() * b.degree()) % 2 != 0);
+  BiPoly r = GY_TRY(remainder_sequence(a, b));
+  if (r.degree() != 0) return FracPoly{};
+  return negate ? -r.coeffs[0] : r.coeffs[0];
+}
+
+// ---------------------------------------------------------------------------------------------
+// Residue powers and gcds
+
+Result<ModPoly> powmod(const Int& m, const ModPoly& a, const Int& e, const ModPoly& f) {
+  ModPoly result = ModPoly::one_mod(m);
+  if (e.sign() <= 0) return result;
+  ModPoly base = a;
+  Int n = e;
+  while (n.sign() > 0) {
+    if (n.is_odd()) {
+      ModPoly p = GY_TRY(ModPoly::mul(result, base));
+      result = GY_TRY(ModPoly::rem(p, f));
+      n -= Int(1);
+    } else {
+      ModPoly p = GY_TRY(ModPoly::mul(base, base));
+      base = GY_TRY(ModPoly::rem(p, f));
+      n = n / Int(2);
+    }
+  }
+  return result;
+}
+
+Result<ModPoly> gcd_mod(const ModPoly& a, const ModPoly& b) {
+  ModPoly x = a.degree() >= b.degree() ? a : b;
+  ModPoly y = a.degree() >= b.degree() ? b : a;
+  while (!y.is_zero()) {
+    ModPoly r = GY_TRY(ModPoly::rem(x, y));
+    x = std::move(y);
+    y = std::move(r);
+  }
+  return x;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sturm sequences
+
+int sign_at(const IntPoly& p, const Fraction& x) {
+  if (p.is_zero()) return 0;
+  // Σ a_i n^i d^(deg − i), which has the sign of p(n/d) for d > 0.
+  const Int& n = x.num();
+  const Int& d = x.den();
+  if (d.is_one()) {
+    Int acc = p.coeffs.back();
+    for (std::size_t i = p.coeffs.size() - 1; i-- > 0;) acc = acc * n + p.coeffs[i];
+    return acc.sign();
+  }
+  Int acc = p.coeffs.back();
+  Int dpow(1);
+  for (std::size_t i = p.coeffs.size() - 1; i-- > 0;) {
+    dpow *= d;
+    acc = acc * n + p.coeffs[i] * dpow;
+  }
+  return acc.sign();
+}
+
+namespace {
+
+// p, p′, −rem, … each replaced by a positive multiple with coprime integer coefficients, which
+// leaves every sign unchanged.
+std::vector<IntPoly> sturm_chain(const FracPoly& p) {
+  std::vector<IntPoly> chain;
+  chain.push_back(primitive_integer(p));
+  IntPoly b = primitive_integer(p.derivative());
+  if (b.is_zero()) return chain;
+  chain.push_back(std::move(b));
+  while (true) {
+    const IntPoly& a = chain[chain.size() - 2];
+    const IntPoly& d = chain.back();
+    if (a.degree() < d.degree()) panic("Sturm sequence degrees decrease");
+    std::vector<Int> w = a.coeffs;
+    Int s(1);
+    detail::scaled_division(w, d, s, false);
+    w.resize(static_cast<std::size_t>(d.degree()));
+    IntPoly r(std::move(w));  // s·rem(a, d), s = c^k
+    if (r.is_zero()) break;
+    // −rem: negate unless the scale was negative.
+    if (s.sign() > 0)
+      for (auto& x : r.coeffs) x = -x;
+    chain.push_back(primitive_part(r));
+  }
+  return chain;
+}
+
+std::uint32_t variations(const std::vector<IntPoly>& chain, const Fraction& x) {
+  if (chain.size() < 2) return 0;
+  int s = sign_at(chain[0], x);
+  std::uint32_t n = 0;
+  for (std::size_t i = 1; i < chain.size(); ++i) {
+    int t = sign_at(chain[i], x);
+    if (t != 0) {
+      if (s != 0 && t != s) ++n;
+      s = t;
+    }
+  }
+  return n;
+}
+
+}  // namespace
+
+Result<std::uint32_t> sturm_variations(const FracPoly& p, const Fraction& x) {
+  return variations(sturm_chain(p), x);
+}
+
+Result<std::uint32_t> count_real_roots(const FracPoly& p, const Fraction& lo, const Fraction& hi) {
+  if (hi < lo) return 0u;  // an empty interval holds no root
+  std::vector<IntPoly> chain = sturm_chain(p);
+  std::uint32_t z = sign_at(chain[0], lo) == 0 ? 1 : 0;
+  return variations(chain, lo) + z - variations(chain, hi);
+}
+
+}  // namespace gy

@@ -1,0 +1,240 @@
+#include "num/polynomial.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace gy {
+namespace {
+
+Fraction q(std::int64_t n, std::int64_t d = 1) { return fraction(n, d); }
+
+FracPoly fp(std::initializer_list<Fraction> c) { return FracPoly(std::vector<Fraction>(c)); }
+IntPoly ip(std::initializer_list<std::int64_t> c) {
+  std::vector<Int> v;
+  for (auto x : c) v.emplace_back(x);
+  return IntPoly(std::move(v));
+}
+ModPoly mp(std::int64_t m, std::initializer_list<std::int64_t> c) {
+  std::vector<Modular> v;
+  for (auto x : c) v.push_back(*Modular::make(Int(x), Int(m)));
+  return ModPoly(Int(m), std::move(v));
+}
+BiPoly bi(std::initializer_list<std::initializer_list<std::int64_t>> rows) {
+  std::vector<std::vector<Fraction>> v;
+  for (auto& row : rows) {
+    v.emplace_back();
+    for (auto x : row) v.back().push_back(q(x));
+  }
+  return bivariate_from_vecs(v);
+}
+
+void expect_error(const auto& r, ErrorKind kind, const std::string& message) {
+  ASSERT_FALSE(r.has_value());
+  EXPECT_EQ(r.error().kind, kind);
+  EXPECT_EQ(r.error().message, message);
+}
+
+TEST(Polynomial, TrimAndArithmetic) {
+  FracPoly a = fp({q(1), q(2), q(0), q(0)});
+  EXPECT_EQ(a.degree(), 1);
+  EXPECT_EQ(FracPoly().degree(), -1);
+  // Cancelling top coefficients lower the degree; a product with zero is zero.
+  EXPECT_EQ(FracPoly::sub(fp({q(1), q(1), q(3)}), fp({q(0), q(0), q(3)})).degree(), 1);
+  EXPECT_TRUE(FracPoly::mul(a, FracPoly()).is_zero());
+  EXPECT_EQ(FracPoly::mul(fp({q(-1), q(1)}), fp({q(1), q(1)})), fp({q(-1), q(0), q(1)}));
+  EXPECT_EQ(FracPoly::mul(fp({q(1, 2), q(1, 3)}), fp({q(2, 3), q(3, 4)})),
+            fp({q(1, 3), q(3, 8) + q(2, 9), q(1, 4)}));
+  EXPECT_EQ(FracPoly::sub(FracPoly(), fp({q(1), q(2)})), fp({q(-1), q(-2)}));
+  EXPECT_EQ(neg_coefficients(std::vector<Fraction>{}).degree(), -1);
+  EXPECT_EQ(-fp({q(1), q(-2)}), fp({q(-1), q(2)}));
+  EXPECT_TRUE(fp({q(5)}).derivative().is_zero());
+  EXPECT_EQ(fp({q(1), q(2), q(3)}).derivative(), fp({q(2), q(6)}));
+  EXPECT_EQ(FracPoly().eval(q(3)), q(0));
+  EXPECT_EQ(fp({q(1), q(0), q(1)}).eval(q(1, 2)), q(5, 4));
+}
+
+TEST(Polynomial, IntegerProductsAgreeWithFractions) {
+  std::mt19937_64 rng(7);
+  for (int round = 0; round < 40; ++round) {
+    std::vector<Int> a, b;
+    std::vector<Fraction> fa, fb;
+    int na = 1 + static_cast<int>(rng() % 12), nb = 1 + static_cast<int>(rng() % 12);
+    for (int i = 0; i < na; ++i) {
+      // Mix machine-sized and big coefficients so that both product paths run.
+      Int x = Int(static_cast<std::int64_t>(rng() >> 1)) * (round % 3 == 0 ? Int::pow(Int(3), 50) : Int(1));
+      a.push_back(x);
+      fa.emplace_back(x);
+    }
+    for (int i = 0; i < nb; ++i) {
+      Int x(static_cast<std::int64_t>(rng()));
+      b.push_back(x);
+      fb.emplace_back(x);
+    }
+    IntPoly p = IntPoly::mul(IntPoly(a), IntPoly(b));
+    EXPECT_EQ(to_fractions(p), FracPoly::mul(FracPoly(fa), FracPoly(fb)));
+    // The product is divisible by either factor with no remainder.
+    auto back = IntPoly::div_exact(p, IntPoly(b));
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(*back, IntPoly(a));
+  }
+}
+
+TEST(Polynomial, Division) {
+  for (auto r : {FracPoly::div_rem(fp({q(1)}), FracPoly()).error()}) EXPECT_EQ(r.message, "Division by zero");
+  expect_error(IntPoly::div_rem(ip({1}), IntPoly()), ErrorKind::Division, "Division by zero");
+  expect_error(ModPoly::div_rem(mp(5, {1}), ModPoly(Int(5), {})), ErrorKind::Division, "Division by zero");
+
+  auto zero = FracPoly::div_rem(FracPoly(), fp({q(1), q(1)}));
+  ASSERT_TRUE(zero.has_value());
+  EXPECT_TRUE(zero->first.is_zero() && zero->second.is_zero());
+
+  // a = q·b + r with deg r < deg b, for a non-monic divisor.
+  FracPoly a = fp({q(3), q(-1), q(0), q(5), q(2, 7)}), b = fp({q(1), q(0), q(3, 2)});
+  auto qr = FracPoly::div_rem(a, b);
+  ASSERT_TRUE(qr.has_value());
+  EXPECT_LT(qr->second.degree(), b.degree());
+  EXPECT_EQ(FracPoly::add(FracPoly::mul(qr->first, b), qr->second), a);
+
+  EXPECT_EQ(*FracPoly::div_exact(fp({q(-1), q(0), q(1)}), fp({q(-1), q(1)})), fp({q(1), q(1)}));
+  expect_error(FracPoly::div_exact(fp({q(1), q(0), q(1)}), fp({q(-1), q(1)})), ErrorKind::Division,
+               "not divisible");
+  EXPECT_EQ(*FracPoly::div_exact(fp({q(2), q(4)}), fp({q(4)})), fp({q(1, 2), q(1)}));
+
+  // Over the integers the quotient and remainder must be integral.
+  auto iq = IntPoly::div_rem(ip({0, 2}), ip({2}));
+  ASSERT_TRUE(iq.has_value());
+  EXPECT_EQ(iq->first, ip({0, 1}));
+  EXPECT_TRUE(iq->second.is_zero());
+  expect_error(IntPoly::div_rem(ip({0, 1}), ip({0, 2})), ErrorKind::Division, "Not divisible");
+  expect_error(ip({1, 3}).div_scalar_exact(Int(2)), ErrorKind::Division, "Not divisible");
+  expect_error(ip({1, 3}).div_scalar_exact(Int(0)), ErrorKind::Range, "Division by zero");
+
+  // Bivariate division by a polynomial whose leading coefficient is a polynomial in y.
+  BiPoly A = bi({{0, 1}, {0}, {1}});  // x² + y
+  BiPoly B = bi({{1}, {0, 1}});       // y·x + 1
+  auto bq = BiPoly::div_rem(A, B);
+  ASSERT_FALSE(bq.has_value());  // the quotient needs 1/y
+}
+
+TEST(Polynomial, MonicPowAndText) {
+  expect_error(FracPoly().monic(), ErrorKind::Range, "monic() of zero polynomial");
+  expect_error(ModPoly(Int(7), {}).monic(), ErrorKind::Range, "monic() of zero polynomial");
+  EXPECT_EQ(*fp({q(1), q(2)}).monic(), fp({q(1, 2), q(1)}));
+  EXPECT_EQ(*mp(7, {1, 3}).monic(), mp(7, {5, 1}));
+
+  EXPECT_EQ(*FracPoly().pow(Int(0)), fp({q(1)}));
+  EXPECT_TRUE(FracPoly().pow(Int(3))->is_zero());
+  expect_error(fp({q(1), q(1)}).pow(Int(-1)), ErrorKind::Range, "");
+  EXPECT_EQ(*fp({q(1), q(1)}).pow(Int(3)), fp({q(1), q(3), q(3), q(1)}));
+  EXPECT_EQ(*fp({q(2, 3)}).pow(Int(2)), fp({q(4, 9)}));
+  EXPECT_FALSE(fp({q(1), q(1)}).pow(Int::pow(Int(2), 40)).has_value());
+
+  EXPECT_EQ(FracPoly().to_string(), "0");
+  EXPECT_EQ(FracPoly::x().to_string(), "x");
+  EXPECT_EQ(fp({q(1)}).to_string(), "1");
+  EXPECT_EQ(fp({q(0), q(-1)}).to_string(), "-1x");
+  EXPECT_EQ(fp({q(-1), q(0), q(1)}).to_string(), "x\u00B2 + -1");
+  EXPECT_EQ(fp({q(2), q(-3), q(1)}).to_string(), "x\u00B2 + -3x + 2");
+  EXPECT_EQ(fp({q(0), q(1), q(1, 2)}).to_string(), "1/2x\u00B2 + x");
+  EXPECT_EQ(fp({q(3, 2)}).to_string(), "3/2");
+  EXPECT_EQ(fp({q(-2), q(0), q(0), q(1)}).to_string(), "x\u00B3 + -2");
+  EXPECT_EQ((*FracPoly::x().pow(Int(12))).to_string(), "x\u00B9\u00B2");
+  EXPECT_EQ((*FracPoly::x().pow(Int(10))).to_string(), "x\u00B9\u2070");
+}
+
+TEST(Polynomial, Residues) {
+  ModPoly one = ModPoly::one_mod(Int(1));
+  EXPECT_TRUE(one.is_zero());
+  EXPECT_EQ(one.modulus, Int(1));
+  EXPECT_EQ(ModPoly::one_mod(Int(5)), mp(5, {1}));
+
+  Modular a = *Modular::make(Int(3), Int(5)), b = *Modular::make(Int(3), Int(7));
+  for (auto r : {Modular::mul(a, b), Modular::sub(a, b), Modular::div(a, b)})
+    expect_error(r, ErrorKind::Type, "Numbers have different moduli");
+  expect_error(ModPoly::mul(mp(5, {1, 1}), mp(7, {1, 1})), ErrorKind::Type, "Numbers have different moduli");
+  expect_error(gcd_mod(mp(5, {-1, 0, 1}), mp(7, {-1, 1})), ErrorKind::Type, "Numbers have different moduli");
+  EXPECT_EQ(Modular::make(Int(-3), Int(5))->value, Int(2));
+  expect_error(Modular::make(Int(1), Int(0)), ErrorKind::Division, "Division by zero");
+
+  Modular four = *Modular::make(Int(4), Int(6)), two = *Modular::make(Int(2), Int(6));
+  auto r = Modular::div(four, two);
+  ASSERT_TRUE(r.has_value());
+  EXPECT_EQ(reduce_mod(r->value * Int(2), Int(6)), Int(4));
+  expect_error(Modular::div(*Modular::make(Int(3), Int(6)), two), ErrorKind::Division, "Not divisible");
+  Modular z = *Modular::make(Int(0), Int(7));
+  EXPECT_TRUE(Modular::div(z, z)->is_zero());
+  // Inverses modulo a prime.
+  for (int v = 1; v < 13; ++v) {
+    Modular x = *Modular::make(Int(v), Int(13));
+    Modular inv = *Modular::div(*Modular::make(Int(1), Int(13)), x);
+    EXPECT_EQ(Modular::mul(x, inv)->value, Int(1));
+  }
+
+  EXPECT_EQ(*gcd_mod(mp(5, {-1, 0, 1}), mp(5, {-1, 1})), mp(5, {4, 1}));
+  // x^(p) ≡ x modulo (p, f) when f splits into distinct linear factors over F_p.
+  ModPoly f = *ModPoly::mul(*ModPoly::mul(mp(7, {-1, 1}), mp(7, {-2, 1})), mp(7, {-3, 1}));
+  ModPoly x = mp(7, {0, 1});
+  EXPECT_EQ(*powmod(Int(7), x, Int(7), f), x);
+  EXPECT_EQ(*powmod(Int(7), x, Int(0), f), mp(7, {1}));
+}
+
+TEST(RemainderSequence, GcdAndResultant) {
+  EXPECT_EQ(*FracPoly::gcd(fp({q(-1), q(0), q(1)}), fp({q(-1), q(1)})), fp({q(-1), q(1)}));
+  EXPECT_EQ(*FracPoly::gcd(fp({q(2), q(-3), q(1)}), fp({q(-1), q(0), q(1)})), fp({q(-3), q(3)}));
+  EXPECT_EQ(*FracPoly::gcd(FracPoly(), fp({q(1), q(1)})), fp({q(1), q(1)}));
+  EXPECT_EQ(*FracPoly::gcd(fp({q(1), q(1)}), FracPoly()), fp({q(1), q(1)}));
+  EXPECT_TRUE(FracPoly::gcd(FracPoly(), FracPoly())->is_zero());
+
+  // A common factor of high degree survives the sequence, up to a constant.
+  FracPoly common = fp({q(3), q(-1), q(0), q(2), q(1)});
+  FracPoly u = FracPoly::mul(common, fp({q(1), q(5), q(1, 2)}));
+  FracPoly v = FracPoly::mul(common, fp({q(-7), q(1)}));
+  EXPECT_EQ(*FracPoly::gcd(u, v)->monic(), *common.monic());
+
+  BiPoly a = bi({{0, -1}, {0}, {1}});  // x² − y
+  BiPoly b = bi({{-1}, {1}});          // x − 1
+  EXPECT_EQ(*resultant(a, b), fp({q(1), q(-1)}));
+  EXPECT_EQ(*resultant(b, a), fp({q(1), q(-1)}));
+  // (x − y)(x + 1) and (x − y)(x − 2) share x − y.
+  BiPoly c = bi({{0, -1}, {1, -1}, {1}});
+  BiPoly d = bi({{0, 2}, {-2, -1}, {1}});
+  EXPECT_TRUE(resultant(c, d)->is_zero());
+  // Eliminating x from x² − 2 and y − x² + ... : res_x(x² − 2, y − x) = y² − 2.
+  EXPECT_EQ(*resultant(bi({{-2}, {0}, {1}}), bi({{0, 1}, {-1}})), fp({q(-2), q(0), q(1)}));
+  // res_x(x² − 2, x² − 3 − y)... the sign follows the odd degree product when swapped.
+  BiPoly lin = bi({{0, 1}, {1}});  // x + y
+  BiPoly cube = bi({{-2}, {0}, {0}, {1}});
+  EXPECT_EQ(*resultant(lin, cube), FracPoly::sub(FracPoly(), *resultant(cube, lin)));
+}
+
+TEST(RootCounting, SturmCounts) {
+  FracPoly p = fp({q(-2), q(0), q(1)});
+  EXPECT_EQ(*count_real_roots(p, q(1), q(2)), 1u);
+  EXPECT_EQ(*count_real_roots(p, q(-2), q(2)), 2u);
+  EXPECT_EQ(*count_real_roots(p, q(0), q(1)), 0u);
+  FracPoly s = fp({q(-1), q(0), q(1)});
+  EXPECT_EQ(*count_real_roots(s, q(1), q(2)), 1u);
+  EXPECT_EQ(*count_real_roots(s, q(0), q(1)), 1u);
+  EXPECT_EQ(*count_real_roots(s, q(-1), q(1)), 2u);
+  EXPECT_EQ(*count_real_roots(fp({q(3)}), q(-5), q(5)), 0u);
+  EXPECT_EQ(*count_real_roots(FracPoly(), q(-5), q(5)), 1u);
+  EXPECT_EQ(*count_real_roots(s, q(2), q(1)), 0u);
+
+  // Repeated roots count once; narrow rational intervals separate close roots.
+  FracPoly rep = FracPoly::mul(FracPoly::mul(fp({q(-1), q(1)}), fp({q(-1), q(1)})), fp({q(-101, 100), q(1)}));
+  EXPECT_EQ(*count_real_roots(rep, q(0), q(2)), 2u);
+  EXPECT_EQ(*count_real_roots(rep, q(1001, 1000), q(1011, 1000)), 1u);
+  EXPECT_EQ(*sturm_variations(FracPoly(), q(0)), 0u);
+
+  // The Wilkinson-like product (x−1)…(x−10) with every root isolated by half-integers.
+  FracPoly w = fp({q(1)});
+  for (int k = 1; k <= 10; ++k) w = FracPoly::mul(w, fp({q(-k), q(1)}));
+  for (int k = 1; k <= 10; ++k) EXPECT_EQ(*count_real_roots(w, q(2 * k - 1, 2), q(2 * k + 1, 2)), 1u);
+  EXPECT_EQ(*count_real_roots(w, q(0), q(11)), 10u);
+  // x^4 + 1 has no real roots.
+  EXPECT_EQ(*count_real_roots(fp({q(1), q(0), q(0), q(0), q(1)}), q(-100), q(100)), 0u);
+}
+
+}  // namespace
+}  // namespace gy
