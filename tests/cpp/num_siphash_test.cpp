@@ -4,7 +4,6 @@
 #include <random>
 #include <vector>
 
-#include "num/fraction.hpp"
 #include "num/int.hpp"
 #include "num/siphash.hpp"
 
@@ -124,18 +123,6 @@ TEST(SipHash13, HashesIntegersThroughTheirCanonicalBytes) {
   // A value that passed through the big form hashes as its small self.
   EXPECT_EQ(hash_of((big - Int(1).shl(64)) * Int(1)), hash_of(Int(5)));
   EXPECT_EQ(hash_of(Int(INT64_MAX) + Int(1) - Int(1)), hash_of(Int(INT64_MAX)));
-}
-
-TEST(SipHash13, EqualFractionsHashEqual) {
-  auto hash_frac = [](const Fraction& f) {
-    SipHasher13 h;
-    f.hash(h);
-    return h.finish();
-  };
-  Int big = Int::pow(Int(3), 50);
-  Fraction a = *Fraction::make(big * Int(2), big * Int(-4));
-  EXPECT_EQ(hash_frac(a), hash_frac(fraction(-1, 2)));
-  EXPECT_NE(hash_frac(fraction(1, 2)), hash_frac(fraction(2, 1)));
 }
 
 }  // namespace

@@ -47,25 +47,14 @@ def test_arguments_by_name_and_index_protocol():
 @pytest.mark.parametrize("args, kwargs, exc, name", [
     ((1.5,), {}, TypeError, "numerator"),
     (("1",), {}, TypeError, "numerator"),
-    ((None,), {}, TypeError, "numerator"),
     ((1, 2.0), {}, TypeError, "denominator"),
     ((2**63,), {}, OverflowError, "numerator"),
-    ((I64_MIN - 1,), {}, OverflowError, "numerator"),
     ((1,), {"denominator": 2**64}, OverflowError, "denominator"),
 ])
 def test_bad_arguments_keep_the_host_error_with_a_note(args, kwargs, exc, name):
     with pytest.raises(exc) as info:
         Fraction(*args, **kwargs)
     assert f"while processing '{name}'" in info.value.__notes__
-
-
-def test_argument_matching():
-    with pytest.raises(TypeError):
-        Fraction()
-    with pytest.raises(TypeError):
-        Fraction(1, 2, 3)
-    with pytest.raises(TypeError, match="unexpected keyword argument 'num'"):
-        Fraction(num=1)
 
 
 def test_zero_denominators():
