@@ -346,11 +346,45 @@ Result<FracPoly> FracPoly::gcd(const FracPoly& a, const FracPoly& b) {
 
 Result<BiPoly> remainder_sequence(const BiPoly& a, const BiPoly& b) { return subresultant(a, b); }
 
+// The subresultant scheme run to the resultant itself: when the sequence ends on a constant after
+// skipping several degrees, that constant is raised to the skipped degree and rescaled, so the
+// value is the Sylvester determinant in every case.
 Result<FracPoly> resultant(const BiPoly& a, const BiPoly& b) {
-  bool negate = a.degree() < b.degree() && ((a.degree() * b.degree()) % 2 != 0);
-  BiPoly r = GY_TRY(remainder_sequence(a, b));
-  if (r.degree() != 0) return FracPoly{};
-  return negate ? -r.coeffs[0] : r.coeffs[0];
+  using T = CoeffTraits<FracPoly>;
+  if (a.is_zero() || b.is_zero()) return FracPoly{};
+  bool negate = false;
+  BiPoly r0 = a, r1 = b;
+  if (r0.degree() < r1.degree()) {
+    std::swap(r0, r1);
+    negate = (r0.degree() % 2 != 0) && (r1.degree() % 2 != 0);
+  }
+  const FracPoly one = FracPoly::constant(Fraction(Int(1)));
+  FracPoly g = one, h = one;
+  while (r1.degree() > 0) {
+    std::int64_t delta = r0.degree() - r1.degree();
+    if ((r0.degree() % 2 != 0) && (r1.degree() % 2 != 0)) negate = !negate;
+    std::vector<FracPoly> w = r0.coeffs;
+    FracPoly scale = one;
+    detail::scaled_division(w, r1, scale, false);
+    w.resize(static_cast<std::size_t>(r1.degree()));
+    BiPoly r(std::move(w));
+    if (r.is_zero()) return FracPoly{};
+    FracPoly div = FracPoly::mul(g, GY_TRY(h.pow(Int(delta))));
+    if (!T::is_one(div)) {
+      for (auto& x : r.coeffs) x = GY_TRY(FracPoly::div_exact(x, div));
+      r.trim();
+    }
+    r0 = std::move(r1);
+    r1 = std::move(r);
+    g = r0.lead();
+    if (delta >= 1)
+      h = GY_TRY(FracPoly::div_exact(GY_TRY(g.pow(Int(delta))), GY_TRY(h.pow(Int(delta - 1)))));
+  }
+  // r1 is a non-zero constant in x and r0 has degree e >= 1: the result is lc(r1)^e / h^(e−1).
+  std::int64_t e = r0.degree();
+  FracPoly res = GY_TRY(r1.lead().pow(Int(e)));
+  if (e > 1) res = GY_TRY(FracPoly::div_exact(res, GY_TRY(h.pow(Int(e - 1)))));
+  return negate ? -res : res;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -432,6 +466,13 @@ std::vector<IntPoly> sturm_chain(const FracPoly& p) {
     if (s.sign() > 0)
       for (auto& x : r.coeffs) x = -x;
     chain.push_back(primitive_part(r));
+  }
+  // The last entry is gcd(p, p′). When it is not constant, p has multiple roots, at which every
+  // entry vanishes; dividing it out gives the chain of the squarefree part, whose variations agree
+  // everywhere else.
+  if (chain.back().degree() > 0) {
+    IntPoly g = chain.back();
+    for (auto& e : chain) e = expect(IntPoly::div_exact(e, g), "the gcd divides every Sturm entry");
   }
   return chain;
 }

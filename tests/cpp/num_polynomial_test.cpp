@@ -208,6 +208,60 @@ TEST(RemainderSequence, GcdAndResultant) {
   EXPECT_EQ(*resultant(lin, cube), FracPoly::sub(FracPoly(), *resultant(cube, lin)));
 }
 
+// det of the Sylvester matrix of two rational polynomials, by Gaussian elimination.
+Fraction sylvester(const FracPoly& a, const FracPoly& b) {
+  std::size_t m = static_cast<std::size_t>(a.degree()), n = static_cast<std::size_t>(b.degree());
+  std::size_t size = m + n;
+  std::vector<std::vector<Fraction>> mat(size, std::vector<Fraction>(size));
+  for (std::size_t r = 0; r < n; ++r)
+    for (std::size_t i = 0; i <= m; ++i) mat[r][r + i] = a.coeffs[m - i];
+  for (std::size_t r = 0; r < m; ++r)
+    for (std::size_t i = 0; i <= n; ++i) mat[n + r][r + i] = b.coeffs[n - i];
+  Fraction det = q(1);
+  for (std::size_t c = 0; c < size; ++c) {
+    std::size_t piv = c;
+    while (piv < size && mat[piv][c].is_zero()) ++piv;
+    if (piv == size) return q(0);
+    if (piv != c) {
+      std::swap(mat[piv], mat[c]);
+      det = det.neg();
+    }
+    det = det * mat[c][c];
+    for (std::size_t r = c + 1; r < size; ++r) {
+      Fraction f = *mat[r][c].div(mat[c][c]);
+      for (std::size_t k = c; k < size; ++k) mat[r][k] -= f * mat[c][k];
+    }
+  }
+  return det;
+}
+
+FracPoly at_y(const BiPoly& p, const Fraction& y) {
+  std::vector<Fraction> c;
+  for (const auto& x : p.coeffs) c.push_back(x.eval(y));
+  return FracPoly(std::move(c));
+}
+
+TEST(RemainderSequence, ResultantIsTheSylvesterDeterminant) {
+  EXPECT_EQ(*resultant(bi({{0, 1}, {0}, {0}, {1}}), bi({{0}, {0}, {1}})), fp({q(0), q(0), q(1)}));
+  std::mt19937_64 rng(11);
+  for (int round = 0; round < 60; ++round) {
+    auto random_bi = [&](int deg) {
+      std::vector<std::vector<Fraction>> rows(static_cast<std::size_t>(deg + 1));
+      for (auto& row : rows)
+        for (int j = 0; j < 3; ++j) row.push_back(q(static_cast<std::int64_t>(rng() % 7) - 3));
+      // Sparse rows make the sequence skip degrees.
+      for (int i = 1; i < deg; ++i)
+        if (rng() % 2) rows[static_cast<std::size_t>(i)].clear();
+      rows.back() = {q(1 + static_cast<std::int64_t>(rng() % 3))};
+      return bivariate_from_vecs(rows);
+    };
+    BiPoly a = random_bi(1 + static_cast<int>(rng() % 5)), b = random_bi(1 + static_cast<int>(rng() % 5));
+    FracPoly r = *resultant(a, b);
+    for (std::int64_t y = -2; y <= 2; ++y)
+      EXPECT_EQ(r.eval(q(y)), sylvester(at_y(a, q(y)), at_y(b, q(y)))) << a.degree() << " " << b.degree();
+  }
+}
+
 TEST(RootCounting, SturmCounts) {
   FracPoly p = fp({q(-2), q(0), q(1)});
   EXPECT_EQ(*count_real_roots(p, q(1), q(2)), 1u);
@@ -226,6 +280,12 @@ TEST(RootCounting, SturmCounts) {
   EXPECT_EQ(*count_real_roots(rep, q(0), q(2)), 2u);
   EXPECT_EQ(*count_real_roots(rep, q(1001, 1000), q(1011, 1000)), 1u);
   EXPECT_EQ(*sturm_variations(FracPoly(), q(0)), 0u);
+  // A multiple root at either end of the interval is one root, not a wrapped count.
+  FracPoly cube = *fp({q(-1), q(1)}).pow(Int(3));
+  EXPECT_EQ(*count_real_roots(cube, q(1), q(2)), 1u);
+  EXPECT_EQ(*count_real_roots(cube, q(0), q(1)), 1u);
+  EXPECT_EQ(*count_real_roots(FracPoly::mul(cube, fp({q(-2), q(1)})), q(1), q(2)), 2u);
+  EXPECT_EQ(*count_real_roots(*fp({q(0), q(1)}).pow(Int(2)), q(0), q(0)), 1u);
 
   // The Wilkinson-like product (x−1)…(x−10) with every root isolated by half-integers.
   FracPoly w = fp({q(1)});
