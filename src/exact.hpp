@@ -1,0 +1,222 @@
+// Real number fields Q(alpha) and their elements: exact real algebraic numbers with exact signs,
+// equality and arithmetic, correctly rounded float values, k-th roots in new fields, and the common
+// field of several numbers.
+//
+// A field holds alpha's minimal polynomial m and a rational interval that isolates alpha among the
+// roots of m. The interval, with cached bounds of the powers of alpha, is the only state that ever
+// changes: any reader may narrow it, every number of the field profits, and it sits behind the
+// field's own reader/writer lock. A narrowing is computed without the lock and published by one
+// pointer swap that keeps the intersection with whatever another thread published meanwhile, so the
+// interval only shrinks and always isolates alpha; a failure or an exception part way leaves the
+// published state as it was, so the lock never guards a half-written value.
+//
+// Degree limit: no field of degree above kMaxFieldDegree is built, and roots and joins whose
+// defining polynomial would exceed it (k·d for a k-th root in a field of degree d, d_A·d_B for a
+// join) are refused with a Range error before the polynomial is formed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <shared_mutex>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "num/error.hpp"
+#include "num/fraction.hpp"
+#include "num/int.hpp"
+#include "num/polynomial.hpp"
+
+namespace gy {
+
+inline constexpr std::int64_t kMaxFieldDegree = 256;
+
+class NumberField;
+class AlgebraicNumber;
+using FieldRef = std::shared_ptr<const NumberField>;
+
+class NumberField {
+  struct Key {};
+
+ public:
+  // The field of alpha, the one root of m in [lo, hi]. m must be irreducible (not checked).
+  // Range for a constant m or a degree above kMaxFieldDegree; Other "Interval must contain exactly
+  // one root" unless [lo, hi] holds exactly one root of m.
+  static Result<FieldRef> make(FracPoly m, Fraction lo, Fraction hi);
+
+  // Equal fields: the same object, or the same minimal polynomial with overlapping intervals around
+  // the same root.
+  static Result<bool> eq(const FieldRef& a, const FieldRef& b);
+
+  const FracPoly& minimal_polynomial() const { return m_; }
+  std::size_t degree() const { return d_; }
+  // Entry i is x^i reduced modulo m, for i = 0 ..= 2d.
+  const std::vector<FracPoly>& power_table() const { return powers_; }
+
+  // One bisection step of alpha's interval; a collapsed interval stays as it is.
+  Status refine() const;
+
+  // "Q(root of {m} in [{lo},{hi}])" with the current interval.
+  void fmt(std::string& out) const;
+  std::string to_string() const {
+    std::string s;
+    fmt(s);
+    return s;
+  }
+
+  NumberField(Key, FracPoly m, IntPoly m_int, std::vector<FracPoly> powers);
+
+ private:
+  friend class AlgebraicNumber;
+  friend std::pair<Fraction, Fraction> field_interval_read(const NumberField& f);
+  friend FieldRef QQ();
+
+  // Alpha's interval and the bounds lower[i] <= alpha^i <= upper[i], i = 0 ..= d. Never changed
+  // once published.
+  struct State {
+    Fraction lo, hi;
+    int sign_lo = 0, sign_hi = 0;  // signs of m at lo and hi
+    std::vector<Fraction> lower, upper;
+  };
+  using StateRef = std::shared_ptr<const State>;
+
+  StateRef state() const;
+  StateRef make_state(Fraction lo, Fraction hi, int sign_lo, int sign_hi) const;
+  // Publishes `next`, computed from `base`; keeps the intersection with anything newer.
+  void publish(StateRef base, StateRef next) const;
+
+  FracPoly m_;
+  IntPoly m_int_;  // a positive multiple of m with integer coefficients, for sign evaluations
+  std::vector<FracPoly> powers_;
+  std::size_t d_;
+  mutable std::shared_mutex lock_;
+  mutable StateRef state_;
+};
+
+// Copies of the current ends of alpha's interval (read lock).
+std::pair<Fraction, Fraction> field_interval_read(const NumberField& f);
+
+// The field of the rationals: m = x − 1, interval [1, 1]. Built once, on first use.
+FieldRef QQ();
+
+// An element of a number field: a polynomial in the generator with rational coefficients, reduced
+// modulo the minimal polynomial, so that each number of a field has exactly one value.
+class AlgebraicNumber {
+ public:
+  // The zero of the rationals.
+  AlgebraicNumber();
+
+  // p reduced modulo the field's minimal polynomial.
+  static Result<AlgebraicNumber> make(FieldRef field, FracPoly p);
+  static Result<AlgebraicNumber> from_polynomial(FieldRef field, std::vector<Fraction> coeffs);
+  // alpha; in a field of degree 1 the rational root itself.
+  static Result<AlgebraicNumber> generator(FieldRef field);
+  static AlgebraicNumber zero(FieldRef field);
+  static AlgebraicNumber one(FieldRef field);
+  static AlgebraicNumber constant(FieldRef field, std::int64_t n);
+  // A rational as a number of the field.
+  static AlgebraicNumber rational(FieldRef field, Fraction c);
+
+  const FracPoly& value() const { return value_; }
+  const FieldRef& field() const { return field_; }
+  bool is_zero() const { return value_.is_zero(); }
+  // Rational: the value is a constant (or zero).
+  bool is_rational() const { return value_.degree() <= 0; }
+
+  // The operands must share a field, or one of them be rational (it takes the other's field);
+  // otherwise Range "AlgebraicNumbers must have same field ({} != {})".
+  Result<AlgebraicNumber> add(const AlgebraicNumber& b) const;
+  Result<AlgebraicNumber> sub(const AlgebraicNumber& b) const;
+  Result<AlgebraicNumber> mul(const AlgebraicNumber& b) const;
+  // *this = *this · b; unchanged on an error.
+  Status mul_into(const AlgebraicNumber& b);
+  // 1 / *this; Range "Division by zero: {}" for zero.
+  Result<AlgebraicNumber> inverse() const;
+  Result<AlgebraicNumber> div(const AlgebraicNumber& b) const;
+  // base^e in `field` (e = 0 gives the 1 of `field`); Range "" for a negative exponent, Other
+  // "exponent too large" for an irrational base and e >= 2^28.
+  static Result<AlgebraicNumber> pow(const FieldRef& field, const AlgebraicNumber& base, const Int& e);
+
+  AlgebraicNumber neg() const;
+  AlgebraicNumber operator-() const { return neg(); }
+  Result<AlgebraicNumber> abs() const;
+
+  // The exact sign, -1, 0 or +1. Zero is decided by the value alone; otherwise the field's interval
+  // is narrowed only until the number's interval leaves zero.
+  Result<int> sign() const;
+  // A rational enclosure (lower, upper) from the field's cached power bounds.
+  Result<std::pair<Fraction, Fraction>> interval() const;
+  // The nearest double: the field is narrowed until both ends of the interval round alike, at
+  // most 256 times; after that the lower end's double.
+  Result<double> to_f64() const;
+
+  // Exact equality; numbers of fields that do not combine are unequal.
+  bool eq(const AlgebraicNumber& b) const;
+  AlgebraicNumber clone() const { return *this; }
+
+  // The non-negative k-th root of a non-negative number, as the generator of a new field. For odd
+  // k a negative number has the negative real root, −root(−v). Range when k < 1 or k·d exceeds
+  // kMaxFieldDegree; Other "Interval must contain exactly one root" for an even root of a negative
+  // number.
+  Result<AlgebraicNumber> root(const Int& k) const;
+
+  // "{value} in {field}".
+  void fmt(std::string& out) const;
+  std::string to_string() const {
+    std::string s;
+    fmt(s);
+    return s;
+  }
+
+ private:
+  AlgebraicNumber(FracPoly v, FieldRef f) : value_(std::move(v)), field_(std::move(f)) {}
+  friend Status common_field(std::span<AlgebraicNumber> numbers);
+
+  FracPoly value_;
+  FieldRef field_;
+};
+
+// The field a binary operation of a and b works in.
+Result<FieldRef> same_field(const AlgebraicNumber& a, const AlgebraicNumber& b);
+
+// Polynomials over a number field (all coefficients of one field; the zero polynomial has none).
+using FieldPoly = Polynomial<AlgebraicNumber>;
+
+template <>
+struct CoeffTraits<AlgebraicNumber> {
+  using A = AlgebraicNumber;
+  static bool is_zero(const A& x) { return x.is_zero(); }
+  static bool is_one(const A& x) { return x.value().degree() == 0 && x.value()[0].is_one(); }
+  static A zero(const FieldPoly& ctx) { return ctx.is_zero() ? A() : A::zero(ctx.coeffs[0].field()); }
+  static A one(const FieldPoly& ctx) { return ctx.is_zero() ? A::one(QQ()) : A::one(ctx.coeffs[0].field()); }
+  static A neg(const A& x) { return x.neg(); }
+  static void add_to(A& a, const A& b) { a = expect(a.add(b), "coefficients share one field"); }
+  static void sub_from(A& a, const A& b) { a = expect(a.sub(b), "coefficients share one field"); }
+  static A mul(const A& a, const A& b) { return expect(a.mul(b), "coefficients share one field"); }
+  static Result<A> div_exact(const A& a, const A& b) { return a.div(b); }
+};
+
+// Each inner array, read as a polynomial in K's generator, becomes one coefficient.
+Result<FieldPoly> field_polynomial_from_vecs(const FieldRef& field, const std::vector<std::vector<Fraction>>& rows);
+
+// P(x) by Horner's rule, starting from the zero of `field`.
+Result<AlgebraicNumber> eval_algebraic(const FieldRef& field, const FieldPoly& p, const AlgebraicNumber& x);
+
+// The root of gcd over K of P(x) and Q(l0 + l1·x) when that gcd has degree 1; l0 and l1 are
+// polynomials in K's generator. Absent otherwise.
+Result<std::optional<AlgebraicNumber>> field_poly_gcd(const FieldRef& field, const std::vector<Fraction>& p,
+                                                      const std::vector<Fraction>& q, const std::vector<Fraction>& l0,
+                                                      const std::vector<Fraction>& l1);
+
+// [k·lo_F + lo_G, k·hi_F + hi_G], an enclosure of k·alpha_F + alpha_G for k >= 0.
+std::pair<Fraction, Fraction> combined_interval(const Fraction& k, const NumberField& f, const NumberField& g);
+
+// Rewrites the numbers in place so that all hold one field object, each keeping its value. A field
+// that already contains another's generator absorbs it without growing; otherwise the join is the
+// field of a primitive element. On an error the numbers are left as they were.
+Status common_field(std::span<AlgebraicNumber> numbers);
+
+}  // namespace gy

@@ -1,0 +1,316 @@
+#include "exact.hpp"
+
+#include <gmp.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <random>
+#include <thread>
+
+namespace gy {
+namespace {
+
+Fraction q(std::int64_t n, std::int64_t d = 1) { return fraction(n, d); }
+FracPoly fp(std::initializer_list<Fraction> c) { return FracPoly(std::vector<Fraction>(c)); }
+
+FieldRef field(FracPoly m, Fraction lo, Fraction hi) { return expect(NumberField::make(std::move(m), lo, hi), "test field"); }
+// sqrt(2) as the generator of x² − 2 in [0, 3].
+FieldRef sqrt2_field() { return field(fp({q(-2), q(0), q(1)}), q(0), q(3)); }
+AlgebraicNumber gen(const FieldRef& f) { return expect(AlgebraicNumber::generator(f), "generator"); }
+AlgebraicNumber num(const FieldRef& f, std::initializer_list<Fraction> c) {
+  return expect(AlgebraicNumber::from_polynomial(f, std::vector<Fraction>(c)), "number");
+}
+AlgebraicNumber rat(Fraction c) { return AlgebraicNumber::rational(QQ(), std::move(c)); }
+AlgebraicNumber ok(Result<AlgebraicNumber> r) { return expect(std::move(r), "arithmetic"); }
+
+void expect_error(const auto& r, ErrorKind kind, const std::string& message) {
+  ASSERT_FALSE(r.has_value());
+  EXPECT_EQ(r.error().kind, kind);
+  EXPECT_EQ(r.error().message, message);
+}
+
+// floor(sqrt(n) · 2^bits) / 2^bits and the next step up: an independent enclosure of sqrt(n).
+std::pair<Fraction, Fraction> sqrt_bounds(unsigned n, unsigned bits) {
+  mpz_t x;
+  mpz_init_set_ui(x, n);
+  mpz_mul_2exp(x, x, 2 * bits);
+  mpz_sqrt(x, x);
+  Int lo = Int::from_mpz(x);
+  mpz_clear(x);
+  Int den = Int(1).shl(bits);
+  return {*Fraction::make(lo, den), *Fraction::make(lo + Int(1), den)};
+}
+
+TEST(NumberField, RationalsAndText) {
+  FieldRef qq = QQ();
+  EXPECT_EQ(qq, QQ());
+  EXPECT_EQ(qq->to_string(), "Q(root of x + -1 in [1,1])");
+  ASSERT_TRUE(qq->refine());
+  EXPECT_EQ(qq->to_string(), "Q(root of x + -1 in [1,1])");
+  EXPECT_EQ(qq->power_table().size(), 3u);
+  // The generator of the rationals is the number 1.
+  EXPECT_TRUE(gen(qq).eq(AlgebraicNumber::one(qq)));
+
+  FieldRef f = sqrt2_field();
+  EXPECT_EQ(f->to_string(), "Q(root of x² + -2 in [0,3])");
+  ASSERT_TRUE(f->refine());  // split point 2
+  EXPECT_EQ(f->to_string(), "Q(root of x² + -2 in [0,2])");
+  EXPECT_EQ(f->power_table().size(), 5u);
+  EXPECT_EQ(f->power_table()[4], fp({q(4)}));
+  std::string s = gen(f).to_string();
+  EXPECT_EQ(s, "x in Q(root of x² + -2 in [0,2])");
+}
+
+TEST(NumberField, ConstructionRefusesBadIntervals) {
+  FracPoly m = fp({q(-2), q(0), q(1)});
+  expect_error(NumberField::make(m, q(-3), q(3)), ErrorKind::Other, "Interval must contain exactly one root");
+  expect_error(NumberField::make(m, q(2), q(3)), ErrorKind::Other, "Interval must contain exactly one root");
+  expect_error(NumberField::make(m, q(3), q(0)), ErrorKind::Other, "Interval must contain exactly one root");
+  EXPECT_EQ(NumberField::make(fp({q(5)}), q(0), q(1)).error().kind, ErrorKind::Range);
+  EXPECT_EQ(NumberField::make(FracPoly(), q(0), q(1)).error().kind, ErrorKind::Range);
+  // An interval whose end is its only root is accepted.
+  EXPECT_TRUE(NumberField::make(fp({q(-2), q(1)}), q(2), q(7)));
+  // The degree limit.
+  std::vector<Fraction> big(kMaxFieldDegree + 2);
+  big[0] = q(-2);
+  big.back() = q(1);
+  EXPECT_EQ(NumberField::make(FracPoly(big), q(0), q(2)).error().kind, ErrorKind::Range);
+}
+
+TEST(NumberField, RefinementCollapsesOntoExactEnds) {
+  // Lower end is the root: collapses there without the split point.
+  FieldRef a = field(fp({q(-2), q(1)}), q(2), q(7));
+  ASSERT_TRUE(a->refine());
+  EXPECT_EQ(field_interval_read(*a), std::pair(q(2), q(2)));
+  ASSERT_TRUE(a->refine());
+  EXPECT_EQ(field_interval_read(*a), std::pair(q(2), q(2)));
+  FieldRef b = field(fp({q(-2), q(1)}), q(-5), q(2));
+  ASSERT_TRUE(b->refine());
+  EXPECT_EQ(field_interval_read(*b), std::pair(q(2), q(2)));
+  // The split point of [0, 4] is 2, the root.
+  FieldRef c = field(fp({q(-2), q(1)}), q(0), q(4));
+  ASSERT_TRUE(c->refine());
+  EXPECT_EQ(field_interval_read(*c), std::pair(q(2), q(2)));
+  // Repeated steps keep sqrt(3) inside and narrow every time.
+  FieldRef d = field(fp({q(-3), q(0), q(1)}), q(-1), q(100));
+  Fraction width = q(101);
+  for (int i = 0; i < 60; ++i) {
+    ASSERT_TRUE(d->refine());
+    auto [lo, hi] = field_interval_read(*d);
+    EXPECT_TRUE((lo < q(0) || lo * lo < q(3)) && hi * hi > q(3));
+    EXPECT_LT(hi - lo, width);
+    width = hi - lo;
+  }
+}
+
+TEST(NumberField, Equality) {
+  FieldRef a = sqrt2_field();
+  EXPECT_TRUE(*NumberField::eq(a, a));
+  EXPECT_TRUE(*NumberField::eq(a, field(fp({q(-2), q(0), q(1)}), q(1), q(2))));
+  EXPECT_FALSE(*NumberField::eq(a, field(fp({q(-2), q(0), q(1)}), q(-2), q(-1))));
+  EXPECT_FALSE(*NumberField::eq(a, field(fp({q(-3), q(0), q(1)}), q(0), q(3))));
+  EXPECT_FALSE(*NumberField::eq(a, QQ()));
+  // Intervals that touch only at a shared end that is the root.
+  FieldRef l = field(fp({q(-2), q(1)}), q(0), q(2)), r = field(fp({q(-2), q(1)}), q(2), q(5));
+  EXPECT_TRUE(*NumberField::eq(l, r));
+  // Both conjugates in overlapping but different intervals.
+  EXPECT_FALSE(*NumberField::eq(field(fp({q(-2), q(0), q(1)}), q(-2), q(0)), field(fp({q(-2), q(0), q(1)}), q(0), q(2))));
+}
+
+TEST(AlgebraicNumber, ConstructionAndReduction) {
+  FieldRef f = sqrt2_field();
+  EXPECT_TRUE(AlgebraicNumber::constant(f, 0).value().is_zero());
+  EXPECT_EQ(AlgebraicNumber::constant(f, -7).value(), fp({q(-7)}));
+  // x³ + x² reduces to 2x + 2.
+  EXPECT_EQ(num(f, {q(0), q(0), q(1), q(1)}).value(), fp({q(2), q(2)}));
+  EXPECT_EQ(num(f, {q(1), q(0), q(0), q(0)}).value(), fp({q(1)}));
+  // In a field of degree 1 the generator is the rational root.
+  EXPECT_EQ(gen(field(fp({q(-3), q(2)}), q(0), q(5))).value(), fp({q(3, 2)}));
+  // Products whose degrees reach d go through the power table.
+  AlgebraicNumber s = gen(f);
+  EXPECT_EQ(ok(s.mul(s)).value(), fp({q(2)}));
+  AlgebraicNumber a = num(f, {q(1, 2), q(3)});
+  EXPECT_EQ(ok(a.mul(a)).value(), fp({q(73, 4), q(3)}));
+  AlgebraicNumber b = a;
+  ASSERT_TRUE(b.mul_into(s));
+  EXPECT_EQ(b.value(), fp({q(6), q(1, 2)}));
+  EXPECT_EQ(a.neg().value(), fp({q(-1, 2), q(-3)}));
+}
+
+// Random elements of the tribonacci field x³ − x² − x − 1 (alpha ≈ 1.839).
+TEST(AlgebraicNumber, FieldIdentities) {
+  FieldRef f = field(fp({q(-1), q(-1), q(-1), q(1)}), q(1), q(2));
+  std::mt19937_64 rng(11);
+  auto draw = [&] {
+    std::vector<Fraction> c;
+    for (int i = 0; i < 3; ++i) c.push_back(q(static_cast<std::int64_t>(rng() % 41) - 20, 1 + static_cast<std::int64_t>(rng() % 9)));
+    return expect(AlgebraicNumber::from_polynomial(f, c), "number");
+  };
+  AlgebraicNumber one = AlgebraicNumber::one(f);
+  for (int round = 0; round < 60; ++round) {
+    AlgebraicNumber x = draw(), y = draw(), z = draw();
+    if (!x.is_zero()) {
+      AlgebraicNumber inv = ok(x.inverse());
+      EXPECT_TRUE(ok(inv.mul(x)).eq(one));
+      EXPECT_TRUE(ok(ok(y.div(x)).mul(x)).eq(y));
+    }
+    EXPECT_TRUE(ok(ok(x.mul(y)).mul(z)).eq(ok(x.mul(ok(y.mul(z))))));
+    EXPECT_TRUE(ok(x.mul(ok(y.add(z)))).eq(ok(ok(x.mul(y)).add(ok(x.mul(z))))));
+    EXPECT_TRUE(ok(x.sub(x)).is_zero());
+    // Floats follow the arithmetic.
+    double fx = *x.to_f64(), fy = *y.to_f64();
+    EXPECT_NEAR(*ok(x.mul(y)).to_f64(), fx * fy, 1e-9 * (1 + std::fabs(fx * fy)));
+    auto [lo, hi] = *x.interval();
+    EXPECT_LE(lo, hi);
+    EXPECT_LE(lo.to_f64(), fx);
+    EXPECT_GE(hi.to_f64(), fx);
+  }
+  AlgebraicNumber a = gen(f);
+  EXPECT_TRUE(ok(AlgebraicNumber::pow(f, a, Int(5))).eq(ok(ok(ok(ok(a.mul(a)).mul(a)).mul(a)).mul(a))));
+  EXPECT_TRUE(ok(AlgebraicNumber::pow(f, a, Int(0))).eq(one));
+  expect_error(AlgebraicNumber::pow(f, a, Int(-1)), ErrorKind::Range, "");
+  EXPECT_EQ(AlgebraicNumber::pow(f, a, Int(1).shl(40)).error().message, "exponent too large");
+  EXPECT_TRUE(ok(AlgebraicNumber::pow(f, rat(q(-1, 2)), Int(3))).eq(rat(q(-1, 8))));
+  EXPECT_EQ(ok(AlgebraicNumber::pow(f, rat(q(3)), Int(2))).field(), f);
+}
+
+TEST(AlgebraicNumber, DivisionByZero) {
+  FieldRef f = sqrt2_field();
+  expect_error(AlgebraicNumber::zero(f).inverse(), ErrorKind::Range, "Division by zero: 0 in " + f->to_string());
+  expect_error(gen(f).div(AlgebraicNumber::zero(QQ())), ErrorKind::Range, "Division by zero: 0 in " + QQ()->to_string());
+  EXPECT_TRUE(ok(AlgebraicNumber::constant(f, 4).inverse()).eq(rat(q(1, 4))));
+}
+
+TEST(AlgebraicNumber, FieldRule) {
+  FieldRef a = sqrt2_field();
+  FieldRef b = field(fp({q(-3), q(0), q(1)}), q(0), q(3));
+  auto r = gen(a).add(gen(b));
+  expect_error(r, ErrorKind::Range,
+               "AlgebraicNumbers must have same field (" + a->to_string() + " != " + b->to_string() + ")");
+  EXPECT_FALSE(gen(a).eq(gen(b)));
+  // A rational takes the other field, in either order.
+  AlgebraicNumber s = ok(rat(q(1, 2)).add(gen(a)));
+  AlgebraicNumber t = ok(gen(a).add(rat(q(1, 2))));
+  EXPECT_EQ(s.field(), a);
+  EXPECT_EQ(t.field(), a);
+  EXPECT_TRUE(s.eq(t));
+  EXPECT_TRUE(rat(q(2)).eq(AlgebraicNumber::constant(b, 2)));
+  // A copy in a separately built equal field.
+  FieldRef a2 = field(fp({q(-2), q(0), q(1)}), q(1), q(2));
+  EXPECT_TRUE(num(a, {q(1), q(5)}).eq(num(a2, {q(1), q(5)})));
+  EXPECT_FALSE(num(a, {q(1), q(5)}).eq(num(a2, {q(1), q(4)})));
+  EXPECT_EQ(ok(gen(a).mul(gen(a2))).value(), fp({q(2)}));
+}
+
+TEST(AlgebraicNumber, SignsNearZero) {
+  // sqrt(2) − p/q has the sign of 2q² − p²; the convergents come within 1/(2√2 q²).
+  FieldRef f = sqrt2_field();
+  AlgebraicNumber s = gen(f);
+  std::int64_t p = 1, d = 1;
+  for (int i = 0; i < 30; ++i) {
+    std::int64_t np = p + 2 * d, nd = p + d;
+    p = np;
+    d = nd;
+    if (p > 3'000'000'000LL) break;
+    int expected = (Int(2) * Int(d) * Int(d) - Int(p) * Int(p)).sign();
+    EXPECT_EQ(*ok(s.sub(rat(q(p, d)))).sign(), expected) << p << "/" << d;
+    EXPECT_EQ(*ok(rat(q(p, d)).sub(s)).sign(), -expected);
+  }
+  EXPECT_EQ(*ok(s.sub(rat(q(665857, 470832)))).sign(), -1);
+  // Golden ratio against Fibonacci ratios F(n+1)/F(n), 1/F(n)² apart; past 64 bits as well.
+  FieldRef g = field(fp({q(-1), q(-1), q(1)}), q(0), q(2));
+  AlgebraicNumber phi = gen(g);
+  Int a(1), b(1);
+  for (int n = 2; n < 150; ++n) {
+    Int c = a + b;
+    a = b;
+    b = c;
+    Fraction ratio = *Fraction::make(b, a);
+    // phi − b/a has the sign of b² − ab − a², the value of x² − x − 1 at b/a, negated.
+    int got = *ok(phi.sub(AlgebraicNumber::rational(QQ(), ratio))).sign();
+    EXPECT_EQ(got, -(b * b - a * b - a * a).sign()) << n;
+  }
+  // Zero is decided by the value and touches no interval.
+  FieldRef h = sqrt2_field();
+  AlgebraicNumber z = ok(ok(gen(h).mul(gen(h))).sub(rat(q(2))));
+  EXPECT_EQ(*z.sign(), 0);
+  EXPECT_EQ(*z.interval(), std::pair(q(0), q(0)));
+  EXPECT_EQ(h->to_string(), "Q(root of x² + -2 in [0,3])");
+  AlgebraicNumber neg = num(h, {q(1), q(-1)});  // 1 − sqrt(2)
+  EXPECT_EQ(ok(neg.abs()).value(), fp({q(-1), q(1)}));
+  EXPECT_EQ(ok(neg.abs()).field(), h);
+}
+
+TEST(AlgebraicNumber, FloatsAreCorrectlyRounded) {
+  FieldRef qq = QQ();
+  EXPECT_EQ(*rat(q(1, 3)).to_f64(), 1.0 / 3.0);
+  EXPECT_EQ(*AlgebraicNumber().to_f64(), 0.0);
+  // A rational number of an irrational field: exact, and nothing refined.
+  FieldRef f = sqrt2_field();
+  EXPECT_EQ(*AlgebraicNumber::rational(f, q(1, 10)).to_f64(), 0.1);
+  EXPECT_EQ(f->to_string(), "Q(root of x² + -2 in [0,3])");
+  auto r = *AlgebraicNumber::rational(f, q(1, 10)).interval();
+  EXPECT_EQ(r.first, r.second);
+  EXPECT_EQ(*gen(f).to_f64(), std::sqrt(2.0));
+  FieldRef f5 = field(fp({q(-5), q(0), q(1)}), q(0), q(6));
+  EXPECT_EQ(*gen(f5).to_f64(), std::sqrt(5.0));
+  // a + b·sqrt(5) against an enclosure of sqrt(5) from integer square roots.
+  auto [slo, shi] = sqrt_bounds(5, 300);
+  std::mt19937_64 rng(3);
+  for (int i = 0; i < 40; ++i) {
+    Fraction a = q(static_cast<std::int64_t>(rng() % 2001) - 1000, 1 + static_cast<std::int64_t>(rng() % 97));
+    Fraction b = q(1 + static_cast<std::int64_t>(rng() % 1000), 1 + static_cast<std::int64_t>(rng() % 97));
+    double want = (a + b * slo).to_f64();
+    ASSERT_EQ(want, (a + b * shi).to_f64());
+    EXPECT_EQ(*num(f5, {a, b}).to_f64(), want);
+  }
+  // The golden ratio.
+  EXPECT_EQ(*num(f5, {q(1, 2), q(1, 2)}).to_f64(), ((q(1) + slo) * q(1, 2)).to_f64());
+}
+
+// Threads hammer signs and floats of numbers of one fresh field, all starting at once; every
+// answer is right and the shared interval ends narrower, still isolating alpha.
+TEST(NumberField, ConcurrentRefinement) {
+  FracPoly m = fp({q(-1), q(-1), q(-1), q(1)});
+  // alpha ≈ 1.839286755214161132551852564653286600424…, checked by the root count.
+  const Int ten39 = Int::pow(Int(10), 39);
+  Fraction lo_ref = *Fraction::make(*Int::from_str("1839286755214161132551852564653286600424"), ten39);
+  Fraction hi_ref = lo_ref + *Fraction::make(Int(1), ten39);
+  ASSERT_EQ(count_real_roots(m, lo_ref, hi_ref).value(), 1u);
+  const double want = lo_ref.to_f64();
+  for (int round = 0; round < 10; ++round) {
+    FieldRef f = field(m, q(-1, 2), q(1000 + round));
+    AlgebraicNumber a = gen(f);
+    std::atomic<int> wrong{0}, waiting{8};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+      threads.emplace_back([&, t] {
+        waiting.fetch_sub(1);
+        while (waiting.load() > 0) std::this_thread::yield();
+        for (int i = 0; i < 40; ++i) {
+          // Rationals on either side of alpha, at varying distances.
+          Int p = Int::pow(Int(10), static_cast<std::uint32_t>(2 + (7 * i + t) % 35));
+          Fraction below = *Fraction::make(lo_ref.num() * p / lo_ref.den(), p);
+          Fraction above = below + *Fraction::make(Int(1), p);
+          if (*ok(a.sub(AlgebraicNumber::rational(QQ(), below))).sign() != 1) ++wrong;
+          if (*ok(a.sub(AlgebraicNumber::rational(QQ(), above))).sign() != -1) ++wrong;
+          if ((i + t) % 5 == 0 && *a.to_f64() != want) ++wrong;
+          if (*ok(a.mul(a)).sign() != 1) ++wrong;
+          auto [lo, hi] = field_interval_read(*f);
+          if (!(lo <= hi_ref && hi >= lo_ref)) ++wrong;
+        }
+      });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(wrong.load(), 0);
+    auto [lo, hi] = field_interval_read(*f);
+    EXPECT_EQ(count_real_roots(m, lo, hi).value(), 1u);
+    EXPECT_LE(lo, hi_ref);
+    EXPECT_GE(hi, lo_ref);
+    EXPECT_LT(hi - lo, *Fraction::make(Int(1), Int::pow(Int(10), 30)));
+  }
+}
+
+}  // namespace
+}  // namespace gy
