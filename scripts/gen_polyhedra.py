@@ -465,10 +465,6 @@ def vsub(a, b):
     return tuple(x - y for x, y in zip(a, b))
 
 
-def vadd(a, b):
-    return tuple(x + y for x, y in zip(a, b))
-
-
 def vscale(a, s):
     return tuple(x * s for x in a)
 
@@ -810,22 +806,6 @@ def dual_row(code, name, F, group, seed, edge, expect, length, kinds, radicals, 
               uniform=(verts, edge2))
     row.first = given
     return row
-
-
-def azimuth_key(v):
-    x, y, z = vval(v)
-    az = int(mp.nint(mp.degrees(mp.atan2(y, x)))) % 360
-    return (az, "+" if z > 1e-30 else "-" if z < -1e-30 else "0")
-
-
-def trig(F, base_cos, base_sin, step, degrees):
-    """Exact (cos, sin) of a multiple of the base angle `step`."""
-    k = degrees // step
-    assert k * step == degrees
-    c, s = lift(F, 1), lift(F, 0)
-    for _ in range(k % (360 // step)):
-        c, s = c * base_cos - s * base_sin, s * base_cos + c * base_sin
-    return c, s
 
 
 ROWS = []
