@@ -2,8 +2,8 @@
 //
 // A class of the module adds its own by specialising FromPy<T> / ToPy<T> next to its type, or by
 // a converter function PyResult<X>(PyObject*) passed to Args::get_with. Converters for recipes,
-// shapes and exact numbers (recipe_argument, shapes_argument, exact_number_argument, the
-// downcast_* tests) join here with the classes they read.
+// shapes and exact numbers (recipe_argument, shapes_argument, exact_number_argument) are in
+// args.hpp; the downcast_* tests sit with their classes.
 #pragma once
 
 #include "python/frame.hpp"

@@ -7,6 +7,8 @@
 #include "python/functions.hpp"
 #include "python/image.hpp"
 #include "python/layout.hpp"
+#include "python/recipe.hpp"
+#include "python/shape.hpp"
 #include "python/testing.hpp"
 
 #ifndef GYRELLE_VERSION
@@ -48,6 +50,8 @@ PyStatus fill(PyObject* m) {
   // Shape, Recipe, Grip, then:
   PY_TRY(add_type(m, "Fraction", type_object<gy::Fraction>()));
   PY_TRY(add_type(m, "Image", type_object<Image>()));
+  PY_TRY(add_type(m, "Shape", type_object<gy::Shape>()));
+  PY_TRY(add_type(m, "Recipe", type_object<gy::Recipe>()));
   PY_TRY(add_type(m, "PuzzleBatch", batch_type_object()));
   PY_TRY(add_type(m, "Array", type_object<Array>()));
   PY_TRY(add_type(m, "Layout", layout_type_object()));

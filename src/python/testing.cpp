@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "python/args.hpp"
 #include "python/array.hpp"
 #include "python/convert.hpp"
 
@@ -164,6 +165,14 @@ PyResult<Ref> convert(Call&, Args& a) {
   if (kind == "whole_u8") return as(extract_whole_numbers_u8);
   if (kind == "whole_u16") return as(extract_whole_numbers_u16);
   if (kind == "whole_u32") return as(extract_whole_numbers_u32);
+  if (kind == "recipe") return as(recipe_argument);
+  if (kind == "recipes") {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (auto& e : PY_TRY(a.get_with(1, recipe_list))) out.emplace_back(std::move(e.query), std::move(e.label));
+    return to_py(std::move(out));
+  }
+  if (kind == "shell" || kind == "cuts") return to_py(PY_TRY(a.noted(shapes_argument(a[1], kind), 1)));
+  if (kind == "exact") return to_py(PY_TRY(generateExpr(PY_TRY(a.get_with(1, exact_number_argument)))));
   return raise(PyExc_ValueError, cat("no converter ", kind));
 }
 
