@@ -1,0 +1,302 @@
+#include "movement.hpp"
+
+#include <optional>
+#include <unordered_set>
+
+#include "sort.hpp"
+
+namespace gy {
+namespace {
+
+using A = AlgebraicNumber;
+
+// The very same number: one field object and one value, so that the text keys agree.
+bool identical(const A& a, const A& b) { return a.field() == b.field() && a.value() == b.value(); }
+
+bool identical(const Quaternion& a, const Quaternion& b) {
+  return identical(a.x, b.x) && identical(a.y, b.y) && identical(a.z, b.z) && identical(a.w, b.w);
+}
+
+bool is_identity_direction(const Quaternion& q) { return q.x.is_zero() && q.y.is_zero() && q.z.is_zero(); }
+
+void append_index(std::string& out, std::uint64_t v) { out += cat(v); }
+
+// The entry of piece i, brought up to date with its current orientation.
+OrientationEntry& orientation_entry(std::span<const Piece> pieces, GripMemos& memos, std::size_t i) {
+  if (memos.orientations.size() < pieces.size()) memos.orientations.resize(pieces.size());
+  OrientationEntry& e = memos.orientations[i];
+  const Quaternion& q = pieces[i].rotation;
+  if (!e.valid || !identical(e.rotation, q)) {
+    e.rotation = q;
+    e.key.clear();
+    q.text_key(e.key);
+    e.valid = true;
+    e.has_matrix = false;
+    e.faces.reset();
+  }
+  return e;
+}
+
+// The rotation matrix of q / |q|, row-major.
+Status make_matrix(OrientationEntry& e) {
+  if (e.has_matrix) return {};
+  const Quaternion& q = e.rotation;
+  A xx = GY_TRY(q.x.mul(q.x)), yy = GY_TRY(q.y.mul(q.y)), zz = GY_TRY(q.z.mul(q.z)), ww = GY_TRY(q.w.mul(q.w));
+  A xy = GY_TRY(q.x.mul(q.y)), xz = GY_TRY(q.x.mul(q.z)), yz = GY_TRY(q.y.mul(q.z));
+  A wx = GY_TRY(q.w.mul(q.x)), wy = GY_TRY(q.w.mul(q.y)), wz = GY_TRY(q.w.mul(q.z));
+  A n = GY_TRY(GY_TRY(GY_TRY(xx.add(yy)).add(zz)).add(ww));
+  A n_inv = GY_TRY(n.inverse());
+  A two_inv = GY_TRY(n_inv.mul(A::constant(QQ(), 2)));
+  auto diag = [&](const A& p, const A& m1, const A& m2, const A& m3) -> Result<A> {
+    // (p − m1 − m2 + m3) / n with p = w², as w² + a² − b² − c²
+    A s = GY_TRY(GY_TRY(GY_TRY(p.add(m3)).sub(m1)).sub(m2));
+    return s.mul(n_inv);
+  };
+  auto off = [&](const A& p, const A& q2, int sign) -> Result<A> {
+    A s = sign > 0 ? GY_TRY(p.add(q2)) : GY_TRY(p.sub(q2));
+    return s.mul(two_inv);
+  };
+  std::array<A, 9> m;
+  m[0] = GY_TRY(diag(ww, yy, zz, xx));
+  m[1] = GY_TRY(off(xy, wz, -1));
+  m[2] = GY_TRY(off(xz, wy, +1));
+  m[3] = GY_TRY(off(xy, wz, +1));
+  m[4] = GY_TRY(diag(ww, xx, zz, yy));
+  m[5] = GY_TRY(off(yz, wx, -1));
+  m[6] = GY_TRY(off(xz, wy, -1));
+  m[7] = GY_TRY(off(yz, wx, +1));
+  m[8] = GY_TRY(diag(ww, xx, yy, zz));
+  e.matrix = std::move(m);
+  e.has_matrix = true;
+  return {};
+}
+
+Result<A> row_dot(const A& a, const A& b, const A& c, const Vector3& v) {
+  A s = GY_TRY(a.mul(v.x));
+  s = GY_TRY(s.add(GY_TRY(b.mul(v.y))));
+  return s.add(GY_TRY(c.mul(v.z)));
+}
+
+// v rotated by the entry's orientation (transposed: by its inverse).
+Result<Vector3> rotate(OrientationEntry& e, const Vector3& v, bool inverse) {
+  if (is_identity_direction(e.rotation) && !e.rotation.w.is_zero()) return v;
+  GY_CHECK(make_matrix(e));
+  const auto& m = e.matrix;
+  if (!inverse)
+    return Vector3{GY_TRY(row_dot(m[0], m[1], m[2], v)), GY_TRY(row_dot(m[3], m[4], m[5], v)),
+                   GY_TRY(row_dot(m[6], m[7], m[8], v))};
+  return Vector3{GY_TRY(row_dot(m[0], m[3], m[6], v)), GY_TRY(row_dot(m[1], m[4], m[7], v)),
+                 GY_TRY(row_dot(m[2], m[5], m[8], v))};
+}
+
+// The candidate planes of piece i where it now is, from the face memo.
+Result<std::shared_ptr<const std::vector<FacePlane>>> piece_planes(std::span<const Piece> pieces, GripMemos& memos,
+                                                                   std::size_t i) {
+  OrientationEntry& e = orientation_entry(pieces, memos, i);
+  if (e.faces) return e.faces;
+  std::string key = cat(i, ",");
+  key += e.key;
+  if (auto it = memos.face_memo.find(key); it != memos.face_memo.end()) {
+    e.faces = it->second;
+    return e.faces;
+  }
+  auto planes = std::make_shared<std::vector<FacePlane>>();
+  for (const Face& face : pieces[i].faces) {
+    if (!face.interior) continue;
+    Vector3 n = GY_TRY(rotate(e, face.plane.normal, false));
+    Plane p{std::move(n), face.plane.d};
+    const A& lead = !p.normal.x.is_zero() ? p.normal.x : !p.normal.y.is_zero() ? p.normal.y : p.normal.z;
+    if (GY_TRY(lead.sign()) < 0) p = p.negated();
+    FacePlane fp{std::move(p), "[", 0};
+    fp.plane.normal.text_key(fp.key);
+    fp.normal_key_length = fp.key.size() - 1;
+    fp.key += ',';
+    number_key(fp.plane.d, fp.key);
+    fp.key += ']';
+    planes->push_back(std::move(fp));
+  }
+  std::shared_ptr<const std::vector<FacePlane>> shared = std::move(planes);
+  memos.face_memo.emplace(std::move(key), shared);
+  e.faces = shared;
+  return shared;
+}
+
+// (min, max) of piece i along the normal, in the piece's own frame.
+Result<Extent> compute_extent(const Piece& piece, OrientationEntry& e, const Vector3& normal) {
+  if (piece.vertices.empty()) panic("a piece always has at least one vertex");
+  Vector3 local = GY_TRY(rotate(e, normal, true));
+  A lo = GY_TRY(Vector3::dot(local, piece.vertices[0]));
+  A hi = lo;
+  for (std::size_t k = 1; k < piece.vertices.size(); ++k) {
+    A t = GY_TRY(Vector3::dot(local, piece.vertices[k]));
+    if (GY_TRY(GY_TRY(t.sub(lo)).sign()) < 0)
+      lo = t;
+    else if (GY_TRY(GY_TRY(t.sub(hi)).sign()) > 0)
+      hi = std::move(t);
+  }
+  return Extent{std::move(lo), std::move(hi)};
+}
+
+}  // namespace
+
+std::string movement_key(std::string_view key, std::uint64_t piece, std::string_view orientation_key) {
+  std::string out(key);
+  out += '/';
+  append_index(out, piece);
+  out += ',';
+  out += orientation_key;
+  return out;
+}
+
+bool planes_equal(const Plane& a, const Plane& b) {
+  return a.normal.x.eq(b.normal.x) && a.normal.y.eq(b.normal.y) && a.normal.z.eq(b.normal.z) && a.d.eq(b.d);
+}
+
+Result<std::vector<Grip>> movement_analysis(std::span<const Piece> pieces, GripMemos& memos,
+                                            const std::vector<std::uint64_t>* subset, bool require_two_sides) {
+  if (memos.orientations.size() < pieces.size()) memos.orientations.resize(pieces.size());
+  // Candidates: distinct interior planes in order of first appearance.
+  std::vector<const FacePlane*> candidates;
+  std::vector<std::shared_ptr<const std::vector<FacePlane>>> held;
+  held.reserve(pieces.size());
+  std::unordered_set<std::string_view> seen;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    held.push_back(GY_TRY(piece_planes(pieces, memos, i)));
+    for (const FacePlane& fp : *held.back())
+      if (seen.insert(fp.key).second) candidates.push_back(&fp);
+  }
+
+  std::vector<std::uint64_t> all;
+  if (!subset) {
+    all.resize(pieces.size());
+    for (std::size_t i = 0; i < pieces.size(); ++i) all[i] = i;
+    subset = &all;
+  }
+  for (std::uint64_t idx : *subset)
+    if (idx >= pieces.size()) panic(cat("movement_analysis: piece index ", idx, " out of range (have ", pieces.size(), ")"));
+
+  std::vector<Grip> grips;
+  std::string side_key, extent_key;
+  for (const FacePlane* c : candidates) {
+    const A minus_d = c->plane.d.neg();
+    Grip grip;
+    bool blocked = false;
+    for (std::uint64_t idx : *subset) {
+      OrientationEntry& e = orientation_entry(pieces, memos, idx);
+      side_key.assign(c->key);
+      side_key += '/';
+      append_index(side_key, idx);
+      side_key += ',';
+      side_key += e.key;
+      Side side;
+      if (auto it = memos.side_memo.find(std::string_view(side_key)); it != memos.side_memo.end()) {
+        side = it->second;
+      } else {
+        extent_key.assign(c->normal_key());
+        extent_key.append(side_key, c->key.size());
+        auto ext = memos.extent_memo.find(std::string_view(extent_key));
+        if (ext == memos.extent_memo.end()) {
+          Extent x = GY_TRY(compute_extent(pieces[idx], e, c->plane.normal));
+          ext = memos.extent_memo.emplace(extent_key, std::move(x)).first;
+        }
+        int low = GY_TRY(GY_TRY(minus_d.sub(ext->second.min)).sign());
+        if (low <= 0) {
+          side = 1;
+        } else {
+          int high = GY_TRY(GY_TRY(minus_d.sub(ext->second.max)).sign());
+          side = high >= 0 ? -1 : 0;
+        }
+        memos.side_memo.emplace(side_key, side);
+      }
+      if (side == 0) {
+        blocked = true;
+        break;
+      }
+      (side > 0 ? grip.pieces : grip.others).push_back(idx);
+    }
+    if (blocked) continue;
+    if (require_two_sides && (grip.pieces.empty() || grip.others.empty())) continue;
+    grip.plane = c->plane;
+    grips.push_back(std::move(grip));
+  }
+  return grips;
+}
+
+Result<std::vector<Grip>> current_grips(std::span<const Piece> pieces, GripMemos& memos) {
+  std::vector<Grip> found = GY_TRY(movement_analysis(pieces, memos, nullptr, true));
+  std::vector<Grip> grips;
+  grips.reserve(found.size() * 2);
+  for (Grip& g : found) {
+    int s = GY_TRY(g.plane.d.sign());
+    auto flip = [](const Grip& x) { return Grip{x.plane.negated(), x.others, x.pieces}; };
+    if (s < 0) {
+      grips.push_back(std::move(g));
+    } else if (s > 0) {
+      grips.push_back(flip(g));
+    } else {
+      Grip f = flip(g);
+      grips.push_back(std::move(g));
+      grips.push_back(std::move(f));
+    }
+  }
+  GY_CHECK(stable_sort_fallible(grips, [](const Grip& a, const Grip& b) -> Result<bool> {
+    // a before b when b.d − a.d < 0: greater d first.
+    A diff = GY_TRY(b.plane.d.sub(a.plane.d));
+    return GY_TRY(diff.sign()) < 0;
+  }));
+  return grips;
+}
+
+Result<std::vector<Stop>> grip_stop_records(std::span<const Piece> pieces, GripMemos& memos, const Grip& grip) {
+  auto planes_of = [&](const std::vector<std::uint64_t>& side) -> Result<std::vector<Grip>> {
+    std::vector<Grip> found = GY_TRY(movement_analysis(pieces, memos, &side, true));
+    if (found.empty()) found = GY_TRY(movement_analysis(pieces, memos, &side, false));
+    return found;
+  };
+  std::vector<Grip> layer = GY_TRY(planes_of(grip.pieces));
+  std::vector<Grip> rest = GY_TRY(planes_of(grip.others));
+  if (layer.empty() || rest.empty()) return std::vector<Stop>{};
+
+  const Vector3& n = grip.plane.normal;
+  const A nn = GY_TRY(Vector3::dot(n, n));
+  std::vector<std::optional<A>> rest_u(rest.size());
+  std::vector<Stop> stops;
+  std::unordered_map<std::string, std::size_t> index;
+  auto add = [&](Quaternion q) {
+    std::string key = q.key();
+    if (index.emplace(std::move(key), stops.size()).second) stops.push_back(Stop{A(), std::move(q)});
+  };
+  for (const Grip& g1 : layer) {
+    const Vector3& m1 = g1.plane.normal;
+    const A& d1 = g1.plane.d;
+    A u1 = GY_TRY(Vector3::dot(n, m1));
+    A lhs = GY_TRY(u1.mul(u1));
+    A rhs = GY_TRY(nn.mul(GY_TRY(Vector3::dot(m1, m1))));
+    if (lhs.eq(rhs)) continue;  // m1 parallel to the axis
+    const A minus_d1 = d1.neg(), minus_u1 = u1.neg();
+    for (std::size_t j = 0; j < rest.size(); ++j) {
+      const Vector3& m2 = rest[j].plane.normal;
+      const A& d2 = rest[j].plane.d;
+      if (!rest_u[j]) rest_u[j] = GY_TRY(Vector3::dot(n, m2));
+      const A& u2 = *rest_u[j];
+      if (d1.eq(d2) && u1.eq(u2)) add(GY_TRY(Quaternion::from_vectors(n, m1, m2)));
+      if (minus_d1.eq(d2) && minus_u1.eq(u2)) add(GY_TRY(Quaternion::from_vectors(n, m1, Vector3::neg(m2))));
+    }
+  }
+  for (Stop& s : stops) s.pseudo_angle = GY_TRY(s.rotation.angle_key());
+  GY_CHECK(stable_sort_fallible(stops, [](const Stop& a, const Stop& b) -> Result<bool> {
+    A diff = GY_TRY(a.pseudo_angle.sub(b.pseudo_angle));
+    return GY_TRY(diff.sign()) < 0;
+  }));
+  return stops;
+}
+
+Result<std::vector<Quaternion>> grip_stops(std::span<const Piece> pieces, GripMemos& memos, const Grip& grip) {
+  std::vector<Stop> records = GY_TRY(grip_stop_records(pieces, memos, grip));
+  std::vector<Quaternion> out;
+  out.reserve(records.size());
+  for (Stop& s : records) out.push_back(std::move(s.rotation));
+  return out;
+}
+
+}  // namespace gy
