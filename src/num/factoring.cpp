@@ -1,0 +1,1472 @@
+#include "num/factoring.hpp"
+
+#include <gmp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <optional>
+#include <span>
+#include <utility>
+
+namespace gy {
+
+thread_local std::uint64_t xorshift_state = 0x2545F4914F6CDD1Dull;
+
+namespace {
+
+using u64 = std::uint64_t;
+using i64 = std::int64_t;
+using u128 = unsigned __int128;
+using i128 = __int128;
+
+// =============================================================================================
+// Random residues
+
+bool next_random_bit() {
+  u64 x = xorshift_state;
+  x ^= x << 13;
+  x ^= x >> 7;
+  x ^= x << 17;
+  xorshift_state = x;
+  return (x >> 33) & 1;
+}
+
+// One state step per bit of p; the first step's bit is the most significant bit of the draw.
+u64 random_residue(u64 p) {
+  u64 acc = 0;
+  for (u64 t = p; t > 0; t >>= 1) acc = 2 * acc + (next_random_bit() ? 1 : 0);
+  return acc % p;
+}
+
+Int random_residue(const Int& p) {
+  Int acc(0);
+  for (Int t = p; t.sign() > 0; t = t / Int(2)) {
+    acc = acc * Int(2);
+    if (next_random_bit()) acc += Int(1);
+  }
+  return reduce_mod(acc, p);
+}
+
+// =============================================================================================
+// Residues modulo a prime below 2^32, as machine words
+
+constexpr u64 kWordPrimeLimit = u64{1} << 32;
+
+struct Zp {
+  u64 p;
+  u64 mul(u64 a, u64 b) const { return a * b % p; }
+  u64 add(u64 a, u64 b) const {
+    u64 s = a + b;
+    return s >= p ? s - p : s;
+  }
+  u64 sub(u64 a, u64 b) const { return a >= b ? a - b : a + (p - b); }
+  u64 inv(u64 a) const {
+    i64 r0 = static_cast<i64>(p), r1 = static_cast<i64>(a), s0 = 0, s1 = 1;
+    while (r1 != 0) {
+      i64 q = r0 / r1;
+      std::tie(r0, r1) = std::pair{r1, r0 - q * r1};
+      std::tie(s0, s1) = std::pair{s1, s0 - q * s1};
+    }
+    return static_cast<u64>(s0 < 0 ? s0 + static_cast<i64>(p) : s0);
+  }
+};
+
+bool is_word_prime(u64 n) {
+  if (n < 2) return false;
+  for (u64 q = 2; q * q <= n; ++q)
+    if (n % q == 0) return false;
+  return true;
+}
+
+u64 mod_word(const Int& x, u64 m) {
+  if (auto v = x.to_i64()) {
+    i64 r = *v % static_cast<i64>(m);
+    return static_cast<u64>(r < 0 ? r + static_cast<i64>(m) : r);
+  }
+  return mpz_fdiv_ui(x.view().get(), m);
+}
+
+// Lowest degree first, top entry non-zero.
+using WPoly = std::vector<u64>;
+
+void trim(WPoly& a) {
+  while (!a.empty() && a.back() == 0) a.pop_back();
+}
+i64 degree(const WPoly& a) { return static_cast<i64>(a.size()) - 1; }
+
+WPoly to_word_poly(const IntPoly& f, u64 p) {
+  WPoly r;
+  r.reserve(f.coeffs.size());
+  for (const auto& c : f.coeffs) r.push_back(mod_word(c, p));
+  trim(r);
+  return r;
+}
+
+WPoly monic(const Zp& F, WPoly a) {
+  if (a.empty() || a.back() == 1) return a;
+  u64 inv = F.inv(a.back());
+  for (auto& x : a) x = F.mul(x, inv);
+  return a;
+}
+
+WPoly mul(const Zp& F, const WPoly& a, const WPoly& b) {
+  if (a.empty() || b.empty()) return {};
+  WPoly r(a.size() + b.size() - 1);
+  for (std::size_t k = 0; k < r.size(); ++k) {
+    std::size_t lo = k >= b.size() ? k - b.size() + 1 : 0, hi = std::min(k, a.size() - 1);
+    u128 acc = 0;
+    for (std::size_t i = lo; i <= hi; ++i) acc += a[i] * b[k - i];  // each product is below 2^64
+    r[k] = static_cast<u64>(acc % F.p);
+  }
+  trim(r);
+  return r;
+}
+
+// a ← a mod b for a monic b, with the quotient when asked. Updates accumulate in 128 bits and are
+// reduced once per coefficient.
+void divrem_monic(const Zp& F, WPoly& a, const WPoly& b, WPoly* quotient) {
+  const std::size_t d = b.size() - 1;
+  if (quotient) quotient->clear();
+  if (a.size() <= d) return;
+  std::vector<u128> acc(a.begin(), a.end());
+  if (quotient) quotient->assign(a.size() - d, 0);
+  for (std::size_t t = a.size(); t-- > d;) {
+    u64 c = static_cast<u64>(acc[t] % F.p);
+    if (quotient) (*quotient)[t - d] = c;
+    if (c == 0) continue;
+    u64 nc = F.p - c;
+    for (std::size_t j = 0; j < d; ++j) acc[t - d + j] += nc * b[j];
+  }
+  a.resize(d);
+  for (std::size_t j = 0; j < d; ++j) a[j] = static_cast<u64>(acc[j] % F.p);
+  trim(a);
+}
+
+WPoly rem_monic(const Zp& F, WPoly a, const WPoly& b) {
+  divrem_monic(F, a, b, nullptr);
+  return a;
+}
+
+WPoly quotient_monic(const Zp& F, WPoly a, const WPoly& b) {
+  WPoly q;
+  divrem_monic(F, a, b, &q);
+  trim(q);
+  return q;
+}
+
+// The monic gcd; zero when both are zero.
+WPoly gcd(const Zp& F, WPoly a, WPoly b) {
+  while (!b.empty()) {
+    b = monic(F, std::move(b));
+    divrem_monic(F, a, b, nullptr);
+    std::swap(a, b);
+  }
+  return monic(F, std::move(a));
+}
+
+// base^e modulo the monic f, by squaring from the top bit down.
+WPoly powmod(const Zp& F, const WPoly& base, const Int& e, const WPoly& f) {
+  WPoly result = rem_monic(F, WPoly{1}, f);
+  WPoly b = rem_monic(F, base, f);
+  auto view = e.view();
+  std::size_t bits = e.sign() > 0 ? mpz_sizeinbase(view.get(), 2) : 0;
+  for (std::size_t i = bits; i-- > 0;) {
+    result = rem_monic(F, mul(F, result, result), f);
+    if (mpz_tstbit(view.get(), i)) result = rem_monic(F, mul(F, result, b), f);
+  }
+  return result;
+}
+
+// The derivative of a polynomial whose coefficients are already residues.
+WPoly derivative(const Zp& F, const WPoly& a) {
+  WPoly r;
+  for (std::size_t i = 1; i < a.size(); ++i) r.push_back(F.mul(i % F.p, a[i]));
+  trim(r);
+  return r;
+}
+
+bool squarefree_mod(const Zp& F, const WPoly& f) {
+  WPoly d = derivative(F, f);
+  if (d.empty()) return f.size() == 1;
+  return degree(gcd(F, f, std::move(d))) == 0;
+}
+
+// The map h ↦ h^p modulo a monic f, which is linear over the residues: rows x^(p·j) mod f.
+class Frobenius {
+ public:
+  static constexpr std::size_t kMaxTableDegree = 512;
+
+  Frobenius(const Zp& F, const WPoly& f) : F_(F), f_(f), n_(f.size() - 1) {
+    if (n_ > kMaxTableDegree) return;
+    rows_.resize(n_);
+    rows_[0] = rem_monic(F, WPoly{1}, f);
+    if (n_ == 1) return;
+    WPoly xp = powmod(F, WPoly{0, 1}, Int(F.p), f);
+    for (std::size_t j = 1; j < n_; ++j) {
+      if (F.p <= 2 * n_) {
+        WPoly r = rows_[j - 1];
+        for (u64 t = 0; t < F.p; ++t) times_x(r);
+        rows_[j] = std::move(r);
+      } else {
+        rows_[j] = rem_monic(F, mul(F, rows_[j - 1], xp), f);
+      }
+    }
+  }
+
+  WPoly apply(const WPoly& h) const {
+    if (rows_.empty()) return powmod(F_, h, Int(F_.p), f_);
+    std::vector<u128> acc(n_, 0);
+    for (std::size_t j = 0; j < h.size(); ++j) {
+      if (h[j] == 0) continue;
+      const WPoly& row = rows_[j];
+      for (std::size_t t = 0; t < row.size(); ++t) acc[t] += h[j] * row[t];
+    }
+    WPoly r(n_);
+    for (std::size_t t = 0; t < n_; ++t) r[t] = static_cast<u64>(acc[t] % F_.p);
+    trim(r);
+    return r;
+  }
+
+ private:
+  // r ← x·r mod f, for deg r < n.
+  void times_x(WPoly& r) const {
+    r.insert(r.begin(), 0);
+    if (r.size() <= n_) {
+      trim(r);
+      return;
+    }
+    u64 top = r[n_];
+    r.pop_back();
+    if (top != 0)
+      for (std::size_t i = 0; i < n_; ++i) r[i] = F_.sub(r[i], F_.mul(top, f_[i]));
+    trim(r);
+  }
+
+  Zp F_;
+  const WPoly& f_;
+  std::size_t n_;
+  std::vector<WPoly> rows_;
+};
+
+// The product of all irreducible factors of one degree.
+struct DegreePart {
+  u64 degree;
+  WPoly poly;
+};
+
+// Distinct-degree factoring of a monic squarefree f: gcd(x^(p^i) − x, r) for i = 1, 2, … while
+// 2i ≤ deg f, r losing each gcd; what remains is one irreducible factor. Stops as soon as the
+// remainder is too small to hold two factors of the current degree, which changes nothing.
+std::vector<DegreePart> distinct_degree(const Zp& F, const WPoly& f) {
+  std::vector<DegreePart> parts;
+  const i64 n = degree(f);
+  WPoly r = f;
+  if (n >= 2) {
+    Frobenius frob(F, f);
+    WPoly h{0, 1};
+    for (i64 i = 1; 2 * i <= n; ++i) {
+      if (degree(r) < 2 * i) break;
+      h = frob.apply(h);
+      WPoly t = h;
+      if (t.size() < 2) t.resize(2, 0);
+      t[1] = F.sub(t[1], 1);
+      trim(t);
+      WPoly g = gcd(F, r, rem_monic(F, std::move(t), r));
+      if (degree(g) > 0) {
+        r = quotient_monic(F, std::move(r), g);
+        parts.push_back({static_cast<u64>(i), std::move(g)});
+      }
+    }
+  }
+  if (degree(r) > 0) parts.push_back({static_cast<u64>(degree(r)), std::move(r)});
+  return parts;
+}
+
+// Equal-degree splitting of a monic f whose irreducible factors all have degree d; e is
+// (p^d − 1) / 2. Factors are appended depth first: the gcd's, then the cofactor's.
+Status equal_degree(const Zp& F, const WPoly& f, u64 d, const Int& e, std::vector<WPoly>& out) {
+  if (static_cast<u64>(degree(f)) == d) {
+    out.push_back(f);
+    return {};
+  }
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    WPoly a(2 * d);
+    for (u64 i = 0; i + 1 < 2 * d; ++i) a[i] = random_residue(F.p);
+    a[2 * d - 1] = 1;
+    WPoly b = powmod(F, a, e, f);
+    if (b.empty()) b.push_back(0);
+    b[0] = F.sub(b[0], 1);
+    trim(b);
+    WPoly g = gcd(F, f, std::move(b));
+    if (degree(g) > 0 && degree(g) < degree(f)) {
+      GY_CHECK(equal_degree(F, g, d, e, out));
+      return equal_degree(F, quotient_monic(F, f, g), d, e, out);
+    }
+  }
+  return fail(Error::other("This (probably) shouldn't happen"));
+}
+
+Int half_power_less_one(u64 p, u64 d) { return (Int::pow(Int(p), static_cast<std::uint32_t>(d)) - Int(1)) / Int(2); }
+
+// The monic factors of a monic squarefree f: by degree, lowest first, each degree split by draws.
+Result<std::vector<WPoly>> factor_word(const Zp& F, const WPoly& f, std::vector<DegreePart>* parts_out) {
+  std::vector<DegreePart> parts = distinct_degree(F, f);
+  std::vector<WPoly> factors;
+  for (const auto& part : parts) GY_CHECK(equal_degree(F, part.poly, part.degree, half_power_less_one(F.p, part.degree), factors));
+  if (parts_out) *parts_out = std::move(parts);
+  return factors;
+}
+
+// =============================================================================================
+// Degree sets: the bits d for which some product of factors has degree d
+
+class DegreeSet {
+ public:
+  explicit DegreeSet(std::size_t n) : n_(n), words_(n / 64 + 1, 0) { set(0); }
+  static DegreeSet full(std::size_t n) {
+    DegreeSet s(n);
+    for (std::size_t d = 0; d <= n; ++d) s.set(d);
+    return s;
+  }
+  bool has(std::size_t d) const { return d <= n_ && ((words_[d / 64] >> (d % 64)) & 1); }
+  void set(std::size_t d) { words_[d / 64] |= u64{1} << (d % 64); }
+  // Adds a factor of degree d: every sum gains d as an option.
+  void add_factor(std::size_t d) {
+    if (d == 0 || d > n_) return;
+    std::vector<u64> shifted(words_.size(), 0);
+    std::size_t w = d / 64, b = d % 64;
+    for (std::size_t i = words_.size(); i-- > w;) {
+      u64 v = words_[i - w] << b;
+      if (b && i > w) v |= words_[i - w - 1] >> (64 - b);
+      shifted[i] = v;
+    }
+    for (std::size_t i = 0; i < words_.size(); ++i) words_[i] |= shifted[i];
+    clear_above_n();
+  }
+  void intersect(const DegreeSet& o) {
+    for (std::size_t i = 0; i < words_.size(); ++i) words_[i] &= o.words_[i];
+  }
+  // No proper factor degree between 1 and n − 1.
+  bool only_trivial() const {
+    for (std::size_t d = 1; d < n_; ++d)
+      if (has(d)) return false;
+    return true;
+  }
+
+ private:
+  void clear_above_n() {
+    std::size_t top = n_ % 64;
+    if (top != 63) words_.back() &= (u64{1} << (top + 1)) - 1;
+  }
+  std::size_t n_;
+  std::vector<u64> words_;
+};
+
+DegreeSet degrees_of(const std::vector<DegreePart>& parts, std::size_t n) {
+  DegreeSet s(n);
+  for (const auto& part : parts)
+    for (i64 c = degree(part.poly) / static_cast<i64>(part.degree); c > 0; --c) s.add_factor(part.degree);
+  return s;
+}
+
+// =============================================================================================
+// Integer polynomials on GMP values, for lifting and recombination
+
+// An owned GMP integer.
+struct Z {
+  mpz_t v;
+  Z() { mpz_init(v); }
+  explicit Z(const Int& x) {
+    mpz_init(v);
+    auto view = x.view();
+    mpz_set(v, view.get());
+  }
+  explicit Z(unsigned long x) { mpz_init_set_ui(v, x); }
+  Z(const Z& o) { mpz_init_set(v, o.v); }
+  Z(Z&& o) noexcept {
+    mpz_init(v);
+    mpz_swap(v, o.v);
+  }
+  Z& operator=(const Z& o) {
+    mpz_set(v, o.v);
+    return *this;
+  }
+  Z& operator=(Z&& o) noexcept {
+    mpz_swap(v, o.v);
+    return *this;
+  }
+  ~Z() { mpz_clear(v); }
+  int sign() const { return mpz_sgn(v); }
+  Int to_int() const { return Int::from_mpz(v); }
+};
+
+// Lowest degree first, top entry non-zero.
+using ZPoly = std::vector<Z>;
+
+void trim(ZPoly& a) {
+  while (!a.empty() && a.back().sign() == 0) a.pop_back();
+}
+i64 degree(const ZPoly& a) { return static_cast<i64>(a.size()) - 1; }
+
+ZPoly to_z(const IntPoly& f) {
+  ZPoly r;
+  r.reserve(f.coeffs.size());
+  for (const auto& c : f.coeffs) r.emplace_back(c);
+  return r;
+}
+ZPoly to_z(const ModPoly& f) {
+  ZPoly r;
+  r.reserve(f.coeffs.size());
+  for (const auto& c : f.coeffs) r.emplace_back(c.value);
+  trim(r);
+  return r;
+}
+ZPoly to_z(const WPoly& f) {
+  ZPoly r;
+  r.reserve(f.size());
+  for (u64 c : f) r.emplace_back(static_cast<unsigned long>(c));
+  return r;
+}
+IntPoly to_int_poly(const ZPoly& f) {
+  std::vector<Int> c;
+  c.reserve(f.size());
+  for (const auto& x : f) c.push_back(x.to_int());
+  return IntPoly(std::move(c));
+}
+// Residues with values already in [0, m).
+ModPoly to_mod_poly(const ZPoly& f, const Int& m) {
+  std::vector<Modular> c;
+  c.reserve(f.size());
+  for (const auto& x : f) c.emplace_back(x.to_int(), m);
+  return ModPoly(m, std::move(c));
+}
+
+ZPoly mul(const ZPoly& a, const ZPoly& b) {
+  if (a.empty() || b.empty()) return {};
+  ZPoly r(a.size() + b.size() - 1);
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i].sign() == 0) continue;
+    for (std::size_t j = 0; j < b.size(); ++j) mpz_addmul(r[i + j].v, a[i].v, b[j].v);
+  }
+  trim(r);
+  return r;
+}
+
+// a − b.
+ZPoly sub(const ZPoly& a, const ZPoly& b) {
+  ZPoly r = a;
+  if (r.size() < b.size()) r.resize(b.size());
+  for (std::size_t i = 0; i < b.size(); ++i) mpz_sub(r[i].v, r[i].v, b[i].v);
+  trim(r);
+  return r;
+}
+
+ZPoly add(const ZPoly& a, const ZPoly& b) {
+  ZPoly r = a;
+  if (r.size() < b.size()) r.resize(b.size());
+  for (std::size_t i = 0; i < b.size(); ++i) mpz_add(r[i].v, r[i].v, b[i].v);
+  trim(r);
+  return r;
+}
+
+// a ← a + m·b.
+void add_scaled(ZPoly& a, const Z& m, const ZPoly& b) {
+  if (a.size() < b.size()) a.resize(b.size());
+  for (std::size_t i = 0; i < b.size(); ++i) mpz_addmul(a[i].v, m.v, b[i].v);
+  trim(a);
+}
+
+// Every coefficient into [0, m).
+void reduce(ZPoly& a, const Z& m) {
+  for (auto& x : a) mpz_fdiv_r(x.v, x.v, m.v);
+  trim(a);
+}
+ZPoly reduced(ZPoly a, const Z& m) {
+  reduce(a, m);
+  return a;
+}
+
+void scale(ZPoly& a, const Z& c) {
+  for (auto& x : a) mpz_mul(x.v, x.v, c.v);
+  trim(a);
+}
+
+void divide_exact(ZPoly& a, const Z& m) {
+  for (auto& x : a) mpz_divexact(x.v, x.v, m.v);
+}
+
+// Quotient and remainder of a by the monic G modulo m; a and G reduced modulo m, results in [0, m).
+std::pair<ZPoly, ZPoly> divrem_monic_mod(ZPoly a, const ZPoly& G, const Z& m) {
+  const std::size_t d = G.size() - 1;
+  ZPoly q;
+  if (a.size() > d) {
+    q.resize(a.size() - d);
+    for (std::size_t t = a.size(); t-- > d;) {
+      mpz_fdiv_r(a[t].v, a[t].v, m.v);
+      if (a[t].sign() == 0) continue;
+      for (std::size_t j = 0; j < d; ++j) mpz_submul(a[t - d + j].v, a[t].v, G[j].v);
+      mpz_swap(q[t - d].v, a[t].v);
+    }
+    a.resize(d);
+  }
+  reduce(a, m);
+  trim(q);
+  return {std::move(q), std::move(a)};
+}
+
+// f·lc(f)⁻¹ modulo m, for f reduced modulo m.
+Result<ZPoly> monic_mod(ZPoly f, const Z& m) {
+  if (f.empty()) return fail(Error::range("monic() of zero polynomial"));
+  Z inv;
+  if (!mpz_invert(inv.v, f.back().v, m.v)) return fail(Error::division("Not divisible"));
+  scale(f, inv);
+  reduce(f, m);
+  return f;
+}
+
+// Quotient and remainder of a by b modulo the prime p (b's top coefficient invertible).
+Result<std::pair<ZPoly, ZPoly>> divrem_mod(const ZPoly& a, const ZPoly& b, const Z& p) {
+  if (b.empty()) return fail(Error::division("Division by zero"));
+  Z inv;
+  if (!mpz_invert(inv.v, b.back().v, p.v)) return fail(Error::division("Not divisible"));
+  ZPoly bm = b;
+  scale(bm, inv);
+  reduce(bm, p);
+  auto [q, r] = divrem_monic_mod(reduced(a, p), bm, p);
+  scale(q, inv);
+  reduce(q, p);
+  return std::pair{std::move(q), std::move(r)};
+}
+
+// a and b with a·G + b·H ≡ 1 modulo p, deg a < deg H and deg b < deg G, by the extended Euclidean
+// algorithm on the pair with the larger degree first.
+Result<std::pair<ZPoly, ZPoly>> cofactors_mod(const ZPoly& G, const ZPoly& H, const Z& p) {
+  const bool swapped = degree(H) > degree(G);
+  ZPoly r0 = swapped ? H : G, r1 = swapped ? G : H;
+  ZPoly s0{Z(1ul)}, s1, t0, t1{Z(1ul)};
+  while (!r1.empty()) {
+    auto [q, r] = GY_TRY(divrem_mod(r0, r1, p));
+    ZPoly s2 = reduced(sub(s0, mul(q, s1)), p);
+    ZPoly t2 = reduced(sub(t0, mul(q, t1)), p);
+    r0 = std::move(r1);
+    r1 = std::move(r);
+    s0 = std::move(s1);
+    s1 = std::move(s2);
+    t0 = std::move(t1);
+    t1 = std::move(t2);
+  }
+  if (degree(r0) != 0) return fail(Error::range("lifted factors are not coprime modulo the prime"));
+  Z inv;
+  mpz_invert(inv.v, r0[0].v, p.v);
+  scale(s0, inv);
+  scale(t0, inv);
+  reduce(s0, p);
+  reduce(t0, p);
+  if (swapped) return std::pair{std::move(t0), std::move(s0)};
+  return std::pair{std::move(s0), std::move(t0)};
+}
+
+Z power(const Z& p, unsigned long e) {
+  Z r;
+  mpz_pow_ui(r.v, p.v, e);
+  return r;
+}
+
+// Lifts F ≡ G0·H0 (mod p), G0 monic, to F ≡ G·H (mod p^k) by quadratic steps: each step doubles the
+// exponent of the modulus, the last one only up to k. The cofactors a·G + b·H ≡ 1 are lifted
+// alongside while another step follows. G and H come back with coefficients in [0, p^k).
+Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const Z& p, std::uint32_t k) {
+  auto [a, b] = GY_TRY(cofactors_mod(G, H, p));
+  Z m = p;
+  std::uint32_t e = 1;
+  while (e < k) {
+    const std::uint32_t e2 = std::min(e, k - e);
+    const Z m2 = power(p, e2);
+    // F − G·H = m·E; solve G·β + H·α ≡ E (mod m2) with deg β < deg G.
+    ZPoly E = sub(F, mul(G, H));
+    divide_exact(E, m);
+    reduce(E, m2);
+    ZPoly Gm = reduced(G, m2);
+    auto [q, beta] = divrem_monic_mod(mul(b, E), Gm, m2);
+    // With b·E = q·G + β: E = E·(a·G + b·H) ≡ G·(a·E + H·q) + H·β.
+    ZPoly alpha = reduced(add(mul(a, E), mul(H, q)), m2);
+    add_scaled(G, m, beta);
+    add_scaled(H, m, alpha);
+    if (e + e2 < k) {
+      // 1 − a·G − b·H = m·C; correct a and b the same way.
+      ZPoly C = sub(ZPoly{Z(1ul)}, add(mul(a, G), mul(b, H)));
+      divide_exact(C, m);
+      reduce(C, m2);
+      auto [q2, beta2] = divrem_monic_mod(mul(b, C), Gm, m2);
+      ZPoly alpha2 = reduced(add(mul(a, C), mul(H, q2)), m2);
+      add_scaled(b, m, beta2);
+      add_scaled(a, m, alpha2);
+    }
+    mpz_mul(m.v, m.v, m2.v);
+    e += e2;
+  }
+  return std::pair{std::move(G), std::move(H)};
+}
+
+// Lifts the monic factors modulo p of F to p^k along a balanced split of the list: the first half's
+// product against lc(F) times the second half's, then each half again.
+Status lift_tree(const ZPoly& F, std::span<const ZPoly> factors, const Z& p, std::uint32_t k, const Z& pk,
+                 std::vector<ZPoly>& out) {
+  if (factors.size() == 1) {
+    out.push_back(GY_TRY(monic_mod(reduced(F, pk), pk)));
+    return {};
+  }
+  if (F.empty()) return fail(Error::other("hensel_lift of zero polynomial"));
+  const std::size_t s = factors.size() / 2;
+  ZPoly G{Z(1ul)}, H{Z(1ul)};
+  for (std::size_t i = 0; i < s; ++i) G = reduced(mul(G, factors[i]), p);
+  for (std::size_t i = s; i < factors.size(); ++i) H = reduced(mul(H, factors[i]), p);
+  scale(H, F.back());
+  reduce(H, p);
+  auto [G1, H1] = GY_TRY(lift_two(F, std::move(G), std::move(H), p, k));
+  GY_CHECK(lift_tree(G1, factors.first(s), p, k, pk, out));
+  return lift_tree(H1, factors.subspan(s), p, k, pk, out);
+}
+
+std::uint64_t bit_length(const Z& x) { return x.sign() == 0 ? 0 : mpz_sizeinbase(x.v, 2); }
+
+// The final value of the rounded-up Newton iteration x ← ⌊(x² + S − 1) / 2x⌋ + 1 started at x = S:
+// it falls strictly until it reaches ⌈√S⌉, or √S + 1 when S ≥ 4 is a square.
+Z upper_root(const Z& S) {
+  Z s, rem;
+  if (mpz_cmp_ui(S.v, 1) <= 0) return S;
+  mpz_sqrtrem(s.v, rem.v, S.v);
+  mpz_add_ui(s.v, s.v, 1);
+  return s;
+}
+
+// The exponent k, the smallest with p^k > 2·|lc|·B, where B bounds the coefficients of a factor of
+// degree ⌊n/2⌋: B = C(m−1, ⌊m/2⌋−1)·|lc| + C(m−1, ⌊m/2⌋)·⌈‖F‖₂⌉.
+std::uint32_t lift_exponent(const ZPoly& F, const Z& p) {
+  const i64 m = degree(F) / 2;
+  Z S;
+  for (const auto& c : F) mpz_addmul(S.v, c.v, c.v);
+  Z r = upper_root(S);
+  Z lc;
+  mpz_abs(lc.v, F.back().v);
+  Z B(Int::binomial(m - 1, m / 2 - 1)), t(Int::binomial(m - 1, m / 2));
+  mpz_mul(B.v, B.v, lc.v);
+  mpz_addmul(B.v, t.v, r.v);
+  Z T;
+  mpz_mul(T.v, lc.v, B.v);
+  mpz_mul_2exp(T.v, T.v, 1);
+  std::uint32_t k = 1;
+  Z pk = p;
+  while (mpz_cmp(pk.v, T.v) <= 0) {
+    mpz_mul(pk.v, pk.v, p.v);
+    ++k;
+  }
+  return k;
+}
+
+// log2 of an upper bound on the absolute value of every complex root of f (Fujiwara's bound,
+// 2·max |a_(n−i) / a_n|^(1/i), rounded up to a power of two).
+std::int64_t root_bound_bits(const ZPoly& f) {
+  const i64 n = degree(f);
+  const i64 top = static_cast<i64>(bit_length(f.back()));
+  std::optional<i64> best;
+  for (i64 i = 1; i <= n; ++i) {
+    const Z& c = f[static_cast<std::size_t>(n - i)];
+    if (c.sign() == 0) continue;
+    // |c / lc| < 2^(bits(c) − bits(lc) + 1)
+    i64 num = static_cast<i64>(bit_length(c)) - top + 1;
+    i64 v = num >= 0 ? (num + i - 1) / i : -((-num) / i);
+    if (!best || v > *best) best = v;
+  }
+  return best ? std::max<i64>(0, *best + 1) : 0;
+}
+
+// Lifts of one factorisation modulo p to ever higher powers of p, recomputed from the factors
+// modulo p when more precision is asked for. When seeded with lifts that were handed in rather than
+// computed here, the first lift is checked against them; on a mismatch no lifts are given.
+class LiftCache {
+ public:
+  LiftCache(const ZPoly& F, std::vector<ZPoly> base, u64 p) : F_(F), base_(std::move(base)), p_(Z(p)), prime_(p) {}
+
+  void seed(std::uint32_t k, std::vector<ZPoly> lifted, bool trusted) {
+    k_ = k;
+    lifted_ = std::move(lifted);
+    trusted_ = trusted;
+  }
+  u64 prime() const { return prime_; }
+  std::uint32_t exponent() const { return k_; }
+
+  // Lifts modulo p^K for some K ≥ k (see exponent()), or none.
+  const std::vector<ZPoly>* at_least(std::uint32_t k) {
+    if (broken_) return nullptr;
+    if (trusted_ && k <= k_) return &lifted_;
+    std::uint32_t K = std::max({k, k_, k_ + k_ / 2});
+    if (static_cast<double>(K) * std::log2(static_cast<double>(prime_)) > 1 << 22) return nullptr;
+    std::vector<ZPoly> out;
+    Z pk = power(p_, K);
+    if (!lift_tree(F_, base_, p_, K, pk, out)) {
+      broken_ = true;
+      return nullptr;
+    }
+    if (!trusted_) {
+      // The handed-in lifts must be these reduced modulo p^k_.
+      Z pk0 = power(p_, k_);
+      for (std::size_t i = 0; i < out.size(); ++i) {
+        ZPoly r = reduced(out[i], pk0);
+        bool same = r.size() == lifted_[i].size();
+        for (std::size_t j = 0; same && j < r.size(); ++j) same = mpz_cmp(r[j].v, lifted_[i][j].v) == 0;
+        if (!same) {
+          broken_ = true;
+          return nullptr;
+        }
+      }
+      trusted_ = true;
+    }
+    lifted_ = std::move(out);
+    k_ = K;
+    return &lifted_;
+  }
+
+ private:
+  const ZPoly& F_;
+  std::vector<ZPoly> base_;
+  Z p_;
+  u64 prime_;
+  std::uint32_t k_ = 0;
+  std::vector<ZPoly> lifted_;
+  bool trusted_ = false;
+  bool broken_ = false;
+};
+
+// =============================================================================================
+// Lattice reduction on small integer bases
+
+using Row = std::vector<i64>;
+constexpr i64 kEntryLimit = i64{1} << 50;
+
+i128 dot(const Row& x, const Row& y) {
+  i128 s = 0;
+  for (std::size_t i = 0; i < x.size(); ++i) s += static_cast<i128>(x[i]) * y[i];
+  return s;
+}
+
+// Gram–Schmidt coefficients from exact dot products, row k against rows 0 .. k−1.
+struct GramSchmidt {
+  std::vector<std::vector<long double>> mu;
+  std::vector<long double> norm2;
+
+  explicit GramSchmidt(std::size_t n) : mu(n, std::vector<long double>(n, 0)), norm2(n, 0) {}
+
+  void row(const std::vector<Row>& b, std::size_t k) {
+    for (std::size_t j = 0; j < k; ++j) {
+      long double s = static_cast<long double>(dot(b[k], b[j]));
+      for (std::size_t i = 0; i < j; ++i) s -= mu[j][i] * mu[k][i] * norm2[i];
+      mu[k][j] = s / norm2[j];
+    }
+    long double s = static_cast<long double>(dot(b[k], b[k]));
+    for (std::size_t j = 0; j < k; ++j) s -= mu[k][j] * mu[k][j] * norm2[j];
+    norm2[k] = s;
+  }
+};
+
+// LLL reduction (δ = 0.99) of linearly independent rows, with exact integer row operations and
+// long double Gram–Schmidt data recomputed for each row it works on. False when an entry would
+// leave the safe range or the work runs away.
+bool lll(std::vector<Row>& b) {
+  const std::size_t n = b.size();
+  if (n < 2) return true;
+  GramSchmidt gs(n);
+  gs.row(b, 0);
+  std::size_t k = 1;
+  std::size_t budget = 200000 + 2000 * n * n;
+  while (k < n) {
+    if (budget-- == 0) return false;
+    for (int pass = 0;; ++pass) {
+      gs.row(b, k);
+      bool changed = false;
+      for (std::size_t j = k; j-- > 0;) {
+        long double m = gs.mu[k][j];
+        if (std::fabs(m) <= 0.51L) continue;
+        long double r = std::round(m);
+        if (std::fabs(r) > 1e15L) return false;
+        i64 q = static_cast<i64>(r);
+        for (std::size_t t = 0; t < b[k].size(); ++t) {
+          i64 prod, next;
+          if (__builtin_mul_overflow(q, b[j][t], &prod) || __builtin_sub_overflow(b[k][t], prod, &next)) return false;
+          if (next > kEntryLimit || next < -kEntryLimit) return false;
+          b[k][t] = next;
+        }
+        for (std::size_t i = 0; i < j; ++i) gs.mu[k][i] -= r * gs.mu[j][i];
+        gs.mu[k][j] -= r;
+        changed = true;
+      }
+      if (!changed) break;
+      if (pass > 16) return false;
+    }
+    const long double m = gs.mu[k][k - 1];
+    if (gs.norm2[k] < (0.99L - m * m) * gs.norm2[k - 1]) {
+      std::swap(b[k], b[k - 1]);
+      if (k > 1) {
+        --k;
+      } else {
+        gs.row(b, 0);
+      }
+    } else {
+      ++k;
+    }
+  }
+  return true;
+}
+
+std::vector<long double> gram_schmidt_norms(const std::vector<Row>& b) {
+  GramSchmidt gs(b.size());
+  for (std::size_t k = 0; k < b.size(); ++k) gs.row(b, k);
+  return gs.norm2;
+}
+
+i64 symmetric(i128 v, i64 Q) {
+  i128 r = v % Q;
+  if (r < 0) r += Q;
+  if (2 * r > Q) r -= Q;
+  return static_cast<i64>(r);
+}
+
+// The partition of the lifted factors of g (positions in `local`) into the sets whose products are
+// the irreducible factors of g, found by lattice reduction on the power sums of their roots.
+//
+// For a true factor with 0/1 vector v, Σ v_i·c^j·s_j(f_i) ≡ c^j·(power sum of its roots), an
+// integer of at most deg g·(|c|·R)^j, modulo p^K. Each power sum, cut below p^b and taken modulo
+// Q = p^e, becomes one column; v extended by the cut sums is then a lattice vector of norm at most
+// M. Columns are fed one at a time; after each reduction the trailing vectors whose Gram–Schmidt
+// norm exceeds M are dropped, which keeps every true vector in the span. Once the span's
+// coordinates on the factors take one value per block, the blocks are tried by `accept`. Empty
+// when the reduction does not settle within its budget.
+std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
+    const ZPoly& g, std::span<const std::size_t> local, LiftCache& lifts,
+    const std::function<bool(const std::vector<std::vector<std::size_t>>&)>& accept) {
+  const std::size_t u = local.size();
+  const std::size_t N = static_cast<std::size_t>(degree(g));
+  const Z& c = g.back();
+  const u64 p = lifts.prime();
+  const std::int64_t lead_bits = static_cast<std::int64_t>(bit_length(c));
+  const std::int64_t root_bits = root_bound_bits(g);
+  // Column modulus Q = p^e, about 30 bits.
+  std::uint32_t e = 1;
+  i64 Q = static_cast<i64>(p);
+  while (static_cast<u128>(Q) * p <= (u64{1} << 30)) {
+    Q *= static_cast<i64>(p);
+    ++e;
+  }
+  const Z Pz(static_cast<unsigned long>(p));
+  const long double per_column = std::pow(1.0L + static_cast<long double>(u) / 2, 2);
+
+  for (std::size_t J = std::max<std::size_t>(4, u / 3 + 2); J <= 4 * u + 32; J *= 2) {
+    // Precision: p^b ≥ N·2^(J·(bits(c) + root bits)) for every column.
+    const std::uint64_t bound_bits = bit_length(Z(static_cast<unsigned long>(N))) + J * (lead_bits + root_bits);
+    std::uint32_t b = 0;
+    {
+      Z pb(1ul);
+      while (bit_length(pb) <= bound_bits) {
+        mpz_mul_ui(pb.v, pb.v, p);
+        ++b;
+      }
+    }
+    const std::vector<ZPoly>* all = lifts.at_least(b + e);
+    if (!all) return std::nullopt;
+    b = lifts.exponent() - e;
+    const Z pK = power(Pz, lifts.exponent());
+    const Z pb = power(Pz, b);
+    Z half;
+    mpz_fdiv_q_2exp(half.v, pb.v, 1);
+
+    // cut[i][j]: round(c^(j+1)·s_(j+1)(f_i) / p^b) modulo Q, symmetric.
+    std::vector<std::vector<i64>> cut(u, std::vector<i64>(J));
+    for (std::size_t i = 0; i < u; ++i) {
+      const ZPoly& f = (*all)[local[i]];
+      const std::size_t d = f.size() - 1;
+      std::vector<Z> s(J + 1);
+      Z cj(1ul), v;
+      for (std::size_t j = 1; j <= J; ++j) {
+        // Newton: s_j = −(Σ_(t=1..min(j−1,d)) a_t·s_(j−t) + j·a_j), a_t = f[d − t], a_j = 0 for j > d.
+        Z& sj = s[j];
+        for (std::size_t q = 1; q <= std::min(j - 1, d); ++q) mpz_addmul(sj.v, f[d - q].v, s[j - q].v);
+        if (j <= d) mpz_addmul_ui(sj.v, f[d - j].v, j);
+        mpz_neg(sj.v, sj.v);
+        mpz_fdiv_r(sj.v, sj.v, pK.v);
+        mpz_mul(cj.v, cj.v, c.v);
+        mpz_fdiv_r(cj.v, cj.v, pK.v);
+        mpz_mul(v.v, cj.v, sj.v);
+        mpz_fdiv_r(v.v, v.v, pK.v);
+        mpz_add(v.v, v.v, half.v);
+        mpz_fdiv_q(v.v, v.v, pb.v);
+        cut[i][j - 1] = symmetric(static_cast<i128>(mpz_fdiv_ui(v.v, static_cast<unsigned long>(Q))), Q);
+      }
+    }
+
+    std::vector<Row> rows(u, Row(u, 0));
+    for (std::size_t i = 0; i < u; ++i) rows[i][i] = 1;
+    long double M2 = static_cast<long double>(u);
+    for (std::size_t j = 0; j < J; ++j) {
+      for (auto& r : rows) {
+        i128 acc = 0;
+        for (std::size_t i = 0; i < u; ++i) acc += static_cast<i128>(r[i]) * cut[i][j];
+        r.push_back(symmetric(acc, Q));
+      }
+      Row fresh(rows.front().size(), 0);
+      fresh.back() = Q;
+      rows.push_back(std::move(fresh));
+      M2 += per_column;
+      if (!lll(rows)) return std::nullopt;
+      std::vector<long double> norms = gram_schmidt_norms(rows);
+      std::size_t m = rows.size();
+      while (m > 0 && norms[m - 1] > 1.5L * M2) --m;
+      rows.resize(m);
+      if (m == 0) return std::nullopt;
+      // Blocks: factors whose coordinates agree in every remaining vector.
+      std::map<std::vector<i64>, std::size_t> block_of;
+      std::vector<std::vector<std::size_t>> blocks;
+      for (std::size_t i = 0; i < u; ++i) {
+        std::vector<i64> key(m);
+        for (std::size_t r = 0; r < m; ++r) key[r] = rows[r][i];
+        auto [it, fresh_block] = block_of.emplace(std::move(key), blocks.size());
+        if (fresh_block) blocks.emplace_back();
+        blocks[it->second].push_back(local[i]);
+      }
+      if (blocks.size() <= m && accept(blocks)) return blocks;
+    }
+  }
+  return std::nullopt;
+}
+
+// =============================================================================================
+// Recombination
+
+// a = b·q in Z[x]; q is written when asked.
+bool exact_quotient(const ZPoly& a, const ZPoly& b, ZPoly* q) {
+  if (b.empty()) return false;
+  if (a.size() < b.size()) {
+    if (q) q->clear();
+    return a.empty();
+  }
+  const std::size_t d = b.size() - 1;
+  ZPoly work = a, quot(a.size() - d);
+  const Z& lc = b.back();
+  for (std::size_t t = work.size(); t-- > d;) {
+    if (work[t].sign() == 0) continue;
+    if (!mpz_divisible_p(work[t].v, lc.v)) return false;
+    Z& qt = quot[t - d];
+    mpz_divexact(qt.v, work[t].v, lc.v);
+    for (std::size_t j = 0; j < d; ++j) mpz_submul(work[t - d + j].v, qt.v, b[j].v);
+  }
+  for (std::size_t j = 0; j < d; ++j)
+    if (work[j].sign() != 0) return false;
+  if (q) {
+    trim(quot);
+    *q = std::move(quot);
+  }
+  return true;
+}
+
+double choose(std::size_t n, std::size_t k) {
+  if (k > n) return 0;
+  double r = 1;
+  for (std::size_t i = 1; i <= k; ++i) r = r * static_cast<double>(n - k + i) / static_cast<double>(i);
+  return r;
+}
+
+struct RecombineHints {
+  std::optional<DegreeSet> degrees;  // the degrees a factor over the rationals can have
+  LiftCache* lifts = nullptr;        // p-adic lifts of the same factors, for the lattice
+};
+
+// The search of combine_factors. Subsets of one size are visited in the plain order, but only
+// among the factors not yet used (a subset overlapping a found factor never divides what is left),
+// and only those passing three necessary tests reach the trial division: a degree some factor over
+// the rationals can have, a sum of roots within its bound, and a constant term that divides. When
+// one size has too many subsets the factors of what remains are found by lattice reduction, and
+// the tests of the plain order are replayed on them alone, which finds the same factors in the same
+// order.
+class Recombination {
+ public:
+  static constexpr double kEnumerationLimit = 1 << 15;
+
+  Recombination(const ZPoly& F, std::vector<ZPoly> lifted, Z P, RecombineHints hints)
+      : F_(F), lifted_(std::move(lifted)), P_(std::move(P)), hints_(std::move(hints)) {}
+
+  Result<std::vector<ZPoly>> run() {
+    g_ = F_;
+    const std::size_t r = lifted_.size();
+    used_.assign(r, 0);
+    prepare_filters();
+    bool lattice = hints_.lifts && monic_ && r <= 512;
+    for (std::size_t s = 1; 2 * static_cast<i64>(s) <= degree(g_); ++s) {
+      std::vector<std::size_t> free;
+      for (std::size_t i = 0; i < r; ++i)
+        if (!used_[i]) free.push_back(i);
+      if (lattice && choose(free.size(), s) > kEnumerationLimit) {
+        auto accept = [&](const std::vector<std::vector<std::size_t>>& blocks) { return all_but_largest_divide(blocks); };
+        if (auto atoms = lattice_atoms(g_, free, *hints_.lifts, accept)) {
+          GY_CHECK(replay(*atoms, s));
+          break;
+        }
+        lattice = false;
+      }
+      enumerate(free, s);
+      if (slot_) return fail(std::move(*slot_));
+    }
+    if (degree(g_) >= 1) found_.push_back(g_);
+    return std::move(found_);
+  }
+
+ private:
+  void prepare_filters() {
+    const std::size_t r = lifted_.size();
+    degrees_.resize(r);
+    monic_ = mpz_cmp_ui(P_.v, 1) > 0;
+    for (std::size_t i = 0; i < r; ++i) {
+      const ZPoly& f = lifted_[i];
+      monic_ = monic_ && f.size() >= 2 && mpz_cmp_ui(f.back().v, 1) == 0;
+      degrees_[i] = f.empty() ? 0 : f.size() - 1;
+      constants_.push_back(f.empty() ? Z() : f[0]);
+    }
+    if (!monic_ || F_.empty()) return;
+    // The sum of the roots: with c0 = lc(F), a true factor's c0·(sum of its roots) is an integer of
+    // absolute value at most c0·d·R and congruent to −c0·Σ t_i, t_i the second coefficient of each
+    // lifted factor. Held as fixed-point fractions of P in 64 bits, where sums wrap modulo P.
+    Z lc;
+    mpz_abs(lc.v, F_.back().v);
+    Z twice;
+    mpz_mul_2exp(twice.v, lc.v, 1);
+    if (mpz_cmp(P_.v, twice.v) <= 0) return;  // the candidates' leading coefficient must be lc(g)
+    Z w;
+    mpz_mul_2exp(w.v, lc.v, static_cast<mp_bitcnt_t>(root_bound_bits(F_) + 64));
+    mpz_cdiv_q(w.v, w.v, P_.v);
+    if (bit_length(w) > 40) return;
+    root_window_ = mpz_get_ui(w.v);
+    Z a;
+    for (std::size_t i = 0; i < r; ++i) {
+      mpz_mul(a.v, F_.back().v, lifted_[i][degrees_[i] - 1].v);
+      mpz_fdiv_r(a.v, a.v, P_.v);
+      mpz_mul_2exp(a.v, a.v, 64);
+      mpz_fdiv_q(a.v, a.v, P_.v);
+      roots_.push_back(mpz_get_ui(a.v));
+    }
+    root_test_ = true;
+  }
+
+  // Subsets of `free` of size s in decreasing lexicographic order; found factors are skipped.
+  void enumerate(const std::vector<std::size_t>& free, std::size_t s) {
+    free_ = &free;
+    suffix_degree_.assign(free.size() + 1, 0);
+    suffix_roots_.assign(free.size() + 1, 0);
+    for (std::size_t i = free.size(); i-- > 0;) {
+      suffix_degree_[i] = suffix_degree_[i + 1] + degrees_[free[i]];
+      suffix_roots_[i] = suffix_roots_[i + 1] + (root_test_ ? roots_[free[i]] : 0);
+    }
+    chosen_.clear();
+    visit(0, s, 0, 0);
+  }
+
+  void visit(std::size_t i, std::size_t need, std::size_t deg, u64 roots) {
+    if (slot_) return;
+    const std::size_t n = free_->size();
+    if (static_cast<i64>(deg + need) > degree(g_)) return;
+    if (need == 0) return leaf(deg, roots);
+    if (n - i < need) return;  // the subset cannot be completed
+    if (n - i == need) {
+      const std::size_t mark = chosen_.size();
+      chosen_.insert(chosen_.end(), free_->begin() + static_cast<std::ptrdiff_t>(i), free_->end());
+      leaf(deg + suffix_degree_[i], roots + suffix_roots_[i]);
+      chosen_.resize(mark);
+      return;
+    }
+    visit(i + 1, need, deg, roots);
+    const std::size_t k = (*free_)[i];
+    chosen_.push_back(k);
+    visit(i + 1, need - 1, deg + degrees_[k], roots + (root_test_ ? roots_[k] : 0));
+    chosen_.pop_back();
+  }
+
+  void leaf(std::size_t deg, u64 roots) {
+    if (hints_.degrees && !hints_.degrees->has(deg)) return;
+    if (root_test_) {
+      const u64 w = deg * root_window_, count = chosen_.size();
+      const u64 width = 2 * w + count;
+      if (width < (u64{1} << 63) && roots + w + count > width) return;
+    }
+    for (std::size_t k : chosen_)
+      if (used_[k]) return;
+    if (!constant_divides(chosen_)) return;
+    test(chosen_);
+  }
+
+  // h(0) = lc(g)·Π f_i(0) (mod P, symmetric) must divide lc(g)·g(0) when g(0) ≠ 0.
+  bool constant_divides(const std::vector<std::size_t>& subset) {
+    if (g_.empty() || g_[0].sign() == 0) return true;
+    Z h0 = g_.back();
+    for (std::size_t k : subset) {
+      mpz_mul(h0.v, h0.v, constants_[k].v);
+      mpz_fdiv_r(h0.v, h0.v, P_.v);
+    }
+    mpz_fdiv_r(h0.v, h0.v, P_.v);
+    to_symmetric(h0);
+    if (h0.sign() == 0) return false;
+    Z t;
+    mpz_mul(t.v, g_.back().v, g_[0].v);
+    return mpz_divisible_p(t.v, h0.v);
+  }
+
+  void to_symmetric(Z& v) const {
+    Z twice;
+    mpz_mul_2exp(twice.v, v.v, 1);
+    if (mpz_cmp(twice.v, P_.v) >= 0) mpz_sub(v.v, v.v, P_.v);
+  }
+
+  // lc(g)·Π lifted (mod P), coefficients in the symmetric range.
+  ZPoly candidate(const std::vector<std::size_t>& subset) const {
+    ZPoly h{Z(1ul)};
+    reduce(h, P_);
+    for (std::size_t k : subset) h = reduced(mul(h, lifted_[k]), P_);
+    scale(h, g_.back());
+    reduce(h, P_);
+    for (auto& x : h) to_symmetric(x);
+    trim(h);
+    return h;
+  }
+
+  // The test of the plain search: h divides lc(g)·g over the integers.
+  void test(const std::vector<std::size_t>& subset) {
+    if (slot_) return;
+    if (g_.empty()) {
+      slot_ = Error::other("combine_factors: zero polynomial");
+      return;
+    }
+    ZPoly h = candidate(subset);
+    ZPoly cg = g_;
+    scale(cg, g_.back());
+    if (!exact_quotient(cg, h, nullptr)) return;
+    Z content;
+    for (const auto& x : h) mpz_gcd(content.v, content.v, x.v);
+    divide_exact(h, content);
+    ZPoly rest;
+    if (!exact_quotient(g_, h, &rest)) {
+      slot_ = Error::division("not divisible");
+      return;
+    }
+    found_.push_back(std::move(h));
+    g_ = std::move(rest);
+    for (std::size_t k : subset) used_[k] = 1;
+  }
+
+  // Every block but the one of largest degree passes the test (without taking it).
+  bool all_but_largest_divide(const std::vector<std::vector<std::size_t>>& blocks) const {
+    std::size_t largest = 0, best = 0;
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+      std::size_t d = 0;
+      for (std::size_t k : blocks[b]) d += degrees_[k];
+      if (d > best) best = d, largest = b;
+    }
+    ZPoly cg = g_;
+    scale(cg, g_.back());
+    for (std::size_t b = 0; b < blocks.size(); ++b)
+      if (b != largest && !exact_quotient(cg, candidate(blocks[b]), nullptr)) return false;
+    return true;
+  }
+
+  // The plain search from size s on, knowing that only the atoms can pass: each size tests its
+  // atoms in decreasing lexicographic order.
+  Status replay(std::vector<std::vector<std::size_t>> atoms, std::size_t s) {
+    for (auto& a : atoms) std::sort(a.begin(), a.end());
+    std::sort(atoms.begin(), atoms.end(), std::greater<>());
+    for (; 2 * static_cast<i64>(s) <= degree(g_); ++s) {
+      for (const auto& a : atoms) {
+        if (a.size() != s) continue;
+        bool fresh = true;
+        for (std::size_t k : a) fresh = fresh && !used_[k];
+        if (fresh) test(a);
+      }
+      if (slot_) return fail(std::move(*slot_));
+    }
+    return {};
+  }
+
+  const ZPoly& F_;
+  std::vector<ZPoly> lifted_;
+  Z P_;
+  RecombineHints hints_;
+
+  ZPoly g_;
+  std::vector<char> used_;
+  std::vector<ZPoly> found_;
+  std::optional<Error> slot_;
+
+  bool monic_ = false;
+  std::vector<std::size_t> degrees_;
+  std::vector<Z> constants_;
+  bool root_test_ = false;
+  u64 root_window_ = 0;
+  std::vector<u64> roots_;
+
+  const std::vector<std::size_t>* free_ = nullptr;
+  std::vector<std::size_t> suffix_degree_;
+  std::vector<u64> suffix_roots_;
+  std::vector<std::size_t> chosen_;
+};
+
+// =============================================================================================
+// Primes
+
+// Candidates 2, 3, 4, … each tried against the primes found before it; 2 is recorded but skipped.
+class PrimeSearch {
+ public:
+  u64 next() {
+    for (;;) {
+      const u64 c = candidate_++;
+      bool prime = true;
+      for (u64 q : primes_) {
+        if (q * q > c) break;
+        if (c % q == 0) {
+          prime = false;
+          break;
+        }
+      }
+      if (!prime) continue;
+      primes_.push_back(c);
+      if (c != 2) return c;
+    }
+  }
+
+ private:
+  u64 candidate_ = 2;
+  std::vector<u64> primes_;
+};
+
+// The prime c does not divide lc(F) and F modulo c is squarefree.
+Result<bool> usable_prime(const IntPoly& F, u64 c) {
+  if (mod_word(F.lead(), c) == 0) return false;
+  if (c < kWordPrimeLimit) return squarefree_mod(Zp{c}, to_word_poly(F, c));
+  const Int m(c);
+  std::vector<Modular> fc, dc;
+  for (std::size_t i = 0; i < F.coeffs.size(); ++i) {
+    fc.emplace_back(reduce_mod(F.coeffs[i], m), m);
+    if (i > 0) dc.emplace_back(reduce_mod(Int(static_cast<u64>(i)) * F.coeffs[i], m), m);
+  }
+  ModPoly f(m, std::move(fc)), d(m, std::move(dc));
+  if (d.is_zero()) return f.degree() == 0;
+  return GY_TRY(gcd_mod(f, d)).degree() == 0;
+}
+
+Result<u64> next_usable_prime(PrimeSearch& search, const IntPoly& F) {
+  for (;;) {
+    u64 c = search.next();
+    if (GY_TRY(usable_prime(F, c))) return c;
+  }
+}
+
+// P = p^k for a prime p below 2^32.
+std::optional<std::pair<u64, std::uint32_t>> prime_power(const Z& P) {
+  const std::uint64_t bits = bit_length(P);
+  Z root;
+  for (std::uint64_t k = 1; k <= bits; ++k) {
+    const bool exact = mpz_root(root.v, P.v, k) != 0;
+    if (mpz_cmp_ui(root.v, 3) < 0) break;
+    if (exact && bit_length(root) <= 32 && is_word_prime(mpz_get_ui(root.v)))
+      return std::pair{static_cast<u64>(mpz_get_ui(root.v)), static_cast<std::uint32_t>(k)};
+  }
+  return std::nullopt;
+}
+
+Status same_modulus(const ModPoly& f, const Int& m) {
+  if (!(f.modulus == m)) return fail(Modular::different_moduli());
+  for (const auto& c : f.coeffs)
+    if (!(c.modulus == m)) return fail(Modular::different_moduli());
+  return {};
+}
+
+// Equal-degree splitting through the residue polynomials themselves, for any modulus.
+Status split_residues(const ModPoly& f, std::uint64_t d, const Int& p, const Int& e, std::vector<ModPoly>& out) {
+  if (f.degree() == static_cast<i64>(d)) {
+    out.push_back(f);
+    return {};
+  }
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    std::vector<Modular> c;
+    for (u64 i = 0; i + 1 < 2 * d; ++i) c.emplace_back(random_residue(p), p);
+    c.emplace_back(Int(1), p);
+    ModPoly a(p, std::move(c));
+    ModPoly b = GY_TRY(ModPoly::sub(GY_TRY(powmod(p, a, e, f)), ModPoly::one_mod(p)));
+    ModPoly g = GY_TRY(GY_TRY(gcd_mod(f, b)).monic());
+    if (g.degree() > 0 && g.degree() < f.degree()) {
+      GY_CHECK(split_residues(g, d, p, e, out));
+      auto qr = GY_TRY(ModPoly::div_rem(f, g));
+      return split_residues(qr.first, d, p, e, out);
+    }
+  }
+  return fail(Error::other("This (probably) shouldn't happen"));
+}
+
+Error too_large(std::string_view what, std::uint64_t value, std::uint64_t limit) {
+  return Error::range(cat("polynomial ", what, " ", value, " exceeds the factoring limit of ", limit));
+}
+
+Status check_bits(const Int& x) {
+  if (x.bit_length() > kFactorMaxBits) return fail(too_large("coefficient bits", x.bit_length(), kFactorMaxBits));
+  return {};
+}
+
+// f divided by the monic gcd of f and f′. A prime modulo which f stays squarefree, tried first,
+// shows the gcd to be 1 without working over the rationals.
+Result<FracPoly> squarefree_part(const FracPoly& f) {
+  const IntPoly Fi = primitive_integer(f);
+  int tries = 0;
+  for (u64 c = 3; tries < 4 && c < 200; c += 2) {
+    if (!is_word_prime(c) || mod_word(Fi.lead(), c) == 0) continue;
+    ++tries;
+    if (squarefree_mod(Zp{c}, to_word_poly(Fi, c))) return f;
+  }
+  FracPoly g = GY_TRY(FracPoly::gcd(to_fractions(Fi), to_fractions(primitive_integer(f.derivative()))));
+  g = GY_TRY(g.monic());
+  if (g.degree() == 0) return f;
+  return FracPoly::div_exact(f, g);
+}
+
+}  // namespace
+
+// =============================================================================================
+// Entry points
+
+Result<Int> choose_prime(const IntPoly& F) {
+  if (F.is_zero()) return fail(Error::other("choose_prime of zero polynomial"));
+  PrimeSearch search;
+  return Int(GY_TRY(next_usable_prime(search, F)));
+}
+
+Result<std::vector<ModPoly>> factor_mod_p(const ModPoly& f, std::uint64_t d, const Int& p) {
+  if (p == Int(2)) return fail(Error::range("p=2 not implemented"));
+  if (f.degree() >= 0 && static_cast<u64>(f.degree()) == d) return std::vector<ModPoly>{f};
+  if (p.sign() <= 0) return fail(Error::division("Division by zero"));
+  GY_CHECK(same_modulus(f, p));
+  if (f.is_zero()) return fail(Error::division("Division by zero"));
+  if (d == 0) return fail(Error::range(cat("no factors of degree 0 in a polynomial of degree ", f.degree())));
+  if (d * p.bit_length() > Int::kMaxBits) return fail(Error::exponent_too_large());
+  const Int e = (Int::pow(p, static_cast<std::uint32_t>(d)) - Int(1)) / Int(2);
+  std::vector<ModPoly> out;
+  const auto pw = p.to_i64();
+  if (pw && static_cast<u64>(*pw) < kWordPrimeLimit && is_word_prime(static_cast<u64>(*pw))) {
+    const Zp F{static_cast<u64>(*pw)};
+    WPoly w;
+    for (const auto& c : f.coeffs) w.push_back(static_cast<u64>(*c.value.to_i64()));
+    const u64 lc = w.back();
+    std::vector<WPoly> parts;
+    GY_CHECK(equal_degree(F, monic(F, std::move(w)), d, e, parts));
+    for (auto& x : parts.back()) x = F.mul(x, lc);
+    for (const auto& part : parts) out.push_back(to_mod_poly(to_z(part), p));
+    return out;
+  }
+  GY_CHECK(split_residues(f, d, p, e, out));
+  return out;
+}
+
+Result<std::vector<ModPoly>> hensel_lift(const IntPoly& F, const std::vector<ModPoly>& factors, const Int& p,
+                                         const Int& k) {
+  const auto kv = k.to_i64();
+  if (!kv || *kv < 0 || *kv > static_cast<i64>(UINT32_MAX)) return fail(Error::exponent_too_large());
+  if (p.sign() <= 0) return fail(Error::division("Division by zero"));
+  if (factors.empty()) return std::vector<ModPoly>{};
+  if (static_cast<u64>(*kv) * p.bit_length() > Int::kMaxBits) return fail(Error::exponent_too_large());
+  for (const auto& f : factors) GY_CHECK(same_modulus(f, p));
+  if (factors.size() >= 2 && F.is_zero()) return fail(Error::other("hensel_lift of zero polynomial"));
+  // Everything is zero modulo p^0 or 1^k.
+  if (*kv == 0 || p.is_one()) return fail(Error::range("monic() of zero polynomial"));
+  const Z pz(p);
+  const Z pk = power(pz, static_cast<unsigned long>(*kv));
+  std::vector<ZPoly> base;
+  for (const auto& f : factors) base.push_back(to_z(f));
+  std::vector<ZPoly> out;
+  GY_CHECK(lift_tree(to_z(F), base, pz, static_cast<std::uint32_t>(*kv), pk, out));
+  const Int m = pk.to_int();
+  std::vector<ModPoly> result;
+  for (const auto& x : out) result.push_back(to_mod_poly(x, m));
+  return result;
+}
+
+Result<std::vector<IntPoly>> combine_factors(const IntPoly& F, const std::vector<ModPoly>& lifted, const Int& P) {
+  if (P.sign() <= 0) return fail(Error::division("Division by zero"));
+  if (F.degree() >= 2)
+    for (const auto& f : lifted) GY_CHECK(same_modulus(f, P));
+  const ZPoly Fz = to_z(F);
+  std::vector<ZPoly> lz;
+  for (const auto& f : lifted) lz.push_back(to_z(f));
+  const Z Pz(P);
+  RecombineHints hints;
+  std::optional<LiftCache> cache;
+  bool monic = !lz.empty();
+  for (const auto& f : lz) monic = monic && f.size() >= 2 && mpz_cmp_ui(f.back().v, 1) == 0;
+  if (monic && F.degree() >= 2)
+    if (auto pp = prime_power(Pz)) {
+      const Z pz(static_cast<unsigned long>(pp->first));
+      std::vector<ZPoly> base;
+      for (const auto& f : lz) base.push_back(reduced(f, pz));
+      cache.emplace(Fz, std::move(base), pp->first);
+      cache->seed(pp->second, lz, false);
+      hints.lifts = &*cache;
+    }
+  std::vector<ZPoly> found = GY_TRY(Recombination(Fz, std::move(lz), Pz, std::move(hints)).run());
+  std::vector<IntPoly> result;
+  for (const auto& h : found) result.push_back(to_int_poly(h));
+  return result;
+}
+
+Result<std::vector<FracPoly>> factor(const FracPoly& f) {
+  if (f.is_zero()) return fail(Error::range("monic() of zero polynomial"));
+  if (f.degree() > kFactorMaxDegree)
+    return fail(too_large("degree", static_cast<u64>(f.degree()), static_cast<u64>(kFactorMaxDegree)));
+  for (const auto& c : f.coeffs) {
+    GY_CHECK(check_bits(c.num()));
+    GY_CHECK(check_bits(c.den()));
+  }
+  if (f.degree() == 0) return std::vector<FracPoly>{};
+  const IntPoly F = primitive_integer(GY_TRY(squarefree_part(f)));
+  for (const auto& c : F.coeffs) GY_CHECK(check_bits(c));
+  const std::size_t n = static_cast<std::size_t>(F.degree());
+  if (n == 1) return std::vector<FracPoly>{to_fractions(F)};
+
+  PrimeSearch primes;
+  const u64 p = GY_TRY(next_usable_prime(primes, F));
+  if (p >= kWordPrimeLimit) return fail(Error::other("no prime below 2^32 keeps the polynomial squarefree"));
+  const Zp Fp{p};
+  std::vector<DegreePart> parts;
+  std::vector<WPoly> factors = GY_TRY(factor_word(Fp, monic(Fp, to_word_poly(F, p)), &parts));
+  if (factors.size() == 1) return std::vector<FracPoly>{to_fractions(F)};
+
+  // Factor degrees possible modulo several primes; none between 1 and n − 1 proves F irreducible.
+  DegreeSet degrees = degrees_of(parts, n);
+  const int extra = n <= 256 ? 6 : n <= 1024 ? 2 : 0;
+  for (int i = 0; i < extra && !degrees.only_trivial(); ++i) {
+    const u64 q = GY_TRY(next_usable_prime(primes, F));
+    if (q >= kWordPrimeLimit) break;
+    const Zp Fq{q};
+    degrees.intersect(degrees_of(distinct_degree(Fq, monic(Fq, to_word_poly(F, q))), n));
+  }
+  if (degrees.only_trivial()) return std::vector<FracPoly>{to_fractions(F)};
+
+  const ZPoly Fz = to_z(F);
+  const Z pz(static_cast<unsigned long>(p));
+  const std::uint32_t k = lift_exponent(Fz, pz);
+  const Z P = power(pz, k);
+  std::vector<ZPoly> base;
+  for (const auto& w : factors) base.push_back(to_z(w));
+  std::vector<ZPoly> lifted;
+  GY_CHECK(lift_tree(Fz, base, pz, k, P, lifted));
+  LiftCache cache(Fz, std::move(base), p);
+  cache.seed(k, lifted, true);
+  RecombineHints hints{std::move(degrees), &cache};
+  std::vector<ZPoly> found = GY_TRY(Recombination(Fz, std::move(lifted), P, std::move(hints)).run());
+  std::vector<FracPoly> result;
+  for (const auto& h : found) result.push_back(to_fractions(to_int_poly(h)));
+  return result;
+}
+
+}  // namespace gy
