@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "catalog.hpp"
+#include "polyhedra.hpp"
 #include "pool.hpp"
 
 namespace gy::py {
@@ -62,6 +63,8 @@ Ref catalog_body(Call&) {
   return list;
 }
 
+std::vector<std::pair<std::string_view, std::string_view>> polyhedra_body(Call&) { return polyhedron_names(); }
+
 std::size_t thread_count_body(Call&) { return pool::thread_count(); }
 
 Ref non_jumbling_body(Call&) {
@@ -81,6 +84,12 @@ constexpr Function catalog_row{
     "unique; the recipe is a query string that builds the puzzle.",
     &catalog_body};
 
+constexpr Function polyhedra_row{
+    "polyhedra()\n--\n\n"
+    "Every polyhedron of the built-in table as a (code, name) tuple, in table order. The code is what\n"
+    "a shape text names, as in \"C$1\" for the cube.",
+    &polyhedra_body};
+
 constexpr Function thread_count_row{
     "thread_count()\n--\n\n"
     "The number of threads of the worker pool. The pool is created on first use, sized from\n"
@@ -96,6 +105,7 @@ constexpr Function non_jumbling_row{
 }  // namespace
 
 Ref catalog_function(PyObject* module) { return make_function<catalog_row>(module); }
+Ref polyhedra_function(PyObject* module) { return make_function<polyhedra_row>(module); }
 Ref thread_count_function(PyObject* module) { return make_function<thread_count_row>(module); }
 Ref non_jumbling_function(PyObject* module) { return make_function<non_jumbling_row>(module); }
 

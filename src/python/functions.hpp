@@ -1,5 +1,5 @@
-// Module functions that read the built-in tables and the worker pool: catalog, thread_count and
-// non_jumbling. Each maker returns the function object bound to the module.
+// Module functions that read the built-in tables and the worker pool: catalog, polyhedra,
+// thread_count and non_jumbling. Each maker returns the function object bound to the module.
 #pragma once
 
 #include "python/frame.hpp"
@@ -7,6 +7,7 @@
 namespace gy::py {
 
 Ref catalog_function(PyObject* module);
+Ref polyhedra_function(PyObject* module);
 Ref thread_count_function(PyObject* module);
 Ref non_jumbling_function(PyObject* module);
 

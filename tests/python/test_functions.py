@@ -32,3 +32,17 @@ def test_signatures():
         f = getattr(native, name)
         assert f.__text_signature__ == "()"
         assert f.__module__ == "gyrelle._native"
+
+
+def test_polyhedra_rows():
+    rows = native.polyhedra()
+    assert len(rows) == 38 and len({code for code, _ in rows}) == 38
+    assert all(isinstance(r, tuple) and len(r) == 2 and all(isinstance(t, str) for t in r) for r in rows)
+    assert ("C", "Cube") in rows
+    codes = [code for code, _ in rows]
+    # Every code a catalog recipe uses is in the table.
+    used = {part.split("=")[1].split("$")[0] for r in native.catalog() for part in r[3][1:].split("&")}
+    assert used <= set(codes)
+    again = native.polyhedra()
+    assert again == rows and again is not rows
+    assert native.polyhedra.__text_signature__ == "()"
