@@ -1,9 +1,13 @@
 #include "python/functions.hpp"
 
 #include <array>
+#include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalog.hpp"
+#include "num/factoring.hpp"
 #include "polyhedra.hpp"
 #include "pool.hpp"
 
@@ -65,6 +69,49 @@ Ref catalog_body(Call&) {
 
 std::vector<std::pair<std::string_view, std::string_view>> polyhedra_body(Call&) { return polyhedron_names(); }
 
+// The irreducible factors of f, each repeated by its multiplicity, preceded by the rational constant
+// that makes their product f when it is not 1. Every multiplicity is found by exact division, so the
+// product is f itself; a factor that does not divide what is left of f is refused.
+Result<std::vector<FracPoly>> factorization(const FracPoly& f) {
+  std::vector<FracPoly> irreducible = GY_TRY(factor(f));
+  std::vector<FracPoly> out;
+  FracPoly rest = f;
+  for (const FracPoly& g : irreducible) {
+    std::size_t count = 0;
+    if (g.degree() >= 1) {
+      while (rest.degree() >= g.degree()) {
+        auto [quotient, remainder] = GY_TRY(FracPoly::div_rem(rest, g));
+        if (!remainder.is_zero()) break;
+        rest = std::move(quotient);
+        ++count;
+      }
+    }
+    if (count == 0) return fail(Error::other(cat("factor ", g.to_string(), " does not divide ", f.to_string())));
+    out.insert(out.end(), count, g);
+  }
+  if (rest.degree() != 0)
+    return fail(Error::other(cat("the factors of ", f.to_string(), " leave ", rest.to_string())));
+  if (!rest[0].is_one()) out.insert(out.begin(), std::move(rest));
+  return out;
+}
+
+PyResult<std::vector<std::vector<std::string>>> factor_polynomial_body(Call& c, Args& a) {
+  auto coefficients = PY_TRY(a.get<std::vector<std::int64_t>>(0));
+  auto texts = c.detached([&]() -> Result<std::vector<std::vector<std::string>>> {
+    std::vector<Fraction> values;
+    values.reserve(coefficients.size());
+    for (std::int64_t v : coefficients) values.emplace_back(Int(v));
+    std::vector<std::vector<std::string>> out;
+    for (const FracPoly& g : GY_TRY(factorization(FracPoly(std::move(values))))) {
+      std::vector<std::string>& row = out.emplace_back();
+      row.reserve(g.coeffs.size());
+      for (const Fraction& x : g.coeffs) row.push_back(x.to_string());
+    }
+    return out;
+  });
+  return PY_TRY(std::move(texts));
+}
+
 std::size_t thread_count_body(Call&) { return pool::thread_count(); }
 
 Ref non_jumbling_body(Call&) {
@@ -90,6 +137,15 @@ constexpr Function polyhedra_row{
     "a shape text names, as in \"C$1\" for the cube.",
     &polyhedra_body};
 
+constexpr Function factor_polynomial_row{
+    "factor_polynomial(coefficients)\n--\n\n"
+    "Factor a polynomial with integer coefficients, lowest degree first, over the rationals.\n\n"
+    "Returns one list of coefficient texts per factor, lowest degree first: the irreducible factors,\n"
+    "each as often as it divides the polynomial, preceded by a constant factor unless that is 1, so\n"
+    "that their product is the polynomial. Zero coefficients at the high end are ignored; the zero\n"
+    "polynomial is refused.",
+    &factor_polynomial_body, Release::yes};
+
 constexpr Function thread_count_row{
     "thread_count()\n--\n\n"
     "The number of threads of the worker pool. The pool is created on first use, sized from\n"
@@ -106,6 +162,7 @@ constexpr Function non_jumbling_row{
 
 Ref catalog_function(PyObject* module) { return make_function<catalog_row>(module); }
 Ref polyhedra_function(PyObject* module) { return make_function<polyhedra_row>(module); }
+Ref factor_polynomial_function(PyObject* module) { return make_function<factor_polynomial_row>(module); }
 Ref thread_count_function(PyObject* module) { return make_function<thread_count_row>(module); }
 Ref non_jumbling_function(PyObject* module) { return make_function<non_jumbling_row>(module); }
 

@@ -60,6 +60,7 @@ PyStatus fill(PyObject* m) {
   // render_many, then thread_count, then jumbles and non_jumbling.
   PY_TRY(add(m, "catalog", catalog_function(m)));
   PY_TRY(add(m, "polyhedra", polyhedra_function(m)));
+  PY_TRY(add(m, "factor_polynomial", factor_polynomial_function(m)));
   PY_TRY(add(m, "thread_count", thread_count_function(m)));
   PY_TRY(add(m, "non_jumbling", non_jumbling_function(m)));
 
