@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <mutex>
+#include <unordered_map>
+
+#include "num/factoring.hpp"
 
 namespace gy {
 
@@ -375,6 +378,287 @@ Result<AlgebraicNumber> eval_algebraic(const FieldRef& field, const FieldPoly& p
     acc = GY_TRY(acc.add(p.coeffs[i]));
   }
   return acc;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Roots
+
+Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
+  if (k.sign() < 1) return fail(Error::range(cat("root index ", k.to_string(), " must be at least 1")));
+  // A rational radicand is taken over the rationals, whatever field it is written in.
+  if (is_rational() && field_->degree() > 1)
+    return rational(QQ(), is_zero() ? Fraction() : value_[0]).root(k);
+  const std::size_t d = field_->degree();
+  if (k > Int(static_cast<std::int64_t>(static_cast<std::size_t>(kMaxFieldDegree) / d)))
+    return fail(Error::range(cat("root of index ", k.to_string(), " in a field of degree ", d,
+                                 " exceeds the field degree limit of ", kMaxFieldDegree)));
+  const auto kk = static_cast<std::size_t>(*k.to_i64());
+  int s = GY_TRY(sign());
+  if (s < 0) {
+    // An even root of a negative number has no real value; an odd one is −root(−v).
+    if (kk % 2 == 0) return fail(Error::other("Interval must contain exactly one root"));
+    AlgebraicNumber r = GY_TRY(neg().root(k));
+    return r.neg();
+  }
+
+  // B(Y, X) = X^k − v(Y): row j holds the coefficients in X of Y^j.
+  std::vector<std::vector<Fraction>> rows(d + 1);
+  rows[0].assign(kk + 1, Fraction());
+  rows[0][kk] = one_fraction();
+  for (std::size_t j = 0; j < value_.coeffs.size(); ++j) {
+    if (rows[j].empty()) rows[j].push_back(Fraction());
+    rows[j][0] -= value_.coeffs[j];
+  }
+  for (auto& row : rows)
+    if (row.empty()) row.push_back(Fraction());
+  FracPoly r = GY_TRY(resultant(lift_constants(field_->minimal_polynomial()), bivariate_from_vecs(rows)));
+  FracPoly g = GY_TRY(FracPoly::gcd(r, r.derivative()));
+  FracPoly p = GY_TRY(GY_TRY(FracPoly::div_exact(r, g)).monic());
+
+  // Bisect [0, upper(v) + 1] by exact comparisons of mid^k with v until it isolates v^(1/k).
+  Fraction lo, hi = GY_TRY(interval()).second + one_fraction();
+  while (GY_TRY(count_real_roots(p, lo, hi)) > 1) {
+    Fraction mid = dyadic_between(lo, hi);
+    AlgebraicNumber power = rational(QQ(), GY_TRY(mid.pow(k)));
+    int c = GY_TRY(GY_TRY(power.sub(*this)).sign());
+    if (c < 0)
+      lo = std::move(mid);
+    else
+      hi = std::move(mid);
+  }
+  std::vector<FracPoly> factors = GY_TRY(factor(p));
+  const FracPoly* chosen = nullptr;
+  for (const auto& f : factors)
+    if (GY_TRY(count_real_roots(f, lo, hi)) > 0) chosen = &f;
+  if (!chosen) return fail(Error::other("Interval must contain exactly one root"));
+  FieldRef root_field = GY_TRY(NumberField::make(*chosen, std::move(lo), std::move(hi)));
+  return generator(std::move(root_field));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Polynomials over a number field and the common field
+
+namespace {
+
+using Coeffs = std::vector<AlgebraicNumber>;
+
+void trim(Coeffs& c) {
+  while (!c.empty() && c.back().is_zero()) c.pop_back();
+}
+
+// a mod b for a monic b.
+Result<Coeffs> rem_monic(Coeffs a, const Coeffs& b) {
+  const std::size_t db = b.size() - 1;
+  while (a.size() > db) {
+    AlgebraicNumber c = std::move(a.back());
+    a.pop_back();
+    const std::size_t shift = a.size() - db;
+    if (!c.is_zero())
+      for (std::size_t i = 0; i < db; ++i) a[shift + i] = GY_TRY(a[shift + i].sub(GY_TRY(c.mul(b[i]))));
+    trim(a);
+  }
+  return a;
+}
+
+Result<Coeffs> make_monic(Coeffs a) {
+  AlgebraicNumber inv = GY_TRY(a.back().inverse());
+  for (auto& x : a) x = GY_TRY(x.mul(inv));
+  return a;
+}
+
+// The monic gcd of two polynomials over one field.
+Result<Coeffs> gcd_over_field(Coeffs a, Coeffs b) {
+  trim(a);
+  trim(b);
+  if (a.size() < b.size()) std::swap(a, b);
+  while (!b.empty()) {
+    b = GY_TRY(make_monic(std::move(b)));
+    Coeffs r = GY_TRY(rem_monic(std::move(a), b));
+    a = std::move(b);
+    b = std::move(r);
+  }
+  if (!a.empty()) a = GY_TRY(make_monic(std::move(a)));
+  return a;
+}
+
+}  // namespace
+
+Result<std::optional<AlgebraicNumber>> field_poly_gcd(const FieldRef& field, const std::vector<Fraction>& p,
+                                                      const std::vector<Fraction>& q, const std::vector<Fraction>& l0,
+                                                      const std::vector<Fraction>& l1) {
+  Coeffs pk;
+  pk.reserve(p.size());
+  for (const auto& c : p) pk.push_back(AlgebraicNumber::rational(field, c));
+  trim(pk);
+  AlgebraicNumber a0 = GY_TRY(AlgebraicNumber::from_polynomial(field, l0));
+  AlgebraicNumber a1 = GY_TRY(AlgebraicNumber::from_polynomial(field, l1));
+  // Q(a0 + a1·x) by Horner's rule.
+  Coeffs acc;
+  for (std::size_t j = q.size(); j-- > 0;) {
+    Coeffs next(acc.size() + 1, AlgebraicNumber::zero(field));
+    for (std::size_t i = 0; i < acc.size(); ++i) {
+      if (acc[i].is_zero()) continue;
+      next[i] = GY_TRY(next[i].add(GY_TRY(acc[i].mul(a0))));
+      next[i + 1] = GY_TRY(next[i + 1].add(GY_TRY(acc[i].mul(a1))));
+    }
+    next[0] = GY_TRY(next[0].add(AlgebraicNumber::rational(field, q[j])));
+    trim(next);
+    acc = std::move(next);
+  }
+  Coeffs g = GY_TRY(gcd_over_field(std::move(pk), std::move(acc)));
+  if (g.size() != 2) return std::optional<AlgebraicNumber>();
+  return std::optional<AlgebraicNumber>(g[0].neg());
+}
+
+std::pair<Fraction, Fraction> combined_interval(const Fraction& k, const NumberField& f, const NumberField& g) {
+  auto [flo, fhi] = field_interval_read(f);
+  auto [glo, ghi] = field_interval_read(g);
+  return {k * flo + glo, k * fhi + ghi};
+}
+
+namespace {
+
+Fraction integer(std::int64_t n) { return Fraction(Int(n)); }
+
+// The join of A and B: the common field K with the images of both generators in it.
+struct Join {
+  FieldRef field;
+  AlgebraicNumber alpha, beta;
+};
+
+AlgebraicNumber rational_generator(const FieldRef& of, const FieldRef& into) {
+  AlgebraicNumber g = expect(AlgebraicNumber::generator(of), "a generator is reducible");
+  return AlgebraicNumber::rational(into, g.is_zero() ? Fraction() : g.value()[0]);
+}
+
+Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
+  if (GY_TRY(NumberField::eq(a, b))) {
+    AlgebraicNumber ga = GY_TRY(AlgebraicNumber::generator(a));
+    return Join{a, ga, ga};
+  }
+  // A rational generator lies in every field.
+  if (b->degree() == 1) return Join{a, GY_TRY(AlgebraicNumber::generator(a)), rational_generator(b, a)};
+  if (a->degree() == 1) return Join{b, rational_generator(a, b), GY_TRY(AlgebraicNumber::generator(b))};
+  const std::size_t da = a->degree(), db = b->degree();
+  if (da * db > static_cast<std::size_t>(kMaxFieldDegree))
+    return fail(Error::range(cat("common field of fields of degree ", da, " and ", db,
+                                 " exceeds the field degree limit of ", kMaxFieldDegree)));
+  const FracPoly& ma = a->minimal_polynomial();
+  const FracPoly& mb = b->minimal_polynomial();
+
+  // R(Y) = Res_X(m_A(X), m_B(Y − t·X)) has the roots beta_k + t·alpha_i; the first t that makes it
+  // squarefree gives a primitive element gamma = beta + t·alpha. At most N(N−1)/2 values of t fail.
+  const BiPoly bi_a = lift_constants(ma);
+  const std::int64_t n = static_cast<std::int64_t>(da * db);
+  std::int64_t t = 1;
+  FracPoly r;
+  for (;; ++t) {
+    if (t > n * (n - 1) / 2 + 1) return fail(Error::could_not_construct());
+    BiPoly lin = bivariate_from_vecs({{Fraction(), one_fraction()}, {integer(-t)}});
+    BiPoly acc;
+    for (std::size_t j = mb.coeffs.size(); j-- > 0;) {
+      acc = BiPoly::mul(acc, lin);
+      if (acc.coeffs.empty()) acc.coeffs.emplace_back();
+      acc.coeffs[0] = FracPoly::add(acc.coeffs[0], FracPoly::constant(mb.coeffs[j]));
+      acc.trim();
+    }
+    r = GY_TRY(resultant(bi_a, acc));
+    if (GY_TRY(FracPoly::gcd(r, r.derivative())).degree() == 0) break;
+  }
+  const std::vector<FracPoly> factors = GY_TRY(factor(r));
+  const Fraction tf = integer(t);
+  const FracPoly* chosen = nullptr;
+  std::pair<Fraction, Fraction> iv;
+  for (;;) {
+    iv = combined_interval(tf, *a, *b);
+    std::uint32_t total = 0;
+    chosen = nullptr;
+    for (const auto& f : factors) {
+      std::uint32_t c = GY_TRY(count_real_roots(f, iv.first, iv.second));
+      if (c > 0) chosen = &f;
+      total += c;
+    }
+    if (total == 1) break;
+    GY_CHECK(a->refine());
+    GY_CHECK(b->refine());
+  }
+  if (!chosen) return fail(Error::could_not_construct());
+  const FracPoly& mc = *chosen;
+  const std::size_t dc = static_cast<std::size_t>(mc.degree());
+
+  // deg m_C is the degree of Q(alpha, beta): equal to d_A exactly when beta already lies in A.
+  if (dc == da) {
+    auto beta = GY_TRY(field_poly_gcd(a, mb.coeffs, mc.coeffs, {Fraction(), tf}, {one_fraction()}));
+    if (beta) return Join{a, GY_TRY(AlgebraicNumber::generator(a)), std::move(*beta)};
+  }
+  if (dc == db) {
+    auto alpha = GY_TRY(field_poly_gcd(b, ma.coeffs, mc.coeffs, {Fraction(), one_fraction()}, {tf}));
+    if (alpha) return Join{b, std::move(*alpha), GY_TRY(AlgebraicNumber::generator(b))};
+  }
+  FieldRef c = GY_TRY(NumberField::make(mc, std::move(iv.first), std::move(iv.second)));
+  auto alpha = GY_TRY(field_poly_gcd(c, ma.coeffs, mb.coeffs, {Fraction(), one_fraction()}, {integer(-t)}));
+  if (!alpha) return fail(Error::other("Could not represent alpha and beta (this shouldn't happen)"));
+  // beta = gamma − t·alpha.
+  AlgebraicNumber gamma = GY_TRY(AlgebraicNumber::generator(c));
+  AlgebraicNumber beta = GY_TRY(gamma.sub(GY_TRY(alpha->mul(AlgebraicNumber::rational(c, tf)))));
+  return Join{c, std::move(*alpha), std::move(beta)};
+}
+
+// The number Σ x_j·g^j of g's field, from the powers g^0 … g^(deg x).
+FracPoly substitute(const FracPoly& x, const std::vector<AlgebraicNumber>& powers) {
+  std::vector<Fraction> out;
+  for (std::size_t j = 0; j < x.coeffs.size(); ++j) {
+    const Fraction& c = x.coeffs[j];
+    if (c.is_zero()) continue;
+    const FracPoly& p = powers[j].value();
+    if (out.size() < p.coeffs.size()) out.resize(p.coeffs.size());
+    for (std::size_t i = 0; i < p.coeffs.size(); ++i) out[i].add(c * p.coeffs[i], false);
+  }
+  for (auto& f : out) f.reduce();
+  return FracPoly(std::move(out));
+}
+
+}  // namespace
+
+Status common_field(std::span<AlgebraicNumber> numbers) {
+  if (numbers.size() < 2) return {};
+  // Each distinct field object met, with the image of its generator in the field K built so far.
+  struct Source {
+    FieldRef field;
+    AlgebraicNumber image;
+    std::vector<AlgebraicNumber> powers;
+  };
+  FieldRef k = numbers[0].field();
+  std::vector<Source> sources;
+  std::unordered_map<const NumberField*, std::size_t> index;
+  sources.push_back({k, GY_TRY(AlgebraicNumber::generator(k)), {}});
+  index.emplace(k.get(), 0);
+  for (std::size_t i = 1; i < numbers.size(); ++i) {
+    const FieldRef& b = numbers[i].field();
+    if (b == k || index.contains(b.get())) continue;
+    Join j = GY_TRY(join_fields(k, b));
+    if (j.field != k) {
+      std::vector<AlgebraicNumber> powers{AlgebraicNumber::one(j.field)};
+      for (std::size_t e = 1; e < k->degree(); ++e) powers.push_back(GY_TRY(powers.back().mul(j.alpha)));
+      for (auto& s : sources) s.image = AlgebraicNumber(substitute(s.image.value(), powers), j.field);
+    }
+    index.emplace(b.get(), sources.size());
+    sources.push_back({b, std::move(j.beta), {}});
+    k = std::move(j.field);
+  }
+  // Rewrite every number once; nothing is changed before all values are known.
+  std::vector<std::pair<std::size_t, AlgebraicNumber>> rewritten;
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    if (numbers[i].field() == k) continue;
+    Source& s = sources[index.at(numbers[i].field().get())];
+    if (s.powers.empty()) {
+      s.powers.push_back(AlgebraicNumber::one(k));
+      for (std::size_t e = 1; e < s.field->degree(); ++e) s.powers.push_back(GY_TRY(s.powers.back().mul(s.image)));
+    }
+    rewritten.emplace_back(i, AlgebraicNumber(substitute(numbers[i].value(), s.powers), k));
+  }
+  for (auto& [i, x] : rewritten) numbers[i] = std::move(x);
+  return {};
 }
 
 }  // namespace gy

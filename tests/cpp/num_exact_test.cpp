@@ -312,5 +312,166 @@ TEST(NumberField, ConcurrentRefinement) {
   }
 }
 
+AlgebraicNumber root(const AlgebraicNumber& v, std::int64_t k) { return expect(v.root(Int(k)), "root"); }
+AlgebraicNumber sqrt_of(std::int64_t n) { return root(AlgebraicNumber::constant(QQ(), n), 2); }
+std::vector<AlgebraicNumber> joined(std::vector<AlgebraicNumber> v) {
+  expect(common_field(v), "common field");
+  for (const auto& x : v) EXPECT_EQ(x.field(), v[0].field());
+  return v;
+}
+// x² == n exactly.
+bool squares_to(const AlgebraicNumber& x, std::int64_t n) { return ok(x.mul(x)).eq(AlgebraicNumber::constant(QQ(), n)); }
+
+TEST(Root, RationalRadicands) {
+  AlgebraicNumber s2 = sqrt_of(2);
+  EXPECT_EQ(s2.to_string(), "x in Q(root of x² + -2 in [0,3])");
+  EXPECT_TRUE(squares_to(s2, 2));
+  AlgebraicNumber two = sqrt_of(4);
+  EXPECT_EQ(two.field()->degree(), 1u);
+  EXPECT_TRUE(two.eq(AlgebraicNumber::constant(QQ(), 2)));
+  AlgebraicNumber zero = sqrt_of(0);
+  EXPECT_TRUE(zero.is_zero());
+  EXPECT_EQ(zero.field()->degree(), 1u);
+  AlgebraicNumber c2 = root(AlgebraicNumber::constant(QQ(), 2), 3);
+  EXPECT_EQ(c2.field()->to_string(), "Q(root of x³ + -2 in [0,3])");
+  EXPECT_EQ(*c2.to_f64(), std::cbrt(2.0));
+  EXPECT_EQ(*root(rat(q(1, 4)), 2).to_f64(), 0.5);
+  // Two roots of one number: distinct but equal fields.
+  AlgebraicNumber again = sqrt_of(2);
+  EXPECT_NE(again.field(), s2.field());
+  EXPECT_TRUE(*NumberField::eq(again.field(), s2.field()));
+  EXPECT_TRUE(again.eq(s2));
+}
+
+TEST(Root, IrrationalRadicands) {
+  AlgebraicNumber s2 = sqrt_of(2);
+  // sqrt(3 + 2·sqrt(2)) = 1 + sqrt(2), of degree 2, isolated from sqrt(2) − 1.
+  AlgebraicNumber r = root(ok(rat(q(3)).add(ok(rat(q(2)).mul(s2)))), 2);
+  EXPECT_EQ(r.field()->degree(), 2u);
+  auto v = joined({r, ok(s2.add(rat(q(1))))});
+  EXPECT_TRUE(v[0].eq(v[1]));
+  EXPECT_EQ(v[0].field()->degree(), 2u);
+  // k = 1 gives the number itself (negative here), in a field of its own.
+  AlgebraicNumber x = ok(rat(q(1, 3)).sub(s2));
+  AlgebraicNumber same = root(x, 1);
+  EXPECT_NE(same.field(), x.field());
+  auto w = joined({same, x});
+  EXPECT_TRUE(w[0].eq(w[1]));
+  // The fourth root of 2 squared is sqrt(2).
+  AlgebraicNumber f = root(AlgebraicNumber::constant(QQ(), 2), 4);
+  auto u = joined({ok(f.mul(f)), s2});
+  EXPECT_TRUE(u[0].eq(u[1]));
+  EXPECT_EQ(u[0].field()->degree(), 4u);
+}
+
+TEST(Root, RefusedAndNegativeRadicands) {
+  AlgebraicNumber two = AlgebraicNumber::constant(QQ(), 2);
+  EXPECT_EQ(two.root(Int(0)).error().kind, ErrorKind::Range);
+  EXPECT_EQ(two.root(Int(-3)).error().message, "root index -3 must be at least 1");
+  EXPECT_EQ(two.root(Int(kMaxFieldDegree + 1)).error().kind, ErrorKind::Range);
+  EXPECT_EQ(two.root(Int(1).shl(100)).error().kind, ErrorKind::Range);
+  // k·d beyond the limit is refused before x^k − v is formed.
+  std::vector<Fraction> m(201);
+  m[0] = q(-2);
+  m[200] = q(1);
+  AlgebraicNumber big = gen(field(FracPoly(m), q(1), q(2)));
+  EXPECT_EQ(big.root(Int(2)).error().message,
+            "root of index 2 in a field of degree 200 exceeds the field degree limit of 256");
+  // Even roots of negative numbers have no real value; odd ones are negative.
+  expect_error(AlgebraicNumber::constant(QQ(), -2).root(Int(2)), ErrorKind::Other, "Interval must contain exactly one root");
+  expect_error(ok(rat(q(1)).sub(sqrt_of(2))).root(Int(4)), ErrorKind::Other, "Interval must contain exactly one root");
+  AlgebraicNumber c = root(AlgebraicNumber::constant(QQ(), -8), 3);
+  EXPECT_TRUE(c.eq(AlgebraicNumber::constant(QQ(), -2)));
+  AlgebraicNumber d = root(AlgebraicNumber::constant(QQ(), -2), 3);
+  EXPECT_EQ(*d.sign(), -1);
+  EXPECT_TRUE(ok(ok(d.mul(d)).mul(d)).eq(AlgebraicNumber::constant(QQ(), -2)));
+  EXPECT_EQ(*d.to_f64(), -std::cbrt(2.0));
+}
+
+TEST(CommonField, TrivialArrays) {
+  std::vector<AlgebraicNumber> none;
+  EXPECT_TRUE(common_field(none));
+  AlgebraicNumber s2 = sqrt_of(2);
+  std::vector<AlgebraicNumber> one{s2};
+  EXPECT_TRUE(common_field(one));
+  EXPECT_EQ(one[0].field(), s2.field());
+  auto same = joined({s2, ok(s2.add(rat(q(1)))), s2.neg()});
+  EXPECT_EQ(same[0].field(), s2.field());
+  EXPECT_EQ(same[1].value(), fp({q(1), q(1)}));
+  // Equal but distinct objects: the later numbers move into the first object unchanged.
+  AlgebraicNumber other = ok(sqrt_of(2).mul(rat(q(3))));
+  auto moved = joined({s2, other});
+  EXPECT_EQ(moved[1].field(), s2.field());
+  EXPECT_EQ(moved[1].value(), fp({q(0), q(3)}));
+}
+
+TEST(CommonField, RationalsJoinWithoutGrowth) {
+  AlgebraicNumber s5 = sqrt_of(5);
+  for (bool rational_first : {true, false}) {
+    AlgebraicNumber r = rat(q(-7, 3));
+    auto v = rational_first ? joined({r, s5}) : joined({s5, r});
+    EXPECT_EQ(v[0].field(), s5.field());
+    EXPECT_TRUE(v[rational_first ? 0 : 1].eq(r));
+    EXPECT_EQ(v[rational_first ? 0 : 1].value(), fp({q(-7, 3)}));
+  }
+  // (5 + 3·sqrt(5))/10 against sqrt(5) spelled as the generator of Q(1 + sqrt(5)).
+  AlgebraicNumber golden = ok(ok(rat(q(5)).add(ok(rat(q(3)).mul(s5)))).div(rat(q(10))));
+  AlgebraicNumber one_plus = root(ok(rat(q(6)).add(ok(rat(q(2)).mul(s5)))), 2);
+  auto v = joined({golden, ok(one_plus.sub(rat(q(1))))});
+  EXPECT_EQ(v[0].field(), s5.field());
+  EXPECT_EQ(v[1].value(), fp({q(0), q(1)}));
+  EXPECT_EQ(v[0].value(), fp({q(1, 2), q(3, 10)}));
+}
+
+TEST(CommonField, PrimitiveElements) {
+  AlgebraicNumber s2 = sqrt_of(2), s3 = sqrt_of(3);
+  auto v = joined({s2, s3});
+  const FieldRef& k = v[0].field();
+  EXPECT_EQ(k->degree(), 4u);
+  EXPECT_EQ(primitive_integer(k->minimal_polynomial()), primitive_integer(fp({q(1), q(0), q(-10), q(0), q(1)})));
+  EXPECT_TRUE(squares_to(v[0], 2));
+  EXPECT_TRUE(squares_to(v[1], 3));
+  EXPECT_EQ(*v[0].to_f64(), std::sqrt(2.0));
+  EXPECT_EQ(*v[1].to_f64(), std::sqrt(3.0));
+  EXPECT_NEAR(*ok(v[0].add(v[1])).to_f64(), 3.14626436994197, 1e-12);
+  // Two spellings of one number: sqrt(2) + sqrt(3) and sqrt(5 + 2·sqrt(6)).
+  AlgebraicNumber nested = root(ok(rat(q(5)).add(ok(rat(q(2)).mul(sqrt_of(6))))), 2);
+  auto w = joined({ok(v[0].add(v[1])), nested});
+  EXPECT_TRUE(w[0].eq(w[1]));
+  EXPECT_EQ(*ok(w[0].sub(w[1])).sign(), 0);
+  // sqrt(3) − sqrt(2) is the other positive root of the same polynomial.
+  auto z = joined({ok(v[1].sub(v[0])), nested});
+  EXPECT_FALSE(z[0].eq(z[1]));
+  // 2·sqrt(2) as the generator of x² − 8 lands in the first field as 2x.
+  AlgebraicNumber eight = gen(field(fp({q(-8), q(0), q(1)}), q(0), q(3)));
+  auto e = joined({s2, eight});
+  EXPECT_EQ(e[0].field(), s2.field());
+  EXPECT_EQ(e[1].value(), fp({q(0), q(2)}));
+  // Three fields: the first two are rewritten again when the third joins.
+  AlgebraicNumber s5 = sqrt_of(5);
+  auto t = joined({s2, ok(s3.add(rat(q(1)))), s5, rat(q(4))});
+  EXPECT_EQ(t[0].field()->degree(), 8u);
+  EXPECT_TRUE(squares_to(t[0], 2));
+  EXPECT_TRUE(squares_to(ok(t[1].sub(rat(q(1)))), 3));
+  EXPECT_TRUE(squares_to(t[2], 5));
+  EXPECT_TRUE(t[3].eq(rat(q(4))));
+  EXPECT_EQ(*ok(ok(t[0].mul(t[1])).mul(t[2])).sign(), 1);
+}
+
+TEST(CommonField, DegreeLimit) {
+  auto pure = [](std::int64_t c, std::size_t n) {
+    std::vector<Fraction> m(n + 1);
+    m[0] = q(-c);
+    m[n] = q(1);
+    return gen(field(FracPoly(m), q(1), q(2)));
+  };
+  std::vector<AlgebraicNumber> v{pure(2, 32), pure(3, 32)};
+  FieldRef before = v[1].field();
+  auto r = common_field(v);
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().message, "common field of fields of degree 32 and 32 exceeds the field degree limit of 256");
+  EXPECT_EQ(v[1].field(), before);
+}
+
 }  // namespace
 }  // namespace gy
