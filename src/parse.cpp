@@ -1,5 +1,7 @@
 #include "parse.hpp"
 
+#include "exact.hpp"
+
 #include <algorithm>
 #include <cstdio>
 #include <utility>
@@ -467,6 +469,46 @@ Result<std::string> generateExpr(const Expr& expr, unsigned context) {
   std::string out;
   GY_CHECK(generate(expr, context, 0, out));
   return out;
+}
+
+// ---- Evaluation --------------------------------------------------------------------------------
+
+Result<AlgebraicNumber> evaluate_expr(const Expr& expr) {
+  std::vector<AlgebraicNumber> args;
+  args.reserve(expr.args.size());
+  for (const auto& a : expr.args) args.push_back(GY_TRY(evaluate_expr(a)));
+  const std::string& op = expr.op;
+  if (op == "^" && args.size() == 2) {
+    const AlgebraicNumber& base = args[0];
+    const AlgebraicNumber& exponent = args[1];
+    if (!exponent.is_rational()) return fail(Error::parse("exponent must be a fraction"));
+    Fraction e = exponent.is_zero() ? Fraction() : exponent.value()[0];
+    int sign = GY_TRY(base.sign());
+    if (sign < 0 && !e.den().is_one()) return fail(Error::parse("exponent of negative number must be an integer"));
+    AlgebraicNumber r = GY_TRY(AlgebraicNumber::pow(base.field(), base, e.num()));
+    if (e.den().is_one()) return r;
+    return r.root(e.den());
+  }
+  if (args.size() == 2) {
+    GY_CHECK(common_field(args));
+    if (op == "+") return args[0].add(args[1]);
+    if (op == "-") return args[0].sub(args[1]);
+    if (op == "*") return args[0].mul(args[1]);
+    if (op == "/") return args[0].div(args[1]);
+  }
+  if (op == "neg") {
+    if (args.size() != 1) return fail(Error::parse("neg must have an argument"));
+    return args[0].neg();
+  }
+  if (op == "num") {
+    if (!expr.value) return fail(Error::parse("num without a value"));
+    return AlgebraicNumber::rational(QQ(), *expr.value);
+  }
+  if (op == "sqrt" || op == "cbrt") {
+    if (args.size() != 1) return fail(Error::parse(op + " must have an argument"));
+    return args[0].root(Int(op == "sqrt" ? 2 : 3));
+  }
+  return fail(Error::parse("unknown operation '" + op + "'"));
 }
 
 // ---- Shapes and recipes ------------------------------------------------------------------------

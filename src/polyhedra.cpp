@@ -210,4 +210,18 @@ Result<std::vector<PlaneShape>> expand_shape_planes(std::span<const Shape> shape
   return out;
 }
 
+Result<std::vector<Plane>> shape_planes(std::span<const Shape> shapes) {
+  std::vector<PlaneShape> quads = GY_TRY(expand_shape_planes(shapes));
+  std::vector<Plane> planes;
+  planes.reserve(quads.size());
+  for (const PlaneShape& q : quads) {
+    AlgebraicNumber a = GY_TRY(evaluate_expr(q.a));
+    AlgebraicNumber b = GY_TRY(evaluate_expr(q.b));
+    AlgebraicNumber c = GY_TRY(evaluate_expr(q.c));
+    AlgebraicNumber d = GY_TRY(evaluate_expr(q.d));
+    planes.push_back(Plane{Vector3{std::move(a), std::move(b), std::move(c)}, std::move(d)});
+  }
+  return planes;
+}
+
 }  // namespace gy

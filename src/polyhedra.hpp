@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "num/error.hpp"
+#include "geometry.hpp"
 #include "parse.hpp"
 
 namespace gy {
@@ -69,5 +70,9 @@ Result<const std::vector<PlaneShape>*> polyhedron_definition(std::size_t row);
 // polyhedron's planes with its size substituted. Fails with "unknown polyhedron: '{}'" for a code
 // not in the table; every code is looked up before the caller evaluates anything.
 Result<std::vector<PlaneShape>> expand_shape_planes(std::span<const Shape> shapes);
+
+// The exact planes of the shapes, in shape order: every code is looked up first, then every
+// coefficient is evaluated. Coefficients of different planes may lie in different fields.
+Result<std::vector<Plane>> shape_planes(std::span<const Shape> shapes);
 
 }  // namespace gy

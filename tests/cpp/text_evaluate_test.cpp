@@ -1,0 +1,73 @@
+#include "exact.hpp"
+#include "parse.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace gy {
+namespace {
+
+Result<AlgebraicNumber> eval(std::string_view text) {
+  Expr e = GY_TRY(parse_expr(text));
+  return evaluate_expr(e);
+}
+
+double value(std::string_view text) {
+  auto r = eval(text);
+  EXPECT_TRUE(r.has_value()) << text << ": " << (r ? "" : r.error().message);
+  return r ? *r->to_f64() : NAN;
+}
+
+std::string error(std::string_view text) {
+  auto r = eval(text);
+  EXPECT_FALSE(r.has_value()) << text;
+  return r ? "" : r.error().message;
+}
+
+bool equal(std::string_view a, std::string_view b) {
+  std::vector<AlgebraicNumber> v{*eval(a), *eval(b)};
+  EXPECT_TRUE(common_field(v).has_value());
+  return v[0].eq(v[1]);
+}
+
+TEST(Evaluate, PowersAndRoots) {
+  EXPECT_EQ(value("-2^2"), -4);
+  EXPECT_EQ(value("(-2)^2"), 4);
+  EXPECT_EQ(value("2^3^2"), 512);
+  EXPECT_EQ(value("2^0"), 1);
+  EXPECT_EQ(value("0^0"), 1);
+  EXPECT_FALSE(eval("2^-1").has_value());
+  EXPECT_EQ(value("4^(1/2)"), 2);
+  EXPECT_EQ(value("8^(2/3)"), 4);
+  EXPECT_EQ(value("(-2)^3"), -8);
+  EXPECT_EQ(error("(-8)^(1/3)"), "exponent of negative number must be an integer");
+  EXPECT_EQ(error("2^sqrt(2)"), "exponent must be a fraction");
+  EXPECT_EQ(value("1.5"), 1.5);
+  // Rational results of roots stay rational.
+  EXPECT_TRUE(eval("8^(2/3)")->is_rational());
+  EXPECT_EQ(eval("sqrt(9/4)")->field()->degree(), 1u);
+}
+
+TEST(Evaluate, FieldsAndErrors) {
+  EXPECT_DOUBLE_EQ(value("sqrt(5)/5"), std::sqrt(5.0) / 5);
+  EXPECT_DOUBLE_EQ(value("(5+3*sqrt(5))/10"), (5 + 3 * std::sqrt(5.0)) / 10);
+  EXPECT_TRUE(equal("sqrt(2)+sqrt(3)", "sqrt(5+2*sqrt(6))"));
+  EXPECT_FALSE(equal("sqrt(2)+sqrt(3)", "sqrt(5+2*sqrt(6))+1/1000000000000"));
+  // A number of the field of sqrt(5) does not grow it.
+  EXPECT_EQ(eval("(5+3*sqrt(5))/10*sqrt(5)")->field()->degree(), 2u);
+  EXPECT_DOUBLE_EQ(value("cbrt(2)*cbrt(4)"), 2);
+  EXPECT_EQ(value("neg(3)"), -3);
+  EXPECT_EQ(error("x"), "unknown operation 'x'");
+  EXPECT_EQ(error("sin(1)"), "unknown operation 'sin'");
+  EXPECT_EQ(error("num(3)"), "num without a value");
+  EXPECT_EQ(error("sqrt"), "sqrt must have an argument");
+  EXPECT_EQ(error("cbrt"), "cbrt must have an argument");
+  // An error inside the argument of an unknown call comes first.
+  EXPECT_EQ(error("sin(x)"), "unknown operation 'x'");
+  EXPECT_NE(error("1/(sqrt(2)-sqrt(2))").find("Division by zero"), std::string::npos);
+  EXPECT_EQ(evaluate_expr(Expr::make("$scale")).error().message, "unknown operation '$scale'");
+}
+
+}  // namespace
+}  // namespace gy
