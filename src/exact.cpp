@@ -15,6 +15,35 @@ namespace {
 
 Fraction one_fraction() { return Fraction(Int(1)); }
 
+// p = P / den with P integral and den the least common denominator.
+IntPoly clear_denominators(const FracPoly& p, Int& den) {
+  den = Int(1);
+  for (const auto& x : p.coeffs)
+    if (!x.den().is_one() && !(x.den() == den)) den = den / Int::gcd(den, x.den()) * x.den();
+  IntPoly r;
+  r.coeffs.reserve(p.coeffs.size());
+  for (const auto& x : p.coeffs) r.coeffs.push_back(den.is_one() ? x.num() : x.num() * (den / x.den()));
+  return r;
+}
+
+// P / den coefficient by coefficient, reduced.
+FracPoly over(const std::vector<Int>& p, const Int& den) {
+  std::vector<Fraction> out;
+  out.reserve(p.size());
+  for (const auto& x : p) out.push_back(den.is_one() ? Fraction(x) : expect(Fraction::make(x, den), "denominator is non-zero"));
+  return FracPoly(std::move(out));
+}
+
+// The gcd of the coefficients (positive; zero for the zero polynomial).
+Int content(const std::vector<Int>& p) {
+  Int g;
+  for (const auto& x : p) {
+    g = Int::gcd(g, x);
+    if (g.is_one()) break;
+  }
+  return g;
+}
+
 // Bounds of alpha^i for i = 0 ..= d by interval multiplication of [lower_{i−1}, upper_{i−1}] with
 // [lo, hi], valid for any sign of alpha.
 void power_bounds(const Fraction& lo, const Fraction& hi, std::size_t d, std::vector<Fraction>& lower,
@@ -68,6 +97,20 @@ Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
   if (count != 1) return fail(Error::other("Interval must contain exactly one root"));
   IntPoly m_int = primitive_integer(m);
   auto field = std::make_shared<NumberField>(Key{}, std::move(m), std::move(m_int), std::move(powers));
+  Int den(1);
+  for (std::size_t i = d; i <= 2 * d; ++i) {
+    Int di;
+    clear_denominators(field->powers_[i], di);
+    if (!(di == den)) den = den / Int::gcd(den, di) * di;
+  }
+  for (std::size_t i = d; i <= 2 * d; ++i) {
+    Int di;
+    IntPoly p = clear_denominators(field->powers_[i], di);
+    if (!(di == den))
+      for (auto& x : p.coeffs) x *= den / di;
+    field->powers_int_.push_back(std::move(p));
+  }
+  field->powers_den_ = std::move(den);
   int slo = sign_at(field->m_int_, lo), shi = sign_at(field->m_int_, hi);
   field->state_ = field->make_state(std::move(lo), std::move(hi), slo, shi);
   return FieldRef(std::move(field));
@@ -223,21 +266,35 @@ Result<AlgebraicNumber> AlgebraicNumber::sub(const AlgebraicNumber& b) const {
 
 Result<AlgebraicNumber> AlgebraicNumber::mul(const AlgebraicNumber& b) const {
   FieldRef f = GY_TRY(same_field(*this, b));
-  // The integer product kernel, then every power x^k with k >= d replaced from the table.
-  FracPoly c = FracPoly::mul(value_, b.value_);
-  const std::size_t d = f->degree();
-  if (c.coeffs.size() <= d) return AlgebraicNumber(std::move(c), std::move(f));
-  const auto& table = f->power_table();
-  std::vector<Fraction> r(c.coeffs.begin(), c.coeffs.begin() + static_cast<std::ptrdiff_t>(d));
-  for (std::size_t k = d; k < c.coeffs.size(); ++k) {
-    const Fraction& ck = c.coeffs[k];
-    if (ck.is_zero()) continue;
-    const FracPoly& t = table[k];
-    for (std::size_t j = 0; j < t.coeffs.size(); ++j)
-      if (!t.coeffs[j].is_zero()) r[j].add(ck * t.coeffs[j], false);
+  if (value_.is_zero() || b.value_.is_zero()) return AlgebraicNumber(FracPoly(), std::move(f));
+  if (value_.degree() == 0 || b.value_.degree() == 0) {
+    const Fraction& c = value_.degree() == 0 ? value_[0] : b.value_[0];
+    const FracPoly& p = value_.degree() == 0 ? b.value_ : value_;
+    std::vector<Fraction> out;
+    out.reserve(p.coeffs.size());
+    for (const auto& x : p.coeffs) out.push_back(x * c);
+    return AlgebraicNumber(FracPoly(std::move(out)), std::move(f));
   }
-  for (auto& x : r) x.reduce();
-  return AlgebraicNumber(FracPoly(std::move(r)), std::move(f));
+  // In integers: (A/Da)·(B/Db) with every power x^k, k >= d, replaced from the integer table
+  // T_k/Dt, so that only the d results are reduced.
+  Int da, db;
+  IntPoly pa = clear_denominators(value_, da), pb = clear_denominators(b.value_, db);
+  IntPoly c = IntPoly::mul(pa, pb);
+  const std::size_t d = f->degree();
+  Int den = da * db;
+  if (c.coeffs.size() <= d) return AlgebraicNumber(over(c.coeffs, den), std::move(f));
+  const Int& dt = f->powers_den_;
+  std::vector<Int> r(d);
+  for (std::size_t j = 0; j < d; ++j) r[j] = dt.is_one() ? c.coeffs[j] : c.coeffs[j] * dt;
+  for (std::size_t k = d; k < c.coeffs.size(); ++k) {
+    const Int& ck = c.coeffs[k];
+    if (ck.is_zero()) continue;
+    const IntPoly& t = f->powers_int_[k - d];
+    for (std::size_t j = 0; j < t.coeffs.size(); ++j)
+      if (!t.coeffs[j].is_zero()) r[j] += ck * t.coeffs[j];
+  }
+  if (!dt.is_one()) den *= dt;
+  return AlgebraicNumber(over(r, den), std::move(f));
 }
 
 Status AlgebraicNumber::mul_into(const AlgebraicNumber& b) {
@@ -248,20 +305,42 @@ Status AlgebraicNumber::mul_into(const AlgebraicNumber& b) {
 Result<AlgebraicNumber> AlgebraicNumber::inverse() const {
   if (value_.is_zero()) return fail(Error::range(cat("Division by zero: ", to_string())));
   if (value_.degree() == 0) return AlgebraicNumber(FracPoly::constant(GY_TRY(one_fraction().div(value_[0]))), field_);
-  // Extended Euclid on (m, a): only the cofactor of a is carried, t·a ≡ g (mod m).
-  FracPoly r0 = field_->minimal_polynomial(), r1 = value_;
-  FracPoly t0, t1 = FracPoly::constant(one_fraction());
-  while (!r1.is_zero()) {
-    auto [q, r] = GY_TRY(FracPoly::div_rem(r0, r1));
-    FracPoly t = FracPoly::sub(t0, FracPoly::mul(q, t1));
+  // Extended Euclid on (m, a) in integers: pseudo-remainders made primitive, and only the cofactor
+  // of a carried, as T/D with t·a ≡ r (mod m).
+  Int den_a;
+  IntPoly r0 = field_->m_int_, r1 = clear_denominators(value_, den_a);
+  IntPoly t0, t1 = IntPoly(std::vector<Int>{den_a});
+  Int d0(1), d1(1);
+  while (r1.degree() > 0) {
+    std::vector<Int> w = r0.coeffs;
+    Int s(1);
+    detail::scaled_division(w, r1, s, true);
+    const auto split = static_cast<std::ptrdiff_t>(r1.degree());
+    IntPoly q(std::vector<Int>(w.begin() + split, w.end()));
+    IntPoly r(std::vector<Int>(w.begin(), w.begin() + split));
+    if (r.is_zero()) return fail(Error::range(cat("Division by zero: ", to_string())));
+    // r = s·r0 − q·r1, so t = s·t0 − q·t1 = (s·T0·D1 − q·T1·D0) / (D0·D1), then both over g.
+    IntPoly t = IntPoly::sub(t0.is_zero() ? t0 : IntPoly(t0).scale(s * d1), IntPoly::mul(q, t1.scale(d0)));
+    Int dn = d0 * d1;
+    Int g = content(r.coeffs);
+    if (!g.is_one()) {
+      for (auto& x : r.coeffs) x = x / g;
+      dn *= g;
+    }
+    Int h = Int::gcd(content(t.coeffs), dn);
+    if (!h.is_one()) {
+      for (auto& x : t.coeffs) x = x / h;
+      dn = dn / h;
+    }
     r0 = std::move(r1);
     r1 = std::move(r);
     t0 = std::move(t1);
     t1 = std::move(t);
+    d0 = std::move(d1);
+    d1 = std::move(dn);
   }
-  if (r0.degree() > 0) return fail(Error::range(cat("Division by zero: ", to_string())));
-  FracPoly inv = GY_TRY(FracPoly::div_exact(t0, r0));
-  return make(field_, std::move(inv));
+  // t1·a ≡ r1, a non-zero constant.
+  return make(field_, over(t1.coeffs, d1 * r1.coeffs[0]));
 }
 
 Result<AlgebraicNumber> AlgebraicNumber::div(const AlgebraicNumber& b) const {

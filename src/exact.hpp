@@ -89,8 +89,11 @@ class NumberField {
   void publish(StateRef base, StateRef next) const;
 
   FracPoly m_;
-  IntPoly m_int_;  // a positive multiple of m with integer coefficients, for sign evaluations
+  IntPoly m_int_;  // a positive multiple of m with integer coefficients
   std::vector<FracPoly> powers_;
+  // Entries d ..= 2d of the power table over one common denominator, for integer products.
+  std::vector<IntPoly> powers_int_;
+  Int powers_den_;
   std::size_t d_;
   mutable std::shared_mutex lock_;
   mutable StateRef state_;
