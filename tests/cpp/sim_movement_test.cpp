@@ -1,5 +1,6 @@
 #include "movement.hpp"
 #include "sort.hpp"
+#include "sim_pieces.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,77 +10,7 @@
 namespace gy {
 namespace {
 
-using A = AlgebraicNumber;
-
-A q(std::int64_t n, std::int64_t d = 1) { return A::rational(QQ(), fraction(n, d)); }
-Vector3 v(std::int64_t x, std::int64_t y, std::int64_t z) { return Vector3{q(x), q(y), q(z)}; }
-Quaternion quat(std::int64_t x, std::int64_t y, std::int64_t z, std::int64_t w) {
-  return Quaternion{q(x), q(y), q(z), q(w)};
-}
-Plane plane(std::int64_t a, std::int64_t b, std::int64_t c, std::int64_t dn, std::int64_t dd = 1) {
-  return Plane{v(a, b, c), q(dn, dd)};
-}
-
-bool same(const Quaternion& a, const Quaternion& b) {
-  return a.x.eq(b.x) && a.y.eq(b.y) && a.z.eq(b.z) && a.w.eq(b.w);
-}
-
-Rgb interior_colour() { return Rgb{0.1, 0.1, 0.1}; }
-
-// The cube [-1, 1]^3 as one piece with six outer faces, cut by the planes (interior faces).
-std::vector<Piece> cut_cube(const std::vector<Plane>& cuts) {
-  Piece box;
-  for (int i = 0; i < 8; ++i) box.vertices.push_back(v(i & 4 ? 1 : -1, i & 2 ? 1 : -1, i & 1 ? 1 : -1));
-  auto face = [&](std::vector<std::uint64_t> idx, Plane p) {
-    box.faces.push_back(Face{std::move(idx), std::move(p), Rgb{1, 0, 0}, 0});
-  };
-  face({4, 6, 7, 5}, plane(1, 0, 0, -1));
-  face({0, 1, 3, 2}, plane(-1, 0, 0, -1));
-  face({2, 3, 7, 6}, plane(0, 1, 0, -1));
-  face({0, 4, 5, 1}, plane(0, -1, 0, -1));
-  face({1, 5, 7, 3}, plane(0, 0, 1, -1));
-  face({0, 2, 6, 4}, plane(0, 0, -1, -1));
-  std::vector<Piece> pieces{box};
-  for (const Plane& p : cuts) {
-    std::vector<Piece> next;
-    for (const Piece& piece : pieces) {
-      auto halves = cut_pieces(piece, p, interior_colour(), 1);
-      EXPECT_TRUE(halves.has_value());
-      if (!halves->first.empty()) next.push_back(std::move(halves->first));
-      if (!halves->second.empty()) next.push_back(std::move(halves->second));
-    }
-    pieces = std::move(next);
-  }
-  return pieces;
-}
-
-// Planes a·x + b·y + c·z = ±k for each axis.
-std::vector<Plane> slabs(std::int64_t kn, std::int64_t kd) {
-  std::vector<Plane> out;
-  for (int axis = 0; axis < 3; ++axis)
-    for (int s : {1, -1}) out.push_back(plane(axis == 0 ? s : 0, axis == 1 ? s : 0, axis == 2 ? s : 0, -kn, kd));
-  return out;
-}
-
-std::string grip_text(const Grip& g) {
-  std::string s = Vector3{g.plane.normal}.fmt() + " " + g.plane.d.to_string() + " |";
-  for (auto i : g.pieces) s += " " + std::to_string(i);
-  s += " |";
-  for (auto i : g.others) s += " " + std::to_string(i);
-  return s;
-}
-
-std::vector<std::string> texts(const std::vector<Grip>& grips) {
-  std::vector<std::string> out;
-  for (const Grip& g : grips) out.push_back(grip_text(g));
-  return out;
-}
-
-const Grip* find_grip(const std::vector<Grip>& grips, const Plane& p) {
-  for (const Grip& g : grips)
-    if (planes_equal(g.plane, p)) return &g;
-  return nullptr;
-}
+using namespace gy::testing;
 
 TEST(FallibleSort, MatchesStableSortAcrossTheInsertionLimit) {
   std::mt19937 rng(7);
@@ -131,7 +62,7 @@ TEST(Movement, CubeFaceLayersInFirstAppearanceOrder) {
     int s = *g.plane.d.sign();
     expected.push_back(grip_text(s > 0 ? Grip{g.plane.negated(), g.others, g.pieces} : g));
   }
-  EXPECT_EQ(texts(*grips), expected);
+  EXPECT_EQ(grip_texts(*grips), expected);
 }
 
 TEST(Movement, CentrePlanesGiveBothHalvesAndComeFirst) {
@@ -239,7 +170,7 @@ TEST(Movement, BlockedLayerLeavesAndReturns) {
   for (int k = 0; k < 3; ++k) turn(pieces, layer, quarter);
   auto back = current_grips(pieces, memos);
   ASSERT_TRUE(back);
-  EXPECT_EQ(texts(*back), texts(*before));
+  EXPECT_EQ(grip_texts(*back), grip_texts(*before));
 }
 
 TEST(Movement, WarmMemosAgreeWithFreshOnes) {
@@ -252,7 +183,7 @@ TEST(Movement, WarmMemosAgreeWithFreshOnes) {
     GripMemos fresh;
     auto again = current_grips(pieces, fresh);
     ASSERT_TRUE(again);
-    ASSERT_EQ(texts(*grips), texts(*again)) << step;
+    ASSERT_EQ(grip_texts(*grips), grip_texts(*again)) << step;
     const Grip g = (*grips)[rng() % grips->size()];
     auto stops = grip_stops(pieces, warm, g);
     auto fresh_stops = grip_stops(pieces, fresh, g);
