@@ -63,12 +63,7 @@ void power_bounds(const Fraction& lo, const Fraction& hi, std::size_t d, std::ve
       continue;
     }
     Fraction p[4] = {l * lo, l * hi, u * lo, u * hi};
-    const Fraction* mn = &p[0];
-    const Fraction* mx = &p[0];
-    for (const auto& x : p) {
-      if (x < *mn) mn = &x;
-      if (x > *mx) mx = &x;
-    }
+    auto [mn, mx] = std::minmax_element(std::begin(p), std::end(p));
     Fraction nl = *mn, nu = *mx;
     lower.push_back(std::move(nl));
     upper.push_back(std::move(nu));
@@ -97,19 +92,17 @@ Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
   if (count != 1) return fail(Error::other("Interval must contain exactly one root"));
   IntPoly m_int = primitive_integer(m);
   auto field = std::make_shared<NumberField>(Key{}, std::move(m), std::move(m_int), std::move(powers));
+  // The table entries d ..= 2d over their least common denominator.
+  std::vector<Int> dens(d + 1);
   Int den(1);
   for (std::size_t i = d; i <= 2 * d; ++i) {
-    Int di;
-    clear_denominators(field->powers_[i], di);
+    field->powers_int_.push_back(clear_denominators(field->powers_[i], dens[i - d]));
+    const Int& di = dens[i - d];
     if (!(di == den)) den = den / Int::gcd(den, di) * di;
   }
-  for (std::size_t i = d; i <= 2 * d; ++i) {
-    Int di;
-    IntPoly p = clear_denominators(field->powers_[i], di);
-    if (!(di == den))
-      for (auto& x : p.coeffs) x *= den / di;
-    field->powers_int_.push_back(std::move(p));
-  }
+  for (std::size_t i = 0; i <= d; ++i)
+    if (!(dens[i] == den))
+      for (auto& x : field->powers_int_[i].coeffs) x *= den / dens[i];
   field->powers_den_ = std::move(den);
   int slo = sign_at(field->m_int_, lo), shi = sign_at(field->m_int_, hi);
   field->state_ = field->make_state(std::move(lo), std::move(hi), slo, shi);
