@@ -10,6 +10,7 @@
 
 #include "parse.hpp"
 #include "python/frame.hpp"
+#include "python/real.hpp"
 #include "python/shape.hpp"
 
 namespace gy::py {

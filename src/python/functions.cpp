@@ -10,6 +10,7 @@
 #include "num/factoring.hpp"
 #include "polyhedra.hpp"
 #include "pool.hpp"
+#include "python/real.hpp"
 
 namespace gy::py {
 namespace {
@@ -68,6 +69,11 @@ Ref catalog_body(Call&) {
 }
 
 std::vector<std::pair<std::string_view, std::string_view>> polyhedra_body(Call&) { return polyhedron_names(); }
+
+PyResult<gy::AlgebraicNumber> evaluate_body(Call&, Args& a) {
+  auto text = PY_TRY(a.get<std::string_view>(0));
+  return PY_TRY(evaluate_text(text));
+}
 
 // The irreducible factors of f, each repeated by its multiplicity, preceded by the rational constant
 // that makes their product f when it is not 1. Every multiplicity is found by exact division, so the
@@ -137,6 +143,11 @@ constexpr Function polyhedra_row{
     "a shape text names, as in \"C$1\" for the cube.",
     &polyhedra_body};
 
+constexpr Function evaluate_row{
+    "evaluate(expr)\n--\n\n"
+    "The exact value of an expression such as \"(5+3*sqrt(5))/10\", as a Real.",
+    &evaluate_body};
+
 constexpr Function factor_polynomial_row{
     "factor_polynomial(coefficients)\n--\n\n"
     "Factor a polynomial with integer coefficients, lowest degree first, over the rationals.\n\n"
@@ -162,6 +173,7 @@ constexpr Function non_jumbling_row{
 
 Ref catalog_function(PyObject* module) { return make_function<catalog_row>(module); }
 Ref polyhedra_function(PyObject* module) { return make_function<polyhedra_row>(module); }
+Ref evaluate_function(PyObject* module) { return make_function<evaluate_row>(module); }
 Ref factor_polynomial_function(PyObject* module) { return make_function<factor_polynomial_row>(module); }
 Ref thread_count_function(PyObject* module) { return make_function<thread_count_row>(module); }
 Ref non_jumbling_function(PyObject* module) { return make_function<non_jumbling_row>(module); }

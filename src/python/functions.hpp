@@ -1,6 +1,6 @@
-// Module functions: the built-in tables (catalog, polyhedra, non_jumbling), factoring of integer
-// polynomials (factor_polynomial) and the worker pool (thread_count). Each maker returns the
-// function object bound to the module.
+// Module functions: the built-in tables (catalog, polyhedra, non_jumbling), exact evaluation
+// (evaluate), factoring of integer polynomials (factor_polynomial) and the worker pool
+// (thread_count). Each maker returns the function object bound to the module.
 #pragma once
 
 #include "python/frame.hpp"
@@ -9,6 +9,7 @@ namespace gy::py {
 
 Ref catalog_function(PyObject* module);
 Ref polyhedra_function(PyObject* module);
+Ref evaluate_function(PyObject* module);
 Ref factor_polynomial_function(PyObject* module);
 Ref thread_count_function(PyObject* module);
 Ref non_jumbling_function(PyObject* module);

@@ -7,6 +7,7 @@
 #include "python/functions.hpp"
 #include "python/image.hpp"
 #include "python/layout.hpp"
+#include "python/real.hpp"
 #include "python/recipe.hpp"
 #include "python/shape.hpp"
 #include "python/testing.hpp"
@@ -49,6 +50,7 @@ PyStatus fill(PyObject* m) {
   // Classes, in their order; each joins here when it is built: Fraction, Real, Image, Puzzle,
   // Shape, Recipe, Grip, then:
   PY_TRY(add_type(m, "Fraction", type_object<gy::Fraction>()));
+  PY_TRY(add_type(m, "Real", type_object<gy::AlgebraicNumber>()));
   PY_TRY(add_type(m, "Image", type_object<Image>()));
   PY_TRY(add_type(m, "Shape", type_object<gy::Shape>()));
   PY_TRY(add_type(m, "Recipe", type_object<gy::Recipe>()));
@@ -60,6 +62,7 @@ PyStatus fill(PyObject* m) {
   // render_many, then thread_count, then jumbles and non_jumbling.
   PY_TRY(add(m, "catalog", catalog_function(m)));
   PY_TRY(add(m, "polyhedra", polyhedra_function(m)));
+  PY_TRY(add(m, "evaluate", evaluate_function(m)));
   PY_TRY(add(m, "factor_polynomial", factor_polynomial_function(m)));
   PY_TRY(add(m, "thread_count", thread_count_function(m)));
   PY_TRY(add(m, "non_jumbling", non_jumbling_function(m)));

@@ -6,6 +6,7 @@
 
 #include "num/siphash.hpp"
 #include "python/args.hpp"
+#include "python/real.hpp"
 
 namespace gy::py {
 namespace {
@@ -58,6 +59,8 @@ Result<std::optional<std::tuple<std::string, std::string, std::string>>> coeffic
   return std::tuple(GY_TRY(generateExpr(p->a)), GY_TRY(generateExpr(p->b)), GY_TRY(generateExpr(p->c)));
 }
 
+Result<gy::AlgebraicNumber> offset(Call&, const Shape& s) { return evaluate_expr(size_of(s)); }
+
 Result<std::string> str(Call&, const Shape& s) { return shape_to_text(s); }
 
 Result<std::string> repr(Call&, const Shape& s) {
@@ -109,6 +112,9 @@ constexpr Property size_row{"size", "The size of a polyhedron, or the offset d o
 constexpr Property coefficients_row{"coefficients",
                                     "The texts of a plane's a, b and c, or None for a polyhedron.", Borrow::none,
                                     &coefficients};
+constexpr Method offset_row{
+    "offset($self)\n--\n\nThe size of a polyhedron, or the offset d of a plane, as an exact Real.", Borrow::none,
+    &offset};
 constexpr Slot str_row{slot<Py_tp_str>, Borrow::none, &str};
 constexpr Slot repr_row{slot<Py_tp_repr>, Borrow::none, &repr};
 constexpr Slot compare_row{slot<Py_tp_richcompare>, Borrow::none, &compare};
@@ -121,7 +127,7 @@ constinit OnceObject shape_type_cell;
 template <>
 PyTypeObject* type_object<gy::Shape>() {
   return make_type<gy::Shape, shape_class, polyhedron_row, plane_row, parse_row, kind_row, name_row, size_row,
-                   coefficients_row, str_row, repr_row, compare_row, hash_row>(shape_type_cell);
+                   coefficients_row, offset_row, str_row, repr_row, compare_row, hash_row>(shape_type_cell);
 }
 
 PyResult<const gy::Shape*> downcast_shape(PyObject* obj) {

@@ -54,6 +54,20 @@ def test_polyhedra_rows():
     assert native.polyhedra.__text_signature__ == "()"
 
 
+def test_evaluate():
+    x = native.evaluate("sqrt(5)/5")
+    assert isinstance(x, native.Real)
+    assert x == native.Real.parse("sqrt(5)/5") and x * x == native.Real.parse("1/5")
+    assert native.evaluate(expr="2^10") == native.Real.from_int(1024)
+    with pytest.raises(native.PuzzleError):
+        native.evaluate("sqrt(5")
+    with pytest.raises(TypeError) as e:
+        native.evaluate(5)
+    assert str(e.value) == "'int' object is not an instance of 'str'"
+    assert e.value.__notes__ == ["while processing 'expr'"]
+    assert native.evaluate.__text_signature__ == "(expr)"
+
+
 def poly_mul(a, b):
     out = [fractions.Fraction(0)] * (len(a) + len(b) - 1)
     for i, x in enumerate(a):
