@@ -19,8 +19,6 @@ bool identical(const Quaternion& a, const Quaternion& b) {
 
 bool is_identity_direction(const Quaternion& q) { return q.x.is_zero() && q.y.is_zero() && q.z.is_zero(); }
 
-void append_index(std::string& out, std::uint64_t v) { out += cat(v); }
-
 // The entry of piece i, brought up to date with its current orientation.
 OrientationEntry& orientation_entry(std::span<const Piece> pieces, GripMemos& memos, std::size_t i) {
   if (memos.orientations.size() < pieces.size()) memos.orientations.resize(pieces.size());
@@ -30,6 +28,8 @@ OrientationEntry& orientation_entry(std::span<const Piece> pieces, GripMemos& me
     e.rotation = q;
     e.key.clear();
     q.text_key(e.key);
+    e.suffix = cat("/", i, ",");
+    e.suffix += e.key;
     e.valid = true;
     e.has_matrix = false;
     e.faces.reset();
@@ -141,9 +141,7 @@ Result<Extent> compute_extent(const Piece& piece, OrientationEntry& e, const Vec
 
 std::string movement_key(std::string_view key, std::uint64_t piece, std::string_view orientation_key) {
   std::string out(key);
-  out += '/';
-  append_index(out, piece);
-  out += ',';
+  out += cat("/", piece, ",");
   out += orientation_key;
   return out;
 }
@@ -182,18 +180,15 @@ Result<std::vector<Grip>> movement_analysis(std::span<const Piece> pieces, GripM
     Grip grip;
     bool blocked = false;
     for (std::uint64_t idx : *subset) {
-      OrientationEntry& e = orientation_entry(pieces, memos, idx);
+      OrientationEntry& e = memos.orientations[idx];  // brought up to date with the candidates
       side_key.assign(c->key);
-      side_key += '/';
-      append_index(side_key, idx);
-      side_key += ',';
-      side_key += e.key;
+      side_key += e.suffix;
       Side side;
       if (auto it = memos.side_memo.find(std::string_view(side_key)); it != memos.side_memo.end()) {
         side = it->second;
       } else {
         extent_key.assign(c->normal_key());
-        extent_key.append(side_key, c->key.size());
+        extent_key += e.suffix;
         auto ext = memos.extent_memo.find(std::string_view(extent_key));
         if (ext == memos.extent_memo.end()) {
           Extent x = GY_TRY(compute_extent(pieces[idx], e, c->plane.normal));

@@ -63,6 +63,7 @@ struct Extent {
 struct OrientationEntry {
   Quaternion rotation;
   std::string key;
+  std::string suffix;  // "/{piece},{key}": what a movement key adds to a plane or normal key
   bool valid = false;
   bool has_matrix = false;
   std::array<AlgebraicNumber, 9> matrix;  // row-major, of the unit rotation
