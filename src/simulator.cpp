@@ -205,9 +205,11 @@ ArrowInstance arrow_instance(const Point3& axis, double distance, double s) {
   const Point3 c0{1 - 2 * (y * y + z * z), 2 * (x * y + z * w), 2 * (x * z - y * w)};
   const Point3 c1{2 * (x * y - z * w), 1 - 2 * (x * x + z * z), 2 * (y * z + x * w)};
   const Point3 c2{2 * (x * z + y * w), 2 * (y * z - x * w), 1 - 2 * (x * x + y * y)};
+  // Columns: the rotation's scaled by s, 0.2 and 0.2, then the translation R·(0, 0, distance).
   ArrowInstance a;
-  a.transform = {c0[0] * s, c0[1] * s, c0[2] * s, 0.0,           c1[0] * 0.2,   c1[1] * 0.2,
-                 c1[2] * 0.2, 0.0,      c2[0] * 0.2, c2[1] * 0.2, c2[2] * 0.2,   0.0,
+  a.transform = {c0[0] * s,        c0[1] * s,        c0[2] * s,        0.0,  //
+                 c1[0] * 0.2,      c1[1] * 0.2,      c1[2] * 0.2,      0.0,  //
+                 c2[0] * 0.2,      c2[1] * 0.2,      c2[2] * 0.2,      0.0,  //
                  c2[0] * distance, c2[1] * distance, c2[2] * distance, 1.0};
   return a;
 }
@@ -271,11 +273,20 @@ void swap_orientations(std::vector<Piece>& pieces, Rotated& rotated) {
   for (auto& [i, q] : rotated) std::swap(pieces[i].rotation, q);
 }
 
-// Swaps the new orientations in and derives the grips of that state; on an error swaps them back.
+// Swaps the new orientations in and derives the grips of that state; on an error (or a broken
+// invariant on the way) swaps them back.
 Result<GripSet> try_rotation(Simulator& sim, Rotated& rotated) {
+  struct Restore {
+    std::vector<Piece>& pieces;
+    Rotated& rotated;
+    bool armed = true;
+    ~Restore() {
+      if (armed) swap_orientations(pieces, rotated);
+    }
+  } restore{sim.pieces, rotated};
   swap_orientations(sim.pieces, rotated);
   auto set = derive_grip_set(sim.pieces, sim.grip_memos, sim.model_rotation);
-  if (!set) swap_orientations(sim.pieces, rotated);
+  restore.armed = !set;
   return set;
 }
 
