@@ -48,7 +48,6 @@ Vector3 Vector3::rational(const Fraction& x, const Fraction& y, const Fraction& 
   return Vector3{gy::rational(x), gy::rational(y), gy::rational(z)};
 }
 
-std::string Vector3::fmt() const { return "[" + x.to_string() + "," + y.to_string() + "," + z.to_string() + "]"; }
 
 void number_key(const A& a, std::string& out) {
   char buf[32];
@@ -58,15 +57,36 @@ void number_key(const A& a, std::string& out) {
   a.value().fmt(out);
 }
 
-void Vector3::text_key(std::string& out) const {
+namespace {
+
+void keys(std::string& out, std::initializer_list<const A*> numbers) {
   out += '[';
-  number_key(x, out);
-  out += ',';
-  number_key(y, out);
-  out += ',';
-  number_key(z, out);
+  bool first = true;
+  for (const A* n : numbers) {
+    if (!first) out += ',';
+    first = false;
+    number_key(*n, out);
+  }
   out += ']';
 }
+
+std::string texts(std::initializer_list<const A*> numbers) {
+  std::string out = "[";
+  bool first = true;
+  for (const A* n : numbers) {
+    if (!first) out += ',';
+    first = false;
+    n->fmt(out);
+  }
+  out += ']';
+  return out;
+}
+
+}  // namespace
+
+void Vector3::text_key(std::string& out) const { keys(out, {&x, &y, &z}); }
+
+std::string Vector3::fmt() const { return texts({&x, &y, &z}); }
 
 Quaternion Quaternion::identity() { return Quaternion{zero_q(), zero_q(), zero_q(), A::constant(QQ(), 1)}; }
 
@@ -153,21 +173,9 @@ Result<std::array<double, 4>> Quaternion::to_f64() const {
   return std::array<double, 4>{fx * k, fy * k, fz * k, fw * k};
 }
 
-void Quaternion::text_key(std::string& out) const {
-  out += '[';
-  number_key(x, out);
-  out += ',';
-  number_key(y, out);
-  out += ',';
-  number_key(z, out);
-  out += ',';
-  number_key(w, out);
-  out += ']';
-}
+void Quaternion::text_key(std::string& out) const { keys(out, {&x, &y, &z, &w}); }
 
-std::string quaternion_text(const Quaternion& q) {
-  return "[" + q.x.to_string() + "," + q.y.to_string() + "," + q.z.to_string() + "," + q.w.to_string() + "]";
-}
+std::string quaternion_text(const Quaternion& q) { return texts({&q.x, &q.y, &q.z, &q.w}); }
 
 Result<A> Plane::value_at(const Vector3& p) const {
   A s = GY_TRY(Vector3::dot(normal, p));

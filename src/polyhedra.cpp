@@ -137,24 +137,17 @@ Result<std::vector<PlaneShape>> read_polyhedron_definition(std::string_view text
 Expr substitute_scale(const Expr& expr, const Expr& size) {
   auto is_scale = [](const Expr& e) { return e.op == "$scale"; };
   if (is_scale(expr)) return size;
-  Expr out;
-  out.value = expr.value;
-  out.op = expr.op;
-  std::vector<std::pair<const Expr*, Expr*>> pending{{&expr, &out}};
+  // The copy is iterative; then every "$scale" node of it is replaced, also without recursion.
+  Expr out = expr;
+  std::vector<Expr*> pending{&out};
   while (!pending.empty()) {
-    auto [from, to] = pending.back();
+    Expr* node = pending.back();
     pending.pop_back();
-    to->args.resize(from->args.size());
-    for (std::size_t i = 0; i < from->args.size(); ++i) {
-      const Expr& f = from->args[i];
-      Expr& t = to->args[i];
-      if (is_scale(f)) {
-        t = size;
-        continue;
-      }
-      t.value = f.value;
-      t.op = f.op;
-      if (!f.args.empty()) pending.emplace_back(&f, &t);
+    for (Expr& arg : node->args) {
+      if (is_scale(arg))
+        arg = size;
+      else if (!arg.args.empty())
+        pending.push_back(&arg);
     }
   }
   return out;
