@@ -255,11 +255,13 @@ Result<std::vector<Stop>> grip_stop_records(std::span<const Piece> pieces, GripM
   const Vector3& n = grip.plane.normal;
   const A nn = GY_TRY(Vector3::dot(n, n));
   std::vector<std::optional<A>> rest_u(rest.size());
+  // Distinct rotations in order of first appearance. Two quaternions have one text key exactly when
+  // they are identical (one field object, one value), and a grip has few stops: a scan will do.
   std::vector<Stop> stops;
-  std::unordered_map<std::string, std::size_t> index;
   auto add = [&](Quaternion q) {
-    std::string key = q.key();
-    if (index.emplace(std::move(key), stops.size()).second) stops.push_back(Stop{A(), std::move(q)});
+    for (const Stop& s : stops)
+      if (identical(s.rotation, q)) return;
+    stops.push_back(Stop{A(), std::move(q)});
   };
   for (const Grip& g1 : layer) {
     const Vector3& m1 = g1.plane.normal;
