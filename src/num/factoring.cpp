@@ -345,8 +345,14 @@ class DegreeSet {
     for (std::size_t i = 0; i < words_.size(); ++i) words_[i] |= shifted[i];
     clear_above_n();
   }
-  void intersect(const DegreeSet& o) {
-    for (std::size_t i = 0; i < words_.size(); ++i) words_[i] &= o.words_[i];
+  // True when this loses a degree.
+  bool intersect(const DegreeSet& o) {
+    bool narrowed = false;
+    for (std::size_t i = 0; i < words_.size(); ++i) {
+      narrowed = narrowed || (words_[i] & ~o.words_[i]) != 0;
+      words_[i] &= o.words_[i];
+    }
+    return narrowed;
   }
   // No proper factor degree between 1 and n − 1.
   bool only_trivial() const {
@@ -405,6 +411,8 @@ struct Z {
 // Lowest degree first, top entry non-zero.
 using ZPoly = std::vector<Z>;
 
+void reduce(ZPoly& a, const Z& m);
+
 void trim(ZPoly& a) {
   while (!a.empty() && a.back().sign() == 0) a.pop_back();
 }
@@ -416,11 +424,12 @@ ZPoly to_z(const IntPoly& f) {
   for (const auto& c : f.coeffs) r.emplace_back(c);
   return r;
 }
-ZPoly to_z(const ModPoly& f) {
+// The values reduced into [0, m): a residue handed in need not be normalised.
+ZPoly to_z(const ModPoly& f, const Z& m) {
   ZPoly r;
   r.reserve(f.coeffs.size());
   for (const auto& c : f.coeffs) r.emplace_back(c.value);
-  trim(r);
+  reduce(r, m);
   return r;
 }
 ZPoly to_z(const WPoly& f) {
@@ -752,79 +761,116 @@ i128 dot(const Row& x, const Row& y) {
   return s;
 }
 
-// Gram–Schmidt coefficients from exact dot products, row k against rows 0 .. k−1.
-struct GramSchmidt {
-  std::vector<std::vector<long double>> mu;
-  std::vector<long double> norm2;
-
-  explicit GramSchmidt(std::size_t n) : mu(n, std::vector<long double>(n, 0)), norm2(n, 0) {}
-
-  void row(const std::vector<Row>& b, std::size_t k) {
-    for (std::size_t j = 0; j < k; ++j) {
-      long double s = static_cast<long double>(dot(b[k], b[j]));
-      for (std::size_t i = 0; i < j; ++i) s -= mu[j][i] * mu[k][i] * norm2[i];
-      mu[k][j] = s / norm2[j];
-    }
-    long double s = static_cast<long double>(dot(b[k], b[k]));
-    for (std::size_t j = 0; j < k; ++j) s -= mu[k][j] * mu[k][j] * norm2[j];
-    norm2[k] = s;
+// LLL reduction (δ = 0.99) of linearly independent rows. Row operations are exact; the Gram
+// matrix is kept exactly as well, updated with each operation in wrapping 128-bit arithmetic (every
+// true value fits, so the wrapped result is exact); Gram–Schmidt data are recomputed from it in
+// floating point for each row worked on. False when an entry would leave the safe range or the
+// work runs away.
+class Reducer {
+ public:
+  explicit Reducer(std::vector<Row>& b) : b_(b), n_(b.size()), G_(n_ * n_), mu_(n_ * n_), r_(n_) {
+    for (std::size_t i = 0; i < n_; ++i)
+      for (std::size_t j = 0; j <= i; ++j) gram(i, j) = gram(j, i) = static_cast<u128>(dot(b_[i], b_[j]));
   }
-};
 
-// LLL reduction (δ = 0.99) of linearly independent rows, with exact integer row operations and
-// long double Gram–Schmidt data recomputed for each row it works on. False when an entry would
-// leave the safe range or the work runs away.
-bool lll(std::vector<Row>& b) {
-  const std::size_t n = b.size();
-  if (n < 2) return true;
-  GramSchmidt gs(n);
-  gs.row(b, 0);
-  std::size_t k = 1;
-  std::size_t budget = 200000 + 2000 * n * n;
-  while (k < n) {
-    if (budget-- == 0) return false;
-    for (int pass = 0;; ++pass) {
-      gs.row(b, k);
-      bool changed = false;
-      for (std::size_t j = k; j-- > 0;) {
-        long double m = gs.mu[k][j];
-        if (std::fabs(m) <= 0.51L) continue;
-        long double r = std::round(m);
-        if (std::fabs(r) > 1e15L) return false;
-        i64 q = static_cast<i64>(r);
-        for (std::size_t t = 0; t < b[k].size(); ++t) {
-          i64 prod, next;
-          if (__builtin_mul_overflow(q, b[j][t], &prod) || __builtin_sub_overflow(b[k][t], prod, &next)) return false;
-          if (next > kEntryLimit || next < -kEntryLimit) return false;
-          b[k][t] = next;
+  bool run() {
+    if (n_ < 2) return true;
+    row(0);
+    std::size_t k = 1;
+    std::size_t budget = 200000 + 2000 * n_ * n_;
+    while (k < n_) {
+      if (budget-- == 0) return false;
+      for (int pass = 0;; ++pass) {
+        row(k);
+        bool changed = false;
+        for (std::size_t j = k; j-- > 0;) {
+          const double m = mu(k, j);
+          if (std::fabs(m) <= 0.51) continue;
+          const double r = std::round(m);
+          if (std::fabs(r) > 1e15) return false;
+          if (!subtract(k, j, static_cast<i64>(r))) return false;
+          for (std::size_t i = 0; i < j; ++i) mu(k, i) -= r * mu(j, i);
+          mu(k, j) -= r;
+          changed = true;
         }
-        for (std::size_t i = 0; i < j; ++i) gs.mu[k][i] -= r * gs.mu[j][i];
-        gs.mu[k][j] -= r;
-        changed = true;
+        if (!changed) break;
+        if (pass > 16) return false;
       }
-      if (!changed) break;
-      if (pass > 16) return false;
-    }
-    const long double m = gs.mu[k][k - 1];
-    if (gs.norm2[k] < (0.99L - m * m) * gs.norm2[k - 1]) {
-      std::swap(b[k], b[k - 1]);
-      if (k > 1) {
-        --k;
+      const double m = mu(k, k - 1);
+      if (r_[k] < (0.99 - m * m) * r_[k - 1]) {
+        swap(k, k - 1);
+        if (k > 1)
+          --k;
+        else
+          row(0);
       } else {
-        gs.row(b, 0);
+        ++k;
       }
-    } else {
-      ++k;
     }
+    return true;
   }
-  return true;
-}
 
-std::vector<long double> gram_schmidt_norms(const std::vector<Row>& b) {
-  GramSchmidt gs(b.size());
-  for (std::size_t k = 0; k < b.size(); ++k) gs.row(b, k);
-  return gs.norm2;
-}
+  // Squared Gram–Schmidt norms, in long double from the exact Gram matrix.
+  std::vector<long double> norms() const {
+    std::vector<long double> B(n_);
+    std::vector<long double> m(n_ * n_);
+    for (std::size_t k = 0; k < n_; ++k) {
+      for (std::size_t j = 0; j < k; ++j) {
+        long double s = value(k, j);
+        for (std::size_t i = 0; i < j; ++i) s -= m[j * n_ + i] * m[k * n_ + i] * B[i];
+        m[k * n_ + j] = s / B[j];
+      }
+      long double s = value(k, k);
+      for (std::size_t j = 0; j < k; ++j) s -= m[k * n_ + j] * m[k * n_ + j] * B[j];
+      B[k] = s;
+    }
+    return B;
+  }
+
+ private:
+  u128& gram(std::size_t i, std::size_t j) { return G_[i * n_ + j]; }
+  long double value(std::size_t i, std::size_t j) const { return static_cast<long double>(static_cast<i128>(G_[i * n_ + j])); }
+  double& mu(std::size_t i, std::size_t j) { return mu_[i * n_ + j]; }
+
+  void row(std::size_t k) {
+    for (std::size_t j = 0; j < k; ++j) {
+      double s = static_cast<double>(value(k, j));
+      for (std::size_t i = 0; i < j; ++i) s -= mu(j, i) * mu(k, i) * r_[i];
+      mu(k, j) = s / r_[j];
+    }
+    double s = static_cast<double>(value(k, k));
+    for (std::size_t j = 0; j < k; ++j) s -= mu(k, j) * mu(k, j) * r_[j];
+    r_[k] = s;
+  }
+
+  // b_k ← b_k − q·b_j.
+  bool subtract(std::size_t k, std::size_t j, i64 q) {
+    for (std::size_t t = 0; t < b_[k].size(); ++t) {
+      i64 prod, next;
+      if (__builtin_mul_overflow(q, b_[j][t], &prod) || __builtin_sub_overflow(b_[k][t], prod, &next)) return false;
+      if (next > kEntryLimit || next < -kEntryLimit) return false;
+      b_[k][t] = next;
+    }
+    const u128 uq = static_cast<u128>(static_cast<i128>(q));
+    const u128 kk = gram(k, k) - 2 * uq * gram(k, j) + uq * uq * gram(j, j);
+    for (std::size_t i = 0; i < n_; ++i)
+      if (i != k) gram(k, i) = gram(i, k) = gram(k, i) - uq * gram(j, i);
+    gram(k, k) = kk;
+    return true;
+  }
+
+  void swap(std::size_t a, std::size_t c) {
+    std::swap(b_[a], b_[c]);
+    for (std::size_t i = 0; i < n_; ++i) std::swap(gram(a, i), gram(c, i));
+    for (std::size_t i = 0; i < n_; ++i) std::swap(gram(i, a), gram(i, c));
+  }
+
+  std::vector<Row>& b_;
+  std::size_t n_;
+  std::vector<u128> G_;
+  std::vector<double> mu_;
+  std::vector<double> r_;
+};
 
 i64 symmetric(i128 v, i64 Q) {
   i128 r = v % Q;
@@ -836,13 +882,17 @@ i64 symmetric(i128 v, i64 Q) {
 // The partition of the lifted factors of g (positions in `local`) into the sets whose products are
 // the irreducible factors of g, found by lattice reduction on the power sums of their roots.
 //
-// For a true factor with 0/1 vector v, Σ v_i·c^j·s_j(f_i) ≡ c^j·(power sum of its roots), an
-// integer of at most deg g·(|c|·R)^j, modulo p^K. Each power sum, cut below p^b and taken modulo
-// Q = p^e, becomes one column; v extended by the cut sums is then a lattice vector of norm at most
-// M. Columns are fed one at a time; after each reduction the trailing vectors whose Gram–Schmidt
-// norm exceeds M are dropped, which keeps every true vector in the span. Once the span's
-// coordinates on the factors take one value per block, the blocks are tried by `accept`. Empty
-// when the reduction does not settle within its budget.
+// For a true factor with 0/1 vector v, Σ v_i·c^j·s_j(f_i) is congruent modulo p^K to c^j times the
+// j-th power sum of its roots, an integer of absolute value at most deg g·(|c|·R)^j ≤ p^(b_j).
+// Rounding each c^j·s_j(f_i) at p^b (b ≥ b_j) gives a column in which v has a small value, below
+// 1 + u/2, modulo p^(K−b); extended by these values v is a lattice vector of norm at most M.
+// Power sums j = 1, 2, … become columns one after another, each fed a few digits at a time from
+// b = K down: the basis vectors' entries are scaled by p^δ and corrected by the new digits, so a
+// nearly reduced basis is reduced again at every step. After each reduction the trailing vectors
+// whose Gram–Schmidt norm exceeds M are dropped, which keeps every true vector in the span. A
+// column is left once further digits stop shrinking the basis. When the span's coordinates on the
+// factors take one value per block, the blocks are tried by `accept`. Empty when the reduction
+// does not settle within its budget.
 std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
     const ZPoly& g, std::span<const std::size_t> local, LiftCache& lifts,
     const std::function<bool(const std::vector<std::vector<std::size_t>>&)>& accept) {
@@ -850,76 +900,103 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
   const std::size_t N = static_cast<std::size_t>(degree(g));
   const Z& c = g.back();
   const u64 p = lifts.prime();
-  const std::int64_t lead_bits = static_cast<std::int64_t>(bit_length(c));
-  const std::int64_t root_bits = root_bound_bits(g);
-  // Column modulus Q = p^e, about 30 bits.
-  std::uint32_t e = 1;
-  i64 Q = static_cast<i64>(p);
-  while (static_cast<u128>(Q) * p <= (u64{1} << 30)) {
-    Q *= static_cast<i64>(p);
-    ++e;
-  }
+  const double log2p = std::log2(static_cast<double>(p));
+  const std::uint64_t step_bits = bit_length(Z(static_cast<unsigned long>(N))) + bit_length(c) + root_bound_bits(g);
+  // Digits per refinement, p^δ about 2^20, and digits kept in reserve below b_j for one column.
+  std::uint32_t delta = 1;
+  while (std::pow(static_cast<double>(p), delta + 1) <= 1 << 20) ++delta;
+  const std::uint32_t reserve = static_cast<std::uint32_t>(std::ceil(128 / log2p)) + delta;
   const Z Pz(static_cast<unsigned long>(p));
-  const long double per_column = std::pow(1.0L + static_cast<long double>(u) / 2, 2);
+  const long double noise = 1.0L + static_cast<long double>(u) / 2;
 
-  for (std::size_t J = std::max<std::size_t>(4, u / 3 + 2); J <= 4 * u + 32; J *= 2) {
-    // Precision: p^b ≥ N·2^(J·(bits(c) + root bits)) for every column.
-    const std::uint64_t bound_bits = bit_length(Z(static_cast<unsigned long>(N))) + J * (lead_bits + root_bits);
-    std::uint32_t b = 0;
-    {
-      Z pb(1ul);
-      while (bit_length(pb) <= bound_bits) {
-        mpz_mul_ui(pb.v, pb.v, p);
-        ++b;
-      }
+  std::vector<Row> rows(u, Row(u, 0));
+  for (std::size_t i = 0; i < u; ++i) rows[i][i] = 1;
+  long double M2 = static_cast<long double>(u);
+  std::uint32_t K = 0;
+  Z pK, pb, half, q, t;
+  std::vector<std::vector<Z>> sums(u);  // power sums s_1.. of each factor modulo p^K
+  std::vector<Z> cpow;                  // c^j modulo p^K
+  for (std::size_t j = 1; j <= 2 * u + 16; ++j) {
+    // b_j: p^(b_j) ≥ N·2^(j·(bits(c) + root bits)) bounds the j-th power sums.
+    const std::uint32_t bj = static_cast<std::uint32_t>(std::ceil(static_cast<double>(j * step_bits) / log2p)) + 1;
+    if (K < bj + reserve) {
+      const std::vector<ZPoly>* all = lifts.at_least(bj + reserve + (bj + reserve) / 4);
+      if (!all) return std::nullopt;
+      K = lifts.exponent();
+      pK = power(Pz, K);
+      cpow.assign(1, Z(1ul));
+      for (auto& s : sums) s.assign(1, Z());
     }
-    const std::vector<ZPoly>* all = lifts.at_least(b + e);
-    if (!all) return std::nullopt;
-    b = lifts.exponent() - e;
-    const Z pK = power(Pz, lifts.exponent());
-    const Z pb = power(Pz, b);
-    Z half;
-    mpz_fdiv_q_2exp(half.v, pb.v, 1);
-
-    // cut[i][j]: round(c^(j+1)·s_(j+1)(f_i) / p^b) modulo Q, symmetric.
-    std::vector<std::vector<i64>> cut(u, std::vector<i64>(J));
+    // Newton's identities: s_j = −(Σ_(t=1..min(j−1,d)) a_t·s_(j−t) + j·a_j), a_t = f[d − t].
+    const std::vector<ZPoly>& all = *lifts.at_least(K);
+    while (cpow.size() <= j) {
+      Z next;
+      mpz_mul(next.v, cpow.back().v, c.v);
+      mpz_fdiv_r(next.v, next.v, pK.v);
+      cpow.push_back(std::move(next));
+    }
+    std::vector<Z> T(u);
     for (std::size_t i = 0; i < u; ++i) {
-      const ZPoly& f = (*all)[local[i]];
+      const ZPoly& f = all[local[i]];
       const std::size_t d = f.size() - 1;
-      std::vector<Z> s(J + 1);
-      Z cj(1ul), v;
-      for (std::size_t j = 1; j <= J; ++j) {
-        // Newton: s_j = −(Σ_(t=1..min(j−1,d)) a_t·s_(j−t) + j·a_j), a_t = f[d − t], a_j = 0 for j > d.
-        Z& sj = s[j];
-        for (std::size_t q = 1; q <= std::min(j - 1, d); ++q) mpz_addmul(sj.v, f[d - q].v, s[j - q].v);
-        if (j <= d) mpz_addmul_ui(sj.v, f[d - j].v, j);
-        mpz_neg(sj.v, sj.v);
-        mpz_fdiv_r(sj.v, sj.v, pK.v);
-        mpz_mul(cj.v, cj.v, c.v);
-        mpz_fdiv_r(cj.v, cj.v, pK.v);
-        mpz_mul(v.v, cj.v, sj.v);
-        mpz_fdiv_r(v.v, v.v, pK.v);
-        mpz_add(v.v, v.v, half.v);
-        mpz_fdiv_q(v.v, v.v, pb.v);
-        cut[i][j - 1] = symmetric(static_cast<i128>(mpz_fdiv_ui(v.v, static_cast<unsigned long>(Q))), Q);
+      auto& s = sums[i];
+      while (s.size() <= j) {
+        const std::size_t k = s.size();
+        Z sk;
+        for (std::size_t r = 1; r <= std::min(k - 1, d); ++r) mpz_addmul(sk.v, f[d - r].v, s[k - r].v);
+        if (k <= d) mpz_addmul_ui(sk.v, f[d - k].v, k);
+        mpz_neg(sk.v, sk.v);
+        mpz_fdiv_r(sk.v, sk.v, pK.v);
+        s.push_back(std::move(sk));
       }
+      mpz_mul(T[i].v, cpow[j].v, s[j].v);
+      mpz_fdiv_r(T[i].v, T[i].v, pK.v);
     }
 
-    std::vector<Row> rows(u, Row(u, 0));
-    for (std::size_t i = 0; i < u; ++i) rows[i][i] = 1;
-    long double M2 = static_cast<long double>(u);
-    for (std::size_t j = 0; j < J; ++j) {
+    M2 += noise * noise;
+    // round(T / p^b) for every factor at the previous b. At the first step only the new digits
+    // modulo p^δ count, so any start will do.
+    std::vector<Z> rounded(u);
+    bool fresh = true;
+    int idle = 0;
+    bool shrank = false;
+    for (std::uint32_t b = K; b > bj;) {
+      const std::uint32_t dl = std::min(delta, b - bj);
+      b -= dl;
+      const i64 scale_by = static_cast<i64>(std::llround(std::pow(static_cast<double>(p), dl)));
+      pb = power(Pz, b);
+      mpz_fdiv_q_2exp(half.v, pb.v, 1);
+      // d_i = round(T/p^b) − p^δ·round(T/p^(b+δ)), below p^δ in absolute value.
+      std::vector<i64> diff(u);
+      for (std::size_t i = 0; i < u; ++i) {
+        mpz_add(q.v, T[i].v, half.v);
+        mpz_fdiv_q(q.v, q.v, pb.v);
+        mpz_mul_si(t.v, rounded[i].v, scale_by);
+        mpz_sub(t.v, q.v, t.v);
+        diff[i] = mpz_get_si(t.v);
+        mpz_swap(rounded[i].v, q.v);
+      }
       for (auto& r : rows) {
         i128 acc = 0;
-        for (std::size_t i = 0; i < u; ++i) acc += static_cast<i128>(r[i]) * cut[i][j];
-        r.push_back(symmetric(acc, Q));
+        for (std::size_t i = 0; i < u; ++i) acc += static_cast<i128>(r[i]) * diff[i];
+        if (fresh) {
+          r.push_back(symmetric(acc, scale_by));
+          continue;
+        }
+        const i128 v = static_cast<i128>(r.back()) * scale_by + acc;
+        if (v > kEntryLimit || v < -kEntryLimit) return std::nullopt;
+        r.back() = static_cast<i64>(v);
       }
-      Row fresh(rows.front().size(), 0);
-      fresh.back() = Q;
-      rows.push_back(std::move(fresh));
-      M2 += per_column;
-      if (!lll(rows)) return std::nullopt;
-      std::vector<long double> norms = gram_schmidt_norms(rows);
+      if (fresh) {
+        Row modulus(rows.front().size(), 0);
+        modulus.back() = scale_by;
+        rows.push_back(std::move(modulus));
+        fresh = false;
+      }
+      const std::size_t before = rows.size();
+      Reducer reducer(rows);
+      if (!reducer.run()) return std::nullopt;
+      const std::vector<long double> norms = reducer.norms();
       std::size_t m = rows.size();
       while (m > 0 && norms[m - 1] > 1.5L * M2) --m;
       rows.resize(m);
@@ -930,11 +1007,18 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
       for (std::size_t i = 0; i < u; ++i) {
         std::vector<i64> key(m);
         for (std::size_t r = 0; r < m; ++r) key[r] = rows[r][i];
-        auto [it, fresh_block] = block_of.emplace(std::move(key), blocks.size());
-        if (fresh_block) blocks.emplace_back();
+        auto [it, is_new] = block_of.emplace(std::move(key), blocks.size());
+        if (is_new) blocks.emplace_back();
         blocks[it->second].push_back(local[i]);
       }
       if (blocks.size() <= m && accept(blocks)) return blocks;
+      // Move on when the column has stopped shrinking the basis.
+      if (m + 1 < before) {
+        shrank = true;
+        idle = 0;
+      } else if (++idle >= (shrank ? 2 : 6)) {
+        break;
+      }
     }
   }
   return std::nullopt;
@@ -1321,7 +1405,7 @@ Status check_bits(const Int& x) {
 Result<FracPoly> squarefree_part(const FracPoly& f) {
   const IntPoly Fi = primitive_integer(f);
   int tries = 0;
-  for (u64 c = 3; tries < 4 && c < 200; c += 2) {
+  for (u64 c = 3; tries < 12 && c < 1000; c += 2) {
     if (!is_word_prime(c) || mod_word(Fi.lead(), c) == 0) continue;
     ++tries;
     if (squarefree_mod(Zp{c}, to_word_poly(Fi, c))) return f;
@@ -1357,7 +1441,9 @@ Result<std::vector<ModPoly>> factor_mod_p(const ModPoly& f, std::uint64_t d, con
   if (pw && static_cast<u64>(*pw) < kWordPrimeLimit && is_word_prime(static_cast<u64>(*pw))) {
     const Zp F{static_cast<u64>(*pw)};
     WPoly w;
-    for (const auto& c : f.coeffs) w.push_back(static_cast<u64>(*c.value.to_i64()));
+    for (const auto& c : f.coeffs) w.push_back(mod_word(c.value, F.p));
+    trim(w);
+    if (w.empty()) return fail(Error::division("Division by zero"));
     const u64 lc = w.back();
     std::vector<WPoly> parts;
     GY_CHECK(equal_degree(F, monic(F, std::move(w)), d, e, parts));
@@ -1383,7 +1469,7 @@ Result<std::vector<ModPoly>> hensel_lift(const IntPoly& F, const std::vector<Mod
   const Z pz(p);
   const Z pk = power(pz, static_cast<unsigned long>(*kv));
   std::vector<ZPoly> base;
-  for (const auto& f : factors) base.push_back(to_z(f));
+  for (const auto& f : factors) base.push_back(to_z(f, pz));
   std::vector<ZPoly> out;
   GY_CHECK(lift_tree(to_z(F), base, pz, static_cast<std::uint32_t>(*kv), pk, out));
   const Int m = pk.to_int();
@@ -1397,9 +1483,9 @@ Result<std::vector<IntPoly>> combine_factors(const IntPoly& F, const std::vector
   if (F.degree() >= 2)
     for (const auto& f : lifted) GY_CHECK(same_modulus(f, P));
   const ZPoly Fz = to_z(F);
-  std::vector<ZPoly> lz;
-  for (const auto& f : lifted) lz.push_back(to_z(f));
   const Z Pz(P);
+  std::vector<ZPoly> lz;
+  for (const auto& f : lifted) lz.push_back(to_z(f, Pz));
   RecombineHints hints;
   std::optional<LiftCache> cache;
   bool monic = !lz.empty();
@@ -1443,12 +1529,13 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
 
   // Factor degrees possible modulo several primes; none between 1 and n − 1 proves F irreducible.
   DegreeSet degrees = degrees_of(parts, n);
+  // Primes stop once two in a row have not narrowed the set.
   const int extra = n <= 256 ? 6 : n <= 1024 ? 2 : 0;
-  for (int i = 0; i < extra && !degrees.only_trivial(); ++i) {
+  for (int i = 0, idle = 0; i < extra && idle < 2 && !degrees.only_trivial(); ++i) {
     const u64 q = GY_TRY(next_usable_prime(primes, F));
     if (q >= kWordPrimeLimit) break;
     const Zp Fq{q};
-    degrees.intersect(degrees_of(distinct_degree(Fq, monic(Fq, to_word_poly(F, q))), n));
+    idle = degrees.intersect(degrees_of(distinct_degree(Fq, monic(Fq, to_word_poly(F, q))), n)) ? 0 : idle + 1;
   }
   if (degrees.only_trivial()) return std::vector<FracPoly>{to_fractions(F)};
 
