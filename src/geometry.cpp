@@ -1,7 +1,7 @@
 #include "geometry.hpp"
 
 #include <cmath>
-#include <cstdio>
+#include <cstdint>
 
 namespace gy {
 namespace {
@@ -50,9 +50,17 @@ Vector3 Vector3::rational(const Fraction& x, const Fraction& y, const Fraction& 
 
 
 void number_key(const A& a, std::string& out) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%p", static_cast<const void*>(a.field().get()));
-  out += buf;
+  // The field object's address as "0x" and lowercase hexadecimal digits.
+  auto addr = reinterpret_cast<std::uintptr_t>(a.field().get());
+  char buf[2 + 2 * sizeof addr];
+  char* end = buf + sizeof buf;
+  char* p = end;
+  do {
+    *--p = "0123456789abcdef"[addr & 15];
+    addr >>= 4;
+  } while (addr != 0);
+  out += "0x";
+  out.append(p, end);
   out += '#';
   a.value().fmt(out);
 }

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <map>
 #include "geometry.hpp"
 #include "piece.hpp"
@@ -67,6 +68,9 @@ TEST(Geometry, KeysAndFields) {
   number_key(one_in_r2, k1);
   number_key(q(1), k2);
   EXPECT_NE(k1, k2);
+  char expected[40];
+  std::snprintf(expected, sizeof expected, "%p#1", static_cast<const void*>(QQ().get()));
+  EXPECT_EQ(k2, expected);
   EXPECT_EQ(v(1, 0, 0).fmt().front(), '[');
 }
 
