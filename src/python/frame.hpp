@@ -716,7 +716,8 @@ struct Constructor {
 };
 
 // A property: get(Call&, const T&); set(Call&, T&, V value) with V converted by FromPy<V> before
-// the object is taken. Deleting a settable property raises "property has no deleter".
+// the object is taken; a failed conversion gets the note naming value_name. Deleting a settable
+// property raises "property has no deleter".
 struct NoSetter {};
 template <class G, class S = NoSetter>
 struct Property {
@@ -726,9 +727,10 @@ struct Property {
   G get;
   Borrow set_borrow = Borrow::none;
   S set{};
+  const char* value_name = "value";
   consteval Property(const char* n, const char* d, Borrow gb, G g) : name(n), doc(d), get_borrow(gb), get(g) {}
-  consteval Property(const char* n, const char* d, Borrow gb, G g, Borrow sb, S s)
-      : name(n), doc(d), get_borrow(gb), get(g), set_borrow(sb), set(s) {}
+  consteval Property(const char* n, const char* d, Borrow gb, G g, Borrow sb, S s, const char* v = "value")
+      : name(n), doc(d), get_borrow(gb), get(g), set_borrow(sb), set(s), value_name(v) {}
 };
 
 // A type slot served by a body (see the list at the top).
@@ -896,7 +898,7 @@ int setter_entry(PyObject* self, PyObject* value, void*) {
     }
     auto converted = FromPy<V>::convert(value);
     if (!converted) {
-      add_argument_note("value");
+      add_argument_note(Row.value_name);
       return -1;
     }
     BorrowGuard g;

@@ -5,8 +5,10 @@
 #include "python/fraction.hpp"
 #include "python/frame.hpp"
 #include "python/functions.hpp"
+#include "python/grip.hpp"
 #include "python/image.hpp"
 #include "python/layout.hpp"
+#include "python/puzzle.hpp"
 #include "python/real.hpp"
 #include "python/recipe.hpp"
 #include "python/shape.hpp"
@@ -47,13 +49,14 @@ PyStatus fill(PyObject* m) {
   if (!puzzle_error) return raised();
   PY_TRY(add(m, "PuzzleError", Ref::borrow(puzzle_error)));
 
-  // Classes, in their order; each joins here when it is built: Fraction, Real, Image, Puzzle,
-  // Shape, Recipe, Grip, then:
+  // Classes, in their order.
   PY_TRY(add_type(m, "Fraction", type_object<gy::Fraction>()));
   PY_TRY(add_type(m, "Real", type_object<gy::AlgebraicNumber>()));
   PY_TRY(add_type(m, "Image", type_object<Image>()));
+  PY_TRY(add_type(m, "Puzzle", type_object<gy::Simulator>()));
   PY_TRY(add_type(m, "Shape", type_object<gy::Shape>()));
   PY_TRY(add_type(m, "Recipe", type_object<gy::Recipe>()));
+  PY_TRY(add_type(m, "Grip", type_object<GripSnapshot>()));
   PY_TRY(add_type(m, "PuzzleBatch", batch_type_object()));
   PY_TRY(add_type(m, "Array", type_object<Array>()));
   PY_TRY(add_type(m, "Layout", layout_type_object()));

@@ -5,6 +5,7 @@
 
 #include "catalog.hpp"
 #include "python/args.hpp"
+#include "python/puzzle.hpp"
 #include "python/shape.hpp"
 
 namespace gy::py {
@@ -53,6 +54,11 @@ PyResult<Recipe> adding_cuts(Call&, const Recipe& r, Args& a) {
   return out;
 }
 
+Result<gy::Simulator> build(Call& c, const Recipe& r) {
+  std::string query = GY_TRY(recipe_to_query(r));
+  return c.detached([&] { return gy::Simulator::build(query); });
+}
+
 Result<std::string> repr(Call&, const Recipe& r) {
   return cat("Recipe.parse(", quote_debug(GY_TRY(recipe_to_query(r))), ")");
 }
@@ -96,6 +102,8 @@ constexpr Method with_cuts_row{"with_cuts($self, cuts)\n--\n\nThis recipe with `
                                Borrow::none, &with_cuts};
 constexpr Method adding_cuts_row{"adding_cuts($self, cuts)\n--\n\nThis recipe with more cuts added.", Borrow::none,
                                  &adding_cuts};
+constexpr Method build_row{"build($self)\n--\n\nBuild the puzzle this recipe describes.", Borrow::none, &build,
+                           Release::yes};
 constexpr Slot str_row{slot<Py_tp_str>, Borrow::none, &query};
 constexpr Slot repr_row{slot<Py_tp_repr>, Borrow::none, &repr};
 constexpr Slot compare_row{slot<Py_tp_richcompare>, Borrow::none, &compare};
@@ -108,7 +116,7 @@ constinit OnceObject recipe_type_cell;
 template <>
 PyTypeObject* type_object<gy::Recipe>() {
   return make_type<gy::Recipe, recipe_class, recipe_new, parse_row, named_row, shell_row, cuts_row, query_row,
-                   with_shell_row, with_cuts_row, adding_cuts_row, str_row, repr_row, compare_row, hash_row>(
+                   with_shell_row, with_cuts_row, adding_cuts_row, build_row, str_row, repr_row, compare_row, hash_row>(
       recipe_type_cell);
 }
 

@@ -1,0 +1,60 @@
+// Puzzle: the Python class of one interactive puzzle, a shell over one Simulator. Its members are
+// spread over puzzle.cpp (construction, turning, history), puzzle_view.cpp (view settings, camera,
+// rendering, pointer) and puzzle_query.cpp (grips, pieces, stickers, actions); each file adds its
+// rows to the one type object. A Simulator returned by a body becomes a new Puzzle object.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "python/frame.hpp"
+#include "simulator.hpp"
+
+namespace gy::py {
+
+// Created once per process on first use.
+template <>
+PyTypeObject* type_object<gy::Simulator>();
+
+namespace puzzle {
+
+using Rgba = std::array<std::uint8_t, 4>;
+
+constexpr std::uint32_t pack_rgba(const Rgba& c) {
+  return std::uint32_t{c[0]} | std::uint32_t{c[1]} << 8 | std::uint32_t{c[2]} << 16 | std::uint32_t{c[3]} << 24;
+}
+constexpr Rgba unpack_rgba(std::uint32_t c) {
+  return {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c >> 16),
+          static_cast<std::uint8_t>(c >> 24)};
+}
+
+// The most turns one call may make or leave queued: a turn's repeat count, the scramble queue, the
+// repeats of a move text. Larger requests are refused before anything moves.
+inline constexpr std::uint32_t max_moves_per_call = 100000;
+
+// ValueError unless `count` more moves fit into a queue that holds `queued`.
+PyStatus check_queue(std::uint32_t queued, std::uint32_t count);
+
+inline constexpr ClassDef puzzle_class{
+    "Puzzle",
+    "Puzzle(recipe=None, *, shell=None, cuts=None, background=None, supersample=None, show_arrows=None, "
+    "show_edges=None, show_pieces=None, line_width=None, fov=None, distance=None, yaw=None, pitch=None, "
+    "seed=None, scramble=None)\n--\n\n"
+    "A twisty puzzle: its pieces, its turnable cuts, and its state.\n\n"
+    "`recipe` is a Recipe, a recipe query string such as \"?shell=C$1&cut=C$1/3\", or the name of a\n"
+    "cataloged puzzle; alternatively give `shell` and `cuts` as Shapes or shape texts. Every view\n"
+    "setting is a keyword here as well as a property; `yaw` and `pitch` (degrees) and `distance`\n"
+    "place the camera. `seed` seeds the scramble generator and `scramble` makes that many random\n"
+    "moves before the puzzle is returned."};
+
+// Adds the rows of one file of the class to the tables of its type.
+template <const auto&... Rows>
+void add_rows(detail::TypeTables& t) {
+  (detail::add_row<gy::Simulator, puzzle_class, Rows>(t), ...);
+}
+
+void add_view_rows(detail::TypeTables& t);
+void add_query_rows(detail::TypeTables& t);
+
+}  // namespace puzzle
+}  // namespace gy::py

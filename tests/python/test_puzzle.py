@@ -1,0 +1,343 @@
+"""Puzzle construction, view settings and camera, turning and history, grips and pieces."""
+import math
+import threading
+import time
+
+import pytest
+
+import gyrelle._native as native
+
+Puzzle, Recipe, Shape, Grip = native.Puzzle, native.Recipe, native.Shape, native.Grip
+
+CUBE = "?shell=C$1&cut=C$1/3"
+
+
+@pytest.fixture
+def cube():
+    return Puzzle(CUBE)
+
+
+def state(p):
+    """The exact orientation of every piece."""
+    return [p.piece(i)["rotation"] for i in range(p.piece_count)]
+
+
+def close(a, b):
+    return all(math.isclose(x, y, abs_tol=1e-9) for x, y in zip(a, b, strict=True))
+
+
+class TestConstruction:
+    def test_recipe_forms_build_the_same_puzzle(self):
+        forms = [Puzzle(CUBE), Puzzle("Quenly's Cube (3x3x3)"), Puzzle(Recipe.parse(CUBE)),
+                 Puzzle(shell=Shape.polyhedron("C"), cuts=Shape.polyhedron("C", "1/3")),
+                 Puzzle(shell="C$1", cuts=["C$1/3"]), Puzzle(CUBE, shell=None),
+                 Puzzle.named("quenly's cube (3x3x3)"), Puzzle.named(CUBE),
+                 Puzzle.from_recipe(Recipe.parse(CUBE)), Recipe.parse(CUBE).build()]
+        for p in forms:
+            assert (p.piece_count, p.grip_count, p.arrow_count, p.query) == (26, 6, 12, CUBE)
+            assert repr(p) == "<Puzzle 26 pieces, 6 grips>"
+            assert p.recipe == Recipe.parse(CUBE)
+
+    @pytest.mark.parametrize("args, kwargs, error, text", [
+        ((), {}, TypeError, "give a recipe, or a shell and its cuts"),
+        ((), {"cuts": "C$1/3"}, TypeError, "give a recipe, or a shell and its cuts"),
+        (("?shell=C$1",), {"cuts": "C$0"}, TypeError, "give either a recipe or a shell and cuts, not both"),
+        ((42,), {}, TypeError, "expected a recipe query string, a catalog name or a Recipe, not int"),
+        (("",), {}, ValueError, 'no cataloged puzzle named ""'),
+        ((), {"shell": ["C$1", 3]}, TypeError, "shell must hold Shapes or their text, not int"),
+        ((), {"shell": 3}, TypeError, "shell must be a Shape, its text, or a sequence of either"),
+        ((), {"shell": "C$1", "cuts": "C$("}, native.PuzzleError, None),
+        (("?shell=C$(",), {}, native.PuzzleError, None),
+        ((CUBE,), {"seed": -1}, OverflowError, None),
+        ((CUBE,), {"supersample": 2 ** 32}, OverflowError, None),
+        ((CUBE,), {"show_edges": 1}, TypeError, None),
+        ((CUBE,), {"colour": 1}, TypeError, "unexpected keyword argument 'colour'"),
+        ((CUBE, CUBE), {}, TypeError, None),
+    ])
+    def test_refusals(self, args, kwargs, error, text):
+        with pytest.raises(error) as e:
+            Puzzle(*args, **kwargs)
+        if text:
+            assert text in str(e.value)
+
+    def test_bad_view_value_is_reported_before_the_recipe(self):
+        with pytest.raises(TypeError) as e:
+            Puzzle(42, fov="wide")
+        assert e.value.__notes__ == ["while processing 'fov'"]
+
+    def test_builders_take_their_own_argument_kinds(self):
+        with pytest.raises(TypeError, match="not an instance of 'Recipe'"):
+            Puzzle.from_recipe(CUBE)
+        with pytest.raises(TypeError):
+            Puzzle.named(Recipe.parse(CUBE))
+        with pytest.raises(ValueError, match="cataloged puzzles are named"):
+            Puzzle.named("Unknown")
+
+    def test_view_keywords(self):
+        p = Puzzle(CUBE, background=(1, 2, 3, 4), supersample=0, show_arrows=False, show_edges=False,
+                   show_pieces=False, line_width=2.5, fov=30)
+        assert (p.background, p.supersample, p.show_arrows, p.show_edges, p.show_pieces, p.line_width, p.fov) == (
+            (1, 2, 3, 4), 1, False, False, False, 2.5, 30.0)
+        assert Puzzle(CUBE, distance=5).camera_position == (0.0, 0.0, 5.0)
+        p = Puzzle(CUBE, yaw=90)
+        assert close(p.camera_position, (12, 0, 0)) and p.camera_up == (0.0, 1.0, 0.0)
+        assert close(Puzzle(CUBE, pitch=90, distance=3).camera_position, (0, 3, 0))
+
+    def test_defaults(self, cube):
+        assert (cube.background, cube.supersample, cube.line_width, cube.fov) == ((0, 0, 0, 0), 2, 1.0, 15.0)
+        assert (cube.show_arrows, cube.show_edges, cube.show_pieces) == (True, True, True)
+        assert (cube.camera_position, cube.camera_target, cube.camera_up) == ((0, 0, 12), (0, 0, 0), (0, 1, 0))
+        assert (cube.move_count, cube.history_length, cube.animating) == (0, 0, False)
+        assert math.isclose(cube.scale, 2 / math.sqrt(3))  # 1 / the farthest corner
+
+    def test_reset_rebuilds_but_keeps_the_view(self, cube):
+        solved = state(cube)
+        cube.turn(0)
+        cube.turn(3, -1)
+        cube.fov, cube.background = 20, (9, 9, 9, 255)
+        cube.look_from(30, 20, 7)
+        camera = (cube.camera_position, cube.camera_up)
+        cube.reset()
+        assert (cube.move_count, cube.history_length, cube.animating) == (0, 0, False)
+        assert state(cube) == solved
+        assert (cube.fov, cube.background, (cube.camera_position, cube.camera_up)) == (20, (9, 9, 9, 255), camera)
+
+
+class TestView:
+    def test_setters_convert_before_touching_the_puzzle(self, cube):
+        for name, value, error, note in [
+            ("supersample", -1, OverflowError, "factor"),
+            ("background", [1, 2, 3, 4], TypeError, "color"),
+            ("background", (1, 2, 3), ValueError, "color"),
+            ("background", (1, 2, 3, 256), OverflowError, "color"),
+            ("show_edges", 1, TypeError, "on"),
+            ("fov", "wide", TypeError, "fov"),
+            ("distance", None, TypeError, "d"),
+            ("line_width", "thin", TypeError, "w"),
+            ("camera_position", (1, 2), ValueError, "p"),
+            ("camera_up", [0, 1, 0], TypeError, "p"),
+        ]:
+            before = getattr(cube, name)
+            with pytest.raises(error) as e:
+                setattr(cube, name, value)
+            assert e.value.__notes__ == [f"while processing '{note}'"], name
+            assert getattr(cube, name) == before
+        with pytest.raises(ValueError, match="expected tuple of length 4, but got tuple of length 3"):
+            cube.background = (1, 2, 3)
+
+    def test_setters_stick(self, cube):
+        cube.supersample = 0
+        cube.background = (10, 20, 30, 40)
+        cube.camera_target = (1, 0, 0)
+        cube.camera_up = (0, 2, 0)
+        cube.line_width = -1
+        assert (cube.supersample, cube.background, cube.camera_target, cube.camera_up, cube.line_width) == (
+            1, (10, 20, 30, 40), (1, 0, 0), (0, 2, 0), -1)
+
+    def test_distance_measures_and_moves_from_the_origin(self, cube):
+        assert cube.distance == 12.0
+        cube.camera_target = (1, 0, 0)
+        cube.distance = 6
+        assert cube.camera_position == (0, 0, 6) and cube.camera_target == (1, 0, 0) and cube.distance == 6
+        cube.distance = -2
+        assert cube.camera_position == (0, 0, -2)
+        cube.camera_position = (0, 0, 0)
+        cube.distance = 5
+        assert cube.camera_position == (0, 0, 0)
+
+    def test_look_from(self, cube):
+        cube.camera_up = (1, 0, 0)
+        cube.look_from(90, 0)
+        assert close(cube.camera_position, (12, 0, 0)) and cube.camera_up == (0, 1, 0)
+        cube.look_from(0, 90, 2)
+        assert close(cube.camera_position, (0, 2, 0))
+        cube.look_from(0, 0, distance=None)
+        assert close(cube.camera_position, (0, 0, 2))
+        with pytest.raises(TypeError, match="missing 1 required positional argument: 'pitch'"):
+            cube.look_from(0)
+
+    def test_deleting_and_assigning_read_only(self, cube):
+        with pytest.raises(AttributeError, match="property has no deleter"):
+            del cube.fov
+        with pytest.raises(AttributeError):
+            cube.scale = 2
+
+
+class TestTurning:
+    def test_turn_and_undo_give_back_the_exact_state(self, cube):
+        solved = state(cube)
+        cube.turn(0)
+        assert state(cube) != solved
+        assert (cube.move_count, cube.history_length, cube.animating) == (1, 1, True)
+        assert cube.undo() is True
+        assert state(cube) == solved
+        assert (cube.move_count, cube.history_length, cube.animating) == (2, 0, False)
+        assert cube.undo() is False and cube.move_count == 2
+
+    def test_directions(self, cube):
+        turned = {}
+        for d in (1, 0, 5, -1, -7):
+            p = Puzzle(CUBE)
+            p.turn(2, d)
+            turned[d] = state(p)
+        assert turned[1] == turned[0] == turned[5]
+        assert turned[-1] == turned[-7] != turned[1]
+        p = Puzzle(CUBE)
+        p.turn_to(2, 3)
+        assert state(p) == turned[-1]
+        with pytest.raises(OverflowError, match="out of range integral type conversion attempted"):
+            cube.turn(0, 2 ** 31)
+
+    def test_repeat(self, cube):
+        solved = state(cube)
+        assert cube.turn(1, 1, repeat=0) is None
+        assert cube.move_count == 0 and not cube.animating
+        cube.turn(1, repeat=3)
+        assert (cube.move_count, cube.history_length, cube.animating) == (3, 3, True)
+        assert cube.restore() and state(cube) == solved
+        with pytest.raises(TypeError):
+            cube.turn(1, 1, 2)  # repeat is keyword only
+
+    def test_over_cap_repeat_raises_at_once(self, cube):
+        start = time.monotonic()
+        with pytest.raises(ValueError, match="repeat 4294967295"):
+            cube.turn(0, repeat=2 ** 32 - 1)
+        assert time.monotonic() - start < 1
+        assert cube.move_count == 0
+
+    def test_failed_turn_changes_nothing(self, cube):
+        cube.turn(0)
+        before = (state(cube), cube.move_count, cube.history_length, cube.animating, cube.grip_count)
+        with pytest.raises(ValueError, match=r"^stop index 9 out of range \(grip 0 has 4\)$"):
+            cube.turn_to(0, 9)
+        with pytest.raises(ValueError, match=r"^grip index 6 out of range \(have 6\)$"):
+            cube.turn(6)
+        with pytest.raises(TypeError) as e:
+            cube.turn("0")
+        assert e.value.__notes__ == ["while processing 'index'"]
+        assert (state(cube), cube.move_count, cube.history_length, cube.animating, cube.grip_count) == before
+
+    def test_restore(self, cube):
+        assert cube.restore() is True
+        solved = state(cube)
+        for g, d in [(0, 1), (3, -1), (5, 1), (1, 1)]:
+            cube.turn(g, d)
+        assert cube.restore() is True
+        assert state(cube) == solved
+        assert (cube.move_count, cube.history_length) == (8, 0)
+
+    def test_seed_is_exclusive_and_typed(self, cube):
+        assert cube.seed(2 ** 64 - 1) is None
+        with pytest.raises(OverflowError):
+            cube.seed(-1)
+
+
+class TestGripsAndPieces:
+    def test_grip_snapshots(self, cube):
+        snaps = cube.grips()
+        assert [g.index for g in snaps] == list(range(cube.grip_count))
+        for i, g in enumerate(snaps):
+            assert isinstance(g, Grip)
+            assert g.plane == cube.grip(i)
+            assert math.isclose(math.hypot(*g.axis), 1.0)
+            assert g.piece_count + g.other_count <= cube.piece_count
+            assert (g.piece_count, g.other_count) == (9, 17)
+            assert math.isclose(g.offset, 1 / 6)
+        first = snaps[0]
+        kept = (first.plane, first.axis, first.offset, repr(first))
+        cube.turn(1)
+        assert (first.plane, first.axis, first.offset, repr(first)) == kept
+        with pytest.raises(AttributeError):
+            first.index = 3
+        with pytest.raises(TypeError):
+            Grip()
+
+    def test_grip_repr(self):
+        g = Puzzle("?shell=C$1&cut=0,0,1$-1/3").grips()[0]
+        assert g.axis == (0.0, 0.0, 1.0)
+        assert repr(g) == f"<Grip 0 axis=(0.000, 0.000, 1.000) offset={g.offset:.3f} pieces={g.piece_count}>"
+
+    def test_index_checks(self, cube):
+        with pytest.raises(IndexError, match="^grip index out of range$"):
+            cube.grip(cube.grip_count)
+        with pytest.raises(ValueError, match="^grip index 6 out of range"):
+            cube.stops(cube.grip_count)
+        with pytest.raises(IndexError, match="^piece index out of range$"):
+            cube.piece(cube.piece_count)
+
+    def test_stops_in_degrees(self, cube):
+        assert close(cube.stops(0), [0, 90, 180, 270])
+        mega = Puzzle("Megaminx")
+        assert close(mega.stops(0), [0, 72, 144, 216, 288])
+
+    def test_piece_description(self, cube):
+        d = cube.piece(0)
+        assert list(d) == ["vertices", "faces", "rotation"]
+        assert all(len(v) == 3 and all(isinstance(c, float) for c in v) for v in d["vertices"])
+        for f in d["faces"]:
+            assert list(f) == ["vertices", "color", "interior"]
+            assert all(0 <= i < len(d["vertices"]) for i in f["vertices"])
+            assert 0 <= f["color"] <= 0xFFFFFF and isinstance(f["interior"], bool)
+        assert any(f["interior"] for f in d["faces"]) and not all(f["interior"] for f in d["faces"])
+        # Turning changes the rotation only.
+        moving = cube.grips()[0]
+        cube.turn(0)
+        assert any(cube.piece(i)["vertices"] == Puzzle(CUBE).piece(i)["vertices"] for i in range(26))
+        assert moving.piece_count == sum(
+            cube.piece(i)["rotation"] != Puzzle(CUBE).piece(i)["rotation"] for i in range(26))
+
+    def test_field(self):
+        assert Puzzle(CUBE).field.startswith("Q(")
+        assert "x^2" in Puzzle("Megaminx").field or "x" in Puzzle("Megaminx").field
+
+
+class TestThreads:
+    def run_while(self, work, probe, seconds=20):
+        """Runs work() repeatedly on a thread and probe() here until probe raises RuntimeError."""
+        stop, errors = threading.Event(), []
+
+        def loop():
+            while not stop.is_set():
+                work()
+
+        t = threading.Thread(target=loop)
+        t.start()
+        try:
+            deadline = time.monotonic() + seconds
+            while time.monotonic() < deadline:
+                try:
+                    probe()
+                except RuntimeError as e:
+                    errors.append(str(e))
+                    break
+                time.sleep(0.0005)
+        finally:
+            stop.set()
+            t.join()
+        return errors
+
+    def test_one_puzzle_refuses_a_second_caller_at_once(self, cube):
+        work = lambda: cube.turn(0, repeat=500)
+        assert self.run_while(work, lambda: cube.move_count) == ["Already mutably borrowed"]
+        assert self.run_while(work, lambda: cube.turn(1)) == ["Already borrowed"]
+        assert self.run_while(work, lambda: setattr(cube, "fov", 1.0)) == ["Already borrowed"]
+        assert cube.fov == 15.0
+        assert self.run_while(work, lambda: cube.stops(0)) == ["Already borrowed"]
+        cube.turn(1)  # free again
+
+    def test_two_puzzles_run_together(self):
+        a, b = Puzzle(CUBE), Puzzle(CUBE)
+        running, overlapped = threading.Event(), []
+
+        def work():
+            running.set()
+            a.turn(0, repeat=20000 // 2)
+
+        t = threading.Thread(target=work)
+        t.start()
+        running.wait()
+        while t.is_alive():
+            b.turn(1)
+            overlapped.append(t.is_alive())
+        t.join()
+        assert a.move_count == 10000 and any(overlapped)
