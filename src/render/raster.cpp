@@ -74,51 +74,60 @@ void emit(std::vector<ScreenTriangle>& out, const Screen& a, const Screen& b, co
   out.push_back(t);
 }
 
-// One edge of a triangle on one row: its value at column x_lo + k is c + k * step.
+// One edge of a triangle on one row: its value at pixel centre px is r - (px - bx) * dy.
 struct EdgeRow {
-  double c, step;
+  double r, bx, dy;
 };
 
-// What the row loops need of a triangle: edge directions and depths, with the sign of the area
-// folded in so that a covered pixel has all three edge values >= 0.
+// What the row loops need of a triangle: its edges and depths, with the sign of the area folded
+// in so that a covered pixel has all three edge values >= 0.
+//
+// Each edge is evaluated from its lower endpoint (by y, then x) whichever triangle it belongs to,
+// so two triangles sharing an edge compute exactly opposite values at every pixel centre: a centre
+// on the shared edge is covered by both, any other by exactly one, and the seam has no holes.
 struct Edges {
-  double sign, inv_area, bias;
-  double base[3][2], dir[3][2];
+  double inv_area, bias;
+  double bx[3], by[3], dx[3], dy[3];  // lower endpoint and direction, times the folded sign
   double d0, d1, d2;
   double px0, last;
 
   explicit Edges(const ScreenTriangle& t) {
     const Screen &v0 = t.corners[0], &v1 = t.corners[1], &v2 = t.corners[2];
-    sign = t.area > 0 ? 1.0 : -1.0;
+    const double sign = t.area > 0 ? 1.0 : -1.0;
     inv_area = 1.0 / (sign * t.area);
     bias = t.bias;
-    // Edge j runs from base[j] along dir[j]; its value at p is (py - by) dx - (px - bx) dy.
+    // Edge j runs from b[j] to e[j]; its value at p is (py - by) dx - (px - bx) dy.
     const Screen* b[3] = {&v1, &v2, &v0};
     const Screen* e[3] = {&v2, &v0, &v1};
     for (int j = 0; j < 3; ++j) {
-      base[j][0] = (*b[j])[0], base[j][1] = (*b[j])[1];
-      dir[j][0] = (*e[j])[0] - base[j][0], dir[j][1] = (*e[j])[1] - base[j][1];
+      const Screen &p = *b[j], &q = *e[j];
+      const bool swap = q[1] < p[1] || (q[1] == p[1] && q[0] < p[0]);
+      const Screen &lo = swap ? q : p, &hi = swap ? p : q;
+      const double s = swap ? -sign : sign;
+      bx[j] = lo[0], by[j] = lo[1];
+      dx[j] = s * (hi[0] - lo[0]), dy[j] = s * (hi[1] - lo[1]);
     }
     d0 = v0[2], d1 = v1[2], d2 = v2[2];
     px0 = t.x_lo + 0.5;
     last = static_cast<double>(t.x_hi - t.x_lo);
   }
 
-  // The edge values of row y and the columns [k0, k1] (relative to x_lo) that may be covered;
-  // false when none can. The range is widened by two columns for rounding; the exact per-pixel
-  // test decides.
+  // The edges of row y and the columns [k0, k1] (relative to x_lo) that may be covered; false
+  // when none can. The range is widened by two columns for rounding; the exact per-pixel test
+  // decides.
   [[gnu::always_inline]] bool row(std::uint32_t y, EdgeRow (&e)[3], std::uint32_t& k0, std::uint32_t& k1) const {
     double py = y + 0.5, k_lo = 0, k_hi = last;
     for (int j = 0; j < 3; ++j) {
-      e[j].c = sign * ((py - base[j][1]) * dir[j][0] - (px0 - base[j][0]) * dir[j][1]);
-      e[j].step = -sign * dir[j][1];
-      if (e[j].step > 0) {
-        double q = std::floor(-e[j].c / e[j].step) - 2;
+      e[j] = {(py - by[j]) * dx[j], bx[j], dy[j]};
+      // Along the row the value is about c + k * step.
+      const double c = e[j].r - (px0 - bx[j]) * dy[j], step = -dy[j];
+      if (step > 0) {
+        double q = std::floor(-c / step) - 2;
         if (q > k_lo) k_lo = q;
-      } else if (e[j].step < 0) {
-        double q = std::ceil(-e[j].c / e[j].step) + 2;
+      } else if (step < 0) {
+        double q = std::ceil(-c / step) + 2;
         if (q < k_hi) k_hi = q;
-      } else if (!(e[j].c >= 0)) {
+      } else if (!(c >= 0)) {
         return false;
       }
     }
@@ -137,8 +146,9 @@ template <BlendMode Mode, bool Test, bool Write>
 [[gnu::always_inline]] inline void fill_pixels(const Edges& g, const EdgeRow (&e)[3], std::uint32_t k, std::uint32_t k_end,
                                                std::uint32_t word, std::uint32_t* colour, float* depth) {
   for (; k <= k_end; ++k) {
-    double kd = k;
-    double e0 = e[0].c + kd * e[0].step, e1 = e[1].c + kd * e[1].step, e2 = e[2].c + kd * e[2].step;
+    const double px = g.px0 + k;
+    double e0 = e[0].r - (px - e[0].bx) * e[0].dy, e1 = e[1].r - (px - e[1].bx) * e[1].dy,
+           e2 = e[2].r - (px - e[2].bx) * e[2].dy;
     if (!(e0 >= 0 && e1 >= 0 && e2 >= 0)) continue;
     float z = g.depth(e0, e1, e2);
     if constexpr (Test) {
@@ -179,13 +189,14 @@ template <BlendMode Mode, bool Test, bool Write>
     std::uint64_t row = std::uint64_t{y} * fb.width + t.x_lo;
     std::uint32_t* colour = fb.colour.data() + row;
     float* depth = fb.depth.data() + row;
-    const __m256d c0 = _mm256_set1_pd(e[0].c), c1 = _mm256_set1_pd(e[1].c), c2 = _mm256_set1_pd(e[2].c);
-    const __m256d s0 = _mm256_set1_pd(e[0].step), s1 = _mm256_set1_pd(e[1].step), s2 = _mm256_set1_pd(e[2].step);
+    const __m256d r0 = _mm256_set1_pd(e[0].r), r1 = _mm256_set1_pd(e[1].r), r2 = _mm256_set1_pd(e[2].r);
+    const __m256d b0 = _mm256_set1_pd(e[0].bx), b1 = _mm256_set1_pd(e[1].bx), b2 = _mm256_set1_pd(e[2].bx);
+    const __m256d s0 = _mm256_set1_pd(e[0].dy), s1 = _mm256_set1_pd(e[1].dy), s2 = _mm256_set1_pd(e[2].dy);
     for (; std::uint64_t{k} + 3 <= k1; k += 4) {
-      __m256d kd = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(k)), lanes);
-      __m256d e0 = _mm256_add_pd(c0, _mm256_mul_pd(kd, s0));
-      __m256d e1 = _mm256_add_pd(c1, _mm256_mul_pd(kd, s1));
-      __m256d e2 = _mm256_add_pd(c2, _mm256_mul_pd(kd, s2));
+      __m256d px = _mm256_add_pd(_mm256_set1_pd(g.px0 + k), lanes);
+      __m256d e0 = _mm256_sub_pd(r0, _mm256_mul_pd(_mm256_sub_pd(px, b0), s0));
+      __m256d e1 = _mm256_sub_pd(r1, _mm256_mul_pd(_mm256_sub_pd(px, b1), s1));
+      __m256d e2 = _mm256_sub_pd(r2, _mm256_mul_pd(_mm256_sub_pd(px, b2), s2));
       __m256d in = _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(e0, zero, _CMP_GE_OQ), _mm256_cmp_pd(e1, zero, _CMP_GE_OQ)),
                                  _mm256_cmp_pd(e2, zero, _CMP_GE_OQ));
       if (_mm256_movemask_pd(in) == 0) continue;

@@ -1,6 +1,10 @@
 #include "render/scene.hpp"
 
 #include <cmath>
+#include <cstring>
+
+#include "color.hpp"
+#include "simulator.hpp"
 
 namespace gy {
 namespace {
@@ -126,6 +130,163 @@ Mat4 mat4_inverse(const Mat4& m) {
   double inv = 1.0 / det;
   for (double& v : c) v *= inv;
   return c;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The scene
+
+namespace {
+
+// Materials as the rasterizer's four bytes cull | blend << 8 | depth write << 16 | depth test << 24.
+constexpr std::uint32_t fill_material = 0x01010000, outline_material = 0x01010002, arrow_material = 0x01010102;
+
+void set_material(DrawItem& item, std::uint32_t word) {
+  item.cull = static_cast<std::uint8_t>(word);
+  item.blend = static_cast<std::uint8_t>(word >> 8);
+  item.depth_write = static_cast<std::uint8_t>(word >> 16);
+  item.depth_test = static_cast<std::uint8_t>(word >> 24);
+}
+
+}  // namespace
+
+Mat4 frame_view_projection(const Camera& camera, std::uint32_t width, std::uint32_t height) {
+  double aspect = height == 0 ? 1.0 : static_cast<double>(width) / static_cast<double>(height);
+  return mat4_mul(projection_matrix(camera, aspect), look_at(camera));
+}
+
+Mat4 piece_matrix(const Simulator& sim, std::size_t i) {
+  const Quat4 q = i < sim.orientations.size() ? sim.orientations[i] : quat4_identity;
+  const double x = q[0], y = q[1], z = q[2], w = q[3], s = sim.scale;
+  const double rows[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)},
+                             {2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)},
+                             {2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)}};
+  Mat4 m{};
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) m[4 * c + r] = s * rows[r][c];
+  m[15] = 1;
+  return m;
+}
+
+void append_piece_items(std::vector<DrawItem>& items, const Simulator& sim, std::uint32_t f,
+                        std::span<const std::vector<std::uint32_t>> fill_words, std::uint32_t outline_word) {
+  const ViewSettings& view = sim.view;
+  for (std::size_t i = 0; i < sim.piece_meshes.size(); ++i) {
+    const PieceMesh& mesh = sim.piece_meshes[i];
+    const Mat4 m = piece_matrix(sim, i);
+    if (view.show_pieces) {
+      DrawItem& fill = items.emplace_back();
+      fill.matrix = m;
+      fill.triangles = mesh.triangles;
+      fill.colours = fill_words.empty() ? std::span<const std::uint32_t>(mesh.colours)
+                                        : std::span<const std::uint32_t>(fill_words[i]);
+      set_material(fill, fill_material);
+    }
+    if (view.show_edges) {
+      DrawItem& outline = items.emplace_back();
+      outline.matrix = m;
+      outline.segments = mesh.edges;
+      outline.line_width = f * view.line_width;
+      outline.line_colour = outline_word;
+      outline.bias_kind = 1;
+      outline.bias_factor = -1.0f;
+      outline.bias_units = -4.0f;
+      set_material(outline, outline_material);
+    }
+  }
+}
+
+std::pair<std::uint32_t, std::uint32_t> arrow_colours(std::uint32_t background) {
+  const double r = background & 0xFF, g = (background >> 8) & 0xFF, b = (background >> 16) & 0xFF;
+  if (0.299 * r + 0.587 * g + 0.114 * b <= 128)
+    return {shade_to_rgba(1.0, 1.0, 1.0, 0.3), shade_to_rgba(1.0, 1.0, 0.6038273388475408, 0.9)};
+  return {shade_to_rgba(0.012983032338510335, 0.02217388478862708, 0.04373502925049377, 0.45),
+          shade_to_rgba(0.018500220124016652, 0.12477181755144427, 0.8307698767709715, 0.9)};
+}
+
+Result<Image> render(const Simulator& sim, std::uint32_t width, std::uint32_t height) {
+  const ViewSettings& view = sim.view;
+  const std::uint32_t f = view.supersample ? view.supersample : 1;
+  Framebuffer fb = GY_TRY(make_framebuffer(width, height, f, view.background));
+
+  std::vector<DrawItem> items;
+  items.reserve(2 * sim.piece_meshes.size() + sim.arrows.size());
+  append_piece_items(items, sim, f, {}, 0xFF000000);
+
+  std::vector<std::uint32_t> idle, highlight;
+  if (view.show_arrows && !sim.arrows.empty()) {
+    auto [idle_word, highlight_word] = arrow_colours(view.background);
+    idle.assign(sim.arrow_mesh.size(), idle_word);
+    highlight.assign(sim.arrow_mesh.size(), highlight_word);
+    auto lit = [&](std::size_t a) { return sim.arrows[a].flag != 0 || sim.hovered_arrow == a; };
+    // Idle arrows first, then the highlighted ones over them.
+    for (bool second : {false, true})
+      for (std::size_t a = 0; a < sim.arrows.size(); ++a) {
+        if (lit(a) != second) continue;
+        DrawItem& arrow = items.emplace_back();
+        arrow.matrix = sim.arrows[a].transform;
+        arrow.triangles = sim.arrow_mesh;
+        arrow.colours = second ? highlight : idle;
+        set_material(arrow, arrow_material);
+      }
+  }
+
+  RasterScratch scratch;
+  rasterize(scratch, fb, items, frame_view_projection(sim.camera, width, height));
+
+  Image out;
+  out.width = width;
+  out.height = height;
+  out.pixels.resize(std::size_t{width} * height * 4);
+  if (f < 2)
+    std::memcpy(out.pixels.data(), fb.colour.data(), out.pixels.size());
+  else
+    resolve(fb, f, out.pixels);
+  return out;
+}
+
+std::optional<std::uint64_t> pick_ray(const Simulator& sim, double x, double y) {
+  if (!sim.view.show_arrows) return std::nullopt;
+  const Camera& camera = sim.camera;
+  const Mat4 p_inv = mat4_inverse(projection_matrix(camera, camera.aspect));
+  const Mat4 v_inv = mat4_inverse(look_at(camera));
+  auto apply = [](const Mat4& m, const std::array<double, 4>& v) {
+    std::array<double, 4> out{};
+    for (int r = 0; r < 4; ++r) out[r] = m[r] * v[0] + m[4 + r] * v[1] + m[8 + r] * v[2] + m[12 + r] * v[3];
+    return out;
+  };
+  std::array<double, 4> eye_space = apply(p_inv, {x, y, 0.5, 1.0});
+  for (int k = 0; k < 3; ++k) eye_space[k] /= eye_space[3];
+  std::array<double, 4> world = apply(v_inv, {eye_space[0], eye_space[1], eye_space[2], 1.0});
+  const Vec3d W{world[0] / world[3], world[1] / world[3], world[2] / world[3]};
+  const Vec3d E = camera.position;
+  const Vec3d D = normalized(sub(W, E));
+
+  if (sim.arrows.empty() || sim.arrow_mesh.empty()) return std::nullopt;
+  std::optional<std::uint64_t> best;
+  double best_t = 0;
+  for (std::size_t a = 0; a < sim.arrows.size(); ++a) {
+    const Mat4& m = sim.arrows[a].transform;
+    auto place = [&](const Point3& p) -> Vec3d {
+      return {m[0] * p[0] + m[4] * p[1] + m[8] * p[2] + m[12], m[1] * p[0] + m[5] * p[1] + m[9] * p[2] + m[13],
+              m[2] * p[0] + m[6] * p[1] + m[10] * p[2] + m[14]};
+    };
+    for (const Triangle3& tri : sim.arrow_mesh) {
+      const Vec3d A = place(tri[0]), B = place(tri[1]), C = place(tri[2]);
+      const Vec3d e1 = sub(B, A), e2 = sub(C, A), p = cross(D, e2);
+      const double det = dot(e1, p);
+      if (!(std::fabs(det) >= 1e-12)) continue;
+      const Vec3d s = sub(E, A);
+      const double u = dot(s, p) / det;
+      if (!(u >= 0 && u <= 1)) continue;
+      const Vec3d q = cross(s, e1);
+      const double v = dot(D, q) / det;
+      if (!(v >= 0 && u + v <= 1)) continue;
+      const double t = dot(e2, q) / det;
+      if (!(t > 1e-12)) continue;
+      if (!best || t < best_t) best = a, best_t = t;
+    }
+  }
+  return best;
 }
 
 }  // namespace gy

@@ -1,15 +1,23 @@
-// View settings, the camera and the matrices every drawing shares. Matrices are 4x4 f64, column-major,
-// applied to column vectors; the camera looks along its own -z with +y up; clip space follows the
-// OpenGL convention (x, y, z/w in -1..1, z from near to far).
+// View settings, the camera and the matrices every drawing shares; drawing a simulator's scene and
+// picking its arrows. Matrices are 4x4 f64, column-major, applied to column vectors; the camera
+// looks along its own -z with +y up; clip space follows the OpenGL convention (x, y, z/w in -1..1,
+// z from near to far). Pointer positions are in the same normalised x, y.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <utility>
+#include <vector>
 
+#include "num/error.hpp"
+#include "render/framebuffer.hpp"
 #include "render/raster.hpp"
 
 namespace gy {
+
+struct Simulator;
 
 using Vec3d = std::array<double, 3>;
 
@@ -63,5 +71,34 @@ Mat4 look_at(const Camera& camera);
 Mat4 projection_matrix(const Camera& camera, double aspect);
 // The inverse, or the zero matrix when the determinant is exactly 0.
 Mat4 mat4_inverse(const Mat4& m);
+
+// ---------------------------------------------------------------------------------------------
+// The scene
+
+// The projection at aspect width / height (1 when height is 0) times the camera's view.
+Mat4 frame_view_projection(const Camera& camera, std::uint32_t width, std::uint32_t height);
+
+// The model matrix of piece i: the fit scale times the rotation of its drawn orientation (the
+// identity past the end of the orientations).
+Mat4 piece_matrix(const Simulator& sim, std::size_t i);
+
+// Appends, piece by piece, the fill (when pieces are shown) and the outline (when edges are shown)
+// for a framebuffer supersampled by f. A fill takes fill_words[i] in place of piece i's mesh
+// colours when fill_words is not empty; every outline is drawn in outline_word. The items borrow
+// the simulator's meshes and fill_words.
+void append_piece_items(std::vector<DrawItem>& items, const Simulator& sim, std::uint32_t f,
+                        std::span<const std::vector<std::uint32_t>> fill_words, std::uint32_t outline_word);
+
+// The arrow colours for a background: idle and highlighted.
+std::pair<std::uint32_t, std::uint32_t> arrow_colours(std::uint32_t background);
+
+// Draws the simulator's pieces, outlines and arrows, as its view settings ask, through its camera
+// into a width x height image, supersampled and resolved. Reads only the float state. Non-finite
+// camera values draw nothing but the background; the one failure is a frame above the pixel cap.
+Result<Image> render(const Simulator& sim, std::uint32_t width, std::uint32_t height);
+
+// The index of the drawn arrow nearest to the camera under the pointer (x, y), or none; none when
+// arrows are hidden. Builds the frustum with the camera's own aspect.
+std::optional<std::uint64_t> pick_ray(const Simulator& sim, double x, double y);
 
 }  // namespace gy

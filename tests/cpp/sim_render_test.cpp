@@ -1,0 +1,344 @@
+#include <gtest/gtest.h>
+#include <oneapi/tbb/global_control.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "catalog.hpp"
+#include "color.hpp"
+#include "render/framebuffer.hpp"
+#include "render/scene.hpp"
+#include "simulator.hpp"
+
+namespace gy {
+namespace {
+
+constexpr std::uint32_t red = 0xFF0000FF, green = 0xFF00FF00, blue = 0xFFFF0000, grey = 0xFF404040;
+
+Simulator catalog_puzzle(std::string_view name) {
+  auto sim = Simulator::build(*resolve_recipe_text(name));
+  EXPECT_TRUE(sim.has_value()) << name;
+  return std::move(*sim);
+}
+
+// A rectangle in the plane z facing +z (towards the default eye), as two triangles sharing the
+// diagonal from (x0, y0) to (x1, y1).
+PieceMesh rectangle(double x0, double y0, double x1, double y1, double z, std::uint32_t lower,
+                    std::uint32_t upper) {
+  PieceMesh m;
+  m.triangles = {{{{x0, y0, z}, {x1, y0, z}, {x1, y1, z}}}, {{{x0, y0, z}, {x1, y1, z}, {x0, y1, z}}}};
+  m.colours = {lower, upper};
+  m.edges = {{{{x0, y0, z}, {x1, y0, z}}}, {{{x1, y0, z}, {x1, y1, z}}}, {{{x1, y1, z}, {x0, y1, z}}},
+             {{{x0, y1, z}, {x0, y0, z}}}};
+  m.face_indices = {0, 0};
+  return m;
+}
+
+// A simulator with no pieces or arrows, drawn at supersample 1 on opaque grey.
+Simulator bare() {
+  Simulator sim;
+  sim.view.supersample = 1;
+  sim.view.background = grey;
+  return sim;
+}
+
+std::uint32_t pixel(const Image& image, std::uint32_t x, std::uint32_t y) {
+  return *image_pixel(image, x, y);
+}
+
+// The pixel under a world point, as the scene drawing maps it.
+std::pair<std::uint32_t, std::uint32_t> pixel_of(const Simulator& sim, std::uint32_t w, std::uint32_t h,
+                                                 const Point3& p) {
+  Mat4 m = frame_view_projection(sim.camera, w, h);
+  double x = m[0] * p[0] + m[4] * p[1] + m[8] * p[2] + m[12];
+  double y = m[1] * p[0] + m[5] * p[1] + m[9] * p[2] + m[13];
+  double cw = m[3] * p[0] + m[7] * p[1] + m[11] * p[2] + m[15];
+  return {static_cast<std::uint32_t>((x / cw + 1) * 0.5 * w), static_cast<std::uint32_t>((1 - y / cw) * 0.5 * h)};
+}
+
+// The pointer position of a world point for picking (the camera's own aspect).
+std::pair<double, double> pointer_of(const Simulator& sim, const Point3& p) {
+  Mat4 m = mat4_mul(projection_matrix(sim.camera, sim.camera.aspect), look_at(sim.camera));
+  double x = m[0] * p[0] + m[4] * p[1] + m[8] * p[2] + m[12];
+  double y = m[1] * p[0] + m[5] * p[1] + m[9] * p[2] + m[13];
+  double cw = m[3] * p[0] + m[7] * p[1] + m[11] * p[2] + m[15];
+  return {x / cw, y / cw};
+}
+
+std::size_t count(const Image& image, std::uint32_t colour) {
+  std::size_t n = 0;
+  for (std::uint32_t y = 0; y < image.height; ++y)
+    for (std::uint32_t x = 0; x < image.width; ++x) n += pixel(image, x, y) == colour;
+  return n;
+}
+
+TEST(Scene, NearerPieceWinsAndSeamsHaveNoHoles) {
+  Simulator sim = bare();
+  sim.view.show_edges = false;
+  sim.piece_meshes = {rectangle(-0.3, -0.3, 0.5, 0.5, 0.5, red, red), rectangle(-0.5, -0.5, 0.3, 0.3, -0.5, blue, green)};
+  for (bool swapped : {false, true}) {
+    if (swapped) std::swap(sim.piece_meshes[0], sim.piece_meshes[1]);
+    Image img = expect(render(sim, 63, 63), "render");
+    auto [cx, cy] = pixel_of(sim, 63, 63, {0, 0, 0.5});
+    EXPECT_EQ(pixel(img, cx, cy), red) << "the nearer rectangle covers the overlap, drawn first or last";
+    auto [bx, by] = pixel_of(sim, 63, 63, {-0.4, -0.2, -0.5});
+    EXPECT_EQ(pixel(img, bx, by), green);
+    auto [lx, ly] = pixel_of(sim, 63, 63, {-0.2, -0.4, -0.5});
+    EXPECT_EQ(pixel(img, lx, ly), blue);
+    EXPECT_EQ(pixel(img, 0, 0), grey);
+    // Inside the far rectangle every pixel is one of the fill colours: no background shows
+    // through its diagonal seam, which on this square frame runs exactly through pixel centres.
+    auto [x0, y1] = pixel_of(sim, 63, 63, {-0.45, -0.45, -0.5});
+    auto [x1, y0] = pixel_of(sim, 63, 63, {0.25, 0.25, -0.5});
+    for (std::uint32_t y = y0; y <= y1; ++y)
+      for (std::uint32_t x = x0; x <= x1; ++x) ASSERT_NE(pixel(img, x, y), grey) << x << "," << y;
+  }
+}
+
+TEST(Scene, SharedEdgeBelongsToTheTriangleDrawnFirst) {
+  // A diamond split along x = 0: on an odd width the shared edge passes exactly through the
+  // centres of the middle column, which both halves cover at equal depth.
+  Simulator sim = bare();
+  sim.view.show_edges = false;
+  PieceMesh diamond;
+  diamond.triangles = {{{{0, -1.2, 0}, {0, 1.2, 0}, {-1.2, 0, 0}}}, {{{0, 1.2, 0}, {0, -1.2, 0}, {1.2, 0, 0}}}};
+  diamond.colours = {red, blue};
+  diamond.face_indices = {0, 1};
+  sim.piece_meshes = {diamond};
+  for (bool swapped : {false, true}) {
+    if (swapped) {
+      std::swap(sim.piece_meshes[0].triangles[0], sim.piece_meshes[0].triangles[1]);
+      std::swap(sim.piece_meshes[0].colours[0], sim.piece_meshes[0].colours[1]);
+    }
+    Image img = expect(render(sim, 41, 41), "render");
+    const std::uint32_t first = swapped ? blue : red;
+    std::size_t column = 0;
+    for (std::uint32_t y = 0; y < 41; ++y) {
+      std::uint32_t c = pixel(img, 20, y);
+      if (c == grey) continue;
+      ASSERT_EQ(c, first) << y;
+      ++column;
+      if (y > 10 && y < 30) {
+        EXPECT_EQ(pixel(img, 19, y), red);
+        EXPECT_EQ(pixel(img, 21, y), blue);
+      }
+    }
+    EXPECT_GT(column, 25u);
+  }
+}
+
+TEST(Scene, OutlinesSupersamplingAndShowFlags) {
+  Simulator sim = bare();
+  sim.piece_meshes = {rectangle(-0.6, -0.6, 0.6, 0.6, 0, red, red)};
+  // Edges are drawn over the coplanar fill, f * line_width framebuffer pixels wide, so that a
+  // supersampled frame is the box-filtered frame of the big size.
+  Image plain = expect(render(sim, 40, 40), "render");
+  EXPECT_GT(count(plain, 0xFF000000), 50u);
+  auto [ex, ey] = pixel_of(sim, 40, 40, {0.0, 0.6, 0});
+  EXPECT_EQ(pixel(plain, ex, ey), 0xFF000000u);
+  for (std::uint32_t f : {2u, 3u}) {
+    sim.view.supersample = 1;
+    sim.view.line_width = 1.5 * f;
+    Image big = expect(render(sim, 40 * f, 40 * f), "big");
+    sim.view.supersample = f;
+    sim.view.line_width = 1.5;
+    EXPECT_EQ(expect(render(sim, 40, 40), "small"), expect(downsample(big, f), "downsample")) << f;
+  }
+  // Supersample 0 draws as 1.
+  sim.view.supersample = 0;
+  sim.view.line_width = 1;
+  EXPECT_EQ(expect(render(sim, 40, 40), "zero"), plain);
+
+  sim.view.show_edges = false;
+  Image fill_only = expect(render(sim, 40, 40), "fill");
+  EXPECT_EQ(count(fill_only, 0xFF000000), 0u);
+  EXPECT_EQ(count(fill_only, red) + count(fill_only, grey), 1600u);
+  EXPECT_GT(count(fill_only, red), count(plain, red));
+  sim.view.show_pieces = false;
+  sim.view.show_edges = true;
+  Image edges_only = expect(render(sim, 40, 40), "edges");
+  EXPECT_EQ(count(edges_only, red), 0u);
+  EXPECT_EQ(count(edges_only, 0xFF000000), count(plain, 0xFF000000));
+  sim.view.show_edges = false;
+  Image none = expect(render(sim, 40, 40), "none");
+  EXPECT_EQ(count(none, grey), 1600u);
+}
+
+TEST(Scene, PiecesTurnByTheirOrientationsAndScale) {
+  Simulator sim = bare();
+  sim.view.show_edges = false;
+  sim.piece_meshes = {rectangle(0.1, -0.1, 0.6, 0.1, 0, red, red), rectangle(0.1, -0.1, 0.6, 0.1, 0, blue, blue)};
+  // A quarter turn about z takes the first bar to the top; the second has no orientation and is
+  // drawn as it is. Scale 0.5 halves both.
+  const double h = std::sqrt(0.5);
+  sim.orientations = {{0, 0, h, h}};
+  sim.scale = 0.5;
+  Image img = expect(render(sim, 64, 64), "render");
+  auto [tx, ty] = pixel_of(sim, 64, 64, {0, 0.2, 0});
+  auto [rx, ry] = pixel_of(sim, 64, 64, {0.2, 0, 0});
+  auto [fx, fy] = pixel_of(sim, 64, 64, {0.5, 0, 0});
+  EXPECT_EQ(pixel(img, tx, ty), red);
+  EXPECT_EQ(pixel(img, rx, ry), blue);
+  EXPECT_EQ(pixel(img, fx, fy), grey) << "beyond the scaled bar";
+}
+
+// A 1 x 1 square arrow mesh facing the eye; each arrow places it by a translation.
+std::vector<Triangle3> square_arrow() {
+  return {{{{-0.5, -0.5, 0}, {0.5, -0.5, 0}, {0.5, 0.5, 0}}}, {{{-0.5, -0.5, 0}, {0.5, 0.5, 0}, {-0.5, 0.5, 0}}}};
+}
+
+ArrowInstance arrow_at(double x, double y, double z, double size = 0.3) {
+  ArrowInstance a;
+  a.transform = {size, 0, 0, 0, 0, size, 0, 0, 0, 0, size, 0, x, y, z, 1};
+  return a;
+}
+
+TEST(Scene, ArrowsBlendOverWithHighlightAndHideLaterOnes) {
+  Simulator sim = bare();
+  sim.arrow_mesh = square_arrow();
+  sim.arrows = {arrow_at(-0.5, 0, 0), arrow_at(0.5, 0, 0), arrow_at(0.6, 0.1, 0.5)};
+  sim.arrows[1].flag = 1;
+  auto [idle, highlight] = arrow_colours(grey);
+  EXPECT_EQ(idle, shade_to_rgba(1, 1, 1, 0.3));
+  Image img = expect(render(sim, 64, 64), "render");
+  auto at = [&](const Point3& p) { auto [x, y] = pixel_of(sim, 64, 64, p); return pixel(img, x, y); };
+  EXPECT_EQ(at({-0.5, 0, 0}), blend_pixel<BlendMode::Over>(grey, idle));
+  // The flagged arrow is drawn in the highlight after the idle ones; the idle arrow in front of it
+  // wrote its depth first and so hides the part behind it.
+  EXPECT_EQ(at({0.4, -0.1, 0}), blend_pixel<BlendMode::Over>(grey, highlight));
+  EXPECT_EQ(at({0.6, 0.1, 0.5}), blend_pixel<BlendMode::Over>(grey, idle));
+  sim.hovered_arrow = 0;
+  sim.arrows[1].flag = 0;
+  img = expect(render(sim, 64, 64), "hover");
+  EXPECT_EQ(at({-0.5, 0, 0}), blend_pixel<BlendMode::Over>(grey, highlight));
+  EXPECT_EQ(at({0.4, -0.1, 0}), blend_pixel<BlendMode::Over>(grey, idle));
+  sim.view.show_arrows = false;
+  EXPECT_EQ(count(expect(render(sim, 64, 64), "hidden"), grey), 64u * 64);
+
+  // Brightness 128 still counts as dark; above it the arrows turn dark.
+  EXPECT_EQ(arrow_colours(0xFF808080).first, idle);
+  EXPECT_EQ(arrow_colours(0xFF818181).first, shade_to_rgba(0.012983032338510335, 0.02217388478862708,
+                                                            0.04373502925049377, 0.45));
+  EXPECT_EQ(arrow_colours(0xFF818181).second, shade_to_rgba(0.018500220124016652, 0.12477181755144427,
+                                                             0.8307698767709715, 0.9));
+}
+
+TEST(Scene, DegenerateSizesAndCamerasDrawOnlyTheBackground) {
+  Simulator sim = catalog_puzzle("Quenly's Cube (3x3x3)");
+  sim.view.background = grey;
+  Image flat = expect(render(sim, 30, 0), "height 0");
+  EXPECT_EQ(flat.width, 30u);
+  EXPECT_TRUE(flat.pixels.empty());
+  EXPECT_TRUE(expect(render(sim, 0, 30), "width 0").pixels.empty());
+
+  const double bad[] = {std::nan(""), std::numeric_limits<double>::infinity(),
+                        -std::numeric_limits<double>::infinity()};
+  for (double v : bad) {
+    for (int field = 0; field < 6; ++field) {
+      Simulator s = sim;
+      switch (field) {
+        case 0: s.camera.fov = v; break;
+        case 1: s.camera.position[1] = v; break;
+        case 2: s.camera.target[0] = v; break;
+        case 3: s.camera.up = {v, v, v}; break;
+        case 4: s.camera.zoom = v; break;
+        case 5: s.scale = v, s.view.show_arrows = false; break;  // arrows are placed unscaled
+      }
+      Image img = expect(render(s, 24, 24), "bad camera");
+      EXPECT_EQ(count(img, grey), 24u * 24) << v << " in field " << field;
+    }
+    sim.view.line_width = v;  // outlines vanish, fills stay
+    Image img = expect(render(sim, 24, 24), "bad line width");
+    EXPECT_EQ(count(img, 0xFF000000), 0u);
+    sim.view.line_width = 1;
+  }
+
+  sim.view.supersample = 3;
+  auto huge = render(sim, 16384, 16384);
+  ASSERT_FALSE(huge.has_value());
+  EXPECT_EQ(huge.error().kind, ErrorKind::Range);
+}
+
+TEST(Scene, SameBytesForEveryThreadCount) {
+  Simulator sim = catalog_puzzle("Megaminx");
+  ViewOptions o;
+  o.yaw = 30;
+  o.pitch = 20;
+  o.background = 0xFF302020;
+  view_from_options(o, sim.view, sim.camera);
+  sim.hovered_arrow = 3;
+  Image first;
+  for (int threads : {1, 2, 8}) {
+    oneapi::tbb::global_control limit(oneapi::tbb::global_control::max_allowed_parallelism, threads);
+    Image img = expect(render(sim, 200, 170), "render");
+    if (threads == 1) {
+      first = std::move(img);
+      // Every visible colour is there: faces, black outlines, and arrows blended on the background.
+      EXPECT_GT(count(first, 0xFF000000), 100u);
+      EXPECT_GT(count(first, 0xFF302020), 200 * 170 / 3);
+    } else {
+      ASSERT_EQ(img, first) << threads << " threads";
+    }
+  }
+}
+
+TEST(Picking, ProjectedArrowPointsPickTheirArrow) {
+  Simulator sim = catalog_puzzle("Quenly's Cube (3x3x3)");
+  ASSERT_EQ(sim.arrows.size(), 12u);
+  ASSERT_EQ(sim.arrow_mesh.size(), 112u);
+  EXPECT_EQ(pick_ray(sim, 0, 0), std::nullopt) << "the centre ray passes only the puzzle";
+  const std::vector<ArrowInstance> all = sim.arrows;
+  for (std::size_t a = 0; a < all.size(); ++a) {
+    // The centroid of the first top triangle of the arrow solid, placed as drawn. Alone the arrow
+    // is picked there; among all of them some arrow is, perhaps one in front of it.
+    const Triangle3& t = sim.arrow_mesh[27];
+    const Mat4& m = all[a].transform;
+    Point3 c{};
+    for (int k = 0; k < 3; ++k) c[k] = (t[0][k] + t[1][k] + t[2][k]) / 3;
+    Point3 w{m[0] * c[0] + m[4] * c[1] + m[8] * c[2] + m[12], m[1] * c[0] + m[5] * c[1] + m[9] * c[2] + m[13],
+             m[2] * c[0] + m[6] * c[1] + m[10] * c[2] + m[14]};
+    auto [x, y] = pointer_of(sim, w);
+    sim.arrows = all;
+    EXPECT_TRUE(pick_ray(sim, x, y).has_value()) << a;
+    sim.arrows = {all[a]};
+    EXPECT_EQ(pick_ray(sim, x, y), 0u) << a;
+  }
+  sim.arrows = all;
+  sim.view.show_arrows = false;
+  auto [x, y] = pointer_of(sim, {0, 0, 0});
+  EXPECT_EQ(pick_ray(sim, x, y), std::nullopt);
+}
+
+TEST(Picking, NearestArrowWinsAndPickingAgreesWithTheSquareRender) {
+  Simulator sim = bare();
+  sim.arrow_mesh = square_arrow();
+  sim.arrows = {arrow_at(0.05, 0.03, 0, 0.5), arrow_at(0.11, 0.07, 0.4, 0.5)};
+  auto [x, y] = pointer_of(sim, {0.1, 0.1, 0.4});
+  EXPECT_EQ(pick_ray(sim, x, y), 1u);
+  std::swap(sim.arrows[0], sim.arrows[1]);
+  EXPECT_EQ(pick_ray(sim, x, y), 0u);
+  auto [fx, fy] = pointer_of(sim, {0.9, 0.9, 0});
+  EXPECT_EQ(pick_ray(sim, fx, fy), std::nullopt);
+
+  // On a square frame the pointer at a pixel's centre picks exactly where an arrow was drawn,
+  // whatever the size the picture was rendered at and the camera's own aspect stays 1.
+  sim.view.show_pieces = false;
+  sim.camera.position = {1, 2, 9};
+  const std::uint32_t n = 48;
+  Image img = expect(render(sim, n, n), "render");
+  for (std::uint32_t py = 0; py < n; ++py)
+    for (std::uint32_t px = 0; px < n; ++px) {
+      double nx = (px + 0.5) / n * 2 - 1, ny = 1 - (py + 0.5) / n * 2;
+      ASSERT_EQ(pick_ray(sim, nx, ny).has_value(), pixel(img, px, py) != grey) << px << "," << py;
+    }
+
+  // A flat triangle is never hit.
+  sim.arrow_mesh = {{{{0, 0, 0}, {0.5, 0.5, 0}, {1, 1, 0}}}};
+  sim.arrows = {arrow_at(0, 0, 0, 1)};
+  auto [dx, dy] = pointer_of(sim, {0.25, 0.25, 0});
+  EXPECT_EQ(pick_ray(sim, dx, dy), std::nullopt);
+}
+
+}  // namespace
+}  // namespace gy
