@@ -74,7 +74,8 @@ TEST(Builder, ShapePlanes) {
   EXPECT_EQ(shape_planes(std::vector<Shape>{*parse_shape("1,0,0$x")}).error().message, "unknown operation 'x'");
   EXPECT_TRUE(shape_planes(std::vector<Shape>{})->empty());
   // A size of zero puts every plane through the centre.
-  for (const auto& p : *shape_planes(std::vector<Shape>{*parse_shape("D$0")})) EXPECT_TRUE(p.d.is_zero());
+  auto flat = *shape_planes(std::vector<Shape>{*parse_shape("D$0")});
+  for (const auto& p : flat) EXPECT_TRUE(p.d.is_zero());
 }
 
 }  // namespace
