@@ -715,9 +715,9 @@ struct Constructor {
   consteval Constructor(F f, Release r = Release::no) : body(f), release(r) {}
 };
 
-// A property: get(Call&, const T&); set(Call&, T&, V value) with V converted by FromPy<V> before
-// the object is taken; a failed conversion gets the note naming value_name. Deleting a settable
-// property raises "property has no deleter".
+// A property: get(Call&, const T&) (T& for an exclusive getter; get_release lets it detach); set(Call&,
+// T&, V value) with V converted by FromPy<V> before the object is taken; a failed conversion gets the
+// note naming value_name. Deleting a settable property raises "property has no deleter".
 struct NoSetter {};
 template <class G, class S = NoSetter>
 struct Property {
@@ -728,7 +728,9 @@ struct Property {
   Borrow set_borrow = Borrow::none;
   S set{};
   const char* value_name = "value";
-  consteval Property(const char* n, const char* d, Borrow gb, G g) : name(n), doc(d), get_borrow(gb), get(g) {}
+  Release get_release = Release::no;
+  consteval Property(const char* n, const char* d, Borrow gb, G g, Release r = Release::no)
+      : name(n), doc(d), get_borrow(gb), get(g), get_release(r) {}
   consteval Property(const char* n, const char* d, Borrow gb, G g, Borrow sb, S s, const char* v = "value")
       : name(n), doc(d), get_borrow(gb), get(g), set_borrow(sb), set(s), value_name(v) {}
 };
@@ -881,7 +883,7 @@ PyObject* getter_entry(PyObject* self, void*) {
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     BorrowGuard g;
     if (!take_receiver<T>(g, self, Row.get_borrow)) return nullptr;
-    Call c(self, Release::no);
+    Call c(self, Row.get_release);
     return finish(Row.get(c, object_cast<T>(self)->value));
   });
 }

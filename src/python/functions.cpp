@@ -10,7 +10,9 @@
 #include "num/factoring.hpp"
 #include "polyhedra.hpp"
 #include "pool.hpp"
+#include "python/args.hpp"
 #include "python/real.hpp"
+#include "symbolic.hpp"
 
 namespace gy::py {
 namespace {
@@ -120,6 +122,11 @@ PyResult<std::vector<std::vector<std::string>>> factor_polynomial_body(Call& c, 
 
 std::size_t thread_count_body(Call&) { return pool::thread_count(); }
 
+PyResult<bool> jumbles_body(Call& c, Args& a) {
+  std::string query = PY_TRY(a.get_with(0, recipe_argument));
+  return PY_TRY(c.detached([&] { return gy::jumbles(query); }));
+}
+
 Ref non_jumbling_body(Call&) {
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(kNonJumbling.size())));
   if (!list) return {};
@@ -163,6 +170,13 @@ constexpr Function thread_count_row{
     "RAYON_NUM_THREADS (a positive integer) or else the CPUs this process may use.",
     &thread_count_body};
 
+constexpr Function jumbles_row{
+    "jumbles(recipe)\n--\n\n"
+    "Whether a puzzle jumbles: whether some move, from the solved state or along a fixed random walk,\n"
+    "leaves stickers where no sticker of the solved puzzle sits, so that its state can no longer be\n"
+    "read slot by slot. The same recipe always gives the same answer.",
+    &jumbles_body, Release::yes};
+
 constexpr Function non_jumbling_row{
     "non_jumbling()\n--\n\n"
     "The recipes of the cataloged puzzles that do not jumble, in catalog order: those whose moves\n"
@@ -176,6 +190,7 @@ Ref polyhedra_function(PyObject* module) { return make_function<polyhedra_row>(m
 Ref evaluate_function(PyObject* module) { return make_function<evaluate_row>(module); }
 Ref factor_polynomial_function(PyObject* module) { return make_function<factor_polynomial_row>(module); }
 Ref thread_count_function(PyObject* module) { return make_function<thread_count_row>(module); }
+Ref jumbles_function(PyObject* module) { return make_function<jumbles_row>(module); }
 Ref non_jumbling_function(PyObject* module) { return make_function<non_jumbling_row>(module); }
 
 }  // namespace gy::py

@@ -67,7 +67,9 @@ PyStatus fill(PyObject* m) {
   PY_TRY(add(m, "polyhedra", polyhedra_function(m)));
   PY_TRY(add(m, "evaluate", evaluate_function(m)));
   PY_TRY(add(m, "factor_polynomial", factor_polynomial_function(m)));
+  PY_TRY(add(m, "build_many", build_many_function(m)));
   PY_TRY(add(m, "thread_count", thread_count_function(m)));
+  PY_TRY(add(m, "jumbles", jumbles_function(m)));
   PY_TRY(add(m, "non_jumbling", non_jumbling_function(m)));
 
   PY_TRY(add(m, "free_threaded", Ref::borrow(Py_True)));

@@ -8,6 +8,7 @@
 #include "catalog.hpp"
 #include "python/args.hpp"
 #include "python/recipe.hpp"
+#include "symbolic.hpp"
 
 namespace gy::py {
 namespace puzzle {
@@ -154,6 +155,16 @@ Result<bool> restore(Call& c, Simulator& sim) {
   return c.detached([&] { return restore_turns(sim); });
 }
 
+PyResult<bool> make_action(Call& c, Simulator& sim, Args& a) {
+  auto action = PY_TRY(a.get<std::uint64_t>(0));
+  return PY_TRY(c.detached([&] { return apply_action(sim, action); }));
+}
+
+PyResult<std::uint64_t> apply(Call& c, Simulator& sim, Args& a) {
+  auto moves = PY_TRY(a.get<std::string_view>(0));
+  return PY_TRY(c.detached([&] { return apply_moves(sim, moves); }));
+}
+
 bool animating(Call&, const Simulator& sim) { return sim.animation.has_value() || sim.queued_moves > 0; }
 std::uint64_t move_count(Call&, const Simulator& sim) { return sim.move_count; }
 std::uint64_t history_length(Call&, const Simulator& sim) { return sim.history.size(); }
@@ -189,6 +200,16 @@ constexpr Method restore_row{
     "Invert every applied turn, restoring the puzzle to the solved state. False when a layer that\n"
     "cannot turn now stops it.",
     Borrow::exclusive, &restore, Release::yes};
+constexpr Method apply_action_row{
+    "apply_action($self, action)\n--\n\n"
+    "Make the move with index `action`, without animating. False, with nothing changed, when its\n"
+    "layer cannot turn now.",
+    Borrow::exclusive, &make_action, Release::yes};
+constexpr Method apply_row{
+    "apply($self, moves)\n--\n\n"
+    "Make a sequence of moves written out, such as `\"A B2' A'\"`, without animating. Returns the\n"
+    "number of turns made.",
+    Borrow::exclusive, &apply, Release::yes};
 constexpr Property animating_row{"animating", "True while a move is animating.", Borrow::shared, &animating};
 constexpr Property move_count_row{"move_count", "How many moves have been applied.", Borrow::shared, &move_count};
 constexpr Property history_length_row{"history_length", "The number of applied turns in the current history.",
@@ -213,7 +234,7 @@ PyTypeObject* type_object<gy::Simulator>() {
   PyObject* type = puzzle_type_cell.get([]() -> PyObject* {
     auto* t = new detail::TypeTables();
     add_rows<puzzle_new, named_row, from_recipe_row, reset_row, seed_row, repr_row, turn_row, turn_to_row, undo_row,
-             restore_row, animating_row, move_count_row, history_length_row>(*t);
+             restore_row, apply_action_row, apply_row, animating_row, move_count_row, history_length_row>(*t);
     add_view_rows(*t);
     add_query_rows(*t);
     t->slots.push_back({Py_tp_dealloc, detail::slot_function(&detail::dealloc<gy::Simulator>)});

@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "color.hpp"
+#include "python/array.hpp"
 #include "python/grip.hpp"
 #include "python/puzzle.hpp"
 #include "python/recipe.hpp"
+#include "symbolic.hpp"
 
 namespace gy::py::puzzle {
 namespace {
@@ -96,6 +98,110 @@ PyResult<std::vector<double>> stops(Call& c, Simulator& sim, Args& a) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The sticker model
+
+// Runs f(model) without the interpreter once the model is at hand (built and cached on first use).
+template <class F>
+auto with_model(Call& c, Simulator& sim, F&& f) {
+  return c.detached([&]() -> decltype(f(std::declval<const TabularModel&>())) {
+    ModelRef model = GY_TRY(tabular_model(sim));
+    return f(*model);
+  });
+}
+
+Result<std::vector<std::uint16_t>> stickers(Call& c, Simulator& sim) {
+  return c.detached([&] { return sticker_colors(sim); });
+}
+
+Result<std::vector<std::uint32_t>> ids(Call& c, Simulator& sim) {
+  return c.detached([&] { return sticker_ids(sim); });
+}
+
+Result<std::vector<std::array<double, 3>>> positions(Call& c, Simulator& sim) {
+  return with_model(c, sim, [](const TabularModel& m) -> Result<std::vector<std::array<double, 3>>> {
+    return m.positions;
+  });
+}
+
+Result<std::vector<std::uint16_t>> solved_stickers(Call& c, Simulator& sim) {
+  return with_model(c, sim, [](const TabularModel& m) -> Result<std::vector<std::uint16_t>> {
+    return m.solved_colors;
+  });
+}
+
+Result<std::uint64_t> sticker_count(Call& c, Simulator& sim) {
+  return with_model(c, sim, [](const TabularModel& m) -> Result<std::uint64_t> { return m.sticker_count(); });
+}
+
+Result<std::uint64_t> color_count(Call& c, Simulator& sim) {
+  return with_model(c, sim, [](const TabularModel& m) -> Result<std::uint64_t> { return m.color_count(); });
+}
+
+Result<std::vector<std::uint32_t>> palette(Call& c, Simulator& sim) {
+  return with_model(c, sim, [](const TabularModel& m) -> Result<std::vector<std::uint32_t>> { return m.palette; });
+}
+
+Result<bool> solved(Call& c, Simulator& sim) {
+  return c.detached([&] { return is_solved(sim); });
+}
+
+PyResult<Ref> ground_atoms(Call& c, Simulator& sim) {
+  std::vector<std::uint16_t> colours = PY_TRY(c.detached([&] { return sticker_colors(sim); }));
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(colours.size())));
+  if (!list) return raised();
+  for (std::size_t i = 0; i < colours.size(); ++i) {
+    Ref atom = to_py(std::tuple(std::string_view("color"), cat("s", i), cat("c", colours[i])));
+    if (!atom) return raised();
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), atom.release());
+  }
+  return list;
+}
+
+Result<std::optional<Array>> permutations(Call& c, Simulator& sim) {
+  return c.detached([&]() -> Result<std::optional<Array>> {
+    std::optional<ActionPermutations> table = GY_TRY(compute_action_permutations(sim));
+    if (!table) return std::nullopt;
+    return array_from_u32(table->permutations, std::max<std::size_t>(table->slot_count, 1),
+                          {table->action_count, table->slot_count});
+  });
+}
+
+Result<std::vector<std::string>> actions(Call& c, Simulator& sim) {
+  return with_model(c, sim, [](const TabularModel& m) -> Result<std::vector<std::string>> {
+    return action_names(m.grip_names);
+  });
+}
+
+Result<std::uint64_t> action_count(Call& c, Simulator& sim) {
+  return with_model(c, sim, [](const TabularModel& m) -> Result<std::uint64_t> { return m.action_count(); });
+}
+
+Result<std::vector<std::string>> grip_names(Call& c, Simulator& sim) {
+  return with_model(c, sim, [](const TabularModel& m) -> Result<std::vector<std::string>> { return m.grip_names; });
+}
+
+PyResult<std::optional<std::uint64_t>> index_of_action(Call& c, Simulator& sim, Args& a) {
+  auto name = PY_TRY(a.get<std::string_view>(0));
+  return PY_TRY(with_model(c, sim, [&](const TabularModel& m) -> Result<std::optional<std::uint64_t>> {
+    return action_index(m.grip_names, name);
+  }));
+}
+
+PyResult<std::optional<std::uint64_t>> grip_of_action(Call& c, Simulator& sim, Args& a) {
+  auto action = PY_TRY(a.get<std::uint64_t>(0));
+  return PY_TRY(c.detached([&] { return action_grip(sim, action); }));
+}
+
+PyResult<Ref> mask(Call& c, Simulator& sim) {
+  std::vector<std::uint8_t> bytes = PY_TRY(c.detached([&] { return action_mask(sim); }));
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(bytes.size())));
+  if (!list) return raised();
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(bytes[i] ? Py_True : Py_False));
+  return list;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Rows
 
 constexpr Borrow sh = Borrow::shared, ex = Borrow::exclusive;
@@ -114,11 +220,56 @@ constexpr Method grip_row{"grip($self, index)\n--\n\nThe exact plane of grip `i`
 constexpr Method stops_row{"stops($self, index)\n--\n\nThe stop angles available on grip `i`, in degrees.", ex, &stops,
                            Release::yes};
 
+constexpr Release rel = Release::yes;
+constexpr Method stickers_row{
+    "stickers($self)\n--\n\nThe color in each sticker slot: discrete numerical state representation.", ex,
+    &stickers, rel};
+constexpr Method sticker_ids_row{
+    "sticker_ids($self)\n--\n\nWhere the sticker in each slot belongs: the state as a permutation.", ex, &ids, rel};
+constexpr Method sticker_positions_row{
+    "sticker_positions($self)\n--\n\nWhere each sticker slot sits on the solved puzzle, as `(x, y, z)`.", ex,
+    &positions, rel};
+constexpr Property solved_stickers_row{"solved_stickers",
+                                       "The color in each slot when the puzzle is solved: the goal state.", ex,
+                                       &solved_stickers, rel};
+constexpr Property sticker_count_row{"sticker_count", "How many sticker slots the puzzle has.", ex, &sticker_count,
+                                     rel};
+constexpr Property color_count_row{"color_count", "How many distinct sticker colors it has.", ex, &color_count, rel};
+constexpr Property palette_row{"palette", "The sticker colors themselves, packed `0xRRGGBB`, indexed by color.", ex,
+                               &palette, rel};
+constexpr Property is_solved_row{"is_solved", "Whether every sticker is the color it should be.", ex, &solved, rel};
+constexpr Method ground_atoms_row{
+    "ground_atoms($self)\n--\n\n"
+    "The state as ground atoms: one (\"color\", \"s{slot}\", \"c{color}\") per sticker slot.",
+    ex, &ground_atoms, rel};
+constexpr Method action_permutations_row{
+    "action_permutations($self)\n--\n\n"
+    "Every move as a permutation of the sticker slots, one row per action: making action `a` turns\n"
+    "the state `old` into `new[i] = old[perm[a][i]]`. None when the moves are not fixed permutations\n"
+    "(the puzzle jumbles, or a move locks another).",
+    ex, &permutations, rel};
+constexpr Property actions_row{"actions", "The names of the moves, two per grip: \"A\", \"A'\", \"B\", ...", ex,
+                               &actions, rel};
+constexpr Property action_count_row{"action_count", "How many moves it has: two per grip of the solved puzzle.", ex,
+                                    &action_count, rel};
+constexpr Property grip_names_row{"grip_names", "The names of the grips themselves, without a direction.", ex,
+                                  &grip_names, rel};
+constexpr Method action_index_row{
+    "action_index($self, name)\n--\n\nThe index of a move named like `\"A\"` or `\"B2'\"`, or `None`.", ex,
+    &index_of_action, rel};
+constexpr Method action_grip_row{
+    "action_grip($self, action)\n--\n\nWhich grip a move turns right now, or `None` if that layer is locked.", ex,
+    &grip_of_action, rel};
+constexpr Method action_mask_row{
+    "action_mask($self)\n--\n\nWhich moves can be made right now, one flag per action.", ex, &mask, rel};
+
 }  // namespace
 
 void add_query_rows(detail::TypeTables& t) {
   add_rows<piece_row, piece_count_row, field_row, recipe_row, query_row, grip_count_row, arrow_count_row, grips_row,
-           grip_row, stops_row>(t);
+           grip_row, stops_row, stickers_row, sticker_ids_row, sticker_positions_row, solved_stickers_row,
+           sticker_count_row, color_count_row, palette_row, is_solved_row, ground_atoms_row, action_permutations_row,
+           actions_row, action_count_row, grip_names_row, action_index_row, action_grip_row, action_mask_row>(t);
 }
 
 }  // namespace gy::py::puzzle
