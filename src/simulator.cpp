@@ -500,4 +500,158 @@ Status rotate_pieces(std::vector<Piece>& pieces, std::span<const std::uint64_t> 
   return {};
 }
 
+// ---------------------------------------------------------------------------------------------
+// Scrambling, settling and the turn animation
+
+std::uint64_t splitmix64_next(std::uint64_t& state) {
+  state += 0x9E3779B97F4A7C15;
+  std::uint64_t z = state;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EB;
+  return z ^ (z >> 31);
+}
+
+double random_unit(std::uint64_t& state) {
+  return static_cast<double>(splitmix64_next(state) >> 11) * 1.1102230246251565e-16;
+}
+
+Status queue_random_moves(Simulator& sim, std::uint32_t count) {
+  if (std::uint64_t{sim.queued_moves} + count > kMaxQueuedMoves)
+    return fail(Error::range(cat("cannot queue ", count, " more random moves: ", sim.queued_moves,
+                                 " are waiting and at most ", kMaxQueuedMoves, " may")));
+  sim.queued_moves += count;
+  return {};
+}
+
+Status move_random(Simulator& sim) {
+  const std::size_t count = sim.grips.size();
+  if (count == 0) return {};
+  RandomMove move;
+  do {
+    const double u1 = random_unit(sim.rng_state);
+    const double u2 = random_unit(sim.rng_state);
+    move.grip = saturating_cast<std::uint64_t>(std::floor(u1 * static_cast<double>(count)));
+    move.direction = u2 < 0.5 ? -1 : 1;
+  } while (sim.last_random_move && move.grip == sim.last_random_move->grip &&
+           move.direction == -sim.last_random_move->direction);
+  sim.last_random_move = move;
+  return turn_grip(sim, std::min<std::uint64_t>(move.grip, count - 1), TurnRequest::by_direction(move.direction));
+}
+
+Status settle(Simulator& sim) {
+  // Each move's animation is dropped unplayed; the drawn pose follows the exact state once, at the
+  // end, which is the pose a refresh after every move would leave.
+  sim.animation.reset();
+  Status status;
+  while (sim.queued_moves > 0 && status) {
+    --sim.queued_moves;
+    status = move_random(sim);
+    sim.animation.reset();
+  }
+  refresh_orientations(sim);
+  return status;
+}
+
+Status advance(Simulator& sim, double dt_ms) {
+  if (!std::isfinite(dt_ms)) return fail(Error::range(cat("dt_ms must be finite, got ", dt_ms)));
+  if (!sim.animation) {
+    if (sim.queued_moves > 0) {
+      --sim.queued_moves;
+      GY_CHECK(move_random(sim));
+    }
+    camera_orbit(sim.orbit, sim.camera);
+    return {};
+  }
+  TurnAnimation& a = *sim.animation;
+  a.elapsed_ms += dt_ms;
+  const double t = a.duration_ms > 0.0 ? a.elapsed_ms / a.duration_ms : 2.0;
+  if (t > 1.0 || !std::isfinite(t)) {
+    end_animation(sim);
+  } else if (!a.pieces.empty()) {
+    if (a.start.size() < a.pieces.size() || a.end.size() < a.pieces.size())
+      panic("advance: the animation has fewer poses than pieces");
+    const double s = t * a.angle;
+    for (std::size_t k = 0; k < a.pieces.size(); ++k) {
+      const std::uint64_t p = a.pieces[k];
+      if (p >= sim.orientations.size()) panic(cat("advance: piece index ", p, " out of range"));
+      sim.orientations[p] = s == 0.0 ? a.start[k] : s == 1.0 ? a.end[k] : slerp(a.start[k], a.end[k], s);
+    }
+  }
+  camera_orbit(sim.orbit, sim.camera);
+  return {};
+}
+
+Quat4 slerp(const Quat4& a, const Quat4& b_in, double s) {
+  Quat4 b = b_in;
+  double d = a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3];
+  if (-d > d) {
+    for (double& c : b) c = -c;
+    d = -d;
+  }
+  if (d >= 1.0) return a;
+  Quat4 out;
+  if (1.0 - d * d <= 2.220446049250313e-16) {
+    double len = 0.0;
+    for (int i = 0; i < 4; ++i) {
+      out[i] = a[i] * (1.0 - s) + b[i] * s;
+      len += out[i] * out[i];
+    }
+    len = std::sqrt(len);
+    if (len == 0.0) return quat4_identity;
+    for (double& c : out) c /= len;
+    return out;
+  }
+  const double y = std::sqrt(1.0 - d * d);
+  const double theta = std::atan2(y, d);
+  const double sa = std::sin((1.0 - s) * theta), sb = std::sin(s * theta);
+  for (int i = 0; i < 4; ++i) out[i] = a[i] * sa / y + b[i] * sb / y;
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Camera orbit
+
+namespace {
+
+Vec3d unit_or_zero(const Vec3d& v) {
+  const double len = std::sqrt(dot3(v, v));
+  if (len == 0.0) return {0.0, 0.0, 0.0};
+  return {v[0] / len, v[1] / len, v[2] / len};
+}
+
+// The rotation by `angle` about the unit `axis`, as an f64 quaternion.
+Quat4 axis_rotation(const Vec3d& axis, double angle) {
+  const double s = std::sin(angle / 2.0), c = std::cos(angle / 2.0);
+  return {axis[0] * s, axis[1] * s, axis[2] * s, c};
+}
+
+void turn_camera(Orbit& o, Camera& camera, const Quat4& q) {
+  o.offset = rotate_point(q, o.offset);
+  camera.up = rotate_point(q, camera.up);
+}
+
+}  // namespace
+
+void camera_orbit(Orbit& o, Camera& camera) {
+  if (!o.enabled) return;
+  o.offset = sub3(camera.position, o.pivot);
+  const Vec3d d = sub3(o.drag_to, o.drag_from);
+  const double length_squared = dot3(d, d);
+  if (length_squared > 0.0) {
+    const double angle = std::sqrt(length_squared) * o.sensitivity;
+    const Vec3d out = unit_or_zero(o.offset), up = unit_or_zero(camera.up);
+    const Vec3d right = unit_or_zero(cross3(up, out));
+    const Vec3d w{right[0] * d[0] + up[0] * d[1], right[1] * d[0] + up[1] * d[1], right[2] * d[0] + up[2] * d[1]};
+    o.axis = unit_or_zero(cross3(w, out));
+    turn_camera(o, camera, axis_rotation(o.axis, angle));
+    o.velocity = angle;
+    for (int i = 0; i < 3; ++i) o.drag_from[i] += d[i] * o.damping;
+  } else if (!(o.velocity == 0.0)) {
+    o.velocity *= std::sqrt(1.0 - o.damping);
+    turn_camera(o, camera, axis_rotation(o.axis, o.velocity));
+  }
+  camera.position = {o.pivot[0] + o.offset[0], o.pivot[1] + o.offset[1], o.pivot[2] + o.offset[2]};
+  camera.target = o.pivot;
+}
+
 }  // namespace gy

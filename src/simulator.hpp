@@ -224,4 +224,42 @@ Result<bool> restore_turns(Simulator& sim);
 // absolute values of its components sum to 1. On an error no piece changes.
 Status rotate_pieces(std::vector<Piece>& pieces, std::span<const std::uint64_t> indices, const Quaternion& r);
 
+// ---------------------------------------------------------------------------------------------
+// Scrambling, settling, the turn animation and the camera orbit
+
+// The most random moves that may wait to be made: queueing more is refused, so the queue cannot wrap
+// and a settle cannot run for hours.
+inline constexpr std::uint32_t kMaxQueuedMoves = 10000;
+
+// One SplitMix64 draw: advances the state by the golden gamma and returns the mixed new state.
+std::uint64_t splitmix64_next(std::uint64_t& state);
+
+// A uniform number in [0, 1) from one draw: the top 53 bits of the mixed value.
+double random_unit(std::uint64_t& state);
+
+// Adds count random moves to the queue; none are made now. Range "cannot queue {} more random moves:
+// {} are waiting and at most {} may" when the queue would pass kMaxQueuedMoves (nothing is queued).
+Status queue_random_moves(Simulator& sim, std::uint32_t count);
+
+// One random move now, animated: a grip and direction from the random state, never the reverse of
+// the previous random move. Without grips nothing happens.
+Status move_random(Simulator& sim);
+
+// Ends the turn in flight and makes every queued move at once, without animation. On an error the
+// moves not yet made stay queued.
+Status settle(Simulator& sim);
+
+// One time step: plays dt_ms of the turn in flight (ending it once past its duration), or starts the
+// next queued move when nothing is in flight; then steps the camera orbit once. Range "dt_ms must be
+// finite, got {}" for a NaN or infinite step, with nothing changed.
+Status advance(Simulator& sim, double dt_ms);
+
+// Spherical interpolation from a (s = 0) towards b (s = 1) over the shorter arc, extrapolating for s
+// outside [0, 1].
+Quat4 slerp(const Quat4& a, const Quat4& b, double s);
+
+// One orbit step: turns the camera about the pivot through part of the drag left, or coasts on the
+// last turn's velocity with damping; the camera ends looking at the pivot.
+void camera_orbit(Orbit& orbit, Camera& camera);
+
 }  // namespace gy
