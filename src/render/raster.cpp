@@ -88,6 +88,7 @@ struct EdgeRow {
 struct Edges {
   double inv_area, bias;
   double bx[3], by[3], dx[3], dy[3];  // lower endpoint and direction, times the folded sign
+  double inv_step[3];                  // 1 / -dy, for the row ranges
   double d0, d1, d2;
   double px0, last;
 
@@ -106,6 +107,7 @@ struct Edges {
       const double s = swap ? -sign : sign;
       bx[j] = lo[0], by[j] = lo[1];
       dx[j] = s * (hi[0] - lo[0]), dy[j] = s * (hi[1] - lo[1]);
+      inv_step[j] = dy[j] != 0 ? -1.0 / dy[j] : 0.0;
     }
     d0 = v0[2], d1 = v1[2], d2 = v2[2];
     px0 = t.x_lo + 0.5;
@@ -113,8 +115,10 @@ struct Edges {
   }
 
   // The edges of row y and the columns [k0, k1] (relative to x_lo) that may be covered; false
-  // when none can. The range is widened by two columns for rounding; the exact per-pixel test
-  // decides.
+  // when none can. The range is widened by two columns for rounding (of the values and of the
+  // reciprocal steps); the exact per-pixel test decides. A reciprocal that overflows gives an
+  // infinite or NaN bound, which either skips a row no pixel of which is covered or leaves the
+  // range as wide as the box.
   [[gnu::always_inline]] bool row(std::uint32_t y, EdgeRow (&e)[3], std::uint32_t& k0, std::uint32_t& k1) const {
     double py = y + 0.5, k_lo = 0, k_hi = last;
     for (int j = 0; j < 3; ++j) {
@@ -122,10 +126,10 @@ struct Edges {
       // Along the row the value is about c + k * step.
       const double c = e[j].r - (px0 - bx[j]) * dy[j], step = -dy[j];
       if (step > 0) {
-        double q = std::floor(-c / step) - 2;
+        double q = std::floor(-c * inv_step[j]) - 2;
         if (q > k_lo) k_lo = q;
       } else if (step < 0) {
-        double q = std::ceil(-c / step) + 2;
+        double q = std::ceil(-c * inv_step[j]) + 2;
         if (q < k_hi) k_hi = q;
       } else if (!(c >= 0)) {
         return false;
@@ -172,6 +176,36 @@ void fill_rows(const ScreenTriangle& t, std::uint32_t y0, std::uint32_t y1, Fram
 }
 
 #if defined(__x86_64__)
+// blend_pixel<Over> of one colour into four pixels at once, in 16-bit lanes: each channel is
+// div255(s * a + d * (255 - a)), with 255 in place of the source alpha for the alpha channel, which
+// is the same rule (also at a = 0 and a = 255, where it gives d and s exactly).
+struct OverBlend {
+  __m128i sa, inv, bias = _mm_set1_epi16(127);
+
+  explicit OverBlend(std::uint32_t s) {
+    const std::uint32_t a = s >> 24;
+    std::int16_t lanes[8];
+    for (int c = 0; c < 4; ++c) {
+      std::uint32_t channel = c == 3 ? 255 : (s >> (8 * c)) & 0xFF;
+      lanes[c] = lanes[c + 4] = static_cast<std::int16_t>(channel * a);
+    }
+    sa = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes));
+    inv = _mm_set1_epi16(static_cast<std::int16_t>(255 - a));
+  }
+
+  __m128i div255(__m128i v) const {
+    __m128i t = _mm_add_epi16(v, bias);
+    return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+  }
+
+  __m128i blend(__m128i d) const {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(d, zero), inv), sa);
+    __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(d, zero), inv), sa);
+    return _mm_packus_epi16(div255(lo), div255(hi));
+  }
+};
+
 // Four columns at a time with the same operations as the scalar loop (separate multiplies and
 // adds, no fused ones), so both give the same bits.
 template <BlendMode Mode, bool Test, bool Write>
@@ -182,6 +216,7 @@ template <BlendMode Mode, bool Test, bool Write>
   const __m256d d0 = _mm256_set1_pd(g.d0), d1 = _mm256_set1_pd(g.d1), d2 = _mm256_set1_pd(g.d2);
   const __m256d inv = _mm256_set1_pd(g.inv_area), bias = _mm256_set1_pd(g.bias);
   const __m128i word = _mm_set1_epi32(static_cast<int>(t.colour));
+  const OverBlend over(t.colour);
   for (std::uint32_t y = y0; y <= y1; ++y) {
     EdgeRow e[3];
     std::uint32_t k, k1;
@@ -192,31 +227,37 @@ template <BlendMode Mode, bool Test, bool Write>
     const __m256d r0 = _mm256_set1_pd(e[0].r), r1 = _mm256_set1_pd(e[1].r), r2 = _mm256_set1_pd(e[2].r);
     const __m256d b0 = _mm256_set1_pd(e[0].bx), b1 = _mm256_set1_pd(e[1].bx), b2 = _mm256_set1_pd(e[2].bx);
     const __m256d s0 = _mm256_set1_pd(e[0].dy), s1 = _mm256_set1_pd(e[1].dy), s2 = _mm256_set1_pd(e[2].dy);
-    for (; std::uint64_t{k} + 3 <= k1; k += 4) {
+    // The last group may reach past k1 (and past the row); its extra lanes are masked off, and
+    // masked loads and stores do not touch them.
+    const __m256d px_last = _mm256_set1_pd(g.px0 + k1);
+    for (; k <= k1; k += 4) {
       __m256d px = _mm256_add_pd(_mm256_set1_pd(g.px0 + k), lanes);
       __m256d e0 = _mm256_sub_pd(r0, _mm256_mul_pd(_mm256_sub_pd(px, b0), s0));
       __m256d e1 = _mm256_sub_pd(r1, _mm256_mul_pd(_mm256_sub_pd(px, b1), s1));
       __m256d e2 = _mm256_sub_pd(r2, _mm256_mul_pd(_mm256_sub_pd(px, b2), s2));
       __m256d in = _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(e0, zero, _CMP_GE_OQ), _mm256_cmp_pd(e1, zero, _CMP_GE_OQ)),
-                                 _mm256_cmp_pd(e2, zero, _CMP_GE_OQ));
+                                 _mm256_and_pd(_mm256_cmp_pd(e2, zero, _CMP_GE_OQ), _mm256_cmp_pd(px, px_last, _CMP_LE_OQ)));
       if (_mm256_movemask_pd(in) == 0) continue;
       __m256d sum = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(e0, d0), _mm256_mul_pd(e1, d1)), _mm256_mul_pd(e2, d2));
       __m128 z = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(sum, inv), bias));
       // The 64-bit lane masks narrowed to 32 bits.
       __m128 mask = _mm_castsi128_ps(_mm256_castsi256_si128(
           _mm256_permutevar8x32_epi32(_mm256_castpd_si256(in), _mm256_set_epi32(7, 7, 7, 7, 6, 4, 2, 0))));
-      if constexpr (Test) mask = _mm_and_ps(mask, _mm_cmp_ps(z, _mm_loadu_ps(depth + k), _CMP_LT_OQ));
+      if constexpr (Test)
+        mask = _mm_and_ps(mask, _mm_cmp_ps(z, _mm_maskload_ps(depth + k, _mm_castps_si128(mask)), _CMP_LT_OQ));
       int bits = _mm_movemask_ps(mask);
       if (bits == 0) continue;
       if constexpr (Write) _mm_maskstore_ps(depth + k, _mm_castps_si128(mask), z);
       if constexpr (Mode == BlendMode::Copy) {
         _mm_maskstore_epi32(reinterpret_cast<int*>(colour + k), _mm_castps_si128(mask), word);
+      } else if constexpr (Mode == BlendMode::Over) {
+        __m128i d = _mm_maskload_epi32(reinterpret_cast<const int*>(colour + k), _mm_castps_si128(mask));
+        _mm_maskstore_epi32(reinterpret_cast<int*>(colour + k), _mm_castps_si128(mask), over.blend(d));
       } else {
         for (int i = 0; i < 4; ++i)
           if (bits >> i & 1) colour[k + i] = blend_pixel<Mode>(colour[k + i], t.colour);
       }
     }
-    fill_pixels<Mode, Test, Write>(g, e, k, k1, t.colour, colour, depth);
   }
 }
 #endif
@@ -303,21 +344,54 @@ void setup_item(std::vector<ScreenTriangle>& out, const DrawItem& item, std::uin
   }
 }
 
+// One output row at f = 2 from two source rows of 2 * W pixels: each channel the rounded mean
+// (sum + 2) / 4 of its 2 x 2 block.
+void resolve_row_2(const std::uint8_t* top, const std::uint8_t* bottom, std::uint32_t W, std::uint8_t* o) {
+  std::uint32_t X = 0;
+#if defined(__SSE2__)
+  // Two output pixels at a time: channels widened to 16 bits, rows added, neighbours added.
+  const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+  for (; X + 2 <= W; X += 2) {
+    __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + X * 8));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + X * 8));
+    __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(t, zero), _mm_unpacklo_epi8(b, zero));  // pixels 0, 1
+    __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(t, zero), _mm_unpackhi_epi8(b, zero));  // pixels 2, 3
+    // Sum each pair of neighbouring pixels: lanes 0-3 + 4-7.
+    __m128i pair_lo = _mm_add_epi16(lo, _mm_srli_si128(lo, 8));
+    __m128i pair_hi = _mm_add_epi16(hi, _mm_srli_si128(hi, 8));
+    __m128i sums = _mm_unpacklo_epi64(pair_lo, pair_hi);
+    __m128i mean = _mm_srli_epi16(_mm_add_epi16(sums, two), 2);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(o + X * 4), _mm_packus_epi16(mean, zero));
+  }
+#endif
+  for (; X < W; ++X)
+    for (int c = 0; c < 4; ++c) {
+      std::size_t s = std::size_t{X} * 8 + c;
+      unsigned sum = top[s] + top[s + 4] + bottom[s] + bottom[s + 4];
+      o[X * 4 + c] = static_cast<std::uint8_t>((sum + 2) >> 2);
+    }
+}
+
 }  // namespace
 
-Result<Framebuffer> make_framebuffer(std::uint32_t width, std::uint32_t height, std::uint32_t supersample,
-                                     std::uint32_t fill) {
+Status resize_framebuffer(Framebuffer& fb, std::uint32_t width, std::uint32_t height, std::uint32_t supersample) {
   std::uint64_t f = supersample ? supersample : 1;
   std::uint64_t fw = f * width, fh = f * height;
   constexpr std::uint64_t u32_max = 0xFFFFFFFFu;
   if (fw > u32_max || fh > u32_max || fw * fh > max_pixels)
     return fail(ErrorKind::Range, cat("frame of ", width, "x", height, " at supersample ", f,
                                       " exceeds the limit of ", max_pixels, " pixels"));
-  Framebuffer fb;
   fb.colour.resize(fw * fh);
   fb.depth.resize(fw * fh);
   fb.width = static_cast<std::uint32_t>(fw);
   fb.height = static_cast<std::uint32_t>(fh);
+  return {};
+}
+
+Result<Framebuffer> make_framebuffer(std::uint32_t width, std::uint32_t height, std::uint32_t supersample,
+                                     std::uint32_t fill) {
+  Framebuffer fb;
+  GY_CHECK(resize_framebuffer(fb, width, height, supersample));
   clear_framebuffer(fb, fill);
   return fb;
 }
@@ -330,12 +404,14 @@ void clear_framebuffer(Framebuffer& fb, std::uint32_t fill) {
   });
 }
 
-void rasterize(RasterScratch& scratch, Framebuffer& fb, std::span<const DrawItem> items, const Mat4& vp) {
+void rasterize(RasterScratch& scratch, Framebuffer& fb, std::span<const DrawItem> items, const Mat4& vp,
+               const RasterPass& pass) {
   scratch.materials.clear();
   scratch.triangles.clear();
   for (auto& bin : scratch.bins) bin.clear();
   const std::uint32_t W = fb.width, H = fb.height;
-  if (items.empty() || W == 0 || H == 0) return;
+  const bool sliced = pass.clear || pass.rows_done;
+  if ((items.empty() && !sliced) || W == 0 || H == 0) return;
   if (fb.colour.size() != std::uint64_t{W} * H || fb.depth.size() != fb.colour.size())
     panic("a framebuffer holds one colour and one depth per pixel");
 
@@ -373,43 +449,39 @@ void rasterize(RasterScratch& scratch, Framebuffer& fb, std::span<const DrawItem
   // Each task fills a slice of a band's rows from the band's bin; a pixel sees the same triangles
   // in the same order however the slices are spread over threads.
   const std::array<FillFn, 16>& fns = fill_fns();
-  constexpr std::uint32_t slice_rows = 8, slices_per_band = band_rows / slice_rows;
+  constexpr std::uint32_t slices_per_band = band_rows / slice_rows;
   pool::for_each_index(std::size_t{bands} * slices_per_band, 1, [&](std::size_t s) {
     auto r0 = static_cast<std::uint32_t>(s * slice_rows);
     if (r0 >= H) return;
     std::uint32_t r1 = std::min(H, r0 + slice_rows) - 1;
+    if (pass.clear) {
+      const std::size_t lo = std::size_t{r0} * W, hi = (std::size_t{r1} + 1) * W;
+      std::fill(fb.colour.begin() + lo, fb.colour.begin() + hi, pass.clear_word);
+      std::fill(fb.depth.begin() + lo, fb.depth.begin() + hi, std::numeric_limits<float>::infinity());
+    }
     for (std::uint32_t p : scratch.bins[s / slices_per_band]) {
       const ScreenTriangle& t = scratch.triangles[p];
       std::uint32_t y0 = std::max(t.y_lo, r0), y1 = std::min(t.y_hi, r1);
       if (y0 <= y1) fns[t.kernel](t, y0, y1, fb);
     }
+    if (pass.rows_done) pass.rows_done(pass.context, fb, r0, r1 + 1);
   });
 }
 
-void resolve(std::span<const std::uint8_t> source, std::uint32_t source_width, std::uint32_t source_height,
-             std::uint32_t f, std::span<std::uint8_t> out) {
-  if (f == 0) panic("the resolve factor is at least 1");
-  const std::uint32_t W = source_width / f, H = source_height / f;
-  if (source.size() != std::uint64_t{source_width} * source_height * 4) panic("a source frame is this many bytes");
-  if (out.size() != std::uint64_t{W} * 4 * H) panic("a resolved frame is this many bytes");
-  if (W == 0 || H == 0) return;
+void resolve_rows(const std::uint8_t* source, std::uint32_t source_width, std::uint32_t f, std::uint32_t y0,
+                  std::uint32_t y1, std::uint8_t* out) {
+  const std::uint32_t W = source_width / f;
   const std::uint64_t src_row = std::uint64_t{source_width} * 4;
   // Sums are 64-bit: f * f * 255 exceeds 32 bits from f = 4105 on.
   const std::uint64_t n = std::uint64_t{f} * f, half = n / 2;
-  const std::size_t grain = std::max<std::uint64_t>(1, 65536 / (std::uint64_t{W} * n));
-  pool::for_ranges(H, grain, [&](std::size_t lo, std::size_t hi) {
-    for (std::size_t Y = lo; Y < hi; ++Y) {
-      const std::uint8_t* top = source.data() + Y * f * src_row;
-      std::uint8_t* o = out.data() + Y * W * 4;
-      if (f == 2) {
-        const std::uint8_t* bottom = top + src_row;
-        for (std::size_t i = 0; i < std::size_t{W} * 4; ++i) {
-          std::size_t s = (i & ~std::size_t{3}) * 2 + (i & 3);
-          unsigned sum = top[s] + top[s + 4] + bottom[s] + bottom[s + 4];
-          o[i] = static_cast<std::uint8_t>((sum + 2) >> 2);
-        }
-        continue;
-      }
+  for (std::size_t Y = y0; Y < y1; ++Y) {
+    const std::uint8_t* top = source + Y * f * src_row;
+    std::uint8_t* o = out + Y * W * 4;
+    if (f == 1) {
+      std::memcpy(o, top, std::size_t{W} * 4);
+    } else if (f == 2) {
+      resolve_row_2(top, top + src_row, W, o);
+    } else {
       for (std::uint32_t X = 0; X < W; ++X) {
         std::uint64_t sum[4] = {0, 0, 0, 0};
         for (std::uint32_t j = 0; j < f; ++j) {
@@ -420,6 +492,20 @@ void resolve(std::span<const std::uint8_t> source, std::uint32_t source_width, s
         for (int c = 0; c < 4; ++c) o[X * 4 + c] = static_cast<std::uint8_t>((sum[c] + half) / n);
       }
     }
+  }
+}
+
+void resolve(std::span<const std::uint8_t> source, std::uint32_t source_width, std::uint32_t source_height,
+             std::uint32_t f, std::span<std::uint8_t> out) {
+  if (f == 0) panic("the resolve factor is at least 1");
+  const std::uint32_t W = source_width / f, H = source_height / f;
+  if (source.size() != std::uint64_t{source_width} * source_height * 4) panic("a source frame is this many bytes");
+  if (out.size() != std::uint64_t{W} * 4 * H) panic("a resolved frame is this many bytes");
+  if (W == 0 || H == 0) return;
+  const std::size_t grain = std::max<std::uint64_t>(1, 65536 / (std::uint64_t{W} * f * f));
+  pool::for_ranges(H, grain, [&](std::size_t lo, std::size_t hi) {
+    resolve_rows(source.data(), source_width, f, static_cast<std::uint32_t>(lo), static_cast<std::uint32_t>(hi),
+                 out.data());
   });
 }
 

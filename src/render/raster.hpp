@@ -62,6 +62,10 @@ struct Framebuffer {
 Result<Framebuffer> make_framebuffer(std::uint32_t width, std::uint32_t height, std::uint32_t supersample,
                                      std::uint32_t fill);
 
+// Sizes fb as make_framebuffer does, reusing its buffers, and leaves its contents undefined (for a
+// rasterize that clears as it draws); on an error fb is unchanged.
+Status resize_framebuffer(Framebuffer& fb, std::uint32_t width, std::uint32_t height, std::uint32_t supersample);
+
 // Sets every word to fill and every depth to +infinity, rows in parallel.
 void clear_framebuffer(Framebuffer& framebuffer, std::uint32_t fill);
 
@@ -112,11 +116,25 @@ struct RasterScratch {
 };
 
 inline constexpr std::uint32_t band_rows = 32;
+// Bands are filled in slices of this many rows, each slice by one task.
+inline constexpr std::uint32_t slice_rows = 8;
+
+// Work done slice by slice around the drawing, while the slice's rows are still in cache: clearing
+// before it, and handing the finished rows to the caller after it.
+struct RasterPass {
+  bool clear = false;  // set every word to clear_word and every depth to +infinity first
+  std::uint32_t clear_word = 0;
+  // Called once per slice with its rows [r0, r1) once they are final, from the worker that drew
+  // them; slices start at multiples of slice_rows. Called for every slice even with no items.
+  void (*rows_done)(void* context, const Framebuffer& fb, std::uint32_t r0, std::uint32_t r1) = nullptr;
+  void* context = nullptr;
+};
 
 // Draws the items in order into the framebuffer through the view-projection matrix. Bands of rows
 // are filled on the worker pool; the result is the same for every thread count. Non-finite
 // coordinates (from NaN or infinite matrices) draw nothing.
-void rasterize(RasterScratch& scratch, Framebuffer& framebuffer, std::span<const DrawItem> items, const Mat4& vp);
+void rasterize(RasterScratch& scratch, Framebuffer& framebuffer, std::span<const DrawItem> items, const Mat4& vp,
+               const RasterPass& pass = {});
 
 // Shrinks RGBA8 pixels of source_width x source_height by the factor f >= 1 into out, which must
 // hold (source_width / f) * (source_height / f) pixels: each output channel is the rounded mean of
@@ -128,5 +146,10 @@ void resolve(std::span<const std::uint8_t> source, std::uint32_t source_width, s
 inline void resolve(const Framebuffer& fb, std::uint32_t f, std::span<std::uint8_t> out) {
   resolve({reinterpret_cast<const std::uint8_t*>(fb.colour.data()), fb.colour.size() * 4}, fb.width, fb.height, f, out);
 }
+
+// Resolves source rows [f * y0, f * y1) into output rows [y0, y1) of out (width source_width / f)
+// on the calling thread, by the rule of resolve.
+void resolve_rows(const std::uint8_t* source, std::uint32_t source_width, std::uint32_t f, std::uint32_t y0,
+                  std::uint32_t y1, std::uint8_t* out);
 
 }  // namespace gy

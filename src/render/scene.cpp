@@ -203,44 +203,80 @@ std::pair<std::uint32_t, std::uint32_t> arrow_colours(std::uint32_t background) 
           shade_to_rgba(0.018500220124016652, 0.12477181755144427, 0.8307698767709715, 0.9)};
 }
 
+namespace {
+
+// The working buffers of one render. Each thread keeps one set between renders, so that frames of
+// a usual size reuse memory that is already mapped instead of faulting in fresh pages.
+struct RenderScratch {
+  Framebuffer fb;
+  RasterScratch raster;
+  std::vector<DrawItem> items;
+  std::vector<std::uint32_t> idle, highlight;
+};
+
+// Frames up to this many framebuffer pixels (16 MiB of colours and depths) keep their buffers.
+constexpr std::size_t retained_pixels = std::size_t{1} << 21;
+
+thread_local RenderScratch kept_scratch;
+
+}  // namespace
+
 Result<Image> render(const Simulator& sim, std::uint32_t width, std::uint32_t height) {
+  // Taken out for the call and put back after it, so a render nested on this thread (while it
+  // waits for the pool) simply works with fresh buffers.
+  RenderScratch s = std::move(kept_scratch);
+  struct PutBack {
+    RenderScratch& s;
+    ~PutBack() {
+      if (s.fb.colour.capacity() <= retained_pixels) kept_scratch = std::move(s);
+    }
+  } put_back{s};
+
   const ViewSettings& view = sim.view;
   const std::uint32_t f = view.supersample ? view.supersample : 1;
-  Framebuffer fb = GY_TRY(make_framebuffer(width, height, f, view.background));
+  GY_CHECK(resize_framebuffer(s.fb, width, height, f));
 
-  std::vector<DrawItem> items;
-  items.reserve(2 * sim.piece_meshes.size() + sim.arrows.size());
-  append_piece_items(items, sim, f, {}, 0xFF000000);
-
-  std::vector<std::uint32_t> idle, highlight;
+  s.items.clear();
+  append_piece_items(s.items, sim, f, {}, 0xFF000000);
   if (view.show_arrows && !sim.arrows.empty()) {
     auto [idle_word, highlight_word] = arrow_colours(view.background);
-    idle.assign(sim.arrow_mesh.size(), idle_word);
-    highlight.assign(sim.arrow_mesh.size(), highlight_word);
+    s.idle.assign(sim.arrow_mesh.size(), idle_word);
+    s.highlight.assign(sim.arrow_mesh.size(), highlight_word);
     auto lit = [&](std::size_t a) { return sim.arrows[a].flag != 0 || sim.hovered_arrow == a; };
     // Idle arrows first, then the highlighted ones over them.
     for (bool second : {false, true})
       for (std::size_t a = 0; a < sim.arrows.size(); ++a) {
         if (lit(a) != second) continue;
-        DrawItem& arrow = items.emplace_back();
+        DrawItem& arrow = s.items.emplace_back();
         arrow.matrix = sim.arrows[a].transform;
         arrow.triangles = sim.arrow_mesh;
-        arrow.colours = second ? highlight : idle;
+        arrow.colours = second ? s.highlight : s.idle;
         set_material(arrow, arrow_material);
       }
   }
-
-  RasterScratch scratch;
-  rasterize(scratch, fb, items, frame_view_projection(sim.camera, width, height));
-
   Image out;
   out.width = width;
   out.height = height;
   out.pixels.resize(std::size_t{width} * height * 4);
-  if (f < 2)
-    std::memcpy(out.pixels.data(), fb.colour.data(), out.pixels.size());
-  else
-    resolve(fb, f, out.pixels);
+
+  // Each slice is cleared before it is drawn and, when whole blocks of f rows fit a slice,
+  // resolved into the image right after, while it is still in cache.
+  RasterPass pass;
+  pass.clear = true;
+  pass.clear_word = view.background;
+  const bool fused = slice_rows % f == 0;
+  if (fused) {
+    pass.context = &out;
+    pass.rows_done = [](void* context, const Framebuffer& fb, std::uint32_t r0, std::uint32_t r1) {
+      Image& image = *static_cast<Image*>(context);
+      const std::uint32_t f = fb.width / image.width;
+      resolve_rows(reinterpret_cast<const std::uint8_t*>(fb.colour.data()), fb.width, f, r0 / f, r1 / f,
+                   image.pixels.data());
+    };
+  }
+  rasterize(s.raster, s.fb, s.items, frame_view_projection(sim.camera, width, height), pass);
+  s.items.clear();
+  if (!fused) resolve(s.fb, f, out.pixels);
   return out;
 }
 

@@ -137,7 +137,7 @@ TEST(Scene, OutlinesSupersamplingAndShowFlags) {
   EXPECT_GT(count(plain, 0xFF000000), 50u);
   auto [ex, ey] = pixel_of(sim, 40, 40, {0.0, 0.6, 0});
   EXPECT_EQ(pixel(plain, ex, ey), 0xFF000000u);
-  for (std::uint32_t f : {2u, 3u}) {
+  for (std::uint32_t f : {2u, 3u, 4u}) {  // resolved slice by slice, or after drawing for 3
     sim.view.supersample = 1;
     sim.view.line_width = 1.5 * f;
     Image big = expect(render(sim, 40 * f, 40 * f), "big");
