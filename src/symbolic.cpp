@@ -9,6 +9,7 @@
 #include <tsl/ordered_map.h>
 
 #include "color.hpp"
+#include "sort.hpp"
 
 namespace gy {
 namespace {
@@ -148,9 +149,18 @@ Result<SlotNumbering> number_slots(std::span<const Piece> pieces) {
   }
   if (records.size() > std::numeric_limits<std::uint32_t>::max())
     return fail(Error::other("puzzle has too many stickers"));
-  // Records come in piece and face order, so a stable sort by colour orders by all three.
-  std::stable_sort(records.begin(), records.end(),
-                   [](const SlotRecord& a, const SlotRecord& b) { return a.colour < b.colour; });
+  // Records come in piece and face order, so a stable sort by colour orders by all three: a
+  // counting sort, each colour's records taking the next places of its run.
+  std::vector<std::size_t> run_start(out.palette.size() + 1, 0);
+  for (const SlotRecord& r : records) ++run_start[r.colour + 1];
+  for (std::size_t c = 1; c < run_start.size(); ++c) run_start[c] += run_start[c - 1];
+  std::vector<std::size_t> slot_of_record(records.size());
+  for (std::size_t i = 0; i < records.size(); ++i) slot_of_record[i] = run_start[records[i].colour]++;
+  apply_order(records, [&] {
+    std::vector<std::uint32_t> order(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) order[slot_of_record[i]] = static_cast<std::uint32_t>(i);
+    return order;
+  }());
 
   out.piece_slots.resize(pieces.size());
   out.piece_faces.resize(pieces.size());
