@@ -14,6 +14,7 @@ Ref factor_polynomial_function(PyObject* module);
 Ref thread_count_function(PyObject* module);
 // In many.cpp: building and rendering several puzzles at once.
 Ref build_many_function(PyObject* module);
+Ref render_many_function(PyObject* module);
 Ref jumbles_function(PyObject* module);
 Ref non_jumbling_function(PyObject* module);
 

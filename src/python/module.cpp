@@ -61,13 +61,13 @@ PyStatus fill(PyObject* m) {
   PY_TRY(add_type(m, "Array", type_object<Array>()));
   PY_TRY(add_type(m, "Layout", layout_type_object()));
 
-  // Functions, in their order: catalog, polyhedra, evaluate, factor_polynomial, build_many,
-  // render_many, then thread_count, then jumbles and non_jumbling.
+  // Functions, in their order.
   PY_TRY(add(m, "catalog", catalog_function(m)));
   PY_TRY(add(m, "polyhedra", polyhedra_function(m)));
   PY_TRY(add(m, "evaluate", evaluate_function(m)));
   PY_TRY(add(m, "factor_polynomial", factor_polynomial_function(m)));
   PY_TRY(add(m, "build_many", build_many_function(m)));
+  PY_TRY(add(m, "render_many", render_many_function(m)));
   PY_TRY(add(m, "thread_count", thread_count_function(m)));
   PY_TRY(add(m, "jumbles", jumbles_function(m)));
   PY_TRY(add(m, "non_jumbling", non_jumbling_function(m)));

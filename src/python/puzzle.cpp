@@ -75,7 +75,7 @@ PyResult<Simulator> construct(Call& c, Args& a) {
   view.pitch = PY_TRY(a.opt<double>(p_pitch));
   auto seed = PY_TRY(a.opt<std::uint64_t>(p_seed));
   auto scramble = PY_TRY(a.opt<std::uint32_t>(p_scramble));
-  if (scramble) PY_TRY(check_queue(0, *scramble));
+  if (scramble) PY_TRY(check_scramble_count(*scramble));
 
   std::string query = PY_TRY(constructor_query(a));
   Simulator sim = PY_TRY(c.detached([&] { return build_from(query); }));
@@ -84,7 +84,10 @@ PyResult<Simulator> construct(Call& c, Args& a) {
     sim.rng_state = *seed;
     sim.last_random_move.reset();
   }
-  if (scramble && *scramble > 0) return raise(PyExc_NotImplementedError, "scrambling joins with the scrambler");
+  if (scramble) {
+    PY_TRY(queue_random_moves(sim, *scramble));
+    PY_TRY(c.detached([&] { return settle(sim); }));
+  }
   return sim;
 }
 
@@ -127,9 +130,9 @@ PyStatus turn(Call& c, Simulator& sim, Args& a) {
   auto index = PY_TRY(a.get<std::uint64_t>(0));
   auto direction = PY_TRY(a.get<std::int32_t>(1, 1));
   auto repeat = PY_TRY(a.get<std::uint32_t>(2, 1));
-  if (repeat > max_moves_per_call)
+  if (repeat > max_turn_repeat)
     return raise(PyExc_ValueError,
-                 cat("repeat ", repeat, " is more than the ", max_moves_per_call, " turns one call may make"));
+                 cat("repeat ", repeat, " is more than the ", max_turn_repeat, " turns one call may make"));
   PY_TRY(c.detached([&]() -> Status {
     for (std::uint32_t k = 0; k < repeat; ++k) {
       GY_CHECK(turn_grip(sim, index, TurnRequest::by_direction(direction)));
@@ -154,6 +157,34 @@ Result<bool> undo(Call& c, Simulator& sim) {
 Result<bool> restore(Call& c, Simulator& sim) {
   return c.detached([&] { return restore_turns(sim); });
 }
+
+// ---------------------------------------------------------------------------------------------
+// Scrambling and time
+
+PyStatus scramble(Call&, Simulator& sim, Args& a) {
+  auto count = PY_TRY(a.get<std::uint32_t>(0, 10));
+  PY_TRY(queue_random_moves(sim, count));
+  return {};
+}
+
+PyStatus settle_now(Call& c, Simulator& sim) {
+  PY_TRY(c.detached([&] { return settle(sim); }));
+  return {};
+}
+
+PyStatus random_move(Call& c, Simulator& sim) {
+  PY_TRY(c.detached([&] { return move_random(sim); }));
+  return {};
+}
+
+PyStatus step(Call& c, Simulator& sim, Args& a) {
+  auto dt = PY_TRY(a.get<double>(0, 16.0));
+  PY_TRY(c.detached([&] { return advance(sim, dt); }));
+  return {};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Actions
 
 PyResult<bool> make_action(Call& c, Simulator& sim, Args& a) {
   auto action = PY_TRY(a.get<std::uint64_t>(0));
@@ -200,6 +231,19 @@ constexpr Method restore_row{
     "Invert every applied turn, restoring the puzzle to the solved state. False when a layer that\n"
     "cannot turn now stops it.",
     Borrow::exclusive, &restore, Release::yes};
+constexpr Method scramble_row{"scramble($self, count=10)\n--\n\nQueue `count` random moves, applied by `advance` or `settle`.",
+                              Borrow::exclusive, &scramble};
+constexpr Method settle_row{
+    "settle($self)\n--\n\nFinish the turn in flight and make every queued move at once, without animating.",
+    Borrow::exclusive, &settle_now, Release::yes};
+constexpr Method move_random_row{
+    "move_random($self)\n--\n\nApply one random move now. It animates, and never undoes the previous random move.",
+    Borrow::exclusive, &random_move, Release::yes};
+constexpr Method advance_row{
+    "advance($self, dt_ms=16.0)\n--\n\n"
+    "Advance animation and camera by `dt_ms` milliseconds: play the turn in flight, or start the next\n"
+    "queued move when none is, then take one step of the camera orbit.",
+    Borrow::exclusive, &step, Release::yes};
 constexpr Method apply_action_row{
     "apply_action($self, action)\n--\n\n"
     "Make the move with index `action`, without animating. False, with nothing changed, when its\n"
@@ -219,10 +263,10 @@ constinit OnceObject puzzle_type_cell;
 
 }  // namespace
 
-PyStatus check_queue(std::uint32_t queued, std::uint32_t count) {
-  if (std::uint64_t{queued} + count > max_moves_per_call)
-    return raise(PyExc_ValueError, cat("a scramble of ", count, " moves would leave more than ", max_moves_per_call,
-                                       " moves queued (", queued, " are queued now)"));
+PyStatus check_scramble_count(std::uint32_t count) {
+  if (count > kMaxQueuedMoves)
+    return raise(PyExc_ValueError,
+                 cat("a scramble of ", count, " moves is more than the ", kMaxQueuedMoves, " that may be queued"));
   return {};
 }
 
@@ -234,7 +278,7 @@ PyTypeObject* type_object<gy::Simulator>() {
   PyObject* type = puzzle_type_cell.get([]() -> PyObject* {
     auto* t = new detail::TypeTables();
     add_rows<puzzle_new, named_row, from_recipe_row, reset_row, seed_row, repr_row, turn_row, turn_to_row, undo_row,
-             restore_row, apply_action_row, apply_row, animating_row, move_count_row, history_length_row>(*t);
+             restore_row, scramble_row, settle_row, move_random_row, advance_row, apply_action_row, apply_row, animating_row, move_count_row, history_length_row>(*t);
     add_view_rows(*t);
     add_query_rows(*t);
     t->slots.push_back({Py_tp_dealloc, detail::slot_function(&detail::dealloc<gy::Simulator>)});

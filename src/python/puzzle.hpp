@@ -9,6 +9,7 @@
 
 #include "python/frame.hpp"
 #include "simulator.hpp"
+#include "symbolic.hpp"
 
 namespace gy::py {
 
@@ -28,12 +29,11 @@ constexpr Rgba unpack_rgba(std::uint32_t c) {
           static_cast<std::uint8_t>(c >> 24)};
 }
 
-// The most turns one call may make or leave queued: a turn's repeat count, the scramble queue, the
-// repeats of a move text. Larger requests are refused before anything moves.
-inline constexpr std::uint32_t max_moves_per_call = 100000;
+// The most turns one turn call may make: as many as one move text.
+inline constexpr std::uint32_t max_turn_repeat = gy::kMaxTextTurns;
 
-// ValueError unless `count` more moves fit into a queue that holds `queued`.
-PyStatus check_queue(std::uint32_t queued, std::uint32_t count);
+// ValueError when a scramble of `count` moves could never be queued.
+PyStatus check_scramble_count(std::uint32_t count);
 
 inline constexpr ClassDef puzzle_class{
     "Puzzle",

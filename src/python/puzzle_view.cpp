@@ -1,7 +1,11 @@
-// Puzzle members of the view: the view settings and camera as properties that stick, and placing
-// the camera by angles.
+// Puzzle members of the view: the view settings and camera as properties that stick, placing the
+// camera by angles, rendering with overrides that do not stick, frames, the camera orbit and the
+// pointer that picks arrows and turns their grips.
 #include <cmath>
+#include <optional>
+#include <utility>
 
+#include "python/image.hpp"
 #include "python/puzzle.hpp"
 #include "render/scene.hpp"
 
@@ -69,6 +73,136 @@ PyStatus look_from(Call&, Simulator& s, Args& a) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Rendering
+
+// The show flag i as the options' byte: 0 false, 1 true, 2 absent.
+PyResult<std::uint8_t> flag_option(const Args& a, std::size_t i) {
+  auto v = PY_TRY(a.opt<bool>(i));
+  return static_cast<std::uint8_t>(v ? (*v ? 1 : 0) : 2);
+}
+
+// Draws with options applied for the one call; the view and camera are put back on every way out.
+Result<Image> render_with(Simulator& s, const ViewOptions& options, std::uint32_t width, std::uint32_t height) {
+  if (!options.any()) return gy::render(s, width, height);
+  struct Restore {
+    Simulator& s;
+    ViewBackup backup;
+    ~Restore() { restore_view(backup, s.view, s.camera); }
+  } restore{s, view_from_options(options, s.view, s.camera)};
+  return gy::render(s, width, height);
+}
+
+PyResult<Image> render(Call& c, Simulator& s, Args& a) {
+  const std::uint32_t width = PY_TRY(a.get<std::uint32_t>(0, 512));
+  const std::uint32_t height = PY_TRY(a.get<std::uint32_t>(1, 512));
+  ViewOptions o;
+  if (auto bg = PY_TRY(a.opt<Rgba>(2))) o.background = pack_rgba(*bg);
+  o.supersample = PY_TRY(a.opt<std::uint32_t>(3));
+  o.show_arrows = PY_TRY(flag_option(a, 4));
+  o.show_edges = PY_TRY(flag_option(a, 5));
+  o.show_pieces = PY_TRY(flag_option(a, 6));
+  o.line_width = PY_TRY(a.opt<double>(7));
+  o.fov = PY_TRY(a.opt<double>(8));
+  o.distance = PY_TRY(a.opt<double>(9));
+  o.yaw = PY_TRY(a.opt<double>(10));
+  o.pitch = PY_TRY(a.opt<double>(11));
+  return PY_TRY(c.detached([&] { return render_with(s, o, width, height); }));
+}
+
+PyResult<Image> frame(Call& c, Simulator& s, Args& a) {
+  const double dt = PY_TRY(a.get<double>(0, 16.0));
+  const std::uint32_t width = PY_TRY(a.get<std::uint32_t>(1, 512));
+  const std::uint32_t height = PY_TRY(a.get<std::uint32_t>(2, 512));
+  return PY_TRY(c.detached([&]() -> Result<Image> {
+    GY_CHECK(advance(s, dt));
+    return gy::render(s, width, height);
+  }));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Camera orbit and pointer
+
+// A coordinate of the pointer or of a drag; a non-finite one would leave the camera undefined.
+PyResult<double> coordinate(const Args& a, std::size_t i) {
+  const double v = PY_TRY(a.get<double>(i));
+  if (!std::isfinite(v)) {
+    raise(PyExc_ValueError, cat(a.name(i), " must be finite, got ", v));
+    return a.noted(PyResult<double>(raised()), i);
+  }
+  return v;
+}
+
+PyStatus orbit(Call&, Simulator& s, Args& a) {
+  const double dx = PY_TRY(coordinate(a, 0));
+  const double dy = PY_TRY(coordinate(a, 1));
+  if (s.orbit.enabled) {
+    s.orbit.drag_active = true;
+    s.orbit.drag_from = {0.0, 0.0, 0.0};
+    s.orbit.drag_to = {dx, dy, 0.0};
+  }
+  camera_orbit(s.orbit, s.camera);
+  s.orbit.drag_active = false;
+  return {};
+}
+
+PyResult<bool> pointer_down(Call&, Simulator& s, Args& a) {
+  const double x = PY_TRY(coordinate(a, 0));
+  const double y = PY_TRY(coordinate(a, 1));
+  const std::optional<std::uint64_t> hit = pick_ray(s, x, y);
+  s.hovered_arrow = hit;
+  s.pressed_arrow = hit;
+  if (!hit && s.orbit.enabled) {
+    s.orbit.drag_from = s.orbit.drag_to = {x, y, 0.0};
+    s.orbit.drag_active = true;
+  }
+  return hit.has_value();
+}
+
+PyStatus pointer_move(Call&, Simulator& s, Args& a) {
+  const double x = PY_TRY(coordinate(a, 0));
+  const double y = PY_TRY(coordinate(a, 1));
+  if (s.orbit.drag_active && s.orbit.enabled) {
+    s.orbit.drag_from = s.orbit.drag_to;
+    s.orbit.drag_to = {x, y, 0.0};
+  }
+  s.hovered_arrow = pick_ray(s, x, y);
+  return {};
+}
+
+using TurnMade = std::optional<std::pair<std::uint64_t, std::int32_t>>;
+
+// A release over the arrow that was pressed turns its grip one stop: arrow 2g backwards, 2g + 1
+// forwards. Any turn since the press has cleared the pressed arrow, so an index that now names
+// another layer's arrow turns nothing.
+PyResult<TurnMade> pointer_up(Call& c, Simulator& s, Args& a) {
+  const double x = PY_TRY(coordinate(a, 0));
+  const double y = PY_TRY(coordinate(a, 1));
+  return PY_TRY(c.detached([&]() -> Result<TurnMade> {
+    s.orbit.drag_active = false;
+    s.hovered_arrow = pick_ray(s, x, y);
+    const std::optional<std::uint64_t> pressed = std::exchange(s.pressed_arrow, std::nullopt);
+    if (!pressed || s.hovered_arrow != pressed) return std::nullopt;
+    const std::uint64_t grip = *pressed / 2;
+    const std::int32_t direction = *pressed % 2 == 0 ? -1 : 1;
+    GY_CHECK(turn_grip(s, grip, TurnRequest::by_direction(direction)));
+    return TurnMade(std::in_place, grip, direction);
+  }));
+}
+
+PyResult<std::optional<std::uint64_t>> arrow_at(Call&, const Simulator& s, Args& a) {
+  const double x = PY_TRY(coordinate(a, 0));
+  const double y = PY_TRY(coordinate(a, 1));
+  return pick_ray(s, x, y);
+}
+
+PyStatus clear_hover(Call&, Simulator& s) {
+  s.hovered_arrow.reset();
+  return {};
+}
+
+std::optional<std::uint64_t> hovered_arrow(Call&, const Simulator& s) { return s.hovered_arrow; }
+
+// ---------------------------------------------------------------------------------------------
 // Rows
 
 constexpr Borrow sh = Borrow::shared, ex = Borrow::exclusive;
@@ -103,11 +237,48 @@ constexpr Method look_from_row{
     "raises it towards +y.",
     ex, &look_from};
 
+constexpr Method render_row{
+    "render($self, width=512, height=512, *, background=None, supersample=None, show_arrows=None, "
+    "show_edges=None, show_pieces=None, line_width=None, fov=None, distance=None, yaw=None, pitch=None)\n--\n\n"
+    "Draw the puzzle as it stands into a new `width` x `height` Image.\n\n"
+    "The keywords override the view settings for this one call (`yaw` and `pitch` in degrees place the\n"
+    "camera); nothing given here sticks. None leaves a setting as it is.",
+    ex, &render, Release::yes};
+constexpr Method frame_row{
+    "frame($self, dt_ms=16.0, width=512, height=512)\n--\n\n"
+    "Advance the animation and camera by `dt_ms` milliseconds, then render: once per displayed frame.",
+    ex, &frame, Release::yes};
+constexpr Method orbit_row{
+    "orbit($self, dx, dy)\n--\n\n"
+    "Turn the camera about the puzzle by a drag of (`dx`, `dy`) in pointer coordinates; the motion\n"
+    "eases out over the following frames.",
+    ex, &orbit};
+constexpr Method pointer_down_row{
+    "pointer_down($self, x, y)\n--\n\n"
+    "Press the pointer at (`x`, `y`), each -1 to 1 across the view with y up. True when it lands on an\n"
+    "arrow; otherwise it starts dragging the camera.",
+    ex, &pointer_down};
+constexpr Method pointer_move_row{
+    "pointer_move($self, x, y)\n--\n\nMove the pointer: hover the arrow under it, or drag the camera.", ex,
+    &pointer_move};
+constexpr Method pointer_up_row{
+    "pointer_up($self, x, y)\n--\n\n"
+    "Release the pointer. Released over the arrow it was pressed on, the arrow's grip turns one stop\n"
+    "and `(grip, direction)` is returned; otherwise None.",
+    ex, &pointer_up, Release::yes};
+constexpr Method arrow_at_row{"arrow_at($self, x, y)\n--\n\nThe index of the arrow under (`x`, `y`), or None.", sh,
+                              &arrow_at};
+constexpr Method clear_hover_row{"clear_hover($self)\n--\n\nForget the hovered arrow.", ex, &clear_hover};
+constexpr Property hovered_arrow_row{"hovered_arrow", "The index of the arrow under the pointer, or None.", sh,
+                                     &hovered_arrow};
+
 }  // namespace
 
 void add_view_rows(detail::TypeTables& t) {
   add_rows<line_width_row, background_row, supersample_row, show_edges_row, show_arrows_row, show_pieces_row,
-           fov_row, distance_row, position_row, target_row, up_row, scale_row, look_from_row>(t);
+           fov_row, distance_row, position_row, target_row, up_row, scale_row, look_from_row, render_row, frame_row,
+           orbit_row, pointer_down_row, pointer_move_row, pointer_up_row, arrow_at_row, clear_hover_row,
+           hovered_arrow_row>(t);
 }
 
 }  // namespace gy::py::puzzle

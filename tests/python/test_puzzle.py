@@ -232,6 +232,73 @@ class TestTurning:
             cube.seed(-1)
 
 
+class TestScrambling:
+    def test_scrambles_are_reproducible(self):
+        a, b = Puzzle(CUBE, scramble=20), Puzzle(CUBE, scramble=20)
+        assert a.stickers() == b.stickers() != a.solved_stickers
+        assert (a.move_count, a.animating) == (20, False)
+        c, d = Puzzle(CUBE, seed=5, scramble=20), Puzzle(CUBE, seed=5, scramble=20)
+        assert c.sticker_ids() == d.sticker_ids() != a.sticker_ids()
+        e = Puzzle(CUBE, seed=5)
+        e.scramble(20)
+        e.settle()
+        assert e.sticker_ids() == c.sticker_ids()
+        assert Puzzle(CUBE, scramble=0).is_solved
+
+    def test_queue_plays_through_advance_or_settle(self, cube):
+        cube.scramble()
+        assert cube.animating and cube.move_count == 0
+        cube.advance()
+        assert cube.move_count == 1 and cube.animating
+        cube.settle()
+        assert (cube.move_count, cube.animating) == (10, False)
+        cube.scramble(2)
+        for _ in range(100):
+            cube.advance(100)
+        assert (cube.move_count, cube.animating) == (12, False)
+
+    def test_move_random_animates(self, cube):
+        cube.move_random()
+        assert (cube.move_count, cube.history_length, cube.animating) == (1, 1, True)
+        cube.advance(1000)
+        cube.advance()
+        assert not cube.animating
+
+    def test_reset_forgets_the_seed(self, cube):
+        fresh = Puzzle(CUBE, scramble=7)
+        cube.seed(99)
+        cube.apply("A B")
+        cube.reset()
+        cube.scramble(7)
+        cube.settle()
+        assert cube.sticker_ids() == fresh.sticker_ids()
+
+    def test_over_cap_counts_and_non_finite_steps_raise_at_once(self, cube):
+        start = time.monotonic()
+        with pytest.raises(ValueError, match="4294967295"):
+            Puzzle(CUBE, scramble=2 ** 32 - 1)
+        with pytest.raises(ValueError):
+            cube.scramble(2 ** 32 - 1)
+        cube.scramble(9000)
+        with pytest.raises(ValueError):
+            cube.scramble(1001)
+        assert cube.move_count == 0
+        cube.reset()
+        cube.turn(0)
+        for bad in (float("nan"), float("inf"), -float("inf")):
+            with pytest.raises(ValueError, match="finite"):
+                cube.advance(bad)
+            with pytest.raises(ValueError, match="finite"):
+                cube.frame(bad, 8, 8)
+        assert time.monotonic() - start < 5
+        assert cube.animating and cube.move_count == 1
+        cube.advance(300)
+        cube.advance()
+        assert not cube.animating
+        with pytest.raises(TypeError):
+            cube.advance(None)
+
+
 class TestGripsAndPieces:
     def test_grip_snapshots(self, cube):
         snaps = cube.grips()
@@ -323,6 +390,9 @@ class TestThreads:
         assert self.run_while(work, lambda: setattr(cube, "fov", 1.0)) == ["Already borrowed"]
         assert cube.fov == 15.0
         assert self.run_while(work, lambda: cube.stops(0)) == ["Already borrowed"]
+        assert self.run_while(work, lambda: cube.render(8, 8)) == ["Already borrowed"]
+        assert self.run_while(lambda: cube.render(512, 512, supersample=4), lambda: cube.fov) == [
+            "Already mutably borrowed"]
         cube.turn(1)  # free again
 
     def test_two_puzzles_run_together(self):
