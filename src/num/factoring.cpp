@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <span>
+#include <tuple>
 #include <utility>
 
 namespace gy {
@@ -124,9 +125,9 @@ WPoly mul(const Zp& F, const WPoly& a, const WPoly& b) {
   return r;
 }
 
-// a ← a mod b for a monic b, with the quotient when asked. Updates accumulate in 128 bits and are
-// reduced once per coefficient.
-void divrem_monic(const Zp& F, WPoly& a, const WPoly& b, WPoly* quotient) {
+// a ← a mod b, with the quotient when asked; `inv` is the inverse of b's top coefficient (1 for a
+// monic b). Updates accumulate in 128 bits and are reduced once per coefficient.
+void divrem(const Zp& F, WPoly& a, const WPoly& b, WPoly* quotient, u64 inv = 1) {
   const std::size_t d = b.size() - 1;
   if (quotient) quotient->clear();
   if (a.size() <= d) return;
@@ -134,6 +135,7 @@ void divrem_monic(const Zp& F, WPoly& a, const WPoly& b, WPoly* quotient) {
   if (quotient) quotient->assign(a.size() - d, 0);
   for (std::size_t t = a.size(); t-- > d;) {
     u64 c = static_cast<u64>(acc[t] % F.p);
+    if (inv != 1) c = F.mul(c, inv);
     if (quotient) (*quotient)[t - d] = c;
     if (c == 0) continue;
     u64 nc = F.p - c;
@@ -145,13 +147,13 @@ void divrem_monic(const Zp& F, WPoly& a, const WPoly& b, WPoly* quotient) {
 }
 
 WPoly rem_monic(const Zp& F, WPoly a, const WPoly& b) {
-  divrem_monic(F, a, b, nullptr);
+  divrem(F, a, b, nullptr);
   return a;
 }
 
 WPoly quotient_monic(const Zp& F, WPoly a, const WPoly& b) {
   WPoly q;
-  divrem_monic(F, a, b, &q);
+  divrem(F, a, b, &q);
   trim(q);
   return q;
 }
@@ -159,8 +161,7 @@ WPoly quotient_monic(const Zp& F, WPoly a, const WPoly& b) {
 // The monic gcd; zero when both are zero.
 WPoly gcd(const Zp& F, WPoly a, WPoly b) {
   while (!b.empty()) {
-    b = monic(F, std::move(b));
-    divrem_monic(F, a, b, nullptr);
+    divrem(F, a, b, nullptr, b.back() == 1 ? 1 : F.inv(b.back()));
     std::swap(a, b);
   }
   return monic(F, std::move(a));
@@ -196,7 +197,7 @@ bool squarefree_mod(const Zp& F, const WPoly& f) {
 // The map h ↦ h^p modulo a monic f, which is linear over the residues: rows x^(p·j) mod f.
 class Frobenius {
  public:
-  static constexpr std::size_t kMaxTableDegree = 512;
+  static constexpr std::size_t kMaxTableDegree = 1024;
 
   Frobenius(const Zp& F, const WPoly& f) : F_(F), f_(f), n_(f.size() - 1) {
     if (n_ > kMaxTableDegree) return;
@@ -325,11 +326,6 @@ Result<std::vector<WPoly>> factor_word(const Zp& F, const WPoly& f, std::vector<
 class DegreeSet {
  public:
   explicit DegreeSet(std::size_t n) : n_(n), words_(n / 64 + 1, 0) { set(0); }
-  static DegreeSet full(std::size_t n) {
-    DegreeSet s(n);
-    for (std::size_t d = 0; d <= n; ++d) s.set(d);
-    return s;
-  }
   bool has(std::size_t d) const { return d <= n_ && ((words_[d / 64] >> (d % 64)) & 1); }
   void set(std::size_t d) { words_[d / 64] |= u64{1} << (d % 64); }
   // Adds a factor of degree d: every sum gains d as an option.
@@ -692,6 +688,42 @@ std::int64_t root_bound_bits(const ZPoly& f) {
   return best ? std::max<i64>(0, *best + 1) : 0;
 }
 
+// An upper bound R = k·2^e on the absolute value of every complex root of f: the positive root of
+// Cauchy's polynomial |a_n|·x^n − Σ_(i<n) |a_i|·x^i, which is negative below that root and positive
+// above, located by binary search on the grid k·2^(ρ−10), k ≤ 1024, below Fujiwara's 2^ρ. Each
+// sign is exact.
+struct RootBound {
+  std::uint64_t k = 0;
+  std::int64_t e = 0;
+  double log2() const { return k == 0 ? -1e300 : std::log2(static_cast<double>(k)) + static_cast<double>(e); }
+};
+
+RootBound root_bound(const ZPoly& f) {
+  const std::int64_t rho = root_bound_bits(f);
+  const std::size_t n = f.size() - 1;
+  if (n == 0) return {};
+  const std::int64_t e = rho - 10;
+  // The sign of 2^(−e·n)·q(k·2^e) for e < 0, or of q(k·2^e) itself, by Horner's rule.
+  auto positive = [&](std::uint64_t k) {
+    Z acc, x(static_cast<unsigned long>(k)), term;
+    if (e > 0) mpz_mul_2exp(x.v, x.v, static_cast<mp_bitcnt_t>(e));
+    mpz_abs(acc.v, f[n].v);
+    for (std::size_t i = n; i-- > 0;) {
+      mpz_mul(acc.v, acc.v, x.v);
+      mpz_abs(term.v, f[i].v);
+      if (e < 0) mpz_mul_2exp(term.v, term.v, static_cast<mp_bitcnt_t>(-e * static_cast<std::int64_t>(n - i)));
+      mpz_sub(acc.v, acc.v, term.v);
+    }
+    return acc.sign() > 0;
+  };
+  std::uint64_t lo = 0, hi = 1025;  // q ≤ 0 at lo·2^e, q > 0 at hi·2^e (2^ρ bounds the roots)
+  while (hi - lo > 1) {
+    const std::uint64_t mid = (lo + hi) / 2;
+    (positive(mid) ? hi : lo) = mid;
+  }
+  return {hi, e};
+}
+
 // Lifts of one factorisation modulo p to ever higher powers of p, recomputed from the factors
 // modulo p when more precision is asked for. When seeded with lifts that were handed in rather than
 // computed here, the first lift is checked against them; on a mismatch no lifts are given.
@@ -901,7 +933,9 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
   const Z& c = g.back();
   const u64 p = lifts.prime();
   const double log2p = std::log2(static_cast<double>(p));
-  const std::uint64_t step_bits = bit_length(Z(static_cast<unsigned long>(N))) + bit_length(c) + root_bound_bits(g);
+  // log2 of N and of |c|·R, rounded up a little; every b_j below keeps a digit to spare.
+  const double log2N = std::log2(static_cast<double>(N)) + 1e-9;
+  const double step_bits = std::max(0.0, static_cast<double>(bit_length(c)) + root_bound(g).log2()) + 1e-9;
   // Digits per refinement, p^δ about 2^20, and digits kept in reserve below b_j for one column.
   std::uint32_t delta = 1;
   while (std::pow(static_cast<double>(p), delta + 1) <= 1 << 20) ++delta;
@@ -917,8 +951,9 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
   std::vector<std::vector<Z>> sums(u);  // power sums s_1.. of each factor modulo p^K
   std::vector<Z> cpow;                  // c^j modulo p^K
   for (std::size_t j = 1; j <= 2 * u + 16; ++j) {
-    // b_j: p^(b_j) ≥ N·2^(j·(bits(c) + root bits)) bounds the j-th power sums.
-    const std::uint32_t bj = static_cast<std::uint32_t>(std::ceil(static_cast<double>(j * step_bits) / log2p)) + 1;
+    // b_j: p^(b_j) ≥ N·(|c|·R)^j bounds the j-th power sums.
+    const std::uint32_t bj =
+        static_cast<std::uint32_t>(std::ceil((log2N + static_cast<double>(j) * step_bits) / log2p)) + 1;
     if (K < bj + reserve) {
       const std::vector<ZPoly>* all = lifts.at_least(bj + reserve + (bj + reserve) / 4);
       if (!all) return std::nullopt;
@@ -1027,14 +1062,23 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
 // =============================================================================================
 // Recombination
 
-// a = b·q in Z[x]; q is written when asked.
-bool exact_quotient(const ZPoly& a, const ZPoly& b, ZPoly* q) {
+// An upper bound on the bits of ‖a‖₂.
+std::uint64_t norm_bits(const ZPoly& a) {
+  Z S;
+  for (const auto& c : a) mpz_addmul(S.v, c.v, c.v);
+  return bit_length(S) / 2 + 1;
+}
+
+// a = b·q in Z[x]; q is written when asked. A factor q of a has coefficients below
+// 2^(deg q)·‖a‖₂, so with `bounded` the division stops at the first quotient coefficient beyond that.
+bool exact_quotient(const ZPoly& a, const ZPoly& b, ZPoly* q, bool bounded = false) {
   if (b.empty()) return false;
   if (a.size() < b.size()) {
     if (q) q->clear();
     return a.empty();
   }
   const std::size_t d = b.size() - 1;
+  const std::uint64_t limit = bounded ? a.size() - b.size() + norm_bits(a) : 0;
   ZPoly work = a, quot(a.size() - d);
   const Z& lc = b.back();
   for (std::size_t t = work.size(); t-- > d;) {
@@ -1042,6 +1086,7 @@ bool exact_quotient(const ZPoly& a, const ZPoly& b, ZPoly* q) {
     if (!mpz_divisible_p(work[t].v, lc.v)) return false;
     Z& qt = quot[t - d];
     mpz_divexact(qt.v, work[t].v, lc.v);
+    if (bounded && bit_length(qt) > limit) return false;
     for (std::size_t j = 0; j < d; ++j) mpz_submul(work[t - d + j].v, qt.v, b[j].v);
   }
   for (std::size_t j = 0; j < d; ++j)
@@ -1081,6 +1126,7 @@ class Recombination {
 
   Result<std::vector<ZPoly>> run() {
     g_ = F_;
+    norm_bits_ = norm_bits(F_);
     const std::size_t r = lifted_.size();
     used_.assign(r, 0);
     prepare_filters();
@@ -1116,17 +1162,28 @@ class Recombination {
       constants_.push_back(f.empty() ? Z() : f[0]);
     }
     if (!monic_ || F_.empty()) return;
-    // The sum of the roots: with c0 = lc(F), a true factor's c0·(sum of its roots) is an integer of
-    // absolute value at most c0·d·R and congruent to −c0·Σ t_i, t_i the second coefficient of each
-    // lifted factor. Held as fixed-point fractions of P in 64 bits, where sums wrap modulo P.
+    // With monic factors and P > 2·|lc(F)| a candidate has leading coefficient lc(g) and the sum of
+    // its factors' degrees.
     Z lc;
     mpz_abs(lc.v, F_.back().v);
     Z twice;
     mpz_mul_2exp(twice.v, lc.v, 1);
-    if (mpz_cmp(P_.v, twice.v) <= 0) return;  // the candidates' leading coefficient must be lc(g)
+    if (mpz_cmp(P_.v, twice.v) <= 0) return;
+    sized_ = true;
+    // The sum of the roots: with c0 = lc(F), a true factor's c0·(sum of its roots) is an integer of
+    // absolute value at most |c0|·d·R and congruent to −c0·Σ t_i, t_i the second coefficient of
+    // each lifted factor. Held as fixed-point fractions of P in 64 bits, where sums wrap modulo P.
+    const RootBound R = root_bound(F_);
     Z w;
-    mpz_mul_2exp(w.v, lc.v, static_cast<mp_bitcnt_t>(root_bound_bits(F_) + 64));
-    mpz_cdiv_q(w.v, w.v, P_.v);
+    mpz_mul_ui(w.v, lc.v, static_cast<unsigned long>(R.k));
+    if (R.e + 64 >= 0) {
+      mpz_mul_2exp(w.v, w.v, static_cast<mp_bitcnt_t>(R.e + 64));
+      mpz_cdiv_q(w.v, w.v, P_.v);
+    } else {
+      Z den = P_;
+      mpz_mul_2exp(den.v, den.v, static_cast<mp_bitcnt_t>(-(R.e + 64)));
+      mpz_cdiv_q(w.v, w.v, den.v);
+    }
     if (bit_length(w) > 40) return;
     root_window_ = mpz_get_ui(w.v);
     Z a;
@@ -1156,7 +1213,7 @@ class Recombination {
   void visit(std::size_t i, std::size_t need, std::size_t deg, u64 roots) {
     if (slot_) return;
     const std::size_t n = free_->size();
-    if (static_cast<i64>(deg + need) > degree(g_)) return;
+    if (sized_ && static_cast<i64>(deg + need) > degree(g_)) return;
     if (need == 0) return leaf(deg, roots);
     if (n - i < need) return;  // the subset cannot be completed
     if (n - i == need) {
@@ -1174,7 +1231,7 @@ class Recombination {
   }
 
   void leaf(std::size_t deg, u64 roots) {
-    if (hints_.degrees && !hints_.degrees->has(deg)) return;
+    if (sized_ && hints_.degrees && !hints_.degrees->has(deg)) return;
     if (root_test_) {
       const u64 w = deg * root_window_, count = chosen_.size();
       const u64 width = 2 * w + count;
@@ -1220,6 +1277,18 @@ class Recombination {
     return h;
   }
 
+  // h divides lc(g)·g over the integers. A divisor is lc(g) times a monic factor of F, whose
+  // coefficients are below 2^d·‖F‖₂; and its cofactor is bounded in the division.
+  bool divides(const ZPoly& h) const {
+    if (h.empty()) return false;
+    const std::uint64_t limit = bit_length(g_.back()) + static_cast<std::uint64_t>(degree(h)) + norm_bits_;
+    for (const auto& x : h)
+      if (bit_length(x) > limit) return false;
+    ZPoly cg = g_;
+    scale(cg, g_.back());
+    return exact_quotient(cg, h, nullptr, true);
+  }
+
   // The test of the plain search: h divides lc(g)·g over the integers.
   void test(const std::vector<std::size_t>& subset) {
     if (slot_) return;
@@ -1228,9 +1297,7 @@ class Recombination {
       return;
     }
     ZPoly h = candidate(subset);
-    ZPoly cg = g_;
-    scale(cg, g_.back());
-    if (!exact_quotient(cg, h, nullptr)) return;
+    if (!divides(h)) return;
     Z content;
     for (const auto& x : h) mpz_gcd(content.v, content.v, x.v);
     divide_exact(h, content);
@@ -1252,10 +1319,8 @@ class Recombination {
       for (std::size_t k : blocks[b]) d += degrees_[k];
       if (d > best) best = d, largest = b;
     }
-    ZPoly cg = g_;
-    scale(cg, g_.back());
     for (std::size_t b = 0; b < blocks.size(); ++b)
-      if (b != largest && !exact_quotient(cg, candidate(blocks[b]), nullptr)) return false;
+      if (b != largest && !divides(candidate(blocks[b]))) return false;
     return true;
   }
 
@@ -1286,7 +1351,9 @@ class Recombination {
   std::vector<ZPoly> found_;
   std::optional<Error> slot_;
 
+  std::uint64_t norm_bits_ = 0;
   bool monic_ = false;
+  bool sized_ = false;
   std::vector<std::size_t> degrees_;
   std::vector<Z> constants_;
   bool root_test_ = false;
@@ -1349,15 +1416,28 @@ Result<u64> next_usable_prime(PrimeSearch& search, const IntPoly& F) {
   }
 }
 
-// P = p^k for a prime p below 2^32.
+// P = p^k for an odd prime p below 2^32: the primes below 2^16 by trial division, larger ones from
+// a floating-point estimate of P^(1/k), confirmed exactly.
 std::optional<std::pair<u64, std::uint32_t>> prime_power(const Z& P) {
-  const std::uint64_t bits = bit_length(P);
-  Z root;
-  for (std::uint64_t k = 1; k <= bits; ++k) {
-    const bool exact = mpz_root(root.v, P.v, k) != 0;
-    if (mpz_cmp_ui(root.v, 3) < 0) break;
-    if (exact && bit_length(root) <= 32 && is_word_prime(mpz_get_ui(root.v)))
-      return std::pair{static_cast<u64>(mpz_get_ui(root.v)), static_cast<std::uint32_t>(k)};
+  auto power_of = [&](u64 q) -> std::optional<std::pair<u64, std::uint32_t>> {
+    Z rest;
+    const Z Q(static_cast<unsigned long>(q));
+    const mp_bitcnt_t k = mpz_remove(rest.v, P.v, Q.v);
+    if (mpz_cmp_ui(rest.v, 1) != 0 || k == 0 || k > UINT32_MAX) return std::nullopt;
+    return std::pair{q, static_cast<std::uint32_t>(k)};
+  };
+  if (mpz_cmp_ui(P.v, 3) < 0 || mpz_even_p(P.v)) return std::nullopt;
+  for (u64 q = 3; q < (1u << 16); q += 2)
+    if (mpz_divisible_ui_p(P.v, q)) return is_word_prime(q) ? power_of(q) : std::nullopt;
+  long exp2 = 0;
+  const double mantissa = mpz_get_d_2exp(&exp2, P.v);
+  const double bits = static_cast<double>(exp2) + std::log2(mantissa);
+  for (double k = std::max(1.0, std::floor(bits / 32)); k <= bits / 16 + 1; ++k) {
+    const double x = std::exp2(bits / k);
+    const double c = std::round(x);
+    if (c < (1u << 16) || c >= 4294967296.0 || std::fabs(x - c) > 1e-6 * c) continue;
+    const u64 q = static_cast<u64>(c);
+    if (is_word_prime(q) && mpz_divisible_ui_p(P.v, q)) return power_of(q);
   }
   return std::nullopt;
 }
@@ -1468,10 +1548,23 @@ Result<std::vector<ModPoly>> hensel_lift(const IntPoly& F, const std::vector<Mod
   if (*kv == 0 || p.is_one()) return fail(Error::range("monic() of zero polynomial"));
   const Z pz(p);
   const Z pk = power(pz, static_cast<unsigned long>(*kv));
+  // Monic factors lift to the same monic factors as any multiples of them; their product times
+  // lc(F) must be F modulo p.
   std::vector<ZPoly> base;
-  for (const auto& f : factors) base.push_back(to_z(f, pz));
+  ZPoly product{Z(1ul)};
+  for (const auto& f : factors) {
+    base.push_back(GY_TRY(monic_mod(to_z(f, pz), pz)));
+    product = reduced(mul(product, base.back()), pz);
+  }
+  const ZPoly Fz = to_z(F);
+  scale(product, Fz.back());
+  reduce(product, pz);
+  const ZPoly Fp = reduced(Fz, pz);
+  bool same = product.size() == Fp.size();
+  for (std::size_t i = 0; same && i < Fp.size(); ++i) same = mpz_cmp(product[i].v, Fp[i].v) == 0;
+  if (!same) return fail(Error::range("the factors do not multiply to the polynomial modulo the prime"));
   std::vector<ZPoly> out;
-  GY_CHECK(lift_tree(to_z(F), base, pz, static_cast<std::uint32_t>(*kv), pk, out));
+  GY_CHECK(lift_tree(Fz, base, pz, static_cast<std::uint32_t>(*kv), pk, out));
   const Int m = pk.to_int();
   std::vector<ModPoly> result;
   for (const auto& x : out) result.push_back(to_mod_poly(x, m));
@@ -1530,7 +1623,7 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
   // Factor degrees possible modulo several primes; none between 1 and n − 1 proves F irreducible.
   DegreeSet degrees = degrees_of(parts, n);
   // Primes stop once two in a row have not narrowed the set.
-  const int extra = n <= 256 ? 6 : n <= 1024 ? 2 : 0;
+  const int extra = n <= 256 ? 6 : 2;
   for (int i = 0, idle = 0; i < extra && idle < 2 && !degrees.only_trivial(); ++i) {
     const u64 q = GY_TRY(next_usable_prime(primes, F));
     if (q >= kWordPrimeLimit) break;

@@ -21,10 +21,11 @@ namespace gy {
 
 // What `factor` accepts: a degree up to kFactorMaxDegree, numerators and denominators of the input
 // and the coefficients of its primitive integer form up to kFactorMaxBits bits. Beyond that it fails
-// with a Range error rather than start work without a useful end. Within these limits a prime below
-// 2^32 always qualifies.
-inline constexpr std::int64_t kFactorMaxDegree = 4096;
-inline constexpr std::uint64_t kFactorMaxBits = std::uint64_t{1} << 18;
+// with a Range error rather than start work without a useful end (the splitting modulo a prime
+// alone grows with the cube of the degree). Within these limits a prime below 2^32 always
+// qualifies.
+inline constexpr std::int64_t kFactorMaxDegree = 1024;
+inline constexpr std::uint64_t kFactorMaxBits = std::uint64_t{1} << 16;
 
 // The random state of the residue draws of equal-degree splitting, one per thread, never reseeded.
 // It decides only the order of the factors.

@@ -243,6 +243,13 @@ TEST(Factoring, HenselLiftReproducesIntegerFactors) {
   EXPECT_EQ(hensel_lift(IntPoly(), residues, p, Int(3)).error(), Error::other("hensel_lift of zero polynomial"));
   EXPECT_EQ(hensel_lift(F, {mp(Int(5), parts[0]), mp(Int(7), parts[1])}, Int(5), Int(2)).error(),
             Modular::different_moduli());
+  // Factors given as multiples lift to the same monic factors; factors of something else fail.
+  std::vector<ModPoly> multiples = residues;
+  multiples[1] = *multiples[1].scale(Modular(Int(2), p));
+  EXPECT_EQ(*hensel_lift(F, multiples, p, Int(5)), *hensel_lift(F, residues, p, Int(5)));
+  residues.pop_back();
+  EXPECT_EQ(hensel_lift(F, residues, p, Int(5)).error(),
+            Error::range("the factors do not multiply to the polynomial modulo the prime"));
 }
 
 TEST(Factoring, RecombinationOrder) {
@@ -479,7 +486,7 @@ TEST(Factoring, RefusesOversizedInput) {
   c.back() = fraction(1, 1);
   auto r = factor(FracPoly(c));
   ASSERT_FALSE(r);
-  EXPECT_EQ(r.error(), Error::range("polynomial degree 4097 exceeds the factoring limit of 4096"));
+  EXPECT_EQ(r.error(), Error::range("polynomial degree 1025 exceeds the factoring limit of 1024"));
   FracPoly big(std::vector<Fraction>{Fraction(Int(1).shl(kFactorMaxBits)), fraction(1, 1)});
   r = factor(big);
   ASSERT_FALSE(r);
