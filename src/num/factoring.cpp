@@ -1480,17 +1480,9 @@ Status check_bits(const Int& x) {
   return {};
 }
 
-// f divided by the monic gcd of f and f′. A prime modulo which f stays squarefree, tried first,
-// shows the gcd to be 1 without working over the rationals.
+// f divided by the monic gcd of f and f′.
 Result<FracPoly> squarefree_part(const FracPoly& f) {
-  const IntPoly Fi = primitive_integer(f);
-  int tries = 0;
-  for (u64 c = 3; tries < 12 && c < 1000; c += 2) {
-    if (!is_word_prime(c) || mod_word(Fi.lead(), c) == 0) continue;
-    ++tries;
-    if (squarefree_mod(Zp{c}, to_word_poly(Fi, c))) return f;
-  }
-  FracPoly g = GY_TRY(FracPoly::gcd(to_fractions(Fi), to_fractions(primitive_integer(f.derivative()))));
+  FracPoly g = GY_TRY(FracPoly::gcd(to_fractions(primitive_integer(f)), to_fractions(primitive_integer(f.derivative()))));
   g = GY_TRY(g.monic());
   if (g.degree() == 0) return f;
   return FracPoly::div_exact(f, g);
@@ -1607,13 +1599,25 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
     GY_CHECK(check_bits(c.den()));
   }
   if (f.degree() == 0) return std::vector<FracPoly>{};
-  const IntPoly F = primitive_integer(GY_TRY(squarefree_part(f)));
+  // A prime modulo which f stays squarefree shows f to be its own squarefree part, and the first
+  // such prime is the one choose_prime takes; only when none turns up among the first candidates
+  // is the squarefree part computed over the rationals.
+  IntPoly F = primitive_integer(f);
   for (const auto& c : F.coeffs) GY_CHECK(check_bits(c));
+  PrimeSearch primes;
+  std::optional<u64> first;
+  for (int tries = 0; tries < 100 && !first; ++tries) {
+    const u64 c = primes.next();
+    if (GY_TRY(usable_prime(F, c))) first = c;
+  }
+  if (!first) {
+    F = primitive_integer(GY_TRY(squarefree_part(f)));
+    for (const auto& c : F.coeffs) GY_CHECK(check_bits(c));
+    primes = PrimeSearch();
+  }
   const std::size_t n = static_cast<std::size_t>(F.degree());
   if (n == 1) return std::vector<FracPoly>{to_fractions(F)};
-
-  PrimeSearch primes;
-  const u64 p = GY_TRY(next_usable_prime(primes, F));
+  const u64 p = first ? *first : GY_TRY(next_usable_prime(primes, F));
   if (p >= kWordPrimeLimit) return fail(Error::other("no prime below 2^32 keeps the polynomial squarefree"));
   const Zp Fp{p};
   std::vector<DegreePart> parts;

@@ -166,6 +166,18 @@ TEST(Factoring, SplittingModuloAPrime) {
   ASSERT_EQ(r->size(), 2u);
   EXPECT_EQ(values((*r)[0]), ip({2, 1}));
   EXPECT_EQ(values((*r)[1]), ip({1, 1}));
+  // Modulo 5 and 7 each residue takes three steps, whatever the number of tries.
+  for (std::int64_t p : {5, 7}) {
+    const std::size_t steps = in_fresh_thread([&] {
+      (void)factor_mod_p(mp(Int(p), ip({-1, 0, 1})), 1, Int(p));
+      std::uint64_t x = 0x2545F4914F6CDD1Dull;
+      std::size_t n = 0;
+      while (x != xorshift_state && n < 10000) x ^= x << 13, x ^= x >> 7, x ^= x << 17, ++n;
+      return n;
+    });
+    EXPECT_GT(steps, 0u);
+    EXPECT_EQ(steps % 3, 0u) << "p = " << p;
+  }
 
   // Products of distinct monic factors of one degree, scaled by a constant: the split gives back
   // the product, each piece of that degree, all monic but the last, which carries the constant.
