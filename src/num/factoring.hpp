@@ -4,10 +4,11 @@
 // lifting along a balanced split of the factor list, and recombination of the lifted factors by
 // trial division over subsets, smallest first.
 //
-// Recombination never tries subsets that cheap necessary tests rule out (factor degrees possible
-// modulo several primes, the sum of the roots, the constant term), and once the subsets of one size
-// are too many it finds the irreducible factors by lattice reduction on the power sums of the
-// lifted factors instead; either way the factors and their order are those of the plain search.
+// Recombination never divides by subsets that cheap necessary tests rule out (factor degrees
+// possible modulo several primes, the sum of the roots, the constant term, coefficient bounds), and
+// once the subsets of one size are too many it finds the irreducible factors by lattice reduction on
+// the power sums of the lifted factors instead; either way the factors and their order are those of
+// the plain search.
 #pragma once
 
 #include <cstdint>
@@ -55,7 +56,8 @@ Result<std::vector<ModPoly>> hensel_lift(const IntPoly& F, const std::vector<Mod
 
 // The irreducible factors of F from its lifted factors modulo P = p^k: subsets by increasing size,
 // in decreasing lexicographic order within a size, each tested by trial division; the remainder
-// comes last.
+// comes last. The lattice shortcut needs monic lifts of F's factorisation and P a power of a prime
+// below 2^32; otherwise every size is searched.
 Result<std::vector<IntPoly>> combine_factors(const IntPoly& F, const std::vector<ModPoly>& lifted, const Int& P);
 
 }  // namespace gy

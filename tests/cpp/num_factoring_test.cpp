@@ -180,7 +180,7 @@ TEST(Factoring, SplittingModuloAPrime) {
   }
 
   // Products of distinct monic factors of one degree, scaled by a constant: the split gives back
-  // the product, each piece of that degree, all monic but the last, which carries the constant.
+  // the product, each factor of that degree, all monic but the last, which carries the constant.
   std::mt19937_64 rng(11);
   for (std::uint64_t p : {5ull, 7ull, 101ull, 4294967311ull}) {  // the last is above 2^32
     const Int P(p);
