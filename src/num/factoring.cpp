@@ -1505,7 +1505,8 @@ Result<std::vector<ModPoly>> factor_mod_p(const ModPoly& f, std::uint64_t d, con
   if (p.sign() <= 0) return fail(Error::division("Division by zero"));
   GY_CHECK(same_modulus(f, p));
   if (f.is_zero()) return fail(Error::division("Division by zero"));
-  if (d == 0) return fail(Error::range(cat("no factors of degree 0 in a polynomial of degree ", f.degree())));
+  if (d == 0 || d > static_cast<u64>(f.degree()))
+    return fail(Error::range(cat("no factors of degree ", d, " in a polynomial of degree ", f.degree())));
   if (d * p.bit_length() > Int::kMaxBits) return fail(Error::exponent_too_large());
   const Int e = (Int::pow(p, static_cast<std::uint32_t>(d)) - Int(1)) / Int(2);
   std::vector<ModPoly> out;

@@ -153,6 +153,8 @@ TEST(Factoring, ChoosePrime) {
 TEST(Factoring, SplittingModuloAPrime) {
   const Int three(3);
   EXPECT_EQ(factor_mod_p(mp(Int(2), ip({1, 1})), 1, Int(2)).error(), Error::range("p=2 not implemented"));
+  EXPECT_EQ(factor_mod_p(mp(three, ip({1, 0, 1})), std::uint64_t{1} << 62, three).error(),
+            Error::range("no factors of degree 4611686018427387904 in a polynomial of degree 2"));
   // x² − 1 modulo 3 from the initial state: the first draw is 0, so a = x splits off x + 2. One
   // draw of two state steps.
   auto r = in_fresh_thread([&] {
