@@ -64,7 +64,7 @@ PyResult<std::string> constructor_query(const Args& a) {
 PyResult<Simulator> construct(Call& c, Args& a) {
   ViewOptions view;
   if (auto bg = PY_TRY(a.opt<Rgba>(p_background))) view.background = pack_rgba(*bg);
-  view.supersample = PY_TRY(a.opt<std::uint32_t>(p_supersample));
+  PY_TRY(read_u32_option(a, p_supersample, view.supersample));
   view.show_arrows = PY_TRY(flag_option(a, p_show_arrows));
   view.show_edges = PY_TRY(flag_option(a, p_show_edges));
   view.show_pieces = PY_TRY(flag_option(a, p_show_pieces));
@@ -74,8 +74,9 @@ PyResult<Simulator> construct(Call& c, Args& a) {
   view.yaw = PY_TRY(a.opt<double>(p_yaw));
   view.pitch = PY_TRY(a.opt<double>(p_pitch));
   auto seed = PY_TRY(a.opt<std::uint64_t>(p_seed));
-  auto scramble = PY_TRY(a.opt<std::uint32_t>(p_scramble));
-  if (scramble) PY_TRY(check_scramble_count(*scramble));
+  std::optional<std::uint32_t> scramble;
+  PY_TRY(read_u32_option(a, p_scramble, scramble));
+  if (scramble) PY_TRY(a.noted(check_scramble_count(*scramble), p_scramble));
 
   std::string query = PY_TRY(constructor_query(a));
   Simulator sim = PY_TRY(c.detached([&] { return build_from(query); }));
@@ -130,9 +131,10 @@ PyStatus turn(Call& c, Simulator& sim, Args& a) {
   auto index = PY_TRY(a.get<std::uint64_t>(0));
   auto direction = PY_TRY(a.get<std::int32_t>(1, 1));
   auto repeat = PY_TRY(a.get<std::uint32_t>(2, 1));
-  if (repeat > max_turn_repeat)
-    return raise(PyExc_ValueError,
-                 cat("repeat ", repeat, " is more than the ", max_turn_repeat, " turns one call may make"));
+  if (repeat > max_turn_repeat) {
+    raise(PyExc_ValueError, cat("repeat ", repeat, " is more than the ", max_turn_repeat, " turns one call may make"));
+    return a.noted(PyStatus(raised()), 2);
+  }
   PY_TRY(c.detached([&]() -> Status {
     for (std::uint32_t k = 0; k < repeat; ++k) {
       GY_CHECK(turn_grip(sim, index, TurnRequest::by_direction(direction)));

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "python/frame.hpp"
 #include "simulator.hpp"
@@ -27,6 +28,15 @@ constexpr std::uint32_t pack_rgba(const Rgba& c) {
 constexpr Rgba unpack_rgba(std::uint32_t c) {
   return {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c >> 16),
           static_cast<std::uint8_t>(c >> 24)};
+}
+
+// Argument i as an unsigned 32-bit number into out, left absent when not given or None. (Read
+// without an optional inside the result, which g++ 12 takes for uninitialised.)
+inline PyStatus read_u32_option(const Args& a, std::size_t i, std::optional<std::uint32_t>& out) {
+  if (!a.given(i) || a[i] == Py_None) return {};
+  const std::uint32_t v = PY_TRY(a.get<std::uint32_t>(i));
+  out = v;
+  return {};
 }
 
 // The most turns one turn call may make: as many as one move text.

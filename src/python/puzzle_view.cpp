@@ -97,7 +97,7 @@ PyResult<Image> render(Call& c, Simulator& s, Args& a) {
   const std::uint32_t height = PY_TRY(a.get<std::uint32_t>(1, 512));
   ViewOptions o;
   if (auto bg = PY_TRY(a.opt<Rgba>(2))) o.background = pack_rgba(*bg);
-  o.supersample = PY_TRY(a.opt<std::uint32_t>(3));
+  PY_TRY(read_u32_option(a, 3, o.supersample));
   o.show_arrows = PY_TRY(flag_option(a, 4));
   o.show_edges = PY_TRY(flag_option(a, 5));
   o.show_pieces = PY_TRY(flag_option(a, 6));
