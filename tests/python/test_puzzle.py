@@ -1,4 +1,5 @@
-"""Puzzle construction, view settings and camera, turning and history, grips and pieces."""
+"""Puzzle construction, view settings and camera, turning, scrambling and history, grips and pieces,
+and borrows across threads."""
 import math
 import threading
 import time
@@ -35,176 +36,116 @@ class TestConstruction:
                  Puzzle.from_recipe(Recipe.parse(CUBE)), Recipe.parse(CUBE).build()]
         for p in forms:
             assert (p.piece_count, p.grip_count, p.arrow_count, p.query) == (26, 6, 12, CUBE)
-            assert repr(p) == "<Puzzle 26 pieces, 6 grips>"
-            assert p.recipe == Recipe.parse(CUBE)
+            assert repr(p) == "<Puzzle 26 pieces, 6 grips>" and p.recipe == Recipe.parse(CUBE)
 
-    @pytest.mark.parametrize("args, kwargs, error, text", [
-        ((), {}, TypeError, "give a recipe, or a shell and its cuts"),
-        ((), {"cuts": "C$1/3"}, TypeError, "give a recipe, or a shell and its cuts"),
-        (("?shell=C$1",), {"cuts": "C$0"}, TypeError, "give either a recipe or a shell and cuts, not both"),
-        ((42,), {}, TypeError, "expected a recipe query string, a catalog name or a Recipe, not int"),
-        (("",), {}, ValueError, 'no cataloged puzzle named ""'),
-        ((), {"shell": ["C$1", 3]}, TypeError, "shell must hold Shapes or their text, not int"),
-        ((), {"shell": 3}, TypeError, "shell must be a Shape, its text, or a sequence of either"),
-        ((), {"shell": "C$1", "cuts": "C$("}, native.PuzzleError, None),
-        (("?shell=C$(",), {}, native.PuzzleError, None),
-        ((CUBE,), {"seed": -1}, OverflowError, None),
-        ((CUBE,), {"supersample": 2 ** 32}, OverflowError, None),
-        ((CUBE,), {"show_edges": 1}, TypeError, None),
-        ((CUBE,), {"colour": 1}, TypeError, "unexpected keyword argument 'colour'"),
-        ((CUBE, CUBE), {}, TypeError, None),
+    @pytest.mark.parametrize("make, error, text", [
+        (lambda: Puzzle(), TypeError, "give a recipe, or a shell and its cuts"),
+        (lambda: Puzzle(cuts="C$1/3"), TypeError, "give a recipe, or a shell and its cuts"),
+        (lambda: Puzzle("?shell=C$1", cuts="C$0"), TypeError, "give either a recipe or a shell and cuts, not both"),
+        (lambda: Puzzle(42), TypeError, "expected a recipe query string, a catalog name or a Recipe, not int"),
+        (lambda: Puzzle(""), ValueError, 'no cataloged puzzle named ""'),
+        (lambda: Puzzle(shell=["C$1", 3]), TypeError, "shell must hold Shapes or their text, not int"),
+        (lambda: Puzzle(shell=3), TypeError, "shell must be a Shape, its text, or a sequence of either"),
+        (lambda: Puzzle("?shell=C$("), native.PuzzleError, None),
+        (lambda: Puzzle(CUBE, seed=-1), OverflowError, None),
+        (lambda: Puzzle(42, fov="wide"), TypeError, "must be real number"),  # values before the recipe
+        (lambda: Puzzle.from_recipe(CUBE), TypeError, "not an instance of 'Recipe'"),
+        (lambda: Puzzle.named("Unknown"), ValueError, "cataloged puzzles are named"),
     ])
-    def test_refusals(self, args, kwargs, error, text):
+    def test_refusals(self, make, error, text):
         with pytest.raises(error) as e:
-            Puzzle(*args, **kwargs)
+            make()
         if text:
             assert text in str(e.value)
 
-    def test_bad_view_value_is_reported_before_the_recipe(self):
-        with pytest.raises(TypeError) as e:
-            Puzzle(42, fov="wide")
-        assert e.value.__notes__ == ["while processing 'fov'"]
-
-    def test_builders_take_their_own_argument_kinds(self):
-        with pytest.raises(TypeError, match="not an instance of 'Recipe'"):
-            Puzzle.from_recipe(CUBE)
-        with pytest.raises(TypeError):
-            Puzzle.named(Recipe.parse(CUBE))
-        with pytest.raises(ValueError, match="cataloged puzzles are named"):
-            Puzzle.named("Unknown")
-
     def test_view_keywords(self):
-        p = Puzzle(CUBE, background=(1, 2, 3, 4), supersample=0, show_arrows=False, show_edges=False,
-                   show_pieces=False, line_width=2.5, fov=30)
-        assert (p.background, p.supersample, p.show_arrows, p.show_edges, p.show_pieces, p.line_width, p.fov) == (
-            (1, 2, 3, 4), 1, False, False, False, 2.5, 30.0)
+        p = Puzzle(CUBE, background=(1, 2, 3, 4), supersample=0, show_arrows=False, line_width=2.5, fov=30)
+        assert (p.background, p.supersample, p.show_arrows, p.show_edges, p.line_width, p.fov) == (
+            (1, 2, 3, 4), 1, False, True, 2.5, 30.0)
         assert Puzzle(CUBE, distance=5).camera_position == (0.0, 0.0, 5.0)
         p = Puzzle(CUBE, yaw=90)
         assert close(p.camera_position, (12, 0, 0)) and p.camera_up == (0.0, 1.0, 0.0)
         assert close(Puzzle(CUBE, pitch=90, distance=3).camera_position, (0, 3, 0))
 
-    def test_defaults(self, cube):
-        assert (cube.background, cube.supersample, cube.line_width, cube.fov) == ((0, 0, 0, 0), 2, 1.0, 15.0)
-        assert (cube.show_arrows, cube.show_edges, cube.show_pieces) == (True, True, True)
-        assert (cube.camera_position, cube.camera_target, cube.camera_up) == ((0, 0, 12), (0, 0, 0), (0, 1, 0))
-        assert (cube.move_count, cube.history_length, cube.animating) == (0, 0, False)
-        assert math.isclose(cube.scale, 2 / math.sqrt(3))  # 1 / the farthest corner
-
-    def test_reset_rebuilds_but_keeps_the_view(self, cube):
+    def test_reset_rebuilds_keeping_only_the_view(self, cube):
+        fresh = Puzzle(CUBE, scramble=7)
         solved = state(cube)
-        cube.turn(0)
-        cube.turn(3, -1)
+        cube.seed(99)
+        cube.apply("A B")
         cube.fov, cube.background = 20, (9, 9, 9, 255)
         cube.look_from(30, 20, 7)
         camera = (cube.camera_position, cube.camera_up)
         cube.reset()
-        assert (cube.move_count, cube.history_length, cube.animating) == (0, 0, False)
-        assert state(cube) == solved
+        assert (cube.move_count, cube.history_length, cube.animating, state(cube)) == (0, 0, False, solved)
         assert (cube.fov, cube.background, (cube.camera_position, cube.camera_up)) == (20, (9, 9, 9, 255), camera)
+        cube.scramble(7)  # the seed is forgotten
+        cube.settle()
+        assert cube.sticker_ids() == fresh.sticker_ids()
 
 
 class TestView:
     def test_setters_convert_before_touching_the_puzzle(self, cube):
         for name, value, error, note in [
-            ("supersample", -1, OverflowError, "factor"),
-            ("background", [1, 2, 3, 4], TypeError, "color"),
-            ("background", (1, 2, 3), ValueError, "color"),
-            ("background", (1, 2, 3, 256), OverflowError, "color"),
-            ("show_edges", 1, TypeError, "on"),
-            ("fov", "wide", TypeError, "fov"),
-            ("distance", None, TypeError, "d"),
-            ("line_width", "thin", TypeError, "w"),
-            ("camera_position", (1, 2), ValueError, "p"),
-            ("camera_up", [0, 1, 0], TypeError, "p"),
+            ("supersample", -1, OverflowError, "factor"), ("background", [1, 2, 3, 4], TypeError, "color"),
+            ("background", (1, 2, 3), ValueError, "color"), ("background", (1, 2, 3, 256), OverflowError, "color"),
+            ("show_edges", 1, TypeError, "on"), ("fov", "wide", TypeError, "fov"), ("distance", None, TypeError, "d"),
+            ("line_width", "thin", TypeError, "w"), ("camera_up", [0, 1, 0], TypeError, "p"),
         ]:
             before = getattr(cube, name)
             with pytest.raises(error) as e:
                 setattr(cube, name, value)
             assert e.value.__notes__ == [f"while processing '{note}'"], name
             assert getattr(cube, name) == before
-        with pytest.raises(ValueError, match="expected tuple of length 4, but got tuple of length 3"):
-            cube.background = (1, 2, 3)
-
-    def test_setters_stick(self, cube):
         cube.supersample = 0
-        cube.background = (10, 20, 30, 40)
-        cube.camera_target = (1, 0, 0)
-        cube.camera_up = (0, 2, 0)
-        cube.line_width = -1
-        assert (cube.supersample, cube.background, cube.camera_target, cube.camera_up, cube.line_width) == (
-            1, (10, 20, 30, 40), (1, 0, 0), (0, 2, 0), -1)
+        assert cube.supersample == 1
 
-    def test_distance_measures_and_moves_from_the_origin(self, cube):
+    def test_distance_and_look_from_work_about_the_origin(self, cube):
         assert cube.distance == 12.0
         cube.camera_target = (1, 0, 0)
         cube.distance = 6
-        assert cube.camera_position == (0, 0, 6) and cube.camera_target == (1, 0, 0) and cube.distance == 6
+        assert (cube.camera_position, cube.camera_target, cube.distance) == ((0, 0, 6), (1, 0, 0), 6)
         cube.distance = -2
         assert cube.camera_position == (0, 0, -2)
         cube.camera_position = (0, 0, 0)
         cube.distance = 5
         assert cube.camera_position == (0, 0, 0)
-
-    def test_look_from(self, cube):
-        cube.camera_up = (1, 0, 0)
+        cube.camera_position, cube.camera_up = (0, 0, 12), (1, 0, 0)
         cube.look_from(90, 0)
         assert close(cube.camera_position, (12, 0, 0)) and cube.camera_up == (0, 1, 0)
         cube.look_from(0, 90, 2)
         assert close(cube.camera_position, (0, 2, 0))
-        cube.look_from(0, 0, distance=None)
-        assert close(cube.camera_position, (0, 0, 2))
-        with pytest.raises(TypeError, match="missing 1 required positional argument: 'pitch'"):
-            cube.look_from(0)
-
-    def test_deleting_and_assigning_read_only(self, cube):
-        with pytest.raises(AttributeError, match="property has no deleter"):
-            del cube.fov
-        with pytest.raises(AttributeError):
-            cube.scale = 2
 
 
 class TestTurning:
     def test_turn_and_undo_give_back_the_exact_state(self, cube):
         solved = state(cube)
         cube.turn(0)
-        assert state(cube) != solved
-        assert (cube.move_count, cube.history_length, cube.animating) == (1, 1, True)
-        assert cube.undo() is True
-        assert state(cube) == solved
+        assert state(cube) != solved and (cube.move_count, cube.history_length, cube.animating) == (1, 1, True)
+        assert cube.undo() is True and state(cube) == solved
         assert (cube.move_count, cube.history_length, cube.animating) == (2, 0, False)
         assert cube.undo() is False and cube.move_count == 2
+        for g, d in [(0, 1), (3, -1), (5, 1), (1, 1)]:
+            cube.turn(g, d)
+        assert cube.restore() is True and state(cube) == solved and (cube.move_count, cube.history_length) == (10, 0)
 
-    def test_directions(self, cube):
+    def test_directions_and_repeats(self, cube):
         turned = {}
         for d in (1, 0, 5, -1, -7):
             p = Puzzle(CUBE)
             p.turn(2, d)
-            turned[d] = state(p)
-        assert turned[1] == turned[0] == turned[5]
-        assert turned[-1] == turned[-7] != turned[1]
+            turned[d] = p.sticker_ids()
+        assert turned[1] == turned[0] == turned[5] and turned[-1] == turned[-7] != turned[1]
         p = Puzzle(CUBE)
         p.turn_to(2, 3)
-        assert state(p) == turned[-1]
+        assert p.sticker_ids() == turned[-1]
         with pytest.raises(OverflowError, match="out of range integral type conversion attempted"):
             cube.turn(0, 2 ** 31)
-
-    def test_repeat(self, cube):
-        solved = state(cube)
-        assert cube.turn(1, 1, repeat=0) is None
+        cube.turn(1, 1, repeat=0)
         assert cube.move_count == 0 and not cube.animating
         cube.turn(1, repeat=3)
         assert (cube.move_count, cube.history_length, cube.animating) == (3, 3, True)
-        assert cube.restore() and state(cube) == solved
-        with pytest.raises(TypeError):
-            cube.turn(1, 1, 2)  # repeat is keyword only
-
-    def test_over_cap_repeat_raises_at_once(self, cube):
-        start = time.monotonic()
-        with pytest.raises(ValueError, match="repeat 4294967295") as e:
-            cube.turn(0, repeat=2 ** 32 - 1)
-        assert e.value.__notes__ == ["while processing 'repeat'"]
-        assert time.monotonic() - start < 1
-        assert cube.move_count == 0
+        cube.turn(1)
+        assert cube.is_solved
 
     def test_failed_turn_changes_nothing(self, cube):
         cube.turn(0)
@@ -218,33 +159,16 @@ class TestTurning:
         assert e.value.__notes__ == ["while processing 'index'"]
         assert (state(cube), cube.move_count, cube.history_length, cube.animating, cube.grip_count) == before
 
-    def test_restore(self, cube):
-        assert cube.restore() is True
-        solved = state(cube)
-        for g, d in [(0, 1), (3, -1), (5, 1), (1, 1)]:
-            cube.turn(g, d)
-        assert cube.restore() is True
-        assert state(cube) == solved
-        assert (cube.move_count, cube.history_length) == (8, 0)
-
-    def test_seed_is_exclusive_and_typed(self, cube):
-        assert cube.seed(2 ** 64 - 1) is None
-        with pytest.raises(OverflowError):
-            cube.seed(-1)
-
 
 class TestScrambling:
     def test_scrambles_are_reproducible(self):
         a, b = Puzzle(CUBE, scramble=20), Puzzle(CUBE, scramble=20)
-        assert a.stickers() == b.stickers() != a.solved_stickers
-        assert (a.move_count, a.animating) == (20, False)
-        c, d = Puzzle(CUBE, seed=5, scramble=20), Puzzle(CUBE, seed=5, scramble=20)
+        assert a.stickers() == b.stickers() != a.solved_stickers and (a.move_count, a.animating) == (20, False)
+        c = Puzzle(CUBE, seed=5, scramble=20)
+        d = Puzzle(CUBE, seed=5)
+        d.scramble(20)
+        d.settle()
         assert c.sticker_ids() == d.sticker_ids() != a.sticker_ids()
-        e = Puzzle(CUBE, seed=5)
-        e.scramble(20)
-        e.settle()
-        assert e.sticker_ids() == c.sticker_ids()
-        assert Puzzle(CUBE, scramble=0).is_solved
 
     def test_queue_plays_through_advance_or_settle(self, cube):
         cube.scramble()
@@ -254,33 +178,20 @@ class TestScrambling:
         cube.settle()
         assert (cube.move_count, cube.animating) == (10, False)
         cube.scramble(2)
-        for _ in range(100):
+        for _ in range(20):
             cube.advance(100)
         assert (cube.move_count, cube.animating) == (12, False)
-
-    def test_move_random_animates(self, cube):
         cube.move_random()
-        assert (cube.move_count, cube.history_length, cube.animating) == (1, 1, True)
-        cube.advance(1000)
-        cube.advance()
-        assert not cube.animating
-
-    def test_reset_forgets_the_seed(self, cube):
-        fresh = Puzzle(CUBE, scramble=7)
-        cube.seed(99)
-        cube.apply("A B")
-        cube.reset()
-        cube.scramble(7)
-        cube.settle()
-        assert cube.sticker_ids() == fresh.sticker_ids()
+        assert (cube.move_count, cube.history_length, cube.animating) == (13, 13, True)
 
     def test_over_cap_counts_and_non_finite_steps_raise_at_once(self, cube):
         start = time.monotonic()
+        with pytest.raises(ValueError, match="repeat 4294967295") as e:
+            cube.turn(0, repeat=2 ** 32 - 1)
+        assert e.value.__notes__ == ["while processing 'repeat'"]
         with pytest.raises(ValueError, match="4294967295") as e:
             Puzzle(CUBE, scramble=2 ** 32 - 1)
         assert e.value.__notes__ == ["while processing 'scramble'"]
-        with pytest.raises(ValueError):
-            cube.scramble(2 ** 32 - 1)
         cube.scramble(9000)
         with pytest.raises(ValueError):
             cube.scramble(1001)
@@ -297,8 +208,6 @@ class TestScrambling:
         cube.advance(300)
         cube.advance()
         assert not cube.animating
-        with pytest.raises(TypeError):
-            cube.advance(None)
 
 
 class TestGripsAndPieces:
@@ -306,58 +215,37 @@ class TestGripsAndPieces:
         snaps = cube.grips()
         assert [g.index for g in snaps] == list(range(cube.grip_count))
         for i, g in enumerate(snaps):
-            assert isinstance(g, Grip)
-            assert g.plane == cube.grip(i)
-            assert math.isclose(math.hypot(*g.axis), 1.0)
-            assert g.piece_count + g.other_count <= cube.piece_count
-            assert (g.piece_count, g.other_count) == (9, 17)
-            assert math.isclose(g.offset, 1 / 6)
+            assert isinstance(g, Grip) and g.plane == cube.grip(i) and math.isclose(math.hypot(*g.axis), 1.0)
+            assert (g.piece_count, g.other_count) == (9, 17) and math.isclose(g.offset, 1 / 6)
         first = snaps[0]
         kept = (first.plane, first.axis, first.offset, repr(first))
         cube.turn(1)
         assert (first.plane, first.axis, first.offset, repr(first)) == kept
-        with pytest.raises(AttributeError):
-            first.index = 3
+        g = Puzzle("?shell=C$1&cut=0,0,1$-1/3").grips()[0]
+        assert repr(g) == f"<Grip 0 axis=(0.000, 0.000, 1.000) offset={g.offset:.3f} pieces={g.piece_count}>"
         with pytest.raises(TypeError):
             Grip()
 
-    def test_grip_repr(self):
-        g = Puzzle("?shell=C$1&cut=0,0,1$-1/3").grips()[0]
-        assert g.axis == (0.0, 0.0, 1.0)
-        assert repr(g) == f"<Grip 0 axis=(0.000, 0.000, 1.000) offset={g.offset:.3f} pieces={g.piece_count}>"
-
-    def test_index_checks(self, cube):
+    def test_index_checks_and_stops(self, cube):
         with pytest.raises(IndexError, match="^grip index out of range$"):
             cube.grip(cube.grip_count)
         with pytest.raises(ValueError, match="^grip index 6 out of range"):
             cube.stops(cube.grip_count)
         with pytest.raises(IndexError, match="^piece index out of range$"):
             cube.piece(cube.piece_count)
-
-    def test_stops_in_degrees(self, cube):
         assert close(cube.stops(0), [0, 90, 180, 270])
-        mega = Puzzle("Megaminx")
-        assert close(mega.stops(0), [0, 72, 144, 216, 288])
+        assert close(Puzzle("Megaminx").stops(0), [0, 72, 144, 216, 288])
 
     def test_piece_description(self, cube):
         d = cube.piece(0)
         assert list(d) == ["vertices", "faces", "rotation"]
-        assert all(len(v) == 3 and all(isinstance(c, float) for c in v) for v in d["vertices"])
         for f in d["faces"]:
-            assert list(f) == ["vertices", "color", "interior"]
-            assert all(0 <= i < len(d["vertices"]) for i in f["vertices"])
-            assert 0 <= f["color"] <= 0xFFFFFF and isinstance(f["interior"], bool)
+            assert list(f) == ["vertices", "color", "interior"] and all(0 <= i < len(d["vertices"]) for i in f["vertices"])
         assert any(f["interior"] for f in d["faces"]) and not all(f["interior"] for f in d["faces"])
-        # Turning changes the rotation only.
-        moving = cube.grips()[0]
-        cube.turn(0)
-        assert any(cube.piece(i)["vertices"] == Puzzle(CUBE).piece(i)["vertices"] for i in range(26))
-        assert moving.piece_count == sum(
-            cube.piece(i)["rotation"] != Puzzle(CUBE).piece(i)["rotation"] for i in range(26))
-
-    def test_field(self):
-        assert Puzzle(CUBE).field.startswith("Q(")
-        assert "x^2" in Puzzle("Megaminx").field or "x" in Puzzle("Megaminx").field
+        fresh = Puzzle(CUBE)
+        cube.turn(0)  # turning changes rotations only
+        assert all(cube.piece(i)["vertices"] == fresh.piece(i)["vertices"] for i in range(26))
+        assert sum(cube.piece(i)["rotation"] != fresh.piece(i)["rotation"] for i in range(26)) == 9
 
 
 class TestThreads:
@@ -391,7 +279,6 @@ class TestThreads:
         assert self.run_while(work, lambda: cube.turn(1)) == ["Already borrowed"]
         assert self.run_while(work, lambda: setattr(cube, "fov", 1.0)) == ["Already borrowed"]
         assert cube.fov == 15.0
-        assert self.run_while(work, lambda: cube.stops(0)) == ["Already borrowed"]
         assert self.run_while(work, lambda: cube.render(8, 8)) == ["Already borrowed"]
         assert self.run_while(lambda: cube.render(512, 512, supersample=4), lambda: cube.fov) == [
             "Already mutably borrowed"]
@@ -403,7 +290,7 @@ class TestThreads:
 
         def work():
             running.set()
-            a.turn(0, repeat=20000 // 2)
+            a.turn(0, repeat=10000)
 
         t = threading.Thread(target=work)
         t.start()
