@@ -243,8 +243,8 @@ constexpr Method move_random_row{
     Borrow::exclusive, &random_move, Release::yes};
 constexpr Method advance_row{
     "advance($self, dt_ms=16.0)\n--\n\n"
-    "Advance animation and camera by `dt_ms` milliseconds: play the turn in flight, or start the next\n"
-    "queued move when none is, then take one step of the camera orbit.",
+    "Advance animation and camera by `dt_ms` milliseconds. Plays the turn in flight, or starts the\n"
+    "next queued move when none is, then takes one step of the camera orbit.",
     Borrow::exclusive, &step, Release::yes};
 constexpr Method apply_action_row{
     "apply_action($self, action)\n--\n\n"
@@ -253,8 +253,8 @@ constexpr Method apply_action_row{
     Borrow::exclusive, &make_action, Release::yes};
 constexpr Method apply_row{
     "apply($self, moves)\n--\n\n"
-    "Make a sequence of moves written out, such as `\"A B2' A'\"`, without animating. Returns the\n"
-    "number of turns made.",
+    "Make a sequence of moves written out, such as `\"A B2' A'\"`. The moves do not animate; returns\n"
+    "the number of turns made.",
     Borrow::exclusive, &apply, Release::yes};
 constexpr Property animating_row{"animating", "True while a move is animating.", Borrow::shared, &animating};
 constexpr Property move_count_row{"move_count", "How many moves have been applied.", Borrow::shared, &move_count};
