@@ -1,6 +1,5 @@
 #include "python/puzzle.hpp"
 
-#include <cmath>
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,8 +14,6 @@ namespace puzzle {
 namespace {
 
 using gy::Simulator;
-
-Result<Simulator> build_from(std::string_view query) { return Simulator::build(query); }
 
 // ---------------------------------------------------------------------------------------------
 // Construction
@@ -79,7 +76,7 @@ PyResult<Simulator> construct(Call& c, Args& a) {
   if (scramble) PY_TRY(a.noted(check_scramble_count(*scramble), p_scramble));
 
   std::string query = PY_TRY(constructor_query(a));
-  Simulator sim = PY_TRY(c.detached([&] { return build_from(query); }));
+  Simulator sim = PY_TRY(c.detached([&] { return Simulator::build(query); }));
   view_from_options(view, sim.view, sim.camera);
   if (seed) {
     sim.rng_state = *seed;
@@ -96,18 +93,18 @@ PyResult<Simulator> named(Call& c, Args& a) {
   auto name = PY_TRY(a.get<std::string_view>(0));
   auto query = resolve_recipe_text(name);
   if (!query) return raise(PyExc_ValueError, query.error().message);
-  return PY_TRY(c.detached([&] { return build_from(*query); }));
+  return PY_TRY(c.detached([&] { return Simulator::build(*query); }));
 }
 
 PyResult<Simulator> from_recipe(Call& c, Args& a) {
   const gy::Recipe* recipe = PY_TRY(a.get_with(0, downcast_recipe));
   std::string query = PY_TRY(recipe_to_query(*recipe));
-  return PY_TRY(c.detached([&] { return build_from(query); }));
+  return PY_TRY(c.detached([&] { return Simulator::build(query); }));
 }
 
 PyStatus reset(Call& c, Simulator& sim) {
   std::string query = PY_TRY(recipe_to_query(sim.recipe));
-  Simulator fresh = PY_TRY(c.detached([&] { return build_from(query); }));
+  Simulator fresh = PY_TRY(c.detached([&] { return Simulator::build(query); }));
   fresh.view = sim.view;
   fresh.camera = sim.camera;
   sim = std::move(fresh);
