@@ -17,46 +17,6 @@
 namespace gy::py {
 namespace {
 
-// The recipes of the cataloged puzzles that do not jumble, in catalog order.
-constexpr std::array<std::string_view, 36> kNonJumbling{
-    "?shell=T$1&cut=T$0",
-    "?shell=T$1&cut=T$-1/3",
-    "?shell=T$1&cut=T$-1/3&cut=T$-5/3",
-    "?shell=T$1&cut=T$-7/12",
-    "?shell=T$1&cut=T$-2&cut=T$-1&cut=T$0",
-    "?shell=C$1&cut=C$0",
-    "?shell=C$1&cut=C$1/3",
-    "?shell=C$1&cut=C$0&cut=C$1/2",
-    "?shell=C$1&cut=C$1/5&cut=C$3/5",
-    "?shell=C$1&cut=C$0&cut=C$1/3&cut=C$2/3",
-    "?shell=C$1&cut=C$1/7&cut=C$3/7&cut=C$5/7",
-    "?shell=C$sqrt(2)/3&cut=O$0",
-    "?shell=C$sqrt(2)/3&cut=O$1/6",
-    "?shell=C$sqrt(2)/3&cut=O$1/3",
-    "?shell=C$sqrt(2)/3&cut=O$1/2",
-    "?shell=O$1&cut=O$0",
-    "?shell=O$1&cut=O$1/3",
-    "?shell=O$1&cut=O$1/2",
-    "?shell=O$1&cut=O$0&cut=O$1/2",
-    "?shell=O$1&cut=O$1/5&cut=O$3/5",
-    "?shell=O$sqrt(2)/2&cut=C$0",
-    "?shell=O$sqrt(2)/2&cut=C$1/3",
-    "?shell=O$sqrt(2)/2&cut=C$1/3&cut=C$2/3",
-    "?shell=D$1&cut=D$0",
-    "?shell=D$1&cut=D$sqrt(5)-2",
-    "?shell=D$1&cut=D$1/sqrt(5)",
-    "?shell=D$1&cut=D$2/(sqrt(5)+1)",
-    "?shell=D$1&cut=I$(5-sqrt(5))/2",
-    "?shell=I$sqrt(5)+2&cut=D$0",
-    "?shell=I$sqrt(5)+2&cut=D$(sqrt(5)+1)/10",
-    "?shell=I$sqrt(5)+2&cut=D$(sqrt(5)+1)/6",
-    "?shell=I$sqrt(5)+2&cut=D$(sqrt(5)+1)/4",
-    "?shell=I$sqrt(5)+2&cut=D$(sqrt(5)+1)/2",
-    "?shell=I$sqrt(5)+2&cut=D$(sqrt(5)+1)/2+1/2",
-    "?shell=I$sqrt(5)+2&cut=D$(sqrt(5)+1)/2+2/3",
-    "?shell=I$sqrt(5)+2&cut=D$(sqrt(5)+1)/2+2/3&cut=D$(sqrt(5)+1)/2+4/3",
-};
-
 Ref catalog_body(Call&) {
   auto rows = gy::catalog();
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(rows.size())));
@@ -128,10 +88,11 @@ PyResult<bool> jumbles_body(Call& c, Args& a) {
 }
 
 Ref non_jumbling_body(Call&) {
-  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(kNonJumbling.size())));
+  const auto recipes = gy::non_jumbling_recipes();
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(recipes.size())));
   if (!list) return {};
-  for (std::size_t i = 0; i < kNonJumbling.size(); ++i) {
-    Ref text = to_py(kNonJumbling[i]);
+  for (std::size_t i = 0; i < recipes.size(); ++i) {
+    Ref text = to_py(recipes[i]);
     if (!text) return {};
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text.release());
   }

@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <numeric>
 #include <set>
 
@@ -540,16 +541,19 @@ TEST(Jumbling, CatalogAgreesWithTheFixedList) {
   EXPECT_EQ(expected.size(), 36u);  // every listed recipe is a catalog row, in catalog order
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), fixed.begin(), fixed.end()));
 
-  std::vector<Result<bool>> answers(rows.size());
+  // Every row takes about 10 s on one thread; under the sanitizers every third row.
+  const std::size_t stride = std::getenv("GYRELLE_SANITIZED") ? 3 : 1;
+  std::vector<Result<bool>> answers(rows.size(), false);
   const auto start = std::chrono::steady_clock::now();
-  pool::for_each_index(rows.size(), 1, [&](std::size_t i) { answers[i] = jumbles(rows[i].recipe); });
+  pool::for_each_index((rows.size() + stride - 1) / stride, 1,
+                       [&](std::size_t k) { answers[k * stride] = jumbles(rows[k * stride].recipe); });
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  for (std::size_t i = 0; i < rows.size(); ++i) {
+  for (std::size_t i = 0; i < rows.size(); i += stride) {
     ASSERT_TRUE(answers[i]) << rows[i].name << ": " << answers[i].error().message;
     const bool listed = std::find(fixed.begin(), fixed.end(), rows[i].recipe) != fixed.end();
     EXPECT_EQ(*answers[i], !listed) << rows[i].name << " " << rows[i].recipe;
   }
-  std::printf("jumbles over %zu catalog rows: %.1f s\n", rows.size(), seconds);
+  std::printf("jumbles over %zu catalog rows: %.1f s\n", (rows.size() + stride - 1) / stride, seconds);
 }
 
 }  // namespace
