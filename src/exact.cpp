@@ -455,6 +455,44 @@ Result<AlgebraicNumber> eval_algebraic(const FieldRef& field, const FieldPoly& p
 // ---------------------------------------------------------------------------------------------
 // Roots
 
+namespace {
+
+// The monic minimal polynomial of v over the rationals: the first linear dependency among v^0, v^1,
+// …, found by eliminating each power's coefficient vector against the earlier ones while keeping
+// each reduced vector as a combination of powers.
+Result<FracPoly> minimal_polynomial_of(const AlgebraicNumber& v) {
+  const std::size_t d = v.field()->degree();
+  struct Reduced {
+    std::vector<Fraction> vec, combination;
+    std::size_t pivot;
+  };
+  std::vector<Reduced> done;
+  AlgebraicNumber power = AlgebraicNumber::one(v.field());
+  for (std::size_t j = 0; j <= d; ++j) {
+    std::vector<Fraction> w(d);
+    const auto& pc = power.value().coeffs;
+    for (std::size_t i = 0; i < pc.size(); ++i) w[i] = pc[i];
+    std::vector<Fraction> comb(j + 1);
+    comb[j] = one_fraction();
+    for (const auto& r : done) {
+      if (w[r.pivot].is_zero()) continue;
+      Fraction f = GY_TRY(w[r.pivot].div(r.vec[r.pivot]));
+      for (std::size_t i = r.pivot; i < d; ++i)
+        if (!r.vec[i].is_zero()) w[i] -= f * r.vec[i];
+      for (std::size_t i = 0; i < r.combination.size(); ++i)
+        if (!r.combination[i].is_zero()) comb[i] -= f * r.combination[i];
+    }
+    std::size_t pivot = 0;
+    while (pivot < d && w[pivot].is_zero()) ++pivot;
+    if (pivot == d) return FracPoly(std::move(comb));
+    done.push_back({std::move(w), std::move(comb), pivot});
+    if (j < d) power = GY_TRY(power.mul(v));
+  }
+  return fail(Error::other("no minimal polynomial within the field degree (this shouldn't happen)"));
+}
+
+}  // namespace
+
 Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
   if (k.sign() < 1) return fail(Error::range(cat("root index ", k.to_string(), " must be at least 1")));
   // A rational radicand is taken over the rationals, whatever field it is written in.
@@ -473,19 +511,17 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
     return r.neg();
   }
 
-  // B(Y, X) = X^k − v(Y): row j holds the coefficients in X of Y^j.
-  std::vector<std::vector<Fraction>> rows(d + 1);
-  rows[0].assign(kk + 1, Fraction());
-  rows[0][kk] = one_fraction();
-  for (std::size_t j = 0; j < value_.coeffs.size(); ++j) {
-    if (rows[j].empty()) rows[j].push_back(Fraction());
-    rows[j][0] -= value_.coeffs[j];
+  // The monic squarefree part of Res_Y(m(Y), X^k − v(Y)), whose roots are the k-th roots of the
+  // conjugates of v: m_v(X^k) with m_v the minimal polynomial of v (squarefree for v ≠ 0), else x.
+  FracPoly mv = GY_TRY(minimal_polynomial_of(*this));
+  FracPoly p;
+  if (mv.coeffs[0].is_zero()) {
+    p = FracPoly::x();
+  } else {
+    std::vector<Fraction> c(kk * static_cast<std::size_t>(mv.degree()) + 1);
+    for (std::size_t j = 0; j < mv.coeffs.size(); ++j) c[j * kk] = mv.coeffs[j];
+    p = FracPoly(std::move(c));
   }
-  for (auto& row : rows)
-    if (row.empty()) row.push_back(Fraction());
-  FracPoly r = GY_TRY(resultant(lift_constants(field_->minimal_polynomial()), bivariate_from_vecs(rows)));
-  FracPoly g = GY_TRY(FracPoly::gcd(r, r.derivative()));
-  FracPoly p = GY_TRY(GY_TRY(FracPoly::div_exact(r, g)).monic());
 
   // Bisect [0, upper(v) + 1] by exact comparisons of mid^k with v until it isolates v^(1/k).
   Fraction lo, hi = GY_TRY(interval()).second + one_fraction();
