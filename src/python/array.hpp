@@ -76,6 +76,10 @@ class Array {
   ElementType type_;
 };
 
+// An Array over a producer's filled buffer of one element type, values stored little-endian; the
+// buffer holds the product of the shape elements.
+Array array_of_type(ArrayBuffer data, Array::Shape shape, ElementType type);
+
 // Whole numbers, each below bound, in the type the bound selects (widened or cut to its low bytes);
 // the product of shape equals values.size().
 Array array_from_u8(std::span<const std::uint8_t> values, std::size_t bound, Array::Shape shape);

@@ -1,12 +1,21 @@
-// The Python Layout class: its type object. The class's record, methods and the borrowing
-// converter of its arguments (borrow_layout_argument) join with the layout engine.
+// The Python Layout class over the core record gy::Layout, and the converter with which other
+// classes take a Layout argument.
 #pragma once
 
+#include "../layout.hpp"
 #include "python/frame.hpp"
 
 namespace gy::py {
 
+template <>
+PyTypeObject* type_object<gy::Layout>();
+
 // Created once per process on first use.
 PyTypeObject* layout_type_object();
+
+// The Layout record of an argument, held shared until the returned value goes. Anything else raises
+// TypeError with the note "while processing 'layout'". A Layout is never held exclusively, so the
+// hold itself cannot fail.
+PyResult<Shared<gy::Layout>> borrow_layout_argument(PyObject* obj);
 
 }  // namespace gy::py
