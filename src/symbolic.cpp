@@ -410,30 +410,28 @@ Result<std::optional<ActionPermutations>> compute_action_permutations(Simulator&
   table.start_colors = colours_of(*model, *entry);
   table.permutations.reserve(table.action_count * slots);
 
-  // Undoes the action just made; false when it could not be undone.
-  auto undo = [&]() -> Result<bool> { return undo_turn(sim); };
   for (std::size_t a = 0; a < table.action_count; ++a) {
     if (!GY_TRY(apply_action(sim, a))) return Table{};
     auto after = try_sticker_ids(*model, sim.pieces, sim.sticker_memo);
     if (!after) {
-      GY_TRY(undo());
+      GY_TRY(undo_turn(sim));
       return fail(std::move(after).error());
     }
     if (!*after) {
-      GY_TRY(undo());
+      GY_TRY(undo_turn(sim));
       return Table{};
     }
     auto mask = action_mask(sim);
     if (!mask) {
-      GY_TRY(undo());
+      GY_TRY(undo_turn(sim));
       return fail(std::move(mask).error());
     }
     if (std::find(mask->begin(), mask->end(), 0) != mask->end()) {
-      GY_TRY(undo());
+      GY_TRY(undo_turn(sim));
       return Table{};
     }
     for (std::uint32_t id : **after) table.permutations.push_back(sat_at[id]);
-    if (!GY_TRY(undo())) return Table{};
+    if (!GY_TRY(undo_turn(sim))) return Table{};
     const auto back = GY_TRY(try_sticker_ids(*model, sim.pieces, sim.sticker_memo));
     if (!back || colours_of(*model, *back) != table.start_colors) return Table{};
   }

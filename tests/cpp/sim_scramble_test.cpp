@@ -152,12 +152,10 @@ TEST(Animation, QuarterTurnPlaysLinearlyAndSnaps) {
   EXPECT_EQ(sim.animation->elapsed_ms, 0.0);
   const TurnAnimation a = *sim.animation;
   ASSERT_DOUBLE_EQ(std::abs(a.angle), kPi / 2);
-  const Vec3d axis = [&] {  // the turned grip's normal
-    const auto& n = sim.history.back().plane.normal;
-    Vec3d v{*n.x.to_f64(), *n.y.to_f64(), *n.z.to_f64()};
-    const double l = length(v);
-    return Vec3d{v[0] / l, v[1] / l, v[2] / l};
-  }();
+  const auto& n = sim.history.back().plane.normal;  // the turned grip's axis
+  Vec3d axis{*n.x.to_f64(), *n.y.to_f64(), *n.z.to_f64()};
+  const double norm = length(axis);
+  for (double& c : axis) c /= norm;
 
   ASSERT_TRUE(advance(sim, 0));
   for (std::size_t k = 0; k < a.pieces.size(); ++k) EXPECT_EQ(sim.orientations[a.pieces[k]], a.start[k]);
@@ -258,24 +256,6 @@ TEST(Orbit, DragTurnsEasesOutAndCoasts) {
   camera_orbit(o, sim.camera);
   EXPECT_EQ(sim.camera.target, (Vec3d{0, 0, 0}));
   EXPECT_EQ(sim.camera.position, eye);
-
-  // A camera at the pivot gets no axis and does not turn; a disabled orbit does nothing.
-  Camera at_pivot;
-  at_pivot.position = {0, 0, 0};
-  Orbit drag;
-  drag.drag_to = {0.2, 0.1, 0};
-  camera_orbit(drag, at_pivot);
-  EXPECT_EQ(drag.axis, (Vec3d{0, 0, 0}));
-  EXPECT_EQ(at_pivot.position, (Vec3d{0, 0, 0}));
-  EXPECT_EQ(at_pivot.up, (Vec3d{0, 1, 0}));
-  Camera moved;
-  moved.target = {1, 1, 1};
-  Orbit off;
-  off.enabled = false;
-  off.drag_to = {0.5, 0, 0};
-  camera_orbit(off, moved);
-  EXPECT_EQ(moved.target, (Vec3d{1, 1, 1}));
-  EXPECT_EQ(off.drag_from, (Vec3d{0, 0, 0}));
 }
 
 }  // namespace
