@@ -24,7 +24,7 @@ Needs only the Python standard library and mpmath (shipped with sympy).
 import itertools
 import sys
 from fractions import Fraction as Q
-from math import gcd
+from math import gcd, isqrt
 from pathlib import Path
 
 import mpmath as mp
@@ -77,6 +77,10 @@ def value_of(x):
     if isinstance(x, Q):
         return mp.mpf(x.numerator) / x.denominator
     return x.val()
+
+
+def exact_value(x):
+    return value_of(x if isinstance(x, Num) else Q(x))
 
 
 def is_zero(x):
@@ -367,12 +371,13 @@ def scale_nodes(t, in_d):
 
 
 def radicals(t, out):
-    """Collects every power node (base tree, exponent)."""
+    """Collects every root node (base tree, exponent); whole powers are not roots."""
     if t[0] in ("A", "M"):
         radicals(t[1], out)
         radicals(t[2], out)
     elif t[0] == "P":
-        out.append((t[1], t[2][1]))
+        if t[2][1].denominator != 1:
+            out.append((t[1], t[2][1]))
         radicals(t[1], out)
     return out
 
@@ -403,41 +408,109 @@ K3h = Field(K3, [-(r3 - 1), 0, 1], mp.sqrt(mp.sqrt(3) - 1), sqrt_of(A(n(-1), SQR
 K23 = Field(K2, [-3, 0, 1], mp.sqrt(3), SQRT3)
 K23w = Field(K23, [-(3 * K23.gen() - 5), 0, 1], mp.sqrt(3 * mp.sqrt(3) - 5), sqrt_of(A(n(-5), M(n(3), SQRT3))))
 
-# The tribonacci constant t, t^3 = t^2 + t + 1, written through cube roots:
-# t = 1/3 + (1/18) 6^(2/3) ((9 + sqrt 33)^(2/3) + (9 - sqrt 33)^(2/3)).
+# The tribonacci constant t, t^3 = t^2 + t + 1, and the gC row. Its normals lie in Q(t) and its d in
+# Q(t, sqrt delta); both lie in Q(theta), theta = sqrt(3t^2 + 3t + 2) = 8 sqrt(delta), of degree 6.
+# Every coefficient is a polynomial in theta with theta written once, always in the same words, so
+# all of them evaluate into equal fields. theta^2 is written through s = 6^(1/3) and
+# u = (9 + sqrt 33)^(1/3), t = 1/3 + s^2 u^2/18 + s u (18 - u^3)/36, as r + s F1(u) + s^2 F2(u):
+# each product takes its s part first, so both are the same join of Q(s) and Q(u) (degree 18), and
+# the square root brings the sum down to Q(theta).
 SQRT33 = sqrt_of(33)
-T_TREE = A(
-    n(Q(1, 3)),
-    M(
-        n(Q(1, 18)),
-        M(
-            P(n(6), Q(2, 3)),
-            A(P(A(n(9), SQRT33), Q(2, 3)), P(A(n(9), M(n(-1), SQRT33)), Q(2, 3))),
-        ),
-    ),
-)
+S6_TREE = P(n(6), Q(1, 3))
+U_TREE = P(A(n(9), SQRT33), Q(1, 3))
+S6_VALUE = mp.cbrt(6)
+U_VALUE = mp.cbrt(9 + mp.sqrt(33))
+
+
+def su_reduce(x):
+    """A number of Q(s, u) as {(i, j): rational} for s^i u^j, i < 3, j < 6 (s^3 = 6, u^6 = 18 u^3 - 48)."""
+    out = {}
+    todo = list(x.items())
+    while todo:
+        (i, j), c = todo.pop()
+        if c == 0:
+            continue
+        if i >= 3:
+            todo.append(((i - 3, j), 6 * c))
+        elif j >= 6:
+            todo += [((i, j - 3), 18 * c), ((i, j - 6), -48 * c)]
+        else:
+            out[(i, j)] = out.get((i, j), 0) + c
+    return {k: v for k, v in out.items() if v}
+
+
+def su_mul(x, y):
+    prod = {}
+    for (i, j), a in x.items():
+        for (k, m), b in y.items():
+            prod[(i + k, j + m)] = prod.get((i + k, j + m), 0) + a * b
+    return su_reduce(prod)
+
+
+T_SU = {(0, 0): Q(1, 3), (2, 2): Q(1, 18), (1, 1): Q(1, 2), (1, 4): Q(-1, 36)}
+
+
+def su_of_cubic(c):
+    """a + b t + c t^2 in Q(s, u)."""
+    out = {(0, 0): lift(None, c[0])}
+    for coeff, power in ((c[1], T_SU), (c[2], su_mul(T_SU, T_SU))):
+        for k, v in power.items():
+            out[k] = out.get(k, 0) + lift(None, coeff) * v
+    return su_reduce(out)
+
+
+def scaled(c, tree):
+    return tree if c == 1 else M(n(c), tree)
+
+
+def plus(c, tree):
+    return tree if c == 0 else A(n(c), tree)
+
+
+def su_tree(x):
+    """r + (s u (a + b u^3) + s^2 u^2 (c + d u^3)): the form every number of Q(t) takes in Q(s, u)."""
+    assert set(x) <= {(0, 0), (1, 1), (1, 4), (2, 2), (2, 5)}, x
+    g = lambda k: x.get(k, Q(0))
+    u3 = P(U_TREE, Q(3))
+    f1 = M(U_TREE, plus(g((1, 1)), scaled(g((1, 4)), u3)))
+    f2 = M(P(U_TREE, Q(2)), plus(g((2, 2)), scaled(g((2, 5)), u3)))
+    return plus(g((0, 0)), A(M(S6_TREE, f1), M(P(S6_TREE, Q(2)), f2)))
+
+
 T_VALUE = mp.findroot(lambda x: x**3 - x**2 - x - 1, 1.8)
-assert abs(evaluate(T_TREE, 0) - T_VALUE) < mp.mpf(10) ** -50
-Kt = Field(None, [-1, -1, -1, 1], T_VALUE, T_TREE)
+Kt = Field(None, [-1, -1, -1, 1], T_VALUE, None)
+assert abs(sum(v * S6_VALUE**i * U_VALUE**j for (i, j), v in T_SU.items()) - T_VALUE) < mp.mpf(10) ** -50
+THETA2 = Kt(2, 3, 3)
+THETA_TREE = sqrt_of(su_tree(su_of_cubic(THETA2.c)))
+assert abs(evaluate(THETA_TREE, 0) ** 2 - value_of(THETA2)) < mp.mpf(10) ** -50
 
 
-def cubic_tree(x):
-    """a + t (b + c t), Horner's form in the written t."""
-    c = [lift(None, v) for v in x.c] if isinstance(x, Num) else [lift(None, x), Q(0), Q(0)]
-    deg = max([i for i, v in enumerate(c) if v] or [0])
+def theta_tree(x):
+    """A number of Q(t) as e0 + e1 theta^2 + e2 theta^4 = e2 (theta^2 + h)^2 + k, theta written once."""
+    x = lift(Kt, x)
+    # columns: 1, theta^2, theta^4 in the basis 1, t, t^2
+    to_t = tuple(zip(*[tuple(lift(None, v) for v in (THETA2**k).c) for k in range(3)]))
+    e0, e1, e2 = mmul(minv(to_t), tuple(lift(None, v) for v in x.c))
+    assert lift(Kt, e0) + e1 * THETA2 + e2 * THETA2**2 == x
+    square = P(THETA_TREE, Q(2))
+    if e2 == 0:
+        return n(e0) if e1 == 0 else plus(e0, scaled(e1, square))
+    h = e1 / (2 * e2)
+    return plus(e0 - e2 * h * h, scaled(e2, P(plus(h, square), Q(2))))
 
-    def horner(i):
-        if i == deg:
-            return n(c[i])
-        rest = M(T_TREE, horner(i + 1))
-        return rest if not c[i] else A(n(c[i]), rest)
 
-    return horner(0)
+def theta_d_tree(delta):
+    """d = -sqrt(delta) S = -g S theta for delta = g^2 theta^2."""
+    ratio = lift(Kt, delta) / THETA2
+    g = lift(None, ratio.c[0])
+    root = Q(isqrt(g.numerator), isqrt(g.denominator))
+    assert ratio == g and root * root == g, "delta is not a rational square times theta^2"
+    return M(n(-root), M(S, THETA_TREE))
 
 
 def number_tree(x, F):
     if F is Kt:
-        return cubic_tree(x)
+        return theta_tree(x)
     if F is None:
         return n(x)
     return tower_tree(lift(F, x), F)
@@ -446,6 +519,8 @@ def number_tree(x, F):
 def d_tree(delta, F, squared=False):
     """d = -delta S for delta > 0 (or d = -sqrt(delta) S when `squared`), written (-g) (S Y) with
     g the rational content of delta and Y = delta / g."""
+    if F is Kt:
+        return theta_d_tree(delta)
     if squared:
         return M(n(-1), M(S, sqrt_of(number_tree(delta, F))))
     if F is None:
@@ -758,8 +833,18 @@ class Row:
     def definition(self):
         out = []
         for i, (normal, d) in enumerate(self.planes):
-            parts = [text(number_tree(x, self.F)) for x in normal]
-            parts.append(text(d) if isinstance(d, tuple) else text(d_tree(d, self.F, self.squared)))
+            # every written number is checked against its exact value
+            trees = [number_tree(x, self.F) for x in normal]
+            wants = [exact_value(x) for x in normal]
+            if isinstance(d, tuple):
+                trees.append(d)
+                wants.append(evaluate(d, 1))
+            else:
+                trees.append(d_tree(d, self.F, self.squared))
+                wants.append(-(mp.sqrt(exact_value(d)) if self.squared else exact_value(d)))
+            for tree, want in zip(trees, wants):
+                assert abs(evaluate(tree, 1) - want) < mp.mpf(10) ** -40, (self.code, i)
+            parts = [text(tree) for tree in trees]
             plane_text = "".join(parts)
             if i in self.exact_texts:
                 assert plane_text == self.exact_texts[i], (self.code, plane_text)
@@ -1140,7 +1225,10 @@ def top_level_radicals(t, out):
         top_level_radicals(t[1], out)
         top_level_radicals(t[2], out)
     elif t[0] == "P":
-        out.append((t[1], t[2][1]))
+        if t[2][1].denominator == 1:
+            top_level_radicals(t[1], out)
+        else:
+            out.append((t[1], t[2][1]))
     return out
 
 
@@ -1201,6 +1289,8 @@ def check_row(row, definition, count):
         for x in (a, b, c, d):
             for base, e in top_level_radicals(x, []):
                 assert allowed_radical(base, e, row.radicals), f"{where}: radical {text(base)}^{e} not allowed"
+            if row.F is Kt:
+                assert text(x).count(text(THETA_TREE)) == 1, f"{where}: plane {i} does not write theta once"
     # k and normal length: every plane of one of the row's kinds, every kind present
     kinds = [(expected_value(k), expected_value(L)) for k, L in row.kinds]
     used = set()

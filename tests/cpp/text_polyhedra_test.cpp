@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "exact.hpp"
+#include "parse.hpp"
+
 #include <barrier>
 #include <cmath>
 #include <string>
@@ -365,7 +368,9 @@ long double eval(const Expr& e, long double size) {
   EXPECT_EQ(e.args[1].op, "num");
   const Fraction& q = *e.args[1].value;
   EXPECT_GE(q.sign(), 0);
-  EXPECT_GE(x, 0.0L);
+  if (!q.den().is_one()) {  // whole powers of negative numbers are fine
+    EXPECT_GE(x, 0.0L);
+  }
   return std::pow(x, static_cast<long double>(q.to_f64()));
 }
 
@@ -502,6 +507,41 @@ TEST(Polyhedra, GivenFirstPlanes) {
     EXPECT_NEAR(eval(p.c, 1), f.c, tol) << f.code << " " << f.index;
     EXPECT_NEAR(eval(p.d, 1), f.d, tol) << f.code << " " << f.index;
   }
+}
+
+// The roots of e that lie in no other root: powers with a fractional exponent.
+void outer_roots(const Expr& e, std::vector<const Expr*>& out) {
+  if (e.op == "^" && e.args.size() == 2 && e.args[1].value && !e.args[1].value->den().is_one()) {
+    out.push_back(&e);
+    return;
+  }
+  for (const auto& a : e.args) outer_roots(a, out);
+}
+
+// Every coefficient of gC holds one root, spelled the same in all of them: the square root of
+// 3t² + 3t + 2 (t the tribonacci constant), which generates a field of degree 6 holding the row.
+TEST(Polyhedra, TribonacciRowSharesOneRoot) {
+  auto planes = expand_shape_planes(std::vector{poly_shape("gC", num(1))});
+  ASSERT_TRUE(planes);
+  ASSERT_EQ(planes->size(), 24u);
+  std::vector<const Expr*> first;
+  outer_roots(planes->front().a, first);
+  ASSERT_EQ(first.size(), 1u);
+  const Expr& theta = *first[0];
+  for (std::size_t i = 0; i < planes->size(); ++i) {
+    const PlaneShape& p = (*planes)[i];
+    for (const Expr* x : {&p.a, &p.b, &p.c, &p.d}) {
+      std::vector<const Expr*> roots;
+      outer_roots(*x, roots);
+      ASSERT_EQ(roots.size(), 1u) << "plane " << i;
+      EXPECT_TRUE(*roots[0] == theta) << "plane " << i;
+    }
+  }
+  const long double t = 1.83928675521416113255L;
+  EXPECT_NEAR(eval(theta, 1), std::sqrt(3 * t * t + 3 * t + 2), 1e-15L);
+  auto value = evaluate_expr(theta);
+  ASSERT_TRUE(value) << value.error().message;
+  EXPECT_EQ(value->field()->minimal_polynomial().to_string(), "x⁶ + -18x⁴ + 6x² + -2");
 }
 
 // Plane orders of the rows built around the z axis: azimuth of each normal and the sign of its z
