@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <functional>
 #include <random>
@@ -367,7 +369,9 @@ TEST(Factoring, RecombinationAgreesWithThePlainSearch) {
     auto lifted = *hensel_lift(F, residues, p, Int(k));
     auto ours = combine_factors(F, lifted, P);
     ASSERT_TRUE(ours) << ours.error().message;
-    EXPECT_EQ(*ours, plain_search(F, lifted, P));
+    // The ordered search over 24 factors takes minutes under the sanitizers; the smaller case
+    // still compares there.
+    if (!std::getenv("GYRELLE_SANITIZED") || residues.size() < 24) EXPECT_EQ(*ours, plain_search(F, lifted, P));
     EXPECT_EQ(ours->size(), sets.size());
   }
 }
