@@ -1,34 +1,412 @@
 #include "python/batch.hpp"
 
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "../batch.hpp"
+#include "python/args.hpp"
+#include "python/array.hpp"
 #include "python/convert.hpp"
+#include "python/puzzle.hpp"
 
 namespace gy::py {
 namespace {
 
-// Stands in for the batch record until the batch simulator lands.
-struct PendingBatch {};
+using gy::PuzzleBatch;
 
-PyResult<PendingBatch> construct(Call&, Args&) {
-  return raise(PyExc_NotImplementedError,
-               "PuzzleBatch cannot be built yet: the batch simulator is not part of this build");
+std::unexpected<Raised> raise_copy_index(std::uint64_t index, std::size_t count) {
+  return raise(PyExc_IndexError, cat("puzzle ", index, " out of range (have ", count, ")"));
 }
+
+PyResult<std::size_t> copy_index(const PuzzleBatch& b, const Args& a, std::size_t i) {
+  const std::uint64_t index = PY_TRY(a.get<std::uint64_t>(i));
+  if (index >= b.count()) return raise_copy_index(index, b.count());
+  return static_cast<std::size_t>(index);
+}
+
+Array flag_array(ArrayBuffer bytes, std::size_t count) { return Array::flags(std::move(bytes), {count}); }
+
+// ---------------------------------------------------------------------------------------------
+// Construction and properties
+
+enum Param : std::size_t {
+  p_recipe,
+  p_count,
+  p_seed,
+  p_scramble,
+  p_background,
+  p_supersample,
+  p_show_edges,
+  p_show_pieces,
+  p_line_width,
+  p_fov,
+  p_distance,
+  p_yaw,
+  p_pitch,
+};
+
+// A show flag as the view options' byte: 0 false, 1 true, 2 not given.
+PyResult<std::uint8_t> flag_option(const Args& a, std::size_t i) {
+  auto v = PY_TRY(a.opt<bool>(i));
+  return static_cast<std::uint8_t>(v ? (*v ? 1 : 0) : 2);
+}
+
+PyResult<PuzzleBatch> construct(Call& c, Args& a) {
+  const std::uint64_t count = PY_TRY(a.get<std::uint64_t>(p_count));
+  BatchSetup setup;
+  setup.seed = PY_TRY(a.opt<std::uint64_t>(p_seed));
+  setup.scramble = PY_TRY(a.opt<std::uint32_t>(p_scramble));
+  if (auto bg = PY_TRY(a.opt<puzzle::Rgba>(p_background))) setup.view.background = puzzle::pack_rgba(*bg);
+  setup.view.supersample = PY_TRY(a.opt<std::uint32_t>(p_supersample));
+  setup.view.show_edges = PY_TRY(flag_option(a, p_show_edges));
+  setup.view.show_pieces = PY_TRY(flag_option(a, p_show_pieces));
+  setup.view.line_width = PY_TRY(a.opt<double>(p_line_width));
+  setup.view.fov = PY_TRY(a.opt<double>(p_fov));
+  setup.view.distance = PY_TRY(a.opt<double>(p_distance));
+  setup.view.yaw = PY_TRY(a.opt<double>(p_yaw));
+  setup.view.pitch = PY_TRY(a.opt<double>(p_pitch));
+  // The recipe's converter speaks for itself: its messages carry no argument note.
+  const std::string query = PY_TRY(recipe_argument(a[p_recipe]));
+  return PY_TRY(c.detached([&] { return build_batch(query, count, setup); }));
+}
+
+std::size_t length(Call&, const PuzzleBatch& b) { return b.count(); }
+
+std::string repr(Call&, const PuzzleBatch& b) {
+  return cat("<PuzzleBatch ", b.count(), " of ", b.query, " stickers=", b.sticker_count(), " actions=",
+             b.action_count(), " ", b.is_tabular() ? "tabular" : "geometric", ">");
+}
+
+const std::string& query(Call&, const PuzzleBatch& b) { return b.query; }
+bool is_tabular(Call&, const PuzzleBatch& b) { return b.is_tabular(); }
+std::size_t sticker_count(Call&, const PuzzleBatch& b) { return b.sticker_count(); }
+std::size_t action_count(Call&, const PuzzleBatch& b) { return b.action_count(); }
+std::size_t color_count(Call&, const PuzzleBatch& b) { return b.color_count(); }
+std::vector<std::string> actions(Call&, const PuzzleBatch& b) { return action_names(b.model->grip_names); }
+const std::vector<std::string>& grip_names(Call&, const PuzzleBatch& b) { return b.model->grip_names; }
+const std::vector<std::uint16_t>& solved_stickers(Call&, const PuzzleBatch& b) { return b.model->solved_colors; }
+const std::vector<std::uint32_t>& palette(Call&, const PuzzleBatch& b) { return b.model->palette; }
+
+std::vector<std::size_t> move_counts(Call&, const PuzzleBatch& b) {
+  std::vector<std::size_t> counts(b.count());
+  for (std::size_t i = 0; i < counts.size(); ++i) counts[i] = b.histories[i].size();
+  return counts;
+}
+
+Array whole_array(std::span<const std::uint8_t> v, std::size_t bound, Array::Shape shape) {
+  return array_from_u8(v, bound, std::move(shape));
+}
+Array whole_array(std::span<const std::uint16_t> v, std::size_t bound, Array::Shape shape) {
+  return array_from_u16(v, bound, std::move(shape));
+}
+Array whole_array(std::span<const std::uint32_t> v, std::size_t bound, Array::Shape shape) {
+  return array_from_u32(v, bound, std::move(shape));
+}
+
+std::optional<Array> permutations(Call&, const PuzzleBatch& b) {
+  const TabularState* ts = b.tabular();
+  if (!ts) return std::nullopt;
+  const std::size_t n = b.sticker_count(), actions = b.action_count();
+  return std::visit([&](const auto& rows) { return whole_array(rows.moves.span().first(actions * n), n, {actions, n}); },
+                    ts->rows);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stepping
+
+PyResult<std::optional<std::uint64_t>> action_index_of(Call&, const PuzzleBatch& b, Args& a) {
+  const std::string_view name = PY_TRY(a.get_with(0, extract_text));
+  return gy::action_index(b.model->grip_names, name);
+}
+
+PyResult<Ref> step(Call& c, PuzzleBatch& b, Args& a) {
+  const std::vector<std::uint32_t> actions = PY_TRY(a.get_with(0, extract_whole_numbers_u32));
+  const std::size_t count = b.count();
+  ArrayBuffer solved(count), applied(count);
+  PY_TRY(c.detached([&] { return step_batch(b, actions, solved.span(), applied.span()); }));
+  return array_pair_tuple(flag_array(std::move(solved), count), flag_array(std::move(applied), count));
+}
+
+PyResult<std::uint64_t> apply(Call& c, PuzzleBatch& b, Args& a) {
+  const std::string_view moves = PY_TRY(a.get_with(0, extract_text));
+  return PY_TRY(c.detached([&] { return apply_moves(b, moves); }));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reset, solve and scramble
+
+PyStatus reset(Call& c, PuzzleBatch& b, Args& a) {
+  const std::uint32_t depth = PY_TRY(a.get<std::uint32_t>(0, 0u));
+  PY_TRY(c.detached([&] { return reset_all(b, depth); }));
+  return {};
+}
+
+PyStatus reset_one(Call& c, PuzzleBatch& b, Args& a) {
+  const std::uint64_t index = PY_TRY(a.get<std::uint64_t>(0));
+  const std::uint32_t depth = PY_TRY(a.get<std::uint32_t>(1, 0u));
+  if (index >= b.count()) return raise_copy_index(index, b.count());
+  PY_TRY(c.detached([&]() -> Status {
+    std::vector<std::uint8_t> flags(b.count(), 0);
+    flags[index] = 1;
+    return reset_flagged(b, flags, depth);
+  }));
+  return {};
+}
+
+PyStatus reset_where(Call& c, PuzzleBatch& b, Args& a) {
+  const std::uint32_t depth = PY_TRY(a.get<std::uint32_t>(1, 0u));
+  const std::vector<std::uint8_t> flags = PY_TRY(parse_which(b.count(), a[0]));
+  PY_TRY(c.detached([&] { return reset_flagged(b, flags, depth); }));
+  return {};
+}
+
+PyStatus solve(Call& c, PuzzleBatch& b, Args& a) {
+  const std::vector<std::uint8_t> flags = PY_TRY(parse_which(b.count(), a[0]));
+  PY_TRY(c.detached([&] { return solve_flagged(b, flags); }));
+  return {};
+}
+
+// A number of moves for every copy, or a sequence of one per copy.
+PyResult<std::vector<std::uint32_t>> depth_argument(PyObject* obj, std::size_t count) {
+  if (auto one = extract_u32(obj)) return std::vector<std::uint32_t>(count, *one);
+  PyErr_Clear();
+  if (auto each = extract_u32_list(obj)) {
+    if (each->size() != count)
+      return raise(PyExc_ValueError, cat("got ", each->size(), " depths for ", count, " puzzles"));
+    return std::move(*each);
+  }
+  PyErr_Clear();
+  return raise(PyExc_TypeError, "expected a number of moves, or one per puzzle");
+}
+
+PyStatus scramble(Call& c, PuzzleBatch& b, Args& a) {
+  const std::vector<std::uint32_t> depths = PY_TRY(depth_argument(a[0], b.count()));
+  PY_TRY(c.detached([&] { return scramble_all(b, depths); }));
+  return {};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Undo, seeds and history
+
+PyResult<Array> undo(Call& c, PuzzleBatch& b, Args& a) {
+  const std::vector<std::uint8_t> flags = PY_TRY(parse_which(b.count(), a[0]));
+  ArrayBuffer undone(b.count());
+  PY_TRY(c.detached([&] { return undo_flagged(b, flags, undone.span()); }));
+  return flag_array(std::move(undone), b.count());
+}
+
+PyStatus seed(Call&, PuzzleBatch& b, Args& a) {
+  const std::uint64_t index = PY_TRY(a.get<std::uint64_t>(0));
+  const std::uint64_t value = PY_TRY(a.get<std::uint64_t>(1));
+  if (index >= b.count()) return raise_copy_index(index, b.count());
+  seed_one(b, static_cast<std::size_t>(index), value);
+  return {};
+}
+
+PyStatus seed_every(Call&, PuzzleBatch& b, Args& a) {
+  seed_all(b, PY_TRY(a.get<std::uint64_t>(0)));
+  return {};
+}
+
+PyResult<std::vector<std::uint32_t>> history(Call&, const PuzzleBatch& b, Args& a) {
+  return b.histories[PY_TRY(copy_index(b, a, 0))];
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rows
+
+constexpr Borrow sh = Borrow::shared, ex = Borrow::exclusive;
+constexpr Release rel = Release::yes;
 
 constexpr ClassDef batch_class{
     "PuzzleBatch",
     "PuzzleBatch(recipe, count, *, seed=None, scramble=None, background=None, supersample=None, "
     "show_edges=None, show_pieces=None, line_width=None, fov=None, distance=None, yaw=None, pitch=None)\n--\n\n"
-    "Parallel simulator for multiple instances of a twisty puzzle."};
-constexpr Constructor batch_new{&construct, Release::yes};
+    "Parallel simulator for multiple instances of a twisty puzzle.\n\n"
+    "Meant for vectorized reinforcement learning and parallel search. The geometry is derived once\n"
+    "for all instances of a recipe. For a non-jumbling puzzle whose moves are fixed permutations,\n"
+    "transitions are array gathers and frames are painted from a pixel-to-slot table; a jumbling\n"
+    "puzzle, or one whose layers lock, simulates one geometric puzzle per instance. Both execution\n"
+    "models expose the same interface, and `is_tabular` tells which one is in use.\n\n"
+    "    >>> b = gy.PuzzleBatch(\"Quenly's Cube (3x3x3)\", 4, seed=0)\n"
+    "    >>> b.reset(scramble=5)\n"
+    "    >>> b.observations().shape\n"
+    "    (4, 54)\n"
+    "    >>> solved, applied = b.step([0, 1, 2, 3])"};
+
+constexpr Constructor batch_new{&construct, rel};
+constexpr Slot len_slot{slot<Py_mp_length>, sh, &length};
+constexpr Slot repr_slot{slot<Py_tp_repr>, sh, &repr};
+
+constexpr Property query_row{"query", "The recipe every copy was built from.", sh, &query};
+constexpr Property is_tabular_row{
+    "is_tabular",
+    "Whether moves are applied as permutations of sticker slots instead of by turning geometry\n"
+    "(microseconds rather than milliseconds a move), and frames painted from a table instead of\n"
+    "rasterized.",
+    sh, &is_tabular};
+constexpr Property sticker_count_row{"sticker_count", "How many sticker slots each puzzle has.", sh, &sticker_count};
+constexpr Property action_count_row{"action_count", "How many moves each puzzle has.", sh, &action_count};
+constexpr Property color_count_row{"color_count", "How many distinct sticker colors each puzzle has.", sh,
+                                   &color_count};
+constexpr Property actions_row{"actions", "Every move name, in action-index order.", sh, &actions};
+constexpr Property grip_names_row{"grip_names", "The names of the grips themselves, without a direction.", sh,
+                                  &grip_names};
+constexpr Property solved_stickers_row{"solved_stickers",
+                                       "The colors of a solved puzzle: the goal every copy is working toward.", sh,
+                                       &solved_stickers};
+constexpr Property palette_row{"palette", "The sticker colors themselves, packed `0xRRGGBB`, indexed by color.", sh,
+                               &palette};
+constexpr Property permutations_row{
+    "permutations",
+    "Every move as a permutation of the sticker slots, an array of `(action_count, sticker_count)`:\n"
+    "making action `a` turns the state `old` into `new[i] = old[perm[a][i]]`. `None` for a puzzle\n"
+    "whose moves are not fixed permutations. For lookahead search without changing the simulator.",
+    sh, &permutations};
+constexpr Property move_counts_row{"move_counts", "How many moves each puzzle has made since it was last solved.", sh,
+                                   &move_counts};
+
+constexpr Method action_index_row{
+    "action_index($self, name)\n--\n\nThe index of a move named like `\"A\"` or `\"B2'\"`, or `None`.", sh,
+    &action_index_of};
+constexpr Method step_row{
+    "step($self, actions)\n--\n\n"
+    "Apply one action per puzzle instance.\n\n"
+    "Returns `(solved, applied)`, one flag per instance each. An action on a layer that cannot turn\n"
+    "is ignored without an exception, so a policy need not mask its actions; only geometric\n"
+    "simulation detects blocked or locked layers. Passing an array lets large batches read their\n"
+    "actions without copying them through Python.",
+    ex, &step, rel};
+constexpr Method apply_row{
+    "apply($self, moves)\n--\n\n"
+    "Make a written move sequence such as `\"A B2' A'\"` in every puzzle; returns how many turns\n"
+    "each puzzle was asked for, repeats counted. A turn a puzzle cannot make leaves that puzzle\n"
+    "alone, as a step does.",
+    ex, &apply, rel};
+constexpr Method reset_row{
+    "reset($self, *, scramble=0)\n--\n\n"
+    "Solve every puzzle, then scramble each by `scramble` random moves. A walk of `scramble` moves\n"
+    "leaves each puzzle solvable in at most `scramble` moves, which gives learning algorithms a\n"
+    "graded curriculum.",
+    ex, &reset, rel};
+constexpr Method reset_one_row{
+    "reset_one($self, index, *, scramble=0)\n--\n\n"
+    "Solve and scramble puzzle `index` alone, leaving the others as they are.",
+    ex, &reset_one, rel};
+constexpr Method reset_where_row{
+    "reset_where($self, which=None, *, scramble=0)\n--\n\n"
+    "Solve and scramble the puzzles `which` chooses: a whole vectorized autoreset in one call, the\n"
+    "finished episodes starting again while the rest are untouched. `which` is a flag per puzzle or\n"
+    "a list of indices.",
+    ex, &reset_where, rel};
+constexpr Method solve_row{
+    "solve($self, which=None)\n--\n\n"
+    "Solve the puzzles `which` chooses without scrambling them again. `which` is a flag per puzzle\n"
+    "or a list of indices; `None` chooses every puzzle.",
+    ex, &solve, rel};
+constexpr Method scramble_row{
+    "scramble($self, depth)\n--\n\n"
+    "Make `depth` random moves from each puzzle's current position; `depth` is one number for all\n"
+    "or one per puzzle. Random walks do not immediately invert the preceding turn.",
+    ex, &scramble, rel};
+constexpr Method undo_row{
+    "undo($self, which=None)\n--\n\n"
+    "Invert the most recent turn of the puzzle instances specified by `which`.\n\n"
+    "`which` accepts a boolean mask, an index list, or `None` (all instances). Returns a boolean\n"
+    "mask of the instances that had an active history to invert.",
+    ex, &undo, rel};
+constexpr Method seed_row{"seed($self, index, seed)\n--\n\nSeed one puzzle's scrambler.", ex, &seed};
+constexpr Method seed_all_row{
+    "seed_all($self, seed)\n--\n\n"
+    "Seed every puzzle, giving puzzle `i` `seed + i`, so one number fixes the whole batch and no two\n"
+    "copies walk together.",
+    ex, &seed_every};
+constexpr Method history_row{
+    "history($self, index)\n--\n\n"
+    "The moves one puzzle has made since it was last solved.\n\n"
+    "Replaying them on a freshly built `Puzzle` puts it in that copy's position: the way from an\n"
+    "array back to something that can be taken apart and looked at.",
+    sh, &history};
 
 constinit OnceObject batch_cell;
 
 }  // namespace
 
-template <>
-PyTypeObject* type_object<PendingBatch>() {
-  return make_type<PendingBatch, batch_class, batch_new>(batch_cell);
+PyResult<std::vector<std::uint8_t>> parse_which(std::size_t count, PyObject* which) {
+  if (!which || which == Py_None) return std::vector<std::uint8_t>(count, 1);
+  const bool sequence = !PyUnicode_Check(which) && PySequence_Check(which) == 1;
+
+  // Flags: every item a bool (or a NumPy bool). Anything else falls through to indices.
+  if (sequence) {
+    std::vector<std::uint8_t> flags;
+    const Py_ssize_t hint = PySequence_Size(which);
+    if (hint < 0)
+      PyErr_Clear();
+    else
+      flags.reserve(std::min(static_cast<std::size_t>(hint), max_reserve_hint));
+    Ref it = Ref::steal(PyObject_GetIter(which));
+    bool all_flags = static_cast<bool>(it);
+    while (all_flags) {
+      Ref item = Ref::steal(PyIter_Next(it.get()));
+      if (!item) {
+        all_flags = !PyErr_Occurred();
+        break;
+      }
+      auto flag = extract_flag(item.get());
+      if (!flag) {
+        all_flags = false;
+        break;
+      }
+      flags.push_back(*flag ? 1 : 0);
+    }
+    if (all_flags) {
+      if (flags.size() != count)
+        return raise(PyExc_ValueError, cat("got ", flags.size(), " flags for ", count, " puzzles"));
+      return flags;
+    }
+    PyErr_Clear();
+  }
+
+  // Indices, each below count.
+  auto not_a_choice = [] { return raise(PyExc_TypeError, "expected a list of flags, a list of indices, or None"); };
+  if (!sequence) return not_a_choice();
+  std::vector<std::uint64_t> indices;
+  Ref it = Ref::steal(PyObject_GetIter(which));
+  if (!it) {
+    PyErr_Clear();
+    return not_a_choice();
+  }
+  while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
+    auto index = extract_usize(item.get());
+    if (!index) {
+      PyErr_Clear();
+      return not_a_choice();
+    }
+    indices.push_back(*index);
+  }
+  if (PyErr_Occurred()) {
+    PyErr_Clear();
+    return not_a_choice();
+  }
+  std::vector<std::uint8_t> flags(count, 0);
+  for (std::uint64_t index : indices) {
+    if (index >= count) return raise_copy_index(index, count);
+    flags[static_cast<std::size_t>(index)] = 1;
+  }
+  return flags;
 }
 
-PyTypeObject* batch_type_object() { return type_object<PendingBatch>(); }
+template <>
+PyTypeObject* type_object<gy::PuzzleBatch>() {
+  return make_type<gy::PuzzleBatch, batch_class, batch_new, len_slot, repr_slot, query_row, is_tabular_row,
+                   sticker_count_row, action_count_row, color_count_row, actions_row, grip_names_row,
+                   solved_stickers_row, palette_row, permutations_row, move_counts_row, action_index_row, step_row,
+                   apply_row, reset_row, reset_one_row, reset_where_row, solve_row, scramble_row, undo_row, seed_row,
+                   seed_all_row, history_row>(batch_cell);
+}
+
+PyTypeObject* batch_type_object() { return type_object<gy::PuzzleBatch>(); }
 
 }  // namespace gy::py

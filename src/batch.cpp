@@ -1,0 +1,730 @@
+#include "batch.hpp"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <numeric>
+#include <type_traits>
+
+#include "pool.hpp"
+
+#ifdef __linux__
+#include <sys/sysinfo.h>
+#endif
+
+namespace gy {
+namespace {
+
+// About this many bytes of rows go to one task of the pool; a smaller batch runs on the caller.
+constexpr std::size_t kTaskBytes = std::size_t{1} << 16;
+// Rows gathered at once before their solved tests and history entries, so they are still in cache.
+constexpr std::size_t kRowBlock = 64;
+
+// The first error of the copies of a geometric batch, and the stop flag that keeps copies not yet
+// begun from starting. A worker that finds the slot taken or busy drops its own error.
+class FirstError {
+ public:
+  bool stopped() const { return stop_.load(std::memory_order_relaxed); }
+  void offer(Error e) {
+    stop_.store(true, std::memory_order_relaxed);
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (lock && !error_) error_ = std::move(e);
+  }
+  Status status() {
+    if (error_) return fail(std::move(*error_));
+    return {};
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::optional<Error> error_;
+};
+
+std::size_t rows_per_task(std::size_t row_bytes, std::uint64_t moves_per_row = 1) {
+  const std::uint64_t work = std::max<std::uint64_t>(1, row_bytes) * std::max<std::uint64_t>(1, moves_per_row);
+  return static_cast<std::size_t>(std::max<std::uint64_t>(1, kTaskBytes / work));
+}
+
+// The most bytes this machine could ever give one request: its memory and swap together.
+std::uint64_t memory_ceiling() {
+#ifdef __linux__
+  struct sysinfo info {};
+  if (sysinfo(&info) == 0) {
+    const std::uint64_t unit = info.mem_unit ? info.mem_unit : 1;
+    std::uint64_t total = 0, bytes = 0;
+    if (!__builtin_add_overflow(std::uint64_t{info.totalram}, std::uint64_t{info.totalswap}, &total) &&
+        !__builtin_mul_overflow(total, unit, &bytes))
+      return std::min<std::uint64_t>(bytes, std::numeric_limits<std::ptrdiff_t>::max());
+  }
+#endif
+  return std::numeric_limits<std::ptrdiff_t>::max();
+}
+
+// Refuses, before anything is allocated, a request that no allocation could meet.
+void require_memory(std::uint64_t bytes) {
+  if (bytes > memory_ceiling()) throw std::bad_alloc();
+}
+
+Error count_error(std::string_view what, std::size_t got, std::size_t count) {
+  return Error::range(cat("got ", got, " ", what, " for ", count, " puzzles"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Gathers
+
+bool cpu_has_avx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+
+template <class T>
+void gather_scalar(const T* table, std::size_t n, const T* src, T* dst, const std::uint32_t* moves, bool uniform,
+                   std::size_t rows) {
+  for (std::size_t r = 0; r < rows; ++r, src += n, dst += n) {
+    const T* p = table + std::size_t{uniform ? moves[0] : moves[r]} * n;
+    for (std::size_t j = 0; j < n; ++j) dst[j] = src[p[j]];
+  }
+}
+
+[[gnu::target("avx2")]] void gather_shuffled_avx2(const ShufflePlan& plan, std::size_t n, const std::uint8_t* src,
+                                                  std::uint8_t* dst, const std::uint32_t* moves, bool uniform,
+                                                  std::size_t rows) {
+  const std::size_t outs = plan.outputs.size();
+  const std::uint32_t* first = plan.first_term.data();
+  const ShufflePlan::Term* terms = plan.terms.data();
+  const std::uint32_t* offsets = plan.outputs.data();
+  if (plan.vector_bytes == 32) {
+    for (std::size_t r = 0; r < rows; ++r, src += n, dst += n) {
+      const std::uint32_t* f = first + std::size_t{uniform ? moves[0] : moves[r]} * outs;
+      for (std::size_t o = 0; o < outs; ++o) {
+        __m256i acc = _mm256_setzero_si256();
+        for (std::uint32_t t = f[o], end = f[o + 1]; t < end; ++t) {
+          const __m256i chunk =
+              _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + terms[t].source)));
+          const __m256i mask = _mm256_load_si256(reinterpret_cast<const __m256i*>(terms[t].mask));
+          acc = _mm256_or_si256(acc, _mm256_shuffle_epi8(chunk, mask));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + offsets[o]), acc);
+      }
+    }
+  } else {
+    for (std::size_t r = 0; r < rows; ++r, src += n, dst += n) {
+      const std::uint32_t* f = first + std::size_t{uniform ? moves[0] : moves[r]} * outs;
+      for (std::size_t o = 0; o < outs; ++o) {
+        __m128i acc = _mm_setzero_si128();
+        for (std::uint32_t t = f[o], end = f[o + 1]; t < end; ++t) {
+          const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + terms[t].source));
+          const __m128i mask = _mm_load_si128(reinterpret_cast<const __m128i*>(terms[t].mask));
+          acc = _mm_or_si128(acc, _mm_shuffle_epi8(chunk, mask));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + offsets[o]), acc);
+      }
+    }
+  }
+}
+
+// dst row r = src row r through move row moves[r] (or moves[0] for every row when uniform).
+template <class T>
+void gather_rows(const SlotRows<T>& rows, std::size_t n, const T* src, T* dst, const std::uint32_t* moves,
+                 bool uniform, std::size_t count) {
+  if constexpr (std::is_same_v<T, std::uint8_t>) {
+    gather_byte_rows(rows.plan, rows.moves.span(), n, src, dst, moves, uniform, count, true);
+  } else {
+    gather_scalar(rows.moves.data(), n, src, dst, moves, uniform, count);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Histories
+
+std::size_t pending_count(const PuzzleBatch& b, std::size_t i) {
+  return b.pending.from.empty() ? 0 : b.pending.steps - b.pending.from[i];
+}
+
+// Appends copy i's pending steps to its list; only copy i's own task calls it.
+void settle_history(PuzzleBatch& b, std::size_t i) {
+  PendingSteps& p = b.pending;
+  if (p.from.empty()) return;
+  const std::size_t count = b.count();
+  for (std::uint32_t c = p.from[i]; c < p.steps; ++c) b.histories[i].push_back(p.columns[c * count + i]);
+  p.from[i] = static_cast<std::uint8_t>(p.steps);
+}
+
+// Makes room in every history for depth(i) more entries before anything changes, on the calling
+// thread: the total is checked first, and a reservation that cannot be met throws std::bad_alloc
+// with every history's contents as they were. Afterwards history_room holds for the histories as
+// they will be once those entries are appended.
+template <class Depth>
+void reserve_histories(PuzzleBatch& b, std::uint64_t max_depth, Depth depth) {
+  if (max_depth <= b.history_room) {
+    b.history_room -= max_depth;
+    return;
+  }
+  const std::size_t count = b.count();
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < count; ++i)
+    if (__builtin_add_overflow(total, depth(i), &total)) throw std::bad_alloc();
+  std::uint64_t bytes = 0;
+  if (__builtin_mul_overflow(total, sizeof(std::uint32_t), &bytes)) throw std::bad_alloc();
+  require_memory(bytes);
+  std::size_t room = std::numeric_limits<std::size_t>::max();
+  for (std::size_t i = 0; i < count; ++i) {
+    std::vector<std::uint32_t>& h = b.histories[i];
+    const std::uint64_t d = depth(i) + pending_count(b, i);
+    if (d > h.max_size() - h.size()) throw std::bad_alloc();
+    const std::size_t need = h.size() + static_cast<std::size_t>(d);
+    if (h.capacity() < need) {
+      const std::size_t doubled = h.size() <= h.max_size() / 2 ? 2 * h.size() : h.max_size();
+      try {
+        h.reserve(std::max({need, doubled, std::size_t{16}}));
+      } catch (const std::bad_alloc&) {
+        h.reserve(need);
+      }
+    }
+    room = std::min(room, h.capacity() - need);
+  }
+  b.history_room = room;
+}
+
+void reserve_uniform(PuzzleBatch& b, std::uint64_t depth) {
+  reserve_histories(b, depth, [depth](std::size_t) { return depth; });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction
+
+template <class T>
+SlotRows<T> make_slot_rows(const ActionPermutations& perms, std::size_t count) {
+  const std::size_t n = perms.slot_count, actions = perms.action_count;
+  SlotRows<T> rows;
+  rows.states = SlotBlock<T>(count * n);
+  rows.scratch = SlotBlock<T>(count * n);
+  rows.moves = SlotBlock<T>(2 * actions * n);
+  T* moves = rows.moves.data();
+  for (std::size_t a = 0; a < actions; ++a) {
+    std::span<const std::uint32_t> p = perms.row(a);
+    T* forward = moves + a * n;
+    T* inverse = moves + (actions + a) * n;
+    for (std::size_t j = 0; j < n; ++j) {
+      forward[j] = static_cast<T>(p[j]);
+      inverse[p[j]] = static_cast<T>(j);
+    }
+  }
+  std::vector<T> identity(n);
+  std::iota(identity.begin(), identity.end(), T{0});
+  if (n > 0)
+    pool::for_ranges(count, rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
+      for (std::size_t i = lo; i < hi; ++i) {
+        std::memcpy(rows.states.data() + i * n, identity.data(), n * sizeof(T));
+        std::memcpy(rows.scratch.data() + i * n, identity.data(), n * sizeof(T));
+      }
+    });
+  if constexpr (std::is_same_v<T, std::uint8_t>) rows.plan = make_shuffle_plan(rows.moves.span(), n);
+  return rows;
+}
+
+SlotRowsOfAnyWidth make_rows(ElementWidth width, const ActionPermutations& perms, std::size_t count) {
+  switch (width) {
+    case ElementWidth::U8: return make_slot_rows<std::uint8_t>(perms, count);
+    case ElementWidth::U16: return make_slot_rows<std::uint16_t>(perms, count);
+    default: return make_slot_rows<std::uint32_t>(perms, count);
+  }
+}
+
+std::size_t width_bytes(ElementWidth w) { return w == ElementWidth::U8 ? 1 : w == ElementWidth::U16 ? 2 : 4; }
+
+// Range error when count copies of per_copy bytes each cannot be addressed; std::bad_alloc when
+// this machine could not hold them.
+Status check_batch_size(std::uint64_t count, std::uint64_t per_copy, std::size_t stickers) {
+  std::uint64_t total = 0;
+  if (__builtin_mul_overflow(count, per_copy, &total) ||
+      total > static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()))
+    return fail(Error::range(cat("a batch of ", count, " puzzles of ", stickers, " stickers each is too large to hold")));
+  require_memory(total);
+  return {};
+}
+
+constexpr std::uint64_t kPerCopyRecord =
+    sizeof(std::uint64_t) + sizeof(std::uint32_t) + sizeof(std::vector<std::uint32_t>);
+constexpr std::uint64_t kPendingRecord = kPendingSteps * sizeof(std::uint32_t) + sizeof(std::uint8_t);
+
+}  // namespace
+
+ElementWidth element_width_for(std::size_t sticker_count) {
+  if (sticker_count < 257) return ElementWidth::U8;
+  if (sticker_count < 65537) return ElementWidth::U16;
+  return ElementWidth::U32;
+}
+
+bool vector_kernels_available() { return cpu_has_avx2(); }
+
+ShufflePlan make_shuffle_plan(std::span<const std::uint8_t> table, std::size_t n) {
+  ShufflePlan plan;
+  if (n < 16 || n > 256) return plan;
+  const std::uint32_t width = n >= 32 ? 32 : 16;
+  const auto last_output = static_cast<std::uint32_t>(n - width);
+  for (std::uint32_t o = 0; o < last_output; o += width) plan.outputs.push_back(o);
+  plan.outputs.push_back(last_output);
+  std::vector<std::uint32_t> chunks;
+  const auto last_chunk = static_cast<std::uint32_t>(n - 16);
+  for (std::uint32_t c = 0; c < last_chunk; c += 16) chunks.push_back(c);
+  chunks.push_back(last_chunk);
+  // The chunk that supplies slot s: the first whose 16 bytes contain it.
+  auto chunk_of = [&](std::uint32_t s) { return std::min<std::size_t>(s / 16, chunks.size() - 1); };
+
+  plan.vector_bytes = width;
+  const std::size_t rows = table.size() / n;
+  plan.first_term.reserve(rows * plan.outputs.size() + 1);
+  for (std::size_t r = 0; r < rows; ++r) {
+    const std::uint8_t* row = table.data() + r * n;
+    for (std::uint32_t out : plan.outputs) {
+      plan.first_term.push_back(static_cast<std::uint32_t>(plan.terms.size()));
+      for (std::size_t c = 0; c < chunks.size(); ++c) {
+        ShufflePlan::Term term;
+        std::memset(term.mask, 0x80, sizeof term.mask);
+        term.source = chunks[c];
+        bool used = false;
+        for (std::uint32_t k = 0; k < width; ++k) {
+          const std::uint32_t s = row[out + k];
+          if (chunk_of(s) != c) continue;
+          term.mask[k] = static_cast<std::uint8_t>(s - chunks[c]);
+          used = true;
+        }
+        if (used) plan.terms.push_back(term);
+      }
+    }
+  }
+  plan.first_term.push_back(static_cast<std::uint32_t>(plan.terms.size()));
+  return plan;
+}
+
+void gather_byte_rows(const ShufflePlan& plan, std::span<const std::uint8_t> table, std::size_t n,
+                      const std::uint8_t* src, std::uint8_t* dst, const std::uint32_t* moves, bool uniform,
+                      std::size_t rows, bool vectorised) {
+  if (vectorised && plan.vector_bytes != 0 && cpu_has_avx2())
+    gather_shuffled_avx2(plan, n, src, dst, moves, uniform, rows);
+  else
+    gather_scalar(table.data(), n, src, dst, moves, uniform, rows);
+}
+
+std::uint32_t draw_action(std::uint64_t& state, std::uint32_t last, std::uint32_t action_count) {
+  auto a = static_cast<std::uint32_t>(splitmix64_next(state) % action_count);
+  if (action_count >= 3 && last != kNoAction && (last ^ a) == 1) a = (a + 2) % action_count;
+  return a;
+}
+
+std::vector<std::uint32_t> history_of(const PuzzleBatch& b, std::size_t i) {
+  std::vector<std::uint32_t> moves;
+  moves.reserve(history_length(b, i));
+  moves.insert(moves.end(), b.histories[i].begin(), b.histories[i].end());
+  for (std::size_t k = pending_count(b, i); k > 0; --k)
+    moves.push_back(b.pending.columns[(b.pending.steps - k) * b.count() + i]);
+  return moves;
+}
+
+std::size_t history_length(const PuzzleBatch& b, std::size_t i) { return b.histories[i].size() + pending_count(b, i); }
+
+const Simulator& view_source(const PuzzleBatch& batch) {
+  if (const TabularState* t = batch.tabular()) return t->template_puzzle;
+  return std::get<GeometricState>(batch.mode).copies.front();
+}
+
+Result<PuzzleBatch> build_batch(std::string_view query, std::uint64_t count, const BatchSetup& setup) {
+  if (count == 0) return fail(Error::range("a batch needs at least one puzzle"));
+  Simulator puzzle = GY_TRY(Simulator::build(query));
+  ModelRef model = GY_TRY(tabular_model(puzzle));
+  std::optional<ActionPermutations> perms;
+  if (setup.mode == BatchModeRequest::automatic) perms = GY_TRY(compute_action_permutations(puzzle));
+  const std::size_t n = model->sticker_count();
+
+  ViewOptions view = setup.view;
+  view.show_arrows = 0;
+  PuzzleBatch b;
+  if (perms) {
+    const ElementWidth width = element_width_for(n);
+    GY_CHECK(check_batch_size(
+        count, kPerCopyRecord + kPendingRecord + 2 * std::uint64_t{n} * width_bytes(width), n));
+    view_from_options(view, puzzle.view, puzzle.camera);
+    b.mode = TabularState{std::move(puzzle), make_rows(width, *perms, count), perms->start_colors};
+    b.pending.columns.resize(kPendingSteps * count);
+    b.pending.from.assign(count, 0);
+  } else {
+    GY_CHECK(check_batch_size(
+        count, kPerCopyRecord + sizeof(Simulator) + sizeof(Result<Simulator>) + sizeof(std::string) + query.size(), n));
+    std::vector<std::string> queries(count, std::string(query));
+    std::vector<Result<Simulator>> built = build_simulators(queries);
+    queries = {};
+    GeometricState geo;
+    geo.copies.reserve(count);
+    for (Result<Simulator>& r : built) {
+      if (!r) return fail(std::move(r).error());
+      geo.copies.push_back(std::move(*r));
+    }
+    built = {};
+    for (Simulator& sim : geo.copies) {
+      set_tabular_model(sim, model);
+      sim.view.show_arrows = false;
+      view_from_options(view, sim.view, sim.camera);
+    }
+    b.mode = std::move(geo);
+  }
+  b.query = std::string(query);
+  b.model = std::move(model);
+  b.rng_states.resize(count);
+  for (std::size_t i = 0; i < count; ++i) b.rng_states[i] = i ^ kInitialRngState;
+  b.last_actions.assign(count, kNoAction);
+  b.histories.resize(count);
+  if (setup.seed) seed_all(b, *setup.seed);
+  if (setup.scramble) GY_CHECK(reset_all(b, *setup.scramble));
+  return b;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stepping
+
+namespace {
+
+// The actions of one step: one per copy, or the same for all.
+struct ActionSource {
+  const std::uint32_t* per_copy = nullptr;
+  std::uint32_t uniform = 0;
+  std::uint32_t at(std::size_t i) const { return per_copy ? per_copy[i] : uniform; }
+};
+
+// One step of every copy; solved and applied may be null when nobody reads them.
+template <class T>
+void step_tabular(PuzzleBatch& b, TabularState& ts, SlotRows<T>& rows, ActionSource acts, std::uint8_t* solved,
+                  std::uint8_t* applied) {
+  const std::size_t n = b.sticker_count(), count = b.count();
+  const T* src = rows.states.data();
+  T* dst = rows.scratch.data();
+  const std::span<const std::uint16_t> colors(ts.solved_colors);
+  PendingSteps& pending = b.pending;
+  const std::uint32_t column = pending.steps;
+  const bool flush = column + 1 == kPendingSteps;
+  std::uint32_t* actions_now = pending.columns.data() + std::size_t{column} * count;
+  pool::for_ranges(count, rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
+    for (std::size_t block = lo; block < hi; block += kRowBlock) {
+      const std::size_t end = std::min(hi, block + kRowBlock);
+      const bool uniform = acts.per_copy == nullptr;
+      gather_rows(rows, n, src + block * n, dst + block * n, uniform ? &acts.uniform : acts.per_copy + block,
+                  uniform, end - block);
+      for (std::size_t i = block; i < end; ++i) {
+        const std::uint32_t a = acts.at(i);
+        b.last_actions[i] = a;
+        actions_now[i] = a;
+        if (solved) solved[i] = row_is_solved(std::span<const T>(dst + i * n, n), colors) ? 1 : 0;
+        if (applied) applied[i] = 1;
+      }
+      if (flush)
+        for (std::size_t i = block; i < end; ++i) {
+          std::vector<std::uint32_t>& h = b.histories[i];
+          for (std::uint32_t c = pending.from[i]; c < kPendingSteps; ++c) h.push_back(pending.columns[c * count + i]);
+          pending.from[i] = 0;
+        }
+    }
+  });
+  pending.steps = flush ? 0 : column + 1;
+  std::swap(rows.states, rows.scratch);
+}
+
+Status step_geometric(PuzzleBatch& b, GeometricState& geo, ActionSource acts, std::uint8_t* solved,
+                      std::uint8_t* applied) {
+  FirstError first;
+  pool::for_each_index(b.count(), 1, [&](std::size_t i) {
+    if (first.stopped()) return;
+    Simulator& sim = geo.copies[i];
+    const std::uint32_t a = acts.at(i);
+    auto made = apply_action(sim, a);
+    if (!made) return first.offer(std::move(made).error());
+    if (*made) {
+      b.last_actions[i] = a;
+      b.histories[i].push_back(a);
+    }
+    if (applied) applied[i] = *made ? 1 : 0;
+    if (solved) {
+      auto s = is_solved(sim);
+      solved[i] = s && *s ? 1 : 0;
+    }
+  });
+  return first.status();
+}
+
+Status step_all(PuzzleBatch& b, ActionSource acts, std::uint8_t* solved, std::uint8_t* applied) {
+  if (TabularState* ts = b.tabular()) {
+    std::visit([&](auto& rows) { step_tabular(b, *ts, rows, acts, solved, applied); }, ts->rows);
+    return {};
+  }
+  return step_geometric(b, std::get<GeometricState>(b.mode), acts, solved, applied);
+}
+
+}  // namespace
+
+Status step_batch(PuzzleBatch& b, std::span<const std::uint32_t> actions, std::span<std::uint8_t> solved,
+                  std::span<std::uint8_t> applied) {
+  const std::size_t count = b.count();
+  if (actions.size() != count) return fail(count_error("actions", actions.size(), count));
+  const std::size_t action_count = b.action_count();
+  for (std::uint32_t a : actions)
+    if (a >= action_count) return fail(Error::range(cat("action ", a, " out of range (have ", action_count, ")")));
+  if (solved.size() != count || applied.size() != count) panic("step_batch: outcome spans do not match the batch");
+  reserve_uniform(b, 1);
+  return step_all(b, ActionSource{actions.data(), 0}, solved.data(), applied.data());
+}
+
+Result<std::uint64_t> apply_moves(PuzzleBatch& b, std::string_view text) {
+  const std::vector<Move> moves = GY_TRY(parse_moves(b.model->grip_names, text));
+  std::uint64_t total = 0;
+  for (const Move& m : moves)
+    if (__builtin_add_overflow(total, std::uint64_t{m.repeat}, &total)) throw std::bad_alloc();
+  reserve_uniform(b, total);
+  for (const Move& m : moves)
+    for (std::uint32_t r = 0; r < m.repeat; ++r)
+      GY_CHECK(step_all(b, ActionSource{nullptr, static_cast<std::uint32_t>(m.action)}, nullptr, nullptr));
+  return total;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Solving, scrambling, undoing
+
+namespace {
+
+void lower_to(std::atomic<std::size_t>& target, std::size_t value) {
+  std::size_t seen = target.load(std::memory_order_relaxed);
+  while (value < seen && !target.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
+  }
+}
+
+// Clears copy i's history, pending steps included, and its last action once it is solved.
+void forget_moves(PuzzleBatch& b, std::size_t i) {
+  b.histories[i].clear();
+  if (!b.pending.from.empty()) b.pending.from[i] = static_cast<std::uint8_t>(b.pending.steps);
+  b.last_actions[i] = kNoAction;
+}
+
+// Removes the last `undone` entries of copy i's history, which its Simulator has taken back.
+void drop_undone(PuzzleBatch& b, std::size_t i, std::size_t undone) {
+  std::vector<std::uint32_t>& h = b.histories[i];
+  h.resize(h.size() - std::min(undone, h.size()));
+  b.last_actions[i] = h.empty() ? kNoAction : h.back();
+}
+
+template <class T>
+void solve_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint8_t> flags,
+                   std::atomic<std::size_t>& least_capacity) {
+  const std::size_t n = b.sticker_count();
+  std::vector<T> identity(n);
+  std::iota(identity.begin(), identity.end(), T{0});
+  pool::for_ranges(b.count(), rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
+    std::size_t least = std::numeric_limits<std::size_t>::max();
+    for (std::size_t i = lo; i < hi; ++i) {
+      if (!flags[i]) continue;
+      if (n > 0) std::memcpy(rows.states.data() + i * n, identity.data(), n * sizeof(T));
+      forget_moves(b, i);
+      least = std::min(least, b.histories[i].capacity());
+    }
+    lower_to(least_capacity, least);
+  });
+}
+
+void solve_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::uint8_t> flags,
+                     std::atomic<std::size_t>& least_capacity, FirstError& first) {
+  pool::for_each_index(b.count(), 1, [&](std::size_t i) {
+    if (!flags[i] || first.stopped()) return;
+    Simulator& sim = geo.copies[i];
+    std::size_t undone = 0;
+    while (!sim.history.empty()) {
+      auto back = undo_turn(sim);
+      if (!back) {
+        drop_undone(b, i, undone);
+        return first.offer(std::move(back).error());
+      }
+      if (*back) {
+        ++undone;
+        continue;
+      }
+      // The layer of the turn to undo cannot turn now: start again from the recipe.
+      auto fresh = Simulator::build(b.query);
+      if (!fresh) {
+        drop_undone(b, i, undone);
+        return first.offer(std::move(fresh).error());
+      }
+      set_tabular_model(*fresh, b.model);
+      fresh->view = sim.view;
+      fresh->camera = sim.camera;
+      sim = std::move(*fresh);
+      break;
+    }
+    forget_moves(b, i);
+    lower_to(least_capacity, b.histories[i].capacity());
+  });
+}
+
+template <class T>
+void walk_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint32_t> depths, std::uint32_t deepest) {
+  const std::size_t n = b.sticker_count();
+  const auto actions = static_cast<std::uint32_t>(b.action_count());
+  pool::for_ranges(b.count(), rows_per_task(n * sizeof(T), deepest), [&](std::size_t lo, std::size_t hi) {
+    std::vector<T> spare(n);
+    for (std::size_t i = lo; i < hi; ++i) {
+      const std::uint32_t d = depths[i];
+      if (d == 0) continue;
+      T* row = rows.states.data() + i * n;
+      T* from = row;
+      T* to = spare.data();
+      std::uint64_t state = b.rng_states[i];
+      std::uint32_t last = b.last_actions[i];
+      settle_history(b, i);
+      std::vector<std::uint32_t>& history = b.histories[i];
+      for (std::uint32_t k = 0; k < d; ++k) {
+        const std::uint32_t a = draw_action(state, last, actions);
+        gather_rows(rows, n, from, to, &a, true, 1);
+        std::swap(from, to);
+        history.push_back(a);
+        last = a;
+      }
+      if (from != row && n > 0) std::memcpy(row, from, n * sizeof(T));
+      b.rng_states[i] = state;
+      b.last_actions[i] = last;
+    }
+  });
+}
+
+Status walk_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::uint32_t> depths) {
+  const auto actions = static_cast<std::uint32_t>(b.action_count());
+  FirstError first;
+  pool::for_each_index(b.count(), 1, [&](std::size_t i) {
+    const std::uint32_t d = depths[i];
+    if (d == 0 || first.stopped()) return;
+    const std::uint32_t attempts = d > 0x1FFFFFFF ? 0xFFFFFFFF : 8 * d;
+    Simulator& sim = geo.copies[i];
+    std::uint64_t state = b.rng_states[i];
+    std::uint32_t made = 0;
+    for (std::uint32_t tried = 0; made < d && tried < attempts; ++tried) {
+      const std::uint32_t a = draw_action(state, b.last_actions[i], actions);
+      auto turned = apply_action(sim, a);
+      if (!turned) {
+        b.rng_states[i] = state;
+        return first.offer(std::move(turned).error());
+      }
+      if (!*turned) continue;
+      b.last_actions[i] = a;
+      b.histories[i].push_back(a);
+      ++made;
+    }
+    b.rng_states[i] = state;
+  });
+  return first.status();
+}
+
+template <class T>
+void undo_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint8_t> flags,
+                  std::span<std::uint8_t> undone) {
+  const std::size_t n = b.sticker_count();
+  const auto actions = static_cast<std::uint32_t>(b.action_count());
+  pool::for_ranges(b.count(), rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
+    std::vector<T> spare(n);
+    for (std::size_t i = lo; i < hi; ++i) {
+      if (!flags[i]) continue;
+      settle_history(b, i);
+      std::vector<std::uint32_t>& h = b.histories[i];
+      if (h.empty()) continue;
+      const std::uint32_t inverse = actions + h.back();
+      h.pop_back();
+      T* row = rows.states.data() + i * n;
+      gather_rows(rows, n, row, spare.data(), &inverse, true, 1);
+      std::memcpy(row, spare.data(), n * sizeof(T));
+      b.last_actions[i] = h.empty() ? kNoAction : h.back();
+      undone[i] = 1;
+    }
+  });
+}
+
+Status undo_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::uint8_t> flags,
+                      std::span<std::uint8_t> undone) {
+  FirstError first;
+  pool::for_each_index(b.count(), 1, [&](std::size_t i) {
+    if (!flags[i] || b.histories[i].empty() || first.stopped()) return;
+    auto back = undo_turn(geo.copies[i]);
+    if (!back) return first.offer(std::move(back).error());
+    if (!*back) return;
+    drop_undone(b, i, 1);
+    undone[i] = 1;
+  });
+  return first.status();
+}
+
+}  // namespace
+
+Status solve_flagged(PuzzleBatch& b, std::span<const std::uint8_t> flags) {
+  const std::size_t count = b.count();
+  if (flags.size() != count) return fail(count_error("flags", flags.size(), count));
+  const bool every = std::all_of(flags.begin(), flags.end(), [](std::uint8_t f) { return f != 0; });
+  std::atomic<std::size_t> least_capacity{std::numeric_limits<std::size_t>::max()};
+  Status status;
+  if (TabularState* ts = b.tabular()) {
+    std::visit([&](auto& rows) { solve_tabular(b, rows, flags, least_capacity); }, ts->rows);
+  } else {
+    FirstError first;
+    solve_geometric(b, std::get<GeometricState>(b.mode), flags, least_capacity, first);
+    status = first.status();
+  }
+  // A solved history is empty, so its whole capacity is room; the others keep the room they had.
+  if (every && status) b.history_room = least_capacity.load();
+  return status;
+}
+
+Status scramble_all(PuzzleBatch& b, std::span<const std::uint32_t> depths) {
+  const std::size_t count = b.count();
+  if (depths.size() != count) return fail(count_error("depths", depths.size(), count));
+  if (b.action_count() == 0) return {};
+  const std::uint32_t deepest = *std::max_element(depths.begin(), depths.end());
+  if (deepest == 0) return {};
+  reserve_histories(b, deepest, [&](std::size_t i) { return std::uint64_t{depths[i]}; });
+  if (TabularState* ts = b.tabular()) {
+    std::visit([&](auto& rows) { walk_tabular(b, rows, depths, deepest); }, ts->rows);
+    return {};
+  }
+  return walk_geometric(b, std::get<GeometricState>(b.mode), depths);
+}
+
+Status reset_flagged(PuzzleBatch& b, std::span<const std::uint8_t> flags, std::uint32_t depth) {
+  GY_CHECK(solve_flagged(b, flags));
+  std::vector<std::uint32_t> depths(flags.size());
+  for (std::size_t i = 0; i < flags.size(); ++i) depths[i] = flags[i] ? depth : 0;
+  return scramble_all(b, depths);
+}
+
+Status reset_all(PuzzleBatch& b, std::uint32_t depth) {
+  const std::vector<std::uint8_t> every(b.count(), 1);
+  return reset_flagged(b, every, depth);
+}
+
+Status undo_flagged(PuzzleBatch& b, std::span<const std::uint8_t> flags, std::span<std::uint8_t> undone) {
+  const std::size_t count = b.count();
+  if (flags.size() != count) return fail(count_error("flags", flags.size(), count));
+  if (undone.size() != count) panic("undo_flagged: result span does not match the batch");
+  std::fill(undone.begin(), undone.end(), std::uint8_t{0});
+  if (TabularState* ts = b.tabular()) {
+    std::visit([&](auto& rows) { undo_tabular(b, rows, flags, undone); }, ts->rows);
+    return {};
+  }
+  return undo_geometric(b, std::get<GeometricState>(b.mode), flags, undone);
+}
+
+void seed_one(PuzzleBatch& b, std::size_t index, std::uint64_t seed) {
+  b.rng_states.at(index) = seed;
+  b.last_actions.at(index) = kNoAction;
+}
+
+void seed_all(PuzzleBatch& b, std::uint64_t seed) {
+  for (std::size_t i = 0; i < b.count(); ++i) b.rng_states[i] = seed + i;
+  std::fill(b.last_actions.begin(), b.last_actions.end(), kNoAction);
+}
+
+}  // namespace gy

@@ -1,0 +1,317 @@
+#include "batch.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include "catalog.hpp"
+
+namespace gy {
+namespace {
+
+constexpr std::string_view kCube = "?shell=C$1&cut=C$1/3";
+
+std::string catalog_query(std::string_view name) {
+  auto q = resolve_recipe_text(name);
+  EXPECT_TRUE(q) << name;
+  return q ? *q : std::string();
+}
+
+PuzzleBatch make(std::string_view query, std::size_t count, BatchModeRequest mode = BatchModeRequest::automatic,
+                 std::optional<std::uint64_t> seed = std::nullopt) {
+  BatchSetup setup;
+  setup.mode = mode;
+  setup.seed = seed;
+  auto b = build_batch(query, count, setup);
+  EXPECT_TRUE(b) << b.error().message;
+  return std::move(*b);
+}
+
+// Copy i's state as sticker ids, from its row or its Simulator.
+std::vector<std::uint32_t> ids_of(PuzzleBatch& b, std::size_t i) {
+  if (TabularState* ts = b.tabular()) {
+    return std::visit(
+        [&](auto& rows) {
+          const std::size_t n = b.sticker_count();
+          const auto* row = rows.states.data() + i * n;
+          return std::vector<std::uint32_t>(row, row + n);
+        },
+        ts->rows);
+  }
+  auto ids = sticker_ids(std::get<GeometricState>(b.mode).copies[i]);
+  EXPECT_TRUE(ids) << ids.error().message;
+  return ids ? *ids : std::vector<std::uint32_t>{};
+}
+
+std::vector<std::vector<std::uint32_t>> histories(const PuzzleBatch& b) {
+  std::vector<std::vector<std::uint32_t>> all;
+  for (std::size_t i = 0; i < b.count(); ++i) all.push_back(history_of(b, i));
+  return all;
+}
+
+std::vector<std::uint32_t> identity(std::size_t n) {
+  std::vector<std::uint32_t> v(n);
+  std::iota(v.begin(), v.end(), 0u);
+  return v;
+}
+
+std::vector<std::uint8_t> step(PuzzleBatch& b, const std::vector<std::uint32_t>& actions,
+                               std::vector<std::uint8_t>* applied_out = nullptr) {
+  std::vector<std::uint8_t> solved(b.count()), applied(b.count());
+  auto s = step_batch(b, actions, solved, applied);
+  EXPECT_TRUE(s) << s.error().message;
+  if (applied_out) *applied_out = applied;
+  return solved;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Kernels
+
+TEST(BatchKernels, ShufflesGatherExactlyAsSlotBySlot) {
+  if (!vector_kernels_available()) GTEST_SKIP() << "no vector kernels on this CPU";
+  std::mt19937_64 rng(7);
+  for (std::size_t n : {16, 17, 24, 31, 32, 33, 47, 48, 54, 64, 65, 100, 132, 200, 255, 256}) {
+    constexpr std::size_t kMoves = 6, kRows = 40;
+    std::vector<std::uint8_t> table(kMoves * n);
+    for (std::size_t m = 0; m < kMoves; ++m) {
+      std::vector<std::uint8_t> p(n);
+      std::iota(p.begin(), p.end(), 0);
+      // Both full shuffles and sparse ones, like a face turn that moves a few slots.
+      if (m % 2 == 0)
+        std::shuffle(p.begin(), p.end(), rng);
+      else
+        for (int k = 0; k < 5; ++k) std::swap(p[rng() % n], p[rng() % n]);
+      std::copy(p.begin(), p.end(), table.begin() + m * n);
+    }
+    const ShufflePlan plan = make_shuffle_plan(table, n);
+    ASSERT_NE(plan.vector_bytes, 0u) << n;
+    // Guard bytes around the rows catch any write outside them.
+    std::vector<std::uint8_t> src(kRows * n + 64), fast(kRows * n + 64, 0xEE), slow(kRows * n + 64, 0xEE);
+    for (auto& x : src) x = static_cast<std::uint8_t>(rng() % n);
+    std::vector<std::uint32_t> moves(kRows);
+    for (auto& m : moves) m = static_cast<std::uint32_t>(rng() % kMoves);
+    gather_byte_rows(plan, table, n, src.data(), fast.data(), moves.data(), false, kRows, true);
+    gather_byte_rows(plan, table, n, src.data(), slow.data(), moves.data(), false, kRows, false);
+    EXPECT_EQ(fast, slow) << n;
+    EXPECT_EQ(slow[kRows * n], 0xEE);
+    const std::uint32_t one = 3;
+    gather_byte_rows(plan, table, n, src.data(), fast.data(), &one, true, kRows, true);
+    gather_byte_rows(plan, table, n, src.data(), slow.data(), &one, true, kRows, false);
+    EXPECT_EQ(fast, slow) << n;
+  }
+  EXPECT_EQ(make_shuffle_plan(std::vector<std::uint8_t>(15), 15).vector_bytes, 0u);
+}
+
+TEST(BatchKernels, WidthsAndDraws) {
+  EXPECT_EQ(element_width_for(256), ElementWidth::U8);
+  EXPECT_EQ(element_width_for(257), ElementWidth::U16);
+  EXPECT_EQ(element_width_for(65536), ElementWidth::U16);
+  EXPECT_EQ(element_width_for(65537), ElementWidth::U32);
+  // The draw never undoes the last move with two axes or more, and may with one.
+  std::uint64_t s = 1;
+  for (std::uint32_t last = 0; last < 12; ++last)
+    for (int k = 0; k < 200; ++k) EXPECT_NE(draw_action(s, last, 12) ^ last, 1u);
+  bool inverted = false;
+  for (int k = 0; k < 64; ++k) inverted |= (draw_action(s, 0, 2) == 1);
+  EXPECT_TRUE(inverted);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction
+
+TEST(BatchBuild, FreshTabularAndGeometricBatches) {
+  PuzzleBatch b = make(kCube, 3);
+  ASSERT_TRUE(b.is_tabular());
+  EXPECT_EQ(b.tabular()->width(), ElementWidth::U8);
+  EXPECT_EQ(b.count(), 3u);
+  EXPECT_EQ(b.sticker_count(), 54u);
+  EXPECT_EQ(b.action_count(), 12u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(b.rng_states[i], i ^ kInitialRngState);
+    EXPECT_EQ(b.last_actions[i], kNoAction);
+    EXPECT_EQ(ids_of(b, i), identity(54));
+  }
+  EXPECT_FALSE(b.tabular()->template_puzzle.view.show_arrows);
+
+  PuzzleBatch g = make(kCube, 2, BatchModeRequest::geometric, 5);
+  ASSERT_FALSE(g.is_tabular());
+  EXPECT_EQ(g.rng_states[0], 5u);
+  EXPECT_EQ(g.rng_states[1], 6u);
+  for (const Simulator& sim : std::get<GeometricState>(g.mode).copies) {
+    EXPECT_EQ(sim.tabular_model, g.model);
+    EXPECT_FALSE(sim.view.show_arrows);
+  }
+
+  auto none = build_batch(kCube, 0);
+  ASSERT_FALSE(none);
+  EXPECT_EQ(none.error(), Error::range("a batch needs at least one puzzle"));
+  auto huge = build_batch(kCube, std::uint64_t{1} << 62);
+  ASSERT_FALSE(huge);
+  EXPECT_EQ(huge.error().kind, ErrorKind::Range);
+  EXPECT_THROW((void)build_batch(kCube, std::uint64_t{1} << 40), std::bad_alloc);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tabular and geometric copies move alike
+
+TEST(BatchModes, TabularAndGeometricAgreeStepByStep) {
+  for (std::string_view name : {"2x2x2 Cube", "Quenly's Cube (3x3x3)"}) {
+    const std::string q = catalog_query(name);
+    constexpr std::size_t kCopies = 3;
+    PuzzleBatch tab = make(q, kCopies);
+    PuzzleBatch geo = make(q, kCopies, BatchModeRequest::geometric);
+    ASSERT_TRUE(tab.is_tabular());
+    ASSERT_FALSE(geo.is_tabular());
+    std::mt19937 rng(11);
+    for (int k = 0; k < 12; ++k) {
+      std::vector<std::uint32_t> actions(kCopies);
+      for (auto& a : actions) a = rng() % tab.action_count();
+      std::vector<std::uint8_t> applied;
+      EXPECT_EQ(step(tab, actions), step(geo, actions, &applied)) << name << " step " << k;
+      EXPECT_EQ(applied, std::vector<std::uint8_t>(kCopies, 1));
+      for (std::size_t i = 0; i < kCopies; ++i) ASSERT_EQ(ids_of(tab, i), ids_of(geo, i)) << name << " step " << k;
+    }
+    EXPECT_EQ(histories(tab), histories(geo));
+    EXPECT_EQ(tab.last_actions, geo.last_actions);
+
+    // Walks draw the same moves in both modes, and undo takes them back alike.
+    ASSERT_TRUE(scramble_all(tab, std::vector<std::uint32_t>{4, 0, 7}));
+    ASSERT_TRUE(scramble_all(geo, std::vector<std::uint32_t>{4, 0, 7}));
+    EXPECT_EQ(histories(tab), histories(geo));
+    EXPECT_EQ(tab.rng_states, geo.rng_states);
+    std::vector<std::uint8_t> undone_t(kCopies), undone_g(kCopies);
+    const std::vector<std::uint8_t> all(kCopies, 1);
+    ASSERT_TRUE(undo_flagged(tab, all, undone_t));
+    ASSERT_TRUE(undo_flagged(geo, all, undone_g));
+    EXPECT_EQ(undone_t, undone_g);
+    for (std::size_t i = 0; i < kCopies; ++i) EXPECT_EQ(ids_of(tab, i), ids_of(geo, i));
+
+    ASSERT_TRUE(solve_flagged(geo, all));
+    for (std::size_t i = 0; i < kCopies; ++i) {
+      EXPECT_EQ(ids_of(geo, i), identity(geo.sticker_count()));
+      EXPECT_TRUE(std::get<GeometricState>(geo.mode).copies[i].history.empty());
+    }
+  }
+}
+
+TEST(BatchModes, SolvedTestAcceptsEqualColoursSwapped) {
+  PuzzleBatch b = make(kCube, 1);
+  const auto& colors = b.tabular()->solved_colors;
+  std::vector<std::uint8_t> row(54);
+  std::iota(row.begin(), row.end(), 0);
+  // Two slots of the same colour exchanged still read solved; two of different colours do not.
+  std::size_t j = 1;
+  while (colors[j] != colors[0]) ++j;
+  std::swap(row[0], row[j]);
+  EXPECT_TRUE(row_is_solved(std::span<const std::uint8_t>(row), colors));
+  std::swap(row[0], row[j]);
+  std::size_t k = 1;
+  while (colors[k] == colors[0]) ++k;
+  std::swap(row[0], row[k]);
+  EXPECT_FALSE(row_is_solved(std::span<const std::uint8_t>(row), colors));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Walks, undo and solve
+
+TEST(BatchWalks, EachCopyWalksOnItsOwn) {
+  // Copy 5 of a big batch walks exactly as a batch of one with its random state.
+  PuzzleBatch big = make(kCube, 3000, BatchModeRequest::automatic, 100);
+  ASSERT_TRUE(reset_all(big, 9));
+  PuzzleBatch one = make(kCube, 1, BatchModeRequest::automatic, 105);
+  ASSERT_TRUE(reset_all(one, 9));
+  EXPECT_EQ(history_of(big, 5), history_of(one, 0));
+  EXPECT_EQ(ids_of(big, 5), ids_of(one, 0));
+  EXPECT_EQ(big.rng_states[5], one.rng_states[0]);
+  for (std::size_t i = 0; i < big.count(); ++i) {
+    const auto h = history_of(big, i);
+    ASSERT_EQ(h.size(), 9u);
+    for (std::size_t k = 1; k < 9; ++k) ASSERT_NE(h[k] ^ h[k - 1], 1u);
+  }
+  // A walk replayed as steps gives the same rows.
+  PuzzleBatch replay = make(kCube, 1);
+  for (std::uint32_t a : history_of(one, 0)) step(replay, {a});
+  EXPECT_EQ(ids_of(replay, 0), ids_of(one, 0));
+  // Nine undos bring every copy home.
+  std::vector<std::uint8_t> undone(big.count());
+  const std::vector<std::uint8_t> all(big.count(), 1);
+  for (int k = 0; k < 9; ++k) ASSERT_TRUE(undo_flagged(big, all, undone));
+  for (std::size_t i = 0; i < big.count(); i += 97) EXPECT_EQ(ids_of(big, i), identity(54));
+  EXPECT_EQ(big.last_actions, std::vector<std::uint32_t>(big.count(), kNoAction));
+}
+
+TEST(BatchWalks, HistoriesReserveBeforeTheyGrow) {
+  PuzzleBatch b = make(kCube, 4);
+  auto room_holds = [&] {
+    for (std::size_t i = 0; i < b.count(); ++i)
+      EXPECT_GE(b.histories[i].capacity(), history_length(b, i) + b.history_room);
+  };
+  // Steps past the pending columns, an undo and a partial solve in between keep the lists in order.
+  for (int k = 0; k < 21; ++k) {
+    step(b, {1, 2, 3, 4});
+    room_holds();
+  }
+  std::vector<std::uint8_t> undone(4);
+  ASSERT_TRUE(undo_flagged(b, std::vector<std::uint8_t>{0, 1, 0, 0}, undone));
+  ASSERT_TRUE(solve_flagged(b, std::vector<std::uint8_t>{0, 0, 1, 0}));
+  for (int k = 0; k < 5; ++k) step(b, {5, 6, 7, 8});
+  room_holds();
+  EXPECT_EQ(history_of(b, 0), [] {
+    std::vector<std::uint32_t> h(21, 1);
+    h.insert(h.end(), 5, 5);
+    return h;
+  }());
+  EXPECT_EQ(history_length(b, 1), 25u);
+  EXPECT_EQ(history_of(b, 2), std::vector<std::uint32_t>(5, 7));
+  ASSERT_TRUE(reset_all(b, 3));
+  room_holds();
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(history_length(b, i), 3u);
+  // A walk no machine could record is refused before anything changes.
+  PuzzleBatch wide = make(kCube, 4096);
+  step(wide, std::vector<std::uint32_t>(4096, 2));
+  const auto rows_before = ids_of(wide, 7);
+  const auto rng_before = wide.rng_states;
+  EXPECT_THROW((void)scramble_all(wide, std::vector<std::uint32_t>(4096, 0xFFFFFFFF)), std::bad_alloc);
+  EXPECT_EQ(ids_of(wide, 7), rows_before);
+  EXPECT_EQ(wide.rng_states, rng_before);
+  EXPECT_EQ(history_of(wide, 7), std::vector<std::uint32_t>{2});
+}
+
+TEST(BatchWalks, GeometricSolveKeepsTheHistoryOfACopyItCannotSolve) {
+  PuzzleBatch g = make(kCube, 3, BatchModeRequest::geometric);
+  step(g, {0, 2, 4});
+  step(g, {6, 8, 10});
+  auto& copies = std::get<GeometricState>(g.mode).copies;
+  // Copy 1's last turn can no longer be found, so solving it must rebuild it, and rebuilding fails.
+  copies[1].history.back().plane = copies[1].history.back().plane.negated();
+  g.query = "?shell=nonsense";
+  const std::vector<std::uint8_t> all(3, 1);
+  auto solved = solve_flagged(g, all);
+  ASSERT_FALSE(solved);
+  // Copies solved before the failure are solved; copy 1 keeps the move it still carries.
+  EXPECT_EQ(history_of(g, 1), (std::vector<std::uint32_t>{2, 8}));
+  EXPECT_EQ(g.last_actions[1], 8u);
+  EXPECT_EQ(copies[1].history.size(), 2u);
+}
+
+TEST(BatchWalks, GeometricSolveRebuildsWhenAnUndoIsRefused) {
+  PuzzleBatch g = make(kCube, 2, BatchModeRequest::geometric);
+  step(g, {0, 3});
+  auto& copies = std::get<GeometricState>(g.mode).copies;
+  copies[0].history.back().plane = copies[0].history.back().plane.negated();
+  copies[0].camera.fov = 33.0;
+  ASSERT_TRUE(solve_flagged(g, std::vector<std::uint8_t>{1, 1}));
+  EXPECT_EQ(ids_of(g, 0), identity(54));
+  EXPECT_EQ(copies[0].camera.fov, 33.0);
+  EXPECT_FALSE(copies[0].view.show_arrows);
+  EXPECT_EQ(copies[0].tabular_model, g.model);
+  EXPECT_EQ(history_length(g, 0), 0u);
+  EXPECT_EQ(g.last_actions[0], kNoAction);
+}
+
+}  // namespace
+}  // namespace gy
