@@ -11,6 +11,9 @@
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "parse.hpp"
 #include "pool.hpp"
@@ -255,7 +258,7 @@ std::string_view trim_white_space(std::string_view s) {
 // ---------------------------------------------------------------------------------------------
 // Parallel helpers
 
-constexpr std::size_t kTaskBytes = 1 << 16;
+constexpr std::size_t kTaskBytes = std::size_t{1} << 18;
 
 // States per task so that one task moves about kTaskBytes.
 std::size_t states_per_task(std::size_t n, std::size_t width) {
@@ -935,6 +938,22 @@ std::string state_text(const Layout& layout, std::span<const T> values) {
     at += layout.face_sizes[k];
   }
   return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Memory
+
+void prefer_large_pages(void* data, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t large = std::uintptr_t{1} << 21;
+  if (bytes < 2 * large) return;
+  auto begin = reinterpret_cast<std::uintptr_t>(data), end = begin + bytes;
+  std::uintptr_t first = (begin + large - 1) & ~(large - 1), last = end & ~(large - 1);
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
 }
 
 // ---------------------------------------------------------------------------------------------

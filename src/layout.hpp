@@ -245,6 +245,14 @@ template <class T>
 std::string state_text(const Layout& layout, std::span<const T> values);
 
 // ---------------------------------------------------------------------------------------------
+// Memory
+
+// Asks the system to back the untouched block [data, data + bytes) with large pages where it can,
+// when the block is large: filling a fresh block of states then costs a few page faults instead of
+// one per 4 KiB. The contents are unchanged; a refusal is ignored.
+void prefer_large_pages(void* data, std::size_t bytes);
+
+// ---------------------------------------------------------------------------------------------
 // Kernels, exposed for their tests
 
 namespace layout_detail {

@@ -149,7 +149,9 @@ TEST(LayoutMoves, FaceTurnsAreQuarterTurnsInOppositePairs) {
       EXPECT_NE(twice, identity);
       EXPECT_EQ(compose(twice, twice), identity);
       // On a 1x1x1 cube U1 and D-1 move the same facelets alike; the lowest such move answers.
-      if (n > 1) EXPECT_EQ(l.inverses[m], std::optional<std::uint32_t>(static_cast<std::uint32_t>(m ^ 1)));
+      if (n > 1) {
+        EXPECT_EQ(l.inverses[m], std::optional<std::uint32_t>(static_cast<std::uint32_t>(m ^ 1)));
+      }
     }
   }
 }
