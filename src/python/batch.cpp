@@ -91,7 +91,7 @@ const std::vector<std::uint32_t>& palette(Call&, const PuzzleBatch& b) { return 
 
 std::vector<std::size_t> move_counts(Call&, const PuzzleBatch& b) {
   std::vector<std::size_t> counts(b.count());
-  for (std::size_t i = 0; i < counts.size(); ++i) counts[i] = b.histories[i].size();
+  for (std::size_t i = 0; i < counts.size(); ++i) counts[i] = history_length(b, i);
   return counts;
 }
 
@@ -211,7 +211,7 @@ PyStatus seed_every(Call&, PuzzleBatch& b, Args& a) {
 }
 
 PyResult<std::vector<std::uint32_t>> history(Call&, const PuzzleBatch& b, Args& a) {
-  return b.histories[PY_TRY(copy_index(b, a, 0))];
+  return history_of(b, PY_TRY(copy_index(b, a, 0)));
 }
 
 // ---------------------------------------------------------------------------------------------

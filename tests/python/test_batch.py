@@ -1,0 +1,433 @@
+"""PuzzleBatch: construction and properties, stepping and move texts, choosing copies, reset, solve,
+scramble and undo, seeds and histories, and the limits on sizes and growth."""
+import os
+import subprocess
+import sys
+import threading
+
+import pytest
+
+import gyrelle._native as native
+
+PuzzleBatch, Puzzle, Recipe = native.PuzzleBatch, native.Puzzle, native.Recipe
+
+CUBE = "?shell=C$1&cut=C$1/3"
+CUBE_NAME = "Quenly's Cube (3x3x3)"
+# One grip only: two actions that undo each other.
+SLICED = "?shell=C$1&cut=0,0,1$-1/3"
+INITIAL_STATE = 0x2545F4914F6CDD1D
+MASK64 = (1 << 64) - 1
+
+
+@pytest.fixture(scope="module")
+def heli():
+    return "Helicopter Cube"
+
+
+def gather(state, perm):
+    return [state[j] for j in perm]
+
+
+def replay(batch, i):
+    """Copy i's state as sticker ids, from its history and the permutation table."""
+    rows = batch.permutations.tolist()
+    n = batch.sticker_count
+    rows = [rows[k * n:(k + 1) * n] for k in range(batch.action_count)]
+    state = list(range(n))
+    for a in batch.history(i):
+        state = gather(state, rows[a])
+    return state
+
+
+def walk_of(seed, depth, count=3, recipe=CUBE):
+    b = PuzzleBatch(recipe, count, seed=seed)
+    b.scramble(depth)
+    return [b.history(i) for i in range(count)]
+
+
+class TestConstruction:
+    def test_fresh_batch(self):
+        b = PuzzleBatch(CUBE_NAME, 3)
+        assert len(b) == 3 and b.is_tabular and b.query == CUBE
+        assert repr(b) == f"<PuzzleBatch 3 of {CUBE} stickers=54 actions=12 tabular>"
+        assert (b.sticker_count, b.action_count, b.color_count) == (54, 12, 6)
+        assert b.actions == ["A", "A'", "B", "B'", "C", "C'", "D", "D'", "E", "E'", "F", "F'"]
+        assert b.grip_names == ["A", "B", "C", "D", "E", "F"]
+        p = Puzzle(CUBE)
+        assert b.solved_stickers == p.solved_stickers and b.palette == p.palette
+        assert b.move_counts == [0, 0, 0] and [b.history(i) for i in range(3)] == [[], [], []]
+        perms = b.permutations
+        assert perms.shape == (12, 54) and perms.__array_interface__["typestr"] == "|u1"
+        assert perms.tolist() == p.action_permutations().tolist()
+        rows = perms.tolist()
+        for a in range(12):
+            assert sorted(rows[a * 54:(a + 1) * 54]) == list(range(54))
+        # Any recipe form gives the same batch.
+        assert PuzzleBatch(Recipe.parse(CUBE), 1).query == CUBE == PuzzleBatch(CUBE, count=1).query
+
+    def test_geometric_batch(self, heli):
+        b = PuzzleBatch(heli, 2)
+        assert not b.is_tabular and b.permutations is None
+        assert repr(b).endswith(" geometric>")
+        assert b.action_count == 2 * len(b.grip_names)
+
+    def test_argument_errors_in_order(self):
+        with pytest.raises(ValueError, match="^a batch needs at least one puzzle$"):
+            PuzzleBatch(CUBE, 0)
+        with pytest.raises(ValueError, match="no cataloged puzzle named"):
+            PuzzleBatch("no such puzzle", 0)
+        # count is converted before the recipe.
+        with pytest.raises(OverflowError) as e:
+            PuzzleBatch("no such puzzle", -1)
+        assert "while processing 'count'" in e.value.__notes__[0]
+        with pytest.raises(TypeError, match="expected a recipe query string, a catalog name or a Recipe"):
+            PuzzleBatch(3, 1)
+        with pytest.raises(OverflowError, match="out of range integral type conversion attempted"):
+            PuzzleBatch(CUBE, 1, scramble=-1)
+        with pytest.raises(TypeError):
+            PuzzleBatch(CUBE, 1, show_arrows=True)
+        with pytest.raises(TypeError):
+            PuzzleBatch(CUBE, 1, show_edges=1)
+        with pytest.raises(ValueError, match="expected tuple of length 4"):
+            PuzzleBatch(CUBE, 1, background=(1, 2, 3))
+
+    def test_sizes_are_refused_before_allocation(self):
+        with pytest.raises(ValueError, match="too large to hold"):
+            PuzzleBatch(CUBE, 1 << 62)
+        with pytest.raises(MemoryError):
+            PuzzleBatch(CUBE, 1 << 40)
+
+    def test_seed_and_scramble_keywords(self):
+        b = PuzzleBatch(CUBE, 3, seed=7, scramble=4)
+        assert b.move_counts == [4, 4, 4]
+        c = PuzzleBatch(CUBE, 3)
+        c.seed_all(7)
+        c.reset(scramble=4)
+        assert [b.history(i) for i in range(3)] == [c.history(i) for i in range(3)]
+        # scramble=0 still resets (nothing to see on a fresh batch); None runs nothing.
+        assert PuzzleBatch(CUBE, 2, scramble=0).move_counts == [0, 0]
+        assert PuzzleBatch(CUBE, 2, scramble=None).move_counts == [0, 0]
+
+    def test_default_random_states(self):
+        # Copy i starts from i ^ INITIAL_STATE: the same walk as a batch of one seeded so.
+        b = PuzzleBatch(CUBE, 3)
+        b.scramble(6)
+        for i in range(3):
+            assert b.history(i) == walk_of(i ^ INITIAL_STATE, 6, count=1)[0]
+
+
+class TestStep:
+    def test_step_records_and_reports(self):
+        b = PuzzleBatch(CUBE, 4)
+        solved, applied = b.step([0, 3, 5, 11])
+        assert solved.__array_interface__["typestr"] == "|b1" and solved.shape == (4,)
+        assert solved.tolist() == [False] * 4 and applied.tolist() == [True] * 4
+        assert [b.history(i) for i in range(4)] == [[0], [3], [5], [11]] and b.move_counts == [1] * 4
+        solved, _ = b.step([1, 2, 4, 10])
+        assert solved.tolist() == [True] * 4
+        assert b.history(0) == [0, 1]
+
+    def test_step_matches_a_puzzle_turned_alike(self):
+        np = pytest.importorskip("numpy")
+        b = PuzzleBatch(CUBE, 5)
+        puzzles = [Puzzle(CUBE) for _ in range(5)]
+        rng = np.random.default_rng(3)
+        for _ in range(30):
+            actions = rng.integers(0, 12, 5, dtype=np.uint32)
+            solved, _ = b.step(actions)
+            for p, a, s in zip(puzzles, actions.tolist(), solved.tolist()):
+                p.apply_action(a)
+                assert p.is_solved == s
+        for i, p in enumerate(puzzles):
+            assert replay(b, i) == p.sticker_ids()
+
+    def test_action_forms(self):
+        np = pytest.importorskip("numpy")
+        b = PuzzleBatch(CUBE, 3)
+        for actions in ([1, 2, 3], (1, 2, 3), bytes([1, 2, 3]), np.array([1, 2, 3], np.uint8),
+                        np.array([1, 2, 3], np.int64), np.array([[1, 2, 3]], np.uint32)):
+            b.step(actions)
+        assert b.history(2) == [3] * 6
+        with pytest.raises(TypeError, match="expected an array, a buffer, or a sequence of whole numbers"):
+            b.step("012")
+        with pytest.raises(ValueError, match="negative"):
+            b.step(np.array([1, -2, 3], np.int32))
+
+    def test_refused_steps_change_nothing(self):
+        b = PuzzleBatch(CUBE, 3)
+        b.step([0, 0, 0])
+        with pytest.raises(ValueError, match=r"^got 2 actions for 3 puzzles$"):
+            b.step([0, 1])
+        with pytest.raises(ValueError, match=r"^got 4 actions for 3 puzzles$"):
+            b.step([0, 1, 2, 3])
+        with pytest.raises(ValueError, match=r"^action 12 out of range \(have 12\)$"):
+            b.step([0, 12, 13])
+        assert b.move_counts == [1, 1, 1] and b.history(1) == [0]
+
+    def test_geometric_blocked_layers(self, heli):
+        b = PuzzleBatch(heli, 3, seed=1)
+        b.scramble(3)
+        before = [b.history(i) for i in range(3)]
+        blocked = False
+        for a in range(b.action_count):
+            solved, applied = b.step([a] * 3)
+            for i, made in enumerate(applied.tolist()):
+                if made:
+                    before[i].append(a)
+                else:
+                    blocked = True
+            assert [b.history(i) for i in range(3)] == before
+        assert blocked
+
+    def test_apply_and_action_index(self):
+        b = PuzzleBatch(CUBE, 2)
+        assert b.apply("A B2' A'") == 4
+        assert b.history(0) == b.history(1) == [0, 3, 3, 1]
+        assert b.apply("") == 0 and b.move_counts == [4, 4]
+        with pytest.raises(native.PuzzleError, match="is not a move of this puzzle"):
+            b.apply("A Q")
+        assert b.move_counts == [4, 4]
+        with pytest.raises(TypeError):
+            b.apply(3)
+        assert [b.action_index(n) for n in ("A", "A'", "F'", "", "'", "Q", "A2", "A''")] == \
+            [0, 1, 11, None, None, None, None, None]
+
+
+class TestWhich:
+    @pytest.fixture
+    def b(self):
+        b = PuzzleBatch(CUBE, 3)
+        b.step([0, 2, 4])
+        return b
+
+    def test_forms(self, b):
+        np = pytest.importorskip("numpy")
+        assert b.undo([True, False, True]).tolist() == [True, False, True]
+        b.step([0, 2, 4])
+        assert b.undo([2, 0, 2]).tolist() == [True, False, True]
+        b.step([0, 2, 4])
+        assert b.undo([True, 2]).tolist() == [False, True, True]
+        b.step([0, 2, 4])
+        assert b.undo(range(2)).tolist() == [True, True, False]
+        b.step([0, 2, 4])
+        assert b.undo(bytes([0, 2])).tolist() == [True, False, True]
+        b.step([0, 2, 4])
+        assert b.undo(np.array([False, True, True])).tolist() == [False, True, True]
+        b.step([0, 2, 4])
+        assert b.undo(np.array([1], np.int64)).tolist() == [False, True, False]
+        # The flags undo returns choose the copies that had a move.
+        b.step([0, 2, 4])
+        mask = b.undo([0])
+        assert b.undo(mask).tolist() == [True, False, False]
+
+    def test_errors(self, b):
+        for which, error, message in [
+                ([], ValueError, r"^got 0 flags for 3 puzzles$"),
+                ([True, False], ValueError, r"^got 2 flags for 3 puzzles$"),
+                ([3], IndexError, r"^puzzle 3 out of range \(have 3\)$"),
+                ([1, 7, 9], IndexError, r"^puzzle 7 out of range \(have 3\)$"),
+                ([-1], TypeError, "^expected a list of flags, a list of indices, or None$"),
+                ("01", TypeError, "^expected a list of flags"), (3, TypeError, "^expected a list of flags"),
+                ({0, 1}, TypeError, "^expected a list of flags"), ([0.0], TypeError, "^expected a list of flags"),
+                ({0: True}, TypeError, "^expected a list of flags")]:
+            with pytest.raises(error, match=message):
+                b.solve(which)
+        assert b.move_counts == [1, 1, 1]
+
+
+class TestResetSolveScramble:
+    def test_reset_forms(self):
+        b = PuzzleBatch(CUBE, 3, seed=2)
+        b.reset(scramble=5)
+        assert b.move_counts == [5] * 3
+        b.reset()
+        assert b.move_counts == [0] * 3
+        b.reset_one(1, scramble=2)
+        assert b.move_counts == [0, 2, 0]
+        b.reset_where([True, False, True], scramble=3)
+        assert b.move_counts == [3, 2, 3]
+        b.reset_where([1])
+        assert b.move_counts == [3, 0, 3]
+        b.solve([0])
+        assert b.move_counts == [0, 0, 3]
+        b.solve()
+        assert b.move_counts == [0, 0, 0]
+        with pytest.raises(IndexError, match=r"^puzzle 3 out of range \(have 3\)$"):
+            b.reset_one(3)
+        with pytest.raises(TypeError) as e:
+            b.reset(scramble=None)
+        assert "while processing 'scramble'" in e.value.__notes__[0]
+
+    def test_walks_never_undo_and_replay_as_steps(self):
+        b = PuzzleBatch(CUBE, 50, seed=9)
+        b.step(list(range(12)) * 4 + [0, 1])
+        b.scramble(30)
+        for i in range(50):
+            h = b.history(i)
+            assert len(h) == 31
+            assert all(x ^ y != 1 for x, y in zip(h, h[1:]))
+        # One axis: a move may be followed by its inverse.
+        s = PuzzleBatch(SLICED, 1)
+        s.scramble(64)
+        h = s.history(0)
+        assert any(x ^ y == 1 for x, y in zip(h, h[1:]))
+
+    def test_depth_forms(self):
+        b = PuzzleBatch(CUBE, 3)
+        b.scramble(True)
+        assert b.move_counts == [1, 1, 1]
+        b.scramble([0, 2, 1])
+        assert b.move_counts == [1, 3, 2]
+        for bad in (-1, 2.5, "3", [1, -1, 2], None):
+            with pytest.raises(TypeError, match="^expected a number of moves, or one per puzzle$"):
+                b.scramble(bad)
+        with pytest.raises(ValueError, match=r"^got 2 depths for 3 puzzles$"):
+            b.scramble([1, 2])
+        assert b.move_counts == [1, 3, 2]
+
+    def test_zero_depths_draw_nothing(self):
+        b = PuzzleBatch(CUBE, 2)
+        b.scramble(0)
+        b.scramble([0, 0])
+        b.reset_one(0, scramble=0)
+        b.scramble(4)
+        fresh = PuzzleBatch(CUBE, 2)
+        fresh.scramble(4)
+        assert [b.history(i) for i in range(2)] == [fresh.history(i) for i in range(2)]
+
+    def test_equal_copies_walk_alike(self):
+        b = PuzzleBatch(CUBE, 2)
+        b.seed(0, 5)
+        b.seed(1, 5)
+        b.scramble(12)
+        assert b.history(0) == b.history(1)
+        assert replay(b, 0) == replay(b, 1)
+
+    def test_geometric_reset(self, heli):
+        b = PuzzleBatch(heli, 4, seed=3)
+        b.reset(scramble=6)
+        assert all(c <= 6 for c in b.move_counts)
+        b.solve()
+        assert b.move_counts == [0] * 4
+        solved, _ = b.step([0] * 4)
+        b.undo()
+        b.solve([True, False, True, False])
+        assert b.move_counts == [0] * 4
+
+    def test_puzzle_without_grips(self):
+        b = PuzzleBatch("?shell=C$1", 2)
+        assert b.action_count == 0
+        b.scramble(5)
+        b.reset(scramble=5)
+        assert b.move_counts == [0, 0]
+
+    def test_growth_beyond_memory_is_refused(self):
+        b = PuzzleBatch(CUBE, 4096)
+        b.step([1] * 4096)
+        with pytest.raises(MemoryError):
+            b.scramble(0xFFFFFFFF)
+        assert b.move_counts == [1] * 4096 and b.history(4095) == [1]
+
+
+class TestUndoSeedHistory:
+    def test_undo_walks_back(self):
+        b = PuzzleBatch(CUBE, 3, seed=4)
+        assert b.undo().tolist() == [False] * 3
+        b.reset(scramble=5)
+        walks = [b.history(i) for i in range(3)]
+        for k in range(5):
+            assert b.undo().tolist() == [True] * 3
+            assert [b.history(i) for i in range(3)] == [w[:4 - k] for w in walks]
+        assert b.undo().tolist() == [False] * 3
+        solved, _ = b.step([0, 0, 0])
+        b.step([1, 1, 1])
+        assert b.undo().tolist() == [True] * 3
+        # The last action is the first step's again: a walk now never starts with its inverse.
+        for _ in range(20):
+            b.scramble(1)
+            assert all(b.history(i)[1] != 1 for i in range(3))
+            b.undo()
+
+    def test_seeds(self):
+        b = PuzzleBatch(CUBE, 3)
+        b.seed_all(MASK64)
+        b.scramble(5)
+        assert b.history(0) == walk_of(MASK64, 5, count=1)[0]
+        assert b.history(1) == walk_of(0, 5, count=1)[0]
+        # seed(i, s) is seed_all(s - i) for that copy, whatever came before.
+        c = PuzzleBatch(CUBE, 3)
+        c.step([3, 3, 3])
+        c.seed(2, 100)
+        c.scramble(5)
+        d = PuzzleBatch(CUBE, 3, seed=98)
+        d.scramble(5)
+        assert c.history(2)[1:] == d.history(2)
+        with pytest.raises(IndexError, match=r"^puzzle 3 out of range \(have 3\)$"):
+            b.seed(3, 0)
+        with pytest.raises(OverflowError):
+            b.seed(0, -1)
+        with pytest.raises(IndexError, match=r"^puzzle 3 out of range \(have 3\)$"):
+            b.history(3)
+
+    def test_history_is_a_copy(self):
+        b = PuzzleBatch(CUBE, 1)
+        b.step([2])
+        h = b.history(0)
+        h.append(5)
+        assert b.history(0) == [2]
+
+    def test_long_histories_across_steps_and_undos(self):
+        b = PuzzleBatch(CUBE, 2)
+        moves = [[k % 12, (k * 5) % 12] for k in range(37)]
+        for m in moves:
+            b.step(m)
+        assert b.history(0) == [m[0] for m in moves] and b.move_counts == [37, 37]
+        b.undo([1])
+        assert b.history(1) == [m[1] for m in moves][:-1]
+        assert replay(b, 1) == replay(b, 1)
+        b.solve([0])
+        b.step([7, 7])
+        assert b.history(0) == [7] and b.history(1)[-1] == 7
+
+
+class TestThreads:
+    def test_results_do_not_depend_on_the_thread_count(self):
+        code = ("import gyrelle._native as g\n"
+                "b = g.PuzzleBatch(%r, 3000, seed=11, scramble=7)\n"
+                "b.step([i %% 12 for i in range(3000)])\n"
+                "b.scramble([i %% 5 for i in range(3000)])\n"
+                "print([b.history(i) for i in range(0, 3000, 37)])\n" % CUBE)
+        outs = set()
+        for threads in ("1", "4"):
+            env = dict(os.environ, RAYON_NUM_THREADS=threads, PYTHONPATH=":".join(sys.path))
+            outs.add(subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
+                                    check=True).stdout)
+        assert len(outs) == 1
+
+    def test_a_busy_batch_refuses_other_calls(self):
+        b = PuzzleBatch(CUBE, 200_000)
+        errors, done = [], threading.Event()
+
+        def other():
+            while not done.is_set():
+                try:
+                    len(b)
+                    b.history(0)
+                except RuntimeError as e:
+                    errors.append(str(e))
+                    return
+
+        t = threading.Thread(target=other)
+        t.start()
+        try:
+            for _ in range(200):
+                try:
+                    b.scramble(3)
+                except RuntimeError as e:
+                    errors.append(str(e))
+                if errors:
+                    break
+        finally:
+            done.set()
+            t.join()
+        assert errors and set(errors) <= {"Already mutably borrowed", "Already borrowed"}
