@@ -111,8 +111,7 @@ Status number_cube(Layout& layout, const TabularModel& model, const CubeSize& si
     std::uint16_t c = model.solved_colors[slot];
     auto k = static_cast<std::uint16_t>(layout.facelet_of_slot[slot] / nn);
     if (layout.face_of_color[c] != kNoFace && layout.face_of_color[c] != k)
-      return fail(ErrorKind::State,
-                  cat("color ", c, " is on more than one face, so a face cannot stand for a color"));
+      return fail(ErrorKind::State, cat("color ", c, " is on more than one face, so a face cannot stand for a color"));
     layout.face_of_color[c] = k;
     layout.color_of_face[k] = c;
   }
@@ -130,7 +129,8 @@ void number_general(Layout& layout, const TabularModel& model) {
   std::size_t s = model.sticker_count(), c = model.color_count();
   layout.facelet_of_slot.resize(s);
   layout.slot_of_facelet.resize(s);
-  for (std::size_t i = 0; i < s; ++i) layout.facelet_of_slot[i] = layout.slot_of_facelet[i] = static_cast<std::uint32_t>(i);
+  for (std::size_t i = 0; i < s; ++i)
+    layout.facelet_of_slot[i] = layout.slot_of_facelet[i] = static_cast<std::uint32_t>(i);
   layout.face_of_color.resize(c);
   layout.color_of_face.resize(c);
   layout.faces.clear();
@@ -172,7 +172,8 @@ Status add_face_turns(Layout& layout) {
         Vec3 turned = cross(axis, p);
         Vec3 q{t * axis[0] + s * turned[0], t * axis[1] + s * turned[1], t * axis[2] + s * turned[2]};
         auto to = facelet_of_point(q, size.n, d);
-        if (!to) return fail(ErrorKind::State, cat("turning face ", kFaceLetters[k], " sent facelet ", f, " off the cube"));
+        if (!to)
+          return fail(ErrorKind::State, cat("turning face ", kFaceLetters[k], " sent facelet ", f, " off the cube"));
         perm[f] = *to;
       }
       add_move(layout, perm, cat(kFaceLetters[k], s < 0 ? "-1" : "1"), std::nullopt);
@@ -317,7 +318,7 @@ bool detect_avx2() { return __builtin_cpu_supports("avx2"); }
 // each broadcast to both halves of a register; each of the output windows [0,32) and [n-32,n) is the
 // OR of one byte shuffle per lane, whose table zeroes the bytes that lane does not supply.
 [[gnu::target("avx2")]] inline void gather_byte_row_avx2(const std::uint8_t* s, std::uint8_t* d, std::size_t n,
-                                                        const std::uint8_t* table) {
+                                                         const std::uint8_t* table) {
   __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
   __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + n - 32));
   __m256i lanes[4] = {_mm256_permute2x128_si256(a, a, 0x00), _mm256_permute2x128_si256(a, a, 0x11),
@@ -336,7 +337,7 @@ bool detect_avx2() { return __builtin_cpu_supports("avx2"); }
 }
 
 [[gnu::target("avx2")]] void gather_byte_rows_avx2(const Layout& layout, const std::uint8_t* in, std::uint8_t* out,
-                                                  std::size_t lo, std::size_t hi, const MoveChoice& moves) {
+                                                   std::size_t lo, std::size_t hi, const MoveChoice& moves) {
   std::size_t n = layout.facelet_count();
   const std::uint8_t* tables = layout.shuffles.data();
   if (moves.every) {
@@ -344,7 +345,8 @@ bool detect_avx2() { return __builtin_cpu_supports("avx2"); }
     for (std::size_t r = lo; r < hi; ++r) gather_byte_row_avx2(in + r * n, out + r * n, n, t);
   } else {
     for (std::size_t r = lo; r < hi; ++r)
-      gather_byte_row_avx2(in + r * n, out + r * n, n, tables + static_cast<std::size_t>(moves.each[r]) * kShuffleBytes);
+      gather_byte_row_avx2(in + r * n, out + r * n, n,
+                           tables + static_cast<std::size_t>(moves.each[r]) * kShuffleBytes);
   }
 }
 #else
@@ -571,8 +573,7 @@ Result<std::vector<std::uint32_t>> inverse_moves(const Layout& layout, std::span
   for (std::size_t i = 0; i < moves.size(); ++i) {
     std::uint32_t m = moves[i];
     if (m >= count) return fail(ErrorKind::Range, cat("move ", m, " out of range (have ", count, ")"));
-    if (!layout.inverses[m])
-      return fail(ErrorKind::Range, cat("nothing in this layout undoes ", layout.move_names[m]));
+    if (!layout.inverses[m]) return fail(ErrorKind::Range, cat("nothing in this layout undoes ", layout.move_names[m]));
     out[i] = *layout.inverses[m];
   }
   return out;
@@ -641,56 +642,63 @@ void check_lengths(std::size_t in, std::size_t out) {
 }  // namespace
 
 template <class T>
-Status colors_to_facelets(const Layout& layout, std::span<const T> in, std::span<T> out) {
-  check_lengths(in.size(), out.size());
+Status check_conversion(const Layout& layout, Conversion which, std::span<const T> in) {
   GY_CHECK(check_state_block(layout, in.size()));
-  GY_CHECK(check_values(in, layout.color_count(), "colors"));
+  switch (which) {
+    case Conversion::colors_to_facelets:
+      return check_values(in, layout.color_count(), "colors");
+    case Conversion::facelets_to_colors:
+      return check_values(in, layout.face_count, "faces");
+    case Conversion::ids_to_facelet_ids:
+      break;
+  }
+  return check_values(in, layout.facelet_count(), "slots");
+}
+
+template <class T>
+Status convert(const Layout& layout, Conversion which, std::span<const T> in, std::span<T> out) {
+  check_lengths(in.size(), out.size());
+  GY_CHECK(check_conversion(layout, which, in));
   std::size_t n = layout.facelet_count();
+  const std::uint32_t* slot_of = layout.slot_of_facelet.data();
   for_states<T>(layout, in.size(), [&](std::size_t lo, std::size_t hi) {
     for (std::size_t i = lo; i < hi; ++i) {
       const T* s = in.data() + i * n;
       T* d = out.data() + i * n;
-      for (std::size_t f = 0; f < n; ++f) d[f] = static_cast<T>(layout.face_of_color[s[layout.slot_of_facelet[f]]]);
+      switch (which) {
+        case Conversion::colors_to_facelets:
+          for (std::size_t f = 0; f < n; ++f) d[f] = static_cast<T>(layout.face_of_color[s[slot_of[f]]]);
+          break;
+        case Conversion::facelets_to_colors:
+          for (std::size_t f = 0; f < n; ++f) d[slot_of[f]] = static_cast<T>(layout.color_of_face[s[f]]);
+          break;
+        case Conversion::ids_to_facelet_ids:
+          for (std::size_t f = 0; f < n; ++f) d[f] = static_cast<T>(layout.facelet_of_slot[s[slot_of[f]]]);
+          break;
+      }
     }
   });
   return {};
+}
+
+template <class T>
+Status colors_to_facelets(const Layout& layout, std::span<const T> in, std::span<T> out) {
+  return convert(layout, Conversion::colors_to_facelets, in, out);
 }
 
 template <class T>
 Status facelets_to_colors(const Layout& layout, std::span<const T> in, std::span<T> out) {
-  check_lengths(in.size(), out.size());
-  GY_CHECK(check_state_block(layout, in.size()));
-  GY_CHECK(check_values(in, layout.face_count, "faces"));
-  std::size_t n = layout.facelet_count();
-  for_states<T>(layout, in.size(), [&](std::size_t lo, std::size_t hi) {
-    for (std::size_t i = lo; i < hi; ++i) {
-      const T* s = in.data() + i * n;
-      T* d = out.data() + i * n;
-      for (std::size_t f = 0; f < n; ++f) d[layout.slot_of_facelet[f]] = static_cast<T>(layout.color_of_face[s[f]]);
-    }
-  });
-  return {};
+  return convert(layout, Conversion::facelets_to_colors, in, out);
 }
 
 template <class T>
 Status ids_to_facelet_ids(const Layout& layout, std::span<const T> in, std::span<T> out) {
-  check_lengths(in.size(), out.size());
-  GY_CHECK(check_state_block(layout, in.size()));
-  GY_CHECK(check_values(in, layout.facelet_count(), "slots"));
-  std::size_t n = layout.facelet_count();
-  for_states<T>(layout, in.size(), [&](std::size_t lo, std::size_t hi) {
-    for (std::size_t i = lo; i < hi; ++i) {
-      const T* s = in.data() + i * n;
-      T* d = out.data() + i * n;
-      for (std::size_t f = 0; f < n; ++f) d[f] = static_cast<T>(layout.facelet_of_slot[s[layout.slot_of_facelet[f]]]);
-    }
-  });
-  return {};
+  return convert(layout, Conversion::ids_to_facelet_ids, in, out);
 }
 
 template <class T>
 Result<std::vector<T>> colors_to_facelets(const Layout& layout, std::span<const T> in) {
-  GY_CHECK(check_state_block(layout, in.size()));
+  GY_CHECK(check_conversion(layout, Conversion::colors_to_facelets, in));
   std::vector<T> out(in.size());
   GY_CHECK(colors_to_facelets<T>(layout, in, std::span<T>(out)));
   return out;
@@ -698,7 +706,7 @@ Result<std::vector<T>> colors_to_facelets(const Layout& layout, std::span<const 
 
 template <class T>
 Result<std::vector<T>> facelets_to_colors(const Layout& layout, std::span<const T> in) {
-  GY_CHECK(check_state_block(layout, in.size()));
+  GY_CHECK(check_conversion(layout, Conversion::facelets_to_colors, in));
   std::vector<T> out(in.size());
   GY_CHECK(facelets_to_colors<T>(layout, in, std::span<T>(out)));
   return out;
@@ -706,7 +714,7 @@ Result<std::vector<T>> facelets_to_colors(const Layout& layout, std::span<const 
 
 template <class T>
 Result<std::vector<T>> ids_to_facelet_ids(const Layout& layout, std::span<const T> in) {
-  GY_CHECK(check_state_block(layout, in.size()));
+  GY_CHECK(check_conversion(layout, Conversion::ids_to_facelet_ids, in));
   std::vector<T> out(in.size());
   GY_CHECK(ids_to_facelet_ids<T>(layout, in, std::span<T>(out)));
   return out;
@@ -787,8 +795,10 @@ WalkLengths WalkLengths::range(std::uint32_t low, std::uint32_t high, std::uint6
 
 std::uint32_t WalkLengths::length(std::uint64_t walk) const {
   switch (form) {
-    case Form::fixed: return low;
-    case Form::list: return list[walk];
+    case Form::fixed:
+      return low;
+    case Form::list:
+      return list[walk];
     case Form::range: {
       std::uint64_t z = mix(stream + (walk + 1) * kGamma);
       std::uint64_t span = std::uint64_t{high} - low + 1;
@@ -801,7 +811,8 @@ std::uint32_t WalkLengths::length(std::uint64_t walk) const {
 std::uint64_t longest_walk(const WalkLengths& lengths, std::uint64_t count, std::uint64_t enough) {
   if (count == 0) return 0;
   switch (lengths.form) {
-    case WalkLengths::Form::fixed: return lengths.low;
+    case WalkLengths::Form::fixed:
+      return lengths.low;
     case WalkLengths::Form::list: {
       std::uint32_t longest = 0;
       for (std::uint32_t d : lengths.list) longest = std::max(longest, d);
@@ -821,7 +832,9 @@ Status check_walks(const Layout& layout, const WalkLengths& lengths, std::uint64
   if (layout.move_count() > 0 || count == 0) return {};
   bool walks = false;
   switch (lengths.form) {
-    case WalkLengths::Form::fixed: walks = lengths.low > 0; break;
+    case WalkLengths::Form::fixed:
+      walks = lengths.low > 0;
+      break;
     case WalkLengths::Form::list:
       walks = std::any_of(lengths.list.begin(), lengths.list.end(), [](std::uint32_t d) { return d > 0; });
       break;
@@ -970,22 +983,24 @@ void gather_byte_rows(const Layout& layout, const std::uint8_t* in, std::uint8_t
 // ---------------------------------------------------------------------------------------------
 // Instances
 
-#define GY_LAYOUT_STATE_TYPE(T)                                                                         \
-  template Status colors_to_facelets<T>(const Layout&, std::span<const T>, std::span<T>);              \
-  template Status facelets_to_colors<T>(const Layout&, std::span<const T>, std::span<T>);              \
-  template Status ids_to_facelet_ids<T>(const Layout&, std::span<const T>, std::span<T>);              \
-  template Result<std::vector<T>> colors_to_facelets<T>(const Layout&, std::span<const T>);            \
-  template Result<std::vector<T>> facelets_to_colors<T>(const Layout&, std::span<const T>);            \
-  template Result<std::vector<T>> ids_to_facelet_ids<T>(const Layout&, std::span<const T>);            \
-  template Status solved_flags<T>(const Layout&, std::span<const T>, std::span<std::uint8_t>);         \
-  template Status one_hot<T>(const Layout&, std::span<const T>, std::span<std::uint8_t>);              \
-  template void scrambled<T>(const Layout&, const WalkLengths&, std::uint64_t, std::uint64_t, std::span<T>); \
-  template void trajectories<T, std::uint8_t>(const Layout&, const WalkLengths&, std::uint64_t, std::uint64_t, \
-                                              std::uint64_t, std::span<T>, std::span<std::uint8_t>);   \
+#define GY_LAYOUT_STATE_TYPE(T)                                                                                 \
+  template Status colors_to_facelets<T>(const Layout&, std::span<const T>, std::span<T>);                       \
+  template Status facelets_to_colors<T>(const Layout&, std::span<const T>, std::span<T>);                       \
+  template Status ids_to_facelet_ids<T>(const Layout&, std::span<const T>, std::span<T>);                       \
+  template Result<std::vector<T>> colors_to_facelets<T>(const Layout&, std::span<const T>);                     \
+  template Result<std::vector<T>> facelets_to_colors<T>(const Layout&, std::span<const T>);                     \
+  template Result<std::vector<T>> ids_to_facelet_ids<T>(const Layout&, std::span<const T>);                     \
+  template Status check_conversion<T>(const Layout&, Conversion, std::span<const T>);                           \
+  template Status convert<T>(const Layout&, Conversion, std::span<const T>, std::span<T>);                      \
+  template Status solved_flags<T>(const Layout&, std::span<const T>, std::span<std::uint8_t>);                  \
+  template Status one_hot<T>(const Layout&, std::span<const T>, std::span<std::uint8_t>);                       \
+  template void scrambled<T>(const Layout&, const WalkLengths&, std::uint64_t, std::uint64_t, std::span<T>);    \
+  template void trajectories<T, std::uint8_t>(const Layout&, const WalkLengths&, std::uint64_t, std::uint64_t,  \
+                                              std::uint64_t, std::span<T>, std::span<std::uint8_t>);            \
   template void trajectories<T, std::uint16_t>(const Layout&, const WalkLengths&, std::uint64_t, std::uint64_t, \
-                                               std::uint64_t, std::span<T>, std::span<std::uint16_t>); \
+                                               std::uint64_t, std::span<T>, std::span<std::uint16_t>);          \
   template void trajectories<T, std::uint32_t>(const Layout&, const WalkLengths&, std::uint64_t, std::uint64_t, \
-                                               std::uint64_t, std::span<T>, std::span<std::uint32_t>); \
+                                               std::uint64_t, std::span<T>, std::span<std::uint32_t>);          \
   template std::string state_text<T>(const Layout&, std::span<const T>);
 
 GY_LAYOUT_STATE_TYPE(std::uint8_t)

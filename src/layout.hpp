@@ -52,8 +52,8 @@ struct CubeSize {
 };
 
 struct Layout {
-  std::optional<CubeSize> size;              // absent unless the puzzle is read as a cube
-  std::string query;                         // the canonical query text of the built puzzle
+  std::optional<CubeSize> size;                // absent unless the puzzle is read as a cube
+  std::string query;                           // the canonical query text of the built puzzle
   std::vector<std::uint32_t> facelet_of_slot;  // per slot
   std::vector<std::uint32_t> slot_of_facelet;  // per facelet, the inverse permutation
   std::vector<std::uint16_t> face_of_color;    // per puzzle colour
@@ -63,8 +63,8 @@ struct Layout {
   std::vector<std::uint32_t> goal_colors;      // per facelet: its face when solved
   std::size_t face_count = 0;
 
-  std::vector<std::uint32_t> moves;            // move_count() rows of facelet_count() entries
-  std::vector<std::string> move_names;         // per move
+  std::vector<std::uint32_t> moves;                    // move_count() rows of facelet_count() entries
+  std::vector<std::string> move_names;                 // per move
   std::vector<std::optional<std::uint32_t>> actions;   // per move: the puzzle's action, if one
   std::vector<std::optional<std::uint32_t>> inverses;  // per move: the move that undoes it, if one
 
@@ -159,6 +159,14 @@ Result<std::vector<T>> facelets_to_colors(const Layout& layout, std::span<const 
 template <class T>
 Result<std::vector<T>> ids_to_facelet_ids(const Layout& layout, std::span<const T> in);
 
+// The three conversions by name, and their checks alone, for a caller that checks a block before it
+// allocates the result.
+enum class Conversion : std::uint8_t { colors_to_facelets, facelets_to_colors, ids_to_facelet_ids };
+template <class T>
+Status check_conversion(const Layout& layout, Conversion which, std::span<const T> in);
+template <class T>
+Status convert(const Layout& layout, Conversion which, std::span<const T> in, std::span<T> out);
+
 // One move for every state, or one per state.
 struct MoveChoice {
   std::optional<std::uint32_t> every;
@@ -196,8 +204,8 @@ std::uint64_t splitmix64(std::uint64_t& state);
 struct WalkLengths {
   enum class Form : std::uint8_t { fixed, range, list };
   Form form = Form::fixed;
-  std::uint32_t low = 0;   // fixed: the length; range: its lowest
-  std::uint32_t high = 0;  // range: its highest
+  std::uint32_t low = 0;     // fixed: the length; range: its lowest
+  std::uint32_t high = 0;    // range: its highest
   std::uint64_t stream = 0;  // range: the length stream's starting state
   std::span<const std::uint32_t> list;
 

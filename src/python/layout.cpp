@@ -20,6 +20,7 @@ static_assert(std::endian::native == std::endian::little, "state arrays are writ
 
 namespace {
 
+using gy::Conversion;
 using gy::Layout;
 using gy::Width;
 
@@ -41,9 +42,12 @@ using Block = std::variant<std::vector<std::uint8_t>, std::vector<std::uint16_t>
 // A whole-number argument read at a width.
 PyResult<Block> read_block(PyObject* obj, Width width) {
   switch (width) {
-    case Width::u8: return Block(PY_TRY(extract_whole_numbers_u8(obj)));
-    case Width::u16: return Block(PY_TRY(extract_whole_numbers_u16(obj)));
-    case Width::u32: break;
+    case Width::u8:
+      return Block(PY_TRY(extract_whole_numbers_u8(obj)));
+    case Width::u16:
+      return Block(PY_TRY(extract_whole_numbers_u16(obj)));
+    case Width::u32:
+      break;
   }
   return Block(PY_TRY(extract_whole_numbers_u32(obj)));
 }
@@ -59,8 +63,7 @@ template <class T>
 struct Filled {
   ArrayBuffer buffer;
   std::span<T> values;
-  explicit Filled(std::size_t count)
-      : buffer(count * sizeof(T)), values(reinterpret_cast<T*>(buffer.data()), count) {
+  explicit Filled(std::size_t count) : buffer(count * sizeof(T)), values(reinterpret_cast<T*>(buffer.data()), count) {
     prefer_large_pages(buffer.data(), buffer.size());
   }
   Array finish(Array::Shape shape, ElementType type = element_type_of<T>()) && {
@@ -68,29 +71,16 @@ struct Filled {
   }
 };
 
-// The three conversions between slot order and face order, by width.
-enum class Conversion { to_facelets, from_facelets, to_ids };
-
-template <class T>
-Status convert(Conversion which, const Layout& l, std::span<const T> in, std::span<T> out) {
-  switch (which) {
-    case Conversion::to_facelets: return colors_to_facelets<T>(l, in, out);
-    case Conversion::from_facelets: return facelets_to_colors<T>(l, in, out);
-    case Conversion::to_ids: break;
-  }
-  return ids_to_facelet_ids<T>(l, in, out);
-}
-
 PyResult<Ref> conversion(Call& c, const Layout& l, Args& a, Conversion which) {
-  Width width = which == Conversion::to_ids ? l.id_width() : l.state_width();
+  Width width = which == Conversion::ids_to_facelet_ids ? l.id_width() : l.state_width();
   Block block = PY_TRY(a.noted(read_block(a[0], width), 0));
   return std::visit(
       [&](const auto& values) -> PyResult<Ref> {
         using T = typename std::decay_t<decltype(values)>::value_type;
         Array out = PY_TRY(c.detached([&]() -> Result<Array> {
-          GY_CHECK(check_state_block(l, values.size()));
+          GY_CHECK(check_conversion<T>(l, which, values));
           Filled<T> filled(values.size());
-          GY_CHECK(convert<T>(which, l, values, filled.values));
+          GY_CHECK(convert<T>(l, which, values, filled.values));
           return std::move(filled).finish(state_shape(values.size(), l.facelet_count(), l.facelet_count()));
         }));
         return to_py(std::move(out));
@@ -179,10 +169,17 @@ PyResult<StateSource> read_states(PyObject* obj) {
   if (auto held = PY_TRY(borrow_array_argument(obj))) {
     const Array& a = **held;
     switch (a.element_type()) {
-      case ElementType::u8: src.bound = 256; break;
-      case ElementType::u16: src.bound = 65536; break;
-      case ElementType::u32: src.bound = std::numeric_limits<std::uint64_t>::max(); break;
-      default: return raise(PyExc_TypeError, cat("expected an array of whole numbers, not one of ", a.typestr()));
+      case ElementType::u8:
+        src.bound = 256;
+        break;
+      case ElementType::u16:
+        src.bound = 65536;
+        break;
+      case ElementType::u32:
+        src.bound = std::numeric_limits<std::uint64_t>::max();
+        break;
+      default:
+        return raise(PyExc_TypeError, cat("expected an array of whole numbers, not one of ", a.typestr()));
     }
     src.data = a.data();
     src.count = a.size();
@@ -197,8 +194,7 @@ PyResult<StateSource> read_states(PyObject* obj) {
     itemsize = plain_interface_itemsize(obj);
   if (itemsize) {
     auto buffer = std::make_unique<HeldBuffer>();
-    if (buffer->get(obj) && static_cast<std::size_t>(buffer->view().itemsize) == itemsize &&
-        buffer->view().len >= 0) {
+    if (buffer->get(obj) && static_cast<std::size_t>(buffer->view().itemsize) == itemsize && buffer->view().len >= 0) {
       src.data = buffer->view().buf;
       src.count = static_cast<std::size_t>(buffer->view().len) / itemsize;
       src.width = width_of_itemsize(itemsize);
@@ -274,9 +270,12 @@ PyResult<Ref> next_states_body(Call& c, const Layout& l, Args& a) {
   MoveChoice moves{every, each};
   Array out = PY_TRY(c.detached([&]() -> Result<Array> {
     switch (src.width) {
-      case Width::u8: return gather_from<std::uint8_t>(l, src, moves);
-      case Width::u16: return gather_from<std::uint16_t>(l, src, moves);
-      case Width::u32: break;
+      case Width::u8:
+        return gather_from<std::uint8_t>(l, src, moves);
+      case Width::u16:
+        return gather_from<std::uint16_t>(l, src, moves);
+      case Width::u32:
+        break;
     }
     return gather_from<std::uint32_t>(l, src, moves);
   }));
@@ -335,9 +334,12 @@ struct Depths {
 
   WalkLengths lengths(std::uint64_t seed) const {
     switch (form) {
-      case WalkLengths::Form::fixed: return WalkLengths::fixed_length(low);
-      case WalkLengths::Form::range: return WalkLengths::range(low, high, seed);
-      case WalkLengths::Form::list: break;
+      case WalkLengths::Form::fixed:
+        return WalkLengths::fixed_length(low);
+      case WalkLengths::Form::range:
+        return WalkLengths::range(low, high, seed);
+      case WalkLengths::Form::list:
+        break;
     }
     return WalkLengths::each(list);
   }
@@ -419,12 +421,15 @@ Result<std::pair<Array, Array>> trajectory_blocks(const Layout& l, const WalkLen
 }
 
 template <class T>
-Result<std::pair<Array, Array>> trajectory_blocks_of(const Layout& l, const WalkLengths& lengths,
-                                                     std::uint64_t count, std::uint64_t seed) {
+Result<std::pair<Array, Array>> trajectory_blocks_of(const Layout& l, const WalkLengths& lengths, std::uint64_t count,
+                                                     std::uint64_t seed) {
   switch (gy::width_for_bound(std::uint64_t{l.move_count()} + 1)) {
-    case Width::u8: return trajectory_blocks<T, std::uint8_t>(l, lengths, count, seed);
-    case Width::u16: return trajectory_blocks<T, std::uint16_t>(l, lengths, count, seed);
-    case Width::u32: break;
+    case Width::u8:
+      return trajectory_blocks<T, std::uint8_t>(l, lengths, count, seed);
+    case Width::u16:
+      return trajectory_blocks<T, std::uint16_t>(l, lengths, count, seed);
+    case Width::u32:
+      break;
   }
   return trajectory_blocks<T, std::uint32_t>(l, lengths, count, seed);
 }
@@ -439,9 +444,12 @@ PyResult<Ref> scrambled_body(Call& c, const Layout& l, Args& a) {
   WalkLengths lengths = depths.lengths(seed);
   Array out = PY_TRY(c.detached([&]() -> Result<Array> {
     switch (l.state_width()) {
-      case Width::u8: return scrambled_block<std::uint8_t>(l, lengths, count, seed);
-      case Width::u16: return scrambled_block<std::uint16_t>(l, lengths, count, seed);
-      case Width::u32: break;
+      case Width::u8:
+        return scrambled_block<std::uint8_t>(l, lengths, count, seed);
+      case Width::u16:
+        return scrambled_block<std::uint16_t>(l, lengths, count, seed);
+      case Width::u32:
+        break;
     }
     return scrambled_block<std::uint32_t>(l, lengths, count, seed);
   }));
@@ -457,9 +465,12 @@ PyResult<Ref> trajectories_body(Call& c, const Layout& l, Args& a) {
   auto blocks = PY_TRY(c.detached([&]() -> Result<std::pair<Array, Array>> {
     GY_CHECK(check_walks(l, lengths, count));
     switch (l.state_width()) {
-      case Width::u8: return trajectory_blocks_of<std::uint8_t>(l, lengths, count, seed);
-      case Width::u16: return trajectory_blocks_of<std::uint16_t>(l, lengths, count, seed);
-      case Width::u32: break;
+      case Width::u8:
+        return trajectory_blocks_of<std::uint8_t>(l, lengths, count, seed);
+      case Width::u16:
+        return trajectory_blocks_of<std::uint16_t>(l, lengths, count, seed);
+      case Width::u32:
+        break;
     }
     return trajectory_blocks_of<std::uint32_t>(l, lengths, count, seed);
   }));
@@ -549,16 +560,20 @@ std::string repr(Call&, const Layout& l) {
 // Construction
 
 PyResult<Layout> construct(Call& c, Args& a) {
-  std::string query = a.given(0) && a[0] != Py_None ? PY_TRY(a.get_with(0, recipe_argument))
-                                                   : std::string(kDefaultLayoutQuery);
+  std::string query =
+      a.given(0) && a[0] != Py_None ? PY_TRY(a.get_with(0, recipe_argument)) : std::string(kDefaultLayoutQuery);
   return PY_TRY(c.detached([&] { return build_layout(query); }));
 }
 
-PyResult<Ref> to_facelets_body(Call& c, const Layout& l, Args& a) { return conversion(c, l, a, Conversion::to_facelets); }
-PyResult<Ref> from_facelets_body(Call& c, const Layout& l, Args& a) {
-  return conversion(c, l, a, Conversion::from_facelets);
+PyResult<Ref> to_facelets_body(Call& c, const Layout& l, Args& a) {
+  return conversion(c, l, a, Conversion::colors_to_facelets);
 }
-PyResult<Ref> to_facelet_ids_body(Call& c, const Layout& l, Args& a) { return conversion(c, l, a, Conversion::to_ids); }
+PyResult<Ref> from_facelets_body(Call& c, const Layout& l, Args& a) {
+  return conversion(c, l, a, Conversion::facelets_to_colors);
+}
+PyResult<Ref> to_facelet_ids_body(Call& c, const Layout& l, Args& a) {
+  return conversion(c, l, a, Conversion::ids_to_facelet_ids);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Rows
@@ -629,9 +644,8 @@ constexpr Method scrambled_row{
     "number of moves, a (low, high) range drawn per walk, or one length per walk. No walk takes back the\n"
     "move it just made when the layout knows that move's inverse and has at least three moves.",
     sh, &scrambled_body, rel};
-constexpr Method one_hot_row{
-    "one_hot($self, facelets)\n--\n\nStates as indicator bytes, one per (facelet, face) pair.", sh, &one_hot_body,
-    rel};
+constexpr Method one_hot_row{"one_hot($self, facelets)\n--\n\nStates as indicator bytes, one per (facelet, face) pair.",
+                             sh, &one_hot_body, rel};
 constexpr Method solved_row{
     "solved($self, facelets)\n--\n\nWhether each state is solved: every facelet holding its own face.", sh,
     &solved_body, rel};
@@ -664,8 +678,8 @@ constexpr Property facelet_of_slot_row{"facelet_of_slot", "Where each of the puz
 constexpr Property slot_of_facelet_row{"slot_of_facelet", "Which slot each facelet is.", sh, &get_slot_of_facelet};
 constexpr Property goal_colors_row{"goal_colors", "The face each facelet belongs to when solved.", sh,
                                    &get_goal_colors};
-constexpr Property goal_ids_row{"goal_ids", "The sticker a solved puzzle has in each facelet: the facelet itself.",
-                                sh, &get_goal_ids};
+constexpr Property goal_ids_row{"goal_ids", "The sticker a solved puzzle has in each facelet: the facelet itself.", sh,
+                                &get_goal_ids};
 constexpr Slot repr_row{slot<Py_tp_repr>, sh, &repr};
 
 constinit OnceObject layout_cell;

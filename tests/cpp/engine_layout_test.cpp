@@ -1,11 +1,10 @@
-#include "layout.hpp"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <numeric>
 #include <random>
 
+#include "layout.hpp"
 #include "symbolic.hpp"
 
 namespace gy {
