@@ -194,7 +194,9 @@ PyResult<StateSource> read_states(PyObject* obj) {
     itemsize = plain_interface_itemsize(obj);
   if (itemsize) {
     auto buffer = std::make_unique<HeldBuffer>();
-    if (buffer->get(obj) && static_cast<std::size_t>(buffer->view().itemsize) == itemsize && buffer->view().len >= 0) {
+    // Read as the whole-number reader reads it: the buffer's bytes, `itemsize` bytes a value.
+    if (buffer->get(obj) && buffer->view().len >= 0 &&
+        reinterpret_cast<std::uintptr_t>(buffer->view().buf) % itemsize == 0) {
       src.data = buffer->view().buf;
       src.count = static_cast<std::size_t>(buffer->view().len) / itemsize;
       src.width = width_of_itemsize(itemsize);

@@ -223,6 +223,10 @@ TEST(LayoutKernels, NextStatesNarrowsAndChecksInOrder) {
     EXPECT_EQ(out[j], l.move(7)[j]);
     EXPECT_EQ(out[54 + j], l.move(6)[j]);
   }
+  std::vector<std::uint16_t> narrow(in.begin(), in.end());
+  std::vector<std::uint8_t> from_narrow(in.size());
+  ASSERT_TRUE((next_states<std::uint16_t, std::uint8_t>(l, narrow, {std::nullopt, moves}, from_narrow)));
+  EXPECT_EQ(from_narrow, out);
   std::vector<std::uint32_t> bad{12, 13};
   EXPECT_EQ(check_next_states(l, 108, {std::nullopt, bad}).error().message, "move 12 out of range (have 12)");
   EXPECT_EQ(check_next_states(l, 108, {std::nullopt, std::span(bad).first(1)}).error().message,
