@@ -82,6 +82,12 @@ bool cpu_has_avx2() {
   return has;
 }
 
+bool cpu_has_avx512_vbmi() {
+  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                          __builtin_cpu_supports("avx512vbmi");
+  return has;
+}
+
 template <class T>
 void gather_scalar(const T* table, std::size_t n, const T* src, T* dst, const std::uint32_t* moves, bool uniform,
                    std::size_t rows) {
@@ -128,12 +134,69 @@ void gather_scalar(const T* table, std::size_t n, const T* src, T* dst, const st
   }
 }
 
+// The bytes of a row from `offset` on that fall in one 64-byte vector.
+constexpr std::uint64_t lane_mask(std::size_t n, std::size_t offset) {
+  const std::size_t left = n > offset ? n - offset : 0;
+  return left >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << left) - 1;
+}
+
+// A row of up to 256 bytes in four 64-byte vectors, and the byte lookup out[j] = row[index[j]].
+struct WideRow {
+  __m512i part[4];
+};
+
+[[gnu::target("avx512f,avx512bw,avx512vbmi")]] inline WideRow load_wide_row(const std::uint8_t* p, std::size_t n) {
+  WideRow w;
+  for (std::size_t q = 0; q < 4; ++q) w.part[q] = _mm512_maskz_loadu_epi8(lane_mask(n, 64 * q), p + 64 * q);
+  return w;
+}
+
+[[gnu::target("avx512f,avx512bw,avx512vbmi")]] inline __m512i look_up(const WideRow& w, std::size_t n, __m512i index) {
+  if (n <= 64) return _mm512_permutexvar_epi8(index, w.part[0]);
+  const __m512i low = _mm512_permutex2var_epi8(w.part[0], index, w.part[1]);
+  if (n <= 128) return low;
+  const __m512i high = _mm512_permutex2var_epi8(w.part[2], index, w.part[3]);
+  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
+}
+
+[[gnu::target("avx512f,avx512bw,avx512vbmi")]] void gather_permuted_avx512(const std::uint8_t* table, std::size_t n,
+                                                                          const std::uint8_t* src, std::uint8_t* dst,
+                                                                          const std::uint32_t* moves, bool uniform,
+                                                                          std::size_t rows) {
+  const std::size_t outs = (n + 63) / 64;
+  for (std::size_t r = 0; r < rows; ++r, src += n, dst += n) {
+    const std::uint8_t* p = table + std::size_t{uniform ? moves[0] : moves[r]} * n;
+    const WideRow row = load_wide_row(src, n);
+    for (std::size_t o = 0; o < outs; ++o) {
+      const __mmask64 m = lane_mask(n, 64 * o);
+      const __m512i index = _mm512_maskz_loadu_epi8(m, p + 64 * o);
+      _mm512_mask_storeu_epi8(dst + 64 * o, m, look_up(row, n, index));
+    }
+  }
+}
+
+[[gnu::target("avx512f,avx512bw,avx512vbmi")]] void solved_avx512(const std::uint8_t* colors8, std::size_t n,
+                                                                 const std::uint8_t* src, std::size_t rows,
+                                                                 std::uint8_t* solved) {
+  const WideRow colors = load_wide_row(colors8, n);
+  const std::size_t outs = (n + 63) / 64;
+  for (std::size_t r = 0; r < rows; ++r, src += n) {
+    bool same = true;
+    for (std::size_t o = 0; o < outs; ++o) {
+      const __mmask64 m = lane_mask(n, 64 * o);
+      const __m512i shown = look_up(colors, n, _mm512_maskz_loadu_epi8(m, src + 64 * o));
+      same &= (_mm512_mask_cmpeq_epi8_mask(m, shown, colors.part[o]) == m);
+    }
+    solved[r] = same ? 1 : 0;
+  }
+}
+
 // dst row r = src row r through move row moves[r] (or moves[0] for every row when uniform).
 template <class T>
 void gather_rows(const SlotRows<T>& rows, std::size_t n, const T* src, T* dst, const std::uint32_t* moves,
                  bool uniform, std::size_t count) {
   if constexpr (std::is_same_v<T, std::uint8_t>) {
-    gather_byte_rows(rows.plan, rows.moves.span(), n, src, dst, moves, uniform, count, true);
+    gather_byte_rows(rows.plan, rows.moves.span(), n, src, dst, moves, uniform, count, best_gather_kernel());
   } else {
     gather_scalar(rows.moves.data(), n, src, dst, moves, uniform, count);
   }
@@ -261,7 +324,20 @@ ElementWidth element_width_for(std::size_t sticker_count) {
   return ElementWidth::U32;
 }
 
-bool vector_kernels_available() { return cpu_has_avx2(); }
+bool gather_kernel_available(GatherKernel kernel) {
+  switch (kernel) {
+    case GatherKernel::avx512: return cpu_has_avx512_vbmi();
+    case GatherKernel::avx2: return cpu_has_avx2();
+    default: return true;
+  }
+}
+
+GatherKernel best_gather_kernel() {
+  static const GatherKernel best = cpu_has_avx512_vbmi() ? GatherKernel::avx512
+                                   : cpu_has_avx2()      ? GatherKernel::avx2
+                                                         : GatherKernel::scalar;
+  return best;
+}
 
 ShufflePlan make_shuffle_plan(std::span<const std::uint8_t> table, std::size_t n) {
   ShufflePlan plan;
@@ -305,11 +381,24 @@ ShufflePlan make_shuffle_plan(std::span<const std::uint8_t> table, std::size_t n
 
 void gather_byte_rows(const ShufflePlan& plan, std::span<const std::uint8_t> table, std::size_t n,
                       const std::uint8_t* src, std::uint8_t* dst, const std::uint32_t* moves, bool uniform,
-                      std::size_t rows, bool vectorised) {
-  if (vectorised && plan.vector_bytes != 0 && cpu_has_avx2())
+                      std::size_t rows, GatherKernel kernel) {
+  if (kernel == GatherKernel::avx512 && n <= 256 && cpu_has_avx512_vbmi())
+    gather_permuted_avx512(table.data(), n, src, dst, moves, uniform, rows);
+  else if (kernel != GatherKernel::scalar && plan.vector_bytes != 0 && cpu_has_avx2())
     gather_shuffled_avx2(plan, n, src, dst, moves, uniform, rows);
   else
     gather_scalar(table.data(), n, src, dst, moves, uniform, rows);
+}
+
+void solved_byte_rows(std::span<const std::uint8_t> colors8, std::size_t n, const std::uint8_t* src,
+                      std::size_t rows, std::uint8_t* solved, GatherKernel kernel) {
+  if (kernel == GatherKernel::avx512 && n <= 256 && cpu_has_avx512_vbmi())
+    return solved_avx512(colors8.data(), n, src, rows, solved);
+  for (std::size_t r = 0; r < rows; ++r, src += n) {
+    std::size_t j = 0;
+    while (j < n && colors8[src[j]] == colors8[j]) ++j;
+    solved[r] = j == n ? 1 : 0;
+  }
 }
 
 std::uint32_t draw_action(std::uint64_t& state, std::uint32_t last, std::uint32_t action_count) {
@@ -350,7 +439,10 @@ Result<PuzzleBatch> build_batch(std::string_view query, std::uint64_t count, con
     GY_CHECK(check_batch_size(
         count, kPerCopyRecord + kPendingRecord + 2 * std::uint64_t{n} * width_bytes(width), n));
     view_from_options(view, puzzle.view, puzzle.camera);
-    b.mode = TabularState{std::move(puzzle), make_rows(width, *perms, count), perms->start_colors};
+    TabularState ts{std::move(puzzle), make_rows(width, *perms, count), perms->start_colors, {}};
+    if (std::all_of(ts.solved_colors.begin(), ts.solved_colors.end(), [](std::uint16_t c) { return c < 256; }))
+      ts.solved_colors8.assign(ts.solved_colors.begin(), ts.solved_colors.end());
+    b.mode = std::move(ts);
     b.pending.columns.resize(kPendingSteps * count);
     b.pending.from.assign(count, 0);
   } else {
@@ -418,8 +510,19 @@ void step_tabular(PuzzleBatch& b, TabularState& ts, SlotRows<T>& rows, ActionSou
         const std::uint32_t a = acts.at(i);
         b.last_actions[i] = a;
         actions_now[i] = a;
-        if (solved) solved[i] = row_is_solved(std::span<const T>(dst + i * n, n), colors) ? 1 : 0;
-        if (applied) applied[i] = 1;
+      }
+      if (applied) std::memset(applied + block, 1, end - block);
+      if (solved) {
+        bool tested = false;
+        if constexpr (std::is_same_v<T, std::uint8_t>) {
+          if (!ts.solved_colors8.empty()) {
+            solved_byte_rows(ts.solved_colors8, n, dst + block * n, end - block, solved + block, best_gather_kernel());
+            tested = true;
+          }
+        }
+        if (!tested)
+          for (std::size_t i = block; i < end; ++i)
+            solved[i] = row_is_solved(std::span<const T>(dst + i * n, n), colors) ? 1 : 0;
       }
       if (flush)
         for (std::size_t i = block; i < end; ++i) {

@@ -96,6 +96,7 @@ struct TabularState {
   Simulator template_puzzle;  // never turned; its view and camera are the batch's
   SlotRowsOfAnyWidth rows;
   std::vector<std::uint16_t> solved_colors;  // per slot
+  std::vector<std::uint8_t> solved_colors8;  // the same as bytes, when there are at most 256 colours
 
   ElementWidth width() const { return static_cast<ElementWidth>(rows.index()); }
 };
@@ -223,14 +224,23 @@ std::uint32_t draw_action(std::uint64_t& state, std::uint32_t last, std::uint32_
 // The byte-shuffle form of a table of one-byte permutation rows of n slots (empty below 16 slots).
 ShufflePlan make_shuffle_plan(std::span<const std::uint8_t> table, std::size_t n);
 
+// The ways rows of one-byte slot numbers are gathered: byte permutes of whole rows (AVX-512 VBMI,
+// up to 256 slots), the shuffle plan (AVX2), or slot by slot. All give identical rows.
+enum class GatherKernel : std::uint8_t { scalar, avx2, avx512 };
+bool gather_kernel_available(GatherKernel kernel);
+// The fastest kernel this CPU runs; batches use it.
+GatherKernel best_gather_kernel();
+
 // Gathers `rows` consecutive rows of n slots: dst row r = src row r through table row moves[r] (a
-// single row moves[0] for all when `uniform`). By the shuffle plan when `vectorised` and the CPU has
-// the instructions, else slot by slot; both give identical rows. src and dst do not overlap.
+// single row moves[0] for all when `uniform`), with the kernel asked for, or slot by slot where it
+// does not apply. src and dst do not overlap; nothing outside the rows is written.
 void gather_byte_rows(const ShufflePlan& plan, std::span<const std::uint8_t> table, std::size_t n,
                       const std::uint8_t* src, std::uint8_t* dst, const std::uint32_t* moves, bool uniform,
-                      std::size_t rows, bool vectorised);
+                      std::size_t rows, GatherKernel kernel);
 
-// Whether this CPU runs the byte-shuffle kernels.
-bool vector_kernels_available();
+// solved[r] = whether row r of `rows` consecutive one-byte rows of n slots shows every slot's own
+// colour, colors8 holding each slot's solved colour (fewer than 257 colours).
+void solved_byte_rows(std::span<const std::uint8_t> colors8, std::size_t n, const std::uint8_t* src,
+                      std::size_t rows, std::uint8_t* solved, GatherKernel kernel);
 
 }  // namespace gy

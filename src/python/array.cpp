@@ -364,6 +364,13 @@ template <std::size_t N>
 PyResult<std::vector<std::uint32_t>> decode_items(const std::uint8_t* p, std::size_t bytes, bool big, bool is_signed) {
   std::size_t count = bytes / N;
   std::vector<std::uint32_t> out(count);
+  if constexpr (N == 4 && std::endian::native == std::endian::little) {
+    // Unsigned little-endian words are the values themselves.
+    if (!big && !is_signed) {
+      if (count) std::memcpy(out.data(), p, count * 4);
+      return out;
+    }
+  }
   for (std::size_t i = 0; i < count; ++i, p += N) {
     std::uint64_t v = 0;
     for (std::size_t k = 0; k < N; ++k) v |= std::uint64_t{p[big ? N - 1 - k : k]} << (8 * k);

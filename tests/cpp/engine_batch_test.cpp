@@ -71,10 +71,13 @@ std::vector<std::uint8_t> step(PuzzleBatch& b, const std::vector<std::uint32_t>&
 // ---------------------------------------------------------------------------------------------
 // Kernels
 
-TEST(BatchKernels, ShufflesGatherExactlyAsSlotBySlot) {
-  if (!vector_kernels_available()) GTEST_SKIP() << "no vector kernels on this CPU";
+TEST(BatchKernels, VectorKernelsGatherAndTestExactlyAsSlotBySlot) {
+  std::vector<GatherKernel> kernels;
+  for (GatherKernel k : {GatherKernel::avx2, GatherKernel::avx512})
+    if (gather_kernel_available(k)) kernels.push_back(k);
+  if (kernels.empty()) GTEST_SKIP() << "no vector kernels on this CPU";
   std::mt19937_64 rng(7);
-  for (std::size_t n : {16, 17, 24, 31, 32, 33, 47, 48, 54, 64, 65, 100, 132, 200, 255, 256}) {
+  for (std::size_t n : {5, 16, 17, 24, 31, 32, 33, 47, 48, 54, 63, 64, 65, 100, 128, 129, 132, 200, 255, 256}) {
     constexpr std::size_t kMoves = 6, kRows = 40;
     std::vector<std::uint8_t> table(kMoves * n);
     for (std::size_t m = 0; m < kMoves; ++m) {
@@ -88,22 +91,38 @@ TEST(BatchKernels, ShufflesGatherExactlyAsSlotBySlot) {
       std::copy(p.begin(), p.end(), table.begin() + m * n);
     }
     const ShufflePlan plan = make_shuffle_plan(table, n);
-    ASSERT_NE(plan.vector_bytes, 0u) << n;
-    // Guard bytes around the rows catch any write outside them.
-    std::vector<std::uint8_t> src(kRows * n + 64), fast(kRows * n + 64, 0xEE), slow(kRows * n + 64, 0xEE);
+    EXPECT_EQ(plan.vector_bytes != 0, n >= 16) << n;
+    std::vector<std::uint8_t> src(kRows * n);
     for (auto& x : src) x = static_cast<std::uint8_t>(rng() % n);
     std::vector<std::uint32_t> moves(kRows);
     for (auto& m : moves) m = static_cast<std::uint32_t>(rng() % kMoves);
-    gather_byte_rows(plan, table, n, src.data(), fast.data(), moves.data(), false, kRows, true);
-    gather_byte_rows(plan, table, n, src.data(), slow.data(), moves.data(), false, kRows, false);
-    EXPECT_EQ(fast, slow) << n;
-    EXPECT_EQ(slow[kRows * n], 0xEE);
+    // Guard bytes after the rows catch any write outside them.
+    std::vector<std::uint8_t> slow(kRows * n + 64, 0xEE), slow_one(kRows * n + 64, 0xEE);
     const std::uint32_t one = 3;
-    gather_byte_rows(plan, table, n, src.data(), fast.data(), &one, true, kRows, true);
-    gather_byte_rows(plan, table, n, src.data(), slow.data(), &one, true, kRows, false);
-    EXPECT_EQ(fast, slow) << n;
+    gather_byte_rows(plan, table, n, src.data(), slow.data(), moves.data(), false, kRows, GatherKernel::scalar);
+    gather_byte_rows(plan, table, n, src.data(), slow_one.data(), &one, true, kRows, GatherKernel::scalar);
+    // Colours with some rows solved: rows that are the identity or swap equal colours.
+    std::vector<std::uint8_t> colors(n);
+    for (std::size_t j = 0; j < n; ++j) colors[j] = static_cast<std::uint8_t>(j % 6);
+    std::vector<std::uint8_t> rows = slow;
+    for (std::size_t r = 0; r < kRows; r += 3) {
+      std::iota(rows.begin() + r * n, rows.begin() + (r + 1) * n, 0);
+      if (r % 2 == 0 && n > 6) std::swap(rows[r * n], rows[r * n + 6]);
+    }
+    std::vector<std::uint8_t> solved_slow(kRows);
+    solved_byte_rows(colors, n, rows.data(), kRows, solved_slow.data(), GatherKernel::scalar);
+    EXPECT_EQ(solved_slow[0], 1);
+    for (GatherKernel k : kernels) {
+      std::vector<std::uint8_t> fast(kRows * n + 64, 0xEE), fast_one(kRows * n + 64, 0xEE);
+      gather_byte_rows(plan, table, n, src.data(), fast.data(), moves.data(), false, kRows, k);
+      gather_byte_rows(plan, table, n, src.data(), fast_one.data(), &one, true, kRows, k);
+      EXPECT_EQ(fast, slow) << n;
+      EXPECT_EQ(fast_one, slow_one) << n;
+      std::vector<std::uint8_t> solved_fast(kRows);
+      solved_byte_rows(colors, n, rows.data(), kRows, solved_fast.data(), k);
+      EXPECT_EQ(solved_fast, solved_slow) << n;
+    }
   }
-  EXPECT_EQ(make_shuffle_plan(std::vector<std::uint8_t>(15), 15).vector_bytes, 0u);
 }
 
 TEST(BatchKernels, WidthsAndDraws) {

@@ -1,0 +1,131 @@
+"""PuzzleBatch.step throughput: tabular batches of the 3x3x3 (1,000,000 copies) and the Megaminx
+(500,000 copies) at 1, 2, 4 and 8 worker threads, as copy-steps per second and as effective bytes per
+second (each step reads and writes every state row) beside a plain memory copy of the same block in
+the same process; the fixed cost of a step on 1,000 copies; and a geometric batch of the Helicopter
+Cube.
+
+    python3 bench/batch_bench.py [--quick]
+
+The pool size is fixed per process, so each thread count runs in a child process.
+"""
+import json
+import os
+import subprocess
+import sys
+import time
+
+import numpy as np
+
+import gyrelle._native as gy
+
+TABULAR = [("Quenly's Cube (3x3x3)", 1_000_000), ("Megaminx", 500_000)]
+THREADS = [1, 2, 4, 8]
+RESET_EVERY = 32  # steps between resets, which keep the histories bounded
+
+
+def best_of(runs, f):
+    times = []
+    for _ in range(runs):
+        t = time.perf_counter()
+        f()
+        times.append(time.perf_counter() - t)
+    return min(times)
+
+
+def measure_step(name, count, steps):
+    b = gy.PuzzleBatch(name, count, seed=1)
+    rng = np.random.default_rng(0)
+    actions = [rng.integers(0, b.action_count, count, dtype=np.uint32) for _ in range(8)]
+    width = b.permutations.__array_interface__["typestr"]
+    row_bytes = b.sticker_count * int(width[-1])
+
+    def run():
+        for k in range(steps):
+            b.step(actions[k % len(actions)])
+            if k % RESET_EVERY == RESET_EVERY - 1:
+                b.reset()
+
+    run()  # the histories reach their steady capacity
+    seconds = best_of(3, run) / steps
+    src = np.ones(count * row_bytes, np.uint8)
+    dst = np.zeros_like(src)
+    np.copyto(dst, src)
+    copy_seconds = best_of(5, lambda: np.copyto(dst, src))
+    return {
+        "copy_steps_per_second": count / seconds,
+        "effective_bytes_per_second": 2 * count * row_bytes / seconds,
+        "memcpy_bytes_per_second": 2 * count * row_bytes / copy_seconds,
+        "ms_per_step": seconds * 1e3,
+    }
+
+
+def measure_fixed_cost(calls):
+    b = gy.PuzzleBatch("Quenly's Cube (3x3x3)", 1000)
+    actions = np.arange(1000, dtype=np.uint32) % b.action_count
+
+    def run():
+        for k in range(calls):
+            b.step(actions)
+            if k % RESET_EVERY == RESET_EVERY - 1:
+                b.reset()
+
+    run()
+    return best_of(5, run) / calls * 1e6
+
+
+def measure_geometric(steps):
+    b = gy.PuzzleBatch("Helicopter Cube", 1000, seed=1)
+    rng = np.random.default_rng(0)
+    t = time.perf_counter()
+    made = 0
+    for _ in range(steps):
+        _, applied = b.step(rng.integers(0, b.action_count, 1000, dtype=np.uint32))
+        made += sum(applied.tolist())
+    seconds = time.perf_counter() - t
+    return {"steps_per_second": steps / seconds, "copy_steps_per_second": steps * 1000 / seconds,
+            "turns_made_per_second": made / seconds}
+
+
+def child(quick):
+    steps = 16 if quick else 64
+    out = {"threads": gy.thread_count(), "tabular": {}}
+    for name, count in TABULAR:
+        out["tabular"][name] = measure_step(name, count // (10 if quick else 1), steps)
+    out["fixed_cost_us"] = measure_fixed_cost(200 if quick else 2000)
+    if out["threads"] == max(THREADS):
+        out["geometric"] = measure_geometric(3 if quick else 20)
+    print(json.dumps(out))
+
+
+def main():
+    quick = "--quick" in sys.argv
+    results = []
+    for threads in THREADS:
+        env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
+        args = [sys.executable, __file__, "--child"] + (["--quick"] if quick else [])
+        done = subprocess.run(args, env=env, capture_output=True, text=True, check=True)
+        results.append(json.loads(done.stdout))
+    print(f"{'puzzle':<24}{'threads':>8}{'Mcopy-steps/s':>15}{'ms/step':>10}{'GB/s':>8}{'memcpy GB/s':>13}"
+          f"{'ratio':>7}")
+    for name, count in TABULAR:
+        for r in results:
+            t = r["tabular"][name]
+            print(f"{name[:23]:<24}{r['threads']:>8}{t['copy_steps_per_second'] / 1e6:>15.1f}"
+                  f"{t['ms_per_step']:>10.2f}{t['effective_bytes_per_second'] / 1e9:>8.1f}"
+                  f"{t['memcpy_bytes_per_second'] / 1e9:>13.1f}"
+                  f"{t['effective_bytes_per_second'] / t['memcpy_bytes_per_second']:>7.2f}")
+    for r in results:
+        print(f"fixed cost of step on 1,000 copies, {r['threads']} threads: {r['fixed_cost_us']:.1f} us")
+    for r in results:
+        if "geometric" in r:
+            g = r["geometric"]
+            print(f"Helicopter Cube, 1,000 geometric copies, {r['threads']} threads: "
+                  f"{g['steps_per_second']:.1f} steps/s ({g['copy_steps_per_second']:.0f} copy-steps/s, "
+                  f"{g['turns_made_per_second']:.0f} turns made/s)")
+
+
+if __name__ == "__main__":
+    if "--child" in sys.argv:
+        child("--quick" in sys.argv)
+    else:
+        main()
