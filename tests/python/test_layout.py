@@ -67,15 +67,18 @@ class TestCubeNumbering:
         assert after[:9] == [0, 0, 0, 0, 0, 0, 5, 5, 5]
         assert cube.text(after).splitlines()[0] == "U UUU/UUU/FFF"
 
-    def test_every_move_agrees_with_the_geometry(self, cube):
+    @pytest.mark.parametrize("name", [CUBE, "2x2x2 Cube", "4x4x4 Cube"])
+    def test_every_move_agrees_with_the_geometry(self, name):
         """A move made on the facelets equals the puzzle's own turn read back through the numbering."""
-        for m, action in enumerate(cube.actions):
-            puzzle = native.Puzzle(CUBE)
+        layout = Layout(name)
+        puzzle = native.Puzzle(name)
+        for m, action in enumerate(layout.actions):
             assert puzzle.apply_action(action) is True
-            colors = cube.to_facelets(puzzle.stickers()).tolist()
-            ids = cube.to_facelet_ids(puzzle.sticker_ids()).tolist()
-            assert colors == cube.next_states(cube.goal_colors, m).tolist(), cube.move_names[m]
-            assert ids == cube.next_states(cube.goal_ids, m).tolist(), cube.move_names[m]
+            colors = layout.to_facelets(puzzle.stickers()).tolist()
+            ids = layout.to_facelet_ids(puzzle.sticker_ids()).tolist()
+            assert colors == layout.next_states(layout.goal_colors, m).tolist(), layout.move_names[m]
+            assert ids == layout.next_states(layout.goal_ids, m).tolist(), layout.move_names[m]
+            assert puzzle.apply_action(action ^ 1) is True and puzzle.sticker_ids() == list(range(layout.facelet_count))
 
     def test_other_cubes_and_the_general_numbering(self, megaminx):
         pocket = Layout("2x2x2 Cube")
