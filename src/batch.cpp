@@ -820,6 +820,80 @@ Status undo_flagged(PuzzleBatch& b, std::span<const std::uint8_t> flags, std::sp
   return undo_geometric(b, std::get<GeometricState>(b.mode), flags, undone);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Reading states
+
+namespace {
+
+template <class Out>
+constexpr std::uint64_t capacity_of() {
+  return std::uint64_t{1} << (8 * sizeof(Out));
+}
+
+// Row i of `out` from copy i's Simulator: read(sim) gives its values in slot order.
+template <class Out, class Read>
+Status rows_from_copies(PuzzleBatch& b, std::vector<Out>& out, Read read) {
+  const std::size_t n = b.sticker_count();
+  auto& copies = std::get<GeometricState>(b.mode).copies;
+  FirstError first;
+  pool::for_each_index(b.count(), 1, [&](std::size_t i) {
+    if (first.stopped()) return;
+    auto values = read(copies[i]);
+    if (!values) return first.offer(std::move(values).error());
+    std::copy(values->begin(), values->end(), out.begin() + i * n);
+  });
+  return first.status();
+}
+
+}  // namespace
+
+template <class Out>
+Result<std::vector<Out>> observation_rows(PuzzleBatch& b) {
+  const std::size_t colors = b.color_count(), n = b.sticker_count();
+  if (colors > capacity_of<Out>())
+    return fail(Error::range(cat("this puzzle has ", colors, " colors, which do not fit the ", capacity_of<Out>(),
+                                 " values a ", sizeof(Out), "-byte observation has room for")));
+  std::vector<Out> out(b.count() * n);
+  if (TabularState* ts = b.tabular()) {
+    const std::uint16_t* solved = ts->solved_colors.data();
+    std::visit(
+        [&](const auto& rows) {
+          pool::for_ranges(b.count(), rows_per_task(n * sizeof(Out)), [&](std::size_t lo, std::size_t hi) {
+            for (std::size_t k = lo * n; k < hi * n; ++k) out[k] = static_cast<Out>(solved[rows.states.data()[k]]);
+          });
+        },
+        ts->rows);
+    return out;
+  }
+  GY_CHECK(rows_from_copies(b, out, [](Simulator& sim) { return sticker_colors(sim); }));
+  return out;
+}
+
+template <class Out>
+Result<std::vector<Out>> sticker_id_rows(PuzzleBatch& b) {
+  const std::size_t n = b.sticker_count();
+  if (n > capacity_of<Out>())
+    return fail(Error::range(cat("this puzzle has ", n, " slots, which do not fit the ", capacity_of<Out>(),
+                                 " a slot number of this width has room for")));
+  if (TabularState* ts = b.tabular())
+    return std::visit(
+        [&](const auto& rows) {
+          const auto states = rows.states.span();
+          return std::vector<Out>(states.begin(), states.end());
+        },
+        ts->rows);
+  std::vector<Out> out(b.count() * n);
+  GY_CHECK(rows_from_copies(b, out, [](Simulator& sim) { return sticker_ids(sim); }));
+  return out;
+}
+
+template Result<std::vector<std::uint8_t>> observation_rows(PuzzleBatch&);
+template Result<std::vector<std::uint16_t>> observation_rows(PuzzleBatch&);
+template Result<std::vector<std::uint32_t>> observation_rows(PuzzleBatch&);
+template Result<std::vector<std::uint8_t>> sticker_id_rows(PuzzleBatch&);
+template Result<std::vector<std::uint16_t>> sticker_id_rows(PuzzleBatch&);
+template Result<std::vector<std::uint32_t>> sticker_id_rows(PuzzleBatch&);
+
 void seed_one(PuzzleBatch& b, std::size_t index, std::uint64_t seed) {
   b.rng_states.at(index) = seed;
   b.last_actions.at(index) = kNoAction;

@@ -216,6 +216,19 @@ void seed_one(PuzzleBatch& batch, std::size_t index, std::uint64_t seed);
 void seed_all(PuzzleBatch& batch, std::uint64_t seed);
 
 // ---------------------------------------------------------------------------------------------
+// Reading states
+
+// Every copy's colour in each slot (observation_rows) or the home slot of the sticker in each slot
+// (sticker_id_rows), row i for copy i, as Out (uint8_t, uint16_t or uint32_t). Range "this puzzle has
+// {} colors, which do not fit the {} values a {}-byte observation has room for" and "this puzzle has
+// {} slots, which do not fit the {} a slot number of this width has room for" when Out is too narrow;
+// a geometric copy off the solved lattice fails with the State error of its sticker reading.
+template <class Out>
+Result<std::vector<Out>> observation_rows(PuzzleBatch& batch);
+template <class Out>
+Result<std::vector<Out>> sticker_id_rows(PuzzleBatch& batch);
+
+// ---------------------------------------------------------------------------------------------
 // Parts exposed for tests and benchmarks
 
 // The draw of a walk: the next action of a copy whose last action is `last`, from `state`.

@@ -215,6 +215,33 @@ PyResult<std::vector<std::uint32_t>> history(Call&, const PuzzleBatch& b, Args& 
 }
 
 // ---------------------------------------------------------------------------------------------
+// Observations and sticker ids
+
+// The rows at the narrowest width holding values below `bound`, as an Array of (count, sticker_count).
+template <template <class> class Rows>
+PyResult<Array> state_array(Call& c, PuzzleBatch& b, std::size_t bound, Rows<std::uint8_t> r8, Rows<std::uint16_t> r16,
+                            Rows<std::uint32_t> r32) {
+  const Array::Shape shape{b.count(), b.sticker_count()};
+  const std::size_t held = std::max<std::size_t>(bound, 1);
+  if (bound <= 256) return whole_array(PY_TRY(c.detached([&] { return r8(b); })), held, shape);
+  if (bound <= 65536) return whole_array(PY_TRY(c.detached([&] { return r16(b); })), held, shape);
+  return whole_array(PY_TRY(c.detached([&] { return r32(b); })), held, shape);
+}
+
+template <class Out>
+using RowBuilder = Result<std::vector<Out>> (*)(PuzzleBatch&);
+
+PyResult<Array> observations(Call& c, PuzzleBatch& b) {
+  return state_array<RowBuilder>(c, b, b.color_count(), &observation_rows<std::uint8_t>,
+                                 &observation_rows<std::uint16_t>, &observation_rows<std::uint32_t>);
+}
+
+PyResult<Array> sticker_ids(Call& c, PuzzleBatch& b) {
+  return state_array<RowBuilder>(c, b, b.sticker_count(), &sticker_id_rows<std::uint8_t>,
+                                 &sticker_id_rows<std::uint16_t>, &sticker_id_rows<std::uint32_t>);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Rows
 
 constexpr Borrow sh = Borrow::shared, ex = Borrow::exclusive;
@@ -330,6 +357,19 @@ constexpr Method history_row{
     "array back to something that can be taken apart and looked at.",
     sh, &history};
 
+constexpr Method observations_row{
+    "observations($self)\n--\n\n"
+    "Observation matrix of shape `(n, sticker_count)` containing integer color IDs\n"
+    "for all puzzle instances.",
+    ex, &observations, rel};
+constexpr Method sticker_ids_row{
+    "sticker_ids($self)\n--\n\n"
+    "Where the sticker in each slot started, as an `(n, sticker_count)`\n"
+    "block of slot numbers: the states as permutations.\n\n"
+    "Distinguishes states that identical colors cannot differentiate, such as\n"
+    "permutations between identically colored pieces. Solved rows equal `range(sticker_count)`.",
+    ex, &sticker_ids, rel};
+
 constinit OnceObject batch_cell;
 
 }  // namespace
@@ -404,7 +444,7 @@ PyTypeObject* type_object<gy::PuzzleBatch>() {
                    sticker_count_row, action_count_row, color_count_row, actions_row, grip_names_row,
                    solved_stickers_row, palette_row, permutations_row, move_counts_row, action_index_row, step_row,
                    apply_row, reset_row, reset_one_row, reset_where_row, solve_row, scramble_row, undo_row, seed_row,
-                   seed_all_row, history_row>(batch_cell);
+                   seed_all_row, history_row, observations_row, sticker_ids_row>(batch_cell);
 }
 
 PyTypeObject* batch_type_object() { return type_object<gy::PuzzleBatch>(); }

@@ -196,6 +196,13 @@ TEST(BatchModes, TabularAndGeometricAgreeStepByStep) {
     }
     EXPECT_EQ(histories(tab), histories(geo));
     EXPECT_EQ(tab.last_actions, geo.last_actions);
+    // Both read out alike, at every width.
+    EXPECT_EQ(*observation_rows<std::uint8_t>(tab), *observation_rows<std::uint8_t>(geo));
+    EXPECT_EQ(*observation_rows<std::uint32_t>(tab), *observation_rows<std::uint32_t>(geo));
+    EXPECT_EQ(*sticker_id_rows<std::uint16_t>(tab), *sticker_id_rows<std::uint16_t>(geo));
+    const auto ids = *sticker_id_rows<std::uint8_t>(tab);
+    const auto colors = *observation_rows<std::uint16_t>(tab);
+    for (std::size_t k = 0; k < ids.size(); ++k) ASSERT_EQ(colors[k], tab.model->solved_colors[ids[k]]);
 
     // Walks draw the same moves in both modes, and undo takes them back alike.
     ASSERT_TRUE(scramble_all(tab, std::vector<std::uint32_t>{4, 0, 7}));

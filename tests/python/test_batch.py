@@ -431,3 +431,54 @@ class TestThreads:
             done.set()
             t.join()
         assert errors and set(errors) <= {"Already mutably borrowed", "Already borrowed"}
+
+
+class TestObservations:
+    def test_fresh_rows(self):
+        b = PuzzleBatch(CUBE_NAME, 4)
+        obs, ids = b.observations(), b.sticker_ids()
+        assert obs.shape == ids.shape == (4, 54)
+        assert obs.__array_interface__["typestr"] == ids.__array_interface__["typestr"] == "|u1"
+        assert obs.tolist() == b.solved_stickers * 4 and ids.tolist() == list(range(54)) * 4
+        assert PuzzleBatch(CUBE, 1).observations().shape == (1, 54)
+
+    def test_rows_follow_steps_undos_and_resets_exactly(self):
+        np = pytest.importorskip("numpy")
+        b = PuzzleBatch(CUBE, 6, seed=8)
+        puzzles = [Puzzle(CUBE) for _ in range(6)]
+        rng = np.random.default_rng(5)
+        for _ in range(13):
+            actions = rng.integers(0, 12, 6, dtype=np.uint32)
+            b.step(actions)
+            for p, a in zip(puzzles, actions.tolist()):
+                p.apply_action(a)
+        ids = np.asarray(b.sticker_ids()).tolist()
+        assert ids == [p.sticker_ids() for p in puzzles] == [replay(b, i) for i in range(6)]
+        solved = np.asarray(b.solved_stickers)
+        assert np.array_equal(np.asarray(b.observations()), solved[np.asarray(b.sticker_ids())])
+        # Undo takes back exactly one move; solve and reset give the identity rows.
+        before = ids
+        b.step([3] * 6)
+        b.undo()
+        assert np.asarray(b.sticker_ids()).tolist() == before
+        b.solve([0, 5])
+        rows = np.asarray(b.sticker_ids()).tolist()
+        assert rows[0] == rows[5] == list(range(54)) and rows[1:5] == before[1:5]
+        b.reset(scramble=6)
+        assert np.asarray(b.sticker_ids()).tolist() == [replay(b, i) for i in range(6)]
+        for _ in range(6):
+            b.undo()
+        assert np.asarray(b.sticker_ids()).tolist() == [list(range(54))] * 6
+
+    def test_geometric_rows(self, heli):
+        b = PuzzleBatch(heli, 3, seed=2)
+        assert b.sticker_ids().tolist() == list(range(b.sticker_count)) * 3
+        assert b.observations().tolist() == b.solved_stickers * 3
+        # A jumbling turn leaves the lattice: neither reading answers, and nothing changes.
+        b.step([0, 2, 4])
+        for read in (b.sticker_ids, b.observations):
+            with pytest.raises(native.PuzzleError, match="does not return to its own lattice|no longer sit"):
+                read()
+        assert b.move_counts == [1, 1, 1]
+        b.solve()
+        assert b.sticker_ids().tolist() == list(range(b.sticker_count)) * 3
