@@ -894,6 +894,74 @@ template Result<std::vector<std::uint8_t>> sticker_id_rows(PuzzleBatch&);
 template Result<std::vector<std::uint16_t>> sticker_id_rows(PuzzleBatch&);
 template Result<std::vector<std::uint32_t>> sticker_id_rows(PuzzleBatch&);
 
+Result<std::size_t> one_hot_size(const PuzzleBatch& b) {
+  std::uint64_t bytes = 0;
+  if (__builtin_mul_overflow(std::uint64_t{b.count()}, std::uint64_t{b.sticker_count()}, &bytes) ||
+      __builtin_mul_overflow(bytes, std::uint64_t{b.color_count()}, &bytes) ||
+      bytes > std::numeric_limits<std::size_t>::max())
+    return fail(Error::range(cat("a one-hot block of ", b.count(), " puzzles of ", b.sticker_count(),
+                                 " stickers and ", b.color_count(), " colors is too large to hold")));
+  return static_cast<std::size_t>(bytes);
+}
+
+Status one_hot_rows(PuzzleBatch& b, std::span<std::uint8_t> out) {
+  const std::size_t n = b.sticker_count(), colors = b.color_count();
+  if (out.size() != GY_TRY(one_hot_size(b))) panic("one_hot_rows: result span does not match the batch");
+  const std::vector<std::uint32_t> seen = GY_TRY(observation_rows<std::uint32_t>(b));
+  const std::size_t row = n * colors;
+  pool::for_ranges(b.count(), rows_per_task(row), [&](std::size_t lo, std::size_t hi) {
+    std::memset(out.data() + lo * row, 0, (hi - lo) * row);
+    for (std::size_t i = lo; i < hi; ++i) {
+      std::uint8_t* dst = out.data() + i * row;
+      const std::uint32_t* src = seen.data() + i * n;
+      for (std::size_t j = 0; j < n; ++j) dst[j * colors + src[j]] = 1;
+    }
+  });
+  return {};
+}
+
+Status action_mask_rows(PuzzleBatch& b, std::span<std::uint8_t> out) {
+  const std::size_t actions = b.action_count();
+  if (out.size() != b.count() * actions) panic("action_mask_rows: result span does not match the batch");
+  if (b.is_tabular()) {
+    std::fill(out.begin(), out.end(), std::uint8_t{1});
+    return {};
+  }
+  std::fill(out.begin(), out.end(), std::uint8_t{0});
+  auto& copies = std::get<GeometricState>(b.mode).copies;
+  FirstError first;
+  pool::for_each_index(b.count(), 1, [&](std::size_t i) {
+    if (first.stopped()) return;
+    auto mask = action_mask(copies[i]);
+    if (!mask) return first.offer(std::move(mask).error());
+    std::copy_n(mask->begin(), std::min(mask->size(), actions), out.begin() + i * actions);
+  });
+  return first.status();
+}
+
+void solved_flags(PuzzleBatch& b, std::span<std::uint8_t> out) {
+  const std::size_t n = b.sticker_count();
+  if (out.size() != b.count()) panic("solved_flags: result span does not match the batch");
+  if (TabularState* ts = b.tabular()) {
+    const std::span<const std::uint16_t> colors = ts->solved_colors;
+    std::visit(
+        [&](const auto& rows) {
+          using T = std::remove_cvref_t<decltype(rows.states.data()[0])>;
+          pool::for_ranges(b.count(), rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
+            for (std::size_t i = lo; i < hi; ++i)
+              out[i] = row_is_solved<T>(std::span<const T>(rows.states.data() + i * n, n), colors) ? 1 : 0;
+          });
+        },
+        ts->rows);
+    return;
+  }
+  auto& copies = std::get<GeometricState>(b.mode).copies;
+  pool::for_each_index(b.count(), 1, [&](std::size_t i) {
+    auto solved = is_solved(copies[i]);
+    out[i] = solved && *solved ? 1 : 0;
+  });
+}
+
 void seed_one(PuzzleBatch& b, std::size_t index, std::uint64_t seed) {
   b.rng_states.at(index) = seed;
   b.last_actions.at(index) = kNoAction;

@@ -228,6 +228,21 @@ Result<std::vector<Out>> observation_rows(PuzzleBatch& batch);
 template <class Out>
 Result<std::vector<Out>> sticker_id_rows(PuzzleBatch& batch);
 
+// The bytes of count x sticker_count x color_count indicators, Range "a one-hot block of {} puzzles
+// of {} stickers and {} colors is too large to hold" when that product does not fit 64 bits.
+Result<std::size_t> one_hot_size(const PuzzleBatch& batch);
+
+// Row i of `out` (one_hot_size bytes): byte j * color_count + k is 1 when slot j of copy i shows
+// colour k. Fails as observation_rows does.
+Status one_hot_rows(PuzzleBatch& batch, std::span<std::uint8_t> out);
+
+// Row i of `out` (count x action_count bytes): whether copy i can make each action now. Every flag
+// is 1 in a tabular batch; a geometric copy reports which of its axes have a grip on their plane.
+Status action_mask_rows(PuzzleBatch& batch, std::span<std::uint8_t> out);
+
+// out[i] (count bytes) is 1 when copy i is solved; a geometric copy off its lattice reads 0.
+void solved_flags(PuzzleBatch& batch, std::span<std::uint8_t> out);
+
 // ---------------------------------------------------------------------------------------------
 // Parts exposed for tests and benchmarks
 

@@ -242,6 +242,33 @@ PyResult<Array> sticker_ids(Call& c, PuzzleBatch& b) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// One-hot, action masks and solved flags
+
+PyResult<Array> one_hot(Call& c, PuzzleBatch& b) {
+  std::optional<ArrayBuffer> bytes;
+  PY_TRY(c.detached([&]() -> Status {
+    bytes.emplace(GY_TRY(one_hot_size(b)));
+    return one_hot_rows(b, bytes->span());
+  }));
+  return Array::bytes(std::move(*bytes), {b.count(), b.sticker_count() * b.color_count()});
+}
+
+PyResult<Array> action_masks(Call& c, PuzzleBatch& b) {
+  ArrayBuffer flags(b.count() * b.action_count());
+  PY_TRY(c.detached([&] { return action_mask_rows(b, flags.span()); }));
+  return Array::flags(std::move(flags), {b.count(), b.action_count()});
+}
+
+PyResult<Array> solved(Call& c, PuzzleBatch& b) {
+  ArrayBuffer flags(b.count());
+  PY_TRY(c.detached([&]() -> Status {
+    solved_flags(b, flags.span());
+    return {};
+  }));
+  return flag_array(std::move(flags), b.count());
+}
+
+// ---------------------------------------------------------------------------------------------
 // Rows
 
 constexpr Borrow sh = Borrow::shared, ex = Borrow::exclusive;
@@ -370,6 +397,19 @@ constexpr Method sticker_ids_row{
     "permutations between identically colored pieces. Solved rows equal `range(sticker_count)`.",
     ex, &sticker_ids, rel};
 
+constexpr Method one_hot_row{
+    "one_hot($self)\n--\n\n"
+    "Every state as indicator bytes, `(n, sticker_count * color_count)`.\n\n"
+    "Formatted for neural network inputs, and materialized directly within native\n"
+    "memory in a single pass.",
+    ex, &one_hot, rel};
+constexpr Method action_masks_row{
+    "action_masks($self)\n--\n\n"
+    "Which moves each puzzle can make, as an `(n, action_count)` block of\n"
+    "flags.",
+    ex, &action_masks, rel};
+constexpr Method solved_row{"solved($self)\n--\n\nWhether each puzzle is solved.", ex, &solved, rel};
+
 constinit OnceObject batch_cell;
 
 }  // namespace
@@ -444,7 +484,8 @@ PyTypeObject* type_object<gy::PuzzleBatch>() {
                    sticker_count_row, action_count_row, color_count_row, actions_row, grip_names_row,
                    solved_stickers_row, palette_row, permutations_row, move_counts_row, action_index_row, step_row,
                    apply_row, reset_row, reset_one_row, reset_where_row, solve_row, scramble_row, undo_row, seed_row,
-                   seed_all_row, history_row, observations_row, sticker_ids_row>(batch_cell);
+                   seed_all_row, history_row, observations_row, sticker_ids_row, one_hot_row,
+                   action_masks_row, solved_row>(batch_cell);
 }
 
 PyTypeObject* batch_type_object() { return type_object<gy::PuzzleBatch>(); }

@@ -482,3 +482,69 @@ class TestObservations:
         assert b.move_counts == [1, 1, 1]
         b.solve()
         assert b.sticker_ids().tolist() == list(range(b.sticker_count)) * 3
+
+
+class TestOneHotMasksSolved:
+    def test_fresh_cube(self):
+        b = PuzzleBatch(CUBE_NAME, 4)
+        hot = b.one_hot()
+        assert hot.shape == (4, 324) and hot.__array_interface__["typestr"] == "|u1"
+        row = [0] * 324
+        for j, k in enumerate(b.solved_stickers):
+            row[j * 6 + k] = 1
+        assert hot.tolist() == row * 4
+        masks = b.action_masks()
+        assert masks.shape == (4, 12) and masks.__array_interface__["typestr"] == "|b1"
+        assert masks.tolist() == [True] * 48
+        flags = b.solved()
+        assert flags.shape == (4,) and flags.__array_interface__["typestr"] == "|b1"
+        assert flags.tolist() == [True] * 4
+
+    def test_one_hot_and_solved_follow_the_states(self):
+        b = PuzzleBatch(CUBE, 5, seed=3)
+        b.reset(scramble=4)
+        b.solve([1, 3])
+        obs = b.observations().tolist()
+        hot = b.one_hot().tolist()
+        for i in range(5):
+            for j in range(54):
+                group = hot[i * 324 + j * 6:i * 324 + j * 6 + 6]
+                assert group == [int(k == obs[i * 54 + j]) for k in range(6)]
+        expected = [obs[i * 54:(i + 1) * 54] == b.solved_stickers for i in range(5)]
+        assert b.solved().tolist() == expected and expected[1] and expected[3] and not expected[0]
+
+    def test_wider_slot_rows(self):
+        # 4x4x4: 96 slots in one byte; the solved test and the indicators agree with observations.
+        b = PuzzleBatch("?shell=C$1&cut=C$1/2&cut=C$0", 3, seed=4)
+        b.scramble([0, 3, 5])
+        obs = b.observations().tolist()
+        n, c = b.sticker_count, b.color_count
+        hot = b.one_hot().tolist()
+        assert sum(hot) == 3 * n
+        assert all(hot[i * n * c + j * c + obs[i * n + j]] == 1 for i in range(3) for j in range(n))
+        assert b.solved().tolist() == [True, False, False]
+
+    def test_geometric(self, heli):
+        b = PuzzleBatch(heli, 3, seed=2)
+        masks = b.action_masks().tolist()
+        k = b.action_count
+        for i in range(3):
+            row = masks[i * k:(i + 1) * k]
+            assert row[0::2] == row[1::2]
+        assert b.solved().tolist() == [True] * 3
+        b.step([0, 0, 0])
+        b.step([1, 1, 1])
+        assert b.solved().tolist() == [True] * 3
+        # A jumbling turn: the copy reads as unsolved, the indicators cannot be read.
+        b.step([0, 2, 4])
+        assert b.solved().tolist() == [False] * 3
+        with pytest.raises(native.PuzzleError, match="does not return to its own lattice|no longer sit"):
+            b.one_hot()
+        masks = b.action_masks().tolist()
+        for i in range(3):
+            row = masks[i * k:(i + 1) * k]
+            assert row[0::2] == row[1::2] and not all(row)
+        blocked = [a for a in range(k) if not masks[a]]
+        before = b.move_counts[0]
+        solved, applied = b.step([blocked[0], 0, 0])
+        assert not applied.tolist()[0] and b.move_counts[0] == before
