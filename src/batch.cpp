@@ -894,6 +894,20 @@ template Result<std::vector<std::uint8_t>> sticker_id_rows(PuzzleBatch&);
 template Result<std::vector<std::uint16_t>> sticker_id_rows(PuzzleBatch&);
 template Result<std::vector<std::uint32_t>> sticker_id_rows(PuzzleBatch&);
 
+void configure_views(PuzzleBatch& b, const ViewOptions& options, const CameraVectors& vectors) {
+  ViewOptions o = options;
+  o.show_arrows = 2;
+  if (!o.any() && !vectors.position && !vectors.target && !vectors.up) return;
+  auto set = [&](Simulator& sim) {
+    view_from_options(o, sim.view, sim.camera);
+    if (vectors.position) sim.camera.position = *vectors.position;
+    if (vectors.target) sim.camera.target = *vectors.target;
+    if (vectors.up) sim.camera.up = *vectors.up;
+  };
+  if (TabularState* ts = b.tabular()) return set(ts->template_puzzle);
+  for (Simulator& sim : std::get<GeometricState>(b.mode).copies) set(sim);
+}
+
 Result<std::size_t> one_hot_size(const PuzzleBatch& b) {
   std::uint64_t bytes = 0;
   if (__builtin_mul_overflow(std::uint64_t{b.count()}, std::uint64_t{b.sticker_count()}, &bytes) ||

@@ -164,6 +164,13 @@ Result<PuzzleBatch> build_batch(std::string_view query, std::uint64_t count, con
 // The view of the batch: the template of a tabular batch, else copy 0.
 const Simulator& view_source(const PuzzleBatch& batch);
 
+// Changes the view every frame of the batch is drawn from: the template of a tabular batch, or every
+// copy alike. The options apply first (arrows stay off), then the camera vectors that are given.
+struct CameraVectors {
+  std::optional<Vec3d> position, target, up;
+};
+void configure_views(PuzzleBatch& batch, const ViewOptions& options, const CameraVectors& vectors);
+
 // Copy i's moves since it was last solved, oldest first, and how many there are.
 std::vector<std::uint32_t> history_of(const PuzzleBatch& batch, std::size_t i);
 std::size_t history_length(const PuzzleBatch& batch, std::size_t i);

@@ -269,6 +269,33 @@ PyResult<Array> solved(Call& c, PuzzleBatch& b) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// View configuration and camera
+
+PyStatus configure(Call&, PuzzleBatch& b, Args& a) {
+  ViewOptions o;
+  if (auto bg = PY_TRY(a.opt<puzzle::Rgba>(0))) o.background = puzzle::pack_rgba(*bg);
+  o.supersample = PY_TRY(a.opt<std::uint32_t>(1));
+  o.show_edges = PY_TRY(flag_option(a, 2));
+  o.show_pieces = PY_TRY(flag_option(a, 3));
+  o.line_width = PY_TRY(a.opt<double>(4));
+  o.fov = PY_TRY(a.opt<double>(5));
+  o.distance = PY_TRY(a.opt<double>(6));
+  o.yaw = PY_TRY(a.opt<double>(7));
+  o.pitch = PY_TRY(a.opt<double>(8));
+  CameraVectors v;
+  v.position = PY_TRY(a.opt<Vec3d>(9));
+  v.target = PY_TRY(a.opt<Vec3d>(10));
+  v.up = PY_TRY(a.opt<Vec3d>(11));
+  configure_views(b, o, v);
+  return {};
+}
+
+std::tuple<Vec3d, Vec3d, Vec3d, double> camera(Call&, const PuzzleBatch& b) {
+  const Camera& cam = view_source(b).camera;
+  return {cam.position, cam.target, cam.up, cam.fov};
+}
+
+// ---------------------------------------------------------------------------------------------
 // Rows
 
 constexpr Borrow sh = Borrow::shared, ex = Borrow::exclusive;
@@ -410,6 +437,19 @@ constexpr Method action_masks_row{
     ex, &action_masks, rel};
 constexpr Method solved_row{"solved($self)\n--\n\nWhether each puzzle is solved.", ex, &solved, rel};
 
+constexpr Method configure_row{
+    "configure($self, *, background=None, supersample=None, show_edges=None, show_pieces=None, line_width=None, "
+    "fov=None, distance=None, yaw=None, pitch=None, camera_position=None, camera_target=None, camera_up=None)\n--\n\n"
+    "Change the view every frame is drawn from. `yaw` and `pitch` (degrees) place the camera on a\n"
+    "sphere about the origin at `distance`; the explicit camera vectors are applied after them.\n"
+    "None leaves a setting as it is.",
+    ex, &configure};
+constexpr Property camera_row{
+    "camera",
+    "The camera as `(position, target, up, fov)`, in the form `configure` takes back: draw from\n"
+    "another viewpoint, then restore this one.",
+    sh, &camera};
+
 constinit OnceObject batch_cell;
 
 }  // namespace
@@ -485,7 +525,7 @@ PyTypeObject* type_object<gy::PuzzleBatch>() {
                    solved_stickers_row, palette_row, permutations_row, move_counts_row, action_index_row, step_row,
                    apply_row, reset_row, reset_one_row, reset_where_row, solve_row, scramble_row, undo_row, seed_row,
                    seed_all_row, history_row, observations_row, sticker_ids_row, one_hot_row,
-                   action_masks_row, solved_row>(batch_cell);
+                   action_masks_row, solved_row, configure_row, camera_row>(batch_cell);
 }
 
 PyTypeObject* batch_type_object() { return type_object<gy::PuzzleBatch>(); }

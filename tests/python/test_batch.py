@@ -548,3 +548,64 @@ class TestOneHotMasksSolved:
         before = b.move_counts[0]
         solved, applied = b.step([blocked[0], 0, 0])
         assert not applied.tolist()[0] and b.move_counts[0] == before
+
+
+class TestViewConfiguration:
+    def test_nothing_given_changes_nothing(self):
+        b = PuzzleBatch(CUBE, 2)
+        before = b.camera
+        assert before == ((0.0, 0.0, 12.0), (0.0, 0.0, 0.0), (0.0, 1.0, 0.0), before[3])
+        assert b.configure() is None
+        assert b.configure(background=None, fov=None, camera_up=None) is None
+        assert b.camera == before
+
+    def test_angles_distance_and_vectors(self):
+        b = PuzzleBatch(CUBE, 2)
+        b.configure(camera_up=(0.0, 0.0, 1.0), camera_target=(1.0, 0.0, 0.0))
+        b.configure(yaw=90)
+        pos, target, up, _ = b.camera
+        assert pos == pytest.approx((12.0, 0.0, 0.0)) and abs(pos[2]) < 1e-12
+        assert up == (0.0, 1.0, 0.0) and target == (1.0, 0.0, 0.0)
+        b.configure(camera_position=(0.0, 0.0, 12.0))
+        b.configure(distance=6)
+        assert b.camera[0] == (0.0, 0.0, 6.0)
+        b.configure(camera_position=(0.0, 0.0, 0.0))
+        b.configure(distance=6)
+        assert b.camera[0] == (0.0, 0.0, 0.0)
+        b.configure(yaw=30, camera_position=(1.0, 2.0, 3.0), camera_up=(0.0, 0.0, 1.0))
+        assert b.camera[0] == (1.0, 2.0, 3.0) and b.camera[2] == (0.0, 0.0, 1.0)
+        b.configure(yaw=30, camera_position=(1.0, 2.0, 3.0))
+        assert b.camera[2] == (0.0, 1.0, 0.0)
+
+    def test_camera_round_trip(self):
+        b = PuzzleBatch(CUBE, 1)
+        b.configure(yaw=33.3, pitch=-12.1, fov=21.7)
+        saved = b.camera
+        b.configure(yaw=-100, pitch=40, distance=3, fov=50, camera_target=(1.0, 1.0, 1.0))
+        assert b.camera != saved
+        pos, target, up, fov = saved
+        b.configure(camera_position=pos, camera_target=target, camera_up=up, fov=fov)
+        assert b.camera == saved
+
+    def test_bad_arguments_change_nothing(self):
+        b = PuzzleBatch(CUBE, 1)
+        before = b.camera
+        with pytest.raises(ValueError):
+            b.configure(fov=40, background=(1, 2, 3))
+        with pytest.raises(OverflowError):
+            b.configure(fov=40, background=(1, 2, 3, 256))
+        with pytest.raises(TypeError):
+            b.configure(fov=40, camera_up=[0.0, 1.0, 0.0])
+        with pytest.raises(TypeError):
+            b.configure(40)
+        with pytest.raises(OverflowError):
+            b.configure(fov=40, supersample=-1)
+        assert b.camera == before
+
+    def test_geometric_copies_share_the_view(self, heli):
+        b = PuzzleBatch(heli, 3)
+        b.configure(fov=30, yaw=45)
+        assert b.camera[3] == 30.0
+        b.step([0, 0, 0])
+        b.solve()
+        assert b.camera[3] == 30.0
