@@ -976,6 +976,104 @@ void solved_flags(PuzzleBatch& b, std::span<std::uint8_t> out) {
   });
 }
 
+// ---------------------------------------------------------------------------------------------
+// Loading states
+
+namespace {
+
+// Runs check(i) over every row in parallel; the lowest failing row found, once one fails.
+template <class Check>
+std::optional<std::size_t> first_failing_row(std::size_t rows, Check check) {
+  std::atomic<bool> stop{false};
+  std::atomic<std::size_t> lowest{std::numeric_limits<std::size_t>::max()};
+  pool::for_each_index(rows, 1, [&](std::size_t i) {
+    if (stop.load(std::memory_order_relaxed)) return;
+    if (check(i)) return;
+    stop.store(true, std::memory_order_relaxed);
+    std::size_t seen = lowest.load();
+    while (i < seen && !lowest.compare_exchange_weak(seen, i)) {
+    }
+  });
+  const std::size_t found = lowest.load();
+  if (found == std::numeric_limits<std::size_t>::max()) return std::nullopt;
+  return found;
+}
+
+Error length_error(const PuzzleBatch& b, const char* unit, std::size_t given) {
+  return Error::range(cat("a state of this puzzle is ", b.sticker_count(), " ", unit, " and this batch holds ",
+                          b.count(), " of them, so ", given, " values is not a state each"));
+}
+
+}  // namespace
+
+template <class In>
+Status load_arrangements(PuzzleBatch& b, std::span<const In> values) {
+  const std::size_t n = b.sticker_count(), count = b.count();
+  if (n == 0 || values.size() / n != count || values.size() % n != 0)
+    return fail(length_error(b, "slots", values.size()));
+  TabularState* ts = b.tabular();
+  if (!ts)
+    return fail(Error::state(
+        "this batch turns geometry instead of arrays, because its puzzle's moves are not fixed permutations, so "
+        "there is no arrangement to put it into"));
+  const auto bad = first_failing_row(count, [&](std::size_t i) {
+    std::vector<std::uint8_t> seen(n, 0);
+    for (std::size_t j = 0; j < n; ++j) {
+      const std::uint64_t v = values[i * n + j];
+      if (v >= n || seen[v]) return false;
+      seen[v] = 1;
+    }
+    return true;
+  });
+  if (bad) return fail(Error::range(cat("row ", *bad, " is not an arrangement of this puzzle's ", n, " stickers")));
+  std::visit(
+      [&](auto& rows) {
+        using T = std::remove_cvref_t<decltype(rows.states.data()[0])>;
+        T* dst = rows.states.data();
+        pool::for_ranges(count, rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
+          for (std::size_t k = lo * n; k < hi * n; ++k) dst[k] = static_cast<T>(values[k]);
+        });
+      },
+      ts->rows);
+  for (std::size_t i = 0; i < count; ++i) b.histories[i].clear();
+  std::fill(b.pending.from.begin(), b.pending.from.end(), std::uint8_t{0});
+  b.pending.steps = 0;
+  std::fill(b.last_actions.begin(), b.last_actions.end(), kNoAction);
+  return {};
+}
+
+template <class In>
+Status load_color_states(PuzzleBatch& b, std::span<const In> values) {
+  const std::size_t n = b.sticker_count(), count = b.count(), colors = b.color_count();
+  if (n == 0 || values.size() / n != count || values.size() % n != 0)
+    return fail(length_error(b, "colors", values.size()));
+  const std::vector<std::uint16_t>& solved = b.model->solved_colors;
+  std::vector<std::vector<std::uint32_t>> color_slots(colors);
+  for (std::size_t j = 0; j < n; ++j) color_slots[solved[j]].push_back(static_cast<std::uint32_t>(j));
+  std::vector<std::uint32_t> slots(values.size());
+  const auto bad = first_failing_row(count, [&](std::size_t i) {
+    std::vector<std::uint64_t> used(colors, 0);
+    for (std::size_t j = 0; j < n; ++j) {
+      const std::uint64_t c = values[i * n + j];
+      if (c >= colors || used[c] >= color_slots[c].size()) return false;
+      slots[i * n + j] = color_slots[c][used[c]++];
+    }
+    return true;
+  });
+  if (bad)
+    return fail(Error::range(cat("row ", *bad,
+                                 " does not have the colors of this puzzle: every state of it has as many stickers "
+                                 "of each color as the solved one")));
+  return load_arrangements<std::uint32_t>(b, slots);
+}
+
+template Status load_arrangements(PuzzleBatch&, std::span<const std::uint8_t>);
+template Status load_arrangements(PuzzleBatch&, std::span<const std::uint16_t>);
+template Status load_arrangements(PuzzleBatch&, std::span<const std::uint32_t>);
+template Status load_color_states(PuzzleBatch&, std::span<const std::uint8_t>);
+template Status load_color_states(PuzzleBatch&, std::span<const std::uint16_t>);
+template Status load_color_states(PuzzleBatch&, std::span<const std::uint32_t>);
+
 void seed_one(PuzzleBatch& b, std::size_t index, std::uint64_t seed) {
   b.rng_states.at(index) = seed;
   b.last_actions.at(index) = kNoAction;

@@ -251,6 +251,19 @@ Status action_mask_rows(PuzzleBatch& batch, std::span<std::uint8_t> out);
 void solved_flags(PuzzleBatch& batch, std::span<std::uint8_t> out);
 
 // ---------------------------------------------------------------------------------------------
+// Loading states
+
+// Puts count rows of sticker_count slot numbers (load_arrangements) or colours (load_color_states)
+// into a tabular batch, every row checked before anything changes; histories and last actions are
+// cleared. Within one colour the k-th sticker met in slot order takes the k-th lowest slot of that
+// colour. Range for a wrong length and for a row that is not an arrangement or lacks the solved
+// colour counts; State for a geometric batch.
+template <class In>
+Status load_arrangements(PuzzleBatch& batch, std::span<const In> values);
+template <class In>
+Status load_color_states(PuzzleBatch& batch, std::span<const In> values);
+
+// ---------------------------------------------------------------------------------------------
 // Parts exposed for tests and benchmarks
 
 // The draw of a walk: the next action of a copy whose last action is `last`, from `state`.

@@ -269,6 +269,34 @@ PyResult<Array> solved(Call& c, PuzzleBatch& b) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Loading states
+
+// Reads whole numbers at the narrowest width holding values below `bound`, and loads them: one
+// state of sticker_count values goes to every copy.
+template <class T>
+PyResult<void> load_states(Call& c, PuzzleBatch& b, std::vector<T> values, bool ids) {
+  PY_TRY(c.detached([&]() -> Status {
+    const std::size_t n = b.sticker_count(), count = b.count();
+    if (n > 0 && count >= 2 && values.size() == n) {
+      std::vector<T> every(n * count);
+      for (std::size_t i = 0; i < count; ++i) std::copy(values.begin(), values.end(), every.begin() + i * n);
+      values = std::move(every);
+    }
+    const std::span<const T> v = values;
+    return ids ? load_arrangements<T>(b, v) : load_color_states<T>(b, v);
+  }));
+  return {};
+}
+
+PyStatus set_states(Call& c, PuzzleBatch& b, Args& a) {
+  const bool ids = PY_TRY(a.get<bool>(1, false));
+  const std::size_t bound = ids ? b.sticker_count() : b.color_count();
+  if (bound <= 256) return load_states(c, b, PY_TRY(a.get_with(0, extract_whole_numbers_u8)), ids);
+  if (bound <= 65536) return load_states(c, b, PY_TRY(a.get_with(0, extract_whole_numbers_u16)), ids);
+  return load_states(c, b, PY_TRY(a.get_with(0, extract_whole_numbers_u32)), ids);
+}
+
+// ---------------------------------------------------------------------------------------------
 // View configuration and camera
 
 PyStatus configure(Call&, PuzzleBatch& b, Args& a) {
@@ -450,6 +478,14 @@ constexpr Property camera_row{
     "another viewpoint, then restore this one.",
     sh, &camera};
 
+constexpr Method set_states_row{
+    "set_states($self, states, *, ids=False)\n--\n\n"
+    "Put given states into the puzzles: colors per slot as `observations` gives them, or with\n"
+    "`ids=True` slot numbers as `sticker_ids` gives them. One state goes to every puzzle, or a block\n"
+    "gives one to each. Every row must have the solved color counts (or be an arrangement of the\n"
+    "slots); histories are cleared. Only a tabular batch holds its states as arrays.",
+    ex, &set_states, rel};
+
 constinit OnceObject batch_cell;
 
 }  // namespace
@@ -525,7 +561,8 @@ PyTypeObject* type_object<gy::PuzzleBatch>() {
                    solved_stickers_row, palette_row, permutations_row, move_counts_row, action_index_row, step_row,
                    apply_row, reset_row, reset_one_row, reset_where_row, solve_row, scramble_row, undo_row, seed_row,
                    seed_all_row, history_row, observations_row, sticker_ids_row, one_hot_row,
-                   action_masks_row, solved_row, configure_row, camera_row>(batch_cell);
+                   action_masks_row, solved_row, configure_row, camera_row,
+                   set_states_row>(batch_cell);
 }
 
 PyTypeObject* batch_type_object() { return type_object<gy::PuzzleBatch>(); }

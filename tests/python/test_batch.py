@@ -609,3 +609,100 @@ class TestViewConfiguration:
         b.step([0, 0, 0])
         b.solve()
         assert b.camera[3] == 30.0
+
+
+class TestSetStates:
+    def test_solved_colors_give_identity_rows(self):
+        b = PuzzleBatch(CUBE, 3, seed=1)
+        b.reset(scramble=5)
+        assert b.set_states(b.solved_stickers) is None
+        assert b.sticker_ids().tolist() == list(range(54)) * 3
+        assert b.solved().tolist() == [True] * 3
+        assert b.move_counts == [0, 0, 0] and b.undo().tolist() == [False] * 3
+
+    def test_colors_and_ids_round_trip(self):
+        b = PuzzleBatch(CUBE, 4, seed=9)
+        b.reset(scramble=7)
+        obs, ids = b.observations(), b.sticker_ids()
+        fresh = PuzzleBatch(CUBE, 4)
+        fresh.set_states(obs)
+        assert fresh.observations().tolist() == obs.tolist()
+        fresh.set_states(ids, ids=True)
+        assert fresh.sticker_ids().tolist() == ids.tolist()
+        # A step after loading gathers from the loaded rows, and scrambling walks on from there.
+        fresh.step([0] * 4)
+        b.step([0] * 4)
+        assert fresh.sticker_ids().tolist() == b.sticker_ids().tolist()
+        # Nested lists and one state for all.
+        rows = ids.tolist()
+        fresh.set_states([rows[0:54], rows[54:108], rows[108:162], rows[162:216]], ids=True)
+        assert fresh.sticker_ids().tolist() == rows
+        fresh.step([1] * 4)
+        fresh.set_states(rows[54:108], ids=True)
+        assert fresh.sticker_ids().tolist() == rows[54:108] * 4
+        assert fresh.move_counts == [0] * 4 and fresh.undo().tolist() == [False] * 4
+        one = PuzzleBatch(CUBE, 1)
+        one.set_states(rows[:54], ids=True)
+        assert one.sticker_ids().tolist() == rows[:54]
+
+    def test_same_colored_stickers_take_the_lowest_slots_first(self):
+        b = PuzzleBatch(CUBE, 1)
+        solved = b.solved_stickers
+        ids = list(range(54))
+        j, k = [s for s in range(54) if solved[s] == solved[0]][:2]
+        ids[j], ids[k] = ids[k], ids[j]
+        b.set_states(ids, ids=True)
+        assert b.solved().tolist() == [True] and b.sticker_ids().tolist() == ids
+        b.set_states(b.observations())
+        assert b.sticker_ids().tolist() == list(range(54))
+        # A legal colour count in an impossible position is stored.
+        colors = list(solved)
+        a, c = next((x, y) for x in range(54) for y in range(54) if solved[x] != solved[y])
+        colors[a], colors[c] = colors[c], colors[a]
+        b.set_states(colors)
+        assert b.observations().tolist() == colors and b.solved().tolist() == [False]
+
+    def test_refusals_change_nothing(self):
+        b = PuzzleBatch(CUBE, 3, seed=2)
+        b.scramble(3)
+        before, counts = b.sticker_ids().tolist(), b.move_counts
+        n = 54
+        for bad in ([], list(range(n)) * 2, list(range(n + 1))):
+            with pytest.raises(ValueError, match=rf"^a state of this puzzle is 54 slots and this batch holds 3 of "
+                                                 rf"them, so {len(bad)} values is not a state each$"):
+                b.set_states(bad, ids=True)
+            with pytest.raises(ValueError, match=r"^a state of this puzzle is 54 colors and this batch holds 3"):
+                b.set_states([0] * len(bad))
+        colors = list(b.solved_stickers) * 3
+        colors[54 * 2 + 5] = 6
+        with pytest.raises(ValueError, match=r"^row 2 does not have the colors of this puzzle: every state of it "
+                                             r"has as many stickers of each color as the solved one$"):
+            b.set_states(colors)
+        with pytest.raises(ValueError, match="^256 does not fit the"):
+            b.set_states([256] + [0] * 53)
+        rows = list(range(n)) * 3
+        rows[54 + 3] = 4
+        with pytest.raises(ValueError, match=r"^row 1 is not an arrangement of this puzzle's 54 stickers$"):
+            b.set_states(rows, ids=True)
+        rows[54 + 3] = 54
+        with pytest.raises(ValueError, match=r"^row 1 is not an arrangement"):
+            b.set_states(rows, ids=True)
+        with pytest.raises(TypeError):
+            b.set_states(list(range(n)), ids=1)
+        with pytest.raises(TypeError):
+            b.set_states("abc")
+        assert b.sticker_ids().tolist() == before and b.move_counts == counts
+
+    def test_numpy_bool_and_geometric_refusal(self, heli):
+        np = pytest.importorskip("numpy")
+        b = PuzzleBatch(CUBE, 2)
+        b.set_states(np.arange(54, dtype=np.uint8), ids=np.bool_(True))
+        assert b.sticker_ids().tolist() == list(range(54)) * 2
+        g = PuzzleBatch(heli, 2)
+        n = g.sticker_count
+        with pytest.raises(ValueError, match="is not a state each"):
+            g.set_states(list(range(n + 1)), ids=True)
+        with pytest.raises(native.PuzzleError, match="^this batch turns geometry instead of arrays"):
+            g.set_states(list(range(n)), ids=True)
+        with pytest.raises(native.PuzzleError, match="^this batch turns geometry instead of arrays"):
+            g.set_states(g.solved_stickers)
