@@ -10,6 +10,8 @@
 #include <numeric>
 #include <type_traits>
 
+#include "layout.hpp"
+#include "parse.hpp"
 #include "pool.hpp"
 
 #ifdef __linux__
@@ -1073,6 +1075,13 @@ template Status load_arrangements(PuzzleBatch&, std::span<const std::uint32_t>);
 template Status load_color_states(PuzzleBatch&, std::span<const std::uint8_t>);
 template Status load_color_states(PuzzleBatch&, std::span<const std::uint16_t>);
 template Status load_color_states(PuzzleBatch&, std::span<const std::uint32_t>);
+
+Status check_layout_matches(const PuzzleBatch& b, const Layout& layout) {
+  if (layout.query == b.query) return {};
+  auto canonical = recipe_to_query(view_source(b).recipe);
+  if (canonical && *canonical == layout.query) return {};
+  return fail(Error::range(cat("this layout describes ", layout.query, ", and this batch holds ", b.query)));
+}
 
 void seed_one(PuzzleBatch& b, std::size_t index, std::uint64_t seed) {
   b.rng_states.at(index) = seed;

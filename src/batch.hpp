@@ -31,6 +31,8 @@
 
 namespace gy {
 
+struct Layout;
+
 inline constexpr std::uint32_t kNoAction = 0xFFFFFFFF;
 
 // The width of a tabular batch's slot numbers; the tag is the index into SlotRowsOfAnyWidth.
@@ -262,6 +264,10 @@ template <class In>
 Status load_arrangements(PuzzleBatch& batch, std::span<const In> values);
 template <class In>
 Status load_color_states(PuzzleBatch& batch, std::span<const In> values);
+
+// Whether a layout numbers this batch's puzzle: the layout's query against the canonical query of
+// the batch's recipe. Range "this layout describes {}, and this batch holds {}" otherwise.
+Status check_layout_matches(const PuzzleBatch& batch, const Layout& layout);
 
 // ---------------------------------------------------------------------------------------------
 // Parts exposed for tests and benchmarks

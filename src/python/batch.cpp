@@ -9,6 +9,7 @@
 #include "python/args.hpp"
 #include "python/array.hpp"
 #include "python/convert.hpp"
+#include "python/layout.hpp"
 #include "python/puzzle.hpp"
 
 namespace gy::py {
@@ -297,6 +298,81 @@ PyStatus set_states(Call& c, PuzzleBatch& b, Args& a) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Face-by-face access through a Layout
+
+PyResult<Shared<gy::Layout>> matching_layout(const PuzzleBatch& b, PyObject* obj) {
+  Shared<gy::Layout> layout = PY_TRY(borrow_layout_argument(obj));
+  PY_TRY(check_layout_matches(b, *layout));
+  return layout;
+}
+
+// Rows read at width T, converted to face order, as an Array of (count, sticker_count).
+template <class T, class Read, class Convert>
+PyResult<Array> facelet_rows(Call& c, const PuzzleBatch& b, std::size_t bound, Read read, Convert convert) {
+  const std::vector<T> rows = PY_TRY(c.detached([&] { return read(); }));
+  const std::vector<T> faces = PY_TRY(c.detached([&] { return convert(std::span<const T>(rows)); }));
+  return whole_array(std::span<const T>(faces), std::max<std::size_t>(bound, 1), {b.count(), b.sticker_count()});
+}
+
+PyResult<Array> facelets(Call& c, PuzzleBatch& b, Args& a) {
+  const Shared<gy::Layout> layout = PY_TRY(matching_layout(b, a[0]));
+  const std::size_t bound = std::max(layout->color_count(), layout->face_count);
+  auto go = [&]<class T>(T*) {
+    return facelet_rows<T>(
+        c, b, bound, [&] { return observation_rows<T>(b); },
+        [&](std::span<const T> rows) { return colors_to_facelets<T>(*layout, rows); });
+  };
+  switch (layout->state_width()) {
+    case Width::u8: return go(static_cast<std::uint8_t*>(nullptr));
+    case Width::u16: return go(static_cast<std::uint16_t*>(nullptr));
+    default: return go(static_cast<std::uint32_t*>(nullptr));
+  }
+}
+
+PyResult<Array> facelet_ids(Call& c, PuzzleBatch& b, Args& a) {
+  const Shared<gy::Layout> layout = PY_TRY(matching_layout(b, a[0]));
+  auto go = [&]<class T>(T*) {
+    return facelet_rows<T>(
+        c, b, b.sticker_count(), [&] { return sticker_id_rows<T>(b); },
+        [&](std::span<const T> rows) { return ids_to_facelet_ids<T>(*layout, rows); });
+  };
+  switch (layout->id_width()) {
+    case Width::u8: return go(static_cast<std::uint8_t*>(nullptr));
+    case Width::u16: return go(static_cast<std::uint16_t*>(nullptr));
+    default: return go(static_cast<std::uint32_t*>(nullptr));
+  }
+}
+
+template <class T>
+PyStatus load_facelets(Call& c, PuzzleBatch& b, const gy::Layout& layout, std::vector<T> values) {
+  PY_TRY(c.detached([&]() -> Status {
+    const std::size_t n = b.sticker_count(), count = b.count();
+    if (n > 0 && count >= 2 && values.size() == n) {
+      std::vector<T> every(n * count);
+      for (std::size_t i = 0; i < count; ++i) std::copy(values.begin(), values.end(), every.begin() + i * n);
+      values = std::move(every);
+    }
+    const std::vector<T> colors = GY_TRY(facelets_to_colors<T>(layout, values));
+    return load_color_states<T>(b, colors);
+  }));
+  return {};
+}
+
+PyStatus set_facelets(Call& c, PuzzleBatch& b, Args& a) {
+  const Shared<gy::Layout> layout = PY_TRY(matching_layout(b, a[0]));
+  switch (layout->state_width()) {
+    case Width::u8: return load_facelets(c, b, *layout, PY_TRY(a.get_with(1, extract_whole_numbers_u8)));
+    case Width::u16: return load_facelets(c, b, *layout, PY_TRY(a.get_with(1, extract_whole_numbers_u16)));
+    default: return load_facelets(c, b, *layout, PY_TRY(a.get_with(1, extract_whole_numbers_u32)));
+  }
+}
+
+PyStatus same_puzzle(Call&, const PuzzleBatch& b, Args& a) {
+  PY_TRY(matching_layout(b, a[0]));
+  return {};
+}
+
+// ---------------------------------------------------------------------------------------------
 // View configuration and camera
 
 PyStatus configure(Call&, PuzzleBatch& b, Args& a) {
@@ -486,6 +562,25 @@ constexpr Method set_states_row{
     "slots); histories are cleared. Only a tabular batch holds its states as arrays.",
     ex, &set_states, rel};
 
+constexpr Method facelets_row{
+    "facelets($self, layout)\n--\n\n"
+    "Every puzzle's colors in the face-by-face numbering of `layout`, as an `(n, sticker_count)` block\n"
+    "of faces: entry `f` is the face whose color facelet `f` shows.",
+    ex, &facelets, rel};
+constexpr Method facelet_ids_row{
+    "facelet_ids($self, layout)\n--\n\n"
+    "Where the sticker in each facelet started, in the face-by-face numbering of `layout`.",
+    ex, &facelet_ids, rel};
+constexpr Method set_facelets_row{
+    "set_facelets($self, layout, facelets)\n--\n\n"
+    "Put states written face by face, as `facelets` gives them, into the puzzles: one state for\n"
+    "every puzzle, or one each. Histories are cleared.",
+    ex, &set_facelets, rel};
+constexpr Method same_puzzle_row{
+    "same_puzzle($self, layout)\n--\n\n"
+    "Raise `ValueError` unless `layout` numbers this batch's puzzle.",
+    sh, &same_puzzle};
+
 constinit OnceObject batch_cell;
 
 }  // namespace
@@ -562,7 +657,7 @@ PyTypeObject* type_object<gy::PuzzleBatch>() {
                    apply_row, reset_row, reset_one_row, reset_where_row, solve_row, scramble_row, undo_row, seed_row,
                    seed_all_row, history_row, observations_row, sticker_ids_row, one_hot_row,
                    action_masks_row, solved_row, configure_row, camera_row,
-                   set_states_row>(batch_cell);
+                   set_states_row, facelets_row, facelet_ids_row, set_facelets_row, same_puzzle_row>(batch_cell);
 }
 
 PyTypeObject* batch_type_object() { return type_object<gy::PuzzleBatch>(); }

@@ -706,3 +706,66 @@ class TestSetStates:
             g.set_states(list(range(n)), ids=True)
         with pytest.raises(native.PuzzleError, match="^this batch turns geometry instead of arrays"):
             g.set_states(g.solved_stickers)
+
+
+class TestFaceletsThroughLayout:
+    def test_solved_batch_reads_the_goal(self):
+        layout = native.Layout(CUBE)
+        b = PuzzleBatch(CUBE, 3)
+        assert b.same_puzzle(layout) is None
+        faces, ids = b.facelets(layout), b.facelet_ids(layout)
+        assert faces.shape == ids.shape == (3, 54)
+        assert faces.__array_interface__["typestr"] == ids.__array_interface__["typestr"] == "|u1"
+        assert faces.tolist() == list(layout.goal_colors) * 3 and ids.tolist() == list(range(54)) * 3
+        assert PuzzleBatch(CUBE, 1).facelets(layout).shape == (1, 54)
+
+    def test_rows_agree_with_the_layout_conversions(self):
+        layout = native.Layout(CUBE)
+        b = PuzzleBatch(CUBE, 4, seed=6)
+        b.reset(scramble=9)
+        assert b.facelets(layout).tolist() == layout.to_facelets(b.observations()).tolist()
+        assert b.facelet_ids(layout).tolist() == layout.to_facelet_ids(b.sticker_ids()).tolist()
+        obs, faces = b.observations().tolist(), b.facelets(layout).tolist()
+        fresh = PuzzleBatch(CUBE, 4, seed=1)
+        fresh.step([0] * 4)
+        fresh.set_facelets(layout, faces)
+        assert fresh.observations().tolist() == obs and fresh.move_counts == [0] * 4
+        fresh.set_facelets(layout, faces[:54])
+        assert fresh.observations().tolist() == obs[:54] * 4
+
+    def test_general_numbering_is_the_slot_numbering(self):
+        name = "Pyraminx (no tips)"
+        layout = native.Layout(name)
+        b = PuzzleBatch(name, 2, seed=3)
+        b.scramble(5)
+        assert not layout.is_cube
+        assert b.facelets(layout).tolist() == b.observations().tolist()
+        assert b.facelet_ids(layout).tolist() == b.sticker_ids().tolist()
+
+    def test_catalog_names_match_their_layouts(self):
+        for name in (CUBE_NAME, "Megaminx", "Pyraminx (no tips)"):
+            PuzzleBatch(name, 1).same_puzzle(native.Layout(name))
+
+    def test_refusals(self):
+        layout = native.Layout(CUBE)
+        b = PuzzleBatch(CUBE, 3, seed=2)
+        b.scramble(4)
+        before = b.sticker_ids().tolist()
+        other = native.Layout("?shell=C$1&cut=C$1/2&cut=C$0")
+        for call in (lambda: b.same_puzzle(other), lambda: b.facelets(other), lambda: b.facelet_ids(other),
+                     lambda: b.set_facelets(other, [0] * 96)):
+            with pytest.raises(ValueError, match=r"^this layout describes \?shell=C\$1&cut=C\$1/2&cut=C\$0, and "
+                                                 r"this batch holds \?shell=C\$1&cut=C\$1/3$"):
+                call()
+        with pytest.raises(TypeError):
+            b.facelets(CUBE)
+        for bad in ([], list(layout.goal_colors) * 2):
+            with pytest.raises(ValueError, match="is not a state each$"):
+                b.set_facelets(layout, bad)
+        with pytest.raises(ValueError, match="is not one of this puzzle's 6 faces"):
+            b.set_facelets(layout, [6] + [0] * 53)
+        with pytest.raises(ValueError, match="is not a whole number of them"):
+            b.set_facelets(layout, [0] * 55)
+        with pytest.raises(ValueError, match="does not have the colors of this puzzle"):
+            b.set_facelets(layout, [0] * 54)
+        assert b.sticker_ids().tolist() == before
