@@ -1083,6 +1083,127 @@ Status check_layout_matches(const PuzzleBatch& b, const Layout& layout) {
   return fail(Error::range(cat("this layout describes ", layout.query, ", and this batch holds ", b.query)));
 }
 
+// ---------------------------------------------------------------------------------------------
+// Rendering
+
+namespace {
+
+// Keeps the first `channels` bytes of every pixel of an RGBA8 frame, in the requested order.
+template <class Out>
+void copy_out(const std::uint8_t* rgba, const FrameRequest& r, Out* frame) {
+  const std::size_t pixels = std::size_t{r.width} * r.height, ch = r.channels;
+  auto value = [](std::uint8_t b) {
+    if constexpr (std::is_same_v<Out, float>)
+      return static_cast<float>(b) / 255.0f;
+    else
+      return b;
+  };
+  if (r.channels_first) {
+    for (std::size_t c = 0; c < ch; ++c)
+      for (std::size_t p = 0; p < pixels; ++p) frame[c * pixels + p] = value(rgba[p * 4 + c]);
+  } else {
+    for (std::size_t p = 0; p < pixels; ++p)
+      for (std::size_t c = 0; c < ch; ++c) frame[p * ch + c] = value(rgba[p * 4 + c]);
+  }
+}
+
+std::uint32_t view_supersample(const PuzzleBatch& b) {
+  const std::uint32_t f = view_source(b).view.supersample;
+  return f ? f : 1;
+}
+
+}  // namespace
+
+Result<std::size_t> frame_elements(const PuzzleBatch& b, std::uint64_t frames, const FrameRequest& r) {
+  if (r.channels != 3 && r.channels != 4)
+    return fail(Error::range(cat("a frame has 3 or 4 channels, not ", r.channels)));
+  const std::uint32_t f = view_supersample(b);
+  if (f > kMaxBatchSupersample)
+    return fail(Error::range(cat("a batch draws with a supersampling factor of at most ", kMaxBatchSupersample,
+                                 ", not ", f)));
+  if (r.width != 0 && r.height != 0) {
+    const std::uint64_t sub_w = std::uint64_t{r.width} * f, sub_h = std::uint64_t{r.height} * f;
+    if (sub_w > 0xFFFFFFFF || sub_h > 0xFFFFFFFF || sub_w * sub_h > max_pixels)
+      return fail(Error::range(cat("frame of ", r.width, "x", r.height, " at supersample ", f,
+                                   " is too large to draw")));
+  }
+  std::uint64_t total = 0;
+  if (__builtin_mul_overflow(frames, std::uint64_t{r.width}, &total) ||
+      __builtin_mul_overflow(total, std::uint64_t{r.height}, &total) ||
+      __builtin_mul_overflow(total, r.channels, &total) || total > (std::numeric_limits<std::size_t>::max() >> 2))
+    return fail(Error::range(cat(frames, " frames of ", r.width, "x", r.height, " with ", r.channels,
+                                 " channels are too large to hold")));
+  return static_cast<std::size_t>(total);
+}
+
+template <class Out>
+Status render_frames(PuzzleBatch& b, const FrameRequest& r, std::span<Out> out) {
+  const std::size_t elements = GY_TRY(frame_elements(b, b.count(), r));
+  if (out.size() != elements) panic("render_frames: result span does not match the batch");
+  std::fill(out.begin(), out.end(), Out{});
+  if (elements == 0) return {};
+  const std::size_t frame = elements / b.count(), n = b.sticker_count();
+  if (TabularState* ts = b.tabular()) {
+    GY_CHECK(build_drawing_table(b.drawing_tables, true, ts->template_puzzle, r.width, r.height));
+    const DrawingTable& table = b.drawing_tables.front();
+    const std::uint16_t* solved = ts->solved_colors.data();
+    std::visit(
+        [&](const auto& rows) {
+          pool::for_ranges(b.count(), 1, [&](std::size_t lo, std::size_t hi) {
+            std::vector<std::uint32_t> colors(n);
+            std::vector<std::uint8_t> rgba(std::size_t{r.width} * r.height * 4);
+            for (std::size_t i = lo; i < hi; ++i) {
+              const auto* state = rows.states.data() + i * n;
+              for (std::size_t j = 0; j < n; ++j) colors[j] = solved[state[j]];
+              paint_from_table(table, std::span<const std::uint32_t>(colors), table.palette, rgba);
+              copy_out(rgba.data(), r, out.data() + i * frame);
+            }
+          });
+        },
+        ts->rows);
+    return {};
+  }
+  auto& copies = std::get<GeometricState>(b.mode).copies;
+  FirstError first;
+  pool::for_each_index(b.count(), 1, [&](std::size_t i) {
+    if (first.stopped()) return;
+    auto image = render(copies[i], r.width, r.height);
+    if (!image) return first.offer(std::move(image).error());
+    copy_out(image->pixels.data(), r, out.data() + i * frame);
+  });
+  return first.status();
+}
+
+template Status render_frames(PuzzleBatch&, const FrameRequest&, std::span<std::uint8_t>);
+template Status render_frames(PuzzleBatch&, const FrameRequest&, std::span<float>);
+
+Status render_color_rows(PuzzleBatch& b, std::span<const std::uint32_t> rows, const FrameRequest& r,
+                         std::span<std::uint8_t> out) {
+  const std::size_t n = b.sticker_count();
+  if (n == 0 || rows.size() % n != 0)
+    return fail(Error::range(
+        cat("a state of this puzzle is ", n, " colors, and ", rows.size(), " is not a whole number of them")));
+  const std::size_t states = rows.size() / n;
+  const std::size_t elements = GY_TRY(frame_elements(b, states, r));
+  if (out.size() != elements) panic("render_color_rows: result span does not match the states");
+  TabularState* ts = b.tabular();
+  Simulator& source = ts ? ts->template_puzzle : std::get<GeometricState>(b.mode).copies.front();
+  // A geometric batch is refused before anything is drawn; a frame without pixels needs no table.
+  if (!ts || elements != 0) GY_CHECK(build_drawing_table(b.drawing_tables, ts != nullptr, source, r.width, r.height));
+  std::fill(out.begin(), out.end(), std::uint8_t{0});
+  if (elements == 0) return {};
+  const DrawingTable& table = b.drawing_tables.front();
+  const std::size_t frame = elements / states;
+  pool::for_ranges(states, 1, [&](std::size_t lo, std::size_t hi) {
+    std::vector<std::uint8_t> rgba(std::size_t{r.width} * r.height * 4);
+    for (std::size_t k = lo; k < hi; ++k) {
+      paint_from_table(table, rows.subspan(k * n, n), table.palette, rgba);
+      copy_out(rgba.data(), r, out.data() + k * frame);
+    }
+  });
+  return {};
+}
+
 void seed_one(PuzzleBatch& b, std::size_t index, std::uint64_t seed) {
   b.rng_states.at(index) = seed;
   b.last_actions.at(index) = kNoAction;

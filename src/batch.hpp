@@ -270,6 +270,36 @@ Status load_color_states(PuzzleBatch& batch, std::span<const In> values);
 Status check_layout_matches(const PuzzleBatch& batch, const Layout& layout);
 
 // ---------------------------------------------------------------------------------------------
+// Rendering
+
+// The largest supersampling factor a batch draws with.
+inline constexpr std::uint32_t kMaxBatchSupersample = 16;
+
+// Frames of width x height, `channels` (3 or 4) bytes or floats a pixel, pixel-major or, with
+// channels_first, channel-major within each frame.
+struct FrameRequest {
+  std::uint64_t channels = 4;
+  std::uint32_t width = 256, height = 256;
+  bool channels_first = false;
+};
+
+// The element count of `frames` frames, checked before any work: Range "a frame has 3 or 4 channels,
+// not {}", a supersampling factor above kMaxBatchSupersample, a supersampled frame past the pixel cap,
+// or a total that overflows 64 bits or the address space.
+Result<std::size_t> frame_elements(const PuzzleBatch& batch, std::uint64_t frames, const FrameRequest& request);
+
+// Every copy's frame into `out` (frame_elements(count) values): painted from the batch's drawing
+// table in tabular mode, rasterized per copy otherwise. Out is uint8_t (the bytes) or float (b / 255).
+template <class Out>
+Status render_frames(PuzzleBatch& batch, const FrameRequest& request, std::span<Out> out);
+
+// Frames of given colour rows (sticker_count colour ids each), painted from the drawing table; a
+// geometric batch has none. Range "a state of this puzzle is {} colors, and {} is not a whole number
+// of them".
+Status render_color_rows(PuzzleBatch& batch, std::span<const std::uint32_t> rows, const FrameRequest& request,
+                         std::span<std::uint8_t> out);
+
+// ---------------------------------------------------------------------------------------------
 // Parts exposed for tests and benchmarks
 
 // The draw of a walk: the next action of a copy whose last action is `last`, from `state`.

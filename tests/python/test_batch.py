@@ -769,3 +769,75 @@ class TestFaceletsThroughLayout:
         with pytest.raises(ValueError, match="does not have the colors of this puzzle"):
             b.set_facelets(layout, [0] * 54)
         assert b.sticker_ids().tolist() == before
+
+
+class TestRender:
+    def test_shapes_channels_and_dtypes(self):
+        np = pytest.importorskip("numpy")
+        b = PuzzleBatch(CUBE, 2, seed=1)
+        b.scramble([0, 4])
+        rgba = np.asarray(b.render(24, 16))
+        assert rgba.shape == (2, 16, 24, 4) and rgba.dtype == np.uint8
+        rgb = np.asarray(b.render(24, 16, channels=3))
+        assert np.array_equal(rgb, rgba[..., :3])
+        first = np.asarray(b.render(24, 16, channels=3, channels_first=True))
+        assert first.shape == (2, 3, 16, 24) and np.array_equal(first, rgb.transpose(0, 3, 1, 2))
+        floats = np.asarray(b.render(24, 16, dtype="float32"))
+        assert floats.dtype == np.float32
+        assert np.array_equal(floats, rgba.astype(np.float32) / np.float32(255))
+        assert np.array_equal(np.asarray(b.render(24, 16, dtype="uint8")), rgba)
+        # A solved copy paints what the rasterizer draws.
+        solved = np.asarray(Puzzle(CUBE).render(24, 16, show_arrows=False))
+        assert np.array_equal(rgba[0], solved) and not np.array_equal(rgba[1], solved)
+
+    def test_refusals(self):
+        b = PuzzleBatch(CUBE, 2)
+        with pytest.raises(ValueError, match=r'^dtype must be "u1" or "f4", not "F4"$'):
+            b.render(8, 8, dtype="F4")
+        with pytest.raises(ValueError, match=r"^a frame has 3 or 4 channels, not 5$"):
+            b.render(8, 8, channels=5)
+        with pytest.raises(ValueError, match="^dtype must be"):
+            b.render(8, 8, channels=5, dtype="x")
+        with pytest.raises(ValueError, match=r"^a frame has 3 or 4 channels, not 1$"):
+            b.render_states(b.observations(), 8, 8, channels=1)
+        with pytest.raises(ValueError, match=r"^a state of this puzzle is 54 colors, and 10 is not a whole number"):
+            b.render_states(list(range(10)), 8, 8)
+        with pytest.raises(ValueError, match=r"^a state of this puzzle is 54 colors, and 10"):
+            b.render_states(list(range(10)), 8, 8, dtype="x")
+        with pytest.raises(ValueError, match="^dtype must be"):
+            b.render_states(b.observations(), 8, 8, dtype="x")
+        with pytest.raises(ValueError, match="too large"):
+            b.render(65535, 65535)
+        b.configure(supersample=1000)
+        with pytest.raises(ValueError, match="supersampling factor of at most"):
+            b.render(8, 8)
+        b.configure(supersample=4)
+        b.configure(supersample=60000)
+        with pytest.raises(ValueError):
+            b.frames(60000, 60000)
+
+    def test_render_states_and_frames(self):
+        np = pytest.importorskip("numpy")
+        b = PuzzleBatch(CUBE, 3, seed=5)
+        b.reset(scramble=6)
+        drawn = np.asarray(b.render(20, 20))
+        assert np.array_equal(np.asarray(b.render_states(b.observations(), 20, 20)), drawn)
+        assert np.asarray(b.render_states([], 20, 20)).shape == (0, 20, 20, 4)
+        images = b.frames(20, 20)
+        assert len(images) == 3 and all((im.width, im.height) == (20, 20) for im in images)
+        assert [np.asarray(im).tolist() for im in images] == drawn.tolist()
+        assert np.asarray(b.render(0, 7)).shape == (3, 7, 0, 4) and b.frames(0, 5) == []
+        assert np.asarray(b.render_states(b.observations(), 7, 0)).shape == (3, 0, 7, 4)
+
+    def test_geometric(self, heli):
+        np = pytest.importorskip("numpy")
+        b = PuzzleBatch(heli, 2)
+        frames = np.asarray(b.render(16, 16))
+        assert frames.shape == (2, 16, 16, 4)
+        assert np.array_equal(frames[0], np.asarray(Puzzle(heli).render(16, 16, show_arrows=False)))
+        with pytest.raises(ValueError, match="is not a whole number of them"):
+            b.render_states([0] * 10, 8, 8)
+        with pytest.raises(native.PuzzleError, match="^this puzzle has no drawing table"):
+            b.render_states(b.solved_stickers, 8, 8)
+        b.configure(fov=30)
+        assert not np.array_equal(np.asarray(b.render(16, 16)), frames)
