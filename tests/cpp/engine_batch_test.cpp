@@ -339,5 +339,69 @@ TEST(BatchWalks, GeometricSolveRebuildsWhenAnUndoIsRefused) {
   EXPECT_EQ(g.last_actions[0], kNoAction);
 }
 
+// The drawing tables the batch holds, front first, by their frame widths.
+std::vector<std::uint32_t> table_widths(const PuzzleBatch& b) {
+  std::vector<std::uint32_t> widths;
+  for (const DrawingTable& t : b.drawing_tables) widths.push_back(t.key.width);
+  return widths;
+}
+
+Status draw(PuzzleBatch& b, std::uint32_t width) {
+  FrameRequest r;
+  r.width = width;
+  r.height = 8;
+  std::vector<std::uint8_t> out(std::size_t{width} * 8 * 4 * b.count());
+  return render_frames<std::uint8_t>(b, r, out);
+}
+
+TEST(BatchFrames, DrawingTablesAreKeptMostRecentFirst) {
+  PuzzleBatch b = make(kCube, 2);
+  for (std::uint32_t w : {8u, 9u, 8u}) ASSERT_TRUE(draw(b, w));
+  EXPECT_EQ(table_widths(b), (std::vector<std::uint32_t>{8, 9}));
+  for (std::uint32_t w : {10u, 11u, 12u}) ASSERT_TRUE(draw(b, w));
+  EXPECT_EQ(table_widths(b), (std::vector<std::uint32_t>{12, 11, 10, 8}));
+  ASSERT_TRUE(draw(b, 9));  // evicted: built again, the least recent dropped
+  EXPECT_EQ(table_widths(b), (std::vector<std::uint32_t>{9, 12, 11, 10}));
+  // A supersampling factor of 0 is the factor 1; a new line width is another view.
+  ViewOptions one, zero, wide;
+  one.supersample = 1;
+  zero.supersample = 0;
+  wide.line_width = 7.5;
+  configure_views(b, one, {});
+  ASSERT_TRUE(draw(b, 9));
+  configure_views(b, zero, {});
+  ASSERT_TRUE(draw(b, 9));
+  EXPECT_EQ(b.drawing_tables.size(), 4u);
+  EXPECT_EQ(table_widths(b), (std::vector<std::uint32_t>{9, 9, 12, 11}));
+  configure_views(b, wide, {});
+  ASSERT_TRUE(draw(b, 9));
+  EXPECT_EQ(table_widths(b), (std::vector<std::uint32_t>{9, 9, 9, 12}));
+  // Frames without pixels need no table; a refused request changes nothing.
+  const auto before = table_widths(b);
+  ASSERT_TRUE(draw(b, 0));
+  FrameRequest bad;
+  bad.channels = 2;
+  std::vector<std::uint8_t> none;
+  EXPECT_FALSE(render_frames<std::uint8_t>(b, bad, none));
+  EXPECT_EQ(table_widths(b), before);
+}
+
+TEST(BatchFrames, FrameSizesAreCheckedInSixtyFourBits) {
+  PuzzleBatch b = make(kCube, 3);
+  FrameRequest r;
+  r.width = 0xFFFFFFFF;
+  r.height = 0;
+  EXPECT_EQ(*frame_elements(b, 3, r), 0u);
+  r.height = 2;
+  EXPECT_FALSE(frame_elements(b, 3, r));
+  r.width = r.height = 100;
+  EXPECT_EQ(*frame_elements(b, 3, r), 3u * 100 * 100 * 4);
+  EXPECT_FALSE(frame_elements(b, std::uint64_t{1} << 62, r));
+  ViewOptions big;
+  big.supersample = kMaxBatchSupersample + 1;
+  configure_views(b, big, {});
+  EXPECT_FALSE(frame_elements(b, 1, r));
+}
+
 }  // namespace
 }  // namespace gy
