@@ -841,3 +841,45 @@ class TestRender:
             b.render_states(b.solved_stickers, 8, 8)
         b.configure(fov=30)
         assert not np.array_equal(np.asarray(b.render(16, 16)), frames)
+
+
+class TestReadersUnderThreads:
+    def test_frames_and_flags_do_not_depend_on_the_thread_count(self):
+        code = ("import gyrelle._native as g\n"
+                "b = g.PuzzleBatch(%r, 40, seed=3, scramble=6)\n"
+                "print(hash(b.render(12, 12).tolist().__repr__()), b.solved().tolist(),\n"
+                "      sum(b.one_hot().tolist()), b.facelet_ids(g.Layout(%r)).tolist()[:60])\n" % (CUBE, CUBE))
+        outs = set()
+        for threads in ("1", "4"):
+            env = dict(os.environ, RAYON_NUM_THREADS=threads, PYTHONPATH=":".join(sys.path),
+                       PYTHONHASHSEED="0")
+            outs.add(subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
+                                    check=True).stdout)
+        assert len(outs) == 1
+
+    def test_readers_take_the_batch_exclusively(self):
+        b = PuzzleBatch(CUBE, 20_000)
+        errors, done = [], threading.Event()
+
+        def other():
+            while not done.is_set():
+                try:
+                    b.camera
+                except RuntimeError as e:
+                    errors.append(str(e))
+                    return
+
+        t = threading.Thread(target=other)
+        t.start()
+        try:
+            for _ in range(200):
+                try:
+                    b.one_hot()
+                except RuntimeError as e:
+                    errors.append(str(e))
+                if errors:
+                    break
+        finally:
+            done.set()
+            t.join()
+        assert errors and set(errors) <= {"Already mutably borrowed", "Already borrowed"}
