@@ -2,7 +2,7 @@
 (500,000 copies) at 1, 2, 4 and 8 worker threads, as copy-steps per second and as effective bytes per
 second (each step reads and writes every state row) beside a plain memory copy of the same block in
 the same process; the fixed cost of a step on 1,000 copies; and a geometric batch of the Helicopter
-Cube.
+Cube; and the readers (one_hot, solved, render of 64x64 frames) on 1,000 scrambled cubes.
 
     python3 bench/batch_bench.py [--quick]
 
@@ -86,12 +86,20 @@ def measure_geometric(steps):
             "turns_made_per_second": made / seconds}
 
 
+def measure_readers(runs):
+    b = gy.PuzzleBatch("Quenly's Cube (3x3x3)", 1000, seed=2, scramble=20)
+    b.render(64, 64)  # the drawing table is built once
+    return {"one_hot_us": best_of(runs, b.one_hot) * 1e6, "solved_us": best_of(runs, b.solved) * 1e6,
+            "render_64_us": best_of(runs, lambda: b.render(64, 64)) * 1e6}
+
+
 def child(quick):
     steps = 16 if quick else 64
     out = {"threads": gy.thread_count(), "tabular": {}}
     for name, count in TABULAR:
         out["tabular"][name] = measure_step(name, count // (10 if quick else 1), steps)
     out["fixed_cost_us"] = measure_fixed_cost(200 if quick else 2000)
+    out["readers"] = measure_readers(3 if quick else 10)
     if out["threads"] == max(THREADS):
         out["geometric"] = measure_geometric(3 if quick else 20)
     print(json.dumps(out))
@@ -116,6 +124,10 @@ def main():
                   f"{t['effective_bytes_per_second'] / t['memcpy_bytes_per_second']:>7.2f}")
     for r in results:
         print(f"fixed cost of step on 1,000 copies, {r['threads']} threads: {r['fixed_cost_us']:.1f} us")
+    for r in results:
+        d = r["readers"]
+        print(f"1,000 cubes, {r['threads']} threads: one_hot {d['one_hot_us']:.0f} us, solved {d['solved_us']:.0f} us, "
+              f"render 64x64 {d['render_64_us']:.0f} us")
     for r in results:
         if "geometric" in r:
             g = r["geometric"]
