@@ -3,6 +3,7 @@
 #pragma once
 
 #include "python/convert.hpp"
+#include "layout.hpp"
 #include "render/framebuffer.hpp"
 #include "python/frame.hpp"
 
@@ -29,8 +30,11 @@ ElementType whole_type_for_bound(std::size_t bound);
 class ArrayBuffer {
  public:
   ArrayBuffer() : ArrayBuffer(0) {}
+  // Large buffers ask for large pages before their first touch.
   explicit ArrayBuffer(std::size_t bytes)
-      : data_(std::make_unique_for_overwrite<std::uint8_t[]>(bytes)), size_(bytes) {}
+      : data_(std::make_unique_for_overwrite<std::uint8_t[]>(bytes)), size_(bytes) {
+    prefer_large_pages(data_.get(), bytes);
+  }
   std::uint8_t* data() { return data_.get(); }
   const std::uint8_t* data() const { return data_.get(); }  // never null, also when empty
   std::size_t size() const { return size_; }

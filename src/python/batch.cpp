@@ -224,9 +224,16 @@ PyResult<Array> state_array(Call& c, PuzzleBatch& b, std::size_t bound, Rows<std
                             Rows<std::uint32_t> r32) {
   const Array::Shape shape{b.count(), b.sticker_count()};
   const std::size_t held = std::max<std::size_t>(bound, 1);
-  if (bound <= 256) return whole_array(PY_TRY(c.detached([&] { return r8(b); })), held, shape);
-  if (bound <= 65536) return whole_array(PY_TRY(c.detached([&] { return r16(b); })), held, shape);
-  return whole_array(PY_TRY(c.detached([&] { return r32(b); })), held, shape);
+  // The rows are read and packed without the interpreter: both touch every byte of the result.
+  auto packed = [&](auto rows_of) {
+    return c.detached([&]() -> Result<Array> {
+      auto rows = GY_TRY(rows_of(b));
+      return whole_array(std::span(std::as_const(rows)), held, shape);
+    });
+  };
+  if (bound <= 256) return PY_TRY(packed(r8));
+  if (bound <= 65536) return PY_TRY(packed(r16));
+  return PY_TRY(packed(r32));
 }
 
 template <class Out>

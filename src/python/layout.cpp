@@ -63,9 +63,7 @@ template <class T>
 struct Filled {
   ArrayBuffer buffer;
   std::span<T> values;
-  explicit Filled(std::size_t count) : buffer(count * sizeof(T)), values(reinterpret_cast<T*>(buffer.data()), count) {
-    prefer_large_pages(buffer.data(), buffer.size());
-  }
+  explicit Filled(std::size_t count) : buffer(count * sizeof(T)), values(reinterpret_cast<T*>(buffer.data()), count) {}
   Array finish(Array::Shape shape, ElementType type = element_type_of<T>()) && {
     return array_of_type(std::move(buffer), std::move(shape), type);
   }
@@ -314,7 +312,6 @@ PyResult<Ref> one_hot_body(Call& c, const Layout& l, Args& a) {
           std::size_t n = l.facelet_count(), row = n * l.face_count;
           std::size_t bytes = GY_TRY(checked_block({values.size(), l.face_count}, 1));
           ArrayBuffer buffer(bytes);
-          prefer_large_pages(buffer.data(), buffer.size());
           GY_CHECK(one_hot<T>(l, values, buffer.span()));
           return Array::bytes(std::move(buffer), state_shape(values.size(), n, row));
         }));
