@@ -92,7 +92,7 @@ class CriticalSection {
 #endif
 };
 
-// Type flags that a new heap type gets from its spec. Before 3.14 immutability comes from the flag;
+// Type flags that a new heap type is created with. Before 3.14 immutability comes from the flag;
 // from 3.14 on freeze_type() does it after creation.
 inline constexpr unsigned long immutable_type_flags =
 #if PY_VERSION_HEX >= 0x030E0000

@@ -319,10 +319,10 @@ PyTypeObject* build_type(const char* name, const char* doc, std::size_t basicsiz
   // Created under the qualified name so that __module__ is the module's; the type's own name then
   // drops the prefix (it points into the type's copy of the qualified name).
   std::string qualified = cat(module_name, ".", name);
-  PyType_Spec spec{qualified.c_str(), static_cast<int>(basicsize), 0, static_cast<unsigned int>(flags),
+  PyType_Spec type_def{qualified.c_str(), static_cast<int>(basicsize), 0, static_cast<unsigned int>(flags),
                    t->slots.data()};
   // The tables stay referenced by the type (methods, properties) for the life of the process.
-  PyObject* type = PyType_FromSpec(&spec);
+  PyObject* type = PyType_FromSpec(&type_def);
   if (!type) return nullptr;
   auto* tp = reinterpret_cast<PyTypeObject*>(type);
   tp->tp_name += module_name.size() + 1;
