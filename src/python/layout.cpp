@@ -52,6 +52,20 @@ PyResult<Block> read_block(PyObject* obj, Width width) {
   return Block(PY_TRY(extract_whole_numbers_u32(obj)));
 }
 
+// f(T{}) for the element type T of `width`.
+template <class F>
+auto at_width(Width width, F&& f) {
+  switch (width) {
+    case Width::u8:
+      return f(std::uint8_t{});
+    case Width::u16:
+      return f(std::uint16_t{});
+    case Width::u32:
+      break;
+  }
+  return f(std::uint32_t{});
+}
+
 // (n,) for exactly one state, else (k, n).
 Array::Shape state_shape(std::size_t values, std::size_t n, std::size_t row) {
   if (values == n) return {row};
@@ -442,15 +456,8 @@ PyResult<Ref> scrambled_body(Call& c, const Layout& l, Args& a) {
   Depths depths = PY_TRY(scramble_depths_argument(a[w_depth], count));
   WalkLengths lengths = depths.lengths(seed);
   Array out = PY_TRY(c.detached([&]() -> Result<Array> {
-    switch (l.state_width()) {
-      case Width::u8:
-        return scrambled_block<std::uint8_t>(l, lengths, count, seed);
-      case Width::u16:
-        return scrambled_block<std::uint16_t>(l, lengths, count, seed);
-      case Width::u32:
-        break;
-    }
-    return scrambled_block<std::uint32_t>(l, lengths, count, seed);
+    return at_width(l.state_width(),
+                    [&](auto t) { return scrambled_block<decltype(t)>(l, lengths, count, seed); });
   }));
   return to_py(std::move(out));
 }
@@ -463,15 +470,8 @@ PyResult<Ref> trajectories_body(Call& c, const Layout& l, Args& a) {
   WalkLengths lengths = depths.lengths(seed);
   auto blocks = PY_TRY(c.detached([&]() -> Result<std::pair<Array, Array>> {
     GY_CHECK(check_walks(l, lengths, count));
-    switch (l.state_width()) {
-      case Width::u8:
-        return trajectory_blocks_of<std::uint8_t>(l, lengths, count, seed);
-      case Width::u16:
-        return trajectory_blocks_of<std::uint16_t>(l, lengths, count, seed);
-      case Width::u32:
-        break;
-    }
-    return trajectory_blocks_of<std::uint32_t>(l, lengths, count, seed);
+    return at_width(l.state_width(),
+                    [&](auto t) { return trajectory_blocks_of<decltype(t)>(l, lengths, count, seed); });
   }));
   return array_pair_tuple(std::move(blocks.first), std::move(blocks.second));
 }

@@ -2,13 +2,13 @@ import io
 import pathlib
 import re
 import struct
-import threading
-import time
 import zlib
 
 import pytest
 
 import gyrelle._native as native
+
+import borrowing
 
 np = pytest.importorskip("numpy")
 PIL_Image = pytest.importorskip("PIL.Image")
@@ -326,29 +326,7 @@ class TestPng:
 
 
 class TestBorrows:
-    def run_while(self, work, probe, seconds=20):
-        """Runs work() repeatedly on a thread and probe() here until probe raises RuntimeError."""
-        stop, errors = threading.Event(), []
-
-        def loop():
-            while not stop.is_set():
-                work()
-
-        t = threading.Thread(target=loop)
-        t.start()
-        try:
-            deadline = time.monotonic() + seconds
-            while time.monotonic() < deadline:
-                try:
-                    probe()
-                except RuntimeError as e:
-                    errors.append(str(e))
-                    break
-                time.sleep(0.0005)
-        finally:
-            stop.set()
-            t.join()
-        return errors
+    run_while = staticmethod(borrowing.run_while)
 
     def test_exclusive_work_refuses_readers_and_writers(self):
         big = Image(4096, 2048)

@@ -8,6 +8,8 @@ import pytest
 
 import gyrelle._native as native
 
+import borrowing
+
 Puzzle, Recipe, Shape, Grip = native.Puzzle, native.Recipe, native.Shape, native.Grip
 
 CUBE = "?shell=C$1&cut=C$1/3"
@@ -249,29 +251,7 @@ class TestGripsAndPieces:
 
 
 class TestThreads:
-    def run_while(self, work, probe, seconds=20):
-        """Runs work() repeatedly on a thread and probe() here until probe raises RuntimeError."""
-        stop, errors = threading.Event(), []
-
-        def loop():
-            while not stop.is_set():
-                work()
-
-        t = threading.Thread(target=loop)
-        t.start()
-        try:
-            deadline = time.monotonic() + seconds
-            while time.monotonic() < deadline:
-                try:
-                    probe()
-                except RuntimeError as e:
-                    errors.append(str(e))
-                    break
-                time.sleep(0.0005)
-        finally:
-            stop.set()
-            t.join()
-        return errors
+    run_while = staticmethod(borrowing.run_while)
 
     def test_one_puzzle_refuses_a_second_caller_at_once(self, cube):
         work = lambda: cube.turn(0, repeat=500)
