@@ -2,7 +2,10 @@
 (500,000 copies) at 1, 2, 4 and 8 worker threads, as copy-steps per second and as effective bytes per
 second (each step reads and writes every state row) beside a plain memory copy of the same block in
 the same process; the fixed cost of a step on 1,000 copies; and a geometric batch of the Helicopter
-Cube; and the readers (one_hot, solved, render of 64x64 frames) on 1,000 scrambled cubes.
+Cube; the readers (one_hot, solved, and frames at 64x64 and 128x128 in frames per second, as one
+array from render and as images from frames) on 1,000 scrambled cubes; and observations, sticker_ids
+and one_hot on 1,000,000 scrambled cubes beside a NumPy copy of a block of the same size (bytes of
+result per second; NumPy's copy runs on one thread).
 
     python3 bench/batch_bench.py [--quick]
 
@@ -88,9 +91,28 @@ def measure_geometric(steps):
 
 def measure_readers(runs):
     b = gy.PuzzleBatch("Quenly's Cube (3x3x3)", 1000, seed=2, scramble=20)
-    b.render(64, 64)  # the drawing table is built once
-    return {"one_hot_us": best_of(runs, b.one_hot) * 1e6, "solved_us": best_of(runs, b.solved) * 1e6,
-            "render_64_us": best_of(runs, lambda: b.render(64, 64)) * 1e6}
+    out = {"one_hot_us": best_of(runs, b.one_hot) * 1e6, "solved_us": best_of(runs, b.solved) * 1e6}
+    for size in (64, 128):
+        b.render(size, size)  # the drawing table is built once per size
+        out[f"render_{size}_fps"] = 1000 / best_of(runs, lambda: b.render(size, size))
+        out[f"frames_{size}_fps"] = 1000 / best_of(runs, lambda: b.frames(size, size))
+    return out
+
+
+def measure_state_readers(count, runs):
+    """observations, sticker_ids and one_hot on `count` scrambled cubes, each beside a NumPy copy of a
+    block of its result's size (a fresh result each time, as the readers make)."""
+    b = gy.PuzzleBatch("Quenly's Cube (3x3x3)", count, seed=3, scramble=20)
+    out = {}
+    for name in ("observations", "sticker_ids", "one_hot"):
+        read = getattr(b, name)
+        size = np.asarray(read()).nbytes
+        src = np.ones(size, np.uint8)
+        seconds = best_of(runs, read)
+        copy_seconds = best_of(runs, lambda: np.copy(src))
+        out[name] = {"ms": seconds * 1e3, "bytes_per_second": size / seconds,
+                     "copy_bytes_per_second": size / copy_seconds}
+    return out
 
 
 def child(quick):
@@ -100,6 +122,7 @@ def child(quick):
         out["tabular"][name] = measure_step(name, count // (10 if quick else 1), steps)
     out["fixed_cost_us"] = measure_fixed_cost(200 if quick else 2000)
     out["readers"] = measure_readers(3 if quick else 10)
+    out["state_readers"] = measure_state_readers(100_000 if quick else 1_000_000, 3 if quick else 7)
     if out["threads"] == max(THREADS):
         out["geometric"] = measure_geometric(3 if quick else 20)
     print(json.dumps(out))
@@ -127,7 +150,15 @@ def main():
     for r in results:
         d = r["readers"]
         print(f"1,000 cubes, {r['threads']} threads: one_hot {d['one_hot_us']:.0f} us, solved {d['solved_us']:.0f} us, "
-              f"render 64x64 {d['render_64_us']:.0f} us")
+              f"render 64x64 {d['render_64_fps']:,.0f} fps, 128x128 {d['render_128_fps']:,.0f} fps; "
+              f"frames 64x64 {d['frames_64_fps']:,.0f} fps, 128x128 {d['frames_128_fps']:,.0f} fps")
+    count = "100,000" if quick else "1,000,000"
+    print(f"{'reader on ' + count + ' cubes':<32}{'threads':>8}{'ms':>9}{'GB/s':>8}{'copy GB/s':>11}{'ratio':>7}")
+    for name in ("observations", "sticker_ids", "one_hot"):
+        for r in results:
+            d = r["state_readers"][name]
+            print(f"{name:<32}{r['threads']:>8}{d['ms']:>9.1f}{d['bytes_per_second'] / 1e9:>8.1f}"
+                  f"{d['copy_bytes_per_second'] / 1e9:>11.1f}{d['bytes_per_second'] / d['copy_bytes_per_second']:>7.2f}")
     for r in results:
         if "geometric" in r:
             g = r["geometric"]

@@ -834,7 +834,7 @@ constexpr std::uint64_t capacity_of() {
 
 // Row i of `out` from copy i's Simulator: read(sim) gives its values in slot order.
 template <class Out, class Read>
-Status rows_from_copies(PuzzleBatch& b, std::vector<Out>& out, Read read) {
+Status rows_from_copies(PuzzleBatch& b, std::span<Out> out, Read read) {
   const std::size_t n = b.sticker_count();
   auto& copies = std::get<GeometricState>(b.mode).copies;
   FirstError first;
@@ -847,45 +847,95 @@ Status rows_from_copies(PuzzleBatch& b, std::vector<Out>& out, Read read) {
   return first.status();
 }
 
-}  // namespace
-
 template <class Out>
-Result<std::vector<Out>> observation_rows(PuzzleBatch& b) {
-  const std::size_t colors = b.color_count(), n = b.sticker_count();
+Status observation_capacity(const PuzzleBatch& b) {
+  const std::size_t colors = b.color_count();
   if (colors > capacity_of<Out>())
     return fail(Error::range(cat("this puzzle has ", colors, " colors, which do not fit the ", capacity_of<Out>(),
                                  " values a ", sizeof(Out), "-byte observation has room for")));
-  std::vector<Out> out(b.count() * n);
+  return {};
+}
+
+template <class Out>
+Status sticker_id_capacity(const PuzzleBatch& b) {
+  const std::size_t n = b.sticker_count();
+  if (n > capacity_of<Out>())
+    return fail(Error::range(cat("this puzzle has ", n, " slots, which do not fit the ", capacity_of<Out>(),
+                                 " a slot number of this width has room for")));
+  return {};
+}
+
+void check_row_span(const PuzzleBatch& b, std::size_t size, const char* what) {
+  if (size != b.count() * b.sticker_count()) panic(cat(what, ": result span does not match the batch"));
+}
+
+// Calls f(lo, hi) on disjoint ranges of the tabular state rows, in parallel; f gets the row block.
+template <class F>
+void for_state_ranges(TabularState& ts, std::size_t count, std::size_t row_bytes, F f) {
+  std::visit(
+      [&](const auto& rows) {
+        const auto* states = rows.states.data();
+        pool::for_ranges(count, rows_per_task(row_bytes),
+                         [&](std::size_t lo, std::size_t hi) { f(states, lo, hi); });
+      },
+      ts.rows);
+}
+
+}  // namespace
+
+template <class Out>
+Status observation_rows(PuzzleBatch& b, std::span<Out> out) {
+  GY_CHECK(observation_capacity<Out>(b));
+  check_row_span(b, out.size(), "observation_rows");
+  const std::size_t n = b.sticker_count();
   if (TabularState* ts = b.tabular()) {
     const std::uint16_t* solved = ts->solved_colors.data();
-    std::visit(
-        [&](const auto& rows) {
-          pool::for_ranges(b.count(), rows_per_task(n * sizeof(Out)), [&](std::size_t lo, std::size_t hi) {
-            for (std::size_t k = lo * n; k < hi * n; ++k) out[k] = static_cast<Out>(solved[rows.states.data()[k]]);
-          });
-        },
-        ts->rows);
-    return out;
+    Out* const dst = out.data();
+    for_state_ranges(*ts, b.count(), n * sizeof(Out), [=](const auto* states, std::size_t lo, std::size_t hi) {
+      // Locals only: byte stores could otherwise alias the captured pointers and force reloads.
+      // Blocks are looked up into a cache-resident buffer and copied out whole, which spares the
+      // fresh result the line reads that scattered byte stores cost.
+      const std::uint16_t* const table = solved;
+      constexpr std::size_t kBlock = 4096 / sizeof(Out);
+      Out block[kBlock];
+      for (std::size_t k = lo * n, end = hi * n; k < end; k += kBlock) {
+        const std::size_t m = std::min(kBlock, end - k);
+        for (std::size_t j = 0; j < m; ++j) block[j] = static_cast<Out>(table[states[k + j]]);
+        std::memcpy(dst + k, block, m * sizeof(Out));
+      }
+    });
+    return {};
   }
-  GY_CHECK(rows_from_copies(b, out, [](Simulator& sim) { return sticker_colors(sim); }));
+  return rows_from_copies(b, out, [](Simulator& sim) { return sticker_colors(sim); });
+}
+
+template <class Out>
+Status sticker_id_rows(PuzzleBatch& b, std::span<Out> out) {
+  GY_CHECK(sticker_id_capacity<Out>(b));
+  check_row_span(b, out.size(), "sticker_id_rows");
+  const std::size_t n = b.sticker_count();
+  if (TabularState* ts = b.tabular()) {
+    for_state_ranges(*ts, b.count(), n * sizeof(Out), [&](const auto* states, std::size_t lo, std::size_t hi) {
+      std::copy(states + lo * n, states + hi * n, out.begin() + lo * n);
+    });
+    return {};
+  }
+  return rows_from_copies(b, out, [](Simulator& sim) { return sticker_ids(sim); });
+}
+
+template <class Out>
+Result<std::vector<Out>> observation_rows(PuzzleBatch& b) {
+  GY_CHECK(observation_capacity<Out>(b));
+  std::vector<Out> out(b.count() * b.sticker_count());
+  GY_CHECK(observation_rows<Out>(b, std::span<Out>(out)));
   return out;
 }
 
 template <class Out>
 Result<std::vector<Out>> sticker_id_rows(PuzzleBatch& b) {
-  const std::size_t n = b.sticker_count();
-  if (n > capacity_of<Out>())
-    return fail(Error::range(cat("this puzzle has ", n, " slots, which do not fit the ", capacity_of<Out>(),
-                                 " a slot number of this width has room for")));
-  if (TabularState* ts = b.tabular())
-    return std::visit(
-        [&](const auto& rows) {
-          const auto states = rows.states.span();
-          return std::vector<Out>(states.begin(), states.end());
-        },
-        ts->rows);
-  std::vector<Out> out(b.count() * n);
-  GY_CHECK(rows_from_copies(b, out, [](Simulator& sim) { return sticker_ids(sim); }));
+  GY_CHECK(sticker_id_capacity<Out>(b));
+  std::vector<Out> out(b.count() * b.sticker_count());
+  GY_CHECK(sticker_id_rows<Out>(b, std::span<Out>(out)));
   return out;
 }
 
@@ -895,6 +945,12 @@ template Result<std::vector<std::uint32_t>> observation_rows(PuzzleBatch&);
 template Result<std::vector<std::uint8_t>> sticker_id_rows(PuzzleBatch&);
 template Result<std::vector<std::uint16_t>> sticker_id_rows(PuzzleBatch&);
 template Result<std::vector<std::uint32_t>> sticker_id_rows(PuzzleBatch&);
+template Status observation_rows(PuzzleBatch&, std::span<std::uint8_t>);
+template Status observation_rows(PuzzleBatch&, std::span<std::uint16_t>);
+template Status observation_rows(PuzzleBatch&, std::span<std::uint32_t>);
+template Status sticker_id_rows(PuzzleBatch&, std::span<std::uint8_t>);
+template Status sticker_id_rows(PuzzleBatch&, std::span<std::uint16_t>);
+template Status sticker_id_rows(PuzzleBatch&, std::span<std::uint32_t>);
 
 void configure_views(PuzzleBatch& b, const ViewOptions& options, const CameraVectors& vectors) {
   ViewOptions o = options;
@@ -923,17 +979,32 @@ Result<std::size_t> one_hot_size(const PuzzleBatch& b) {
 Status one_hot_rows(PuzzleBatch& b, std::span<std::uint8_t> out) {
   const std::size_t n = b.sticker_count(), colors = b.color_count();
   if (out.size() != GY_TRY(one_hot_size(b))) panic("one_hot_rows: result span does not match the batch");
-  const std::vector<std::uint32_t> seen = GY_TRY(observation_rows<std::uint32_t>(b));
   const std::size_t row = n * colors;
-  pool::for_ranges(b.count(), rows_per_task(row), [&](std::size_t lo, std::size_t hi) {
-    std::memset(out.data() + lo * row, 0, (hi - lo) * row);
-    for (std::size_t i = lo; i < hi; ++i) {
-      std::uint8_t* dst = out.data() + i * row;
-      const std::uint32_t* src = seen.data() + i * n;
-      for (std::size_t j = 0; j < n; ++j) dst[j * colors + src[j]] = 1;
-    }
+  // Row i of the block, zeroed, then one byte set per slot from color_of(slot).
+  auto mark = [&](std::size_t i, auto&& color_of) {
+    std::uint8_t* dst = out.data() + i * row;
+    std::memset(dst, 0, row);
+    for (std::size_t j = 0; j < n; ++j) dst[j * colors + color_of(j)] = 1;
+  };
+  if (TabularState* ts = b.tabular()) {
+    const std::uint16_t* solved = ts->solved_colors.data();
+    for_state_ranges(*ts, b.count(), row, [&](const auto* states, std::size_t lo, std::size_t hi) {
+      for (std::size_t i = lo; i < hi; ++i) {
+        const auto* src = states + i * n;
+        mark(i, [&](std::size_t j) { return solved[src[j]]; });
+      }
+    });
+    return {};
+  }
+  auto& copies = std::get<GeometricState>(b.mode).copies;
+  FirstError first;
+  pool::for_each_index(b.count(), 1, [&](std::size_t i) {
+    if (first.stopped()) return;
+    auto seen = sticker_colors(copies[i]);
+    if (!seen) return first.offer(std::move(seen).error());
+    mark(i, [&](std::size_t j) { return (*seen)[j]; });
   });
-  return {};
+  return first.status();
 }
 
 Status action_mask_rows(PuzzleBatch& b, std::span<std::uint8_t> out) {
@@ -1140,21 +1211,32 @@ template <class Out>
 Status render_frames(PuzzleBatch& b, const FrameRequest& r, std::span<Out> out) {
   const std::size_t elements = GY_TRY(frame_elements(b, b.count(), r));
   if (out.size() != elements) panic("render_frames: result span does not match the batch");
-  std::fill(out.begin(), out.end(), Out{});
   if (elements == 0) return {};
+  // Every frame is written whole by one task (so the result is first touched in parallel).
   const std::size_t frame = elements / b.count(), n = b.sticker_count();
   if (TabularState* ts = b.tabular()) {
     GY_CHECK(build_drawing_table(b.drawing_tables, true, ts->template_puzzle, r.width, r.height));
     const DrawingTable& table = b.drawing_tables.front();
     const std::uint16_t* solved = ts->solved_colors.data();
+    // RGBA bytes in pixel order are painted straight into the result.
+    constexpr bool bytes = std::is_same_v<Out, std::uint8_t>;
+    const bool direct = bytes && r.channels == 4 && !r.channels_first;
     std::visit(
         [&](const auto& rows) {
           pool::for_ranges(b.count(), 1, [&](std::size_t lo, std::size_t hi) {
             std::vector<std::uint32_t> colors(n);
-            std::vector<std::uint8_t> rgba(std::size_t{r.width} * r.height * 4);
+            std::vector<std::uint8_t> rgba(direct ? 0 : std::size_t{r.width} * r.height * 4);
             for (std::size_t i = lo; i < hi; ++i) {
               const auto* state = rows.states.data() + i * n;
               for (std::size_t j = 0; j < n; ++j) colors[j] = solved[state[j]];
+              if constexpr (bytes) {
+                if (direct) {
+                  const std::span<std::uint8_t> dst(out.data() + i * frame, frame);
+                  std::memset(dst.data(), 0, frame);
+                  paint_from_table(table, std::span<const std::uint32_t>(colors), table.palette, dst);
+                  continue;
+                }
+              }
               paint_from_table(table, std::span<const std::uint32_t>(colors), table.palette, rgba);
               copy_out(rgba.data(), r, out.data() + i * frame);
             }
@@ -1190,7 +1272,6 @@ Status render_color_rows(PuzzleBatch& b, std::span<const std::uint32_t> rows, co
   Simulator& source = ts ? ts->template_puzzle : std::get<GeometricState>(b.mode).copies.front();
   // A geometric batch is refused before anything is drawn; a frame without pixels needs no table.
   if (!ts || elements != 0) GY_CHECK(build_drawing_table(b.drawing_tables, ts != nullptr, source, r.width, r.height));
-  std::fill(out.begin(), out.end(), std::uint8_t{0});
   if (elements == 0) return {};
   const DrawingTable& table = b.drawing_tables.front();
   const std::size_t frame = elements / states;

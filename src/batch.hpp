@@ -236,6 +236,13 @@ template <class Out>
 Result<std::vector<Out>> observation_rows(PuzzleBatch& batch);
 template <class Out>
 Result<std::vector<Out>> sticker_id_rows(PuzzleBatch& batch);
+// The same rows written into `out` (count x sticker_count values, which the caller sizes), filled
+// in parallel so that a fresh buffer is first touched by many threads. On failure `out` holds
+// unspecified values.
+template <class Out>
+Status observation_rows(PuzzleBatch& batch, std::span<Out> out);
+template <class Out>
+Status sticker_id_rows(PuzzleBatch& batch, std::span<Out> out);
 
 // The bytes of count x sticker_count x color_count indicators, Range "a one-hot block of {} puzzles
 // of {} stickers and {} colors is too large to hold" when that product does not fit 64 bits.

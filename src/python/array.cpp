@@ -43,6 +43,15 @@ Array array_of_type(ArrayBuffer data, Array::Shape shape, ElementType type) {
   return Array(std::move(data), std::move(shape), type);
 }
 
+Array array_of_native(ArrayBuffer data, Array::Shape shape, ElementType type) {
+  if constexpr (std::endian::native == std::endian::big) {
+    const std::size_t size = itemsize_of(type);
+    for (std::uint8_t* p = data.data(); size > 1 && p + size <= data.data() + data.size(); p += size)
+      std::reverse(p, p + size);
+  }
+  return array_of_type(std::move(data), std::move(shape), type);
+}
+
 namespace {
 
 template <class T>

@@ -39,6 +39,11 @@ class ArrayBuffer {
   const std::uint8_t* data() const { return data_.get(); }  // never null, also when empty
   std::size_t size() const { return size_; }
   std::span<std::uint8_t> span() { return {data_.get(), size_}; }
+  // The bytes as whole values of T (size() / sizeof(T) of them), for producers writing natively.
+  template <class T>
+  std::span<T> values() {
+    return {reinterpret_cast<T*>(data_.get()), size_ / sizeof(T)};
+  }
 
  private:
   std::unique_ptr<std::uint8_t[]> data_;
@@ -83,6 +88,8 @@ class Array {
 // An Array over a producer's filled buffer of one element type, values stored little-endian; the
 // buffer holds the product of the shape elements.
 Array array_of_type(ArrayBuffer data, Array::Shape shape, ElementType type);
+// The same over values stored in the machine's byte order (through ArrayBuffer::values).
+Array array_of_native(ArrayBuffer data, Array::Shape shape, ElementType type);
 
 // Whole numbers, each below bound, in the type the bound selects (widened or cut to its low bytes);
 // the product of shape equals values.size().

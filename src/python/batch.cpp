@@ -218,35 +218,53 @@ PyResult<std::vector<std::uint32_t>> history(Call&, const PuzzleBatch& b, Args& 
 // ---------------------------------------------------------------------------------------------
 // Observations and sticker ids
 
-// The rows at the narrowest width holding values below `bound`, as an Array of (count, sticker_count).
-template <template <class> class Rows>
-PyResult<Array> state_array(Call& c, PuzzleBatch& b, std::size_t bound, Rows<std::uint8_t> r8, Rows<std::uint16_t> r16,
-                            Rows<std::uint32_t> r32) {
-  const Array::Shape shape{b.count(), b.sticker_count()};
-  const std::size_t held = std::max<std::size_t>(bound, 1);
-  // The rows are read and packed without the interpreter: both touch every byte of the result.
-  auto packed = [&](auto rows_of) {
-    return c.detached([&]() -> Result<Array> {
-      auto rows = GY_TRY(rows_of(b));
-      return whole_array(std::span(std::as_const(rows)), held, shape);
-    });
-  };
-  if (bound <= 256) return PY_TRY(packed(r8));
-  if (bound <= 65536) return PY_TRY(packed(r16));
-  return PY_TRY(packed(r32));
+template <class T>
+constexpr ElementType element_type_of() {
+  if constexpr (sizeof(T) == 1) return ElementType::u8;
+  else if constexpr (sizeof(T) == 2) return ElementType::u16;
+  else return ElementType::u32;
 }
 
-template <class Out>
-using RowBuilder = Result<std::vector<Out>> (*)(PuzzleBatch&);
+// An unfilled buffer for one T per slot of every copy.
+template <class T>
+Result<ArrayBuffer> row_buffer(const PuzzleBatch& b) {
+  std::uint64_t bytes = 0;
+  if (__builtin_mul_overflow(std::uint64_t{b.count()}, std::uint64_t{b.sticker_count()}, &bytes) ||
+      __builtin_mul_overflow(bytes, std::uint64_t{sizeof(T)}, &bytes) ||
+      bytes > std::numeric_limits<std::size_t>::max())
+    return fail(Error::range(cat("the states of ", b.count(), " puzzles of ", b.sticker_count(),
+                                 " stickers are too large to hold")));
+  return ArrayBuffer(static_cast<std::size_t>(bytes));
+}
+
+// Calls go(T*) with T the narrowest whole type holding every value below bound.
+template <class Go>
+auto with_width_for(std::size_t bound, Go go) {
+  if (bound <= 256) return go(static_cast<std::uint8_t*>(nullptr));
+  if (bound <= 65536) return go(static_cast<std::uint16_t*>(nullptr));
+  return go(static_cast<std::uint32_t*>(nullptr));
+}
+
+// The rows at the narrowest width holding values below `bound`, as an Array of (count,
+// sticker_count); fill(span<T>) writes them straight into the result's buffer without the
+// interpreter.
+template <class Fill>
+PyResult<Array> state_array(Call& c, PuzzleBatch& b, std::size_t bound, Fill fill) {
+  return with_width_for(bound, [&]<class T>(T*) -> PyResult<Array> {
+    return PY_TRY(c.detached([&]() -> Result<Array> {
+      ArrayBuffer rows = GY_TRY(row_buffer<T>(b));
+      GY_CHECK(fill(rows.values<T>()));
+      return array_of_native(std::move(rows), {b.count(), b.sticker_count()}, element_type_of<T>());
+    }));
+  });
+}
 
 PyResult<Array> observations(Call& c, PuzzleBatch& b) {
-  return state_array<RowBuilder>(c, b, b.color_count(), &observation_rows<std::uint8_t>,
-                                 &observation_rows<std::uint16_t>, &observation_rows<std::uint32_t>);
+  return state_array(c, b, b.color_count(), [&]<class T>(std::span<T> out) { return observation_rows<T>(b, out); });
 }
 
 PyResult<Array> sticker_ids(Call& c, PuzzleBatch& b) {
-  return state_array<RowBuilder>(c, b, b.sticker_count(), &sticker_id_rows<std::uint8_t>,
-                                 &sticker_id_rows<std::uint16_t>, &sticker_id_rows<std::uint32_t>);
+  return state_array(c, b, b.sticker_count(), [&]<class T>(std::span<T> out) { return sticker_id_rows<T>(b, out); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -315,10 +333,13 @@ PyResult<Shared<gy::Layout>> matching_layout(const PuzzleBatch& b, PyObject* obj
 
 // Rows read at width T, converted to face order, as an Array of (count, sticker_count).
 template <class T, class Read, class Convert>
-PyResult<Array> facelet_rows(Call& c, const PuzzleBatch& b, std::size_t bound, Read read, Convert convert) {
-  const std::vector<T> rows = PY_TRY(c.detached([&] { return read(); }));
-  const std::vector<T> faces = PY_TRY(c.detached([&] { return convert(std::span<const T>(rows)); }));
-  return whole_array(std::span<const T>(faces), std::max<std::size_t>(bound, 1), {b.count(), b.sticker_count()});
+PyResult<Array> facelet_rows(Call& c, const PuzzleBatch& b, Read read, Convert convert) {
+  return PY_TRY(c.detached([&]() -> Result<Array> {
+    ArrayBuffer rows = GY_TRY(row_buffer<T>(b)), faces = GY_TRY(row_buffer<T>(b));
+    GY_CHECK(read(rows.values<T>()));
+    GY_CHECK(convert(std::span<const T>(rows.values<T>()), faces.values<T>()));
+    return array_of_native(std::move(faces), {b.count(), b.sticker_count()}, element_type_of<T>());
+  }));
 }
 
 PyResult<Array> facelets(Call& c, PuzzleBatch& b, Args& a) {
@@ -326,8 +347,8 @@ PyResult<Array> facelets(Call& c, PuzzleBatch& b, Args& a) {
   const std::size_t bound = std::max(layout->color_count(), layout->face_count);
   auto go = [&]<class T>(T*) {
     return facelet_rows<T>(
-        c, b, bound, [&] { return observation_rows<T>(b); },
-        [&](std::span<const T> rows) { return colors_to_facelets<T>(*layout, rows); });
+        c, b, [&](std::span<T> out) { return observation_rows<T>(b, out); },
+        [&](std::span<const T> rows, std::span<T> out) { return colors_to_facelets<T>(*layout, rows, out); });
   };
   switch (layout->state_width()) {
     case Width::u8: return go(static_cast<std::uint8_t*>(nullptr));
@@ -340,8 +361,8 @@ PyResult<Array> facelet_ids(Call& c, PuzzleBatch& b, Args& a) {
   const Shared<gy::Layout> layout = PY_TRY(matching_layout(b, a[0]));
   auto go = [&]<class T>(T*) {
     return facelet_rows<T>(
-        c, b, b.sticker_count(), [&] { return sticker_id_rows<T>(b); },
-        [&](std::span<const T> rows) { return ids_to_facelet_ids<T>(*layout, rows); });
+        c, b, [&](std::span<T> out) { return sticker_id_rows<T>(b, out); },
+        [&](std::span<const T> rows, std::span<T> out) { return ids_to_facelet_ids<T>(*layout, rows, out); });
   };
   switch (layout->id_width()) {
     case Width::u8: return go(static_cast<std::uint8_t*>(nullptr));

@@ -470,6 +470,17 @@ class TestObservations:
             b.undo()
         assert np.asarray(b.sticker_ids()).tolist() == [list(range(54))] * 6
 
+    def test_many_copies_agree_across_blocks_and_tasks(self):
+        # Rows are filled in blocks and tasks whose edges fall inside rows; every reader agrees.
+        np = pytest.importorskip("numpy")
+        b = PuzzleBatch(CUBE, 3001, seed=11, scramble=9)
+        ids = np.asarray(b.sticker_ids())
+        obs = np.asarray(b.observations())
+        assert np.array_equal(obs, np.asarray(b.solved_stickers, np.uint8)[ids])
+        assert [replay(b, i) for i in (0, 1500, 3000)] == ids[[0, 1500, 3000]].tolist()
+        hot = np.asarray(b.one_hot()).reshape(3001, 54, 6)
+        assert np.array_equal(hot.sum(axis=2), np.ones((3001, 54))) and np.array_equal(hot.argmax(axis=2), obs)
+
     def test_geometric_rows(self, heli):
         b = PuzzleBatch(heli, 3, seed=2)
         assert b.sticker_ids().tolist() == list(range(b.sticker_count)) * 3
