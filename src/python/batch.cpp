@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "../batch.hpp"
+#include "../pool.hpp"
 #include "python/args.hpp"
 #include "python/array.hpp"
 #include "python/convert.hpp"
@@ -432,6 +433,13 @@ Array::Shape frame_shape(std::size_t frames, const FrameRequest& r) {
   return {frames, r.height, r.width, r.channels};
 }
 
+// out[k] = in[k] / 255, in parallel.
+void bytes_to_unit_floats(std::span<const std::uint8_t> in, std::span<float> out) {
+  pool::for_ranges(in.size(), std::size_t{1} << 16, [&](std::size_t lo, std::size_t hi) {
+    for (std::size_t k = lo; k < hi; ++k) out[k] = static_cast<float>(in[k]) / 255.0f;
+  });
+}
+
 PyResult<Array> render_batch(Call& c, PuzzleBatch& b, Args& a) {
   const FrameRequest r = PY_TRY(frame_request(a, 0));
   const Dtype dtype = PY_TRY(dtype_of(PY_TRY(a.get<std::string_view>(4, std::string_view("u1")))));
@@ -443,12 +451,12 @@ PyResult<Array> render_batch(Call& c, PuzzleBatch& b, Args& a) {
     }));
     return Array::bytes(std::move(*bytes), frame_shape(b.count(), r));
   }
-  std::vector<float> floats;
+  std::optional<ArrayBuffer> floats;
   PY_TRY(c.detached([&]() -> Status {
-    floats.resize(GY_TRY(frame_elements(b, b.count(), r)));
-    return render_frames<float>(b, r, floats);
+    floats.emplace(GY_TRY(frame_elements(b, b.count(), r)) * sizeof(float));
+    return render_frames<float>(b, r, floats->values<float>());
   }));
-  return array_from_f32(floats, frame_shape(b.count(), r));
+  return array_of_native(std::move(*floats), frame_shape(b.count(), r), ElementType::f32);
 }
 
 PyResult<Array> render_states(Call& c, PuzzleBatch& b, Args& a) {
@@ -467,9 +475,12 @@ PyResult<Array> render_states(Call& c, PuzzleBatch& b, Args& a) {
   }));
   const Dtype dtype = PY_TRY(dtype_of(dtype_text));
   if (dtype == Dtype::bytes) return Array::bytes(std::move(*bytes), frame_shape(frames, r));
-  std::vector<float> floats(bytes->size());
-  for (std::size_t k = 0; k < floats.size(); ++k) floats[k] = static_cast<float>(bytes->data()[k]) / 255.0f;
-  return array_from_f32(floats, frame_shape(frames, r));
+  ArrayBuffer floats = PY_TRY(c.detached([&]() -> Result<ArrayBuffer> {
+    ArrayBuffer out(bytes->size() * sizeof(float));
+    bytes_to_unit_floats(bytes->span(), out.values<float>());
+    return out;
+  }));
+  return array_of_native(std::move(floats), frame_shape(frames, r), ElementType::f32);
 }
 
 PyResult<std::vector<Image>> frames(Call& c, PuzzleBatch& b, Args& a) {

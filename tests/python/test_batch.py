@@ -833,6 +833,8 @@ class TestRender:
         b.reset(scramble=6)
         drawn = np.asarray(b.render(20, 20))
         assert np.array_equal(np.asarray(b.render_states(b.observations(), 20, 20)), drawn)
+        floats = np.asarray(b.render_states(b.observations(), 20, 20, channels=3, dtype="f4"))
+        assert floats.dtype == np.float32 and np.array_equal(floats, drawn[..., :3] / np.float32(255))
         assert np.asarray(b.render_states([], 20, 20)).shape == (0, 20, 20, 4)
         images = b.frames(20, 20)
         assert len(images) == 3 and all((im.width, im.height) == (20, 20) for im in images)
