@@ -1054,22 +1054,41 @@ void solved_flags(PuzzleBatch& b, std::span<std::uint8_t> out) {
 
 namespace {
 
-// Runs check(i) over every row in parallel; the lowest failing row found, once one fails.
-template <class Check>
-std::optional<std::size_t> first_failing_row(std::size_t rows, Check check) {
+// Runs check(i, scratch) over every row in parallel, each task with its own Scratch; once a row fails
+// the others stop, and the lowest failing row found is returned.
+template <class Scratch, class Check>
+std::optional<std::size_t> first_failing_row(std::size_t rows, std::size_t row_bytes, Check check) {
   std::atomic<bool> stop{false};
   std::atomic<std::size_t> lowest{std::numeric_limits<std::size_t>::max()};
-  pool::for_each_index(rows, 1, [&](std::size_t i) {
-    if (stop.load(std::memory_order_relaxed)) return;
-    if (check(i)) return;
-    stop.store(true, std::memory_order_relaxed);
-    std::size_t seen = lowest.load();
-    while (i < seen && !lowest.compare_exchange_weak(seen, i)) {
+  pool::for_ranges(rows, rows_per_task(row_bytes), [&](std::size_t lo, std::size_t hi) {
+    Scratch scratch;
+    for (std::size_t i = lo; i < hi; ++i) {
+      if (stop.load(std::memory_order_relaxed)) return;
+      if (check(i, scratch)) continue;
+      stop.store(true, std::memory_order_relaxed);
+      std::size_t seen = lowest.load();
+      while (i < seen && !lowest.compare_exchange_weak(seen, i)) {
+      }
+      return;
     }
   });
   const std::size_t found = lowest.load();
   if (found == std::numeric_limits<std::size_t>::max()) return std::nullopt;
   return found;
+}
+
+Error no_arrangement_error() {
+  return Error::state(
+      "this batch turns geometry instead of arrays, because its puzzle's moves are not fixed permutations, so "
+      "there is no arrangement to put it into");
+}
+
+// What every load does once the states are stored: histories, pending steps and last actions go.
+void loaded(PuzzleBatch& b) {
+  for (auto& history : b.histories) history.clear();
+  std::fill(b.pending.from.begin(), b.pending.from.end(), std::uint8_t{0});
+  b.pending.steps = 0;
+  std::fill(b.last_actions.begin(), b.last_actions.end(), kNoAction);
 }
 
 Error length_error(const PuzzleBatch& b, const char* unit, std::size_t given) {
@@ -1085,19 +1104,22 @@ Status load_arrangements(PuzzleBatch& b, std::span<const In> values) {
   if (n == 0 || values.size() / n != count || values.size() % n != 0)
     return fail(length_error(b, "slots", values.size()));
   TabularState* ts = b.tabular();
-  if (!ts)
-    return fail(Error::state(
-        "this batch turns geometry instead of arrays, because its puzzle's moves are not fixed permutations, so "
-        "there is no arrangement to put it into"));
-  const auto bad = first_failing_row(count, [&](std::size_t i) {
-    std::vector<std::uint8_t> seen(n, 0);
-    for (std::size_t j = 0; j < n; ++j) {
-      const std::uint64_t v = values[i * n + j];
-      if (v >= n || seen[v]) return false;
-      seen[v] = 1;
-    }
-    return true;
-  });
+  if (!ts) return fail(no_arrangement_error());
+  // The flags of a row are cleared by walking the row again, so each task allocates them once.
+  const auto bad = first_failing_row<std::vector<std::uint8_t>>(
+      count, n * sizeof(In), [&](std::size_t i, std::vector<std::uint8_t>& seen) {
+        seen.resize(n, 0);
+        const In* row = values.data() + i * n;
+        bool ok = true;
+        for (std::size_t j = 0; j < n && ok; ++j) {
+          const std::uint64_t v = row[j];
+          if (v >= n || seen[v]) ok = false;
+          else seen[v] = 1;
+        }
+        for (std::size_t j = 0; j < n; ++j)
+          if (row[j] < n) seen[row[j]] = 0;
+        return ok;
+      });
   if (bad) return fail(Error::range(cat("row ", *bad, " is not an arrangement of this puzzle's ", n, " stickers")));
   std::visit(
       [&](auto& rows) {
@@ -1108,10 +1130,7 @@ Status load_arrangements(PuzzleBatch& b, std::span<const In> values) {
         });
       },
       ts->rows);
-  for (std::size_t i = 0; i < count; ++i) b.histories[i].clear();
-  std::fill(b.pending.from.begin(), b.pending.from.end(), std::uint8_t{0});
-  b.pending.steps = 0;
-  std::fill(b.last_actions.begin(), b.last_actions.end(), kNoAction);
+  loaded(b);
   return {};
 }
 
@@ -1120,24 +1139,57 @@ Status load_color_states(PuzzleBatch& b, std::span<const In> values) {
   const std::size_t n = b.sticker_count(), count = b.count(), colors = b.color_count();
   if (n == 0 || values.size() / n != count || values.size() % n != 0)
     return fail(length_error(b, "colors", values.size()));
+  // The slots of each colour in increasing order, colour by colour: colour c's are
+  // slot_list[start[c] .. start[c + 1]).
   const std::vector<std::uint16_t>& solved = b.model->solved_colors;
-  std::vector<std::vector<std::uint32_t>> color_slots(colors);
-  for (std::size_t j = 0; j < n; ++j) color_slots[solved[j]].push_back(static_cast<std::uint32_t>(j));
-  std::vector<std::uint32_t> slots(values.size());
-  const auto bad = first_failing_row(count, [&](std::size_t i) {
-    std::vector<std::uint64_t> used(colors, 0);
-    for (std::size_t j = 0; j < n; ++j) {
-      const std::uint64_t c = values[i * n + j];
-      if (c >= colors || used[c] >= color_slots[c].size()) return false;
-      slots[i * n + j] = color_slots[c][used[c]++];
+  std::vector<std::uint32_t> start(colors + 1, 0), slot_list(n);
+  for (std::size_t j = 0; j < n; ++j) ++start[solved[j] + 1];
+  std::partial_sum(start.begin(), start.end(), start.begin());
+  {
+    std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
+    for (std::size_t j = 0; j < n; ++j) slot_list[next[solved[j]]++] = static_cast<std::uint32_t>(j);
+  }
+  // Row i as slot numbers, written to dst unless it is null: the k-th sticker of colour c in
+  // position order takes the k-th lowest slot of c. False when the row's colours are not the solved
+  // puzzle's, which leaves dst partly written.
+  auto convert = [&](std::size_t i, std::vector<std::uint32_t>& next, auto* dst) {
+    // Locals only, so that the stores below cannot force the captures to be reloaded.
+    const std::uint32_t* const first = start.data();
+    const std::uint32_t* const list = slot_list.data();
+    const In* const row = values.data() + i * n;
+    const std::size_t m = n, c_count = colors;
+    next.assign(first, first + c_count);
+    std::uint32_t* const at = next.data();
+    for (std::size_t j = 0; j < m; ++j) {
+      const std::uint64_t c = row[j];
+      if (c >= c_count || at[c] >= first[c + 1]) return false;
+      const std::uint32_t slot = list[at[c]++];
+      if (dst) dst[j] = static_cast<std::remove_pointer_t<decltype(dst)>>(slot);
     }
     return true;
-  });
+  };
+  // Every row is checked before anything is stored; the rows so made are arrangements, so they are
+  // then converted straight into the states.
+  const auto bad = first_failing_row<std::vector<std::uint32_t>>(
+      count, n * sizeof(In),
+      [&](std::size_t i, std::vector<std::uint32_t>& next) { return convert(i, next, static_cast<std::uint32_t*>(nullptr)); });
   if (bad)
     return fail(Error::range(cat("row ", *bad,
                                  " does not have the colors of this puzzle: every state of it has as many stickers "
                                  "of each color as the solved one")));
-  return load_arrangements<std::uint32_t>(b, slots);
+  TabularState* ts = b.tabular();
+  if (!ts) return fail(no_arrangement_error());
+  std::visit(
+      [&](auto& rows) {
+        auto* states = rows.states.data();
+        pool::for_ranges(count, rows_per_task(n * sizeof(In)), [&](std::size_t lo, std::size_t hi) {
+          std::vector<std::uint32_t> next;
+          for (std::size_t i = lo; i < hi; ++i) convert(i, next, states + i * n);
+        });
+      },
+      ts->rows);
+  loaded(b);
+  return {};
 }
 
 template Status load_arrangements(PuzzleBatch&, std::span<const std::uint8_t>);

@@ -307,10 +307,21 @@ namespace {
 
 constexpr const char* not_whole_numbers = "expected an array, a buffer, or a sequence of whole numbers";
 
+// `count` zeros, in large pages when there are many of them (a fresh block of small pages costs a
+// fault per page).
+template <class T>
+std::vector<T> zeros(std::size_t count) {
+  std::vector<T> out;
+  out.reserve(count);
+  prefer_large_pages(out.data(), count * sizeof(T));
+  out.resize(count);
+  return out;
+}
+
 // Values of an In buffer (little-endian) as Out, each checked against Out's range.
 template <class Out, class In, class Read>
 PyResult<std::vector<Out>> narrow(std::size_t count, Read read) {
-  std::vector<Out> out(count);
+  std::vector<Out> out = zeros<Out>(count);
   for (std::size_t i = 0; i < count; ++i) {
     In v = read(i);
     if constexpr (sizeof(In) > sizeof(Out)) {
@@ -369,17 +380,22 @@ std::optional<IntegerLayout> parse_typestr(std::string_view s) {
   return IntegerLayout{s[0] == '>', s[1] == 'i', size};
 }
 
-template <std::size_t N>
-PyResult<std::vector<std::uint32_t>> decode_items(const std::uint8_t* p, std::size_t bytes, bool big, bool is_signed) {
+// Items of N bytes as Out. Every item is checked for sign and 32-bit range before the first one
+// too wide for Out is reported, so the error is the one a decode to 32 bits and a narrowing after
+// it would give.
+template <class Out, std::size_t N>
+PyResult<std::vector<Out>> decode_items(const std::uint8_t* p, std::size_t bytes, bool big, bool is_signed) {
   std::size_t count = bytes / N;
-  std::vector<std::uint32_t> out(count);
-  if constexpr (N == 4 && std::endian::native == std::endian::little) {
-    // Unsigned little-endian words are the values themselves.
+  if constexpr (N == sizeof(Out) && std::endian::native == std::endian::little) {
+    // Unsigned little-endian items of the target width are the values themselves.
     if (!big && !is_signed) {
-      if (count) std::memcpy(out.data(), p, count * 4);
+      std::vector<Out> out = zeros<Out>(count);
+      if (count) std::memcpy(out.data(), p, count * N);
       return out;
     }
   }
+  std::vector<Out> out = zeros<Out>(count);
+  std::optional<std::uint64_t> too_wide;
   for (std::size_t i = 0; i < count; ++i, p += N) {
     std::uint64_t v = 0;
     for (std::size_t k = 0; k < N; ++k) v |= std::uint64_t{p[big ? N - 1 - k : k]} << (8 * k);
@@ -387,17 +403,22 @@ PyResult<std::vector<std::uint32_t>> decode_items(const std::uint8_t* p, std::si
       return raise(PyExc_ValueError,
                    "a sticker, a face and a move are all counted from zero, and this array holds a negative number");
     if (v > 0xFFFFFFFFu) return raise(PyExc_ValueError, "this array holds a number too large for a sticker slot");
-    out[i] = static_cast<std::uint32_t>(v);
+    if (v > std::numeric_limits<Out>::max() && !too_wide) too_wide = v;
+    out[i] = static_cast<Out>(v);
   }
+  if (too_wide)
+    return raise(PyExc_ValueError, cat(*too_wide, " does not fit the ", std::size_t{std::numeric_limits<Out>::max()} + 1,
+                                       " values this puzzle's arrays hold"));
   return out;
 }
 
-PyResult<std::vector<std::uint32_t>> decode(const std::uint8_t* p, std::size_t bytes, const IntegerLayout& l) {
+template <class Out>
+PyResult<std::vector<Out>> decode(const std::uint8_t* p, std::size_t bytes, const IntegerLayout& l) {
   switch (l.size) {
-    case 1: return decode_items<1>(p, bytes, l.big_endian, l.is_signed);
-    case 2: return decode_items<2>(p, bytes, l.big_endian, l.is_signed);
-    case 4: return decode_items<4>(p, bytes, l.big_endian, l.is_signed);
-    default: return decode_items<8>(p, bytes, l.big_endian, l.is_signed);
+    case 1: return decode_items<Out, 1>(p, bytes, l.big_endian, l.is_signed);
+    case 2: return decode_items<Out, 2>(p, bytes, l.big_endian, l.is_signed);
+    case 4: return decode_items<Out, 4>(p, bytes, l.big_endian, l.is_signed);
+    default: return decode_items<Out, 8>(p, bytes, l.big_endian, l.is_signed);
   }
 }
 
@@ -428,8 +449,9 @@ PyResult<std::optional<std::size_t>> interface_bytes(PyObject* shape, std::size_
 
 // Reads the bytes an interface's "data" pointer names, after checking the type string, the shape
 // and the pointer; the interface dict (and with it the object) is held for the whole read.
-PyResult<std::optional<std::vector<std::uint32_t>>> read_interface_memory(PyObject* iface, std::string_view typestr) {
-  using Out = std::optional<std::vector<std::uint32_t>>;
+template <class T>
+PyResult<std::optional<std::vector<T>>> read_interface_memory(PyObject* iface, std::string_view typestr) {
+  using Out = std::optional<std::vector<T>>;
   auto layout = parse_typestr(typestr);
   if (!layout) return raise_not_whole_typestr(typestr);
   PyObject *shape = nullptr, *data = nullptr;
@@ -444,8 +466,8 @@ PyResult<std::optional<std::vector<std::uint32_t>>> read_interface_memory(PyObje
   void* address = PyLong_AsVoidPtr(PyTuple_GET_ITEM(data, 0));
   if (!address && PyErr_Occurred()) return raised();
   if (!address && *bytes != 0) return raise(PyExc_ValueError, "array interface data pointer is null");
-  if (*bytes == 0) return Out(std::vector<std::uint32_t>());
-  return Out(PY_TRY(decode(static_cast<const std::uint8_t*>(address), *bytes, *layout)));
+  if (*bytes == 0) return Out(std::vector<T>());
+  return Out(PY_TRY(decode<T>(static_cast<const std::uint8_t*>(address), *bytes, *layout)));
 }
 
 class BufferView {
@@ -534,20 +556,22 @@ bool append_nested_sequence(PyObject* obj, std::vector<std::uint32_t>& out) {
   return ok;
 }
 
+template <class T>
+PyResult<std::optional<std::vector<T>>> interface_whole_numbers(PyObject* obj);
+
 template <class Out>
 PyResult<std::vector<Out>> extract_whole_numbers(PyObject* obj) {
   if (auto array = PY_TRY(borrow_array_argument(obj))) return from_array<Out>(**array);
-  if (auto values = PY_TRY(array_interface_whole_numbers(obj))) return narrow_u32<Out>(std::move(*values));
+  if (auto values = PY_TRY(interface_whole_numbers<Out>(obj))) return std::move(*values);
   std::vector<std::uint32_t> values;
   if (append_whole_sequence(obj, values) || append_nested_sequence(obj, values))
     return narrow_u32<Out>(std::move(values));
   return raise(PyExc_TypeError, not_whole_numbers);
 }
 
-}  // namespace
-
-PyResult<std::optional<std::vector<std::uint32_t>>> array_interface_whole_numbers(PyObject* obj) {
-  using Out = std::optional<std::vector<std::uint32_t>>;
+template <class T>
+PyResult<std::optional<std::vector<T>>> interface_whole_numbers(PyObject* obj) {
+  using Out = std::optional<std::vector<T>>;
   Ref holder = Ref::borrow(obj);
   Ref iface = Ref::steal(PyObject_GetAttrString(obj, "__array_interface__"));
   if (!iface) {
@@ -565,17 +589,23 @@ PyResult<std::optional<std::vector<std::uint32_t>>> array_interface_whole_number
   if (!typestr_obj) return Out();
   std::string_view typestr = PY_TRY(FromPy<std::string_view>::convert(typestr_obj));
 
-  if (!PyObject_CheckBuffer(obj)) return read_interface_memory(iface.get(), typestr);
+  if (!PyObject_CheckBuffer(obj)) return read_interface_memory<T>(iface.get(), typestr);
   BufferView buffer;
   if (!buffer.get(obj)) return raised();
   auto layout = parse_typestr(typestr);
   if (!layout) return raise_not_whole_typestr(typestr);
   Py_buffer& v = buffer.view();
   auto bytes = static_cast<std::size_t>(v.len);
-  if (PyBuffer_IsContiguous(&v, 'C')) return Out(PY_TRY(decode(static_cast<const std::uint8_t*>(v.buf), bytes, *layout)));
+  if (PyBuffer_IsContiguous(&v, 'C')) return Out(PY_TRY(decode<T>(static_cast<const std::uint8_t*>(v.buf), bytes, *layout)));
   std::vector<std::uint8_t> copy(bytes);
   if (PyBuffer_ToContiguous(copy.data(), &v, v.len, 'C') < 0) return raised();
-  return Out(PY_TRY(decode(copy.data(), bytes, *layout)));
+  return Out(PY_TRY(decode<T>(copy.data(), bytes, *layout)));
+}
+
+}  // namespace
+
+PyResult<std::optional<std::vector<std::uint32_t>>> array_interface_whole_numbers(PyObject* obj) {
+  return interface_whole_numbers<std::uint32_t>(obj);
 }
 
 PyResult<std::vector<Image>> split_frames(std::span<const std::uint8_t> frames, std::size_t chunk_length,

@@ -300,17 +300,26 @@ PyResult<Array> solved(Call& c, PuzzleBatch& b) {
 
 // Reads whole numbers at the narrowest width holding values below `bound`, and loads them: one
 // state of sticker_count values goes to every copy.
+// Calls load(rows) with the values given, or with one state of sticker_count values repeated for
+// every copy (filled in parallel) when that is what they are.
+template <class T, class Load>
+Status with_broadcast(const PuzzleBatch& b, const std::vector<T>& values, Load load) {
+  const std::size_t n = b.sticker_count(), count = b.count();
+  if (n == 0 || count < 2 || values.size() != n) return load(std::span<const T>(values));
+  const auto every = std::make_unique_for_overwrite<T[]>(n * count);
+  pool::for_ranges(count, std::max<std::size_t>(1, (std::size_t{1} << 16) / (n * sizeof(T))),
+                   [&](std::size_t lo, std::size_t hi) {
+                     for (std::size_t i = lo; i < hi; ++i) std::copy(values.begin(), values.end(), every.get() + i * n);
+                   });
+  return load(std::span<const T>(every.get(), n * count));
+}
+
 template <class T>
 PyResult<void> load_states(Call& c, PuzzleBatch& b, std::vector<T> values, bool ids) {
   PY_TRY(c.detached([&]() -> Status {
-    const std::size_t n = b.sticker_count(), count = b.count();
-    if (n > 0 && count >= 2 && values.size() == n) {
-      std::vector<T> every(n * count);
-      for (std::size_t i = 0; i < count; ++i) std::copy(values.begin(), values.end(), every.begin() + i * n);
-      values = std::move(every);
-    }
-    const std::span<const T> v = values;
-    return ids ? load_arrangements<T>(b, v) : load_color_states<T>(b, v);
+    return with_broadcast(b, values, [&](std::span<const T> v) {
+      return ids ? load_arrangements<T>(b, v) : load_color_states<T>(b, v);
+    });
   }));
   return {};
 }
@@ -375,14 +384,12 @@ PyResult<Array> facelet_ids(Call& c, PuzzleBatch& b, Args& a) {
 template <class T>
 PyStatus load_facelets(Call& c, PuzzleBatch& b, const gy::Layout& layout, std::vector<T> values) {
   PY_TRY(c.detached([&]() -> Status {
-    const std::size_t n = b.sticker_count(), count = b.count();
-    if (n > 0 && count >= 2 && values.size() == n) {
-      std::vector<T> every(n * count);
-      for (std::size_t i = 0; i < count; ++i) std::copy(values.begin(), values.end(), every.begin() + i * n);
-      values = std::move(every);
-    }
-    const std::vector<T> colors = GY_TRY(facelets_to_colors<T>(layout, values));
-    return load_color_states<T>(b, colors);
+    return with_broadcast(b, values, [&](std::span<const T> v) -> Status {
+      const auto colors = std::make_unique_for_overwrite<T[]>(v.size());
+      const std::span<T> out(colors.get(), v.size());
+      GY_CHECK(facelets_to_colors<T>(layout, v, out));
+      return load_color_states<T>(b, std::span<const T>(out));
+    });
   }));
   return {};
 }

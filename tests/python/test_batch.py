@@ -656,6 +656,32 @@ class TestSetStates:
         one.set_states(rows[:54], ids=True)
         assert one.sticker_ids().tolist() == rows[:54]
 
+    def test_large_blocks_from_numpy(self):
+        # Many rows per task, read from wide signed NumPy integers; one bad row deep in the block is
+        # named and stores nothing.
+        np = pytest.importorskip("numpy")
+        b = PuzzleBatch(CUBE, 4000, seed=6, scramble=8)
+        obs, ids = np.asarray(b.observations()), np.asarray(b.sticker_ids())
+        fresh = PuzzleBatch(CUBE, 4000)
+        fresh.set_states(obs.astype(np.int64))
+        assert np.array_equal(np.asarray(fresh.observations()), obs)
+        fresh.set_states(ids.astype(np.uint32), ids=True)
+        assert np.array_equal(np.asarray(fresh.sticker_ids()), ids)
+        bad = obs.astype(np.int64)
+        bad[3217, 9] = (bad[3217, 9] + 1) % 6
+        with pytest.raises(ValueError, match=r"^row 3217 does not have the colors"):
+            fresh.set_states(bad)
+        wrong = ids.copy()
+        wrong[2999, [4, 7]] = wrong[2999, [7, 7]]
+        with pytest.raises(ValueError, match=r"^row 2999 is not an arrangement"):
+            fresh.set_states(wrong, ids=True)
+        bad[3217, 9] = -1
+        with pytest.raises(ValueError, match="negative number"):
+            fresh.set_states(bad)
+        assert np.array_equal(np.asarray(fresh.sticker_ids()), ids)
+        fresh.set_states(obs[5].astype(np.int16))
+        assert np.array_equal(np.asarray(fresh.observations()), np.tile(obs[5], (4000, 1)))
+
     def test_same_colored_stickers_take_the_lowest_slots_first(self):
         b = PuzzleBatch(CUBE, 1)
         solved = b.solved_stickers
