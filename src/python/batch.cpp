@@ -494,14 +494,21 @@ PyResult<std::vector<Image>> frames(Call& c, PuzzleBatch& b, Args& a) {
   FrameRequest r;
   r.width = PY_TRY(a.get<std::uint32_t>(0, 256u));
   r.height = PY_TRY(a.get<std::uint32_t>(1, 256u));
-  std::optional<ArrayBuffer> bytes;
+  std::vector<Image> images;
   PY_TRY(c.detached([&]() -> Status {
-    bytes.emplace(GY_TRY(frame_elements(b, b.count(), r)));
-    return render_frames<std::uint8_t>(b, r, bytes->span());
+    ArrayBuffer bytes(GY_TRY(frame_elements(b, b.count(), r)));
+    GY_CHECK(render_frames<std::uint8_t>(b, r, bytes.span()));
+    if (r.width == 0 || r.height == 0) return {};
+    // Each image gets its own copy of its frame, made in parallel.
+    const std::size_t frame = std::size_t{r.width} * r.height * 4;
+    images.resize(b.count());
+    pool::for_each_index(b.count(), 1, [&](std::size_t i) {
+      const std::uint8_t* at = bytes.data() + i * frame;
+      images[i] = Image{PixelBytes(at, at + frame), r.width, r.height};
+    });
+    return {};
   }));
-  if (r.width == 0 || r.height == 0) return std::vector<Image>{};
-  const std::size_t frame = std::size_t{r.width} * r.height * 4;
-  return split_frames(std::span<const std::uint8_t>(bytes->data(), bytes->size()), frame, r.width, r.height);
+  return images;
 }
 
 // ---------------------------------------------------------------------------------------------
