@@ -193,6 +193,19 @@ struct WideRow {
   }
 }
 
+[[gnu::target("avx512f,avx512bw,avx512vbmi")]] void colors_avx512(const std::uint8_t* colors8, std::size_t n,
+                                                                  const std::uint8_t* src, std::size_t length,
+                                                                  std::uint8_t* dst) {
+  const WideRow colors = load_wide_row(colors8, n);
+  std::size_t k = 0;
+  for (; k + 64 <= length; k += 64)
+    _mm512_storeu_si512(dst + k, look_up(colors, n, _mm512_loadu_si512(src + k)));
+  if (k < length) {
+    const __mmask64 m = lane_mask(length, k);
+    _mm512_mask_storeu_epi8(dst + k, m, look_up(colors, n, _mm512_maskz_loadu_epi8(m, src + k)));
+  }
+}
+
 // dst row r = src row r through move row moves[r] (or moves[0] for every row when uniform).
 template <class T>
 void gather_rows(const SlotRows<T>& rows, std::size_t n, const T* src, T* dst, const std::uint32_t* moves,
@@ -390,6 +403,14 @@ void gather_byte_rows(const ShufflePlan& plan, std::span<const std::uint8_t> tab
     gather_shuffled_avx2(plan, n, src, dst, moves, uniform, rows);
   else
     gather_scalar(table.data(), n, src, dst, moves, uniform, rows);
+}
+
+void color_byte_rows(std::span<const std::uint8_t> colors8, std::size_t n, const std::uint8_t* src,
+                     std::size_t length, std::uint8_t* dst, GatherKernel kernel) {
+  if (kernel == GatherKernel::avx512 && n <= 256 && cpu_has_avx512_vbmi())
+    return colors_avx512(colors8.data(), n, src, length, dst);
+  const std::uint8_t* const table = colors8.data();
+  for (std::size_t k = 0; k < length; ++k) dst[k] = table[src[k]];
 }
 
 void solved_byte_rows(std::span<const std::uint8_t> colors8, std::size_t n, const std::uint8_t* src,
@@ -891,6 +912,16 @@ Status observation_rows(PuzzleBatch& b, std::span<Out> out) {
   if (TabularState* ts = b.tabular()) {
     const std::uint16_t* solved = ts->solved_colors.data();
     Out* const dst = out.data();
+    if constexpr (std::is_same_v<Out, std::uint8_t>) {
+      if (auto* rows = std::get_if<SlotRows<std::uint8_t>>(&ts->rows); rows && !ts->solved_colors8.empty()) {
+        const std::uint8_t* states = rows->states.data();
+        const GatherKernel kernel = best_gather_kernel();
+        pool::for_ranges(b.count(), rows_per_task(n), [&](std::size_t lo, std::size_t hi) {
+          color_byte_rows(ts->solved_colors8, n, states + lo * n, (hi - lo) * n, dst + lo * n, kernel);
+        });
+        return {};
+      }
+    }
     for_state_ranges(*ts, b.count(), n * sizeof(Out), [=](const auto* states, std::size_t lo, std::size_t hi) {
       // Locals only: byte stores could otherwise alias the captured pointers and force reloads.
       // Blocks are looked up into a cache-resident buffer and copied out whole, which spares the

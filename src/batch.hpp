@@ -334,4 +334,9 @@ void gather_byte_rows(const ShufflePlan& plan, std::span<const std::uint8_t> tab
 void solved_byte_rows(std::span<const std::uint8_t> colors8, std::size_t n, const std::uint8_t* src,
                       std::size_t rows, std::uint8_t* solved, GatherKernel kernel);
 
+// dst[k] = colors8[src[k]] for the `length` one-byte slot numbers at src, each below n (at most
+// 256): the colours those slots' stickers show. Byte permutes with AVX-512 VBMI, else slot by slot.
+void color_byte_rows(std::span<const std::uint8_t> colors8, std::size_t n, const std::uint8_t* src,
+                     std::size_t length, std::uint8_t* dst, GatherKernel kernel);
+
 }  // namespace gy

@@ -122,6 +122,17 @@ TEST(BatchKernels, VectorKernelsGatherAndTestExactlyAsSlotBySlot) {
       solved_byte_rows(colors, n, rows.data(), kRows, solved_fast.data(), k);
       EXPECT_EQ(solved_fast, solved_slow) << n;
     }
+    // Colour lookups over runs that end inside a vector, guard bytes after them.
+    for (std::size_t length : {std::size_t{0}, n, kRows * n - 1, kRows * n}) {
+      std::vector<std::uint8_t> slow_colors(length + 64, 0xEE), fast_colors(length + 64, 0xEE);
+      color_byte_rows(colors, n, src.data(), length, slow_colors.data(), GatherKernel::scalar);
+      for (std::size_t j = 0; j < length; ++j) ASSERT_EQ(slow_colors[j], colors[src[j]]);
+      for (GatherKernel k : kernels) {
+        std::fill(fast_colors.begin(), fast_colors.end(), 0xEE);
+        color_byte_rows(colors, n, src.data(), length, fast_colors.data(), k);
+        EXPECT_EQ(fast_colors, slow_colors) << n << " " << length;
+      }
+    }
   }
 }
 
