@@ -4,8 +4,9 @@ second (each step reads and writes every state row) beside a plain memory copy o
 the same process; the fixed cost of a step on 1,000 copies; and a geometric batch of the Helicopter
 Cube; the readers (one_hot, solved, and frames at 64x64 and 128x128 in frames per second, as one
 array from render and as images from frames) on 1,000 scrambled cubes; and observations, sticker_ids
-and one_hot on 1,000,000 scrambled cubes beside a NumPy copy of a block of the same size (bytes of
-result per second; NumPy's copy runs on one thread).
+and one_hot on 1,000,000 scrambled cubes beside NumPy copies of a block of the same size, into a
+fresh array (as the readers make) and into one already touched (bytes of result per second; NumPy's
+copy runs on one thread).
 
     python3 bench/batch_bench.py [--quick]
 
@@ -108,10 +109,13 @@ def measure_state_readers(count, runs):
         read = getattr(b, name)
         size = np.asarray(read()).nbytes
         src = np.ones(size, np.uint8)
+        dst = np.zeros_like(src)
+        np.copyto(dst, src)
         seconds = best_of(runs, read)
         copy_seconds = best_of(runs, lambda: np.copy(src))
+        warm_seconds = best_of(runs, lambda: np.copyto(dst, src))
         out[name] = {"ms": seconds * 1e3, "bytes_per_second": size / seconds,
-                     "copy_bytes_per_second": size / copy_seconds}
+                     "copy_bytes_per_second": size / copy_seconds, "warm_copy_bytes_per_second": size / warm_seconds}
     return out
 
 
@@ -153,12 +157,14 @@ def main():
               f"render 64x64 {d['render_64_fps']:,.0f} fps, 128x128 {d['render_128_fps']:,.0f} fps; "
               f"frames 64x64 {d['frames_64_fps']:,.0f} fps, 128x128 {d['frames_128_fps']:,.0f} fps")
     count = "100,000" if quick else "1,000,000"
-    print(f"{'reader on ' + count + ' cubes':<32}{'threads':>8}{'ms':>9}{'GB/s':>8}{'copy GB/s':>11}{'ratio':>7}")
+    print(f"{'reader on ' + count + ' cubes':<26}{'threads':>8}{'ms':>8}{'GB/s':>7}{'fresh copy':>12}{'ratio':>7}"
+          f"{'warm copy':>11}{'ratio':>7}")
     for name in ("observations", "sticker_ids", "one_hot"):
         for r in results:
             d = r["state_readers"][name]
-            print(f"{name:<32}{r['threads']:>8}{d['ms']:>9.1f}{d['bytes_per_second'] / 1e9:>8.1f}"
-                  f"{d['copy_bytes_per_second'] / 1e9:>11.1f}{d['bytes_per_second'] / d['copy_bytes_per_second']:>7.2f}")
+            rate, fresh, warm = d["bytes_per_second"], d["copy_bytes_per_second"], d["warm_copy_bytes_per_second"]
+            print(f"{name:<26}{r['threads']:>8}{d['ms']:>8.1f}{rate / 1e9:>7.1f}{fresh / 1e9:>12.1f}{rate / fresh:>7.2f}"
+                  f"{warm / 1e9:>11.1f}{rate / warm:>7.2f}")
     for r in results:
         if "geometric" in r:
             g = r["geometric"]
