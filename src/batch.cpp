@@ -853,19 +853,28 @@ constexpr std::uint64_t capacity_of() {
   return std::uint64_t{1} << (8 * sizeof(Out));
 }
 
-// Row i of `out` from copy i's Simulator: read(sim) gives its values in slot order.
-template <class Out, class Read>
-Status rows_from_copies(PuzzleBatch& b, std::span<Out> out, Read read) {
-  const std::size_t n = b.sticker_count();
+// use(i, value) with value = *read(copy i) for every copy of a geometric batch, in parallel; the
+// first failing read stops the copies not yet begun and is the result.
+template <class Read, class Use>
+Status each_copy(PuzzleBatch& b, Read read, Use use) {
   auto& copies = std::get<GeometricState>(b.mode).copies;
   FirstError first;
   pool::for_each_index(b.count(), 1, [&](std::size_t i) {
     if (first.stopped()) return;
-    auto values = read(copies[i]);
-    if (!values) return first.offer(std::move(values).error());
-    std::copy(values->begin(), values->end(), out.begin() + i * n);
+    auto value = read(copies[i]);
+    if (!value) return first.offer(std::move(value).error());
+    use(i, *value);
   });
   return first.status();
+}
+
+// Row i of `out` from copy i's Simulator: read(sim) gives its values in slot order.
+template <class Out, class Read>
+Status rows_from_copies(PuzzleBatch& b, std::span<Out> out, Read read) {
+  const std::size_t n = b.sticker_count();
+  return each_copy(b, read, [&](std::size_t i, const auto& values) {
+    std::copy(values.begin(), values.end(), out.begin() + i * n);
+  });
 }
 
 template <class Out>
@@ -1027,15 +1036,9 @@ Status one_hot_rows(PuzzleBatch& b, std::span<std::uint8_t> out) {
     });
     return {};
   }
-  auto& copies = std::get<GeometricState>(b.mode).copies;
-  FirstError first;
-  pool::for_each_index(b.count(), 1, [&](std::size_t i) {
-    if (first.stopped()) return;
-    auto seen = sticker_colors(copies[i]);
-    if (!seen) return first.offer(std::move(seen).error());
-    mark(i, [&](std::size_t j) { return (*seen)[j]; });
-  });
-  return first.status();
+  return each_copy(
+      b, [](Simulator& sim) { return sticker_colors(sim); },
+      [&](std::size_t i, const auto& seen) { mark(i, [&](std::size_t j) { return seen[j]; }); });
 }
 
 Status action_mask_rows(PuzzleBatch& b, std::span<std::uint8_t> out) {
@@ -1046,15 +1049,11 @@ Status action_mask_rows(PuzzleBatch& b, std::span<std::uint8_t> out) {
     return {};
   }
   std::fill(out.begin(), out.end(), std::uint8_t{0});
-  auto& copies = std::get<GeometricState>(b.mode).copies;
-  FirstError first;
-  pool::for_each_index(b.count(), 1, [&](std::size_t i) {
-    if (first.stopped()) return;
-    auto mask = action_mask(copies[i]);
-    if (!mask) return first.offer(std::move(mask).error());
-    std::copy_n(mask->begin(), std::min(mask->size(), actions), out.begin() + i * actions);
-  });
-  return first.status();
+  return each_copy(
+      b, [](Simulator& sim) { return action_mask(sim); },
+      [&](std::size_t i, const auto& mask) {
+        std::copy_n(mask.begin(), std::min(mask.size(), actions), out.begin() + i * actions);
+      });
 }
 
 void solved_flags(PuzzleBatch& b, std::span<std::uint8_t> out) {
@@ -1328,15 +1327,9 @@ Status render_frames(PuzzleBatch& b, const FrameRequest& r, std::span<Out> out) 
         ts->rows);
     return {};
   }
-  auto& copies = std::get<GeometricState>(b.mode).copies;
-  FirstError first;
-  pool::for_each_index(b.count(), 1, [&](std::size_t i) {
-    if (first.stopped()) return;
-    auto image = render(copies[i], r.width, r.height);
-    if (!image) return first.offer(std::move(image).error());
-    copy_out(image->pixels.data(), r, out.data() + i * frame);
-  });
-  return first.status();
+  return each_copy(
+      b, [&](Simulator& sim) { return render(sim, r.width, r.height); },
+      [&](std::size_t i, const auto& image) { copy_out(image.pixels.data(), r, out.data() + i * frame); });
 }
 
 template Status render_frames(PuzzleBatch&, const FrameRequest&, std::span<std::uint8_t>);

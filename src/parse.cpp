@@ -44,16 +44,6 @@ std::size_t utf8_sequence(std::string_view s, std::size_t i, char32_t& cp) {
   return len;
 }
 
-bool utf8_valid(std::string_view s) {
-  char32_t cp;
-  for (std::size_t i = 0; i < s.size();) {
-    std::size_t n = utf8_sequence(s, i, cp);
-    if (n == 0) return false;
-    i += n;
-  }
-  return true;
-}
-
 void append_utf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
@@ -338,6 +328,16 @@ void warn_unknown_key(std::string_view key) {
 }
 
 }  // namespace
+
+bool utf8_valid(std::string_view s) {
+  char32_t cp;
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t n = utf8_sequence(s, i, cp);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
 
 // ---- Tokens ------------------------------------------------------------------------------------
 

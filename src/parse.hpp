@@ -26,6 +26,10 @@ namespace gy {
 
 class AlgebraicNumber;
 
+// Whether the bytes are well-formed UTF-8: no overlong forms, surrogates or code points above
+// U+10FFFF.
+bool utf8_valid(std::string_view s);
+
 inline constexpr std::size_t kMaxParseDepth = 256;
 inline constexpr std::size_t kMaxTreeDepth = 1024;
 

@@ -18,43 +18,12 @@ static_assert(std::size(kTable) == kPolyhedronCount);
 
 Unexpected table_error(std::string message) { return fail(Error::other(std::move(message))); }
 
-// Whether the bytes are well-formed UTF-8: no overlong forms, surrogates or code points above
-// U+10FFFF.
-bool valid_utf8(std::string_view s) {
-  for (std::size_t i = 0; i < s.size();) {
-    auto b = static_cast<unsigned char>(s[i]);
-    std::size_t len;
-    char32_t cp, min;
-    if (b < 0x80) {
-      ++i;
-      continue;
-    } else if ((b & 0xE0) == 0xC0) {
-      len = 2, min = 0x80, cp = b & 0x1F;
-    } else if ((b & 0xF0) == 0xE0) {
-      len = 3, min = 0x800, cp = b & 0x0F;
-    } else if ((b & 0xF8) == 0xF0) {
-      len = 4, min = 0x10000, cp = b & 0x07;
-    } else {
-      return false;
-    }
-    if (s.size() - i < len) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      auto c = static_cast<unsigned char>(s[i + k]);
-      if ((c & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += len;
-  }
-  return true;
-}
-
 // The rational of an "n" item, the cursor just past the "n".
 Result<Expr> read_rational(TableCursor& cursor) {
   std::string_view rest = cursor.text.substr(cursor.position);
   std::size_t end = rest.find(';');
   std::string_view body = rest.substr(0, end);
-  if (!valid_utf8(body)) return table_error("polyhedron table is not valid UTF-8");
+  if (!utf8_valid(body)) return table_error("polyhedron table is not valid UTF-8");
   // One past the ";", or one past the end when there is none.
   cursor.position += body.size() + 1;
   std::size_t slash = body.find('/');

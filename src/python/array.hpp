@@ -26,6 +26,31 @@ std::size_t itemsize_of(ElementType t);
 // 65537, else "<u4".
 ElementType whole_type_for_bound(std::size_t bound);
 
+// The Array element type of whole numbers of type T.
+template <class T>
+constexpr ElementType element_type_of() {
+  if constexpr (sizeof(T) == 1)
+    return ElementType::u8;
+  else if constexpr (sizeof(T) == 2)
+    return ElementType::u16;
+  else
+    return ElementType::u32;
+}
+
+// f(T{}) for the element type T of `width`.
+template <class F>
+auto at_width(Width width, F&& f) {
+  switch (width) {
+    case Width::u8:
+      return f(std::uint8_t{});
+    case Width::u16:
+      return f(std::uint16_t{});
+    case Width::u32:
+      break;
+  }
+  return f(std::uint32_t{});
+}
+
 // An uninitialised byte allocation, to be filled by its producer and then moved into an Array.
 class ArrayBuffer {
  public:

@@ -219,13 +219,6 @@ PyResult<std::vector<std::uint32_t>> history(Call&, const PuzzleBatch& b, Args& 
 // ---------------------------------------------------------------------------------------------
 // Observations and sticker ids
 
-template <class T>
-constexpr ElementType element_type_of() {
-  if constexpr (sizeof(T) == 1) return ElementType::u8;
-  else if constexpr (sizeof(T) == 2) return ElementType::u16;
-  else return ElementType::u32;
-}
-
 // An unfilled buffer for one T per slot of every copy.
 template <class T>
 Result<ArrayBuffer> row_buffer(const PuzzleBatch& b) {
@@ -238,20 +231,12 @@ Result<ArrayBuffer> row_buffer(const PuzzleBatch& b) {
   return ArrayBuffer(static_cast<std::size_t>(bytes));
 }
 
-// Calls go(T*) with T the narrowest whole type holding every value below bound.
-template <class Go>
-auto with_width_for(std::size_t bound, Go go) {
-  if (bound <= 256) return go(static_cast<std::uint8_t*>(nullptr));
-  if (bound <= 65536) return go(static_cast<std::uint16_t*>(nullptr));
-  return go(static_cast<std::uint32_t*>(nullptr));
-}
-
 // The rows at the narrowest width holding values below `bound`, as an Array of (count,
 // sticker_count); fill(span<T>) writes them straight into the result's buffer without the
 // interpreter.
 template <class Fill>
 PyResult<Array> state_array(Call& c, PuzzleBatch& b, std::size_t bound, Fill fill) {
-  return with_width_for(bound, [&]<class T>(T*) -> PyResult<Array> {
+  return at_width(width_for_bound(bound), [&]<class T>(T) -> PyResult<Array> {
     return PY_TRY(c.detached([&]() -> Result<Array> {
       ArrayBuffer rows = GY_TRY(row_buffer<T>(b));
       GY_CHECK(fill(rows.values<T>()));
@@ -354,31 +339,20 @@ PyResult<Array> facelet_rows(Call& c, const PuzzleBatch& b, Read read, Convert c
 
 PyResult<Array> facelets(Call& c, PuzzleBatch& b, Args& a) {
   const Shared<gy::Layout> layout = PY_TRY(matching_layout(b, a[0]));
-  const std::size_t bound = std::max(layout->color_count(), layout->face_count);
-  auto go = [&]<class T>(T*) {
+  return at_width(layout->state_width(), [&]<class T>(T) {
     return facelet_rows<T>(
         c, b, [&](std::span<T> out) { return observation_rows<T>(b, out); },
         [&](std::span<const T> rows, std::span<T> out) { return colors_to_facelets<T>(*layout, rows, out); });
-  };
-  switch (layout->state_width()) {
-    case Width::u8: return go(static_cast<std::uint8_t*>(nullptr));
-    case Width::u16: return go(static_cast<std::uint16_t*>(nullptr));
-    default: return go(static_cast<std::uint32_t*>(nullptr));
-  }
+  });
 }
 
 PyResult<Array> facelet_ids(Call& c, PuzzleBatch& b, Args& a) {
   const Shared<gy::Layout> layout = PY_TRY(matching_layout(b, a[0]));
-  auto go = [&]<class T>(T*) {
+  return at_width(layout->id_width(), [&]<class T>(T) {
     return facelet_rows<T>(
         c, b, [&](std::span<T> out) { return sticker_id_rows<T>(b, out); },
         [&](std::span<const T> rows, std::span<T> out) { return ids_to_facelet_ids<T>(*layout, rows, out); });
-  };
-  switch (layout->id_width()) {
-    case Width::u8: return go(static_cast<std::uint8_t*>(nullptr));
-    case Width::u16: return go(static_cast<std::uint16_t*>(nullptr));
-    default: return go(static_cast<std::uint32_t*>(nullptr));
-  }
+  });
 }
 
 template <class T>

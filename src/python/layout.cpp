@@ -27,15 +27,6 @@ using gy::Width;
 // ---------------------------------------------------------------------------------------------
 // Blocks of states
 
-template <class T>
-constexpr ElementType element_type_of() {
-  if constexpr (sizeof(T) == 1)
-    return ElementType::u8;
-  else if constexpr (sizeof(T) == 2)
-    return ElementType::u16;
-  else
-    return ElementType::u32;
-}
 
 using Block = std::variant<std::vector<std::uint8_t>, std::vector<std::uint16_t>, std::vector<std::uint32_t>>;
 
@@ -52,19 +43,6 @@ PyResult<Block> read_block(PyObject* obj, Width width) {
   return Block(PY_TRY(extract_whole_numbers_u32(obj)));
 }
 
-// f(T{}) for the element type T of `width`.
-template <class F>
-auto at_width(Width width, F&& f) {
-  switch (width) {
-    case Width::u8:
-      return f(std::uint8_t{});
-    case Width::u16:
-      return f(std::uint16_t{});
-    case Width::u32:
-      break;
-  }
-  return f(std::uint32_t{});
-}
 
 // (n,) for exactly one state, else (k, n).
 Array::Shape state_shape(std::size_t values, std::size_t n, std::size_t row) {

@@ -28,6 +28,16 @@ def gather(state, perm):
     return [state[j] for j in perm]
 
 
+def outputs_at_thread_counts(code, **env):
+    """The distinct outputs of `code` run in a child process with pools of 1 and 4 threads."""
+    outs = set()
+    for threads in ("1", "4"):
+        full = dict(os.environ, RAYON_NUM_THREADS=threads, PYTHONPATH=":".join(sys.path), **env)
+        outs.add(subprocess.run([sys.executable, "-c", code], env=full, capture_output=True, text=True,
+                                check=True).stdout)
+    return outs
+
+
 def replay(batch, i):
     """Copy i's state as sticker ids, from its history and the permutation table."""
     rows = batch.permutations.tolist()
@@ -397,12 +407,7 @@ class TestThreads:
                 "b.step([i %% 12 for i in range(3000)])\n"
                 "b.scramble([i %% 5 for i in range(3000)])\n"
                 "print([b.history(i) for i in range(0, 3000, 37)])\n" % CUBE)
-        outs = set()
-        for threads in ("1", "4"):
-            env = dict(os.environ, RAYON_NUM_THREADS=threads, PYTHONPATH=":".join(sys.path))
-            outs.add(subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
-                                    check=True).stdout)
-        assert len(outs) == 1
+        assert len(outputs_at_thread_counts(code)) == 1
 
     def test_a_busy_batch_refuses_other_calls(self):
         b = PuzzleBatch(CUBE, 200_000)
@@ -888,13 +893,7 @@ class TestReadersUnderThreads:
                 "b = g.PuzzleBatch(%r, 40, seed=3, scramble=6)\n"
                 "print(hash(b.render(12, 12).tolist().__repr__()), b.solved().tolist(),\n"
                 "      sum(b.one_hot().tolist()), b.facelet_ids(g.Layout(%r)).tolist()[:60])\n" % (CUBE, CUBE))
-        outs = set()
-        for threads in ("1", "4"):
-            env = dict(os.environ, RAYON_NUM_THREADS=threads, PYTHONPATH=":".join(sys.path),
-                       PYTHONHASHSEED="0")
-            outs.add(subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
-                                    check=True).stdout)
-        assert len(outs) == 1
+        assert len(outputs_at_thread_counts(code, PYTHONHASHSEED="0")) == 1
 
     def test_readers_take_the_batch_exclusively(self):
         b = PuzzleBatch(CUBE, 20_000)
