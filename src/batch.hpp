@@ -279,8 +279,8 @@ Status check_layout_matches(const PuzzleBatch& batch, const Layout& layout);
 // ---------------------------------------------------------------------------------------------
 // Rendering
 
-// The largest supersampling factor a batch draws with.
-inline constexpr std::uint32_t kMaxBatchSupersample = 16;
+// The largest supersampling factor a batch draws with: the bound every view is given with.
+inline constexpr std::uint32_t kMaxBatchSupersample = kMaxSupersample;
 
 // Frames of width x height, `channels` (3 or 4) bytes or floats a pixel, pixel-major or, with
 // channels_first, channel-major within each frame.

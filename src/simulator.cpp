@@ -466,16 +466,81 @@ Status turn_grip(Simulator& sim, std::uint64_t g, const TurnRequest& request) {
   return {};
 }
 
+namespace {
+
+// The index of the first grip whose plane is exactly `plane`, if any.
+std::optional<std::size_t> grip_on_plane(const Simulator& sim, const Plane& plane) {
+  for (std::size_t i = 0; i < sim.grips.size(); ++i)
+    if (planes_equal(sim.grips[i].plane, plane)) return i;
+  return std::nullopt;
+}
+
+// Everything a turn changes, to put back when a later turn of the same call fails.
+struct TurnCheckpoint {
+  std::vector<Quaternion> rotations;
+  std::vector<Grip> grips;
+  std::vector<ArrowInstance> arrows;
+  std::vector<Quat4> orientations;
+  std::optional<TurnAnimation> animation;
+  std::optional<std::uint64_t> hovered_arrow, pressed_arrow;
+  std::size_t history_length = 0;
+  std::uint64_t move_count = 0;
+
+  explicit TurnCheckpoint(const Simulator& sim)
+      : grips(sim.grips), arrows(sim.arrows), orientations(sim.orientations), animation(sim.animation),
+        hovered_arrow(sim.hovered_arrow), pressed_arrow(sim.pressed_arrow), history_length(sim.history.size()),
+        move_count(sim.move_count) {
+    rotations.reserve(sim.pieces.size());
+    for (const Piece& p : sim.pieces) rotations.push_back(p.rotation);
+  }
+
+  void restore(Simulator& sim) {
+    for (std::size_t i = 0; i < rotations.size(); ++i) sim.pieces[i].rotation = std::move(rotations[i]);
+    sim.grips = std::move(grips);
+    sim.arrows = std::move(arrows);
+    sim.orientations = std::move(orientations);
+    sim.animation = std::move(animation);
+    sim.hovered_arrow = hovered_arrow;
+    sim.pressed_arrow = pressed_arrow;
+    sim.history.resize(history_length);
+    sim.move_count = move_count;
+  }
+};
+
+}  // namespace
+
+Status turn_grip_repeated(Simulator& sim, std::uint64_t g, std::int32_t direction, std::uint32_t repeat) {
+  if (repeat == 0) return {};
+  const TurnRequest request = TurnRequest::by_direction(direction);
+  if (repeat == 1) return turn_grip(sim, g, request);
+  if (g >= sim.grips.size()) return fail(grip_index_error(g, sim.grips.size()));
+  TurnCheckpoint before(sim);
+  const Plane plane = sim.grips[g].plane;
+  std::uint64_t index = g;
+  Status status;
+  for (std::uint32_t k = 0; k < repeat; ++k) {
+    if (k > 0) {
+      end_animation(sim);
+      const std::optional<std::size_t> found = grip_on_plane(sim, plane);
+      if (!found) {
+        status = fail(Error::state(cat("the layer of grip ", g, " cannot turn again after ", k, " turns")));
+        break;
+      }
+      index = *found;
+    }
+    status = turn_grip(sim, index, request);
+    if (!status) break;
+  }
+  if (!status) before.restore(sim);
+  return status;
+}
+
 Result<bool> undo_turn(Simulator& sim) {
   if (sim.history.empty()) return false;
   const TurnRecord& record = sim.history.back();
-  const Grip* grip = nullptr;
-  for (const Grip& g : sim.grips)
-    if (planes_equal(g.plane, record.plane)) {
-      grip = &g;
-      break;
-    }
-  if (!grip) return false;
+  const std::optional<std::size_t> found = grip_on_plane(sim, record.plane);
+  if (!found) return false;
+  const Grip* grip = &sim.grips[*found];
 
   Rotated rotated = GY_TRY(rotated_orientations(sim.pieces, grip->pieces, record.rotation.conjugate()));
   GripSet set = GY_TRY(try_rotation(sim, rotated));
@@ -613,11 +678,22 @@ Quat4 slerp(const Quat4& a, const Quat4& b_in, double s) {
 
 namespace {
 
+bool finite3(const Vec3d& v) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); }
+
+// v / |v|; the zero vector when v is zero or not finite. Lengths whose square overflows are taken
+// after scaling v down.
 Vec3d unit_or_zero(const Vec3d& v) {
-  const double len = std::sqrt(dot3(v, v));
-  if (len == 0.0) return {0.0, 0.0, 0.0};
+  double len = std::sqrt(dot3(v, v));
+  if (std::isinf(len) && finite3(v)) {
+    const double m = std::max({std::fabs(v[0]), std::fabs(v[1]), std::fabs(v[2])});
+    return unit_or_zero({v[0] / m, v[1] / m, v[2] / m});
+  }
+  if (len == 0.0 || !std::isfinite(len)) return {0.0, 0.0, 0.0};
   return {v[0] / len, v[1] / len, v[2] / len};
 }
+
+// NaN is taken as 0.
+double clamp_drag(double v) { return v > kMaxDrag ? kMaxDrag : v < -kMaxDrag ? -kMaxDrag : v == v ? v : 0.0; }
 
 // The rotation by `angle` about the unit `axis`, as an f64 quaternion.
 Quat4 axis_rotation(const Vec3d& axis, double angle) {
@@ -626,8 +702,10 @@ Quat4 axis_rotation(const Vec3d& axis, double angle) {
 }
 
 void turn_camera(Orbit& o, Camera& camera, const Quat4& q) {
-  o.offset = rotate_point(q, o.offset);
-  camera.up = rotate_point(q, camera.up);
+  const Vec3d offset = rotate_point(q, o.offset), up = rotate_point(q, camera.up);
+  if (!finite3(offset) || !finite3(up)) return;
+  o.offset = offset;
+  camera.up = up;
 }
 
 }  // namespace
@@ -635,6 +713,8 @@ void turn_camera(Orbit& o, Camera& camera, const Quat4& q) {
 void camera_orbit(Orbit& o, Camera& camera) {
   if (!o.enabled) return;
   o.offset = sub3(camera.position, o.pivot);
+  for (Vec3d* point : {&o.drag_from, &o.drag_to})
+    for (double& c : *point) c = clamp_drag(c);
   const Vec3d d = sub3(o.drag_to, o.drag_from);
   const double length_squared = dot3(d, d);
   if (length_squared > 0.0) {
@@ -646,7 +726,9 @@ void camera_orbit(Orbit& o, Camera& camera) {
     turn_camera(o, camera, axis_rotation(o.axis, angle));
     o.velocity = angle;
     for (int i = 0; i < 3; ++i) o.drag_from[i] += d[i] * o.damping;
-  } else if (!(o.velocity == 0.0)) {
+  } else if (!std::isfinite(o.velocity)) {
+    o.velocity = 0.0;
+  } else if (o.velocity != 0.0) {
     o.velocity *= std::sqrt(1.0 - o.damping);
     turn_camera(o, camera, axis_rotation(o.axis, o.velocity));
   }

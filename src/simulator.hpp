@@ -212,6 +212,12 @@ Result<std::vector<Quaternion>> stops_of_grip(Simulator& sim, std::uint64_t g);
 // animation in flight. On an error the record is as it was.
 Status turn_grip(Simulator& sim, std::uint64_t g, const TurnRequest& request);
 
+// Turns grip g by direction `repeat` times, following its layer: each turn after the first turns
+// the first grip whose plane is exactly the first turn's. Only the last turn is left in flight. All
+// or nothing: on an error the record is as it was before the first turn (a repeat of 0 does
+// nothing). State "the layer of grip {} cannot turn again after {} turns" if the plane is lost.
+Status turn_grip_repeated(Simulator& sim, std::uint64_t g, std::int32_t direction, std::uint32_t repeat);
+
 // Undoes the latest turn without animating. False when the history is empty or the recorded layer
 // cannot turn now (nothing changes). On an error the record, its history included, is as it was.
 Result<bool> undo_turn(Simulator& sim);
@@ -258,8 +264,14 @@ Status advance(Simulator& sim, double dt_ms);
 // outside [0, 1].
 Quat4 slerp(const Quat4& a, const Quat4& b, double s);
 
+// Drag points are held within this bound on each axis (far beyond any pointer on the view), so that
+// no quantity of the orbit can overflow.
+inline constexpr double kMaxDrag = 1e6;
+
 // One orbit step: turns the camera about the pivot through part of the drag left, or coasts on the
-// last turn's velocity with damping; the camera ends looking at the pivot.
+// last turn's velocity with damping; the camera ends looking at the pivot. The drag points are first
+// clamped to kMaxDrag; a turn that would make the eye or up vector non-finite is not made, and a
+// non-finite velocity stops the coasting.
 void camera_orbit(Orbit& orbit, Camera& camera);
 
 }  // namespace gy

@@ -61,7 +61,7 @@ PyResult<PuzzleBatch> construct(Call& c, Args& a) {
   setup.seed = PY_TRY(a.opt<std::uint64_t>(p_seed));
   setup.scramble = PY_TRY(a.opt<std::uint32_t>(p_scramble));
   if (auto bg = PY_TRY(a.opt<puzzle::Rgba>(p_background))) setup.view.background = puzzle::pack_rgba(*bg);
-  setup.view.supersample = PY_TRY(a.opt<std::uint32_t>(p_supersample));
+  PY_TRY(puzzle::read_supersample(a, p_supersample, setup.view.supersample));
   setup.view.show_edges = PY_TRY(flag_option(a, p_show_edges));
   setup.view.show_pieces = PY_TRY(flag_option(a, p_show_pieces));
   setup.view.line_width = PY_TRY(a.opt<double>(p_line_width));
@@ -491,7 +491,7 @@ PyResult<std::vector<Image>> frames(Call& c, PuzzleBatch& b, Args& a) {
 PyStatus configure(Call&, PuzzleBatch& b, Args& a) {
   ViewOptions o;
   if (auto bg = PY_TRY(a.opt<puzzle::Rgba>(0))) o.background = puzzle::pack_rgba(*bg);
-  o.supersample = PY_TRY(a.opt<std::uint32_t>(1));
+  PY_TRY(puzzle::read_supersample(a, 1, o.supersample));
   o.show_edges = PY_TRY(flag_option(a, 2));
   o.show_pieces = PY_TRY(flag_option(a, 3));
   o.line_width = PY_TRY(a.opt<double>(4));

@@ -101,7 +101,7 @@ PyResult<Ref> render_many(Call& c, Args& a) {
   s.width = PY_TRY(a.get<std::uint32_t>(1, 512));
   s.height = PY_TRY(a.get<std::uint32_t>(2, 512));
   s.background = puzzle::pack_rgba(PY_TRY(a.get<puzzle::Rgba>(3, puzzle::Rgba{255, 255, 255, 255})));
-  s.supersample = PY_TRY(a.get<std::uint32_t>(4, 2));
+  s.supersample = PY_TRY(a.get<SupersampleFactor>(4, SupersampleFactor{2})).factor;
   s.show_arrows = PY_TRY(a.get<bool>(5, false));
   s.show_edges = PY_TRY(a.get<bool>(6, true));
   s.scramble = PY_TRY(a.get<std::uint32_t>(7, 0));

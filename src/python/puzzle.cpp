@@ -61,7 +61,7 @@ PyResult<std::string> constructor_query(const Args& a) {
 PyResult<Simulator> construct(Call& c, Args& a) {
   ViewOptions view;
   if (auto bg = PY_TRY(a.opt<Rgba>(p_background))) view.background = pack_rgba(*bg);
-  PY_TRY(read_u32_option(a, p_supersample, view.supersample));
+  PY_TRY(read_supersample(a, p_supersample, view.supersample));
   view.show_arrows = PY_TRY(flag_option(a, p_show_arrows));
   view.show_edges = PY_TRY(flag_option(a, p_show_edges));
   view.show_pieces = PY_TRY(flag_option(a, p_show_pieces));
@@ -132,13 +132,7 @@ PyStatus turn(Call& c, Simulator& sim, Args& a) {
     raise(PyExc_ValueError, cat("repeat ", repeat, " is more than the ", max_turn_repeat, " turns one call may make"));
     return a.noted(PyStatus(raised()), 2);
   }
-  PY_TRY(c.detached([&]() -> Status {
-    for (std::uint32_t k = 0; k < repeat; ++k) {
-      GY_CHECK(turn_grip(sim, index, TurnRequest::by_direction(direction)));
-      if (k + 1 < repeat) end_animation(sim);
-    }
-    return {};
-  }));
+  PY_TRY(c.detached([&] { return turn_grip_repeated(sim, index, direction, repeat); }));
   return {};
 }
 
@@ -217,7 +211,8 @@ constexpr Slot repr_row{slot<Py_tp_repr>, Borrow::shared, &repr};
 constexpr Method turn_row{
     "turn($self, index, direction=1, *, repeat=1)\n--\n\n"
     "Turn grip `index` by one stop, `repeat` times: forwards for a direction of 0 or more, backwards\n"
-    "for a negative one. Only the last of the turns animates.",
+    "for a negative one. Every repeat turns the same layer, however the grips are renumbered; only the\n"
+    "last of the turns animates, and when one of them cannot be made none is.",
     Borrow::exclusive, &turn, Release::yes};
 constexpr Method turn_to_row{"turn_to($self, index, stop)\n--\n\nTurn grip `index` to stop `stop` of `stops(index)`.",
                              Borrow::exclusive, &turn_to, Release::yes};

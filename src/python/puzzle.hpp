@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "python/convert.hpp"
 #include "python/frame.hpp"
 #include "simulator.hpp"
 #include "symbolic.hpp"
@@ -17,6 +18,22 @@ namespace gy::py {
 // Created once per process on first use.
 template <>
 PyTypeObject* type_object<gy::Simulator>();
+
+// A supersampling factor as a caller gives it: an int that fits 32 bits (OverflowError otherwise)
+// and is at most kMaxSupersample (ValueError "a supersampling factor must be at most {}, got {}").
+struct SupersampleFactor {
+  std::uint32_t factor = 1;
+};
+
+template <>
+struct FromPy<SupersampleFactor> {
+  static PyResult<SupersampleFactor> convert(PyObject* obj) {
+    const std::uint32_t f = PY_TRY(FromPy<std::uint32_t>::convert(obj));
+    if (f > kMaxSupersample)
+      return raise(PyExc_ValueError, cat("a supersampling factor must be at most ", kMaxSupersample, ", got ", f));
+    return SupersampleFactor{f};
+  }
+};
 
 namespace puzzle {
 
@@ -36,6 +53,13 @@ inline PyStatus read_u32_option(const Args& a, std::size_t i, std::optional<std:
   if (!a.given(i) || a[i] == Py_None) return {};
   const std::uint32_t v = PY_TRY(a.get<std::uint32_t>(i));
   out = v;
+  return {};
+}
+
+// The supersampling factor argument i into out, left absent when not given or None.
+inline PyStatus read_supersample(const Args& a, std::size_t i, std::optional<std::uint32_t>& out) {
+  if (!a.given(i) || a[i] == Py_None) return {};
+  out = PY_TRY(a.get<SupersampleFactor>(i)).factor;
   return {};
 }
 

@@ -28,7 +28,7 @@ Rgba get_background(Call&, const Simulator& s) { return unpack_rgba(s.view.backg
 void set_background(Call&, Simulator& s, Rgba color) { s.view.background = pack_rgba(color); }
 
 std::uint32_t get_supersample(Call&, const Simulator& s) { return s.view.supersample; }
-void set_supersample(Call&, Simulator& s, std::uint32_t factor) { s.view.supersample = factor == 0 ? 1 : factor; }
+void set_supersample(Call&, Simulator& s, SupersampleFactor f) { s.view.supersample = f.factor == 0 ? 1 : f.factor; }
 
 bool get_show_edges(Call&, const Simulator& s) { return s.view.show_edges; }
 void set_show_edges(Call&, Simulator& s, bool on) { s.view.show_edges = on; }
@@ -92,12 +92,19 @@ Result<Image> render_with(Simulator& s, const ViewOptions& options, std::uint32_
   return gy::render(s, width, height);
 }
 
+// A frame for the caller to show: the pointer picks by its shape from now on.
+Result<Image> draw(Simulator& s, const ViewOptions& options, std::uint32_t width, std::uint32_t height) {
+  Image image = GY_TRY(render_with(s, options, width, height));
+  record_frame_aspect(s.camera, width, height);
+  return image;
+}
+
 PyResult<Image> render(Call& c, Simulator& s, Args& a) {
   const std::uint32_t width = PY_TRY(a.get<std::uint32_t>(0, 512));
   const std::uint32_t height = PY_TRY(a.get<std::uint32_t>(1, 512));
   ViewOptions o;
   if (auto bg = PY_TRY(a.opt<Rgba>(2))) o.background = pack_rgba(*bg);
-  PY_TRY(read_u32_option(a, 3, o.supersample));
+  PY_TRY(read_supersample(a, 3, o.supersample));
   o.show_arrows = PY_TRY(flag_option(a, 4));
   o.show_edges = PY_TRY(flag_option(a, 5));
   o.show_pieces = PY_TRY(flag_option(a, 6));
@@ -106,7 +113,7 @@ PyResult<Image> render(Call& c, Simulator& s, Args& a) {
   o.distance = PY_TRY(a.opt<double>(9));
   o.yaw = PY_TRY(a.opt<double>(10));
   o.pitch = PY_TRY(a.opt<double>(11));
-  return PY_TRY(c.detached([&] { return render_with(s, o, width, height); }));
+  return PY_TRY(c.detached([&] { return draw(s, o, width, height); }));
 }
 
 PyResult<Image> frame(Call& c, Simulator& s, Args& a) {
@@ -115,7 +122,7 @@ PyResult<Image> frame(Call& c, Simulator& s, Args& a) {
   const std::uint32_t height = PY_TRY(a.get<std::uint32_t>(2, 512));
   return PY_TRY(c.detached([&]() -> Result<Image> {
     GY_CHECK(advance(s, dt));
-    return gy::render(s, width, height);
+    return draw(s, {}, width, height);
   }));
 }
 

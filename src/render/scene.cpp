@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "color.hpp"
 #include "simulator.hpp"
@@ -280,11 +281,67 @@ Result<Image> render(const Simulator& sim, std::uint32_t width, std::uint32_t he
   return out;
 }
 
+void record_frame_aspect(Camera& camera, std::uint32_t width, std::uint32_t height) {
+  if (width != 0 && height != 0) camera.aspect = static_cast<double>(width) / static_cast<double>(height);
+}
+
+namespace {
+
+// A ray from the eye, and what decides whether a point along it is drawn: the clip-space test of
+// the near plane (z + w >= 0), as the rasterizer clips.
+struct PickRay {
+  Vec3d origin, direction;
+  Mat4 view_projection;
+
+  bool drawn(double t) const {
+    const Mat4& m = view_projection;
+    const Vec3d p{origin[0] + t * direction[0], origin[1] + t * direction[1], origin[2] + t * direction[2]};
+    const double z = m[2] * p[0] + m[6] * p[1] + m[10] * p[2] + m[14];
+    const double w = m[3] * p[0] + m[7] * p[1] + m[11] * p[2] + m[15];
+    return z + w >= 0;
+  }
+
+  // The distance to the triangle (a, b, c) when the ray meets it (Moller-Trumbore), else none.
+  // Without both_sides only a triangle wound counter-clockwise as seen along the ray is met.
+  std::optional<double> meet(const Vec3d& a, const Vec3d& b, const Vec3d& c, bool both_sides) const {
+    const Vec3d e1 = sub(b, a), e2 = sub(c, a), p = cross(direction, e2);
+    const double det = dot(e1, p);
+    if (!(both_sides ? std::fabs(det) >= 1e-12 : det >= 1e-12)) return std::nullopt;
+    const Vec3d s = sub(origin, a);
+    const double u = dot(s, p) / det;
+    if (!(u >= 0 && u <= 1)) return std::nullopt;
+    const Vec3d q = cross(s, e1);
+    const double v = dot(direction, q) / det;
+    if (!(v >= 0 && u + v <= 1)) return std::nullopt;
+    const double t = dot(e2, q) / det;
+    if (!(t > 1e-12)) return std::nullopt;
+    return t;
+  }
+
+  // The nearest drawn meeting of the mesh placed by m, nearer than `limit`.
+  std::optional<double> nearest(std::span<const Triangle3> mesh, const Mat4& m, bool both_sides,
+                                double limit) const {
+    auto place = [&](const Point3& p) -> Vec3d {
+      return {m[0] * p[0] + m[4] * p[1] + m[8] * p[2] + m[12], m[1] * p[0] + m[5] * p[1] + m[9] * p[2] + m[13],
+              m[2] * p[0] + m[6] * p[1] + m[10] * p[2] + m[14]};
+    };
+    std::optional<double> best;
+    for (const Triangle3& tri : mesh) {
+      const std::optional<double> t = meet(place(tri[0]), place(tri[1]), place(tri[2]), both_sides);
+      if (t && *t < limit && (!best || *t < *best) && drawn(*t)) best = t;
+    }
+    return best;
+  }
+};
+
+}  // namespace
+
 std::optional<std::uint64_t> pick_ray(const Simulator& sim, double x, double y) {
   if (!sim.view.show_arrows) return std::nullopt;
   const Camera& camera = sim.camera;
-  const Mat4 p_inv = mat4_inverse(projection_matrix(camera, camera.aspect));
-  const Mat4 v_inv = mat4_inverse(look_at(camera));
+  const Mat4 projection = projection_matrix(camera, camera.aspect), view = look_at(camera);
+  const Mat4 p_inv = mat4_inverse(projection);
+  const Mat4 v_inv = mat4_inverse(view);
   auto apply = [](const Mat4& m, const std::array<double, 4>& v) {
     std::array<double, 4> out{};
     for (int r = 0; r < 4; ++r) out[r] = m[r] * v[0] + m[4 + r] * v[1] + m[8 + r] * v[2] + m[12 + r] * v[3];
@@ -294,34 +351,18 @@ std::optional<std::uint64_t> pick_ray(const Simulator& sim, double x, double y) 
   for (int k = 0; k < 3; ++k) eye_space[k] /= eye_space[3];
   std::array<double, 4> world = apply(v_inv, {eye_space[0], eye_space[1], eye_space[2], 1.0});
   const Vec3d W{world[0] / world[3], world[1] / world[3], world[2] / world[3]};
-  const Vec3d E = camera.position;
-  const Vec3d D = normalized(sub(W, E));
+  const PickRay ray{camera.position, normalized(sub(W, camera.position)), mat4_mul(projection, view)};
 
   if (sim.arrows.empty() || sim.arrow_mesh.empty()) return std::nullopt;
+  constexpr double unlimited = std::numeric_limits<double>::infinity();
   std::optional<std::uint64_t> best;
-  double best_t = 0;
-  for (std::size_t a = 0; a < sim.arrows.size(); ++a) {
-    const Mat4& m = sim.arrows[a].transform;
-    auto place = [&](const Point3& p) -> Vec3d {
-      return {m[0] * p[0] + m[4] * p[1] + m[8] * p[2] + m[12], m[1] * p[0] + m[5] * p[1] + m[9] * p[2] + m[13],
-              m[2] * p[0] + m[6] * p[1] + m[10] * p[2] + m[14]};
-    };
-    for (const Triangle3& tri : sim.arrow_mesh) {
-      const Vec3d A = place(tri[0]), B = place(tri[1]), C = place(tri[2]);
-      const Vec3d e1 = sub(B, A), e2 = sub(C, A), p = cross(D, e2);
-      const double det = dot(e1, p);
-      if (!(std::fabs(det) >= 1e-12)) continue;
-      const Vec3d s = sub(E, A);
-      const double u = dot(s, p) / det;
-      if (!(u >= 0 && u <= 1)) continue;
-      const Vec3d q = cross(s, e1);
-      const double v = dot(D, q) / det;
-      if (!(v >= 0 && u + v <= 1)) continue;
-      const double t = dot(e2, q) / det;
-      if (!(t > 1e-12)) continue;
-      if (!best || t < best_t) best = a, best_t = t;
-    }
-  }
+  double best_t = unlimited;
+  for (std::size_t a = 0; a < sim.arrows.size(); ++a)
+    if (auto t = ray.nearest(sim.arrow_mesh, sim.arrows[a].transform, true, best_t)) best = a, best_t = *t;
+  // Hidden behind a piece: pieces are drawn first and an arrow only where it is nearer.
+  if (best && sim.view.show_pieces)
+    for (std::size_t i = 0; i < sim.piece_meshes.size(); ++i)
+      if (ray.nearest(sim.piece_meshes[i].triangles, piece_matrix(sim, i), false, best_t)) return std::nullopt;
   return best;
 }
 

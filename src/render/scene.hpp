@@ -21,10 +21,13 @@ struct Simulator;
 
 using Vec3d = std::array<double, 3>;
 
+// The largest supersampling factor any caller may give a view.
+inline constexpr std::uint32_t kMaxSupersample = 16;
+
 struct ViewSettings {
   double line_width = 1.0;
   std::uint32_t background = 0;  // R + G<<8 + B<<16 + A<<24
-  std::uint32_t supersample = 2;  // never 0
+  std::uint32_t supersample = 2;  // never 0, and as given never above kMaxSupersample
   bool show_edges = true;
   bool show_arrows = true;
   bool show_pieces = true;
@@ -97,8 +100,14 @@ std::pair<std::uint32_t, std::uint32_t> arrow_colours(std::uint32_t background);
 // camera values draw nothing but the background; the one failure is a frame above the pixel cap.
 Result<Image> render(const Simulator& sim, std::uint32_t width, std::uint32_t height);
 
-// The index of the drawn arrow nearest to the camera under the pointer (x, y), or none; none when
-// arrows are hidden. Builds the frustum with the camera's own aspect.
+// The camera's aspect is the shape of the last frame drawn for picking: width / height of a frame
+// with pixels (a frame without any leaves it as it was).
+void record_frame_aspect(Camera& camera, std::uint32_t width, std::uint32_t height);
+
+// The arrow the frame shows under the pointer (x, y), or none: the ray through the pointer (built
+// with the camera's own aspect) picks the arrow it meets first, unless a shown piece is in front
+// of it. Hits are counted as the drawing counts them: arrows from both sides, pieces from the side
+// they are drawn from, nothing nearer than the near plane. None when arrows are hidden.
 std::optional<std::uint64_t> pick_ray(const Simulator& sim, double x, double y);
 
 }  // namespace gy

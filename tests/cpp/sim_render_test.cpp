@@ -274,9 +274,14 @@ TEST(Picking, ProjectedArrowPointsPickTheirArrow) {
     for (int k = 0; k < 3; ++k) c[k] = (t[0][k] + t[1][k] + t[2][k]) / 3;
     std::tie(x, y) = project(mat4_mul(mat4_mul(projection_matrix(sim.camera, 1), look_at(sim.camera)), all[a].transform), c);
     sim.arrows = all;
+    sim.view.show_pieces = false;
     EXPECT_TRUE(pick_ray(sim, x, y).has_value()) << a;
     sim.arrows = {all[a]};
     EXPECT_EQ(pick_ray(sim, x, y), 0u) << a;
+    // The two arrows on the axis that points away from the eye are drawn behind the cube, and a
+    // shown piece in front of an arrow hides it from the pointer too.
+    sim.view.show_pieces = true;
+    EXPECT_EQ(pick_ray(sim, x, y).has_value(), all[a].transform[14] > -1) << a;
   }
   // Over the last arrow: a broken camera or hidden arrows pick nothing.
   sim.camera.fov = std::nan("");
@@ -284,6 +289,72 @@ TEST(Picking, ProjectedArrowPointsPickTheirArrow) {
   sim.camera.fov = 15;
   sim.view.show_arrows = false;
   EXPECT_EQ(pick_ray(sim, x, y), std::nullopt);
+}
+
+// What each pixel centre of a width x height frame shows: arrow a as the word a, a piece as
+// piece_word, nothing as the background word. Drawn as the scene draws (pieces, then arrows in
+// order, each testing and writing depth) with one sample a pixel and no outlines.
+constexpr std::uint32_t piece_word = 0xFFFFFFF0u, empty_word = 0xFFFFFFF1u;
+Framebuffer drawn_ids(const Simulator& sim, std::uint32_t width, std::uint32_t height) {
+  std::vector<DrawItem> items;
+  std::vector<std::vector<std::uint32_t>> fills;
+  for (const PieceMesh& m : sim.piece_meshes) fills.emplace_back(m.triangles.size(), piece_word);
+  Simulator plain = sim;
+  plain.view.show_edges = false;
+  append_piece_items(items, plain, 1, fills, 0);
+  std::vector<std::vector<std::uint32_t>> words;
+  for (std::size_t a = 0; a < sim.arrows.size(); ++a) words.emplace_back(sim.arrow_mesh.size(), a);
+  for (std::size_t a = 0; a < sim.arrows.size(); ++a) {
+    DrawItem& arrow = items.emplace_back();
+    arrow.matrix = sim.arrows[a].transform;
+    arrow.triangles = sim.arrow_mesh;
+    arrow.colours = words[a];
+  }
+  Framebuffer fb = expect(make_framebuffer(width, height, 1, empty_word), "framebuffer");
+  RasterScratch scratch;
+  rasterize(scratch, fb, items, frame_view_projection(sim.camera, width, height));
+  return fb;
+}
+
+TEST(Picking, EveryPixelOfEveryFrameShapePicksTheArrowItShows) {
+  Simulator sim = catalog_puzzle("Megaminx");
+  ViewOptions o;
+  o.yaw = 25;
+  o.pitch = -30;
+  view_from_options(o, sim.view, sim.camera);
+  for (auto [w, h] : {std::pair{60u, 60u}, {90u, 45u}, {45u, 90u}}) {
+    record_frame_aspect(sim.camera, w, h);
+    const Framebuffer ids = drawn_ids(sim, w, h);
+    std::size_t arrows = 0, hidden = 0;
+    for (std::uint32_t py = 0; py < h; ++py)
+      for (std::uint32_t px = 0; px < w; ++px) {
+        const std::uint32_t id = ids.colour[py * w + px];
+        const double x = (px + 0.5) / w * 2 - 1, y = 1 - (py + 0.5) / h * 2;
+        const auto shown = id < sim.arrows.size() ? std::optional<std::uint64_t>(id) : std::nullopt;
+        ASSERT_EQ(pick_ray(sim, x, y), shown) << w << "x" << h << " at " << px << "," << py;
+        arrows += shown.has_value();
+        if (id == piece_word) {
+          Simulator no_pieces = sim;
+          no_pieces.view.show_pieces = false;
+          hidden += pick_ray(no_pieces, x, y).has_value();
+        }
+      }
+    EXPECT_GT(arrows, w * h / 50) << w << "x" << h;
+    EXPECT_GT(hidden, 10u) << "arrows behind the puzzle, picked only with the pieces hidden";
+  }
+  // A frame without pixels keeps the shape; before any frame it is square.
+  record_frame_aspect(sim.camera, 0, 7);
+  EXPECT_EQ(sim.camera.aspect, 0.5);
+  EXPECT_EQ(Camera{}.aspect, 1.0);
+}
+
+TEST(Picking, NothingNearerThanTheNearPlaneIsPicked) {
+  Simulator sim = bare();
+  sim.arrow_mesh = square_arrow();
+  sim.arrows = {arrow_at(0, 0, 11.95), arrow_at(0, 0, 11)};
+  EXPECT_EQ(pick_ray(sim, 0, 0), 1u) << "the first arrow is 0.05 from the eye, closer than the near plane";
+  Image img = expect(render(sim, 9, 9), "render");
+  EXPECT_EQ(pixel(img, 4, 4), blend_pixel<BlendMode::Over>(grey, arrow_colours(grey).first));
 }
 
 TEST(Picking, NearestArrowWinsAndPickingAgreesWithTheSquareRender) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "catalog.hpp"
 #include "sim_pieces.hpp"
@@ -256,6 +257,43 @@ TEST(Orbit, DragTurnsEasesOutAndCoasts) {
   camera_orbit(o, sim.camera);
   EXPECT_EQ(sim.camera.target, (Vec3d{0, 0, 0}));
   EXPECT_EQ(sim.camera.position, eye);
+}
+
+TEST(Orbit, NothingOverflowsAndABrokenStateRecovers) {
+  auto finite = [](const Vec3d& v) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); };
+  Orbit o;
+  Camera camera;
+  // Drag points are held to kMaxDrag: the turn is that of the clamped drag.
+  o.drag_to = {1e300, -std::numeric_limits<double>::infinity(), 0};
+  camera_orbit(o, camera);
+  EXPECT_EQ(o.drag_to, (Vec3d{kMaxDrag, -kMaxDrag, 0}));
+  EXPECT_DOUBLE_EQ(o.velocity, std::sqrt(2.0) * kMaxDrag * 3);
+  for (int step = 0; step < 100; ++step) {
+    camera_orbit(o, camera);
+    ASSERT_TRUE(finite(camera.position) && finite(camera.up) && std::isfinite(o.velocity) && finite(o.axis));
+    ASSERT_NEAR(length(camera.position), 12.0, 1e-9);
+  }
+  // A non-finite velocity stops coasting; an eye that cannot be turned is left, and spoils neither
+  // the up vector nor the axis.
+  o = Orbit{};
+  camera = Camera{};
+  for (double bad : {std::nan(""), std::numeric_limits<double>::infinity()}) {
+    o.velocity = bad;
+    camera_orbit(o, camera);
+    EXPECT_EQ(o.velocity, 0.0);
+    EXPECT_EQ(camera.position, (Vec3d{0, 0, 12}));
+  }
+  camera.position = {std::nan(""), 0, 0};
+  o.drag_to = {0.1, 0, 0};
+  camera_orbit(o, camera);
+  EXPECT_EQ(camera.up, (Vec3d{0, 1, 0}));
+  EXPECT_TRUE(finite(o.axis) && std::isfinite(o.velocity));
+  // An eye far out, whose length overflows when squared, still turns.
+  camera.position = {0, 0, 1e300};
+  o.drag_from = {0, 0, 0};
+  camera_orbit(o, camera);
+  EXPECT_TRUE(finite(camera.position));
+  EXPECT_LT(camera.position[0], -1e299);
 }
 
 }  // namespace

@@ -236,6 +236,46 @@ TEST(Turning, FailedTurnOrUndoLeavesEverything) {
   EXPECT_EQ(snapshot(sim), before);
 }
 
+TEST(Turning, RepeatsFollowTheLayerAndFailWhole) {
+  // A jumbling puzzle renumbers its grips as it turns: each repeat finds the layer by its plane.
+  Simulator heli = catalog_puzzle("Helicopter Cube");
+  for (std::uint64_t g = 0; g < heli.grips.size(); ++g) {
+    Simulator repeated = heli, single = heli;
+    ASSERT_TRUE(turn_grip_repeated(repeated, g, 1, 3)) << g;
+    const Plane p = heli.grips[g].plane;
+    for (int k = 0; k < 3; ++k) {
+      const Grip* layer = find_grip(single.grips, p);
+      ASSERT_NE(layer, nullptr);
+      ASSERT_TRUE(turn_grip(single, static_cast<std::uint64_t>(layer - single.grips.data()), TurnRequest::by_direction(1)));
+    }
+    EXPECT_TRUE(same_state(repeated, single)) << g;
+    EXPECT_EQ(snapshot(repeated), snapshot(single)) << g;
+  }
+
+  Simulator sim = cube3();
+  ASSERT_TRUE(turn_grip(sim, 0, TurnRequest::by_direction(1)));
+  sim.hovered_arrow = 1;
+  const std::string before = snapshot(sim);
+  EXPECT_TRUE(turn_grip_repeated(sim, 3, -1, 0));
+  EXPECT_EQ(turn_grip_repeated(sim, 6, 1, 2).error(), Error::range("grip index 6 out of range (have 6)"));
+  EXPECT_EQ(snapshot(sim), before);
+  // The third turn fails: the two before it are taken back with everything they changed.
+  const Grip g = sim.grips[2];
+  const Quaternion r = (*stops_of_grip(sim, 2))[1];
+  auto after = sim.pieces;
+  for (int k = 0; k < 3; ++k) ASSERT_TRUE(rotate_pieces(after, g.pieces, r));
+  poison(sim, g.pieces[0], after[g.pieces[0]].rotation);
+  auto turned = turn_grip_repeated(sim, 2, 1, 3);
+  ASSERT_FALSE(turned);
+  EXPECT_NE(turned.error().message.find("same field"), std::string::npos) << turned.error().message;
+  EXPECT_EQ(snapshot(sim), before);
+  // A grip whose plane no layer lies in is lost after its first turn.
+  sim.grips[4].plane.d = q(-1, 4);
+  const std::string moved = snapshot(sim);
+  EXPECT_EQ(turn_grip_repeated(sim, 4, 1, 2).error(), Error::state("the layer of grip 4 cannot turn again after 1 turns"));
+  EXPECT_EQ(snapshot(sim), moved);
+}
+
 TEST(Turning, UndoRefusesWhileTheLayerIsBlocked) {
   // Layers at x, y, z = 1/2: a quarter turn of the x layer leaves pieces across y = 1/2.
   Simulator sim = from_pieces(cut_cube({plane(1, 0, 0, -1, 2), plane(0, 1, 0, -1, 2), plane(0, 0, 1, -1, 2)}));

@@ -850,11 +850,14 @@ class TestRender:
             b.render_states(b.observations(), 8, 8, dtype="x")
         with pytest.raises(ValueError, match="too large"):
             b.render(65535, 65535)
-        b.configure(supersample=1000)
-        with pytest.raises(ValueError, match="supersampling factor of at most"):
-            b.render(8, 8)
-        b.configure(supersample=4)
-        b.configure(supersample=60000)
+        for factor in (17, 1000, 60000):  # refused where given, so every later frame can be drawn
+            with pytest.raises(ValueError, match=f"^a supersampling factor must be at most 16, got {factor}$") as e:
+                b.configure(supersample=factor)
+            assert e.value.__notes__ == ["while processing 'supersample'"]
+            with pytest.raises(ValueError, match="at most 16"):
+                PuzzleBatch(CUBE, 1, supersample=factor)
+        b.configure(supersample=16)
+        assert b.render(2, 2).shape == (len(b), 2, 2, 4)
         with pytest.raises(ValueError):
             b.frames(60000, 60000)
 

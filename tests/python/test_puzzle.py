@@ -1,6 +1,7 @@
 """Puzzle construction, view settings and camera, turning, scrambling and history, grips and pieces,
 and borrows across threads."""
 import math
+import re
 import threading
 import time
 
@@ -23,6 +24,11 @@ def cube():
 def state(p):
     """The exact orientation of every piece."""
     return [p.piece(i)["rotation"] for i in range(p.piece_count)]
+
+
+def poses(p):
+    """The exact orientation of every piece, without the number field's identity."""
+    return [re.sub(r"0x[0-9a-f]+#", "", r) for r in state(p)]
 
 
 def close(a, b):
@@ -101,6 +107,17 @@ class TestView:
         cube.supersample = 0
         assert cube.supersample == 1
 
+    def test_one_supersampling_bound_wherever_the_factor_is_given(self, cube):
+        for give, note in [(lambda f: Puzzle(CUBE, supersample=f), "supersample"),
+                           (lambda f: setattr(cube, "supersample", f), "factor"),
+                           (lambda f: cube.render(4, 4, supersample=f), "supersample"),
+                           (lambda f: native.render_many([CUBE], 4, 4, supersample=f), "supersample")]:
+            with pytest.raises(ValueError, match="^a supersampling factor must be at most 16, got 17$") as e:
+                give(17)
+            assert e.value.__notes__ == [f"while processing '{note}'"]
+            give(16)
+        assert cube.supersample == 16
+
     def test_distance_and_look_from_work_about_the_origin(self, cube):
         assert cube.distance == 12.0
         cube.camera_target = (1, 0, 0)
@@ -148,6 +165,39 @@ class TestTurning:
         assert (cube.move_count, cube.history_length, cube.animating) == (3, 3, True)
         cube.turn(1)
         assert cube.is_solved
+
+    @pytest.mark.parametrize("name", ["Helicopter Cube", "Behemoth"])
+    def test_repeats_follow_their_layer_round_a_full_turn(self, name):
+        def layer(p, g):
+            grip = p.grips()[g]
+            return grip.axis, grip.offset
+
+        # One turn at a time, the layer found again by its plane (the grips are renumbered as the
+        # puzzle jumbles), until the turns add up to a whole turn.
+        one = Puzzle(name)
+        key, index, angle, states = layer(one, 0), 0, 0.0, []
+        while angle < 360 - 1e-6:
+            angle += min(a for a in one.stops(index) if a > 1e-9)
+            one.turn(index)
+            states.append(poses(one))
+            index = next(g for g in range(one.grip_count) if layer(one, g) == key)
+        full = len(states)
+        assert one.is_solved and full > 2
+        # Every repeat count turns the same layer as those single turns.
+        ks = range(1, full + 1) if name == "Helicopter Cube" else (2, full)
+        for k in ks:
+            p = Puzzle(name)
+            p.turn(0, 1, repeat=k)
+            assert poses(p) == states[k - 1] and (p.move_count, p.history_length) == (k, k), k
+            assert p.restore() and p.is_solved
+        # A whole turn of every layer leaves the puzzle solved.
+        p = Puzzle(name)
+        for g in range(p.grip_count):
+            p.turn(g, 1, repeat=full)
+            assert p.is_solved, g
+        p = Puzzle("Helicopter Cube")
+        p.turn(8, 1, repeat=2)
+        assert p.history_length == 2
 
     def test_failed_turn_changes_nothing(self, cube):
         cube.turn(0)

@@ -91,6 +91,28 @@ class TestOrbitAndPointer:
         cube.advance()
         assert cube.camera_position != (0, 0, 12) and math.isclose(cube.distance, 12)
 
+    def test_huge_drags_leave_the_camera_finite(self, cube):
+        def finite():
+            return all(math.isfinite(v) for v in cube.camera_position + cube.camera_up + cube.camera_target)
+
+        cube.orbit(1e200, 0)
+        assert finite() and math.isclose(cube.distance, 12)
+        cube.pointer_down(0, 0)
+        cube.pointer_move(1e300, -1e155)
+        for _ in range(200):
+            cube.advance()
+            assert finite() and math.isclose(cube.distance, 12)
+        cube.pointer_up(0, 0)
+        # An eye made non-finite by hand spoils nothing else: once placed again the drag goes on.
+        cube.look_from(0, 0)
+        cube.camera_position = (math.nan, 0, 0)
+        cube.orbit(0.1, 0)
+        assert cube.camera_up == (0, 1, 0)
+        cube.camera_position = (0, 0, 12)
+        cube.advance()  # the rest of the drag: 0.8 of its first step
+        x, y, z = cube.camera_position
+        assert math.isclose(math.atan2(-x, z), 0.24) and y == 0 and cube.camera_up == (0, 1, 0)
+
     def test_press_and_release_on_an_arrow_turns_its_grip(self, cube):
         a, (x, y) = arrow_points(cube)[0]
         assert cube.arrow_at(x, y) == a and cube.hovered_arrow is None
@@ -114,6 +136,47 @@ class TestOrbitAndPointer:
         assert cube.pointer_up(*pa) is None and cube.move_count == 1
         hidden = Puzzle(CUBE, show_arrows=False)
         assert arrow_points(hidden, 20) == [] and hidden.pointer_down(*pa) is False
+
+
+class TestPickingMatchesTheFrame:
+    @staticmethod
+    def pixels(image):
+        return [image.to_bytes()[i:i + 4] for i in range(0, len(image.to_bytes()), 4)]
+
+    @pytest.mark.parametrize("width, height", [(72, 72), (96, 48), (48, 96)])
+    def test_a_pixel_picks_the_arrow_drawn_there(self, width, height):
+        # Outlines off and one sample a pixel, on white: a pixel shows an arrow exactly when the frame
+        # with arrows differs from the one without.
+        p = Puzzle("Megaminx", supersample=1, show_edges=False, background=WHITE)
+        plain = self.pixels(p.render(width, height, show_arrows=False))
+        shown = self.pixels(p.frame(0, width, height))  # the last frame drawn gives the pointer its shape
+        centres = [((i + 0.5) / width * 2 - 1, 1 - (j + 0.5) / height * 2) for j in range(height) for i in range(width)]
+        picks = [p.arrow_at(x, y) for x, y in centres]
+        assert [a is not None for a in picks] == [s != t for s, t in zip(shown, plain)]
+        # Hovering an arrow redraws it highlighted wherever it is the one picked.
+        for a in set(picks) - {None}:
+            p.pointer_move(*centres[picks.index(a)])
+            assert p.hovered_arrow == a
+            lit = self.pixels(p.render(width, height))
+            assert all(lit[k] != shown[k] for k, b in enumerate(picks) if b == a), a
+        p.clear_hover()
+        assert p.render(0, height).width == 0  # a frame without pixels keeps the shape
+        assert [p.arrow_at(x, y) for x, y in centres] == picks
+
+    def test_press_on_a_sticker_drags_the_camera(self):
+        p = Puzzle("Megaminx")
+        assert p.pointer_down(-0.445, 0.015) is False  # a sticker in front of a hidden arrow
+        p.pointer_move(-0.3, 0.015)
+        assert p.pointer_up(-0.3, 0.015) is None and p.move_count == 0
+        p.advance()
+        assert p.camera_position != (0, 0, 12) and math.isclose(p.distance, 12)
+        # Until a frame is drawn the pointer picks through a square view.
+        square, wide = Puzzle(CUBE), Puzzle(CUBE)
+        wide.render(200, 100)
+        points = [(x / 10, y / 10) for x in range(-10, 11) for y in range(-10, 11)]
+        assert [square.arrow_at(*q) for q in points] != [wide.arrow_at(*q) for q in points]
+        wide.render(30, 30, yaw=40)
+        assert [square.arrow_at(*q) for q in points] == [wide.arrow_at(*q) for q in points]
 
 
 class TestRenderMany:
