@@ -96,8 +96,8 @@ Result<std::shared_ptr<const std::vector<FacePlane>>> piece_planes(std::span<con
   if (e.faces) return e.faces;
   std::string key = cat(i, ",");
   key += e.key;
-  if (auto it = memos.face_memo.find(key); it != memos.face_memo.end()) {
-    e.faces = it->second;
+  if (const auto* found = memos.face_memo.find(key)) {
+    e.faces = *found;
     return e.faces;
   }
   auto planes = std::make_shared<std::vector<FacePlane>>();
@@ -116,7 +116,7 @@ Result<std::shared_ptr<const std::vector<FacePlane>>> piece_planes(std::span<con
     planes->push_back(std::move(fp));
   }
   std::shared_ptr<const std::vector<FacePlane>> shared = std::move(planes);
-  memos.face_memo.emplace(std::move(key), shared);
+  memos.face_memo.store(key, shared);
   e.faces = shared;
   return shared;
 }
@@ -163,6 +163,10 @@ Result<std::vector<Grip>> movement_analysis(std::span<const Piece> pieces, GripM
     for (const FacePlane& fp : *held.back())
       if (seen.insert(fp.key).second) candidates.push_back(&fp);
   }
+  const std::size_t per_analysis = pieces.size() * std::max<std::size_t>(candidates.size(), 1);
+  memos.side_memo.set_limit(std::max(memos.floor, memos.span * per_analysis));
+  memos.extent_memo.set_limit(std::max(memos.floor, memos.span * per_analysis));
+  memos.face_memo.set_limit(std::max(memos.floor, memos.span * pieces.size()));
 
   std::vector<std::uint64_t> all;
   if (!subset) {
@@ -184,24 +188,21 @@ Result<std::vector<Grip>> movement_analysis(std::span<const Piece> pieces, GripM
       side_key.assign(c->key);
       side_key += e.suffix;
       Side side;
-      if (auto it = memos.side_memo.find(std::string_view(side_key)); it != memos.side_memo.end()) {
-        side = it->second;
+      if (const Side* known = memos.side_memo.find(side_key)) {
+        side = *known;
       } else {
         extent_key.assign(c->normal_key());
         extent_key += e.suffix;
-        auto ext = memos.extent_memo.find(std::string_view(extent_key));
-        if (ext == memos.extent_memo.end()) {
-          Extent x = GY_TRY(compute_extent(pieces[idx], e, c->plane.normal));
-          ext = memos.extent_memo.emplace(extent_key, std::move(x)).first;
-        }
-        int low = GY_TRY(GY_TRY(minus_d.sub(ext->second.min)).sign());
+        const Extent* ext = memos.extent_memo.find(extent_key);
+        if (!ext) ext = &memos.extent_memo.store(extent_key, GY_TRY(compute_extent(pieces[idx], e, c->plane.normal)));
+        int low = GY_TRY(GY_TRY(minus_d.sub(ext->min)).sign());
         if (low <= 0) {
           side = 1;
         } else {
-          int high = GY_TRY(GY_TRY(minus_d.sub(ext->second.max)).sign());
+          int high = GY_TRY(GY_TRY(minus_d.sub(ext->max)).sign());
           side = high >= 0 ? -1 : 0;
         }
-        memos.side_memo.emplace(side_key, side);
+        memos.side_memo.store(side_key, side);
       }
       if (side == 0) {
         blocked = true;

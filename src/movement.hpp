@@ -11,6 +11,7 @@
 // that a turn did not move (or that return to an earlier orientation) cost a lookup.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -70,14 +71,57 @@ struct OrientationEntry {
   std::shared_ptr<const std::vector<FacePlane>> faces;  // the piece's candidate planes there
 };
 
+// A memo of text keys in two generations. A lookup that finds an entry in the older generation
+// moves it to the newer; when the newer holds `limit` entries it becomes the older, and the older
+// is dropped. So the entries in use stay, and at most twice the limit are held.
+template <class V>
+class GenerationalMemo {
+ public:
+  // The value under key, or null; valid until the next lookup or store.
+  V* find(std::string_view key) {
+    if (auto it = fresh_.find(key); it != fresh_.end()) return &it->second;
+    auto it = old_.find(key);
+    if (it == old_.end()) return nullptr;
+    auto node = old_.extract(it);
+    make_room();
+    return &fresh_.insert(std::move(node)).position->second;
+  }
+
+  // Stores value under key, replacing any value there; valid as find's.
+  V& store(std::string_view key, V value) {
+    if (V* v = find(key)) return *v = std::move(value);
+    make_room();
+    return fresh_.emplace(std::string(key), std::move(value)).first->second;
+  }
+
+  std::size_t size() const { return fresh_.size() + old_.size(); }
+  void set_limit(std::size_t limit) { limit_ = std::max<std::size_t>(limit, 1); }
+
+ private:
+  void make_room() {
+    if (fresh_.size() < limit_) return;
+    old_ = std::move(fresh_);
+    fresh_.clear();
+  }
+
+  TextMap<V> fresh_, old_;
+  std::size_t limit_ = 1;
+};
+
 // Caches kept with one piece list for its whole life. All are pure: a fresh set gives the same
 // results. Besides the side and extent memos, a piece's candidate planes are kept per orientation
 // and each piece's orientation key until the piece turns.
+//
+// The memos are bounded by the analyses they serve: each keeps at least `span` analyses' worth of
+// entries of the state at hand (pieces x candidate planes for sides and extents, pieces for planes)
+// and never fewer than `floor`, and holds at most twice that.
 struct GripMemos {
-  TextMap<Side> side_memo;       // movement key of a plane -> side
-  TextMap<Extent> extent_memo;   // movement key of a normal -> (min, max) along it
-  TextMap<std::shared_ptr<const std::vector<FacePlane>>> face_memo;  // "piece,orientation" -> planes
-  std::vector<OrientationEntry> orientations;                          // by piece index
+  GenerationalMemo<Side> side_memo;      // movement key of a plane -> side
+  GenerationalMemo<Extent> extent_memo;  // movement key of a normal -> (min, max) along it
+  GenerationalMemo<std::shared_ptr<const std::vector<FacePlane>>> face_memo;  // "piece,orientation" -> planes
+  std::vector<OrientationEntry> orientations;                                   // by piece index
+  std::size_t span = 4;
+  std::size_t floor = 8192;
 };
 
 // "{key}/{piece},{orientation key}".

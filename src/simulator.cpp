@@ -683,7 +683,7 @@ bool finite3(const Vec3d& v) { return std::isfinite(v[0]) && std::isfinite(v[1])
 // v / |v|; the zero vector when v is zero or not finite. Lengths whose square overflows are taken
 // after scaling v down.
 Vec3d unit_or_zero(const Vec3d& v) {
-  double len = std::sqrt(dot3(v, v));
+  const double len = std::sqrt(dot3(v, v));
   if (std::isinf(len) && finite3(v)) {
     const double m = std::max({std::fabs(v[0]), std::fabs(v[1]), std::fabs(v[2])});
     return unit_or_zero({v[0] / m, v[1] / m, v[2] / m});

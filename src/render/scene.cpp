@@ -359,10 +359,12 @@ std::optional<std::uint64_t> pick_ray(const Simulator& sim, double x, double y) 
   double best_t = unlimited;
   for (std::size_t a = 0; a < sim.arrows.size(); ++a)
     if (auto t = ray.nearest(sim.arrow_mesh, sim.arrows[a].transform, true, best_t)) best = a, best_t = *t;
-  // Hidden behind a piece: pieces are drawn first and an arrow only where it is nearer.
-  if (best && sim.view.show_pieces)
+  // Hidden behind a piece: pieces are drawn first, and an arrow only where it is strictly nearer.
+  if (best && sim.view.show_pieces) {
+    const double limit = std::nextafter(best_t, unlimited);
     for (std::size_t i = 0; i < sim.piece_meshes.size(); ++i)
-      if (ray.nearest(sim.piece_meshes[i].triangles, piece_matrix(sim, i), false, best_t)) return std::nullopt;
+      if (ray.nearest(sim.piece_meshes[i].triangles, piece_matrix(sim, i), false, limit)) return std::nullopt;
+  }
   return best;
 }
 

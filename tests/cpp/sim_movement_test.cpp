@@ -158,6 +158,50 @@ TEST(Movement, WarmMemosAgreeWithFreshOnes) {
   }
 }
 
+TEST(Memo, KeepsWhatIsInUseAndHoldsAtMostTwiceItsLimit) {
+  GenerationalMemo<int> memo;
+  memo.set_limit(2);
+  memo.store("a", 1);
+  memo.store("b", 2);
+  memo.store("c", 3);  // the first generation is full: a and b grow old
+  ASSERT_NE(memo.find("a"), nullptr);  // and a comes back to the new one
+  memo.store("d", 4);
+  EXPECT_EQ(memo.find("b"), nullptr) << "unused for a whole generation";
+  EXPECT_EQ(*memo.find("a"), 1);
+  EXPECT_EQ(*memo.find("c"), 3);
+  EXPECT_EQ(memo.store("c", 5), 5);
+  EXPECT_EQ(*memo.find("c"), 5);
+  EXPECT_EQ(*memo.find("d"), 4);
+  for (int i = 0; i < 100; ++i) {
+    memo.store(std::to_string(i), i);
+    ASSERT_LE(memo.size(), 4u);
+  }
+}
+
+TEST(Memo, BoundedMemosGiveTheSameGrips) {
+  // Memos that keep almost nothing against memos that keep everything.
+  auto pieces = cut_cube(slabs(1, 3));
+  GripMemos all, tiny;
+  all.floor = 1 << 30;
+  tiny.span = 0;
+  tiny.floor = 3;
+  std::mt19937 rng(11);
+  for (int step = 0; step < 30; ++step) {
+    auto grips = current_grips(pieces, all);
+    auto again = current_grips(pieces, tiny);
+    ASSERT_TRUE(grips && again);
+    ASSERT_EQ(grip_texts(*grips), grip_texts(*again)) << step;
+    EXPECT_LE(tiny.side_memo.size() + tiny.extent_memo.size() + tiny.face_memo.size(), 18u);
+    const Grip g = (*grips)[rng() % grips->size()];
+    auto stops = grip_stops(pieces, all, g);
+    auto tiny_stops = grip_stops(pieces, tiny, g);
+    ASSERT_TRUE(stops && tiny_stops && stops->size() == tiny_stops->size() && stops->size() > 1);
+    for (std::size_t k = 0; k < stops->size(); ++k) EXPECT_TRUE(same((*stops)[k], (*tiny_stops)[k]));
+    turn(pieces, g, (*stops)[1 + rng() % (stops->size() - 1)]);
+  }
+  EXPECT_GT(all.side_memo.size(), 500u);
+}
+
 TEST(Movement, BrokenInvariantsAbort) {
   auto pieces = cut_cube({plane(1, 0, 0, 0)});
   GripMemos memos;

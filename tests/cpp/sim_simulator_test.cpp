@@ -208,8 +208,8 @@ void poison(Simulator& sim, std::uint64_t piece, const Quaternion& orientation) 
     return *A::generator(*NumberField::make(FracPoly(m), fraction(1, 1), fraction(n, 1)));
   };
   FacePlane bad{Plane{Vector3{root(2), q(0), q(0)}, root(3)}, "[[poison],x]", 8};
-  sim.grip_memos.face_memo[cat(piece, ",") + orientation.key()] =
-      std::make_shared<const std::vector<FacePlane>>(std::vector<FacePlane>{bad});
+  sim.grip_memos.face_memo.store(cat(piece, ",") + orientation.key(),
+                                 std::make_shared<const std::vector<FacePlane>>(std::vector<FacePlane>{bad}));
 }
 
 TEST(Turning, FailedTurnOrUndoLeavesEverything) {
