@@ -120,7 +120,7 @@ struct GripMemos {
   GenerationalMemo<Extent> extent_memo;  // movement key of a normal -> (min, max) along it
   GenerationalMemo<std::shared_ptr<const std::vector<FacePlane>>> face_memo;  // "piece,orientation" -> planes
   std::vector<OrientationEntry> orientations;                                   // by piece index
-  std::size_t span = 4;
+  std::size_t span = 2;
   std::size_t floor = 8192;
 };
 

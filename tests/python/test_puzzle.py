@@ -183,21 +183,16 @@ class TestTurning:
             index = next(g for g in range(one.grip_count) if layer(one, g) == key)
         full = len(states)
         assert one.is_solved and full > 2
-        # Every repeat count turns the same layer as those single turns.
-        ks = range(1, full + 1) if name == "Helicopter Cube" else (2, full)
-        for k in ks:
-            p = Puzzle(name)
-            p.turn(0, 1, repeat=k)
-            assert poses(p) == states[k - 1] and (p.move_count, p.history_length) == (k, k), k
-            assert p.restore() and p.is_solved
-        # A whole turn of every layer leaves the puzzle solved.
         p = Puzzle(name)
+        p.turn(8, 1, repeat=2)  # on the Helicopter Cube grip 8 is renumbered out of range by its turn
+        p.restore()
+        p.turn(0, 1, repeat=2)
+        assert poses(p) == states[1] and (p.move_count, p.history_length) == (6, 2)
+        assert p.restore() and p.is_solved
+        # A whole turn of every layer, as one call each, leaves the puzzle solved.
         for g in range(p.grip_count):
             p.turn(g, 1, repeat=full)
             assert p.is_solved, g
-        p = Puzzle("Helicopter Cube")
-        p.turn(8, 1, repeat=2)
-        assert p.history_length == 2
 
     def test_failed_turn_changes_nothing(self, cube):
         cube.turn(0)
