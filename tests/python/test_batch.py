@@ -9,6 +9,8 @@ import pytest
 
 import gyrelle._native as native
 
+import optional
+
 PuzzleBatch, Puzzle, Recipe = native.PuzzleBatch, native.Puzzle, native.Recipe
 
 CUBE = "?shell=C$1&cut=C$1/3"
@@ -138,7 +140,7 @@ class TestStep:
         assert b.history(0) == [0, 1]
 
     def test_step_matches_a_puzzle_turned_alike(self):
-        np = pytest.importorskip("numpy")
+        np = optional.need("numpy")
         b = PuzzleBatch(CUBE, 5)
         puzzles = [Puzzle(CUBE) for _ in range(5)]
         rng = np.random.default_rng(3)
@@ -152,7 +154,7 @@ class TestStep:
             assert replay(b, i) == p.sticker_ids()
 
     def test_action_forms(self):
-        np = pytest.importorskip("numpy")
+        np = optional.need("numpy")
         b = PuzzleBatch(CUBE, 3)
         for actions in ([1, 2, 3], (1, 2, 3), bytes([1, 2, 3]), np.array([1, 2, 3], np.uint8),
                         np.array([1, 2, 3], np.int64), np.array([[1, 2, 3]], np.uint32)):
@@ -211,7 +213,7 @@ class TestWhich:
         return b
 
     def test_forms(self, b):
-        np = pytest.importorskip("numpy")
+        np = optional.need("numpy")
         assert b.undo([True, False, True]).tolist() == [True, False, True]
         b.step([0, 2, 4])
         assert b.undo([2, 0, 2]).tolist() == [True, False, True]
@@ -448,7 +450,7 @@ class TestObservations:
         assert PuzzleBatch(CUBE, 1).observations().shape == (1, 54)
 
     def test_rows_follow_steps_undos_and_resets_exactly(self):
-        np = pytest.importorskip("numpy")
+        np = optional.need("numpy")
         b = PuzzleBatch(CUBE, 6, seed=8)
         puzzles = [Puzzle(CUBE) for _ in range(6)]
         rng = np.random.default_rng(5)
@@ -477,7 +479,7 @@ class TestObservations:
 
     def test_many_copies_agree_across_blocks_and_tasks(self):
         # Rows are filled in blocks and tasks whose edges fall inside rows; every reader agrees.
-        np = pytest.importorskip("numpy")
+        np = optional.need("numpy")
         b = PuzzleBatch(CUBE, 3001, seed=11, scramble=9)
         ids = np.asarray(b.sticker_ids())
         obs = np.asarray(b.observations())
@@ -664,7 +666,7 @@ class TestSetStates:
     def test_large_blocks_from_numpy(self):
         # Many rows per task, read from wide signed NumPy integers; one bad row deep in the block is
         # named and stores nothing.
-        np = pytest.importorskip("numpy")
+        np = optional.need("numpy")
         b = PuzzleBatch(CUBE, 4000, seed=6, scramble=8)
         obs, ids = np.asarray(b.observations()), np.asarray(b.sticker_ids())
         fresh = PuzzleBatch(CUBE, 4000)
@@ -736,7 +738,7 @@ class TestSetStates:
         assert b.sticker_ids().tolist() == before and b.move_counts == counts
 
     def test_numpy_bool_and_geometric_refusal(self, heli):
-        np = pytest.importorskip("numpy")
+        np = optional.need("numpy")
         b = PuzzleBatch(CUBE, 2)
         b.set_states(np.arange(54, dtype=np.uint8), ids=np.bool_(True))
         assert b.sticker_ids().tolist() == list(range(54)) * 2
@@ -815,7 +817,7 @@ class TestFaceletsThroughLayout:
 
 class TestRender:
     def test_shapes_channels_and_dtypes(self):
-        np = pytest.importorskip("numpy")
+        np = optional.need("numpy")
         b = PuzzleBatch(CUBE, 2, seed=1)
         b.scramble([0, 4])
         rgba = np.asarray(b.render(24, 16))
@@ -862,7 +864,7 @@ class TestRender:
             b.frames(60000, 60000)
 
     def test_render_states_and_frames(self):
-        np = pytest.importorskip("numpy")
+        np = optional.need("numpy")
         b = PuzzleBatch(CUBE, 3, seed=5)
         b.reset(scramble=6)
         drawn = np.asarray(b.render(20, 20))
@@ -877,7 +879,7 @@ class TestRender:
         assert np.asarray(b.render_states(b.observations(), 7, 0)).shape == (3, 0, 7, 4)
 
     def test_geometric(self, heli):
-        np = pytest.importorskip("numpy")
+        np = optional.need("numpy")
         b = PuzzleBatch(heli, 2)
         frames = np.asarray(b.render(16, 16))
         assert frames.shape == (2, 16, 16, 4)

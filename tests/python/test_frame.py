@@ -5,6 +5,9 @@ import pytest
 
 import gyrelle._native as native
 
+import borrowing
+import optional
+
 testing = native._testing
 Probe = testing.Probe
 
@@ -82,15 +85,11 @@ class TestSlots:
 class TestBorrows:
     def test_exclusive_call_blocks_others_without_waiting(self):
         p = Probe(1)
-        worker = threading.Thread(target=p.hold, args=(400,))
+        # The worker holds the probe from converting its argument on, then 400 ms without the interpreter.
+        gate = borrowing.Gate(400, wait=False)
+        worker = threading.Thread(target=p.hold, args=(gate,))
         worker.start()
-        deadline = time.monotonic() + 5
-        while True:  # wait until the worker holds the probe
-            try:
-                p.value
-            except RuntimeError:
-                break
-            assert time.monotonic() < deadline
+        assert gate.entered.wait(borrowing.TIMEOUT)
         with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
             p.value
         with pytest.raises(RuntimeError, match="^Already borrowed$"):
@@ -216,7 +215,7 @@ class TestConverters:
         assert notes(e) == ["while processing 'value'"]
 
     def test_index_objects(self):
-        np = pytest.importorskip("numpy")
+        np = optional.need("numpy")
         assert convert("u32", np.uint16(9)) == 9
         assert convert("flag", np.bool_(True)) is True
 

@@ -299,14 +299,15 @@ class TestThreads:
     run_while = staticmethod(borrowing.run_while)
 
     def test_one_puzzle_refuses_a_second_caller_at_once(self, cube):
-        work = lambda: cube.turn(0, repeat=500)
-        assert self.run_while(work, lambda: cube.move_count) == ["Already mutably borrowed"]
-        assert self.run_while(work, lambda: cube.turn(1)) == ["Already borrowed"]
-        assert self.run_while(work, lambda: setattr(cube, "fov", 1.0)) == ["Already borrowed"]
+        work = lambda gate: cube.turn(0, repeat=gate)
+        assert self.run_while(work, lambda: cube.move_count, 500) == ["Already mutably borrowed"]
+        assert self.run_while(work, lambda: cube.turn(1), 500) == ["Already borrowed"]
+        assert self.run_while(work, lambda: setattr(cube, "fov", 1.0), 500) == ["Already borrowed"]
         assert cube.fov == 15.0
-        assert self.run_while(work, lambda: cube.render(8, 8)) == ["Already borrowed"]
-        assert self.run_while(lambda: cube.render(512, 512, supersample=4), lambda: cube.fov) == [
+        assert self.run_while(work, lambda: cube.render(8, 8), 500) == ["Already borrowed"]
+        assert self.run_while(lambda gate: cube.render(512, gate, supersample=4), lambda: cube.fov, 512) == [
             "Already mutably borrowed"]
+        assert cube.move_count == 2000
         cube.turn(1)  # free again
 
     def test_two_puzzles_run_together(self):

@@ -4,6 +4,8 @@ import pytest
 
 import gyrelle._native as native
 
+import optional
+
 Puzzle = native.Puzzle
 
 CUBE = "?shell=C$1&cut=C$1/3"
@@ -37,7 +39,7 @@ class TestModel:
         assert cube.action_grip(cube.action_count) is None
 
     def test_permutations_compose_and_do_not_depend_on_the_state(self, cube):
-        np = pytest.importorskip("numpy")
+        np = optional.need("numpy")
         table = cube.action_permutations()
         assert table.shape == (12, 54) and table.__array_interface__["typestr"] == "|u1"
         rows = np.asarray(table).tolist()
