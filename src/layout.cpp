@@ -828,23 +828,38 @@ std::uint64_t longest_walk(const WalkLengths& lengths, std::uint64_t count, std:
   return 0;
 }
 
-Status check_walks(const Layout& layout, const WalkLengths& lengths, std::uint64_t count) {
-  if (layout.move_count() > 0 || count == 0) return {};
-  bool walks = false;
+namespace {
+
+// Whether some of the count walks has a length above 0.
+bool any_walk(const WalkLengths& lengths, std::uint64_t count) {
+  if (count == 0) return false;
   switch (lengths.form) {
     case WalkLengths::Form::fixed:
-      walks = lengths.low > 0;
-      break;
+      return lengths.low > 0;
     case WalkLengths::Form::list:
-      walks = std::any_of(lengths.list.begin(), lengths.list.end(), [](std::uint32_t d) { return d > 0; });
-      break;
+      return std::any_of(lengths.list.begin(), lengths.list.end(), [](std::uint32_t d) { return d > 0; });
     case WalkLengths::Form::range:
-      walks = lengths.low > 0;
-      for (std::uint64_t i = 0; !walks && lengths.high > 0 && i < count; ++i) walks = lengths.length(i) > 0;
       break;
   }
-  if (walks) return fail(ErrorKind::Range, "this puzzle has no moves, so there is nowhere to walk to");
+  bool walks = lengths.low > 0;
+  for (std::uint64_t i = 0; !walks && lengths.high > 0 && i < count; ++i) walks = lengths.length(i) > 0;
+  return walks;
+}
+
+}  // namespace
+
+Status check_walks(const Layout& layout, const WalkLengths& lengths, std::uint64_t count) {
+  if (layout.move_count() == 0 && any_walk(lengths, count))
+    return fail(ErrorKind::Range, "this puzzle has no moves, so there is nowhere to walk to");
   return {};
+}
+
+Status check_walk_limits(const WalkLengths& lengths, std::uint64_t count) {
+  std::uint32_t longest = lengths.high;
+  if (lengths.form == WalkLengths::Form::list)
+    longest = lengths.list.empty() ? 0 : *std::max_element(lengths.list.begin(), lengths.list.end());
+  GY_CHECK(check_walk_length(longest));
+  return check_bulk_moves(count, longest, "walks");
 }
 
 Result<std::size_t> checked_block(std::initializer_list<std::uint64_t> shape, std::size_t width) {
@@ -869,6 +884,7 @@ void scrambled(const Layout& layout, const WalkLengths& lengths, std::uint64_t c
                std::span<T> out) {
   std::size_t n = layout.facelet_count();
   if (out.size() != count * n) panic("scrambled block of another size");
+  if (n == 0) return;  // every walk ends in the empty state
   std::vector<T> goal = goal_row<T>(layout);
   pool::for_ranges(count, walks_per_task(n, sizeof(T), moves_hint(lengths)), [&](std::size_t lo, std::size_t hi) {
     std::vector<T> scratch(n);
