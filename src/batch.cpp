@@ -14,10 +14,6 @@
 #include "parse.hpp"
 #include "pool.hpp"
 
-#ifdef __linux__
-#include <sys/sysinfo.h>
-#endif
-
 namespace gy {
 namespace {
 
@@ -50,28 +46,6 @@ class FirstError {
 std::size_t rows_per_task(std::size_t row_bytes, std::uint64_t moves_per_row = 1) {
   const std::uint64_t work = std::max<std::uint64_t>(1, row_bytes) * std::max<std::uint64_t>(1, moves_per_row);
   return static_cast<std::size_t>(std::max<std::uint64_t>(1, kTaskBytes / work));
-}
-
-// The most bytes this machine could ever give one request: its memory and swap together.
-std::uint64_t memory_ceiling() {
-#ifdef __linux__
-  struct sysinfo info {};
-  if (sysinfo(&info) == 0) {
-    const std::uint64_t unit = info.mem_unit ? info.mem_unit : 1;
-    std::uint64_t total = 0, bytes = 0;
-    if (!__builtin_add_overflow(std::uint64_t{info.totalram}, std::uint64_t{info.totalswap}, &total) &&
-        !__builtin_mul_overflow(total, unit, &bytes))
-      return std::min<std::uint64_t>(bytes, std::numeric_limits<std::ptrdiff_t>::max());
-  }
-#endif
-  return std::numeric_limits<std::ptrdiff_t>::max();
-}
-
-// Refuses, before anything is allocated, a request that no allocation could meet; `what` names it.
-void require_memory(std::uint64_t bytes, std::string_view what) {
-  if (const std::uint64_t ceiling = memory_ceiling(); bytes > ceiling)
-    throw MemoryRefusal(cat(what, " would take about ", bytes, " bytes, more than the ", ceiling,
-                            " bytes of memory and swap this machine has"));
 }
 
 Error count_error(std::string_view what, std::size_t got, std::size_t count) {

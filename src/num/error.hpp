@@ -66,6 +66,12 @@ struct MemoryRefusal : std::bad_alloc {
   std::string text_;
 };
 
+// The most bytes this machine could ever give one request: its memory and swap together, read once.
+std::uint64_t memory_ceiling();
+// Refuses, before anything is allocated, a request that no allocation could meet: MemoryRefusal
+// "{what} would take about {} bytes, more than the {} bytes of memory and swap this machine has".
+void require_memory(std::uint64_t bytes, std::string_view what);
+
 [[noreturn]] void panic(std::string report);
 // "{context}: {debug text of e}"
 [[noreturn]] void panic_with(std::string_view context, const Error& e);

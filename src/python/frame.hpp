@@ -94,7 +94,14 @@ class Ref {
     std::swap(p_, o.p_);
     return *this;
   }
-  ~Ref() { Py_XDECREF(p_); }
+  ~Ref() {
+    // A thread the host ends at exit runs this while unwinding without the interpreter: the
+    // reference is left behind rather than dropped unattached.
+    if constexpr (compat::ends_threads_at_exit)
+      if (p_ && compat::finalizing()) [[unlikely]]
+        return;
+    Py_XDECREF(p_);
+  }
 
   PyObject* get() const { return p_; }
   PyObject* release() { return std::exchange(p_, nullptr); }
