@@ -6,15 +6,18 @@ import textwrap
 
 import pytest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import gyrelle._native as gy
+
+# The folder holding the package this interpreter imported: the child imports the same module.
+PACKAGE_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(gy.__file__)))
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
 def run(code, env=None, timeout=300):
     """Runs code in a child interpreter (it inherits this one's environment, preloads included)."""
-    child_env = dict(os.environ, PYTHONPATH=ROOT, **(env or {}))
+    child_env = dict(os.environ, PYTHONPATH=PACKAGE_ROOT, **(env or {}))
     done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                          timeout=timeout, env=child_env, cwd=ROOT)
+                          timeout=timeout, env=child_env, cwd=PACKAGE_ROOT)
     assert done.returncode == 0, f"exit {done.returncode}\n{done.stdout}\n{done.stderr}"
     return done.stdout
 
