@@ -828,29 +828,22 @@ std::uint64_t longest_walk(const WalkLengths& lengths, std::uint64_t count, std:
   return 0;
 }
 
-namespace {
-
-// Whether some of the count walks has a length above 0.
-bool any_walk(const WalkLengths& lengths, std::uint64_t count) {
-  if (count == 0) return false;
+Status check_walks(const Layout& layout, const WalkLengths& lengths, std::uint64_t count) {
+  if (layout.move_count() > 0 || count == 0) return {};
+  bool walks = false;
   switch (lengths.form) {
     case WalkLengths::Form::fixed:
-      return lengths.low > 0;
+      walks = lengths.low > 0;
+      break;
     case WalkLengths::Form::list:
-      return std::any_of(lengths.list.begin(), lengths.list.end(), [](std::uint32_t d) { return d > 0; });
+      walks = std::any_of(lengths.list.begin(), lengths.list.end(), [](std::uint32_t d) { return d > 0; });
+      break;
     case WalkLengths::Form::range:
+      walks = lengths.low > 0;
+      for (std::uint64_t i = 0; !walks && lengths.high > 0 && i < count; ++i) walks = lengths.length(i) > 0;
       break;
   }
-  bool walks = lengths.low > 0;
-  for (std::uint64_t i = 0; !walks && lengths.high > 0 && i < count; ++i) walks = lengths.length(i) > 0;
-  return walks;
-}
-
-}  // namespace
-
-Status check_walks(const Layout& layout, const WalkLengths& lengths, std::uint64_t count) {
-  if (layout.move_count() == 0 && any_walk(lengths, count))
-    return fail(ErrorKind::Range, "this puzzle has no moves, so there is nowhere to walk to");
+  if (walks) return fail(ErrorKind::Range, "this puzzle has no moves, so there is nowhere to walk to");
   return {};
 }
 

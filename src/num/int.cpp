@@ -35,12 +35,12 @@ const bool gmp_functions_installed = [] {
   using Free = void (*)(void*, std::size_t);
   Allocate allocate = nullptr, gmp_own_allocate = nullptr;
   Reallocate reallocate = nullptr, gmp_own_reallocate = nullptr;
-  Free free = nullptr, gmp_own_free = nullptr;
-  mp_get_memory_functions(&allocate, &reallocate, &free);
+  Free release = nullptr, gmp_own_release = nullptr;
+  mp_get_memory_functions(&allocate, &reallocate, &release);
   mp_set_memory_functions(nullptr, nullptr, nullptr);
-  mp_get_memory_functions(&gmp_own_allocate, &gmp_own_reallocate, &gmp_own_free);
-  if (allocate != gmp_own_allocate || reallocate != gmp_own_reallocate || free != gmp_own_free) {
-    mp_set_memory_functions(allocate, reallocate, free);
+  mp_get_memory_functions(&gmp_own_allocate, &gmp_own_reallocate, &gmp_own_release);
+  if (allocate != gmp_own_allocate || reallocate != gmp_own_reallocate || release != gmp_own_release) {
+    mp_set_memory_functions(allocate, reallocate, release);
     return false;
   }
   mp_set_memory_functions(&gmp_allocate, &gmp_reallocate, &gmp_free);
@@ -78,9 +78,9 @@ Int take(mpz_ptr z) {
   return x;
 }
 
-// Runs op, which writes the scratch values zs, and takes the first of them. When an allocation
-// fails inside GMP, the values may name memory already given back: they are made empty again
-// (what they held, if anything, is left behind) and the failure goes on to the caller.
+// Runs op, which writes the scratch values z and more, and takes z. When an allocation fails inside
+// GMP, the values may name memory already given back: they are made empty again (mpz_init does not
+// allocate; what they held, if anything, is left behind) and the failure goes on to the caller.
 template <class Op, class... Z>
 Int compute(Op&& op, mpz_ptr z, Z... more) {
   try {
