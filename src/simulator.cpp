@@ -373,6 +373,9 @@ std::vector<Result<Simulator>> build_simulators(std::span<const std::string> que
 namespace {
 
 constexpr std::size_t kBlockOverhead = 16;  // the header of a heap block
+// An entry of a grip memo: its text key, its node and its value (a side, an extent of two numbers or
+// a piece's planes), on average over the geometric puzzles of the catalog.
+constexpr std::size_t kMemoEntryBytes = 320;
 
 template <class T>
 std::size_t block_bytes(const std::vector<T>& v) {
@@ -392,15 +395,6 @@ std::size_t plane_bytes(const Plane& p) { return vector_bytes(p.normal) + number
 std::size_t quaternion_bytes(const Quaternion& q) {
   return number_bytes(q.x) + number_bytes(q.y) + number_bytes(q.z) + number_bytes(q.w);
 }
-template <class V, class F>
-std::size_t map_bytes(const TextMap<V>& map, F&& value_bytes) {
-  std::size_t bytes = map.bucket_count() * sizeof(void*);
-  for (const auto& [key, value] : map)
-    bytes += sizeof(std::pair<const std::string, V>) + sizeof(void*) + kBlockOverhead + text_bytes(key) +
-             value_bytes(value);
-  return bytes;
-}
-
 }  // namespace
 
 std::size_t approximate_footprint(const Simulator& sim) {
@@ -417,14 +411,7 @@ std::size_t approximate_footprint(const Simulator& sim) {
   for (const Grip& g : sim.grips) bytes += plane_bytes(g.plane) + block_bytes(g.pieces) + block_bytes(g.others);
   for (const TurnRecord& t : sim.history) bytes += plane_bytes(t.plane) + quaternion_bytes(t.rotation);
   const GripMemos& memos = sim.grip_memos;
-  bytes += map_bytes(memos.side_memo, [](Side) { return std::size_t{0}; });
-  bytes += map_bytes(memos.extent_memo, [](const Extent& e) { return number_bytes(e.min) + number_bytes(e.max); });
-  bytes += map_bytes(memos.face_memo, [](const auto& planes) {
-    std::size_t b = planes ? block_bytes(*planes) + kBlockOverhead : 0;
-    if (planes)
-      for (const FacePlane& f : *planes) b += plane_bytes(f.plane) + text_bytes(f.key);
-    return b;
-  });
+  bytes += (memos.side_memo.size() + memos.extent_memo.size() + memos.face_memo.size()) * kMemoEntryBytes;
   bytes += block_bytes(memos.orientations);
   for (const OrientationEntry& o : memos.orientations) {
     bytes += quaternion_bytes(o.rotation) + text_bytes(o.key) + text_bytes(o.suffix);
