@@ -14,10 +14,6 @@
 #include "parse.hpp"
 #include "pool.hpp"
 
-#ifdef __linux__
-#include <sys/sysinfo.h>
-#endif
-
 namespace gy {
 namespace {
 
@@ -50,26 +46,6 @@ class FirstError {
 std::size_t rows_per_task(std::size_t row_bytes, std::uint64_t moves_per_row = 1) {
   const std::uint64_t work = std::max<std::uint64_t>(1, row_bytes) * std::max<std::uint64_t>(1, moves_per_row);
   return static_cast<std::size_t>(std::max<std::uint64_t>(1, kTaskBytes / work));
-}
-
-// The most bytes this machine could ever give one request: its memory and swap together.
-std::uint64_t memory_ceiling() {
-#ifdef __linux__
-  struct sysinfo info {};
-  if (sysinfo(&info) == 0) {
-    const std::uint64_t unit = info.mem_unit ? info.mem_unit : 1;
-    std::uint64_t total = 0, bytes = 0;
-    if (!__builtin_add_overflow(std::uint64_t{info.totalram}, std::uint64_t{info.totalswap}, &total) &&
-        !__builtin_mul_overflow(total, unit, &bytes))
-      return std::min<std::uint64_t>(bytes, std::numeric_limits<std::ptrdiff_t>::max());
-  }
-#endif
-  return std::numeric_limits<std::ptrdiff_t>::max();
-}
-
-// Refuses, before anything is allocated, a request that no allocation could meet.
-void require_memory(std::uint64_t bytes) {
-  if (bytes > memory_ceiling()) throw std::bad_alloc();
 }
 
 Error count_error(std::string_view what, std::size_t got, std::size_t count) {
@@ -249,7 +225,7 @@ void reserve_histories(PuzzleBatch& b, std::uint64_t max_depth, Depth depth) {
     if (__builtin_add_overflow(total, depth(i), &total)) throw std::bad_alloc();
   std::uint64_t bytes = 0;
   if (__builtin_mul_overflow(total, sizeof(std::uint32_t), &bytes)) throw std::bad_alloc();
-  require_memory(bytes);
+  require_memory(bytes, "the moves of the histories");
   std::size_t room = std::numeric_limits<std::size_t>::max();
   for (std::size_t i = 0; i < count; ++i) {
     std::vector<std::uint32_t>& h = b.histories[i];
@@ -323,7 +299,7 @@ Status check_batch_size(std::uint64_t count, std::uint64_t per_copy, std::size_t
   if (__builtin_mul_overflow(count, per_copy, &total) ||
       total > static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()))
     return fail(Error::range(cat("a batch of ", count, " puzzles of ", stickers, " stickers each is too large to hold")));
-  require_memory(total);
+  require_memory(total, cat("a batch of ", count, " puzzles"));
   return {};
 }
 
@@ -454,6 +430,8 @@ Result<PuzzleBatch> build_batch(std::string_view query, std::uint64_t count, con
   if (setup.mode == BatchModeRequest::automatic) perms = GY_TRY(compute_action_permutations(puzzle));
   const std::size_t n = model->sticker_count();
 
+  if (setup.scramble) GY_CHECK(check_scramble_depth(count, *setup.scramble));
+
   ViewOptions view = setup.view;
   view.show_arrows = 0;
   PuzzleBatch b;
@@ -469,8 +447,11 @@ Result<PuzzleBatch> build_batch(std::string_view query, std::uint64_t count, con
     b.pending.columns.resize(kPendingSteps * count);
     b.pending.from.assign(count, 0);
   } else {
-    GY_CHECK(check_batch_size(
-        count, kPerCopyRecord + sizeof(Simulator) + sizeof(Result<Simulator>) + sizeof(std::string) + query.size(), n));
+    // Every copy is built afresh from the text and holds what the template holds.
+    GY_CHECK(check_batch_size(count,
+                              kPerCopyRecord + approximate_footprint(puzzle) + sizeof(Result<Simulator>) +
+                                  sizeof(std::string) + query.size(),
+                              n));
     std::vector<std::string> queries(count, std::string(query));
     std::vector<Result<Simulator>> built = build_simulators(queries);
     queries = {};
@@ -608,6 +589,7 @@ Result<std::uint64_t> apply_moves(PuzzleBatch& b, std::string_view text) {
   std::uint64_t total = 0;
   for (const Move& m : moves)
     if (__builtin_add_overflow(total, std::uint64_t{m.repeat}, &total)) throw std::bad_alloc();
+  GY_CHECK(check_bulk_moves(b.count(), total, "puzzles"));
   reserve_uniform(b, total);
   for (const Move& m : moves)
     for (std::uint32_t r = 0; r < m.repeat; ++r)
@@ -805,11 +787,17 @@ Status solve_flagged(PuzzleBatch& b, std::span<const std::uint8_t> flags) {
   return status;
 }
 
+Status check_scramble_depth(std::size_t count, std::uint32_t deepest) {
+  GY_CHECK(check_walk_length(deepest));
+  return check_bulk_moves(count, deepest, "puzzles");
+}
+
 Status scramble_all(PuzzleBatch& b, std::span<const std::uint32_t> depths) {
   const std::size_t count = b.count();
   if (depths.size() != count) return fail(count_error("depths", depths.size(), count));
+  const std::uint32_t deepest = depths.empty() ? 0 : *std::max_element(depths.begin(), depths.end());
+  GY_CHECK(check_scramble_depth(count, deepest));
   if (b.action_count() == 0) return {};
-  const std::uint32_t deepest = *std::max_element(depths.begin(), depths.end());
   if (deepest == 0) return {};
   reserve_histories(b, deepest, [&](std::size_t i) { return std::uint64_t{depths[i]}; });
   if (TabularState* ts = b.tabular()) {
@@ -820,6 +808,7 @@ Status scramble_all(PuzzleBatch& b, std::span<const std::uint32_t> depths) {
 }
 
 Status reset_flagged(PuzzleBatch& b, std::span<const std::uint8_t> flags, std::uint32_t depth) {
+  GY_CHECK(check_scramble_depth(b.count(), depth));
   GY_CHECK(solve_flagged(b, flags));
   std::vector<std::uint32_t> depths(flags.size());
   for (std::size_t i = 0; i < flags.size(); ++i) depths[i] = flags[i] ? depth : 0;

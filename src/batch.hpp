@@ -159,8 +159,10 @@ struct BatchSetup {
 // A batch of `count` solved copies of the query's puzzle, its view options applied, then seeded
 // (copy i gets seed + i) and reset with the scramble depth when given. Range "a batch needs at least
 // one puzzle" for 0 copies and "a batch of {} puzzles of {} stickers each is too large to hold" when
-// its blocks cannot be addressed, std::bad_alloc before they are allocated when this machine's memory
-// could not hold them; errors of the build, the model and the permutations pass through.
+// its blocks cannot be addressed, MemoryRefusal before any copy is made when this machine's memory
+// could not hold them (a geometric copy is taken to hold what the template holds), and the errors of
+// check_scramble_depth before any copy is made; errors of the build, the model and the permutations
+// pass through.
 Result<PuzzleBatch> build_batch(std::string_view query, std::uint64_t count, const BatchSetup& setup = {});
 
 // The view of the batch: the template of a tabular batch, else copy 0.
@@ -196,7 +198,7 @@ Status step_batch(PuzzleBatch& batch, std::span<const std::uint32_t> actions, st
                   std::span<std::uint8_t> applied);
 
 // Makes every move of a move text in every copy, each repeat a step; returns the number of turns
-// asked for. Parse errors change nothing.
+// asked for. Parse errors and the Range error of check_bulk_moves change nothing.
 Result<std::uint64_t> apply_moves(PuzzleBatch& batch, std::string_view text);
 
 // ---------------------------------------------------------------------------------------------
@@ -207,12 +209,17 @@ Result<std::uint64_t> apply_moves(PuzzleBatch& batch, std::string_view text);
 // once it is solved; a geometric copy that fails keeps the history of the position it is left in.
 Status solve_flagged(PuzzleBatch& batch, std::span<const std::uint8_t> flags);
 
+// Range errors of check_walk_length and check_bulk_moves for a scramble of count copies whose
+// deepest walk is `deepest` moves.
+Status check_scramble_depth(std::size_t count, std::uint32_t deepest);
+
 // Random walks of depths[i] moves from each copy's own random state, never undoing the move just
-// made (with two or more axes). Range "got {} depths for {} puzzles". A geometric copy gives up
-// after 8 attempts per move.
+// made (with two or more axes). Range "got {} depths for {} puzzles", then the errors of
+// check_scramble_depth. A geometric copy gives up after 8 attempts per move.
 Status scramble_all(PuzzleBatch& batch, std::span<const std::uint32_t> depths);
 
-// solve_flagged, then a walk of `depth` moves in each chosen copy.
+// solve_flagged, then a walk of `depth` moves in each chosen copy; a depth that check_scramble_depth
+// refuses changes nothing.
 Status reset_flagged(PuzzleBatch& batch, std::span<const std::uint8_t> flags, std::uint32_t depth);
 Status reset_all(PuzzleBatch& batch, std::uint32_t depth);
 

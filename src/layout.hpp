@@ -225,6 +225,9 @@ std::uint64_t longest_walk(const WalkLengths& lengths, std::uint64_t count,
 // Range "this puzzle has no moves, so there is nowhere to walk to" when the layout has no moves and
 // some walk has a length above 0.
 Status check_walks(const Layout& layout, const WalkLengths& lengths, std::uint64_t count);
+// The Range errors of check_walk_length for the longest walk asked for (a range's high end) and of
+// check_bulk_moves for count walks of that length.
+Status check_walk_limits(const WalkLengths& lengths, std::uint64_t count);
 
 // The number of values of an array of that shape whose values are `width` bytes each, computed
 // without overflow; Range "an array of shape ({}, {}) is more than memory can hold" when its bytes

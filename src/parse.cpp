@@ -456,6 +456,9 @@ bool Expr::eq(const Expr& other) const {
 }
 
 Result<Expr> parse_expr(std::string_view text) {
+  if (text.size() > kMaxExprBytes)
+    return fail(Error::parse(
+        cat("an expression of ", text.size(), " bytes is longer than the ", kMaxExprBytes, " bytes one may have")));
   std::vector<Token> tokens = GY_TRY(tokenize(text));
   Cursor c{tokens};
   Node sum = GY_TRY(parse_sum(c));

@@ -2,6 +2,7 @@
 // texts ("?shell=C$1&cut=C$1/3"): their trees, readers and writers.
 //
 // Bounds on untrusted text, each refused with a Parse error:
+//   - an expression text is at most kMaxExprBytes long, refused before it is read;
 //   - number literals: both digit runs, 10^(fraction digits) and the numerator fit in int64;
 //   - an expression tree read from text is at most kMaxParseDepth levels high, counting every
 //     operator of a chain (a+b+c is three levels) and every parenthesis level
@@ -30,6 +31,7 @@ class AlgebraicNumber;
 // U+10FFFF.
 bool utf8_valid(std::string_view s);
 
+inline constexpr std::size_t kMaxExprBytes = std::size_t{1} << 22;
 inline constexpr std::size_t kMaxParseDepth = 256;
 inline constexpr std::size_t kMaxTreeDepth = 1024;
 
@@ -73,7 +75,8 @@ struct Expr {
   friend bool operator==(const Expr& a, const Expr& b) { return a.eq(b); }
 };
 
-// Reads one whole expression.
+// Reads one whole expression; Parse "an expression of {} bytes is longer than the {} bytes one may
+// have" past kMaxExprBytes.
 Result<Expr> parse_expr(std::string_view text);
 
 // Writes a tree with the fewest parentheses that read back to it; `context` is the loosest level

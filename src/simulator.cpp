@@ -368,6 +368,59 @@ std::vector<Result<Simulator>> build_simulators(std::span<const std::string> que
 }
 
 // ---------------------------------------------------------------------------------------------
+// Footprint
+
+namespace {
+
+constexpr std::size_t kBlockOverhead = 16;  // the header of a heap block
+// An entry of a grip memo: its text key, its node and its value (a side, an extent of two numbers or
+// a piece's planes), on average over the geometric puzzles of the catalog.
+constexpr std::size_t kMemoEntryBytes = 320;
+
+template <class T>
+std::size_t block_bytes(const std::vector<T>& v) {
+  return v.capacity() ? v.capacity() * sizeof(T) + kBlockOverhead : 0;
+}
+std::size_t text_bytes(const std::string& s) { return s.capacity() > 15 ? s.capacity() + 1 + kBlockOverhead : 0; }
+std::size_t int_bytes(const Int& x) {
+  return x.is_small() ? 0 : sizeof(detail::BigBlock) + (x.bit_length() + 63) / 64 * 8 + kBlockOverhead;
+}
+std::size_t number_bytes(const AlgebraicNumber& x) {
+  std::size_t bytes = block_bytes(x.value().coeffs);
+  for (const Fraction& c : x.value().coeffs) bytes += int_bytes(c.num()) + int_bytes(c.den());
+  return bytes;
+}
+std::size_t vector_bytes(const Vector3& v) { return number_bytes(v.x) + number_bytes(v.y) + number_bytes(v.z); }
+std::size_t plane_bytes(const Plane& p) { return vector_bytes(p.normal) + number_bytes(p.d); }
+std::size_t quaternion_bytes(const Quaternion& q) {
+  return number_bytes(q.x) + number_bytes(q.y) + number_bytes(q.z) + number_bytes(q.w);
+}
+}  // namespace
+
+std::size_t approximate_footprint(const Simulator& sim) {
+  std::size_t bytes = sizeof(Simulator) + block_bytes(sim.pieces);
+  for (const Piece& p : sim.pieces) {
+    bytes += block_bytes(p.vertices) + block_bytes(p.faces) + quaternion_bytes(p.rotation);
+    for (const Vector3& v : p.vertices) bytes += vector_bytes(v);
+    for (const Face& f : p.faces) bytes += block_bytes(f.indices) + plane_bytes(f.plane);
+  }
+  bytes += block_bytes(sim.piece_meshes) + block_bytes(sim.arrow_mesh);
+  for (const PieceMesh& m : sim.piece_meshes)
+    bytes += block_bytes(m.triangles) + block_bytes(m.colours) + block_bytes(m.edges) + block_bytes(m.face_indices);
+  bytes += block_bytes(sim.grips) + block_bytes(sim.arrows) + block_bytes(sim.orientations) + block_bytes(sim.history);
+  for (const Grip& g : sim.grips) bytes += plane_bytes(g.plane) + block_bytes(g.pieces) + block_bytes(g.others);
+  for (const TurnRecord& t : sim.history) bytes += plane_bytes(t.plane) + quaternion_bytes(t.rotation);
+  const GripMemos& memos = sim.grip_memos;
+  bytes += (memos.side_memo.size() + memos.extent_memo.size() + memos.face_memo.size()) * kMemoEntryBytes;
+  bytes += block_bytes(memos.orientations);
+  for (const OrientationEntry& o : memos.orientations) {
+    bytes += quaternion_bytes(o.rotation) + text_bytes(o.key) + text_bytes(o.suffix);
+    for (const AlgebraicNumber& x : o.matrix) bytes += number_bytes(x);
+  }
+  return bytes;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Grips, turning and history
 
 void refresh_orientations(Simulator& sim) { sim.orientations = drawn_orientations(sim); }
@@ -578,6 +631,21 @@ std::uint64_t splitmix64_next(std::uint64_t& state) {
 
 double random_unit(std::uint64_t& state) {
   return static_cast<double>(splitmix64_next(state) >> 11) * 1.1102230246251565e-16;
+}
+
+Status check_walk_length(std::uint64_t moves) {
+  if (moves > kMaxQueuedMoves)
+    return fail(Error::range(
+        cat("a scramble of ", moves, " moves is more than the ", kMaxQueuedMoves, " one puzzle may make in a call")));
+  return {};
+}
+
+Status check_bulk_moves(std::uint64_t count, std::uint64_t moves_each, std::string_view what) {
+  std::uint64_t total = 0;
+  if (__builtin_mul_overflow(count, moves_each, &total) || total > kMaxBulkMoves)
+    return fail(Error::range(cat(count, " ", what, " of ", moves_each, " moves come to more than the ", kMaxBulkMoves,
+                                 " moves one call may make")));
+  return {};
 }
 
 Status queue_random_moves(Simulator& sim, std::uint32_t count) {

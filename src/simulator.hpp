@@ -187,6 +187,10 @@ struct Simulator {
 // One build per text on the worker pool; entry i is the record or the error of text i.
 std::vector<Result<Simulator>> build_simulators(std::span<const std::string> queries);
 
+// About how many bytes sim holds, its heap blocks included: what another copy built from the same
+// recipe will take.
+std::size_t approximate_footprint(const Simulator& sim);
+
 // The meshes of one piece; a coordinate that does not convert to f64 is an error.
 Result<PieceMesh> build_piece_mesh(const Piece& piece);
 // The arrow solid: a curved arrow outline in z = 0, extruded to thickness 0.2 (112 triangles).
@@ -236,6 +240,18 @@ Status rotate_pieces(std::vector<Piece>& pieces, std::span<const std::uint64_t> 
 // The most random moves that may wait to be made: queueing more is refused, so the queue cannot wrap
 // and a settle cannot run for hours.
 inline constexpr std::uint32_t kMaxQueuedMoves = 10000;
+
+// The most moves one call over many puzzles, walks or states makes in all, counted as their number
+// times the longest walk or text asked for: a batch's scrambles, resets and written moves, a
+// layout's walks, and the scrambles of render_many. Past it a call is refused before any change.
+inline constexpr std::uint64_t kMaxBulkMoves = std::uint64_t{1} << 30;
+
+// Range "a scramble of {} moves is more than the {} one puzzle may make in a call" past
+// kMaxQueuedMoves.
+Status check_walk_length(std::uint64_t moves);
+// Range "{} {} of {} moves come to more than the {} moves one call may make" when count walks of
+// moves_each (what names them: "puzzles", "walks") pass kMaxBulkMoves.
+Status check_bulk_moves(std::uint64_t count, std::uint64_t moves_each, std::string_view what);
 
 // One SplitMix64 draw: advances the state by the golden gamma and returns the mixed new state.
 std::uint64_t splitmix64_next(std::uint64_t& state);

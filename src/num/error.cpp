@@ -1,6 +1,13 @@
 #include "num/error.hpp"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
+#include <limits>
+
+#ifdef __linux__
+#include <sys/sysinfo.h>
+#endif
 
 namespace gy {
 
@@ -111,6 +118,30 @@ std::string Error::fmt_debug(bool pretty) const {
     out += ')';
   }
   return out;
+}
+
+std::uint64_t memory_ceiling() {
+  static const std::uint64_t ceiling = [] {
+    std::uint64_t limit = std::numeric_limits<std::ptrdiff_t>::max();
+#ifdef __linux__
+    struct sysinfo info {};
+    if (sysinfo(&info) == 0) {
+      const std::uint64_t unit = info.mem_unit ? info.mem_unit : 1;
+      std::uint64_t total = 0, bytes = 0;
+      if (!__builtin_add_overflow(std::uint64_t{info.totalram}, std::uint64_t{info.totalswap}, &total) &&
+          !__builtin_mul_overflow(total, unit, &bytes))
+        limit = std::min(limit, bytes);
+    }
+#endif
+    return limit;
+  }();
+  return ceiling;
+}
+
+void require_memory(std::uint64_t bytes, std::string_view what) {
+  if (const std::uint64_t ceiling = memory_ceiling(); bytes > ceiling)
+    throw MemoryRefusal(cat(what, " would take about ", bytes, " bytes, more than the ", ceiling,
+                            " bytes of memory and swap this machine has"));
 }
 
 void panic(std::string report) {

@@ -6,6 +6,7 @@
 #include <concepts>
 #include <cstdint>
 #include <expected>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -53,6 +54,23 @@ std::string quote_debug(std::string_view text);
 struct Panic : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+// A request for memory that cannot or may not be had, refused before it is made, with a message
+// naming what asked for how much and the limit. It is a std::bad_alloc, so every holder treats it as
+// the failed allocation it stands for; the Python boundary raises MemoryError with the message.
+struct MemoryRefusal : std::bad_alloc {
+  explicit MemoryRefusal(std::string text) : text_(std::move(text)) {}
+  const char* what() const noexcept override { return text_.c_str(); }
+
+ private:
+  std::string text_;
+};
+
+// The most bytes this machine could ever give one request: its memory and swap together, read once.
+std::uint64_t memory_ceiling();
+// Refuses, before anything is allocated, a request that no allocation could meet: MemoryRefusal
+// "{what} would take about {} bytes, more than the {} bytes of memory and swap this machine has".
+void require_memory(std::uint64_t bytes, std::string_view what);
 
 [[noreturn]] void panic(std::string report);
 // "{context}: {debug text of e}"

@@ -15,6 +15,38 @@ void free_block(BigBlock* b) noexcept { ::operator delete(b); }
 
 namespace {
 
+// GMP's memory: malloc, realloc and free as GMP's own functions use them, except that a failed
+// request throws std::bad_alloc into the operation that made it instead of ending the process.
+void* gmp_allocate(std::size_t bytes) {
+  if (void* p = std::malloc(bytes)) return p;
+  throw std::bad_alloc();
+}
+void* gmp_reallocate(void* p, std::size_t, std::size_t bytes) {
+  if (void* q = std::realloc(p, bytes)) return q;
+  throw std::bad_alloc();
+}
+void gmp_free(void* p, std::size_t) { std::free(p); }
+
+// Installed when the library loads, unless another library of the process has put functions of its
+// own in place of GMP's; those are left alone, since blocks they made must reach them to be freed.
+const bool gmp_functions_installed = [] {
+  using Allocate = void* (*)(std::size_t);
+  using Reallocate = void* (*)(void*, std::size_t, std::size_t);
+  using Free = void (*)(void*, std::size_t);
+  Allocate allocate = nullptr, gmp_own_allocate = nullptr;
+  Reallocate reallocate = nullptr, gmp_own_reallocate = nullptr;
+  Free release = nullptr, gmp_own_release = nullptr;
+  mp_get_memory_functions(&allocate, &reallocate, &release);
+  mp_set_memory_functions(nullptr, nullptr, nullptr);
+  mp_get_memory_functions(&gmp_own_allocate, &gmp_own_reallocate, &gmp_own_release);
+  if (allocate != gmp_own_allocate || reallocate != gmp_own_reallocate || release != gmp_own_release) {
+    mp_set_memory_functions(allocate, reallocate, release);
+    return false;
+  }
+  mp_set_memory_functions(&gmp_allocate, &gmp_reallocate, &gmp_free);
+  return true;
+}();
+
 // Per-thread GMP destinations, reused so that a big operation costs only the allocation of its
 // result block (none when the result is small).
 struct Scratch {
@@ -44,6 +76,21 @@ Int take(mpz_ptr z) {
   Int x = Int::from_mpz(z);
   trim(z);
   return x;
+}
+
+// Runs op, which writes the scratch values z and more, and takes z. When an allocation fails inside
+// GMP, the values may name memory already given back: they are made empty again (mpz_init does not
+// allocate; what they held, if anything, is left behind) and the failure goes on to the caller.
+template <class Op, class... Z>
+Int compute(Op&& op, mpz_ptr z, Z... more) {
+  try {
+    op();
+  } catch (...) {
+    mpz_init(z);
+    (mpz_init(more), ...);
+    throw;
+  }
+  return take(z);
 }
 
 std::uint64_t gcd_u64(std::uint64_t a, std::uint64_t b) {
@@ -113,42 +160,40 @@ Int Int::shl(std::uint64_t bits) const {
     __int128 wide = static_cast<__int128>(v_) * (static_cast<__int128>(1) << bits);
     if (wide >= INT64_MIN && wide <= INT64_MAX) return Int(static_cast<std::int64_t>(wide));
   }
-  mpz_mul_2exp(scratch.q, view().get(), bits);
-  return take(scratch.q);
+  return compute([&] { mpz_mul_2exp(scratch.q, view().get(), bits); }, scratch.q);
 }
 
 Int Int::add_slow(const Int& a, const Int& b) {
-  mpz_add(scratch.q, a.view().get(), b.view().get());
-  return take(scratch.q);
+  return compute([&] { mpz_add(scratch.q, a.view().get(), b.view().get()); }, scratch.q);
 }
 
 Int Int::sub_slow(const Int& a, const Int& b) {
-  mpz_sub(scratch.q, a.view().get(), b.view().get());
-  return take(scratch.q);
+  return compute([&] { mpz_sub(scratch.q, a.view().get(), b.view().get()); }, scratch.q);
 }
 
 Int Int::mul_slow(const Int& a, const Int& b) {
   if (both_small(a, b)) return from_i128(static_cast<__int128>(a.v_) * b.v_);
-  mpz_mul(scratch.q, a.view().get(), b.view().get());
-  return take(scratch.q);
+  // The product has at least bit_length(a) + bit_length(b) - 1 bits.
+  const std::uint64_t bits = a.bit_length() + b.bit_length();
+  if (bits > kMaxBits + 1)
+    throw MemoryRefusal(cat("a product of ", bits - 1, " bits or more exceeds the limit of ", kMaxBits,
+                              " bits of an integer"));
+  return compute([&] { mpz_mul(scratch.q, a.view().get(), b.view().get()); }, scratch.q);
 }
 
 Int Int::div_slow(const Int& a, const Int& b) {
   if (b.is_zero()) divide_by_zero();
-  mpz_tdiv_q(scratch.q, a.view().get(), b.view().get());
-  return take(scratch.q);
+  return compute([&] { mpz_tdiv_q(scratch.q, a.view().get(), b.view().get()); }, scratch.q);
 }
 
 Int Int::rem_slow(const Int& a, const Int& b) {
   if (b.is_zero()) divide_by_zero();
   if (b.is_small() && b.v_ == -1) return Int();
-  mpz_tdiv_r(scratch.r, a.view().get(), b.view().get());
-  return take(scratch.r);
+  return compute([&] { mpz_tdiv_r(scratch.r, a.view().get(), b.view().get()); }, scratch.r);
 }
 
 Int Int::neg_slow(const Int& a) {
-  mpz_neg(scratch.q, a.view().get());
-  return take(scratch.q);
+  return compute([&] { mpz_neg(scratch.q, a.view().get()); }, scratch.q);
 }
 
 bool Int::eq_slow(const Int& a, const Int& b) {
@@ -165,8 +210,7 @@ std::pair<Int, Int> Int::div_rem(const Int& a, const Int& b) {
   if (both_small(a, b) && b.v_ != 0 && !(b.v_ == -1 && a.v_ == INT64_MIN))
     return {Int(a.v_ / b.v_), Int(a.v_ % b.v_)};
   if (b.is_zero()) divide_by_zero();
-  mpz_tdiv_qr(scratch.q, scratch.r, a.view().get(), b.view().get());
-  Int q = take(scratch.q);
+  Int q = compute([&] { mpz_tdiv_qr(scratch.q, scratch.r, a.view().get(), b.view().get()); }, scratch.q, scratch.r);
   return {std::move(q), take(scratch.r)};
 }
 
@@ -180,8 +224,7 @@ Result<Int> Int::div_exact(const Int& a, const Int& b) {
   auto av = a.view();
   auto bv = b.view();
   if (!mpz_divisible_p(av.get(), bv.get())) return fail(Error::division("Not divisible"));
-  mpz_divexact(scratch.q, av.get(), bv.get());
-  return take(scratch.q);
+  return compute([&] { mpz_divexact(scratch.q, av.get(), bv.get()); }, scratch.q);
 }
 
 Result<Int> Int::mod_floor(const Int& x, const Int& m) {
@@ -197,8 +240,7 @@ Int Int::gcd(const Int& a, const Int& b) {
     if (g <= static_cast<std::uint64_t>(INT64_MAX)) return Int(static_cast<std::int64_t>(g));
     return from_u64_big(g);
   }
-  mpz_gcd(scratch.q, a.view().get(), b.view().get());
-  return take(scratch.q);
+  return compute([&] { mpz_gcd(scratch.q, a.view().get(), b.view().get()); }, scratch.q);
 }
 
 Int Int::pow(const Int& base, std::uint32_t e) {
@@ -223,8 +265,7 @@ Int Int::pow(const Int& base, std::uint32_t e) {
   }
   // |base| >= 2 here, so the result has at least (bit_length − 1) · e + 1 bits.
   if ((base.bit_length() - 1) * static_cast<std::uint64_t>(e) > kMaxBits) too_large("a power");
-  mpz_pow_ui(scratch.q, base.view().get(), e);
-  return take(scratch.q);
+  return compute([&] { mpz_pow_ui(scratch.q, base.view().get(), e); }, scratch.q);
 }
 
 Int Int::factorial(std::int64_t n) {
@@ -235,8 +276,7 @@ Int Int::factorial(std::int64_t n) {
     return Int(p);
   }
   if (n > 10'000'000) too_large("a factorial");  // 10^7! has about 2.2·10^8 bits
-  mpz_fac_ui(scratch.q, static_cast<unsigned long>(n));
-  return take(scratch.q);
+  return compute([&] { mpz_fac_ui(scratch.q, static_cast<unsigned long>(n)); }, scratch.q);
 }
 
 Int Int::binomial(std::int64_t n, std::int64_t k) {
@@ -245,8 +285,8 @@ Int Int::binomial(std::int64_t n, std::int64_t k) {
     // C(n, j) is below both 2^n and n^j.
     std::uint64_t bits = std::min<std::uint64_t>(n, j * Int(n).bit_length());
     if (bits > kMaxBits) too_large("a binomial coefficient");
-    mpz_bin_uiui(scratch.q, static_cast<unsigned long>(n), static_cast<unsigned long>(j));
-    return take(scratch.q);
+    return compute([&] { mpz_bin_uiui(scratch.q, static_cast<unsigned long>(n), static_cast<unsigned long>(j)); },
+                   scratch.q);
   }
   // Outside 0 <= k <= n one of the factorials below is of a value under 2 and counts as 1: for
   // n >= 2 the other exceeds n!, so the truncated quotient is 0; for n < 2 it is 1 exactly when
@@ -288,8 +328,7 @@ std::optional<Int> Int::from_str(std::string_view s) {
   }
   if (digits.size() == (neg ? 1u : 0u)) return Int();
   if (digits.size() > kMaxDigits) return std::nullopt;
-  mpz_set_str(scratch.q, digits.c_str(), 10);
-  return take(scratch.q);
+  return compute([&] { mpz_set_str(scratch.q, digits.c_str(), 10); }, scratch.q);
 }
 
 void Int::fmt(std::string& out) const {

@@ -39,8 +39,8 @@ void free_block(BigBlock* b) noexcept;
 
 class Int {
  public:
-  // Upper bound on the bits that a power, a factorial, a shift amount or a parsed text may produce;
-  // exceeding it is refused rather than attempting an unbounded allocation.
+  // Upper bound on the bits that a product, a power, a factorial, a shift amount or a parsed text
+  // may produce; exceeding it is refused rather than attempting an unbounded allocation.
   static constexpr std::uint64_t kMaxBits = std::uint64_t{1} << 28;
   static constexpr std::size_t kMaxDigits = 80'000'000;  // ≈ kMaxBits · log10(2)
 

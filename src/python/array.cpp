@@ -426,57 +426,17 @@ std::unexpected<Raised> raise_not_whole_typestr(std::string_view typestr) {
   return raise(PyExc_TypeError, cat("expected an array of whole numbers, not one of ", typestr));
 }
 
-// The byte count of an interface "shape" times itemsize; nullopt when the shape is malformed.
-PyResult<std::optional<std::size_t>> interface_bytes(PyObject* shape, std::size_t itemsize) {
-  if (!shape || !PyTuple_Check(shape)) return std::optional<std::size_t>();
-  std::size_t total = itemsize;
-  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(shape); ++i) {
-    PyObject* item = PyTuple_GET_ITEM(shape, i);
-    if (!PyLong_Check(item)) return std::optional<std::size_t>();
-    Py_ssize_t n = PyLong_AsSsize_t(item);
-    if (n == -1 && PyErr_Occurred()) {
-      PyErr_Clear();
-      return raise(PyExc_OverflowError, "array interface shape is too large");
-    }
-    if (n < 0) return std::optional<std::size_t>();
-    if (n != 0 && total > std::numeric_limits<std::size_t>::max() / static_cast<std::size_t>(n))
-      return raise(PyExc_OverflowError, "array interface shape is too large");
-    total *= static_cast<std::size_t>(n);
-  }
-  if (total > static_cast<std::size_t>(PY_SSIZE_T_MAX)) return raise(PyExc_OverflowError, "array interface shape is too large");
-  return std::optional<std::size_t>(total);
-}
-
-// Reads the bytes an interface's "data" pointer names, after checking the type string, the shape
-// and the pointer; the interface dict (and with it the object) is held for the whole read.
-template <class T>
-PyResult<std::optional<std::vector<T>>> read_interface_memory(PyObject* iface, std::string_view typestr) {
-  using Out = std::optional<std::vector<T>>;
-  auto layout = parse_typestr(typestr);
-  if (!layout) return raise_not_whole_typestr(typestr);
-  PyObject *shape = nullptr, *data = nullptr;
-  if (compat::dict_item(iface, "shape", &shape) < 0) return raised();
-  Ref shape_ref = Ref::steal(shape);
-  if (compat::dict_item(iface, "data", &data) < 0) return raised();
-  Ref data_ref = Ref::steal(data);
-  auto bytes = PY_TRY(interface_bytes(shape, layout->size));
-  if (!bytes) return Out();
-  if (!data || !PyTuple_Check(data) || PyTuple_GET_SIZE(data) < 1 || !PyLong_Check(PyTuple_GET_ITEM(data, 0)))
-    return Out();
-  void* address = PyLong_AsVoidPtr(PyTuple_GET_ITEM(data, 0));
-  if (!address && PyErr_Occurred()) return raised();
-  if (!address && *bytes != 0) return raise(PyExc_ValueError, "array interface data pointer is null");
-  if (*bytes == 0) return Out(std::vector<T>());
-  return Out(PY_TRY(decode<T>(static_cast<const std::uint8_t*>(address), *bytes, *layout)));
-}
-
+// A buffer of an object, held until the holder goes; the object's memory stays put meanwhile.
 class BufferView {
  public:
+  BufferView() = default;
+  BufferView(const BufferView&) = delete;
+  BufferView& operator=(const BufferView&) = delete;
   ~BufferView() {
     if (held_) PyBuffer_Release(&view_);
   }
-  bool get(PyObject* obj) {
-    held_ = PyObject_GetBuffer(obj, &view_, PyBUF_FULL_RO) == 0;
+  bool get(PyObject* obj, int flags) {
+    held_ = PyObject_GetBuffer(obj, &view_, flags) == 0;
     return held_;
   }
   Py_buffer& view() { return view_; }
@@ -485,6 +445,47 @@ class BufferView {
   Py_buffer view_{};
   bool held_ = false;
 };
+
+// The layout of a buffer format of one plain integer ("I", "<q", ">H", ...) and the buffer's item
+// size; nullopt for any other format.
+std::optional<IntegerLayout> integer_format(const char* format, Py_ssize_t itemsize) {
+  if (!format) return std::nullopt;
+  std::string_view f(format);
+  char order = '@';
+  if (!f.empty() && std::string_view("@=<>!").find(f[0]) != std::string_view::npos) {
+    order = f[0];
+    f.remove_prefix(1);
+  }
+  if (f.size() != 1 || std::string_view("bBhHiIlLqQ").find(f[0]) == std::string_view::npos) return std::nullopt;
+  if (itemsize != 1 && itemsize != 2 && itemsize != 4 && itemsize != 8) return std::nullopt;
+  const bool native_big = std::endian::native == std::endian::big;
+  const bool big = order == '>' || order == '!' || (native_big && (order == '@' || order == '='));
+  return IntegerLayout{big, f[0] >= 'a', static_cast<std::size_t>(itemsize)};
+}
+
+// A NumPy array of exactly the base class: its interface's type string and "strides" say what its
+// buffer's format and contiguity say, so the buffer is read at once instead of building the
+// interface dict. Recognised by the name of its static type, so NumPy need not be imported.
+bool is_plain_ndarray(PyObject* obj) {
+  PyTypeObject* type = Py_TYPE(obj);
+  return !(type->tp_flags & Py_TPFLAGS_HEAPTYPE) && std::strcmp(type->tp_name, "numpy.ndarray") == 0;
+}
+
+// The values of a C-contiguous NumPy integer array, read in place; nullopt (no exception) for any
+// other array, which the interface path then reads.
+template <class T>
+PyResult<std::optional<std::vector<T>>> ndarray_whole_numbers(PyObject* obj) {
+  using Out = std::optional<std::vector<T>>;
+  BufferView buffer;
+  if (!buffer.get(obj, PyBUF_RECORDS_RO)) {
+    PyErr_Clear();
+    return Out();
+  }
+  const Py_buffer& v = buffer.view();
+  auto layout = integer_format(v.format, v.itemsize);
+  if (!layout || !PyBuffer_IsContiguous(&v, 'C')) return Out();
+  return Out(PY_TRY(decode<T>(static_cast<const std::uint8_t*>(v.buf), static_cast<std::size_t>(v.len), *layout)));
+}
 
 // Appends the values of a sequence of whole numbers 0 .. 2^32 - 1; false (no exception, out as it
 // was) when obj is not one.
@@ -562,7 +563,13 @@ PyResult<std::optional<std::vector<T>>> interface_whole_numbers(PyObject* obj);
 template <class Out>
 PyResult<std::vector<Out>> extract_whole_numbers(PyObject* obj) {
   if (auto array = PY_TRY(borrow_array_argument(obj))) return from_array<Out>(**array);
-  if (auto values = PY_TRY(interface_whole_numbers<Out>(obj))) return std::move(*values);
+  // The host's own sequences carry no array interface.
+  const bool plain = PyList_CheckExact(obj) || PyTuple_CheckExact(obj) || PyBytes_CheckExact(obj) ||
+                     PyByteArray_CheckExact(obj);
+  if (!plain && is_plain_ndarray(obj))
+    if (auto values = PY_TRY(ndarray_whole_numbers<Out>(obj))) return std::move(*values);
+  if (!plain)
+    if (auto values = PY_TRY(interface_whole_numbers<Out>(obj))) return std::move(*values);
   std::vector<std::uint32_t> values;
   if (append_whole_sequence(obj, values) || append_nested_sequence(obj, values))
     return narrow_u32<Out>(std::move(values));
@@ -573,12 +580,10 @@ template <class T>
 PyResult<std::optional<std::vector<T>>> interface_whole_numbers(PyObject* obj) {
   using Out = std::optional<std::vector<T>>;
   Ref holder = Ref::borrow(obj);
-  Ref iface = Ref::steal(PyObject_GetAttrString(obj, "__array_interface__"));
-  if (!iface) {
-    PyErr_Clear();
-    return Out();
-  }
-  if (!PyDict_Check(iface.get())) return Out();
+  PyObject* found = nullptr;
+  if (compat::optional_attr(obj, "__array_interface__", &found) < 0) PyErr_Clear();
+  Ref iface = Ref::steal(found);
+  if (!iface || !PyDict_Check(iface.get())) return Out();
   PyObject* strides = nullptr;
   if (compat::dict_item(iface.get(), "strides", &strides) < 0) return raised();
   Ref strides_ref = Ref::steal(strides);
@@ -589,17 +594,32 @@ PyResult<std::optional<std::vector<T>>> interface_whole_numbers(PyObject* obj) {
   if (!typestr_obj) return Out();
   std::string_view typestr = PY_TRY(FromPy<std::string_view>::convert(typestr_obj));
 
-  if (!PyObject_CheckBuffer(obj)) return read_interface_memory<T>(iface.get(), typestr);
+  // The values are the object's own bytes, never memory the interface points at: a buffer read
+  // where it lies while it is held, else a copy from the host's bytes().
   BufferView buffer;
-  if (!buffer.get(obj)) return raised();
+  Ref copy;
+  const std::uint8_t* data = nullptr;
+  std::size_t bytes = 0;
+  std::vector<std::uint8_t> contiguous;
+  if (PyObject_CheckBuffer(obj)) {
+    if (!buffer.get(obj, PyBUF_FULL_RO)) return raised();
+    Py_buffer& v = buffer.view();
+    bytes = static_cast<std::size_t>(v.len);
+    data = static_cast<const std::uint8_t*>(v.buf);
+    if (!PyBuffer_IsContiguous(&v, 'C')) {
+      contiguous.resize(bytes);
+      if (PyBuffer_ToContiguous(contiguous.data(), &v, v.len, 'C') < 0) return raised();
+      data = contiguous.data();
+    }
+  } else {
+    copy = Ref::steal(PyObject_CallOneArg(reinterpret_cast<PyObject*>(&PyBytes_Type), obj));
+    if (!copy) return raised();
+    data = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(copy.get()));
+    bytes = static_cast<std::size_t>(PyBytes_GET_SIZE(copy.get()));
+  }
   auto layout = parse_typestr(typestr);
   if (!layout) return raise_not_whole_typestr(typestr);
-  Py_buffer& v = buffer.view();
-  auto bytes = static_cast<std::size_t>(v.len);
-  if (PyBuffer_IsContiguous(&v, 'C')) return Out(PY_TRY(decode<T>(static_cast<const std::uint8_t*>(v.buf), bytes, *layout)));
-  std::vector<std::uint8_t> copy(bytes);
-  if (PyBuffer_ToContiguous(copy.data(), &v, v.len, 'C') < 0) return raised();
-  return Out(PY_TRY(decode<T>(copy.data(), bytes, *layout)));
+  return Out(PY_TRY(decode<T>(data, bytes, *layout)));
 }
 
 }  // namespace

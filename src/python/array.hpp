@@ -55,9 +55,11 @@ auto at_width(Width width, F&& f) {
 class ArrayBuffer {
  public:
   ArrayBuffer() : ArrayBuffer(0) {}
-  // Large buffers ask for large pages before their first touch.
+  // Large buffers ask for large pages before their first touch. One that memory could never hold is
+  // refused before it is asked for.
   explicit ArrayBuffer(std::size_t bytes)
-      : data_(std::make_unique_for_overwrite<std::uint8_t[]>(bytes)), size_(bytes) {
+      : data_((require_memory(bytes, "an array"), std::make_unique_for_overwrite<std::uint8_t[]>(bytes))),
+        size_(bytes) {
     prefer_large_pages(data_.get(), bytes);
   }
   std::uint8_t* data() { return data_.get(); }

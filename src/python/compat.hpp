@@ -68,6 +68,35 @@ inline int dict_item(PyObject* d, const char* key, PyObject** out) {
 #endif
 }
 
+// Whether the host may end threads other than the one shutting it down by a forced unwind (the
+// versions before 3.14, whose threads that take the interpreter back during shutdown are ended so;
+// later ones hang them instead), and whether the interpreter is shutting down now.
+inline constexpr bool ends_threads_at_exit = PY_VERSION_HEX < 0x030E0000;
+inline bool finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+  return Py_IsFinalizing();
+#else
+  return _Py_IsFinalizing();
+#endif
+}
+
+// obj.name as a new reference in *out (null when there is no such attribute, without making the
+// AttributeError): 1 found, 0 absent, -1 with another exception set.
+inline int optional_attr(PyObject* obj, const char* name, PyObject** out) {
+#if PY_VERSION_HEX >= 0x030D0000
+  return PyObject_GetOptionalAttrString(obj, name, out);
+#else
+  PyObject* key = PyUnicode_FromString(name);
+  if (!key) {
+    *out = nullptr;
+    return -1;
+  }
+  int found = _PyObject_LookupAttr(obj, key, out);
+  Py_DECREF(key);
+  return found;
+#endif
+}
+
 // Locks obj's own mutex for the scope in a free-threaded build; nothing under a GIL.
 class CriticalSection {
  public:

@@ -1,5 +1,7 @@
 #include "python/frame.hpp"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <new>
 #include <stdexcept>
@@ -149,6 +151,8 @@ void translate_current_exception() noexcept {
     throw;
   } catch (const Panic& p) {
     raise_panic(p.what());  // its report is already on stderr
+  } catch (const MemoryRefusal& e) {
+    raise(PyExc_MemoryError, e.what());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::exception& e) {
@@ -161,6 +165,23 @@ void translate_current_exception() noexcept {
     std::fprintf(stderr, "%s\n", report.c_str());
     std::fflush(stderr);
     raise_panic(report);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Releasing the interpreter
+
+void park_thread() noexcept {
+  for (;;) pause();
+}
+
+void reattach(PyThreadState* ts) noexcept {
+  try {
+    PyEval_RestoreThread(ts);
+  } catch (abi::__forced_unwind&) {
+    // Parked before any destructor of the call runs: they would touch objects without the
+    // interpreter.
+    park_thread();
   }
 }
 
@@ -223,6 +244,18 @@ bool missing(const Signature& sig, PyTypeObject* owner, std::string_view name, P
   return false;
 }
 
+// The str of obj as UTF-8, lone surrogates and other unencodable characters as backslash escapes;
+// "?" when obj has no text at all. Leaves no exception set.
+std::string escaped_text(PyObject* obj) {
+  Ref text = Ref::steal(PyUnicode_Check(obj) ? Py_NewRef(obj) : PyObject_Str(obj));
+  Ref bytes = text ? Ref::steal(PyUnicode_AsEncodedString(text.get(), "utf-8", "backslashreplace")) : Ref();
+  if (!bytes) {
+    PyErr_Clear();
+    return "?";
+  }
+  return std::string(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+}
+
 // Index of the parameter called key among [from, to), or -1.
 int find_parameter(const Signature& sig, std::string_view key, std::size_t from, std::size_t to) {
   for (std::size_t i = from; i < to; ++i)
@@ -252,11 +285,10 @@ bool match_arguments(const Signature& sig, PyTypeObject* owner, std::string_view
     Py_ssize_t n = 0;
     const char* s = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &n) : nullptr;
     if (!s) {
+      // No parameter name is such a key; its text is written with escapes for what UTF-8 cannot hold.
       PyErr_Clear();
-      Ref text = Ref::steal(PyObject_Str(key));
-      raise(PyExc_TypeError, cat(full_name(owner, name), " got an unexpected keyword argument '",
-                                 text ? PyUnicode_AsUTF8(text.get()) : "?", "'"));
-      PyErr_Clear();
+      raise(PyExc_TypeError,
+            cat(full_name(owner, name), " got an unexpected keyword argument '", escaped_text(key), "'"));
       return false;
     }
     std::string_view k(s, static_cast<std::size_t>(n));

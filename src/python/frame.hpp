@@ -56,6 +56,8 @@
 
 #include "python/compat.hpp"
 
+#include <cxxabi.h>
+
 #include <array>
 #include <atomic>
 #include <concepts>
@@ -92,7 +94,14 @@ class Ref {
     std::swap(p_, o.p_);
     return *this;
   }
-  ~Ref() { Py_XDECREF(p_); }
+  ~Ref() {
+    // A thread the host ends at exit runs this while unwinding without the interpreter: the
+    // reference is left behind rather than dropped unattached.
+    if constexpr (compat::ends_threads_at_exit)
+      if (p_ && compat::finalizing()) [[unlikely]]
+        return;
+    Py_XDECREF(p_);
+  }
 
   PyObject* get() const { return p_; }
   PyObject* release() { return std::exchange(p_, nullptr); }
@@ -432,6 +441,15 @@ consteval Signature parse_signature(std::string_view doc) {
 // ---------------------------------------------------------------------------------------------
 // Calls and arguments
 
+// Waits for the process to end; for a thread that the host is ending by a forced unwind, whose
+// unwinding cannot pass the noexcept frames of the entries.
+[[noreturn]] void park_thread() noexcept;
+
+// Takes the interpreter back after PyEval_SaveThread. A thread that the host ends instead (a daemon
+// thread while the interpreter shuts down, which the host unwinds by force) is parked for good:
+// the unwind would pass through frames that cannot let it out.
+void reattach(PyThreadState* ts) noexcept;
+
 // The context of one call: its receiver and whether its row releases the interpreter.
 class Call {
  public:
@@ -450,7 +468,7 @@ class Call {
       PyThreadState* ts;
       explicit Detach(Call& call) : c(call), ts(PyEval_SaveThread()) { c.detached_ = true; }
       ~Detach() {
-        PyEval_RestoreThread(ts);
+        reattach(ts);
         c.detached_ = false;
       }
     } d(*this);
@@ -770,10 +788,14 @@ struct ClassDef {
 namespace detail {
 
 // Runs f inside the frame's guard: every C++ exception becomes a Python exception and `failure`.
+// The host's forced unwind of a thread it ends at exit (met where Python code that f calls takes the
+// interpreter back) parks the thread instead.
 template <class R, class F>
 R guarded(R failure, F&& f) noexcept {
   try {
     return f();
+  } catch (abi::__forced_unwind&) {
+    park_thread();
   } catch (...) {
     translate_current_exception();
     return failure;

@@ -375,6 +375,7 @@ Result<Array> scrambled_block(const Layout& l, const WalkLengths& lengths, std::
   GY_CHECK(check_walks(l, lengths, count));
   std::size_t n = l.facelet_count();
   std::size_t values = GY_TRY(checked_block({count, n}, sizeof(T)));
+  GY_CHECK(check_walk_limits(lengths, count));
   Filled<T> filled(values);
   scrambled<T>(l, lengths, count, seed, filled.values);
   return std::move(filled).finish({static_cast<std::size_t>(count), n});
@@ -403,6 +404,7 @@ Result<std::pair<Array, Array>> trajectory_blocks(const Layout& l, const WalkLen
   std::uint64_t rows = longest + 1, columns = std::max<std::uint64_t>(longest, 1);
   std::size_t state_values = GY_TRY(checked_block({count, rows, n}, sizeof(T)));
   std::size_t move_values = GY_TRY(checked_block({count, columns}, sizeof(M)));
+  GY_CHECK(check_walk_limits(lengths, count));
   Filled<T> states(state_values);
   Filled<M> moves(move_values);
   trajectories<T, M>(l, lengths, count, seed, longest, states.values, moves.values);

@@ -113,6 +113,7 @@ PyResult<Ref> render_many(Call& c, Args& a) {
   std::vector<RecipeEntry> entries;
   entries.reserve(objects.size());
   for (const Ref& o : objects) entries.push_back(PY_TRY(a.noted(recipe_list_entry(o.get()), 0)));
+  PY_TRY(check_bulk_moves(entries.size(), s.scramble, "puzzles"));
 
   std::vector<Result<Image>> images = c.detached([&] {
     std::vector<Result<Image>> out(entries.size());

@@ -307,15 +307,25 @@ TEST(BatchWalks, HistoriesReserveBeforeTheyGrow) {
   ASSERT_TRUE(reset_all(b, 3));
   room_holds();
   for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(history_length(b, i), 3u);
-  // A walk no machine could record is refused before anything changes.
+  // A walk no machine could record, and one past the limits of a call, are refused before anything
+  // changes.
   PuzzleBatch wide = make(kCube, 4096);
   step(wide, std::vector<std::uint32_t>(4096, 2));
   const auto rows_before = ids_of(wide, 7);
   const auto rng_before = wide.rng_states;
-  EXPECT_THROW((void)scramble_all(wide, std::vector<std::uint32_t>(4096, 0xFFFFFFFF)), std::bad_alloc);
+  for (std::uint32_t depth : {0xFFFFFFFFu, kMaxQueuedMoves + 1})
+    EXPECT_EQ(scramble_all(wide, std::vector<std::uint32_t>(4096, depth)).error().kind, ErrorKind::Range);
+  PuzzleBatch many = make(kCube, kMaxBulkMoves / kMaxQueuedMoves + 1);
+  step(many, std::vector<std::uint32_t>(many.count(), 2));
+  EXPECT_FALSE(reset_all(many, kMaxQueuedMoves));
+  EXPECT_EQ(history_of(many, 0), std::vector<std::uint32_t>{2});
   EXPECT_EQ(ids_of(wide, 7), rows_before);
   EXPECT_EQ(wide.rng_states, rng_before);
   EXPECT_EQ(history_of(wide, 7), std::vector<std::uint32_t>{2});
+  std::vector<std::uint32_t> deep(4096, 0);
+  deep[9] = kMaxQueuedMoves;
+  ASSERT_TRUE(scramble_all(wide, deep));
+  EXPECT_EQ(history_length(wide, 9), kMaxQueuedMoves + 1);
 }
 
 TEST(BatchWalks, GeometricSolveKeepsTheHistoryOfACopyItCannotSolve) {

@@ -157,23 +157,38 @@ class TestWholeNumbers:
             whole(8, [256])
 
     @needs_numpy
-    def test_interface_without_buffer(self):
+    def test_interface_without_buffer_reads_bytes_of_the_object(self):
         backing = np.array([5, 6, 7], dtype=np.uint16)
 
         class Exported:
-            def __init__(self, **changes):
+            def __init__(self, content=None, **changes):
                 self.__array_interface__ = dict(backing.__array_interface__, **changes)
+                self.content = content
 
-        assert whole(32, Exported()) == [5, 6, 7]
+            def __bytes__(self):
+                if isinstance(self.content, Exception):
+                    raise self.content
+                return self.content
+
+        # The values come from bytes(obj); shape, data and version are never read.
+        assert whole(32, Exported(struct.pack("<3H", 5, 6, 7))) == [5, 6, 7]
+        lying = Exported(struct.pack("<2H", 1, 2) + b"\x09", shape=(2**40, 2**40), data=(1, False), version="x")
+        assert whole(32, lying) == [1, 2]  # the odd trailing byte is no item
+        assert whole(32, Exported(b"", data=(0, False))) == []
         with pytest.raises(TypeError, match="not one of <f2$"):
-            whole(32, Exported(typestr="<f2"))
-        with pytest.raises(ValueError, match="null"):
-            whole(32, Exported(data=(0, False)))
-        with pytest.raises(OverflowError):
-            whole(32, Exported(shape=(2**40, 2**40)))
+            whole(32, Exported(b"\x00\x00", typestr="<f2"))
         with pytest.raises(TypeError, match="^'int' object is not an instance of 'str'$"):
-            whole(32, Exported(typestr=3))
-        assert whole(32, Exported(shape=(0,), data=(0, False))) == []
+            whole(32, Exported(b"", typestr=3))
+        with pytest.raises(KeyError, match="gone"):
+            whole(32, Exported(KeyError("gone")))
+
+        class NoBytes:
+            @property
+            def __array_interface__(self):
+                return np.arange(100000, dtype=np.uint32).__array_interface__  # freed on return
+
+        with pytest.raises(TypeError, match="^cannot convert 'NoBytes' object to bytes$"):
+            whole(32, NoBytes())
 
     def test_interface_with_strides_falls_through(self):
         class Strided(list):

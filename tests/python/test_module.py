@@ -1,3 +1,4 @@
+import os
 import subprocess
 import sys
 
@@ -74,7 +75,7 @@ def test_thread_count():
 
 def test_pool_size_from_environment():
     code = "import gyrelle._native as n; print(n.thread_count())"
-    env = {"RAYON_NUM_THREADS": "3", "PYTHONPATH": ":".join(sys.path)}
+    env = dict(os.environ, RAYON_NUM_THREADS="3", PYTHONPATH=":".join(sys.path))
     out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
     assert out.stdout.strip() == "3"
 
@@ -84,7 +85,7 @@ def test_gil_stays_disabled():
         pytest.skip("interpreter without a GIL switch")
     code = "import sys; g = sys._is_gil_enabled(); import gyrelle._native; print(g, sys._is_gil_enabled())"
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True,
-                         env={"PYTHONPATH": ":".join(sys.path)})
+                         env=dict(os.environ, PYTHONPATH=":".join(sys.path)))
     before, after = out.stdout.split()
     assert after == before
 
@@ -92,5 +93,5 @@ def test_gil_stays_disabled():
 def test_import_is_warning_free():
     code = "import gyrelle._native as n; print(n.Array.__module__, n.Array.__name__)"
     out = subprocess.run([sys.executable, "-W", "error", "-c", code], capture_output=True, text=True, check=True,
-                         env={"PYTHONPATH": ":".join(sys.path)})
+                         env=dict(os.environ, PYTHONPATH=":".join(sys.path)))
     assert out.stdout.split() == ["gyrelle._native", "Array"]

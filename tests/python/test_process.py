@@ -1,0 +1,152 @@
+"""Faults that would end the interpreter, each run in a child process that must exit cleanly."""
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import gyrelle._native as gy
+import optional
+
+# The folder holding the package this interpreter imported: the child imports the same module.
+PACKAGE_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(gy.__file__)))
+SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
+
+
+def run(code, env=None, timeout=300):
+    """Runs code in a child interpreter (it inherits this one's environment, preloads included)."""
+    child_env = dict(os.environ, PYTHONPATH=PACKAGE_ROOT, **(env or {}))
+    done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                          timeout=timeout, env=child_env, cwd=PACKAGE_ROOT)
+    assert done.returncode == 0, f"exit {done.returncode}\n{done.stdout}\n{done.stderr}"
+    return done.stdout
+
+
+def test_keyword_names_that_are_not_utf8():
+    out = run("""
+        import gyrelle._native as gy
+        p = gy.Puzzle("?shell=C$1&cut=C$1/3")
+        calls = [lambda: gy.Puzzle(**{"\\udc80": 1}), lambda: gy.evaluate("1", **{"a\\ud800b": 1}),
+                 lambda: p.turn(0, **{"\\udfff": 1}), lambda: gy.Layout(**{"\\udc80": 1})]
+        for call in calls:
+            try:
+                call()
+            except TypeError as e:
+                print(e)
+    """)
+    assert out.splitlines() == [
+        r"Puzzle.__new__() got an unexpected keyword argument '\udc80'",
+        r"evaluate() got an unexpected keyword argument 'a\ud800b'",
+        r"Puzzle.turn() got an unexpected keyword argument '\udfff'",
+        r"Layout.__new__() got an unexpected keyword argument '\udc80'",
+    ]
+
+
+@optional.needs("numpy")
+def test_array_interface_of_freed_memory():
+    # The interface names the memory of an array that is gone when it is read; only bytes() of the
+    # object itself may be used.
+    out = run("""
+        import numpy as np
+        import gyrelle._native as gy
+
+        class Gone:
+            @property
+            def __array_interface__(self):
+                return np.arange(1 << 16, dtype=np.uint32).__array_interface__
+
+        batch = gy.PuzzleBatch("?shell=C$1&cut=C$1/3", 2)
+        cube = gy.Layout()
+        calls = [lambda: batch.step(Gone()), lambda: batch.set_states(Gone()), lambda: cube.solved(Gone()),
+                 lambda: cube.next_states(Gone(), 0), lambda: cube.scrambled(2, Gone())]
+        for call in calls:
+            try:
+                call()
+            except TypeError as e:
+                print(e)
+    """)
+    assert out.splitlines() == ["cannot convert 'Gone' object to bytes"] * 4 + [
+        "expected a number of moves, a (low, high) range, or one per state"]
+
+
+DAEMONS = """
+    import threading, time
+    import gyrelle._native as gy
+    CUBE = "?shell=C$1&cut=C$1/3"
+
+    class Slow:  # its items come back only after a sleep that lets other threads run
+        def __len__(self):
+            return 2
+        def __getitem__(self, i):
+            if i >= 2:
+                raise IndexError
+            time.sleep(0.0005)
+            return 0
+
+    def rendering():
+        p = gy.Puzzle(CUBE)
+        while True:
+            p.render(48, 48)
+
+    def stepping():
+        b = gy.PuzzleBatch(CUBE, 2)
+        while True:
+            b.step(Slow())
+
+    for work in (rendering, rendering, stepping, stepping):
+        threading.Thread(target=work, daemon=True).start()
+    time.sleep(0.3)
+"""
+
+
+@pytest.mark.parametrize("run_index", range(3))
+def test_exit_with_daemon_threads_inside_calls(run_index):
+    # Threads that take the interpreter back during shutdown are ended by the host, out of calls
+    # that released the interpreter and out of Python code that a call ran.
+    run(DAEMONS)
+
+
+def test_gmp_out_of_memory():
+    # Under the address sanitizer no address-space limit can be set; its allocator refuses large
+    # blocks instead.
+    limited = "" if SANITIZED else """
+        import resource
+        with open("/proc/self/status") as f:
+            size = next(int(line.split()[1]) << 10 for line in f if line.startswith("VmSize:"))
+        resource.setrlimit(resource.RLIMIT_AS, (size + (40 << 20), resource.RLIM_INFINITY))
+    """
+    lifted = "" if SANITIZED else """
+        resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+    """
+    env = None
+    if SANITIZED:
+        env = {"ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") + ":allocator_may_return_null=1"
+                               ":max_allocation_size_mb=16"}
+    out = run("""
+        import gyrelle._native as gy
+        small = gy.evaluate("3^1000")
+    """ + limited + """
+        for attempt in range(2):
+            try:
+                gy.evaluate("3^169000000")
+            except MemoryError as e:
+                print("MemoryError", *e.args)
+    """ + lifted + """
+        print(gy.evaluate("3^1000") == small, gy.evaluate("3^2000 / 3^1000") == small)
+    """, env=env)
+    assert out.splitlines() == ["MemoryError", "MemoryError", "True True"]
+
+
+@pytest.mark.skipif(SANITIZED, reason="no address-space limit under the address sanitizer")
+def test_products_past_the_size_limit_under_an_address_space_limit():
+    out = run("""
+        import resource
+        import gyrelle._native as gy
+        resource.setrlimit(resource.RLIMIT_AS, (400 << 20, resource.RLIM_INFINITY))
+        try:
+            gy.evaluate("*".join(["2^268435455"] * 8))
+        except MemoryError as e:
+            print(e)
+    """)
+    assert out == "a product of 536870911 bits or more exceeds the limit of 268435456 bits of an integer\n"
