@@ -283,11 +283,14 @@ TEST(BatchWalks, EachCopyWalksOnItsOwn) {
 
 TEST(BatchWalks, HistoriesReserveBeforeTheyGrow) {
   PuzzleBatch b = make(kCube, 4);
+  // The log holds the deepest history in whole blocks of one byte a copy, and no more.
   auto room_holds = [&] {
-    for (std::size_t i = 0; i < b.count(); ++i)
-      EXPECT_GE(b.histories[i].capacity(), history_length(b, i) + b.history_room);
+    std::size_t deepest = 0;
+    for (std::size_t i = 0; i < b.count(); ++i) deepest = std::max(deepest, history_length(b, i));
+    const std::size_t blocks = (deepest + HistoryLog::kBlockColumns - 1) / HistoryLog::kBlockColumns;
+    EXPECT_GE(b.histories.bytes(), blocks * HistoryLog::kBlockColumns * b.count());
   };
-  // Steps past the pending columns, an undo and a partial solve in between keep the lists in order.
+  // Steps, an undo and a partial solve in between keep the histories in order.
   for (int k = 0; k < 21; ++k) {
     step(b, {1, 2, 3, 4});
     room_holds();
@@ -316,6 +319,67 @@ TEST(BatchWalks, HistoriesReserveBeforeTheyGrow) {
   EXPECT_EQ(ids_of(wide, 7), rows_before);
   EXPECT_EQ(wide.rng_states, rng_before);
   EXPECT_EQ(history_of(wide, 7), std::vector<std::uint32_t>{2});
+}
+
+TEST(BatchWalks, HistoriesReadBackAcrossTheLogsBlockEdges) {
+  // Steps, walks of unequal depths, undos and solves of some copies, checked against plain lists
+  // while the histories cross several blocks of the log.
+  constexpr std::size_t kCopies = 70;
+  PuzzleBatch b = make(kCube, kCopies, BatchModeRequest::automatic, 9);
+  std::vector<std::vector<std::uint32_t>> model(kCopies);
+  std::size_t deepest = 0;  // the longest history ever held
+  std::mt19937 rng(17);
+  auto check = [&](const char* when) {
+    for (std::size_t i = 0; i < kCopies; ++i) {
+      ASSERT_EQ(history_of(b, i), model[i]) << when << " copy " << i;
+      ASSERT_EQ(b.last_actions[i], model[i].empty() ? kNoAction : model[i].back()) << when << " copy " << i;
+    }
+  };
+  for (int round = 0; round < 4; ++round) {
+    for (int k = 0; k < 45; ++k) {
+      std::vector<std::uint32_t> actions(kCopies);
+      for (std::size_t i = 0; i < kCopies; ++i) {
+        actions[i] = rng() % 12;
+        model[i].push_back(actions[i]);
+      }
+      step(b, actions);
+    }
+    check("steps");
+    std::vector<std::uint32_t> depths(kCopies);
+    for (auto& d : depths) d = rng() % 90;
+    ASSERT_TRUE(scramble_all(b, depths));
+    for (std::size_t i = 0; i < kCopies; ++i) {
+      const auto h = history_of(b, i);
+      ASSERT_EQ(h.size(), model[i].size() + depths[i]);
+      ASSERT_TRUE(std::equal(model[i].begin(), model[i].end(), h.begin()));
+      model[i] = h;
+      deepest = std::max(deepest, h.size());
+    }
+    std::vector<std::uint8_t> flags(kCopies), undone(kCopies);
+    for (int u = 0; u < 30; ++u) {
+      for (auto& f : flags) f = rng() % 3 != 0;
+      ASSERT_TRUE(undo_flagged(b, flags, undone));
+      for (std::size_t i = 0; i < kCopies; ++i) {
+        ASSERT_EQ(undone[i], flags[i] && !model[i].empty());
+        if (undone[i]) model[i].pop_back();
+      }
+    }
+    check("undos");
+    for (auto& f : flags) f = rng() % 5 == 0;
+    ASSERT_TRUE(solve_flagged(b, flags));
+    for (std::size_t i = 0; i < kCopies; ++i)
+      if (flags[i]) model[i].clear();
+    check("solves");
+  }
+  // Undoing every history brings every copy home.
+  const std::vector<std::uint8_t> all(kCopies, 1);
+  std::vector<std::uint8_t> undone(kCopies);
+  std::size_t longest = 0;
+  for (const auto& h : model) longest = std::max(longest, h.size());
+  for (std::size_t k = 0; k < longest; ++k) ASSERT_TRUE(undo_flagged(b, all, undone));
+  for (std::size_t i = 0; i < kCopies; ++i) EXPECT_EQ(ids_of(b, i), identity(54));
+  // The log holds one byte a copy for each step of the longest history, in whole blocks.
+  EXPECT_LE(b.histories.bytes(), (deepest + HistoryLog::kBlockColumns) * kCopies);
 }
 
 TEST(BatchWalks, GeometricSolveKeepsTheHistoryOfACopyItCannotSolve) {
