@@ -1062,8 +1062,8 @@ Status render_frames(PuzzleBatch& b, const FrameRequest& r, std::span<Out> out) 
               for (std::size_t j = 0; j < n; ++j) colors[j] = solved[state[j]];
               if constexpr (bytes) {
                 if (direct) {
+                  // The table is drawn at the frame's size, so every pixel is painted.
                   const std::span<std::uint8_t> dst(out.data() + i * frame, frame);
-                  std::memset(dst.data(), 0, frame);
                   paint_from_table(table, std::span<const std::uint32_t>(colors), table.palette, dst);
                   continue;
                 }
