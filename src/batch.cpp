@@ -25,6 +25,8 @@ namespace {
 constexpr std::size_t kTaskBytes = std::size_t{1} << 16;
 // Rows gathered at once before their solved tests and history entries, so they are still in cache.
 constexpr std::size_t kRowBlock = 64;
+// Moves drawn for a walk and made at once, so many at a time.
+constexpr std::uint32_t kWalkChunk = 64;
 
 // The first error of the copies of a geometric batch, and the stop flag that keeps copies not yet
 // begun from starting. A worker that finds the slot taken or busy drops its own error.
@@ -164,10 +166,10 @@ std::uint32_t draw_action(std::uint64_t& state, std::uint32_t last, std::uint32_
 }
 
 HistoryLog::HistoryLog(std::size_t count, std::size_t action_count)
-    : count_(count), width_(action_count <= 256 ? 1 : action_count <= 65536 ? 2 : 4), lengths_(count, 0) {}
+    : count_(count), width_(action_count <= 256 ? 1 : action_count <= 65536 ? 2 : 4) {}
 
 std::vector<std::uint32_t> HistoryLog::entries(std::size_t i) const {
-  std::vector<std::uint32_t> out(lengths_[i]);
+  std::vector<std::uint32_t> out(length(i));
   for (std::size_t d = 0; d < out.size(); ++d) out[d] = read(i, d);
   return out;
 }
@@ -188,6 +190,15 @@ void HistoryLog::reserve(std::uint64_t more) {
   for (auto& block : made) blocks_.push_back(std::move(block));
 }
 
+void HistoryLog::spread() {
+  if (!level_) return;
+  lengths_.resize(count_);
+  pool::for_ranges(count_, std::size_t{1} << 14, [&](std::size_t lo, std::size_t hi) {
+    std::fill(lengths_.begin() + lo, lengths_.begin() + hi, level_length_);
+  });
+  level_ = false;
+}
+
 namespace {
 
 template <class A>
@@ -203,25 +214,36 @@ void fill_column(std::uint8_t* at, std::size_t k, const std::uint32_t* actions, 
 
 void HistoryLog::push_rows(std::size_t lo, std::size_t hi, const std::uint32_t* actions, std::uint32_t uniform) {
   if (lo >= hi) return;
-  // Copies of equal length, as after steps alike, share one run of their column.
-  const std::uint32_t d = lengths_[lo];
-  bool level = true;
-  for (std::size_t i = lo + 1; i < hi; ++i) level &= lengths_[i] == d;
-  if (!level) {
+  if (!level_) {
     for (std::size_t i = lo; i < hi; ++i) push(i, actions ? actions[i - lo] : uniform);
     return;
   }
-  std::uint8_t* column = at(lo, d);
+  std::uint8_t* column = at(lo, level_length_);
   if (width_ == 1)
     fill_column<std::uint8_t>(column, hi - lo, actions, uniform);
   else if (width_ == 2)
     fill_column<std::uint16_t>(column, hi - lo, actions, uniform);
   else
     fill_column<std::uint32_t>(column, hi - lo, actions, uniform);
-  std::fill(lengths_.begin() + lo, lengths_.begin() + hi, d + 1);
+}
+
+void HistoryLog::grow_all(std::size_t k) {
+  if (level_) level_length_ += static_cast<std::uint32_t>(k);
+  deepest_ += k;
+}
+
+void HistoryLog::clear_all() {
+  level_ = true;
+  level_length_ = 0;
+  lengths_ = {};
+  deepest_ = 0;
 }
 
 void HistoryLog::recount() {
+  if (level_) {
+    deepest_ = level_length_;
+    return;
+  }
   std::atomic<std::uint32_t> deepest{0};
   pool::for_ranges(count_, std::size_t{1} << 14, [&](std::size_t lo, std::size_t hi) {
     const std::uint32_t longest = *std::max_element(lengths_.begin() + lo, lengths_.begin() + hi);
@@ -230,11 +252,6 @@ void HistoryLog::recount() {
     }
   });
   deepest_ = deepest.load();
-}
-
-void HistoryLog::clear_all() {
-  std::fill(lengths_.begin(), lengths_.end(), 0u);
-  deepest_ = 0;
 }
 
 std::vector<std::uint32_t> history_of(const PuzzleBatch& b, std::size_t i) { return b.histories.entries(i); }
@@ -334,12 +351,13 @@ void step_tabular(PuzzleBatch& b, TabularState& ts, SlotRows<T>& rows, ActionSou
       if (applied) std::memset(applied + block, 1, end - block);
     }
   });
-  b.histories.deepen(1);
+  b.histories.grow_all(1);
   std::swap(rows.states, rows.scratch);
 }
 
 Status step_geometric(PuzzleBatch& b, GeometricState& geo, ActionSource acts, std::uint8_t* solved,
                       std::uint8_t* applied) {
+  b.histories.spread();
   FirstError first;
   pool::for_each_index(b.count(), 1, [&](std::size_t i) {
     if (first.stopped()) return;
@@ -376,8 +394,8 @@ Status step_batch(PuzzleBatch& b, std::span<const std::uint32_t> actions, std::s
   const std::size_t count = b.count();
   if (actions.size() != count) return fail(count_error("actions", actions.size(), count));
   const std::size_t action_count = b.action_count();
-  for (std::uint32_t a : actions)
-    if (a >= action_count) return fail(Error::range(cat("action ", a, " out of range (have ", action_count, ")")));
+  if (auto i = pool::first_not_below(actions, action_count))
+    return fail(Error::range(cat("action ", actions[*i], " out of range (have ", action_count, ")")));
   if (solved.size() != count || applied.size() != count) panic("step_batch: outcome spans do not match the batch");
   b.histories.reserve(1);
   return step_all(b, ActionSource{actions.data(), 0}, solved.data(), applied.data());
@@ -400,9 +418,10 @@ Result<std::uint64_t> apply_moves(PuzzleBatch& b, std::string_view text) {
 
 namespace {
 
-// Clears copy i's history and its last action once it is solved.
+// Clears copy i's history (unless every history is cleared at once, when the log is level) and its
+// last action once it is solved.
 void forget_moves(PuzzleBatch& b, std::size_t i) {
-  b.histories.clear(i);
+  if (!b.histories.level()) b.histories.clear(i);
   b.last_actions[i] = kNoAction;
 }
 
@@ -457,36 +476,44 @@ void solve_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::u
   });
 }
 
+// Walks of equal depths from a level log keep it level.
 template <class T>
 void walk_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint32_t> depths, std::uint32_t deepest) {
   const std::size_t n = b.sticker_count();
   const auto actions = static_cast<std::uint32_t>(b.action_count());
+  HistoryLog& log = b.histories;
+  const bool level =
+      log.level() && std::all_of(depths.begin(), depths.end(), [&](std::uint32_t d) { return d == deepest; });
+  if (!level) log.spread();
+  const GatherTable<T> table = table_of(rows, n);
   pool::for_ranges(b.count(), rows_per_task(n * sizeof(T), deepest), [&](std::size_t lo, std::size_t hi) {
     std::vector<T> spare(n);
+    std::uint32_t made[kWalkChunk];
     for (std::size_t i = lo; i < hi; ++i) {
       const std::uint32_t d = depths[i];
       if (d == 0) continue;
-      T* row = rows.states.data() + i * n;
-      T* from = row;
-      T* to = spare.data();
       std::uint64_t state = b.rng_states[i];
       std::uint32_t last = b.last_actions[i];
-      for (std::uint32_t k = 0; k < d; ++k) {
-        const std::uint32_t a = draw_action(state, last, actions);
-        gather(rows, n, from, to, RowMoves{&a, true}, 1);
-        std::swap(from, to);
-        b.histories.push(i, a);
-        last = a;
+      for (std::uint32_t done = 0; done < d;) {
+        const std::uint32_t k = std::min(kWalkChunk, d - done);
+        for (std::uint32_t j = 0; j < k; ++j) {
+          made[j] = last = draw_action(state, last, actions);
+          log.put(i, done + j, last);
+        }
+        gather_walk<T, T>(table, rows.states.data() + i * n, made, k, nullptr, spare.data());
+        done += k;
       }
-      if (from != row && n > 0) std::memcpy(row, from, n * sizeof(T));
+      if (!level) log.extend(i, d);
       b.rng_states[i] = state;
       b.last_actions[i] = last;
     }
   });
+  if (level) log.grow_all(deepest);
 }
 
 Status walk_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::uint32_t> depths) {
   const auto actions = static_cast<std::uint32_t>(b.action_count());
+  b.histories.spread();
   FirstError first;
   pool::for_each_index(b.count(), 1, [&](std::size_t i) {
     const std::uint32_t d = depths[i];
@@ -552,8 +579,13 @@ Status solve_flagged(PuzzleBatch& b, std::span<const std::uint8_t> flags) {
   if (flags.size() != count) return fail(count_error("flags", flags.size(), count));
   Status status;
   if (TabularState* ts = b.tabular()) {
+    // Solving every copy empties every history at once and leaves the log level.
+    const bool every = std::all_of(flags.begin(), flags.end(), [](std::uint8_t f) { return f != 0; });
+    if (!every) b.histories.spread();
     std::visit([&](auto& rows) { solve_tabular(b, rows, flags); }, ts->rows);
+    if (every) b.histories.clear_all();
   } else {
+    b.histories.spread();
     FirstError first;
     solve_geometric(b, std::get<GeometricState>(b.mode), flags, first);
     status = first.status();
@@ -595,6 +627,7 @@ Status undo_flagged(PuzzleBatch& b, std::span<const std::uint8_t> flags, std::sp
   if (flags.size() != count) return fail(count_error("flags", flags.size(), count));
   if (undone.size() != count) panic("undo_flagged: result span does not match the batch");
   std::fill(undone.begin(), undone.end(), std::uint8_t{0});
+  b.histories.spread();
   Status status;
   if (TabularState* ts = b.tabular())
     std::visit([&](auto& rows) { undo_tabular(b, rows, flags, undone); }, ts->rows);

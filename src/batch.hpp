@@ -76,8 +76,12 @@ using BatchMode = std::variant<TabularState, GeometricState>;
 // i of column d, so a step writes one column side by side for all copies and a copy's history is
 // gathered only when it is read. Columns hold one action per copy at the narrowest width the
 // puzzle's actions fit; they come in blocks of kBlockColumns, made as the deepest history needs them
-// and never moved or copied afterwards. Different copies' entries may be changed at once by
-// different threads; the log's shape (its blocks) changes only through reserve.
+// and never moved or copied afterwards.
+//
+// While every history has the same length (copies stepped, reset and scrambled alike) the log is
+// level: one length stands for all and no per-copy length is read or written. spread() gives every
+// copy its own length before copies change their histories one by one. Different copies' entries
+// may be written at once by different threads; the log's shape changes only on the calling thread.
 class HistoryLog {
  public:
   static constexpr std::size_t kBlockColumns = 64;
@@ -85,33 +89,43 @@ class HistoryLog {
   HistoryLog() = default;
   HistoryLog(std::size_t count, std::size_t action_count);
 
-  std::size_t length(std::size_t i) const { return lengths_[i]; }
+  bool level() const { return level_; }
+  std::size_t length(std::size_t i) const { return level_ ? level_length_ : lengths_[i]; }
   // Copy i's entries, oldest first.
   std::vector<std::uint32_t> entries(std::size_t i) const;
-  std::uint32_t back(std::size_t i) const { return read(i, lengths_[i] - 1); }
+  std::uint32_t back(std::size_t i) const { return read(i, length(i) - 1); }
 
   // Makes room, before anything changes, for `more` entries after the deepest history: std::bad_alloc
   // when the blocks cannot be had (every history as it was).
   void reserve(std::uint64_t more);
-  // After entries were pushed, popped or cleared: the deepest history again, found in parallel.
-  void recount();
-  // After every copy pushed `by` entries on top of a deepest history that was exact.
-  void deepen(std::size_t by) { deepest_ += by; }
+  // Gives every copy its own length (a no-op once spread).
+  void spread();
 
-  // Per copy, within the room reserved.
-  void push(std::size_t i, std::uint32_t a) {
-    const std::uint32_t d = lengths_[i];
-    write(i, d, a);
-    lengths_[i] = d + 1;
-  }
-  // push(i, actions[i - lo]) for the copies lo .. hi - 1, or push(i, uniform) when actions is null.
+  // Entry length(i) + k of copy i becomes a; the history grows only through extend or grow_all.
+  void put(std::size_t i, std::size_t k, std::uint32_t a) { write(i, length(i) + k, a); }
+  // One more entry for each of the copies lo .. hi - 1, actions[i - lo] or, when actions is null,
+  // `uniform`: written in place when level (grow_all(1) follows once every copy has one), pushed
+  // copy by copy otherwise.
   void push_rows(std::size_t lo, std::size_t hi, const std::uint32_t* actions, std::uint32_t uniform);
+  // After every copy has k more entries (put while level, or pushed): the lengths move on.
+  void grow_all(std::size_t k);
+
+  // Per copy, once spread.
+  void extend(std::size_t i, std::size_t k) { lengths_[i] += static_cast<std::uint32_t>(k); }
+  void push(std::size_t i, std::uint32_t a) {
+    put(i, 0, a);
+    ++lengths_[i];
+  }
   std::uint32_t pop(std::size_t i) { return read(i, --lengths_[i]); }
   void drop(std::size_t i, std::size_t k) {
     lengths_[i] -= static_cast<std::uint32_t>(std::min<std::size_t>(k, lengths_[i]));
   }
   void clear(std::size_t i) { lengths_[i] = 0; }
+
+  // Every history emptied: the log is level again.
   void clear_all();
+  // After copies changed their own lengths: the deepest history again, found in parallel.
+  void recount();
 
   // Bytes held by the columns.
   std::size_t bytes() const { return blocks_.size() * kBlockColumns * count_ * width_; }
@@ -148,8 +162,10 @@ class HistoryLog {
 
   std::size_t count_ = 0;
   std::uint8_t width_ = 1;
-  std::vector<std::uint32_t> lengths_;
-  std::size_t deepest_ = 0;  // at least every length
+  bool level_ = true;
+  std::uint32_t level_length_ = 0;     // every length, while level
+  std::vector<std::uint32_t> lengths_;  // per copy, once spread
+  std::size_t deepest_ = 0;            // at least every length
   std::vector<Block<std::uint8_t>> blocks_;
 };
 

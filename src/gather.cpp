@@ -55,9 +55,66 @@ void gather_scalar(const GatherTable<Index>& t, const In* src, Out* dst, RowMove
   }
 }
 
+// A row of 32 to 64 bytes in the fixed form: the four chunks each broadcast to both halves of a
+// register, each output window the OR of one shuffle per chunk.
+[[gnu::target("avx2")]] inline void gather_halves_avx2(const std::uint8_t* s, std::uint8_t* d, std::size_t n,
+                                                       const std::uint8_t* masks) {
+  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+  const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + n - 32));
+  const __m256i chunks[4] = {_mm256_permute2x128_si256(a, a, 0x00), _mm256_permute2x128_si256(a, a, 0x11),
+                             _mm256_permute2x128_si256(b, b, 0x00), _mm256_permute2x128_si256(b, b, 0x11)};
+  __m256i window[2];
+  for (int o = 0; o < 2; ++o) {
+    const auto* t = reinterpret_cast<const __m256i*>(masks + o * 128);
+    const __m256i x0 = _mm256_shuffle_epi8(chunks[0], _mm256_loadu_si256(t + 0));
+    const __m256i x1 = _mm256_shuffle_epi8(chunks[1], _mm256_loadu_si256(t + 1));
+    const __m256i x2 = _mm256_shuffle_epi8(chunks[2], _mm256_loadu_si256(t + 2));
+    const __m256i x3 = _mm256_shuffle_epi8(chunks[3], _mm256_loadu_si256(t + 3));
+    window[o] = _mm256_or_si256(_mm256_or_si256(x0, x1), _mm256_or_si256(x2, x3));
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), window[0]);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + n - 32), window[1]);
+}
+
+// A walk on a row of 32 to 64 bytes in the fixed form, its two windows held in registers.
+[[gnu::target("avx2")]] void walk_halves_avx2(const ShufflePlan& plan, std::size_t n, std::uint8_t* row,
+                                              const std::uint32_t* moves, std::size_t k, std::uint8_t* trail) {
+  __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row));
+  __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + n - 32));
+  for (std::size_t j = 0; j < k; ++j) {
+    const std::uint8_t* masks = plan.halves.data() + std::size_t{moves[j]} * ShufflePlan::kHalvesBytes;
+    const __m256i chunks[4] = {_mm256_permute2x128_si256(a, a, 0x00), _mm256_permute2x128_si256(a, a, 0x11),
+                               _mm256_permute2x128_si256(b, b, 0x00), _mm256_permute2x128_si256(b, b, 0x11)};
+    __m256i window[2];
+    for (int o = 0; o < 2; ++o) {
+      const auto* t = reinterpret_cast<const __m256i*>(masks + o * 128);
+      const __m256i x0 = _mm256_shuffle_epi8(chunks[0], _mm256_loadu_si256(t + 0));
+      const __m256i x1 = _mm256_shuffle_epi8(chunks[1], _mm256_loadu_si256(t + 1));
+      const __m256i x2 = _mm256_shuffle_epi8(chunks[2], _mm256_loadu_si256(t + 2));
+      const __m256i x3 = _mm256_shuffle_epi8(chunks[3], _mm256_loadu_si256(t + 3));
+      window[o] = _mm256_or_si256(_mm256_or_si256(x0, x1), _mm256_or_si256(x2, x3));
+    }
+    a = window[0];
+    b = window[1];
+    if (trail) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(trail + j * n), a);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(trail + j * n + n - 32), b);
+    }
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(row), a);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + n - 32), b);
+}
+
 [[gnu::target("avx2")]] void gather_shuffled_avx2(const ShufflePlan& plan, std::size_t n, const std::uint8_t* src,
                                                   std::uint8_t* dst, RowMoves moves, std::size_t rows,
                                                   const SlotColors* colors, std::uint8_t* solved) {
+  if (!plan.halves.empty()) {
+    for (std::size_t r = 0; r < rows; ++r, src += n, dst += n) {
+      gather_halves_avx2(src, dst, n, plan.halves.data() + std::size_t{moves.at(r)} * ShufflePlan::kHalvesBytes);
+      if (solved) solved[r] = row_shows_colors(*colors, dst, n) ? 1 : 0;
+    }
+    return;
+  }
   const std::size_t outs = plan.outputs.size();
   const std::uint32_t* first = plan.first_term.data();
   const ShufflePlan::Term* terms = plan.terms.data();
@@ -167,6 +224,36 @@ struct WideRow {
   }
 }
 
+// A walk on a row of up to 256 bytes held in registers throughout.
+[[gnu::target("avx512f,avx512bw,avx512vbmi")]] void walk_avx512(const std::uint8_t* table, std::size_t n,
+                                                               std::uint8_t* row, const std::uint32_t* moves,
+                                                               std::size_t k, std::uint8_t* trail) {
+  if (n <= 64) {
+    const __mmask64 m = lane_mask(n, 0);
+    __m512i w = _mm512_maskz_loadu_epi8(m, row);
+    for (std::size_t j = 0; j < k; ++j) {
+      w = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, _mm512_maskz_loadu_epi8(m, table + std::size_t{moves[j]} * n),
+                                        w);
+      if (trail) _mm512_mask_storeu_epi8(trail + j * n, m, w);
+    }
+    _mm512_mask_storeu_epi8(row, m, w);
+    return;
+  }
+  const std::size_t parts = (n + 63) / 64;
+  WideRow w = load_wide_row(row, n);
+  for (std::size_t j = 0; j < k; ++j) {
+    const std::uint8_t* p = table + std::size_t{moves[j]} * n;
+    WideRow next = w;
+    for (std::size_t o = 0; o < parts; ++o)
+      next.part[o] = look_up(w, n, _mm512_maskz_loadu_epi8(lane_mask(n, 64 * o), p + 64 * o));
+    w = next;
+    if (trail)
+      for (std::size_t o = 0; o < parts; ++o)
+        _mm512_mask_storeu_epi8(trail + j * n + 64 * o, lane_mask(n, 64 * o), w.part[o]);
+  }
+  for (std::size_t o = 0; o < parts; ++o) _mm512_mask_storeu_epi8(row + 64 * o, lane_mask(n, 64 * o), w.part[o]);
+}
+
 [[gnu::target("avx512f,avx512bw,avx512vbmi")]] void solved_avx512(const std::uint8_t* colors8, std::size_t n,
                                                                  const std::uint8_t* src, std::size_t rows,
                                                                  std::uint8_t* solved) {
@@ -265,6 +352,25 @@ GatherKernel best_gather_kernel() {
 ShufflePlan make_shuffle_plan(std::span<const std::uint8_t> table, std::size_t n) {
   ShufflePlan plan;
   if (n < 16 || n > 256) return plan;
+  if (n >= 32 && n <= 64) {
+    plan.vector_bytes = 32;
+    const std::size_t rows = table.size() / n;
+    plan.halves.assign(rows * ShufflePlan::kHalvesBytes, 0x80);
+    for (std::size_t r = 0; r < rows; ++r) {
+      const std::uint8_t* p = table.data() + r * n;
+      std::uint8_t* masks = plan.halves.data() + r * ShufflePlan::kHalvesBytes;
+      for (std::size_t o = 0; o < 2; ++o) {
+        const std::size_t base = o == 0 ? 0 : n - 32;
+        for (std::size_t q = 0; q < 32; ++q) {
+          const std::size_t src = p[base + q];
+          const std::size_t chunk = src < 16 ? 0 : src < 32 ? 1 : src < n - 16 ? 2 : 3;
+          const std::size_t start = chunk == 0 ? 0 : chunk == 1 ? 16 : chunk == 2 ? n - 32 : n - 16;
+          masks[o * 128 + chunk * 32 + q] = static_cast<std::uint8_t>(src - start);
+        }
+      }
+    }
+    return plan;
+  }
   const std::uint32_t width = n >= 32 ? 32 : 16;
   const auto last_output = static_cast<std::uint32_t>(n - width);
   for (std::uint32_t o = 0; o < last_output; o += width) plan.outputs.push_back(o);
@@ -315,6 +421,25 @@ void gather_rows(const GatherTable<Index>& table, const In* src, Out* dst, RowMo
       return gather_shuffled_avx2(*table.plan, n, src, dst, moves, rows, colors, solved);
   }
   gather_scalar(table, src, dst, moves, rows, colors, solved);
+}
+
+template <class T, class Index>
+void gather_walk(const GatherTable<Index>& table, T* row, const std::uint32_t* moves, std::size_t k, T* trail,
+                 T* spare, GatherKernel kernel) {
+  const std::size_t n = table.n;
+  if (k == 0 || n == 0) return;
+  if constexpr (sizeof(T) == 1) {
+    if (table.bytes && use_avx512(kernel, n)) return walk_avx512(table.bytes, n, row, moves, k, trail);
+    if (kernel != GatherKernel::scalar && table.plan && !table.plan->halves.empty() && cpu_has_avx2())
+      return walk_halves_avx2(*table.plan, n, row, moves, k, trail);
+  }
+  const T* from = row;
+  for (std::size_t j = 0; j < k; ++j) {
+    T* to = trail ? trail + j * n : (from == spare ? row : spare);
+    gather_rows<T, T, Index>(table, from, to, RowMoves{moves + j, true}, 1, nullptr, nullptr, kernel);
+    from = to;
+  }
+  if (from != row) std::memcpy(row, from, n * sizeof(T));
 }
 
 template <class T>
@@ -408,5 +533,15 @@ GY_GATHER(std::uint32_t, std::uint8_t, std::uint32_t)
 GY_GATHER(std::uint32_t, std::uint16_t, std::uint32_t)
 GY_GATHER(std::uint32_t, std::uint32_t, std::uint32_t)
 #undef GY_GATHER
+
+#define GY_WALK(T, Index)                                                                                 \
+  template void gather_walk<T, Index>(const GatherTable<Index>&, T*, const std::uint32_t*, std::size_t, T*, T*, \
+                                      GatherKernel);
+GY_WALK(std::uint8_t, std::uint8_t)
+GY_WALK(std::uint16_t, std::uint16_t)
+GY_WALK(std::uint32_t, std::uint32_t)
+GY_WALK(std::uint8_t, std::uint32_t)
+GY_WALK(std::uint16_t, std::uint32_t)
+#undef GY_WALK
 
 }  // namespace gy

@@ -20,16 +20,21 @@ GatherKernel best_gather_kernel();
 // One-byte gathers as byte shuffles, for rows of 16 slots or more: each output vector of a row (32
 // bytes; 16 for rows below 32 slots; the last one ends at the row's end and may overlap the one
 // before) is the OR of shuffles of the 16-byte source chunks it draws from (the last chunk also
-// ends at the row's end). Only chunks that feed an output vector get a term.
+// ends at the row's end). Only chunks that feed an output vector get a term. Rows of 32 to 64
+// slots have a fixed form instead: the output windows [0, 32) and [n - 32, n) each OR one shuffle of
+// each of the chunks [0, 16), [16, 32), [n - 32, n - 16) and [n - 16, n).
 struct ShufflePlan {
   struct Term {
     alignas(32) std::uint8_t mask[32];  // per output byte: the byte of the chunk, or 0x80 for none
     std::uint32_t source = 0;           // byte offset of the chunk in the row
   };
+  static constexpr std::size_t kHalvesBytes = 256;  // per permutation row: 2 windows x 4 chunks x 32
+
   std::uint32_t vector_bytes = 0;         // 32 or 16; 0: no plan, rows are gathered slot by slot
   std::vector<std::uint32_t> outputs;     // byte offset of each output vector in a row
   std::vector<std::uint32_t> first_term;  // per (permutation row, output vector), then the end
   std::vector<Term> terms;
+  std::vector<std::uint8_t> halves;       // the fixed form's masks, for rows of 32 to 64 slots
 };
 
 // The byte-shuffle form of a table of one-byte permutation rows of n slots (empty below 16 slots
@@ -69,6 +74,13 @@ template <class In, class Out, class Index>
 void gather_rows(const GatherTable<Index>& table, const In* src, Out* dst, RowMoves moves, std::size_t rows,
                  const SlotColors* colors = nullptr, std::uint8_t* solved = nullptr,
                  GatherKernel kernel = best_gather_kernel());
+
+// Makes the moves moves[0 .. k) one after another on one row of n values: `row` ends as the row
+// after all of them and, when `trail` is not null, row j of trail (k rows) is the row after the
+// first j + 1. `spare` holds n values of scratch for the slot-by-slot road.
+template <class T, class Index>
+void gather_walk(const GatherTable<Index>& table, T* row, const std::uint32_t* moves, std::size_t k, T* trail,
+                 T* spare, GatherKernel kernel = best_gather_kernel());
 
 // solved[r] = whether row r of `rows` consecutive rows of n slot numbers shows every slot's own
 // colour.

@@ -260,25 +260,6 @@ std::size_t states_per_task(std::size_t n, std::size_t width) {
   return std::max<std::size_t>(1, kTaskBytes / std::max<std::size_t>(1, n * width));
 }
 
-// The index of the first value not below limit, searched in parallel; absent when there is none.
-template <class T>
-std::optional<std::size_t> first_not_below(std::span<const T> values, std::uint64_t limit) {
-  std::atomic<std::size_t> first{values.size()};
-  pool::for_ranges(values.size(), std::size_t{1} << 16, [&](std::size_t lo, std::size_t hi) {
-    if (lo >= first.load(std::memory_order_relaxed)) return;
-    for (std::size_t i = lo; i < hi; ++i)
-      if (values[i] >= limit) {
-        std::size_t seen = first.load(std::memory_order_relaxed);
-        while (i < seen && !first.compare_exchange_weak(seen, i, std::memory_order_relaxed)) {
-        }
-        return;
-      }
-  });
-  std::size_t i = first.load();
-  if (i == values.size()) return std::nullopt;
-  return i;
-}
-
 template <class T>
 std::vector<T> goal_row(const Layout& layout) {
   std::vector<T> row(layout.facelet_count());
@@ -304,11 +285,8 @@ void gather_states(const Layout& layout, const In* in, Out* out, std::size_t lo,
                                       nullptr, kernel);
 }
 
-// One move on one row, src and dst distinct.
-template <class T>
-void move_row(const Layout& layout, std::uint32_t m, const T* src, T* dst) {
-  gather_rows<T, T, std::uint32_t>(gather_table(layout), src, dst, RowMoves{&m, true}, 1);
-}
+// Moves drawn for a walk and made at once, so many at a time.
+constexpr std::uint32_t kWalkChunk = 64;
 
 // ---------------------------------------------------------------------------------------------
 // Walks
@@ -545,7 +523,7 @@ namespace {
 
 template <class T>
 Status check_values(std::span<const T> in, std::uint64_t limit, std::string_view what) {
-  if (auto i = first_not_below(in, limit))
+  if (auto i = pool::first_not_below(in, limit))
     return fail(ErrorKind::Range, cat(in[*i], " is not one of this puzzle's ", limit, " ", what));
   return {};
 }
@@ -650,7 +628,7 @@ Status check_next_states(const Layout& layout, std::size_t values, const MoveCho
     std::optional<std::uint32_t> bad;
     if (moves.every) {
       if (*moves.every >= count) bad = *moves.every;
-    } else if (auto i = first_not_below(moves.each, count)) {
+    } else if (auto i = pool::first_not_below(moves.each, count)) {
       bad = moves.each[*i];
     }
     if (bad) return fail(ErrorKind::Range, cat("move ", *bad, " out of range (have ", count, ")"));
@@ -785,21 +763,22 @@ void scrambled(const Layout& layout, const WalkLengths& lengths, std::uint64_t c
   std::size_t n = layout.facelet_count();
   if (out.size() != count * n) panic("scrambled block of another size");
   std::vector<T> goal = goal_row<T>(layout);
+  const GatherTable<std::uint32_t> table = gather_table(layout);
   pool::for_ranges(count, walks_per_task(n, sizeof(T), moves_hint(lengths)), [&](std::size_t lo, std::size_t hi) {
-    std::vector<T> scratch(n);
+    std::vector<T> spare(n);
+    std::uint32_t made[kWalkChunk];
     for (std::size_t i = lo; i < hi; ++i) {
       T* row = out.data() + i * n;
       std::copy(goal.begin(), goal.end(), row);
       std::uint32_t d = lengths.length(i);
       if (d == 0) continue;
       Walker walker(layout, seed, i);
-      T* current = row;
-      T* other = scratch.data();
-      for (std::uint32_t k = 0; k < d; ++k) {
-        move_row(layout, walker.next(), current, other);
-        std::swap(current, other);
+      for (std::uint32_t done = 0; done < d;) {
+        const std::uint32_t k = std::min(kWalkChunk, d - done);
+        for (std::uint32_t j = 0; j < k; ++j) made[j] = walker.next();
+        gather_walk<T, std::uint32_t>(table, row, made, k, nullptr, spare.data());
+        done += k;
       }
-      if (current != row) std::copy(current, current + n, row);
     }
   });
 }
@@ -814,24 +793,29 @@ void trajectories(const Layout& layout, const WalkLengths& lengths, std::uint64_
     panic("trajectory blocks of another size");
   auto filler = static_cast<M>(layout.move_count());
   std::vector<T> goal = goal_row<T>(layout);
+  const GatherTable<std::uint32_t> table = gather_table(layout);
   pool::for_ranges(count, walks_per_task(n, sizeof(T), longest), [&](std::size_t lo, std::size_t hi) {
+    std::vector<T> current(n), spare(n);
+    std::uint32_t chunk[kWalkChunk];
     for (std::size_t i = lo; i < hi; ++i) {
       T* rows = states.data() + i * block;
       M* made = moves.data() + i * move_row_length;
       std::copy(goal.begin(), goal.end(), rows);
       std::fill(made, made + move_row_length, filler);
-      std::uint32_t d = lengths.length(i);
+      const std::uint64_t d = std::min<std::uint64_t>(lengths.length(i), longest);
       Walker walker(layout, seed, i);
-      for (std::uint64_t j = 0; j < longest; ++j) {
-        T* from = rows + j * n;
-        if (j < d) {
-          std::uint32_t m = walker.next();
-          move_row(layout, m, from, from + n);
-          made[j] = static_cast<M>(m);
-        } else {
-          std::copy(from, from + n, from + n);
+      std::copy(goal.begin(), goal.end(), current.begin());
+      // Row j + 1 is row j after move j: the rows of a walk are its trail.
+      for (std::uint64_t done = 0; done < d;) {
+        const auto k = static_cast<std::uint32_t>(std::min<std::uint64_t>(kWalkChunk, d - done));
+        for (std::uint32_t j = 0; j < k; ++j) {
+          chunk[j] = walker.next();
+          made[done + j] = static_cast<M>(chunk[j]);
         }
+        gather_walk<T, std::uint32_t>(table, current.data(), chunk, k, rows + (done + 1) * n, spare.data());
+        done += k;
       }
+      for (std::uint64_t j = d; j < longest; ++j) std::copy(rows + j * n, rows + (j + 1) * n, rows + (j + 1) * n);
     }
   });
 }

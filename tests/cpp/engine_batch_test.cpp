@@ -335,8 +335,8 @@ TEST(BatchWalks, HistoriesReadBackAcrossTheLogsBlockEdges) {
       ASSERT_EQ(b.last_actions[i], model[i].empty() ? kNoAction : model[i].back()) << when << " copy " << i;
     }
   };
-  for (int round = 0; round < 4; ++round) {
-    for (int k = 0; k < 45; ++k) {
+  auto step_all = [&](int steps) {
+    for (int k = 0; k < steps; ++k) {
       std::vector<std::uint32_t> actions(kCopies);
       for (std::size_t i = 0; i < kCopies; ++i) {
         actions[i] = rng() % 12;
@@ -344,6 +344,15 @@ TEST(BatchWalks, HistoriesReadBackAcrossTheLogsBlockEdges) {
       }
       step(b, actions);
     }
+  };
+  // While every history has the same length: a walk and steps across block edges.
+  ASSERT_TRUE(reset_all(b, 50));
+  for (std::size_t i = 0; i < kCopies; ++i) model[i] = history_of(b, i);
+  ASSERT_EQ(model[3].size(), 50u);
+  step_all(30);
+  check("level steps");
+  for (int round = 0; round < 4; ++round) {
+    step_all(45);
     check("steps");
     std::vector<std::uint32_t> depths(kCopies);
     for (auto& d : depths) d = rng() % 90;
@@ -371,13 +380,18 @@ TEST(BatchWalks, HistoriesReadBackAcrossTheLogsBlockEdges) {
       if (flags[i]) model[i].clear();
     check("solves");
   }
-  // Undoing every history brings every copy home.
+  // Undoing every history brings every copy home; solving every copy levels the log again.
   const std::vector<std::uint8_t> all(kCopies, 1);
   std::vector<std::uint8_t> undone(kCopies);
   std::size_t longest = 0;
   for (const auto& h : model) longest = std::max(longest, h.size());
   for (std::size_t k = 0; k < longest; ++k) ASSERT_TRUE(undo_flagged(b, all, undone));
   for (std::size_t i = 0; i < kCopies; ++i) EXPECT_EQ(ids_of(b, i), identity(54));
+  ASSERT_TRUE(solve_flagged(b, all));
+  for (auto& h : model) h.clear();
+  step_all(3);
+  check("after solving all");
+  EXPECT_TRUE(b.histories.level());
   // The log holds one byte a copy for each step of the longest history, in whole blocks.
   EXPECT_LE(b.histories.bytes(), (deepest + HistoryLog::kBlockColumns) * kCopies);
 }

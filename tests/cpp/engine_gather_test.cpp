@@ -79,6 +79,42 @@ TEST(GatherKernels, FusedSolvedTestMatchesASeparatePass) {
   }
 }
 
+TEST(GatherKernels, WalksMatchOneGatherAfterAnother) {
+  std::mt19937_64 rng(9);
+  for (std::size_t n : {3, 16, 32, 40, 54, 64, 65, 100, 256}) {
+    constexpr std::size_t kMoves = 5, kSteps = 70;
+    const auto table = random_table<std::uint8_t>(kMoves, n, rng);
+    const ShufflePlan plan = make_shuffle_plan(table, n);
+    const GatherTable<std::uint8_t> bytes{table.data(), n, table.data(), &plan};
+    std::vector<std::uint8_t> start(n);
+    for (auto& v : start) v = static_cast<std::uint8_t>(rng());
+    std::vector<std::uint32_t> moves(kSteps);
+    for (auto& m : moves) m = static_cast<std::uint32_t>(rng() % kMoves);
+    // One gather after another, slot by slot.
+    std::vector<std::uint8_t> want(kSteps * n), row = start, next(n);
+    for (std::size_t j = 0; j < kSteps; ++j) {
+      gather_byte_rows(plan, table, n, row.data(), next.data(), &moves[j], true, 1, GatherKernel::scalar);
+      row = next;
+      std::copy(row.begin(), row.end(), want.begin() + j * n);
+    }
+    for (GatherKernel k : every_kernel()) {
+      std::vector<std::uint8_t> walked = start, spare(n), trail(kSteps * n + 64, 0xEE);
+      gather_walk<std::uint8_t, std::uint8_t>(bytes, walked.data(), moves.data(), kSteps, trail.data(), spare.data(), k);
+      EXPECT_EQ(walked, row) << n;
+      EXPECT_TRUE(std::equal(want.begin(), want.end(), trail.begin())) << n;
+      EXPECT_EQ(trail[kSteps * n], 0xEE) << n;
+      walked = start;
+      gather_walk<std::uint8_t, std::uint8_t>(bytes, walked.data(), moves.data(), kSteps, nullptr, spare.data(), k);
+      EXPECT_EQ(walked, row) << n;
+    }
+    const std::vector<std::uint32_t> wide_table(table.begin(), table.end());
+    std::vector<std::uint16_t> wide(start.begin(), start.end()), spare(n);
+    gather_walk<std::uint16_t, std::uint32_t>({wide_table.data(), n}, wide.data(), moves.data(), kSteps, nullptr,
+                                              spare.data());
+    EXPECT_TRUE(std::equal(wide.begin(), wide.end(), row.begin())) << n;
+  }
+}
+
 TEST(GatherKernels, OneHotAndEqualRowsOnEveryKernel) {
   std::mt19937_64 rng(5);
   for (std::size_t n : {1, 7, 54, 63, 64, 65, 130, 256})
