@@ -55,12 +55,10 @@ void gather_scalar(const GatherTable<Index>& t, const In* src, Out* dst, RowMove
   }
 }
 
-// A row of 32 to 64 bytes in the fixed form: the four chunks each broadcast to both halves of a
-// register, each output window the OR of one shuffle per chunk.
-[[gnu::target("avx2")]] inline void gather_halves_avx2(const std::uint8_t* s, std::uint8_t* d, std::size_t n,
-                                                       const std::uint8_t* masks) {
-  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
-  const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + n - 32));
+// One move of a row of 32 to 64 bytes in the fixed form: the windows a = [0, 32) and b = [n - 32, n)
+// of the row become those of the moved row. Each of the four chunks is broadcast to both halves of
+// a register, and each window is the OR of one shuffle per chunk.
+[[gnu::target("avx2")]] inline void move_halves(__m256i& a, __m256i& b, const std::uint8_t* masks) {
   const __m256i chunks[4] = {_mm256_permute2x128_si256(a, a, 0x00), _mm256_permute2x128_si256(a, a, 0x11),
                              _mm256_permute2x128_si256(b, b, 0x00), _mm256_permute2x128_si256(b, b, 0x11)};
   __m256i window[2];
@@ -72,37 +70,30 @@ void gather_scalar(const GatherTable<Index>& t, const In* src, Out* dst, RowMove
     const __m256i x3 = _mm256_shuffle_epi8(chunks[3], _mm256_loadu_si256(t + 3));
     window[o] = _mm256_or_si256(_mm256_or_si256(x0, x1), _mm256_or_si256(x2, x3));
   }
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), window[0]);
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + n - 32), window[1]);
+  a = window[0];
+  b = window[1];
+}
+
+[[gnu::target("avx2")]] inline void load_halves(const std::uint8_t* s, std::size_t n, __m256i& a, __m256i& b) {
+  a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+  b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + n - 32));
+}
+
+[[gnu::target("avx2")]] inline void store_halves(std::uint8_t* d, std::size_t n, __m256i a, __m256i b) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), a);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + n - 32), b);
 }
 
 // A walk on a row of 32 to 64 bytes in the fixed form, its two windows held in registers.
 [[gnu::target("avx2")]] void walk_halves_avx2(const ShufflePlan& plan, std::size_t n, std::uint8_t* row,
                                               const std::uint32_t* moves, std::size_t k, std::uint8_t* trail) {
-  __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row));
-  __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + n - 32));
+  __m256i a, b;
+  load_halves(row, n, a, b);
   for (std::size_t j = 0; j < k; ++j) {
-    const std::uint8_t* masks = plan.halves.data() + std::size_t{moves[j]} * ShufflePlan::kHalvesBytes;
-    const __m256i chunks[4] = {_mm256_permute2x128_si256(a, a, 0x00), _mm256_permute2x128_si256(a, a, 0x11),
-                               _mm256_permute2x128_si256(b, b, 0x00), _mm256_permute2x128_si256(b, b, 0x11)};
-    __m256i window[2];
-    for (int o = 0; o < 2; ++o) {
-      const auto* t = reinterpret_cast<const __m256i*>(masks + o * 128);
-      const __m256i x0 = _mm256_shuffle_epi8(chunks[0], _mm256_loadu_si256(t + 0));
-      const __m256i x1 = _mm256_shuffle_epi8(chunks[1], _mm256_loadu_si256(t + 1));
-      const __m256i x2 = _mm256_shuffle_epi8(chunks[2], _mm256_loadu_si256(t + 2));
-      const __m256i x3 = _mm256_shuffle_epi8(chunks[3], _mm256_loadu_si256(t + 3));
-      window[o] = _mm256_or_si256(_mm256_or_si256(x0, x1), _mm256_or_si256(x2, x3));
-    }
-    a = window[0];
-    b = window[1];
-    if (trail) {
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(trail + j * n), a);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(trail + j * n + n - 32), b);
-    }
+    move_halves(a, b, plan.halves.data() + std::size_t{moves[j]} * ShufflePlan::kHalvesBytes);
+    if (trail) store_halves(trail + j * n, n, a, b);
   }
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(row), a);
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + n - 32), b);
+  store_halves(row, n, a, b);
 }
 
 [[gnu::target("avx2")]] void gather_shuffled_avx2(const ShufflePlan& plan, std::size_t n, const std::uint8_t* src,
@@ -110,7 +101,10 @@ void gather_scalar(const GatherTable<Index>& t, const In* src, Out* dst, RowMove
                                                   const SlotColors* colors, std::uint8_t* solved) {
   if (!plan.halves.empty()) {
     for (std::size_t r = 0; r < rows; ++r, src += n, dst += n) {
-      gather_halves_avx2(src, dst, n, plan.halves.data() + std::size_t{moves.at(r)} * ShufflePlan::kHalvesBytes);
+      __m256i a, b;
+      load_halves(src, n, a, b);
+      move_halves(a, b, plan.halves.data() + std::size_t{moves.at(r)} * ShufflePlan::kHalvesBytes);
+      store_halves(dst, n, a, b);
       if (solved) solved[r] = row_shows_colors(*colors, dst, n) ? 1 : 0;
     }
     return;
@@ -273,6 +267,15 @@ struct WideRow {
 [[gnu::target("avx512f,avx512bw,avx512vbmi")]] void equal_avx512(const std::uint8_t* goal, std::size_t n,
                                                                 const std::uint8_t* src, std::size_t rows,
                                                                 std::uint8_t* same) {
+  if (n <= 64) {
+    const __mmask64 m = lane_mask(n, 0);
+    const __m512i g = _mm512_maskz_loadu_epi8(m, goal);
+    const std::size_t whole = rows * n >= 64 ? (rows * n - 64) / n + 1 : 0;  // as in gather_short_avx512
+    std::size_t r = 0;
+    for (; r < whole; ++r, src += n) same[r] = _mm512_mask_cmpeq_epi8_mask(m, _mm512_loadu_si512(src), g) == m;
+    for (; r < rows; ++r, src += n) same[r] = _mm512_mask_cmpeq_epi8_mask(m, _mm512_maskz_loadu_epi8(m, src), g) == m;
+    return;
+  }
   const WideRow g = load_wide_row(goal, n);
   const std::size_t outs = (n + 63) / 64;
   for (std::size_t r = 0; r < rows; ++r, src += n) {
