@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -166,7 +167,12 @@ std::uint32_t draw_action(std::uint64_t& state, std::uint32_t last, std::uint32_
 }
 
 HistoryLog::HistoryLog(std::size_t count, std::size_t action_count)
-    : count_(count), width_(action_count <= 256 ? 1 : action_count <= 65536 ? 2 : 4) {}
+    : count_(count), width_(action_count <= 256 ? 1 : action_count <= 65536 ? 2 : 4) {
+  // A small batch takes more columns a block, so that no block is tiny.
+  const std::size_t column = std::max<std::size_t>(1, count_ * width_);
+  const std::size_t columns = std::max(kBlockColumns, std::bit_ceil((kBlockBytes + column - 1) / column));
+  block_shift_ = static_cast<std::uint8_t>(std::countr_zero(columns));
+}
 
 std::vector<std::uint32_t> HistoryLog::entries(std::size_t i) const {
   std::vector<std::uint32_t> out(length(i));
@@ -177,9 +183,9 @@ std::vector<std::uint32_t> HistoryLog::entries(std::size_t i) const {
 void HistoryLog::reserve(std::uint64_t more) {
   std::uint64_t depth = 0;
   if (__builtin_add_overflow(std::uint64_t{deepest_}, more, &depth) || depth > 0xFFFFFFFF) throw std::bad_alloc();
-  const std::uint64_t blocks = (depth + kBlockColumns - 1) / kBlockColumns;
+  const std::uint64_t blocks = (depth + block_columns() - 1) >> block_shift_;
   if (blocks <= blocks_.size()) return;
-  const std::uint64_t block_bytes = std::uint64_t{kBlockColumns} * count_ * width_;
+  const std::uint64_t block_bytes = std::uint64_t{block_columns()} * count_ * width_;
   std::uint64_t bytes = 0;
   if (__builtin_mul_overflow(blocks - blocks_.size(), block_bytes, &bytes)) throw std::bad_alloc();
   require_memory(bytes);

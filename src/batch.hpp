@@ -75,8 +75,8 @@ using BatchMode = std::variant<TabularState, GeometricState>;
 // Every copy's moves since it was last solved, kept by depth: entry d of copy i's history is entry
 // i of column d, so a step writes one column side by side for all copies and a copy's history is
 // gathered only when it is read. Columns hold one action per copy at the narrowest width the
-// puzzle's actions fit; they come in blocks of kBlockColumns, made as the deepest history needs them
-// and never moved or copied afterwards.
+// puzzle's actions fit; they come in blocks of whole columns (at least kBlockColumns, and at least
+// kBlockBytes), made as the deepest history needs them and never moved or copied afterwards.
 //
 // While every history has the same length (copies stepped, reset and scrambled alike) the log is
 // level: one length stands for all and no per-copy length is read or written. spread() gives every
@@ -85,6 +85,7 @@ using BatchMode = std::variant<TabularState, GeometricState>;
 class HistoryLog {
  public:
   static constexpr std::size_t kBlockColumns = 64;
+  static constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
 
   HistoryLog() = default;
   HistoryLog(std::size_t count, std::size_t action_count);
@@ -128,13 +129,17 @@ class HistoryLog {
   void recount();
 
   // Bytes held by the columns.
-  std::size_t bytes() const { return blocks_.size() * kBlockColumns * count_ * width_; }
+  std::size_t bytes() const { return blocks_.size() * block_columns() * count_ * width_; }
+  // The columns of a block: a power of two.
+  std::size_t block_columns() const { return std::size_t{1} << block_shift_; }
 
  private:
-  std::size_t offset(std::size_t i, std::size_t d) const { return ((d % kBlockColumns) * count_ + i) * width_; }
-  std::uint8_t* at(std::size_t i, std::size_t d) { return blocks_[d / kBlockColumns].data() + offset(i, d); }
+  std::size_t offset(std::size_t i, std::size_t d) const {
+    return ((d & (block_columns() - 1)) * count_ + i) * width_;
+  }
+  std::uint8_t* at(std::size_t i, std::size_t d) { return blocks_[d >> block_shift_].data() + offset(i, d); }
   const std::uint8_t* at(std::size_t i, std::size_t d) const {
-    return blocks_[d / kBlockColumns].data() + offset(i, d);
+    return blocks_[d >> block_shift_].data() + offset(i, d);
   }
   void write(std::size_t i, std::size_t d, std::uint32_t a) {
     std::uint8_t* p = at(i, d);
@@ -162,6 +167,7 @@ class HistoryLog {
 
   std::size_t count_ = 0;
   std::uint8_t width_ = 1;
+  std::uint8_t block_shift_ = 6;
   bool level_ = true;
   std::uint32_t level_length_ = 0;     // every length, while level
   std::vector<std::uint32_t> lengths_;  // per copy, once spread

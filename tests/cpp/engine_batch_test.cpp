@@ -287,8 +287,8 @@ TEST(BatchWalks, HistoriesReserveBeforeTheyGrow) {
   auto room_holds = [&] {
     std::size_t deepest = 0;
     for (std::size_t i = 0; i < b.count(); ++i) deepest = std::max(deepest, history_length(b, i));
-    const std::size_t blocks = (deepest + HistoryLog::kBlockColumns - 1) / HistoryLog::kBlockColumns;
-    EXPECT_GE(b.histories.bytes(), blocks * HistoryLog::kBlockColumns * b.count());
+    const std::size_t columns = b.histories.block_columns();
+    EXPECT_GE(b.histories.bytes(), (deepest + columns - 1) / columns * columns * b.count());
   };
   // Steps, an undo and a partial solve in between keep the histories in order.
   for (int k = 0; k < 21; ++k) {
@@ -324,8 +324,9 @@ TEST(BatchWalks, HistoriesReserveBeforeTheyGrow) {
 TEST(BatchWalks, HistoriesReadBackAcrossTheLogsBlockEdges) {
   // Steps, walks of unequal depths, undos and solves of some copies, checked against plain lists
   // while the histories cross several blocks of the log.
-  constexpr std::size_t kCopies = 70;
+  constexpr std::size_t kCopies = 1031;
   PuzzleBatch b = make(kCube, kCopies, BatchModeRequest::automatic, 9);
+  ASSERT_EQ(b.histories.block_columns(), 64u);
   std::vector<std::vector<std::uint32_t>> model(kCopies);
   std::size_t deepest = 0;  // the longest history ever held
   std::mt19937 rng(17);
@@ -393,7 +394,7 @@ TEST(BatchWalks, HistoriesReadBackAcrossTheLogsBlockEdges) {
   check("after solving all");
   EXPECT_TRUE(b.histories.level());
   // The log holds one byte a copy for each step of the longest history, in whole blocks.
-  EXPECT_LE(b.histories.bytes(), (deepest + HistoryLog::kBlockColumns) * kCopies);
+  EXPECT_LE(b.histories.bytes(), (deepest + b.histories.block_columns()) * kCopies);
 }
 
 TEST(BatchWalks, GeometricSolveKeepsTheHistoryOfACopyItCannotSolve) {

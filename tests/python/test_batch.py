@@ -434,14 +434,16 @@ class TestThreads:
         assert len(outs) == 1
 
     def test_long_histories_read_back_across_blocks(self):
-        b = PuzzleBatch(CUBE, 3, seed=5)
+        # Enough copies that a block of the history log holds 64 steps, and histories of 200.
+        count = 1100
+        b = PuzzleBatch(CUBE, count, seed=5)
         b.reset(scramble=60)
         expected = [b.history(i) for i in range(3)]
         for k in range(140):
-            b.step([k % 12, (k * 5) % 12, (k * 7) % 12])
-            for i, a in enumerate((k % 12, (k * 5) % 12, (k * 7) % 12)):
-                expected[i].append(a)
-        assert [b.history(i) for i in range(3)] == expected and b.move_counts == [200] * 3
+            b.step([(k + i * 5) % 12 for i in range(count)])
+            for i in range(3):
+                expected[i].append((k + i * 5) % 12)
+        assert [b.history(i) for i in range(3)] == expected and b.move_counts == [200] * count
         for _ in range(70):
             b.undo([1])
         assert b.history(1) == expected[1][:130] and b.history(0) == expected[0]
