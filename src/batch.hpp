@@ -235,9 +235,9 @@ std::size_t history_length(const PuzzleBatch& batch, std::size_t i);
 // Whether every slot of a tabular row shows the colour its slot has when solved.
 template <class T>
 bool row_is_solved(std::span<const T> row, std::span<const std::uint16_t> solved_colors) {
-  for (std::size_t j = 0; j < row.size(); ++j)
-    if (solved_colors[row[j]] != solved_colors[j]) return false;
-  return true;
+  std::uint8_t solved = 0;
+  solved_rows<T>({solved_colors, {}}, row.size(), row.data(), 1, &solved, GatherKernel::scalar);
+  return solved != 0;
 }
 
 // One action per copy. solved[i] and applied[i] (count bytes each, 0 or 1) tell whether copy i is

@@ -1,13 +1,11 @@
 #include "layout.hpp"
 
-#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string_view>
 #include <unordered_map>
-
 
 #include "parse.hpp"
 #include "pool.hpp"
