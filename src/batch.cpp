@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -21,6 +22,8 @@ namespace {
 constexpr std::size_t kTaskBytes = std::size_t{1} << 16;
 // Rows gathered at once before their solved tests and history entries, so they are still in cache.
 constexpr std::size_t kRowBlock = 64;
+// Moves drawn for a walk and made at once, so many at a time.
+constexpr std::uint32_t kWalkChunk = 64;
 
 // The first error of the copies of a geometric batch, and the stop flag that keeps copies not yet
 // begun from starting. A worker that finds the slot taken or busy drops its own error.
@@ -55,198 +58,17 @@ Error count_error(std::string_view what, std::size_t got, std::size_t count) {
 // ---------------------------------------------------------------------------------------------
 // Gathers
 
-bool cpu_has_avx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-}
-
-bool cpu_has_avx512_vbmi() {
-  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                          __builtin_cpu_supports("avx512vbmi");
-  return has;
-}
-
 template <class T>
-void gather_scalar(const T* table, std::size_t n, const T* src, T* dst, const std::uint32_t* moves, bool uniform,
-                   std::size_t rows) {
-  for (std::size_t r = 0; r < rows; ++r, src += n, dst += n) {
-    const T* p = table + std::size_t{uniform ? moves[0] : moves[r]} * n;
-    for (std::size_t j = 0; j < n; ++j) dst[j] = src[p[j]];
-  }
+GatherTable<T> table_of(const SlotRows<T>& rows, std::size_t n) {
+  const std::uint8_t* bytes = nullptr;
+  if constexpr (sizeof(T) == 1) bytes = rows.moves.data();
+  return {rows.moves.data(), n, bytes, &rows.plan};
 }
 
-[[gnu::target("avx2")]] void gather_shuffled_avx2(const ShufflePlan& plan, std::size_t n, const std::uint8_t* src,
-                                                  std::uint8_t* dst, const std::uint32_t* moves, bool uniform,
-                                                  std::size_t rows) {
-  const std::size_t outs = plan.outputs.size();
-  const std::uint32_t* first = plan.first_term.data();
-  const ShufflePlan::Term* terms = plan.terms.data();
-  const std::uint32_t* offsets = plan.outputs.data();
-  if (plan.vector_bytes == 32) {
-    for (std::size_t r = 0; r < rows; ++r, src += n, dst += n) {
-      const std::uint32_t* f = first + std::size_t{uniform ? moves[0] : moves[r]} * outs;
-      for (std::size_t o = 0; o < outs; ++o) {
-        __m256i acc = _mm256_setzero_si256();
-        for (std::uint32_t t = f[o], end = f[o + 1]; t < end; ++t) {
-          const __m256i chunk =
-              _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + terms[t].source)));
-          const __m256i mask = _mm256_load_si256(reinterpret_cast<const __m256i*>(terms[t].mask));
-          acc = _mm256_or_si256(acc, _mm256_shuffle_epi8(chunk, mask));
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + offsets[o]), acc);
-      }
-    }
-  } else {
-    for (std::size_t r = 0; r < rows; ++r, src += n, dst += n) {
-      const std::uint32_t* f = first + std::size_t{uniform ? moves[0] : moves[r]} * outs;
-      for (std::size_t o = 0; o < outs; ++o) {
-        __m128i acc = _mm_setzero_si128();
-        for (std::uint32_t t = f[o], end = f[o + 1]; t < end; ++t) {
-          const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + terms[t].source));
-          const __m128i mask = _mm_load_si128(reinterpret_cast<const __m128i*>(terms[t].mask));
-          acc = _mm_or_si128(acc, _mm_shuffle_epi8(chunk, mask));
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + offsets[o]), acc);
-      }
-    }
-  }
-}
-
-// The bytes of a row from `offset` on that fall in one 64-byte vector.
-constexpr std::uint64_t lane_mask(std::size_t n, std::size_t offset) {
-  const std::size_t left = n > offset ? n - offset : 0;
-  return left >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << left) - 1;
-}
-
-// A row of up to 256 bytes in four 64-byte vectors, and the byte lookup out[j] = row[index[j]].
-struct WideRow {
-  __m512i part[4];
-};
-
-[[gnu::target("avx512f,avx512bw,avx512vbmi")]] inline WideRow load_wide_row(const std::uint8_t* p, std::size_t n) {
-  WideRow w;
-  for (std::size_t q = 0; q < 4; ++q) w.part[q] = _mm512_maskz_loadu_epi8(lane_mask(n, 64 * q), p + 64 * q);
-  return w;
-}
-
-[[gnu::target("avx512f,avx512bw,avx512vbmi")]] inline __m512i look_up(const WideRow& w, std::size_t n, __m512i index) {
-  if (n <= 64) return _mm512_permutexvar_epi8(index, w.part[0]);
-  const __m512i low = _mm512_permutex2var_epi8(w.part[0], index, w.part[1]);
-  if (n <= 128) return low;
-  const __m512i high = _mm512_permutex2var_epi8(w.part[2], index, w.part[3]);
-  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
-}
-
-[[gnu::target("avx512f,avx512bw,avx512vbmi")]] void gather_permuted_avx512(const std::uint8_t* table, std::size_t n,
-                                                                          const std::uint8_t* src, std::uint8_t* dst,
-                                                                          const std::uint32_t* moves, bool uniform,
-                                                                          std::size_t rows) {
-  const std::size_t outs = (n + 63) / 64;
-  for (std::size_t r = 0; r < rows; ++r, src += n, dst += n) {
-    const std::uint8_t* p = table + std::size_t{uniform ? moves[0] : moves[r]} * n;
-    const WideRow row = load_wide_row(src, n);
-    for (std::size_t o = 0; o < outs; ++o) {
-      const __mmask64 m = lane_mask(n, 64 * o);
-      const __m512i index = _mm512_maskz_loadu_epi8(m, p + 64 * o);
-      _mm512_mask_storeu_epi8(dst + 64 * o, m, look_up(row, n, index));
-    }
-  }
-}
-
-[[gnu::target("avx512f,avx512bw,avx512vbmi")]] void solved_avx512(const std::uint8_t* colors8, std::size_t n,
-                                                                 const std::uint8_t* src, std::size_t rows,
-                                                                 std::uint8_t* solved) {
-  const WideRow colors = load_wide_row(colors8, n);
-  const std::size_t outs = (n + 63) / 64;
-  for (std::size_t r = 0; r < rows; ++r, src += n) {
-    bool same = true;
-    for (std::size_t o = 0; o < outs; ++o) {
-      const __mmask64 m = lane_mask(n, 64 * o);
-      const __m512i shown = look_up(colors, n, _mm512_maskz_loadu_epi8(m, src + 64 * o));
-      same &= (_mm512_mask_cmpeq_epi8_mask(m, shown, colors.part[o]) == m);
-    }
-    solved[r] = same ? 1 : 0;
-  }
-}
-
-[[gnu::target("avx512f,avx512bw,avx512vbmi")]] void colors_avx512(const std::uint8_t* colors8, std::size_t n,
-                                                                  const std::uint8_t* src, std::size_t length,
-                                                                  std::uint8_t* dst) {
-  const WideRow colors = load_wide_row(colors8, n);
-  std::size_t k = 0;
-  for (; k + 64 <= length; k += 64)
-    _mm512_storeu_si512(dst + k, look_up(colors, n, _mm512_loadu_si512(src + k)));
-  if (k < length) {
-    const __mmask64 m = lane_mask(length, k);
-    _mm512_mask_storeu_epi8(dst + k, m, look_up(colors, n, _mm512_maskz_loadu_epi8(m, src + k)));
-  }
-}
-
-// dst row r = src row r through move row moves[r] (or moves[0] for every row when uniform).
+// dst row r = src row r through move row moves.at(r), for `count` rows.
 template <class T>
-void gather_rows(const SlotRows<T>& rows, std::size_t n, const T* src, T* dst, const std::uint32_t* moves,
-                 bool uniform, std::size_t count) {
-  if constexpr (std::is_same_v<T, std::uint8_t>) {
-    gather_byte_rows(rows.plan, rows.moves.span(), n, src, dst, moves, uniform, count, best_gather_kernel());
-  } else {
-    gather_scalar(rows.moves.data(), n, src, dst, moves, uniform, count);
-  }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Histories
-
-std::size_t pending_count(const PuzzleBatch& b, std::size_t i) {
-  return b.pending.from.empty() ? 0 : b.pending.steps - b.pending.from[i];
-}
-
-// Appends copy i's pending steps to its list; only copy i's own task calls it.
-void settle_history(PuzzleBatch& b, std::size_t i) {
-  PendingSteps& p = b.pending;
-  if (p.from.empty()) return;
-  const std::size_t count = b.count();
-  for (std::uint32_t c = p.from[i]; c < p.steps; ++c) b.histories[i].push_back(p.columns[c * count + i]);
-  p.from[i] = static_cast<std::uint8_t>(p.steps);
-}
-
-// Makes room in every history for depth(i) more entries before anything changes, on the calling
-// thread: the total is checked first, and a reservation that cannot be met throws std::bad_alloc
-// with every history's contents as they were. Afterwards history_room holds for the histories as
-// they will be once those entries are appended.
-template <class Depth>
-void reserve_histories(PuzzleBatch& b, std::uint64_t max_depth, Depth depth) {
-  if (max_depth <= b.history_room) {
-    b.history_room -= max_depth;
-    return;
-  }
-  const std::size_t count = b.count();
-  std::uint64_t total = 0;
-  for (std::size_t i = 0; i < count; ++i)
-    if (__builtin_add_overflow(total, depth(i), &total)) throw std::bad_alloc();
-  std::uint64_t bytes = 0;
-  if (__builtin_mul_overflow(total, sizeof(std::uint32_t), &bytes)) throw std::bad_alloc();
-  require_memory(bytes, "the moves of the histories");
-  std::size_t room = std::numeric_limits<std::size_t>::max();
-  for (std::size_t i = 0; i < count; ++i) {
-    std::vector<std::uint32_t>& h = b.histories[i];
-    const std::uint64_t d = depth(i) + pending_count(b, i);
-    if (d > h.max_size() - h.size()) throw std::bad_alloc();
-    const std::size_t need = h.size() + static_cast<std::size_t>(d);
-    if (h.capacity() < need) {
-      const std::size_t doubled = h.size() <= h.max_size() / 2 ? 2 * h.size() : h.max_size();
-      try {
-        h.reserve(std::max({need, doubled, std::size_t{16}}));
-      } catch (const std::bad_alloc&) {
-        h.reserve(need);
-      }
-    }
-    room = std::min(room, h.capacity() - need);
-  }
-  b.history_room = room;
-}
-
-void reserve_uniform(PuzzleBatch& b, std::uint64_t depth) {
-  reserve_histories(b, depth, [depth](std::size_t) { return depth; });
+void gather(const SlotRows<T>& rows, std::size_t n, const T* src, T* dst, RowMoves moves, std::size_t count) {
+  gather_rows<T, T, T>(table_of(rows, n), src, dst, moves, count);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -256,9 +78,9 @@ template <class T>
 SlotRows<T> make_slot_rows(const ActionPermutations& perms, std::size_t count) {
   const std::size_t n = perms.slot_count, actions = perms.action_count;
   SlotRows<T> rows;
-  rows.states = SlotBlock<T>(count * n);
-  rows.scratch = SlotBlock<T>(count * n);
-  rows.moves = SlotBlock<T>(2 * actions * n);
+  rows.states = Block<T>(count * n);
+  rows.scratch = Block<T>(count * n);
+  rows.moves = Block<T>(2 * actions * n);
   T* moves = rows.moves.data();
   for (std::size_t a = 0; a < actions; ++a) {
     std::span<const std::uint32_t> p = perms.row(a);
@@ -303,9 +125,8 @@ Status check_batch_size(std::uint64_t count, std::uint64_t per_copy, std::size_t
   return {};
 }
 
-constexpr std::uint64_t kPerCopyRecord =
-    sizeof(std::uint64_t) + sizeof(std::uint32_t) + sizeof(std::vector<std::uint32_t>);
-constexpr std::uint64_t kPendingRecord = kPendingSteps * sizeof(std::uint32_t) + sizeof(std::uint8_t);
+// A copy's random state, last action and history length.
+constexpr std::uint64_t kPerCopyRecord = sizeof(std::uint64_t) + 2 * sizeof(std::uint32_t);
 
 }  // namespace
 
@@ -315,107 +136,109 @@ ElementWidth element_width_for(std::size_t sticker_count) {
   return ElementWidth::U32;
 }
 
-bool gather_kernel_available(GatherKernel kernel) {
-  switch (kernel) {
-    case GatherKernel::avx512: return cpu_has_avx512_vbmi();
-    case GatherKernel::avx2: return cpu_has_avx2();
-    default: return true;
-  }
-}
-
-GatherKernel best_gather_kernel() {
-  static const GatherKernel best = cpu_has_avx512_vbmi() ? GatherKernel::avx512
-                                   : cpu_has_avx2()      ? GatherKernel::avx2
-                                                         : GatherKernel::scalar;
-  return best;
-}
-
-ShufflePlan make_shuffle_plan(std::span<const std::uint8_t> table, std::size_t n) {
-  ShufflePlan plan;
-  if (n < 16 || n > 256) return plan;
-  const std::uint32_t width = n >= 32 ? 32 : 16;
-  const auto last_output = static_cast<std::uint32_t>(n - width);
-  for (std::uint32_t o = 0; o < last_output; o += width) plan.outputs.push_back(o);
-  plan.outputs.push_back(last_output);
-  std::vector<std::uint32_t> chunks;
-  const auto last_chunk = static_cast<std::uint32_t>(n - 16);
-  for (std::uint32_t c = 0; c < last_chunk; c += 16) chunks.push_back(c);
-  chunks.push_back(last_chunk);
-  // The chunk that supplies slot s: the first whose 16 bytes contain it.
-  auto chunk_of = [&](std::uint32_t s) { return std::min<std::size_t>(s / 16, chunks.size() - 1); };
-
-  plan.vector_bytes = width;
-  const std::size_t rows = table.size() / n;
-  plan.first_term.reserve(rows * plan.outputs.size() + 1);
-  for (std::size_t r = 0; r < rows; ++r) {
-    const std::uint8_t* row = table.data() + r * n;
-    for (std::uint32_t out : plan.outputs) {
-      plan.first_term.push_back(static_cast<std::uint32_t>(plan.terms.size()));
-      for (std::size_t c = 0; c < chunks.size(); ++c) {
-        ShufflePlan::Term term;
-        std::memset(term.mask, 0x80, sizeof term.mask);
-        term.source = chunks[c];
-        bool used = false;
-        for (std::uint32_t k = 0; k < width; ++k) {
-          const std::uint32_t s = row[out + k];
-          if (chunk_of(s) != c) continue;
-          term.mask[k] = static_cast<std::uint8_t>(s - chunks[c]);
-          used = true;
-        }
-        if (used) plan.terms.push_back(term);
-      }
-    }
-  }
-  plan.first_term.push_back(static_cast<std::uint32_t>(plan.terms.size()));
-  return plan;
-}
-
-void gather_byte_rows(const ShufflePlan& plan, std::span<const std::uint8_t> table, std::size_t n,
-                      const std::uint8_t* src, std::uint8_t* dst, const std::uint32_t* moves, bool uniform,
-                      std::size_t rows, GatherKernel kernel) {
-  if (kernel == GatherKernel::avx512 && n <= 256 && cpu_has_avx512_vbmi())
-    gather_permuted_avx512(table.data(), n, src, dst, moves, uniform, rows);
-  else if (kernel != GatherKernel::scalar && plan.vector_bytes != 0 && cpu_has_avx2())
-    gather_shuffled_avx2(plan, n, src, dst, moves, uniform, rows);
-  else
-    gather_scalar(table.data(), n, src, dst, moves, uniform, rows);
-}
-
-void color_byte_rows(std::span<const std::uint8_t> colors8, std::size_t n, const std::uint8_t* src,
-                     std::size_t length, std::uint8_t* dst, GatherKernel kernel) {
-  if (kernel == GatherKernel::avx512 && n <= 256 && cpu_has_avx512_vbmi())
-    return colors_avx512(colors8.data(), n, src, length, dst);
-  const std::uint8_t* const table = colors8.data();
-  for (std::size_t k = 0; k < length; ++k) dst[k] = table[src[k]];
-}
-
-void solved_byte_rows(std::span<const std::uint8_t> colors8, std::size_t n, const std::uint8_t* src,
-                      std::size_t rows, std::uint8_t* solved, GatherKernel kernel) {
-  if (kernel == GatherKernel::avx512 && n <= 256 && cpu_has_avx512_vbmi())
-    return solved_avx512(colors8.data(), n, src, rows, solved);
-  for (std::size_t r = 0; r < rows; ++r, src += n) {
-    std::size_t j = 0;
-    while (j < n && colors8[src[j]] == colors8[j]) ++j;
-    solved[r] = j == n ? 1 : 0;
-  }
-}
-
 std::uint32_t draw_action(std::uint64_t& state, std::uint32_t last, std::uint32_t action_count) {
   auto a = static_cast<std::uint32_t>(splitmix64_next(state) % action_count);
   if (action_count >= 3 && last != kNoAction && (last ^ a) == 1) a = (a + 2) % action_count;
   return a;
 }
 
-std::vector<std::uint32_t> history_of(const PuzzleBatch& b, std::size_t i) {
-  std::vector<std::uint32_t> moves;
-  moves.reserve(history_length(b, i));
-  moves.insert(moves.end(), b.histories[i].begin(), b.histories[i].end());
-  for (std::size_t k = pending_count(b, i); k > 0; --k)
-    moves.push_back(b.pending.columns[(b.pending.steps - k) * b.count() + i]);
-  return moves;
+HistoryLog::HistoryLog(std::size_t count, std::size_t action_count)
+    : count_(count), width_(action_count <= 256 ? 1 : action_count <= 65536 ? 2 : 4) {
+  // A small batch takes more columns a block, so that no block is tiny.
+  const std::size_t column = std::max<std::size_t>(1, count_ * width_);
+  const std::size_t columns = std::max(kBlockColumns, std::bit_ceil((kBlockBytes + column - 1) / column));
+  block_shift_ = static_cast<std::uint8_t>(std::countr_zero(columns));
 }
 
-std::size_t history_length(const PuzzleBatch& b, std::size_t i) { return b.histories[i].size() + pending_count(b, i); }
+std::vector<std::uint32_t> HistoryLog::entries(std::size_t i) const {
+  std::vector<std::uint32_t> out(length(i));
+  for (std::size_t d = 0; d < out.size(); ++d) out[d] = read(i, d);
+  return out;
+}
+
+void HistoryLog::reserve(std::uint64_t more) {
+  std::uint64_t depth = 0;
+  if (__builtin_add_overflow(std::uint64_t{deepest_}, more, &depth) || depth > 0xFFFFFFFF) throw std::bad_alloc();
+  const std::uint64_t blocks = (depth + block_columns() - 1) >> block_shift_;
+  if (blocks <= blocks_.size()) return;
+  const std::uint64_t block_bytes = std::uint64_t{block_columns()} * count_ * width_;
+  std::uint64_t bytes = 0;
+  if (__builtin_mul_overflow(blocks - blocks_.size(), block_bytes, &bytes)) throw std::bad_alloc();
+  require_memory(bytes, "the histories");
+  std::vector<Block<std::uint8_t>> made;
+  made.reserve(static_cast<std::size_t>(blocks - blocks_.size()));
+  for (std::uint64_t k = blocks_.size(); k < blocks; ++k) made.emplace_back(static_cast<std::size_t>(block_bytes));
+  blocks_.reserve(static_cast<std::size_t>(blocks));
+  for (auto& block : made) blocks_.push_back(std::move(block));
+}
+
+void HistoryLog::spread() {
+  if (!level_) return;
+  lengths_.resize(count_);
+  pool::for_ranges(count_, std::size_t{1} << 14, [&](std::size_t lo, std::size_t hi) {
+    std::fill(lengths_.begin() + lo, lengths_.begin() + hi, level_length_);
+  });
+  level_ = false;
+}
+
+namespace {
+
+template <class A>
+void fill_column(std::uint8_t* at, std::size_t k, const std::uint32_t* actions, std::uint32_t uniform) {
+  A* column = reinterpret_cast<A*>(at);
+  if (actions)
+    for (std::size_t j = 0; j < k; ++j) column[j] = static_cast<A>(actions[j]);
+  else
+    std::fill_n(column, k, static_cast<A>(uniform));
+}
+
+}  // namespace
+
+void HistoryLog::push_rows(std::size_t lo, std::size_t hi, const std::uint32_t* actions, std::uint32_t uniform) {
+  if (lo >= hi) return;
+  if (!level_) {
+    for (std::size_t i = lo; i < hi; ++i) push(i, actions ? actions[i - lo] : uniform);
+    return;
+  }
+  std::uint8_t* column = at(lo, level_length_);
+  if (width_ == 1)
+    fill_column<std::uint8_t>(column, hi - lo, actions, uniform);
+  else if (width_ == 2)
+    fill_column<std::uint16_t>(column, hi - lo, actions, uniform);
+  else
+    fill_column<std::uint32_t>(column, hi - lo, actions, uniform);
+}
+
+void HistoryLog::grow_all(std::size_t k) {
+  if (level_) level_length_ += static_cast<std::uint32_t>(k);
+  deepest_ += k;
+}
+
+void HistoryLog::clear_all() {
+  level_ = true;
+  level_length_ = 0;
+  lengths_ = {};
+  deepest_ = 0;
+}
+
+void HistoryLog::recount() {
+  if (level_) {
+    deepest_ = level_length_;
+    return;
+  }
+  std::atomic<std::uint32_t> deepest{0};
+  pool::for_ranges(count_, std::size_t{1} << 14, [&](std::size_t lo, std::size_t hi) {
+    const std::uint32_t longest = *std::max_element(lengths_.begin() + lo, lengths_.begin() + hi);
+    std::uint32_t seen = deepest.load(std::memory_order_relaxed);
+    while (longest > seen && !deepest.compare_exchange_weak(seen, longest, std::memory_order_relaxed)) {
+    }
+  });
+  deepest_ = deepest.load();
+}
+
+std::vector<std::uint32_t> history_of(const PuzzleBatch& b, std::size_t i) { return b.histories.entries(i); }
+
+std::size_t history_length(const PuzzleBatch& b, std::size_t i) { return b.histories.length(i); }
 
 const Simulator& view_source(const PuzzleBatch& batch) {
   if (const TabularState* t = batch.tabular()) return t->template_puzzle;
@@ -437,15 +260,12 @@ Result<PuzzleBatch> build_batch(std::string_view query, std::uint64_t count, con
   PuzzleBatch b;
   if (perms) {
     const ElementWidth width = element_width_for(n);
-    GY_CHECK(check_batch_size(
-        count, kPerCopyRecord + kPendingRecord + 2 * std::uint64_t{n} * width_bytes(width), n));
+    GY_CHECK(check_batch_size(count, kPerCopyRecord + 2 * std::uint64_t{n} * width_bytes(width), n));
     view_from_options(view, puzzle.view, puzzle.camera);
     TabularState ts{std::move(puzzle), make_rows(width, *perms, count), perms->start_colors, {}};
     if (std::all_of(ts.solved_colors.begin(), ts.solved_colors.end(), [](std::uint16_t c) { return c < 256; }))
       ts.solved_colors8.assign(ts.solved_colors.begin(), ts.solved_colors.end());
     b.mode = std::move(ts);
-    b.pending.columns.resize(kPendingSteps * count);
-    b.pending.from.assign(count, 0);
   } else {
     // Every copy is built afresh from the text and holds what the template holds.
     GY_CHECK(check_batch_size(count,
@@ -474,7 +294,7 @@ Result<PuzzleBatch> build_batch(std::string_view query, std::uint64_t count, con
   b.rng_states.resize(count);
   for (std::size_t i = 0; i < count; ++i) b.rng_states[i] = i ^ kInitialRngState;
   b.last_actions.assign(count, kNoAction);
-  b.histories.resize(count);
+  b.histories = HistoryLog(count, b.action_count());
   if (setup.seed) seed_all(b, *setup.seed);
   if (setup.scramble) GY_CHECK(reset_all(b, *setup.scramble));
   return b;
@@ -492,56 +312,39 @@ struct ActionSource {
   std::uint32_t at(std::size_t i) const { return per_copy ? per_copy[i] : uniform; }
 };
 
-// One step of every copy; solved and applied may be null when nobody reads them.
+// One step of every copy, in one pass over the rows: each block of rows is gathered and tested
+// while in cache, and its history entries written side by side. solved and applied may be null
+// when nobody reads them.
 template <class T>
 void step_tabular(PuzzleBatch& b, TabularState& ts, SlotRows<T>& rows, ActionSource acts, std::uint8_t* solved,
                   std::uint8_t* applied) {
   const std::size_t n = b.sticker_count(), count = b.count();
   const T* src = rows.states.data();
   T* dst = rows.scratch.data();
-  const std::span<const std::uint16_t> colors(ts.solved_colors);
-  PendingSteps& pending = b.pending;
-  const std::uint32_t column = pending.steps;
-  const bool flush = column + 1 == kPendingSteps;
-  std::uint32_t* actions_now = pending.columns.data() + std::size_t{column} * count;
+  const SlotColors colors = ts.colors();
+  const GatherTable<T> table = table_of(rows, n);
   pool::for_ranges(count, rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
     for (std::size_t block = lo; block < hi; block += kRowBlock) {
       const std::size_t end = std::min(hi, block + kRowBlock);
-      const bool uniform = acts.per_copy == nullptr;
-      gather_rows(rows, n, src + block * n, dst + block * n, uniform ? &acts.uniform : acts.per_copy + block,
-                  uniform, end - block);
-      for (std::size_t i = block; i < end; ++i) {
-        const std::uint32_t a = acts.at(i);
-        b.last_actions[i] = a;
-        actions_now[i] = a;
-      }
+      const RowMoves moves = acts.per_copy ? RowMoves{acts.per_copy + block, false} : RowMoves{&acts.uniform, true};
+      gather_rows<T, T, T>(table, src + block * n, dst + block * n, moves, end - block, solved ? &colors : nullptr,
+                           solved ? solved + block : nullptr);
+      const std::uint32_t* actions = acts.per_copy ? acts.per_copy + block : nullptr;
+      if (actions)
+        std::copy(actions, actions + (end - block), b.last_actions.begin() + block);
+      else
+        std::fill(b.last_actions.begin() + block, b.last_actions.begin() + end, acts.uniform);
+      b.histories.push_rows(block, end, actions, acts.uniform);
       if (applied) std::memset(applied + block, 1, end - block);
-      if (solved) {
-        bool tested = false;
-        if constexpr (std::is_same_v<T, std::uint8_t>) {
-          if (!ts.solved_colors8.empty()) {
-            solved_byte_rows(ts.solved_colors8, n, dst + block * n, end - block, solved + block, best_gather_kernel());
-            tested = true;
-          }
-        }
-        if (!tested)
-          for (std::size_t i = block; i < end; ++i)
-            solved[i] = row_is_solved(std::span<const T>(dst + i * n, n), colors) ? 1 : 0;
-      }
-      if (flush)
-        for (std::size_t i = block; i < end; ++i) {
-          std::vector<std::uint32_t>& h = b.histories[i];
-          for (std::uint32_t c = pending.from[i]; c < kPendingSteps; ++c) h.push_back(pending.columns[c * count + i]);
-          pending.from[i] = 0;
-        }
     }
   });
-  pending.steps = flush ? 0 : column + 1;
+  b.histories.grow_all(1);
   std::swap(rows.states, rows.scratch);
 }
 
 Status step_geometric(PuzzleBatch& b, GeometricState& geo, ActionSource acts, std::uint8_t* solved,
                       std::uint8_t* applied) {
+  b.histories.spread();
   FirstError first;
   pool::for_each_index(b.count(), 1, [&](std::size_t i) {
     if (first.stopped()) return;
@@ -551,7 +354,7 @@ Status step_geometric(PuzzleBatch& b, GeometricState& geo, ActionSource acts, st
     if (!made) return first.offer(std::move(made).error());
     if (*made) {
       b.last_actions[i] = a;
-      b.histories[i].push_back(a);
+      b.histories.push(i, a);
     }
     if (applied) applied[i] = *made ? 1 : 0;
     if (solved) {
@@ -559,6 +362,7 @@ Status step_geometric(PuzzleBatch& b, GeometricState& geo, ActionSource acts, st
       solved[i] = s && *s ? 1 : 0;
     }
   });
+  b.histories.recount();
   return first.status();
 }
 
@@ -577,10 +381,10 @@ Status step_batch(PuzzleBatch& b, std::span<const std::uint32_t> actions, std::s
   const std::size_t count = b.count();
   if (actions.size() != count) return fail(count_error("actions", actions.size(), count));
   const std::size_t action_count = b.action_count();
-  for (std::uint32_t a : actions)
-    if (a >= action_count) return fail(Error::range(cat("action ", a, " out of range (have ", action_count, ")")));
+  if (auto i = pool::first_not_below(actions, action_count))
+    return fail(Error::range(cat("action ", actions[*i], " out of range (have ", action_count, ")")));
   if (solved.size() != count || applied.size() != count) panic("step_batch: outcome spans do not match the batch");
-  reserve_uniform(b, 1);
+  b.histories.reserve(1);
   return step_all(b, ActionSource{actions.data(), 0}, solved.data(), applied.data());
 }
 
@@ -590,7 +394,7 @@ Result<std::uint64_t> apply_moves(PuzzleBatch& b, std::string_view text) {
   for (const Move& m : moves)
     if (__builtin_add_overflow(total, std::uint64_t{m.repeat}, &total)) throw std::bad_alloc();
   GY_CHECK(check_bulk_moves(b.count(), total, "puzzles"));
-  reserve_uniform(b, total);
+  b.histories.reserve(total);
   for (const Move& m : moves)
     for (std::uint32_t r = 0; r < m.repeat; ++r)
       GY_CHECK(step_all(b, ActionSource{nullptr, static_cast<std::uint32_t>(m.action)}, nullptr, nullptr));
@@ -602,46 +406,34 @@ Result<std::uint64_t> apply_moves(PuzzleBatch& b, std::string_view text) {
 
 namespace {
 
-void lower_to(std::atomic<std::size_t>& target, std::size_t value) {
-  std::size_t seen = target.load(std::memory_order_relaxed);
-  while (value < seen && !target.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
-  }
-}
-
-// Clears copy i's history, pending steps included, and its last action once it is solved.
+// Clears copy i's history (unless every history is cleared at once, when the log is level) and its
+// last action once it is solved.
 void forget_moves(PuzzleBatch& b, std::size_t i) {
-  b.histories[i].clear();
-  if (!b.pending.from.empty()) b.pending.from[i] = static_cast<std::uint8_t>(b.pending.steps);
+  if (!b.histories.level()) b.histories.clear(i);
   b.last_actions[i] = kNoAction;
 }
 
 // Removes the last `undone` entries of copy i's history, which its Simulator has taken back.
 void drop_undone(PuzzleBatch& b, std::size_t i, std::size_t undone) {
-  std::vector<std::uint32_t>& h = b.histories[i];
-  h.resize(h.size() - std::min(undone, h.size()));
-  b.last_actions[i] = h.empty() ? kNoAction : h.back();
+  b.histories.drop(i, undone);
+  b.last_actions[i] = b.histories.length(i) ? b.histories.back(i) : kNoAction;
 }
 
 template <class T>
-void solve_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint8_t> flags,
-                   std::atomic<std::size_t>& least_capacity) {
+void solve_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint8_t> flags) {
   const std::size_t n = b.sticker_count();
   std::vector<T> identity(n);
   std::iota(identity.begin(), identity.end(), T{0});
   pool::for_ranges(b.count(), rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
-    std::size_t least = std::numeric_limits<std::size_t>::max();
     for (std::size_t i = lo; i < hi; ++i) {
       if (!flags[i]) continue;
       if (n > 0) std::memcpy(rows.states.data() + i * n, identity.data(), n * sizeof(T));
       forget_moves(b, i);
-      least = std::min(least, b.histories[i].capacity());
     }
-    lower_to(least_capacity, least);
   });
 }
 
-void solve_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::uint8_t> flags,
-                     std::atomic<std::size_t>& least_capacity, FirstError& first) {
+void solve_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::uint8_t> flags, FirstError& first) {
   pool::for_each_index(b.count(), 1, [&](std::size_t i) {
     if (!flags[i] || first.stopped()) return;
     Simulator& sim = geo.copies[i];
@@ -669,42 +461,47 @@ void solve_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::u
       break;
     }
     forget_moves(b, i);
-    lower_to(least_capacity, b.histories[i].capacity());
   });
 }
 
+// Walks of equal depths from a level log keep it level.
 template <class T>
 void walk_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint32_t> depths, std::uint32_t deepest) {
   const std::size_t n = b.sticker_count();
   const auto actions = static_cast<std::uint32_t>(b.action_count());
+  HistoryLog& log = b.histories;
+  const bool level =
+      log.level() && std::all_of(depths.begin(), depths.end(), [&](std::uint32_t d) { return d == deepest; });
+  if (!level) log.spread();
+  const GatherTable<T> table = table_of(rows, n);
   pool::for_ranges(b.count(), rows_per_task(n * sizeof(T), deepest), [&](std::size_t lo, std::size_t hi) {
     std::vector<T> spare(n);
+    std::uint32_t made[kWalkChunk];
     for (std::size_t i = lo; i < hi; ++i) {
       const std::uint32_t d = depths[i];
       if (d == 0) continue;
-      T* row = rows.states.data() + i * n;
-      T* from = row;
-      T* to = spare.data();
       std::uint64_t state = b.rng_states[i];
       std::uint32_t last = b.last_actions[i];
-      settle_history(b, i);
-      std::vector<std::uint32_t>& history = b.histories[i];
-      for (std::uint32_t k = 0; k < d; ++k) {
-        const std::uint32_t a = draw_action(state, last, actions);
-        gather_rows(rows, n, from, to, &a, true, 1);
-        std::swap(from, to);
-        history.push_back(a);
-        last = a;
+      for (std::uint32_t done = 0; done < d;) {
+        const std::uint32_t k = std::min(kWalkChunk, d - done);
+        for (std::uint32_t j = 0; j < k; ++j) {
+          made[j] = last = draw_action(state, last, actions);
+          log.put(i, done + j, last);
+        }
+        gather_walk<T, T>(table, rows.states.data() + i * n, made, k, nullptr, spare.data());
+        done += k;
       }
-      if (from != row && n > 0) std::memcpy(row, from, n * sizeof(T));
+      if (!level) log.extend(i, d);
       b.rng_states[i] = state;
       b.last_actions[i] = last;
     }
   });
+  if (level) log.grow_all(deepest);
 }
 
 Status walk_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::uint32_t> depths) {
   const auto actions = static_cast<std::uint32_t>(b.action_count());
+  b.histories.spread();
   FirstError first;
   pool::for_each_index(b.count(), 1, [&](std::size_t i) {
     const std::uint32_t d = depths[i];
@@ -722,7 +519,7 @@ Status walk_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::
       }
       if (!*turned) continue;
       b.last_actions[i] = a;
-      b.histories[i].push_back(a);
+      b.histories.push(i, a);
       ++made;
     }
     b.rng_states[i] = state;
@@ -738,16 +535,12 @@ void undo_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint8_
   pool::for_ranges(b.count(), rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
     std::vector<T> spare(n);
     for (std::size_t i = lo; i < hi; ++i) {
-      if (!flags[i]) continue;
-      settle_history(b, i);
-      std::vector<std::uint32_t>& h = b.histories[i];
-      if (h.empty()) continue;
-      const std::uint32_t inverse = actions + h.back();
-      h.pop_back();
+      if (!flags[i] || b.histories.length(i) == 0) continue;
+      const std::uint32_t inverse = actions + b.histories.pop(i);
       T* row = rows.states.data() + i * n;
-      gather_rows(rows, n, row, spare.data(), &inverse, true, 1);
+      gather(rows, n, row, spare.data(), RowMoves{&inverse, true}, 1);
       std::memcpy(row, spare.data(), n * sizeof(T));
-      b.last_actions[i] = h.empty() ? kNoAction : h.back();
+      b.last_actions[i] = b.histories.length(i) ? b.histories.back(i) : kNoAction;
       undone[i] = 1;
     }
   });
@@ -757,7 +550,7 @@ Status undo_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::
                       std::span<std::uint8_t> undone) {
   FirstError first;
   pool::for_each_index(b.count(), 1, [&](std::size_t i) {
-    if (!flags[i] || b.histories[i].empty() || first.stopped()) return;
+    if (!flags[i] || b.histories.length(i) == 0 || first.stopped()) return;
     auto back = undo_turn(geo.copies[i]);
     if (!back) return first.offer(std::move(back).error());
     if (!*back) return;
@@ -772,18 +565,20 @@ Status undo_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::
 Status solve_flagged(PuzzleBatch& b, std::span<const std::uint8_t> flags) {
   const std::size_t count = b.count();
   if (flags.size() != count) return fail(count_error("flags", flags.size(), count));
-  const bool every = std::all_of(flags.begin(), flags.end(), [](std::uint8_t f) { return f != 0; });
-  std::atomic<std::size_t> least_capacity{std::numeric_limits<std::size_t>::max()};
   Status status;
   if (TabularState* ts = b.tabular()) {
-    std::visit([&](auto& rows) { solve_tabular(b, rows, flags, least_capacity); }, ts->rows);
+    // Solving every copy empties every history at once and leaves the log level.
+    const bool every = std::all_of(flags.begin(), flags.end(), [](std::uint8_t f) { return f != 0; });
+    if (!every) b.histories.spread();
+    std::visit([&](auto& rows) { solve_tabular(b, rows, flags); }, ts->rows);
+    if (every) b.histories.clear_all();
   } else {
+    b.histories.spread();
     FirstError first;
-    solve_geometric(b, std::get<GeometricState>(b.mode), flags, least_capacity, first);
+    solve_geometric(b, std::get<GeometricState>(b.mode), flags, first);
     status = first.status();
   }
-  // A solved history is empty, so its whole capacity is room; the others keep the room they had.
-  if (every && status) b.history_room = least_capacity.load();
+  b.histories.recount();
   return status;
 }
 
@@ -799,12 +594,14 @@ Status scramble_all(PuzzleBatch& b, std::span<const std::uint32_t> depths) {
   GY_CHECK(check_scramble_depth(count, deepest));
   if (b.action_count() == 0) return {};
   if (deepest == 0) return {};
-  reserve_histories(b, deepest, [&](std::size_t i) { return std::uint64_t{depths[i]}; });
-  if (TabularState* ts = b.tabular()) {
+  b.histories.reserve(deepest);
+  Status status;
+  if (TabularState* ts = b.tabular())
     std::visit([&](auto& rows) { walk_tabular(b, rows, depths, deepest); }, ts->rows);
-    return {};
-  }
-  return walk_geometric(b, std::get<GeometricState>(b.mode), depths);
+  else
+    status = walk_geometric(b, std::get<GeometricState>(b.mode), depths);
+  b.histories.recount();
+  return status;
 }
 
 Status reset_flagged(PuzzleBatch& b, std::span<const std::uint8_t> flags, std::uint32_t depth) {
@@ -825,11 +622,14 @@ Status undo_flagged(PuzzleBatch& b, std::span<const std::uint8_t> flags, std::sp
   if (flags.size() != count) return fail(count_error("flags", flags.size(), count));
   if (undone.size() != count) panic("undo_flagged: result span does not match the batch");
   std::fill(undone.begin(), undone.end(), std::uint8_t{0});
-  if (TabularState* ts = b.tabular()) {
+  b.histories.spread();
+  Status status;
+  if (TabularState* ts = b.tabular())
     std::visit([&](auto& rows) { undo_tabular(b, rows, flags, undone); }, ts->rows);
-    return {};
-  }
-  return undo_geometric(b, std::get<GeometricState>(b.mode), flags, undone);
+  else
+    status = undo_geometric(b, std::get<GeometricState>(b.mode), flags, undone);
+  b.histories.recount();
+  return status;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -913,9 +713,9 @@ Status observation_rows(PuzzleBatch& b, std::span<Out> out) {
     if constexpr (std::is_same_v<Out, std::uint8_t>) {
       if (auto* rows = std::get_if<SlotRows<std::uint8_t>>(&ts->rows); rows && !ts->solved_colors8.empty()) {
         const std::uint8_t* states = rows->states.data();
-        const GatherKernel kernel = best_gather_kernel();
+        const SlotColors colors = ts->colors();
         pool::for_ranges(b.count(), rows_per_task(n), [&](std::size_t lo, std::size_t hi) {
-          color_byte_rows(ts->solved_colors8, n, states + lo * n, (hi - lo) * n, dst + lo * n, kernel);
+          color_rows<std::uint8_t, std::uint8_t>(colors, n, states + lo * n, (hi - lo) * n, dst + lo * n);
         });
         return {};
       }
@@ -1009,25 +809,16 @@ Status one_hot_rows(PuzzleBatch& b, std::span<std::uint8_t> out) {
   const std::size_t n = b.sticker_count(), colors = b.color_count();
   if (out.size() != GY_TRY(one_hot_size(b))) panic("one_hot_rows: result span does not match the batch");
   const std::size_t row = n * colors;
-  // Row i of the block, zeroed, then one byte set per slot from color_of(slot).
-  auto mark = [&](std::size_t i, auto&& color_of) {
-    std::uint8_t* dst = out.data() + i * row;
-    std::memset(dst, 0, row);
-    for (std::size_t j = 0; j < n; ++j) dst[j * colors + color_of(j)] = 1;
-  };
   if (TabularState* ts = b.tabular()) {
-    const std::uint16_t* solved = ts->solved_colors.data();
+    const SlotColors slot_colors = ts->colors();
     for_state_ranges(*ts, b.count(), row, [&](const auto* states, std::size_t lo, std::size_t hi) {
-      for (std::size_t i = lo; i < hi; ++i) {
-        const auto* src = states + i * n;
-        mark(i, [&](std::size_t j) { return solved[src[j]]; });
-      }
+      one_hot_rows(states + lo * n, n, colors, hi - lo, out.data() + lo * row, &slot_colors);
     });
     return {};
   }
   return each_copy(
       b, [](Simulator& sim) { return sticker_colors(sim); },
-      [&](std::size_t i, const auto& seen) { mark(i, [&](std::size_t j) { return seen[j]; }); });
+      [&](std::size_t i, const auto& seen) { one_hot_rows(seen.data(), n, colors, 1, out.data() + i * row); });
 }
 
 Status action_mask_rows(PuzzleBatch& b, std::span<std::uint8_t> out) {
@@ -1049,13 +840,12 @@ void solved_flags(PuzzleBatch& b, std::span<std::uint8_t> out) {
   const std::size_t n = b.sticker_count();
   if (out.size() != b.count()) panic("solved_flags: result span does not match the batch");
   if (TabularState* ts = b.tabular()) {
-    const std::span<const std::uint16_t> colors = ts->solved_colors;
+    const SlotColors colors = ts->colors();
     std::visit(
         [&](const auto& rows) {
           using T = std::remove_cvref_t<decltype(rows.states.data()[0])>;
           pool::for_ranges(b.count(), rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
-            for (std::size_t i = lo; i < hi; ++i)
-              out[i] = row_is_solved<T>(std::span<const T>(rows.states.data() + i * n, n), colors) ? 1 : 0;
+            solved_rows<T>(colors, n, rows.states.data() + lo * n, hi - lo, out.data() + lo);
           });
         },
         ts->rows);
@@ -1102,11 +892,9 @@ Error no_arrangement_error() {
       "there is no arrangement to put it into");
 }
 
-// What every load does once the states are stored: histories, pending steps and last actions go.
+// What every load does once the states are stored: histories and last actions go.
 void loaded(PuzzleBatch& b) {
-  for (auto& history : b.histories) history.clear();
-  std::fill(b.pending.from.begin(), b.pending.from.end(), std::uint8_t{0});
-  b.pending.steps = 0;
+  b.histories.clear_all();
   std::fill(b.last_actions.begin(), b.last_actions.end(), kNoAction);
 }
 
@@ -1302,8 +1090,8 @@ Status render_frames(PuzzleBatch& b, const FrameRequest& r, std::span<Out> out) 
               for (std::size_t j = 0; j < n; ++j) colors[j] = solved[state[j]];
               if constexpr (bytes) {
                 if (direct) {
+                  // The table is drawn at the frame's size, so every pixel is painted.
                   const std::span<std::uint8_t> dst(out.data() + i * frame, frame);
-                  std::memset(dst.data(), 0, frame);
                   paint_from_table(table, std::span<const std::uint32_t>(colors), table.palette, dst);
                   continue;
                 }

@@ -2,17 +2,19 @@
 //
 // Tabular mode (the moves are fixed permutations of the sticker slots): every copy is one row of
 // slot numbers in one contiguous block of the narrowest width, and a move is a gather through the
-// action's permutation, new[j] = old[perm[a][j]], vectorised by byte shuffles where the CPU has
-// them. Geometric mode (the puzzle jumbles or its layers lock): every copy is a Simulator of its
-// own. Each copy's random walks draw only from its own SplitMix64 state, so results never depend
-// on the number of worker threads.
+// action's permutation, new[j] = old[perm[a][j]], with the row kernels the layout uses too.
+// Geometric mode (the puzzle jumbles or its layers lock): every copy is a Simulator of its own. Each
+// copy's random walks draw only from its own SplitMix64 state, so results never depend on the
+// number of worker threads.
 //
 // Checks come before changes. Running out of memory surfaces as std::bad_alloc, thrown before the
 // batch is changed wherever the amount can be known in advance (sizes, history growth).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -23,6 +25,8 @@
 #include <variant>
 #include <vector>
 
+#include "gather.hpp"
+#include "memory.hpp"
 #include "num/error.hpp"
 #include "render/lut.hpp"
 #include "render/scene.hpp"
@@ -41,56 +45,14 @@ enum class ElementWidth : std::uint8_t { U8 = 0, U16 = 1, U32 = 2 };
 // U8 below 257 slots, U16 below 65537, else U32 (a slot number is at most sticker_count - 1).
 ElementWidth element_width_for(std::size_t sticker_count);
 
-// An owned block of T, 64-byte aligned, uninitialised until written.
-template <class T>
-class SlotBlock {
- public:
-  SlotBlock() = default;
-  explicit SlotBlock(std::size_t size)
-      : data_(size ? static_cast<T*>(::operator new(size * sizeof(T), std::align_val_t{64})) : nullptr), size_(size) {}
-  SlotBlock(SlotBlock&& o) noexcept : data_(std::exchange(o.data_, nullptr)), size_(std::exchange(o.size_, 0)) {}
-  SlotBlock& operator=(SlotBlock&& o) noexcept {
-    std::swap(data_, o.data_);
-    std::swap(size_, o.size_);
-    return *this;
-  }
-  ~SlotBlock() {
-    if (data_) ::operator delete(data_, std::align_val_t{64});
-  }
-  T* data() { return data_; }
-  const T* data() const { return data_; }
-  std::size_t size() const { return size_; }
-  std::span<T> span() { return {data_, size_}; }
-  std::span<const T> span() const { return {data_, size_}; }
-
- private:
-  T* data_ = nullptr;
-  std::size_t size_ = 0;
-};
-
-// One-byte gathers as byte shuffles, for rows of 16 slots or more: each output vector of a row (32
-// bytes; 16 for rows below 32 slots; the last one ends at the row's end and may overlap the one
-// before) is the OR of shuffles of the 16-byte source chunks it draws from (the last chunk also
-// ends at the row's end). Only chunks that feed an output vector get a term.
-struct ShufflePlan {
-  struct Term {
-    alignas(32) std::uint8_t mask[32];  // per output byte: the byte of the chunk, or 0x80 for none
-    std::uint32_t source = 0;           // byte offset of the chunk in the row
-  };
-  std::uint32_t vector_bytes = 0;         // 32 or 16; 0: no plan, rows are gathered slot by slot
-  std::vector<std::uint32_t> outputs;     // byte offset of each output vector in a row
-  std::vector<std::uint32_t> first_term;  // per (permutation row, output vector), then the end
-  std::vector<Term> terms;
-};
-
 // The slot-number blocks of one width. `moves` holds 2 * action_count rows: the permutation of each
 // action, then the inverse of each (the gather that undoes it).
 template <class T>
 struct SlotRows {
-  SlotBlock<T> states;   // count rows: entry j is the sticker now in slot j, by its solved slot
-  SlotBlock<T> scratch;  // the same size: a step gathers into it, then the two are exchanged
-  SlotBlock<T> moves;
-  ShufflePlan plan;      // for one-byte rows; empty otherwise
+  Block<T> states;   // count rows: entry j is the sticker now in slot j, by its solved slot
+  Block<T> scratch;  // the same size: a step gathers into it, then the two are exchanged
+  Block<T> moves;
+  ShufflePlan plan;  // for one-byte rows; empty otherwise
 };
 using SlotRowsOfAnyWidth = std::variant<SlotRows<std::uint8_t>, SlotRows<std::uint16_t>, SlotRows<std::uint32_t>>;
 
@@ -101,6 +63,7 @@ struct TabularState {
   std::vector<std::uint8_t> solved_colors8;  // the same as bytes, when there are at most 256 colours
 
   ElementWidth width() const { return static_cast<ElementWidth>(rows.index()); }
+  SlotColors colors() const { return {solved_colors, solved_colors8}; }
 };
 
 struct GeometricState {
@@ -109,28 +72,117 @@ struct GeometricState {
 
 using BatchMode = std::variant<TabularState, GeometricState>;
 
-// The latest steps of a tabular batch, kept by column until they join the histories: a step writes
-// one action per copy side by side instead of one to each copy's own list. Copy i's history goes on
-// with columns from[i] .. steps - 1; every kPendingSteps steps they are appended to the lists.
-inline constexpr std::uint32_t kPendingSteps = 8;
-struct PendingSteps {
-  std::vector<std::uint32_t> columns;  // kPendingSteps columns of count actions (tabular batches only)
-  std::vector<std::uint8_t> from;      // per copy
-  std::uint32_t steps = 0;
+// Every copy's moves since it was last solved, kept by depth: entry d of copy i's history is entry
+// i of column d, so a step writes one column side by side for all copies and a copy's history is
+// gathered only when it is read. Columns hold one action per copy at the narrowest width the
+// puzzle's actions fit; they come in blocks of whole columns (at least kBlockColumns, and at least
+// kBlockBytes), made as the deepest history needs them and never moved or copied afterwards.
+//
+// While every history has the same length (copies stepped, reset and scrambled alike) the log is
+// level: one length stands for all and no per-copy length is read or written. spread() gives every
+// copy its own length before copies change their histories one by one. Different copies' entries
+// may be written at once by different threads; the log's shape changes only on the calling thread.
+class HistoryLog {
+ public:
+  static constexpr std::size_t kBlockColumns = 64;
+  static constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
+
+  HistoryLog() = default;
+  HistoryLog(std::size_t count, std::size_t action_count);
+
+  bool level() const { return level_; }
+  std::size_t length(std::size_t i) const { return level_ ? level_length_ : lengths_[i]; }
+  // Copy i's entries, oldest first.
+  std::vector<std::uint32_t> entries(std::size_t i) const;
+  std::uint32_t back(std::size_t i) const { return read(i, length(i) - 1); }
+
+  // Makes room, before anything changes, for `more` entries after the deepest history: std::bad_alloc
+  // when the blocks cannot be had (every history as it was).
+  void reserve(std::uint64_t more);
+  // Gives every copy its own length (a no-op once spread).
+  void spread();
+
+  // Entry length(i) + k of copy i becomes a; the history grows only through extend or grow_all.
+  void put(std::size_t i, std::size_t k, std::uint32_t a) { write(i, length(i) + k, a); }
+  // One more entry for each of the copies lo .. hi - 1, actions[i - lo] or, when actions is null,
+  // `uniform`: written in place when level (grow_all(1) follows once every copy has one), pushed
+  // copy by copy otherwise.
+  void push_rows(std::size_t lo, std::size_t hi, const std::uint32_t* actions, std::uint32_t uniform);
+  // After every copy has k more entries (put while level, or pushed): the lengths move on.
+  void grow_all(std::size_t k);
+
+  // Per copy, once spread.
+  void extend(std::size_t i, std::size_t k) { lengths_[i] += static_cast<std::uint32_t>(k); }
+  void push(std::size_t i, std::uint32_t a) {
+    put(i, 0, a);
+    ++lengths_[i];
+  }
+  std::uint32_t pop(std::size_t i) { return read(i, --lengths_[i]); }
+  void drop(std::size_t i, std::size_t k) {
+    lengths_[i] -= static_cast<std::uint32_t>(std::min<std::size_t>(k, lengths_[i]));
+  }
+  void clear(std::size_t i) { lengths_[i] = 0; }
+
+  // Every history emptied: the log is level again.
+  void clear_all();
+  // After copies changed their own lengths: the deepest history again, found in parallel.
+  void recount();
+
+  // Bytes held by the columns.
+  std::size_t bytes() const { return blocks_.size() * block_columns() * count_ * width_; }
+  // The columns of a block: a power of two.
+  std::size_t block_columns() const { return std::size_t{1} << block_shift_; }
+
+ private:
+  std::size_t offset(std::size_t i, std::size_t d) const {
+    return ((d & (block_columns() - 1)) * count_ + i) * width_;
+  }
+  std::uint8_t* at(std::size_t i, std::size_t d) { return blocks_[d >> block_shift_].data() + offset(i, d); }
+  const std::uint8_t* at(std::size_t i, std::size_t d) const {
+    return blocks_[d >> block_shift_].data() + offset(i, d);
+  }
+  void write(std::size_t i, std::size_t d, std::uint32_t a) {
+    std::uint8_t* p = at(i, d);
+    if (width_ == 1) {
+      *p = static_cast<std::uint8_t>(a);
+    } else if (width_ == 2) {
+      const auto v = static_cast<std::uint16_t>(a);
+      std::memcpy(p, &v, 2);
+    } else {
+      std::memcpy(p, &a, 4);
+    }
+  }
+  std::uint32_t read(std::size_t i, std::size_t d) const {
+    const std::uint8_t* p = at(i, d);
+    if (width_ == 1) return *p;
+    if (width_ == 2) {
+      std::uint16_t v;
+      std::memcpy(&v, p, 2);
+      return v;
+    }
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+  }
+
+  std::size_t count_ = 0;
+  std::uint8_t width_ = 1;
+  std::uint8_t block_shift_ = 6;
+  bool level_ = true;
+  std::uint32_t level_length_ = 0;     // every length, while level
+  std::vector<std::uint32_t> lengths_;  // per copy, once spread
+  std::size_t deepest_ = 0;            // at least every length
+  std::vector<Block<std::uint8_t>> blocks_;
 };
 
 struct PuzzleBatch {
   std::string query;
-  std::vector<std::uint64_t> rng_states;              // SplitMix64 state per copy
-  std::vector<std::uint32_t> last_actions;            // per copy; kNoAction for none
-  std::vector<std::vector<std::uint32_t>> histories;  // per copy: its moves since it was last solved,
-                                                      // then those still pending
-  std::vector<DrawingTable> drawing_tables;           // most recently used first, at most four
+  std::vector<std::uint64_t> rng_states;     // SplitMix64 state per copy
+  std::vector<std::uint32_t> last_actions;   // per copy; kNoAction for none
+  HistoryLog histories;                      // per copy: its moves since it was last solved
+  std::vector<DrawingTable> drawing_tables;  // most recently used first, at most four
   BatchMode mode;
   ModelRef model;
-  // Every history can take this many more entries without allocating, its pending ones included.
-  std::size_t history_room = 0;
-  PendingSteps pending;
 
   std::size_t count() const { return rng_states.size(); }
   std::size_t sticker_count() const { return model->sticker_count(); }
@@ -185,9 +237,9 @@ std::size_t history_length(const PuzzleBatch& batch, std::size_t i);
 // Whether every slot of a tabular row shows the colour its slot has when solved.
 template <class T>
 bool row_is_solved(std::span<const T> row, std::span<const std::uint16_t> solved_colors) {
-  for (std::size_t j = 0; j < row.size(); ++j)
-    if (solved_colors[row[j]] != solved_colors[j]) return false;
-  return true;
+  std::uint8_t solved = 0;
+  solved_rows<T>({solved_colors, {}}, row.size(), row.data(), 1, &solved, GatherKernel::scalar);
+  return solved != 0;
 }
 
 // One action per copy. solved[i] and applied[i] (count bytes each, 0 or 1) tell whether copy i is
@@ -318,32 +370,5 @@ Status render_color_rows(PuzzleBatch& batch, std::span<const std::uint32_t> rows
 
 // The draw of a walk: the next action of a copy whose last action is `last`, from `state`.
 std::uint32_t draw_action(std::uint64_t& state, std::uint32_t last, std::uint32_t action_count);
-
-// The byte-shuffle form of a table of one-byte permutation rows of n slots (empty below 16 slots).
-ShufflePlan make_shuffle_plan(std::span<const std::uint8_t> table, std::size_t n);
-
-// The ways rows of one-byte slot numbers are gathered: byte permutes of whole rows (AVX-512 VBMI,
-// up to 256 slots), the shuffle plan (AVX2), or slot by slot. All give identical rows.
-enum class GatherKernel : std::uint8_t { scalar, avx2, avx512 };
-bool gather_kernel_available(GatherKernel kernel);
-// The fastest kernel this CPU runs; batches use it.
-GatherKernel best_gather_kernel();
-
-// Gathers `rows` consecutive rows of n slots: dst row r = src row r through table row moves[r] (a
-// single row moves[0] for all when `uniform`), with the kernel asked for, or slot by slot where it
-// does not apply. src and dst do not overlap; nothing outside the rows is written.
-void gather_byte_rows(const ShufflePlan& plan, std::span<const std::uint8_t> table, std::size_t n,
-                      const std::uint8_t* src, std::uint8_t* dst, const std::uint32_t* moves, bool uniform,
-                      std::size_t rows, GatherKernel kernel);
-
-// solved[r] = whether row r of `rows` consecutive one-byte rows of n slots shows every slot's own
-// colour, colors8 holding each slot's solved colour (fewer than 257 colours).
-void solved_byte_rows(std::span<const std::uint8_t> colors8, std::size_t n, const std::uint8_t* src,
-                      std::size_t rows, std::uint8_t* solved, GatherKernel kernel);
-
-// dst[k] = colors8[src[k]] for the `length` one-byte slot numbers at src, each below n (at most
-// 256): the colours those slots' stickers show. Byte permutes with AVX-512 VBMI, else slot by slot.
-void color_byte_rows(std::span<const std::uint8_t> colors8, std::size_t n, const std::uint8_t* src,
-                     std::size_t length, std::uint8_t* dst, GatherKernel kernel);
 
 }  // namespace gy

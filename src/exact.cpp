@@ -110,11 +110,14 @@ Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
 }
 
 FieldRef QQ() {
-  static const FieldRef field = [] {
+  // Every rational number holds this field, on every thread at once. It lives as long as the
+  // process, so the handles it gives out own nothing: copying one touches no shared count.
+  static const FieldRef* const field = [] {
     FracPoly m({fraction(-1, 1), fraction(1, 1)});
-    return expect(NumberField::make(std::move(m), fraction(1, 1), fraction(1, 1)), "QQ_nothing is well-formed");
+    return new FieldRef(
+        expect(NumberField::make(std::move(m), fraction(1, 1), fraction(1, 1)), "QQ_nothing is well-formed"));
   }();
-  return field;
+  return FieldRef(FieldRef(), field->get());
 }
 
 NumberField::StateRef NumberField::state() const {

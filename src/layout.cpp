@@ -1,19 +1,11 @@
 #include "layout.hpp"
 
-#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string_view>
 #include <unordered_map>
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 #include "parse.hpp"
 #include "pool.hpp"
@@ -266,25 +258,6 @@ std::size_t states_per_task(std::size_t n, std::size_t width) {
   return std::max<std::size_t>(1, kTaskBytes / std::max<std::size_t>(1, n * width));
 }
 
-// The index of the first value not below limit, searched in parallel; absent when there is none.
-template <class T>
-std::optional<std::size_t> first_not_below(std::span<const T> values, std::uint64_t limit) {
-  std::atomic<std::size_t> first{values.size()};
-  pool::for_ranges(values.size(), std::size_t{1} << 16, [&](std::size_t lo, std::size_t hi) {
-    if (lo >= first.load(std::memory_order_relaxed)) return;
-    for (std::size_t i = lo; i < hi; ++i)
-      if (values[i] >= limit) {
-        std::size_t seen = first.load(std::memory_order_relaxed);
-        while (i < seen && !first.compare_exchange_weak(seen, i, std::memory_order_relaxed)) {
-        }
-        return;
-      }
-  });
-  std::size_t i = first.load();
-  if (i == values.size()) return std::nullopt;
-  return i;
-}
-
 template <class T>
 std::vector<T> goal_row(const Layout& layout) {
   std::vector<T> row(layout.facelet_count());
@@ -295,88 +268,23 @@ std::vector<T> goal_row(const Layout& layout) {
 // ---------------------------------------------------------------------------------------------
 // Gathers
 
-constexpr std::size_t kShuffleBytes = 256;  // per move: 2 output halves x 4 input lanes x 32
+GatherTable<std::uint32_t> gather_table(const Layout& layout) {
+  return {layout.moves.data(), layout.facelet_count(), layout.byte_moves.empty() ? nullptr : layout.byte_moves.data(),
+          &layout.plan};
+}
 
-std::uint32_t move_of(const MoveChoice& moves, std::size_t r) { return moves.every ? *moves.every : moves.each[r]; }
-
+// States lo .. hi - 1 of `in` moved into `out`.
 template <class In, class Out>
-void gather_rows_scalar(const Layout& layout, const In* in, Out* out, std::size_t lo, std::size_t hi,
-                        const MoveChoice& moves) {
-  std::size_t n = layout.facelet_count();
-  for (std::size_t r = lo; r < hi; ++r) {
-    const std::uint32_t* p = layout.moves.data() + static_cast<std::size_t>(move_of(moves, r)) * n;
-    const In* s = in + r * n;
-    Out* d = out + r * n;
-    for (std::size_t j = 0; j < n; ++j) d[j] = static_cast<Out>(s[p[j]]);
-  }
+void gather_states(const Layout& layout, const In* in, Out* out, std::size_t lo, std::size_t hi, const MoveChoice& moves,
+                   GatherKernel kernel = best_gather_kernel()) {
+  const std::size_t n = layout.facelet_count();
+  const RowMoves row_moves = moves.every ? RowMoves{&*moves.every, true} : RowMoves{moves.each.data() + lo, false};
+  gather_rows<In, Out, std::uint32_t>(gather_table(layout), in + lo * n, out + lo * n, row_moves, hi - lo, nullptr,
+                                      nullptr, kernel);
 }
 
-#if defined(__x86_64__)
-bool detect_avx2() { return __builtin_cpu_supports("avx2"); }
-
-// Rows of 32 to 64 bytes: the row is held as the lanes [0,16), [16,32), [n-32,n-16) and [n-16,n),
-// each broadcast to both halves of a register; each of the output windows [0,32) and [n-32,n) is the
-// OR of one byte shuffle per lane, whose table zeroes the bytes that lane does not supply.
-[[gnu::target("avx2")]] inline void gather_byte_row_avx2(const std::uint8_t* s, std::uint8_t* d, std::size_t n,
-                                                         const std::uint8_t* table) {
-  __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
-  __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + n - 32));
-  __m256i lanes[4] = {_mm256_permute2x128_si256(a, a, 0x00), _mm256_permute2x128_si256(a, a, 0x11),
-                      _mm256_permute2x128_si256(b, b, 0x00), _mm256_permute2x128_si256(b, b, 0x11)};
-  __m256i half[2];
-  for (int o = 0; o < 2; ++o) {
-    const auto* t = reinterpret_cast<const __m256i*>(table + o * 128);
-    __m256i x0 = _mm256_shuffle_epi8(lanes[0], _mm256_loadu_si256(t + 0));
-    __m256i x1 = _mm256_shuffle_epi8(lanes[1], _mm256_loadu_si256(t + 1));
-    __m256i x2 = _mm256_shuffle_epi8(lanes[2], _mm256_loadu_si256(t + 2));
-    __m256i x3 = _mm256_shuffle_epi8(lanes[3], _mm256_loadu_si256(t + 3));
-    half[o] = _mm256_or_si256(_mm256_or_si256(x0, x1), _mm256_or_si256(x2, x3));
-  }
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), half[0]);
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + n - 32), half[1]);
-}
-
-[[gnu::target("avx2")]] void gather_byte_rows_avx2(const Layout& layout, const std::uint8_t* in, std::uint8_t* out,
-                                                   std::size_t lo, std::size_t hi, const MoveChoice& moves) {
-  std::size_t n = layout.facelet_count();
-  const std::uint8_t* tables = layout.shuffles.data();
-  if (moves.every) {
-    const std::uint8_t* t = tables + static_cast<std::size_t>(*moves.every) * kShuffleBytes;
-    for (std::size_t r = lo; r < hi; ++r) gather_byte_row_avx2(in + r * n, out + r * n, n, t);
-  } else {
-    for (std::size_t r = lo; r < hi; ++r)
-      gather_byte_row_avx2(in + r * n, out + r * n, n,
-                           tables + static_cast<std::size_t>(moves.each[r]) * kShuffleBytes);
-  }
-}
-#else
-bool detect_avx2() { return false; }
-#endif
-
-const bool kHaveAvx2 = detect_avx2();
-
-bool byte_shuffles_apply(const Layout& layout) { return kHaveAvx2 && !layout.shuffles.empty(); }
-
-template <class In, class Out>
-void gather_rows(const Layout& layout, const In* in, Out* out, std::size_t lo, std::size_t hi, const MoveChoice& moves,
-                 bool vectorise) {
-#if defined(__x86_64__)
-  if constexpr (std::is_same_v<In, std::uint8_t> && std::is_same_v<Out, std::uint8_t>) {
-    if (vectorise && byte_shuffles_apply(layout)) {
-      gather_byte_rows_avx2(layout, in, out, lo, hi, moves);
-      return;
-    }
-  }
-#endif
-  gather_rows_scalar(layout, in, out, lo, hi, moves);
-}
-
-// One move on one row, src and dst distinct.
-template <class T>
-void move_row(const Layout& layout, std::uint32_t m, const T* src, T* dst) {
-  MoveChoice one{m, {}};
-  gather_rows(layout, src, dst, 0, 1, one, true);
-}
+// Moves drawn for a walk and made at once, so many at a time.
+constexpr std::uint32_t kWalkChunk = 64;
 
 // ---------------------------------------------------------------------------------------------
 // Walks
@@ -501,24 +409,13 @@ void compute_inverses(Layout& layout) {
 }
 
 void prepare_gathers(Layout& layout) {
-  layout.shuffles.clear();
-  std::size_t n = layout.facelet_count();
-  if (n < 32 || n > 64) return;
-  std::size_t count = layout.move_count();
-  layout.shuffles.assign(count * kShuffleBytes, 0x80);
-  for (std::size_t m = 0; m < count; ++m) {
-    auto p = layout.move(m);
-    std::uint8_t* table = layout.shuffles.data() + m * kShuffleBytes;
-    for (std::size_t o = 0; o < 2; ++o) {
-      std::size_t base = o == 0 ? 0 : n - 32;
-      for (std::size_t q = 0; q < 32; ++q) {
-        std::size_t src = p[base + q];
-        std::size_t lane = src < 16 ? 0 : src < 32 ? 1 : src < n - 16 ? 2 : 3;
-        std::size_t start = lane == 0 ? 0 : lane == 1 ? 16 : lane == 2 ? n - 32 : n - 16;
-        table[o * 128 + lane * 32 + q] = static_cast<std::uint8_t>(src - start);
-      }
-    }
-  }
+  layout.byte_moves.clear();
+  layout.plan = {};
+  const std::size_t n = layout.facelet_count();
+  if (n == 0 || n > 256) return;
+  layout.byte_moves.assign(layout.moves.begin(), layout.moves.end());
+  // The shuffle plan is some times larger than the moves, so it is made only where it is used.
+  if (best_gather_kernel() == GatherKernel::avx2) layout.plan = make_shuffle_plan(layout.byte_moves, n);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -624,7 +521,7 @@ namespace {
 
 template <class T>
 Status check_values(std::span<const T> in, std::uint64_t limit, std::string_view what) {
-  if (auto i = first_not_below(in, limit))
+  if (auto i = pool::first_not_below(in, limit))
     return fail(ErrorKind::Range, cat(in[*i], " is not one of this puzzle's ", limit, " ", what));
   return {};
 }
@@ -729,7 +626,7 @@ Status check_next_states(const Layout& layout, std::size_t values, const MoveCho
     std::optional<std::uint32_t> bad;
     if (moves.every) {
       if (*moves.every >= count) bad = *moves.every;
-    } else if (auto i = first_not_below(moves.each, count)) {
+    } else if (auto i = pool::first_not_below(moves.each, count)) {
       bad = moves.each[*i];
     }
     if (bad) return fail(ErrorKind::Range, cat("move ", *bad, " out of range (have ", count, ")"));
@@ -744,7 +641,7 @@ Status next_states(const Layout& layout, std::span<const In> in, const MoveChoic
   GY_CHECK(check_next_states(layout, in.size(), moves));
   std::size_t n = layout.facelet_count(), states = in.size() / n;
   pool::for_ranges(states, states_per_task(n, sizeof(In)), [&](std::size_t lo, std::size_t hi) {
-    gather_rows(layout, in.data(), out.data(), lo, hi, moves, true);
+    gather_states(layout, in.data(), out.data(), lo, hi, moves);
   });
   return {};
 }
@@ -756,7 +653,7 @@ Status solved_flags(const Layout& layout, std::span<const T> in, std::span<std::
   if (out.size() != in.size() / n) panic("solved flags of a block of another size");
   std::vector<T> goal = goal_row<T>(layout);
   for_states<T>(layout, in.size(), [&](std::size_t lo, std::size_t hi) {
-    for (std::size_t i = lo; i < hi; ++i) out[i] = std::memcmp(in.data() + i * n, goal.data(), n * sizeof(T)) == 0;
+    equal_rows<T>(goal.data(), n, in.data() + lo * n, hi - lo, out.data() + lo);
   });
   return {};
 }
@@ -770,13 +667,7 @@ Status one_hot(const Layout& layout, std::span<const T> in, std::span<std::uint8
   std::size_t row = n * faces;
   pool::for_ranges(in.size() / n, std::max<std::size_t>(1, kTaskBytes / std::max<std::size_t>(1, row)),
                    [&](std::size_t lo, std::size_t hi) {
-                     std::memset(out.data() + lo * row, 0, (hi - lo) * row);
-                     for (std::size_t i = lo; i < hi; ++i) {
-                       const T* s = in.data() + i * n;
-                       std::uint8_t* d = out.data() + i * row;
-                       for (std::size_t f = 0; f < n; ++f)
-                         if (s[f] < faces) d[f * faces + s[f]] = 1;
-                     }
+                     one_hot_rows<T>(in.data() + lo * n, n, faces, hi - lo, out.data() + lo * row);
                    });
   return {};
 }
@@ -879,21 +770,22 @@ void scrambled(const Layout& layout, const WalkLengths& lengths, std::uint64_t c
   if (out.size() != count * n) panic("scrambled block of another size");
   if (n == 0) return;  // every walk ends in the empty state
   std::vector<T> goal = goal_row<T>(layout);
+  const GatherTable<std::uint32_t> table = gather_table(layout);
   pool::for_ranges(count, walks_per_task(n, sizeof(T), moves_hint(lengths)), [&](std::size_t lo, std::size_t hi) {
-    std::vector<T> scratch(n);
+    std::vector<T> spare(n);
+    std::uint32_t made[kWalkChunk];
     for (std::size_t i = lo; i < hi; ++i) {
       T* row = out.data() + i * n;
       std::copy(goal.begin(), goal.end(), row);
       std::uint32_t d = lengths.length(i);
       if (d == 0) continue;
       Walker walker(layout, seed, i);
-      T* current = row;
-      T* other = scratch.data();
-      for (std::uint32_t k = 0; k < d; ++k) {
-        move_row(layout, walker.next(), current, other);
-        std::swap(current, other);
+      for (std::uint32_t done = 0; done < d;) {
+        const std::uint32_t k = std::min(kWalkChunk, d - done);
+        for (std::uint32_t j = 0; j < k; ++j) made[j] = walker.next();
+        gather_walk<T, std::uint32_t>(table, row, made, k, nullptr, spare.data());
+        done += k;
       }
-      if (current != row) std::copy(current, current + n, row);
     }
   });
 }
@@ -908,24 +800,29 @@ void trajectories(const Layout& layout, const WalkLengths& lengths, std::uint64_
     panic("trajectory blocks of another size");
   auto filler = static_cast<M>(layout.move_count());
   std::vector<T> goal = goal_row<T>(layout);
+  const GatherTable<std::uint32_t> table = gather_table(layout);
   pool::for_ranges(count, walks_per_task(n, sizeof(T), longest), [&](std::size_t lo, std::size_t hi) {
+    std::vector<T> current(n), spare(n);
+    std::uint32_t chunk[kWalkChunk];
     for (std::size_t i = lo; i < hi; ++i) {
       T* rows = states.data() + i * block;
       M* made = moves.data() + i * move_row_length;
       std::copy(goal.begin(), goal.end(), rows);
       std::fill(made, made + move_row_length, filler);
-      std::uint32_t d = lengths.length(i);
+      const std::uint64_t d = std::min<std::uint64_t>(lengths.length(i), longest);
       Walker walker(layout, seed, i);
-      for (std::uint64_t j = 0; j < longest; ++j) {
-        T* from = rows + j * n;
-        if (j < d) {
-          std::uint32_t m = walker.next();
-          move_row(layout, m, from, from + n);
-          made[j] = static_cast<M>(m);
-        } else {
-          std::copy(from, from + n, from + n);
+      std::copy(goal.begin(), goal.end(), current.begin());
+      // Row j + 1 is row j after move j: the rows of a walk are its trail.
+      for (std::uint64_t done = 0; done < d;) {
+        const auto k = static_cast<std::uint32_t>(std::min<std::uint64_t>(kWalkChunk, d - done));
+        for (std::uint32_t j = 0; j < k; ++j) {
+          chunk[j] = walker.next();
+          made[done + j] = static_cast<M>(chunk[j]);
         }
+        gather_walk<T, std::uint32_t>(table, current.data(), chunk, k, rows + (done + 1) * n, spare.data());
+        done += k;
       }
+      for (std::uint64_t j = d; j < longest; ++j) std::copy(rows + j * n, rows + (j + 1) * n, rows + (j + 1) * n);
     }
   });
 }
@@ -963,29 +860,12 @@ std::string state_text(const Layout& layout, std::span<const T> values) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Memory
-
-void prefer_large_pages(void* data, std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t large = std::uintptr_t{1} << 21;
-  if (bytes < 2 * large) return;
-  auto begin = reinterpret_cast<std::uintptr_t>(data), end = begin + bytes;
-  std::uintptr_t first = (begin + large - 1) & ~(large - 1), last = end & ~(large - 1);
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)bytes;
-#endif
-}
-
-// ---------------------------------------------------------------------------------------------
 // Kernels for their tests
 
 namespace layout_detail {
-bool vector_gathers_available() { return kHaveAvx2; }
 void gather_byte_rows(const Layout& layout, const std::uint8_t* in, std::uint8_t* out, std::size_t rows,
-                      const MoveChoice& moves, bool vectorise) {
-  gather_rows(layout, in, out, 0, rows, moves, vectorise);
+                      const MoveChoice& moves, GatherKernel kernel) {
+  gather_states(layout, in, out, 0, rows, moves, kernel);
 }
 }  // namespace layout_detail
 

@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include "gather.hpp"
+#include "memory.hpp"
 #include "num/error.hpp"
 
 namespace gy {
@@ -68,8 +70,10 @@ struct Layout {
   std::vector<std::optional<std::uint32_t>> actions;   // per move: the puzzle's action, if one
   std::vector<std::optional<std::uint32_t>> inverses;  // per move: the move that undoes it, if one
 
-  // Byte-shuffle tables of the moves for one-byte rows of 32 to 64 facelets, empty otherwise.
-  std::vector<std::uint8_t> shuffles;
+  // The moves again as bytes when there are at most 256 facelets (else empty), and their byte
+  // shuffle plan, for the vector gathers of one-byte states.
+  std::vector<std::uint8_t> byte_moves;
+  ShufflePlan plan;
 
   std::size_t facelet_count() const { return goal_colors.size(); }
   std::size_t move_count() const { return move_names.size(); }
@@ -110,7 +114,7 @@ std::vector<std::uint32_t> slot_to_facelet_permutation(const Layout& layout, std
 // lowest-numbered move with the inverse permutation, or none.
 void compute_inverses(Layout& layout);
 
-// Fills `shuffles` from `moves` (empty unless the facelet count is 32 to 64).
+// Fills `byte_moves` and `plan` from `moves`.
 void prepare_gathers(Layout& layout);
 
 // ---------------------------------------------------------------------------------------------
@@ -256,23 +260,13 @@ template <class T>
 std::string state_text(const Layout& layout, std::span<const T> values);
 
 // ---------------------------------------------------------------------------------------------
-// Memory
-
-// Asks the system to back the untouched block [data, data + bytes) with large pages where it can,
-// when the block is large: filling a fresh block of states then costs a few page faults instead of
-// one per 4 KiB. The contents are unchanged; a refusal is ignored.
-void prefer_large_pages(void* data, std::size_t bytes);
-
-// ---------------------------------------------------------------------------------------------
 // Kernels, exposed for their tests
 
 namespace layout_detail {
-// Whether the byte shuffles run on this machine.
-bool vector_gathers_available();
-// Gathers rows of n bytes through the move of each row (moves.every or moves.each[r]); `vectorise`
-// false forces the scalar path.
+// Gathers rows of n bytes through the move of each row (moves.every or moves.each[r]) with the
+// kernel asked for.
 void gather_byte_rows(const Layout& layout, const std::uint8_t* in, std::uint8_t* out, std::size_t rows,
-                      const MoveChoice& moves, bool vectorise);
+                      const MoveChoice& moves, GatherKernel kernel);
 }  // namespace layout_detail
 
 }  // namespace gy

@@ -1,5 +1,6 @@
 #include "pool.hpp"
 
+#include <malloc.h>
 #include <sched.h>
 
 #include <cerrno>
@@ -28,10 +29,24 @@ std::size_t configured_threads() {
   return hw ? hw : 1;
 }
 
+// Each worker thread allocates from a heap of its own, which the C library grows a few pages at a
+// time, each growth a change of the address space that stalls every other thread's page faults.
+// Growing heaps this much at once keeps workers building puzzles side by side from queueing on it.
+constexpr int kHeapGrowth = 64 << 20;
+// Setting the growth fixes the size from which blocks are mapped on their own, which the library
+// would otherwise raise as it sees large blocks freed; it is set to the most it would raise it to.
+constexpr int kOwnMappingBytes = 32 << 20;
+
 struct Pool {
   std::size_t threads;
   oneapi::tbb::task_arena arena;
-  Pool() : threads(configured_threads()), arena(static_cast<int>(threads)) { arena.initialize(); }
+  Pool() : threads(configured_threads()), arena(static_cast<int>(threads)) {
+#if defined(__GLIBC__)
+    mallopt(M_TOP_PAD, kHeapGrowth);
+    mallopt(M_MMAP_THRESHOLD, kOwnMappingBytes);
+#endif
+    arena.initialize();
+  }
 };
 
 Pool& pool() {

@@ -7,7 +7,11 @@
 #include <oneapi/tbb/parallel_for.h>
 #include <oneapi/tbb/task_arena.h>
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <utility>
 
 namespace gy::pool {
@@ -47,6 +51,25 @@ void for_each_index(std::size_t n, std::size_t grain, F&& body) {
   for_ranges(n, grain, [&](std::size_t lo, std::size_t hi) {
     for (std::size_t i = lo; i < hi; ++i) body(i);
   });
+}
+
+// The index of the first value not below `limit`, searched in parallel; absent when there is none.
+template <class T>
+std::optional<std::size_t> first_not_below(std::span<const T> values, std::uint64_t limit) {
+  std::atomic<std::size_t> first{values.size()};
+  for_ranges(values.size(), std::size_t{1} << 16, [&](std::size_t lo, std::size_t hi) {
+    if (lo >= first.load(std::memory_order_relaxed)) return;
+    for (std::size_t i = lo; i < hi; ++i)
+      if (values[i] >= limit) {
+        std::size_t seen = first.load(std::memory_order_relaxed);
+        while (i < seen && !first.compare_exchange_weak(seen, i, std::memory_order_relaxed)) {
+        }
+        return;
+      }
+  });
+  const std::size_t i = first.load();
+  if (i == values.size()) return std::nullopt;
+  return i;
 }
 
 }  // namespace gy::pool

@@ -267,6 +267,17 @@ void set_tabular_model(Simulator& sim, ModelRef model) {
   sim.sticker_memo.clear();
 }
 
+namespace {
+
+// The simulator's model, made on first use. The simulator holds it, so nothing takes a count of a
+// model that many simulators (a batch's copies) share.
+Result<const TabularModel*> model_in(Simulator& sim) {
+  if (!sim.tabular_model) GY_CHECK(tabular_model(sim));
+  return sim.tabular_model.get();
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------------------
 // State readers
 
@@ -346,17 +357,17 @@ Result<std::vector<std::uint16_t>> sticker_colors(const TabularModel& model, std
 }
 
 Result<std::vector<std::uint32_t>> sticker_ids(Simulator& sim) {
-  const ModelRef model = GY_TRY(tabular_model(sim));
+  const TabularModel* model = GY_TRY(model_in(sim));
   return sticker_ids(*model, sim.pieces, sim.sticker_memo);
 }
 
 Result<std::vector<std::uint16_t>> sticker_colors(Simulator& sim) {
-  const ModelRef model = GY_TRY(tabular_model(sim));
+  const TabularModel* model = GY_TRY(model_in(sim));
   return sticker_colors(*model, sim.pieces, sim.sticker_memo);
 }
 
 Result<bool> is_solved(Simulator& sim) {
-  const ModelRef model = GY_TRY(tabular_model(sim));
+  const TabularModel* model = GY_TRY(model_in(sim));
   return GY_TRY(sticker_colors(*model, sim.pieces, sim.sticker_memo)) == model->solved_colors;
 }
 
@@ -364,7 +375,7 @@ Result<bool> is_solved(Simulator& sim) {
 // Actions
 
 Result<std::optional<std::uint64_t>> action_grip(Simulator& sim, std::uint64_t action) {
-  const ModelRef model = GY_TRY(tabular_model(sim));
+  const TabularModel* model = GY_TRY(model_in(sim));
   return matching_grip(sim, *model, action);
 }
 
@@ -377,7 +388,7 @@ std::optional<std::uint64_t> action_index(std::span<const std::string> grip_name
 }
 
 Result<bool> apply_action(Simulator& sim, std::uint64_t action) {
-  const ModelRef model = GY_TRY(tabular_model(sim));
+  const TabularModel* model = GY_TRY(model_in(sim));
   if (action >= model->action_count()) return fail(action_range_error(action, model->action_count()));
   const auto grip = matching_grip(sim, *model, action);
   if (!grip) return false;
@@ -387,7 +398,7 @@ Result<bool> apply_action(Simulator& sim, std::uint64_t action) {
 }
 
 Result<std::vector<std::uint8_t>> action_mask(Simulator& sim) {
-  const ModelRef model = GY_TRY(tabular_model(sim));
+  const TabularModel* model = GY_TRY(model_in(sim));
   std::vector<std::uint8_t> mask(model->action_count(), 0);
   for (std::size_t a = 0; a < mask.size(); a += 2) mask[a] = mask[a + 1] = matching_grip(sim, *model, a) ? 1 : 0;
   return mask;
@@ -545,7 +556,7 @@ Result<std::vector<Move>> parse_moves(std::span<const std::string> grip_names, s
 }
 
 Result<std::uint64_t> apply_moves(Simulator& sim, std::string_view text) {
-  const ModelRef model = GY_TRY(tabular_model(sim));
+  const TabularModel* model = GY_TRY(model_in(sim));
   const std::vector<Move> moves = GY_TRY(parse_moves(model->grip_names, text));
   std::uint64_t total = 0;
   for (const Move& m : moves) {

@@ -52,29 +52,24 @@ auto at_width(Width width, F&& f) {
 }
 
 // An uninitialised byte allocation, to be filled by its producer and then moved into an Array.
+// Large buffers ask for large pages before their first touch, and a freed one is kept for the next.
 class ArrayBuffer {
  public:
   ArrayBuffer() : ArrayBuffer(0) {}
-  // Large buffers ask for large pages before their first touch. One that memory could never hold is
-  // refused before it is asked for.
-  explicit ArrayBuffer(std::size_t bytes)
-      : data_((require_memory(bytes, "an array"), std::make_unique_for_overwrite<std::uint8_t[]>(bytes))),
-        size_(bytes) {
-    prefer_large_pages(data_.get(), bytes);
-  }
-  std::uint8_t* data() { return data_.get(); }
-  const std::uint8_t* data() const { return data_.get(); }  // never null, also when empty
-  std::size_t size() const { return size_; }
-  std::span<std::uint8_t> span() { return {data_.get(), size_}; }
+  // One that memory could never hold is refused before it is asked for.
+  explicit ArrayBuffer(std::size_t bytes) : data_((require_memory(bytes, "an array"), bytes)) {}
+  std::uint8_t* data() { return data_.data(); }
+  const std::uint8_t* data() const { return data_.data(); }  // never null, also when empty
+  std::size_t size() const { return data_.size(); }
+  std::span<std::uint8_t> span() { return data_.span(); }
   // The bytes as whole values of T (size() / sizeof(T) of them), for producers writing natively.
   template <class T>
   std::span<T> values() {
-    return {reinterpret_cast<T*>(data_.get()), size_ / sizeof(T)};
+    return {reinterpret_cast<T*>(data_.data()), size() / sizeof(T)};
   }
 
  private:
-  std::unique_ptr<std::uint8_t[]> data_;
-  std::size_t size_;
+  Block<std::uint8_t> data_;
 };
 
 class Array {

@@ -28,19 +28,44 @@ using gy::Width;
 // Blocks of states
 
 
-using Block = std::variant<std::vector<std::uint8_t>, std::vector<std::uint16_t>, std::vector<std::uint32_t>>;
+// Whole numbers of one width: an Array's own buffer, held shared while it is read, or a copy.
+template <class T>
+struct Values {
+  using value_type = T;
+  std::optional<Shared<Array>> held;
+  std::vector<T> copied;
+  std::span<const T> span;
 
-// A whole-number argument read at a width.
+  std::size_t size() const { return span.size(); }
+  operator std::span<const T>() const { return span; }
+};
+
+using Block = std::variant<Values<std::uint8_t>, Values<std::uint16_t>, Values<std::uint32_t>>;
+
+template <class T>
+PyResult<std::vector<T>> extract_at(PyObject* obj) {
+  if constexpr (sizeof(T) == 1)
+    return extract_whole_numbers_u8(obj);
+  else if constexpr (sizeof(T) == 2)
+    return extract_whole_numbers_u16(obj);
+  else
+    return extract_whole_numbers_u32(obj);
+}
+
+// A whole-number argument read at a width. An Array of exactly that width is read where it lies,
+// as the converter would copy it value for value; anything else goes through the converter.
 PyResult<Block> read_block(PyObject* obj, Width width) {
-  switch (width) {
-    case Width::u8:
-      return Block(PY_TRY(extract_whole_numbers_u8(obj)));
-    case Width::u16:
-      return Block(PY_TRY(extract_whole_numbers_u16(obj)));
-    case Width::u32:
-      break;
-  }
-  return Block(PY_TRY(extract_whole_numbers_u32(obj)));
+  return at_width(width, [&]<class T>(T) -> PyResult<Block> {
+    Values<T> v;
+    if (auto held = PY_TRY(borrow_array_argument(obj)); held && (*held)->element_type() == element_type_of<T>()) {
+      v.span = {reinterpret_cast<const T*>((*held)->data()), (*held)->size()};
+      v.held.emplace(std::move(*held));
+      return Block(std::move(v));
+    }
+    v.copied = PY_TRY(extract_at<T>(obj));
+    v.span = v.copied;
+    return Block(std::move(v));
+  });
 }
 
 

@@ -283,11 +283,14 @@ TEST(BatchWalks, EachCopyWalksOnItsOwn) {
 
 TEST(BatchWalks, HistoriesReserveBeforeTheyGrow) {
   PuzzleBatch b = make(kCube, 4);
+  // The log holds the deepest history in whole blocks of one byte a copy, and no more.
   auto room_holds = [&] {
-    for (std::size_t i = 0; i < b.count(); ++i)
-      EXPECT_GE(b.histories[i].capacity(), history_length(b, i) + b.history_room);
+    std::size_t deepest = 0;
+    for (std::size_t i = 0; i < b.count(); ++i) deepest = std::max(deepest, history_length(b, i));
+    const std::size_t columns = b.histories.block_columns();
+    EXPECT_GE(b.histories.bytes(), (deepest + columns - 1) / columns * columns * b.count());
   };
-  // Steps past the pending columns, an undo and a partial solve in between keep the lists in order.
+  // Steps, an undo and a partial solve in between keep the histories in order.
   for (int k = 0; k < 21; ++k) {
     step(b, {1, 2, 3, 4});
     room_holds();
@@ -326,6 +329,82 @@ TEST(BatchWalks, HistoriesReserveBeforeTheyGrow) {
   deep[9] = kMaxQueuedMoves;
   ASSERT_TRUE(scramble_all(wide, deep));
   EXPECT_EQ(history_length(wide, 9), kMaxQueuedMoves + 1);
+}
+
+TEST(BatchWalks, HistoriesReadBackAcrossTheLogsBlockEdges) {
+  // Steps, walks of unequal depths, undos and solves of some copies, checked against plain lists
+  // while the histories cross several blocks of the log.
+  constexpr std::size_t kCopies = 1031;
+  PuzzleBatch b = make(kCube, kCopies, BatchModeRequest::automatic, 9);
+  ASSERT_EQ(b.histories.block_columns(), 64u);
+  std::vector<std::vector<std::uint32_t>> model(kCopies);
+  std::size_t deepest = 0;  // the longest history ever held
+  std::mt19937 rng(17);
+  auto check = [&](const char* when) {
+    for (std::size_t i = 0; i < kCopies; ++i) {
+      ASSERT_EQ(history_of(b, i), model[i]) << when << " copy " << i;
+      ASSERT_EQ(b.last_actions[i], model[i].empty() ? kNoAction : model[i].back()) << when << " copy " << i;
+    }
+  };
+  auto step_all = [&](int steps) {
+    for (int k = 0; k < steps; ++k) {
+      std::vector<std::uint32_t> actions(kCopies);
+      for (std::size_t i = 0; i < kCopies; ++i) {
+        actions[i] = rng() % 12;
+        model[i].push_back(actions[i]);
+      }
+      step(b, actions);
+    }
+  };
+  // While every history has the same length: a walk and steps across block edges.
+  ASSERT_TRUE(reset_all(b, 50));
+  for (std::size_t i = 0; i < kCopies; ++i) model[i] = history_of(b, i);
+  ASSERT_EQ(model[3].size(), 50u);
+  step_all(30);
+  check("level steps");
+  for (int round = 0; round < 4; ++round) {
+    step_all(45);
+    check("steps");
+    std::vector<std::uint32_t> depths(kCopies);
+    for (auto& d : depths) d = rng() % 90;
+    ASSERT_TRUE(scramble_all(b, depths));
+    for (std::size_t i = 0; i < kCopies; ++i) {
+      const auto h = history_of(b, i);
+      ASSERT_EQ(h.size(), model[i].size() + depths[i]);
+      ASSERT_TRUE(std::equal(model[i].begin(), model[i].end(), h.begin()));
+      model[i] = h;
+      deepest = std::max(deepest, h.size());
+    }
+    std::vector<std::uint8_t> flags(kCopies), undone(kCopies);
+    for (int u = 0; u < 30; ++u) {
+      for (auto& f : flags) f = rng() % 3 != 0;
+      ASSERT_TRUE(undo_flagged(b, flags, undone));
+      for (std::size_t i = 0; i < kCopies; ++i) {
+        ASSERT_EQ(undone[i], flags[i] && !model[i].empty());
+        if (undone[i]) model[i].pop_back();
+      }
+    }
+    check("undos");
+    for (auto& f : flags) f = rng() % 5 == 0;
+    ASSERT_TRUE(solve_flagged(b, flags));
+    for (std::size_t i = 0; i < kCopies; ++i)
+      if (flags[i]) model[i].clear();
+    check("solves");
+  }
+  // Undoing every history brings every copy home; solving every copy levels the log again.
+  const std::vector<std::uint8_t> all(kCopies, 1);
+  std::vector<std::uint8_t> undone(kCopies);
+  std::size_t longest = 0;
+  for (const auto& h : model) longest = std::max(longest, h.size());
+  for (std::size_t k = 0; k < longest; ++k) ASSERT_TRUE(undo_flagged(b, all, undone));
+  for (std::size_t i = 0; i < kCopies; ++i) EXPECT_EQ(ids_of(b, i), identity(54));
+  ASSERT_TRUE(solve_flagged(b, all));
+  for (auto& h : model) h.clear();
+  step_all(3);
+  check("after solving all");
+  EXPECT_TRUE(b.histories.level());
+  // The log holds one byte a copy for each step of the longest history, in whole blocks.
+  EXPECT_LE(b.histories.bytes(), (deepest + b.histories.block_columns()) * kCopies);
 }
 
 TEST(BatchWalks, GeometricSolveKeepsTheHistoryOfACopyItCannotSolve) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 
 #include "catalog.hpp"
 #include "render/framebuffer.hpp"
@@ -213,6 +214,45 @@ TEST(DrawingTable, PaintingRulesAtTheEdges) {
   // A table of no width writes nothing.
   t.width = 0;
   EXPECT_EQ(paint({0, 1}, t.palette, 8), std::vector<std::uint8_t>(8, 0xEE));
+}
+
+TEST(DrawingTable, PaintedFramesFollowTheRuleAtEveryWidth) {
+  // Random one-byte tables: slots, fixed colours and identifiers past both, painted at widths that
+  // end inside and outside the vectors, checked against the rule pixel by pixel.
+  std::mt19937 rng(21);
+  for (std::uint64_t base : {40u, 100u, 200u})
+    for (std::uint32_t f : {1u, 2u, 3u})
+      for (std::uint32_t w : {1u, 7u, 8u, 15u, 16u, 17u, 33u, 64u, 70u}) {
+        DrawingTable t;
+        t.base = base;
+        t.width = w;
+        t.height = 3;
+        t.supersample = f;
+        t.fixed_colours = {0xFF102030, 0x80FFFFFF, 0x00000000};
+        for (int k = 0; k < 6; ++k) t.palette.push_back(rng());
+        t.entries.resize(std::size_t{f} * w * f * 3);
+        for (auto& e : t.entries) e = static_cast<std::uint8_t>(rng() % std::min<std::uint64_t>(base + 60, 256));
+        std::vector<std::uint16_t> colours(36);
+        for (auto& c : colours) c = static_cast<std::uint16_t>(rng() % 7);
+        auto colour = [&](std::uint8_t e) -> std::uint32_t {
+          if (e >= t.base) return e - t.base < t.fixed_colours.size() ? t.fixed_colours[e - t.base] : 0xFF000000;
+          if (e >= colours.size()) return t.palette[0];
+          return colours[e] < t.palette.size() ? t.palette[colours[e]] : 0xFF000000;
+        };
+        std::vector<std::uint8_t> frame(std::size_t{w} * 3 * 4 + 4, 0xEE);
+        paint_from_table(t, colours, t.palette, std::span<std::uint8_t>(frame).first(frame.size() - 4));
+        for (std::uint32_t y = 0; y < 3; ++y)
+          for (std::uint32_t x = 0; x < w; ++x)
+            for (int ch = 0; ch < 4; ++ch) {
+              std::uint32_t sum = 0;
+              for (std::uint32_t j = 0; j < f; ++j)
+                for (std::uint32_t i = 0; i < f; ++i)
+                  sum += (colour(t.entries[(std::size_t{f} * y + j) * w * f + f * x + i]) >> (8 * ch)) & 0xFF;
+              ASSERT_EQ(frame[(std::size_t{y} * w + x) * 4 + ch], (sum + f * f / 2) / (f * f))
+                  << f << " " << w << " " << x << " " << y;
+            }
+        EXPECT_EQ(frame.back(), 0xEE);
+      }
 }
 
 }  // namespace

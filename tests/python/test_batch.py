@@ -411,6 +411,46 @@ class TestThreads:
                 "print([b.history(i) for i in range(0, 3000, 37)])\n" % CUBE)
         assert len(outputs_at_thread_counts(code)) == 1
 
+    def test_steps_readers_and_frames_agree_at_one_and_eight_threads(self):
+        # Histories past several blocks of the log, some copies undone or solved along the way, and
+        # every reader and frame of the result.
+        code = ("import hashlib, gyrelle._native as g\n"
+                "b = g.PuzzleBatch(%r, 5000, seed=3, scramble=9)\n"
+                "for k in range(150):\n"
+                "    b.step([(i * 7 + k) %% 12 for i in range(5000)])\n"
+                "    if k %% 50 == 49:\n"
+                "        b.undo([i for i in range(0, 5000, 3)])\n"
+                "        b.solve([i for i in range(0, 5000, 11)])\n"
+                "h = hashlib.sha256()\n"
+                "for part in (b.observations(), b.sticker_ids(), b.one_hot(), b.solved(), b.render(24, 16),\n"
+                "             b.render(16, 16, channels=3, channels_first=True, dtype='f4')):\n"
+                "    h.update(part.to_bytes())\n"
+                "h.update(repr([b.history(i) for i in range(0, 5000, 97)]).encode())\n"
+                "h.update(repr(b.move_counts).encode())\n"
+                "print(h.hexdigest())\n" % CUBE)
+        outs = set()
+        for threads in ("1", "8"):
+            env = dict(os.environ, RAYON_NUM_THREADS=threads, PYTHONPATH=":".join(sys.path))
+            outs.add(subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
+                                    check=True).stdout)
+        assert len(outs) == 1
+
+    def test_long_histories_read_back_across_blocks(self):
+        # Enough copies that a block of the history log holds 64 steps, and histories of 200.
+        count = 1100
+        b = PuzzleBatch(CUBE, count, seed=5)
+        b.reset(scramble=60)
+        expected = [b.history(i) for i in range(3)]
+        for k in range(140):
+            b.step([(k + i * 5) % 12 for i in range(count)])
+            for i in range(3):
+                expected[i].append((k + i * 5) % 12)
+        assert [b.history(i) for i in range(3)] == expected and b.move_counts == [200] * count
+        for _ in range(70):
+            b.undo([1])
+        assert b.history(1) == expected[1][:130] and b.history(0) == expected[0]
+        assert replay(b, 1) == b.sticker_ids().tolist()[54:108]
+
     def test_a_busy_batch_refuses_other_calls(self):
         b = PuzzleBatch(CUBE, 200_000)
         errors, done = [], threading.Event()

@@ -1,0 +1,51 @@
+// Large blocks of memory: taken from the scalable allocator, which keeps each thread's small blocks
+// apart and holds freed large ones for reuse, so a result buffer made again and again (a bulk call
+// in a loop) is not faulted in afresh each time; blocks of a few MiB and more ask for large pages
+// before their first touch.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <utility>
+
+namespace gy {
+
+// An uninitialised block of at least `bytes` bytes, 64-byte aligned (never null, also for 0 bytes);
+// throws std::bad_alloc when it cannot be had.
+void* allocate_bytes(std::size_t bytes);
+// Gives back a block of allocate_bytes (null does nothing); any thread may give it back.
+void release_bytes(void* block) noexcept;
+
+// Asks the system to back the untouched block [data, data + bytes) with large pages where it can,
+// when the block is large: filling a fresh block then costs a few page faults instead of one per
+// 4 KiB. The contents are unchanged; a refusal is ignored.
+void prefer_large_pages(void* data, std::size_t bytes);
+
+// An owned block of `size` T (T trivial), 64-byte aligned, uninitialised until written.
+template <class T>
+class Block {
+ public:
+  Block() = default;
+  explicit Block(std::size_t size) : data_(static_cast<T*>(allocate_bytes(size * sizeof(T)))), size_(size) {}
+  Block(Block&& o) noexcept : data_(std::exchange(o.data_, nullptr)), size_(std::exchange(o.size_, 0)) {}
+  Block& operator=(Block&& o) noexcept {
+    std::swap(data_, o.data_);
+    std::swap(size_, o.size_);
+    return *this;
+  }
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+  ~Block() { release_bytes(data_); }
+
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  std::span<T> span() { return {data_, size_}; }
+  std::span<const T> span() const { return {data_, size_}; }
+
+ private:
+  T* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+}  // namespace gy
