@@ -15,8 +15,10 @@
 // join) are refused with a Range error before the polynomial is formed.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <shared_mutex>
@@ -33,6 +35,12 @@
 namespace gy {
 
 inline constexpr std::int64_t kMaxFieldDegree = 256;
+// Refinement steps beyond which the interval of a field of degree d is not narrowed: each step adds
+// about one bit to its ends, and the cached bounds of the powers of alpha hold about d²/2 times as
+// many, so the limit is 2^30 / d² steps, at most 2^18.
+inline constexpr std::uint64_t max_refine_steps(std::size_t d) {
+  return std::min<std::uint64_t>(std::uint64_t{1} << 18, (std::uint64_t{1} << 30) / (d * d));
+}
 
 class NumberField;
 class AlgebraicNumber;
@@ -58,6 +66,15 @@ class NumberField {
 
   // One bisection step of alpha's interval; a collapsed interval stays as it is.
   Status refine() const;
+  // Whether an interval [lo, hi] of alpha is narrow enough; once true it stays true on every
+  // interval inside it.
+  using Settled = std::function<Result<bool>(const Fraction& lo, const Fraction& hi)>;
+  // The interval that repeated `refine` steps reach first where `settled` holds, published at once.
+  // The steps are replayed privately, the side of each split point read off an enclosure of alpha
+  // that exact evaluations of m narrow quadratically; the predicate is tested on a doubling
+  // and then halving schedule of step counts, so the cost grows with the logarithm of the steps.
+  // Range when the interval would need more than max_refine_steps(d) steps.
+  Status refine_until(const Settled& settled) const;
 
   // "Q(root of {m} in [{lo},{hi}])" with the current interval.
   void fmt(std::string& out) const;
@@ -152,18 +169,20 @@ class AlgebraicNumber {
   Result<int> sign() const;
   // A rational enclosure (lower, upper) from the field's cached power bounds.
   Result<std::pair<Fraction, Fraction>> interval() const;
-  // The nearest double: the field is narrowed until both ends of the interval round alike, at
-  // most 256 times; after that the lower end's double.
+  // The nearest double (ties to even), the same whatever narrowed the field before: the field is
+  // narrowed until both ends of the interval round alike.
   Result<double> to_f64() const;
 
   // Exact equality; numbers of fields that do not combine are unequal.
   bool eq(const AlgebraicNumber& b) const;
+  // The sign of *this − b, for numbers of any two fields: no common field is formed, so the field
+  // degree limit never applies.
+  Result<int> cmp(const AlgebraicNumber& b) const;
   AlgebraicNumber clone() const { return *this; }
 
   // The non-negative k-th root of a non-negative number, as the generator of a new field. For odd
   // k a negative number has the negative real root, −root(−v). Range when k < 1 or k·d exceeds
-  // kMaxFieldDegree; Other "Interval must contain exactly one root" for an even root of a negative
-  // number.
+  // kMaxFieldDegree, and for an even root of a negative number.
   Result<AlgebraicNumber> root(const Int& k) const;
 
   // "{value} in {field}".

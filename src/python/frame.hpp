@@ -30,7 +30,7 @@
 //        constexpr Slot puzzle_repr{slot<Py_tp_repr>, Borrow::shared, &repr};
 //
 //      Slots: Py_tp_repr, Py_tp_str, Py_nb_negative, Py_nb_absolute, Py_nb_float (unary, one
-//      receiver); Py_mp_length (returns std::size_t); Py_tp_hash (returns std::uint64_t; -1 becomes
+//      receiver); Py_nb_bool (returns bool); Py_mp_length (returns std::size_t); Py_tp_hash (returns std::uint64_t; -1 becomes
 //      -2); Py_mp_subscript (receiver, key; also answers the sequence-item protocol);
 //      Py_tp_richcompare (receiver, other, CompareOp); Py_nb_add, Py_nb_subtract, Py_nb_multiply,
 //      Py_nb_true_divide (two PyObject*, no receiver, no borrow). Py_bf_getbuffer /
@@ -944,6 +944,19 @@ Py_ssize_t length_entry(PyObject* self) {
 }
 
 template <const auto& Row>
+int bool_entry(PyObject* self) {
+  using T = receiver_of<decltype(Row.body)>;
+  return guarded<int>(-1, [&]() -> int {
+    BorrowGuard g;
+    if (!take_receiver<T>(g, self, Row.borrow)) return -1;
+    Call c(self, Release::no);
+    auto b = finish_value<bool>(Row.body(c, object_cast<T>(self)->value));
+    if (!b) return -1;
+    return *b ? 1 : 0;
+  });
+}
+
+template <const auto& Row>
 Py_hash_t hash_entry(PyObject* self) {
   using T = receiver_of<decltype(Row.body)>;
   return guarded<Py_hash_t>(-1, [&]() -> Py_hash_t {
@@ -1029,6 +1042,8 @@ void add_slot(TypeTables& t) {
     t.slots.push_back({Id, slot_function(&length_entry<Row>)});
   } else if constexpr (Id == Py_tp_hash) {
     t.slots.push_back({Id, slot_function(&hash_entry<Row>)});
+  } else if constexpr (Id == Py_nb_bool) {
+    t.slots.push_back({Id, slot_function(&bool_entry<Row>)});
   } else if constexpr (Id == Py_mp_subscript) {
     t.slots.push_back({Id, slot_function(&subscript_entry<Row>)});
     t.slots.push_back({Py_sq_item, slot_function(&item_entry<Row>)});
