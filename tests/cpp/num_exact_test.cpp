@@ -230,6 +230,66 @@ TEST(AlgebraicNumber, FloatsAreCorrectlyRounded) {
   }
 }
 
+// Signs and floats narrow a field exactly as far as single refine steps would, to the same
+// interval, however far that is: fields with wide and non-dyadic intervals, negative roots, a root
+// far from its interval's scale, and numbers whose coefficients cancel to a tiny value.
+TEST(NumberField, NarrowingMatchesSingleSteps) {
+  auto two_to = [](std::uint64_t e) { return Fraction(Int(1).shl(e)); };
+  std::vector<Fraction> binomial(31);
+  binomial[0] = two_to(61).neg();
+  binomial[30] = q(1);
+  struct Case {
+    FracPoly m;
+    Fraction lo, hi;
+  };
+  const std::vector<Case> cases = {
+      {fp({q(-2), q(0), q(1)}), q(0), q(3)},
+      {fp({q(-2), q(0), q(1)}), q(-3), q(-1, 3)},
+      {fp({q(-1), q(-1), q(-1), q(1)}), q(-1, 2), q(1000)},
+      {fp({q(2), q(-4), q(0), q(0), q(0), q(1)}), q(1, 3), q(1)},
+      {fp({q(1), q(0), q(-10), q(0), q(1)}), q(1, 7), q(1, 2)},
+      {FracPoly(binomial), q(0), two_to(61) + q(1)},
+  };
+  std::mt19937_64 rng(5);
+  auto coefficient = [&] { return q(static_cast<std::int64_t>(rng() % 41) - 20, 1 + static_cast<std::int64_t>(rng() % 12)); };
+  int most_steps = 0;
+  for (const Case& c : cases) {
+    const std::size_t d = static_cast<std::size_t>(c.m.degree());
+    for (int round = 0; round < 12; ++round) {
+      // A random number, or a power of (alpha − a close rational), which cancels to a tiny value.
+      std::vector<Fraction> coeffs;
+      FracPoly value;
+      if (round % 3 == 2) {
+        FieldRef probe = field(c.m, c.lo, c.hi);
+        double a = *gen(probe).to_f64();
+        AlgebraicNumber near = ok(gen(probe).sub(rat(*Fraction::make(Int(static_cast<std::int64_t>(a * 4096) + 1), Int(4096)))));
+        value = ok(AlgebraicNumber::pow(probe, near, Int(3 + round))).value();
+      } else {
+        for (std::size_t i = 0; i < std::min<std::size_t>(d, 4); ++i) coeffs.push_back(coefficient());
+        value = FracPoly(coeffs);
+      }
+      for (bool as_float : {false, true}) {
+        FieldRef stepped = field(c.m, c.lo, c.hi), replayed = field(c.m, c.lo, c.hi);
+        AlgebraicNumber x = ok(AlgebraicNumber::make(stepped, value)), y = ok(AlgebraicNumber::make(replayed, value));
+        // The plain loop: one refine step at a time until the enclosure settles.
+        for (int step = 0;; ++step) {
+          ASSERT_LT(step, 20000);
+          most_steps = std::max(most_steps, step);
+          auto [lo, hi] = *x.interval();
+          if (as_float ? lo.to_f64() == hi.to_f64() : lo.sign() == hi.sign()) break;
+          ASSERT_TRUE(stepped->refine());
+        }
+        if (as_float)
+          EXPECT_EQ(*y.to_f64(), x.interval()->first.to_f64());
+        else
+          EXPECT_EQ(*y.sign(), x.interval()->first.sign());
+        EXPECT_EQ(replayed->to_string(), stepped->to_string()) << c.m << " " << value << (as_float ? " float" : " sign");
+      }
+    }
+  }
+  EXPECT_GT(most_steps, 256);  // beyond where floats used to stop
+}
+
 // Threads hammer signs and floats of numbers of one fresh field, all starting at once; every
 // answer is right and the shared interval ends narrower, still isolating alpha.
 TEST(NumberField, ConcurrentRefinement) {
