@@ -913,6 +913,26 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
   return generator(std::move(root_field));
 }
 
+Result<std::optional<AlgebraicNumber>> square_root_in_field(const AlgebraicNumber& x) {
+  using Maybe = std::optional<AlgebraicNumber>;
+  int s = GY_TRY(x.sign());
+  if (s < 0) return Maybe();
+  if (s == 0) return Maybe(AlgebraicNumber::zero(x.field()));
+  if (x.is_rational()) {
+    const Fraction& c = x.value()[0];
+    auto n = exact_root(c.num(), 2), d = exact_root(c.den(), 2);
+    if (!n || !d) return Maybe();
+    return Maybe(AlgebraicNumber::rational(x.field(), GY_TRY(Fraction::make(*n, *d))));
+  }
+  // The root's own field is a subfield of x's exactly when the join adds nothing.
+  AlgebraicNumber r = GY_TRY(x.root(Int(2)));
+  if (x.field()->degree() % r.field()->degree() != 0) return Maybe();
+  std::vector<AlgebraicNumber> both{x, std::move(r)};
+  GY_CHECK(common_field(both));
+  if (both[0].field() != x.field()) return Maybe();
+  return Maybe(std::move(both[1]));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Comparison
 

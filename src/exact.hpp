@@ -204,6 +204,9 @@ class AlgebraicNumber {
 // The field a binary operation of a and b works in.
 Result<FieldRef> same_field(const AlgebraicNumber& a, const AlgebraicNumber& b);
 
+// The non-negative square root of x as a number of x's own field, when the field holds it.
+Result<std::optional<AlgebraicNumber>> square_root_in_field(const AlgebraicNumber& x);
+
 // Polynomials over a number field (all coefficients of one field; the zero polynomial has none).
 using FieldPoly = Polynomial<AlgebraicNumber>;
 
