@@ -45,16 +45,18 @@ Int content(const std::vector<Int>& p) {
   return g;
 }
 
-// Bounds of alpha^i for i = 0 ..= d by interval multiplication of [lower_{i−1}, upper_{i−1}] with
-// [lo, hi], valid for any sign of alpha.
+// Extends the bounds of alpha^i to i = 0 ..= d by interval multiplication of [lower_{i−1},
+// upper_{i−1}] with [lo, hi], valid for any sign of alpha.
 void power_bounds(const Fraction& lo, const Fraction& hi, std::size_t d, std::vector<Fraction>& lower,
                   std::vector<Fraction>& upper) {
-  lower.assign(1, one_fraction());
-  upper.assign(1, one_fraction());
+  if (lower.empty()) {
+    lower.push_back(one_fraction());
+    upper.push_back(one_fraction());
+  }
   lower.reserve(d + 1);
   upper.reserve(d + 1);
   const bool nonneg = lo.sign() >= 0;
-  for (std::size_t i = 1; i <= d; ++i) {
+  for (std::size_t i = lower.size(); i <= d; ++i) {
     const Fraction& l = lower.back();
     const Fraction& u = upper.back();
     if (nonneg) {  // every factor is >= 0
@@ -331,6 +333,13 @@ Status advance(Bisection& b, std::uint64_t steps, Enclosure& e) {
 NumberField::NumberField(Key, FracPoly m, IntPoly m_int, std::vector<FracPoly> powers)
     : m_(std::move(m)), m_int_(std::move(m_int)), powers_(std::move(powers)), d_(static_cast<std::size_t>(m_.degree())) {}
 
+Status check_evaluation_size(std::int64_t degree, const Fraction& x) {
+  const std::uint64_t bits = std::max(x.num().bit_length(), x.den().bit_length());
+  if (bits * static_cast<std::uint64_t>(std::max<std::int64_t>(degree, 1)) > Int::kMaxBits / 4)
+    return fail(Error::range(cat("an interval end of ", bits, " bits is too large to count the roots of a polynomial of degree ", degree)));
+  return {};
+}
+
 Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
   if (m.degree() < 1) return fail(Error::range(cat("defining polynomial of a field must have degree at least 1, not ", m.degree())));
   if (m.degree() > kMaxFieldDegree)
@@ -344,6 +353,8 @@ Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
     if (i >= d) next = GY_TRY(FracPoly::rem(next, m));
     powers.push_back(std::move(next));
   }
+  GY_CHECK(check_evaluation_size(m.degree(), lo));
+  GY_CHECK(check_evaluation_size(m.degree(), hi));
   std::uint32_t count = GY_TRY(count_real_roots(m, lo, hi));
   if (count != 1) return fail(Error::other("Interval must contain exactly one root"));
   IntPoly m_int = primitive_integer(m);
@@ -356,9 +367,12 @@ Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
     const Int& di = dens[i - d];
     if (!(di == den)) den = den / Int::gcd(den, di) * di;
   }
-  for (std::size_t i = 0; i <= d; ++i)
-    if (!(dens[i] == den))
-      for (auto& x : field->powers_int_[i].coeffs) x *= den / dens[i];
+  for (std::size_t i = 0; i <= d; ++i) {
+    if (dens[i] == den) continue;
+    const Int scale = den / dens[i];
+    for (auto& x : field->powers_int_[i].coeffs)
+      if (!x.is_zero()) x *= scale;
+  }
   field->powers_den_ = std::move(den);
   int slo = sign_at(field->m_int_, lo), shi = sign_at(field->m_int_, hi);
   field->state_ = field->make_state(std::move(lo), std::move(hi), slo, shi);
@@ -378,9 +392,18 @@ NumberField::StateRef NumberField::state() const {
   return state_;
 }
 
+NumberField::StateRef NumberField::bounded_state(std::size_t degree) const {
+  StateRef s = state();
+  if (s->lower.size() > degree) return s;
+  auto longer = std::make_shared<State>(*s);
+  power_bounds(longer->lo, longer->hi, degree, longer->lower, longer->upper);
+  std::unique_lock lock(lock_);
+  if (state_ == s) state_ = longer;
+  return longer;
+}
+
 NumberField::StateRef NumberField::make_state(Fraction lo, Fraction hi, int sign_lo, int sign_hi) const {
   auto s = std::make_shared<State>();
-  power_bounds(lo, hi, d_, s->lower, s->upper);
   s->lo = std::move(lo);
   s->hi = std::move(hi);
   s->sign_lo = sign_lo;
@@ -681,8 +704,10 @@ Result<AlgebraicNumber> AlgebraicNumber::abs() const {
 namespace {
 
 // Σ c_i·[lower_i, upper_i]: an enclosure of Σ c_i·alpha^i from bounds of the powers of alpha.
+// Unless `reduced`, the ends may share factors: enough for signs, floats and comparisons, and it
+// saves two gcds of the ends' full size.
 std::pair<Fraction, Fraction> bounds_sum(const FracPoly& value, const std::vector<Fraction>& lower,
-                                         const std::vector<Fraction>& upper) {
+                                         const std::vector<Fraction>& upper, bool reduced) {
   Fraction lo, hi;
   for (std::size_t i = 0; i < value.coeffs.size(); ++i) {
     const Fraction& c = value.coeffs[i];
@@ -691,8 +716,10 @@ std::pair<Fraction, Fraction> bounds_sum(const FracPoly& value, const std::vecto
     lo.add(c * (cs > 0 ? lower[i] : upper[i]), false);
     hi.add(c * (cs > 0 ? upper[i] : lower[i]), false);
   }
-  lo.reduce();
-  hi.reduce();
+  if (reduced) {
+    lo.reduce();
+    hi.reduce();
+  }
   return {std::move(lo), std::move(hi)};
 }
 
@@ -700,25 +727,27 @@ std::pair<Fraction, Fraction> bounds_sum(const FracPoly& value, const std::vecto
 std::pair<Fraction, Fraction> enclosure_at(const FracPoly& value, const Fraction& lo, const Fraction& hi) {
   std::vector<Fraction> lower, upper;
   power_bounds(lo, hi, value.coeffs.size() - 1, lower, upper);
-  return bounds_sum(value, lower, upper);
+  return bounds_sum(value, lower, upper, false);
 }
 
 }  // namespace
 
-Result<std::pair<Fraction, Fraction>> AlgebraicNumber::interval() const {
+Result<std::pair<Fraction, Fraction>> AlgebraicNumber::interval() const { return enclosure(true); }
+
+std::pair<Fraction, Fraction> AlgebraicNumber::enclosure(bool reduced) const {
   if (value_.degree() <= 0) {
     Fraction c = value_.is_zero() ? Fraction() : value_[0];
     return std::pair{c, c};
   }
-  NumberField::StateRef s = field_->state();
-  return bounds_sum(value_, s->lower, s->upper);
+  NumberField::StateRef s = field_->bounded_state(value_.coeffs.size() - 1);
+  return bounds_sum(value_, s->lower, s->upper, reduced);
 }
 
 Result<int> AlgebraicNumber::sign() const {
   if (value_.is_zero()) return 0;
   if (value_.degree() == 0) return value_[0].sign();
   for (;;) {
-    auto [l, u] = GY_TRY(interval());
+    auto [l, u] = enclosure(false);
     if (l.sign() == u.sign()) return l.sign();
     GY_CHECK(field_->refine_until([&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
       auto [a, b] = enclosure_at(value_, lo, hi);
@@ -732,7 +761,7 @@ Result<int> AlgebraicNumber::sign() const {
 Result<double> AlgebraicNumber::to_f64() const {
   if (value_.degree() <= 0) return value_.is_zero() ? 0.0 : value_[0].to_f64();
   for (;;) {
-    auto [l, u] = GY_TRY(interval());
+    auto [l, u] = enclosure(false);
     double fl = l.to_f64();
     if (fl == u.to_f64()) return fl;
     GY_CHECK(field_->refine_until([&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
@@ -784,6 +813,7 @@ namespace {
 // …, found by eliminating each power's coefficient vector against the earlier ones while keeping
 // each reduced vector as a combination of powers.
 Result<FracPoly> minimal_polynomial_of(const AlgebraicNumber& v) {
+  if (v.value() == FracPoly::x()) return v.field()->minimal_polynomial().monic();
   const std::size_t d = v.field()->degree();
   struct Reduced {
     std::vector<Fraction> vec, combination;
@@ -868,16 +898,15 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
     AlgebraicNumber r = GY_TRY(neg().root(k));
     return r.neg();
   }
-  if (s > 0 && d == 1) {
-    if (auto m = radical_polynomial(value_[0], kk)) {
-      FieldRef root_field = GY_TRY(NumberField::make(std::move(*m), Fraction(), value_[0] + one_fraction()));
-      return generator(std::move(root_field));
-    }
-  }
 
   // The monic squarefree part of Res_Y(m(Y), X^k − v(Y)), whose roots are the k-th roots of the
   // conjugates of v: m_v(X^k) with m_v the minimal polynomial of v (squarefree for v ≠ 0), else x.
   FracPoly mv = GY_TRY(minimal_polynomial_of(*this));
+  // The root is searched in [0, upper(v) + 1].
+  Fraction lo, hi = GY_TRY(interval()).second + one_fraction();
+  // A radical v = w^(1/j) (m_v = x^j − w, w > 0 as v > 0): m_v(x^k) = x^(jk) − w has no other real
+  // root in [0, hi], so no bisection, and its factor holding the root is known without factoring.
+  const bool radical = mv.coeffs.size() >= 2 && std::all_of(mv.coeffs.begin() + 1, mv.coeffs.end() - 1, [](const Fraction& c) { return c.is_zero(); });
   FracPoly p;
   if (mv.coeffs[0].is_zero()) {
     p = FracPoly::x();
@@ -886,10 +915,19 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
     for (std::size_t j = 0; j < mv.coeffs.size(); ++j) c[j * kk] = mv.coeffs[j];
     p = FracPoly(std::move(c));
   }
+  if (s > 0 && radical) {
+    if (auto m = radical_polynomial(mv.coeffs[0].neg(), kk * (mv.coeffs.size() - 1))) {
+      FieldRef root_field = GY_TRY(NumberField::make(std::move(*m), std::move(lo), std::move(hi)));
+      return generator(std::move(root_field));
+    }
+    // `factor` refuses coefficients this large, as it would after the root count below.
+    auto factors = factor(p);
+    if (!factors) return fail(std::move(factors.error()));
+  }
+  GY_CHECK(check_evaluation_size(p.degree(), hi));
 
   // Bisect [0, upper(v) + 1] by exact comparisons of mid^k with v until it isolates v^(1/k); the
   // Sturm sequence is built once and evaluated at each new end.
-  Fraction lo, hi = GY_TRY(interval()).second + one_fraction();
   const SturmSequence sturm(p);
   SturmSequence::End at_lo = sturm.at(lo), at_hi = sturm.at(hi);
   while (SturmSequence::count(at_lo, at_hi) > 1) {
@@ -938,13 +976,19 @@ Result<std::optional<AlgebraicNumber>> square_root_in_field(const AlgebraicNumbe
 
 namespace {
 
-// Narrows x's field until x's enclosure is at most 2^-bits of `width`, its width now.
-Status narrow_number(const AlgebraicNumber& x, const Fraction& width, std::uint64_t bits) {
-  if (width.is_zero() || x.is_rational()) return {};
-  const Fraction target = width * power_of_two(-static_cast<std::int64_t>(bits));
+// hi − lo, without reducing it.
+Fraction width(const Fraction& lo, Fraction hi) {
+  hi.add(lo.neg(), false);
+  return hi;
+}
+
+// Narrows x's field until x's enclosure is at most 2^-bits of `now`, its width now.
+Status narrow_number(const AlgebraicNumber& x, const Fraction& now, std::uint64_t bits) {
+  if (now.is_zero() || x.is_rational()) return {};
+  const Fraction target = now * power_of_two(-static_cast<std::int64_t>(bits));
   return x.field()->refine_until([&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
     auto [a, b] = enclosure_at(x.value(), lo, hi);
-    return b - a <= target;
+    return width(a, b) <= target;
   });
 }
 
@@ -963,8 +1007,8 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
   std::optional<SturmSequence> shared;
   bool distinct = false;
   for (std::uint64_t bits = 32;; bits = std::min<std::uint64_t>(2 * bits, std::uint64_t{1} << 20)) {
-    auto [la, ua] = GY_TRY(interval());
-    auto [lb, ub] = GY_TRY(b.interval());
+    auto [la, ua] = enclosure(false);
+    auto [lb, ub] = b.enclosure(false);
     if (ua < lb) return -1;
     if (ub < la) return 1;
     if (bits >= 128 && !distinct) {
@@ -978,8 +1022,8 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
       }
       if (shared && shared->count(std::min(la, lb), std::max(ua, ub)) == 1) return 0;
     }
-    GY_CHECK(narrow_number(*this, ua - la, bits));
-    GY_CHECK(narrow_number(b, ub - lb, bits));
+    GY_CHECK(narrow_number(*this, width(la, ua), bits));
+    GY_CHECK(narrow_number(b, width(lb, ub), bits));
   }
 }
 

@@ -91,8 +91,9 @@ class NumberField {
   friend std::pair<Fraction, Fraction> field_interval_read(const NumberField& f);
   friend FieldRef QQ();
 
-  // Alpha's interval and the bounds lower[i] <= alpha^i <= upper[i], i = 0 ..= d. Never changed
-  // once published.
+  // Alpha's interval and the bounds lower[i] <= alpha^i <= upper[i] for i up to the highest power
+  // asked for so far (at most d). Never changed once published; longer bounds for the same interval
+  // are published as a new state.
   struct State {
     Fraction lo, hi;
     int sign_lo = 0, sign_hi = 0;  // signs of m at lo and hi
@@ -101,6 +102,8 @@ class NumberField {
   using StateRef = std::shared_ptr<const State>;
 
   StateRef state() const;
+  // The current state with bounds up to alpha^degree.
+  StateRef bounded_state(std::size_t degree) const;
   StateRef make_state(Fraction lo, Fraction hi, int sign_lo, int sign_hi) const;
   // Publishes `next`, computed from `base`; keeps the intersection with anything newer.
   void publish(StateRef base, StateRef next) const;
@@ -115,6 +118,10 @@ class NumberField {
   mutable std::shared_mutex lock_;
   mutable StateRef state_;
 };
+
+// Range unless a polynomial of this degree can be evaluated exactly at x within the size limit of
+// integers.
+Status check_evaluation_size(std::int64_t degree, const Fraction& x);
 
 // Copies of the current ends of alpha's interval (read lock).
 std::pair<Fraction, Fraction> field_interval_read(const NumberField& f);
@@ -195,6 +202,8 @@ class AlgebraicNumber {
 
  private:
   AlgebraicNumber(FracPoly v, FieldRef f) : value_(std::move(v)), field_(std::move(f)) {}
+  // interval(), its ends reduced to lowest terms only when asked.
+  std::pair<Fraction, Fraction> enclosure(bool reduced) const;
   friend Status common_field(std::span<AlgebraicNumber> numbers);
 
   FracPoly value_;

@@ -19,9 +19,9 @@ std::string_view error_kind_name(ErrorKind kind) {
 
 namespace {
 
-constexpr char32_t kMalformed = 0xFFFD;
+constexpr char32_t kMalformed = 0x110000;  // beyond Unicode: a malformed byte, written as U+FFFD
 
-// Decodes one UTF-8 code point at s[i] and advances i; a malformed byte comes back as U+FFFD.
+// Decodes one UTF-8 code point at s[i] and advances i; a malformed byte comes back as kMalformed.
 char32_t next_code_point(std::string_view s, size_t& i) {
   auto b = static_cast<unsigned char>(s[i]);
   int extra = b < 0x80 ? 0 : (b >> 5) == 0x6 ? 1 : (b >> 4) == 0xE ? 2 : (b >> 3) == 0x1E ? 3 : -1;
@@ -93,7 +93,7 @@ std::string quote(std::string_view text, bool escape_extenders) {
           append_utf8(out, cp);
         } else {
           char buf[16];
-          std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(cp));
+          std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(cp == kMalformed ? 0xFFFD : cp));
           out += buf;
         }
     }

@@ -425,9 +425,21 @@ Result<ModPoly> gcd_mod(const ModPoly& a, const ModPoly& b) {
 
 Int scaled_value(const IntPoly& p, const Fraction& x) {
   if (p.is_zero()) return Int(0);
-  // Σ a_i n^i d^(deg − i) by Horner's rule; a power-of-two d is applied by shifts.
   const Int& n = x.num();
   const Int& d = x.den();
+  const std::size_t deg = p.coeffs.size() - 1;
+  std::size_t terms = 0;
+  for (const auto& c : p.coeffs) terms += c.is_zero() ? 0 : 1;
+  if (terms * 8 < deg) {
+    // Few terms (x^k − c and the like): Σ a_i n^i d^(deg − i) from powers by squaring, rather than
+    // deg products of growing size.
+    Int acc(0);
+    for (std::size_t i = 0; i <= deg; ++i)
+      if (!p.coeffs[i].is_zero())
+        acc += p.coeffs[i] * Int::pow(n, static_cast<std::uint32_t>(i)) * Int::pow(d, static_cast<std::uint32_t>(deg - i));
+    return acc;
+  }
+  // Σ a_i n^i d^(deg − i) by Horner's rule; a power-of-two d is applied by shifts.
   Int acc = p.coeffs.back();
   if (d.is_one()) {
     for (std::size_t i = p.coeffs.size() - 1; i-- > 0;) acc = acc * n + p.coeffs[i];

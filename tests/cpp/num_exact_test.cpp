@@ -1,4 +1,5 @@
 #include "exact.hpp"
+#include "num/factoring.hpp"
 
 #include <gmp.h>
 #include <gtest/gtest.h>
@@ -376,6 +377,58 @@ TEST(Root, RefusedAndNegativeRadicands) {
   AlgebraicNumber d = root(AlgebraicNumber::constant(QQ(), -2), 3);
   EXPECT_TRUE(ok(ok(d.mul(d)).mul(d)).eq(AlgebraicNumber::constant(QQ(), -2)));
   EXPECT_EQ(*d.to_f64(), -std::cbrt(2.0));
+}
+
+// Roots of rationals and of radicals have the field the general road gives: the factor of
+// m_v(x^k) holding the root, as `factor` writes it, and the interval [0, upper(v) + 1].
+TEST(Root, RadicalFieldsAreTheFactorsOfTheBinomial) {
+  std::vector<std::pair<Fraction, std::int64_t>> cases;
+  for (Fraction v : {q(2), q(4), q(1, 8), q(64), q(243, 32), q(1 << 12), q(3, 1 << 20), q(10000)})
+    for (std::int64_t k : {2, 3, 4, 6, 12}) cases.emplace_back(v, k);
+  for (auto& [v, k] : cases) {
+    AlgebraicNumber r = root(rat(v), k);
+    std::vector<Fraction> c(static_cast<std::size_t>(k) + 1);
+    c[0] = v.neg();
+    c.back() = q(1);
+    Fraction hi = v + q(1);
+    std::vector<FracPoly> holding, factors = *factor(FracPoly(c));
+    for (const auto& f : factors)
+      if (*count_real_roots(f, q(0), hi) > 0) holding.push_back(f);
+    ASSERT_EQ(holding.size(), 1u);
+    EXPECT_EQ(r.field()->minimal_polynomial(), holding[0]) << v << " " << k;
+    if (r.field()->degree() > 1) EXPECT_EQ(field_interval_read(*r.field()), std::pair(q(0), hi));
+    EXPECT_TRUE(ok(AlgebraicNumber::pow(r.field(), r, Int(k))).eq(rat(v)));
+  }
+  // The cube root of 2^(1/4) is 2^(1/12); the square root of 9^(1/3) is 3^(1/3).
+  AlgebraicNumber a = root(root(rat(q(2)), 4), 3);
+  EXPECT_EQ(primitive_integer(a.field()->minimal_polynomial()), primitive_integer(fp({q(-2), q(0), q(0), q(0), q(0), q(0), q(0), q(0), q(0), q(0), q(0), q(0), q(1)})));
+  AlgebraicNumber b = root(root(rat(q(9)), 3), 2);
+  EXPECT_EQ(b.field()->degree(), 3u);
+  EXPECT_TRUE(ok(ok(b.mul(b)).mul(b)).eq(rat(q(3))));
+}
+
+// Comparisons need no common field: beyond the degree limit, and between equal numbers of
+// different fields.
+TEST(Compare, AcrossFields) {
+  AlgebraicNumber a = root(rat(q(2)), 32), b = root(rat(q(3)), 9);  // 1.0219… < 1.1298…
+  EXPECT_EQ(*a.cmp(b), -1);
+  EXPECT_EQ(*b.cmp(a), 1);
+  AlgebraicNumber big = root(rat(q(2)), 256), s2 = sqrt_of(2);
+  EXPECT_EQ(*big.cmp(s2), -1);
+  AlgebraicNumber p = big;
+  for (int i = 0; i < 7; ++i) p = ok(p.mul(p));
+  EXPECT_EQ(*p.cmp(s2), 0);
+  EXPECT_EQ(*s2.cmp(p), 0);
+  // 2·sqrt(2) as the generator of x² − 8 and as 2x in the field of x² − 2.
+  AlgebraicNumber g8 = gen(field(fp({q(-8), q(0), q(1)}), q(0), q(3)));
+  EXPECT_EQ(*g8.cmp(ok(s2.mul(rat(q(2))))), 0);
+  AlgebraicNumber above = ok(ok(s2.mul(rat(q(2)))).add(rat(*Fraction::make(Int(1), Int::pow(Int(10), 40)))));
+  EXPECT_EQ(*g8.cmp(above), -1);
+  // A nested radical against a rational and a root of another field.
+  AlgebraicNumber nested = root(ok(rat(q(5)).sub(ok(rat(q(2)).mul(sqrt_of(6))))), 2);  // sqrt(3) − sqrt(2)
+  EXPECT_EQ(*nested.cmp(sqrt_of(3)), -1);
+  EXPECT_EQ(*rat(q(1, 3)).cmp(nested), 1);
+  EXPECT_EQ(*nested.cmp(rat(q(1, 3))), -1);
 }
 
 TEST(CommonField, ContainedGeneratorsDoNotGrow) {
