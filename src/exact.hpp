@@ -10,6 +10,13 @@
 // interval only shrinks and always isolates alpha; a failure or an exception part way leaves the
 // published state as it was, so the lock never guards a half-written value.
 //
+// Signs, floats and comparisons narrow the interval exactly as far as repeated one-step bisections
+// would, so the interval a field shows is the same as if they had, but they reach it at once: the
+// bisection is replayed privately against an enclosure of alpha that exact evaluations of m narrow
+// quadratically, and the bounds of the powers of alpha are formed only up to the powers asked for.
+// Comparisons of numbers of different fields use their enclosures and, when those stay close, the
+// numbers' minimal polynomials; they never form a common field.
+//
 // Degree limit: no field of degree above kMaxFieldDegree is built, and roots and joins whose
 // defining polynomial would exceed it (k·d for a k-th root in a field of degree d, d_A·d_B for a
 // join) are refused with a Range error before the polynomial is formed.

@@ -926,47 +926,42 @@ PyObject* unary_entry(PyObject* self) {
   });
 }
 
+// A slot whose body returns a plain value V: the receiver is taken, the body run, and its value
+// converted to the slot's result; `error` signals a raised exception.
+template <const auto& Row, class V, class Out, class Convert>
+Out value_entry(PyObject* self, Out error, Convert convert) {
+  using T = receiver_of<decltype(Row.body)>;
+  return guarded<Out>(error, [&]() -> Out {
+    BorrowGuard g;
+    if (!take_receiver<T>(g, self, Row.borrow)) return error;
+    Call c(self, Release::no);
+    auto v = finish_value<V>(Row.body(c, object_cast<T>(self)->value));
+    if (!v) return error;
+    return convert(*v);
+  });
+}
+
 template <const auto& Row>
 Py_ssize_t length_entry(PyObject* self) {
-  using T = receiver_of<decltype(Row.body)>;
-  return guarded<Py_ssize_t>(-1, [&]() -> Py_ssize_t {
-    BorrowGuard g;
-    if (!take_receiver<T>(g, self, Row.borrow)) return -1;
-    Call c(self, Release::no);
-    auto n = finish_value<std::size_t>(Row.body(c, object_cast<T>(self)->value));
-    if (!n) return -1;
-    if (*n > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
+  return value_entry<Row, std::size_t>(self, Py_ssize_t{-1}, [](std::size_t n) -> Py_ssize_t {
+    if (n > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
       raise(PyExc_OverflowError, "cannot fit 'int' into an index-sized integer");
       return -1;
     }
-    return static_cast<Py_ssize_t>(*n);
+    return static_cast<Py_ssize_t>(n);
   });
 }
 
 template <const auto& Row>
 int bool_entry(PyObject* self) {
-  using T = receiver_of<decltype(Row.body)>;
-  return guarded<int>(-1, [&]() -> int {
-    BorrowGuard g;
-    if (!take_receiver<T>(g, self, Row.borrow)) return -1;
-    Call c(self, Release::no);
-    auto b = finish_value<bool>(Row.body(c, object_cast<T>(self)->value));
-    if (!b) return -1;
-    return *b ? 1 : 0;
-  });
+  return value_entry<Row, bool>(self, -1, [](bool b) { return b ? 1 : 0; });
 }
 
 template <const auto& Row>
 Py_hash_t hash_entry(PyObject* self) {
-  using T = receiver_of<decltype(Row.body)>;
-  return guarded<Py_hash_t>(-1, [&]() -> Py_hash_t {
-    BorrowGuard g;
-    if (!take_receiver<T>(g, self, Row.borrow)) return -1;
-    Call c(self, Release::no);
-    auto h = finish_value<std::uint64_t>(Row.body(c, object_cast<T>(self)->value));
-    if (!h) return -1;
-    auto v = static_cast<Py_hash_t>(*h);
-    return v == -1 ? -2 : v;
+  return value_entry<Row, std::uint64_t>(self, Py_hash_t{-1}, [](std::uint64_t h) {
+    auto v = static_cast<Py_hash_t>(h);
+    return v == -1 ? Py_hash_t{-2} : v;
   });
 }
 

@@ -9,7 +9,7 @@ from decimal import Decimal
 import pytest
 from sympy import integer_nthroot
 
-from gyrelle._native import Real
+from gyrelle._native import Puzzle, Real
 
 F = fractions.Fraction
 
@@ -266,6 +266,8 @@ def test_roots_decide_signs_and_comparisons_at_once():
     assert Real.parse("2^20.01").sign() == 1
     assert Real.parse("-58.21^516742*52^19.60").sign() == -1
     assert float(Real.parse("-58.21^516742*52^19.60")) == float("-inf")
+    p = Puzzle("?shell=C$1&cut=C$2^30.01/2^31")  # a cut just past the shell's half size
+    assert (p.piece_count, p.stops(0)[:2]) == (26, [0.0, 90.00000000000001])
     assert time.perf_counter() - start < 5
 
 
