@@ -1,6 +1,7 @@
 #include "num/error.hpp"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 
 namespace gy {
