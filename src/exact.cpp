@@ -1,6 +1,7 @@
 #include "exact.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <compare>
 #include <mutex>
 #include <unordered_map>
@@ -129,8 +130,10 @@ std::optional<std::int64_t> grid_step(const Fraction& lo, const Fraction& hi) {
 // changes sign across alpha, which a sign test at a point inside decides.
 class Enclosure {
  public:
-  Enclosure(const IntPoly& m, const Fraction& lo, const Fraction& hi, std::uint64_t max_bits)
-      : m_(m), deg_(static_cast<std::uint64_t>(m.degree())), max_bits_(max_bits), lo_(at(lo)), hi_(at(hi)) {
+  // Points past max_bits bits fail with `too_far`.
+  Enclosure(const IntPoly& m, const Fraction& lo, const Fraction& hi, std::uint64_t max_bits, Error too_far)
+      : m_(m), deg_(static_cast<std::uint64_t>(m.degree())), max_bits_(max_bits), too_far_(std::move(too_far)),
+        lo_(at(lo)), hi_(at(hi)) {
     // |alpha| >= |c_j| / (|c_j| + max |c_i|), c_j the lowest non-zero coefficient.
     std::size_t j = 0;
     while (m.coeffs[j].is_zero()) ++j;
@@ -185,9 +188,7 @@ class Enclosure {
     return End{x, std::move(v), s};
   }
   Result<End> at_checked(const Fraction& x) const {
-    if (std::max(x.num().bit_length(), x.den().bit_length()) > max_bits_)
-      return fail(Error::range(cat("the isolating interval of a field of degree ", deg_, " cannot be narrowed past ",
-                                   max_bits_, " bits")));
+    if (std::max(x.num().bit_length(), x.den().bit_length()) > max_bits_) return fail(too_far_);
     return at(x);
   }
   bool exact() const { return lo_.sign == 0 || hi_.sign == 0; }
@@ -283,6 +284,7 @@ class Enclosure {
 
   const IntPoly& m_;
   std::uint64_t deg_, max_bits_;
+  Error too_far_;
   End lo_, hi_;
   std::int64_t low_octave_;
   unsigned log_n_ = 2;
@@ -477,8 +479,10 @@ Status NumberField::refine_until(const Settled& settled) const {
     }
     return fail(too_far);
   }
-  Enclosure enclosure(m_int_, below.lo, below.hi, limit + std::max(below.lo.den().bit_length(), below.hi.den().bit_length()) +
-                                                       std::max(below.lo.num().bit_length(), below.hi.num().bit_length()) + 64);
+  // Its ends may run ahead of the replayed ones by about their own size.
+  const std::uint64_t start_bits = std::max({below.lo.num().bit_length(), below.lo.den().bit_length(),
+                                             below.hi.num().bit_length(), below.hi.den().bit_length()});
+  Enclosure enclosure(m_int_, below.lo, below.hi, 2 * (limit + start_bits) + 64, too_far);
   // `below` is unsettled; find a settled step count by doubling, then the first one by halving.
   std::uint64_t stride = 1, taken = 0;
   Bisection above;
@@ -756,17 +760,21 @@ Result<int> AlgebraicNumber::sign() const {
   }
 }
 
-// Both ends of the enclosure rounding to one double puts the number there too, since rounding is
-// monotone; an irrational number is never a rounding boundary, so the narrowing ends.
+// Both ends rounding to one double, the sign of zero included, puts the number there too, since
+// rounding is monotone; an irrational number is never a rounding boundary, so the narrowing ends.
+bool same_double(const Fraction& a, const Fraction& b) {
+  double x = a.to_f64(), y = b.to_f64();
+  return x == y && std::signbit(x) == std::signbit(y);
+}
+
 Result<double> AlgebraicNumber::to_f64() const {
   if (value_.degree() <= 0) return value_.is_zero() ? 0.0 : value_[0].to_f64();
   for (;;) {
     auto [l, u] = enclosure(false);
-    double fl = l.to_f64();
-    if (fl == u.to_f64()) return fl;
+    if (same_double(l, u)) return l.to_f64();
     GY_CHECK(field_->refine_until([&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
       auto [a, b] = enclosure_at(value_, lo, hi);
-      return a.to_f64() == b.to_f64();
+      return same_double(a, b);
     }));
   }
 }
