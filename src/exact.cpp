@@ -92,7 +92,8 @@ std::optional<std::uint64_t> exponent_of_two(const Int& x) {
 // floor(log2 x) for x > 0.
 std::int64_t floor_log2(const Fraction& x) {
   auto e = static_cast<std::int64_t>(x.num().bit_length()) - static_cast<std::int64_t>(x.den().bit_length());
-  bool below = e >= 0 ? x.num() < x.den().shl(static_cast<std::uint64_t>(e)) : x.num().shl(static_cast<std::uint64_t>(-e)) < x.den();
+  bool below = e >= 0 ? x.num() < x.den().shl(static_cast<std::uint64_t>(e))
+                       : x.num().shl(static_cast<std::uint64_t>(-e)) < x.den();
   return below ? e - 1 : e;
 }
 
@@ -338,7 +339,8 @@ NumberField::NumberField(Key, FracPoly m, IntPoly m_int, std::vector<FracPoly> p
 Status check_evaluation_size(std::int64_t degree, const Fraction& x) {
   const std::uint64_t bits = std::max(x.num().bit_length(), x.den().bit_length());
   if (bits * static_cast<std::uint64_t>(std::max<std::int64_t>(degree, 1)) > Int::kMaxBits / 4)
-    return fail(Error::range(cat("an interval end of ", bits, " bits is too large to count the roots of a polynomial of degree ", degree)));
+    return fail(Error::range(
+        cat("an interval end of ", bits, " bits is too large to count the roots of a polynomial of degree ", degree)));
   return {};
 }
 
@@ -468,8 +470,8 @@ Status NumberField::refine_until(const Settled& settled) const {
   Bisection below{base->lo, base->hi, base->sign_lo, base->sign_hi};
   if (GY_TRY(settled(below.lo, below.hi))) return {};
   const std::uint64_t limit = max_refine_steps(d_);
-  const Error too_far = Error::range(cat("the isolating interval of a field of degree ", d_, " cannot be narrowed past ",
-                                         limit, " refinement steps"));
+  const Error too_far = Error::range(
+      cat("the isolating interval of a field of degree ", d_, " cannot be narrowed past ", limit, " refinement steps"));
   if (below.lo == below.hi || below.sign_lo == 0 || below.sign_hi == 0 || below.sign_lo == below.sign_hi) {
     // Without a sign change across alpha the split points are decided by refine itself.
     for (std::uint64_t step = 0; step < limit; ++step) {
@@ -760,12 +762,16 @@ Result<int> AlgebraicNumber::sign() const {
   }
 }
 
+namespace {
+
 // Both ends rounding to one double, the sign of zero included, puts the number there too, since
 // rounding is monotone; an irrational number is never a rounding boundary, so the narrowing ends.
 bool same_double(const Fraction& a, const Fraction& b) {
   double x = a.to_f64(), y = b.to_f64();
   return x == y && std::signbit(x) == std::signbit(y);
 }
+
+}  // namespace
 
 Result<double> AlgebraicNumber::to_f64() const {
   if (value_.degree() <= 0) return value_.is_zero() ? 0.0 : value_[0].to_f64();
@@ -854,6 +860,7 @@ Result<FracPoly> minimal_polynomial_of(const AlgebraicNumber& v) {
 
 // x when x^r = n exactly.
 std::optional<Int> exact_root(const Int& n, unsigned long r) {
+  if (n.sign() < 0 && r % 2 == 0) return std::nullopt;
   mpz_t z;
   mpz_init(z);
   bool whole = mpz_root(z, n.view().get(), r) != 0;
@@ -914,7 +921,8 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
   Fraction lo, hi = GY_TRY(interval()).second + one_fraction();
   // A radical v = w^(1/j) (m_v = x^j − w, w > 0 as v > 0): m_v(x^k) = x^(jk) − w has no other real
   // root in [0, hi], so no bisection, and its factor holding the root is known without factoring.
-  const bool radical = mv.coeffs.size() >= 2 && std::all_of(mv.coeffs.begin() + 1, mv.coeffs.end() - 1, [](const Fraction& c) { return c.is_zero(); });
+  const bool radical = mv.coeffs.size() >= 2 && std::all_of(mv.coeffs.begin() + 1, mv.coeffs.end() - 1,
+                                                             [](const Fraction& c) { return c.is_zero(); });
   FracPoly p;
   if (mv.coeffs[0].is_zero()) {
     p = FracPoly::x();

@@ -90,7 +90,9 @@ std::string quote(std::string_view text, bool escape_extenders) {
       case '\r': out += "\\r"; break;
       case '\n': out += "\\n"; break;
       default:
-        if (cp != kMalformed && !in_ranges(kNotPrintable, cp) && !(escape_extenders && in_ranges(kGraphemeExtend, cp))) {
+        bool hidden = cp == kMalformed || in_ranges(kNotPrintable, cp) ||
+                      (escape_extenders && in_ranges(kGraphemeExtend, cp));
+        if (!hidden) {
           append_utf8(out, cp);
         } else {
           char buf[16];

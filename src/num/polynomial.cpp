@@ -436,7 +436,8 @@ Int scaled_value(const IntPoly& p, const Fraction& x) {
     Int acc(0);
     for (std::size_t i = 0; i <= deg; ++i)
       if (!p.coeffs[i].is_zero())
-        acc += p.coeffs[i] * Int::pow(n, static_cast<std::uint32_t>(i)) * Int::pow(d, static_cast<std::uint32_t>(deg - i));
+        acc += p.coeffs[i] * Int::pow(n, static_cast<std::uint32_t>(i)) *
+               Int::pow(d, static_cast<std::uint32_t>(deg - i));
     return acc;
   }
   // Σ a_i n^i d^(deg − i) by Horner's rule; a power-of-two d is applied by shifts.
@@ -519,7 +520,9 @@ std::uint32_t SturmSequence::count(const Fraction& lo, const Fraction& hi) const
   return count(at(lo), at(hi));
 }
 
-Result<std::uint32_t> sturm_variations(const FracPoly& p, const Fraction& x) { return SturmSequence(p).at(x).variations; }
+Result<std::uint32_t> sturm_variations(const FracPoly& p, const Fraction& x) {
+  return SturmSequence(p).at(x).variations;
+}
 
 Result<std::uint32_t> count_real_roots(const FracPoly& p, const Fraction& lo, const Fraction& hi) {
   return SturmSequence(p).count(lo, hi);

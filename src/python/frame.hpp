@@ -30,8 +30,9 @@
 //        constexpr Slot puzzle_repr{slot<Py_tp_repr>, Borrow::shared, &repr};
 //
 //      Slots: Py_tp_repr, Py_tp_str, Py_nb_negative, Py_nb_absolute, Py_nb_float (unary, one
-//      receiver); Py_nb_bool (returns bool); Py_mp_length (returns std::size_t); Py_tp_hash (returns std::uint64_t; -1 becomes
-//      -2); Py_mp_subscript (receiver, key; also answers the sequence-item protocol);
+//      receiver); Py_nb_bool (returns bool); Py_mp_length (returns std::size_t); Py_tp_hash
+//      (returns std::uint64_t; -1 becomes -2); Py_mp_subscript (receiver, key; also answers the
+//      sequence-item protocol);
 //      Py_tp_richcompare (receiver, other, CompareOp); Py_nb_add, Py_nb_subtract, Py_nb_multiply,
 //      Py_nb_true_divide (two PyObject*, no receiver, no borrow). Py_bf_getbuffer /
 //      Py_bf_releasebuffer take raw CPython functions through RawSlot.

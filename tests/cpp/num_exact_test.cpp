@@ -252,7 +252,9 @@ TEST(NumberField, NarrowingMatchesSingleSteps) {
       {FracPoly(binomial), q(0), two_to(61) + q(1)},
   };
   std::mt19937_64 rng(5);
-  auto coefficient = [&] { return q(static_cast<std::int64_t>(rng() % 41) - 20, 1 + static_cast<std::int64_t>(rng() % 12)); };
+  auto coefficient = [&] {
+    return q(static_cast<std::int64_t>(rng() % 41) - 20, 1 + static_cast<std::int64_t>(rng() % 12));
+  };
   int most_steps = 0;
   for (const Case& c : cases) {
     const std::size_t d = static_cast<std::size_t>(c.m.degree());
@@ -263,7 +265,8 @@ TEST(NumberField, NarrowingMatchesSingleSteps) {
       if (round % 3 == 2) {
         FieldRef probe = field(c.m, c.lo, c.hi);
         double a = *gen(probe).to_f64();
-        AlgebraicNumber near = ok(gen(probe).sub(rat(*Fraction::make(Int(static_cast<std::int64_t>(a * 4096) + 1), Int(4096)))));
+        Fraction close = *Fraction::make(Int(static_cast<std::int64_t>(a * 4096) + 1), Int(4096));
+        AlgebraicNumber near = ok(gen(probe).sub(rat(close)));
         value = ok(AlgebraicNumber::pow(probe, near, Int(3 + round))).value();
       } else {
         for (std::size_t i = 0; i < std::min<std::size_t>(d, 4); ++i) coeffs.push_back(coefficient());
@@ -284,7 +287,7 @@ TEST(NumberField, NarrowingMatchesSingleSteps) {
           EXPECT_EQ(*y.to_f64(), x.interval()->first.to_f64());
         else
           EXPECT_EQ(*y.sign(), x.interval()->first.sign());
-        EXPECT_EQ(replayed->to_string(), stepped->to_string()) << c.m << " " << value << (as_float ? " float" : " sign");
+        EXPECT_EQ(replayed->to_string(), stepped->to_string()) << c.m << " " << value << (as_float ? " f" : " s");
       }
     }
   }
@@ -371,8 +374,10 @@ TEST(Root, RefusedAndNegativeRadicands) {
   EXPECT_EQ(gen(pure_field(2, 200)).root(Int(2)).error().message,
             "root of index 2 in a field of degree 200 exceeds the field degree limit of 256");
   // Even roots of negative numbers have no real value; odd ones are negative.
-  expect_error(AlgebraicNumber::constant(QQ(), -2).root(Int(2)), ErrorKind::Range, "even root (index 2) of a negative number");
-  expect_error(ok(rat(q(1)).sub(sqrt_of(2))).root(Int(4)), ErrorKind::Range, "even root (index 4) of a negative number");
+  expect_error(AlgebraicNumber::constant(QQ(), -2).root(Int(2)), ErrorKind::Range,
+               "even root (index 2) of a negative number");
+  expect_error(ok(rat(q(1)).sub(sqrt_of(2))).root(Int(4)), ErrorKind::Range,
+               "even root (index 4) of a negative number");
   EXPECT_TRUE(root(AlgebraicNumber::constant(QQ(), -8), 3).eq(AlgebraicNumber::constant(QQ(), -2)));
   AlgebraicNumber d = root(AlgebraicNumber::constant(QQ(), -2), 3);
   EXPECT_TRUE(ok(ok(d.mul(d)).mul(d)).eq(AlgebraicNumber::constant(QQ(), -2)));

@@ -3,7 +3,7 @@ from decimal import Decimal
 
 import pytest
 
-from gyrelle._native import Fraction, PuzzleError, Real, Shape
+from gyrelle._native import Fraction, PuzzleError, Real, Recipe, Shape
 
 SQRT2 = Real.parse("sqrt(2)")
 SQRT3 = Real.parse("sqrt(3)")
@@ -82,6 +82,9 @@ def test_chains_of_any_length():
     assert Real.parse("2" + "*2/2" * 5_000 + "*sqrt(2)") == R(2) * SQRT2
     with pytest.raises(PuzzleError, match="^expression nested too deeply$"):
         Real.parse("(" * 300 + "1" + ")" * 300)
+    size = "+".join(["1/1000"] * 300)  # printed into the recipe's query text and read back
+    assert Shape.polyhedron("C", size).offset() == Real.parse("3/10")
+    assert Recipe.parse("?shell=C$1&cut=C$" + size).build().piece_count == 26
 
 
 def test_only_reals_mix_and_there_is_no_hash():
