@@ -408,7 +408,10 @@ TEST(Root, RadicalFieldsAreTheFactorsOfTheBinomial) {
   }
   // The cube root of 2^(1/4) is 2^(1/12); the square root of 9^(1/3) is 3^(1/3).
   AlgebraicNumber a = root(root(rat(q(2)), 4), 3);
-  EXPECT_EQ(primitive_integer(a.field()->minimal_polynomial()), primitive_integer(fp({q(-2), q(0), q(0), q(0), q(0), q(0), q(0), q(0), q(0), q(0), q(0), q(0), q(1)})));
+  std::vector<Fraction> twelfth(13);
+  twelfth[0] = q(-2);
+  twelfth[12] = q(1);
+  EXPECT_EQ(primitive_integer(a.field()->minimal_polynomial()), primitive_integer(FracPoly(twelfth)));
   AlgebraicNumber b = root(root(rat(q(9)), 3), 2);
   EXPECT_EQ(b.field()->degree(), 3u);
   EXPECT_TRUE(ok(ok(b.mul(b)).mul(b)).eq(rat(q(3))));
