@@ -1,6 +1,7 @@
 // Algebraic numbers at the sizes puzzles meet: sqrt(5) (degree 2), sqrt(2) + sqrt(3) (degree 4) and
-// the cube root of the tribonacci constant (degree 9). "Cold" runs start from a freshly built field,
-// so they pay the refinements; "warm" runs reuse a field whose interval is already narrow.
+// the cube root of the tribonacci constant (degree 9); roots of large radicands, cancelling powers
+// and comparisons across fields. "Cold" runs start from a freshly built field, so they pay the
+// refinements; "warm" runs reuse a field whose interval is already narrow.
 #include <benchmark/benchmark.h>
 
 #include <vector>
@@ -123,6 +124,68 @@ void BM_RootCbrtTribonacci(benchmark::State& st) {
   for (auto _ : st) benchmark::DoNotOptimize(ok(t.root(Int(3))));
 }
 BENCHMARK(BM_RootCbrtTribonacci)->Unit(benchmark::kMicrosecond);
+
+// 2^20.01 = (2^2001)^(1/100): the root, then the first sign of it, of its hundredth power minus
+// 2^2001 (zero, by its value) and of its difference from 2^20, and its float; each from a fresh field,
+// whose interval starts as [0, 2^2001 + 1].
+AlgebraicNumber radical() { return ok(rat(Fraction(Int(1).shl(2001))).root(Int(100))); }
+
+void BM_RootOfLargeRadicand(benchmark::State& st) {
+  for (auto _ : st) benchmark::DoNotOptimize(radical());
+}
+BENCHMARK(BM_RootOfLargeRadicand)->Unit(benchmark::kMillisecond);
+
+void BM_SignOfRootCold(benchmark::State& st) {
+  for (auto _ : st) {
+    AlgebraicNumber r = radical();
+    benchmark::DoNotOptimize(*ok(r.sub(rat(Fraction(Int(1).shl(20))))).sign());
+  }
+}
+BENCHMARK(BM_SignOfRootCold)->Unit(benchmark::kMillisecond);
+
+void BM_ToF64OfRootCold(benchmark::State& st) {
+  for (auto _ : st) benchmark::DoNotOptimize(*radical().to_f64());
+}
+BENCHMARK(BM_ToF64OfRootCold)->Unit(benchmark::kMillisecond);
+
+// (sqrt(2) − 1)^200 ≈ 2.8e-77: coefficients near 2^254 cancel, so the float needs about 600 bits of
+// sqrt(2).
+void BM_ToF64CancellingCold(benchmark::State& st) {
+  for (auto _ : st) {
+    AlgebraicNumber s = sqrt_of(2);
+    AlgebraicNumber x = ok(AlgebraicNumber::pow(s.field(), ok(s.sub(rat(q(1)))), Int(200)));
+    benchmark::DoNotOptimize(*x.to_f64());
+  }
+}
+BENCHMARK(BM_ToF64CancellingCold)->Unit(benchmark::kMicrosecond);
+
+// Comparisons without a common field: 2^(1/32) against 3^(1/9) (a join would have degree 288);
+// sqrt(2) against the 128th power of 2^(1/256), equal (minimal polynomials and one root); sqrt(2)
+// against a rational 1e-30 away. Fresh fields every time.
+void BM_CompareAcrossFields(benchmark::State& st) {
+  const char* labels[] = {"2^(1/32) vs 3^(1/9)", "2^(1/256)^128 vs sqrt2", "sqrt2 vs sqrt2 + 1e-30 in another field"};
+  for (auto _ : st) {
+    AlgebraicNumber a, b;
+    switch (st.range(0)) {
+      case 0:
+        a = ok(rat(q(2)).root(Int(32)));
+        b = ok(rat(q(3)).root(Int(9)));
+        break;
+      case 1:
+        a = ok(rat(q(2)).root(Int(256)));
+        for (int i = 0; i < 7; ++i) a = ok(a.mul(a));
+        b = sqrt_of(2);
+        break;
+      default:
+        a = sqrt_of(2);
+        b = ok(ok(sqrt_of(8).mul(rat(q(1, 2)))).add(rat(*Fraction::make(Int(1), Int::pow(Int(10), 30)))));
+        break;
+    }
+    benchmark::DoNotOptimize(*a.cmp(b));
+  }
+  st.SetLabel(labels[st.range(0)]);
+}
+BENCHMARK(BM_CompareAcrossFields)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 
 // Joins: a rational beside sqrt(5); (5 + 3·sqrt(5))/10 beside sqrt(5) of another equal field;
 // sqrt(2) beside sqrt(3) (a new field of degree 4); the cube root of the tribonacci constant beside

@@ -145,7 +145,7 @@ std::expected<std::string, CatalogError> resolve_recipe_text(std::string_view te
   if (!text.empty() && text[0] == '?') return std::string(text);
   std::size_t position = 0;
   const CatalogEntry* first = find_catalog_entry(position, text);
-  if (!first) return std::unexpected(CatalogError{cat("no cataloged puzzle named ", quote_debug(text))});
+  if (!first) return std::unexpected(CatalogError{cat("no cataloged puzzle named ", quote_name(text))});
   const CatalogEntry* second = find_catalog_entry(position, text);
   if (!second) return std::string(first->recipe);
   std::size_t count = 2;
@@ -156,7 +156,7 @@ std::expected<std::string, CatalogError> resolve_recipe_text(std::string_view te
     recipes += more->recipe;
   }
   return std::unexpected(CatalogError{
-      cat(count, " cataloged puzzles are named ", quote_debug(text), ", build one by recipe instead: ", recipes)});
+      cat(count, " cataloged puzzles are named ", quote_name(text), ", build one by recipe instead: ", recipes)});
 }
 
 }  // namespace gy

@@ -1,6 +1,8 @@
 #include "exact.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <compare>
 #include <mutex>
 #include <unordered_map>
 
@@ -44,16 +46,18 @@ Int content(const std::vector<Int>& p) {
   return g;
 }
 
-// Bounds of alpha^i for i = 0 ..= d by interval multiplication of [lower_{i−1}, upper_{i−1}] with
-// [lo, hi], valid for any sign of alpha.
+// Extends the bounds of alpha^i to i = 0 ..= d by interval multiplication of [lower_{i−1},
+// upper_{i−1}] with [lo, hi], valid for any sign of alpha.
 void power_bounds(const Fraction& lo, const Fraction& hi, std::size_t d, std::vector<Fraction>& lower,
                   std::vector<Fraction>& upper) {
-  lower.assign(1, one_fraction());
-  upper.assign(1, one_fraction());
+  if (lower.empty()) {
+    lower.push_back(one_fraction());
+    upper.push_back(one_fraction());
+  }
   lower.reserve(d + 1);
   upper.reserve(d + 1);
   const bool nonneg = lo.sign() >= 0;
-  for (std::size_t i = 1; i <= d; ++i) {
+  for (std::size_t i = lower.size(); i <= d; ++i) {
     const Fraction& l = lower.back();
     const Fraction& u = upper.back();
     if (nonneg) {  // every factor is >= 0
@@ -70,10 +74,275 @@ void power_bounds(const Fraction& lo, const Fraction& hi, std::size_t d, std::ve
   }
 }
 
+// ---- Refinement ---------------------------------------------------------------------------
+
+Fraction power_of_two(std::int64_t e) {
+  if (e >= 0) return Fraction(Int(1).shl(static_cast<std::uint64_t>(e)));
+  return expect(Fraction::make(Int(1), Int(1).shl(static_cast<std::uint64_t>(-e))), "power of two is non-zero");
+}
+
+// The exponent of x when x is a power of two.
+std::optional<std::uint64_t> exponent_of_two(const Int& x) {
+  if (x.sign() <= 0) return std::nullopt;
+  const std::uint64_t e = x.bit_length() - 1;
+  if (!(Int(1).shl(e) == x)) return std::nullopt;
+  return e;
+}
+
+// floor(log2 x) for x > 0.
+std::int64_t floor_log2(const Fraction& x) {
+  auto e = static_cast<std::int64_t>(x.num().bit_length()) - static_cast<std::int64_t>(x.den().bit_length());
+  bool below = e >= 0 ? x.num() < x.den().shl(static_cast<std::uint64_t>(e))
+                       : x.num().shl(static_cast<std::uint64_t>(-e)) < x.den();
+  return below ? e - 1 : e;
+}
+
+// floor(x · 2^k), and whether x · 2^k is an integer.
+std::pair<Int, bool> floor_scaled(const Fraction& x, std::int64_t k) {
+  Int n = k > 0 ? x.num().shl(static_cast<std::uint64_t>(k)) : x.num();
+  Int d = k < 0 ? x.den().shl(static_cast<std::uint64_t>(-k)) : x.den();
+  auto [q, r] = Int::div_rem(n, d);
+  if (r.sign() < 0) q -= Int(1);
+  return {std::move(q), r.is_zero()};
+}
+
+// The step k when [lo, hi] is a cell of the grid of 2^-k (its width 2^-k, lo a multiple of it): the
+// split point of every later step is then the exact midpoint.
+std::optional<std::int64_t> grid_step(const Fraction& lo, const Fraction& hi) {
+  Fraction w = hi - lo;
+  std::int64_t k;
+  if (w.num().is_one()) {
+    auto e = exponent_of_two(w.den());
+    if (!e) return std::nullopt;
+    k = static_cast<std::int64_t>(*e);
+  } else if (w.den().is_one()) {
+    auto e = exponent_of_two(w.num());
+    if (!e) return std::nullopt;
+    k = -static_cast<std::int64_t>(*e);
+  } else {
+    return std::nullopt;
+  }
+  if (!floor_scaled(lo, k).second) return std::nullopt;
+  return k;
+}
+
+// A private enclosure of a field's generator alpha, the one root of m in [lo, hi], narrowed by
+// exact evaluations of m and never published. An end where m vanishes is alpha itself; otherwise m
+// changes sign across alpha, which a sign test at a point inside decides.
+class Enclosure {
+ public:
+  // Points past max_bits bits fail with `too_far`.
+  Enclosure(const IntPoly& m, const Fraction& lo, const Fraction& hi, std::uint64_t max_bits, Error too_far)
+      : m_(m), deg_(static_cast<std::uint64_t>(m.degree())), max_bits_(max_bits), too_far_(std::move(too_far)),
+        lo_(at(lo)), hi_(at(hi)) {
+    // |alpha| >= |c_j| / (|c_j| + max |c_i|), c_j the lowest non-zero coefficient.
+    std::size_t j = 0;
+    while (m.coeffs[j].is_zero()) ++j;
+    std::uint64_t top = 0;
+    for (const auto& c : m.coeffs) top = std::max(top, c.bit_length());
+    low_octave_ = static_cast<std::int64_t>(m.coeffs[j].bit_length()) - static_cast<std::int64_t>(top) - 2;
+  }
+
+  // The sign of alpha − x.
+  Result<int> side(const Fraction& x) {
+    for (int tries = 0;; ++tries) {
+      if (exact()) return (alpha() <=> x) > 0 ? 1 : (alpha() == x ? 0 : -1);
+      if (x <= lo_.x) return 1;
+      if (x >= hi_.x) return -1;
+      if (tries == 2) {
+        End e = GY_TRY(at_checked(x));
+        int s = e.sign == 0 ? 0 : (e.sign == lo_.sign ? 1 : -1);
+        split(std::move(e));
+        return s;
+      }
+      GY_CHECK(narrow());
+    }
+  }
+
+  // floor(alpha · 2^k), or nothing when it stays undecided (alpha · 2^k may be an integer).
+  Result<std::optional<Int>> floor_scaled_alpha(std::int64_t k) {
+    for (int tries = 0; tries < 4096; ++tries) {
+      if (exact()) {
+        auto [f, whole] = floor_scaled(alpha(), k);
+        if (whole) return std::optional<Int>();
+        return std::optional<Int>(std::move(f));
+      }
+      Int f = floor_scaled(lo_.x, k).first;
+      auto [c, whole] = floor_scaled(hi_.x, k);
+      if (!whole) c += Int(1);  // the ceiling
+      if (f + Int(1) == c) return std::optional<Int>(std::move(f));
+      GY_CHECK(narrow());
+    }
+    return std::optional<Int>();
+  }
+
+ private:
+  struct End {
+    Fraction x;
+    Int value;  // m(x) · den(x)^deg
+    int sign;
+  };
+
+  End at(const Fraction& x) const {
+    Int v = scaled_value(m_, x);
+    int s = v.sign();
+    return End{x, std::move(v), s};
+  }
+  Result<End> at_checked(const Fraction& x) const {
+    if (std::max(x.num().bit_length(), x.den().bit_length()) > max_bits_) return fail(too_far_);
+    return at(x);
+  }
+  bool exact() const { return lo_.sign == 0 || hi_.sign == 0; }
+  const Fraction& alpha() const { return lo_.sign == 0 ? lo_.x : hi_.x; }
+
+  // Replaces the end on the same side of alpha by e, a point inside.
+  void split(End e) {
+    if (e.sign == 0) {
+      lo_ = e;
+      hi_ = std::move(e);
+    } else if (e.sign == lo_.sign) {
+      lo_ = std::move(e);
+    } else {
+      hi_ = std::move(e);
+    }
+  }
+  Status split_at(const Fraction& x) {
+    split(GY_TRY(at_checked(x)));
+    return {};
+  }
+
+  // den(x)^deg, the scale of an end's value.
+  Int scale(const Fraction& x) const {
+    if (auto e = exponent_of_two(x.den())) return Int(1).shl(*e * deg_);
+    return Int::pow(x.den(), static_cast<std::uint32_t>(deg_));
+  }
+
+  // A power of two strictly inside [a, b] (0 <= a < b) halving the octaves between them, when
+  // they span several.
+  std::optional<Fraction> octave_split(const Fraction& a, const Fraction& b) const {
+    std::int64_t ea = a.is_zero() ? std::min(low_octave_, floor_log2(b) - 4) : floor_log2(a);
+    std::int64_t eb = floor_log2(b);
+    if (eb - ea < 3) return std::nullopt;
+    return power_of_two((ea + eb) >> 1);
+  }
+
+  // One step: split at zero, or at a power of two while the interval spans several octaves;
+  // otherwise one step of quadratic interval refinement: the secant through the ends picks one of
+  // 2^log_n_ cells, which is kept when alpha lies in it (and the count squared), else the count is
+  // square-rooted and the interval bisected.
+  Status narrow() {
+    if (exact()) return {};
+    const Fraction a = lo_.x, b = hi_.x;
+    if (a.sign() < 0 && b.sign() > 0) return split_at(Fraction());
+    if (a.sign() >= 0) {
+      if (auto p = octave_split(a, b)) return split_at(*p);
+    } else if (auto p = octave_split(b.neg(), a.neg())) {
+      return split_at(p->neg());
+    }
+    const Int cells = Int(1).shl(log_n_);
+    // The secant crosses zero at a + t·(b − a), t = f(a) / (f(a) − f(b)) with f = value / scale.
+    Int fa = lo_.value * scale(b), fb = hi_.value * scale(a);
+    Int num = fa.abs(), den = (fa - fb).abs();
+    Int k = (num.shl(log_n_ + 1) + den) / den.shl(1);
+    if (k < Int(1)) k = Int(1);
+    if (k > cells - Int(1)) k = cells - Int(1);
+    const Fraction w = (b - a) * expect(Fraction::make(Int(1), cells), "cell count is non-zero");
+    End p = GY_TRY(at_checked(a + w * Fraction(k)));
+    bool kept = false;
+    if (p.sign == 0) {
+      split(std::move(p));
+      return {};
+    }
+    if (p.sign == lo_.sign) {  // alpha above p
+      if (k == cells - Int(1)) {
+        lo_ = std::move(p);
+        kept = true;
+      } else {
+        End q = GY_TRY(at_checked(p.x + w));
+        kept = q.sign != lo_.sign;
+        lo_ = std::move(p);
+        split(std::move(q));
+      }
+    } else {  // alpha below p
+      if (k == Int(1)) {
+        hi_ = std::move(p);
+        kept = true;
+      } else {
+        End q = GY_TRY(at_checked(p.x - w));
+        kept = q.sign == lo_.sign;
+        hi_ = std::move(p);
+        split(std::move(q));
+      }
+    }
+    if (kept) {
+      log_n_ = std::min<unsigned>(2 * log_n_, 1u << 20);
+      return {};
+    }
+    log_n_ = std::max(2u, log_n_ / 2);
+    if (exact()) return {};
+    return split_at(dyadic_between(lo_.x, hi_.x));
+  }
+
+  const IntPoly& m_;
+  std::uint64_t deg_, max_bits_;
+  Error too_far_;
+  End lo_, hi_;
+  std::int64_t low_octave_;
+  unsigned log_n_ = 2;
+};
+
+// An interval of alpha as NumberField::refine leaves it, with the signs of m at its ends.
+struct Bisection {
+  Fraction lo, hi;
+  int sign_lo, sign_hi;
+};
+
+// `steps` steps of NumberField::refine from b, each split point's side read off the enclosure.
+Status advance(Bisection& b, std::uint64_t steps, Enclosure& e) {
+  for (; steps > 0; --steps) {
+    if (b.lo == b.hi) return {};
+    if (b.sign_lo == 0 || b.sign_hi == 0) {
+      if (b.sign_lo == 0) b.hi = b.lo;
+      else b.lo = b.hi;
+      b.sign_lo = b.sign_hi = 0;
+      return {};
+    }
+    if (auto k = grid_step(b.lo, b.hi)) {
+      // Every step halves a grid cell: `steps` later it is the cell of 2^-(k + steps) holding
+      // alpha, unless some split point on the way is alpha itself.
+      const std::int64_t fine = *k + static_cast<std::int64_t>(steps);
+      if (auto f = GY_TRY(e.floor_scaled_alpha(fine))) {
+        b.lo = Fraction(*f) * power_of_two(-fine);
+        b.hi = Fraction(*f + Int(1)) * power_of_two(-fine);
+        return {};
+      }
+    }
+    Fraction mid = dyadic_between(b.lo, b.hi);
+    int side = GY_TRY(e.side(mid));
+    if (side == 0) {
+      b.lo = b.hi = std::move(mid);
+      b.sign_lo = b.sign_hi = 0;
+    } else if (side < 0) {
+      b.hi = std::move(mid);
+    } else {
+      b.lo = std::move(mid);
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 NumberField::NumberField(Key, FracPoly m, IntPoly m_int, std::vector<FracPoly> powers)
     : m_(std::move(m)), m_int_(std::move(m_int)), powers_(std::move(powers)), d_(static_cast<std::size_t>(m_.degree())) {}
+
+Status check_evaluation_size(std::int64_t degree, const Fraction& x) {
+  const std::uint64_t bits = std::max(x.num().bit_length(), x.den().bit_length());
+  if (bits * static_cast<std::uint64_t>(std::max<std::int64_t>(degree, 1)) > Int::kMaxBits / 4)
+    return fail(Error::range(
+        cat("an interval end of ", bits, " bits is too large to count the roots of a polynomial of degree ", degree)));
+  return {};
+}
 
 Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
   if (m.degree() < 1) return fail(Error::range(cat("defining polynomial of a field must have degree at least 1, not ", m.degree())));
@@ -88,6 +357,8 @@ Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
     if (i >= d) next = GY_TRY(FracPoly::rem(next, m));
     powers.push_back(std::move(next));
   }
+  GY_CHECK(check_evaluation_size(m.degree(), lo));
+  GY_CHECK(check_evaluation_size(m.degree(), hi));
   std::uint32_t count = GY_TRY(count_real_roots(m, lo, hi));
   if (count != 1) return fail(Error::other("Interval must contain exactly one root"));
   IntPoly m_int = primitive_integer(m);
@@ -100,9 +371,12 @@ Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
     const Int& di = dens[i - d];
     if (!(di == den)) den = den / Int::gcd(den, di) * di;
   }
-  for (std::size_t i = 0; i <= d; ++i)
-    if (!(dens[i] == den))
-      for (auto& x : field->powers_int_[i].coeffs) x *= den / dens[i];
+  for (std::size_t i = 0; i <= d; ++i) {
+    if (dens[i] == den) continue;
+    const Int scale = den / dens[i];
+    for (auto& x : field->powers_int_[i].coeffs)
+      if (!x.is_zero()) x *= scale;
+  }
   field->powers_den_ = std::move(den);
   int slo = sign_at(field->m_int_, lo), shi = sign_at(field->m_int_, hi);
   field->state_ = field->make_state(std::move(lo), std::move(hi), slo, shi);
@@ -125,9 +399,18 @@ NumberField::StateRef NumberField::state() const {
   return state_;
 }
 
+NumberField::StateRef NumberField::bounded_state(std::size_t degree) const {
+  StateRef s = state();
+  if (s->lower.size() > degree) return s;
+  auto longer = std::make_shared<State>(*s);
+  power_bounds(longer->lo, longer->hi, degree, longer->lower, longer->upper);
+  std::unique_lock lock(lock_);
+  if (state_ == s) state_ = longer;
+  return longer;
+}
+
 NumberField::StateRef NumberField::make_state(Fraction lo, Fraction hi, int sign_lo, int sign_hi) const {
   auto s = std::make_shared<State>();
-  power_bounds(lo, hi, d_, s->lower, s->upper);
   s->lo = std::move(lo);
   s->hi = std::move(hi);
   s->sign_lo = sign_lo;
@@ -182,6 +465,54 @@ Status NumberField::refine() const {
       next = make_state(std::move(mid), s->hi, smid, s->sign_hi);
   }
   publish(std::move(s), std::move(next));
+  return {};
+}
+
+Status NumberField::refine_until(const Settled& settled) const {
+  const StateRef base = state();
+  Bisection below{base->lo, base->hi, base->sign_lo, base->sign_hi};
+  if (GY_TRY(settled(below.lo, below.hi))) return {};
+  const std::uint64_t limit = max_refine_steps(d_);
+  const Error too_far = Error::range(
+      cat("the isolating interval of a field of degree ", d_, " cannot be narrowed past ", limit, " refinement steps"));
+  if (below.lo == below.hi || below.sign_lo == 0 || below.sign_hi == 0 || below.sign_lo == below.sign_hi) {
+    // Without a sign change across alpha the split points are decided by refine itself.
+    for (std::uint64_t step = 0; step < limit; ++step) {
+      GY_CHECK(refine());
+      auto [lo, hi] = field_interval_read(*this);
+      if (GY_TRY(settled(lo, hi))) return {};
+    }
+    return fail(too_far);
+  }
+  // Its ends may run ahead of the replayed ones by about their own size.
+  const std::uint64_t start_bits = std::max({below.lo.num().bit_length(), below.lo.den().bit_length(),
+                                             below.hi.num().bit_length(), below.hi.den().bit_length()});
+  Enclosure enclosure(m_int_, below.lo, below.hi, 2 * (limit + start_bits) + 64, too_far);
+  // `below` is unsettled; find a settled step count by doubling, then the first one by halving.
+  std::uint64_t stride = 1, taken = 0;
+  Bisection above;
+  for (;;) {
+    above = below;
+    GY_CHECK(advance(above, stride, enclosure));
+    if (GY_TRY(settled(above.lo, above.hi))) break;
+    if (above.lo == above.hi || taken + stride >= limit) return fail(too_far);
+    below = std::move(above);
+    taken += stride;
+    stride = std::min(2 * stride, limit - taken);
+  }
+  while (stride > 1) {
+    const std::uint64_t half = stride / 2;
+    Bisection probe = below;
+    GY_CHECK(advance(probe, half, enclosure));
+    if (GY_TRY(settled(probe.lo, probe.hi))) {
+      above = std::move(probe);
+      stride = half;
+    } else {
+      below = std::move(probe);
+      stride -= half;
+    }
+  }
+  publish(base, make_state(std::move(above.lo), std::move(above.hi), above.sign_lo, above.sign_hi));
   return {};
 }
 
@@ -379,47 +710,82 @@ Result<AlgebraicNumber> AlgebraicNumber::abs() const {
   return s >= 0 ? *this : neg();
 }
 
-Result<std::pair<Fraction, Fraction>> AlgebraicNumber::interval() const {
+namespace {
+
+// Σ c_i·[lower_i, upper_i]: an enclosure of Σ c_i·alpha^i from bounds of the powers of alpha.
+// Unless `reduced`, the ends may share factors: enough for signs, floats and comparisons, and it
+// saves two gcds of the ends' full size.
+std::pair<Fraction, Fraction> bounds_sum(const FracPoly& value, const std::vector<Fraction>& lower,
+                                         const std::vector<Fraction>& upper, bool reduced) {
+  Fraction lo, hi;
+  for (std::size_t i = 0; i < value.coeffs.size(); ++i) {
+    const Fraction& c = value.coeffs[i];
+    int cs = c.sign();
+    if (cs == 0) continue;
+    lo.add(c * (cs > 0 ? lower[i] : upper[i]), false);
+    hi.add(c * (cs > 0 ? upper[i] : lower[i]), false);
+  }
+  if (reduced) {
+    lo.reduce();
+    hi.reduce();
+  }
+  return {std::move(lo), std::move(hi)};
+}
+
+// The enclosure of a number that the field state with alpha's interval [lo, hi] would give.
+std::pair<Fraction, Fraction> enclosure_at(const FracPoly& value, const Fraction& lo, const Fraction& hi) {
+  std::vector<Fraction> lower, upper;
+  power_bounds(lo, hi, value.coeffs.size() - 1, lower, upper);
+  return bounds_sum(value, lower, upper, false);
+}
+
+}  // namespace
+
+Result<std::pair<Fraction, Fraction>> AlgebraicNumber::interval() const { return enclosure(true); }
+
+std::pair<Fraction, Fraction> AlgebraicNumber::enclosure(bool reduced) const {
   if (value_.degree() <= 0) {
     Fraction c = value_.is_zero() ? Fraction() : value_[0];
     return std::pair{c, c};
   }
-  NumberField::StateRef s = field_->state();
-  Fraction lower, upper;
-  for (std::size_t i = 0; i < value_.coeffs.size(); ++i) {
-    const Fraction& c = value_.coeffs[i];
-    int cs = c.sign();
-    if (cs == 0) continue;
-    const Fraction& lo = cs > 0 ? s->lower[i] : s->upper[i];
-    const Fraction& hi = cs > 0 ? s->upper[i] : s->lower[i];
-    lower.add(c * lo, false);
-    upper.add(c * hi, false);
-  }
-  lower.reduce();
-  upper.reduce();
-  return std::pair{std::move(lower), std::move(upper)};
+  NumberField::StateRef s = field_->bounded_state(value_.coeffs.size() - 1);
+  return bounds_sum(value_, s->lower, s->upper, reduced);
 }
 
 Result<int> AlgebraicNumber::sign() const {
   if (value_.is_zero()) return 0;
   if (value_.degree() == 0) return value_[0].sign();
   for (;;) {
-    auto [l, u] = GY_TRY(interval());
+    auto [l, u] = enclosure(false);
     if (l.sign() == u.sign()) return l.sign();
-    GY_CHECK(field_->refine());
+    GY_CHECK(field_->refine_until([&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
+      auto [a, b] = enclosure_at(value_, lo, hi);
+      return a.sign() == b.sign();
+    }));
   }
 }
 
+namespace {
+
+// Both ends rounding to one double, the sign of zero included, puts the number there too, since
+// rounding is monotone; an irrational number is never a rounding boundary, so the narrowing ends.
+bool same_double(const Fraction& a, const Fraction& b) {
+  double x = a.to_f64(), y = b.to_f64();
+  return x == y && std::signbit(x) == std::signbit(y);
+}
+
+}  // namespace
+
 Result<double> AlgebraicNumber::to_f64() const {
   if (value_.degree() <= 0) return value_.is_zero() ? 0.0 : value_[0].to_f64();
-  auto iv = GY_TRY(interval());
-  for (int round = 0; round < 256; ++round) {
-    double l = iv.first.to_f64(), u = iv.second.to_f64();
-    if (l == u) return l;
-    GY_CHECK(field_->refine());
-    iv = GY_TRY(interval());
+  for (;;) {
+    auto [l, u] = enclosure(false);
+    if (same_double(l, u)) return l.to_f64();
+    GY_CHECK(field_->refine_until([&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
+      auto [a, b] = enclosure_at(value_, lo, hi);
+      return same_double(a, b);
+    }));
   }
-  return iv.first.to_f64();
 }
 
 bool AlgebraicNumber::eq(const AlgebraicNumber& b) const {
@@ -464,6 +830,7 @@ namespace {
 // …, found by eliminating each power's coefficient vector against the earlier ones while keeping
 // each reduced vector as a combination of powers.
 Result<FracPoly> minimal_polynomial_of(const AlgebraicNumber& v) {
+  if (v.value() == FracPoly::x()) return v.field()->minimal_polynomial().monic();
   const std::size_t d = v.field()->degree();
   struct Reduced {
     std::vector<Fraction> vec, combination;
@@ -494,6 +861,42 @@ Result<FracPoly> minimal_polynomial_of(const AlgebraicNumber& v) {
   return fail(Error::other("no minimal polynomial within the field degree (this shouldn't happen)"));
 }
 
+// x when x^r = n exactly.
+std::optional<Int> exact_root(const Int& n, unsigned long r) {
+  if (n.sign() < 0 && r % 2 == 0) return std::nullopt;
+  mpz_t z;
+  mpz_init(z);
+  bool whole = mpz_root(z, n.view().get(), r) != 0;
+  Int out = Int::from_mpz(z);
+  mpz_clear(z);
+  if (!whole) return std::nullopt;
+  return out;
+}
+
+// The minimal polynomial of v^(1/k) for a rational v > 0, in the form `factor` gives it (primitive,
+// integer coefficients, positive leading coefficient): x^n − v^(n/k) for the least n with v^(n/k)
+// rational, since the conjugates of a positive real k-th root differ from it by roots of unity and
+// the constant term ±(their product) is rational. Nothing when `factor` would refuse x^k − v.
+std::optional<FracPoly> radical_polynomial(const Fraction& v, std::size_t k) {
+  if (std::max(v.num().bit_length(), v.den().bit_length()) > kFactorMaxBits) return std::nullopt;
+  // The largest r dividing k for which v is an r-th power.
+  Int a = v.num(), b = v.den();
+  std::size_t r = k;
+  for (; r > 1; --r) {
+    if (k % r != 0) continue;
+    auto ra = exact_root(v.num(), r), rb = exact_root(v.den(), r);
+    if (ra && rb) {
+      a = std::move(*ra);
+      b = std::move(*rb);
+      break;
+    }
+  }
+  std::vector<Fraction> c(k / r + 1);
+  c[0] = Fraction(-a);
+  c.back() = Fraction(b);
+  return FracPoly(std::move(c));
+}
+
 }  // namespace
 
 Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
@@ -509,7 +912,7 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
   int s = GY_TRY(sign());
   if (s < 0) {
     // An even root of a negative number has no real value; an odd one is −root(−v).
-    if (kk % 2 == 0) return fail(Error::other("Interval must contain exactly one root"));
+    if (kk % 2 == 0) return fail(Error::range(cat("even root (index ", kk, ") of a negative number")));
     AlgebraicNumber r = GY_TRY(neg().root(k));
     return r.neg();
   }
@@ -517,6 +920,12 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
   // The monic squarefree part of Res_Y(m(Y), X^k − v(Y)), whose roots are the k-th roots of the
   // conjugates of v: m_v(X^k) with m_v the minimal polynomial of v (squarefree for v ≠ 0), else x.
   FracPoly mv = GY_TRY(minimal_polynomial_of(*this));
+  // The root is searched in [0, upper(v) + 1].
+  Fraction lo, hi = GY_TRY(interval()).second + one_fraction();
+  // A radical v = w^(1/j) (m_v = x^j − w, w > 0 as v > 0): m_v(x^k) = x^(jk) − w has no other real
+  // root in [0, hi], so no bisection, and its factor holding the root is known without factoring.
+  const bool radical = mv.coeffs.size() >= 2 && std::all_of(mv.coeffs.begin() + 1, mv.coeffs.end() - 1,
+                                                             [](const Fraction& c) { return c.is_zero(); });
   FracPoly p;
   if (mv.coeffs[0].is_zero()) {
     p = FracPoly::x();
@@ -525,17 +934,32 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
     for (std::size_t j = 0; j < mv.coeffs.size(); ++j) c[j * kk] = mv.coeffs[j];
     p = FracPoly(std::move(c));
   }
+  if (s > 0 && radical) {
+    if (auto m = radical_polynomial(mv.coeffs[0].neg(), kk * (mv.coeffs.size() - 1))) {
+      FieldRef root_field = GY_TRY(NumberField::make(std::move(*m), std::move(lo), std::move(hi)));
+      return generator(std::move(root_field));
+    }
+    // `factor` refuses coefficients this large, as it would after the root count below.
+    auto factors = factor(p);
+    if (!factors) return fail(std::move(factors.error()));
+  }
+  GY_CHECK(check_evaluation_size(p.degree(), hi));
 
-  // Bisect [0, upper(v) + 1] by exact comparisons of mid^k with v until it isolates v^(1/k).
-  Fraction lo, hi = GY_TRY(interval()).second + one_fraction();
-  while (GY_TRY(count_real_roots(p, lo, hi)) > 1) {
+  // Bisect [0, upper(v) + 1] by exact comparisons of mid^k with v until it isolates v^(1/k); the
+  // Sturm sequence is built once and evaluated at each new end.
+  const SturmSequence sturm(p);
+  SturmSequence::End at_lo = sturm.at(lo), at_hi = sturm.at(hi);
+  while (SturmSequence::count(at_lo, at_hi) > 1) {
     Fraction mid = dyadic_between(lo, hi);
     AlgebraicNumber power = rational(QQ(), GY_TRY(mid.pow(k)));
     int c = GY_TRY(GY_TRY(power.sub(*this)).sign());
-    if (c < 0)
+    if (c < 0) {
       lo = std::move(mid);
-    else
+      at_lo = sturm.at(lo);
+    } else {
       hi = std::move(mid);
+      at_hi = sturm.at(hi);
+    }
   }
   std::vector<FracPoly> factors = GY_TRY(factor(p));
   const FracPoly* chosen = nullptr;
@@ -544,6 +968,82 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
   if (!chosen) return fail(Error::other("Interval must contain exactly one root"));
   FieldRef root_field = GY_TRY(NumberField::make(*chosen, std::move(lo), std::move(hi)));
   return generator(std::move(root_field));
+}
+
+Result<std::optional<AlgebraicNumber>> square_root_in_field(const AlgebraicNumber& x) {
+  using Maybe = std::optional<AlgebraicNumber>;
+  int s = GY_TRY(x.sign());
+  if (s < 0) return Maybe();
+  if (s == 0) return Maybe(AlgebraicNumber::zero(x.field()));
+  if (x.is_rational()) {
+    const Fraction& c = x.value()[0];
+    auto n = exact_root(c.num(), 2), d = exact_root(c.den(), 2);
+    if (!n || !d) return Maybe();
+    return Maybe(AlgebraicNumber::rational(x.field(), GY_TRY(Fraction::make(*n, *d))));
+  }
+  // The root's own field is a subfield of x's exactly when the join adds nothing.
+  AlgebraicNumber r = GY_TRY(x.root(Int(2)));
+  if (x.field()->degree() % r.field()->degree() != 0) return Maybe();
+  std::vector<AlgebraicNumber> both{x, std::move(r)};
+  GY_CHECK(common_field(both));
+  if (both[0].field() != x.field()) return Maybe();
+  return Maybe(std::move(both[1]));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Comparison
+
+namespace {
+
+// hi − lo, without reducing it.
+Fraction width(const Fraction& lo, Fraction hi) {
+  hi.add(lo.neg(), false);
+  return hi;
+}
+
+// Narrows x's field until x's enclosure is at most 2^-bits of `now`, its width now.
+Status narrow_number(const AlgebraicNumber& x, const Fraction& now, std::uint64_t bits) {
+  if (now.is_zero() || x.is_rational()) return {};
+  const Fraction target = now * power_of_two(-static_cast<std::int64_t>(bits));
+  return x.field()->refine_until([&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
+    auto [a, b] = enclosure_at(x.value(), lo, hi);
+    return width(a, b) <= target;
+  });
+}
+
+}  // namespace
+
+Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
+  if (b.is_rational()) {
+    FracPoly c = b.is_zero() ? FracPoly() : FracPoly::constant(b.value_[0]);
+    return AlgebraicNumber(FracPoly::sub(value_, c), field_).sign();
+  }
+  if (is_rational()) return -GY_TRY(b.cmp(*this));
+  if (field_ == b.field_ || GY_TRY(NumberField::eq(field_, b.field_)))
+    return AlgebraicNumber(FracPoly::sub(value_, b.value_), field_).sign();
+  // Enclosures that part decide at once. Numbers that stay close are equal exactly when they share
+  // their minimal polynomial and one interval holding both enclosures holds one root of it.
+  std::optional<SturmSequence> shared;
+  bool distinct = false;
+  for (std::uint64_t bits = 32;; bits = std::min<std::uint64_t>(2 * bits, std::uint64_t{1} << 20)) {
+    auto [la, ua] = enclosure(false);
+    auto [lb, ub] = b.enclosure(false);
+    if (ua < lb) return -1;
+    if (ub < la) return 1;
+    if (bits >= 128 && !distinct) {
+      if (!shared) {
+        FracPoly ma = GY_TRY(minimal_polynomial_of(*this));
+        FracPoly mb = GY_TRY(minimal_polynomial_of(b));
+        if (ma == mb)
+          shared.emplace(ma);
+        else
+          distinct = true;
+      }
+      if (shared && shared->count(std::min(la, lb), std::max(ua, ub)) == 1) return 0;
+    }
+    GY_CHECK(narrow_number(*this, width(la, ua), bits));
+    GY_CHECK(narrow_number(b, width(lb, ub), bits));
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -10,13 +10,22 @@
 // interval only shrinks and always isolates alpha; a failure or an exception part way leaves the
 // published state as it was, so the lock never guards a half-written value.
 //
+// Signs, floats and comparisons narrow the interval exactly as far as repeated one-step bisections
+// would, so the interval a field shows is the same as if they had, but they reach it at once: the
+// bisection is replayed privately against an enclosure of alpha that exact evaluations of m narrow
+// quadratically, and the bounds of the powers of alpha are formed only up to the powers asked for.
+// Comparisons of numbers of different fields use their enclosures and, when those stay close, the
+// numbers' minimal polynomials; they never form a common field.
+//
 // Degree limit: no field of degree above kMaxFieldDegree is built, and roots and joins whose
 // defining polynomial would exceed it (k·d for a k-th root in a field of degree d, d_A·d_B for a
 // join) are refused with a Range error before the polynomial is formed.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <shared_mutex>
@@ -33,6 +42,12 @@
 namespace gy {
 
 inline constexpr std::int64_t kMaxFieldDegree = 256;
+// Refinement steps beyond which the interval of a field of degree d is not narrowed: each step adds
+// about one bit to its ends, and the cached bounds of the powers of alpha hold about d²/2 times as
+// many, so the limit is 2^30 / d² steps, at most 2^18.
+inline constexpr std::uint64_t max_refine_steps(std::size_t d) {
+  return std::min<std::uint64_t>(std::uint64_t{1} << 18, (std::uint64_t{1} << 30) / (d * d));
+}
 
 class NumberField;
 class AlgebraicNumber;
@@ -58,6 +73,15 @@ class NumberField {
 
   // One bisection step of alpha's interval; a collapsed interval stays as it is.
   Status refine() const;
+  // Whether an interval [lo, hi] of alpha is narrow enough; once true it stays true on every
+  // interval inside it.
+  using Settled = std::function<Result<bool>(const Fraction& lo, const Fraction& hi)>;
+  // The interval that repeated `refine` steps reach first where `settled` holds, published at once.
+  // The steps are replayed privately, the side of each split point read off an enclosure of alpha
+  // that exact evaluations of m narrow quadratically; the predicate is tested on a doubling
+  // and then halving schedule of step counts, so the cost grows with the logarithm of the steps.
+  // Range when the interval would need more than max_refine_steps(d) steps.
+  Status refine_until(const Settled& settled) const;
 
   // "Q(root of {m} in [{lo},{hi}])" with the current interval.
   void fmt(std::string& out) const;
@@ -74,8 +98,9 @@ class NumberField {
   friend std::pair<Fraction, Fraction> field_interval_read(const NumberField& f);
   friend FieldRef QQ();
 
-  // Alpha's interval and the bounds lower[i] <= alpha^i <= upper[i], i = 0 ..= d. Never changed
-  // once published.
+  // Alpha's interval and the bounds lower[i] <= alpha^i <= upper[i] for i up to the highest power
+  // asked for so far (at most d). Never changed once published; longer bounds for the same interval
+  // are published as a new state.
   struct State {
     Fraction lo, hi;
     int sign_lo = 0, sign_hi = 0;  // signs of m at lo and hi
@@ -84,6 +109,8 @@ class NumberField {
   using StateRef = std::shared_ptr<const State>;
 
   StateRef state() const;
+  // The current state with bounds up to alpha^degree.
+  StateRef bounded_state(std::size_t degree) const;
   StateRef make_state(Fraction lo, Fraction hi, int sign_lo, int sign_hi) const;
   // Publishes `next`, computed from `base`; keeps the intersection with anything newer.
   void publish(StateRef base, StateRef next) const;
@@ -98,6 +125,10 @@ class NumberField {
   mutable std::shared_mutex lock_;
   mutable StateRef state_;
 };
+
+// Range unless a polynomial of this degree can be evaluated exactly at x within the size limit of
+// integers.
+Status check_evaluation_size(std::int64_t degree, const Fraction& x);
 
 // Copies of the current ends of alpha's interval (read lock).
 std::pair<Fraction, Fraction> field_interval_read(const NumberField& f);
@@ -152,18 +183,20 @@ class AlgebraicNumber {
   Result<int> sign() const;
   // A rational enclosure (lower, upper) from the field's cached power bounds.
   Result<std::pair<Fraction, Fraction>> interval() const;
-  // The nearest double: the field is narrowed until both ends of the interval round alike, at
-  // most 256 times; after that the lower end's double.
+  // The nearest double (ties to even), the same whatever narrowed the field before: the field is
+  // narrowed until both ends of the interval round alike.
   Result<double> to_f64() const;
 
   // Exact equality; numbers of fields that do not combine are unequal.
   bool eq(const AlgebraicNumber& b) const;
+  // The sign of *this − b, for numbers of any two fields: no common field is formed, so the field
+  // degree limit never applies.
+  Result<int> cmp(const AlgebraicNumber& b) const;
   AlgebraicNumber clone() const { return *this; }
 
   // The non-negative k-th root of a non-negative number, as the generator of a new field. For odd
   // k a negative number has the negative real root, −root(−v). Range when k < 1 or k·d exceeds
-  // kMaxFieldDegree; Other "Interval must contain exactly one root" for an even root of a negative
-  // number.
+  // kMaxFieldDegree, and for an even root of a negative number.
   Result<AlgebraicNumber> root(const Int& k) const;
 
   // "{value} in {field}".
@@ -176,6 +209,8 @@ class AlgebraicNumber {
 
  private:
   AlgebraicNumber(FracPoly v, FieldRef f) : value_(std::move(v)), field_(std::move(f)) {}
+  // interval(), its ends reduced to lowest terms only when asked.
+  std::pair<Fraction, Fraction> enclosure(bool reduced) const;
   friend Status common_field(std::span<AlgebraicNumber> numbers);
 
   FracPoly value_;
@@ -184,6 +219,9 @@ class AlgebraicNumber {
 
 // The field a binary operation of a and b works in.
 Result<FieldRef> same_field(const AlgebraicNumber& a, const AlgebraicNumber& b);
+
+// The non-negative square root of x as a number of x's own field, when the field holds it.
+Result<std::optional<AlgebraicNumber>> square_root_in_field(const AlgebraicNumber& x);
 
 // Polynomials over a number field (all coefficients of one field; the zero polynomial has none).
 using FieldPoly = Polynomial<AlgebraicNumber>;

@@ -243,6 +243,39 @@ Result<std::vector<Grip>> current_grips(std::span<const Piece> pieces, GripMemos
   return grips;
 }
 
+namespace {
+
+// Whether a rotation about the axis n carries the plane (m1, d1) onto sign·(m2, d2), given the
+// normals' components along n (u1, u2) and squared lengths (l1, l2): it does exactly when the
+// planes agree once both normals have unit length, i.e. sign·(d2, u2) = λ·(d1, u1) and l2 = λ²·l1
+// for some λ > 0. The answer is λ, so that the rotation takes m1 to sign·m2 / λ; nothing when the
+// planes differ, or when λ is irrational over the planes' field, where no exact rotation exists.
+Result<std::optional<A>> turned_scale(const A& d1, const A& u1, const A& l1, const A& d2, const A& u2, const A& l2,
+                                      int sign) {
+  const A sd2 = sign > 0 ? d2 : d2.neg(), su2 = sign > 0 ? u2 : u2.neg();
+  const A one = A::constant(QQ(), 1);
+  if (l1.eq(l2)) {  // λ = 1
+    if (d1.eq(sd2) && u1.eq(su2)) return std::optional<A>(one);
+    return std::optional<A>();
+  }
+  std::optional<A> scale;
+  if (!d1.is_zero()) {
+    scale = GY_TRY(sd2.div(d1));
+  } else if (!u1.is_zero()) {
+    scale = GY_TRY(su2.div(u1));
+  } else if (sd2.is_zero() && su2.is_zero()) {
+    // Both planes hold the axis: λ² = l2 / l1 fixes λ.
+    scale = GY_TRY(square_root_in_field(GY_TRY(l2.div(l1))));
+  }
+  if (!scale || GY_TRY(scale->sign()) <= 0) return std::optional<A>();
+  if (!sd2.eq(GY_TRY(scale->mul(d1))) || !su2.eq(GY_TRY(scale->mul(u1))) ||
+      !l2.eq(GY_TRY(GY_TRY(scale->mul(*scale)).mul(l1))))
+    return std::optional<A>();
+  return scale;
+}
+
+}  // namespace
+
 Result<std::vector<Stop>> grip_stop_records(std::span<const Piece> pieces, GripMemos& memos, const Grip& grip) {
   auto planes_of = [&](const std::vector<std::uint64_t>& side) -> Result<std::vector<Grip>> {
     std::vector<Grip> found = GY_TRY(movement_analysis(pieces, memos, &side, true));
@@ -255,7 +288,8 @@ Result<std::vector<Stop>> grip_stop_records(std::span<const Piece> pieces, GripM
 
   const Vector3& n = grip.plane.normal;
   const A nn = GY_TRY(Vector3::dot(n, n));
-  std::vector<std::optional<A>> rest_u(rest.size());
+  // Per rest plane: its normal's component along the axis and its squared length.
+  std::vector<std::optional<std::pair<A, A>>> rest_measures(rest.size());
   // Distinct rotations in order of first appearance. Two quaternions have one text key exactly when
   // they are identical (one field object, one value), and a grip has few stops: a scan will do.
   std::vector<Stop> stops;
@@ -268,17 +302,22 @@ Result<std::vector<Stop>> grip_stop_records(std::span<const Piece> pieces, GripM
     const Vector3& m1 = g1.plane.normal;
     const A& d1 = g1.plane.d;
     A u1 = GY_TRY(Vector3::dot(n, m1));
+    A l1 = GY_TRY(Vector3::dot(m1, m1));
     A lhs = GY_TRY(u1.mul(u1));
-    A rhs = GY_TRY(nn.mul(GY_TRY(Vector3::dot(m1, m1))));
+    A rhs = GY_TRY(nn.mul(l1));
     if (lhs.eq(rhs)) continue;  // m1 parallel to the axis
-    const A minus_d1 = d1.neg(), minus_u1 = u1.neg();
     for (std::size_t j = 0; j < rest.size(); ++j) {
       const Vector3& m2 = rest[j].plane.normal;
-      const A& d2 = rest[j].plane.d;
-      if (!rest_u[j]) rest_u[j] = GY_TRY(Vector3::dot(n, m2));
-      const A& u2 = *rest_u[j];
-      if (d1.eq(d2) && u1.eq(u2)) add(GY_TRY(Quaternion::from_vectors(n, m1, m2)));
-      if (minus_d1.eq(d2) && minus_u1.eq(u2)) add(GY_TRY(Quaternion::from_vectors(n, m1, Vector3::neg(m2))));
+      if (!rest_measures[j]) rest_measures[j] = std::pair(GY_TRY(Vector3::dot(n, m2)), GY_TRY(Vector3::dot(m2, m2)));
+      const auto& [u2, l2] = *rest_measures[j];
+      // The plane as written, then the same plane with the opposite sign.
+      for (int sign : {1, -1}) {
+        auto scale = GY_TRY(turned_scale(d1, u1, l1, rest[j].plane.d, u2, l2, sign));
+        if (!scale) continue;
+        Vector3 target = sign > 0 ? m2 : Vector3::neg(m2);
+        if (!CoeffTraits<A>::is_one(*scale)) target = GY_TRY(Vector3::scaled(target, GY_TRY(scale->inverse())));
+        add(GY_TRY(Quaternion::from_vectors(n, m1, target)));
+      }
     }
   }
   for (Stop& s : stops) s.pseudo_angle = GY_TRY(s.rotation.angle_key());

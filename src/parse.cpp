@@ -119,33 +119,29 @@ Result<Fraction> read_number(std::string_view text, std::size_t& i) {
 
 Error too_deep() { return Error::parse("expression nested too deeply"); }
 
-struct Node {
-  Expr expr;
-  std::size_t height;
-};
-
 struct Cursor {
   std::span<const Token> tokens;
   std::size_t pos = 0;
-  std::size_t depth = 0;
+  std::size_t depth = 0;  // parse_unary levels open: parentheses, unary minus, exponents, calls
 
   const Token* peek() const { return pos < tokens.size() ? &tokens[pos] : nullptr; }
   bool next_is(char c) const { return pos < tokens.size() && tokens[pos].is_char(c); }
 };
 
-Result<Node> combine(std::string_view op, std::vector<Node> parts) {
-  std::size_t height = 0;
+Expr node(std::string_view op, Expr a) {
   std::vector<Expr> args;
-  args.reserve(parts.size());
-  for (auto& p : parts) {
-    height = std::max(height, p.height);
-    args.push_back(std::move(p.expr));
-  }
-  if (height + 1 > kMaxParseDepth) return fail(too_deep());
-  return Node{Expr::make(op, std::move(args)), height + 1};
+  args.push_back(std::move(a));
+  return Expr::make(op, std::move(args));
 }
 
-Result<Node> parse_sum(Cursor& c);
+Expr node(std::string_view op, Expr a, Expr b) {
+  std::vector<Expr> args;
+  args.push_back(std::move(a));
+  args.push_back(std::move(b));
+  return Expr::make(op, std::move(args));
+}
+
+Result<Expr> parse_sum(Cursor& c);
 
 Status expect_close_paren(Cursor& c) {
   const Token* t = c.peek();
@@ -155,7 +151,7 @@ Status expect_close_paren(Cursor& c) {
   return {};
 }
 
-Result<Node> parse_unary(Cursor& c) {
+Result<Expr> parse_unary(Cursor& c) {
   struct Level {
     Cursor& c;
     ~Level() { --c.depth; }
@@ -163,14 +159,11 @@ Result<Node> parse_unary(Cursor& c) {
   if (++c.depth > kMaxParseDepth) return fail(too_deep());
   const Token* t = c.peek();
   if (!t) return fail(Error::parse("Unexpected end of expression"));
-  Node base;
+  Expr base;
   if (auto* ch = std::get_if<char>(&t->value)) {
     if (*ch == '-') {
       ++c.pos;
-      Node operand = GY_TRY(parse_unary(c));
-      std::vector<Node> parts;
-      parts.push_back(std::move(operand));
-      return combine("neg", std::move(parts));
+      return node("neg", GY_TRY(parse_unary(c)));
     }
     if (*ch != '(') return fail(Error::parse(cat("Unexpected <code>", token_text(*t), "</code>")));
     ++c.pos;
@@ -178,59 +171,59 @@ Result<Node> parse_unary(Cursor& c) {
     GY_CHECK(expect_close_paren(c));
   } else if (auto* number = std::get_if<Fraction>(&t->value)) {
     ++c.pos;
-    base = Node{Expr::number(*number), 1};
+    base = Expr::number(*number);
   } else {
     const std::string& name = std::get<std::string>(t->value);
     ++c.pos;
     if (c.next_is('(')) {
       ++c.pos;
-      Node arg = GY_TRY(parse_sum(c));
+      Expr arg = GY_TRY(parse_sum(c));
       GY_CHECK(expect_close_paren(c));
-      std::vector<Node> parts;
-      parts.push_back(std::move(arg));
-      base = GY_TRY(combine(name, std::move(parts)));
+      base = node(name, std::move(arg));
     } else {
-      base = Node{Expr::make(name), 1};
+      base = Expr::make(name);
     }
   }
   if (!c.next_is('^')) return base;
   ++c.pos;
-  Node exponent = GY_TRY(parse_unary(c));
-  std::vector<Node> parts;
-  parts.push_back(std::move(base));
-  parts.push_back(std::move(exponent));
-  return combine("^", std::move(parts));
+  Expr exponent = GY_TRY(parse_unary(c));
+  return node("^", std::move(base), std::move(exponent));
 }
 
-Result<Node> parse_term(Cursor& c) {
-  Node left = GY_TRY(parse_unary(c));
-  while (c.next_is('*') || c.next_is('/')) {
-    std::string_view op = c.tokens[c.pos++].is_char('*') ? "*" : "/";
-    Node right = GY_TRY(parse_unary(c));
-    std::vector<Node> parts;
-    parts.push_back(std::move(left));
-    parts.push_back(std::move(right));
-    left = GY_TRY(combine(op, std::move(parts)));
+// One level's chain of operators, left-associative and built in a loop: its length adds no
+// nesting.
+Result<Expr> parse_chain(Cursor& c, char op1, char op2, Result<Expr> (*operand)(Cursor&)) {
+  Expr left = GY_TRY(operand(c));
+  while (c.next_is(op1) || c.next_is(op2)) {
+    const char op = c.tokens[c.pos++].is_char(op1) ? op1 : op2;
+    Expr right = GY_TRY(operand(c));
+    left = node(std::string_view(&op, 1), std::move(left), std::move(right));
   }
   return left;
 }
 
-Result<Node> parse_sum(Cursor& c) {
-  Node left = GY_TRY(parse_term(c));
-  while (c.next_is('+') || c.next_is('-')) {
-    std::string_view op = c.tokens[c.pos++].is_char('+') ? "+" : "-";
-    Node right = GY_TRY(parse_term(c));
-    std::vector<Node> parts;
-    parts.push_back(std::move(left));
-    parts.push_back(std::move(right));
-    left = GY_TRY(combine(op, std::move(parts)));
-  }
-  return left;
-}
+Result<Expr> parse_term(Cursor& c) { return parse_chain(c, '*', '/', parse_unary); }
+Result<Expr> parse_sum(Cursor& c) { return parse_chain(c, '+', '-', parse_term); }
 
 // ---- Printer -----------------------------------------------------------------------------------
 
 bool is_binary(std::string_view op) { return op == "+" || op == "-" || op == "*" || op == "/" || op == "^"; }
+
+// 1 for a sum or difference, 2 for a product or quotient, 0 for any other node. A left operand of
+// the same level continues the chain: it is printed and evaluated in one loop, not one level down.
+int chain_level(const Expr& e) {
+  if (e.args.size() != 2 || e.op.size() != 1) return 0;
+  char c = e.op[0];
+  return c == '+' || c == '-' ? 1 : c == '*' || c == '/' ? 2 : 0;
+}
+
+// The nodes of the chain headed by e, from its head down its left operands.
+std::vector<const Expr*> chain_of(const Expr& e) {
+  std::vector<const Expr*> spine{&e};
+  const int level = chain_level(e);
+  while (chain_level(spine.back()->args[0]) == level) spine.push_back(&spine.back()->args[0]);
+  return spine;
+}
 
 Status generate(const Expr& e, unsigned context, std::size_t depth, std::string& out) {
   if (depth > kMaxTreeDepth) return fail(too_deep());
@@ -246,16 +239,27 @@ Status generate(const Expr& e, unsigned context, std::size_t depth, std::string&
     if (wrap) out += ')';
     return {};
   }
+  if (int level = chain_level(e)) {
+    // A left operand of the same level is never wrapped, so the chain prints as one run.
+    const unsigned own = level == 1 ? 6 : 4, right = own - 1;
+    const std::vector<const Expr*> spine = chain_of(e);
+    bool wrap = context < own;
+    if (wrap) out += '(';
+    GY_CHECK(generate(spine.back()->args[0], own, depth + 1, out));
+    for (auto it = spine.rbegin(); it != spine.rend(); ++it) {
+      out += (*it)->op;
+      GY_CHECK(generate((*it)->args[1], right, depth + 1, out));
+    }
+    if (wrap) out += ')';
+    return {};
+  }
   if (is_binary(op)) {
     if (e.args.size() != 2) return fail(Error::parse(cat("generateExpr: ", op, " must have two arguments")));
-    unsigned level = 6, left = 6, right = 5;
-    if (op == "*" || op == "/") level = 4, left = 4, right = 3;
-    if (op == "^") level = 2, left = 1, right = 2;
-    bool wrap = context < level;
+    bool wrap = context < 2;
     if (wrap) out += '(';
-    GY_CHECK(generate(e.args[0], left, depth + 1, out));
+    GY_CHECK(generate(e.args[0], 1, depth + 1, out));
     out += op;
-    GY_CHECK(generate(e.args[1], right, depth + 1, out));
+    GY_CHECK(generate(e.args[1], 2, depth + 1, out));
     if (wrap) out += ')';
     return {};
   }
@@ -461,11 +465,11 @@ Result<Expr> parse_expr(std::string_view text) {
         cat("an expression of ", text.size(), " bytes is longer than the ", kMaxExprBytes, " bytes one may have")));
   std::vector<Token> tokens = GY_TRY(tokenize(text));
   Cursor c{tokens};
-  Node sum = GY_TRY(parse_sum(c));
+  Expr sum = GY_TRY(parse_sum(c));
   if (const Token* t = c.peek()) {
     return fail(Error::parse(cat("Expected end of string, but found <code>", token_text(*t), "</code>")));
   }
-  return std::move(sum.expr);
+  return sum;
 }
 
 Result<std::string> generateExpr(const Expr& expr, unsigned context) {
@@ -476,12 +480,13 @@ Result<std::string> generateExpr(const Expr& expr, unsigned context) {
 
 // ---- Evaluation --------------------------------------------------------------------------------
 
-Result<AlgebraicNumber> evaluate_expr(const Expr& expr) {
-  std::vector<AlgebraicNumber> args;
-  args.reserve(expr.args.size());
-  for (const auto& a : expr.args) args.push_back(GY_TRY(evaluate_expr(a)));
-  const std::string& op = expr.op;
-  if (op == "^" && args.size() == 2) {
+namespace {
+
+Result<AlgebraicNumber> evaluate(const Expr& expr, std::size_t depth);
+
+// "^", "+", "-", "*" or "/" of two evaluated operands; the last four in the common field of both.
+Result<AlgebraicNumber> apply_binary(const std::string& op, std::vector<AlgebraicNumber>& args) {
+  if (op == "^") {
     const AlgebraicNumber& base = args[0];
     const AlgebraicNumber& exponent = args[1];
     if (!exponent.is_rational()) return fail(Error::parse("exponent must be a fraction"));
@@ -492,12 +497,35 @@ Result<AlgebraicNumber> evaluate_expr(const Expr& expr) {
     if (e.den().is_one()) return r;
     return r.root(e.den());
   }
+  GY_CHECK(common_field(args));
+  if (op == "+") return args[0].add(args[1]);
+  if (op == "-") return args[0].sub(args[1]);
+  if (op == "*") return args[0].mul(args[1]);
+  return args[0].div(args[1]);
+}
+
+Result<AlgebraicNumber> evaluate(const Expr& expr, std::size_t depth) {
+  if (depth > kMaxTreeDepth) return fail(too_deep());
+  const std::string& op = expr.op;
+  if (chain_level(expr)) {
+    // Left to right along the chain, as the recursion over each left operand would go.
+    const std::vector<const Expr*> spine = chain_of(expr);
+    AlgebraicNumber acc = GY_TRY(evaluate(spine.back()->args[0], depth + 1));
+    for (auto it = spine.rbegin(); it != spine.rend(); ++it) {
+      std::vector<AlgebraicNumber> args;
+      args.reserve(2);
+      args.push_back(std::move(acc));
+      args.push_back(GY_TRY(evaluate((*it)->args[1], depth + 1)));
+      acc = GY_TRY(apply_binary((*it)->op, args));
+    }
+    return acc;
+  }
+  std::vector<AlgebraicNumber> args;
+  args.reserve(expr.args.size());
+  for (const auto& a : expr.args) args.push_back(GY_TRY(evaluate(a, depth + 1)));
   if (args.size() == 2) {
+    if (is_binary(op)) return apply_binary(op, args);
     GY_CHECK(common_field(args));
-    if (op == "+") return args[0].add(args[1]);
-    if (op == "-") return args[0].sub(args[1]);
-    if (op == "*") return args[0].mul(args[1]);
-    if (op == "/") return args[0].div(args[1]);
   }
   if (op == "neg") {
     if (args.size() != 1) return fail(Error::parse("neg must have an argument"));
@@ -513,6 +541,10 @@ Result<AlgebraicNumber> evaluate_expr(const Expr& expr) {
   }
   return fail(Error::parse("unknown operation '" + op + "'"));
 }
+
+}  // namespace
+
+Result<AlgebraicNumber> evaluate_expr(const Expr& expr) { return evaluate(expr, 0); }
 
 // ---- Shapes and recipes ------------------------------------------------------------------------
 

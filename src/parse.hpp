@@ -4,12 +4,14 @@
 // Bounds on untrusted text, each refused with a Parse error:
 //   - an expression text is at most kMaxExprBytes long, refused before it is read;
 //   - number literals: both digit runs, 10^(fraction digits) and the numerator fit in int64;
-//   - an expression tree read from text is at most kMaxParseDepth levels high, counting every
-//     operator of a chain (a+b+c is three levels) and every parenthesis level
-//     ("expression nested too deeply");
-//   - the printer and the evaluator refuse trees higher than kMaxTreeDepth (trees built in code,
-//     such as a substituted polyhedron definition, may exceed the parse bound a little).
-// Copying, comparing and destroying a tree never recurse, whatever its height.
+//   - an expression read from text nests at most kMaxParseDepth levels, counting parentheses,
+//     unary minus, exponents and calls ("expression nested too deeply"); a chain of sums or of
+//     products (1+2+3…, 2*3/4…) is one level however long;
+//   - the printer and the evaluator refuse trees nested deeper than kMaxTreeDepth, where a chain
+//     again counts once (trees built in code, such as a substituted polyhedron definition, may
+//     exceed the parse bound a little).
+// Chains are printed and evaluated in a loop; copying, comparing and destroying a tree never
+// recurse, whatever its height.
 #pragma once
 
 #include <cstdint>

@@ -25,9 +25,9 @@ std::string_view error_kind_name(ErrorKind kind) {
 
 namespace {
 
-constexpr char32_t kMalformed = 0xFFFD;
+constexpr char32_t kMalformed = 0x110000;  // beyond Unicode: a malformed byte, written as U+FFFD
 
-// Decodes one UTF-8 code point at s[i] and advances i; a malformed byte comes back as U+FFFD.
+// Decodes one UTF-8 code point at s[i] and advances i; a malformed byte comes back as kMalformed.
 char32_t next_code_point(std::string_view s, size_t& i) {
   auto b = static_cast<unsigned char>(s[i]);
   int extra = b < 0x80 ? 0 : (b >> 5) == 0x6 ? 1 : (b >> 4) == 0xE ? 2 : (b >> 3) == 0x1E ? 3 : -1;
@@ -52,11 +52,17 @@ char32_t next_code_point(std::string_view s, size_t& i) {
   return cp;
 }
 
-bool printable(char32_t cp) {
-  if (cp < 0x20 || cp == 0x7F) return false;
-  if (cp >= 0x80 && cp < 0xA0) return false;
-  if (cp == 0xAD || (cp >= 0x2028 && cp <= 0x2029) || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-  return true;
+struct CodeRange {
+  char32_t first, last;
+};
+
+#include "num/unicode_ranges.inc"
+
+template <std::size_t N>
+bool in_ranges(const CodeRange (&ranges)[N], char32_t cp) {
+  const CodeRange* end = ranges + N;
+  const CodeRange* r = std::upper_bound(ranges, end, cp, [](char32_t c, const CodeRange& x) { return c < x.first; });
+  return r != ranges && cp <= (r - 1)->last;
 }
 
 void append_utf8(std::string& out, char32_t cp) {
@@ -77,9 +83,7 @@ void append_utf8(std::string& out, char32_t cp) {
   }
 }
 
-}  // namespace
-
-std::string quote_debug(std::string_view text) {
+std::string quote(std::string_view text, bool escape_extenders) {
   std::string out = "\"";
   for (size_t i = 0; i < text.size();) {
     char32_t cp = next_code_point(text, i);
@@ -91,13 +95,13 @@ std::string quote_debug(std::string_view text) {
       case '\r': out += "\\r"; break;
       case '\n': out += "\\n"; break;
       default:
-        if (cp == kMalformed) {
-          out += "\\u{fffd}";
-        } else if (printable(cp)) {
+        bool hidden = cp == kMalformed || in_ranges(kNotPrintable, cp) ||
+                      (escape_extenders && in_ranges(kGraphemeExtend, cp));
+        if (!hidden) {
           append_utf8(out, cp);
         } else {
           char buf[16];
-          std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(cp));
+          std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(cp == kMalformed ? 0xFFFD : cp));
           out += buf;
         }
     }
@@ -105,6 +109,11 @@ std::string quote_debug(std::string_view text) {
   out += '"';
   return out;
 }
+
+}  // namespace
+
+std::string quote_debug(std::string_view text) { return quote(text, false); }
+std::string quote_name(std::string_view text) { return quote(text, true); }
 
 std::string Error::fmt_debug(bool pretty) const {
   std::string out(error_kind_name(kind));

@@ -46,8 +46,15 @@ using Unexpected = std::unexpected<Error>;
 inline Unexpected fail(Error e) { return Unexpected(std::move(e)); }
 inline Unexpected fail(ErrorKind kind, std::string message) { return Unexpected(Error{kind, std::move(message)}); }
 
-// The message quoted as a string literal with backslash escapes, as the debug text writes it.
+// The text quoted as a string literal: in double quotes, with a backslash before each double quote
+// and backslash, \0 \t \r \n for those controls, and \u{hex} for every other character that is not
+// printable (the Unicode categories Cc, Cf, Cs, Co, Cn, Zl, Zp and Zs, the space excepted) and for a
+// malformed byte (as U+FFFD). The debug text of errors and the reprs write strings this way.
 std::string quote_debug(std::string_view text);
+// quote_debug that also escapes the characters with the Unicode Grapheme_Extend property (combining
+// marks and the like, which would otherwise attach to the quote or the character before): how
+// names are written in messages.
+std::string quote_name(std::string_view text);
 
 // A broken internal invariant. The report is written to standard error, then this is thrown; the
 // Python boundary turns it into its panic exception. Never caught inside the core.

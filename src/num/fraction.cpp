@@ -139,9 +139,14 @@ Fraction operator*(const Fraction& x, const Fraction& y) {
     i128 a = *x.n_.to_i64(), b = *x.d_.to_i64(), c = *y.n_.to_i64(), d = *y.d_.to_i64();
     return Fraction::from_i128(a * c, b * d);
   }
-  Fraction r(x.n_ * y.n_, x.d_ * y.d_, Fraction::Raw{});
-  r.reduce();
-  return r;
+  // Both operands are reduced, so only a numerator and the other denominator can share factors:
+  // two gcds of the operands' sizes instead of one of the product's.
+  if (x.n_.is_zero() || y.n_.is_zero()) return Fraction();
+  Int g1 = y.d_.is_one() ? Int(1) : Int::gcd(x.n_, y.d_);
+  Int g2 = x.d_.is_one() ? Int(1) : Int::gcd(y.n_, x.d_);
+  Int n = g1.is_one() ? x.n_ : x.n_ / g1, m = g2.is_one() ? y.n_ : y.n_ / g2;
+  Int d = g2.is_one() ? x.d_ : x.d_ / g2, e = g1.is_one() ? y.d_ : y.d_ / g1;
+  return Fraction(n * m, d * e, Fraction::Raw{});
 }
 
 Status Fraction::div_assign(const Fraction& o) {

@@ -423,23 +423,43 @@ Result<ModPoly> gcd_mod(const ModPoly& a, const ModPoly& b) {
 // ---------------------------------------------------------------------------------------------
 // Sturm sequences
 
-int sign_at(const IntPoly& p, const Fraction& x) {
-  if (p.is_zero()) return 0;
-  // Σ a_i n^i d^(deg − i), which has the sign of p(n/d) for d > 0.
+Int scaled_value(const IntPoly& p, const Fraction& x) {
+  if (p.is_zero()) return Int(0);
   const Int& n = x.num();
   const Int& d = x.den();
-  if (d.is_one()) {
-    Int acc = p.coeffs.back();
-    for (std::size_t i = p.coeffs.size() - 1; i-- > 0;) acc = acc * n + p.coeffs[i];
-    return acc.sign();
+  const std::size_t deg = p.coeffs.size() - 1;
+  std::size_t terms = 0;
+  for (const auto& c : p.coeffs) terms += c.is_zero() ? 0 : 1;
+  if (terms * 8 < deg) {
+    // Few terms (x^k − c and the like): Σ a_i n^i d^(deg − i) from powers by squaring, rather than
+    // deg products of growing size.
+    Int acc(0);
+    for (std::size_t i = 0; i <= deg; ++i)
+      if (!p.coeffs[i].is_zero())
+        acc += p.coeffs[i] * Int::pow(n, static_cast<std::uint32_t>(i)) *
+               Int::pow(d, static_cast<std::uint32_t>(deg - i));
+    return acc;
   }
+  // Σ a_i n^i d^(deg − i) by Horner's rule; a power-of-two d is applied by shifts.
   Int acc = p.coeffs.back();
+  if (d.is_one()) {
+    for (std::size_t i = p.coeffs.size() - 1; i-- > 0;) acc = acc * n + p.coeffs[i];
+    return acc;
+  }
+  const std::uint64_t shift = d.bit_length() - 1;
+  if (Int(1).shl(shift) == d) {
+    for (std::size_t i = p.coeffs.size() - 1, k = 1; i-- > 0; ++k) {
+      acc = acc * n;
+      if (!p.coeffs[i].is_zero()) acc += p.coeffs[i].shl(shift * k);
+    }
+    return acc;
+  }
   Int dpow(1);
   for (std::size_t i = p.coeffs.size() - 1; i-- > 0;) {
     dpow *= d;
     acc = acc * n + p.coeffs[i] * dpow;
   }
-  return acc.sign();
+  return acc;
 }
 
 namespace {
@@ -477,31 +497,35 @@ std::vector<IntPoly> sturm_chain(const FracPoly& p) {
   return chain;
 }
 
-std::uint32_t variations(const std::vector<IntPoly>& chain, const Fraction& x) {
-  if (chain.size() < 2) return 0;
-  int s = sign_at(chain[0], x);
-  std::uint32_t n = 0;
-  for (std::size_t i = 1; i < chain.size(); ++i) {
-    int t = sign_at(chain[i], x);
+}  // namespace
+
+SturmSequence::SturmSequence(const FracPoly& p) : chain_(sturm_chain(p)) {}
+
+SturmSequence::End SturmSequence::at(const Fraction& x) const {
+  End end;
+  int s = sign_at(chain_[0], x);
+  end.root = s == 0;
+  for (std::size_t i = 1; i < chain_.size(); ++i) {
+    int t = sign_at(chain_[i], x);
     if (t != 0) {
-      if (s != 0 && t != s) ++n;
+      if (s != 0 && t != s) ++end.variations;
       s = t;
     }
   }
-  return n;
+  return end;
 }
 
-}  // namespace
+std::uint32_t SturmSequence::count(const Fraction& lo, const Fraction& hi) const {
+  if (hi < lo) return 0;  // an empty interval holds no root
+  return count(at(lo), at(hi));
+}
 
 Result<std::uint32_t> sturm_variations(const FracPoly& p, const Fraction& x) {
-  return variations(sturm_chain(p), x);
+  return SturmSequence(p).at(x).variations;
 }
 
 Result<std::uint32_t> count_real_roots(const FracPoly& p, const Fraction& lo, const Fraction& hi) {
-  if (hi < lo) return 0u;  // an empty interval holds no root
-  std::vector<IntPoly> chain = sturm_chain(p);
-  std::uint32_t z = sign_at(chain[0], lo) == 0 ? 1 : 0;
-  return variations(chain, lo) + z - variations(chain, hi);
+  return SturmSequence(p).count(lo, hi);
 }
 
 }  // namespace gy

@@ -275,8 +275,29 @@ Result<std::uint32_t> sturm_variations(const FracPoly& p, const Fraction& x);
 // The distinct real roots of p in [lo, hi] (lo <= hi); the zero polynomial counts 1.
 Result<std::uint32_t> count_real_roots(const FracPoly& p, const Fraction& lo, const Fraction& hi);
 
+// The Sturm sequence of p built once, for root counts at many points.
+class SturmSequence {
+ public:
+  explicit SturmSequence(const FracPoly& p);
+
+  // What a root count needs of one end: the sign variations there and whether p vanishes there.
+  struct End {
+    std::uint32_t variations = 0;
+    bool root = false;
+  };
+  End at(const Fraction& x) const;
+  // The distinct real roots in [lo, hi], from the two ends (lo <= hi).
+  static std::uint32_t count(const End& lo, const End& hi) { return lo.variations + (lo.root ? 1 : 0) - hi.variations; }
+  std::uint32_t count(const Fraction& lo, const Fraction& hi) const;
+
+ private:
+  std::vector<IntPoly> chain_;
+};
+
+// p(x)·d^deg p for x = n/d: an integer with the sign of p(x).
+Int scaled_value(const IntPoly& p, const Fraction& x);
 // The sign of p(x) without forming the fraction.
-int sign_at(const IntPoly& p, const Fraction& x);
+inline int sign_at(const IntPoly& p, const Fraction& x) { return scaled_value(p, x).sign(); }
 
 // ---------------------------------------------------------------------------------------------
 // Implementation of the generic members

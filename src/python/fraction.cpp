@@ -41,6 +41,7 @@ std::string repr(Call&, const Fraction& f) {
 
 std::string str(Call&, const Fraction& f) { return f.to_string(); }
 double to_float(Call&, const Fraction& f) { return f.to_f64(); }
+bool nonzero(Call&, const Fraction& f) { return !f.is_zero(); }
 Fraction negative(Call&, const Fraction& f) { return f.neg(); }
 Fraction absolute(Call&, const Fraction& f) { return f.abs(); }
 
@@ -102,6 +103,7 @@ constexpr Property denominator_row{"denominator", "The positive denominator in l
 constexpr Slot repr_row{slot<Py_tp_repr>, Borrow::none, &repr};
 constexpr Slot str_row{slot<Py_tp_str>, Borrow::none, &str};
 constexpr Slot float_row{slot<Py_nb_float>, Borrow::none, &to_float};
+constexpr Slot bool_row{slot<Py_nb_bool>, Borrow::none, &nonzero};
 constexpr Slot negative_row{slot<Py_nb_negative>, Borrow::none, &negative};
 constexpr Slot absolute_row{slot<Py_nb_absolute>, Borrow::none, &absolute};
 constexpr Slot add_row{slot<Py_nb_add>, Borrow::none, &add};
@@ -118,7 +120,7 @@ constinit OnceObject fraction_type_cell;
 template <>
 PyTypeObject* type_object<gy::Fraction>() {
   return make_type<gy::Fraction, fraction_class, fraction_new, numerator_row, denominator_row, repr_row, str_row,
-                   float_row, negative_row, absolute_row, add_row, subtract_row, multiply_row, divide_row,
+                   float_row, bool_row, negative_row, absolute_row, add_row, subtract_row, multiply_row, divide_row,
                    compare_row, hash_row>(fraction_type_cell);
 }
 

@@ -30,8 +30,9 @@
 //        constexpr Slot puzzle_repr{slot<Py_tp_repr>, Borrow::shared, &repr};
 //
 //      Slots: Py_tp_repr, Py_tp_str, Py_nb_negative, Py_nb_absolute, Py_nb_float (unary, one
-//      receiver); Py_mp_length (returns std::size_t); Py_tp_hash (returns std::uint64_t; -1 becomes
-//      -2); Py_mp_subscript (receiver, key; also answers the sequence-item protocol);
+//      receiver); Py_nb_bool (returns bool); Py_mp_length (returns std::size_t); Py_tp_hash
+//      (returns std::uint64_t; -1 becomes -2); Py_mp_subscript (receiver, key; also answers the
+//      sequence-item protocol);
 //      Py_tp_richcompare (receiver, other, CompareOp); Py_nb_add, Py_nb_subtract, Py_nb_multiply,
 //      Py_nb_true_divide (two PyObject*, no receiver, no borrow). Py_bf_getbuffer /
 //      Py_bf_releasebuffer take raw CPython functions through RawSlot.
@@ -948,34 +949,42 @@ PyObject* unary_entry(PyObject* self) {
   });
 }
 
-template <const auto& Row>
-Py_ssize_t length_entry(PyObject* self) {
+// A slot whose body returns a plain value V: the receiver is taken, the body run, and its value
+// converted to the slot's result; `error` signals a raised exception.
+template <const auto& Row, class V, class Out, class Convert>
+Out value_entry(PyObject* self, Out error, Convert convert) {
   using T = receiver_of<decltype(Row.body)>;
-  return guarded<Py_ssize_t>(-1, [&]() -> Py_ssize_t {
+  return guarded<Out>(error, [&]() -> Out {
     BorrowGuard g;
-    if (!take_receiver<T>(g, self, Row.borrow)) return -1;
+    if (!take_receiver<T>(g, self, Row.borrow)) return error;
     Call c(self, Release::no);
-    auto n = finish_value<std::size_t>(Row.body(c, object_cast<T>(self)->value));
-    if (!n) return -1;
-    if (*n > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
-      raise(PyExc_OverflowError, "cannot fit 'int' into an index-sized integer");
-      return -1;
-    }
-    return static_cast<Py_ssize_t>(*n);
+    auto v = finish_value<V>(Row.body(c, object_cast<T>(self)->value));
+    if (!v) return error;
+    return convert(*v);
   });
 }
 
 template <const auto& Row>
+Py_ssize_t length_entry(PyObject* self) {
+  return value_entry<Row, std::size_t>(self, Py_ssize_t{-1}, [](std::size_t n) -> Py_ssize_t {
+    if (n > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
+      raise(PyExc_OverflowError, "cannot fit 'int' into an index-sized integer");
+      return -1;
+    }
+    return static_cast<Py_ssize_t>(n);
+  });
+}
+
+template <const auto& Row>
+int bool_entry(PyObject* self) {
+  return value_entry<Row, bool>(self, -1, [](bool b) { return b ? 1 : 0; });
+}
+
+template <const auto& Row>
 Py_hash_t hash_entry(PyObject* self) {
-  using T = receiver_of<decltype(Row.body)>;
-  return guarded<Py_hash_t>(-1, [&]() -> Py_hash_t {
-    BorrowGuard g;
-    if (!take_receiver<T>(g, self, Row.borrow)) return -1;
-    Call c(self, Release::no);
-    auto h = finish_value<std::uint64_t>(Row.body(c, object_cast<T>(self)->value));
-    if (!h) return -1;
-    auto v = static_cast<Py_hash_t>(*h);
-    return v == -1 ? -2 : v;
+  return value_entry<Row, std::uint64_t>(self, Py_hash_t{-1}, [](std::uint64_t h) {
+    auto v = static_cast<Py_hash_t>(h);
+    return v == -1 ? Py_hash_t{-2} : v;
   });
 }
 
@@ -1051,6 +1060,8 @@ void add_slot(TypeTables& t) {
     t.slots.push_back({Id, slot_function(&length_entry<Row>)});
   } else if constexpr (Id == Py_tp_hash) {
     t.slots.push_back({Id, slot_function(&hash_entry<Row>)});
+  } else if constexpr (Id == Py_nb_bool) {
+    t.slots.push_back({Id, slot_function(&bool_entry<Row>)});
   } else if constexpr (Id == Py_mp_subscript) {
     t.slots.push_back({Id, slot_function(&subscript_entry<Row>)});
     t.slots.push_back({Py_sq_item, slot_function(&item_entry<Row>)});

@@ -35,6 +35,7 @@ Result<int> sign(Call&, const AlgebraicNumber& x) { return x.sign(); }
 Result<std::pair<gy::Fraction, gy::Fraction>> interval(Call&, const AlgebraicNumber& x) { return x.interval(); }
 std::string field(Call&, const AlgebraicNumber& x) { return x.field()->to_string(); }
 std::string str(Call&, const AlgebraicNumber& x) { return x.to_string(); }
+bool nonzero(Call&, const AlgebraicNumber& x) { return !x.is_zero(); }
 Result<double> to_float(Call&, const AlgebraicNumber& x) { return x.to_f64(); }
 AlgebraicNumber negative(Call&, const AlgebraicNumber& x) { return x.neg(); }
 Result<AlgebraicNumber> absolute(Call&, const AlgebraicNumber& x) { return x.abs(); }
@@ -115,8 +116,7 @@ PyResult<Ref> divide(Call&, PyObject* a, PyObject* b) {
 PyResult<Ref> compare(Call&, const AlgebraicNumber& x, PyObject* other, CompareOp op) {
   const AlgebraicNumber* y = PY_TRY(borrow_real_argument(other));
   if (!y) return not_implemented();
-  auto both = PY_TRY(joined(x, *y));
-  int s = PY_TRY(PY_TRY(both[0].sub(both[1])).sign());
+  int s = PY_TRY(x.cmp(*y));
   bool r = false;
   switch (op) {
     case CompareOp::lt: r = s < 0; break;
@@ -150,6 +150,7 @@ constexpr Property field_row{"field",
 constexpr Slot str_row{slot<Py_tp_str>, Borrow::none, &str};
 constexpr Slot repr_row{slot<Py_tp_repr>, Borrow::none, &repr};
 constexpr Slot float_row{slot<Py_nb_float>, Borrow::none, &to_float};
+constexpr Slot bool_row{slot<Py_nb_bool>, Borrow::none, &nonzero};
 constexpr Slot negative_row{slot<Py_nb_negative>, Borrow::none, &negative};
 constexpr Slot absolute_row{slot<Py_nb_absolute>, Borrow::none, &absolute};
 constexpr Slot add_row{slot<Py_nb_add>, Borrow::none, &add};
@@ -165,7 +166,7 @@ constinit OnceObject real_type_cell;
 template <>
 PyTypeObject* type_object<gy::AlgebraicNumber>() {
   return make_type<gy::AlgebraicNumber, real_class, from_int_row, parse_row, root_row, sign_row, interval_row,
-                   field_row, str_row, repr_row, float_row, negative_row, absolute_row, add_row, subtract_row,
+                   field_row, str_row, repr_row, float_row, bool_row, negative_row, absolute_row, add_row, subtract_row,
                    multiply_row, divide_row, compare_row>(real_type_cell);
 }
 

@@ -15,6 +15,13 @@ TEST(Error, DebugTextQuotesAndEscapes) {
   EXPECT_EQ(Error::division("m").fmt_debug(true), "Division(\n    \"m\",\n)");
 }
 
+// Names also escape what combines with its neighbours; both forms escape what does not print.
+TEST(Error, NamesEscapeCombiningCharacters) {
+  const std::string text = "a\u0301\u200b\ufeff\u00a0 \ufffd\U000E0001\u00e9";
+  EXPECT_EQ(quote_name(text), "\"a\\u{301}\\u{200b}\\u{feff}\\u{a0} \ufffd\\u{e0001}\u00e9\"");
+  EXPECT_EQ(quote_debug(text), "\"a\u0301\\u{200b}\\u{feff}\\u{a0} \ufffd\\u{e0001}\u00e9\"");
+}
+
 TEST(Error, TruncatedUtf8DoesNotReadPastTheEnd) {
   std::string s = "ab\xe2\x82";
   EXPECT_EQ(Error::other(s).fmt_debug(), "Other(\"ab\\u{fffd}\\u{fffd}\")");

@@ -1,4 +1,5 @@
 #include "exact.hpp"
+#include "num/factoring.hpp"
 
 #include <gmp.h>
 #include <gtest/gtest.h>
@@ -230,6 +231,69 @@ TEST(AlgebraicNumber, FloatsAreCorrectlyRounded) {
   }
 }
 
+// Signs and floats narrow a field exactly as far as single refine steps would, to the same
+// interval, however far that is: fields with wide and non-dyadic intervals, negative roots, a root
+// far from its interval's scale, and numbers whose coefficients cancel to a tiny value.
+TEST(NumberField, NarrowingMatchesSingleSteps) {
+  auto two_to = [](std::uint64_t e) { return Fraction(Int(1).shl(e)); };
+  std::vector<Fraction> binomial(31);
+  binomial[0] = two_to(61).neg();
+  binomial[30] = q(1);
+  struct Case {
+    FracPoly m;
+    Fraction lo, hi;
+  };
+  const std::vector<Case> cases = {
+      {fp({q(-2), q(0), q(1)}), q(0), q(3)},
+      {fp({q(-2), q(0), q(1)}), q(-3), q(-1, 3)},
+      {fp({q(-1), q(-1), q(-1), q(1)}), q(-1, 2), q(1000)},
+      {fp({q(2), q(-4), q(0), q(0), q(0), q(1)}), q(1, 3), q(1)},
+      {fp({q(1), q(0), q(-10), q(0), q(1)}), q(1, 7), q(1, 2)},
+      {FracPoly(binomial), q(0), two_to(61) + q(1)},
+  };
+  std::mt19937_64 rng(5);
+  auto coefficient = [&] {
+    return q(static_cast<std::int64_t>(rng() % 41) - 20, 1 + static_cast<std::int64_t>(rng() % 12));
+  };
+  int most_steps = 0;
+  for (const Case& c : cases) {
+    const std::size_t d = static_cast<std::size_t>(c.m.degree());
+    for (int round = 0; round < 12; ++round) {
+      // A random number, or a power of (alpha − a close rational), which cancels to a tiny value.
+      std::vector<Fraction> coeffs;
+      FracPoly value;
+      if (round % 3 == 2) {
+        FieldRef probe = field(c.m, c.lo, c.hi);
+        double a = *gen(probe).to_f64();
+        Fraction close = *Fraction::make(Int(static_cast<std::int64_t>(a * 4096) + 1), Int(4096));
+        AlgebraicNumber near = ok(gen(probe).sub(rat(close)));
+        value = ok(AlgebraicNumber::pow(probe, near, Int(3 + round))).value();
+      } else {
+        for (std::size_t i = 0; i < std::min<std::size_t>(d, 4); ++i) coeffs.push_back(coefficient());
+        value = FracPoly(coeffs);
+      }
+      for (bool as_float : {false, true}) {
+        FieldRef stepped = field(c.m, c.lo, c.hi), replayed = field(c.m, c.lo, c.hi);
+        AlgebraicNumber x = ok(AlgebraicNumber::make(stepped, value)), y = ok(AlgebraicNumber::make(replayed, value));
+        // The plain loop: one refine step at a time until the enclosure settles.
+        for (int step = 0;; ++step) {
+          ASSERT_LT(step, 20000);
+          most_steps = std::max(most_steps, step);
+          auto [lo, hi] = *x.interval();
+          if (as_float ? lo.to_f64() == hi.to_f64() : lo.sign() == hi.sign()) break;
+          ASSERT_TRUE(stepped->refine());
+        }
+        if (as_float)
+          EXPECT_EQ(*y.to_f64(), x.interval()->first.to_f64());
+        else
+          EXPECT_EQ(*y.sign(), x.interval()->first.sign());
+        EXPECT_EQ(replayed->to_string(), stepped->to_string()) << c.m << " " << value << (as_float ? " f" : " s");
+      }
+    }
+  }
+  EXPECT_GT(most_steps, 256);  // beyond where floats used to stop
+}
+
 // Threads hammer signs and floats of numbers of one fresh field, all starting at once; every
 // answer is right and the shared interval ends narrower, still isolating alpha.
 TEST(NumberField, ConcurrentRefinement) {
@@ -310,12 +374,71 @@ TEST(Root, RefusedAndNegativeRadicands) {
   EXPECT_EQ(gen(pure_field(2, 200)).root(Int(2)).error().message,
             "root of index 2 in a field of degree 200 exceeds the field degree limit of 256");
   // Even roots of negative numbers have no real value; odd ones are negative.
-  expect_error(AlgebraicNumber::constant(QQ(), -2).root(Int(2)), ErrorKind::Other, "Interval must contain exactly one root");
-  expect_error(ok(rat(q(1)).sub(sqrt_of(2))).root(Int(4)), ErrorKind::Other, "Interval must contain exactly one root");
+  expect_error(AlgebraicNumber::constant(QQ(), -2).root(Int(2)), ErrorKind::Range,
+               "even root (index 2) of a negative number");
+  expect_error(ok(rat(q(1)).sub(sqrt_of(2))).root(Int(4)), ErrorKind::Range,
+               "even root (index 4) of a negative number");
   EXPECT_TRUE(root(AlgebraicNumber::constant(QQ(), -8), 3).eq(AlgebraicNumber::constant(QQ(), -2)));
   AlgebraicNumber d = root(AlgebraicNumber::constant(QQ(), -2), 3);
   EXPECT_TRUE(ok(ok(d.mul(d)).mul(d)).eq(AlgebraicNumber::constant(QQ(), -2)));
   EXPECT_EQ(*d.to_f64(), -std::cbrt(2.0));
+}
+
+// Roots of rationals and of radicals have the field the general road gives: the factor of
+// m_v(x^k) holding the root, as `factor` writes it, and the interval [0, upper(v) + 1].
+TEST(Root, RadicalFieldsAreTheFactorsOfTheBinomial) {
+  std::vector<std::pair<Fraction, std::int64_t>> cases;
+  for (Fraction v : {q(2), q(4), q(1, 8), q(64), q(243, 32), q(1 << 12), q(3, 1 << 20), q(10000)})
+    for (std::int64_t k : {2, 3, 4, 6, 12}) cases.emplace_back(v, k);
+  for (auto& [v, k] : cases) {
+    AlgebraicNumber r = root(rat(v), k);
+    std::vector<Fraction> c(static_cast<std::size_t>(k) + 1);
+    c[0] = v.neg();
+    c.back() = q(1);
+    Fraction hi = v + q(1);
+    std::vector<FracPoly> holding, factors = *factor(FracPoly(c));
+    for (const auto& f : factors)
+      if (*count_real_roots(f, q(0), hi) > 0) holding.push_back(f);
+    ASSERT_EQ(holding.size(), 1u);
+    EXPECT_EQ(r.field()->minimal_polynomial(), holding[0]) << v << " " << k;
+    if (r.field()->degree() > 1) {
+      EXPECT_EQ(field_interval_read(*r.field()), std::pair(q(0), hi));
+    }
+    EXPECT_TRUE(ok(AlgebraicNumber::pow(r.field(), r, Int(k))).eq(rat(v)));
+  }
+  // The cube root of 2^(1/4) is 2^(1/12); the square root of 9^(1/3) is 3^(1/3).
+  AlgebraicNumber a = root(root(rat(q(2)), 4), 3);
+  std::vector<Fraction> twelfth(13);
+  twelfth[0] = q(-2);
+  twelfth[12] = q(1);
+  EXPECT_EQ(primitive_integer(a.field()->minimal_polynomial()), primitive_integer(FracPoly(twelfth)));
+  AlgebraicNumber b = root(root(rat(q(9)), 3), 2);
+  EXPECT_EQ(b.field()->degree(), 3u);
+  EXPECT_TRUE(ok(ok(b.mul(b)).mul(b)).eq(rat(q(3))));
+}
+
+// Comparisons need no common field: beyond the degree limit, and between equal numbers of
+// different fields.
+TEST(Compare, AcrossFields) {
+  AlgebraicNumber a = root(rat(q(2)), 32), b = root(rat(q(3)), 9);  // 1.0219… < 1.1298…
+  EXPECT_EQ(*a.cmp(b), -1);
+  EXPECT_EQ(*b.cmp(a), 1);
+  AlgebraicNumber big = root(rat(q(2)), 256), s2 = sqrt_of(2);
+  EXPECT_EQ(*big.cmp(s2), -1);
+  AlgebraicNumber p = big;
+  for (int i = 0; i < 7; ++i) p = ok(p.mul(p));
+  EXPECT_EQ(*p.cmp(s2), 0);
+  EXPECT_EQ(*s2.cmp(p), 0);
+  // 2·sqrt(2) as the generator of x² − 8 and as 2x in the field of x² − 2.
+  AlgebraicNumber g8 = gen(field(fp({q(-8), q(0), q(1)}), q(0), q(3)));
+  EXPECT_EQ(*g8.cmp(ok(s2.mul(rat(q(2))))), 0);
+  AlgebraicNumber above = ok(ok(s2.mul(rat(q(2)))).add(rat(*Fraction::make(Int(1), Int::pow(Int(10), 40)))));
+  EXPECT_EQ(*g8.cmp(above), -1);
+  // A nested radical against a rational and a root of another field.
+  AlgebraicNumber nested = root(ok(rat(q(5)).sub(ok(rat(q(2)).mul(sqrt_of(6))))), 2);  // sqrt(3) − sqrt(2)
+  EXPECT_EQ(*nested.cmp(sqrt_of(3)), -1);
+  EXPECT_EQ(*rat(q(1, 3)).cmp(nested), 1);
+  EXPECT_EQ(*nested.cmp(rat(q(1, 3))), -1);
 }
 
 TEST(CommonField, ContainedGeneratorsDoNotGrow) {

@@ -262,6 +262,29 @@ TEST(RemainderSequence, ResultantIsTheSylvesterDeterminant) {
   }
 }
 
+// p(x)·d^deg against the exact rational value, for dense polynomials and sparse ones of high degree
+// (which take powers instead of Horner's rule), at integer, dyadic and other points.
+TEST(RootCounting, ScaledValues) {
+  std::mt19937_64 rng(9);
+  auto small = [&] { return static_cast<std::int64_t>(rng() % 2001) - 1000; };
+  for (int round = 0; round < 200; ++round) {
+    const std::size_t deg = round % 2 ? 1 + rng() % 8 : 20 + rng() % 100;
+    std::vector<Int> c(deg + 1);
+    for (std::size_t i = 0; i <= deg; ++i)
+      if (round % 2 || rng() % 10 == 0) c[i] = Int(small());
+    c[deg] = Int(small() | 1);
+    IntPoly p(c);
+    const std::int64_t dens[] = {1, 1024, 999, 3};
+    Fraction x = q(small(), dens[round % 4]);
+    FracPoly exact;
+    for (const auto& v : p.coeffs) exact.coeffs.emplace_back(v);
+    Fraction want = exact.eval(x) * *Fraction(x.den()).pow(Int(static_cast<std::int64_t>(p.degree())));
+    ASSERT_TRUE(want.is_integer());
+    EXPECT_EQ(scaled_value(p, x), want.num()) << p << " at " << x;
+    EXPECT_EQ(sign_at(p, x), want.sign());
+  }
+}
+
 TEST(RootCounting, SturmCounts) {
   FracPoly p = fp({q(-2), q(0), q(1)});
   EXPECT_EQ(*count_real_roots(p, q(1), q(2)), 1u);

@@ -69,5 +69,33 @@ TEST(Evaluate, FieldsAndErrors) {
   EXPECT_EQ(evaluate_expr(Expr::make("$scale")).error().message, "unknown operation '$scale'");
 }
 
+// Chains of any length evaluate left to right in a loop; nesting through parentheses is bounded.
+TEST(Evaluate, LongChains) {
+  std::string sum = "0", product = "1", mixed = "1";
+  for (int i = 1; i <= 50'000; ++i) {
+    sum += (i % 3 ? "+" : "-") + std::to_string(i % 7);
+    product += i % 2 ? "*3" : "/3";
+    mixed += "-1/2*2";
+  }
+  // Σ ±(i mod 7): the terms with i ≡ 0 (mod 3) subtract.
+  std::int64_t want = 0;
+  for (int i = 1; i <= 50'000; ++i) want += (i % 3 ? 1 : -1) * (i % 7);
+  EXPECT_TRUE(eval(sum)->eq(AlgebraicNumber::constant(QQ(), want)));
+  EXPECT_TRUE(eval(product)->eq(AlgebraicNumber::constant(QQ(), 1)));
+  EXPECT_TRUE(eval(mixed)->eq(AlgebraicNumber::constant(QQ(), -49'999)));
+  EXPECT_TRUE(eval("2*3-4/2+sqrt(2)*sqrt(2)-1")->eq(AlgebraicNumber::constant(QQ(), 5)));
+  // The first failure along a chain is the one reported.
+  EXPECT_EQ(error("1+2+x+y"), "unknown operation 'x'");
+  EXPECT_NE(error("1+1/0+y").find("Division by zero"), std::string::npos);
+  // A tree nested deeper than the evaluator allows is refused, not recursed into.
+  Expr deep = Expr::number(Fraction(Int(1)));
+  for (std::size_t i = 0; i <= kMaxTreeDepth; ++i) {
+    std::vector<Expr> args;
+    args.push_back(std::move(deep));
+    deep = Expr::make("neg", std::move(args));
+  }
+  EXPECT_EQ(evaluate_expr(deep).error().message, "expression nested too deeply");
+}
+
 }  // namespace
 }  // namespace gy

@@ -177,15 +177,16 @@ TEST(Expr, NestingBounds) {
   for (std::size_t i = 0; i < 100'000; ++i) powers += "^2";
   EXPECT_EQ(parse_error(powers), "expression nested too deeply");
 
-  // A flat chain is as high as it has operators.
-  auto chain = [](std::size_t ops) {
-    std::string s = "1";
-    for (std::size_t i = 0; i < ops; ++i) s += "+1";
-    return s;
-  };
-  EXPECT_TRUE(parse_expr(chain(kMaxParseDepth - 1)));
-  EXPECT_EQ(parse_error(chain(kMaxParseDepth)), "expression nested too deeply");
-  EXPECT_EQ(parse_error(chain(1'000'000)), "expression nested too deeply");
+  // A flat chain is one level however long, and prints back as it was read; the parentheses and
+  // exponents inside its operands still count.
+  for (std::string_view link : {"+1", "-2", "*3", "/4", "+2*3", "-2^2"}) {
+    std::string chain = "1";
+    for (std::size_t i = 0; i < 100'000; ++i) chain += link;
+    EXPECT_EQ(reprint(chain), chain) << link;
+  }
+  EXPECT_EQ(reprint("1+(2+3)+4-(5-6)"), "1+(2+3)+4-(5-6)");
+  EXPECT_EQ(parse_error("1+2+" + nested(kMaxParseDepth)), "expression nested too deeply");
+  EXPECT_EQ(reprint("1*2+" + nested(kMaxParseDepth - 1)), "1*2+1");
 }
 
 // Trees built in code may be arbitrarily high: copying, comparing and destroying them must not

@@ -76,6 +76,12 @@ def test_small_examples():
     assert float(Fraction(1, 3)) == 1 / 3
 
 
+def test_truth_is_being_nonzero():
+    assert [bool(Fraction(0)), bool(Fraction(0, 5)), bool(Fraction(-1, 3)), bool(Fraction(2**62) * Fraction(4))] == [
+        False, False, True, True]
+    assert not (Fraction(1, 2) - Fraction(2, 4))
+
+
 def test_results_beyond_64_bits_are_exact():
     f = Fraction(2**62) * Fraction(4)
     assert str(f) == str(2**64)

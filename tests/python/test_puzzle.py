@@ -283,6 +283,25 @@ class TestGripsAndPieces:
         assert close(cube.stops(0), [0, 90, 180, 270])
         assert close(Puzzle("Megaminx").stops(0), [0, 72, 144, 216, 288])
 
+    def test_stops_match_planes_by_direction_whatever_the_normals_length(self):
+        # Three plane cuts whose normals differ in length: equal dot products and offsets are not
+        # equal angles, so no rotation but the identity fits.
+        q = "?shell=C$1&cut=-3,-3,1$-9/20&cut=-5,0,4$-9/20&cut=0,-2,2$9/20"
+        p = Puzzle(q)
+        assert [p.stops(i) for i in range(p.grip_count)] == [[0.0]] * p.grip_count == [[0.0]] * 3
+        assert native.jumbles(q) is False and native.PuzzleBatch(q, 2).action_count == 6
+        # Planes through the axis: (0, 1, 0) and (0, 1, 1) are 45 degrees apart, a rotation with
+        # irrational coefficients, so it is no stop over the rationals; written with sqrt(2) the
+        # same planes give the eighth turns, and 2·(1, 0, 0) is the same plane as (1, 0, 0).
+        p = Puzzle("?shell=C$1&cut=2,0,0$0&cut=0,1,0$0&cut=0,1,1$0")
+        assert [close(p.stops(i), [0, 180]) for i in range(p.grip_count)] == [True] * p.grip_count
+        p = Puzzle("?shell=C$1&cut=2,0,0$0&cut=0,1,0$0&cut=0,sqrt(2),sqrt(2)$0")
+        assert close(p.stops(0), [0, 45, 135, 180, 225, 315]) and close(p.stops(1), [0, 45, 135, 180, 225, 315])
+        fresh = [p.piece(i)["vertices"] for i in range(p.piece_count)]
+        p.turn_to(0, 1)  # an eighth turn, exactly
+        p.undo()
+        assert [p.piece(i)["vertices"] for i in range(p.piece_count)] == fresh
+
     def test_piece_description(self, cube):
         d = cube.piece(0)
         assert list(d) == ["vertices", "faces", "rotation"]

@@ -3,7 +3,7 @@ from decimal import Decimal
 
 import pytest
 
-from gyrelle._native import Fraction, PuzzleError, Real, Shape
+from gyrelle._native import Fraction, PuzzleError, Real, Recipe, Shape
 
 SQRT2 = Real.parse("sqrt(2)")
 SQRT3 = Real.parse("sqrt(3)")
@@ -58,6 +58,33 @@ def test_failures():
     assert e.value.__notes__ == ["while processing 'expr'"]
     with pytest.raises(PuzzleError):
         Real.parse("sqrt(")
+
+
+def test_truth_is_being_nonzero():
+    assert [bool(R(0)), bool(SQRT2 - SQRT2), bool(SQRT2), bool(R(-3)), bool(Real.parse("(sqrt(2)-1)^200"))] == [
+        False, False, True, True, True]
+
+
+def test_even_roots_of_negative_numbers_are_refused():
+    for text, k in [("sqrt(-4)", 2), ("(0-2)^(1/2)", None), ("sqrt(1-sqrt(2))", 2)]:
+        with pytest.raises((ValueError, PuzzleError)) as e:
+            Real.parse(text)
+        if k:
+            assert e.type is ValueError and str(e.value) == f"even root (index {k}) of a negative number"
+    with pytest.raises(ValueError, match=r"^even root \(index 4\) of a negative number$"):
+        R(-16).root(4)
+    assert Real.parse("cbrt(-8)") == R(-2) and R(-8).root(3) == R(-2)
+
+
+def test_chains_of_any_length():
+    assert Real.parse("+".join(["1"] * 257)) == R(257)
+    assert Real.parse("-".join(["1"] * 20_001)) == R(-19_999)
+    assert Real.parse("2" + "*2/2" * 5_000 + "*sqrt(2)") == R(2) * SQRT2
+    with pytest.raises(PuzzleError, match="^expression nested too deeply$"):
+        Real.parse("(" * 300 + "1" + ")" * 300)
+    size = "+".join(["1/1000"] * 300)  # printed into the recipe's query text and read back
+    assert Shape.polyhedron("C", size).offset() == Real.parse("3/10")
+    assert Recipe.parse("?shell=C$1&cut=C$" + size).build().piece_count == 26
 
 
 def test_only_reals_mix_and_there_is_no_hash():

@@ -1,3 +1,5 @@
+import unicodedata
+
 import pytest
 
 import gyrelle._native as native
@@ -78,6 +80,29 @@ def test_named_and_parse_errors(capfd):
             Recipe.parse(bad)
     assert Recipe.parse("?shell=C$1&colour=red&cut=C$0").query == "?shell=C$1&cut=C$0"
     assert "warning: ignoring unknown key colour" in capfd.readouterr().err
+
+
+def test_names_in_messages_escape_every_hidden_or_combining_character():
+    with pytest.raises(ValueError) as e:
+        Recipe.named("a\u0301\u200b\ufeff\u00a0 \t\u2028\U000e0001\U0010ffff\u00e9\U0001f600")
+    assert str(e.value) == r'no cataloged puzzle named "a\u{301}\u{200b}\u{feff}\u{a0} \t\u{2028}\u{e0001}\u{10ffff}é😀"'
+    # Every code point, against the host's idea of printable and the combining categories.
+    other_extenders = {0x9BE, 0x9D7, 0xB3E, 0xB57, 0xBBE, 0xBD7, 0xCC2, 0xCD5, 0xCD6, 0xD3E, 0xD57, 0xDCF, 0xDDF,
+                       0x1B35, 0x200C, 0x302E, 0x302F, 0xFF9E, 0xFF9F, 0x1133E, 0x11357, 0x114B0, 0x114BD, 0x115AF,
+                       0x11930, 0x1D165, *range(0x1D16E, 0x1D173), *range(0xE0020, 0xE0080)}
+    specials = {'"': '\\"', "\\": "\\\\", "\0": "\\0", "\t": "\\t", "\r": "\\r", "\n": "\\n"}
+    points = [c for c in range(0x110000) if not 0xD800 <= c <= 0xDFFF]
+    for start in range(0, len(points), 20_000):
+        chunk = "".join(chr(c) for c in points[start:start + 20_000])
+        with pytest.raises(ValueError) as e:
+            Recipe.named("x" + chunk)
+        got = str(e.value)[len('no cataloged puzzle named "x'):-1]
+        want = []
+        for ch in chunk:
+            c = ord(ch)
+            hidden = not ch.isprintable() or unicodedata.category(ch) in ("Mn", "Me") or c in other_extenders
+            want.append(specials.get(ch) or (f"\\u{{{c:x}}}" if hidden else ch))
+        assert got == "".join(want)
 
 
 def test_class():
