@@ -10,11 +10,19 @@ import re
 import sys
 from concurrent.futures import ThreadPoolExecutor
 
-import numpy as np
-
 import gyrelle._native as native
 
 RECORD = pathlib.Path(__file__).with_name("catalog_digests.json")
+
+
+def as_list(values):
+    """An Array's values as lists nested by its shape; anything else as it is."""
+    if not isinstance(values, native.Array):
+        return values
+    flat = values.tolist()
+    for axis in reversed(values.shape[1:]):
+        flat = [flat[i:i + axis] for i in range(0, len(flat), axis)]
+    return flat
 
 
 def attempt(read):
@@ -31,12 +39,12 @@ def digest(recipe):
         return [
             [p.piece(i) for i in range(p.piece_count)],
             [(p.grip(i), p.stops(i)) for i in range(p.grip_count)],
-            attempt(lambda: np.asarray(p.stickers()).tolist()),
+            attempt(lambda: as_list(p.stickers())),
         ]
 
     parts = [p.field, p.piece_count, state()]
-    parts.append(attempt(lambda: [p.grip_names, p.actions, np.asarray(p.sticker_ids()).tolist(), p.solved_stickers,
-                                  p.palette, np.asarray(p.action_permutations()).tolist()]))
+    parts.append(attempt(lambda: [p.grip_names, p.actions, as_list(p.sticker_ids()), p.solved_stickers,
+                                  p.palette, as_list(p.action_permutations())]))
     p.seed(7)
     p.scramble(3)
     p.settle()

@@ -8,7 +8,10 @@ import time
 from decimal import Decimal
 
 import pytest
-from sympy import integer_nthroot
+
+import optional
+
+integer_nthroot = optional.need("sympy").integer_nthroot
 
 from gyrelle._native import Puzzle, Real
 

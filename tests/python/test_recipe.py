@@ -86,7 +86,10 @@ def test_names_in_messages_escape_every_hidden_or_combining_character():
     with pytest.raises(ValueError) as e:
         Recipe.named("a\u0301\u200b\ufeff\u00a0 \t\u2028\U000e0001\U0010ffff\u00e9\U0001f600")
     assert str(e.value) == r'no cataloged puzzle named "a\u{301}\u{200b}\u{feff}\u{a0} \t\u{2028}\u{e0001}\u{10ffff}é😀"'
-    # Every code point, against the host's idea of printable and the combining categories.
+    # Every code point, against the host's idea of printable and the combining categories, where the
+    # host's character tables are of the Unicode version the module's were made from.
+    if unicodedata.unidata_version != "14.0.0":
+        return
     other_extenders = {0x9BE, 0x9D7, 0xB3E, 0xB57, 0xBBE, 0xBD7, 0xCC2, 0xCD5, 0xCD6, 0xD3E, 0xD57, 0xDCF, 0xDDF,
                        0x1B35, 0x200C, 0x302E, 0x302F, 0xFF9E, 0xFF9F, 0x1133E, 0x11357, 0x114B0, 0x114BD, 0x115AF,
                        0x11930, 0x1D165, *range(0x1D16E, 0x1D173), *range(0xE0020, 0xE0080)}
