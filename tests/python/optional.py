@@ -5,10 +5,14 @@ missing for which interpreter, and every other test still runs.
     np = optional.module("numpy")            # the module, or None
     @optional.needs("numpy", "PIL.Image")    # skips a test, a class or a parameter set without them
     sympy = optional.need("sympy")           # in a test (or at a module's top): the module, or skip
+
+It also says whether the module runs under the address sanitizer, whose checks make calls several
+times slower: time limits of tests go through `seconds`.
 """
 
 import functools
 import importlib
+import os
 import sys
 import sysconfig
 
@@ -46,3 +50,11 @@ def need(name):
     if found is None:
         pytest.skip(reason(name), allow_module_level=True)
     return found
+
+
+SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
+
+
+def seconds(limit):
+    """A test's time limit, stretched under the sanitizer."""
+    return limit * 20 if SANITIZED else limit

@@ -11,7 +11,7 @@ import optional
 
 # The folder holding the package this interpreter imported: the child imports the same module.
 PACKAGE_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(gy.__file__)))
-SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
+SANITIZED = optional.SANITIZED
 
 
 def run(code, env=None, timeout=300):
