@@ -639,6 +639,34 @@ AlgebraicNumber rational_generator(const FieldRef& of, const FieldRef& into) {
   return AlgebraicNumber::rational(into, g.is_zero() ? Fraction() : g.value()[0]);
 }
 
+// m(x) in x's field, by Horner's rule.
+Result<AlgebraicNumber> eval_rational(const FracPoly& m, const AlgebraicNumber& x) {
+  AlgebraicNumber acc = AlgebraicNumber::zero(x.field());
+  for (std::size_t i = m.coeffs.size(); i-- > 0;) {
+    GY_CHECK(acc.mul_into(x));
+    acc = GY_TRY(acc.add(AlgebraicNumber::rational(x.field(), m.coeffs[i])));
+  }
+  return acc;
+}
+
+// alpha in C = Q(gamma), gamma = beta + t·alpha, from the remainder s1(y)·x + s0(y) of degree one
+// of the sequence of m_A(x) and m_B(y − t·x): at y = gamma it is a multiple of their gcd x − alpha,
+// so alpha = −s0(gamma) / s1(gamma). The value is checked to be the one common root; absent when
+// the remainder vanishes at gamma.
+Result<std::optional<AlgebraicNumber>> linear_root(const FieldRef& c, const BiPoly& linear, const FracPoly& ma,
+                                                   const FracPoly& mb, const Fraction& t) {
+  if (linear.degree() != 1) return std::optional<AlgebraicNumber>();
+  AlgebraicNumber s1 = GY_TRY(AlgebraicNumber::make(c, linear.coeffs[1]));
+  if (s1.is_zero()) return std::optional<AlgebraicNumber>();
+  AlgebraicNumber s0 = GY_TRY(AlgebraicNumber::make(c, linear.coeffs[0]));
+  AlgebraicNumber alpha = GY_TRY(s0.div(s1)).neg();
+  AlgebraicNumber gamma = GY_TRY(AlgebraicNumber::generator(c));
+  AlgebraicNumber beta = GY_TRY(gamma.sub(GY_TRY(alpha.mul(AlgebraicNumber::rational(c, t)))));
+  if (!GY_TRY(eval_rational(ma, alpha)).is_zero() || !GY_TRY(eval_rational(mb, beta)).is_zero())
+    return std::optional<AlgebraicNumber>();
+  return std::optional<AlgebraicNumber>(std::move(alpha));
+}
+
 Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   if (GY_TRY(NumberField::eq(a, b))) {
     AlgebraicNumber ga = GY_TRY(AlgebraicNumber::generator(a));
@@ -660,6 +688,7 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   const std::int64_t n = static_cast<std::int64_t>(da * db);
   std::int64_t t = 1;
   FracPoly r;
+  BiPoly linear;
   for (;; ++t) {
     if (t > n * (n - 1) / 2 + 1) return fail(Error::could_not_construct());
     BiPoly lin = bivariate_from_vecs({{Fraction(), one_fraction()}, {integer(-t)}});
@@ -670,7 +699,7 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
       acc.coeffs[0] = FracPoly::add(acc.coeffs[0], FracPoly::constant(mb.coeffs[j]));
       acc.trim();
     }
-    r = GY_TRY(resultant(bi_a, acc));
+    r = GY_TRY(resultant(bi_a, acc, &linear));
     if (GY_TRY(FracPoly::gcd(r, r.derivative())).degree() == 0) break;
   }
   const std::vector<FracPoly> factors = GY_TRY(factor(r));
@@ -704,7 +733,8 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
     if (alpha) return Join{b, std::move(*alpha), GY_TRY(AlgebraicNumber::generator(b))};
   }
   FieldRef c = GY_TRY(NumberField::make(mc, std::move(iv.first), std::move(iv.second)));
-  auto alpha = GY_TRY(field_poly_gcd(c, ma.coeffs, mb.coeffs, {Fraction(), one_fraction()}, {integer(-t)}));
+  std::optional<AlgebraicNumber> alpha = GY_TRY(linear_root(c, linear, ma, mb, tf));
+  if (!alpha) alpha = GY_TRY(field_poly_gcd(c, ma.coeffs, mb.coeffs, {Fraction(), one_fraction()}, {integer(-t)}));
   if (!alpha) return fail(Error::other("Could not represent alpha and beta (this shouldn't happen)"));
   // beta = gamma − t·alpha.
   AlgebraicNumber gamma = GY_TRY(AlgebraicNumber::generator(c));
