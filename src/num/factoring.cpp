@@ -1445,6 +1445,9 @@ std::optional<std::vector<IntPoly>> cyclotomic_factors(const IntPoly& F, const Z
 // =============================================================================================
 // Primes
 
+// Below this many modular factors no further prime is asked for the degrees of the factors.
+constexpr std::size_t kFewFactors = 12;
+
 // Candidates 2, 3, 4, … each tried against the primes found before it; 2 is recorded but skipped.
 class PrimeSearch {
  public:
@@ -1710,9 +1713,11 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
   }
 
   // Factor degrees possible modulo several primes; none between 1 and n − 1 proves F irreducible.
+  // With few modular factors the search is cheap whatever the degrees, and more primes would only
+  // add their distinct-degree steps; otherwise primes stop once two in a row have not narrowed the
+  // set.
   DegreeSet degrees = degrees_of(parts, n);
-  // Primes stop once two in a row have not narrowed the set.
-  const int extra = n <= 256 ? 6 : 2;
+  const int extra = factors.size() < kFewFactors ? 0 : n <= 256 ? 6 : 2;
   for (int i = 0, idle = 0; i < extra && idle < 2 && !degrees.only_trivial(); ++i) {
     const u64 q = GY_TRY(next_usable_prime(primes, F));
     if (q >= kWordPrimeLimit) break;
