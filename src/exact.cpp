@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "num/factoring.hpp"
+#include "num/residue.hpp"
 
 namespace gy {
 
@@ -44,27 +45,31 @@ Int content(const std::vector<Int>& p) {
   return g;
 }
 
-// Bounds of alpha^i for i = 0 ..= d by interval multiplication of [lower_{i−1}, upper_{i−1}] with
-// [lo, hi], valid for any sign of alpha.
-void power_bounds(const Fraction& lo, const Fraction& hi, std::size_t d, std::vector<Fraction>& lower,
-                  std::vector<Fraction>& upper) {
-  lower.assign(1, one_fraction());
-  upper.assign(1, one_fraction());
+// Bounds of alpha^i·Q^i for i = 0 ..= d, Q the least common multiple of the denominators of lo
+// and hi, by interval multiplication of [lower_{i−1}, upper_{i−1}] with [lo·Q, hi·Q], valid for any
+// sign of alpha; every product is an integer.
+void power_bounds(const Fraction& lo, const Fraction& hi, std::size_t d, Int& scale, std::vector<Int>& lower,
+                  std::vector<Int>& upper) {
+  scale = lo.den() == hi.den() ? lo.den() : lo.den() / Int::gcd(lo.den(), hi.den()) * hi.den();
+  const Int l0 = lo.den() == scale ? lo.num() : lo.num() * (scale / lo.den());
+  const Int h0 = hi.den() == scale ? hi.num() : hi.num() * (scale / hi.den());
+  lower.assign(1, Int(1));
+  upper.assign(1, Int(1));
   lower.reserve(d + 1);
   upper.reserve(d + 1);
   const bool nonneg = lo.sign() >= 0;
   for (std::size_t i = 1; i <= d; ++i) {
-    const Fraction& l = lower.back();
-    const Fraction& u = upper.back();
+    const Int& l = lower.back();
+    const Int& u = upper.back();
     if (nonneg) {  // every factor is >= 0
-      Fraction nl = l * lo, nu = u * hi;
+      Int nl = l * l0, nu = u * h0;
       lower.push_back(std::move(nl));
       upper.push_back(std::move(nu));
       continue;
     }
-    Fraction p[4] = {l * lo, l * hi, u * lo, u * hi};
+    Int p[4] = {l * l0, l * h0, u * l0, u * h0};
     auto [mn, mx] = std::minmax_element(std::begin(p), std::end(p));
-    Fraction nl = *mn, nu = *mx;
+    Int nl = *mn, nu = *mx;
     lower.push_back(std::move(nl));
     upper.push_back(std::move(nu));
   }
@@ -124,7 +129,7 @@ NumberField::StateRef NumberField::state() const {
 
 NumberField::StateRef NumberField::make_state(Fraction lo, Fraction hi, int sign_lo, int sign_hi) const {
   auto s = std::make_shared<State>();
-  power_bounds(lo, hi, d_, s->lower, s->upper);
+  power_bounds(lo, hi, d_, s->scale, s->lower, s->upper);
   s->lo = std::move(lo);
   s->hi = std::move(hi);
   s->sign_lo = sign_lo;
@@ -295,9 +300,27 @@ Status AlgebraicNumber::mul_into(const AlgebraicNumber& b) {
   return {};
 }
 
+// Fields of at least this degree invert modulo primes.
+constexpr std::size_t kModularInverseDegree = 8;
+
 Result<AlgebraicNumber> AlgebraicNumber::inverse() const {
   if (value_.is_zero()) return fail(Error::range(cat("Division by zero: ", to_string())));
   if (value_.degree() == 0) return AlgebraicNumber(FracPoly::constant(GY_TRY(one_fraction().div(value_[0]))), field_);
+  if (field_->degree() >= kModularInverseDegree) {
+    // a = A/D: the inverse is D·(A⁻¹ mod m), taken modulo primes and confirmed by one product.
+    Int den;
+    const IntPoly a = clear_denominators(value_, den);
+    const AlgebraicNumber whole(to_fractions(a), field_);
+    auto found = inverse_mod_rational(a, field_->m_int_, [&](const FracPoly& u) {
+      auto product = whole.mul(AlgebraicNumber(u, field_));
+      return product && product->value().degree() == 0 && product->value()[0].is_one();
+    });
+    if (found) {
+      if (!den.is_one())
+        for (auto& x : found->coeffs) x = x * Fraction(den);
+      return AlgebraicNumber(std::move(*found), field_);
+    }
+  }
   // Extended Euclid on (m, a) in integers: pseudo-remainders made primitive, and only the cofactor
   // of a carried, as T/D with t·a ≡ r (mod m).
   Int den_a;
@@ -382,19 +405,34 @@ Result<std::pair<Fraction, Fraction>> AlgebraicNumber::interval() const {
     return std::pair{c, c};
   }
   NumberField::StateRef s = field_->state();
-  Fraction lower, upper;
-  for (std::size_t i = 0; i < value_.coeffs.size(); ++i) {
-    const Fraction& c = value_.coeffs[i];
-    int cs = c.sign();
-    if (cs == 0) continue;
-    const Fraction& lo = cs > 0 ? s->lower[i] : s->upper[i];
-    const Fraction& hi = cs > 0 ? s->upper[i] : s->lower[i];
-    lower.add(c * lo, false);
-    upper.add(c * hi, false);
+  // With the value A/D (A integral) and the bounds B_i over Q^i, each end is the integer
+  // Σ a_i·B_i·Q^(n−i), summed by Horner's rule in Q from a_0 up, over D·Q^n.
+  Int d;
+  const IntPoly a = clear_denominators(value_, d);
+  const std::size_t n = a.coeffs.size() - 1;
+  const auto q = s->scale.view();
+  mpz_t lower, upper;
+  mpz_init(lower);
+  mpz_init(upper);
+  for (std::size_t i = 0; i <= n; ++i) {
+    if (!s->scale.is_one()) {
+      mpz_mul(lower, lower, q.get());
+      mpz_mul(upper, upper, q.get());
+    }
+    const Int& c = a.coeffs[i];
+    if (c.is_zero()) continue;
+    const auto cv = c.view();
+    const Int& lo = c.sign() > 0 ? s->lower[i] : s->upper[i];
+    const Int& hi = c.sign() > 0 ? s->upper[i] : s->lower[i];
+    mpz_addmul(lower, cv.get(), lo.view().get());
+    mpz_addmul(upper, cv.get(), hi.view().get());
   }
-  lower.reduce();
-  upper.reduce();
-  return std::pair{std::move(lower), std::move(upper)};
+  const Int den = s->scale.is_one() ? d : d * Int::pow(s->scale, static_cast<std::uint32_t>(n));
+  Fraction l = expect(Fraction::make(Int::from_mpz(lower), den), "positive denominator");
+  Fraction u = expect(Fraction::make(Int::from_mpz(upper), den), "positive denominator");
+  mpz_clear(lower);
+  mpz_clear(upper);
+  return std::pair{std::move(l), std::move(u)};
 }
 
 Result<int> AlgebraicNumber::sign() const {
@@ -639,32 +677,28 @@ AlgebraicNumber rational_generator(const FieldRef& of, const FieldRef& into) {
   return AlgebraicNumber::rational(into, g.is_zero() ? Fraction() : g.value()[0]);
 }
 
-// m(x) in x's field, by Horner's rule.
-Result<AlgebraicNumber> eval_rational(const FracPoly& m, const AlgebraicNumber& x) {
-  AlgebraicNumber acc = AlgebraicNumber::zero(x.field());
-  for (std::size_t i = m.coeffs.size(); i-- > 0;) {
-    GY_CHECK(acc.mul_into(x));
-    acc = GY_TRY(acc.add(AlgebraicNumber::rational(x.field(), m.coeffs[i])));
+// r has no repeated factor. A prime modulo which r keeps its degree and stays squarefree shows it;
+// only when a few such primes fail is the gcd with r′ taken over the rationals.
+Result<bool> squarefree(const FracPoly& r) {
+  const IntPoly ri = primitive_integer(r);
+  for (std::uint64_t q : {2147483647u, 2147483629u, 2147483587u}) {
+    const Zp F(q);
+    const WordPoly w = to_word_poly(ri, F);
+    if (degree(w) == ri.degree() && is_squarefree(F, w)) return true;
   }
-  return acc;
+  return GY_TRY(FracPoly::gcd(r, r.derivative())).degree() == 0;
 }
 
 // alpha in C = Q(gamma), gamma = beta + t·alpha, from the remainder s1(y)·x + s0(y) of degree one
-// of the sequence of m_A(x) and m_B(y − t·x): at y = gamma it is a multiple of their gcd x − alpha,
-// so alpha = −s0(gamma) / s1(gamma). The value is checked to be the one common root; absent when
-// the remainder vanishes at gamma.
-Result<std::optional<AlgebraicNumber>> linear_root(const FieldRef& c, const BiPoly& linear, const FracPoly& ma,
-                                                   const FracPoly& mb, const Fraction& t) {
+// of the subresultant sequence of m_A(x) and m_B(y − t·x). A subresultant lies in the ideal of the
+// two, so at y = gamma, where their gcd is x − alpha, it is a multiple of x − alpha, and
+// alpha = −s0(gamma) / s1(gamma). Absent when the remainder vanishes at gamma.
+Result<std::optional<AlgebraicNumber>> linear_root(const FieldRef& c, const BiPoly& linear) {
   if (linear.degree() != 1) return std::optional<AlgebraicNumber>();
   AlgebraicNumber s1 = GY_TRY(AlgebraicNumber::make(c, linear.coeffs[1]));
   if (s1.is_zero()) return std::optional<AlgebraicNumber>();
   AlgebraicNumber s0 = GY_TRY(AlgebraicNumber::make(c, linear.coeffs[0]));
-  AlgebraicNumber alpha = GY_TRY(s0.div(s1)).neg();
-  AlgebraicNumber gamma = GY_TRY(AlgebraicNumber::generator(c));
-  AlgebraicNumber beta = GY_TRY(gamma.sub(GY_TRY(alpha.mul(AlgebraicNumber::rational(c, t)))));
-  if (!GY_TRY(eval_rational(ma, alpha)).is_zero() || !GY_TRY(eval_rational(mb, beta)).is_zero())
-    return std::optional<AlgebraicNumber>();
-  return std::optional<AlgebraicNumber>(std::move(alpha));
+  return std::optional<AlgebraicNumber>(GY_TRY(s0.div(s1)).neg());
 }
 
 Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
@@ -700,7 +734,7 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
       acc.trim();
     }
     r = GY_TRY(resultant(bi_a, acc, &linear));
-    if (GY_TRY(FracPoly::gcd(r, r.derivative())).degree() == 0) break;
+    if (GY_TRY(squarefree(r))) break;
   }
   const std::vector<FracPoly> factors = GY_TRY(factor(r));
   const Fraction tf = integer(t);
@@ -733,7 +767,7 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
     if (alpha) return Join{b, std::move(*alpha), GY_TRY(AlgebraicNumber::generator(b))};
   }
   FieldRef c = GY_TRY(NumberField::make(mc, std::move(iv.first), std::move(iv.second)));
-  std::optional<AlgebraicNumber> alpha = GY_TRY(linear_root(c, linear, ma, mb, tf));
+  std::optional<AlgebraicNumber> alpha = GY_TRY(linear_root(c, linear));
   if (!alpha) alpha = GY_TRY(field_poly_gcd(c, ma.coeffs, mb.coeffs, {Fraction(), one_fraction()}, {integer(-t)}));
   if (!alpha) return fail(Error::other("Could not represent alpha and beta (this shouldn't happen)"));
   // beta = gamma − t·alpha.

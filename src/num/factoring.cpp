@@ -1151,6 +1151,7 @@ class Recombination {
       suffix_roots_[i] = suffix_roots_[i + 1] + (root_test_ ? roots_[free[i]] : 0);
     }
     chosen_.clear();
+    valid_ = std::min<std::size_t>(valid_, 1);
     visit(0, s, 0, 0);
   }
 
@@ -1165,6 +1166,7 @@ class Recombination {
       chosen_.insert(chosen_.end(), free_->begin() + static_cast<std::ptrdiff_t>(i), free_->end());
       leaf(deg + suffix_degree_[i], roots + suffix_roots_[i]);
       chosen_.resize(mark);
+      valid_ = std::min(valid_, mark + 1);
       return;
     }
     visit(i + 1, need, deg, roots);
@@ -1172,6 +1174,7 @@ class Recombination {
     chosen_.push_back(k);
     visit(i + 1, need - 1, deg + degrees_[k], roots + (root_test_ ? roots_[k] : 0));
     chosen_.pop_back();
+    valid_ = std::min(valid_, chosen_.size() + 1);
   }
 
   void leaf(std::size_t deg, u64 roots) {
@@ -1183,19 +1186,24 @@ class Recombination {
     }
     for (std::size_t k : chosen_)
       if (used_[k]) return;
-    if (!constant_divides(chosen_)) return;
+    if (!constant_divides()) return;
     test(chosen_);
   }
 
-  // h(0) = lc(g)·Π f_i(0) (mod P, symmetric) must divide lc(g)·g(0) when g(0) ≠ 0.
-  bool constant_divides(const std::vector<std::size_t>& subset) {
+  // h(0) = lc(g)·Π f_i(0) (mod P, symmetric) over the chosen factors must divide lc(g)·g(0) when
+  // g(0) ≠ 0. The products of the chosen prefixes are kept while the recursion shares them.
+  bool constant_divides() {
     if (g_.empty() || g_[0].sign() == 0) return true;
-    Z h0 = g_.back();
-    for (std::size_t k : subset) {
-      mpz_mul(h0.v, h0.v, constants_[k].v);
-      mpz_fdiv_r(h0.v, h0.v, P_.v);
+    if (prefix_.size() < chosen_.size() + 1) prefix_.resize(chosen_.size() + 1);
+    if (valid_ == 0) {
+      mpz_fdiv_r(prefix_[0].v, g_.back().v, P_.v);
+      valid_ = 1;
     }
-    mpz_fdiv_r(h0.v, h0.v, P_.v);
+    for (; valid_ <= chosen_.size(); ++valid_) {
+      mpz_mul(prefix_[valid_].v, prefix_[valid_ - 1].v, constants_[chosen_[valid_ - 1]].v);
+      mpz_fdiv_r(prefix_[valid_].v, prefix_[valid_].v, P_.v);
+    }
+    Z h0 = prefix_[chosen_.size()];
     to_symmetric(h0);
     if (h0.sign() == 0) return false;
     Z t;
@@ -1252,6 +1260,7 @@ class Recombination {
     }
     found_.push_back(std::move(h));
     g_ = std::move(rest);
+    valid_ = 0;
     for (std::size_t k : subset) used_[k] = 1;
   }
 
@@ -1308,6 +1317,9 @@ class Recombination {
   std::vector<std::size_t> suffix_degree_;
   std::vector<u64> suffix_roots_;
   std::vector<std::size_t> chosen_;
+  // prefix_[j] = lc(g)·Π f_i(0) (mod P) over the first j chosen factors, for j < valid_.
+  std::vector<Z> prefix_;
+  std::size_t valid_ = 0;
 };
 
 // =============================================================================================

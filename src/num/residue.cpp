@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <tuple>
 #include <utility>
 
 namespace gy {
@@ -28,16 +27,7 @@ Zp::Zp(u64 modulus) : p(modulus) {
   lazy_ = ~u64{0} / ((p - 1) * (p - 1));
 }
 
-u64 Zp::inv(u64 a) const {
-  // Extended Euclid on (p, a); a is not zero.
-  std::int64_t r0 = static_cast<std::int64_t>(p), r1 = static_cast<std::int64_t>(a), s0 = 0, s1 = 1;
-  while (r1 != 0) {
-    const std::int64_t q = r0 / r1;
-    std::tie(r0, r1) = std::pair{r1, r0 - q * r1};
-    std::tie(s0, s1) = std::pair{s1, s0 - q * s1};
-  }
-  return static_cast<u64>(s0 < 0 ? s0 + static_cast<std::int64_t>(p) : s0);
-}
+u64 Zp::inv(u64 a) const { return pow(a, p - 2); }
 
 u64 Zp::pow(u64 a, u64 e) const {
   u64 r = reduce(u64{1});
@@ -215,20 +205,29 @@ WordPoly gcd(const Zp& F, WordPoly a, WordPoly b) {
 }
 
 std::optional<WordPoly> inverse_mod(const Zp& F, const WordPoly& a, const WordPoly& f) {
-  // s·a ≡ r (mod f) along the remainder sequence of f and a.
+  // s·a ≡ r (mod f) along the remainder sequence of f and a, each division done in place.
   WordPoly r0 = f, r1 = rem(F, a, f), s0, s1{1};
-  while (!r1.empty()) {
-    WordPoly q;
-    divrem(F, r0, r1, &q);
+  while (degree(r1) > 0) {
+    const u64 inv = F.inv(r1.back());
+    const std::size_t d1 = r1.size() - 1;
+    while (r0.size() > d1) {
+      const u64 c = F.mul(r0.back(), inv);
+      const std::size_t shift = r0.size() - 1 - d1;
+      const u64 nc = F.neg(c);
+      for (std::size_t k = 0; k < d1; ++k) r0[shift + k] = F.add(r0[shift + k], F.mul(nc, r1[k]));
+      r0.pop_back();
+      if (s0.size() < shift + s1.size()) s0.resize(shift + s1.size(), 0);
+      for (std::size_t k = 0; k < s1.size(); ++k) s0[shift + k] = F.add(s0[shift + k], F.mul(nc, s1[k]));
+      trim(r0);
+    }
+    trim(s0);
     std::swap(r0, r1);
-    WordPoly s2 = sub(F, std::move(s0), mul(F, q, s1));
-    s0 = std::move(s1);
-    s1 = std::move(s2);
+    std::swap(s0, s1);
   }
-  if (degree(r0) != 0) return std::nullopt;
-  const u64 inv = F.inv(r0[0]);
-  for (auto& x : s0) x = F.mul(x, inv);
-  return rem(F, std::move(s0), f);
+  if (r1.empty()) return std::nullopt;
+  const u64 inv = F.inv(r1[0]);
+  for (auto& x : s1) x = F.mul(x, inv);
+  return rem(F, std::move(s1), f);
 }
 
 WordPoly derivative(const Zp& F, const WordPoly& a) {
@@ -244,6 +243,197 @@ bool is_squarefree(const Zp& F, const WordPoly& f) {
   WordPoly d = derivative(F, f);
   if (d.empty()) return f.size() == 1;
   return degree(gcd(F, f, std::move(d))) == 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Primes below 2^31 and rational reconstruction
+
+namespace {
+
+// Miller–Rabin with the bases 2, 7 and 61, exact below 2^32.
+bool is_prime_u32(u64 n) {
+  if (n < 2) return false;
+  for (u64 q : {2u, 3u, 5u, 7u, 11u, 13u, 61u})
+    if (n % q == 0) return n == q;
+  u64 d = n - 1;
+  unsigned s = 0;
+  for (; d % 2 == 0; d /= 2) ++s;
+  for (u64 a : {2u, 7u, 61u}) {
+    u64 x = 1, b = a % n;
+    for (u64 e = d; e; e >>= 1, b = b * b % n)
+      if (e & 1) x = x * b % n;
+    if (x == 1 || x == n - 1) continue;
+    bool composite = true;
+    for (unsigned r = 1; r < s && composite; ++r) {
+      x = x * x % n;
+      composite = x != n - 1;
+    }
+    if (composite) return false;
+  }
+  return true;
+}
+
+u64 prime_below(u64 n) {
+  do --n;
+  while (!is_prime_u32(n));
+  return n;
+}
+
+// n/d with |n|, d <= sqrt(N/2) and n ≡ d·r (mod N), from the remainder sequence of N and r.
+std::optional<std::pair<Int, Int>> rational_reconstruction(mpz_srcptr r, mpz_srcptr N) {
+  mpz_t r0, r1, s0, s1, q, t, bound;
+  mpz_inits(r0, r1, s0, s1, q, t, bound, nullptr);
+  mpz_fdiv_q_2exp(bound, N, 1);
+  mpz_sqrt(bound, bound);
+  mpz_set(r0, N);
+  mpz_fdiv_r(r1, r, N);
+  mpz_set_ui(s0, 0);
+  mpz_set_ui(s1, 1);
+  while (mpz_cmp(r1, bound) > 0) {
+    mpz_fdiv_qr(q, t, r0, r1);
+    mpz_swap(r0, r1);
+    mpz_swap(r1, t);
+    mpz_submul(s0, q, s1);
+    mpz_swap(s0, s1);
+  }
+  std::optional<std::pair<Int, Int>> out;
+  if (mpz_sgn(s1) < 0) {
+    mpz_neg(s1, s1);
+    mpz_neg(r1, r1);
+  }
+  mpz_gcd(t, r1, s1);
+  if (mpz_sgn(s1) != 0 && mpz_cmp(s1, bound) <= 0 && mpz_cmp_ui(t, 1) == 0)
+    out = std::pair{Int::from_mpz(r1), Int::from_mpz(s1)};
+  mpz_clears(r0, r1, s0, s1, q, t, bound, nullptr);
+  return out;
+}
+
+// The residues modulo N read back as fractions over one common denominator; none when one of them
+// is out of reach of N.
+std::optional<FracPoly> reconstruct(const std::vector<Int>& residues, const Int& N) {
+  const auto n = N.view();
+  Int den(1);
+  std::vector<Int> num(residues.size());
+  mpz_t v, half;
+  mpz_init(v);
+  mpz_init(half);
+  mpz_fdiv_q_2exp(half, n.get(), 1);
+  mpz_sqrt(half, half);
+  bool ok = true;
+  for (std::size_t i = 0; i < residues.size() && ok; ++i) {
+    // With the denominator so far, a small symmetric residue is the numerator itself.
+    mpz_mul(v, residues[i].view().get(), den.view().get());
+    mpz_fdiv_r(v, v, n.get());
+    mpz_t twice;
+    mpz_init(twice);
+    mpz_mul_2exp(twice, v, 1);
+    if (mpz_cmp(twice, n.get()) > 0) mpz_sub(v, v, n.get());
+    mpz_clear(twice);
+    if (mpz_cmpabs(v, half) <= 0) {
+      num[i] = Int::from_mpz(v);
+      continue;
+    }
+    auto frac = rational_reconstruction(v, n.get());
+    if (!frac) {
+      ok = false;
+      break;
+    }
+    for (std::size_t j = 0; j < i; ++j) num[j] *= frac->second;
+    den *= frac->second;
+    num[i] = std::move(frac->first);
+  }
+  mpz_clear(half);
+  mpz_clear(v);
+  if (!ok) return std::nullopt;
+  std::vector<Fraction> c;
+  c.reserve(num.size());
+  for (auto& x : num) c.push_back(expect(Fraction::make(std::move(x), den), "positive denominator"));
+  return FracPoly(std::move(c));
+}
+
+}  // namespace
+
+u64 word_prime(std::size_t i) {
+  static const std::vector<u64> table = [] {
+    std::vector<u64> t;
+    u64 p = u64{1} << 31;
+    for (int k = 0; k < 1024; ++k) t.push_back(p = prime_below(p));
+    return t;
+  }();
+  if (i < table.size()) return table[i];
+  u64 p = table.back();
+  for (std::size_t k = table.size(); k <= i; ++k) p = prime_below(p);
+  return p;
+}
+
+std::optional<FracPoly> inverse_mod_rational(const IntPoly& a, const IntPoly& m,
+                                             const std::function<bool(const FracPoly&)>& accept) {
+  if (a.is_zero()) return std::nullopt;
+  constexpr std::size_t kFailures = 16;
+  std::size_t failures = 0;
+  const std::size_t d = static_cast<std::size_t>(m.degree());
+  std::vector<Int> residues(d);  // the inverse modulo N, coefficients in [0, N)
+  Int N(1);
+  std::size_t next = 0, checkpoint = 4;
+  mpz_t t;
+  mpz_init(t);
+  // Inverse modulo the prime q, or none for a prime that divides lc(m) or shares a factor with a.
+  auto modular = [&](u64 q) -> std::optional<WordPoly> {
+    const Zp F(q);
+    WordPoly mq = to_word_poly(m, F);
+    if (static_cast<std::size_t>(degree(mq)) != d) return std::nullopt;
+    return inverse_mod(F, to_word_poly(a, F), monic(F, std::move(mq)));
+  };
+  for (std::size_t used = 0;;) {
+    const u64 q = word_prime(next++);
+    auto inv = modular(q);
+    if (!inv) {
+      if (++failures < kFailures) continue;
+      mpz_clear(t);
+      return std::nullopt;
+    }
+    failures = 0;
+    // The monic modulus' inverse is also the inverse modulo m itself.
+    inv->resize(d, 0);
+    const Zp F(q);
+    const u64 n_inv = N.is_one() ? 0 : F.inv(mod_word(N, q));
+    for (std::size_t i = 0; i < d; ++i) {
+      if (N.is_one()) {
+        residues[i] = Int((*inv)[i]);
+        continue;
+      }
+      const u64 k = F.mul(F.sub((*inv)[i], mod_word(residues[i], q)), n_inv);
+      if (k == 0) continue;
+      mpz_mul_ui(t, N.view().get(), k);
+      mpz_add(t, t, residues[i].view().get());
+      residues[i] = Int::from_mpz(t);
+    }
+    N *= Int(q);
+    if (++used < checkpoint) continue;
+    checkpoint += checkpoint / 4;
+    auto candidate = reconstruct(residues, N);
+    if (!candidate) continue;
+    // The candidate must hold modulo a prime outside N before it is checked exactly.
+    for (;;) {
+      const u64 r = word_prime(next++);
+      auto check = modular(r);
+      if (!check) continue;
+      const Zp G(r);
+      // Compare the reduced candidate with the inverse modulo r, coefficient by coefficient.
+      bool same = true;
+      check->resize(d, 0);
+      for (std::size_t i = 0; i < d && same; ++i) {
+        const Fraction& x = i < candidate->coeffs.size() ? candidate->coeffs[i] : Fraction();
+        const u64 numr = mod_word(x.num(), r), denr = mod_word(x.den(), r);
+        same = denr != 0 && G.mul(numr, G.inv(denr)) == (*check)[i];
+      }
+      if (same && accept(*candidate)) {
+        mpz_clear(t);
+        return candidate;
+      }
+      break;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

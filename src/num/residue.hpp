@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -84,6 +85,17 @@ std::optional<WordPoly> inverse_mod(const Zp& F, const WordPoly& a, const WordPo
 WordPoly derivative(const Zp& F, const WordPoly& a);
 // No repeated factor: gcd(f, f′) constant, and a zero derivative only for a constant f.
 bool is_squarefree(const Zp& F, const WordPoly& f);
+
+// The i-th prime below 2^31, counting down from the largest.
+std::uint64_t word_prime(std::size_t i);
+
+// a⁻¹ modulo m over the rationals (deg m >= 1): inverses modulo word-size primes, joined by
+// Chinese remaindering and read back as fractions by rational reconstruction. Each reconstruction
+// that also holds modulo a further prime is offered to `accept`, which confirms it exactly; a
+// refused one asks for more primes. None when many primes in a row give no inverse, as when a and
+// m share a factor.
+std::optional<FracPoly> inverse_mod_rational(const IntPoly& a, const IntPoly& m,
+                                             const std::function<bool(const FracPoly&)>& accept);
 
 // Products modulo one fixed monic polynomial f of degree n >= 1.
 class WordPolyModulus {
