@@ -77,10 +77,21 @@ void power_bounds(const Fraction& lo, const Fraction& hi, std::size_t d, Int& sc
 
 }  // namespace
 
+// Fields of at least this degree with a monic integer m reduce products through 1/rev(m).
+constexpr std::size_t kReversedInverseDegree = 24;
+
 NumberField::NumberField(Key, FracPoly m, IntPoly m_int, std::vector<FracPoly> powers)
     : m_(std::move(m)), m_int_(std::move(m_int)), powers_(std::move(powers)), d_(static_cast<std::size_t>(m_.degree())) {}
 
 Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
+  if (m.degree() >= 1 && m.degree() <= kMaxFieldDegree) {
+    std::uint32_t count = GY_TRY(count_real_roots(m, lo, hi));
+    if (count != 1) return fail(Error::other("Interval must contain exactly one root"));
+  }
+  return make_isolated(std::move(m), std::move(lo), std::move(hi));
+}
+
+Result<FieldRef> NumberField::make_isolated(FracPoly m, Fraction lo, Fraction hi) {
   if (m.degree() < 1) return fail(Error::range(cat("defining polynomial of a field must have degree at least 1, not ", m.degree())));
   if (m.degree() > kMaxFieldDegree)
     return fail(Error::range(cat("field degree ", m.degree(), " exceeds the limit of ", kMaxFieldDegree)));
@@ -93,8 +104,6 @@ Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
     if (i >= d) next = GY_TRY(FracPoly::rem(next, m));
     powers.push_back(std::move(next));
   }
-  std::uint32_t count = GY_TRY(count_real_roots(m, lo, hi));
-  if (count != 1) return fail(Error::other("Interval must contain exactly one root"));
   IntPoly m_int = primitive_integer(m);
   auto field = std::make_shared<NumberField>(Key{}, std::move(m), std::move(m_int), std::move(powers));
   // The table entries d ..= 2d over their least common denominator.
@@ -109,6 +118,19 @@ Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
     if (!(dens[i] == den))
       for (auto& x : field->powers_int_[i].coeffs) x *= den / dens[i];
   field->powers_den_ = std::move(den);
+  const IntPoly& mi = field->m_int_;
+  if (d >= kReversedInverseDegree && mi.lead().is_one()) {
+    // S = 1/rev(m) to d − 1 terms: S_k = −Σ_(j=1..k) rev_j·S_(k−j), rev_j = m_(d−j).
+    std::vector<Int> inv(d - 1);
+    inv[0] = Int(1);
+    for (std::size_t k = 1; k + 1 < d; ++k) {
+      Int acc;
+      for (std::size_t j = 1; j <= k; ++j)
+        if (!mi.coeffs[d - j].is_zero()) acc += mi.coeffs[d - j] * inv[k - j];
+      inv[k] = -acc;
+    }
+    field->reversed_inverse_ = IntPoly(std::move(inv));
+  }
   int slo = sign_at(field->m_int_, lo), shi = sign_at(field->m_int_, hi);
   field->state_ = field->make_state(std::move(lo), std::move(hi), slo, shi);
   return FieldRef(std::move(field));
@@ -281,6 +303,21 @@ Result<AlgebraicNumber> AlgebraicNumber::mul(const AlgebraicNumber& b) const {
   const std::size_t d = f->degree();
   Int den = da * db;
   if (c.coeffs.size() <= d) return AlgebraicNumber(over(c.coeffs, den), std::move(f));
+  if (!f->reversed_inverse_.is_zero()) {
+    // c = q·m + r: the k top coefficients of c, reversed, times 1/rev(m) give q reversed.
+    const std::size_t top = c.coeffs.size() - 1, k = top - d + 1;
+    std::vector<Int> high(k), inv;
+    for (std::size_t i = 0; i < k; ++i) high[i] = c.coeffs[top - i];
+    const auto& s = f->reversed_inverse_.coeffs;
+    inv.assign(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(std::min(k, s.size())));
+    IntPoly qrev = IntPoly::mul(IntPoly(std::move(high)), IntPoly(std::move(inv)));
+    std::vector<Int> q(k);
+    for (std::size_t i = 0; i < k && i < qrev.coeffs.size(); ++i) q[k - 1 - i] = std::move(qrev.coeffs[i]);
+    const IntPoly qm = IntPoly::mul(IntPoly(std::move(q)), f->m_int_);
+    std::vector<Int> r(c.coeffs.begin(), c.coeffs.begin() + static_cast<std::ptrdiff_t>(d));
+    for (std::size_t j = 0; j < d && j < qm.coeffs.size(); ++j) r[j] -= qm.coeffs[j];
+    return AlgebraicNumber(over(r, den), std::move(f));
+  }
   const Int& dt = f->powers_den_;
   std::vector<Int> r(d);
   for (std::size_t j = 0; j < d; ++j) r[j] = dt.is_one() ? c.coeffs[j] : c.coeffs[j] * dt;
@@ -677,6 +714,112 @@ AlgebraicNumber rational_generator(const FieldRef& of, const FieldRef& into) {
   return AlgebraicNumber::rational(into, g.is_zero() ? Fraction() : g.value()[0]);
 }
 
+// Integer coefficients as GMP values, lowest degree first.
+class MpzVector {
+ public:
+  explicit MpzVector(std::size_t n) : v_(n) {
+    for (auto& x : v_) mpz_init(&x);
+  }
+  MpzVector(const MpzVector& o) : MpzVector(o.size()) {
+    for (std::size_t i = 0; i < size(); ++i) mpz_set(&v_[i], &o.v_[i]);
+  }
+  MpzVector& operator=(const MpzVector&) = delete;
+  ~MpzVector() {
+    for (auto& x : v_) mpz_clear(&x);
+  }
+  std::size_t size() const { return v_.size(); }
+  mpz_ptr operator[](std::size_t i) { return &v_[i]; }
+  mpz_srcptr operator[](std::size_t i) const { return &v_[i]; }
+
+ private:
+  std::vector<__mpz_struct> v_;
+};
+
+// p(x + a) in place, by the n²/2 steps c_j += a·c_(j+1).
+void taylor_shift(MpzVector& c, mpz_srcptr a) {
+  const std::size_t n = c.size();
+  for (std::size_t i = 0; i + 1 < n; ++i)
+    for (std::size_t j = n - 1; j-- > i;) {
+      if (a)
+        mpz_addmul(c[j], a, c[j + 1]);
+      else
+        mpz_add(c[j], c[j], c[j + 1]);
+    }
+}
+
+// The sign variations of (1 + y)^n·q(1/(1 + y)), an upper bound on the roots of q in (0, 1) of the
+// same parity (Descartes' rule of signs).
+std::uint32_t variations_on_unit(const MpzVector& q) {
+  MpzVector t(q.size());
+  for (std::size_t i = 0; i < q.size(); ++i) mpz_set(t[i], q[q.size() - 1 - i]);
+  taylor_shift(t, nullptr);
+  std::uint32_t v = 0;
+  int last = 0;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    const int s = mpz_sgn(t[i]);
+    if (s == 0) continue;
+    if (last != 0 && s != last) ++v;
+    last = s;
+  }
+  return v;
+}
+
+// The roots of the squarefree q in (0, 1): halves until each part has at most one variation, a
+// root at a split point counted once; none past `budget` parts.
+std::optional<std::uint32_t> roots_on_unit(const MpzVector& q, std::size_t& budget) {
+  if (budget == 0) return std::nullopt;
+  --budget;
+  const std::uint32_t v = variations_on_unit(q);
+  if (v <= 1) return v;
+  // Left half: 2^n·q(x/2); right half: that shifted by one; the split point is q's root when the
+  // right half vanishes at 0.
+  const std::size_t n = q.size() - 1;
+  MpzVector left(q);
+  for (std::size_t i = 0; i < n; ++i) mpz_mul_2exp(left[i], left[i], n - i);
+  MpzVector right(left);
+  taylor_shift(right, nullptr);
+  const std::uint32_t middle = mpz_sgn(right[0]) == 0 ? 1 : 0;
+  auto l = roots_on_unit(left, budget);
+  if (!l) return std::nullopt;
+  auto r = roots_on_unit(right, budget);
+  if (!r) return std::nullopt;
+  return *l + middle + *r;
+}
+
+// The roots of the squarefree integer polynomial f in [lo, hi] (lo < hi) by Descartes' rule on
+// halves of the interval; none when the halving runs long, as it may near close roots.
+std::optional<std::uint32_t> count_roots_descartes(const IntPoly& f, const Fraction& lo, const Fraction& hi) {
+  // With lo = a/c and hi = b/c: q(x) = c^n·f((a + (b − a)·x)/c) maps [0, 1] onto [lo, hi].
+  const Int c = lo.den() == hi.den() ? lo.den() : lo.den() / Int::gcd(lo.den(), hi.den()) * hi.den();
+  const Int a = lo.num() * (c / lo.den()), b = hi.num() * (c / hi.den());
+  const std::size_t n = f.coeffs.size() - 1;
+  MpzVector q(n + 1);
+  mpz_t power;
+  mpz_init_set_ui(power, 1);
+  for (std::size_t i = n + 1; i-- > 0;) {
+    mpz_mul(q[i], f.coeffs[i].view().get(), power);
+    mpz_mul(power, power, c.view().get());
+  }
+  taylor_shift(q, a.view().get());
+  const Int width = b - a;
+  mpz_set_ui(power, 1);
+  for (std::size_t i = 1; i <= n; ++i) {
+    mpz_mul(power, power, width.view().get());
+    mpz_mul(q[i], q[i], power);
+  }
+  mpz_clear(power);
+  std::uint32_t ends = mpz_sgn(q[0]) == 0 ? 1 : 0;
+  mpz_t sum;
+  mpz_init(sum);
+  for (std::size_t i = 0; i <= n; ++i) mpz_add(sum, sum, q[i]);
+  ends += mpz_sgn(sum) == 0 ? 1 : 0;
+  mpz_clear(sum);
+  std::size_t budget = 64;
+  auto inner = roots_on_unit(q, budget);
+  if (!inner) return std::nullopt;
+  return *inner + ends;
+}
+
 // r has no repeated factor. A prime modulo which r keeps its degree and stays squarefree shows it;
 // only when a few such primes fail is the gcd with r′ taken over the rationals.
 Result<bool> squarefree(const FracPoly& r) {
@@ -737,6 +880,8 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
     if (GY_TRY(squarefree(r))) break;
   }
   const std::vector<FracPoly> factors = GY_TRY(factor(r));
+  std::vector<IntPoly> integral;
+  for (const auto& f : factors) integral.push_back(primitive_integer(f));
   const Fraction tf = integer(t);
   const FracPoly* chosen = nullptr;
   std::pair<Fraction, Fraction> iv;
@@ -744,10 +889,14 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
     iv = combined_interval(tf, *a, *b);
     std::uint32_t total = 0;
     chosen = nullptr;
-    for (const auto& f : factors) {
-      std::uint32_t c = GY_TRY(count_real_roots(f, iv.first, iv.second));
-      if (c > 0) chosen = &f;
-      total += c;
+    for (std::size_t i = 0; i < factors.size(); ++i) {
+      // The factors are irreducible, so squarefree; Descartes' rule counts their roots unless it
+      // runs long, and the Sturm sequence decides otherwise.
+      std::optional<std::uint32_t> c;
+      if (iv.first < iv.second) c = count_roots_descartes(integral[i], iv.first, iv.second);
+      if (!c) c = GY_TRY(count_real_roots(factors[i], iv.first, iv.second));
+      if (*c > 0) chosen = &factors[i];
+      total += *c;
     }
     if (total == 1) break;
     GY_CHECK(a->refine());
@@ -766,7 +915,7 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
     auto alpha = GY_TRY(field_poly_gcd(b, ma.coeffs, mc.coeffs, {Fraction(), one_fraction()}, {tf}));
     if (alpha) return Join{b, std::move(*alpha), GY_TRY(AlgebraicNumber::generator(b))};
   }
-  FieldRef c = GY_TRY(NumberField::make(mc, std::move(iv.first), std::move(iv.second)));
+  FieldRef c = GY_TRY(NumberField::make_isolated(mc, std::move(iv.first), std::move(iv.second)));
   std::optional<AlgebraicNumber> alpha = GY_TRY(linear_root(c, linear));
   if (!alpha) alpha = GY_TRY(field_poly_gcd(c, ma.coeffs, mb.coeffs, {Fraction(), one_fraction()}, {integer(-t)}));
   if (!alpha) return fail(Error::other("Could not represent alpha and beta (this shouldn't happen)"));
@@ -810,8 +959,11 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
     if (b == k || index.contains(b.get())) continue;
     Join j = GY_TRY(join_fields(k, b));
     if (j.field != k) {
+      // Powers of the new image of k's generator, as far as the images to rewrite reach.
       std::vector<AlgebraicNumber> powers{AlgebraicNumber::one(j.field)};
-      for (std::size_t e = 1; e < k->degree(); ++e) powers.push_back(GY_TRY(powers.back().mul(j.alpha)));
+      std::int64_t top = 0;
+      for (const auto& s : sources) top = std::max(top, s.image.value().degree());
+      for (std::int64_t e = 1; e <= top; ++e) powers.push_back(GY_TRY(powers.back().mul(j.alpha)));
       for (auto& s : sources) s.image = AlgebraicNumber(substitute(s.image.value(), powers), j.field);
     }
     index.emplace(b.get(), sources.size());
@@ -823,10 +975,9 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
   for (std::size_t i = 0; i < numbers.size(); ++i) {
     if (numbers[i].field() == k) continue;
     Source& s = sources[index.at(numbers[i].field().get())];
-    if (s.powers.empty()) {
-      s.powers.push_back(AlgebraicNumber::one(k));
-      for (std::size_t e = 1; e < s.field->degree(); ++e) s.powers.push_back(GY_TRY(s.powers.back().mul(s.image)));
-    }
+    if (s.powers.empty()) s.powers.push_back(AlgebraicNumber::one(k));
+    while (static_cast<std::int64_t>(s.powers.size()) <= numbers[i].value().degree())
+      s.powers.push_back(GY_TRY(s.powers.back().mul(s.image)));
     rewritten.emplace_back(i, AlgebraicNumber(substitute(numbers[i].value(), s.powers), k));
   }
   for (auto& [i, x] : rewritten) numbers[i] = std::move(x);
