@@ -338,7 +338,7 @@ Status AlgebraicNumber::mul_into(const AlgebraicNumber& b) {
 }
 
 // Fields of at least this degree invert modulo primes.
-constexpr std::size_t kModularInverseDegree = 8;
+constexpr std::size_t kModularInverseDegree = 64;
 
 Result<AlgebraicNumber> AlgebraicNumber::inverse() const {
   if (value_.is_zero()) return fail(Error::range(cat("Division by zero: ", to_string())));

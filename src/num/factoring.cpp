@@ -387,20 +387,36 @@ std::span<const __mpz_struct> values(const ZPoly& a) { return {reinterpret_cast<
 // Products of operands at least this long go through one GMP product.
 constexpr std::size_t kKroneckerLength = 8;
 
-ZPoly mul(const ZPoly& a, const ZPoly& b) {
-  if (a.empty() || b.empty()) return {};
-  ZPoly r(a.size() + b.size() - 1);
+// r ← a·b, reusing the values r already holds.
+void mul_into(ZPoly& r, const ZPoly& a, const ZPoly& b) {
+  if (a.empty() || b.empty()) {
+    r.clear();
+    return;
+  }
+  r.resize(a.size() + b.size() - 1);
   if (std::min(a.size(), b.size()) >= kKroneckerLength) {
     mul_kronecker(values(a), values(b), {reinterpret_cast<__mpz_struct*>(r.data()), r.size()});
-    trim(r);
-    return r;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i].sign() == 0) continue;
-    for (std::size_t j = 0; j < b.size(); ++j) mpz_addmul(r[i + j].v, a[i].v, b[j].v);
+  } else {
+    for (auto& x : r) mpz_set_ui(x.v, 0);
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (a[i].sign() == 0) continue;
+      for (std::size_t j = 0; j < b.size(); ++j) mpz_addmul(r[i + j].v, a[i].v, b[j].v);
+    }
   }
   trim(r);
+}
+
+ZPoly mul(const ZPoly& a, const ZPoly& b) {
+  ZPoly r;
+  mul_into(r, a, b);
   return r;
+}
+
+// a ← a + b.
+void add_into(ZPoly& a, const ZPoly& b) {
+  if (a.size() < b.size()) a.resize(b.size());
+  for (std::size_t i = 0; i < b.size(); ++i) mpz_add(a[i].v, a[i].v, b[i].v);
+  trim(a);
 }
 
 // a − b.
@@ -408,14 +424,6 @@ ZPoly sub(const ZPoly& a, const ZPoly& b) {
   ZPoly r = a;
   if (r.size() < b.size()) r.resize(b.size());
   for (std::size_t i = 0; i < b.size(); ++i) mpz_sub(r[i].v, r[i].v, b[i].v);
-  trim(r);
-  return r;
-}
-
-ZPoly add(const ZPoly& a, const ZPoly& b) {
-  ZPoly r = a;
-  if (r.size() < b.size()) r.resize(b.size());
-  for (std::size_t i = 0; i < b.size(); ++i) mpz_add(r[i].v, r[i].v, b[i].v);
   trim(r);
   return r;
 }
@@ -447,11 +455,14 @@ void divide_exact(ZPoly& a, const Z& m) {
 }
 
 // Quotient and remainder of a by the monic G modulo m; a and G reduced modulo m, results in [0, m).
-std::pair<ZPoly, ZPoly> divrem_monic_mod(ZPoly a, const ZPoly& G, const Z& m) {
+// q ← the quotient and a ← the remainder of a by the monic G modulo m; a and G reduced modulo m,
+// results in [0, m).
+void divrem_monic_mod_into(ZPoly& q, ZPoly& a, const ZPoly& G, const Z& m) {
   const std::size_t d = G.size() - 1;
-  ZPoly q;
+  q.clear();
   if (a.size() > d) {
     q.resize(a.size() - d);
+    for (auto& x : q) mpz_set_ui(x.v, 0);
     for (std::size_t t = a.size(); t-- > d;) {
       mpz_fdiv_r(a[t].v, a[t].v, m.v);
       if (a[t].sign() == 0) continue;
@@ -462,6 +473,11 @@ std::pair<ZPoly, ZPoly> divrem_monic_mod(ZPoly a, const ZPoly& G, const Z& m) {
   }
   reduce(a, m);
   trim(q);
+}
+
+std::pair<ZPoly, ZPoly> divrem_monic_mod(ZPoly a, const ZPoly& G, const Z& m) {
+  ZPoly q;
+  divrem_monic_mod_into(q, a, G, m);
   return {std::move(q), std::move(a)};
 }
 
@@ -528,30 +544,56 @@ Z power(const Z& p, unsigned long e) {
 // alongside while another step follows. G and H come back with coefficients in [0, p^k).
 Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const Z& p, std::uint32_t k) {
   auto [a, b] = GY_TRY(cofactors_mod(G, H, p));
-  Z m = p;
+  Z m = p, m2;
+  // Scratch polynomials whose values are reused from step to step.
+  ZPoly E, Gm, q, beta, alpha, t;
   std::uint32_t e = 1;
   while (e < k) {
     const std::uint32_t e2 = std::min(e, k - e);
-    const Z m2 = power(p, e2);
+    mpz_pow_ui(m2.v, p.v, e2);
     // F − G·H = m·E; solve G·β + H·α ≡ E (mod m2) with deg β < deg G.
-    ZPoly E = sub(F, mul(G, H));
+    mul_into(t, G, H);
+    E.resize(std::max(F.size(), t.size()));
+    for (std::size_t i = 0; i < E.size(); ++i) {
+      if (i < F.size())
+        mpz_set(E[i].v, F[i].v);
+      else
+        mpz_set_ui(E[i].v, 0);
+      if (i < t.size()) mpz_sub(E[i].v, E[i].v, t[i].v);
+    }
+    trim(E);
     divide_exact(E, m);
     reduce(E, m2);
-    ZPoly Gm = reduced(G, m2);
-    auto [q, beta] = divrem_monic_mod(mul(b, E), Gm, m2);
+    Gm = G;
+    reduce(Gm, m2);
+    mul_into(beta, b, E);
+    divrem_monic_mod_into(q, beta, Gm, m2);
     // With b·E = q·G + β: E = E·(a·G + b·H) ≡ G·(a·E + H·q) + H·β.
-    ZPoly alpha = reduced(add(mul(a, E), mul(H, q)), m2);
+    mul_into(alpha, a, E);
+    mul_into(t, H, q);
+    add_into(alpha, t);
+    reduce(alpha, m2);
     add_scaled(G, m, beta);
     add_scaled(H, m, alpha);
     if (e + e2 < k) {
       // 1 − a·G − b·H = m·C; correct a and b the same way.
-      ZPoly C = sub(ZPoly{Z(1ul)}, add(mul(a, G), mul(b, H)));
-      divide_exact(C, m);
-      reduce(C, m2);
-      auto [q2, beta2] = divrem_monic_mod(mul(b, C), Gm, m2);
-      ZPoly alpha2 = reduced(add(mul(a, C), mul(H, q2)), m2);
-      add_scaled(b, m, beta2);
-      add_scaled(a, m, alpha2);
+      mul_into(E, a, G);
+      mul_into(t, b, H);
+      add_into(E, t);
+      if (E.empty()) E.resize(1);
+      for (auto& x : E) mpz_neg(x.v, x.v);
+      mpz_add_ui(E[0].v, E[0].v, 1);
+      trim(E);
+      divide_exact(E, m);
+      reduce(E, m2);
+      mul_into(beta, b, E);
+      divrem_monic_mod_into(q, beta, Gm, m2);
+      mul_into(alpha, a, E);
+      mul_into(t, H, q);
+      add_into(alpha, t);
+      reduce(alpha, m2);
+      add_scaled(b, m, beta);
+      add_scaled(a, m, alpha);
     }
     mpz_mul(m.v, m.v, m2.v);
     e += e2;
