@@ -45,34 +45,73 @@ Int content(const std::vector<Int>& p) {
   return g;
 }
 
-// Bounds of alpha^i·Q^i for i = 0 ..= d, Q the least common multiple of the denominators of lo
-// and hi, by interval multiplication of [lower_{i−1}, upper_{i−1}] with [lo·Q, hi·Q], valid for any
-// sign of alpha; every product is an integer.
-void power_bounds(const Fraction& lo, const Fraction& hi, std::size_t d, Int& scale, std::vector<Int>& lower,
-                  std::vector<Int>& upper) {
-  scale = lo.den() == hi.den() ? lo.den() : lo.den() / Int::gcd(lo.den(), hi.den()) * hi.den();
-  const Int l0 = lo.den() == scale ? lo.num() : lo.num() * (scale / lo.den());
-  const Int h0 = hi.den() == scale ? hi.num() : hi.num() * (scale / hi.den());
-  lower.assign(1, Int(1));
-  upper.assign(1, Int(1));
+// Bounds of alpha^i for i = 0 ..= d by interval multiplication of [lower_{i−1}, upper_{i−1}] with
+// [lo, hi], valid for any sign of alpha.
+void power_bounds(const Fraction& lo, const Fraction& hi, std::size_t d, std::vector<Fraction>& lower,
+                  std::vector<Fraction>& upper) {
+  lower.assign(1, one_fraction());
+  upper.assign(1, one_fraction());
   lower.reserve(d + 1);
   upper.reserve(d + 1);
   const bool nonneg = lo.sign() >= 0;
   for (std::size_t i = 1; i <= d; ++i) {
-    const Int& l = lower.back();
-    const Int& u = upper.back();
+    const Fraction& l = lower.back();
+    const Fraction& u = upper.back();
     if (nonneg) {  // every factor is >= 0
-      Int nl = l * l0, nu = u * h0;
+      Fraction nl = l * lo, nu = u * hi;
       lower.push_back(std::move(nl));
       upper.push_back(std::move(nu));
       continue;
     }
-    Int p[4] = {l * l0, l * h0, u * l0, u * h0};
+    Fraction p[4] = {l * lo, l * hi, u * lo, u * hi};
     auto [mn, mx] = std::minmax_element(std::begin(p), std::end(p));
-    Int nl = *mn, nu = *mx;
+    Fraction nl = *mn, nu = *mx;
     lower.push_back(std::move(nl));
     upper.push_back(std::move(nu));
   }
+}
+
+// Σ c_i·[lower_i, upper_i]: an enclosure of Σ c_i·alpha^i from bounds of the powers of alpha, both
+// ends reduced. Every bound of alpha^i is an integer over Q^i, Q the least common multiple of the
+// denominators of lo = lower_1 and hi = upper_1, so with the value A/D (A integral) each end is the
+// one integer Σ a_i·B_i·Q^(n−i) over D·Q^n; for a power of two Q the scalings are shifts.
+std::pair<Fraction, Fraction> bounds_sum(const FracPoly& value, const std::vector<Fraction>& lower,
+                                         const std::vector<Fraction>& upper) {
+  Int d;
+  const IntPoly a = clear_denominators(value, d);
+  const std::size_t n = a.coeffs.size() - 1;
+  const Int& dl = lower[1].den();
+  const Int& dh = upper[1].den();
+  const Int q = dl == dh ? dl : dl / Int::gcd(dl, dh) * dh;
+  const std::uint64_t q_bits = q.bit_length() - 1;
+  const bool dyadic = Int(1).shl(q_bits) == q;
+  const Int qn = dyadic ? Int(1).shl(q_bits * n) : Int::pow(q, static_cast<std::uint32_t>(n));
+  mpz_t sum[2], term;
+  mpz_init(sum[0]);
+  mpz_init(sum[1]);
+  mpz_init(term);
+  for (std::size_t i = 0; i <= n; ++i) {
+    const Int& c = a.coeffs[i];
+    if (c.is_zero()) continue;
+    for (int end = 0; end < 2; ++end) {
+      // The lower end takes the lower bound for a positive coefficient, the upper one otherwise.
+      const Fraction& b = (c.sign() > 0) == (end == 0) ? lower[i] : upper[i];
+      if (dyadic) {
+        mpz_mul_2exp(term, b.num().view().get(), q_bits * n - (b.den().bit_length() - 1));
+      } else {
+        mpz_divexact(term, qn.view().get(), b.den().view().get());
+        mpz_mul(term, term, b.num().view().get());
+      }
+      mpz_addmul(sum[end], term, c.view().get());
+    }
+  }
+  const Int den = d * qn;
+  std::pair<Fraction, Fraction> out{expect(Fraction::make(Int::from_mpz(sum[0]), den), "positive denominator"),
+                                    expect(Fraction::make(Int::from_mpz(sum[1]), den), "positive denominator")};
+  mpz_clear(term);
+  mpz_clear(sum[1]);
+  mpz_clear(sum[0]);
+  return out;
 }
 
 }  // namespace
@@ -151,7 +190,7 @@ NumberField::StateRef NumberField::state() const {
 
 NumberField::StateRef NumberField::make_state(Fraction lo, Fraction hi, int sign_lo, int sign_hi) const {
   auto s = std::make_shared<State>();
-  power_bounds(lo, hi, d_, s->scale, s->lower, s->upper);
+  power_bounds(lo, hi, d_, s->lower, s->upper);
   s->lo = std::move(lo);
   s->hi = std::move(hi);
   s->sign_lo = sign_lo;
@@ -338,7 +377,7 @@ Status AlgebraicNumber::mul_into(const AlgebraicNumber& b) {
 }
 
 // Fields of at least this degree invert modulo primes.
-constexpr std::size_t kModularInverseDegree = 64;
+constexpr std::size_t kModularInverseDegree = 24;
 
 Result<AlgebraicNumber> AlgebraicNumber::inverse() const {
   if (value_.is_zero()) return fail(Error::range(cat("Division by zero: ", to_string())));
@@ -442,34 +481,7 @@ Result<std::pair<Fraction, Fraction>> AlgebraicNumber::interval() const {
     return std::pair{c, c};
   }
   NumberField::StateRef s = field_->state();
-  // With the value A/D (A integral) and the bounds B_i over Q^i, each end is the integer
-  // Σ a_i·B_i·Q^(n−i), summed by Horner's rule in Q from a_0 up, over D·Q^n.
-  Int d;
-  const IntPoly a = clear_denominators(value_, d);
-  const std::size_t n = a.coeffs.size() - 1;
-  const auto q = s->scale.view();
-  mpz_t lower, upper;
-  mpz_init(lower);
-  mpz_init(upper);
-  for (std::size_t i = 0; i <= n; ++i) {
-    if (!s->scale.is_one()) {
-      mpz_mul(lower, lower, q.get());
-      mpz_mul(upper, upper, q.get());
-    }
-    const Int& c = a.coeffs[i];
-    if (c.is_zero()) continue;
-    const auto cv = c.view();
-    const Int& lo = c.sign() > 0 ? s->lower[i] : s->upper[i];
-    const Int& hi = c.sign() > 0 ? s->upper[i] : s->lower[i];
-    mpz_addmul(lower, cv.get(), lo.view().get());
-    mpz_addmul(upper, cv.get(), hi.view().get());
-  }
-  const Int den = s->scale.is_one() ? d : d * Int::pow(s->scale, static_cast<std::uint32_t>(n));
-  Fraction l = expect(Fraction::make(Int::from_mpz(lower), den), "positive denominator");
-  Fraction u = expect(Fraction::make(Int::from_mpz(upper), den), "positive denominator");
-  mpz_clear(lower);
-  mpz_clear(upper);
-  return std::pair{std::move(l), std::move(u)};
+  return bounds_sum(value_, s->lower, s->upper);
 }
 
 Result<int> AlgebraicNumber::sign() const {

@@ -76,14 +76,12 @@ class NumberField {
   friend std::pair<Fraction, Fraction> field_interval_read(const NumberField& f);
   friend FieldRef QQ();
 
-  // Alpha's interval and the bounds lower[i] <= alpha^i·scale^i <= upper[i], i = 0 ..= d, integers
-  // for scale the least common multiple of the denominators of lo and hi. Never changed once
-  // published.
+  // Alpha's interval and the bounds lower[i] <= alpha^i <= upper[i], i = 0 ..= d. Never changed
+  // once published.
   struct State {
     Fraction lo, hi;
     int sign_lo = 0, sign_hi = 0;  // signs of m at lo and hi
-    Int scale;
-    std::vector<Int> lower, upper;
+    std::vector<Fraction> lower, upper;
   };
   using StateRef = std::shared_ptr<const State>;
 

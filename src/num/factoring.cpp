@@ -544,14 +544,27 @@ Z power(const Z& p, unsigned long e) {
 // alongside while another step follows. G and H come back with coefficients in [0, p^k).
 Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const Z& p, std::uint32_t k) {
   auto [a, b] = GY_TRY(cofactors_mod(G, H, p));
-  Z m = p, m2;
+  Z m = p;
   // Scratch polynomials whose values are reused from step to step.
   ZPoly E, Gm, q, beta, alpha, t;
+  // With E = m·E′ and G·β + H·α ≡ E′ (mod m2), deg β < deg G: b·E′ = q·G + β gives
+  // E′ = E′·(a·G + b·H) ≡ G·(a·E′ + H·q) + H·β.
+  Z m2;
+  auto split = [&] {
+    divide_exact(E, m);
+    reduce(E, m2);
+    mul_into(beta, b, E);
+    divrem_monic_mod_into(q, beta, Gm, m2);
+    mul_into(alpha, a, E);
+    mul_into(t, H, q);
+    add_into(alpha, t);
+    reduce(alpha, m2);
+  };
   std::uint32_t e = 1;
   while (e < k) {
     const std::uint32_t e2 = std::min(e, k - e);
     mpz_pow_ui(m2.v, p.v, e2);
-    // F − G·H = m·E; solve G·β + H·α ≡ E (mod m2) with deg β < deg G.
+    // F − G·H = m·E′.
     mul_into(t, G, H);
     E.resize(std::max(F.size(), t.size()));
     for (std::size_t i = 0; i < E.size(); ++i) {
@@ -562,17 +575,9 @@ Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const
       if (i < t.size()) mpz_sub(E[i].v, E[i].v, t[i].v);
     }
     trim(E);
-    divide_exact(E, m);
-    reduce(E, m2);
     Gm = G;
     reduce(Gm, m2);
-    mul_into(beta, b, E);
-    divrem_monic_mod_into(q, beta, Gm, m2);
-    // With b·E = q·G + β: E = E·(a·G + b·H) ≡ G·(a·E + H·q) + H·β.
-    mul_into(alpha, a, E);
-    mul_into(t, H, q);
-    add_into(alpha, t);
-    reduce(alpha, m2);
+    split();
     add_scaled(G, m, beta);
     add_scaled(H, m, alpha);
     if (e + e2 < k) {
@@ -584,14 +589,7 @@ Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const
       for (auto& x : E) mpz_neg(x.v, x.v);
       mpz_add_ui(E[0].v, E[0].v, 1);
       trim(E);
-      divide_exact(E, m);
-      reduce(E, m2);
-      mul_into(beta, b, E);
-      divrem_monic_mod_into(q, beta, Gm, m2);
-      mul_into(alpha, a, E);
-      mul_into(t, H, q);
-      add_into(alpha, t);
-      reduce(alpha, m2);
+      split();
       add_scaled(b, m, beta);
       add_scaled(a, m, alpha);
     }
