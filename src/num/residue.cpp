@@ -27,7 +27,18 @@ Zp::Zp(u64 modulus) : p(modulus) {
   lazy_ = ~u64{0} / ((p - 1) * (p - 1));
 }
 
-u64 Zp::inv(u64 a) const { return pow(a, p - 2); }
+u64 Zp::inv(u64 a) const {
+  // Extended Euclid on (p, a) with a < p < 2^32, so every cofactor stays below p in size.
+  std::int64_t r0 = static_cast<std::int64_t>(p), r1 = static_cast<std::int64_t>(a), s0 = 0, s1 = 1;
+  while (r1 != 0) {
+    const std::int64_t q = r0 / r1, r2 = r0 - q * r1, s2 = s0 - q * s1;
+    r0 = r1;
+    r1 = r2;
+    s0 = s1;
+    s1 = s2;
+  }
+  return static_cast<u64>(s0 < 0 ? s0 + static_cast<std::int64_t>(p) : s0);
+}
 
 u64 Zp::pow(u64 a, u64 e) const {
   u64 r = reduce(u64{1});
