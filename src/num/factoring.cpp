@@ -1498,7 +1498,7 @@ std::optional<std::vector<IntPoly>> cyclotomic_factors(const IntPoly& F, const Z
 // Primes
 
 // Below this many modular factors no further prime is asked for the degrees of the factors.
-constexpr std::size_t kFewFactors = 12;
+constexpr std::size_t kFewFactors = 17;
 
 // Candidates 2, 3, 4, … each tried against the primes found before it; 2 is recorded but skipped.
 class PrimeSearch {
