@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "num/factoring.hpp"
+#include "num/residue.hpp"
 
 namespace gy {
 
@@ -333,6 +334,9 @@ Status advance(Bisection& b, std::uint64_t steps, Enclosure& e) {
 
 }  // namespace
 
+// Fields of at least this degree with a monic integer m reduce products through 1/rev(m).
+constexpr std::size_t kReversedInverseDegree = 24;
+
 NumberField::NumberField(Key, FracPoly m, IntPoly m_int, std::vector<FracPoly> powers)
     : m_(std::move(m)), m_int_(std::move(m_int)), powers_(std::move(powers)), d_(static_cast<std::size_t>(m_.degree())) {}
 
@@ -345,6 +349,16 @@ Status check_evaluation_size(std::int64_t degree, const Fraction& x) {
 }
 
 Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
+  if (m.degree() >= 1 && m.degree() <= kMaxFieldDegree) {
+    GY_CHECK(check_evaluation_size(m.degree(), lo));
+    GY_CHECK(check_evaluation_size(m.degree(), hi));
+    std::uint32_t count = GY_TRY(count_real_roots(m, lo, hi));
+    if (count != 1) return fail(Error::other("Interval must contain exactly one root"));
+  }
+  return make_isolated(std::move(m), std::move(lo), std::move(hi));
+}
+
+Result<FieldRef> NumberField::make_isolated(FracPoly m, Fraction lo, Fraction hi) {
   if (m.degree() < 1) return fail(Error::range(cat("defining polynomial of a field must have degree at least 1, not ", m.degree())));
   if (m.degree() > kMaxFieldDegree)
     return fail(Error::range(cat("field degree ", m.degree(), " exceeds the limit of ", kMaxFieldDegree)));
@@ -357,10 +371,6 @@ Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
     if (i >= d) next = GY_TRY(FracPoly::rem(next, m));
     powers.push_back(std::move(next));
   }
-  GY_CHECK(check_evaluation_size(m.degree(), lo));
-  GY_CHECK(check_evaluation_size(m.degree(), hi));
-  std::uint32_t count = GY_TRY(count_real_roots(m, lo, hi));
-  if (count != 1) return fail(Error::other("Interval must contain exactly one root"));
   IntPoly m_int = primitive_integer(m);
   auto field = std::make_shared<NumberField>(Key{}, std::move(m), std::move(m_int), std::move(powers));
   // The table entries d ..= 2d over their least common denominator.
@@ -378,6 +388,19 @@ Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
       if (!x.is_zero()) x *= scale;
   }
   field->powers_den_ = std::move(den);
+  const IntPoly& mi = field->m_int_;
+  if (d >= kReversedInverseDegree && mi.lead().is_one()) {
+    // S = 1/rev(m) to d − 1 terms: S_k = −Σ_(j=1..k) rev_j·S_(k−j), rev_j = m_(d−j).
+    std::vector<Int> inv(d - 1);
+    inv[0] = Int(1);
+    for (std::size_t k = 1; k + 1 < d; ++k) {
+      Int acc;
+      for (std::size_t j = 1; j <= k; ++j)
+        if (!mi.coeffs[d - j].is_zero()) acc += mi.coeffs[d - j] * inv[k - j];
+      inv[k] = -acc;
+    }
+    field->reversed_inverse_ = IntPoly(std::move(inv));
+  }
   int slo = sign_at(field->m_int_, lo), shi = sign_at(field->m_int_, hi);
   field->state_ = field->make_state(std::move(lo), std::move(hi), slo, shi);
   return FieldRef(std::move(field));
@@ -610,6 +633,21 @@ Result<AlgebraicNumber> AlgebraicNumber::mul(const AlgebraicNumber& b) const {
   const std::size_t d = f->degree();
   Int den = da * db;
   if (c.coeffs.size() <= d) return AlgebraicNumber(over(c.coeffs, den), std::move(f));
+  if (!f->reversed_inverse_.is_zero()) {
+    // c = q·m + r: the k top coefficients of c, reversed, times 1/rev(m) give q reversed.
+    const std::size_t top = c.coeffs.size() - 1, k = top - d + 1;
+    std::vector<Int> high(k), inv;
+    for (std::size_t i = 0; i < k; ++i) high[i] = c.coeffs[top - i];
+    const auto& s = f->reversed_inverse_.coeffs;
+    inv.assign(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(std::min(k, s.size())));
+    IntPoly qrev = IntPoly::mul(IntPoly(std::move(high)), IntPoly(std::move(inv)));
+    std::vector<Int> q(k);
+    for (std::size_t i = 0; i < k && i < qrev.coeffs.size(); ++i) q[k - 1 - i] = std::move(qrev.coeffs[i]);
+    const IntPoly qm = IntPoly::mul(IntPoly(std::move(q)), f->m_int_);
+    std::vector<Int> r(c.coeffs.begin(), c.coeffs.begin() + static_cast<std::ptrdiff_t>(d));
+    for (std::size_t j = 0; j < d && j < qm.coeffs.size(); ++j) r[j] -= qm.coeffs[j];
+    return AlgebraicNumber(over(r, den), std::move(f));
+  }
   const Int& dt = f->powers_den_;
   std::vector<Int> r(d);
   for (std::size_t j = 0; j < d; ++j) r[j] = dt.is_one() ? c.coeffs[j] : c.coeffs[j] * dt;
@@ -629,9 +667,27 @@ Status AlgebraicNumber::mul_into(const AlgebraicNumber& b) {
   return {};
 }
 
+// Fields of at least this degree invert modulo primes.
+constexpr std::size_t kModularInverseDegree = 24;
+
 Result<AlgebraicNumber> AlgebraicNumber::inverse() const {
   if (value_.is_zero()) return fail(Error::range(cat("Division by zero: ", to_string())));
   if (value_.degree() == 0) return AlgebraicNumber(FracPoly::constant(GY_TRY(one_fraction().div(value_[0]))), field_);
+  if (field_->degree() >= kModularInverseDegree) {
+    // a = A/D: the inverse is D·(A⁻¹ mod m), taken modulo primes and confirmed by one product.
+    Int den;
+    const IntPoly a = clear_denominators(value_, den);
+    const AlgebraicNumber whole(to_fractions(a), field_);
+    auto found = inverse_mod_rational(a, field_->m_int_, [&](const FracPoly& u) {
+      auto product = whole.mul(AlgebraicNumber(u, field_));
+      return product && product->value().degree() == 0 && product->value()[0].is_one();
+    });
+    if (found) {
+      if (!den.is_one())
+        for (auto& x : found->coeffs) x = x * Fraction(den);
+      return AlgebraicNumber(std::move(*found), field_);
+    }
+  }
   // Extended Euclid on (m, a) in integers: pseudo-remainders made primitive, and only the cofactor
   // of a carried, as T/D with t·a ≡ r (mod m).
   Int den_a;
@@ -712,24 +768,55 @@ Result<AlgebraicNumber> AlgebraicNumber::abs() const {
 
 namespace {
 
-// Σ c_i·[lower_i, upper_i]: an enclosure of Σ c_i·alpha^i from bounds of the powers of alpha.
-// Unless `reduced`, the ends may share factors: enough for signs, floats and comparisons, and it
-// saves two gcds of the ends' full size.
+// Σ c_i·[lower_i, upper_i]: an enclosure of Σ c_i·alpha^i from bounds of the powers of alpha. Unless
+// `reduced`, the ends may share factors: enough for signs, floats and comparisons, and it saves two
+// gcds of the ends' full size. Every bound of alpha^i is an integer over Q^i, Q the least common multiple of the
+// denominators of lo = lower_1 and hi = upper_1, so with the value A/D (A integral) each end is the
+// one integer Σ a_i·B_i·Q^(n−i) over D·Q^n; for a power of two Q the scalings are shifts.
 std::pair<Fraction, Fraction> bounds_sum(const FracPoly& value, const std::vector<Fraction>& lower,
                                          const std::vector<Fraction>& upper, bool reduced) {
-  Fraction lo, hi;
-  for (std::size_t i = 0; i < value.coeffs.size(); ++i) {
-    const Fraction& c = value.coeffs[i];
-    int cs = c.sign();
-    if (cs == 0) continue;
-    lo.add(c * (cs > 0 ? lower[i] : upper[i]), false);
-    hi.add(c * (cs > 0 ? upper[i] : lower[i]), false);
+  if (value.degree() <= 0) {
+    const Fraction c = value.is_zero() ? Fraction() : value.coeffs[0];
+    return {c, c};
   }
-  if (reduced) {
-    lo.reduce();
-    hi.reduce();
+  Int d;
+  const IntPoly a = clear_denominators(value, d);
+  const std::size_t n = a.coeffs.size() - 1;
+  const Int& dl = lower[1].den();
+  const Int& dh = upper[1].den();
+  const Int q = dl == dh ? dl : dl / Int::gcd(dl, dh) * dh;
+  const std::uint64_t q_bits = q.bit_length() - 1;
+  const bool dyadic = Int(1).shl(q_bits) == q;
+  const Int qn = dyadic ? Int(1).shl(q_bits * n) : Int::pow(q, static_cast<std::uint32_t>(n));
+  mpz_t sum[2], term;
+  mpz_init(sum[0]);
+  mpz_init(sum[1]);
+  mpz_init(term);
+  for (std::size_t i = 0; i <= n; ++i) {
+    const Int& c = a.coeffs[i];
+    if (c.is_zero()) continue;
+    for (int end = 0; end < 2; ++end) {
+      // The lower end takes the lower bound for a positive coefficient, the upper one otherwise.
+      const Fraction& b = (c.sign() > 0) == (end == 0) ? lower[i] : upper[i];
+      if (dyadic) {
+        mpz_mul_2exp(term, b.num().view().get(), q_bits * n - (b.den().bit_length() - 1));
+      } else {
+        mpz_divexact(term, qn.view().get(), b.den().view().get());
+        mpz_mul(term, term, b.num().view().get());
+      }
+      mpz_addmul(sum[end], term, c.view().get());
+    }
   }
-  return {std::move(lo), std::move(hi)};
+  const Int den = d * qn;
+  auto end = [&](mpz_t v) {
+    return reduced ? expect(Fraction::make(Int::from_mpz(v), den), "positive denominator")
+                   : Fraction::make_unreduced(Int::from_mpz(v), den);
+  };
+  std::pair<Fraction, Fraction> out{end(sum[0]), end(sum[1])};
+  mpz_clear(term);
+  mpz_clear(sum[1]);
+  mpz_clear(sum[0]);
+  return out;
 }
 
 // The enclosure of a number that the field state with alpha's interval [lo, hi] would give.
@@ -1142,6 +1229,136 @@ AlgebraicNumber rational_generator(const FieldRef& of, const FieldRef& into) {
   return AlgebraicNumber::rational(into, g.is_zero() ? Fraction() : g.value()[0]);
 }
 
+// Integer coefficients as GMP values, lowest degree first.
+class MpzVector {
+ public:
+  explicit MpzVector(std::size_t n) : v_(n) {
+    for (auto& x : v_) mpz_init(&x);
+  }
+  MpzVector(const MpzVector& o) : MpzVector(o.size()) {
+    for (std::size_t i = 0; i < size(); ++i) mpz_set(&v_[i], &o.v_[i]);
+  }
+  MpzVector& operator=(const MpzVector&) = delete;
+  ~MpzVector() {
+    for (auto& x : v_) mpz_clear(&x);
+  }
+  std::size_t size() const { return v_.size(); }
+  mpz_ptr operator[](std::size_t i) { return &v_[i]; }
+  mpz_srcptr operator[](std::size_t i) const { return &v_[i]; }
+
+ private:
+  std::vector<__mpz_struct> v_;
+};
+
+// p(x + a) in place, by the n²/2 steps c_j += a·c_(j+1).
+void taylor_shift(MpzVector& c, mpz_srcptr a) {
+  const std::size_t n = c.size();
+  for (std::size_t i = 0; i + 1 < n; ++i)
+    for (std::size_t j = n - 1; j-- > i;) {
+      if (a)
+        mpz_addmul(c[j], a, c[j + 1]);
+      else
+        mpz_add(c[j], c[j], c[j + 1]);
+    }
+}
+
+// The sign variations of (1 + y)^n·q(1/(1 + y)), an upper bound on the roots of q in (0, 1) of the
+// same parity (Descartes' rule of signs).
+std::uint32_t variations_on_unit(const MpzVector& q) {
+  MpzVector t(q.size());
+  for (std::size_t i = 0; i < q.size(); ++i) mpz_set(t[i], q[q.size() - 1 - i]);
+  taylor_shift(t, nullptr);
+  std::uint32_t v = 0;
+  int last = 0;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    const int s = mpz_sgn(t[i]);
+    if (s == 0) continue;
+    if (last != 0 && s != last) ++v;
+    last = s;
+  }
+  return v;
+}
+
+// The roots of the squarefree q in (0, 1): halves until each part has at most one variation, a
+// root at a split point counted once; none past `budget` parts.
+std::optional<std::uint32_t> roots_on_unit(const MpzVector& q, std::size_t& budget) {
+  if (budget == 0) return std::nullopt;
+  --budget;
+  const std::uint32_t v = variations_on_unit(q);
+  if (v <= 1) return v;
+  // Left half: 2^n·q(x/2); right half: that shifted by one; the split point is q's root when the
+  // right half vanishes at 0.
+  const std::size_t n = q.size() - 1;
+  MpzVector left(q);
+  for (std::size_t i = 0; i < n; ++i) mpz_mul_2exp(left[i], left[i], n - i);
+  MpzVector right(left);
+  taylor_shift(right, nullptr);
+  const std::uint32_t middle = mpz_sgn(right[0]) == 0 ? 1 : 0;
+  auto l = roots_on_unit(left, budget);
+  if (!l) return std::nullopt;
+  auto r = roots_on_unit(right, budget);
+  if (!r) return std::nullopt;
+  return *l + middle + *r;
+}
+
+// The roots of the squarefree integer polynomial f in [lo, hi] (lo < hi) by Descartes' rule on
+// halves of the interval; none when the halving runs long, as it may near close roots.
+std::optional<std::uint32_t> count_roots_descartes(const IntPoly& f, const Fraction& lo, const Fraction& hi) {
+  // With lo = a/c and hi = b/c: q(x) = c^n·f((a + (b − a)·x)/c) maps [0, 1] onto [lo, hi].
+  const Int c = lo.den() == hi.den() ? lo.den() : lo.den() / Int::gcd(lo.den(), hi.den()) * hi.den();
+  const Int a = lo.num() * (c / lo.den()), b = hi.num() * (c / hi.den());
+  const std::size_t n = f.coeffs.size() - 1;
+  MpzVector q(n + 1);
+  mpz_t power;
+  mpz_init_set_ui(power, 1);
+  for (std::size_t i = n + 1; i-- > 0;) {
+    mpz_mul(q[i], f.coeffs[i].view().get(), power);
+    mpz_mul(power, power, c.view().get());
+  }
+  taylor_shift(q, a.view().get());
+  const Int width = b - a;
+  mpz_set_ui(power, 1);
+  for (std::size_t i = 1; i <= n; ++i) {
+    mpz_mul(power, power, width.view().get());
+    mpz_mul(q[i], q[i], power);
+  }
+  mpz_clear(power);
+  std::uint32_t ends = mpz_sgn(q[0]) == 0 ? 1 : 0;
+  mpz_t sum;
+  mpz_init(sum);
+  for (std::size_t i = 0; i <= n; ++i) mpz_add(sum, sum, q[i]);
+  ends += mpz_sgn(sum) == 0 ? 1 : 0;
+  mpz_clear(sum);
+  std::size_t budget = 64;
+  auto inner = roots_on_unit(q, budget);
+  if (!inner) return std::nullopt;
+  return *inner + ends;
+}
+
+// r has no repeated factor. A prime modulo which r keeps its degree and stays squarefree shows it;
+// only when a few such primes fail is the gcd with r′ taken over the rationals.
+Result<bool> squarefree(const FracPoly& r) {
+  const IntPoly ri = primitive_integer(r);
+  for (std::uint64_t q : {2147483647u, 2147483629u, 2147483587u}) {
+    const Zp F(q);
+    const WordPoly w = to_word_poly(ri, F);
+    if (degree(w) == ri.degree() && is_squarefree(F, w)) return true;
+  }
+  return GY_TRY(FracPoly::gcd(r, r.derivative())).degree() == 0;
+}
+
+// alpha in C = Q(gamma), gamma = beta + t·alpha, from the remainder s1(y)·x + s0(y) of degree one
+// of the subresultant sequence of m_A(x) and m_B(y − t·x). A subresultant lies in the ideal of the
+// two, so at y = gamma, where their gcd is x − alpha, it is a multiple of x − alpha, and
+// alpha = −s0(gamma) / s1(gamma). Absent when the remainder vanishes at gamma.
+Result<std::optional<AlgebraicNumber>> linear_root(const FieldRef& c, const BiPoly& linear) {
+  if (linear.degree() != 1) return std::optional<AlgebraicNumber>();
+  AlgebraicNumber s1 = GY_TRY(AlgebraicNumber::make(c, linear.coeffs[1]));
+  if (s1.is_zero()) return std::optional<AlgebraicNumber>();
+  AlgebraicNumber s0 = GY_TRY(AlgebraicNumber::make(c, linear.coeffs[0]));
+  return std::optional<AlgebraicNumber>(GY_TRY(s0.div(s1)).neg());
+}
+
 Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   if (GY_TRY(NumberField::eq(a, b))) {
     AlgebraicNumber ga = GY_TRY(AlgebraicNumber::generator(a));
@@ -1163,6 +1380,7 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   const std::int64_t n = static_cast<std::int64_t>(da * db);
   std::int64_t t = 1;
   FracPoly r;
+  BiPoly linear;
   for (;; ++t) {
     if (t > n * (n - 1) / 2 + 1) return fail(Error::could_not_construct());
     BiPoly lin = bivariate_from_vecs({{Fraction(), one_fraction()}, {integer(-t)}});
@@ -1173,10 +1391,12 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
       acc.coeffs[0] = FracPoly::add(acc.coeffs[0], FracPoly::constant(mb.coeffs[j]));
       acc.trim();
     }
-    r = GY_TRY(resultant(bi_a, acc));
-    if (GY_TRY(FracPoly::gcd(r, r.derivative())).degree() == 0) break;
+    r = GY_TRY(resultant(bi_a, acc, &linear));
+    if (GY_TRY(squarefree(r))) break;
   }
   const std::vector<FracPoly> factors = GY_TRY(factor(r));
+  std::vector<IntPoly> integral;
+  for (const auto& f : factors) integral.push_back(primitive_integer(f));
   const Fraction tf = integer(t);
   const FracPoly* chosen = nullptr;
   std::pair<Fraction, Fraction> iv;
@@ -1184,10 +1404,14 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
     iv = combined_interval(tf, *a, *b);
     std::uint32_t total = 0;
     chosen = nullptr;
-    for (const auto& f : factors) {
-      std::uint32_t c = GY_TRY(count_real_roots(f, iv.first, iv.second));
-      if (c > 0) chosen = &f;
-      total += c;
+    for (std::size_t i = 0; i < factors.size(); ++i) {
+      // The factors are irreducible, so squarefree; Descartes' rule counts their roots unless it
+      // runs long, and the Sturm sequence decides otherwise.
+      std::optional<std::uint32_t> c;
+      if (iv.first < iv.second) c = count_roots_descartes(integral[i], iv.first, iv.second);
+      if (!c) c = GY_TRY(count_real_roots(factors[i], iv.first, iv.second));
+      if (*c > 0) chosen = &factors[i];
+      total += *c;
     }
     if (total == 1) break;
     GY_CHECK(a->refine());
@@ -1206,8 +1430,9 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
     auto alpha = GY_TRY(field_poly_gcd(b, ma.coeffs, mc.coeffs, {Fraction(), one_fraction()}, {tf}));
     if (alpha) return Join{b, std::move(*alpha), GY_TRY(AlgebraicNumber::generator(b))};
   }
-  FieldRef c = GY_TRY(NumberField::make(mc, std::move(iv.first), std::move(iv.second)));
-  auto alpha = GY_TRY(field_poly_gcd(c, ma.coeffs, mb.coeffs, {Fraction(), one_fraction()}, {integer(-t)}));
+  FieldRef c = GY_TRY(NumberField::make_isolated(mc, std::move(iv.first), std::move(iv.second)));
+  std::optional<AlgebraicNumber> alpha = GY_TRY(linear_root(c, linear));
+  if (!alpha) alpha = GY_TRY(field_poly_gcd(c, ma.coeffs, mb.coeffs, {Fraction(), one_fraction()}, {integer(-t)}));
   if (!alpha) return fail(Error::other("Could not represent alpha and beta (this shouldn't happen)"));
   // beta = gamma − t·alpha.
   AlgebraicNumber gamma = GY_TRY(AlgebraicNumber::generator(c));
@@ -1249,8 +1474,11 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
     if (b == k || index.contains(b.get())) continue;
     Join j = GY_TRY(join_fields(k, b));
     if (j.field != k) {
+      // Powers of the new image of k's generator, as far as the images to rewrite reach.
       std::vector<AlgebraicNumber> powers{AlgebraicNumber::one(j.field)};
-      for (std::size_t e = 1; e < k->degree(); ++e) powers.push_back(GY_TRY(powers.back().mul(j.alpha)));
+      std::int64_t top = 0;
+      for (const auto& s : sources) top = std::max(top, s.image.value().degree());
+      for (std::int64_t e = 1; e <= top; ++e) powers.push_back(GY_TRY(powers.back().mul(j.alpha)));
       for (auto& s : sources) s.image = AlgebraicNumber(substitute(s.image.value(), powers), j.field);
     }
     index.emplace(b.get(), sources.size());
@@ -1262,10 +1490,9 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
   for (std::size_t i = 0; i < numbers.size(); ++i) {
     if (numbers[i].field() == k) continue;
     Source& s = sources[index.at(numbers[i].field().get())];
-    if (s.powers.empty()) {
-      s.powers.push_back(AlgebraicNumber::one(k));
-      for (std::size_t e = 1; e < s.field->degree(); ++e) s.powers.push_back(GY_TRY(s.powers.back().mul(s.image)));
-    }
+    if (s.powers.empty()) s.powers.push_back(AlgebraicNumber::one(k));
+    while (static_cast<std::int64_t>(s.powers.size()) <= numbers[i].value().degree())
+      s.powers.push_back(GY_TRY(s.powers.back().mul(s.image)));
     rewritten.emplace_back(i, AlgebraicNumber(substitute(numbers[i].value(), s.powers), k));
   }
   for (auto& [i, x] : rewritten) numbers[i] = std::move(x);

@@ -61,6 +61,8 @@ class NumberField {
   // Range for a constant m or a degree above kMaxFieldDegree; Other "Interval must contain exactly
   // one root" unless [lo, hi] holds exactly one root of m.
   static Result<FieldRef> make(FracPoly m, Fraction lo, Fraction hi);
+  // As make, for a caller that has already found exactly one root of m in [lo, hi].
+  static Result<FieldRef> make_isolated(FracPoly m, Fraction lo, Fraction hi);
 
   // Equal fields: the same object, or the same minimal polynomial with overlapping intervals around
   // the same root.
@@ -121,6 +123,9 @@ class NumberField {
   // Entries d ..= 2d of the power table over one common denominator, for integer products.
   std::vector<IntPoly> powers_int_;
   Int powers_den_;
+  // rev(m)⁻¹ mod x^(d−1) for a monic m_int_ of large degree, through which a product is reduced by
+  // two more products instead of the table; empty otherwise.
+  IntPoly reversed_inverse_;
   std::size_t d_;
   mutable std::shared_mutex lock_;
   mutable StateRef state_;

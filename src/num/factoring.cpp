@@ -3,6 +3,7 @@
 #include <gmp.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -10,6 +11,8 @@
 #include <span>
 #include <tuple>
 #include <utility>
+
+#include "num/residue.hpp"
 
 namespace gy {
 
@@ -53,27 +56,6 @@ Int random_residue(const Int& p) {
 // =============================================================================================
 // Residues modulo a prime below 2^32, as machine words
 
-constexpr u64 kWordPrimeLimit = u64{1} << 32;
-
-struct Zp {
-  u64 p;
-  u64 mul(u64 a, u64 b) const { return a * b % p; }
-  u64 add(u64 a, u64 b) const {
-    u64 s = a + b;
-    return s >= p ? s - p : s;
-  }
-  u64 sub(u64 a, u64 b) const { return a >= b ? a - b : a + (p - b); }
-  u64 inv(u64 a) const {
-    i64 r0 = static_cast<i64>(p), r1 = static_cast<i64>(a), s0 = 0, s1 = 1;
-    while (r1 != 0) {
-      i64 q = r0 / r1;
-      std::tie(r0, r1) = std::pair{r1, r0 - q * r1};
-      std::tie(s0, s1) = std::pair{s1, s0 - q * s1};
-    }
-    return static_cast<u64>(s0 < 0 ? s0 + static_cast<i64>(p) : s0);
-  }
-};
-
 bool is_word_prime(u64 n) {
   if (n < 2) return false;
   for (u64 q = 2; q * q <= n; ++q)
@@ -81,158 +63,63 @@ bool is_word_prime(u64 n) {
   return true;
 }
 
-u64 mod_word(const Int& x, u64 m) {
-  if (auto v = x.to_i64()) {
-    i64 r = *v % static_cast<i64>(m);
-    return static_cast<u64>(r < 0 ? r + static_cast<i64>(m) : r);
-  }
-  return mpz_fdiv_ui(x.view().get(), m);
-}
-
-// Lowest degree first, top entry non-zero.
-using WPoly = std::vector<u64>;
-
-void trim(WPoly& a) {
-  while (!a.empty() && a.back() == 0) a.pop_back();
-}
-i64 degree(const WPoly& a) { return static_cast<i64>(a.size()) - 1; }
-
-WPoly to_word_poly(const IntPoly& f, u64 p) {
-  WPoly r;
-  r.reserve(f.coeffs.size());
-  for (const auto& c : f.coeffs) r.push_back(mod_word(c, p));
-  trim(r);
-  return r;
-}
-
-WPoly monic(const Zp& F, WPoly a) {
-  if (a.empty() || a.back() == 1) return a;
-  u64 inv = F.inv(a.back());
-  for (auto& x : a) x = F.mul(x, inv);
-  return a;
-}
-
-WPoly mul(const Zp& F, const WPoly& a, const WPoly& b) {
-  if (a.empty() || b.empty()) return {};
-  WPoly r(a.size() + b.size() - 1);
-  for (std::size_t k = 0; k < r.size(); ++k) {
-    std::size_t lo = k >= b.size() ? k - b.size() + 1 : 0, hi = std::min(k, a.size() - 1);
-    u128 acc = 0;
-    for (std::size_t i = lo; i <= hi; ++i) acc += a[i] * b[k - i];  // each product is below 2^64
-    r[k] = static_cast<u64>(acc % F.p);
-  }
-  trim(r);
-  return r;
-}
-
-// a ← a mod b, with the quotient when asked; `inv` is the inverse of b's top coefficient (1 for a
-// monic b). Updates accumulate in 128 bits and are reduced once per coefficient.
-void divrem(const Zp& F, WPoly& a, const WPoly& b, WPoly* quotient, u64 inv = 1) {
-  const std::size_t d = b.size() - 1;
-  if (quotient) quotient->clear();
-  if (a.size() <= d) return;
-  std::vector<u128> acc(a.begin(), a.end());
-  if (quotient) quotient->assign(a.size() - d, 0);
-  for (std::size_t t = a.size(); t-- > d;) {
-    u64 c = static_cast<u64>(acc[t] % F.p);
-    if (inv != 1) c = F.mul(c, inv);
-    if (quotient) (*quotient)[t - d] = c;
-    if (c == 0) continue;
-    u64 nc = F.p - c;
-    for (std::size_t j = 0; j < d; ++j) acc[t - d + j] += nc * b[j];
-  }
-  a.resize(d);
-  for (std::size_t j = 0; j < d; ++j) a[j] = static_cast<u64>(acc[j] % F.p);
-  trim(a);
-}
-
-WPoly rem_monic(const Zp& F, WPoly a, const WPoly& b) {
-  divrem(F, a, b, nullptr);
-  return a;
-}
-
-WPoly quotient_monic(const Zp& F, WPoly a, const WPoly& b) {
-  WPoly q;
-  divrem(F, a, b, &q);
-  trim(q);
-  return q;
-}
-
-// The monic gcd; zero when both are zero.
-WPoly gcd(const Zp& F, WPoly a, WPoly b) {
-  while (!b.empty()) {
-    divrem(F, a, b, nullptr, b.back() == 1 ? 1 : F.inv(b.back()));
-    std::swap(a, b);
-  }
-  return monic(F, std::move(a));
-}
-
-// base^e modulo the monic f, by squaring from the top bit down.
-WPoly powmod(const Zp& F, const WPoly& base, const Int& e, const WPoly& f) {
-  WPoly result = rem_monic(F, WPoly{1}, f);
-  WPoly b = rem_monic(F, base, f);
-  auto view = e.view();
-  std::size_t bits = e.sign() > 0 ? mpz_sizeinbase(view.get(), 2) : 0;
-  for (std::size_t i = bits; i-- > 0;) {
-    result = rem_monic(F, mul(F, result, result), f);
-    if (mpz_tstbit(view.get(), i)) result = rem_monic(F, mul(F, result, b), f);
-  }
-  return result;
-}
-
-// The derivative of a polynomial whose coefficients are already residues.
-WPoly derivative(const Zp& F, const WPoly& a) {
-  WPoly r;
-  for (std::size_t i = 1; i < a.size(); ++i) r.push_back(F.mul(i % F.p, a[i]));
-  trim(r);
-  return r;
-}
-
-bool squarefree_mod(const Zp& F, const WPoly& f) {
-  WPoly d = derivative(F, f);
-  if (d.empty()) return f.size() == 1;
-  return degree(gcd(F, f, std::move(d))) == 0;
-}
-
-// The map h ↦ h^p modulo a monic f, which is linear over the residues: rows x^(p·j) mod f.
+// The map h ↦ h^p modulo a monic f, which is linear over the residues. For small p it squares and
+// multiplies modulo f; otherwise it applies the table of rows x^(p·j) mod f, whose products are
+// summed unreduced.
 class Frobenius {
  public:
-  static constexpr std::size_t kMaxTableDegree = 1024;
-
-  Frobenius(const Zp& F, const WPoly& f) : F_(F), f_(f), n_(f.size() - 1) {
-    if (n_ > kMaxTableDegree) return;
+  explicit Frobenius(const WordPolyModulus& mod) : mod_(mod), n_(mod.degree()) {
+    const Zp& F = mod.field();
+    const unsigned steps = static_cast<unsigned>(std::bit_width(F.p) + std::popcount(F.p)) - 2;
+    if (steps <= kPowerSteps || n_ < 2) return;
     rows_.resize(n_);
-    rows_[0] = rem_monic(F, WPoly{1}, f);
-    if (n_ == 1) return;
-    WPoly xp = powmod(F, WPoly{0, 1}, Int(F.p), f);
+    rows_[0] = WordPoly{1};
+    const WordPoly xp = mod.powmod(WordPoly{0, 1}, Int(F.p));
     for (std::size_t j = 1; j < n_; ++j) {
       if (F.p <= 2 * n_) {
-        WPoly r = rows_[j - 1];
+        WordPoly r = rows_[j - 1];
         for (u64 t = 0; t < F.p; ++t) times_x(r);
         rows_[j] = std::move(r);
       } else {
-        rows_[j] = rem_monic(F, mul(F, rows_[j - 1], xp), f);
+        rows_[j] = mod.mulmod(rows_[j - 1], xp);
       }
     }
   }
 
-  WPoly apply(const WPoly& h) const {
-    if (rows_.empty()) return powmod(F_, h, Int(F_.p), f_);
-    std::vector<u128> acc(n_, 0);
-    for (std::size_t j = 0; j < h.size(); ++j) {
-      if (h[j] == 0) continue;
-      const WPoly& row = rows_[j];
-      for (std::size_t t = 0; t < row.size(); ++t) acc[t] += h[j] * row[t];
+  WordPoly apply(const WordPoly& h) const {
+    const Zp& F = mod_.field();
+    if (rows_.empty()) return mod_.powmod(h, Int(F.p));
+    WordPoly r(n_);
+    if (F.lazy_terms() >= n_) {
+      std::vector<u64> acc(n_, 0);
+      accumulate(h, acc);
+      for (std::size_t t = 0; t < n_; ++t) r[t] = F.reduce(acc[t]);
+    } else {
+      std::vector<u128> acc(n_, 0);
+      accumulate(h, acc);
+      for (std::size_t t = 0; t < n_; ++t) r[t] = F.reduce(acc[t]);
     }
-    WPoly r(n_);
-    for (std::size_t t = 0; t < n_; ++t) r[t] = static_cast<u64>(acc[t] % F_.p);
     trim(r);
     return r;
   }
 
  private:
+  // Powers of p that take at most this many products modulo f are raised directly.
+  static constexpr unsigned kPowerSteps = 4;
+
+  template <class Acc>
+  void accumulate(const WordPoly& h, std::vector<Acc>& acc) const {
+    for (std::size_t j = 0; j < h.size(); ++j) {
+      if (h[j] == 0) continue;
+      const WordPoly& row = rows_[j];
+      for (std::size_t t = 0; t < row.size(); ++t) acc[t] += static_cast<Acc>(h[j] * row[t]);
+    }
+  }
+
   // r ← x·r mod f, for deg r < n.
-  void times_x(WPoly& r) const {
+  void times_x(WordPoly& r) const {
+    const Zp& F = mod_.field();
+    const WordPoly& f = mod_.poly();
     r.insert(r.begin(), 0);
     if (r.size() <= n_) {
       trim(r);
@@ -241,44 +128,88 @@ class Frobenius {
     u64 top = r[n_];
     r.pop_back();
     if (top != 0)
-      for (std::size_t i = 0; i < n_; ++i) r[i] = F_.sub(r[i], F_.mul(top, f_[i]));
+      for (std::size_t i = 0; i < n_; ++i) r[i] = F.sub(r[i], F.mul(top, f[i]));
     trim(r);
   }
 
-  Zp F_;
-  const WPoly& f_;
+  const WordPolyModulus& mod_;
   std::size_t n_;
-  std::vector<WPoly> rows_;
+  std::vector<WordPoly> rows_;
 };
 
 // The product of all irreducible factors of one degree.
 struct DegreePart {
   u64 degree;
-  WPoly poly;
+  WordPoly poly;
 };
 
+// The factors of r whose degrees lie in steps[lo .. hi] (step k holding x^(p^k) − x), given that r
+// has no factor of lower degree and that `hit` is the product of those factors: each half of the
+// range takes the gcd with the product of its steps, since a factor of degree d divides
+// x^(p^k) − x only when d divides k. Appends (first step + offset, product of that degree).
+void split_block(const WordPolyModulus& mod, const std::vector<WordPoly>& steps, std::size_t lo, std::size_t hi,
+                 i64 first, WordPoly hit, std::vector<DegreePart>& out) {
+  if (degree(hit) <= 0) return;
+  const Zp& F = mod.field();
+  if (lo == hi) {
+    out.push_back({static_cast<u64>(first + static_cast<i64>(lo)), std::move(hit)});
+    return;
+  }
+  const std::size_t mid = (lo + hi) / 2;
+  WordPoly product{1};
+  for (std::size_t k = lo; k <= mid; ++k) product = mod.mulmod(product, steps[k]);
+  WordPoly left = gcd(F, hit, rem(F, std::move(product), hit));
+  WordPoly right = quotient(F, std::move(hit), left);
+  split_block(mod, steps, lo, mid, first, std::move(left), out);
+  split_block(mod, steps, mid + 1, hi, first, std::move(right), out);
+}
+
 // Distinct-degree factoring of a monic squarefree f: gcd(x^(p^i) − x, r) for i = 1, 2, … while
-// 2i ≤ deg f, r losing each gcd; what remains is one irreducible factor. Stops as soon as the
-// remainder is too small to hold two factors of the current degree, which changes nothing.
-std::vector<DegreePart> distinct_degree(const Zp& F, const WPoly& f) {
+// 2i ≤ deg r, r losing each gcd; what remains is one irreducible factor. The products of
+// x^(p^i) − x over a block of steps share one gcd with r, and a block that meets factors is split
+// by halves; the parts are then taken in order under the same stopping rule, which finds the same
+// parts.
+std::vector<DegreePart> distinct_degree(const Zp& F, const WordPoly& f) {
   std::vector<DegreePart> parts;
   const i64 n = degree(f);
-  WPoly r = f;
+  WordPoly r = f;
   if (n >= 2) {
-    Frobenius frob(F, f);
-    WPoly h{0, 1};
-    for (i64 i = 1; 2 * i <= n; ++i) {
-      if (degree(r) < 2 * i) break;
-      h = frob.apply(h);
-      WPoly t = h;
-      if (t.size() < 2) t.resize(2, 0);
-      t[1] = F.sub(t[1], 1);
-      trim(t);
-      WPoly g = gcd(F, r, rem_monic(F, std::move(t), r));
-      if (degree(g) > 0) {
-        r = quotient_monic(F, std::move(r), g);
-        parts.push_back({static_cast<u64>(i), std::move(g)});
+    const WordPolyModulus mod(F, f);
+    const Frobenius frob(mod);
+    const i64 block = n < 64 ? 1 : 16;
+    WordPoly h{0, 1};
+    std::vector<WordPoly> steps;
+    std::vector<DegreePart> found;
+    bool done = false;
+    for (i64 i = 1; !done && 2 * i <= degree(r);) {
+      // Steps i .. last all satisfy 2·step <= deg r for the r at the block's start.
+      const i64 last = std::min(i + block - 1, degree(r) / 2);
+      steps.clear();
+      WordPoly product{1};
+      for (i64 k = i; k <= last; ++k) {
+        h = frob.apply(h);
+        WordPoly t = h;
+        if (t.size() < 2) t.resize(2, 0);
+        t[1] = F.sub(t[1], 1);
+        trim(t);
+        if (block > 1) product = mod.mulmod(product, t);
+        steps.push_back(std::move(t));
       }
+      if (block == 1) product = steps.back();
+      WordPoly hit = gcd(F, r, rem(F, std::move(product), r));
+      if (degree(hit) > 0) {
+        found.clear();
+        split_block(mod, steps, 0, steps.size() - 1, i, std::move(hit), found);
+        for (auto& part : found) {
+          if (degree(r) < 2 * static_cast<i64>(part.degree)) {
+            done = true;
+            break;
+          }
+          r = quotient(F, std::move(r), part.poly);
+          parts.push_back(std::move(part));
+        }
+      }
+      i = last + 1;
     }
   }
   if (degree(r) > 0) parts.push_back({static_cast<u64>(degree(r)), std::move(r)});
@@ -287,23 +218,24 @@ std::vector<DegreePart> distinct_degree(const Zp& F, const WPoly& f) {
 
 // Equal-degree splitting of a monic f whose irreducible factors all have degree d; e is
 // (p^d − 1) / 2. Factors are appended depth first: the gcd's, then the cofactor's.
-Status equal_degree(const Zp& F, const WPoly& f, u64 d, const Int& e, std::vector<WPoly>& out) {
+Status equal_degree(const Zp& F, const WordPoly& f, u64 d, const Int& e, std::vector<WordPoly>& out) {
   if (static_cast<u64>(degree(f)) == d) {
     out.push_back(f);
     return {};
   }
+  const WordPolyModulus mod(F, f);
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    WPoly a(2 * d);
+    WordPoly a(2 * d);
     for (u64 i = 0; i + 1 < 2 * d; ++i) a[i] = random_residue(F.p);
     a[2 * d - 1] = 1;
-    WPoly b = powmod(F, a, e, f);
+    WordPoly b = mod.powmod(a, e);
     if (b.empty()) b.push_back(0);
     b[0] = F.sub(b[0], 1);
     trim(b);
-    WPoly g = gcd(F, f, std::move(b));
+    WordPoly g = gcd(F, f, std::move(b));
     if (degree(g) > 0 && degree(g) < degree(f)) {
       GY_CHECK(equal_degree(F, g, d, e, out));
-      return equal_degree(F, quotient_monic(F, f, g), d, e, out);
+      return equal_degree(F, quotient(F, f, g), d, e, out);
     }
   }
   return fail(Error::other("This (probably) shouldn't happen"));
@@ -312,9 +244,9 @@ Status equal_degree(const Zp& F, const WPoly& f, u64 d, const Int& e, std::vecto
 Int half_power_less_one(u64 p, u64 d) { return (Int::pow(Int(p), static_cast<std::uint32_t>(d)) - Int(1)) / Int(2); }
 
 // The monic factors of a monic squarefree f: by degree, lowest first, each degree split by draws.
-Result<std::vector<WPoly>> factor_word(const Zp& F, const WPoly& f, std::vector<DegreePart>* parts_out) {
+Result<std::vector<WordPoly>> factor_word(const Zp& F, const WordPoly& f, std::vector<DegreePart>* parts_out) {
   std::vector<DegreePart> parts = distinct_degree(F, f);
-  std::vector<WPoly> factors;
+  std::vector<WordPoly> factors;
   for (const auto& part : parts) GY_CHECK(equal_degree(F, part.poly, part.degree, half_power_less_one(F.p, part.degree), factors));
   if (parts_out) *parts_out = std::move(parts);
   return factors;
@@ -428,7 +360,7 @@ ZPoly to_z(const ModPoly& f, const Z& m) {
   reduce(r, m);
   return r;
 }
-ZPoly to_z(const WPoly& f) {
+ZPoly to_z(const WordPoly& f) {
   ZPoly r;
   r.reserve(f.size());
   for (u64 c : f) r.emplace_back(static_cast<unsigned long>(c));
@@ -448,15 +380,43 @@ ModPoly to_mod_poly(const ZPoly& f, const Int& m) {
   return ModPoly(m, std::move(c));
 }
 
-ZPoly mul(const ZPoly& a, const ZPoly& b) {
-  if (a.empty() || b.empty()) return {};
-  ZPoly r(a.size() + b.size() - 1);
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i].sign() == 0) continue;
-    for (std::size_t j = 0; j < b.size(); ++j) mpz_addmul(r[i + j].v, a[i].v, b[j].v);
+static_assert(sizeof(Z) == sizeof(__mpz_struct), "Z is one GMP value");
+
+std::span<const __mpz_struct> values(const ZPoly& a) { return {reinterpret_cast<const __mpz_struct*>(a.data()), a.size()}; }
+
+// Products of operands at least this long go through one GMP product.
+constexpr std::size_t kKroneckerLength = 8;
+
+// r ← a·b, reusing the values r already holds.
+void mul_into(ZPoly& r, const ZPoly& a, const ZPoly& b) {
+  if (a.empty() || b.empty()) {
+    r.clear();
+    return;
+  }
+  r.resize(a.size() + b.size() - 1);
+  if (std::min(a.size(), b.size()) >= kKroneckerLength) {
+    mul_kronecker(values(a), values(b), {reinterpret_cast<__mpz_struct*>(r.data()), r.size()});
+  } else {
+    for (auto& x : r) mpz_set_ui(x.v, 0);
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (a[i].sign() == 0) continue;
+      for (std::size_t j = 0; j < b.size(); ++j) mpz_addmul(r[i + j].v, a[i].v, b[j].v);
+    }
   }
   trim(r);
+}
+
+ZPoly mul(const ZPoly& a, const ZPoly& b) {
+  ZPoly r;
+  mul_into(r, a, b);
   return r;
+}
+
+// a ← a + b.
+void add_into(ZPoly& a, const ZPoly& b) {
+  if (a.size() < b.size()) a.resize(b.size());
+  for (std::size_t i = 0; i < b.size(); ++i) mpz_add(a[i].v, a[i].v, b[i].v);
+  trim(a);
 }
 
 // a − b.
@@ -464,14 +424,6 @@ ZPoly sub(const ZPoly& a, const ZPoly& b) {
   ZPoly r = a;
   if (r.size() < b.size()) r.resize(b.size());
   for (std::size_t i = 0; i < b.size(); ++i) mpz_sub(r[i].v, r[i].v, b[i].v);
-  trim(r);
-  return r;
-}
-
-ZPoly add(const ZPoly& a, const ZPoly& b) {
-  ZPoly r = a;
-  if (r.size() < b.size()) r.resize(b.size());
-  for (std::size_t i = 0; i < b.size(); ++i) mpz_add(r[i].v, r[i].v, b[i].v);
   trim(r);
   return r;
 }
@@ -503,11 +455,14 @@ void divide_exact(ZPoly& a, const Z& m) {
 }
 
 // Quotient and remainder of a by the monic G modulo m; a and G reduced modulo m, results in [0, m).
-std::pair<ZPoly, ZPoly> divrem_monic_mod(ZPoly a, const ZPoly& G, const Z& m) {
+// q ← the quotient and a ← the remainder of a by the monic G modulo m; a and G reduced modulo m,
+// results in [0, m).
+void divrem_monic_mod_into(ZPoly& q, ZPoly& a, const ZPoly& G, const Z& m) {
   const std::size_t d = G.size() - 1;
-  ZPoly q;
+  q.clear();
   if (a.size() > d) {
     q.resize(a.size() - d);
+    for (auto& x : q) mpz_set_ui(x.v, 0);
     for (std::size_t t = a.size(); t-- > d;) {
       mpz_fdiv_r(a[t].v, a[t].v, m.v);
       if (a[t].sign() == 0) continue;
@@ -518,6 +473,11 @@ std::pair<ZPoly, ZPoly> divrem_monic_mod(ZPoly a, const ZPoly& G, const Z& m) {
   }
   reduce(a, m);
   trim(q);
+}
+
+std::pair<ZPoly, ZPoly> divrem_monic_mod(ZPoly a, const ZPoly& G, const Z& m) {
+  ZPoly q;
+  divrem_monic_mod_into(q, a, G, m);
   return {std::move(q), std::move(a)};
 }
 
@@ -585,29 +545,53 @@ Z power(const Z& p, unsigned long e) {
 Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const Z& p, std::uint32_t k) {
   auto [a, b] = GY_TRY(cofactors_mod(G, H, p));
   Z m = p;
+  // Scratch polynomials whose values are reused from step to step.
+  ZPoly E, Gm, q, beta, alpha, t;
+  // With E = m·E′ and G·β + H·α ≡ E′ (mod m2), deg β < deg G: b·E′ = q·G + β gives
+  // E′ = E′·(a·G + b·H) ≡ G·(a·E′ + H·q) + H·β.
+  Z m2;
+  auto split = [&] {
+    divide_exact(E, m);
+    reduce(E, m2);
+    mul_into(beta, b, E);
+    divrem_monic_mod_into(q, beta, Gm, m2);
+    mul_into(alpha, a, E);
+    mul_into(t, H, q);
+    add_into(alpha, t);
+    reduce(alpha, m2);
+  };
   std::uint32_t e = 1;
   while (e < k) {
     const std::uint32_t e2 = std::min(e, k - e);
-    const Z m2 = power(p, e2);
-    // F − G·H = m·E; solve G·β + H·α ≡ E (mod m2) with deg β < deg G.
-    ZPoly E = sub(F, mul(G, H));
-    divide_exact(E, m);
-    reduce(E, m2);
-    ZPoly Gm = reduced(G, m2);
-    auto [q, beta] = divrem_monic_mod(mul(b, E), Gm, m2);
-    // With b·E = q·G + β: E = E·(a·G + b·H) ≡ G·(a·E + H·q) + H·β.
-    ZPoly alpha = reduced(add(mul(a, E), mul(H, q)), m2);
+    mpz_pow_ui(m2.v, p.v, e2);
+    // F − G·H = m·E′.
+    mul_into(t, G, H);
+    E.resize(std::max(F.size(), t.size()));
+    for (std::size_t i = 0; i < E.size(); ++i) {
+      if (i < F.size())
+        mpz_set(E[i].v, F[i].v);
+      else
+        mpz_set_ui(E[i].v, 0);
+      if (i < t.size()) mpz_sub(E[i].v, E[i].v, t[i].v);
+    }
+    trim(E);
+    Gm = G;
+    reduce(Gm, m2);
+    split();
     add_scaled(G, m, beta);
     add_scaled(H, m, alpha);
     if (e + e2 < k) {
       // 1 − a·G − b·H = m·C; correct a and b the same way.
-      ZPoly C = sub(ZPoly{Z(1ul)}, add(mul(a, G), mul(b, H)));
-      divide_exact(C, m);
-      reduce(C, m2);
-      auto [q2, beta2] = divrem_monic_mod(mul(b, C), Gm, m2);
-      ZPoly alpha2 = reduced(add(mul(a, C), mul(H, q2)), m2);
-      add_scaled(b, m, beta2);
-      add_scaled(a, m, alpha2);
+      mul_into(E, a, G);
+      mul_into(t, b, H);
+      add_into(E, t);
+      if (E.empty()) E.resize(1);
+      for (auto& x : E) mpz_neg(x.v, x.v);
+      mpz_add_ui(E[0].v, E[0].v, 1);
+      trim(E);
+      split();
+      add_scaled(b, m, beta);
+      add_scaled(a, m, alpha);
     }
     mpz_mul(m.v, m.v, m2.v);
     e += e2;
@@ -1207,6 +1191,7 @@ class Recombination {
       suffix_roots_[i] = suffix_roots_[i + 1] + (root_test_ ? roots_[free[i]] : 0);
     }
     chosen_.clear();
+    valid_ = std::min<std::size_t>(valid_, 1);
     visit(0, s, 0, 0);
   }
 
@@ -1221,6 +1206,7 @@ class Recombination {
       chosen_.insert(chosen_.end(), free_->begin() + static_cast<std::ptrdiff_t>(i), free_->end());
       leaf(deg + suffix_degree_[i], roots + suffix_roots_[i]);
       chosen_.resize(mark);
+      valid_ = std::min(valid_, mark + 1);
       return;
     }
     visit(i + 1, need, deg, roots);
@@ -1228,6 +1214,7 @@ class Recombination {
     chosen_.push_back(k);
     visit(i + 1, need - 1, deg + degrees_[k], roots + (root_test_ ? roots_[k] : 0));
     chosen_.pop_back();
+    valid_ = std::min(valid_, chosen_.size() + 1);
   }
 
   void leaf(std::size_t deg, u64 roots) {
@@ -1239,19 +1226,24 @@ class Recombination {
     }
     for (std::size_t k : chosen_)
       if (used_[k]) return;
-    if (!constant_divides(chosen_)) return;
+    if (!constant_divides()) return;
     test(chosen_);
   }
 
-  // h(0) = lc(g)·Π f_i(0) (mod P, symmetric) must divide lc(g)·g(0) when g(0) ≠ 0.
-  bool constant_divides(const std::vector<std::size_t>& subset) {
+  // h(0) = lc(g)·Π f_i(0) (mod P, symmetric) over the chosen factors must divide lc(g)·g(0) when
+  // g(0) ≠ 0. The products of the chosen prefixes are kept while the recursion shares them.
+  bool constant_divides() {
     if (g_.empty() || g_[0].sign() == 0) return true;
-    Z h0 = g_.back();
-    for (std::size_t k : subset) {
-      mpz_mul(h0.v, h0.v, constants_[k].v);
-      mpz_fdiv_r(h0.v, h0.v, P_.v);
+    if (prefix_.size() < chosen_.size() + 1) prefix_.resize(chosen_.size() + 1);
+    if (valid_ == 0) {
+      mpz_fdiv_r(prefix_[0].v, g_.back().v, P_.v);
+      valid_ = 1;
     }
-    mpz_fdiv_r(h0.v, h0.v, P_.v);
+    for (; valid_ <= chosen_.size(); ++valid_) {
+      mpz_mul(prefix_[valid_].v, prefix_[valid_ - 1].v, constants_[chosen_[valid_ - 1]].v);
+      mpz_fdiv_r(prefix_[valid_].v, prefix_[valid_].v, P_.v);
+    }
+    Z h0 = prefix_[chosen_.size()];
     to_symmetric(h0);
     if (h0.sign() == 0) return false;
     Z t;
@@ -1308,6 +1300,7 @@ class Recombination {
     }
     found_.push_back(std::move(h));
     g_ = std::move(rest);
+    valid_ = 0;
     for (std::size_t k : subset) used_[k] = 1;
   }
 
@@ -1364,10 +1357,148 @@ class Recombination {
   std::vector<std::size_t> suffix_degree_;
   std::vector<u64> suffix_roots_;
   std::vector<std::size_t> chosen_;
+  // prefix_[j] = lc(g)·Π f_i(0) (mod P) over the first j chosen factors, for j < valid_.
+  std::vector<Z> prefix_;
+  std::size_t valid_ = 0;
 };
 
 // =============================================================================================
+// Products of cyclotomic polynomials
+
+// Φ_d = Π_(e | d) (x^e − 1)^μ(d/e): the products first, then the exact divisions, each linear in
+// the degree.
+IntPoly cyclotomic(u64 d) {
+  auto mobius = [](u64 m) {
+    int mu = 1;
+    for (u64 q = 2; q * q <= m; ++q) {
+      if (m % q) continue;
+      m /= q;
+      if (m % q == 0) return 0;
+      mu = -mu;
+    }
+    return m > 1 ? -mu : mu;
+  };
+  std::vector<u64> up, down;
+  for (u64 e = 1; e <= d; ++e) {
+    if (d % e) continue;
+    const int mu = mobius(d / e);
+    if (mu > 0) up.push_back(e);
+    if (mu < 0) down.push_back(e);
+  }
+  std::vector<Int> c{Int(1)};
+  for (u64 e : up) {
+    std::vector<Int> next(c.size() + e);
+    for (std::size_t i = 0; i < next.size(); ++i) {
+      if (i >= e) next[i] = c[i - e];
+      if (i < c.size()) next[i] -= c[i];
+    }
+    c = std::move(next);
+  }
+  for (u64 e : down) {
+    // c = q·(x^e − 1): from the top, q_j = c_(j+e) + q_(j+e).
+    std::vector<Int> q(c.size() - e);
+    for (std::size_t j = q.size(); j-- > 0;) q[j] = j + e < q.size() ? c[j + e] + q[j + e] : c[j + e];
+    c = std::move(q);
+  }
+  return IntPoly(std::move(c));
+}
+
+// The factors of F in the order of the plain search when every root of F is a root of unity; none
+// otherwise. The roots of a modular factor of Φ_d have multiplicative order exactly d (p does not
+// divide d, as F is squarefree modulo p), and d is the least d' with φ(d') <= n and
+// ord_d'(p) = deg f whose power x^d' is 1 modulo f; the product of the Φ_d so found must be F. Each
+// set of modular factors then forms the subset that the plain search meets: sizes in turn, within a
+// size in decreasing lexicographic order, while twice the size is at most the remaining degree.
+std::optional<std::vector<IntPoly>> cyclotomic_factors(const IntPoly& F, const Zp& Fp,
+                                                       const std::vector<WordPoly>& factors) {
+  const std::size_t n = static_cast<std::size_t>(F.degree());
+  if (!F.lead().abs().is_one() || !F.coeffs[0].abs().is_one()) return std::nullopt;
+  const u64 p = Fp.p;
+  // φ up to a bound past every d with φ(d) <= n (φ(d) > d/6 below 510510).
+  const u64 limit = 6 * n + 6;
+  std::vector<u64> phi(limit + 1);
+  for (u64 i = 0; i <= limit; ++i) phi[i] = i;
+  for (u64 q = 2; q <= limit; ++q)
+    if (phi[q] == q)
+      for (u64 m = q; m <= limit; m += q) phi[m] -= phi[m] / q;
+  auto power_mod = [](u64 b, u64 e, u64 m) {
+    u64 r = 1 % m;
+    for (b %= m; e; e >>= 1, b = b * b % m)
+      if (e & 1) r = r * b % m;
+    return r;
+  };
+  auto order_is = [&](u64 d, u64 k) {
+    const u64 one = 1 % d;
+    if (power_mod(p, k, d) != one) return false;
+    u64 rest = k;
+    for (u64 r = 2; r <= rest; ++r) {
+      if (rest % r) continue;
+      while (rest % r == 0) rest /= r;
+      if (power_mod(p, k / r, d) == one) return false;
+    }
+    return true;
+  };
+  std::map<u64, std::vector<u64>> candidates;  // by modular degree
+  std::map<u64, std::vector<std::size_t>> members;
+  for (std::size_t i = 0; i < factors.size(); ++i) {
+    const u64 k = static_cast<u64>(gy::degree(factors[i]));
+    auto [it, fresh] = candidates.try_emplace(k);
+    if (fresh)
+      for (u64 d = 1; d <= limit; ++d)
+        if (phi[d] <= n && d % p != 0 && order_is(d, k)) it->second.push_back(d);
+    const WordPolyModulus mod(Fp, factors[i]);
+    std::optional<u64> order;
+    for (u64 d : it->second)
+      if (mod.powmod(WordPoly{0, 1}, Int(d)) == WordPoly{1}) {
+        order = d;
+        break;
+      }
+    if (!order) return std::nullopt;
+    members[*order].push_back(i);
+  }
+  std::size_t total = 0;
+  for (const auto& [d, idx] : members) {
+    if (idx.size() * static_cast<std::size_t>(gy::degree(factors[idx[0]])) != phi[d]) return std::nullopt;
+    total += phi[d];
+  }
+  if (total != n) return std::nullopt;
+  struct Atom {
+    std::vector<std::size_t> indices;
+    IntPoly poly;
+  };
+  std::vector<Atom> atoms;
+  IntPoly product = IntPoly::constant(F.lead());
+  for (const auto& [d, idx] : members) {
+    atoms.push_back({idx, cyclotomic(d)});
+    product = IntPoly::mul(product, atoms.back().poly);
+  }
+  if (!(product == F)) return std::nullopt;
+  std::sort(atoms.begin(), atoms.end(), [](const Atom& a, const Atom& b) { return a.indices > b.indices; });
+  std::vector<IntPoly> found;
+  std::vector<char> used(atoms.size(), 0);
+  std::size_t remaining = n;
+  bool negative = F.lead().sign() < 0;  // the first factor found carries the sign of F
+  for (std::size_t size = 1; 2 * size <= remaining; ++size)
+    for (std::size_t a = 0; a < atoms.size(); ++a) {
+      if (used[a] || atoms[a].indices.size() != size) continue;
+      used[a] = 1;
+      found.push_back(negative ? atoms[a].poly.scale(Int(-1)) : atoms[a].poly);
+      negative = false;
+      remaining -= static_cast<std::size_t>(atoms[a].poly.degree());
+    }
+  std::vector<std::size_t> rest;
+  for (std::size_t a = 0; a < atoms.size(); ++a)
+    if (!used[a]) rest.push_back(a);
+  if (rest.size() > 1) return std::nullopt;
+  if (rest.size() == 1) found.push_back(negative ? atoms[rest[0]].poly.scale(Int(-1)) : atoms[rest[0]].poly);
+  return found;
+}
+
+// =============================================================================================
 // Primes
+
+// Below this many modular factors no further prime is asked for the degrees of the factors.
+constexpr std::size_t kFewFactors = 17;
 
 // Candidates 2, 3, 4, … each tried against the primes found before it; 2 is recorded but skipped.
 class PrimeSearch {
@@ -1397,7 +1528,10 @@ class PrimeSearch {
 // The prime c does not divide lc(F) and F modulo c is squarefree.
 Result<bool> usable_prime(const IntPoly& F, u64 c) {
   if (mod_word(F.lead(), c) == 0) return false;
-  if (c < kWordPrimeLimit) return squarefree_mod(Zp{c}, to_word_poly(F, c));
+  if (c < kWordPrimeLimit) {
+    const Zp Fc(c);
+    return is_squarefree(Fc, to_word_poly(F, Fc));
+  }
   const Int m(c);
   std::vector<Modular> fc, dc;
   for (std::size_t i = 0; i < F.coeffs.size(); ++i) {
@@ -1512,13 +1646,13 @@ Result<std::vector<ModPoly>> factor_mod_p(const ModPoly& f, std::uint64_t d, con
   std::vector<ModPoly> out;
   const auto pw = p.to_i64();
   if (pw && static_cast<u64>(*pw) < kWordPrimeLimit && is_word_prime(static_cast<u64>(*pw))) {
-    const Zp F{static_cast<u64>(*pw)};
-    WPoly w;
+    const Zp F(static_cast<u64>(*pw));
+    WordPoly w;
     for (const auto& c : f.coeffs) w.push_back(mod_word(c.value, F.p));
     trim(w);
     if (w.empty()) return fail(Error::division("Division by zero"));
     const u64 lc = w.back();
-    std::vector<WPoly> parts;
+    std::vector<WordPoly> parts;
     GY_CHECK(equal_degree(F, monic(F, std::move(w)), d, e, parts));
     for (auto& x : parts.back()) x = F.mul(x, lc);
     for (const auto& part : parts) out.push_back(to_mod_poly(to_z(part), p));
@@ -1620,20 +1754,27 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
   if (n == 1) return std::vector<FracPoly>{to_fractions(F)};
   const u64 p = first ? *first : GY_TRY(next_usable_prime(primes, F));
   if (p >= kWordPrimeLimit) return fail(Error::other("no prime below 2^32 keeps the polynomial squarefree"));
-  const Zp Fp{p};
+  const Zp Fp(p);
   std::vector<DegreePart> parts;
-  std::vector<WPoly> factors = GY_TRY(factor_word(Fp, monic(Fp, to_word_poly(F, p)), &parts));
+  std::vector<WordPoly> factors = GY_TRY(factor_word(Fp, monic(Fp, to_word_poly(F, Fp)), &parts));
   if (factors.size() == 1) return std::vector<FracPoly>{to_fractions(F)};
+  if (auto found = cyclotomic_factors(F, Fp, factors)) {
+    std::vector<FracPoly> result;
+    for (const auto& h : *found) result.push_back(to_fractions(h));
+    return result;
+  }
 
   // Factor degrees possible modulo several primes; none between 1 and n − 1 proves F irreducible.
+  // With few modular factors the search is cheap whatever the degrees, and more primes would only
+  // add their distinct-degree steps; otherwise primes stop once two in a row have not narrowed the
+  // set.
   DegreeSet degrees = degrees_of(parts, n);
-  // Primes stop once two in a row have not narrowed the set.
-  const int extra = n <= 256 ? 6 : 2;
+  const int extra = factors.size() < kFewFactors ? 0 : n <= 256 ? 6 : 2;
   for (int i = 0, idle = 0; i < extra && idle < 2 && !degrees.only_trivial(); ++i) {
     const u64 q = GY_TRY(next_usable_prime(primes, F));
     if (q >= kWordPrimeLimit) break;
-    const Zp Fq{q};
-    idle = degrees.intersect(degrees_of(distinct_degree(Fq, monic(Fq, to_word_poly(F, q))), n)) ? 0 : idle + 1;
+    const Zp Fq(q);
+    idle = degrees.intersect(degrees_of(distinct_degree(Fq, monic(Fq, to_word_poly(F, Fq))), n)) ? 0 : idle + 1;
   }
   if (degrees.only_trivial()) return std::vector<FracPoly>{to_fractions(F)};
 

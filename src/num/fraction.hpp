@@ -19,6 +19,8 @@ class Fraction {
 
   // n / d reduced; Range "Division by zero" when d is zero.
   static Result<Fraction> make(Int n, Int d);
+  // n / d as given, d > 0: the ends may share factors, as after an unreduced add.
+  static Fraction make_unreduced(Int n, Int d) { return Fraction(std::move(n), std::move(d), Raw{}); }
 
   const Int& num() const { return n_; }
   const Int& den() const { return d_; }

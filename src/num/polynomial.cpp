@@ -1,5 +1,7 @@
 #include "num/polynomial.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <ostream>
 
 namespace gy {
@@ -75,7 +77,194 @@ Fraction ratio(Int n, const Int& d) {
 // ---------------------------------------------------------------------------------------------
 // Products
 
+namespace {
+
+// Integer products of operands at least this long go through one GMP product; operands of machine
+// integers only from the second length on.
+constexpr std::size_t kKroneckerLength = 8;
+constexpr std::size_t kKroneckerSmallLength = 48;
+
+std::size_t max_bits(std::span<const __mpz_struct> a) {
+  std::size_t bits = 0;
+  for (const auto& x : a)
+    if (x._mp_size != 0) bits = std::max(bits, mpz_sizeinbase(&x, 2));
+  return bits;
+}
+
+// |a_i|·2^(w·i) summed into `out` (zeroed, room for every slot and one limb more) for the
+// coefficients of sign `sign`; slots never overlap.
+void pack(std::span<const __mpz_struct> a, std::size_t w, int sign, mp_limb_t* out) {
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const __mpz_struct& x = a[i];
+    if (x._mp_size == 0 || (x._mp_size > 0) != (sign > 0)) continue;
+    const std::size_t n = mpz_size(&x), bit = i * w, li = bit / 64;
+    const unsigned sh = bit % 64;
+    const mp_limb_t* d = x._mp_d;
+    if (sh == 0) {
+      for (std::size_t k = 0; k < n; ++k) out[li + k] |= d[k];
+    } else {
+      for (std::size_t k = 0; k < n; ++k) {
+        out[li + k] |= d[k] << sh;
+        out[li + k + 1] |= d[k] >> (64 - sh);
+      }
+    }
+  }
+}
+
+// Σ a_i·2^(w·i) as a sign and a magnitude of `limbs` limbs (top zeros stripped from the count).
+int packed(std::span<const __mpz_struct> a, std::size_t w, std::vector<mp_limb_t>& mag) {
+  const std::size_t limbs = (a.size() * w + 63) / 64 + 1;
+  mag.assign(limbs, 0);
+  std::vector<mp_limb_t> neg(limbs, 0);
+  pack(a, w, 1, mag.data());
+  pack(a, w, -1, neg.data());
+  int sign = 1;
+  if (mpn_cmp(mag.data(), neg.data(), static_cast<mp_size_t>(limbs)) >= 0) {
+    mpn_sub_n(mag.data(), mag.data(), neg.data(), static_cast<mp_size_t>(limbs));
+  } else {
+    mpn_sub_n(mag.data(), neg.data(), mag.data(), static_cast<mp_size_t>(limbs));
+    sign = -1;
+  }
+  while (!mag.empty() && mag.back() == 0) mag.pop_back();
+  return mag.empty() ? 0 : sign;
+}
+
+}  // namespace
+
+namespace {
+
+// The integer Σ a_i·2^(w·i) · Σ b_j·2^(w·j) as a sign and a magnitude.
+struct KroneckerProduct {
+  std::size_t w = 0;
+  int sign = 0;
+  std::vector<mp_limb_t> limbs;
+};
+
+KroneckerProduct kronecker_product(std::span<const __mpz_struct> a, std::span<const __mpz_struct> b) {
+  KroneckerProduct r;
+  // Every coefficient of the product is below 2^(w − 1) in absolute value.
+  r.w = max_bits(a) + max_bits(b) + static_cast<std::size_t>(std::bit_width(std::min(a.size(), b.size()))) + 1;
+  std::vector<mp_limb_t> pa, pb;
+  const int sa = packed(a, r.w, pa), sb = packed(b, r.w, pb);
+  r.sign = sa * sb;
+  if (r.sign == 0) return r;
+  r.limbs.assign(pa.size() + pb.size() + 2, 0);
+  if (pa.size() >= pb.size())
+    mpn_mul(r.limbs.data(), pa.data(), static_cast<mp_size_t>(pa.size()), pb.data(), static_cast<mp_size_t>(pb.size()));
+  else
+    mpn_mul(r.limbs.data(), pb.data(), static_cast<mp_size_t>(pb.size()), pa.data(), static_cast<mp_size_t>(pa.size()));
+  return r;
+}
+
+// The first `count` coefficients of the product, as balanced digits of its magnitude (a slot at or
+// above 2^(w − 1) is negative and borrows one from the next slot), each given to `small` as a
+// 128-bit integer when w < 128 and to `big` as a GMP value otherwise.
+template <class Small, class Big>
+void unpack(const KroneckerProduct& p, std::size_t count, Small&& small, Big&& big) {
+  using u128 = unsigned __int128;
+  using i128 = __int128;
+  const std::size_t w = p.w, climbs = p.limbs.size();
+  if (p.sign == 0) {
+    for (std::size_t i = 0; i < count; ++i) small(i, i128{0});
+    return;
+  }
+  auto limb = [&](std::size_t i) { return i < climbs ? p.limbs[i] : mp_limb_t{0}; };
+  bool carry = false;
+  if (w < 128) {
+    const u128 mask = (u128{1} << w) - 1, half = u128{1} << (w - 1);
+    for (std::size_t i = 0, bit = 0; i < count; ++i, bit += w) {
+      const std::size_t li = bit / 64;
+      const unsigned sh = bit % 64;
+      u128 v = (static_cast<u128>(limb(li + 1)) << 64 | limb(li)) >> sh;
+      if (sh != 0 && w + sh > 128) v |= static_cast<u128>(limb(li + 2)) << (128 - sh);
+      v = (v & mask) + (carry ? 1 : 0);
+      carry = v >= half;
+      const i128 digit = carry ? -static_cast<i128>(mask - v + 1) : static_cast<i128>(v);
+      small(i, p.sign < 0 ? -digit : digit);
+    }
+    return;
+  }
+  mpz_t slot, full, half;
+  mpz_init(slot);
+  mpz_init(full);
+  mpz_init(half);
+  mpz_setbit(full, w);
+  mpz_setbit(half, w - 1);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t bit = i * w, li = bit / 64;
+    if (li < climbs) {
+      const std::size_t n = std::min(climbs - li, (w + bit % 64) / 64 + 1);
+      __mpz_struct view;
+      mpz_roinit_n(&view, p.limbs.data() + li, static_cast<mp_size_t>(n));
+      mpz_tdiv_q_2exp(slot, &view, bit % 64);
+      mpz_tdiv_r_2exp(slot, slot, w);
+    } else {
+      mpz_set_ui(slot, 0);
+    }
+    if (carry) mpz_add_ui(slot, slot, 1);
+    carry = mpz_cmp(slot, half) >= 0;
+    if (carry) mpz_sub(slot, slot, full);
+    if (p.sign < 0) mpz_neg(slot, slot);
+    big(i, static_cast<mpz_srcptr>(slot));
+  }
+  mpz_clear(half);
+  mpz_clear(full);
+  mpz_clear(slot);
+}
+
+}  // namespace
+
+void mul_kronecker(std::span<const __mpz_struct> a, std::span<const __mpz_struct> b, std::span<__mpz_struct> out) {
+  unpack(
+      kronecker_product(a, b), out.size(),
+      [&](std::size_t i, __int128 v) {
+        const unsigned __int128 m = v < 0 ? -static_cast<unsigned __int128>(v) : static_cast<unsigned __int128>(v);
+        const mp_limb_t limbs[2] = {static_cast<mp_limb_t>(m), static_cast<mp_limb_t>(m >> 64)};
+        __mpz_struct view;
+        mpz_roinit_n(&view, limbs, v < 0 ? -2 : 2);
+        mpz_set(&out[i], &view);
+      },
+      [&](std::size_t i, mpz_srcptr v) { mpz_set(&out[i], v); });
+}
+
 namespace detail {
+
+namespace {
+
+// GMP views of Int coefficients, valid while the Ints live.
+class MpzViews {
+ public:
+  explicit MpzViews(const std::vector<Int>& c) : z_(c.size()), small_(c.size()) {
+    for (std::size_t i = 0; i < c.size(); ++i) {
+      if (auto v = c[i].to_i64()) {
+        small_[i] = *v < 0 ? 0 - static_cast<std::uint64_t>(*v) : static_cast<std::uint64_t>(*v);
+        z_[i]._mp_alloc = 1;
+        z_[i]._mp_size = *v < 0 ? -1 : *v > 0 ? 1 : 0;
+        z_[i]._mp_d = &small_[i];
+      } else {
+        z_[i] = *c[i].view().get();
+      }
+    }
+  }
+  std::span<const __mpz_struct> span() const { return z_; }
+
+ private:
+  std::vector<__mpz_struct> z_;
+  std::vector<mp_limb_t> small_;
+};
+
+IntPoly mul_through_kronecker(const IntPoly& a, const IntPoly& b) {
+  const MpzViews va(a.coeffs), vb(b.coeffs);
+  IntPoly r;
+  r.coeffs.resize(a.coeffs.size() + b.coeffs.size() - 1);
+  unpack(
+      kronecker_product(va.span(), vb.span()), r.coeffs.size(), [&](std::size_t i, __int128 v) { r.coeffs[i] = Int::from_i128(v); },
+      [&](std::size_t i, mpz_srcptr v) { r.coeffs[i] = Int::from_mpz(v); });
+  r.trim();
+  return r;
+}
+
+}  // namespace
 
 template <>
 IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
@@ -85,6 +274,7 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
   bool small = true;
   for (const auto& x : a.coeffs) small = small && x.is_small();
   for (const auto& x : b.coeffs) small = small && x.is_small();
+  if (std::min(na, nb) >= (small ? kKroneckerSmallLength : kKroneckerLength)) return mul_through_kronecker(a, b);
   r.coeffs.reserve(na + nb - 1);
   if (small) {
     // Machine words summed in 128 bits while they fit.
@@ -349,8 +539,9 @@ Result<BiPoly> remainder_sequence(const BiPoly& a, const BiPoly& b) { return sub
 // The subresultant scheme run to the resultant itself: when the sequence ends on a constant after
 // skipping several degrees, that constant is raised to the skipped degree and rescaled, so the
 // value is the Sylvester determinant in every case.
-Result<FracPoly> resultant(const BiPoly& a, const BiPoly& b) {
+Result<FracPoly> resultant(const BiPoly& a, const BiPoly& b, BiPoly* linear) {
   using T = CoeffTraits<FracPoly>;
+  if (linear) *linear = BiPoly{};
   if (a.is_zero() || b.is_zero()) return FracPoly{};
   bool negate = false;
   BiPoly r0 = a, r1 = b;
@@ -358,6 +549,7 @@ Result<FracPoly> resultant(const BiPoly& a, const BiPoly& b) {
     std::swap(r0, r1);
     negate = (r0.degree() % 2 != 0) && (r1.degree() % 2 != 0);
   }
+  if (linear && r1.degree() == 1) *linear = r1;
   const FracPoly one = FracPoly::constant(Fraction(Int(1)));
   FracPoly g = one, h = one;
   while (r1.degree() > 0) {
@@ -374,6 +566,7 @@ Result<FracPoly> resultant(const BiPoly& a, const BiPoly& b) {
       for (auto& x : r.coeffs) x = GY_TRY(FracPoly::div_exact(x, div));
       r.trim();
     }
+    if (linear && r.degree() == 1) *linear = r;
     r0 = std::move(r1);
     r1 = std::move(r);
     g = r0.lead();

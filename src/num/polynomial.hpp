@@ -261,14 +261,22 @@ IntPoly primitive_integer(const FracPoly& p);
 IntPoly primitive_part(const IntPoly& p);  // divided by the positive gcd of the coefficients
 FracPoly to_fractions(const IntPoly& p);
 
+// The product of two integer polynomials held as GMP values, lowest degree first, by Kronecker
+// substitution: each packed into one integer at a power of two wide enough for every coefficient of
+// the product, one GMP product, and the coefficients read back as signed digits. Neither operand is
+// empty; `out` holds a.size() + b.size() − 1 initialised values.
+void mul_kronecker(std::span<const __mpz_struct> a, std::span<const __mpz_struct> b, std::span<__mpz_struct> out);
+
 // Residues: a^e reduced modulo f after every product (e <= 0 gives 1 mod m), and the Euclidean gcd.
 Result<ModPoly> powmod(const Int& m, const ModPoly& a, const Int& e, const ModPoly& f);
 Result<ModPoly> gcd_mod(const ModPoly& a, const ModPoly& b);
 
 // The last non-zero remainder of the subresultant sequence of two bivariate polynomials.
 Result<BiPoly> remainder_sequence(const BiPoly& a, const BiPoly& b);
-// The resultant of a and b with respect to x: a polynomial in y.
-Result<FracPoly> resultant(const BiPoly& a, const BiPoly& b);
+// The resultant of a and b with respect to x: a polynomial in y. With `linear`, also the
+// remainder of degree one in x that the sequence meets (a multiple of the subresultant of index
+// one), or zero when it meets none.
+Result<FracPoly> resultant(const BiPoly& a, const BiPoly& b, BiPoly* linear = nullptr);
 
 // The sign variations of the Sturm sequence of p at x.
 Result<std::uint32_t> sturm_variations(const FracPoly& p, const Fraction& x);

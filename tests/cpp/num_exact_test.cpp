@@ -470,6 +470,52 @@ TEST(CommonField, ContainedGeneratorsDoNotGrow) {
   EXPECT_EQ(e[1].value(), fp({q(0), q(2)}));
 }
 
+AlgebraicNumber cbrt_of(std::int64_t n) { return root(AlgebraicNumber::constant(QQ(), n), 3); }
+AlgebraicNumber sum(const AlgebraicNumber& a, const AlgebraicNumber& b) {
+  auto v = joined({a, b});
+  return ok(v[0].add(v[1]));
+}
+
+TEST(CommonField, LargeJoinsKeepTheirFieldsAndValues) {
+  // sqrt(2) + sqrt(3) + sqrt(5) joined with sqrt(7): the field, its interval, both images, an
+  // interval, a sign and an inverse, as the join by gcds over the new field gave them.
+  const AlgebraicNumber s = sum(sum(sqrt_of(2), sqrt_of(3)), sqrt_of(5));
+  auto v = joined({s, sqrt_of(7)});
+  EXPECT_EQ(v[0].field()->to_string(),
+            "Q(root of x¹⁶ + -136x¹⁴ + 6476x¹² + -141912x¹⁰ + 1513334x⁸ + -7453176x⁶ + 13950764x⁴ + "
+            "-5596840x² + 46225 in [7,10])");
+  EXPECT_EQ(v[0].value().to_string(),
+            "151/32473600x¹⁵ + -1312971/2078310400x¹³ + 6241559/207831040x¹¹ + -1364453637/2078310400x⁹ + "
+            "3626646037/519577600x⁷ + -71310531461/2078310400x⁵ + 67424441651/1039155200x³ + -11784544527/415662080x");
+  EXPECT_EQ(v[1].value().to_string(),
+            "-151/32473600x¹⁵ + 1312971/2078310400x¹³ + -6241559/207831040x¹¹ + 1364453637/2078310400x⁹ + "
+            "-3626646037/519577600x⁷ + 71310531461/2078310400x⁵ + -67424441651/1039155200x³ + 12200206607/415662080x");
+  const AlgebraicNumber x = ok(v[0].sub(v[1]));
+  const auto iv = *x.interval();
+  EXPECT_EQ(iv.first, *Fraction::make(Int(-7160002895524848439), Int(519577600)));
+  EXPECT_EQ(iv.second, *Fraction::make(Int(991705479237974017), Int(64947200)));
+  EXPECT_EQ(*x.sign(), 1);
+  EXPECT_EQ(ok(x.inverse()).value().to_string(),
+            "349/1039155200x¹⁵ + -11839/259788800x¹³ + 2247127/1039155200x¹¹ + -24511661/519577600x⁹ + "
+            "519954187/1039155200x⁷ + -318628167/129894400x⁵ + 4806638689/1039155200x³ + -221629717/103915520x");
+  EXPECT_EQ(v[0].field()->to_string(),
+            "Q(root of x¹⁶ + -136x¹⁴ + 6476x¹² + -141912x¹⁰ + 1513334x⁸ + -7453176x⁶ + 13950764x⁴ + "
+            "-5596840x² + 46225 in [4310044595/536870912,1077511149/134217728])");
+  // cbrt(2) + cbrt(3) joined with that field: degree 72, its interval, and images that still
+  // satisfy the equations of their generators.
+  const AlgebraicNumber c = sum(cbrt_of(2), cbrt_of(3));
+  auto w = joined({c, s});
+  const std::string text = w[0].field()->to_string();
+  EXPECT_EQ(w[0].field()->degree(), 72u);
+  EXPECT_EQ(text.substr(text.find(" in ")), " in [29/4,19/2])");
+  // c³ = 5 + 3·cbrt(6)·c, so (c³ − 5)³ = 162·c³.
+  const AlgebraicNumber c3 = ok(ok(w[0].mul(w[0])).mul(w[0]));
+  const AlgebraicNumber t = ok(c3.sub(rat(q(5))));
+  EXPECT_TRUE(ok(ok(t.mul(t)).mul(t)).eq(ok(c3.mul(rat(q(162))))));
+  EXPECT_TRUE(ok(w[0].mul(ok(w[0].inverse()))).eq(rat(q(1))));
+  EXPECT_NEAR(*w[1].to_f64(), std::sqrt(2.0) + std::sqrt(3.0) + std::sqrt(5.0), 1e-12);
+}
+
 TEST(CommonField, PrimitiveElements) {
   auto v = joined({sqrt_of(2), sqrt_of(3)});
   EXPECT_EQ(primitive_integer(v[0].field()->minimal_polynomial()), primitive_integer(fp({q(1), q(0), q(-10), q(0), q(1)})));

@@ -408,6 +408,42 @@ TEST(Factoring, CyclotomicFactors) {
   }
 }
 
+TEST(Factoring, CyclotomicProductsKeepTheOrderOfTheSearch) {
+  // Products of cyclotomic polynomials are split from the orders of their modular roots; the
+  // factors come in the order, and with the sign, that the subset search gives them in a thread
+  // that has not drawn before. A product with another factor takes the search itself.
+  auto x_n = [](int n, std::int64_t c) {
+    std::vector<Int> v(static_cast<std::size_t>(n) + 1, Int(0));
+    v[0] = Int(c);
+    v.back() = Int(1);
+    return IntPoly(std::move(v));
+  };
+  auto fresh = [](const IntPoly& f) { return texts(*in_fresh_thread([&] { return factor(to_fractions(f)); })); };
+  using T = std::vector<std::string>;
+  EXPECT_EQ(fresh(x_n(12, -1)), (T{"x² + x + 1", "x² + -1x + 1", "x + 1", "x + -1", "x⁴ + -1x² + 1", "x² + 1"}));
+  EXPECT_EQ(fresh(x_n(30, -1)), (T{"x⁴ + x³ + x² + x + 1", "x⁴ + -1x³ + x² + -1x + 1", "x + 1", "x + -1",
+                                   "x⁸ + -1x⁷ + x⁵ + -1x⁴ + x³ + -1x + 1", "x⁸ + x⁷ + -1x⁵ + -1x⁴ + -1x³ + x + 1",
+                                   "x² + x + 1", "x² + -1x + 1"}));
+  EXPECT_EQ(fresh(x_n(24, -1).scale(Int(-1))), (T{"-1x² + -1x + -1", "x² + -1x + 1", "x + 1", "x + -1",
+                                                  "x⁴ + -1x² + 1", "x⁴ + 1", "x² + 1", "x⁸ + -1x⁴ + 1"}));
+  EXPECT_EQ(fresh(x_n(20, 1)), (T{"x⁴ + 1", "x¹⁶ + -1x¹² + x⁸ + -1x⁴ + 1"}));
+  EXPECT_EQ(fresh(IntPoly::mul(x_n(15, -1), ip({3, 1, 1}))),
+            (T{"x⁴ + x³ + x² + x + 1", "x² + x + 3", "x + -1", "x⁸ + -1x⁷ + x⁵ + -1x⁴ + x³ + -1x + 1", "x² + x + 1"}));
+  EXPECT_EQ(fresh(IntPoly::mul(x_n(18, -1), ip({1, 1}))),
+            (T{"x⁶ + x³ + 1", "x⁶ + -1x³ + 1", "x² + x + 1", "x² + -1x + 1", "x + 1", "x + -1"}));
+  // Large cases: every divisor's cyclotomic polynomial, and one irreducible of degree 996.
+  for (int n : {360, 720}) {
+    auto r = factor(to_fractions(x_n(n, -1)));
+    ASSERT_TRUE(r);
+    std::size_t divisors = 0;
+    for (int d = 1; d <= n; ++d) divisors += n % d == 0;
+    EXPECT_EQ(r->size(), divisors);
+    expect_sound(to_fractions(x_n(n, -1)), *r);
+  }
+  const IntPoly phi997 = cyclotomic(997);
+  EXPECT_EQ(*factor(to_fractions(phi997)), std::vector<FracPoly>{to_fractions(phi997)});
+}
+
 TEST(Factoring, KnownIrreduciblesWithLargeCoefficients) {
   // Eisenstein polynomials at the prime 2^61 − 1, a Swinnerton-Dyer factor and a linear factor
   // with a 67-bit root; products with repetitions and a negative sign.

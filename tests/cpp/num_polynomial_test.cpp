@@ -80,6 +80,54 @@ TEST(Polynomial, IntegerProductsAgreeWithFractions) {
   }
 }
 
+// The product by the definition.
+IntPoly naive_product(const IntPoly& a, const IntPoly& b) {
+  std::vector<Int> c(a.coeffs.size() + b.coeffs.size() - 1);
+  for (std::size_t i = 0; i < a.coeffs.size(); ++i)
+    for (std::size_t j = 0; j < b.coeffs.size(); ++j) c[i + j] += a.coeffs[i] * b.coeffs[j];
+  return IntPoly(std::move(c));
+}
+
+TEST(Polynomial, KroneckerProductsAgreeWithTheDefinition) {
+  // Lengths on both sides of the cutoffs, machine and big coefficients of both signs, zeros, and
+  // values at 2^k ± 1 whose products fill their slots up to the sign bit.
+  std::mt19937_64 rng(13);
+  for (int round = 0; round < 300; ++round) {
+    const std::size_t na = 1 + rng() % 90, nb = 1 + rng() % 90;
+    const int bits = static_cast<int>(rng() % 4 == 0 ? 1 + rng() % 62 : 1 + rng() % 400);
+    auto coefficient = [&] {
+      switch (rng() % 6) {
+        case 0: return Int(0);
+        case 1: return Int(1).shl(static_cast<std::uint64_t>(bits)) - Int(1);
+        case 2: return -Int(1).shl(static_cast<std::uint64_t>(bits));
+        default: {
+          Int x(static_cast<std::int64_t>(rng() >> 1));
+          for (int k = 63; k < bits; k += 63) x = x.shl(63) + Int(static_cast<std::int64_t>(rng() >> 1));
+          return rng() % 2 ? -x : x;
+        }
+      }
+    };
+    std::vector<Int> a(na), b(nb);
+    for (auto& x : a) x = coefficient();
+    for (auto& x : b) x = coefficient();
+    a.back() = Int(1) + a.back().abs();
+    b.back() = -(Int(1) + b.back().abs());
+    const IntPoly pa(a), pb(b);
+    ASSERT_EQ(IntPoly::mul(pa, pb), naive_product(pa, pb)) << na << " " << nb << " " << bits;
+    // The GMP entry point, aliasing-free output of the full length.
+    std::vector<__mpz_struct> za(na), zb(nb), out(na + nb - 1);
+    for (std::size_t i = 0; i < na; ++i) mpz_init_set(&za[i], a[i].view().get());
+    for (std::size_t i = 0; i < nb; ++i) mpz_init_set(&zb[i], b[i].view().get());
+    for (auto& x : out) mpz_init_set_si(&x, 99);
+    mul_kronecker(za, zb, out);
+    const IntPoly want = naive_product(pa, pb);
+    for (std::size_t i = 0; i < out.size(); ++i)
+      EXPECT_EQ(Int::from_mpz(&out[i]), i < want.coeffs.size() ? want.coeffs[i] : Int(0));
+    for (auto* v : {&za, &zb, &out})
+      for (auto& x : *v) mpz_clear(&x);
+  }
+}
+
 TEST(Polynomial, Division) {
   for (auto r : {FracPoly::div_rem(fp({q(1)}), FracPoly()).error()}) EXPECT_EQ(r.message, "Division by zero");
   expect_error(IntPoly::div_rem(ip({1}), IntPoly()), ErrorKind::Division, "Division by zero");
@@ -206,6 +254,30 @@ TEST(RemainderSequence, GcdAndResultant) {
   BiPoly lin = bi({{0, 1}, {1}});  // x + y
   BiPoly cube = bi({{-2}, {0}, {0}, {1}});
   EXPECT_EQ(*resultant(lin, cube), FracPoly::sub(FracPoly(), *resultant(cube, lin)));
+}
+
+TEST(RemainderSequence, LinearRemainderVanishesAtTheCommonRoot) {
+  // (x − 1)(x − 2) and (x − y)(x + 5): at y = 1 and y = 2 they share the root x = y, and the
+  // remainder of degree one there is a multiple of x − y.
+  const BiPoly a = bi({{2}, {-3}, {1}}), b = bi({{0, -5}, {5, -1}, {1}});
+  BiPoly linear;
+  const FracPoly r = *resultant(a, b, &linear);
+  EXPECT_EQ(r, *resultant(a, b));
+  ASSERT_EQ(linear.degree(), 1);
+  for (std::int64_t y : {1, 2}) {
+    EXPECT_TRUE(r.eval(q(y)).is_zero());
+    const Fraction s1 = linear.coeffs[1].eval(q(y)), s0 = linear.coeffs[0].eval(q(y));
+    ASSERT_FALSE(s1.is_zero());
+    EXPECT_EQ(*s0.neg().div(s1), q(y));
+  }
+  // A first operand of degree one is the remainder itself; a sequence that never meets degree
+  // one leaves none.
+  BiPoly first;
+  (void)resultant(bi({{0, -1}, {0}, {1}}), bi({{-1}, {1}}), &first);
+  EXPECT_EQ(first, bi({{-1}, {1}}));
+  BiPoly none = bi({{1}});
+  (void)resultant(bi({{1, 0, -1}, {0}, {0}, {0}, {1}}), bi({{0, 1}, {0}, {1}}), &none);  // x⁴ − y² + 1, x² + y
+  EXPECT_NE(none.degree(), 1);
 }
 
 // det of the Sylvester matrix of two rational polynomials, by Gaussian elimination.

@@ -1,0 +1,515 @@
+#include "num/residue.hpp"
+
+#include <gmp.h>
+
+#include <algorithm>
+#include <bit>
+#include <utility>
+
+namespace gy {
+
+namespace {
+
+using u64 = std::uint64_t;
+using u128 = unsigned __int128;
+
+// Operands at least this long are multiplied through one integer product.
+constexpr std::size_t kKroneckerLength = 32;
+// Moduli at least this long reduce through the inverse of their reversal.
+constexpr std::size_t kInverseDegree = 48;
+
+}  // namespace
+
+Zp::Zp(u64 modulus) : p(modulus) {
+  if (p < 2 || p >= kWordPrimeLimit) panic("word modulus out of range");
+  reciprocal_ = ~u64{0} / p;
+  two64_ = static_cast<u64>((static_cast<u128>(1) << 64) % p);
+  lazy_ = ~u64{0} / ((p - 1) * (p - 1));
+}
+
+u64 Zp::inv(u64 a) const {
+  // Extended Euclid on (p, a) with a < p < 2^32, so every cofactor stays below p in size.
+  std::int64_t r0 = static_cast<std::int64_t>(p), r1 = static_cast<std::int64_t>(a), s0 = 0, s1 = 1;
+  while (r1 != 0) {
+    const std::int64_t q = r0 / r1, r2 = r0 - q * r1, s2 = s0 - q * s1;
+    r0 = r1;
+    r1 = r2;
+    s0 = s1;
+    s1 = s2;
+  }
+  return static_cast<u64>(s0 < 0 ? s0 + static_cast<std::int64_t>(p) : s0);
+}
+
+u64 Zp::pow(u64 a, u64 e) const {
+  u64 r = reduce(u64{1});
+  for (; e; e >>= 1, a = mul(a, a))
+    if (e & 1) r = mul(r, a);
+  return r;
+}
+
+void trim(WordPoly& a) {
+  while (!a.empty() && a.back() == 0) a.pop_back();
+}
+
+u64 mod_word(const Int& x, u64 m) {
+  if (auto v = x.to_i64()) {
+    const std::int64_t r = *v % static_cast<std::int64_t>(m);
+    return static_cast<u64>(r < 0 ? r + static_cast<std::int64_t>(m) : r);
+  }
+  return mpz_fdiv_ui(x.view().get(), m);
+}
+
+WordPoly to_word_poly(const IntPoly& f, const Zp& F) {
+  WordPoly r;
+  r.reserve(f.coeffs.size());
+  for (const auto& c : f.coeffs) r.push_back(mod_word(c, F.p));
+  trim(r);
+  return r;
+}
+
+WordPoly monic(const Zp& F, WordPoly a) {
+  if (a.empty() || a.back() == 1) return a;
+  const u64 inv = F.inv(a.back());
+  for (auto& x : a) x = F.mul(x, inv);
+  return a;
+}
+
+namespace {
+
+// Sums of products kept in Acc (one or two words) and reduced once.
+template <class Acc>
+WordPoly mul_schoolbook(const Zp& F, const WordPoly& a, const WordPoly& b) {
+  std::vector<Acc> acc(a.size() + b.size() - 1, 0);
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const u64 x = a[i];
+    if (x == 0) continue;
+    Acc* row = acc.data() + i;
+    for (std::size_t j = 0; j < b.size(); ++j) row[j] += static_cast<Acc>(x * b[j]);
+  }
+  WordPoly r(acc.size());
+  for (std::size_t k = 0; k < acc.size(); ++k) r[k] = F.reduce(acc[k]);
+  trim(r);
+  return r;
+}
+
+// Coefficients below 2^bits written into slots of `w` bits of a zeroed limb array.
+void pack(const WordPoly& a, unsigned w, unsigned bits, mp_limb_t* out) {
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const std::size_t bit = i * w, li = bit / 64;
+    const unsigned sh = bit % 64;
+    out[li] |= a[i] << sh;
+    if (sh != 0 && sh + bits > 64) out[li + 1] |= a[i] >> (64 - sh);
+  }
+}
+
+// The slot of `w` <= 128 bits at `bit`; the array is readable two limbs past the slot's start limb.
+u128 slot(const mp_limb_t* r, std::size_t bit, unsigned w) {
+  const std::size_t li = bit / 64;
+  const unsigned sh = bit % 64;
+  u128 v = (static_cast<u128>(r[li + 1]) << 64 | r[li]) >> sh;
+  if (sh != 0 && w + sh > 128) v |= static_cast<u128>(r[li + 2]) << (128 - sh);
+  return w == 128 ? v : v & ((static_cast<u128>(1) << w) - 1);
+}
+
+// Both operands as one integer each at 2^w, w wide enough for every coefficient of the product.
+WordPoly mul_kronecker(const Zp& F, const WordPoly& a, const WordPoly& b) {
+  const std::size_t na = a.size(), nb = b.size(), nr = na + nb - 1;
+  const unsigned bits = static_cast<unsigned>(std::bit_width(F.p - 1));
+  const unsigned w = 2 * bits + static_cast<unsigned>(std::bit_width(std::min(na, nb)));
+  const std::size_t la = (na * w + 63) / 64, lb = (nb * w + 63) / 64;
+  std::vector<mp_limb_t> pa(la + 1, 0), pb(lb + 1, 0), pr(la + lb + 3, 0);
+  pack(a, w, bits, pa.data());
+  const bool square = &a == &b || a == b;
+  if (square) {
+    mpn_sqr(pr.data(), pa.data(), static_cast<mp_size_t>(la));
+  } else {
+    pack(b, w, bits, pb.data());
+    if (la >= lb)
+      mpn_mul(pr.data(), pa.data(), static_cast<mp_size_t>(la), pb.data(), static_cast<mp_size_t>(lb));
+    else
+      mpn_mul(pr.data(), pb.data(), static_cast<mp_size_t>(lb), pa.data(), static_cast<mp_size_t>(la));
+  }
+  WordPoly r(nr);
+  if (w <= 64) {
+    const u64 mask = w == 64 ? ~u64{0} : (u64{1} << w) - 1;
+    for (std::size_t k = 0, bit = 0; k < nr; ++k, bit += w) {
+      const std::size_t li = bit / 64;
+      const unsigned sh = bit % 64;
+      u64 v = pr[li] >> sh;
+      if (sh != 0) v |= pr[li + 1] << (64 - sh);
+      r[k] = F.reduce(v & mask);
+    }
+  } else {
+    for (std::size_t k = 0; k < nr; ++k) r[k] = F.reduce(slot(pr.data(), k * w, w));
+  }
+  trim(r);
+  return r;
+}
+
+// The quotient-free division loop with Acc accumulators: a ← a mod b, the quotient when asked.
+template <class Acc>
+void divrem_acc(const Zp& F, WordPoly& a, const WordPoly& b, WordPoly* quotient) {
+  const std::size_t d = b.size() - 1;
+  const u64 inv = b.back() == 1 ? 1 : F.inv(b.back());
+  std::vector<Acc> acc(a.begin(), a.end());
+  if (quotient) quotient->assign(a.size() - d, 0);
+  for (std::size_t t = a.size(); t-- > d;) {
+    u64 c = F.reduce(acc[t]);
+    if (inv != 1) c = F.mul(c, inv);
+    if (quotient) (*quotient)[t - d] = c;
+    if (c == 0) continue;
+    const u64 nc = F.p - c;
+    Acc* row = acc.data() + (t - d);
+    for (std::size_t j = 0; j < d; ++j) row[j] += static_cast<Acc>(nc * b[j]);
+  }
+  a.resize(d);
+  for (std::size_t j = 0; j < d; ++j) a[j] = F.reduce(acc[j]);
+  trim(a);
+}
+
+WordPoly sub(const Zp& F, WordPoly a, const WordPoly& b) {
+  if (a.size() < b.size()) a.resize(b.size(), 0);
+  for (std::size_t i = 0; i < b.size(); ++i) a[i] = F.sub(a[i], b[i]);
+  trim(a);
+  return a;
+}
+
+}  // namespace
+
+WordPoly mul(const Zp& F, const WordPoly& a, const WordPoly& b) {
+  if (a.empty() || b.empty()) return {};
+  const std::size_t shorter = std::min(a.size(), b.size());
+  if (shorter >= kKroneckerLength) return mul_kronecker(F, a, b);
+  if (F.lazy_terms() >= shorter) return mul_schoolbook<u64>(F, a, b);
+  return mul_schoolbook<u128>(F, a, b);
+}
+
+void divrem(const Zp& F, WordPoly& a, const WordPoly& b, WordPoly* quotient) {
+  const std::size_t d = b.size() - 1;
+  if (quotient) quotient->clear();
+  if (a.size() <= d) return;
+  // Each position takes at most one term per quotient coefficient, besides its own value.
+  if (F.lazy_terms() > std::min(d, a.size() - d) + 1)
+    divrem_acc<u64>(F, a, b, quotient);
+  else
+    divrem_acc<u128>(F, a, b, quotient);
+  if (quotient) trim(*quotient);
+}
+
+WordPoly rem(const Zp& F, WordPoly a, const WordPoly& b) {
+  divrem(F, a, b);
+  return a;
+}
+
+WordPoly quotient(const Zp& F, WordPoly a, const WordPoly& b) {
+  WordPoly q;
+  divrem(F, a, b, &q);
+  return q;
+}
+
+WordPoly gcd(const Zp& F, WordPoly a, WordPoly b) {
+  while (!b.empty()) {
+    divrem(F, a, b);
+    std::swap(a, b);
+  }
+  return monic(F, std::move(a));
+}
+
+std::optional<WordPoly> inverse_mod(const Zp& F, const WordPoly& a, const WordPoly& f) {
+  // s·a ≡ r (mod f) along the remainder sequence of f and a, each division done in place.
+  WordPoly r0 = f, r1 = rem(F, a, f), s0, s1{1};
+  while (degree(r1) > 0) {
+    const u64 inv = F.inv(r1.back());
+    const std::size_t d1 = r1.size() - 1;
+    while (r0.size() > d1) {
+      const u64 c = F.mul(r0.back(), inv);
+      const std::size_t shift = r0.size() - 1 - d1;
+      const u64 nc = F.neg(c);
+      for (std::size_t k = 0; k < d1; ++k) r0[shift + k] = F.add(r0[shift + k], F.mul(nc, r1[k]));
+      r0.pop_back();
+      if (s0.size() < shift + s1.size()) s0.resize(shift + s1.size(), 0);
+      for (std::size_t k = 0; k < s1.size(); ++k) s0[shift + k] = F.add(s0[shift + k], F.mul(nc, s1[k]));
+      trim(r0);
+    }
+    trim(s0);
+    std::swap(r0, r1);
+    std::swap(s0, s1);
+  }
+  if (r1.empty()) return std::nullopt;
+  const u64 inv = F.inv(r1[0]);
+  for (auto& x : s1) x = F.mul(x, inv);
+  return rem(F, std::move(s1), f);
+}
+
+WordPoly derivative(const Zp& F, const WordPoly& a) {
+  WordPoly r;
+  if (a.size() < 2) return r;
+  r.reserve(a.size() - 1);
+  for (std::size_t i = 1; i < a.size(); ++i) r.push_back(F.mul(F.reduce(static_cast<u64>(i)), a[i]));
+  trim(r);
+  return r;
+}
+
+bool is_squarefree(const Zp& F, const WordPoly& f) {
+  WordPoly d = derivative(F, f);
+  if (d.empty()) return f.size() == 1;
+  return degree(gcd(F, f, std::move(d))) == 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Primes below 2^31 and rational reconstruction
+
+namespace {
+
+// Miller–Rabin with the bases 2, 7 and 61, exact below 2^32.
+bool is_prime_u32(u64 n) {
+  if (n < 2) return false;
+  for (u64 q : {2u, 3u, 5u, 7u, 11u, 13u, 61u})
+    if (n % q == 0) return n == q;
+  u64 d = n - 1;
+  unsigned s = 0;
+  for (; d % 2 == 0; d /= 2) ++s;
+  for (u64 a : {2u, 7u, 61u}) {
+    u64 x = 1, b = a % n;
+    for (u64 e = d; e; e >>= 1, b = b * b % n)
+      if (e & 1) x = x * b % n;
+    if (x == 1 || x == n - 1) continue;
+    bool composite = true;
+    for (unsigned r = 1; r < s && composite; ++r) {
+      x = x * x % n;
+      composite = x != n - 1;
+    }
+    if (composite) return false;
+  }
+  return true;
+}
+
+u64 prime_below(u64 n) {
+  do --n;
+  while (!is_prime_u32(n));
+  return n;
+}
+
+// n/d with |n|, d <= sqrt(N/2) and n ≡ d·r (mod N), from the remainder sequence of N and r.
+std::optional<std::pair<Int, Int>> rational_reconstruction(mpz_srcptr r, mpz_srcptr N) {
+  mpz_t r0, r1, s0, s1, q, t, bound;
+  mpz_inits(r0, r1, s0, s1, q, t, bound, nullptr);
+  mpz_fdiv_q_2exp(bound, N, 1);
+  mpz_sqrt(bound, bound);
+  mpz_set(r0, N);
+  mpz_fdiv_r(r1, r, N);
+  mpz_set_ui(s0, 0);
+  mpz_set_ui(s1, 1);
+  while (mpz_cmp(r1, bound) > 0) {
+    mpz_fdiv_qr(q, t, r0, r1);
+    mpz_swap(r0, r1);
+    mpz_swap(r1, t);
+    mpz_submul(s0, q, s1);
+    mpz_swap(s0, s1);
+  }
+  std::optional<std::pair<Int, Int>> out;
+  if (mpz_sgn(s1) < 0) {
+    mpz_neg(s1, s1);
+    mpz_neg(r1, r1);
+  }
+  mpz_gcd(t, r1, s1);
+  if (mpz_sgn(s1) != 0 && mpz_cmp(s1, bound) <= 0 && mpz_cmp_ui(t, 1) == 0)
+    out = std::pair{Int::from_mpz(r1), Int::from_mpz(s1)};
+  mpz_clears(r0, r1, s0, s1, q, t, bound, nullptr);
+  return out;
+}
+
+// The residues modulo N read back as fractions over one common denominator; none when one of them
+// is out of reach of N.
+std::optional<FracPoly> reconstruct(const std::vector<Int>& residues, const Int& N) {
+  const auto n = N.view();
+  Int den(1);
+  std::vector<Int> num(residues.size());
+  mpz_t v, half;
+  mpz_init(v);
+  mpz_init(half);
+  mpz_fdiv_q_2exp(half, n.get(), 1);
+  mpz_sqrt(half, half);
+  bool ok = true;
+  for (std::size_t i = 0; i < residues.size() && ok; ++i) {
+    // With the denominator so far, a small symmetric residue is the numerator itself.
+    mpz_mul(v, residues[i].view().get(), den.view().get());
+    mpz_fdiv_r(v, v, n.get());
+    mpz_t twice;
+    mpz_init(twice);
+    mpz_mul_2exp(twice, v, 1);
+    if (mpz_cmp(twice, n.get()) > 0) mpz_sub(v, v, n.get());
+    mpz_clear(twice);
+    if (mpz_cmpabs(v, half) <= 0) {
+      num[i] = Int::from_mpz(v);
+      continue;
+    }
+    auto frac = rational_reconstruction(v, n.get());
+    if (!frac) {
+      ok = false;
+      break;
+    }
+    for (std::size_t j = 0; j < i; ++j) num[j] *= frac->second;
+    den *= frac->second;
+    num[i] = std::move(frac->first);
+  }
+  mpz_clear(half);
+  mpz_clear(v);
+  if (!ok) return std::nullopt;
+  std::vector<Fraction> c;
+  c.reserve(num.size());
+  for (auto& x : num) c.push_back(expect(Fraction::make(std::move(x), den), "positive denominator"));
+  return FracPoly(std::move(c));
+}
+
+}  // namespace
+
+u64 word_prime(std::size_t i) {
+  static const std::vector<u64> table = [] {
+    std::vector<u64> t;
+    u64 p = u64{1} << 31;
+    for (int k = 0; k < 1024; ++k) t.push_back(p = prime_below(p));
+    return t;
+  }();
+  if (i < table.size()) return table[i];
+  u64 p = table.back();
+  for (std::size_t k = table.size(); k <= i; ++k) p = prime_below(p);
+  return p;
+}
+
+std::optional<FracPoly> inverse_mod_rational(const IntPoly& a, const IntPoly& m,
+                                             const std::function<bool(const FracPoly&)>& accept) {
+  if (a.is_zero()) return std::nullopt;
+  constexpr std::size_t kFailures = 16;
+  std::size_t failures = 0;
+  const std::size_t d = static_cast<std::size_t>(m.degree());
+  std::vector<Int> residues(d);  // the inverse modulo N, coefficients in [0, N)
+  Int N(1);
+  std::size_t next = 0, checkpoint = 4;
+  mpz_t t;
+  mpz_init(t);
+  // Inverse modulo the prime q, or none for a prime that divides lc(m) or shares a factor with a.
+  auto modular = [&](u64 q) -> std::optional<WordPoly> {
+    const Zp F(q);
+    WordPoly mq = to_word_poly(m, F);
+    if (static_cast<std::size_t>(degree(mq)) != d) return std::nullopt;
+    return inverse_mod(F, to_word_poly(a, F), monic(F, std::move(mq)));
+  };
+  for (std::size_t used = 0;;) {
+    const u64 q = word_prime(next++);
+    auto inv = modular(q);
+    if (!inv) {
+      if (++failures < kFailures) continue;
+      mpz_clear(t);
+      return std::nullopt;
+    }
+    failures = 0;
+    // The monic modulus' inverse is also the inverse modulo m itself.
+    inv->resize(d, 0);
+    const Zp F(q);
+    const u64 n_inv = N.is_one() ? 0 : F.inv(mod_word(N, q));
+    for (std::size_t i = 0; i < d; ++i) {
+      if (N.is_one()) {
+        residues[i] = Int((*inv)[i]);
+        continue;
+      }
+      const u64 k = F.mul(F.sub((*inv)[i], mod_word(residues[i], q)), n_inv);
+      if (k == 0) continue;
+      mpz_mul_ui(t, N.view().get(), k);
+      mpz_add(t, t, residues[i].view().get());
+      residues[i] = Int::from_mpz(t);
+    }
+    N *= Int(q);
+    if (++used < checkpoint) continue;
+    checkpoint += checkpoint / 4;
+    auto candidate = reconstruct(residues, N);
+    if (!candidate) continue;
+    // The candidate must hold modulo a prime outside N before it is checked exactly.
+    for (;;) {
+      const u64 r = word_prime(next++);
+      auto check = modular(r);
+      if (!check) continue;
+      const Zp G(r);
+      // Compare the reduced candidate with the inverse modulo r, coefficient by coefficient.
+      bool same = true;
+      check->resize(d, 0);
+      for (std::size_t i = 0; i < d && same; ++i) {
+        const Fraction& x = i < candidate->coeffs.size() ? candidate->coeffs[i] : Fraction();
+        const u64 numr = mod_word(x.num(), r), denr = mod_word(x.den(), r);
+        same = denr != 0 && G.mul(numr, G.inv(denr)) == (*check)[i];
+      }
+      if (same && accept(*candidate)) {
+        mpz_clear(t);
+        return candidate;
+      }
+      break;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reduction modulo a fixed polynomial
+
+WordPolyModulus::WordPolyModulus(const Zp& F, WordPoly f) : F_(F), f_(std::move(f)), n_(f_.size() - 1) {
+  if (f_.empty() || f_.back() != 1 || n_ < 1) panic("modulus polynomial must be monic of positive degree");
+  if (n_ < kInverseDegree) return;
+  // Newton's iteration g ← g + g·(1 − rev(f)·g), doubling the precision up to n − 1.
+  const std::size_t want = n_ - 1;
+  WordPoly rev(f_.rbegin(), f_.rend());
+  WordPoly g{1};
+  for (std::size_t prec = 1; prec < want;) {
+    const std::size_t next = std::min(2 * prec, want);
+    WordPoly head(rev.begin(), rev.begin() + static_cast<std::ptrdiff_t>(std::min(next, rev.size())));
+    WordPoly e = mul(F_, head, g);
+    e.resize(next, 0);
+    for (auto& x : e) x = F_.neg(x);
+    e[0] = F_.add(e[0], 1);
+    trim(e);
+    WordPoly corr = mul(F_, g, e);
+    corr.resize(next, 0);
+    g.resize(next, 0);
+    for (std::size_t i = 0; i < next; ++i) g[i] = F_.add(g[i], corr[i]);
+    trim(g);
+    prec = next;
+  }
+  inverse_ = std::move(g);
+}
+
+WordPoly WordPolyModulus::rem(WordPoly a) const {
+  if (a.size() <= n_) return a;
+  if (inverse_.empty() || a.size() > 2 * n_ - 1) {
+    divrem(F_, a, f_);
+    return a;
+  }
+  // a = q·f + r: the k = deg a − n + 1 quotient coefficients are the low ones of rev(a)·rev(f)⁻¹.
+  const std::size_t m = a.size() - 1, k = m - n_ + 1;
+  WordPoly top(k);
+  for (std::size_t i = 0; i < k; ++i) top[i] = a[m - i];
+  trim(top);
+  WordPoly inv(inverse_.begin(), inverse_.begin() + static_cast<std::ptrdiff_t>(std::min(k, inverse_.size())));
+  trim(inv);
+  WordPoly qrev = mul(F_, top, inv);
+  qrev.resize(k, 0);
+  WordPoly q(k);
+  for (std::size_t i = 0; i < k; ++i) q[i] = qrev[k - 1 - i];
+  trim(q);
+  WordPoly qf = mul(F_, q, f_);
+  a.resize(n_);
+  for (std::size_t i = 0; i < n_ && i < qf.size(); ++i) a[i] = F_.sub(a[i], qf[i]);
+  trim(a);
+  return a;
+}
+
+WordPoly WordPolyModulus::powmod(const WordPoly& base, const Int& e) const {
+  WordPoly result = rem(WordPoly{1});
+  if (e.sign() <= 0) return result;
+  const WordPoly b = base.size() > 2 * n_ - 1 ? gy::rem(F_, base, f_) : rem(base);
+  auto view = e.view();
+  for (std::size_t i = mpz_sizeinbase(view.get(), 2); i-- > 0;) {
+    result = mulmod(result, result);
+    if (mpz_tstbit(view.get(), i)) result = mulmod(result, b);
+  }
+  return result;
+}
+
+}  // namespace gy

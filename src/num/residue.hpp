@@ -1,0 +1,122 @@
+// Residues modulo a prime below 2^32 held in machine words, and dense polynomials over them.
+//
+// A product of two residues fits one word; reductions are Barrett's (one multiplication by a
+// precomputed reciprocal, no division), and sums of products are kept unreduced in a word, or in two
+// once a word could overflow, and reduced once per coefficient. Large products go through Kronecker
+// substitution: both operands packed into one integer each, one GMP product, the coefficients read
+// back from their bit slots. Reduction modulo a fixed polynomial f uses a precomputed inverse of f's
+// reversal, so that it costs two products instead of a long division.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "num/int.hpp"
+#include "num/polynomial.hpp"
+
+namespace gy {
+
+// Moduli of the word arithmetic are below this bound.
+inline constexpr std::uint64_t kWordPrimeLimit = std::uint64_t{1} << 32;
+
+// Arithmetic modulo p, 2 <= p < 2^32; inverses need p prime.
+class Zp {
+ public:
+  using u64 = std::uint64_t;
+  using u128 = unsigned __int128;
+
+  explicit Zp(u64 p);
+
+  u64 p;
+
+  u64 reduce(u64 x) const {
+    const u64 q = static_cast<u64>((static_cast<u128>(x) * reciprocal_) >> 64);
+    const u64 r = x - q * p;
+    return r >= p ? r - p : r;
+  }
+  u64 reduce(u128 x) const {
+    const u64 hi = static_cast<u64>(x >> 64);
+    if (hi == 0) return reduce(static_cast<u64>(x));
+    return add(reduce(reduce(hi) * two64_), reduce(static_cast<u64>(x)));
+  }
+  u64 mul(u64 a, u64 b) const { return reduce(a * b); }
+  u64 add(u64 a, u64 b) const {
+    const u64 s = a + b;
+    return s >= p ? s - p : s;
+  }
+  u64 sub(u64 a, u64 b) const { return a >= b ? a - b : a + (p - b); }
+  u64 neg(u64 a) const { return a == 0 ? 0 : p - a; }
+  u64 inv(u64 a) const;
+  u64 pow(u64 a, u64 e) const;
+
+  // How many products of two residues a word holds without overflow (at least one).
+  u64 lazy_terms() const { return lazy_; }
+
+ private:
+  u64 reciprocal_;  // floor((2^64 − 1) / p)
+  u64 two64_;       // 2^64 mod p
+  u64 lazy_;
+};
+
+// A polynomial over the residues modulo some p: lowest degree first, top entry non-zero, the zero
+// polynomial empty.
+using WordPoly = std::vector<std::uint64_t>;
+
+void trim(WordPoly& a);
+inline std::int64_t degree(const WordPoly& a) { return static_cast<std::int64_t>(a.size()) - 1; }
+
+// x mod m in [0, m), m >= 1.
+std::uint64_t mod_word(const Int& x, std::uint64_t m);
+WordPoly to_word_poly(const IntPoly& f, const Zp& F);
+
+WordPoly monic(const Zp& F, WordPoly a);
+WordPoly mul(const Zp& F, const WordPoly& a, const WordPoly& b);
+// a ← a mod b, and the quotient when asked; b is not zero.
+void divrem(const Zp& F, WordPoly& a, const WordPoly& b, WordPoly* quotient = nullptr);
+WordPoly rem(const Zp& F, WordPoly a, const WordPoly& b);
+WordPoly quotient(const Zp& F, WordPoly a, const WordPoly& b);
+// The monic gcd; zero when both are zero.
+WordPoly gcd(const Zp& F, WordPoly a, WordPoly b);
+// a⁻¹ modulo f, when gcd(a, f) = 1; deg f >= 1.
+std::optional<WordPoly> inverse_mod(const Zp& F, const WordPoly& a, const WordPoly& f);
+WordPoly derivative(const Zp& F, const WordPoly& a);
+// No repeated factor: gcd(f, f′) constant, and a zero derivative only for a constant f.
+bool is_squarefree(const Zp& F, const WordPoly& f);
+
+// The i-th prime below 2^31, counting down from the largest.
+std::uint64_t word_prime(std::size_t i);
+
+// a⁻¹ modulo m over the rationals (deg m >= 1): inverses modulo word-size primes, joined by
+// Chinese remaindering and read back as fractions by rational reconstruction. Each reconstruction
+// that also holds modulo a further prime is offered to `accept`, which confirms it exactly; a
+// refused one asks for more primes. None when many primes in a row give no inverse, as when a and
+// m share a factor.
+std::optional<FracPoly> inverse_mod_rational(const IntPoly& a, const IntPoly& m,
+                                             const std::function<bool(const FracPoly&)>& accept);
+
+// Products modulo one fixed monic polynomial f of degree n >= 1.
+class WordPolyModulus {
+ public:
+  WordPolyModulus(const Zp& F, WordPoly f);
+
+  const Zp& field() const { return F_; }
+  const WordPoly& poly() const { return f_; }
+  std::size_t degree() const { return n_; }
+
+  // a mod f for deg a <= 2n − 2 (through the inverse), any degree otherwise.
+  WordPoly rem(WordPoly a) const;
+  WordPoly mulmod(const WordPoly& a, const WordPoly& b) const { return rem(mul(F_, a, b)); }
+  // base^e mod f by squaring from the top bit; e >= 0 (e = 0 gives 1 mod f).
+  WordPoly powmod(const WordPoly& base, const Int& e) const;
+
+ private:
+  Zp F_;
+  WordPoly f_;
+  std::size_t n_;
+  WordPoly inverse_;  // rev(f)⁻¹ mod x^(n−1); empty when f is divided directly
+};
+
+}  // namespace gy

@@ -1,0 +1,169 @@
+#include "num/residue.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace gy {
+namespace {
+
+using u64 = std::uint64_t;
+using u128 = unsigned __int128;
+
+// Small, medium and the largest moduli: the last ones leave no room for unreduced sums and make the
+// Kronecker slots wider than a word.
+const u64 kPrimes[] = {2, 3, 7, 65521, 2147483647, 4294967291};
+
+WordPoly random_poly(std::mt19937_64& rng, const Zp& F, std::size_t length) {
+  WordPoly a(length);
+  for (auto& x : a) x = rng() % F.p;
+  if (!a.empty() && a.back() == 0) a.back() = 1;
+  return a;
+}
+
+// The product by the definition, every term reduced at once.
+WordPoly naive_mul(const Zp& F, const WordPoly& a, const WordPoly& b) {
+  if (a.empty() || b.empty()) return {};
+  WordPoly r(a.size() + b.size() - 1, 0);
+  for (std::size_t i = 0; i < a.size(); ++i)
+    for (std::size_t j = 0; j < b.size(); ++j) r[i + j] = F.add(r[i + j], static_cast<u64>(static_cast<u128>(a[i]) * b[j] % F.p));
+  trim(r);
+  return r;
+}
+
+TEST(Residue, ReductionsAgreeWithDivision) {
+  std::mt19937_64 rng(1);
+  for (u64 p : kPrimes) {
+    const Zp F(p);
+    for (int i = 0; i < 20000; ++i) {
+      const u64 x = i < 4 ? ~u64{0} - static_cast<u64>(i) : rng();
+      const u128 y = static_cast<u128>(rng()) << 64 | rng();
+      ASSERT_EQ(F.reduce(x), x % p);
+      ASSERT_EQ(F.reduce(y), static_cast<u64>(y % p));
+      const u64 a = rng() % p;
+      if (a != 0) {
+        ASSERT_EQ(F.mul(a, F.inv(a)), 1u % p);
+      }
+    }
+    EXPECT_GE(F.lazy_terms(), 1u);
+  }
+}
+
+TEST(Residue, ProductsAndDivisionsAcrossTheirThresholds) {
+  std::mt19937_64 rng(2);
+  for (u64 p : kPrimes) {
+    const Zp F(p);
+    for (std::size_t n : {1, 5, 31, 32, 33, 80, 200}) {
+      const WordPoly a = random_poly(rng, F, n), b = random_poly(rng, F, n + rng() % 40);
+      ASSERT_EQ(mul(F, a, b), naive_mul(F, a, b)) << "p = " << p << ", n = " << n;
+      ASSERT_EQ(mul(F, a, a), naive_mul(F, a, a));
+      // a·b + r divided by b gives a back and the remainder r.
+      const WordPoly r = random_poly(rng, F, b.size() - 1);
+      WordPoly ab = mul(F, a, b);
+      if (ab.size() < r.size()) ab.resize(r.size(), 0);
+      for (std::size_t i = 0; i < r.size(); ++i) ab[i] = F.add(ab[i], r[i]);
+      trim(ab);
+      WordPoly q, rest = ab;
+      divrem(F, rest, b, &q);
+      WordPoly r_trimmed = r;
+      trim(r_trimmed);
+      EXPECT_EQ(q, a);
+      EXPECT_EQ(rest, r_trimmed);
+    }
+  }
+}
+
+TEST(Residue, FixedModulusMatchesDivision) {
+  std::mt19937_64 rng(3);
+  for (u64 p : {3ull, 101ull, 2147483647ull}) {
+    const Zp F(p);
+    for (std::size_t n : {1, 10, 47, 48, 49, 130}) {
+      WordPoly f = random_poly(rng, F, n + 1);
+      f.back() = 1;
+      const WordPolyModulus mod(F, f);
+      for (int t = 0; t < 5; ++t) {
+        const WordPoly a = random_poly(rng, F, n), b = random_poly(rng, F, n);
+        EXPECT_EQ(mod.mulmod(a, b), rem(F, mul(F, a, b), f));
+        const WordPoly big = random_poly(rng, F, 3 * n + 2);
+        EXPECT_EQ(mod.rem(big), rem(F, big, f));
+      }
+      // a^e by repeated products, and e = 0.
+      const WordPoly a = random_poly(rng, F, n);
+      WordPoly power = rem(F, WordPoly{1}, f);
+      for (int e = 1; e <= 13; ++e) power = mod.mulmod(power, a);
+      EXPECT_EQ(mod.powmod(a, Int(13)), power);
+      EXPECT_EQ(mod.powmod(a, Int(0)), rem(F, WordPoly{1}, f));
+    }
+  }
+}
+
+TEST(Residue, InversesAndSquarefreeness) {
+  std::mt19937_64 rng(4);
+  const Zp F(10007);
+  const WordPoly g = {3, 1};  // x + 3
+  for (std::size_t n : {2, 9, 60}) {
+    WordPoly f = random_poly(rng, F, n + 1);
+    f.back() = 1;
+    const WordPoly a = random_poly(rng, F, n);
+    if (degree(gcd(F, a, f)) != 0) continue;
+    auto inv = inverse_mod(F, a, f);
+    ASSERT_TRUE(inv);
+    EXPECT_EQ(rem(F, mul(F, *inv, a), f), WordPoly{1});
+    // A common factor leaves no inverse.
+    EXPECT_FALSE(inverse_mod(F, mul(F, a, g), mul(F, f, g)));
+    EXPECT_FALSE(is_squarefree(F, mul(F, f, mul(F, g, g))));
+  }
+  EXPECT_TRUE(is_squarefree(F, WordPoly{5}));
+  EXPECT_FALSE(is_squarefree(F, WordPoly{}));
+  // x^p − x has a zero derivative's counterpart: x^p alone is not squarefree modulo p.
+  WordPoly xp(8, 0);
+  xp[7] = 1;
+  EXPECT_FALSE(is_squarefree(Zp(7), xp));
+}
+
+TEST(Residue, WordPrimesDescendBelow2To31) {
+  u64 last = u64{1} << 31;
+  for (std::size_t i = 0; i < 1100; i += i < 20 ? 1 : 97) {
+    const u64 p = word_prime(i);
+    EXPECT_LT(p, last);
+    for (u64 q = 2; q * q <= p; q += q == 2 ? 1 : 2) ASSERT_NE(p % q, 0u) << p;
+    last = p;
+  }
+  EXPECT_EQ(word_prime(0), 2147483647u);
+  EXPECT_EQ(word_prime(1), 2147483629u);
+}
+
+IntPoly ip(std::initializer_list<std::int64_t> c) {
+  std::vector<Int> v;
+  for (auto x : c) v.emplace_back(x);
+  return IntPoly(std::move(v));
+}
+
+TEST(Residue, RationalInversesModuloAPolynomial) {
+  // M irreducible of degree 12 (Eisenstein at 7); a with coefficients of about 200 bits.
+  std::mt19937_64 rng(5);
+  std::vector<Int> eis{Int(7)};
+  for (int i = 1; i < 12; ++i) eis.push_back(Int(7 * (static_cast<std::int64_t>(rng() % 2001) - 1000)));
+  eis.push_back(Int(1));
+  const IntPoly M(eis);
+  std::vector<Int> ac;
+  for (int i = 0; i < 12; ++i) ac.push_back(Int(static_cast<std::int64_t>(rng() >> 1)).shl(140) - Int(static_cast<std::int64_t>(rng() >> 2)));
+  const IntPoly a(ac);
+  int offered = 0;
+  auto u = inverse_mod_rational(a, M, [&](const FracPoly& candidate) {
+    ++offered;
+    return FracPoly::rem(FracPoly::mul(to_fractions(a), candidate), to_fractions(M)).value() == to_fractions(ip({1}));
+  });
+  ASSERT_TRUE(u);
+  EXPECT_GE(offered, 1);
+  EXPECT_EQ(*FracPoly::rem(FracPoly::mul(to_fractions(a), *u), to_fractions(M)), to_fractions(ip({1})));
+  // A refused candidate asks for more primes, and a common factor gives none.
+  int refusals = 2;
+  auto again = inverse_mod_rational(a, M, [&](const FracPoly&) { return refusals-- <= 0; });
+  ASSERT_TRUE(again);
+  EXPECT_EQ(*again, *u);
+  EXPECT_FALSE(inverse_mod_rational(ip({-1, 1}), ip({1, 0, -1}), [](const FracPoly&) { return true; }));
+}
+
+}  // namespace
+}  // namespace gy
