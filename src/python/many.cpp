@@ -12,6 +12,7 @@
 #include "python/functions.hpp"
 #include "python/image.hpp"
 #include "python/puzzle.hpp"
+#include "render/framebuffer.hpp"
 #include "render/scene.hpp"
 #include "simulator.hpp"
 
@@ -114,6 +115,12 @@ PyResult<Ref> render_many(Call& c, Args& a) {
   entries.reserve(objects.size());
   for (const Ref& o : objects) entries.push_back(PY_TRY(a.noted(recipe_list_entry(o.get()), 0)));
   PY_TRY(check_bulk_moves(entries.size(), s.scramble, "puzzles"));
+  // The images together must fit; a frame too large on its own is refused by its entry below.
+  if (const std::uint64_t pixels = std::uint64_t{s.width} * s.height; pixels <= max_pixels) {
+    std::uint64_t bytes = 0;
+    if (__builtin_mul_overflow(pixels * 4, std::uint64_t{entries.size()}, &bytes)) bytes = UINT64_MAX;
+    require_memory(bytes, "the images");
+  }
 
   std::vector<Result<Image>> images = c.detached([&] {
     std::vector<Result<Image>> out(entries.size());

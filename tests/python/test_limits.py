@@ -90,6 +90,15 @@ class TestSizes:
             gy.PuzzleBatch("Helicopter Cube", 10 ** 6)
         assert time.perf_counter() - start < optional.seconds(5)
 
+    def test_render_many_refuses_images_past_memory_before_drawing(self):
+        start = time.perf_counter()
+        with pytest.raises(MemoryError, match=r"^the images would take about 2147483648000 bytes, more than"):
+            gy.render_many([CUBE] * 2000, 16384, 16384, supersample=1)
+        assert time.perf_counter() - start < optional.seconds(5)
+        # one frame too large on its own still names the frame
+        with pytest.raises(ValueError, match="exceeds the limit of 268435456 pixels"):
+            gy.render_many([CUBE] * 2000, 16385, 16384, supersample=1)
+
     def test_layout_without_facelets_returns_at_once(self):
         empty = gy.Layout("?")
         assert empty.scrambled(2 ** 62, 0).shape == (2 ** 62, 0)
