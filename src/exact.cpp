@@ -788,10 +788,7 @@ std::pair<Fraction, Fraction> bounds_sum(const FracPoly& value, const std::vecto
   const std::uint64_t q_bits = q.bit_length() - 1;
   const bool dyadic = Int(1).shl(q_bits) == q;
   const Int qn = dyadic ? Int(1).shl(q_bits * n) : Int::pow(q, static_cast<std::uint32_t>(n));
-  mpz_t sum[2], term;
-  mpz_init(sum[0]);
-  mpz_init(sum[1]);
-  mpz_init(term);
+  Mpz sum[2], term;
   for (std::size_t i = 0; i <= n; ++i) {
     const Int& c = a.coeffs[i];
     if (c.is_zero()) continue;
@@ -799,24 +796,20 @@ std::pair<Fraction, Fraction> bounds_sum(const FracPoly& value, const std::vecto
       // The lower end takes the lower bound for a positive coefficient, the upper one otherwise.
       const Fraction& b = (c.sign() > 0) == (end == 0) ? lower[i] : upper[i];
       if (dyadic) {
-        mpz_mul_2exp(term, b.num().view().get(), q_bits * n - (b.den().bit_length() - 1));
+        mpz_mul_2exp(term.get(), b.num().view().get(), q_bits * n - (b.den().bit_length() - 1));
       } else {
-        mpz_divexact(term, qn.view().get(), b.den().view().get());
-        mpz_mul(term, term, b.num().view().get());
+        mpz_divexact(term.get(), qn.view().get(), b.den().view().get());
+        mpz_mul(term.get(), term.get(), b.num().view().get());
       }
-      mpz_addmul(sum[end], term, c.view().get());
+      mpz_addmul(sum[end].get(), term.get(), c.view().get());
     }
   }
   const Int den = d * qn;
-  auto end = [&](mpz_t v) {
-    return reduced ? expect(Fraction::make(Int::from_mpz(v), den), "positive denominator")
-                   : Fraction::make_unreduced(Int::from_mpz(v), den);
+  auto end = [&](const Mpz& v) {
+    return reduced ? expect(Fraction::make(v.to_int(), den), "positive denominator")
+                   : Fraction::make_unreduced(v.to_int(), den);
   };
-  std::pair<Fraction, Fraction> out{end(sum[0]), end(sum[1])};
-  mpz_clear(term);
-  mpz_clear(sum[1]);
-  mpz_clear(sum[0]);
-  return out;
+  return {end(sum[0]), end(sum[1])};
 }
 
 // The enclosure of a number that the field state with alpha's interval [lo, hi] would give.
@@ -951,13 +944,9 @@ Result<FracPoly> minimal_polynomial_of(const AlgebraicNumber& v) {
 // x when x^r = n exactly.
 std::optional<Int> exact_root(const Int& n, unsigned long r) {
   if (n.sign() < 0 && r % 2 == 0) return std::nullopt;
-  mpz_t z;
-  mpz_init(z);
-  bool whole = mpz_root(z, n.view().get(), r) != 0;
-  Int out = Int::from_mpz(z);
-  mpz_clear(z);
-  if (!whole) return std::nullopt;
-  return out;
+  Mpz z;
+  if (mpz_root(z.get(), n.view().get(), r) == 0) return std::nullopt;
+  return z.to_int();
 }
 
 // The minimal polynomial of v^(1/k) for a rational v > 0, in the form `factor` gives it (primitive,
@@ -1232,22 +1221,15 @@ AlgebraicNumber rational_generator(const FieldRef& of, const FieldRef& into) {
 // Integer coefficients as GMP values, lowest degree first.
 class MpzVector {
  public:
-  explicit MpzVector(std::size_t n) : v_(n) {
-    for (auto& x : v_) mpz_init(&x);
-  }
-  MpzVector(const MpzVector& o) : MpzVector(o.size()) {
-    for (std::size_t i = 0; i < size(); ++i) mpz_set(&v_[i], &o.v_[i]);
-  }
+  explicit MpzVector(std::size_t n) : v_(n) {}
+  MpzVector(const MpzVector& o) = default;
   MpzVector& operator=(const MpzVector&) = delete;
-  ~MpzVector() {
-    for (auto& x : v_) mpz_clear(&x);
-  }
   std::size_t size() const { return v_.size(); }
-  mpz_ptr operator[](std::size_t i) { return &v_[i]; }
-  mpz_srcptr operator[](std::size_t i) const { return &v_[i]; }
+  mpz_ptr operator[](std::size_t i) { return v_[i].get(); }
+  mpz_srcptr operator[](std::size_t i) const { return v_[i].get(); }
 
  private:
-  std::vector<__mpz_struct> v_;
+  std::vector<Mpz> v_;
 };
 
 // p(x + a) in place, by the n²/2 steps c_j += a·c_(j+1).
@@ -1309,26 +1291,22 @@ std::optional<std::uint32_t> count_roots_descartes(const IntPoly& f, const Fract
   const Int a = lo.num() * (c / lo.den()), b = hi.num() * (c / hi.den());
   const std::size_t n = f.coeffs.size() - 1;
   MpzVector q(n + 1);
-  mpz_t power;
-  mpz_init_set_ui(power, 1);
+  Mpz power(1ul);
   for (std::size_t i = n + 1; i-- > 0;) {
-    mpz_mul(q[i], f.coeffs[i].view().get(), power);
-    mpz_mul(power, power, c.view().get());
+    mpz_mul(q[i], f.coeffs[i].view().get(), power.get());
+    mpz_mul(power.get(), power.get(), c.view().get());
   }
   taylor_shift(q, a.view().get());
   const Int width = b - a;
-  mpz_set_ui(power, 1);
+  mpz_set_ui(power.get(), 1);
   for (std::size_t i = 1; i <= n; ++i) {
-    mpz_mul(power, power, width.view().get());
-    mpz_mul(q[i], q[i], power);
+    mpz_mul(power.get(), power.get(), width.view().get());
+    mpz_mul(q[i], q[i], power.get());
   }
-  mpz_clear(power);
   std::uint32_t ends = mpz_sgn(q[0]) == 0 ? 1 : 0;
-  mpz_t sum;
-  mpz_init(sum);
-  for (std::size_t i = 0; i <= n; ++i) mpz_add(sum, sum, q[i]);
-  ends += mpz_sgn(sum) == 0 ? 1 : 0;
-  mpz_clear(sum);
+  Mpz sum;
+  for (std::size_t i = 0; i <= n; ++i) mpz_add(sum.get(), sum.get(), q[i]);
+  ends += sum.sign() == 0 ? 1 : 0;
   std::size_t budget = 64;
   auto inner = roots_on_unit(q, budget);
   if (!inner) return std::nullopt;
