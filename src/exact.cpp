@@ -8,6 +8,7 @@
 
 #include "num/factoring.hpp"
 #include "num/residue.hpp"
+#include "num/siphash.hpp"
 
 namespace gy {
 
@@ -670,9 +671,47 @@ Status AlgebraicNumber::mul_into(const AlgebraicNumber& b) {
 // Fields of at least this degree invert modulo primes.
 constexpr std::size_t kModularInverseDegree = 24;
 
+// Inverses are memoised in fields from this degree on, where they cost far more than a lookup.
+constexpr std::size_t kInverseMemoDegree = kModularInverseDegree;
+constexpr std::size_t kInverseMemoSize = 256;
+
+std::size_t NumberField::PolyHash::operator()(const FracPoly& p) const {
+  SipHasher13 h;
+  for (const auto& c : p.coeffs) c.hash(h);
+  return static_cast<std::size_t>(h.finish());
+}
+
+std::optional<FracPoly> NumberField::memo_inverse(const FracPoly& value) const {
+  std::lock_guard lock(memo_lock_);
+  auto it = inverses_.find(value);
+  if (it == inverses_.end()) return std::nullopt;
+  return it->second;
+}
+
+void NumberField::memo_store(const FracPoly& value, const FracPoly& inverse) const {
+  std::lock_guard lock(memo_lock_);
+  if (!inverses_.try_emplace(value, inverse).second) return;
+  if (memo_order_.size() < kInverseMemoSize) {
+    memo_order_.push_back(value);
+    return;
+  }
+  // Full: the oldest entry makes room.
+  inverses_.erase(memo_order_[memo_next_]);
+  memo_order_[memo_next_] = value;
+  memo_next_ = (memo_next_ + 1) % kInverseMemoSize;
+}
+
 Result<AlgebraicNumber> AlgebraicNumber::inverse() const {
   if (value_.is_zero()) return fail(Error::range(cat("Division by zero: ", to_string())));
   if (value_.degree() == 0) return AlgebraicNumber(FracPoly::constant(GY_TRY(one_fraction().div(value_[0]))), field_);
+  if (field_->degree() < kInverseMemoDegree) return invert();
+  if (auto known = field_->memo_inverse(value_)) return AlgebraicNumber(std::move(*known), field_);
+  AlgebraicNumber inv = GY_TRY(invert());
+  field_->memo_store(value_, inv.value_);
+  return inv;
+}
+
+Result<AlgebraicNumber> AlgebraicNumber::invert() const {
   if (field_->degree() >= kModularInverseDegree) {
     // a = A/D: the inverse is D·(A⁻¹ mod m), taken modulo primes and confirmed by one product.
     Int den;

@@ -27,10 +27,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -110,6 +112,10 @@ class NumberField {
   };
   using StateRef = std::shared_ptr<const State>;
 
+  // The memo of inverses taken in this field, up to kInverseMemoSize of the latest.
+  std::optional<FracPoly> memo_inverse(const FracPoly& value) const;
+  void memo_store(const FracPoly& value, const FracPoly& inverse) const;
+
   StateRef state() const;
   // The current state with bounds up to alpha^degree.
   StateRef bounded_state(std::size_t degree) const;
@@ -129,6 +135,13 @@ class NumberField {
   std::size_t d_;
   mutable std::shared_mutex lock_;
   mutable StateRef state_;
+  struct PolyHash {
+    std::size_t operator()(const FracPoly& p) const;
+  };
+  mutable std::mutex memo_lock_;
+  mutable std::unordered_map<FracPoly, FracPoly, PolyHash> inverses_;
+  mutable std::vector<FracPoly> memo_order_;  // the keys of inverses_, oldest first from memo_next_
+  mutable std::size_t memo_next_ = 0;
 };
 
 // Range unless a polynomial of this degree can be evaluated exactly at x within the size limit of
@@ -216,6 +229,8 @@ class AlgebraicNumber {
   AlgebraicNumber(FracPoly v, FieldRef f) : value_(std::move(v)), field_(std::move(f)) {}
   // interval(), its ends reduced to lowest terms only when asked.
   std::pair<Fraction, Fraction> enclosure(bool reduced) const;
+  // inverse() of a non-constant number, without the field's memo.
+  Result<AlgebraicNumber> invert() const;
   friend Status common_field(std::span<AlgebraicNumber> numbers);
 
   FracPoly value_;

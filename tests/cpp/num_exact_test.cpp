@@ -50,12 +50,10 @@ void expect_error(const auto& r, ErrorKind kind, const std::string& message) {
 
 // floor(sqrt(n) · 2^bits) / 2^bits and the next step up: an independent enclosure of sqrt(n).
 std::pair<Fraction, Fraction> sqrt_bounds(unsigned n, unsigned bits) {
-  mpz_t x;
-  mpz_init_set_ui(x, n);
-  mpz_mul_2exp(x, x, 2 * bits);
-  mpz_sqrt(x, x);
-  Int lo = Int::from_mpz(x);
-  mpz_clear(x);
+  Mpz x(n);
+  mpz_mul_2exp(x.get(), x.get(), 2 * bits);
+  mpz_sqrt(x.get(), x.get());
+  Int lo = x.to_int();
   Int den = Int(1).shl(bits);
   return {*Fraction::make(lo, den), *Fraction::make(lo + Int(1), den)};
 }
@@ -296,6 +294,38 @@ TEST(NumberField, NarrowingMatchesSingleSteps) {
 
 // Threads hammer signs and floats of numbers of one fresh field, all starting at once; every
 // answer is right and the shared interval ends narrower, still isolating alpha.
+TEST(AlgebraicNumber, RepeatedInversesInALargeField) {
+  // Degree 30: inverses are remembered by the field, more of them than it keeps, from several
+  // threads at once; every one must still be the inverse, and the same whichever thread took it.
+  FieldRef f = pure_field(3, 30);
+  std::mt19937_64 rng(5);
+  std::vector<AlgebraicNumber> xs;
+  for (int i = 0; i < 300; ++i) {
+    std::vector<Fraction> c;
+    for (int k = 0; k < 1 + i % 30; ++k) c.push_back(q(static_cast<std::int64_t>(rng() % 19) - 9, 1 + static_cast<std::int64_t>(rng() % 5)));
+    if (c.back().is_zero()) c.back() = q(1);
+    xs.push_back(expect(AlgebraicNumber::from_polynomial(f, c), "number"));
+  }
+  const AlgebraicNumber one = AlgebraicNumber::one(f);
+  std::vector<AlgebraicNumber> first;
+  for (const auto& x : xs) {
+    first.push_back(ok(x.inverse()));
+    EXPECT_TRUE(ok(first.back().mul(x)).eq(one));
+  }
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (std::size_t k = 0; k < xs.size(); ++k) {
+        const std::size_t i = t % 2 ? xs.size() - 1 - k : (k * 7 + static_cast<std::size_t>(t)) % xs.size();
+        if (!(ok(xs[i].inverse()).value() == first[i].value())) ++wrong;
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(wrong.load(), 0);
+  expect_error(AlgebraicNumber::zero(f).inverse(), ErrorKind::Range, "Division by zero: 0 in " + f->to_string());
+}
+
 TEST(NumberField, ConcurrentRefinement) {
   FracPoly m = fp({q(-1), q(-1), q(-1), q(1)});
   // alpha ≈ 1.839286755214161132551852564653286600424…, checked by the root count.
