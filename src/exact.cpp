@@ -427,7 +427,17 @@ NumberField::StateRef NumberField::bounded_state(std::size_t degree) const {
   StateRef s = state();
   if (s->lower.size() > degree) return s;
   auto longer = std::make_shared<State>(*s);
-  power_bounds(longer->lo, longer->hi, degree, longer->lower, longer->upper);
+  State& t = *longer;
+  power_bounds(t.lo, t.hi, degree, t.lower, t.upper);
+  // Past the interval ends' own precision, so that the rounding stays far below the bounds' widths.
+  if (t.lower_fixed.empty())
+    t.fixed_bits = 64 + std::max({t.lo.den().bit_length(), t.hi.den().bit_length(), std::uint64_t{1}});
+  const auto bits = static_cast<std::int64_t>(t.fixed_bits);
+  for (std::size_t i = t.lower_fixed.size(); i < t.lower.size(); ++i) {
+    t.lower_fixed.push_back(floor_scaled(t.lower[i], bits).first);
+    auto [up, exact] = floor_scaled(t.upper[i], bits);
+    t.upper_fixed.push_back(exact ? std::move(up) : up + Int(1));
+  }
   std::unique_lock lock(lock_);
   if (state_ == s) state_ = longer;
   return longer;
@@ -812,14 +822,8 @@ namespace {
 // gcds of the ends' full size. Every bound of alpha^i is an integer over Q^i, Q the least common multiple of the
 // denominators of lo = lower_1 and hi = upper_1, so with the value A/D (A integral) each end is the
 // one integer Σ a_i·B_i·Q^(n−i) over D·Q^n; for a power of two Q the scalings are shifts.
-std::pair<Fraction, Fraction> bounds_sum(const FracPoly& value, const std::vector<Fraction>& lower,
+std::pair<Fraction, Fraction> bounds_sum(const IntPoly& a, const Int& d, const std::vector<Fraction>& lower,
                                          const std::vector<Fraction>& upper, bool reduced) {
-  if (value.degree() <= 0) {
-    const Fraction c = value.is_zero() ? Fraction() : value.coeffs[0];
-    return {c, c};
-  }
-  Int d;
-  const IntPoly a = clear_denominators(value, d);
   const std::size_t n = a.coeffs.size() - 1;
   const Int& dl = lower[1].den();
   const Int& dh = upper[1].den();
@@ -851,6 +855,17 @@ std::pair<Fraction, Fraction> bounds_sum(const FracPoly& value, const std::vecto
   return {end(sum[0]), end(sum[1])};
 }
 
+std::pair<Fraction, Fraction> bounds_sum(const FracPoly& value, const std::vector<Fraction>& lower,
+                                         const std::vector<Fraction>& upper, bool reduced) {
+  if (value.degree() <= 0) {
+    const Fraction c = value.is_zero() ? Fraction() : value.coeffs[0];
+    return {c, c};
+  }
+  Int d;
+  const IntPoly a = clear_denominators(value, d);
+  return bounds_sum(a, d, lower, upper, reduced);
+}
+
 // The enclosure of a number that the field state with alpha's interval [lo, hi] would give.
 std::pair<Fraction, Fraction> enclosure_at(const FracPoly& value, const Fraction& lo, const Fraction& hi) {
   std::vector<Fraction> lower, upper;
@@ -871,11 +886,35 @@ std::pair<Fraction, Fraction> AlgebraicNumber::enclosure(bool reduced) const {
   return bounds_sum(value_, s->lower, s->upper, reduced);
 }
 
+template <class Done>
+std::pair<Fraction, Fraction> AlgebraicNumber::filtered_enclosure(const Done& done) const {
+  NumberField::StateRef s = field_->bounded_state(value_.coeffs.size() - 1);
+  Int d;
+  const IntPoly a = clear_denominators(value_, d);
+  // Each end of the fixed-point sum is rounded outward from the end bounds_sum gives, as its terms
+  // are: whatever `done` decides on the looser pair holds for the exact one.
+  Mpz sum[2];
+  for (std::size_t i = 0; i < a.coeffs.size(); ++i) {
+    const Int& c = a.coeffs[i];
+    if (c.is_zero()) continue;
+    const auto cv = c.view();
+    const bool positive = c.sign() > 0;
+    mpz_addmul(sum[0].get(), cv.get(), (positive ? s->lower_fixed[i] : s->upper_fixed[i]).view().get());
+    mpz_addmul(sum[1].get(), cv.get(), (positive ? s->upper_fixed[i] : s->lower_fixed[i]).view().get());
+  }
+  const Int den = d.shl(s->fixed_bits);
+  std::pair<Fraction, Fraction> loose{Fraction::make_unreduced(sum[0].to_int(), den),
+                                      Fraction::make_unreduced(sum[1].to_int(), den)};
+  if (done(loose.first, loose.second)) return loose;
+  return bounds_sum(a, d, s->lower, s->upper, false);
+}
+
 Result<int> AlgebraicNumber::sign() const {
   if (value_.is_zero()) return 0;
   if (value_.degree() == 0) return value_[0].sign();
+  auto settled = [](const Fraction& l, const Fraction& u) { return l.sign() == u.sign(); };
   for (;;) {
-    auto [l, u] = enclosure(false);
+    auto [l, u] = filtered_enclosure(settled);
     if (l.sign() == u.sign()) return l.sign();
     GY_CHECK(field_->refine_until([&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
       auto [a, b] = enclosure_at(value_, lo, hi);
@@ -898,7 +937,7 @@ bool same_double(const Fraction& a, const Fraction& b) {
 Result<double> AlgebraicNumber::to_f64() const {
   if (value_.degree() <= 0) return value_.is_zero() ? 0.0 : value_[0].to_f64();
   for (;;) {
-    auto [l, u] = enclosure(false);
+    auto [l, u] = filtered_enclosure(same_double);
     if (same_double(l, u)) return l.to_f64();
     GY_CHECK(field_->refine_until([&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
       auto [a, b] = enclosure_at(value_, lo, hi);

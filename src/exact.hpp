@@ -109,6 +109,10 @@ class NumberField {
     Fraction lo, hi;
     int sign_lo = 0, sign_hi = 0;  // signs of m at lo and hi
     std::vector<Fraction> lower, upper;
+    // floor(lower[i]·2^fixed_bits) and ceil(upper[i]·2^fixed_bits): looser bounds in fixed point,
+    // a few words long where the fractions grow with i, through which most signs are decided.
+    std::uint64_t fixed_bits = 0;
+    std::vector<Int> lower_fixed, upper_fixed;
   };
   using StateRef = std::shared_ptr<const State>;
 
@@ -229,6 +233,9 @@ class AlgebraicNumber {
   AlgebraicNumber(FracPoly v, FieldRef f) : value_(std::move(v)), field_(std::move(f)) {}
   // interval(), its ends reduced to lowest terms only when asked.
   std::pair<Fraction, Fraction> enclosure(bool reduced) const;
+  // The ends of enclosure(false), or of a looser enclosure around it when that one settles `done`.
+  template <class Done>
+  std::pair<Fraction, Fraction> filtered_enclosure(const Done& done) const;
   // inverse() of a non-constant number, without the field's memo.
   Result<AlgebraicNumber> invert() const;
   friend Status common_field(std::span<AlgebraicNumber> numbers);

@@ -209,6 +209,28 @@ TEST(AlgebraicNumber, SignsNearZero) {
   EXPECT_EQ(ok(neg.abs()).value(), fp({q(-1), q(1)}));
 }
 
+TEST(AlgebraicNumber, SignsAgainstTheNumbersOwnIntervalEnds) {
+  // A number minus an end of its own enclosure lies within the enclosure's width of zero, where a
+  // looser enclosure tried first must hand over rather than decide; large coefficients that cancel
+  // to a small value make it so at every power of the generator.
+  FieldRef f = pure_field(3, 30);
+  std::mt19937_64 rng(9);
+  for (int round = 0; round < 40; ++round) {
+    std::vector<Fraction> c(30);
+    for (auto& x : c) x = q(static_cast<std::int64_t>(rng() % 2000001) - 1000000, 1 + static_cast<std::int64_t>(rng() % 7));
+    AlgebraicNumber x = expect(AlgebraicNumber::from_polynomial(f, c), "number");
+    auto [lo, hi] = *x.interval();
+    // The exact enclosure of x − lo starts at zero: deciding its sign takes a narrowing.
+    const auto before = field_interval_read(*f);
+    EXPECT_EQ(*ok(x.sub(rat(lo))).sign(), 1) << round;
+    EXPECT_NE(field_interval_read(*f), before) << round;
+    EXPECT_EQ(*ok(x.sub(rat(hi))).sign(), -1) << round;
+    const double v = *x.to_f64();
+    auto [lo2, hi2] = *x.interval();
+    EXPECT_TRUE(lo2.to_f64() <= v && v <= hi2.to_f64());
+  }
+}
+
 TEST(AlgebraicNumber, FloatsAreCorrectlyRounded) {
   EXPECT_EQ(*rat(q(1, 3)).to_f64(), 1.0 / 3.0);
   // A rational number of an irrational field: exact, and nothing refined.
