@@ -22,11 +22,25 @@ Fraction one_fraction() { return Fraction(Int(1)); }
 // p = P / den with P integral and den the least common denominator.
 IntPoly clear_denominators(const FracPoly& p, Int& den) {
   den = Int(1);
-  for (const auto& x : p.coeffs)
-    if (!x.den().is_one() && !(x.den() == den)) den = den / Int::gcd(den, x.den()) * x.den();
+  for (const auto& x : p.coeffs) {
+    const Int& e = x.den();
+    if (e.is_one() || e == den) continue;
+    // Denominators of one number mostly divide each other: a division test spares most gcds.
+    if (!den.is_small() && mpz_divisible_p(den.view().get(), e.view().get())) continue;
+    den = den / Int::gcd(den, e) * e;
+  }
   IntPoly r;
   r.coeffs.reserve(p.coeffs.size());
-  for (const auto& x : p.coeffs) r.coeffs.push_back(den.is_one() ? x.num() : x.num() * (den / x.den()));
+  Mpz q;
+  for (const auto& x : p.coeffs) {
+    if (den.is_one() || x.den() == den) {
+      r.coeffs.push_back(x.num());
+      continue;
+    }
+    mpz_divexact(q.get(), den.view().get(), x.den().view().get());
+    mpz_mul(q.get(), q.get(), x.num().view().get());
+    r.coeffs.push_back(q.to_int());
+  }
   return r;
 }
 
@@ -335,6 +349,10 @@ Status advance(Bisection& b, std::uint64_t steps, Enclosure& e) {
 
 }  // namespace
 
+// Fields from this degree on filter signs and floats through fixed-point bounds; below it the exact
+// bounds are short enough.
+constexpr std::size_t kFixedFilterDegree = 8;
+
 // Fields of at least this degree with a monic integer m reduce products through 1/rev(m).
 constexpr std::size_t kReversedInverseDegree = 24;
 
@@ -429,14 +447,16 @@ NumberField::StateRef NumberField::bounded_state(std::size_t degree) const {
   auto longer = std::make_shared<State>(*s);
   State& t = *longer;
   power_bounds(t.lo, t.hi, degree, t.lower, t.upper);
-  // Past the interval ends' own precision, so that the rounding stays far below the bounds' widths.
-  if (t.lower_fixed.empty())
-    t.fixed_bits = 64 + std::max({t.lo.den().bit_length(), t.hi.den().bit_length(), std::uint64_t{1}});
-  const auto bits = static_cast<std::int64_t>(t.fixed_bits);
-  for (std::size_t i = t.lower_fixed.size(); i < t.lower.size(); ++i) {
-    t.lower_fixed.push_back(floor_scaled(t.lower[i], bits).first);
-    auto [up, exact] = floor_scaled(t.upper[i], bits);
-    t.upper_fixed.push_back(exact ? std::move(up) : up + Int(1));
+  if (d_ >= kFixedFilterDegree) {
+    // Past the interval ends' own precision, so that the rounding stays far below the bounds' widths.
+    if (t.lower_fixed.empty())
+      t.fixed_bits = 64 + std::max({t.lo.den().bit_length(), t.hi.den().bit_length(), std::uint64_t{1}});
+    const auto bits = static_cast<std::int64_t>(t.fixed_bits);
+    for (std::size_t i = t.lower_fixed.size(); i < t.lower.size(); ++i) {
+      t.lower_fixed.push_back(floor_scaled(t.lower[i], bits).first);
+      auto [up, exact] = floor_scaled(t.upper[i], bits);
+      t.upper_fixed.push_back(exact ? std::move(up) : up + Int(1));
+    }
   }
   std::unique_lock lock(lock_);
   if (state_ == s) state_ = longer;
@@ -888,6 +908,7 @@ std::pair<Fraction, Fraction> AlgebraicNumber::enclosure(bool reduced) const {
 
 template <class Done>
 std::pair<Fraction, Fraction> AlgebraicNumber::filtered_enclosure(const Done& done) const {
+  if (field_->degree() < kFixedFilterDegree) return enclosure(false);
   NumberField::StateRef s = field_->bounded_state(value_.coeffs.size() - 1);
   Int d;
   const IntPoly a = clear_denominators(value_, d);
