@@ -906,28 +906,46 @@ std::pair<Fraction, Fraction> AlgebraicNumber::enclosure(bool reduced) const {
   return bounds_sum(value_, s->lower, s->upper, reduced);
 }
 
-template <class Done>
-std::pair<Fraction, Fraction> AlgebraicNumber::filtered_enclosure(const Done& done) const {
-  if (field_->degree() < kFixedFilterDegree) return enclosure(false);
-  NumberField::StateRef s = field_->bounded_state(value_.coeffs.size() - 1);
-  Int d;
-  const IntPoly a = clear_denominators(value_, d);
+AlgebraicNumber::Loose AlgebraicNumber::loose_enclosure() const {
+  Loose l;
+  l.state = field_->bounded_state(value_.coeffs.size() - 1);
+  l.a = clear_denominators(value_, l.d);
+  const NumberField::State& s = *l.state;
   // Each end of the fixed-point sum is rounded outward from the end bounds_sum gives, as its terms
-  // are: whatever `done` decides on the looser pair holds for the exact one.
+  // are: whatever the looser pair decides holds for the exact one.
   Mpz sum[2];
-  for (std::size_t i = 0; i < a.coeffs.size(); ++i) {
-    const Int& c = a.coeffs[i];
+  for (std::size_t i = 0; i < l.a.coeffs.size(); ++i) {
+    const Int& c = l.a.coeffs[i];
     if (c.is_zero()) continue;
     const auto cv = c.view();
     const bool positive = c.sign() > 0;
-    mpz_addmul(sum[0].get(), cv.get(), (positive ? s->lower_fixed[i] : s->upper_fixed[i]).view().get());
-    mpz_addmul(sum[1].get(), cv.get(), (positive ? s->upper_fixed[i] : s->lower_fixed[i]).view().get());
+    mpz_addmul(sum[0].get(), cv.get(), (positive ? s.lower_fixed[i] : s.upper_fixed[i]).view().get());
+    mpz_addmul(sum[1].get(), cv.get(), (positive ? s.upper_fixed[i] : s.lower_fixed[i]).view().get());
   }
-  const Int den = d.shl(s->fixed_bits);
-  std::pair<Fraction, Fraction> loose{Fraction::make_unreduced(sum[0].to_int(), den),
-                                      Fraction::make_unreduced(sum[1].to_int(), den)};
-  if (done(loose.first, loose.second)) return loose;
-  return bounds_sum(a, d, s->lower, s->upper, false);
+  const Int den = l.d.shl(s.fixed_bits);
+  l.lo = Fraction::make_unreduced(sum[0].to_int(), den);
+  l.hi = Fraction::make_unreduced(sum[1].to_int(), den);
+  return l;
+}
+
+template <class Done>
+std::pair<Fraction, Fraction> AlgebraicNumber::filtered_enclosure(const Done& done) const {
+  if (field_->degree() < kFixedFilterDegree) return enclosure(false);
+  Loose l = loose_enclosure();
+  if (done(l.lo, l.hi)) return {std::move(l.lo), std::move(l.hi)};
+  return bounds_sum(l.a, l.d, l.state->lower, l.state->upper, false);
+}
+
+Result<int> AlgebraicNumber::sign_of_difference(const AlgebraicNumber& b) const {
+  FieldRef f = GY_TRY(same_field(*this, b));
+  if (value_ == b.value_) return 0;
+  if (f->degree() >= kFixedFilterDegree && !is_rational() && !b.is_rational()) {
+    // The exact enclosure of a − b lies within [lo_a − hi_b, hi_a − lo_b]: apart, they decide.
+    const Loose la = loose_enclosure(), lb = b.loose_enclosure();
+    if (la.hi < lb.lo) return -1;
+    if (lb.hi < la.lo) return 1;
+  }
+  return AlgebraicNumber(FracPoly::sub(value_, b.value_), std::move(f)).sign();
 }
 
 Result<int> AlgebraicNumber::sign() const {
@@ -1194,8 +1212,7 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
     return AlgebraicNumber(FracPoly::sub(value_, c), field_).sign();
   }
   if (is_rational()) return -GY_TRY(b.cmp(*this));
-  if (field_ == b.field_ || GY_TRY(NumberField::eq(field_, b.field_)))
-    return AlgebraicNumber(FracPoly::sub(value_, b.value_), field_).sign();
+  if (field_ == b.field_ || GY_TRY(NumberField::eq(field_, b.field_))) return sign_of_difference(b);
   // Enclosures that part decide at once. Numbers that stay close are equal exactly when they share
   // their minimal polynomial and one interval holding both enclosures holds one root of it.
   std::optional<SturmSequence> shared;

@@ -209,6 +209,9 @@ class AlgebraicNumber {
   // narrowed until both ends of the interval round alike.
   Result<double> to_f64() const;
 
+  // sub(b) and its sign(), errors included, without forming the difference when the numbers'
+  // enclosures already part.
+  Result<int> sign_of_difference(const AlgebraicNumber& b) const;
   // Exact equality; numbers of fields that do not combine are unequal.
   bool eq(const AlgebraicNumber& b) const;
   // The sign of *this − b, for numbers of any two fields: no common field is formed, so the field
@@ -233,6 +236,15 @@ class AlgebraicNumber {
   AlgebraicNumber(FracPoly v, FieldRef f) : value_(std::move(v)), field_(std::move(f)) {}
   // interval(), its ends reduced to lowest terms only when asked.
   std::pair<Fraction, Fraction> enclosure(bool reduced) const;
+  // A non-constant value as A / D with A integral, and a fixed-point enclosure [lo, hi] around the
+  // one enclosure(false) gives from `state`, in a field of degree kFixedFilterDegree or more.
+  struct Loose {
+    IntPoly a;
+    Int d;
+    NumberField::StateRef state;
+    Fraction lo, hi;
+  };
+  Loose loose_enclosure() const;
   // The ends of enclosure(false), or of a looser enclosure around it when that one settles `done`.
   template <class Done>
   std::pair<Fraction, Fraction> filtered_enclosure(const Done& done) const;

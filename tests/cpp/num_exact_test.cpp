@@ -231,6 +231,48 @@ TEST(AlgebraicNumber, SignsAgainstTheNumbersOwnIntervalEnds) {
   }
 }
 
+TEST(AlgebraicNumber, SignOfDifferenceMatchesTheDifferencesSign) {
+  // Two copies of one field, one compared through sign_of_difference and one through sub and sign:
+  // the answers, the errors and the narrowing of the two fields must agree step by step, for
+  // numbers far apart, equal, rational, and apart by less than their enclosures' widths.
+  FracPoly m = pure_field(3, 30)->minimal_polynomial();
+  FieldRef f = field(m, q(1), q(2)), g = field(m, q(1), q(2));
+  std::mt19937_64 rng(17);
+  auto draw = [&](const FieldRef& k, std::uint64_t seed) {
+    std::mt19937_64 r(seed);
+    std::vector<Fraction> c(1 + r() % 30);
+    for (auto& x : c) x = q(static_cast<std::int64_t>(r() % 200001) - 100000, 1 + static_cast<std::int64_t>(r() % 9));
+    return expect(AlgebraicNumber::from_polynomial(k, c), "number");
+  };
+  for (int round = 0; round < 60; ++round) {
+    const std::uint64_t sa = rng(), sb = round % 5 == 0 ? sa : rng();
+    AlgebraicNumber a1 = draw(f, sa), b1 = draw(f, sb), a2 = draw(g, sa), b2 = draw(g, sb);
+    if (round % 3 == 1) {
+      // a − b = alpha − lo, lo the field's lower end: its exact enclosure starts at zero, so only a
+      // narrowing decides it.
+      const Fraction lo = field_interval_read(*f).first;
+      AlgebraicNumber d = ok(gen(f).sub(rat(lo)));
+      // Half the time scaled by a positive number of large coefficients, so that b's enclosure
+      // is far wider than a's while b stays just below a.
+      if (round % 2 == 0) {
+        AlgebraicNumber w = draw(f, rng());
+        d = ok(d.mul(ok(ok(w.mul(w)).add(rat(q(1))))));
+      }
+      b1 = ok(a1.sub(d));
+      b2 = AlgebraicNumber::from_polynomial(g, b1.value().coeffs).value();
+    }
+    if (round % 7 == 3) {
+      b1 = rat(q(static_cast<std::int64_t>(rng() % 2001) - 1000, 7));
+      b2 = b1;
+    }
+    EXPECT_EQ(*a1.sign_of_difference(b1), *ok(a2.sub(b2)).sign()) << round;
+    EXPECT_EQ(field_interval_read(*f), field_interval_read(*g)) << round;
+  }
+  EXPECT_NE(field_interval_read(*f), std::pair(q(1), q(2)));  // the comparisons did narrow
+  expect_error(gen(f).sign_of_difference(gen(sqrt2_field())), ErrorKind::Range,
+               gen(f).sub(gen(sqrt2_field())).error().message);
+}
+
 TEST(AlgebraicNumber, FloatsAreCorrectlyRounded) {
   EXPECT_EQ(*rat(q(1, 3)).to_f64(), 1.0 / 3.0);
   // A rational number of an irrational field: exact, and nothing refined.
