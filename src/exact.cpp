@@ -35,11 +35,13 @@ IntPoly clear_denominators(const FracPoly& p, Int& den) {
   for (const auto& x : p.coeffs) {
     if (den.is_one() || x.den() == den) {
       r.coeffs.push_back(x.num());
-      continue;
+    } else if (den.is_small()) {
+      r.coeffs.push_back(x.num() * (den / x.den()));
+    } else {
+      mpz_divexact(q.get(), den.view().get(), x.den().view().get());
+      mpz_mul(q.get(), q.get(), x.num().view().get());
+      r.coeffs.push_back(q.to_int());
     }
-    mpz_divexact(q.get(), den.view().get(), x.den().view().get());
-    mpz_mul(q.get(), q.get(), x.num().view().get());
-    r.coeffs.push_back(q.to_int());
   }
   return r;
 }
