@@ -8,7 +8,9 @@
 // field's own reader/writer lock. A narrowing is computed without the lock and published by one
 // pointer swap that keeps the intersection with whatever another thread published meanwhile, so the
 // interval only shrinks and always isolates alpha; a failure or an exception part way leaves the
-// published state as it was, so the lock never guards a half-written value.
+// published state as it was, so the lock never guards a half-written value. Besides it, a field of
+// high degree keeps a bounded memo of the inverses taken in it, behind a lock of its own; a memo
+// entry is the inverse itself, so it changes no result.
 //
 // Signs, floats and comparisons narrow the interval exactly as far as repeated one-step bisections
 // would, so the interval a field shows is the same as if they had, but they reach it at once: the
