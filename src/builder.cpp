@@ -60,9 +60,7 @@ Result<Piece> start_box() {
 
 // Stable order by d, largest first: x before y when y.d − x.d < 0.
 Result<bool> d_greater(const Plane& x, const Plane& y) {
-  A diff = GY_TRY(y.d.sub(x.d));
-  int s = GY_TRY(diff.sign());
-  return s < 0;
+  return GY_TRY(y.d.sign_of_difference(x.d)) < 0;
 }
 
 Status sort_group(std::vector<Plane>& planes) {

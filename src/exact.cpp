@@ -8,6 +8,7 @@
 
 #include "num/factoring.hpp"
 #include "num/residue.hpp"
+#include "num/siphash.hpp"
 
 namespace gy {
 
@@ -21,11 +22,27 @@ Fraction one_fraction() { return Fraction(Int(1)); }
 // p = P / den with P integral and den the least common denominator.
 IntPoly clear_denominators(const FracPoly& p, Int& den) {
   den = Int(1);
-  for (const auto& x : p.coeffs)
-    if (!x.den().is_one() && !(x.den() == den)) den = den / Int::gcd(den, x.den()) * x.den();
+  for (const auto& x : p.coeffs) {
+    const Int& e = x.den();
+    if (e.is_one() || e == den) continue;
+    // Denominators of one number mostly divide each other: a division test spares most gcds.
+    if (!den.is_small() && mpz_divisible_p(den.view().get(), e.view().get())) continue;
+    den = den / Int::gcd(den, e) * e;
+  }
   IntPoly r;
   r.coeffs.reserve(p.coeffs.size());
-  for (const auto& x : p.coeffs) r.coeffs.push_back(den.is_one() ? x.num() : x.num() * (den / x.den()));
+  Mpz q;
+  for (const auto& x : p.coeffs) {
+    if (den.is_one() || x.den() == den) {
+      r.coeffs.push_back(x.num());
+    } else if (den.is_small()) {
+      r.coeffs.push_back(x.num() * (den / x.den()));
+    } else {
+      mpz_divexact(q.get(), den.view().get(), x.den().view().get());
+      mpz_mul(q.get(), q.get(), x.num().view().get());
+      r.coeffs.push_back(q.to_int());
+    }
+  }
   return r;
 }
 
@@ -334,6 +351,10 @@ Status advance(Bisection& b, std::uint64_t steps, Enclosure& e) {
 
 }  // namespace
 
+// Fields from this degree on filter signs and floats through fixed-point bounds; below it the exact
+// bounds are short enough.
+constexpr std::size_t kFixedFilterDegree = 8;
+
 // Fields of at least this degree with a monic integer m reduce products through 1/rev(m).
 constexpr std::size_t kReversedInverseDegree = 24;
 
@@ -426,7 +447,19 @@ NumberField::StateRef NumberField::bounded_state(std::size_t degree) const {
   StateRef s = state();
   if (s->lower.size() > degree) return s;
   auto longer = std::make_shared<State>(*s);
-  power_bounds(longer->lo, longer->hi, degree, longer->lower, longer->upper);
+  State& t = *longer;
+  power_bounds(t.lo, t.hi, degree, t.lower, t.upper);
+  if (d_ >= kFixedFilterDegree) {
+    // Past the interval ends' own precision, so that the rounding stays far below the bounds' widths.
+    if (t.lower_fixed.empty())
+      t.fixed_bits = 64 + std::max({t.lo.den().bit_length(), t.hi.den().bit_length(), std::uint64_t{1}});
+    const auto bits = static_cast<std::int64_t>(t.fixed_bits);
+    for (std::size_t i = t.lower_fixed.size(); i < t.lower.size(); ++i) {
+      t.lower_fixed.push_back(floor_scaled(t.lower[i], bits).first);
+      auto [up, exact] = floor_scaled(t.upper[i], bits);
+      t.upper_fixed.push_back(exact ? std::move(up) : up + Int(1));
+    }
+  }
   std::unique_lock lock(lock_);
   if (state_ == s) state_ = longer;
   return longer;
@@ -670,9 +703,47 @@ Status AlgebraicNumber::mul_into(const AlgebraicNumber& b) {
 // Fields of at least this degree invert modulo primes.
 constexpr std::size_t kModularInverseDegree = 24;
 
+// Inverses are memoised in fields from this degree on, where they cost far more than a lookup.
+constexpr std::size_t kInverseMemoDegree = kModularInverseDegree;
+constexpr std::size_t kInverseMemoSize = 256;
+
+std::size_t NumberField::PolyHash::operator()(const FracPoly& p) const {
+  SipHasher13 h;
+  for (const auto& c : p.coeffs) c.hash(h);
+  return static_cast<std::size_t>(h.finish());
+}
+
+std::optional<FracPoly> NumberField::memo_inverse(const FracPoly& value) const {
+  std::lock_guard lock(memo_lock_);
+  auto it = inverses_.find(value);
+  if (it == inverses_.end()) return std::nullopt;
+  return it->second;
+}
+
+void NumberField::memo_store(const FracPoly& value, const FracPoly& inverse) const {
+  std::lock_guard lock(memo_lock_);
+  if (!inverses_.try_emplace(value, inverse).second) return;
+  if (memo_order_.size() < kInverseMemoSize) {
+    memo_order_.push_back(value);
+    return;
+  }
+  // Full: the oldest entry makes room.
+  inverses_.erase(memo_order_[memo_next_]);
+  memo_order_[memo_next_] = value;
+  memo_next_ = (memo_next_ + 1) % kInverseMemoSize;
+}
+
 Result<AlgebraicNumber> AlgebraicNumber::inverse() const {
   if (value_.is_zero()) return fail(Error::range(cat("Division by zero: ", to_string())));
   if (value_.degree() == 0) return AlgebraicNumber(FracPoly::constant(GY_TRY(one_fraction().div(value_[0]))), field_);
+  if (field_->degree() < kInverseMemoDegree) return invert();
+  if (auto known = field_->memo_inverse(value_)) return AlgebraicNumber(std::move(*known), field_);
+  AlgebraicNumber inv = GY_TRY(invert());
+  field_->memo_store(value_, inv.value_);
+  return inv;
+}
+
+Result<AlgebraicNumber> AlgebraicNumber::invert() const {
   if (field_->degree() >= kModularInverseDegree) {
     // a = A/D: the inverse is D·(A⁻¹ mod m), taken modulo primes and confirmed by one product.
     Int den;
@@ -773,6 +844,39 @@ namespace {
 // gcds of the ends' full size. Every bound of alpha^i is an integer over Q^i, Q the least common multiple of the
 // denominators of lo = lower_1 and hi = upper_1, so with the value A/D (A integral) each end is the
 // one integer Σ a_i·B_i·Q^(n−i) over D·Q^n; for a power of two Q the scalings are shifts.
+std::pair<Fraction, Fraction> bounds_sum(const IntPoly& a, const Int& d, const std::vector<Fraction>& lower,
+                                         const std::vector<Fraction>& upper, bool reduced) {
+  const std::size_t n = a.coeffs.size() - 1;
+  const Int& dl = lower[1].den();
+  const Int& dh = upper[1].den();
+  const Int q = dl == dh ? dl : dl / Int::gcd(dl, dh) * dh;
+  const std::uint64_t q_bits = q.bit_length() - 1;
+  const bool dyadic = Int(1).shl(q_bits) == q;
+  const Int qn = dyadic ? Int(1).shl(q_bits * n) : Int::pow(q, static_cast<std::uint32_t>(n));
+  Mpz sum[2], term;
+  for (std::size_t i = 0; i <= n; ++i) {
+    const Int& c = a.coeffs[i];
+    if (c.is_zero()) continue;
+    for (int end = 0; end < 2; ++end) {
+      // The lower end takes the lower bound for a positive coefficient, the upper one otherwise.
+      const Fraction& b = (c.sign() > 0) == (end == 0) ? lower[i] : upper[i];
+      if (dyadic) {
+        mpz_mul_2exp(term.get(), b.num().view().get(), q_bits * n - (b.den().bit_length() - 1));
+      } else {
+        mpz_divexact(term.get(), qn.view().get(), b.den().view().get());
+        mpz_mul(term.get(), term.get(), b.num().view().get());
+      }
+      mpz_addmul(sum[end].get(), term.get(), c.view().get());
+    }
+  }
+  const Int den = d * qn;
+  auto end = [&](const Mpz& v) {
+    return reduced ? expect(Fraction::make(v.to_int(), den), "positive denominator")
+                   : Fraction::make_unreduced(v.to_int(), den);
+  };
+  return {end(sum[0]), end(sum[1])};
+}
+
 std::pair<Fraction, Fraction> bounds_sum(const FracPoly& value, const std::vector<Fraction>& lower,
                                          const std::vector<Fraction>& upper, bool reduced) {
   if (value.degree() <= 0) {
@@ -781,42 +885,7 @@ std::pair<Fraction, Fraction> bounds_sum(const FracPoly& value, const std::vecto
   }
   Int d;
   const IntPoly a = clear_denominators(value, d);
-  const std::size_t n = a.coeffs.size() - 1;
-  const Int& dl = lower[1].den();
-  const Int& dh = upper[1].den();
-  const Int q = dl == dh ? dl : dl / Int::gcd(dl, dh) * dh;
-  const std::uint64_t q_bits = q.bit_length() - 1;
-  const bool dyadic = Int(1).shl(q_bits) == q;
-  const Int qn = dyadic ? Int(1).shl(q_bits * n) : Int::pow(q, static_cast<std::uint32_t>(n));
-  mpz_t sum[2], term;
-  mpz_init(sum[0]);
-  mpz_init(sum[1]);
-  mpz_init(term);
-  for (std::size_t i = 0; i <= n; ++i) {
-    const Int& c = a.coeffs[i];
-    if (c.is_zero()) continue;
-    for (int end = 0; end < 2; ++end) {
-      // The lower end takes the lower bound for a positive coefficient, the upper one otherwise.
-      const Fraction& b = (c.sign() > 0) == (end == 0) ? lower[i] : upper[i];
-      if (dyadic) {
-        mpz_mul_2exp(term, b.num().view().get(), q_bits * n - (b.den().bit_length() - 1));
-      } else {
-        mpz_divexact(term, qn.view().get(), b.den().view().get());
-        mpz_mul(term, term, b.num().view().get());
-      }
-      mpz_addmul(sum[end], term, c.view().get());
-    }
-  }
-  const Int den = d * qn;
-  auto end = [&](mpz_t v) {
-    return reduced ? expect(Fraction::make(Int::from_mpz(v), den), "positive denominator")
-                   : Fraction::make_unreduced(Int::from_mpz(v), den);
-  };
-  std::pair<Fraction, Fraction> out{end(sum[0]), end(sum[1])};
-  mpz_clear(term);
-  mpz_clear(sum[1]);
-  mpz_clear(sum[0]);
-  return out;
+  return bounds_sum(a, d, lower, upper, reduced);
 }
 
 // The enclosure of a number that the field state with alpha's interval [lo, hi] would give.
@@ -839,11 +908,54 @@ std::pair<Fraction, Fraction> AlgebraicNumber::enclosure(bool reduced) const {
   return bounds_sum(value_, s->lower, s->upper, reduced);
 }
 
+AlgebraicNumber::Loose AlgebraicNumber::loose_enclosure() const {
+  Loose l;
+  l.state = field_->bounded_state(value_.coeffs.size() - 1);
+  l.a = clear_denominators(value_, l.d);
+  const NumberField::State& s = *l.state;
+  // Each end of the fixed-point sum is rounded outward from the end bounds_sum gives, as its terms
+  // are: whatever the looser pair decides holds for the exact one.
+  Mpz sum[2];
+  for (std::size_t i = 0; i < l.a.coeffs.size(); ++i) {
+    const Int& c = l.a.coeffs[i];
+    if (c.is_zero()) continue;
+    const auto cv = c.view();
+    const bool positive = c.sign() > 0;
+    mpz_addmul(sum[0].get(), cv.get(), (positive ? s.lower_fixed[i] : s.upper_fixed[i]).view().get());
+    mpz_addmul(sum[1].get(), cv.get(), (positive ? s.upper_fixed[i] : s.lower_fixed[i]).view().get());
+  }
+  const Int den = l.d.shl(s.fixed_bits);
+  l.lo = Fraction::make_unreduced(sum[0].to_int(), den);
+  l.hi = Fraction::make_unreduced(sum[1].to_int(), den);
+  return l;
+}
+
+template <class Done>
+std::pair<Fraction, Fraction> AlgebraicNumber::filtered_enclosure(const Done& done) const {
+  if (field_->degree() < kFixedFilterDegree) return enclosure(false);
+  Loose l = loose_enclosure();
+  if (done(l.lo, l.hi)) return {std::move(l.lo), std::move(l.hi)};
+  return bounds_sum(l.a, l.d, l.state->lower, l.state->upper, false);
+}
+
+Result<int> AlgebraicNumber::sign_of_difference(const AlgebraicNumber& b) const {
+  FieldRef f = GY_TRY(same_field(*this, b));
+  if (value_ == b.value_) return 0;
+  if (f->degree() >= kFixedFilterDegree && !is_rational() && !b.is_rational()) {
+    // The exact enclosure of a − b lies within [lo_a − hi_b, hi_a − lo_b]: apart, they decide.
+    const Loose la = loose_enclosure(), lb = b.loose_enclosure();
+    if (la.hi < lb.lo) return -1;
+    if (lb.hi < la.lo) return 1;
+  }
+  return AlgebraicNumber(FracPoly::sub(value_, b.value_), std::move(f)).sign();
+}
+
 Result<int> AlgebraicNumber::sign() const {
   if (value_.is_zero()) return 0;
   if (value_.degree() == 0) return value_[0].sign();
+  auto settled = [](const Fraction& l, const Fraction& u) { return l.sign() == u.sign(); };
   for (;;) {
-    auto [l, u] = enclosure(false);
+    auto [l, u] = filtered_enclosure(settled);
     if (l.sign() == u.sign()) return l.sign();
     GY_CHECK(field_->refine_until([&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
       auto [a, b] = enclosure_at(value_, lo, hi);
@@ -866,7 +978,7 @@ bool same_double(const Fraction& a, const Fraction& b) {
 Result<double> AlgebraicNumber::to_f64() const {
   if (value_.degree() <= 0) return value_.is_zero() ? 0.0 : value_[0].to_f64();
   for (;;) {
-    auto [l, u] = enclosure(false);
+    auto [l, u] = filtered_enclosure(same_double);
     if (same_double(l, u)) return l.to_f64();
     GY_CHECK(field_->refine_until([&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
       auto [a, b] = enclosure_at(value_, lo, hi);
@@ -951,13 +1063,9 @@ Result<FracPoly> minimal_polynomial_of(const AlgebraicNumber& v) {
 // x when x^r = n exactly.
 std::optional<Int> exact_root(const Int& n, unsigned long r) {
   if (n.sign() < 0 && r % 2 == 0) return std::nullopt;
-  mpz_t z;
-  mpz_init(z);
-  bool whole = mpz_root(z, n.view().get(), r) != 0;
-  Int out = Int::from_mpz(z);
-  mpz_clear(z);
-  if (!whole) return std::nullopt;
-  return out;
+  Mpz z;
+  if (mpz_root(z.get(), n.view().get(), r) == 0) return std::nullopt;
+  return z.to_int();
 }
 
 // The minimal polynomial of v^(1/k) for a rational v > 0, in the form `factor` gives it (primitive,
@@ -1106,8 +1214,7 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
     return AlgebraicNumber(FracPoly::sub(value_, c), field_).sign();
   }
   if (is_rational()) return -GY_TRY(b.cmp(*this));
-  if (field_ == b.field_ || GY_TRY(NumberField::eq(field_, b.field_)))
-    return AlgebraicNumber(FracPoly::sub(value_, b.value_), field_).sign();
+  if (field_ == b.field_ || GY_TRY(NumberField::eq(field_, b.field_))) return sign_of_difference(b);
   // Enclosures that part decide at once. Numbers that stay close are equal exactly when they share
   // their minimal polynomial and one interval holding both enclosures holds one root of it.
   std::optional<SturmSequence> shared;
@@ -1232,22 +1339,15 @@ AlgebraicNumber rational_generator(const FieldRef& of, const FieldRef& into) {
 // Integer coefficients as GMP values, lowest degree first.
 class MpzVector {
  public:
-  explicit MpzVector(std::size_t n) : v_(n) {
-    for (auto& x : v_) mpz_init(&x);
-  }
-  MpzVector(const MpzVector& o) : MpzVector(o.size()) {
-    for (std::size_t i = 0; i < size(); ++i) mpz_set(&v_[i], &o.v_[i]);
-  }
+  explicit MpzVector(std::size_t n) : v_(n) {}
+  MpzVector(const MpzVector& o) = default;
   MpzVector& operator=(const MpzVector&) = delete;
-  ~MpzVector() {
-    for (auto& x : v_) mpz_clear(&x);
-  }
   std::size_t size() const { return v_.size(); }
-  mpz_ptr operator[](std::size_t i) { return &v_[i]; }
-  mpz_srcptr operator[](std::size_t i) const { return &v_[i]; }
+  mpz_ptr operator[](std::size_t i) { return v_[i].get(); }
+  mpz_srcptr operator[](std::size_t i) const { return v_[i].get(); }
 
  private:
-  std::vector<__mpz_struct> v_;
+  std::vector<Mpz> v_;
 };
 
 // p(x + a) in place, by the n²/2 steps c_j += a·c_(j+1).
@@ -1309,26 +1409,22 @@ std::optional<std::uint32_t> count_roots_descartes(const IntPoly& f, const Fract
   const Int a = lo.num() * (c / lo.den()), b = hi.num() * (c / hi.den());
   const std::size_t n = f.coeffs.size() - 1;
   MpzVector q(n + 1);
-  mpz_t power;
-  mpz_init_set_ui(power, 1);
+  Mpz power(1ul);
   for (std::size_t i = n + 1; i-- > 0;) {
-    mpz_mul(q[i], f.coeffs[i].view().get(), power);
-    mpz_mul(power, power, c.view().get());
+    mpz_mul(q[i], f.coeffs[i].view().get(), power.get());
+    mpz_mul(power.get(), power.get(), c.view().get());
   }
   taylor_shift(q, a.view().get());
   const Int width = b - a;
-  mpz_set_ui(power, 1);
+  mpz_set_ui(power.get(), 1);
   for (std::size_t i = 1; i <= n; ++i) {
-    mpz_mul(power, power, width.view().get());
-    mpz_mul(q[i], q[i], power);
+    mpz_mul(power.get(), power.get(), width.view().get());
+    mpz_mul(q[i], q[i], power.get());
   }
-  mpz_clear(power);
   std::uint32_t ends = mpz_sgn(q[0]) == 0 ? 1 : 0;
-  mpz_t sum;
-  mpz_init(sum);
-  for (std::size_t i = 0; i <= n; ++i) mpz_add(sum, sum, q[i]);
-  ends += mpz_sgn(sum) == 0 ? 1 : 0;
-  mpz_clear(sum);
+  Mpz sum;
+  for (std::size_t i = 0; i <= n; ++i) mpz_add(sum.get(), sum.get(), q[i]);
+  ends += sum.sign() == 0 ? 1 : 0;
   std::size_t budget = 64;
   auto inner = roots_on_unit(q, budget);
   if (!inner) return std::nullopt;

@@ -8,7 +8,9 @@
 // field's own reader/writer lock. A narrowing is computed without the lock and published by one
 // pointer swap that keeps the intersection with whatever another thread published meanwhile, so the
 // interval only shrinks and always isolates alpha; a failure or an exception part way leaves the
-// published state as it was, so the lock never guards a half-written value.
+// published state as it was, so the lock never guards a half-written value. Besides it, a field of
+// high degree keeps a bounded memo of the inverses taken in it, behind a lock of its own; a memo
+// entry is the inverse itself, so it changes no result.
 //
 // Signs, floats and comparisons narrow the interval exactly as far as repeated one-step bisections
 // would, so the interval a field shows is the same as if they had, but they reach it at once: the
@@ -27,10 +29,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <shared_mutex>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -107,8 +111,16 @@ class NumberField {
     Fraction lo, hi;
     int sign_lo = 0, sign_hi = 0;  // signs of m at lo and hi
     std::vector<Fraction> lower, upper;
+    // floor(lower[i]·2^fixed_bits) and ceil(upper[i]·2^fixed_bits): looser bounds in fixed point,
+    // a few words long where the fractions grow with i, through which most signs are decided.
+    std::uint64_t fixed_bits = 0;
+    std::vector<Int> lower_fixed, upper_fixed;
   };
   using StateRef = std::shared_ptr<const State>;
+
+  // The memo of inverses taken in this field, up to kInverseMemoSize of the latest.
+  std::optional<FracPoly> memo_inverse(const FracPoly& value) const;
+  void memo_store(const FracPoly& value, const FracPoly& inverse) const;
 
   StateRef state() const;
   // The current state with bounds up to alpha^degree.
@@ -129,6 +141,13 @@ class NumberField {
   std::size_t d_;
   mutable std::shared_mutex lock_;
   mutable StateRef state_;
+  struct PolyHash {
+    std::size_t operator()(const FracPoly& p) const;
+  };
+  mutable std::mutex memo_lock_;
+  mutable std::unordered_map<FracPoly, FracPoly, PolyHash> inverses_;
+  mutable std::vector<FracPoly> memo_order_;  // the keys of inverses_, oldest first from memo_next_
+  mutable std::size_t memo_next_ = 0;
 };
 
 // Range unless a polynomial of this degree can be evaluated exactly at x within the size limit of
@@ -192,6 +211,9 @@ class AlgebraicNumber {
   // narrowed until both ends of the interval round alike.
   Result<double> to_f64() const;
 
+  // sub(b) and its sign(), errors included, without forming the difference when the numbers'
+  // enclosures already part.
+  Result<int> sign_of_difference(const AlgebraicNumber& b) const;
   // Exact equality; numbers of fields that do not combine are unequal.
   bool eq(const AlgebraicNumber& b) const;
   // The sign of *this − b, for numbers of any two fields: no common field is formed, so the field
@@ -216,6 +238,20 @@ class AlgebraicNumber {
   AlgebraicNumber(FracPoly v, FieldRef f) : value_(std::move(v)), field_(std::move(f)) {}
   // interval(), its ends reduced to lowest terms only when asked.
   std::pair<Fraction, Fraction> enclosure(bool reduced) const;
+  // A non-constant value as A / D with A integral, and a fixed-point enclosure [lo, hi] around the
+  // one enclosure(false) gives from `state`, in a field of degree kFixedFilterDegree or more.
+  struct Loose {
+    IntPoly a;
+    Int d;
+    NumberField::StateRef state;
+    Fraction lo, hi;
+  };
+  Loose loose_enclosure() const;
+  // The ends of enclosure(false), or of a looser enclosure around it when that one settles `done`.
+  template <class Done>
+  std::pair<Fraction, Fraction> filtered_enclosure(const Done& done) const;
+  // inverse() of a non-constant number, without the field's memo.
+  Result<AlgebraicNumber> invert() const;
   friend Status common_field(std::span<AlgebraicNumber> numbers);
 
   FracPoly value_;

@@ -129,9 +129,9 @@ Result<Extent> compute_extent(const Piece& piece, OrientationEntry& e, const Vec
   A hi = lo;
   for (std::size_t k = 1; k < piece.vertices.size(); ++k) {
     A t = GY_TRY(Vector3::dot(local, piece.vertices[k]));
-    if (GY_TRY(GY_TRY(t.sub(lo)).sign()) < 0)
+    if (GY_TRY(t.sign_of_difference(lo)) < 0)
       lo = t;
-    else if (GY_TRY(GY_TRY(t.sub(hi)).sign()) > 0)
+    else if (GY_TRY(t.sign_of_difference(hi)) > 0)
       hi = std::move(t);
   }
   return Extent{std::move(lo), std::move(hi)};
@@ -195,11 +195,11 @@ Result<std::vector<Grip>> movement_analysis(std::span<const Piece> pieces, GripM
         extent_key += e.suffix;
         const Extent* ext = memos.extent_memo.find(extent_key);
         if (!ext) ext = &memos.extent_memo.store(extent_key, GY_TRY(compute_extent(pieces[idx], e, c->plane.normal)));
-        int low = GY_TRY(GY_TRY(minus_d.sub(ext->min)).sign());
+        int low = GY_TRY(minus_d.sign_of_difference(ext->min));
         if (low <= 0) {
           side = 1;
         } else {
-          int high = GY_TRY(GY_TRY(minus_d.sub(ext->max)).sign());
+          int high = GY_TRY(minus_d.sign_of_difference(ext->max));
           side = high >= 0 ? -1 : 0;
         }
         memos.side_memo.store(side_key, side);
@@ -237,8 +237,7 @@ Result<std::vector<Grip>> current_grips(std::span<const Piece> pieces, GripMemos
   }
   GY_CHECK(stable_sort_fallible(grips, [](const Grip& a, const Grip& b) -> Result<bool> {
     // a before b when b.d − a.d < 0: greater d first.
-    A diff = GY_TRY(b.plane.d.sub(a.plane.d));
-    return GY_TRY(diff.sign()) < 0;
+    return GY_TRY(b.plane.d.sign_of_difference(a.plane.d)) < 0;
   }));
   return grips;
 }
@@ -322,8 +321,7 @@ Result<std::vector<Stop>> grip_stop_records(std::span<const Piece> pieces, GripM
   }
   for (Stop& s : stops) s.pseudo_angle = GY_TRY(s.rotation.angle_key());
   GY_CHECK(stable_sort_fallible(stops, [](const Stop& a, const Stop& b) -> Result<bool> {
-    A diff = GY_TRY(a.pseudo_angle.sub(b.pseudo_angle));
-    return GY_TRY(diff.sign()) < 0;
+    return GY_TRY(a.pseudo_angle.sign_of_difference(b.pseudo_angle)) < 0;
   }));
   return stops;
 }

@@ -308,38 +308,10 @@ DegreeSet degrees_of(const std::vector<DegreePart>& parts, std::size_t n) {
 // =============================================================================================
 // Integer polynomials on GMP values, for lifting and recombination
 
-// An owned GMP integer.
-struct Z {
-  mpz_t v;
-  Z() { mpz_init(v); }
-  explicit Z(const Int& x) {
-    mpz_init(v);
-    auto view = x.view();
-    mpz_set(v, view.get());
-  }
-  explicit Z(unsigned long x) { mpz_init_set_ui(v, x); }
-  Z(const Z& o) { mpz_init_set(v, o.v); }
-  Z(Z&& o) noexcept {
-    mpz_init(v);
-    mpz_swap(v, o.v);
-  }
-  Z& operator=(const Z& o) {
-    mpz_set(v, o.v);
-    return *this;
-  }
-  Z& operator=(Z&& o) noexcept {
-    mpz_swap(v, o.v);
-    return *this;
-  }
-  ~Z() { mpz_clear(v); }
-  int sign() const { return mpz_sgn(v); }
-  Int to_int() const { return Int::from_mpz(v); }
-};
-
 // Lowest degree first, top entry non-zero.
-using ZPoly = std::vector<Z>;
+using ZPoly = std::vector<Mpz>;
 
-void reduce(ZPoly& a, const Z& m);
+void reduce(ZPoly& a, const Mpz& m);
 
 void trim(ZPoly& a) {
   while (!a.empty() && a.back().sign() == 0) a.pop_back();
@@ -353,7 +325,7 @@ ZPoly to_z(const IntPoly& f) {
   return r;
 }
 // The values reduced into [0, m): a residue handed in need not be normalised.
-ZPoly to_z(const ModPoly& f, const Z& m) {
+ZPoly to_z(const ModPoly& f, const Mpz& m) {
   ZPoly r;
   r.reserve(f.coeffs.size());
   for (const auto& c : f.coeffs) r.emplace_back(c.value);
@@ -380,7 +352,7 @@ ModPoly to_mod_poly(const ZPoly& f, const Int& m) {
   return ModPoly(m, std::move(c));
 }
 
-static_assert(sizeof(Z) == sizeof(__mpz_struct), "Z is one GMP value");
+static_assert(sizeof(Mpz) == sizeof(__mpz_struct), "Mpz is one GMP value");
 
 std::span<const __mpz_struct> values(const ZPoly& a) { return {reinterpret_cast<const __mpz_struct*>(a.data()), a.size()}; }
 
@@ -397,10 +369,10 @@ void mul_into(ZPoly& r, const ZPoly& a, const ZPoly& b) {
   if (std::min(a.size(), b.size()) >= kKroneckerLength) {
     mul_kronecker(values(a), values(b), {reinterpret_cast<__mpz_struct*>(r.data()), r.size()});
   } else {
-    for (auto& x : r) mpz_set_ui(x.v, 0);
+    for (auto& x : r) mpz_set_ui(x.get(), 0);
     for (std::size_t i = 0; i < a.size(); ++i) {
       if (a[i].sign() == 0) continue;
-      for (std::size_t j = 0; j < b.size(); ++j) mpz_addmul(r[i + j].v, a[i].v, b[j].v);
+      for (std::size_t j = 0; j < b.size(); ++j) mpz_addmul(r[i + j].get(), a[i].get(), b[j].get());
     }
   }
   trim(r);
@@ -415,7 +387,7 @@ ZPoly mul(const ZPoly& a, const ZPoly& b) {
 // a ← a + b.
 void add_into(ZPoly& a, const ZPoly& b) {
   if (a.size() < b.size()) a.resize(b.size());
-  for (std::size_t i = 0; i < b.size(); ++i) mpz_add(a[i].v, a[i].v, b[i].v);
+  for (std::size_t i = 0; i < b.size(); ++i) mpz_add(a[i].get(), a[i].get(), b[i].get());
   trim(a);
 }
 
@@ -423,51 +395,51 @@ void add_into(ZPoly& a, const ZPoly& b) {
 ZPoly sub(const ZPoly& a, const ZPoly& b) {
   ZPoly r = a;
   if (r.size() < b.size()) r.resize(b.size());
-  for (std::size_t i = 0; i < b.size(); ++i) mpz_sub(r[i].v, r[i].v, b[i].v);
+  for (std::size_t i = 0; i < b.size(); ++i) mpz_sub(r[i].get(), r[i].get(), b[i].get());
   trim(r);
   return r;
 }
 
 // a ← a + m·b.
-void add_scaled(ZPoly& a, const Z& m, const ZPoly& b) {
+void add_scaled(ZPoly& a, const Mpz& m, const ZPoly& b) {
   if (a.size() < b.size()) a.resize(b.size());
-  for (std::size_t i = 0; i < b.size(); ++i) mpz_addmul(a[i].v, m.v, b[i].v);
+  for (std::size_t i = 0; i < b.size(); ++i) mpz_addmul(a[i].get(), m.get(), b[i].get());
   trim(a);
 }
 
 // Every coefficient into [0, m).
-void reduce(ZPoly& a, const Z& m) {
-  for (auto& x : a) mpz_fdiv_r(x.v, x.v, m.v);
+void reduce(ZPoly& a, const Mpz& m) {
+  for (auto& x : a) mpz_fdiv_r(x.get(), x.get(), m.get());
   trim(a);
 }
-ZPoly reduced(ZPoly a, const Z& m) {
+ZPoly reduced(ZPoly a, const Mpz& m) {
   reduce(a, m);
   return a;
 }
 
-void scale(ZPoly& a, const Z& c) {
-  for (auto& x : a) mpz_mul(x.v, x.v, c.v);
+void scale(ZPoly& a, const Mpz& c) {
+  for (auto& x : a) mpz_mul(x.get(), x.get(), c.get());
   trim(a);
 }
 
-void divide_exact(ZPoly& a, const Z& m) {
-  for (auto& x : a) mpz_divexact(x.v, x.v, m.v);
+void divide_exact(ZPoly& a, const Mpz& m) {
+  for (auto& x : a) mpz_divexact(x.get(), x.get(), m.get());
 }
 
 // Quotient and remainder of a by the monic G modulo m; a and G reduced modulo m, results in [0, m).
 // q ← the quotient and a ← the remainder of a by the monic G modulo m; a and G reduced modulo m,
 // results in [0, m).
-void divrem_monic_mod_into(ZPoly& q, ZPoly& a, const ZPoly& G, const Z& m) {
+void divrem_monic_mod_into(ZPoly& q, ZPoly& a, const ZPoly& G, const Mpz& m) {
   const std::size_t d = G.size() - 1;
   q.clear();
   if (a.size() > d) {
     q.resize(a.size() - d);
-    for (auto& x : q) mpz_set_ui(x.v, 0);
+    for (auto& x : q) mpz_set_ui(x.get(), 0);
     for (std::size_t t = a.size(); t-- > d;) {
-      mpz_fdiv_r(a[t].v, a[t].v, m.v);
+      mpz_fdiv_r(a[t].get(), a[t].get(), m.get());
       if (a[t].sign() == 0) continue;
-      for (std::size_t j = 0; j < d; ++j) mpz_submul(a[t - d + j].v, a[t].v, G[j].v);
-      mpz_swap(q[t - d].v, a[t].v);
+      for (std::size_t j = 0; j < d; ++j) mpz_submul(a[t - d + j].get(), a[t].get(), G[j].get());
+      mpz_swap(q[t - d].get(), a[t].get());
     }
     a.resize(d);
   }
@@ -475,27 +447,27 @@ void divrem_monic_mod_into(ZPoly& q, ZPoly& a, const ZPoly& G, const Z& m) {
   trim(q);
 }
 
-std::pair<ZPoly, ZPoly> divrem_monic_mod(ZPoly a, const ZPoly& G, const Z& m) {
+std::pair<ZPoly, ZPoly> divrem_monic_mod(ZPoly a, const ZPoly& G, const Mpz& m) {
   ZPoly q;
   divrem_monic_mod_into(q, a, G, m);
   return {std::move(q), std::move(a)};
 }
 
 // f·lc(f)⁻¹ modulo m, for f reduced modulo m.
-Result<ZPoly> monic_mod(ZPoly f, const Z& m) {
+Result<ZPoly> monic_mod(ZPoly f, const Mpz& m) {
   if (f.empty()) return fail(Error::range("monic() of zero polynomial"));
-  Z inv;
-  if (!mpz_invert(inv.v, f.back().v, m.v)) return fail(Error::division("Not divisible"));
+  Mpz inv;
+  if (!mpz_invert(inv.get(), f.back().get(), m.get())) return fail(Error::division("Not divisible"));
   scale(f, inv);
   reduce(f, m);
   return f;
 }
 
 // Quotient and remainder of a by b modulo the prime p (b's top coefficient invertible).
-Result<std::pair<ZPoly, ZPoly>> divrem_mod(const ZPoly& a, const ZPoly& b, const Z& p) {
+Result<std::pair<ZPoly, ZPoly>> divrem_mod(const ZPoly& a, const ZPoly& b, const Mpz& p) {
   if (b.empty()) return fail(Error::division("Division by zero"));
-  Z inv;
-  if (!mpz_invert(inv.v, b.back().v, p.v)) return fail(Error::division("Not divisible"));
+  Mpz inv;
+  if (!mpz_invert(inv.get(), b.back().get(), p.get())) return fail(Error::division("Not divisible"));
   ZPoly bm = b;
   scale(bm, inv);
   reduce(bm, p);
@@ -507,10 +479,10 @@ Result<std::pair<ZPoly, ZPoly>> divrem_mod(const ZPoly& a, const ZPoly& b, const
 
 // a and b with a·G + b·H ≡ 1 modulo p, deg a < deg H and deg b < deg G, by the extended Euclidean
 // algorithm on the pair with the larger degree first.
-Result<std::pair<ZPoly, ZPoly>> cofactors_mod(const ZPoly& G, const ZPoly& H, const Z& p) {
+Result<std::pair<ZPoly, ZPoly>> cofactors_mod(const ZPoly& G, const ZPoly& H, const Mpz& p) {
   const bool swapped = degree(H) > degree(G);
   ZPoly r0 = swapped ? H : G, r1 = swapped ? G : H;
-  ZPoly s0{Z(1ul)}, s1, t0, t1{Z(1ul)};
+  ZPoly s0{Mpz(1ul)}, s1, t0, t1{Mpz(1ul)};
   while (!r1.empty()) {
     auto [q, r] = GY_TRY(divrem_mod(r0, r1, p));
     ZPoly s2 = reduced(sub(s0, mul(q, s1)), p);
@@ -523,8 +495,8 @@ Result<std::pair<ZPoly, ZPoly>> cofactors_mod(const ZPoly& G, const ZPoly& H, co
     t1 = std::move(t2);
   }
   if (degree(r0) != 0) return fail(Error::range("lifted factors are not coprime modulo the prime"));
-  Z inv;
-  mpz_invert(inv.v, r0[0].v, p.v);
+  Mpz inv;
+  mpz_invert(inv.get(), r0[0].get(), p.get());
   scale(s0, inv);
   scale(t0, inv);
   reduce(s0, p);
@@ -533,23 +505,23 @@ Result<std::pair<ZPoly, ZPoly>> cofactors_mod(const ZPoly& G, const ZPoly& H, co
   return std::pair{std::move(s0), std::move(t0)};
 }
 
-Z power(const Z& p, unsigned long e) {
-  Z r;
-  mpz_pow_ui(r.v, p.v, e);
+Mpz power(const Mpz& p, unsigned long e) {
+  Mpz r;
+  mpz_pow_ui(r.get(), p.get(), e);
   return r;
 }
 
 // Lifts F ≡ G0·H0 (mod p), G0 monic, to F ≡ G·H (mod p^k) by quadratic steps: each step doubles the
 // exponent of the modulus, the last one only up to k. The cofactors a·G + b·H ≡ 1 are lifted
 // alongside while another step follows. G and H come back with coefficients in [0, p^k).
-Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const Z& p, std::uint32_t k) {
+Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const Mpz& p, std::uint32_t k) {
   auto [a, b] = GY_TRY(cofactors_mod(G, H, p));
-  Z m = p;
+  Mpz m = p;
   // Scratch polynomials whose values are reused from step to step.
   ZPoly E, Gm, q, beta, alpha, t;
   // With E = m·E′ and G·β + H·α ≡ E′ (mod m2), deg β < deg G: b·E′ = q·G + β gives
   // E′ = E′·(a·G + b·H) ≡ G·(a·E′ + H·q) + H·β.
-  Z m2;
+  Mpz m2;
   auto split = [&] {
     divide_exact(E, m);
     reduce(E, m2);
@@ -563,16 +535,16 @@ Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const
   std::uint32_t e = 1;
   while (e < k) {
     const std::uint32_t e2 = std::min(e, k - e);
-    mpz_pow_ui(m2.v, p.v, e2);
+    mpz_pow_ui(m2.get(), p.get(), e2);
     // F − G·H = m·E′.
     mul_into(t, G, H);
     E.resize(std::max(F.size(), t.size()));
     for (std::size_t i = 0; i < E.size(); ++i) {
       if (i < F.size())
-        mpz_set(E[i].v, F[i].v);
+        mpz_set(E[i].get(), F[i].get());
       else
-        mpz_set_ui(E[i].v, 0);
-      if (i < t.size()) mpz_sub(E[i].v, E[i].v, t[i].v);
+        mpz_set_ui(E[i].get(), 0);
+      if (i < t.size()) mpz_sub(E[i].get(), E[i].get(), t[i].get());
     }
     trim(E);
     Gm = G;
@@ -586,14 +558,14 @@ Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const
       mul_into(t, b, H);
       add_into(E, t);
       if (E.empty()) E.resize(1);
-      for (auto& x : E) mpz_neg(x.v, x.v);
-      mpz_add_ui(E[0].v, E[0].v, 1);
+      for (auto& x : E) mpz_neg(x.get(), x.get());
+      mpz_add_ui(E[0].get(), E[0].get(), 1);
       trim(E);
       split();
       add_scaled(b, m, beta);
       add_scaled(a, m, alpha);
     }
-    mpz_mul(m.v, m.v, m2.v);
+    mpz_mul(m.get(), m.get(), m2.get());
     e += e2;
   }
   return std::pair{std::move(G), std::move(H)};
@@ -601,7 +573,7 @@ Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const
 
 // Lifts the monic factors modulo p of F to p^k along a balanced split of the list: the first half's
 // product against lc(F) times the second half's, then each half again.
-Status lift_tree(const ZPoly& F, std::span<const ZPoly> factors, const Z& p, std::uint32_t k, const Z& pk,
+Status lift_tree(const ZPoly& F, std::span<const ZPoly> factors, const Mpz& p, std::uint32_t k, const Mpz& pk,
                  std::vector<ZPoly>& out) {
   if (factors.size() == 1) {
     out.push_back(GY_TRY(monic_mod(reduced(F, pk), pk)));
@@ -609,7 +581,7 @@ Status lift_tree(const ZPoly& F, std::span<const ZPoly> factors, const Z& p, std
   }
   if (F.empty()) return fail(Error::other("hensel_lift of zero polynomial"));
   const std::size_t s = factors.size() / 2;
-  ZPoly G{Z(1ul)}, H{Z(1ul)};
+  ZPoly G{Mpz(1ul)}, H{Mpz(1ul)};
   for (std::size_t i = 0; i < s; ++i) G = reduced(mul(G, factors[i]), p);
   for (std::size_t i = s; i < factors.size(); ++i) H = reduced(mul(H, factors[i]), p);
   scale(H, F.back());
@@ -619,37 +591,37 @@ Status lift_tree(const ZPoly& F, std::span<const ZPoly> factors, const Z& p, std
   return lift_tree(H1, factors.subspan(s), p, k, pk, out);
 }
 
-std::uint64_t bit_length(const Z& x) { return x.sign() == 0 ? 0 : mpz_sizeinbase(x.v, 2); }
+std::uint64_t bit_length(const Mpz& x) { return x.sign() == 0 ? 0 : mpz_sizeinbase(x.get(), 2); }
 
 // The final value of the rounded-up Newton iteration x ← ⌊(x² + S − 1) / 2x⌋ + 1 started at x = S:
 // it falls strictly until it reaches ⌈√S⌉, or √S + 1 when S ≥ 4 is a square.
-Z upper_root(const Z& S) {
-  Z s, rem;
-  if (mpz_cmp_ui(S.v, 1) <= 0) return S;
-  mpz_sqrtrem(s.v, rem.v, S.v);
-  mpz_add_ui(s.v, s.v, 1);
+Mpz upper_root(const Mpz& S) {
+  Mpz s, rem;
+  if (mpz_cmp_ui(S.get(), 1) <= 0) return S;
+  mpz_sqrtrem(s.get(), rem.get(), S.get());
+  mpz_add_ui(s.get(), s.get(), 1);
   return s;
 }
 
 // The exponent k, the smallest with p^k > 2·|lc|·B, where B bounds the coefficients of a factor of
 // degree ⌊n/2⌋: B = C(m−1, ⌊m/2⌋−1)·|lc| + C(m−1, ⌊m/2⌋)·⌈‖F‖₂⌉.
-std::uint32_t lift_exponent(const ZPoly& F, const Z& p) {
+std::uint32_t lift_exponent(const ZPoly& F, const Mpz& p) {
   const i64 m = degree(F) / 2;
-  Z S;
-  for (const auto& c : F) mpz_addmul(S.v, c.v, c.v);
-  Z r = upper_root(S);
-  Z lc;
-  mpz_abs(lc.v, F.back().v);
-  Z B(Int::binomial(m - 1, m / 2 - 1)), t(Int::binomial(m - 1, m / 2));
-  mpz_mul(B.v, B.v, lc.v);
-  mpz_addmul(B.v, t.v, r.v);
-  Z T;
-  mpz_mul(T.v, lc.v, B.v);
-  mpz_mul_2exp(T.v, T.v, 1);
+  Mpz S;
+  for (const auto& c : F) mpz_addmul(S.get(), c.get(), c.get());
+  Mpz r = upper_root(S);
+  Mpz lc;
+  mpz_abs(lc.get(), F.back().get());
+  Mpz B(Int::binomial(m - 1, m / 2 - 1)), t(Int::binomial(m - 1, m / 2));
+  mpz_mul(B.get(), B.get(), lc.get());
+  mpz_addmul(B.get(), t.get(), r.get());
+  Mpz T;
+  mpz_mul(T.get(), lc.get(), B.get());
+  mpz_mul_2exp(T.get(), T.get(), 1);
   std::uint32_t k = 1;
-  Z pk = p;
-  while (mpz_cmp(pk.v, T.v) <= 0) {
-    mpz_mul(pk.v, pk.v, p.v);
+  Mpz pk = p;
+  while (mpz_cmp(pk.get(), T.get()) <= 0) {
+    mpz_mul(pk.get(), pk.get(), p.get());
     ++k;
   }
   return k;
@@ -662,7 +634,7 @@ std::int64_t root_bound_bits(const ZPoly& f) {
   const i64 top = static_cast<i64>(bit_length(f.back()));
   std::optional<i64> best;
   for (i64 i = 1; i <= n; ++i) {
-    const Z& c = f[static_cast<std::size_t>(n - i)];
+    const Mpz& c = f[static_cast<std::size_t>(n - i)];
     if (c.sign() == 0) continue;
     // |c / lc| < 2^(bits(c) − bits(lc) + 1)
     i64 num = static_cast<i64>(bit_length(c)) - top + 1;
@@ -689,14 +661,14 @@ RootBound root_bound(const ZPoly& f) {
   const std::int64_t e = rho - 10;
   // The sign of 2^(−e·n)·q(k·2^e) for e < 0, or of q(k·2^e) itself, by Horner's rule.
   auto positive = [&](std::uint64_t k) {
-    Z acc, x(static_cast<unsigned long>(k)), term;
-    if (e > 0) mpz_mul_2exp(x.v, x.v, static_cast<mp_bitcnt_t>(e));
-    mpz_abs(acc.v, f[n].v);
+    Mpz acc, x(static_cast<unsigned long>(k)), term;
+    if (e > 0) mpz_mul_2exp(x.get(), x.get(), static_cast<mp_bitcnt_t>(e));
+    mpz_abs(acc.get(), f[n].get());
     for (std::size_t i = n; i-- > 0;) {
-      mpz_mul(acc.v, acc.v, x.v);
-      mpz_abs(term.v, f[i].v);
-      if (e < 0) mpz_mul_2exp(term.v, term.v, static_cast<mp_bitcnt_t>(-e * static_cast<std::int64_t>(n - i)));
-      mpz_sub(acc.v, acc.v, term.v);
+      mpz_mul(acc.get(), acc.get(), x.get());
+      mpz_abs(term.get(), f[i].get());
+      if (e < 0) mpz_mul_2exp(term.get(), term.get(), static_cast<mp_bitcnt_t>(-e * static_cast<std::int64_t>(n - i)));
+      mpz_sub(acc.get(), acc.get(), term.get());
     }
     return acc.sign() > 0;
   };
@@ -713,7 +685,7 @@ RootBound root_bound(const ZPoly& f) {
 // computed here, the first lift is checked against them; on a mismatch no lifts are given.
 class LiftCache {
  public:
-  LiftCache(const ZPoly& F, std::vector<ZPoly> base, u64 p) : F_(F), base_(std::move(base)), p_(Z(p)), prime_(p) {}
+  LiftCache(const ZPoly& F, std::vector<ZPoly> base, u64 p) : F_(F), base_(std::move(base)), p_(Mpz(p)), prime_(p) {}
 
   void seed(std::uint32_t k, std::vector<ZPoly> lifted, bool trusted) {
     k_ = k;
@@ -730,18 +702,18 @@ class LiftCache {
     std::uint32_t K = std::max({k, k_, k_ + k_ / 2});
     if (static_cast<double>(K) * std::log2(static_cast<double>(prime_)) > 1 << 22) return nullptr;
     std::vector<ZPoly> out;
-    Z pk = power(p_, K);
+    Mpz pk = power(p_, K);
     if (!lift_tree(F_, base_, p_, K, pk, out)) {
       broken_ = true;
       return nullptr;
     }
     if (!trusted_) {
       // The handed-in lifts must be these reduced modulo p^k_.
-      Z pk0 = power(p_, k_);
+      Mpz pk0 = power(p_, k_);
       for (std::size_t i = 0; i < out.size(); ++i) {
         ZPoly r = reduced(out[i], pk0);
         bool same = r.size() == lifted_[i].size();
-        for (std::size_t j = 0; same && j < r.size(); ++j) same = mpz_cmp(r[j].v, lifted_[i][j].v) == 0;
+        for (std::size_t j = 0; same && j < r.size(); ++j) same = mpz_cmp(r[j].get(), lifted_[i][j].get()) == 0;
         if (!same) {
           broken_ = true;
           return nullptr;
@@ -757,7 +729,7 @@ class LiftCache {
  private:
   const ZPoly& F_;
   std::vector<ZPoly> base_;
-  Z p_;
+  Mpz p_;
   u64 prime_;
   std::uint32_t k_ = 0;
   std::vector<ZPoly> lifted_;
@@ -914,7 +886,7 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
     const std::function<bool(const std::vector<std::vector<std::size_t>>&)>& accept) {
   const std::size_t u = local.size();
   const std::size_t N = static_cast<std::size_t>(degree(g));
-  const Z& c = g.back();
+  const Mpz& c = g.back();
   const u64 p = lifts.prime();
   const double log2p = std::log2(static_cast<double>(p));
   // log2 of N and of |c|·R, rounded up a little; every b_j below keeps a digit to spare.
@@ -924,16 +896,16 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
   std::uint32_t delta = 1;
   while (std::pow(static_cast<double>(p), delta + 1) <= 1 << 20) ++delta;
   const std::uint32_t reserve = static_cast<std::uint32_t>(std::ceil(128 / log2p)) + delta;
-  const Z Pz(static_cast<unsigned long>(p));
+  const Mpz Pz(static_cast<unsigned long>(p));
   const long double noise = 1.0L + static_cast<long double>(u) / 2;
 
   std::vector<Row> rows(u, Row(u, 0));
   for (std::size_t i = 0; i < u; ++i) rows[i][i] = 1;
   long double M2 = static_cast<long double>(u);
   std::uint32_t K = 0;
-  Z pK, pb, half, q, t;
-  std::vector<std::vector<Z>> sums(u);  // power sums s_1.. of each factor modulo p^K
-  std::vector<Z> cpow;                  // c^j modulo p^K
+  Mpz pK, pb, half, q, t;
+  std::vector<std::vector<Mpz>> sums(u);  // power sums s_1.. of each factor modulo p^K
+  std::vector<Mpz> cpow;                  // c^j modulo p^K
   for (std::size_t j = 1; j <= 2 * u + 16; ++j) {
     // b_j: p^(b_j) ≥ N·(|c|·R)^j bounds the j-th power sums.
     const std::uint32_t bj =
@@ -943,39 +915,39 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
       if (!all) return std::nullopt;
       K = lifts.exponent();
       pK = power(Pz, K);
-      cpow.assign(1, Z(1ul));
-      for (auto& s : sums) s.assign(1, Z());
+      cpow.assign(1, Mpz(1ul));
+      for (auto& s : sums) s.assign(1, Mpz());
     }
     // Newton's identities: s_j = −(Σ_(t=1..min(j−1,d)) a_t·s_(j−t) + j·a_j), a_t = f[d − t].
     const std::vector<ZPoly>& all = *lifts.at_least(K);
     while (cpow.size() <= j) {
-      Z next;
-      mpz_mul(next.v, cpow.back().v, c.v);
-      mpz_fdiv_r(next.v, next.v, pK.v);
+      Mpz next;
+      mpz_mul(next.get(), cpow.back().get(), c.get());
+      mpz_fdiv_r(next.get(), next.get(), pK.get());
       cpow.push_back(std::move(next));
     }
-    std::vector<Z> T(u);
+    std::vector<Mpz> T(u);
     for (std::size_t i = 0; i < u; ++i) {
       const ZPoly& f = all[local[i]];
       const std::size_t d = f.size() - 1;
       auto& s = sums[i];
       while (s.size() <= j) {
         const std::size_t k = s.size();
-        Z sk;
-        for (std::size_t r = 1; r <= std::min(k - 1, d); ++r) mpz_addmul(sk.v, f[d - r].v, s[k - r].v);
-        if (k <= d) mpz_addmul_ui(sk.v, f[d - k].v, k);
-        mpz_neg(sk.v, sk.v);
-        mpz_fdiv_r(sk.v, sk.v, pK.v);
+        Mpz sk;
+        for (std::size_t r = 1; r <= std::min(k - 1, d); ++r) mpz_addmul(sk.get(), f[d - r].get(), s[k - r].get());
+        if (k <= d) mpz_addmul_ui(sk.get(), f[d - k].get(), k);
+        mpz_neg(sk.get(), sk.get());
+        mpz_fdiv_r(sk.get(), sk.get(), pK.get());
         s.push_back(std::move(sk));
       }
-      mpz_mul(T[i].v, cpow[j].v, s[j].v);
-      mpz_fdiv_r(T[i].v, T[i].v, pK.v);
+      mpz_mul(T[i].get(), cpow[j].get(), s[j].get());
+      mpz_fdiv_r(T[i].get(), T[i].get(), pK.get());
     }
 
     M2 += noise * noise;
     // round(T / p^b) for every factor at the previous b. At the first step only the new digits
     // modulo p^δ count, so any start will do.
-    std::vector<Z> rounded(u);
+    std::vector<Mpz> rounded(u);
     bool fresh = true;
     int idle = 0;
     bool shrank = false;
@@ -984,16 +956,16 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
       b -= dl;
       const i64 scale_by = static_cast<i64>(std::llround(std::pow(static_cast<double>(p), dl)));
       pb = power(Pz, b);
-      mpz_fdiv_q_2exp(half.v, pb.v, 1);
+      mpz_fdiv_q_2exp(half.get(), pb.get(), 1);
       // d_i = round(T/p^b) − p^δ·round(T/p^(b+δ)), below p^δ in absolute value.
       std::vector<i64> diff(u);
       for (std::size_t i = 0; i < u; ++i) {
-        mpz_add(q.v, T[i].v, half.v);
-        mpz_fdiv_q(q.v, q.v, pb.v);
-        mpz_mul_si(t.v, rounded[i].v, scale_by);
-        mpz_sub(t.v, q.v, t.v);
-        diff[i] = mpz_get_si(t.v);
-        mpz_swap(rounded[i].v, q.v);
+        mpz_add(q.get(), T[i].get(), half.get());
+        mpz_fdiv_q(q.get(), q.get(), pb.get());
+        mpz_mul_si(t.get(), rounded[i].get(), scale_by);
+        mpz_sub(t.get(), q.get(), t.get());
+        diff[i] = mpz_get_si(t.get());
+        mpz_swap(rounded[i].get(), q.get());
       }
       for (auto& r : rows) {
         i128 acc = 0;
@@ -1048,8 +1020,8 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
 
 // An upper bound on the bits of ‖a‖₂.
 std::uint64_t norm_bits(const ZPoly& a) {
-  Z S;
-  for (const auto& c : a) mpz_addmul(S.v, c.v, c.v);
+  Mpz S;
+  for (const auto& c : a) mpz_addmul(S.get(), c.get(), c.get());
   return bit_length(S) / 2 + 1;
 }
 
@@ -1064,14 +1036,14 @@ bool exact_quotient(const ZPoly& a, const ZPoly& b, ZPoly* q, bool bounded = fal
   const std::size_t d = b.size() - 1;
   const std::uint64_t limit = bounded ? a.size() - b.size() + norm_bits(a) : 0;
   ZPoly work = a, quot(a.size() - d);
-  const Z& lc = b.back();
+  const Mpz& lc = b.back();
   for (std::size_t t = work.size(); t-- > d;) {
     if (work[t].sign() == 0) continue;
-    if (!mpz_divisible_p(work[t].v, lc.v)) return false;
-    Z& qt = quot[t - d];
-    mpz_divexact(qt.v, work[t].v, lc.v);
+    if (!mpz_divisible_p(work[t].get(), lc.get())) return false;
+    Mpz& qt = quot[t - d];
+    mpz_divexact(qt.get(), work[t].get(), lc.get());
     if (bounded && bit_length(qt) > limit) return false;
-    for (std::size_t j = 0; j < d; ++j) mpz_submul(work[t - d + j].v, qt.v, b[j].v);
+    for (std::size_t j = 0; j < d; ++j) mpz_submul(work[t - d + j].get(), qt.get(), b[j].get());
   }
   for (std::size_t j = 0; j < d; ++j)
     if (work[j].sign() != 0) return false;
@@ -1105,7 +1077,7 @@ class Recombination {
  public:
   static constexpr double kEnumerationLimit = 1 << 15;
 
-  Recombination(const ZPoly& F, std::vector<ZPoly> lifted, Z P, RecombineHints hints)
+  Recombination(const ZPoly& F, std::vector<ZPoly> lifted, Mpz P, RecombineHints hints)
       : F_(F), lifted_(std::move(lifted)), P_(std::move(P)), hints_(std::move(hints)) {}
 
   Result<std::vector<ZPoly>> run() {
@@ -1138,45 +1110,45 @@ class Recombination {
   void prepare_filters() {
     const std::size_t r = lifted_.size();
     degrees_.resize(r);
-    monic_ = mpz_cmp_ui(P_.v, 1) > 0;
+    monic_ = mpz_cmp_ui(P_.get(), 1) > 0;
     for (std::size_t i = 0; i < r; ++i) {
       const ZPoly& f = lifted_[i];
-      monic_ = monic_ && f.size() >= 2 && mpz_cmp_ui(f.back().v, 1) == 0;
+      monic_ = monic_ && f.size() >= 2 && mpz_cmp_ui(f.back().get(), 1) == 0;
       degrees_[i] = f.empty() ? 0 : f.size() - 1;
-      constants_.push_back(f.empty() ? Z() : f[0]);
+      constants_.push_back(f.empty() ? Mpz() : f[0]);
     }
     if (!monic_ || F_.empty()) return;
     // With monic factors and P > 2·|lc(F)| a candidate has leading coefficient lc(g) and the sum of
     // its factors' degrees.
-    Z lc;
-    mpz_abs(lc.v, F_.back().v);
-    Z twice;
-    mpz_mul_2exp(twice.v, lc.v, 1);
-    if (mpz_cmp(P_.v, twice.v) <= 0) return;
+    Mpz lc;
+    mpz_abs(lc.get(), F_.back().get());
+    Mpz twice;
+    mpz_mul_2exp(twice.get(), lc.get(), 1);
+    if (mpz_cmp(P_.get(), twice.get()) <= 0) return;
     sized_ = true;
     // The sum of the roots: with c0 = lc(F), a true factor's c0·(sum of its roots) is an integer of
     // absolute value at most |c0|·d·R and congruent to −c0·Σ t_i, t_i the second coefficient of
     // each lifted factor. Held as fixed-point fractions of P in 64 bits, where sums wrap modulo P.
     const RootBound R = root_bound(F_);
-    Z w;
-    mpz_mul_ui(w.v, lc.v, static_cast<unsigned long>(R.k));
+    Mpz w;
+    mpz_mul_ui(w.get(), lc.get(), static_cast<unsigned long>(R.k));
     if (R.e + 64 >= 0) {
-      mpz_mul_2exp(w.v, w.v, static_cast<mp_bitcnt_t>(R.e + 64));
-      mpz_cdiv_q(w.v, w.v, P_.v);
+      mpz_mul_2exp(w.get(), w.get(), static_cast<mp_bitcnt_t>(R.e + 64));
+      mpz_cdiv_q(w.get(), w.get(), P_.get());
     } else {
-      Z den = P_;
-      mpz_mul_2exp(den.v, den.v, static_cast<mp_bitcnt_t>(-(R.e + 64)));
-      mpz_cdiv_q(w.v, w.v, den.v);
+      Mpz den = P_;
+      mpz_mul_2exp(den.get(), den.get(), static_cast<mp_bitcnt_t>(-(R.e + 64)));
+      mpz_cdiv_q(w.get(), w.get(), den.get());
     }
     if (bit_length(w) > 40) return;
-    root_window_ = mpz_get_ui(w.v);
-    Z a;
+    root_window_ = mpz_get_ui(w.get());
+    Mpz a;
     for (std::size_t i = 0; i < r; ++i) {
-      mpz_mul(a.v, F_.back().v, lifted_[i][degrees_[i] - 1].v);
-      mpz_fdiv_r(a.v, a.v, P_.v);
-      mpz_mul_2exp(a.v, a.v, 64);
-      mpz_fdiv_q(a.v, a.v, P_.v);
-      roots_.push_back(mpz_get_ui(a.v));
+      mpz_mul(a.get(), F_.back().get(), lifted_[i][degrees_[i] - 1].get());
+      mpz_fdiv_r(a.get(), a.get(), P_.get());
+      mpz_mul_2exp(a.get(), a.get(), 64);
+      mpz_fdiv_q(a.get(), a.get(), P_.get());
+      roots_.push_back(mpz_get_ui(a.get()));
     }
     root_test_ = true;
   }
@@ -1236,30 +1208,30 @@ class Recombination {
     if (g_.empty() || g_[0].sign() == 0) return true;
     if (prefix_.size() < chosen_.size() + 1) prefix_.resize(chosen_.size() + 1);
     if (valid_ == 0) {
-      mpz_fdiv_r(prefix_[0].v, g_.back().v, P_.v);
+      mpz_fdiv_r(prefix_[0].get(), g_.back().get(), P_.get());
       valid_ = 1;
     }
     for (; valid_ <= chosen_.size(); ++valid_) {
-      mpz_mul(prefix_[valid_].v, prefix_[valid_ - 1].v, constants_[chosen_[valid_ - 1]].v);
-      mpz_fdiv_r(prefix_[valid_].v, prefix_[valid_].v, P_.v);
+      mpz_mul(prefix_[valid_].get(), prefix_[valid_ - 1].get(), constants_[chosen_[valid_ - 1]].get());
+      mpz_fdiv_r(prefix_[valid_].get(), prefix_[valid_].get(), P_.get());
     }
-    Z h0 = prefix_[chosen_.size()];
+    Mpz h0 = prefix_[chosen_.size()];
     to_symmetric(h0);
     if (h0.sign() == 0) return false;
-    Z t;
-    mpz_mul(t.v, g_.back().v, g_[0].v);
-    return mpz_divisible_p(t.v, h0.v);
+    Mpz t;
+    mpz_mul(t.get(), g_.back().get(), g_[0].get());
+    return mpz_divisible_p(t.get(), h0.get());
   }
 
-  void to_symmetric(Z& v) const {
-    Z twice;
-    mpz_mul_2exp(twice.v, v.v, 1);
-    if (mpz_cmp(twice.v, P_.v) >= 0) mpz_sub(v.v, v.v, P_.v);
+  void to_symmetric(Mpz& v) const {
+    Mpz twice;
+    mpz_mul_2exp(twice.get(), v.get(), 1);
+    if (mpz_cmp(twice.get(), P_.get()) >= 0) mpz_sub(v.get(), v.get(), P_.get());
   }
 
   // lc(g)·Π lifted (mod P), coefficients in the symmetric range.
   ZPoly candidate(const std::vector<std::size_t>& subset) const {
-    ZPoly h{Z(1ul)};
+    ZPoly h{Mpz(1ul)};
     reduce(h, P_);
     for (std::size_t k : subset) h = reduced(mul(h, lifted_[k]), P_);
     scale(h, g_.back());
@@ -1290,8 +1262,8 @@ class Recombination {
     }
     ZPoly h = candidate(subset);
     if (!divides(h)) return;
-    Z content;
-    for (const auto& x : h) mpz_gcd(content.v, content.v, x.v);
+    Mpz content;
+    for (const auto& x : h) mpz_gcd(content.get(), content.get(), x.get());
     divide_exact(h, content);
     ZPoly rest;
     if (!exact_quotient(g_, h, &rest)) {
@@ -1336,7 +1308,7 @@ class Recombination {
 
   const ZPoly& F_;
   std::vector<ZPoly> lifted_;
-  Z P_;
+  Mpz P_;
   RecombineHints hints_;
 
   ZPoly g_;
@@ -1348,7 +1320,7 @@ class Recombination {
   bool monic_ = false;
   bool sized_ = false;
   std::vector<std::size_t> degrees_;
-  std::vector<Z> constants_;
+  std::vector<Mpz> constants_;
   bool root_test_ = false;
   u64 root_window_ = 0;
   std::vector<u64> roots_;
@@ -1358,7 +1330,7 @@ class Recombination {
   std::vector<u64> suffix_roots_;
   std::vector<std::size_t> chosen_;
   // prefix_[j] = lc(g)·Π f_i(0) (mod P) over the first j chosen factors, for j < valid_.
-  std::vector<Z> prefix_;
+  std::vector<Mpz> prefix_;
   std::size_t valid_ = 0;
 };
 
@@ -1552,26 +1524,26 @@ Result<u64> next_usable_prime(PrimeSearch& search, const IntPoly& F) {
 
 // P = p^k for an odd prime p below 2^32: the primes below 2^16 by trial division, larger ones from
 // a floating-point estimate of P^(1/k), confirmed exactly.
-std::optional<std::pair<u64, std::uint32_t>> prime_power(const Z& P) {
+std::optional<std::pair<u64, std::uint32_t>> prime_power(const Mpz& P) {
   auto power_of = [&](u64 q) -> std::optional<std::pair<u64, std::uint32_t>> {
-    Z rest;
-    const Z Q(static_cast<unsigned long>(q));
-    const mp_bitcnt_t k = mpz_remove(rest.v, P.v, Q.v);
-    if (mpz_cmp_ui(rest.v, 1) != 0 || k == 0 || k > UINT32_MAX) return std::nullopt;
+    Mpz rest;
+    const Mpz Q(static_cast<unsigned long>(q));
+    const mp_bitcnt_t k = mpz_remove(rest.get(), P.get(), Q.get());
+    if (mpz_cmp_ui(rest.get(), 1) != 0 || k == 0 || k > UINT32_MAX) return std::nullopt;
     return std::pair{q, static_cast<std::uint32_t>(k)};
   };
-  if (mpz_cmp_ui(P.v, 3) < 0 || mpz_even_p(P.v)) return std::nullopt;
+  if (mpz_cmp_ui(P.get(), 3) < 0 || mpz_even_p(P.get())) return std::nullopt;
   for (u64 q = 3; q < (1u << 16); q += 2)
-    if (mpz_divisible_ui_p(P.v, q)) return is_word_prime(q) ? power_of(q) : std::nullopt;
+    if (mpz_divisible_ui_p(P.get(), q)) return is_word_prime(q) ? power_of(q) : std::nullopt;
   long exp2 = 0;
-  const double mantissa = mpz_get_d_2exp(&exp2, P.v);
+  const double mantissa = mpz_get_d_2exp(&exp2, P.get());
   const double bits = static_cast<double>(exp2) + std::log2(mantissa);
   for (double k = std::max(1.0, std::floor(bits / 32)); k <= bits / 16 + 1; ++k) {
     const double x = std::exp2(bits / k);
     const double c = std::round(x);
     if (c < (1u << 16) || c >= 4294967296.0 || std::fabs(x - c) > 1e-6 * c) continue;
     const u64 q = static_cast<u64>(c);
-    if (is_word_prime(q) && mpz_divisible_ui_p(P.v, q)) return power_of(q);
+    if (is_word_prime(q) && mpz_divisible_ui_p(P.get(), q)) return power_of(q);
   }
   return std::nullopt;
 }
@@ -1673,12 +1645,12 @@ Result<std::vector<ModPoly>> hensel_lift(const IntPoly& F, const std::vector<Mod
   if (factors.size() >= 2 && F.is_zero()) return fail(Error::other("hensel_lift of zero polynomial"));
   // Everything is zero modulo p^0 or 1^k.
   if (*kv == 0 || p.is_one()) return fail(Error::range("monic() of zero polynomial"));
-  const Z pz(p);
-  const Z pk = power(pz, static_cast<unsigned long>(*kv));
+  const Mpz pz(p);
+  const Mpz pk = power(pz, static_cast<unsigned long>(*kv));
   // Monic factors lift to the same monic factors as any multiples of them; their product times
   // lc(F) must be F modulo p.
   std::vector<ZPoly> base;
-  ZPoly product{Z(1ul)};
+  ZPoly product{Mpz(1ul)};
   for (const auto& f : factors) {
     base.push_back(GY_TRY(monic_mod(to_z(f, pz), pz)));
     product = reduced(mul(product, base.back()), pz);
@@ -1688,7 +1660,7 @@ Result<std::vector<ModPoly>> hensel_lift(const IntPoly& F, const std::vector<Mod
   reduce(product, pz);
   const ZPoly Fp = reduced(Fz, pz);
   bool same = product.size() == Fp.size();
-  for (std::size_t i = 0; same && i < Fp.size(); ++i) same = mpz_cmp(product[i].v, Fp[i].v) == 0;
+  for (std::size_t i = 0; same && i < Fp.size(); ++i) same = mpz_cmp(product[i].get(), Fp[i].get()) == 0;
   if (!same) return fail(Error::range("the factors do not multiply to the polynomial modulo the prime"));
   std::vector<ZPoly> out;
   GY_CHECK(lift_tree(Fz, base, pz, static_cast<std::uint32_t>(*kv), pk, out));
@@ -1703,16 +1675,16 @@ Result<std::vector<IntPoly>> combine_factors(const IntPoly& F, const std::vector
   if (F.degree() >= 2)
     for (const auto& f : lifted) GY_CHECK(same_modulus(f, P));
   const ZPoly Fz = to_z(F);
-  const Z Pz(P);
+  const Mpz Pz(P);
   std::vector<ZPoly> lz;
   for (const auto& f : lifted) lz.push_back(to_z(f, Pz));
   RecombineHints hints;
   std::optional<LiftCache> cache;
   bool monic = !lz.empty();
-  for (const auto& f : lz) monic = monic && f.size() >= 2 && mpz_cmp_ui(f.back().v, 1) == 0;
+  for (const auto& f : lz) monic = monic && f.size() >= 2 && mpz_cmp_ui(f.back().get(), 1) == 0;
   if (monic && F.degree() >= 2)
     if (auto pp = prime_power(Pz)) {
-      const Z pz(static_cast<unsigned long>(pp->first));
+      const Mpz pz(static_cast<unsigned long>(pp->first));
       std::vector<ZPoly> base;
       for (const auto& f : lz) base.push_back(reduced(f, pz));
       cache.emplace(Fz, std::move(base), pp->first);
@@ -1779,9 +1751,9 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
   if (degrees.only_trivial()) return std::vector<FracPoly>{to_fractions(F)};
 
   const ZPoly Fz = to_z(F);
-  const Z pz(static_cast<unsigned long>(p));
+  const Mpz pz(static_cast<unsigned long>(p));
   const std::uint32_t k = lift_exponent(Fz, pz);
-  const Z P = power(pz, k);
+  const Mpz P = power(pz, k);
   std::vector<ZPoly> base;
   for (const auto& w : factors) base.push_back(to_z(w));
   std::vector<ZPoly> lifted;

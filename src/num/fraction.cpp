@@ -113,13 +113,35 @@ void Fraction::add(const Fraction& o, bool reduce_after) {
     }
     return;
   }
+  if (reduce_after) {
+    *this = sum_reduced(*this, o, false);
+    return;
+  }
   if (d_ == o.d_) {
     n_ += o.n_;
   } else {
     n_ = n_ * o.d_ + o.n_ * d_;
     d_ *= o.d_;
   }
-  if (reduce_after) reduce();
+}
+
+// With g = gcd(b, e), a/b ± c/e = (a·(e/g) ± c·(b/g)) / ((b/g)·e), whose numerator shares with the
+// denominator only factors of g: one gcd with g, smaller than the plain sum's.
+Fraction Fraction::sum_reduced(const Fraction& x, const Fraction& y, bool subtract) {
+  const Int& b = x.d_;
+  const Int& e = y.d_;
+  if (b == e) {
+    Fraction r(subtract ? x.n_ - y.n_ : x.n_ + y.n_, b, Raw{});
+    r.reduce();
+    return r;
+  }
+  const Int g = Int::gcd(b, e);
+  const Int bg = g.is_one() ? b : b / g, eg = g.is_one() ? e : e / g;
+  Int t = subtract ? x.n_ * eg - y.n_ * bg : x.n_ * eg + y.n_ * bg;
+  if (t.is_zero()) return Fraction();
+  const Int g2 = g.is_one() ? g : Int::gcd(t, g);
+  if (g2.is_one()) return Fraction(std::move(t), bg * e, Raw{});
+  return Fraction(t / g2, bg * (e / g2), Raw{});
 }
 
 Fraction operator-(const Fraction& x, const Fraction& y) {
@@ -128,10 +150,7 @@ Fraction operator-(const Fraction& x, const Fraction& y) {
     if (b == d) return Fraction::from_i128(a - c, b);
     return Fraction::from_i128(a * d - c * b, b * d);
   }
-  Fraction r = x.d_ == y.d_ ? Fraction(x.n_ - y.n_, x.d_, Fraction::Raw{})
-                            : Fraction(x.n_ * y.d_ - y.n_ * x.d_, x.d_ * y.d_, Fraction::Raw{});
-  r.reduce();
-  return r;
+  return Fraction::sum_reduced(x, y, true);
 }
 
 Fraction operator*(const Fraction& x, const Fraction& y) {

@@ -80,6 +80,8 @@ class Fraction {
   struct Raw {};
   Fraction(Int n, Int d, Raw) : n_(std::move(n)), d_(std::move(d)) {}
   static Fraction from_i128(__int128 n, __int128 d);  // d > 0, reduces
+  // x ± y in lowest terms for x and y in lowest terms, beyond the machine-integer path.
+  static Fraction sum_reduced(const Fraction& x, const Fraction& y, bool subtract);
 
   Int n_, d_;
 };

@@ -256,4 +256,35 @@ class Int {
 
 std::ostream& operator<<(std::ostream& os, const Int& x);
 
+// An owned GMP integer for work done in GMP's own calls: released however its scope ends, so an
+// allocation failure thrown out of GMP leaks nothing.
+class Mpz {
+ public:
+  Mpz() { mpz_init(v_); }
+  explicit Mpz(const Int& x) { mpz_init_set(v_, x.view().get()); }
+  explicit Mpz(unsigned long x) { mpz_init_set_ui(v_, x); }
+  Mpz(const Mpz& o) { mpz_init_set(v_, o.v_); }
+  Mpz(Mpz&& o) noexcept {
+    mpz_init(v_);
+    mpz_swap(v_, o.v_);
+  }
+  Mpz& operator=(const Mpz& o) {
+    mpz_set(v_, o.v_);
+    return *this;
+  }
+  Mpz& operator=(Mpz&& o) noexcept {
+    mpz_swap(v_, o.v_);
+    return *this;
+  }
+  ~Mpz() { mpz_clear(v_); }
+
+  mpz_ptr get() { return v_; }
+  mpz_srcptr get() const { return v_; }
+  int sign() const { return mpz_sgn(v_); }
+  Int to_int() const { return Int::from_mpz(v_); }
+
+ private:
+  mpz_t v_;
+};
+
 }  // namespace gy

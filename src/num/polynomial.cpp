@@ -184,32 +184,26 @@ void unpack(const KroneckerProduct& p, std::size_t count, Small&& small, Big&& b
     }
     return;
   }
-  mpz_t slot, full, half;
-  mpz_init(slot);
-  mpz_init(full);
-  mpz_init(half);
-  mpz_setbit(full, w);
-  mpz_setbit(half, w - 1);
+  Mpz slot, full, half;
+  mpz_setbit(full.get(), w);
+  mpz_setbit(half.get(), w - 1);
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t bit = i * w, li = bit / 64;
     if (li < climbs) {
       const std::size_t n = std::min(climbs - li, (w + bit % 64) / 64 + 1);
       __mpz_struct view;
       mpz_roinit_n(&view, p.limbs.data() + li, static_cast<mp_size_t>(n));
-      mpz_tdiv_q_2exp(slot, &view, bit % 64);
-      mpz_tdiv_r_2exp(slot, slot, w);
+      mpz_tdiv_q_2exp(slot.get(), &view, bit % 64);
+      mpz_tdiv_r_2exp(slot.get(), slot.get(), w);
     } else {
-      mpz_set_ui(slot, 0);
+      mpz_set_ui(slot.get(), 0);
     }
-    if (carry) mpz_add_ui(slot, slot, 1);
-    carry = mpz_cmp(slot, half) >= 0;
-    if (carry) mpz_sub(slot, slot, full);
-    if (p.sign < 0) mpz_neg(slot, slot);
-    big(i, static_cast<mpz_srcptr>(slot));
+    if (carry) mpz_add_ui(slot.get(), slot.get(), 1);
+    carry = mpz_cmp(slot.get(), half.get()) >= 0;
+    if (carry) mpz_sub(slot.get(), slot.get(), full.get());
+    if (p.sign < 0) mpz_neg(slot.get(), slot.get());
+    big(i, std::as_const(slot).get());
   }
-  mpz_clear(half);
-  mpz_clear(full);
-  mpz_clear(slot);
 }
 
 }  // namespace
@@ -297,21 +291,17 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
       r.coeffs.push_back(spilled ? big + Int::from_i128(acc) : Int::from_i128(acc));
     }
   } else {
-    mpz_t acc, t;
-    mpz_init(acc);
-    mpz_init(t);
+    Mpz acc;
     for (std::size_t k = 0; k < na + nb - 1; ++k) {
       std::size_t lo = k >= nb ? k - nb + 1 : 0, hi = std::min(k, na - 1);
-      mpz_set_ui(acc, 0);
+      mpz_set_ui(acc.get(), 0);
       for (std::size_t i = lo; i <= hi; ++i) {
         auto va = a.coeffs[i].view();
         auto vb = b.coeffs[k - i].view();
-        mpz_addmul(acc, va.get(), vb.get());
+        mpz_addmul(acc.get(), va.get(), vb.get());
       }
-      r.coeffs.push_back(Int::from_mpz(acc));
+      r.coeffs.push_back(acc.to_int());
     }
-    mpz_clear(t);
-    mpz_clear(acc);
   }
   r.trim();
   return r;

@@ -167,13 +167,6 @@ void divrem_acc(const Zp& F, WordPoly& a, const WordPoly& b, WordPoly* quotient)
   trim(a);
 }
 
-WordPoly sub(const Zp& F, WordPoly a, const WordPoly& b) {
-  if (a.size() < b.size()) a.resize(b.size(), 0);
-  for (std::size_t i = 0; i < b.size(); ++i) a[i] = F.sub(a[i], b[i]);
-  trim(a);
-  return a;
-}
-
 }  // namespace
 
 WordPoly mul(const Zp& F, const WordPoly& a, const WordPoly& b) {
@@ -292,30 +285,28 @@ u64 prime_below(u64 n) {
 
 // n/d with |n|, d <= sqrt(N/2) and n ≡ d·r (mod N), from the remainder sequence of N and r.
 std::optional<std::pair<Int, Int>> rational_reconstruction(mpz_srcptr r, mpz_srcptr N) {
-  mpz_t r0, r1, s0, s1, q, t, bound;
-  mpz_inits(r0, r1, s0, s1, q, t, bound, nullptr);
-  mpz_fdiv_q_2exp(bound, N, 1);
-  mpz_sqrt(bound, bound);
-  mpz_set(r0, N);
-  mpz_fdiv_r(r1, r, N);
-  mpz_set_ui(s0, 0);
-  mpz_set_ui(s1, 1);
-  while (mpz_cmp(r1, bound) > 0) {
-    mpz_fdiv_qr(q, t, r0, r1);
-    mpz_swap(r0, r1);
-    mpz_swap(r1, t);
-    mpz_submul(s0, q, s1);
-    mpz_swap(s0, s1);
+  Mpz r0, r1, s0, s1, q, t, bound;
+  mpz_fdiv_q_2exp(bound.get(), N, 1);
+  mpz_sqrt(bound.get(), bound.get());
+  mpz_set(r0.get(), N);
+  mpz_fdiv_r(r1.get(), r, N);
+  mpz_set_ui(s0.get(), 0);
+  mpz_set_ui(s1.get(), 1);
+  while (mpz_cmp(r1.get(), bound.get()) > 0) {
+    mpz_fdiv_qr(q.get(), t.get(), r0.get(), r1.get());
+    mpz_swap(r0.get(), r1.get());
+    mpz_swap(r1.get(), t.get());
+    mpz_submul(s0.get(), q.get(), s1.get());
+    mpz_swap(s0.get(), s1.get());
   }
   std::optional<std::pair<Int, Int>> out;
-  if (mpz_sgn(s1) < 0) {
-    mpz_neg(s1, s1);
-    mpz_neg(r1, r1);
+  if (mpz_sgn(s1.get()) < 0) {
+    mpz_neg(s1.get(), s1.get());
+    mpz_neg(r1.get(), r1.get());
   }
-  mpz_gcd(t, r1, s1);
-  if (mpz_sgn(s1) != 0 && mpz_cmp(s1, bound) <= 0 && mpz_cmp_ui(t, 1) == 0)
-    out = std::pair{Int::from_mpz(r1), Int::from_mpz(s1)};
-  mpz_clears(r0, r1, s0, s1, q, t, bound, nullptr);
+  mpz_gcd(t.get(), r1.get(), s1.get());
+  if (mpz_sgn(s1.get()) != 0 && mpz_cmp(s1.get(), bound.get()) <= 0 && mpz_cmp_ui(t.get(), 1) == 0)
+    out = std::pair{r1.to_int(), s1.to_int()};
   return out;
 }
 
@@ -325,26 +316,21 @@ std::optional<FracPoly> reconstruct(const std::vector<Int>& residues, const Int&
   const auto n = N.view();
   Int den(1);
   std::vector<Int> num(residues.size());
-  mpz_t v, half;
-  mpz_init(v);
-  mpz_init(half);
-  mpz_fdiv_q_2exp(half, n.get(), 1);
-  mpz_sqrt(half, half);
+  Mpz v, half, twice;
+  mpz_fdiv_q_2exp(half.get(), n.get(), 1);
+  mpz_sqrt(half.get(), half.get());
   bool ok = true;
   for (std::size_t i = 0; i < residues.size() && ok; ++i) {
     // With the denominator so far, a small symmetric residue is the numerator itself.
-    mpz_mul(v, residues[i].view().get(), den.view().get());
-    mpz_fdiv_r(v, v, n.get());
-    mpz_t twice;
-    mpz_init(twice);
-    mpz_mul_2exp(twice, v, 1);
-    if (mpz_cmp(twice, n.get()) > 0) mpz_sub(v, v, n.get());
-    mpz_clear(twice);
-    if (mpz_cmpabs(v, half) <= 0) {
-      num[i] = Int::from_mpz(v);
+    mpz_mul(v.get(), residues[i].view().get(), den.view().get());
+    mpz_fdiv_r(v.get(), v.get(), n.get());
+    mpz_mul_2exp(twice.get(), v.get(), 1);
+    if (mpz_cmp(twice.get(), n.get()) > 0) mpz_sub(v.get(), v.get(), n.get());
+    if (mpz_cmpabs(v.get(), half.get()) <= 0) {
+      num[i] = v.to_int();
       continue;
     }
-    auto frac = rational_reconstruction(v, n.get());
+    auto frac = rational_reconstruction(v.get(), n.get());
     if (!frac) {
       ok = false;
       break;
@@ -353,8 +339,6 @@ std::optional<FracPoly> reconstruct(const std::vector<Int>& residues, const Int&
     den *= frac->second;
     num[i] = std::move(frac->first);
   }
-  mpz_clear(half);
-  mpz_clear(v);
   if (!ok) return std::nullopt;
   std::vector<Fraction> c;
   c.reserve(num.size());
@@ -386,8 +370,7 @@ std::optional<FracPoly> inverse_mod_rational(const IntPoly& a, const IntPoly& m,
   std::vector<Int> residues(d);  // the inverse modulo N, coefficients in [0, N)
   Int N(1);
   std::size_t next = 0, checkpoint = 4;
-  mpz_t t;
-  mpz_init(t);
+  Mpz t;
   // Inverse modulo the prime q, or none for a prime that divides lc(m) or shares a factor with a.
   auto modular = [&](u64 q) -> std::optional<WordPoly> {
     const Zp F(q);
@@ -400,7 +383,6 @@ std::optional<FracPoly> inverse_mod_rational(const IntPoly& a, const IntPoly& m,
     auto inv = modular(q);
     if (!inv) {
       if (++failures < kFailures) continue;
-      mpz_clear(t);
       return std::nullopt;
     }
     failures = 0;
@@ -415,9 +397,9 @@ std::optional<FracPoly> inverse_mod_rational(const IntPoly& a, const IntPoly& m,
       }
       const u64 k = F.mul(F.sub((*inv)[i], mod_word(residues[i], q)), n_inv);
       if (k == 0) continue;
-      mpz_mul_ui(t, N.view().get(), k);
-      mpz_add(t, t, residues[i].view().get());
-      residues[i] = Int::from_mpz(t);
+      mpz_mul_ui(t.get(), N.view().get(), k);
+      mpz_add(t.get(), t.get(), residues[i].view().get());
+      residues[i] = t.to_int();
     }
     N *= Int(q);
     if (++used < checkpoint) continue;
@@ -438,10 +420,7 @@ std::optional<FracPoly> inverse_mod_rational(const IntPoly& a, const IntPoly& m,
         const u64 numr = mod_word(x.num(), r), denr = mod_word(x.den(), r);
         same = denr != 0 && G.mul(numr, G.inv(denr)) == (*check)[i];
       }
-      if (same && accept(*candidate)) {
-        mpz_clear(t);
-        return candidate;
-      }
+      if (same && accept(*candidate)) return candidate;
       break;
     }
   }

@@ -50,12 +50,10 @@ void expect_error(const auto& r, ErrorKind kind, const std::string& message) {
 
 // floor(sqrt(n) · 2^bits) / 2^bits and the next step up: an independent enclosure of sqrt(n).
 std::pair<Fraction, Fraction> sqrt_bounds(unsigned n, unsigned bits) {
-  mpz_t x;
-  mpz_init_set_ui(x, n);
-  mpz_mul_2exp(x, x, 2 * bits);
-  mpz_sqrt(x, x);
-  Int lo = Int::from_mpz(x);
-  mpz_clear(x);
+  Mpz x(n);
+  mpz_mul_2exp(x.get(), x.get(), 2 * bits);
+  mpz_sqrt(x.get(), x.get());
+  Int lo = x.to_int();
   Int den = Int(1).shl(bits);
   return {*Fraction::make(lo, den), *Fraction::make(lo + Int(1), den)};
 }
@@ -211,6 +209,70 @@ TEST(AlgebraicNumber, SignsNearZero) {
   EXPECT_EQ(ok(neg.abs()).value(), fp({q(-1), q(1)}));
 }
 
+TEST(AlgebraicNumber, SignsAgainstTheNumbersOwnIntervalEnds) {
+  // A number minus an end of its own enclosure lies within the enclosure's width of zero, where a
+  // looser enclosure tried first must hand over rather than decide; large coefficients that cancel
+  // to a small value make it so at every power of the generator.
+  FieldRef f = pure_field(3, 30);
+  std::mt19937_64 rng(9);
+  for (int round = 0; round < 40; ++round) {
+    std::vector<Fraction> c(30);
+    for (auto& x : c) x = q(static_cast<std::int64_t>(rng() % 2000001) - 1000000, 1 + static_cast<std::int64_t>(rng() % 7));
+    AlgebraicNumber x = expect(AlgebraicNumber::from_polynomial(f, c), "number");
+    auto [lo, hi] = *x.interval();
+    // The exact enclosure of x − lo starts at zero: deciding its sign takes a narrowing.
+    const auto before = field_interval_read(*f);
+    EXPECT_EQ(*ok(x.sub(rat(lo))).sign(), 1) << round;
+    EXPECT_NE(field_interval_read(*f), before) << round;
+    EXPECT_EQ(*ok(x.sub(rat(hi))).sign(), -1) << round;
+    const double v = *x.to_f64();
+    auto [lo2, hi2] = *x.interval();
+    EXPECT_TRUE(lo2.to_f64() <= v && v <= hi2.to_f64());
+  }
+}
+
+TEST(AlgebraicNumber, SignOfDifferenceMatchesTheDifferencesSign) {
+  // Two copies of one field, one compared through sign_of_difference and one through sub and sign:
+  // the answers, the errors and the narrowing of the two fields must agree step by step, for
+  // numbers far apart, equal, rational, and apart by less than their enclosures' widths.
+  FracPoly m = pure_field(3, 30)->minimal_polynomial();
+  FieldRef f = field(m, q(1), q(2)), g = field(m, q(1), q(2));
+  std::mt19937_64 rng(17);
+  auto draw = [&](const FieldRef& k, std::uint64_t seed) {
+    std::mt19937_64 r(seed);
+    std::vector<Fraction> c(1 + r() % 30);
+    for (auto& x : c) x = q(static_cast<std::int64_t>(r() % 200001) - 100000, 1 + static_cast<std::int64_t>(r() % 9));
+    return expect(AlgebraicNumber::from_polynomial(k, c), "number");
+  };
+  for (int round = 0; round < 60; ++round) {
+    const std::uint64_t sa = rng(), sb = round % 5 == 0 ? sa : rng();
+    AlgebraicNumber a1 = draw(f, sa), b1 = draw(f, sb), a2 = draw(g, sa), b2 = draw(g, sb);
+    if (round % 3 == 1) {
+      // a − b = alpha − lo, lo the field's lower end: its exact enclosure starts at zero, so only a
+      // narrowing decides it.
+      const Fraction lo = field_interval_read(*f).first;
+      AlgebraicNumber d = ok(gen(f).sub(rat(lo)));
+      // Half the time scaled by a positive number of large coefficients, so that b's enclosure
+      // is far wider than a's while b stays just below a.
+      if (round % 2 == 0) {
+        AlgebraicNumber w = draw(f, rng());
+        d = ok(d.mul(ok(ok(w.mul(w)).add(rat(q(1))))));
+      }
+      b1 = ok(a1.sub(d));
+      b2 = AlgebraicNumber::from_polynomial(g, b1.value().coeffs).value();
+    }
+    if (round % 7 == 3) {
+      b1 = rat(q(static_cast<std::int64_t>(rng() % 2001) - 1000, 7));
+      b2 = b1;
+    }
+    EXPECT_EQ(*a1.sign_of_difference(b1), *ok(a2.sub(b2)).sign()) << round;
+    EXPECT_EQ(field_interval_read(*f), field_interval_read(*g)) << round;
+  }
+  EXPECT_NE(field_interval_read(*f), std::pair(q(1), q(2)));  // the comparisons did narrow
+  expect_error(gen(f).sign_of_difference(gen(sqrt2_field())), ErrorKind::Range,
+               gen(f).sub(gen(sqrt2_field())).error().message);
+}
+
 TEST(AlgebraicNumber, FloatsAreCorrectlyRounded) {
   EXPECT_EQ(*rat(q(1, 3)).to_f64(), 1.0 / 3.0);
   // A rational number of an irrational field: exact, and nothing refined.
@@ -296,6 +358,38 @@ TEST(NumberField, NarrowingMatchesSingleSteps) {
 
 // Threads hammer signs and floats of numbers of one fresh field, all starting at once; every
 // answer is right and the shared interval ends narrower, still isolating alpha.
+TEST(AlgebraicNumber, RepeatedInversesInALargeField) {
+  // Degree 30: inverses are remembered by the field, more of them than it keeps, from several
+  // threads at once; every one must still be the inverse, and the same whichever thread took it.
+  FieldRef f = pure_field(3, 30);
+  std::mt19937_64 rng(5);
+  std::vector<AlgebraicNumber> xs;
+  for (int i = 0; i < 300; ++i) {
+    std::vector<Fraction> c;
+    for (int k = 0; k < 1 + i % 30; ++k) c.push_back(q(static_cast<std::int64_t>(rng() % 19) - 9, 1 + static_cast<std::int64_t>(rng() % 5)));
+    if (c.back().is_zero()) c.back() = q(1);
+    xs.push_back(expect(AlgebraicNumber::from_polynomial(f, c), "number"));
+  }
+  const AlgebraicNumber one = AlgebraicNumber::one(f);
+  std::vector<AlgebraicNumber> first;
+  for (const auto& x : xs) {
+    first.push_back(ok(x.inverse()));
+    EXPECT_TRUE(ok(first.back().mul(x)).eq(one));
+  }
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (std::size_t k = 0; k < xs.size(); ++k) {
+        const std::size_t i = t % 2 ? xs.size() - 1 - k : (k * 7 + static_cast<std::size_t>(t)) % xs.size();
+        if (!(ok(xs[i].inverse()).value() == first[i].value())) ++wrong;
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(wrong.load(), 0);
+  expect_error(AlgebraicNumber::zero(f).inverse(), ErrorKind::Range, "Division by zero: 0 in " + f->to_string());
+}
+
 TEST(NumberField, ConcurrentRefinement) {
   FracPoly m = fp({q(-1), q(-1), q(-1), q(1)});
   // alpha ≈ 1.839286755214161132551852564653286600424…, checked by the root count.

@@ -62,6 +62,7 @@ TEST(Fraction, FieldIdentitiesOverRandomValues) {
     Fraction a = g.next(), b = g.next(), c = g.next();
     Fraction s = a + b;
     ASSERT_TRUE(lowest_terms(s)) << a << " + " << b;
+    ASSERT_TRUE(lowest_terms(a - c)) << a << " - " << c;
     ASSERT_EQ(s - b, a);
     ASSERT_EQ((a + b) + c, a + (b + c));
     ASSERT_EQ(a * (b + c), a * b + a * c);
@@ -84,6 +85,48 @@ TEST(Fraction, FieldIdentitiesOverRandomValues) {
     ASSERT_EQ(a <=> b, (a - b).sign() <=> 0);
     ASSERT_EQ(a - a, Fraction());
     ASSERT_EQ((-a).abs(), a.abs());
+  }
+}
+
+TEST(Fraction, SumsOfLargeDenominatorsSharingFactorsMatchGmp) {
+  // Denominators built from one pool of prime powers share large factors, or none, or divide each
+  // other; sums and differences must come out in lowest terms exactly as GMP's rationals do.
+  std::mt19937_64 rng(13);
+  const Int primes[] = {Int(2), Int(3), Int(5), Int(7), Int(11), Int(1000003)};
+  auto draw = [&] {
+    Int d(1);
+    for (const Int& p : primes) d *= Int::pow(p, static_cast<std::uint32_t>(rng() % 14));
+    Int n = Int::pow(Int(3), static_cast<std::uint32_t>(rng() % 90)) * Int(static_cast<std::int64_t>(rng() % 20001) - 10000);
+    return frac(n, d);
+  };
+  // GMP's rational sum or difference, as (numerator, denominator).
+  auto reference = [](const Fraction& a, const Fraction& b, bool subtract) {
+    mpq_t x, y, r;
+    mpq_inits(x, y, r, nullptr);
+    mpz_set(mpq_numref(x), a.num().view().get());
+    mpz_set(mpq_denref(x), a.den().view().get());
+    mpz_set(mpq_numref(y), b.num().view().get());
+    mpz_set(mpq_denref(y), b.den().view().get());
+    (subtract ? mpq_sub : mpq_add)(r, x, y);
+    std::pair out{Int::from_mpz(mpq_numref(r)), Int::from_mpz(mpq_denref(r))};
+    mpq_clears(x, y, r, nullptr);
+    return out;
+  };
+  for (int i = 0; i < 3000; ++i) {
+    Fraction a = draw(), b = i % 7 == 0 ? draw() * frac(Int(1), Int(primes[i % 6])) : draw();
+    for (bool subtract : {false, true}) {
+      auto [n, d] = reference(a, b, subtract);
+      Fraction s = subtract ? a - b : a + b;
+      Fraction t = a;
+      if (subtract)
+        t -= b;
+      else
+        t += b;
+      ASSERT_EQ(s.num(), n) << a << (subtract ? " - " : " + ") << b;
+      ASSERT_EQ(s.den(), d) << a << (subtract ? " - " : " + ") << b;
+      ASSERT_EQ(t.num(), n);
+      ASSERT_EQ(t.den(), d);
+    }
   }
 }
 
