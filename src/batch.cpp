@@ -148,6 +148,7 @@ HistoryLog::HistoryLog(std::size_t count, std::size_t action_count)
   const std::size_t column = std::max<std::size_t>(1, count_ * width_);
   const std::size_t columns = std::max(kBlockColumns, std::bit_ceil((kBlockBytes + column - 1) / column));
   block_shift_ = static_cast<std::uint8_t>(std::countr_zero(columns));
+  warms_ = in_large_pages(columns * column);
 }
 
 std::vector<std::uint32_t> HistoryLog::entries(std::size_t i) const {
@@ -160,16 +161,36 @@ void HistoryLog::reserve(std::uint64_t more) {
   std::uint64_t depth = 0;
   if (__builtin_add_overflow(std::uint64_t{deepest_}, more, &depth) || depth > 0xFFFFFFFF) throw std::bad_alloc();
   const std::uint64_t blocks = (depth + block_columns() - 1) >> block_shift_;
-  if (blocks <= blocks_.size()) return;
-  const std::uint64_t block_bytes = std::uint64_t{block_columns()} * count_ * width_;
-  std::uint64_t bytes = 0;
-  if (__builtin_mul_overflow(blocks - blocks_.size(), block_bytes, &bytes)) throw std::bad_alloc();
-  require_memory(bytes, "the histories");
-  std::vector<Block<std::uint8_t>> made;
-  made.reserve(static_cast<std::size_t>(blocks - blocks_.size()));
-  for (std::uint64_t k = blocks_.size(); k < blocks; ++k) made.emplace_back(static_cast<std::size_t>(block_bytes));
-  blocks_.reserve(static_cast<std::size_t>(blocks));
-  for (auto& block : made) blocks_.push_back(std::move(block));
+  if (blocks > blocks_.size()) {
+    const std::uint64_t block_bytes = std::uint64_t{block_columns()} * count_ * width_;
+    std::uint64_t bytes = 0;
+    if (__builtin_mul_overflow(blocks - blocks_.size(), block_bytes, &bytes)) throw std::bad_alloc();
+    require_memory(bytes, "the histories");
+    std::vector<Block<std::uint8_t>> made;
+    made.reserve(static_cast<std::size_t>(blocks - blocks_.size()));
+    for (std::uint64_t k = blocks_.size(); k < blocks; ++k) made.emplace_back(static_cast<std::size_t>(block_bytes));
+    blocks_.reserve(static_cast<std::size_t>(blocks));
+    for (auto& block : made) blocks_.push_back(std::move(block));
+  }
+  warm_ahead(depth);
+}
+
+void HistoryLog::warm_ahead(std::uint64_t depth) {
+  if (!warms_ || depth + kWarmColumns <= warmed_) return;
+  const std::size_t block_bytes = block_columns() * count_ * width_;
+  std::uint64_t until = std::min<std::uint64_t>(depth + 2 * kWarmColumns, 0xFFFFFFFF);
+  try {
+    while (blocks_.size() << block_shift_ < until) blocks_.emplace_back(block_bytes);
+  } catch (const std::bad_alloc&) {
+    // Pages not backed ahead are faulted in as they are written.
+  }
+  until = std::min<std::uint64_t>(until, blocks_.size() << block_shift_);
+  for (std::uint64_t c = std::max<std::uint64_t>(warmed_, deepest_); c < until;) {
+    const std::uint64_t end = std::min(until, ((c >> block_shift_) + 1) << block_shift_);
+    warmer_.warm(at(0, c), (end - c) * count_ * width_);
+    c = end;
+  }
+  warmed_ = std::max(warmed_, until);
 }
 
 void HistoryLog::spread() {
