@@ -55,6 +55,16 @@ TEST(Pool, FirstNotBelowFindsTheEarliest) {
   check_first_not_below<std::uint8_t>(rng);
   check_first_not_below<std::uint16_t>(rng);
   check_first_not_below<std::uint32_t>(rng);
+  // One value past the limit at each place of the first runs, and about the edges of tasks.
+  std::vector<std::uint32_t> values(200000, 3);
+  std::vector<std::size_t> places(130);
+  for (std::size_t p = 0; p < places.size(); ++p) places[p] = p;
+  for (std::size_t p : {65535u, 65536u, 65537u, 131071u, 131072u, 199999u}) places.push_back(p);
+  for (std::size_t p : places) {
+    values[p] = 9;
+    EXPECT_EQ(pool::first_not_below(std::span<const std::uint32_t>(values), 9), p);
+    values[p] = 3;
+  }
   // The largest value of the type, against the largest limit it can fail.
   const std::vector<std::uint32_t> top{1, 0xFFFFFFFFu, 2};
   EXPECT_EQ(pool::first_not_below(std::span<const std::uint32_t>(top), 0xFFFFFFFFu), 1u);
