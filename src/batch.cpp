@@ -177,8 +177,11 @@ void HistoryLog::warm_ahead(std::uint64_t depth) {
   if (!warms_ || depth + kWarmColumns <= warmed_) return;
   const std::size_t block_bytes = block_columns() * count_ * width_;
   std::uint64_t until = std::min<std::uint64_t>(depth + 2 * kWarmColumns, 0xFFFFFFFF);
+  // A block is made while no range is being backed: mapping memory waits for the system to finish
+  // backing the piece in hand, which can take milliseconds, and every page fault would wait behind.
   try {
-    while (blocks_.size() << block_shift_ < until) blocks_.emplace_back(block_bytes);
+    if (!warmer_.busy())
+      while (blocks_.size() << block_shift_ < until) blocks_.emplace_back(block_bytes);
   } catch (const std::bad_alloc&) {
     // Pages not backed ahead are faulted in as they are written.
   }

@@ -16,6 +16,7 @@
 
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace gy {
@@ -40,7 +41,8 @@ constexpr std::size_t kWarmPiece = kLargePage;
 // Faults [data, data + bytes) in as written, without writing; false where the system has no way to.
 bool populate(std::byte* data, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-  const auto begin = reinterpret_cast<std::uintptr_t>(data) & ~std::uintptr_t{4095};
+  static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto begin = reinterpret_cast<std::uintptr_t>(data) & ~(page - 1);
   const auto end = reinterpret_cast<std::uintptr_t>(data) + bytes;
   return madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) == 0 || errno != EINVAL;
 #else
@@ -107,6 +109,12 @@ void PageWarmer::warm(void* data, std::size_t bytes) noexcept {
   } catch (...) {
     // Without room for the request the pages are faulted in when written, as ever.
   }
+}
+
+bool PageWarmer::busy() const noexcept {
+  if (!state_) return false;
+  std::lock_guard hold(state_->lock);
+  return state_->in_hand || !state_->ranges.empty();
 }
 
 void PageWarmer::stop() noexcept {

@@ -40,6 +40,8 @@ class PageWarmer {
   ~PageWarmer();
 
   void warm(void* data, std::size_t bytes) noexcept;
+  // Whether a range is being backed or waits to be.
+  bool busy() const noexcept;
   // Drops the ranges not yet backed; returns once no range of this warmer is being backed.
   void stop() noexcept;
 
