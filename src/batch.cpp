@@ -186,7 +186,8 @@ void HistoryLog::warm_ahead(std::uint64_t depth) {
     // Pages not backed ahead are faulted in as they are written.
   }
   until = std::min<std::uint64_t>(until, blocks_.size() << block_shift_);
-  for (std::uint64_t c = std::max<std::uint64_t>(warmed_, deepest_); c < until;) {
+  // The columns up to `depth` are about to be written by the caller, which faults them in itself.
+  for (std::uint64_t c = std::max(warmed_, depth); c < until;) {
     const std::uint64_t end = std::min(until, ((c >> block_shift_) + 1) << block_shift_);
     warmer_.warm(at(0, c), (end - c) * count_ * width_);
     c = end;

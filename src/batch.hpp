@@ -84,8 +84,8 @@ using BatchMode = std::variant<TabularState, GeometricState>;
 // may be written at once by different threads; the log's shape changes only on the calling thread.
 //
 // A log of large blocks keeps the pages of the next kWarmColumns to 2 * kWarmColumns columns after
-// the deepest history backed ahead of the writes, on the pool (making the next block early when
-// those columns reach it), so that no step waits on the system to fault fresh memory in.
+// the room reserved backed ahead of the writes, on the pool (making the next block early when those
+// columns reach it), so that no step waits on the system to fault fresh memory in.
 class HistoryLog {
  public:
   static constexpr std::size_t kBlockColumns = 64;
