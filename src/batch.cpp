@@ -20,8 +20,6 @@ namespace {
 
 // About this many bytes of rows go to one task of the pool; a smaller batch runs on the caller.
 constexpr std::size_t kTaskBytes = std::size_t{1} << 16;
-// Rows gathered at once before their solved tests and history entries, so they are still in cache.
-constexpr std::size_t kRowBlock = 64;
 // Moves drawn for a walk and made at once, so many at a time.
 constexpr std::uint32_t kWalkChunk = 64;
 
@@ -148,6 +146,7 @@ HistoryLog::HistoryLog(std::size_t count, std::size_t action_count)
   const std::size_t column = std::max<std::size_t>(1, count_ * width_);
   const std::size_t columns = std::max(kBlockColumns, std::bit_ceil((kBlockBytes + column - 1) / column));
   block_shift_ = static_cast<std::uint8_t>(std::countr_zero(columns));
+  warms_ = in_large_pages(columns * column);
 }
 
 std::vector<std::uint32_t> HistoryLog::entries(std::size_t i) const {
@@ -160,16 +159,40 @@ void HistoryLog::reserve(std::uint64_t more) {
   std::uint64_t depth = 0;
   if (__builtin_add_overflow(std::uint64_t{deepest_}, more, &depth) || depth > 0xFFFFFFFF) throw std::bad_alloc();
   const std::uint64_t blocks = (depth + block_columns() - 1) >> block_shift_;
-  if (blocks <= blocks_.size()) return;
-  const std::uint64_t block_bytes = std::uint64_t{block_columns()} * count_ * width_;
-  std::uint64_t bytes = 0;
-  if (__builtin_mul_overflow(blocks - blocks_.size(), block_bytes, &bytes)) throw std::bad_alloc();
-  require_memory(bytes, "the histories");
-  std::vector<Block<std::uint8_t>> made;
-  made.reserve(static_cast<std::size_t>(blocks - blocks_.size()));
-  for (std::uint64_t k = blocks_.size(); k < blocks; ++k) made.emplace_back(static_cast<std::size_t>(block_bytes));
-  blocks_.reserve(static_cast<std::size_t>(blocks));
-  for (auto& block : made) blocks_.push_back(std::move(block));
+  if (blocks > blocks_.size()) {
+    const std::uint64_t block_bytes = std::uint64_t{block_columns()} * count_ * width_;
+    std::uint64_t bytes = 0;
+    if (__builtin_mul_overflow(blocks - blocks_.size(), block_bytes, &bytes)) throw std::bad_alloc();
+    require_memory(bytes, "the histories");
+    std::vector<Block<std::uint8_t>> made;
+    made.reserve(static_cast<std::size_t>(blocks - blocks_.size()));
+    for (std::uint64_t k = blocks_.size(); k < blocks; ++k) made.emplace_back(static_cast<std::size_t>(block_bytes));
+    blocks_.reserve(static_cast<std::size_t>(blocks));
+    for (auto& block : made) blocks_.push_back(std::move(block));
+  }
+  warm_ahead(depth);
+}
+
+void HistoryLog::warm_ahead(std::uint64_t depth) {
+  if (!warms_ || depth + kWarmColumns <= warmed_) return;
+  const std::size_t block_bytes = block_columns() * count_ * width_;
+  std::uint64_t until = std::min<std::uint64_t>(depth + 2 * kWarmColumns, 0xFFFFFFFF);
+  // A block is made while no range is being backed: mapping memory waits for the system to finish
+  // backing the piece in hand, which can take milliseconds, and every page fault would wait behind.
+  try {
+    if (!warmer_.busy())
+      while (blocks_.size() << block_shift_ < until) blocks_.emplace_back(block_bytes);
+  } catch (const std::bad_alloc&) {
+    // Pages not backed ahead are faulted in as they are written.
+  }
+  until = std::min<std::uint64_t>(until, blocks_.size() << block_shift_);
+  // The columns up to `depth` are about to be written by the caller, which faults them in itself.
+  for (std::uint64_t c = std::max(warmed_, depth); c < until;) {
+    const std::uint64_t end = std::min(until, ((c >> block_shift_) + 1) << block_shift_);
+    warmer_.warm(at(0, c), (end - c) * count_ * width_);
+    c = end;
+  }
+  warmed_ = std::max(warmed_, until);
 }
 
 void HistoryLog::spread() {
@@ -186,10 +209,20 @@ namespace {
 template <class A>
 void fill_column(std::uint8_t* at, std::size_t k, const std::uint32_t* actions, std::uint32_t uniform) {
   A* column = reinterpret_cast<A*>(at);
-  if (actions)
-    for (std::size_t j = 0; j < k; ++j) column[j] = static_cast<A>(actions[j]);
-  else
-    std::fill_n(column, k, static_cast<A>(uniform));
+  if (!actions) return (void)std::fill_n(column, k, static_cast<A>(uniform));
+  std::size_t j = 0;
+#if defined(__SSE2__)
+  // Sixteen at a time: one-byte entries hold actions below 256, which the packs keep exactly.
+  if constexpr (sizeof(A) == 1) {
+    for (; j + 16 <= k; j += 16) {
+      const auto* v = reinterpret_cast<const __m128i*>(actions + j);
+      const __m128i lo = _mm_packs_epi32(_mm_loadu_si128(v), _mm_loadu_si128(v + 1));
+      const __m128i hi = _mm_packs_epi32(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(column + j), _mm_packus_epi16(lo, hi));
+    }
+  }
+#endif
+  for (; j < k; ++j) column[j] = static_cast<A>(actions[j]);
 }
 
 }  // namespace
@@ -312,8 +345,8 @@ struct ActionSource {
   std::uint32_t at(std::size_t i) const { return per_copy ? per_copy[i] : uniform; }
 };
 
-// One step of every copy, in one pass over the rows: each block of rows is gathered and tested
-// while in cache, and its history entries written side by side. solved and applied may be null
+// One step of every copy, in one pass over the rows: each task's rows are gathered and tested
+// together, then its history entries written side by side while its actions are still in cache. solved and applied may be null
 // when nobody reads them.
 template <class T>
 void step_tabular(PuzzleBatch& b, TabularState& ts, SlotRows<T>& rows, ActionSource acts, std::uint8_t* solved,
@@ -323,20 +356,18 @@ void step_tabular(PuzzleBatch& b, TabularState& ts, SlotRows<T>& rows, ActionSou
   T* dst = rows.scratch.data();
   const SlotColors colors = ts.colors();
   const GatherTable<T> table = table_of(rows, n);
+  const GatherKernel kernel = best_gather_kernel();
   pool::for_ranges(count, rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
-    for (std::size_t block = lo; block < hi; block += kRowBlock) {
-      const std::size_t end = std::min(hi, block + kRowBlock);
-      const RowMoves moves = acts.per_copy ? RowMoves{acts.per_copy + block, false} : RowMoves{&acts.uniform, true};
-      gather_rows<T, T, T>(table, src + block * n, dst + block * n, moves, end - block, solved ? &colors : nullptr,
-                           solved ? solved + block : nullptr);
-      const std::uint32_t* actions = acts.per_copy ? acts.per_copy + block : nullptr;
-      if (actions)
-        std::copy(actions, actions + (end - block), b.last_actions.begin() + block);
-      else
-        std::fill(b.last_actions.begin() + block, b.last_actions.begin() + end, acts.uniform);
-      b.histories.push_rows(block, end, actions, acts.uniform);
-      if (applied) std::memset(applied + block, 1, end - block);
-    }
+    const std::uint32_t* actions = acts.per_copy ? acts.per_copy + lo : nullptr;
+    const RowMoves moves = actions ? RowMoves{actions, false} : RowMoves{&acts.uniform, true};
+    gather_rows<T, T, T>(table, src + lo * n, dst + lo * n, moves, hi - lo, solved ? &colors : nullptr,
+                         solved ? solved + lo : nullptr, kernel);
+    if (actions)
+      std::copy(actions, actions + (hi - lo), b.last_actions.begin() + lo);
+    else
+      std::fill(b.last_actions.begin() + lo, b.last_actions.begin() + hi, acts.uniform);
+    b.histories.push_rows(lo, hi, actions, acts.uniform);
+    if (applied) std::memset(applied + lo, 1, hi - lo);
   });
   b.histories.grow_all(1);
   std::swap(rows.states, rows.scratch);

@@ -82,13 +82,21 @@ using BatchMode = std::variant<TabularState, GeometricState>;
 // level: one length stands for all and no per-copy length is read or written. spread() gives every
 // copy its own length before copies change their histories one by one. Different copies' entries
 // may be written at once by different threads; the log's shape changes only on the calling thread.
+//
+// A log of large blocks keeps the pages of the next kWarmColumns to 2 * kWarmColumns columns after
+// the room reserved backed ahead of the writes, on the pool (making the next block early when those
+// columns reach it), so that no step waits on the system to fault fresh memory in.
 class HistoryLog {
  public:
   static constexpr std::size_t kBlockColumns = 64;
   static constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
+  static constexpr std::size_t kWarmColumns = 16;
 
   HistoryLog() = default;
   HistoryLog(std::size_t count, std::size_t action_count);
+  HistoryLog(HistoryLog&&) noexcept = default;
+  HistoryLog& operator=(HistoryLog&&) noexcept = default;
+  ~HistoryLog() { warmer_.stop(); }
 
   bool level() const { return level_; }
   std::size_t length(std::size_t i) const { return level_ ? level_length_ : lengths_[i]; }
@@ -134,6 +142,7 @@ class HistoryLog {
   std::size_t block_columns() const { return std::size_t{1} << block_shift_; }
 
  private:
+  void warm_ahead(std::uint64_t depth);
   std::size_t offset(std::size_t i, std::size_t d) const {
     return ((d & (block_columns() - 1)) * count_ + i) * width_;
   }
@@ -165,6 +174,7 @@ class HistoryLog {
     return v;
   }
 
+  PageWarmer warmer_;  // first: stopped before the blocks go, and before they are replaced
   std::size_t count_ = 0;
   std::uint8_t width_ = 1;
   std::uint8_t block_shift_ = 6;
@@ -173,6 +183,8 @@ class HistoryLog {
   std::vector<std::uint32_t> lengths_;  // per copy, once spread
   std::size_t deepest_ = 0;            // at least every length
   std::vector<Block<std::uint8_t>> blocks_;
+  bool warms_ = false;      // the blocks are large
+  std::uint64_t warmed_ = 0;  // the columns whose pages were asked for ahead
 };
 
 struct PuzzleBatch {

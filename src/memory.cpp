@@ -2,12 +2,21 @@
 
 #include <oneapi/tbb/scalable_allocator.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <new>
+
+#include "pool.hpp"
 
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace gy {
@@ -26,13 +35,102 @@ bool configure_allocator() {
   return true;
 }
 
+// The most a warmer backs in one piece: stopping waits for no more than this.
+constexpr std::size_t kWarmPiece = kLargePage;
+
+// Faults [data, data + bytes) in as written, without writing; false where the system has no way to.
+bool populate(std::byte* data, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+  static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto begin = reinterpret_cast<std::uintptr_t>(data) & ~(page - 1);
+  const auto end = reinterpret_cast<std::uintptr_t>(data) + bytes;
+  return madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) == 0 || errno != EINVAL;
+#else
+  (void)data;
+  (void)bytes;
+  return false;
+#endif
+}
+
 }  // namespace
+
+struct PageWarmer::State {
+  std::mutex lock;
+  std::condition_variable idle;
+  std::deque<std::pair<std::byte*, std::size_t>> ranges;
+  bool queued = false;    // a job is on the pool, or about to be
+  bool in_hand = false;   // the job is backing a piece
+};
+
+namespace {
+
+// The job on the pool: backs the queued ranges piece by piece until none is left.
+void warm_queued(const std::shared_ptr<PageWarmer::State>& s) {
+  static std::atomic<bool> supported{true};
+  std::unique_lock hold(s->lock);
+  while (!s->ranges.empty()) {
+    auto& [data, bytes] = s->ranges.front();
+    const std::size_t piece = std::min(bytes, kWarmPiece);
+    std::byte* at = data;
+    data += piece;
+    bytes -= piece;
+    if (bytes == 0) s->ranges.pop_front();
+    s->in_hand = true;
+    hold.unlock();
+    if (supported.load(std::memory_order_relaxed) && !populate(at, piece))
+      supported.store(false, std::memory_order_relaxed);
+    hold.lock();
+    s->in_hand = false;
+    s->idle.notify_all();
+  }
+  s->queued = false;
+}
+
+}  // namespace
+
+PageWarmer::PageWarmer() noexcept = default;
+PageWarmer::PageWarmer(PageWarmer&& o) noexcept : state_(std::exchange(o.state_, nullptr)) {}
+PageWarmer& PageWarmer::operator=(PageWarmer&& o) noexcept {
+  stop();
+  state_ = std::exchange(o.state_, nullptr);
+  return *this;
+}
+PageWarmer::~PageWarmer() { stop(); }
+
+void PageWarmer::warm(void* data, std::size_t bytes) noexcept {
+  if (bytes == 0) return;
+  try {
+    if (!state_) state_ = std::make_shared<State>();
+    std::lock_guard hold(state_->lock);
+    state_->ranges.emplace_back(static_cast<std::byte*>(data), bytes);
+    if (state_->queued) return;
+    pool::arena().enqueue([s = state_] { warm_queued(s); });
+    state_->queued = true;
+  } catch (...) {
+    // Without room for the request the pages are faulted in when written, as ever.
+  }
+}
+
+bool PageWarmer::busy() const noexcept {
+  if (!state_) return false;
+  std::lock_guard hold(state_->lock);
+  return state_->in_hand || !state_->ranges.empty();
+}
+
+void PageWarmer::stop() noexcept {
+  if (!state_) return;
+  std::unique_lock hold(state_->lock);
+  state_->ranges.clear();
+  state_->idle.wait(hold, [&] { return !state_->in_hand; });
+}
+
+bool in_large_pages(std::size_t bytes) { return bytes >= kLargeBlock; }
 
 void* allocate_bytes(std::size_t bytes) {
   static const bool configured = configure_allocator();
   (void)configured;
   // A large block starts and ends on large pages, so that every page of it can be a large one.
-  const bool large = bytes >= kLargeBlock && bytes <= SIZE_MAX - kLargePage;
+  const bool large = in_large_pages(bytes) && bytes <= SIZE_MAX - kLargePage;
   const std::size_t size = large ? (bytes + kLargePage - 1) & ~(kLargePage - 1) : bytes ? bytes : 1;
   void* p = scalable_aligned_malloc(size, large ? kLargePage : 64);
   if (!p) throw std::bad_alloc();

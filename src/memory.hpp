@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <utility>
 
@@ -16,10 +17,39 @@ void* allocate_bytes(std::size_t bytes);
 // Gives back a block of allocate_bytes (null does nothing); any thread may give it back.
 void release_bytes(void* block) noexcept;
 
+// Whether allocate_bytes lays a block of `bytes` out in whole large pages.
+bool in_large_pages(std::size_t bytes);
+
 // Asks the system to back the untouched block [data, data + bytes) with large pages where it can,
 // when the block is large: filling a fresh block then costs a few page faults instead of one per
 // 4 KiB. The contents are unchanged; a refusal is ignored.
 void prefer_large_pages(void* data, std::size_t bytes);
+
+// Backs ranges of memory with pages ahead of their first write, on a worker of the pool and in the
+// order asked: where faulting fresh memory in is slow (a virtual machine whose host backs its memory
+// only when first touched), the thread that writes it next then finds it ready. Contents are never
+// changed. A range must stay allocated until stop() has returned or the warmer is gone; both wait
+// only for the piece in hand, never for the rest of the queue. A range the system cannot back ahead
+// is left to be faulted in when written.
+class PageWarmer {
+ public:
+  PageWarmer() noexcept;
+  PageWarmer(PageWarmer&&) noexcept;
+  // Stops this warmer first.
+  PageWarmer& operator=(PageWarmer&&) noexcept;
+  ~PageWarmer();
+
+  void warm(void* data, std::size_t bytes) noexcept;
+  // Whether a range is being backed or waits to be.
+  bool busy() const noexcept;
+  // Drops the ranges not yet backed; returns once no range of this warmer is being backed.
+  void stop() noexcept;
+
+  struct State;
+
+ private:
+  std::shared_ptr<State> state_;
+};
 
 // An owned block of `size` T (T trivial), 64-byte aligned, uninitialised until written.
 template <class T>

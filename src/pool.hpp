@@ -10,8 +10,10 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
+#include <type_traits>
 #include <utility>
 
 namespace gy::pool {
@@ -56,11 +58,23 @@ void for_each_index(std::size_t n, std::size_t grain, F&& body) {
 // The index of the first value not below `limit`, searched in parallel; absent when there is none.
 template <class T>
 std::optional<std::size_t> first_not_below(std::span<const T> values, std::uint64_t limit) {
+  static_assert(std::is_unsigned_v<T>);
+  if (limit > std::numeric_limits<T>::max()) return std::nullopt;
+  const T bound = static_cast<T>(limit);
+  // Runs of this many values are tested without a branch (the compiler tests several at a time);
+  // a run that holds one is searched value by value.
+  constexpr std::size_t kRun = 64;
   std::atomic<std::size_t> first{values.size()};
   for_ranges(values.size(), std::size_t{1} << 16, [&](std::size_t lo, std::size_t hi) {
     if (lo >= first.load(std::memory_order_relaxed)) return;
+    const T* v = values.data();
+    for (; lo + kRun <= hi; lo += kRun) {
+      unsigned over = 0;
+      for (std::size_t r = 0; r < kRun; ++r) over |= v[lo + r] >= bound;
+      if (over) break;
+    }
     for (std::size_t i = lo; i < hi; ++i)
-      if (values[i] >= limit) {
+      if (v[i] >= bound) {
         std::size_t seen = first.load(std::memory_order_relaxed);
         while (i < seen && !first.compare_exchange_weak(seen, i, std::memory_order_relaxed)) {
         }
