@@ -507,10 +507,13 @@ class Args {
   // None or absent gives nullopt.
   template <class T>
   PyResult<std::optional<T>> opt(std::size_t i) const {
-    if (!slots_[i] || slots_[i] == Py_None) return std::optional<T>();
-    auto r = noted(FromPy<T>::convert(slots_[i]), i);
-    if (!r) return raised();
-    return std::optional<T>(std::move(*r));
+    std::optional<T> out;
+    if (slots_[i] && slots_[i] != Py_None) {
+      auto r = noted(FromPy<T>::convert(slots_[i]), i);
+      if (!r) return raised();
+      out.emplace(std::move(*r));
+    }
+    return out;
   }
   // A converter of its own: convert(PyObject*) -> PyResult<X>.
   template <class F>
