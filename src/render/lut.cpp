@@ -176,7 +176,9 @@ inline std::uint32_t mean_of_four(std::uint32_t a, std::uint32_t b, std::uint32_
 // GCC 12 takes the undefined pass-through operand inside some AVX-512 intrinsics for an
 // uninitialised value.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #pragma GCC diagnostic ignored "-Wuninitialized"
 
 // The colours of the identifiers a one-byte table can hold as four byte planes (red, green, blue,
