@@ -116,9 +116,9 @@ PyResult<Ref> render_many(Call& c, Args& a) {
   for (const Ref& o : objects) entries.push_back(PY_TRY(a.noted(recipe_list_entry(o.get()), 0)));
   PY_TRY(check_bulk_moves(entries.size(), s.scramble, "puzzles"));
   // The images together must fit; a frame too large on its own is refused by its entry below.
-  if (const std::uint64_t pixels = std::uint64_t{s.width} * s.height; pixels <= max_pixels) {
+  if (const Result<std::uint64_t> pixels = checked_pixel_count(s.width, s.height)) {
     std::uint64_t bytes = 0;
-    if (__builtin_mul_overflow(pixels * 4, std::uint64_t{entries.size()}, &bytes)) bytes = UINT64_MAX;
+    if (__builtin_mul_overflow(*pixels * 4, std::uint64_t{entries.size()}, &bytes)) bytes = UINT64_MAX;
     require_memory(bytes, "the images");
   }
 
