@@ -244,30 +244,27 @@ Result<std::vector<Grip>> current_grips(std::span<const Piece> pieces, GripMemos
 
 namespace {
 
-// Whether a rotation about the axis n carries the plane (m1, d1) onto sign·(m2, d2), given the
-// normals' components along n (u1, u2) and squared lengths (l1, l2): it does exactly when the
-// planes agree once both normals have unit length, i.e. sign·(d2, u2) = λ·(d1, u1) and l2 = λ²·l1
-// for some λ > 0. The answer is λ, so that the rotation takes m1 to sign·m2 / λ; nothing when the
-// planes differ, or when λ is irrational over the planes' field, where no exact rotation exists.
-Result<std::optional<A>> turned_scale(const A& d1, const A& u1, const A& l1, const A& d2, const A& u2, const A& l2,
-                                      int sign) {
-  const A sd2 = sign > 0 ? d2 : d2.neg(), su2 = sign > 0 ? u2 : u2.neg();
-  const A one = A::constant(QQ(), 1);
+// Whether a rotation about the axis n carries the plane (m1, d1) onto the plane (m2, d2), given
+// the normals' components along n (u1, u2) and squared lengths (l1, l2): it does exactly when the
+// planes agree once both normals have unit length, i.e. (d2, u2) = λ·(d1, u1) and l2 = λ²·l1 for
+// some λ > 0. The answer is λ, so that the rotation takes m1 to m2 / λ; nothing when the planes
+// differ, or when λ is irrational over the planes' field, where no exact rotation exists.
+Result<std::optional<A>> turned_scale(const A& d1, const A& u1, const A& l1, const A& d2, const A& u2, const A& l2) {
   if (l1.eq(l2)) {  // λ = 1
-    if (d1.eq(sd2) && u1.eq(su2)) return std::optional<A>(one);
+    if (d1.eq(d2) && u1.eq(u2)) return std::optional<A>(A::constant(QQ(), 1));
     return std::optional<A>();
   }
   std::optional<A> scale;
   if (!d1.is_zero()) {
-    scale = GY_TRY(sd2.div(d1));
+    scale = GY_TRY(d2.div(d1));
   } else if (!u1.is_zero()) {
-    scale = GY_TRY(su2.div(u1));
-  } else if (sd2.is_zero() && su2.is_zero()) {
+    scale = GY_TRY(u2.div(u1));
+  } else if (d2.is_zero() && u2.is_zero()) {
     // Both planes hold the axis: λ² = l2 / l1 fixes λ.
     scale = GY_TRY(square_root_in_field(GY_TRY(l2.div(l1))));
   }
   if (!scale || GY_TRY(scale->sign()) <= 0) return std::optional<A>();
-  if (!sd2.eq(GY_TRY(scale->mul(d1))) || !su2.eq(GY_TRY(scale->mul(u1))) ||
+  if (!d2.eq(GY_TRY(scale->mul(d1))) || !u2.eq(GY_TRY(scale->mul(u1))) ||
       !l2.eq(GY_TRY(GY_TRY(scale->mul(*scale)).mul(l1))))
     return std::optional<A>();
   return scale;
@@ -287,8 +284,12 @@ Result<std::vector<Stop>> grip_stop_records(std::span<const Piece> pieces, GripM
 
   const Vector3& n = grip.plane.normal;
   const A nn = GY_TRY(Vector3::dot(n, n));
-  // Per rest plane: its normal's component along the axis and its squared length.
-  std::vector<std::optional<std::pair<A, A>>> rest_measures(rest.size());
+  // Per rest plane: its normal's component along the axis and its squared length, and the offset
+  // and that component of the same plane with the opposite sign.
+  struct Measures {
+    A u, l, minus_d, minus_u;
+  };
+  std::vector<std::optional<Measures>> rest_measures(rest.size());
   // Distinct rotations in order of first appearance. Two quaternions have one text key exactly when
   // they are identical (one field object, one value), and a grip has few stops: a scan will do.
   std::vector<Stop> stops;
@@ -307,11 +308,17 @@ Result<std::vector<Stop>> grip_stop_records(std::span<const Piece> pieces, GripM
     if (lhs.eq(rhs)) continue;  // m1 parallel to the axis
     for (std::size_t j = 0; j < rest.size(); ++j) {
       const Vector3& m2 = rest[j].plane.normal;
-      if (!rest_measures[j]) rest_measures[j] = std::pair(GY_TRY(Vector3::dot(n, m2)), GY_TRY(Vector3::dot(m2, m2)));
-      const auto& [u2, l2] = *rest_measures[j];
+      if (!rest_measures[j]) {
+        auto [u, l] = std::pair(GY_TRY(Vector3::dot(n, m2)), GY_TRY(Vector3::dot(m2, m2)));
+        A minus_u = u.neg();
+        rest_measures[j] = Measures{std::move(u), std::move(l), rest[j].plane.d.neg(), std::move(minus_u)};
+      }
+      const Measures& m = *rest_measures[j];
       // The plane as written, then the same plane with the opposite sign.
       for (int sign : {1, -1}) {
-        auto scale = GY_TRY(turned_scale(d1, u1, l1, rest[j].plane.d, u2, l2, sign));
+        const A& d2 = sign > 0 ? rest[j].plane.d : m.minus_d;
+        const A& u2 = sign > 0 ? m.u : m.minus_u;
+        auto scale = GY_TRY(turned_scale(d1, u1, l1, d2, u2, m.l));
         if (!scale) continue;
         Vector3 target = sign > 0 ? m2 : Vector3::neg(m2);
         if (!CoeffTraits<A>::is_one(*scale)) target = GY_TRY(Vector3::scaled(target, GY_TRY(scale->inverse())));
