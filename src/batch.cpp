@@ -20,8 +20,6 @@ namespace {
 
 // About this many bytes of rows go to one task of the pool; a smaller batch runs on the caller.
 constexpr std::size_t kTaskBytes = std::size_t{1} << 16;
-// Moves drawn for a walk and made at once, so many at a time.
-constexpr std::uint32_t kWalkChunk = 64;
 
 // The first error of the copies of a geometric batch, and the stop flag that keeps copies not yet
 // begun from starting. A worker that finds the slot taken or busy drops its own error.
@@ -507,21 +505,17 @@ void walk_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint32
   const GatherTable<T> table = table_of(rows, n);
   pool::for_ranges(b.count(), rows_per_task(n * sizeof(T), deepest), [&](std::size_t lo, std::size_t hi) {
     std::vector<T> spare(n);
-    std::uint32_t made[kWalkChunk];
     for (std::size_t i = lo; i < hi; ++i) {
       const std::uint32_t d = depths[i];
       if (d == 0) continue;
       std::uint64_t state = b.rng_states[i];
       std::uint32_t last = b.last_actions[i];
-      for (std::uint32_t done = 0; done < d;) {
-        const std::uint32_t k = std::min(kWalkChunk, d - done);
-        for (std::uint32_t j = 0; j < k; ++j) {
-          made[j] = last = draw_action(state, last, actions);
-          log.put(i, done + j, last);
-        }
-        gather_walk<T, T>(table, rows.states.data() + i * n, made, k, nullptr, spare.data());
-        done += k;
-      }
+      auto next = [&](std::uint64_t j) {
+        last = draw_action(state, last, actions);
+        log.put(i, j, last);
+        return last;
+      };
+      walk_row<T, T>(table, rows.states.data() + i * n, d, next, nullptr, spare.data());
       if (!level) log.extend(i, d);
       b.rng_states[i] = state;
       b.last_actions[i] = last;
