@@ -61,12 +61,6 @@ GatherTable<T> table_of(const SlotRows<T>& rows, std::size_t n) {
   return {rows.moves.data(), n, bytes, &rows.plan};
 }
 
-// dst row r = src row r through move row moves.at(r), for `count` rows.
-template <class T>
-void gather(const SlotRows<T>& rows, std::size_t n, const T* src, T* dst, RowMoves moves, std::size_t count) {
-  gather_rows<T, T, T>(table_of(rows, n), src, dst, moves, count);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Construction
 
@@ -557,14 +551,13 @@ void undo_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint8_
                   std::span<std::uint8_t> undone) {
   const std::size_t n = b.sticker_count();
   const auto actions = static_cast<std::uint32_t>(b.action_count());
+  const GatherTable<T> table = table_of(rows, n);
   pool::for_ranges(b.count(), rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
     std::vector<T> spare(n);
     for (std::size_t i = lo; i < hi; ++i) {
       if (!flags[i] || b.histories.length(i) == 0) continue;
       const std::uint32_t inverse = actions + b.histories.pop(i);
-      T* row = rows.states.data() + i * n;
-      gather(rows, n, row, spare.data(), RowMoves{&inverse, true}, 1);
-      std::memcpy(row, spare.data(), n * sizeof(T));
+      gather_walk<T, T>(table, rows.states.data() + i * n, &inverse, 1, nullptr, spare.data());
       b.last_actions[i] = b.histories.length(i) ? b.histories.back(i) : kNoAction;
       undone[i] = 1;
     }
