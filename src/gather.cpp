@@ -30,18 +30,19 @@ struct ColorOf {
   std::uint32_t operator()(std::size_t s) const { return c.bytes.empty() ? c.wide[s] : c.bytes[s]; }
 };
 
+// f(c) with c the colour of each slot: the bytes when there are any, else the wide colours.
+template <class F>
+[[gnu::always_inline]] inline decltype(auto) with_colors(const SlotColors& colors, F&& f) {
+  return colors.bytes.empty() ? f(colors.wide.data()) : f(colors.bytes.data());
+}
+
 template <class T>
 bool row_shows_colors(const SlotColors& colors, const T* row, std::size_t n) {
-  if (!colors.bytes.empty()) {
-    const std::uint8_t* c = colors.bytes.data();
+  return with_colors(colors, [=](const auto* c) {
     for (std::size_t j = 0; j < n; ++j)
       if (c[row[j]] != c[j]) return false;
     return true;
-  }
-  const std::uint16_t* c = colors.wide.data();
-  for (std::size_t j = 0; j < n; ++j)
-    if (c[row[j]] != c[j]) return false;
-  return true;
+  });
 }
 
 template <class In, class Out, class Index>
@@ -467,13 +468,9 @@ void color_rows(const SlotColors& colors, std::size_t n, const T* src, std::size
                 GatherKernel kernel) {
   if constexpr (sizeof(T) == 1 && sizeof(Out) == 1)
     if (use_avx512(kernel, n) && !colors.bytes.empty()) return colors_avx512(colors.bytes.data(), n, src, length, dst);
-  if (!colors.bytes.empty()) {
-    const std::uint8_t* const c = colors.bytes.data();
+  with_colors(colors, [=](const auto* c) {
     for (std::size_t k = 0; k < length; ++k) dst[k] = static_cast<Out>(c[src[k]]);
-  } else {
-    const std::uint16_t* const c = colors.wide.data();
-    for (std::size_t k = 0; k < length; ++k) dst[k] = static_cast<Out>(c[src[k]]);
-  }
+  });
 }
 
 template <class T>
