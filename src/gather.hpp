@@ -87,7 +87,7 @@ void gather_walk(const GatherTable<Index>& table, T* row, const std::uint32_t* m
 inline constexpr std::uint32_t kWalkChunk = 64;
 
 // Makes d moves one after another on one row, move j being next(j) (called in order, kWalkChunk
-// at a time, each batch made by gather_walk); row j of `trail` (d rows), when it is not null, is
+// at a time, each chunk made by gather_walk); row j of `trail` (d rows), when it is not null, is
 // the row after the first j + 1.
 template <class T, class Index, class Next>
 void walk_row(const GatherTable<Index>& table, T* row, std::uint64_t d, Next&& next, T* trail, T* spare,
