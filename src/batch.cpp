@@ -20,8 +20,6 @@ namespace {
 
 // About this many bytes of rows go to one task of the pool; a smaller batch runs on the caller.
 constexpr std::size_t kTaskBytes = std::size_t{1} << 16;
-// Moves drawn for a walk and made at once, so many at a time.
-constexpr std::uint32_t kWalkChunk = 64;
 
 // The first error of the copies of a geometric batch, and the stop flag that keeps copies not yet
 // begun from starting. A worker that finds the slot taken or busy drops its own error.
@@ -61,12 +59,6 @@ GatherTable<T> table_of(const SlotRows<T>& rows, std::size_t n) {
   const std::uint8_t* bytes = nullptr;
   if constexpr (sizeof(T) == 1) bytes = rows.moves.data();
   return {rows.moves.data(), n, bytes, &rows.plan};
-}
-
-// dst row r = src row r through move row moves.at(r), for `count` rows.
-template <class T>
-void gather(const SlotRows<T>& rows, std::size_t n, const T* src, T* dst, RowMoves moves, std::size_t count) {
-  gather_rows<T, T, T>(table_of(rows, n), src, dst, moves, count);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -507,21 +499,17 @@ void walk_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint32
   const GatherTable<T> table = table_of(rows, n);
   pool::for_ranges(b.count(), rows_per_task(n * sizeof(T), deepest), [&](std::size_t lo, std::size_t hi) {
     std::vector<T> spare(n);
-    std::uint32_t made[kWalkChunk];
     for (std::size_t i = lo; i < hi; ++i) {
       const std::uint32_t d = depths[i];
       if (d == 0) continue;
       std::uint64_t state = b.rng_states[i];
       std::uint32_t last = b.last_actions[i];
-      for (std::uint32_t done = 0; done < d;) {
-        const std::uint32_t k = std::min(kWalkChunk, d - done);
-        for (std::uint32_t j = 0; j < k; ++j) {
-          made[j] = last = draw_action(state, last, actions);
-          log.put(i, done + j, last);
-        }
-        gather_walk<T, T>(table, rows.states.data() + i * n, made, k, nullptr, spare.data());
-        done += k;
-      }
+      auto next = [&](std::uint64_t j) {
+        last = draw_action(state, last, actions);
+        log.put(i, j, last);
+        return last;
+      };
+      walk_row<T, T>(table, rows.states.data() + i * n, d, next, nullptr, spare.data());
       if (!level) log.extend(i, d);
       b.rng_states[i] = state;
       b.last_actions[i] = last;
@@ -563,14 +551,13 @@ void undo_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint8_
                   std::span<std::uint8_t> undone) {
   const std::size_t n = b.sticker_count();
   const auto actions = static_cast<std::uint32_t>(b.action_count());
+  const GatherTable<T> table = table_of(rows, n);
   pool::for_ranges(b.count(), rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
     std::vector<T> spare(n);
     for (std::size_t i = lo; i < hi; ++i) {
       if (!flags[i] || b.histories.length(i) == 0) continue;
       const std::uint32_t inverse = actions + b.histories.pop(i);
-      T* row = rows.states.data() + i * n;
-      gather(rows, n, row, spare.data(), RowMoves{&inverse, true}, 1);
-      std::memcpy(row, spare.data(), n * sizeof(T));
+      gather_walk<T, T>(table, rows.states.data() + i * n, &inverse, 1, nullptr, spare.data());
       b.last_actions[i] = b.histories.length(i) ? b.histories.back(i) : kNoAction;
       undone[i] = 1;
     }

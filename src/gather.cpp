@@ -30,18 +30,19 @@ struct ColorOf {
   std::uint32_t operator()(std::size_t s) const { return c.bytes.empty() ? c.wide[s] : c.bytes[s]; }
 };
 
+// f(c) with c the colour of each slot: the bytes when there are any, else the wide colours.
+template <class F>
+[[gnu::always_inline]] inline decltype(auto) with_colors(const SlotColors& colors, F&& f) {
+  return colors.bytes.empty() ? f(colors.wide.data()) : f(colors.bytes.data());
+}
+
 template <class T>
 bool row_shows_colors(const SlotColors& colors, const T* row, std::size_t n) {
-  if (!colors.bytes.empty()) {
-    const std::uint8_t* c = colors.bytes.data();
+  return with_colors(colors, [=](const auto* c) {
     for (std::size_t j = 0; j < n; ++j)
       if (c[row[j]] != c[j]) return false;
     return true;
-  }
-  const std::uint16_t* c = colors.wide.data();
-  for (std::size_t j = 0; j < n; ++j)
-    if (c[row[j]] != c[j]) return false;
-  return true;
+  });
 }
 
 template <class In, class Out, class Index>
@@ -167,6 +168,24 @@ struct WideRow {
   return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
 }
 
+// Of `rows` rows of n bytes back to back, how many from the first have 64 bytes from their start
+// within the rows (r * n + 64 <= rows * n).
+constexpr std::size_t whole_vector_rows(std::size_t n, std::size_t rows) {
+  return rows * n >= 64 ? (rows * n - 64) / n + 1 : 0;
+}
+
+// Whether the row of n bytes at src, each read through `through` when it is not null, equals `want`.
+[[gnu::target("avx512f,avx512bw,avx512vbmi")]] inline bool row_equals(const std::uint8_t* src, std::size_t n,
+                                                                      const WideRow& want, const WideRow* through) {
+  bool same = true;
+  for (std::size_t o = 0; o < (n + 63) / 64; ++o) {
+    const __mmask64 m = lane_mask(n, 64 * o);
+    const __m512i row = _mm512_maskz_loadu_epi8(m, src + 64 * o);
+    same &= _mm512_mask_cmpeq_epi8_mask(m, through ? look_up(*through, n, row) : row, want.part[o]) == m;
+  }
+  return same;
+}
+
 // Rows of at most 64 slots, one vector each. A row whose 64 bytes lie within the rows of the call
 // is loaded and stored whole: the bytes it writes past its end belong to the rows after it, which
 // are written afterwards.
@@ -178,7 +197,7 @@ struct WideRow {
   if (rows == 0) return;
   const __mmask64 m = lane_mask(n, 0);
   const __m512i colors = solved ? _mm512_maskz_loadu_epi8(m, colors8) : _mm512_setzero_si512();
-  const std::size_t whole = rows * n >= 64 ? (rows * n - 64) / n + 1 : 0;  // rows r with r * n + 64 <= rows * n
+  const std::size_t whole = whole_vector_rows(n, rows);
   __m512i index = _mm512_maskz_loadu_epi8(m, table + std::size_t{moves.at(0)} * n);
   for (std::size_t r = 0; r < rows; ++r, src += n, dst += n) {
     const bool full = r < whole;
@@ -252,16 +271,7 @@ struct WideRow {
                                                                  const std::uint8_t* src, std::size_t rows,
                                                                  std::uint8_t* solved) {
   const WideRow colors = load_wide_row(colors8, n);
-  const std::size_t outs = (n + 63) / 64;
-  for (std::size_t r = 0; r < rows; ++r, src += n) {
-    bool same = true;
-    for (std::size_t o = 0; o < outs; ++o) {
-      const __mmask64 m = lane_mask(n, 64 * o);
-      const __m512i shown = look_up(colors, n, _mm512_maskz_loadu_epi8(m, src + 64 * o));
-      same &= (_mm512_mask_cmpeq_epi8_mask(m, shown, colors.part[o]) == m);
-    }
-    solved[r] = same ? 1 : 0;
-  }
+  for (std::size_t r = 0; r < rows; ++r, src += n) solved[r] = row_equals(src, n, colors, &colors) ? 1 : 0;
 }
 
 [[gnu::target("avx512f,avx512bw,avx512vbmi")]] void equal_avx512(const std::uint8_t* goal, std::size_t n,
@@ -270,22 +280,14 @@ struct WideRow {
   if (n <= 64) {
     const __mmask64 m = lane_mask(n, 0);
     const __m512i g = _mm512_maskz_loadu_epi8(m, goal);
-    const std::size_t whole = rows * n >= 64 ? (rows * n - 64) / n + 1 : 0;  // as in gather_short_avx512
+    const std::size_t whole = whole_vector_rows(n, rows);
     std::size_t r = 0;
     for (; r < whole; ++r, src += n) same[r] = _mm512_mask_cmpeq_epi8_mask(m, _mm512_loadu_si512(src), g) == m;
     for (; r < rows; ++r, src += n) same[r] = _mm512_mask_cmpeq_epi8_mask(m, _mm512_maskz_loadu_epi8(m, src), g) == m;
     return;
   }
   const WideRow g = load_wide_row(goal, n);
-  const std::size_t outs = (n + 63) / 64;
-  for (std::size_t r = 0; r < rows; ++r, src += n) {
-    bool equal = true;
-    for (std::size_t o = 0; o < outs; ++o) {
-      const __mmask64 m = lane_mask(n, 64 * o);
-      equal &= _mm512_mask_cmpeq_epi8_mask(m, _mm512_maskz_loadu_epi8(m, src + 64 * o), g.part[o]) == m;
-    }
-    same[r] = equal ? 1 : 0;
-  }
+  for (std::size_t r = 0; r < rows; ++r, src += n) same[r] = row_equals(src, n, g, nullptr) ? 1 : 0;
 }
 
 [[gnu::target("avx512f,avx512bw,avx512vbmi")]] void colors_avx512(const std::uint8_t* colors8, std::size_t n,
@@ -466,13 +468,9 @@ void color_rows(const SlotColors& colors, std::size_t n, const T* src, std::size
                 GatherKernel kernel) {
   if constexpr (sizeof(T) == 1 && sizeof(Out) == 1)
     if (use_avx512(kernel, n) && !colors.bytes.empty()) return colors_avx512(colors.bytes.data(), n, src, length, dst);
-  if (!colors.bytes.empty()) {
-    const std::uint8_t* const c = colors.bytes.data();
+  with_colors(colors, [=](const auto* c) {
     for (std::size_t k = 0; k < length; ++k) dst[k] = static_cast<Out>(c[src[k]]);
-  } else {
-    const std::uint16_t* const c = colors.wide.data();
-    for (std::size_t k = 0; k < length; ++k) dst[k] = static_cast<Out>(c[src[k]]);
-  }
+  });
 }
 
 template <class T>

@@ -5,6 +5,7 @@
 // of 16 slots or more), slot by slot otherwise. Every kernel gives identical bytes on every path.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -81,6 +82,24 @@ void gather_rows(const GatherTable<Index>& table, const In* src, Out* dst, RowMo
 template <class T, class Index>
 void gather_walk(const GatherTable<Index>& table, T* row, const std::uint32_t* moves, std::size_t k, T* trail,
                  T* spare, GatherKernel kernel = best_gather_kernel());
+
+// Moves drawn for a walk and made at once, so many at a time.
+inline constexpr std::uint32_t kWalkChunk = 64;
+
+// Makes d moves one after another on one row, move j being next(j) (called in order, kWalkChunk
+// at a time, each chunk made by gather_walk); row j of `trail` (d rows), when it is not null, is
+// the row after the first j + 1.
+template <class T, class Index, class Next>
+void walk_row(const GatherTable<Index>& table, T* row, std::uint64_t d, Next&& next, T* trail, T* spare,
+              GatherKernel kernel = best_gather_kernel()) {
+  std::uint32_t chunk[kWalkChunk];
+  for (std::uint64_t done = 0; done < d;) {
+    const auto k = static_cast<std::uint32_t>(std::min<std::uint64_t>(kWalkChunk, d - done));
+    for (std::uint32_t j = 0; j < k; ++j) chunk[j] = next(done + j);
+    gather_walk<T, Index>(table, row, chunk, k, trail ? trail + done * table.n : nullptr, spare, kernel);
+    done += k;
+  }
+}
 
 // solved[r] = whether row r of `rows` consecutive rows of n slot numbers shows every slot's own
 // colour.

@@ -283,9 +283,6 @@ void gather_states(const Layout& layout, const In* in, Out* out, std::size_t lo,
                                       nullptr, kernel);
 }
 
-// Moves drawn for a walk and made at once, so many at a time.
-constexpr std::uint32_t kWalkChunk = 64;
-
 // ---------------------------------------------------------------------------------------------
 // Walks
 
@@ -773,19 +770,13 @@ void scrambled(const Layout& layout, const WalkLengths& lengths, std::uint64_t c
   const GatherTable<std::uint32_t> table = gather_table(layout);
   pool::for_ranges(count, walks_per_task(n, sizeof(T), moves_hint(lengths)), [&](std::size_t lo, std::size_t hi) {
     std::vector<T> spare(n);
-    std::uint32_t made[kWalkChunk];
     for (std::size_t i = lo; i < hi; ++i) {
       T* row = out.data() + i * n;
       std::copy(goal.begin(), goal.end(), row);
       std::uint32_t d = lengths.length(i);
       if (d == 0) continue;
       Walker walker(layout, seed, i);
-      for (std::uint32_t done = 0; done < d;) {
-        const std::uint32_t k = std::min(kWalkChunk, d - done);
-        for (std::uint32_t j = 0; j < k; ++j) made[j] = walker.next();
-        gather_walk<T, std::uint32_t>(table, row, made, k, nullptr, spare.data());
-        done += k;
-      }
+      walk_row<T, std::uint32_t>(table, row, d, [&](std::uint64_t) { return walker.next(); }, nullptr, spare.data());
     }
   });
 }
@@ -803,7 +794,6 @@ void trajectories(const Layout& layout, const WalkLengths& lengths, std::uint64_
   const GatherTable<std::uint32_t> table = gather_table(layout);
   pool::for_ranges(count, walks_per_task(n, sizeof(T), longest), [&](std::size_t lo, std::size_t hi) {
     std::vector<T> current(n), spare(n);
-    std::uint32_t chunk[kWalkChunk];
     for (std::size_t i = lo; i < hi; ++i) {
       T* rows = states.data() + i * block;
       M* made = moves.data() + i * move_row_length;
@@ -813,15 +803,12 @@ void trajectories(const Layout& layout, const WalkLengths& lengths, std::uint64_
       Walker walker(layout, seed, i);
       std::copy(goal.begin(), goal.end(), current.begin());
       // Row j + 1 is row j after move j: the rows of a walk are its trail.
-      for (std::uint64_t done = 0; done < d;) {
-        const auto k = static_cast<std::uint32_t>(std::min<std::uint64_t>(kWalkChunk, d - done));
-        for (std::uint32_t j = 0; j < k; ++j) {
-          chunk[j] = walker.next();
-          made[done + j] = static_cast<M>(chunk[j]);
-        }
-        gather_walk<T, std::uint32_t>(table, current.data(), chunk, k, rows + (done + 1) * n, spare.data());
-        done += k;
-      }
+      auto next = [&](std::uint64_t j) {
+        const std::uint32_t m = walker.next();
+        made[j] = static_cast<M>(m);
+        return m;
+      };
+      walk_row<T, std::uint32_t>(table, current.data(), d, next, rows + n, spare.data());
       for (std::uint64_t j = d; j < longest; ++j) std::copy(rows + j * n, rows + (j + 1) * n, rows + (j + 1) * n);
     }
   });

@@ -58,6 +58,11 @@ TEST(GatherKernels, FusedSolvedTestMatchesASeparatePass) {
     gather_byte_rows(plan, table, n, src.data(), want.data(), moves.data(), false, kRows, GatherKernel::scalar);
     solved_byte_rows(colors8, n, want.data(), kRows, want_solved.data(), GatherKernel::scalar);
     EXPECT_EQ(want_solved[0], 1) << n;
+    for (GatherKernel k : every_kernel()) {
+      std::vector<std::uint8_t> flags(kRows, 0xEE);
+      solved_rows<std::uint8_t>({colors16, colors8}, n, want.data(), kRows, flags.data(), k);
+      EXPECT_EQ(flags, want_solved) << n;
+    }
     for (const SlotColors& colors : {SlotColors{colors16, colors8}, SlotColors{colors16, {}}})
       for (GatherKernel k : every_kernel()) {
         std::vector<std::uint8_t> got(kRows * n + 64, 0xEE), solved(kRows, 0xEE);
