@@ -6,19 +6,10 @@
 #include <cstring>
 #include <type_traits>
 
+#include "cpu.hpp"
+
 namespace gy {
 namespace {
-
-bool cpu_has_avx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-}
-
-bool cpu_has_avx512_vbmi() {
-  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                          __builtin_cpu_supports("avx512vbmi");
-  return has;
-}
 
 bool use_avx512(GatherKernel kernel, std::size_t n) {
   return kernel == GatherKernel::avx512 && n <= 256 && cpu_has_avx512_vbmi();

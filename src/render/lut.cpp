@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cpu.hpp"
 #include "pool.hpp"
 #include "render/raster.hpp"
 #include "render/scene.hpp"
@@ -154,16 +155,6 @@ void store_word(std::uint8_t* frame, std::size_t i, std::uint32_t word) { std::m
 
 // Identifiers below this many are looked up in a table of their colours made per frame.
 constexpr std::size_t lookup_size = 4096;
-
-bool cpu_has_avx512_vbmi() {
-  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                          __builtin_cpu_supports("avx512vbmi");
-  return has;
-}
-bool cpu_has_avx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-}
 
 // The rounded mean of four colours, channel by channel, two channels per 16-bit half of a lane.
 inline std::uint32_t mean_of_four(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
