@@ -1435,8 +1435,8 @@ std::optional<std::uint32_t> count_roots_descartes(const IntPoly& f, const Fract
 // only when a few such primes fail is the gcd with r′ taken over the rationals.
 Result<bool> squarefree(const FracPoly& r) {
   const IntPoly ri = primitive_integer(r);
-  for (std::uint64_t q : {2147483647u, 2147483629u, 2147483587u}) {
-    const Zp F(q);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const Zp F(word_prime(i));
     const WordPoly w = to_word_poly(ri, F);
     if (degree(w) == ri.degree() && is_squarefree(F, w)) return true;
   }
