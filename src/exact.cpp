@@ -99,14 +99,6 @@ Fraction power_of_two(std::int64_t e) {
   return expect(Fraction::make(Int(1), Int(1).shl(static_cast<std::uint64_t>(-e))), "power of two is non-zero");
 }
 
-// The exponent of x when x is a power of two.
-std::optional<std::uint64_t> exponent_of_two(const Int& x) {
-  if (x.sign() <= 0) return std::nullopt;
-  const std::uint64_t e = x.bit_length() - 1;
-  if (!(Int(1).shl(e) == x)) return std::nullopt;
-  return e;
-}
-
 // floor(log2 x) for x > 0.
 std::int64_t floor_log2(const Fraction& x) {
   auto e = static_cast<std::int64_t>(x.num().bit_length()) - static_cast<std::int64_t>(x.den().bit_length());
@@ -130,11 +122,11 @@ std::optional<std::int64_t> grid_step(const Fraction& lo, const Fraction& hi) {
   Fraction w = hi - lo;
   std::int64_t k;
   if (w.num().is_one()) {
-    auto e = exponent_of_two(w.den());
+    auto e = w.den().exponent_of_two();
     if (!e) return std::nullopt;
     k = static_cast<std::int64_t>(*e);
   } else if (w.den().is_one()) {
-    auto e = exponent_of_two(w.num());
+    auto e = w.num().exponent_of_two();
     if (!e) return std::nullopt;
     k = -static_cast<std::int64_t>(*e);
   } else {
@@ -231,7 +223,7 @@ class Enclosure {
 
   // den(x)^deg, the scale of an end's value.
   Int scale(const Fraction& x) const {
-    if (auto e = exponent_of_two(x.den())) return Int(1).shl(*e * deg_);
+    if (auto e = x.den().exponent_of_two()) return Int(1).shl(*e * deg_);
     return Int::pow(x.den(), static_cast<std::uint32_t>(deg_));
   }
 
@@ -851,7 +843,7 @@ std::pair<Fraction, Fraction> bounds_sum(const IntPoly& a, const Int& d, const s
   const Int& dh = upper[1].den();
   const Int q = dl == dh ? dl : dl / Int::gcd(dl, dh) * dh;
   const std::uint64_t q_bits = q.bit_length() - 1;
-  const bool dyadic = Int(1).shl(q_bits) == q;
+  const bool dyadic = q.exponent_of_two().has_value();
   const Int qn = dyadic ? Int(1).shl(q_bits * n) : Int::pow(q, static_cast<std::uint32_t>(n));
   Mpz sum[2], term;
   for (std::size_t i = 0; i <= n; ++i) {

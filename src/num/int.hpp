@@ -95,6 +95,8 @@ class Int {
   }
   // Bit length of the magnitude; 0 for zero.
   std::uint64_t bit_length() const;
+  // k when this is 2^k.
+  std::optional<std::uint64_t> exponent_of_two() const;
 
   Int abs() const { return b_ ? (b_->size < 0 ? neg_slow(*this) : *this) : v_ >= 0 ? *this : -*this; }
   Int shl(std::uint64_t bits) const;  // this · 2^bits; bits beyond kMaxBits is a broken invariant

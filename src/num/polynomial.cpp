@@ -629,11 +629,10 @@ Int scaled_value(const IntPoly& p, const Fraction& x) {
     for (std::size_t i = p.coeffs.size() - 1; i-- > 0;) acc = acc * n + p.coeffs[i];
     return acc;
   }
-  const std::uint64_t shift = d.bit_length() - 1;
-  if (Int(1).shl(shift) == d) {
+  if (const auto shift = d.exponent_of_two()) {
     for (std::size_t i = p.coeffs.size() - 1, k = 1; i-- > 0; ++k) {
       acc = acc * n;
-      if (!p.coeffs[i].is_zero()) acc += p.coeffs[i].shl(shift * k);
+      if (!p.coeffs[i].is_zero()) acc += p.coeffs[i].shl(*shift * k);
     }
     return acc;
   }
