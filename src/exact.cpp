@@ -19,33 +19,6 @@ namespace {
 
 Fraction one_fraction() { return Fraction(Int(1)); }
 
-// p = P / den with P integral and den the least common denominator.
-IntPoly clear_denominators(const FracPoly& p, Int& den) {
-  den = Int(1);
-  for (const auto& x : p.coeffs) {
-    const Int& e = x.den();
-    if (e.is_one() || e == den) continue;
-    // Denominators of one number mostly divide each other: a division test spares most gcds.
-    if (!den.is_small() && mpz_divisible_p(den.view().get(), e.view().get())) continue;
-    den = den / Int::gcd(den, e) * e;
-  }
-  IntPoly r;
-  r.coeffs.reserve(p.coeffs.size());
-  Mpz q;
-  for (const auto& x : p.coeffs) {
-    if (den.is_one() || x.den() == den) {
-      r.coeffs.push_back(x.num());
-    } else if (den.is_small()) {
-      r.coeffs.push_back(x.num() * (den / x.den()));
-    } else {
-      mpz_divexact(q.get(), den.view().get(), x.den().view().get());
-      mpz_mul(q.get(), q.get(), x.num().view().get());
-      r.coeffs.push_back(q.to_int());
-    }
-  }
-  return r;
-}
-
 // P / den coefficient by coefficient, reduced.
 FracPoly over(const std::vector<Int>& p, const Int& den) {
   std::vector<Fraction> out;
