@@ -364,8 +364,7 @@ Result<FieldRef> NumberField::make_isolated(FracPoly m, Fraction lo, Fraction hi
   Int den(1);
   for (std::size_t i = d; i <= 2 * d; ++i) {
     field->powers_int_.push_back(clear_denominators(field->powers_[i], dens[i - d]));
-    const Int& di = dens[i - d];
-    if (!(di == den)) den = den / Int::gcd(den, di) * di;
+    den = Int::lcm(den, dens[i - d]);
   }
   for (std::size_t i = 0; i <= d; ++i) {
     if (dens[i] == den) continue;
@@ -814,7 +813,7 @@ std::pair<Fraction, Fraction> bounds_sum(const IntPoly& a, const Int& d, const s
   const std::size_t n = a.coeffs.size() - 1;
   const Int& dl = lower[1].den();
   const Int& dh = upper[1].den();
-  const Int q = dl == dh ? dl : dl / Int::gcd(dl, dh) * dh;
+  const Int q = Int::lcm(dl, dh);
   const std::uint64_t q_bits = q.bit_length() - 1;
   const bool dyadic = q.exponent_of_two().has_value();
   const Int qn = dyadic ? Int(1).shl(q_bits * n) : Int::pow(q, static_cast<std::uint32_t>(n));
@@ -1370,7 +1369,7 @@ std::optional<std::uint32_t> roots_on_unit(const MpzVector& q, std::size_t& budg
 // halves of the interval; none when the halving runs long, as it may near close roots.
 std::optional<std::uint32_t> count_roots_descartes(const IntPoly& f, const Fraction& lo, const Fraction& hi) {
   // With lo = a/c and hi = b/c: q(x) = c^n·f((a + (b − a)·x)/c) maps [0, 1] onto [lo, hi].
-  const Int c = lo.den() == hi.den() ? lo.den() : lo.den() / Int::gcd(lo.den(), hi.den()) * hi.den();
+  const Int c = Int::lcm(lo.den(), hi.den());
   const Int a = lo.num() * (c / lo.den()), b = hi.num() * (c / hi.den());
   const std::size_t n = f.coeffs.size() - 1;
   MpzVector q(n + 1);

@@ -255,6 +255,8 @@ Int Int::gcd(const Int& a, const Int& b) {
   return compute([&] { mpz_gcd(scratch.q, a.view().get(), b.view().get()); }, scratch.q);
 }
 
+Int Int::lcm(const Int& a, const Int& b) { return a == b ? a : a / gcd(a, b) * b; }
+
 Int Int::pow(const Int& base, std::uint32_t e) {
   if (e == 0) return Int(1);
   if (base.is_small()) {

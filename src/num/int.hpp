@@ -108,6 +108,8 @@ class Int {
   // The residue of x in [0, m); Division "Division by zero" when m <= 0.
   static Result<Int> mod_floor(const Int& x, const Int& m);
   static Int gcd(const Int& a, const Int& b);
+  // The least common multiple of a > 0 and b > 0.
+  static Int lcm(const Int& a, const Int& b);
   // base^e, 0^0 = 1; a result surely above kMaxBits aborts the call.
   static Int pow(const Int& base, std::uint32_t e);
   // 2·3·…·n, 1 for n < 2.

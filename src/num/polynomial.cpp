@@ -70,7 +70,7 @@ IntPoly clear_denominators(const FracPoly& p, Int& den) {
     if (e.is_one() || e == den) continue;
     // The denominators mostly divide each other: a division test spares most gcds.
     if (!den.is_small() && mpz_divisible_p(den.view().get(), e.view().get())) continue;
-    den = den / Int::gcd(den, e) * e;
+    den = Int::lcm(den, e);
   }
   IntPoly r;
   r.coeffs.reserve(p.coeffs.size());

@@ -207,6 +207,9 @@ TEST(Int, GcdPowFactorialBinomial) {
   EXPECT_EQ(Int::gcd(Int(INT64_MIN), Int(0)), -Int(INT64_MIN));
   EXPECT_EQ(Int::gcd(Int(INT64_MIN), Int(INT64_MIN)), -Int(INT64_MIN));
   EXPECT_EQ(Int::gcd(Int(INT64_MIN), Int(6)), Int(2));
+  EXPECT_EQ(Int::lcm(Int(4), Int(6)), Int(12));
+  EXPECT_EQ(Int::lcm(Int(INT64_MAX), Int(INT64_MAX)), Int(INT64_MAX));
+  EXPECT_EQ(Int::lcm(Int(INT64_MAX), Int(2)), Int(INT64_MAX) * Int(2));
 
   EXPECT_EQ(Int::pow(Int(0), 0), Int(1));
   EXPECT_EQ(Int::pow(Int::pow(Int(7), 40), 0), Int(1));
