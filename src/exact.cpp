@@ -19,33 +19,6 @@ namespace {
 
 Fraction one_fraction() { return Fraction(Int(1)); }
 
-// p = P / den with P integral and den the least common denominator.
-IntPoly clear_denominators(const FracPoly& p, Int& den) {
-  den = Int(1);
-  for (const auto& x : p.coeffs) {
-    const Int& e = x.den();
-    if (e.is_one() || e == den) continue;
-    // Denominators of one number mostly divide each other: a division test spares most gcds.
-    if (!den.is_small() && mpz_divisible_p(den.view().get(), e.view().get())) continue;
-    den = den / Int::gcd(den, e) * e;
-  }
-  IntPoly r;
-  r.coeffs.reserve(p.coeffs.size());
-  Mpz q;
-  for (const auto& x : p.coeffs) {
-    if (den.is_one() || x.den() == den) {
-      r.coeffs.push_back(x.num());
-    } else if (den.is_small()) {
-      r.coeffs.push_back(x.num() * (den / x.den()));
-    } else {
-      mpz_divexact(q.get(), den.view().get(), x.den().view().get());
-      mpz_mul(q.get(), q.get(), x.num().view().get());
-      r.coeffs.push_back(q.to_int());
-    }
-  }
-  return r;
-}
-
 // P / den coefficient by coefficient, reduced.
 FracPoly over(const std::vector<Int>& p, const Int& den) {
   std::vector<Fraction> out;
@@ -99,14 +72,6 @@ Fraction power_of_two(std::int64_t e) {
   return expect(Fraction::make(Int(1), Int(1).shl(static_cast<std::uint64_t>(-e))), "power of two is non-zero");
 }
 
-// The exponent of x when x is a power of two.
-std::optional<std::uint64_t> exponent_of_two(const Int& x) {
-  if (x.sign() <= 0) return std::nullopt;
-  const std::uint64_t e = x.bit_length() - 1;
-  if (!(Int(1).shl(e) == x)) return std::nullopt;
-  return e;
-}
-
 // floor(log2 x) for x > 0.
 std::int64_t floor_log2(const Fraction& x) {
   auto e = static_cast<std::int64_t>(x.num().bit_length()) - static_cast<std::int64_t>(x.den().bit_length());
@@ -130,11 +95,11 @@ std::optional<std::int64_t> grid_step(const Fraction& lo, const Fraction& hi) {
   Fraction w = hi - lo;
   std::int64_t k;
   if (w.num().is_one()) {
-    auto e = exponent_of_two(w.den());
+    auto e = w.den().exponent_of_two();
     if (!e) return std::nullopt;
     k = static_cast<std::int64_t>(*e);
   } else if (w.den().is_one()) {
-    auto e = exponent_of_two(w.num());
+    auto e = w.num().exponent_of_two();
     if (!e) return std::nullopt;
     k = -static_cast<std::int64_t>(*e);
   } else {
@@ -231,7 +196,7 @@ class Enclosure {
 
   // den(x)^deg, the scale of an end's value.
   Int scale(const Fraction& x) const {
-    if (auto e = exponent_of_two(x.den())) return Int(1).shl(*e * deg_);
+    if (auto e = x.den().exponent_of_two()) return Int(1).shl(*e * deg_);
     return Int::pow(x.den(), static_cast<std::uint32_t>(deg_));
   }
 
@@ -399,8 +364,7 @@ Result<FieldRef> NumberField::make_isolated(FracPoly m, Fraction lo, Fraction hi
   Int den(1);
   for (std::size_t i = d; i <= 2 * d; ++i) {
     field->powers_int_.push_back(clear_denominators(field->powers_[i], dens[i - d]));
-    const Int& di = dens[i - d];
-    if (!(di == den)) den = den / Int::gcd(den, di) * di;
+    den = Int::lcm(den, dens[i - d]);
   }
   for (std::size_t i = 0; i <= d; ++i) {
     if (dens[i] == den) continue;
@@ -849,9 +813,9 @@ std::pair<Fraction, Fraction> bounds_sum(const IntPoly& a, const Int& d, const s
   const std::size_t n = a.coeffs.size() - 1;
   const Int& dl = lower[1].den();
   const Int& dh = upper[1].den();
-  const Int q = dl == dh ? dl : dl / Int::gcd(dl, dh) * dh;
+  const Int q = Int::lcm(dl, dh);
   const std::uint64_t q_bits = q.bit_length() - 1;
-  const bool dyadic = Int(1).shl(q_bits) == q;
+  const bool dyadic = q.exponent_of_two().has_value();
   const Int qn = dyadic ? Int(1).shl(q_bits * n) : Int::pow(q, static_cast<std::uint32_t>(n));
   Mpz sum[2], term;
   for (std::size_t i = 0; i <= n; ++i) {
@@ -1405,7 +1369,7 @@ std::optional<std::uint32_t> roots_on_unit(const MpzVector& q, std::size_t& budg
 // halves of the interval; none when the halving runs long, as it may near close roots.
 std::optional<std::uint32_t> count_roots_descartes(const IntPoly& f, const Fraction& lo, const Fraction& hi) {
   // With lo = a/c and hi = b/c: q(x) = c^n·f((a + (b − a)·x)/c) maps [0, 1] onto [lo, hi].
-  const Int c = lo.den() == hi.den() ? lo.den() : lo.den() / Int::gcd(lo.den(), hi.den()) * hi.den();
+  const Int c = Int::lcm(lo.den(), hi.den());
   const Int a = lo.num() * (c / lo.den()), b = hi.num() * (c / hi.den());
   const std::size_t n = f.coeffs.size() - 1;
   MpzVector q(n + 1);
@@ -1435,8 +1399,8 @@ std::optional<std::uint32_t> count_roots_descartes(const IntPoly& f, const Fract
 // only when a few such primes fail is the gcd with r′ taken over the rationals.
 Result<bool> squarefree(const FracPoly& r) {
   const IntPoly ri = primitive_integer(r);
-  for (std::uint64_t q : {2147483647u, 2147483629u, 2147483587u}) {
-    const Zp F(q);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const Zp F(word_prime(i));
     const WordPoly w = to_word_poly(ri, F);
     if (degree(w) == ri.degree() && is_squarefree(F, w)) return true;
   }

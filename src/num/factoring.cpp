@@ -56,13 +56,6 @@ Int random_residue(const Int& p) {
 // =============================================================================================
 // Residues modulo a prime below 2^32, as machine words
 
-bool is_word_prime(u64 n) {
-  if (n < 2) return false;
-  for (u64 q = 2; q * q <= n; ++q)
-    if (n % q == 0) return false;
-  return true;
-}
-
 // The map h ↦ h^p modulo a monic f, which is linear over the residues. For small p it squares and
 // multiplies modulo f; otherwise it applies the table of rows x^(p·j) mod f, whose products are
 // summed unreduced.

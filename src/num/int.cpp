@@ -153,6 +153,18 @@ std::uint64_t Int::bit_length() const {
   return 64 * n - __builtin_clzll(b_->limbs()[n - 1]);
 }
 
+std::optional<std::uint64_t> Int::exponent_of_two() const {
+  if (sign() <= 0) return std::nullopt;
+  if (!b_) {
+    const auto v = static_cast<std::uint64_t>(v_);
+    if ((v & (v - 1)) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(__builtin_ctzll(v));
+  }
+  const std::uint64_t top = bit_length() - 1;
+  if (mpz_scan1(view().get(), 0) != top) return std::nullopt;
+  return top;
+}
+
 Int Int::shl(std::uint64_t bits) const {
   if (is_zero() || bits == 0) return *this;
   if (bits > kMaxBits) too_large("a shift");
@@ -242,6 +254,8 @@ Int Int::gcd(const Int& a, const Int& b) {
   }
   return compute([&] { mpz_gcd(scratch.q, a.view().get(), b.view().get()); }, scratch.q);
 }
+
+Int Int::lcm(const Int& a, const Int& b) { return a == b ? a : a / gcd(a, b) * b; }
 
 Int Int::pow(const Int& base, std::uint32_t e) {
   if (e == 0) return Int(1);

@@ -95,6 +95,8 @@ class Int {
   }
   // Bit length of the magnitude; 0 for zero.
   std::uint64_t bit_length() const;
+  // k when this is 2^k.
+  std::optional<std::uint64_t> exponent_of_two() const;
 
   Int abs() const { return b_ ? (b_->size < 0 ? neg_slow(*this) : *this) : v_ >= 0 ? *this : -*this; }
   Int shl(std::uint64_t bits) const;  // this · 2^bits; bits beyond kMaxBits is a broken invariant
@@ -106,6 +108,8 @@ class Int {
   // The residue of x in [0, m); Division "Division by zero" when m <= 0.
   static Result<Int> mod_floor(const Int& x, const Int& m);
   static Int gcd(const Int& a, const Int& b);
+  // The least common multiple of a > 0 and b > 0.
+  static Int lcm(const Int& a, const Int& b);
   // base^e, 0^0 = 1; a result surely above kMaxBits aborts the call.
   static Int pow(const Int& base, std::uint32_t e);
   // 2·3·…·n, 1 for n < 2.

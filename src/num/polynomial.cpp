@@ -56,23 +56,38 @@ FracPoly CoeffTraits<FracPoly>::neg(const FracPoly& x) { return neg_coefficients
 
 namespace {
 
-// p times the least common denominator of its coefficients.
-IntPoly clear_denominators(const FracPoly& p, Int& den) {
-  den = Int(1);
-  for (const auto& x : p.coeffs)
-    if (!x.den().is_one()) den = den / Int::gcd(den, x.den()) * x.den();
-  IntPoly q;
-  q.coeffs.reserve(p.coeffs.size());
-  for (const auto& x : p.coeffs) q.coeffs.push_back(den.is_one() ? x.num() : x.num() * (den / x.den()));
-  return q;
-}
-
 Fraction ratio(Int n, const Int& d) {
   if (d.is_one()) return Fraction(std::move(n));
   return expect(Fraction::make(std::move(n), d), "denominator is non-zero");
 }
 
 }  // namespace
+
+IntPoly clear_denominators(const FracPoly& p, Int& den) {
+  den = Int(1);
+  for (const auto& x : p.coeffs) {
+    const Int& e = x.den();
+    if (e.is_one() || e == den) continue;
+    // The denominators mostly divide each other: a division test spares most gcds.
+    if (!den.is_small() && mpz_divisible_p(den.view().get(), e.view().get())) continue;
+    den = Int::lcm(den, e);
+  }
+  IntPoly r;
+  r.coeffs.reserve(p.coeffs.size());
+  Mpz q;
+  for (const auto& x : p.coeffs) {
+    if (den.is_one() || x.den() == den) {
+      r.coeffs.push_back(x.num());
+    } else if (den.is_small()) {
+      r.coeffs.push_back(x.num() * (den / x.den()));
+    } else {
+      mpz_divexact(q.get(), den.view().get(), x.den().view().get());
+      mpz_mul(q.get(), q.get(), x.num().view().get());
+      r.coeffs.push_back(q.to_int());
+    }
+  }
+  return r;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Products
@@ -629,11 +644,10 @@ Int scaled_value(const IntPoly& p, const Fraction& x) {
     for (std::size_t i = p.coeffs.size() - 1; i-- > 0;) acc = acc * n + p.coeffs[i];
     return acc;
   }
-  const std::uint64_t shift = d.bit_length() - 1;
-  if (Int(1).shl(shift) == d) {
+  if (const auto shift = d.exponent_of_two()) {
     for (std::size_t i = p.coeffs.size() - 1, k = 1; i-- > 0; ++k) {
       acc = acc * n;
-      if (!p.coeffs[i].is_zero()) acc += p.coeffs[i].shl(shift * k);
+      if (!p.coeffs[i].is_zero()) acc += p.coeffs[i].shl(*shift * k);
     }
     return acc;
   }

@@ -258,6 +258,8 @@ BiPoly lift_constants(const FracPoly& p);
 
 // p times the positive rational that makes its coefficients coprime integers; zero stays zero.
 IntPoly primitive_integer(const FracPoly& p);
+// p = P / den with P integral and den the least common denominator of p's coefficients.
+IntPoly clear_denominators(const FracPoly& p, Int& den);
 IntPoly primitive_part(const IntPoly& p);  // divided by the positive gcd of the coefficients
 FracPoly to_fractions(const IntPoly& p);
 

@@ -252,10 +252,8 @@ bool is_squarefree(const Zp& F, const WordPoly& f) {
 // ---------------------------------------------------------------------------------------------
 // Primes below 2^31 and rational reconstruction
 
-namespace {
-
 // Miller–Rabin with the bases 2, 7 and 61, exact below 2^32.
-bool is_prime_u32(u64 n) {
+bool is_word_prime(u64 n) {
   if (n < 2) return false;
   for (u64 q : {2u, 3u, 5u, 7u, 11u, 13u, 61u})
     if (n % q == 0) return n == q;
@@ -277,9 +275,11 @@ bool is_prime_u32(u64 n) {
   return true;
 }
 
+namespace {
+
 u64 prime_below(u64 n) {
   do --n;
-  while (!is_prime_u32(n));
+  while (!is_word_prime(n));
   return n;
 }
 

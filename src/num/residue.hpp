@@ -86,6 +86,9 @@ WordPoly derivative(const Zp& F, const WordPoly& a);
 // No repeated factor: gcd(f, f′) constant, and a zero derivative only for a constant f.
 bool is_squarefree(const Zp& F, const WordPoly& f);
 
+// Whether n < 2^32 is prime.
+bool is_word_prime(std::uint64_t n);
+
 // The i-th prime below 2^31, counting down from the largest.
 std::uint64_t word_prime(std::size_t i);
 

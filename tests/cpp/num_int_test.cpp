@@ -157,6 +157,20 @@ TEST(Int, ArithmeticMatchesGmp) {
   }
 }
 
+TEST(Int, ExponentOfTwoOnBothSidesOfTheWord) {
+  for (std::uint64_t k : {0u, 1u, 62u, 63u, 64u, 127u, 300u}) {
+    const Int p = Int(1).shl(k);
+    EXPECT_EQ(p.exponent_of_two(), std::optional<std::uint64_t>(k)) << k;
+    EXPECT_EQ((-p).exponent_of_two(), std::nullopt) << k;
+    EXPECT_EQ((p + Int(1)).exponent_of_two(), k == 0 ? std::optional<std::uint64_t>(1) : std::nullopt) << k;
+    if (k > 1) {
+      EXPECT_EQ((p - Int(1)).exponent_of_two(), std::nullopt) << k;
+    }
+    EXPECT_EQ((p * Int(3)).exponent_of_two(), std::nullopt) << k;
+  }
+  EXPECT_EQ(Int(0).exponent_of_two(), std::nullopt);
+}
+
 TEST(Int, DivisionSignsEverySignCombination) {
   struct Case {
     std::int64_t a, b, q, r, floor;
@@ -193,6 +207,9 @@ TEST(Int, GcdPowFactorialBinomial) {
   EXPECT_EQ(Int::gcd(Int(INT64_MIN), Int(0)), -Int(INT64_MIN));
   EXPECT_EQ(Int::gcd(Int(INT64_MIN), Int(INT64_MIN)), -Int(INT64_MIN));
   EXPECT_EQ(Int::gcd(Int(INT64_MIN), Int(6)), Int(2));
+  EXPECT_EQ(Int::lcm(Int(4), Int(6)), Int(12));
+  EXPECT_EQ(Int::lcm(Int(INT64_MAX), Int(INT64_MAX)), Int(INT64_MAX));
+  EXPECT_EQ(Int::lcm(Int(INT64_MAX), Int(2)), Int(INT64_MAX) * Int(2));
 
   EXPECT_EQ(Int::pow(Int(0), 0), Int(1));
   EXPECT_EQ(Int::pow(Int::pow(Int(7), 40), 0), Int(1));
