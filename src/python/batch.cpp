@@ -294,6 +294,7 @@ Status with_broadcast(const PuzzleBatch& b, const std::vector<T>& values, Load l
   const auto every = std::make_unique_for_overwrite<T[]>(n * count);
   pool::for_ranges(count, std::max<std::size_t>(1, (std::size_t{1} << 16) / (n * sizeof(T))),
                    [&](std::size_t lo, std::size_t hi) {
+                     poll_interrupt();
                      for (std::size_t i = lo; i < hi; ++i) std::copy(values.begin(), values.end(), every.get() + i * n);
                    });
   return load(std::span<const T>(every.get(), n * count));
@@ -417,6 +418,7 @@ Array::Shape frame_shape(std::size_t frames, const FrameRequest& r) {
 // out[k] = in[k] / 255, in parallel.
 void bytes_to_unit_floats(std::span<const std::uint8_t> in, std::span<float> out) {
   pool::for_ranges(in.size(), std::size_t{1} << 16, [&](std::size_t lo, std::size_t hi) {
+    poll_interrupt();
     for (std::size_t k = lo; k < hi; ++k) out[k] = static_cast<float>(in[k]) / 255.0f;
   });
 }
@@ -477,6 +479,7 @@ PyResult<std::vector<Image>> frames(Call& c, PuzzleBatch& b, Args& a) {
     const std::size_t frame = std::size_t{r.width} * r.height * 4;
     images.resize(b.count());
     pool::for_each_index(b.count(), 1, [&](std::size_t i) {
+      poll_interrupt();
       const std::uint8_t* at = bytes.data() + i * frame;
       images[i] = Image{PixelBytes(at, at + frame), r.width, r.height};
     });

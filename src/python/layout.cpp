@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "num/interrupt.hpp"
 #include "pool.hpp"
 #include "python/args.hpp"
 #include "python/array.hpp"
@@ -237,6 +238,7 @@ template <class T>
 std::uint64_t value_bound(std::span<const T> values) {
   std::atomic<std::uint64_t> largest{0};
   pool::for_ranges(values.size(), std::size_t{1} << 16, [&](std::size_t lo, std::size_t hi) {
+    poll_interrupt();
     T m = 0;
     for (std::size_t i = lo; i < hi; ++i) m = std::max(m, values[i]);
     std::uint64_t seen = largest.load(std::memory_order_relaxed);

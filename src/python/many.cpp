@@ -74,6 +74,7 @@ struct RenderSettings {
 
 // Entry i: built, placed, scrambled from seed + i, drawn. Touches nothing but its own record.
 Result<Image> render_entry(const std::string& query, const RenderSettings& s, std::uint64_t i) {
+  poll_interrupt();
   gy::Simulator sim = GY_TRY(gy::Simulator::build(query));
   sim.view.background = s.background;
   sim.view.supersample = s.supersample == 0 ? 1 : s.supersample;
