@@ -173,13 +173,13 @@ PyStatus solve(Call& c, PuzzleBatch& b, Args& a) {
 // A number of moves for every copy, or a sequence of one per copy.
 PyResult<std::vector<std::uint32_t>> depth_argument(PyObject* obj, std::size_t count) {
   if (auto one = extract_u32(obj)) return std::vector<std::uint32_t>(count, *one);
-  PyErr_Clear();
+  PY_TRY(discard_mismatch());
   if (auto each = extract_u32_list(obj)) {
     if (each->size() != count)
       return raise(PyExc_ValueError, cat("got ", each->size(), " depths for ", count, " puzzles"));
     return std::move(*each);
   }
-  PyErr_Clear();
+  PY_TRY(discard_mismatch());
   return raise(PyExc_TypeError, "expected a number of moves, or one per puzzle");
 }
 
@@ -727,7 +727,7 @@ PyResult<std::vector<std::uint8_t>> parse_which(std::size_t count, PyObject* whi
     std::vector<std::uint8_t> flags;
     const Py_ssize_t hint = PySequence_Size(which);
     if (hint < 0)
-      PyErr_Clear();
+      PY_TRY(discard_mismatch());
     else
       flags.reserve(std::min(static_cast<std::size_t>(hint), max_reserve_hint));
     Ref it = Ref::steal(PyObject_GetIter(which));
@@ -750,7 +750,7 @@ PyResult<std::vector<std::uint8_t>> parse_which(std::size_t count, PyObject* whi
         return raise(PyExc_ValueError, cat("got ", flags.size(), " flags for ", count, " puzzles"));
       return flags;
     }
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
   }
 
   // Indices, each below count.
@@ -759,19 +759,19 @@ PyResult<std::vector<std::uint8_t>> parse_which(std::size_t count, PyObject* whi
   std::vector<std::uint64_t> indices;
   Ref it = Ref::steal(PyObject_GetIter(which));
   if (!it) {
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
     return not_a_choice();
   }
   while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
     auto index = extract_usize(item.get());
     if (!index) {
-      PyErr_Clear();
+      PY_TRY(discard_mismatch());
       return not_a_choice();
     }
     indices.push_back(*index);
   }
   if (PyErr_Occurred()) {
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
     return not_a_choice();
   }
   std::vector<std::uint8_t> flags(count, 0);

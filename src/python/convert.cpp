@@ -17,6 +17,13 @@ PyResult<bool> FromPy<bool>::convert(PyObject* obj) {
   return raise_not_instance(obj, "bool");
 }
 
+PyStatus discard_mismatch() {
+  if (!PyErr_Occurred()) return {};
+  if (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError)) return raised();
+  PyErr_Clear();
+  return {};
+}
+
 namespace {
 constinit OnceObject abc_sequence_cell;
 }

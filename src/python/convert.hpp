@@ -106,6 +106,13 @@ struct FromPy<std::optional<T>> {
   }
 };
 
+// After a reader that tries one form of an argument failed with an exception set: clears it when it
+// only says that the object is not of that form, an ordinary Exception, so that the next form may
+// be tried. MemoryError and the BaseExceptions that are not Exceptions (KeyboardInterrupt,
+// SystemExit, GeneratorExit, PanicException) are the caller's own and stay set: raised() comes back,
+// to be passed on as they are. Nothing set is nothing to clear.
+PyStatus discard_mismatch();
+
 // The host's sequence protocol or collections.abc.Sequence; false without an exception when not.
 PyResult<bool> is_sequence(PyObject* obj);
 
@@ -121,7 +128,7 @@ PyResult<std::vector<X>> vec_from_sequence(PyObject* obj, F&& item) {
   std::vector<X> out;
   Py_ssize_t hint = PySequence_Size(obj);
   if (hint < 0)
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
   else
     out.reserve(std::min(static_cast<std::size_t>(hint), max_reserve_hint));
   Ref it = Ref::steal(PyObject_GetIter(obj));
