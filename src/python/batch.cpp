@@ -65,10 +65,12 @@ PyResult<PuzzleBatch> construct(Call& c, Args& a) {
   setup.view.show_edges = PY_TRY(flag_option(a, p_show_edges));
   setup.view.show_pieces = PY_TRY(flag_option(a, p_show_pieces));
   setup.view.line_width = PY_TRY(a.opt<double>(p_line_width));
-  setup.view.fov = PY_TRY(a.opt<double>(p_fov));
-  setup.view.distance = PY_TRY(a.opt<double>(p_distance));
-  setup.view.yaw = PY_TRY(a.opt<double>(p_yaw));
-  setup.view.pitch = PY_TRY(a.opt<double>(p_pitch));
+  setup.view.fov = PY_TRY(finite_float_option(a, p_fov));
+  setup.view.distance = PY_TRY(finite_float_option(a, p_distance));
+  setup.view.yaw = PY_TRY(finite_float_option(a, p_yaw));
+  setup.view.pitch = PY_TRY(finite_float_option(a, p_pitch));
+  // A build's camera is the default one.
+  PY_TRY(puzzle::check_camera_options(setup.view, Camera{}));
   // The recipe's converter speaks for itself: its messages carry no argument note.
   const std::string query = PY_TRY(recipe_argument(a[p_recipe]));
   return PY_TRY(c.detached([&] { return build_batch(query, count, setup); }));
@@ -498,14 +500,23 @@ PyStatus configure(Call&, PuzzleBatch& b, Args& a) {
   o.show_edges = PY_TRY(flag_option(a, 2));
   o.show_pieces = PY_TRY(flag_option(a, 3));
   o.line_width = PY_TRY(a.opt<double>(4));
-  o.fov = PY_TRY(a.opt<double>(5));
-  o.distance = PY_TRY(a.opt<double>(6));
-  o.yaw = PY_TRY(a.opt<double>(7));
-  o.pitch = PY_TRY(a.opt<double>(8));
+  o.fov = PY_TRY(finite_float_option(a, 5));
+  o.distance = PY_TRY(finite_float_option(a, 6));
+  o.yaw = PY_TRY(finite_float_option(a, 7));
+  o.pitch = PY_TRY(finite_float_option(a, 8));
   CameraVectors v;
-  v.position = PY_TRY(a.opt<Vec3d>(9));
-  v.target = PY_TRY(a.opt<Vec3d>(10));
-  v.up = PY_TRY(a.opt<Vec3d>(11));
+  v.position = PY_TRY(finite_vec3_option(a, 9));
+  v.target = PY_TRY(finite_vec3_option(a, 10));
+  v.up = PY_TRY(finite_vec3_option(a, 11));
+  // Every copy has the batch's one view: the camera they would have is tried on a copy of it. The
+  // vectors given are finite, so a camera that is not comes from yaw, pitch or distance.
+  Camera moved = view_source(b).camera;
+  ViewSettings view;
+  view_from_options(o, view, moved);
+  for (auto [given, field] : {std::pair{&v.position, &moved.position}, std::pair{&v.target, &moved.target},
+                              std::pair{&v.up, &moved.up}})
+    if (*given) *field = **given;
+  if (!camera_is_finite(moved)) PY_TRY(puzzle::check_camera_options(o, view_source(b).camera));
   configure_views(b, o, v);
   return {};
 }
