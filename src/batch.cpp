@@ -42,29 +42,24 @@ class FirstError {
   std::optional<Error> error_;
 };
 
-// Runs of copies a parallel pass has finished, each with a count (the moves each copy made), kept
-// to make the batch whole again when the pass is interrupted part-way.
-class Finished {
- public:
-  void add(std::size_t lo, std::size_t hi, std::uint64_t moves = 0) {
-    if (lo >= hi) return;
-    std::lock_guard lock(mutex_);
-    runs_.push_back({lo, hi, moves});
-  }
-  // f(i, moves) for every copy of every run.
-  template <class F>
-  void each(F f) const {
-    for (const Run& r : runs_)
-      for (std::size_t i = r.lo; i < r.hi; ++i) f(i, r.moves);
-  }
+// The copies of a batch cut into runs of `per` (the last may be shorter), for a parallel pass that
+// records, run by run and without locking, how far it got: what makes the batch whole again when
+// the pass is interrupted part-way.
+struct Runs {
+  std::size_t count, per;
 
- private:
-  struct Run {
-    std::size_t lo, hi;
-    std::uint64_t moves;
-  };
-  std::mutex mutex_;
-  std::vector<Run> runs_;
+  std::size_t size() const { return (count + per - 1) / per; }
+  std::size_t lo(std::size_t r) const { return r * per; }
+  std::size_t hi(std::size_t r) const { return std::min(count, (r + 1) * per); }
+
+  // body(r, lo, hi) for every run, in parallel, each run asking for a stop request first.
+  template <class Body>
+  void each(Body body) const {
+    pool::for_each_index(size(), 1, [&](std::size_t r) {
+      poll_interrupt();
+      body(r, lo(r), hi(r));
+    });
+  }
 };
 
 // f(), and when it unwinds, tidy() first, on this thread with the stop requests held off.
@@ -395,11 +390,12 @@ void step_tabular(PuzzleBatch& b, TabularState& ts, SlotRows<T>& rows, ActionSou
   std::uint32_t* next_actions = ts.next_actions.data();
   HistoryLog& log = b.histories;
   const bool level = log.level();
-  Finished pushed;
+  const Runs runs{count, rows_per_task(n * sizeof(T))};
+  // A log of per-copy lengths grows as entries are pushed: the runs that pushed are marked.
+  std::vector<std::uint8_t> pushed(level ? 0 : runs.size(), 0);
   tidy_on_unwind(
       [&] {
-        pool::for_ranges(count, rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
-          poll_interrupt();
+        runs.each([&](std::size_t r, std::size_t lo, std::size_t hi) {
           const std::uint32_t* actions = acts.per_copy ? acts.per_copy + lo : nullptr;
           const RowMoves moves = actions ? RowMoves{actions, false} : RowMoves{&acts.uniform, true};
           gather_rows<T, T, T>(table, src + lo * n, dst + lo * n, moves, hi - lo, solved ? &colors : nullptr,
@@ -409,11 +405,14 @@ void step_tabular(PuzzleBatch& b, TabularState& ts, SlotRows<T>& rows, ActionSou
           else
             std::fill(next_actions + lo, next_actions + hi, acts.uniform);
           log.push_rows(lo, hi, actions, acts.uniform);
-          if (!level) pushed.add(lo, hi);
+          if (!level) pushed[r] = 1;
           if (applied) std::memset(applied + lo, 1, hi - lo);
         });
       },
-      [&] { pushed.each([&](std::size_t i, std::uint64_t) { log.drop(i, 1); }); });
+      [&] {
+        for (std::size_t r = 0; r < pushed.size(); ++r)
+          for (std::size_t i = runs.lo(r); pushed[r] && i < runs.hi(r); ++i) log.drop(i, 1);
+      });
   log.grow_all(1);
   std::swap(rows.states, rows.scratch);
   std::swap(b.last_actions, ts.next_actions);
@@ -498,20 +497,21 @@ void drop_undone(PuzzleBatch& b, std::size_t i, std::size_t undone) {
 }
 
 // The solving of every copy of a level log leaves the histories to be emptied all at once; the
-// copies a pass finished are recorded so that, interrupted, they alone are emptied.
+// runs a pass finished are marked in `solved` (one flag a run, when it is not null) so that,
+// interrupted, their copies alone are emptied.
 template <class T>
-void solve_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint8_t> flags, Finished* solved) {
+void solve_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint8_t> flags, const Runs& runs,
+                   std::uint8_t* solved) {
   const std::size_t n = b.sticker_count();
   std::vector<T> identity(n);
   std::iota(identity.begin(), identity.end(), T{0});
-  pool::for_ranges(b.count(), rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
-    poll_interrupt();
+  runs.each([&](std::size_t r, std::size_t lo, std::size_t hi) {
     for (std::size_t i = lo; i < hi; ++i) {
       if (!flags[i]) continue;
       if (n > 0) std::memcpy(rows.states.data() + i * n, identity.data(), n * sizeof(T));
       forget_moves(b, i);
     }
-    if (solved) solved->add(lo, hi);
+    if (solved) solved[r] = 1;
   });
 }
 
@@ -564,11 +564,17 @@ void walk_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint32
       log.level() && std::all_of(depths.begin(), depths.end(), [&](std::uint32_t d) { return d == deepest; });
   if (!level) log.spread();
   const GatherTable<T> table = table_of(rows, n);
-  Finished walked;
+  const Runs runs{b.count(), rows_per_task(n * sizeof(T), deepest)};
+  // For a level log, per run: the copies that walked all the way, and the moves of the one that was
+  // cut short.
+  struct Walked {
+    std::size_t whole = 0;
+    std::uint32_t part = 0;
+  };
+  std::vector<Walked> walked(level ? runs.size() : 0);
   tidy_on_unwind(
       [&] {
-        pool::for_ranges(b.count(), rows_per_task(n * sizeof(T), deepest), [&](std::size_t lo, std::size_t hi) {
-          poll_interrupt();
+        runs.each([&](std::size_t r, std::size_t lo, std::size_t hi) {
           std::vector<T> spare(n);
           std::size_t i = lo;
           std::uint64_t state = 0;
@@ -603,19 +609,20 @@ void walk_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint32
               b.last_actions[i] = last;
               if (!level) log.extend(i, made);
             }
-            if (level) {
-              walked.add(lo, i, deepest);
-              if (walking) walked.add(i, i + 1, made);
-            }
+            if (level) walked[r] = {i - lo, walking ? made : 0};
             throw;
           }
-          if (level) walked.add(lo, hi, deepest);
+          if (level) walked[r] = {hi - lo, 0};
         });
       },
       [&] {
         if (!level) return;
         log.spread();
-        walked.each([&](std::size_t i, std::uint64_t moves) { log.extend(i, moves); });
+        for (std::size_t r = 0; r < walked.size(); ++r) {
+          const std::size_t lo = runs.lo(r);
+          for (std::size_t i = lo; i < lo + walked[r].whole; ++i) log.extend(i, deepest);
+          if (walked[r].part) log.extend(lo + walked[r].whole, walked[r].part);
+        }
       });
   if (level) log.grow_all(deepest);
 }
@@ -703,15 +710,20 @@ Status solve_flagged(PuzzleBatch& b, std::span<const std::uint8_t> flags) {
     const bool every = std::all_of(flags.begin(), flags.end(), [](std::uint8_t f) { return f != 0; });
     if (!every) log.spread();
     const bool at_once = log.level();
-    Finished solved;
-    tidy_on_unwind([&] { std::visit([&](auto& rows) { solve_tabular(b, rows, flags, at_once ? &solved : nullptr); },
-                                    ts->rows); },
-                   [&] {
-                     if (!at_once) return log.recount();
-                     log.spread();
-                     solved.each([&](std::size_t i, std::uint64_t) { log.clear(i); });
-                     log.recount();
-                   });
+    const std::size_t n = b.sticker_count();
+    const Runs runs{count, rows_per_task(n * width_bytes(ts->width()))};
+    std::vector<std::uint8_t> solved(at_once ? runs.size() : 0, 0);
+    tidy_on_unwind(
+        [&] { std::visit([&](auto& rows) { solve_tabular(b, rows, flags, runs, at_once ? solved.data() : nullptr); },
+                         ts->rows); },
+        [&] {
+          if (at_once) {
+            log.spread();
+            for (std::size_t r = 0; r < solved.size(); ++r)
+              for (std::size_t i = runs.lo(r); solved[r] && i < runs.hi(r); ++i) log.clear(i);
+          }
+          log.recount();
+        });
     if (every) log.clear_all();
   } else {
     log.spread();
@@ -1060,21 +1072,22 @@ void loaded(PuzzleBatch& b) {
 // theirs with their states.
 template <class Store>
 void load_rows(PuzzleBatch& b, std::size_t row_bytes, Store store) {
-  Finished stored;
+  const Runs runs{b.count(), rows_per_task(row_bytes)};
+  std::vector<std::uint8_t> stored(runs.size(), 0);
   tidy_on_unwind(
       [&] {
-        pool::for_ranges(b.count(), rows_per_task(row_bytes), [&](std::size_t lo, std::size_t hi) {
-          poll_interrupt();
+        runs.each([&](std::size_t r, std::size_t lo, std::size_t hi) {
           store(lo, hi);
-          stored.add(lo, hi);
+          stored[r] = 1;
         });
       },
       [&] {
         b.histories.spread();
-        stored.each([&](std::size_t i, std::uint64_t) {
-          b.histories.clear(i);
-          b.last_actions[i] = kNoAction;
-        });
+        for (std::size_t r = 0; r < stored.size(); ++r)
+          for (std::size_t i = runs.lo(r); stored[r] && i < runs.hi(r); ++i) {
+            b.histories.clear(i);
+            b.last_actions[i] = kNoAction;
+          }
         b.histories.recount();
       });
   loaded(b);

@@ -449,8 +449,9 @@ Result<std::optional<ActionPermutations>> compute_action_permutations(Simulator&
         return Table{};
       }
       for (std::uint32_t id : **after) table.permutations.push_back(sat_at[id]);
+      const bool undone = GY_TRY(undo_turn(sim));
       made = false;
-      if (!GY_TRY(undo_turn(sim))) return Table{};
+      if (!undone) return Table{};
     } catch (const Interrupted&) {
       if (made) {
         Uninterruptible quiet;
