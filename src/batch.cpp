@@ -422,7 +422,7 @@ Status step_geometric(PuzzleBatch& b, GeometricState& geo, ActionSource acts, st
                       std::uint8_t* applied) {
   b.histories.spread();
   FirstError first;
-  tidy_on_unwind([&] { pool::for_each_index(b.count(), 1, [&](std::size_t i) {
+  auto step_copy = [&](std::size_t i) {
     if (first.stopped()) return;
     poll_interrupt();
     Simulator& sim = geo.copies[i];
@@ -438,7 +438,8 @@ Status step_geometric(PuzzleBatch& b, GeometricState& geo, ActionSource acts, st
       auto s = is_solved(sim);
       solved[i] = s && *s ? 1 : 0;
     }
-  }); }, [&] { b.histories.recount(); });
+  };
+  tidy_on_unwind([&] { pool::for_each_index(b.count(), 1, step_copy); }, [&] { b.histories.recount(); });
   b.histories.recount();
   return first.status();
 }
@@ -713,9 +714,9 @@ Status solve_flagged(PuzzleBatch& b, std::span<const std::uint8_t> flags) {
     const std::size_t n = b.sticker_count();
     const Runs runs{count, rows_per_task(n * width_bytes(ts->width()))};
     std::vector<std::uint8_t> solved(at_once ? runs.size() : 0, 0);
+    std::uint8_t* const marks = at_once ? solved.data() : nullptr;
     tidy_on_unwind(
-        [&] { std::visit([&](auto& rows) { solve_tabular(b, rows, flags, runs, at_once ? solved.data() : nullptr); },
-                         ts->rows); },
+        [&] { std::visit([&](auto& rows) { solve_tabular(b, rows, flags, runs, marks); }, ts->rows); },
         [&] {
           if (at_once) {
             log.spread();
