@@ -42,6 +42,38 @@ class FirstError {
   std::optional<Error> error_;
 };
 
+// The copies of a batch cut into runs of `per` (the last may be shorter), for a parallel pass that
+// records, run by run and without locking, how far it got: what makes the batch whole again when
+// the pass is interrupted part-way.
+struct Runs {
+  std::size_t count, per;
+
+  std::size_t size() const { return (count + per - 1) / per; }
+  std::size_t lo(std::size_t r) const { return r * per; }
+  std::size_t hi(std::size_t r) const { return std::min(count, (r + 1) * per); }
+
+  // body(r, lo, hi) for every run, in parallel, each run asking for a stop request first.
+  template <class Body>
+  void each(Body body) const {
+    pool::for_each_index(size(), 1, [&](std::size_t r) {
+      poll_interrupt();
+      body(r, lo(r), hi(r));
+    });
+  }
+};
+
+// f(), and when it unwinds, tidy() first, on this thread with the stop requests held off.
+template <class F, class Tidy>
+decltype(auto) tidy_on_unwind(F&& f, Tidy&& tidy) {
+  try {
+    return f();
+  } catch (...) {
+    Uninterruptible quiet;
+    tidy();
+    throw;
+  }
+}
+
 std::size_t rows_per_task(std::size_t row_bytes, std::uint64_t moves_per_row = 1) {
   const std::uint64_t work = std::max<std::uint64_t>(1, row_bytes) * std::max<std::uint64_t>(1, moves_per_row);
   return static_cast<std::size_t>(std::max<std::uint64_t>(1, kTaskBytes / work));
@@ -85,6 +117,7 @@ SlotRows<T> make_slot_rows(const ActionPermutations& perms, std::size_t count) {
   std::iota(identity.begin(), identity.end(), T{0});
   if (n > 0)
     pool::for_ranges(count, rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
+      poll_interrupt();
       for (std::size_t i = lo; i < hi; ++i) {
         std::memcpy(rows.states.data() + i * n, identity.data(), n * sizeof(T));
         std::memcpy(rows.scratch.data() + i * n, identity.data(), n * sizeof(T));
@@ -285,9 +318,11 @@ Result<PuzzleBatch> build_batch(std::string_view query, std::uint64_t count, con
   PuzzleBatch b;
   if (perms) {
     const ElementWidth width = element_width_for(n);
-    GY_CHECK(check_batch_size(count, kPerCopyRecord + 2 * std::uint64_t{n} * width_bytes(width), n));
+    GY_CHECK(check_batch_size(
+        count, kPerCopyRecord + sizeof(std::uint32_t) + 2 * std::uint64_t{n} * width_bytes(width), n));
     view_from_options(view, puzzle.view, puzzle.camera);
-    TabularState ts{std::move(puzzle), make_rows(width, *perms, count), perms->start_colors, {}};
+    TabularState ts{std::move(puzzle), make_rows(width, *perms, count), std::vector<std::uint32_t>(count),
+                    perms->start_colors, {}};
     if (std::all_of(ts.solved_colors.begin(), ts.solved_colors.end(), [](std::uint16_t c) { return c < 256; }))
       ts.solved_colors8.assign(ts.solved_colors.begin(), ts.solved_colors.end());
     b.mode = std::move(ts);
@@ -338,8 +373,10 @@ struct ActionSource {
 };
 
 // One step of every copy, in one pass over the rows: each task's rows are gathered and tested
-// together, then its history entries written side by side while its actions are still in cache. solved and applied may be null
-// when nobody reads them.
+// together, then its history entries written side by side while its actions are still in cache.
+// solved and applied may be null when nobody reads them. The new rows and last actions go to the
+// spare blocks, exchanged with the batch's once every task is done; a level log's entries show
+// only once it grows. So an interrupted step takes back only what a log of its own lengths pushed.
 template <class T>
 void step_tabular(PuzzleBatch& b, TabularState& ts, SlotRows<T>& rows, ActionSource acts, std::uint8_t* solved,
                   std::uint8_t* applied) {
@@ -349,28 +386,45 @@ void step_tabular(PuzzleBatch& b, TabularState& ts, SlotRows<T>& rows, ActionSou
   const SlotColors colors = ts.colors();
   const GatherTable<T> table = table_of(rows, n);
   const GatherKernel kernel = best_gather_kernel();
-  pool::for_ranges(count, rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
-    const std::uint32_t* actions = acts.per_copy ? acts.per_copy + lo : nullptr;
-    const RowMoves moves = actions ? RowMoves{actions, false} : RowMoves{&acts.uniform, true};
-    gather_rows<T, T, T>(table, src + lo * n, dst + lo * n, moves, hi - lo, solved ? &colors : nullptr,
-                         solved ? solved + lo : nullptr, kernel);
-    if (actions)
-      std::copy(actions, actions + (hi - lo), b.last_actions.begin() + lo);
-    else
-      std::fill(b.last_actions.begin() + lo, b.last_actions.begin() + hi, acts.uniform);
-    b.histories.push_rows(lo, hi, actions, acts.uniform);
-    if (applied) std::memset(applied + lo, 1, hi - lo);
-  });
-  b.histories.grow_all(1);
+  if (ts.next_actions.size() != count) ts.next_actions.resize(count);
+  std::uint32_t* next_actions = ts.next_actions.data();
+  HistoryLog& log = b.histories;
+  const bool level = log.level();
+  const Runs runs{count, rows_per_task(n * sizeof(T))};
+  // A log of per-copy lengths grows as entries are pushed: the runs that pushed are marked.
+  std::vector<std::uint8_t> pushed(level ? 0 : runs.size(), 0);
+  tidy_on_unwind(
+      [&] {
+        runs.each([&](std::size_t r, std::size_t lo, std::size_t hi) {
+          const std::uint32_t* actions = acts.per_copy ? acts.per_copy + lo : nullptr;
+          const RowMoves moves = actions ? RowMoves{actions, false} : RowMoves{&acts.uniform, true};
+          gather_rows<T, T, T>(table, src + lo * n, dst + lo * n, moves, hi - lo, solved ? &colors : nullptr,
+                               solved ? solved + lo : nullptr, kernel);
+          if (actions)
+            std::copy(actions, actions + (hi - lo), next_actions + lo);
+          else
+            std::fill(next_actions + lo, next_actions + hi, acts.uniform);
+          log.push_rows(lo, hi, actions, acts.uniform);
+          if (!level) pushed[r] = 1;
+          if (applied) std::memset(applied + lo, 1, hi - lo);
+        });
+      },
+      [&] {
+        for (std::size_t r = 0; r < pushed.size(); ++r)
+          for (std::size_t i = runs.lo(r); pushed[r] && i < runs.hi(r); ++i) log.drop(i, 1);
+      });
+  log.grow_all(1);
   std::swap(rows.states, rows.scratch);
+  std::swap(b.last_actions, ts.next_actions);
 }
 
 Status step_geometric(PuzzleBatch& b, GeometricState& geo, ActionSource acts, std::uint8_t* solved,
                       std::uint8_t* applied) {
   b.histories.spread();
   FirstError first;
-  pool::for_each_index(b.count(), 1, [&](std::size_t i) {
+  auto step_copy = [&](std::size_t i) {
     if (first.stopped()) return;
+    poll_interrupt();
     Simulator& sim = geo.copies[i];
     const std::uint32_t a = acts.at(i);
     auto made = apply_action(sim, a);
@@ -384,7 +438,8 @@ Status step_geometric(PuzzleBatch& b, GeometricState& geo, ActionSource acts, st
       auto s = is_solved(sim);
       solved[i] = s && *s ? 1 : 0;
     }
-  });
+  };
+  tidy_on_unwind([&] { pool::for_each_index(b.count(), 1, step_copy); }, [&] { b.histories.recount(); });
   b.histories.recount();
   return first.status();
 }
@@ -442,17 +497,22 @@ void drop_undone(PuzzleBatch& b, std::size_t i, std::size_t undone) {
   b.last_actions[i] = b.histories.length(i) ? b.histories.back(i) : kNoAction;
 }
 
+// The solving of every copy of a level log leaves the histories to be emptied all at once; the
+// runs a pass finished are marked in `solved` (one flag a run, when it is not null) so that,
+// interrupted, their copies alone are emptied.
 template <class T>
-void solve_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint8_t> flags) {
+void solve_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint8_t> flags, const Runs& runs,
+                   std::uint8_t* solved) {
   const std::size_t n = b.sticker_count();
   std::vector<T> identity(n);
   std::iota(identity.begin(), identity.end(), T{0});
-  pool::for_ranges(b.count(), rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
+  runs.each([&](std::size_t r, std::size_t lo, std::size_t hi) {
     for (std::size_t i = lo; i < hi; ++i) {
       if (!flags[i]) continue;
       if (n > 0) std::memcpy(rows.states.data() + i * n, identity.data(), n * sizeof(T));
       forget_moves(b, i);
     }
+    if (solved) solved[r] = 1;
   });
 }
 
@@ -461,33 +521,41 @@ void solve_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::u
     if (!flags[i] || first.stopped()) return;
     Simulator& sim = geo.copies[i];
     std::size_t undone = 0;
-    while (!sim.history.empty()) {
-      auto back = undo_turn(sim);
-      if (!back) {
-        drop_undone(b, i, undone);
-        return first.offer(std::move(back).error());
+    try {
+      while (!sim.history.empty()) {
+        poll_interrupt();
+        auto back = undo_turn(sim);
+        if (!back) {
+          drop_undone(b, i, undone);
+          return first.offer(std::move(back).error());
+        }
+        if (*back) {
+          ++undone;
+          continue;
+        }
+        // The layer of the turn to undo cannot turn now: start again from the recipe.
+        auto fresh = Simulator::build(b.query);
+        if (!fresh) {
+          drop_undone(b, i, undone);
+          return first.offer(std::move(fresh).error());
+        }
+        set_tabular_model(*fresh, b.model);
+        fresh->view = sim.view;
+        fresh->camera = sim.camera;
+        sim = std::move(*fresh);
+        break;
       }
-      if (*back) {
-        ++undone;
-        continue;
-      }
-      // The layer of the turn to undo cannot turn now: start again from the recipe.
-      auto fresh = Simulator::build(b.query);
-      if (!fresh) {
-        drop_undone(b, i, undone);
-        return first.offer(std::move(fresh).error());
-      }
-      set_tabular_model(*fresh, b.model);
-      fresh->view = sim.view;
-      fresh->camera = sim.camera;
-      sim = std::move(*fresh);
-      break;
+    } catch (const Interrupted&) {
+      drop_undone(b, i, undone);
+      throw;
     }
     forget_moves(b, i);
   });
 }
 
-// Walks of equal depths from a level log keep it level.
+// Walks of equal depths from a level log keep it level. Interrupted, a copy keeps the moves it has
+// made, a whole run of kWalkChunk at a time; the copies of a level log that moved are recorded, to
+// be given lengths of their own.
 template <class T>
 void walk_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint32_t> depths, std::uint32_t deepest) {
   const std::size_t n = b.sticker_count();
@@ -497,27 +565,71 @@ void walk_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint32
       log.level() && std::all_of(depths.begin(), depths.end(), [&](std::uint32_t d) { return d == deepest; });
   if (!level) log.spread();
   const GatherTable<T> table = table_of(rows, n);
-  pool::for_ranges(b.count(), rows_per_task(n * sizeof(T), deepest), [&](std::size_t lo, std::size_t hi) {
-    std::vector<T> spare(n);
-    for (std::size_t i = lo; i < hi; ++i) {
-      const std::uint32_t d = depths[i];
-      if (d == 0) continue;
-      std::uint64_t state = b.rng_states[i];
-      std::uint32_t last = b.last_actions[i];
-      auto next = [&](std::uint64_t j) {
-        last = draw_action(state, last, actions);
-        log.put(i, j, last);
-        return last;
-      };
-      walk_row<T, T>(table, rows.states.data() + i * n, d, next, nullptr, spare.data());
-      if (!level) log.extend(i, d);
-      b.rng_states[i] = state;
-      b.last_actions[i] = last;
-    }
-  });
+  const Runs runs{b.count(), rows_per_task(n * sizeof(T), deepest)};
+  // For a level log, per run: the copies that walked all the way, and the moves of the one that was
+  // cut short.
+  struct Walked {
+    std::size_t whole = 0;
+    std::uint32_t part = 0;
+  };
+  std::vector<Walked> walked(level ? runs.size() : 0);
+  tidy_on_unwind(
+      [&] {
+        runs.each([&](std::size_t r, std::size_t lo, std::size_t hi) {
+          std::vector<T> spare(n);
+          std::size_t i = lo;
+          std::uint64_t state = 0;
+          std::uint32_t last = kNoAction, made = 0;
+          bool walking = false;
+          try {
+            for (; i < hi; ++i) {
+              const std::uint32_t d = depths[i];
+              if (d == 0) continue;
+              state = b.rng_states[i];
+              last = b.last_actions[i];
+              made = 0;
+              walking = true;
+              auto next = [&](std::uint64_t j) {
+                if (j % kWalkChunk == 0 && j > 0) {
+                  made = static_cast<std::uint32_t>(j);
+                  poll_interrupt();
+                }
+                last = draw_action(state, last, actions);
+                log.put(i, j, last);
+                return last;
+              };
+              walk_row<T, T>(table, rows.states.data() + i * n, d, next, nullptr, spare.data());
+              walking = false;
+              if (!level) log.extend(i, d);
+              b.rng_states[i] = state;
+              b.last_actions[i] = last;
+            }
+          } catch (const Interrupted&) {
+            if (walking && made > 0) {
+              b.rng_states[i] = state;
+              b.last_actions[i] = last;
+              if (!level) log.extend(i, made);
+            }
+            if (level) walked[r] = {i - lo, walking ? made : 0};
+            throw;
+          }
+          if (level) walked[r] = {hi - lo, 0};
+        });
+      },
+      [&] {
+        if (!level) return;
+        log.spread();
+        for (std::size_t r = 0; r < walked.size(); ++r) {
+          const std::size_t lo = runs.lo(r);
+          for (std::size_t i = lo; i < lo + walked[r].whole; ++i) log.extend(i, deepest);
+          if (walked[r].part) log.extend(lo + walked[r].whole, walked[r].part);
+        }
+      });
   if (level) log.grow_all(deepest);
 }
 
+// Interrupted, a copy keeps the moves it has made, and its random state is where the attempt that
+// was cut short drew from (that attempt changed nothing), so that the walk can go on as it would have.
 Status walk_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::uint32_t> depths) {
   const auto actions = static_cast<std::uint32_t>(b.action_count());
   b.histories.spread();
@@ -527,19 +639,26 @@ Status walk_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::
     if (d == 0 || first.stopped()) return;
     const std::uint32_t attempts = d > 0x1FFFFFFF ? 0xFFFFFFFF : 8 * d;
     Simulator& sim = geo.copies[i];
-    std::uint64_t state = b.rng_states[i];
+    std::uint64_t state = b.rng_states[i], drawn_from = state;
     std::uint32_t made = 0;
-    for (std::uint32_t tried = 0; made < d && tried < attempts; ++tried) {
-      const std::uint32_t a = draw_action(state, b.last_actions[i], actions);
-      auto turned = apply_action(sim, a);
-      if (!turned) {
-        b.rng_states[i] = state;
-        return first.offer(std::move(turned).error());
+    try {
+      for (std::uint32_t tried = 0; made < d && tried < attempts; ++tried) {
+        drawn_from = state;
+        poll_interrupt();
+        const std::uint32_t a = draw_action(state, b.last_actions[i], actions);
+        auto turned = apply_action(sim, a);
+        if (!turned) {
+          b.rng_states[i] = state;
+          return first.offer(std::move(turned).error());
+        }
+        if (!*turned) continue;
+        b.last_actions[i] = a;
+        b.histories.push(i, a);
+        ++made;
       }
-      if (!*turned) continue;
-      b.last_actions[i] = a;
-      b.histories.push(i, a);
-      ++made;
+    } catch (const Interrupted&) {
+      b.rng_states[i] = drawn_from;
+      throw;
     }
     b.rng_states[i] = state;
   });
@@ -553,6 +672,7 @@ void undo_tabular(PuzzleBatch& b, SlotRows<T>& rows, std::span<const std::uint8_
   const auto actions = static_cast<std::uint32_t>(b.action_count());
   const GatherTable<T> table = table_of(rows, n);
   pool::for_ranges(b.count(), rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
+    poll_interrupt();
     std::vector<T> spare(n);
     for (std::size_t i = lo; i < hi; ++i) {
       if (!flags[i] || b.histories.length(i) == 0) continue;
@@ -569,6 +689,7 @@ Status undo_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::
   FirstError first;
   pool::for_each_index(b.count(), 1, [&](std::size_t i) {
     if (!flags[i] || b.histories.length(i) == 0 || first.stopped()) return;
+    poll_interrupt();
     auto back = undo_turn(geo.copies[i]);
     if (!back) return first.offer(std::move(back).error());
     if (!*back) return;
@@ -583,20 +704,36 @@ Status undo_geometric(PuzzleBatch& b, GeometricState& geo, std::span<const std::
 Status solve_flagged(PuzzleBatch& b, std::span<const std::uint8_t> flags) {
   const std::size_t count = b.count();
   if (flags.size() != count) return fail(count_error("flags", flags.size(), count));
+  HistoryLog& log = b.histories;
   Status status;
   if (TabularState* ts = b.tabular()) {
     // Solving every copy empties every history at once and leaves the log level.
     const bool every = std::all_of(flags.begin(), flags.end(), [](std::uint8_t f) { return f != 0; });
-    if (!every) b.histories.spread();
-    std::visit([&](auto& rows) { solve_tabular(b, rows, flags); }, ts->rows);
-    if (every) b.histories.clear_all();
+    if (!every) log.spread();
+    const bool at_once = log.level();
+    const std::size_t n = b.sticker_count();
+    const Runs runs{count, rows_per_task(n * width_bytes(ts->width()))};
+    std::vector<std::uint8_t> solved(at_once ? runs.size() : 0, 0);
+    std::uint8_t* const marks = at_once ? solved.data() : nullptr;
+    tidy_on_unwind(
+        [&] { std::visit([&](auto& rows) { solve_tabular(b, rows, flags, runs, marks); }, ts->rows); },
+        [&] {
+          if (at_once) {
+            log.spread();
+            for (std::size_t r = 0; r < solved.size(); ++r)
+              for (std::size_t i = runs.lo(r); solved[r] && i < runs.hi(r); ++i) log.clear(i);
+          }
+          log.recount();
+        });
+    if (every) log.clear_all();
   } else {
-    b.histories.spread();
+    log.spread();
     FirstError first;
-    solve_geometric(b, std::get<GeometricState>(b.mode), flags, first);
+    tidy_on_unwind([&] { solve_geometric(b, std::get<GeometricState>(b.mode), flags, first); },
+                   [&] { log.recount(); });
     status = first.status();
   }
-  b.histories.recount();
+  log.recount();
   return status;
 }
 
@@ -614,10 +751,14 @@ Status scramble_all(PuzzleBatch& b, std::span<const std::uint32_t> depths) {
   if (deepest == 0) return {};
   b.histories.reserve(deepest);
   Status status;
-  if (TabularState* ts = b.tabular())
-    std::visit([&](auto& rows) { walk_tabular(b, rows, depths, deepest); }, ts->rows);
-  else
-    status = walk_geometric(b, std::get<GeometricState>(b.mode), depths);
+  tidy_on_unwind(
+      [&] {
+        if (TabularState* ts = b.tabular())
+          std::visit([&](auto& rows) { walk_tabular(b, rows, depths, deepest); }, ts->rows);
+        else
+          status = walk_geometric(b, std::get<GeometricState>(b.mode), depths);
+      },
+      [&] { b.histories.recount(); });
   b.histories.recount();
   return status;
 }
@@ -642,10 +783,14 @@ Status undo_flagged(PuzzleBatch& b, std::span<const std::uint8_t> flags, std::sp
   std::fill(undone.begin(), undone.end(), std::uint8_t{0});
   b.histories.spread();
   Status status;
-  if (TabularState* ts = b.tabular())
-    std::visit([&](auto& rows) { undo_tabular(b, rows, flags, undone); }, ts->rows);
-  else
-    status = undo_geometric(b, std::get<GeometricState>(b.mode), flags, undone);
+  tidy_on_unwind(
+      [&] {
+        if (TabularState* ts = b.tabular())
+          std::visit([&](auto& rows) { undo_tabular(b, rows, flags, undone); }, ts->rows);
+        else
+          status = undo_geometric(b, std::get<GeometricState>(b.mode), flags, undone);
+      },
+      [&] { b.histories.recount(); });
   b.histories.recount();
   return status;
 }
@@ -668,6 +813,7 @@ Status each_copy(PuzzleBatch& b, Read read, Use use) {
   FirstError first;
   pool::for_each_index(b.count(), 1, [&](std::size_t i) {
     if (first.stopped()) return;
+    poll_interrupt();
     auto value = read(copies[i]);
     if (!value) return first.offer(std::move(value).error());
     use(i, *value);
@@ -712,8 +858,10 @@ void for_state_ranges(TabularState& ts, std::size_t count, std::size_t row_bytes
   std::visit(
       [&](const auto& rows) {
         const auto* states = rows.states.data();
-        pool::for_ranges(count, rows_per_task(row_bytes),
-                         [&](std::size_t lo, std::size_t hi) { f(states, lo, hi); });
+        pool::for_ranges(count, rows_per_task(row_bytes), [&](std::size_t lo, std::size_t hi) {
+          poll_interrupt();
+          f(states, lo, hi);
+        });
       },
       ts.rows);
 }
@@ -733,6 +881,7 @@ Status observation_rows(PuzzleBatch& b, std::span<Out> out) {
         const std::uint8_t* states = rows->states.data();
         const SlotColors colors = ts->colors();
         pool::for_ranges(b.count(), rows_per_task(n), [&](std::size_t lo, std::size_t hi) {
+          poll_interrupt();
           color_rows<std::uint8_t, std::uint8_t>(colors, n, states + lo * n, (hi - lo) * n, dst + lo * n);
         });
         return {};
@@ -863,6 +1012,7 @@ void solved_flags(PuzzleBatch& b, std::span<std::uint8_t> out) {
         [&](const auto& rows) {
           using T = std::remove_cvref_t<decltype(rows.states.data()[0])>;
           pool::for_ranges(b.count(), rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
+            poll_interrupt();
             solved_rows<T>(colors, n, rows.states.data() + lo * n, hi - lo, out.data() + lo);
           });
         },
@@ -871,6 +1021,7 @@ void solved_flags(PuzzleBatch& b, std::span<std::uint8_t> out) {
   }
   auto& copies = std::get<GeometricState>(b.mode).copies;
   pool::for_each_index(b.count(), 1, [&](std::size_t i) {
+    poll_interrupt();
     auto solved = is_solved(copies[i]);
     out[i] = solved && *solved ? 1 : 0;
   });
@@ -888,6 +1039,7 @@ std::optional<std::size_t> first_failing_row(std::size_t rows, std::size_t row_b
   std::atomic<bool> stop{false};
   std::atomic<std::size_t> lowest{std::numeric_limits<std::size_t>::max()};
   pool::for_ranges(rows, rows_per_task(row_bytes), [&](std::size_t lo, std::size_t hi) {
+    poll_interrupt();
     Scratch scratch;
     for (std::size_t i = lo; i < hi; ++i) {
       if (stop.load(std::memory_order_relaxed)) return;
@@ -914,6 +1066,32 @@ Error no_arrangement_error() {
 void loaded(PuzzleBatch& b) {
   b.histories.clear_all();
   std::fill(b.last_actions.begin(), b.last_actions.end(), kNoAction);
+}
+
+// Stores the rows, store(lo, hi) writing rows lo .. hi - 1, and does what a load does after. Interrupted
+// part-way, the copies whose rows were stored lose their histories and last actions, the others keep
+// theirs with their states.
+template <class Store>
+void load_rows(PuzzleBatch& b, std::size_t row_bytes, Store store) {
+  const Runs runs{b.count(), rows_per_task(row_bytes)};
+  std::vector<std::uint8_t> stored(runs.size(), 0);
+  tidy_on_unwind(
+      [&] {
+        runs.each([&](std::size_t r, std::size_t lo, std::size_t hi) {
+          store(lo, hi);
+          stored[r] = 1;
+        });
+      },
+      [&] {
+        b.histories.spread();
+        for (std::size_t r = 0; r < stored.size(); ++r)
+          for (std::size_t i = runs.lo(r); stored[r] && i < runs.hi(r); ++i) {
+            b.histories.clear(i);
+            b.last_actions[i] = kNoAction;
+          }
+        b.histories.recount();
+      });
+  loaded(b);
 }
 
 Error length_error(const PuzzleBatch& b, const char* unit, std::size_t given) {
@@ -950,12 +1128,11 @@ Status load_arrangements(PuzzleBatch& b, std::span<const In> values) {
       [&](auto& rows) {
         using T = std::remove_cvref_t<decltype(rows.states.data()[0])>;
         T* dst = rows.states.data();
-        pool::for_ranges(count, rows_per_task(n * sizeof(T)), [&](std::size_t lo, std::size_t hi) {
+        load_rows(b, n * sizeof(T), [&](std::size_t lo, std::size_t hi) {
           for (std::size_t k = lo * n; k < hi * n; ++k) dst[k] = static_cast<T>(values[k]);
         });
       },
       ts->rows);
-  loaded(b);
   return {};
 }
 
@@ -1007,13 +1184,12 @@ Status load_color_states(PuzzleBatch& b, std::span<const In> values) {
   std::visit(
       [&](auto& rows) {
         auto* states = rows.states.data();
-        pool::for_ranges(count, rows_per_task(n * sizeof(In)), [&](std::size_t lo, std::size_t hi) {
+        load_rows(b, n * sizeof(In), [&](std::size_t lo, std::size_t hi) {
           std::vector<std::uint32_t> next;
           for (std::size_t i = lo; i < hi; ++i) convert(i, next, states + i * n);
         });
       },
       ts->rows);
-  loaded(b);
   return {};
 }
 
@@ -1104,6 +1280,7 @@ Status render_frames(PuzzleBatch& b, const FrameRequest& r, std::span<Out> out) 
             std::vector<std::uint32_t> colors(n);
             std::vector<std::uint8_t> rgba(direct ? 0 : std::size_t{r.width} * r.height * 4);
             for (std::size_t i = lo; i < hi; ++i) {
+              poll_interrupt();
               const auto* state = rows.states.data() + i * n;
               for (std::size_t j = 0; j < n; ++j) colors[j] = solved[state[j]];
               if constexpr (bytes) {
@@ -1149,6 +1326,7 @@ Status render_color_rows(PuzzleBatch& b, std::span<const std::uint32_t> rows, co
   pool::for_ranges(states, 1, [&](std::size_t lo, std::size_t hi) {
     std::vector<std::uint8_t> rgba(std::size_t{r.width} * r.height * 4);
     for (std::size_t k = lo; k < hi; ++k) {
+      poll_interrupt();
       paint_from_table(table, rows.subspan(k * n, n), table.palette, rgba);
       copy_out(rgba.data(), r, out.data() + k * frame);
     }

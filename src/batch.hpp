@@ -9,6 +9,11 @@
 //
 // Checks come before changes. Running out of memory surfaces as std::bad_alloc, thrown before the
 // batch is changed wherever the amount can be known in advance (sizes, history growth).
+//
+// Long calls poll for a stop request (gy::Interrupted) a run of rows at a time, or between whole
+// moves of a geometric copy, and unwind leaving every copy whole, its history agreeing with its
+// state: a tabular step or a run of undos is all or nothing per copy; a scramble, solve or load
+// keeps the copies (and the moves of a walk) it finished, as its failure part-way would.
 #pragma once
 
 #include <algorithm>
@@ -59,6 +64,9 @@ using SlotRowsOfAnyWidth = std::variant<SlotRows<std::uint8_t>, SlotRows<std::ui
 struct TabularState {
   Simulator template_puzzle;  // never turned; its view and camera are the batch's
   SlotRowsOfAnyWidth rows;
+  // Count entries: a step writes every copy's new last action here, then exchanges it with the
+  // batch's, so that a step interrupted part-way leaves them as they were.
+  std::vector<std::uint32_t> next_actions;
   std::vector<std::uint16_t> solved_colors;  // per slot
   std::vector<std::uint8_t> solved_colors8;  // the same as bytes, when there are at most 256 colours
 
@@ -257,7 +265,8 @@ bool row_is_solved(std::span<const T> row, std::span<const std::uint16_t> solved
 // One action per copy. solved[i] and applied[i] (count bytes each, 0 or 1) tell whether copy i is
 // solved afterwards and whether its action was made (always in tabular mode). Range "got {} actions
 // for {} puzzles" and "action {} out of range (have {})" change nothing; in geometric mode the first
-// error of a copy stops the others that have not begun.
+// error of a copy stops the others that have not begun. Interrupted, a tabular step changes nothing
+// and a geometric one keeps the copies it made.
 Status step_batch(PuzzleBatch& batch, std::span<const std::uint32_t> actions, std::span<std::uint8_t> solved,
                   std::span<std::uint8_t> applied);
 

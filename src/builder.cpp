@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "num/interrupt.hpp"
 #include "polyhedra.hpp"
 
 namespace gy {
@@ -136,6 +137,7 @@ Result<PuzzleGeometry> build_geometry(const Recipe& recipe) {
 
   Piece current = GY_TRY(start_box());
   for (std::size_t i = 0; i < shell.size(); ++i) {
+    poll_interrupt();
     auto halves = GY_TRY(cut_pieces(current, shell[i], shell_face_colour(i), 0));
     current = std::move(halves.second);
   }
@@ -152,6 +154,7 @@ Result<PuzzleGeometry> build_geometry(const Recipe& recipe) {
     for (const auto& plane : group) {
       std::vector<Piece> above;
       for (const auto& piece : working) {
+        poll_interrupt();
         auto halves = GY_TRY(cut_pieces(piece, plane, interior_face_colour, 1));
         if (halves.first.has_outer_face()) above.push_back(std::move(halves.first));
         if (halves.second.has_outer_face()) below.push_back(std::move(halves.second));

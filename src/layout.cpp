@@ -443,6 +443,7 @@ Result<Layout> with_moves(const Layout& layout, std::span<const std::vector<std:
   pool::for_ranges(sequences.size(), states_per_task(n, 4), [&](std::size_t lo, std::size_t hi) {
     std::vector<std::uint32_t> scratch(n);
     for (std::size_t s = lo; s < hi; ++s) {
+      poll_interrupt();
       std::uint32_t* acc = out.moves.data() + s * n;
       for (std::size_t i = 0; i < n; ++i) acc[i] = static_cast<std::uint32_t>(i);
       std::string name;
@@ -523,10 +524,14 @@ Status check_values(std::span<const T> in, std::uint64_t limit, std::string_view
   return {};
 }
 
+// body(lo, hi) over runs of states in parallel, each run asking for a stop request first.
 template <class T, class Body>
 void for_states(const Layout& layout, std::size_t values, Body&& body) {
   std::size_t n = layout.facelet_count();
-  pool::for_ranges(values / n, states_per_task(n, sizeof(T)), body);
+  pool::for_ranges(values / n, states_per_task(n, sizeof(T)), [&](std::size_t lo, std::size_t hi) {
+    poll_interrupt();
+    body(lo, hi);
+  });
 }
 
 void check_lengths(std::size_t in, std::size_t out) {
@@ -638,6 +643,7 @@ Status next_states(const Layout& layout, std::span<const In> in, const MoveChoic
   GY_CHECK(check_next_states(layout, in.size(), moves));
   std::size_t n = layout.facelet_count(), states = in.size() / n;
   pool::for_ranges(states, states_per_task(n, sizeof(In)), [&](std::size_t lo, std::size_t hi) {
+    poll_interrupt();
     gather_states(layout, in.data(), out.data(), lo, hi, moves);
   });
   return {};
@@ -664,6 +670,7 @@ Status one_hot(const Layout& layout, std::span<const T> in, std::span<std::uint8
   std::size_t row = n * faces;
   pool::for_ranges(in.size() / n, std::max<std::size_t>(1, kTaskBytes / std::max<std::size_t>(1, row)),
                    [&](std::size_t lo, std::size_t hi) {
+                     poll_interrupt();
                      one_hot_rows<T>(in.data() + lo * n, n, faces, hi - lo, out.data() + lo * row);
                    });
   return {};
@@ -769,6 +776,7 @@ void scrambled(const Layout& layout, const WalkLengths& lengths, std::uint64_t c
   std::vector<T> goal = goal_row<T>(layout);
   const GatherTable<std::uint32_t> table = gather_table(layout);
   pool::for_ranges(count, walks_per_task(n, sizeof(T), moves_hint(lengths)), [&](std::size_t lo, std::size_t hi) {
+    poll_interrupt();
     std::vector<T> spare(n);
     for (std::size_t i = lo; i < hi; ++i) {
       T* row = out.data() + i * n;
@@ -776,7 +784,11 @@ void scrambled(const Layout& layout, const WalkLengths& lengths, std::uint64_t c
       std::uint32_t d = lengths.length(i);
       if (d == 0) continue;
       Walker walker(layout, seed, i);
-      walk_row<T, std::uint32_t>(table, row, d, [&](std::uint64_t) { return walker.next(); }, nullptr, spare.data());
+      auto next = [&](std::uint64_t j) {
+        if (j % kWalkChunk == 0 && j > 0) poll_interrupt();
+        return walker.next();
+      };
+      walk_row<T, std::uint32_t>(table, row, d, next, nullptr, spare.data());
     }
   });
 }
@@ -793,6 +805,7 @@ void trajectories(const Layout& layout, const WalkLengths& lengths, std::uint64_
   std::vector<T> goal = goal_row<T>(layout);
   const GatherTable<std::uint32_t> table = gather_table(layout);
   pool::for_ranges(count, walks_per_task(n, sizeof(T), longest), [&](std::size_t lo, std::size_t hi) {
+    poll_interrupt();
     std::vector<T> current(n), spare(n);
     for (std::size_t i = lo; i < hi; ++i) {
       T* rows = states.data() + i * block;
@@ -804,6 +817,7 @@ void trajectories(const Layout& layout, const WalkLengths& lengths, std::uint64_
       std::copy(goal.begin(), goal.end(), current.begin());
       // Row j + 1 is row j after move j: the rows of a walk are its trail.
       auto next = [&](std::uint64_t j) {
+        if (j % kWalkChunk == 0 && j > 0) poll_interrupt();
         const std::uint32_t m = walker.next();
         made[j] = static_cast<M>(m);
         return m;

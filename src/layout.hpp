@@ -7,7 +7,9 @@
 //
 // Moves are gather permutations: making move m turns a state old into new with new[i] =
 // old[move(m)[i]]. Every bulk operation on blocks of states checks the whole block first and then
-// works one state per task on the worker pool; none of them depends on the number of threads.
+// works one state per task on the worker pool; none of them depends on the number of threads. They
+// poll for a stop request a run of states at a time (and a walk every kWalkChunk moves); a layout
+// never changes, so an interrupted call leaves only its unfinished output behind.
 #pragma once
 
 #include <algorithm>

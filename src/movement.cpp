@@ -3,6 +3,7 @@
 #include <optional>
 #include <unordered_set>
 
+#include "num/interrupt.hpp"
 #include "sort.hpp"
 
 namespace gy {
@@ -25,6 +26,8 @@ OrientationEntry& orientation_entry(std::span<const Piece> pieces, GripMemos& me
   OrientationEntry& e = memos.orientations[i];
   const Quaternion& q = pieces[i].rotation;
   if (!e.valid || !identical(e.rotation, q)) {
+    // Not valid until its key is whole, should the key's text be cut short.
+    e.valid = false;
     e.rotation = q;
     e.key.clear();
     q.text_key(e.key);
@@ -159,6 +162,7 @@ Result<std::vector<Grip>> movement_analysis(std::span<const Piece> pieces, GripM
   held.reserve(pieces.size());
   std::unordered_set<std::string_view> seen;
   for (std::size_t i = 0; i < pieces.size(); ++i) {
+    poll_interrupt();
     held.push_back(GY_TRY(piece_planes(pieces, memos, i)));
     for (const FacePlane& fp : *held.back())
       if (seen.insert(fp.key).second) candidates.push_back(&fp);
@@ -180,6 +184,7 @@ Result<std::vector<Grip>> movement_analysis(std::span<const Piece> pieces, GripM
   std::vector<Grip> grips;
   std::string side_key, extent_key;
   for (const FacePlane* c : candidates) {
+    poll_interrupt();
     const A minus_d = c->plane.d.neg();
     Grip grip;
     bool blocked = false;
@@ -299,6 +304,7 @@ Result<std::vector<Stop>> grip_stop_records(std::span<const Piece> pieces, GripM
     stops.push_back(Stop{A(), std::move(q)});
   };
   for (const Grip& g1 : layer) {
+    poll_interrupt();
     const Vector3& m1 = g1.plane.normal;
     const A& d1 = g1.plane.d;
     A u1 = GY_TRY(Vector3::dot(n, m1));

@@ -6,6 +6,8 @@
 #include <map>
 #include <unordered_map>
 
+#include "num/interrupt.hpp"
+
 namespace gy {
 
 bool Piece::has_outer_face() const {
@@ -74,6 +76,7 @@ Result<std::pair<Piece, Piece>> cut_pieces(const Piece& piece, const Plane& plan
   Half pos, neg;
   std::vector<std::size_t> plist, nlist;
   for (const auto& face : piece.faces) {
+    poll_interrupt();
     plist.clear();
     nlist.clear();
     const auto& idx = face.indices;

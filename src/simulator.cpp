@@ -347,7 +347,10 @@ Result<Simulator> Simulator::build(std::string_view query) {
   PuzzleGeometry geometry = GY_TRY(build_geometry(recipe));
   std::vector<PieceMesh> meshes;
   meshes.reserve(geometry.pieces.size());
-  for (const Piece& p : geometry.pieces) meshes.push_back(GY_TRY(build_piece_mesh(p)));
+  for (const Piece& p : geometry.pieces) {
+    poll_interrupt();
+    meshes.push_back(GY_TRY(build_piece_mesh(p)));
+  }
 
   Simulator sim;
   sim.recipe = std::move(recipe);
@@ -571,18 +574,24 @@ Status turn_grip_repeated(Simulator& sim, std::uint64_t g, std::int32_t directio
   const Plane plane = sim.grips[g].plane;
   std::uint64_t index = g;
   Status status;
-  for (std::uint32_t k = 0; k < repeat; ++k) {
-    if (k > 0) {
-      end_animation(sim);
-      const std::optional<std::size_t> found = grip_on_plane(sim, plane);
-      if (!found) {
-        status = fail(Error::state(cat("the layer of grip ", g, " cannot turn again after ", k, " turns")));
-        break;
+  try {
+    for (std::uint32_t k = 0; k < repeat; ++k) {
+      if (k > 0) {
+        poll_interrupt();
+        end_animation(sim);
+        const std::optional<std::size_t> found = grip_on_plane(sim, plane);
+        if (!found) {
+          status = fail(Error::state(cat("the layer of grip ", g, " cannot turn again after ", k, " turns")));
+          break;
+        }
+        index = *found;
       }
-      index = *found;
+      status = turn_grip(sim, index, request);
+      if (!status) break;
     }
-    status = turn_grip(sim, index, request);
-    if (!status) break;
+  } catch (...) {
+    before.restore(sim);
+    throw;
   }
   if (!status) before.restore(sim);
   return status;
@@ -598,6 +607,8 @@ Result<bool> undo_turn(Simulator& sim) {
   Rotated rotated = GY_TRY(rotated_orientations(sim.pieces, grip->pieces, record.rotation.conjugate()));
   GripSet set = GY_TRY(try_rotation(sim, rotated));
 
+  // The undo is made: the drawn pose follows it, whatever is asked meanwhile.
+  Uninterruptible quiet;
   install(sim, std::move(set));
   sim.history.pop_back();
   sim.animation.reset();
@@ -607,8 +618,10 @@ Result<bool> undo_turn(Simulator& sim) {
 }
 
 Result<bool> restore_turns(Simulator& sim) {
-  while (!sim.history.empty())
+  while (!sim.history.empty()) {
+    poll_interrupt();
     if (!GY_TRY(undo_turn(sim))) return false;
+  }
   return true;
 }
 
@@ -671,15 +684,41 @@ Status move_random(Simulator& sim) {
   return turn_grip(sim, std::min<std::uint64_t>(move.grip, count - 1), TurnRequest::by_direction(move.direction));
 }
 
+namespace {
+
+// The next queued move. Interrupted before it is made, the queue, the random state and the last
+// random move are as they were, so the same move is drawn again later.
+Status make_queued_move(Simulator& sim) {
+  const std::uint64_t rng_state = sim.rng_state;
+  const std::optional<RandomMove> last = sim.last_random_move;
+  --sim.queued_moves;
+  try {
+    return move_random(sim);
+  } catch (const Interrupted&) {
+    ++sim.queued_moves;
+    sim.rng_state = rng_state;
+    sim.last_random_move = last;
+    throw;
+  }
+}
+
+}  // namespace
+
 Status settle(Simulator& sim) {
   // Each move's animation is dropped unplayed; the drawn pose follows the exact state once, at the
-  // end, which is the pose a refresh after every move would leave.
+  // end (however the loop ends), which is the pose a refresh after every move would leave.
   sim.animation.reset();
   Status status;
-  while (sim.queued_moves > 0 && status) {
-    --sim.queued_moves;
-    status = move_random(sim);
-    sim.animation.reset();
+  try {
+    while (sim.queued_moves > 0 && status) {
+      poll_interrupt();
+      status = make_queued_move(sim);
+      sim.animation.reset();
+    }
+  } catch (...) {
+    Uninterruptible quiet;
+    refresh_orientations(sim);
+    throw;
   }
   refresh_orientations(sim);
   return status;
@@ -688,10 +727,7 @@ Status settle(Simulator& sim) {
 Status advance(Simulator& sim, double dt_ms) {
   if (!std::isfinite(dt_ms)) return fail(Error::range(cat("dt_ms must be finite, got ", dt_ms)));
   if (!sim.animation) {
-    if (sim.queued_moves > 0) {
-      --sim.queued_moves;
-      GY_CHECK(move_random(sim));
-    }
+    if (sim.queued_moves > 0) GY_CHECK(make_queued_move(sim));
     camera_orbit(sim.orbit, sim.camera);
     return {};
   }

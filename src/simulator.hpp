@@ -4,7 +4,9 @@
 //
 // Exact state is final as soon as a call returns; the float orientations only follow it for drawing
 // (a turn leaves an animation that the time-stepping plays). Every call that changes the record
-// either succeeds whole or leaves the record as it was.
+// either succeeds whole or leaves the record as it was. Long calls poll for a stop request between
+// whole turns (gy::Interrupted); an interrupted call leaves the record as a failure at that point
+// would.
 #pragma once
 
 #include <array>
@@ -21,6 +23,7 @@
 #include "geometry.hpp"
 #include "movement.hpp"
 #include "num/error.hpp"
+#include "num/interrupt.hpp"
 #include "parse.hpp"
 #include "piece.hpp"
 #include "render/raster.hpp"
@@ -44,6 +47,16 @@ constexpr Quat4 quat4_mul(const Quat4& p, const Quat4& q) {
           p[3] * q[2] + p[0] * q[1] - p[1] * q[0] + p[2] * q[3],
           p[3] * q[3] - p[0] * q[0] - p[1] * q[1] - p[2] * q[2]};
 }
+
+// Holds off the poll points of this thread, and of the pool work it starts, while it lives: the
+// tidying that makes an interrupted call's object whole again runs to its end.
+class Uninterruptible {
+ public:
+  Uninterruptible() noexcept : quiet_(nullptr) {}
+
+ private:
+  WorkFor quiet_;
+};
 
 // ---------------------------------------------------------------------------------------------
 // Meshes and arrows
@@ -218,16 +231,16 @@ Status turn_grip(Simulator& sim, std::uint64_t g, const TurnRequest& request);
 
 // Turns grip g by direction `repeat` times, following its layer: each turn after the first turns
 // the first grip whose plane is exactly the first turn's. Only the last turn is left in flight. All
-// or nothing: on an error the record is as it was before the first turn (a repeat of 0 does
-// nothing). State "the layer of grip {} cannot turn again after {} turns" if the plane is lost.
+// or nothing: on an error or an interruption the record is as it was before the first turn (a
+// repeat of 0 does nothing). State "the layer of grip {} cannot turn again after {} turns" if the plane is lost.
 Status turn_grip_repeated(Simulator& sim, std::uint64_t g, std::int32_t direction, std::uint32_t repeat);
 
 // Undoes the latest turn without animating. False when the history is empty or the recorded layer
 // cannot turn now (nothing changes). On an error the record, its history included, is as it was.
 Result<bool> undo_turn(Simulator& sim);
 
-// Undoes turns until the history is empty (true) or an undo refuses (false); on an error the turns
-// undone before it stay undone.
+// Undoes turns until the history is empty (true) or an undo refuses (false); on an error or an
+// interruption the turns undone before it stay undone.
 Result<bool> restore_turns(Simulator& sim);
 
 // Rotates the listed pieces' exact orientations by r (r on the left), each scaled so that the
@@ -268,7 +281,8 @@ Status queue_random_moves(Simulator& sim, std::uint32_t count);
 Status move_random(Simulator& sim);
 
 // Ends the turn in flight and makes every queued move at once, without animation. On an error the
-// moves not yet made stay queued.
+// moves not yet made stay queued; interrupted, the moves made stay made and the rest stay queued,
+// the random state where the next of them draws from.
 Status settle(Simulator& sim);
 
 // One time step: plays dt_ms of the turn in flight (ending it once past its duration), or starts the

@@ -128,6 +128,7 @@ Result<SlotNumbering> number_slots(std::span<const Piece> pieces) {
   std::vector<SlotRecord> records;
   std::unordered_map<std::uint32_t, std::size_t> colour_index;
   for (std::size_t p = 0; p < pieces.size(); ++p) {
+    poll_interrupt();
     const Piece& piece = pieces[p];
     const bool home = at_home(piece.rotation);
     for (std::size_t f = 0; f < piece.faces.size(); ++f) {
@@ -290,6 +291,7 @@ Result<std::optional<std::vector<std::uint32_t>>> try_sticker_ids(const TabularM
   std::vector<std::uint32_t> ids(model.sticker_count(), kEmptySlot);
   StickerMemoKey key;
   for (std::size_t p = 0; p < pieces.size(); ++p) {
+    if (p % 64 == 63) poll_interrupt();
     const std::vector<std::uint32_t>& slots = model.piece_slots[p];
     if (slots.empty()) continue;
     const Piece& piece = pieces[p];
@@ -393,6 +395,7 @@ Result<bool> apply_action(Simulator& sim, std::uint64_t action) {
   const auto grip = matching_grip(sim, *model, action);
   if (!grip) return false;
   GY_CHECK(turn_grip(sim, *grip, TurnRequest::by_direction(action % 2 == 0 ? 1 : -1)));
+  Uninterruptible quiet;  // the turn is made: the drawn pose follows it
   end_animation(sim);
   return true;
 }
@@ -422,27 +425,40 @@ Result<std::optional<ActionPermutations>> compute_action_permutations(Simulator&
   table.permutations.reserve(table.action_count * slots);
 
   for (std::size_t a = 0; a < table.action_count; ++a) {
+    poll_interrupt();
     if (!GY_TRY(apply_action(sim, a))) return Table{};
-    auto after = try_sticker_ids(*model, sim.pieces, sim.sticker_memo);
-    if (!after) {
-      GY_TRY(undo_turn(sim));
-      return fail(std::move(after).error());
+    // Interrupted while the action is made, the action is taken back before the call unwinds.
+    bool made = true;
+    try {
+      auto after = try_sticker_ids(*model, sim.pieces, sim.sticker_memo);
+      if (!after) {
+        GY_TRY(undo_turn(sim));
+        return fail(std::move(after).error());
+      }
+      if (!*after) {
+        GY_TRY(undo_turn(sim));
+        return Table{};
+      }
+      auto mask = action_mask(sim);
+      if (!mask) {
+        GY_TRY(undo_turn(sim));
+        return fail(std::move(mask).error());
+      }
+      if (std::find(mask->begin(), mask->end(), 0) != mask->end()) {
+        GY_TRY(undo_turn(sim));
+        return Table{};
+      }
+      for (std::uint32_t id : **after) table.permutations.push_back(sat_at[id]);
+      const bool undone = GY_TRY(undo_turn(sim));
+      made = false;
+      if (!undone) return Table{};
+    } catch (const Interrupted&) {
+      if (made) {
+        Uninterruptible quiet;
+        (void)undo_turn(sim);
+      }
+      throw;
     }
-    if (!*after) {
-      GY_TRY(undo_turn(sim));
-      return Table{};
-    }
-    auto mask = action_mask(sim);
-    if (!mask) {
-      GY_TRY(undo_turn(sim));
-      return fail(std::move(mask).error());
-    }
-    if (std::find(mask->begin(), mask->end(), 0) != mask->end()) {
-      GY_TRY(undo_turn(sim));
-      return Table{};
-    }
-    for (std::uint32_t id : **after) table.permutations.push_back(sat_at[id]);
-    if (!GY_TRY(undo_turn(sim))) return Table{};
     const auto back = GY_TRY(try_sticker_ids(*model, sim.pieces, sim.sticker_memo));
     if (!back || colours_of(*model, *back) != table.start_colors) return Table{};
   }
@@ -474,6 +490,9 @@ std::size_t whitespace_at(std::string_view text, std::size_t i) {
       return 0;
   }
 }
+
+// The parser asks for a stop request once per this many bytes of text.
+constexpr std::size_t kPollBytes = 1 << 16;
 
 // Decimal digits (leading zeros allowed) as a count, or absent past 2^32 - 1.
 std::optional<std::uint32_t> read_count(std::string_view digits) {
@@ -517,7 +536,11 @@ Result<std::vector<Move>> parse_moves(std::span<const std::string> grip_names, s
   std::vector<Move> moves;
   std::uint64_t turns = 0;
   std::size_t i = 0;
-  while (i < text.size()) {
+  for (std::size_t polled = 0; i < text.size();) {
+    if (i - polled >= kPollBytes) {
+      poll_interrupt();
+      polled = i;
+    }
     if (const std::size_t w = whitespace_at(text, i)) {
       i += w;
       continue;
@@ -561,9 +584,11 @@ Result<std::uint64_t> apply_moves(Simulator& sim, std::string_view text) {
   std::uint64_t total = 0;
   for (const Move& m : moves) {
     total += m.repeat;
-    for (std::uint32_t r = 0; r < m.repeat; ++r)
+    for (std::uint32_t r = 0; r < m.repeat; ++r) {
+      poll_interrupt();
       if (!GY_TRY(apply_action(sim, m.action)))
         return fail(Error::state(cat("move '", action_name(*model, m.action), "' cannot be made: that layer is locked")));
+    }
   }
   return total;
 }
@@ -581,6 +606,7 @@ Result<bool> jumbles(std::string_view query) {
   };
   // Every action from the solved state, each followed by its reverse.
   for (std::uint64_t a = 0; a < actions; ++a) {
+    poll_interrupt();
     if (!GY_TRY(apply_action(sim, a))) continue;
     if (!GY_TRY(on_lattice())) return true;
     if (!GY_TRY(apply_action(sim, a ^ 1))) return true;
@@ -589,6 +615,7 @@ Result<bool> jumbles(std::string_view query) {
   // A fixed walk: each step mixes the state, then advances it.
   std::uint64_t state = 0xFC2648205118BC1A;
   for (int step = 0; step < 40; ++step) {
+    poll_interrupt();
     std::uint64_t z = state;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EB;

@@ -83,7 +83,7 @@ PyResult<Expr> exact_number_argument(PyObject* obj) {
   } else {
     auto n = FromPy<std::int64_t>::convert(obj);
     if (!n) {
-      PyErr_Clear();
+      PY_TRY(discard_mismatch());
       return raise(PyExc_TypeError, cat("expected an expression as text, an integer or a Fraction, not ", type_name(obj)));
     }
     text = cat(*n);

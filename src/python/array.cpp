@@ -478,7 +478,7 @@ PyResult<std::optional<std::vector<T>>> ndarray_whole_numbers(PyObject* obj) {
   using Out = std::optional<std::vector<T>>;
   BufferView buffer;
   if (!buffer.get(obj, PyBUF_RECORDS_RO)) {
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
     return Out();
   }
   const Py_buffer& v = buffer.view();
@@ -488,8 +488,8 @@ PyResult<std::optional<std::vector<T>>> ndarray_whole_numbers(PyObject* obj) {
 }
 
 // Appends the values of a sequence of whole numbers 0 .. 2^32 - 1; false (no exception, out as it
-// was) when obj is not one.
-bool append_whole_sequence(PyObject* obj, std::vector<std::uint32_t>& out) {
+// was) when obj is not one. A failure that is the caller's own (see discard_mismatch) is raised.
+PyResult<bool> append_whole_sequence(PyObject* obj, std::vector<std::uint32_t>& out) {
   if (PyUnicode_Check(obj)) return false;
   if (PyBytes_Check(obj)) {
     auto* p = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(obj));
@@ -504,18 +504,18 @@ bool append_whole_sequence(PyObject* obj, std::vector<std::uint32_t>& out) {
   }
   auto seq = is_sequence(obj);
   if (!seq || !*seq) {
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
     return false;
   }
   std::size_t start = out.size();
-  auto fail = [&] {
-    PyErr_Clear();
+  auto fail = [&]() -> PyResult<bool> {
     out.resize(start);
+    PY_TRY(discard_mismatch());
     return false;
   };
   Py_ssize_t hint = PySequence_Size(obj);
   if (hint < 0)
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
   else if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj))
     out.reserve(start + static_cast<std::size_t>(hint));
   else
@@ -532,29 +532,28 @@ bool append_whole_sequence(PyObject* obj, std::vector<std::uint32_t>& out) {
 }
 
 // A sequence whose items are each sequences of whole numbers, joined in order.
-bool append_nested_sequence(PyObject* obj, std::vector<std::uint32_t>& out) {
+PyResult<bool> append_nested_sequence(PyObject* obj, std::vector<std::uint32_t>& out) {
   if (PyUnicode_Check(obj)) return false;
   auto seq = is_sequence(obj);
   if (!seq || !*seq) {
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
     return false;
   }
   std::size_t start = out.size();
-  Ref it = Ref::steal(PyObject_GetIter(obj));
-  bool ok = static_cast<bool>(it);
-  while (ok) {
-    Ref item = Ref::steal(PyIter_Next(it.get()));
-    if (!item) {
-      ok = !PyErr_Occurred();
-      break;
-    }
-    ok = append_whole_sequence(item.get(), out);
-  }
-  if (!ok) {
-    PyErr_Clear();
+  auto fail = [&]() -> PyResult<bool> {
     out.resize(start);
+    PY_TRY(discard_mismatch());
+    return false;
+  };
+  Ref it = Ref::steal(PyObject_GetIter(obj));
+  if (!it) return fail();
+  while (true) {
+    Ref item = Ref::steal(PyIter_Next(it.get()));
+    if (!item) break;
+    if (!PY_TRY(append_whole_sequence(item.get(), out))) return fail();
   }
-  return ok;
+  if (PyErr_Occurred()) return fail();
+  return true;
 }
 
 template <class T>
@@ -571,7 +570,7 @@ PyResult<std::vector<Out>> extract_whole_numbers(PyObject* obj) {
   if (!plain)
     if (auto values = PY_TRY(interface_whole_numbers<Out>(obj))) return std::move(*values);
   std::vector<std::uint32_t> values;
-  if (append_whole_sequence(obj, values) || append_nested_sequence(obj, values))
+  if (PY_TRY(append_whole_sequence(obj, values)) || PY_TRY(append_nested_sequence(obj, values)))
     return narrow_u32<Out>(std::move(values));
   return raise(PyExc_TypeError, not_whole_numbers);
 }
@@ -581,7 +580,7 @@ PyResult<std::optional<std::vector<T>>> interface_whole_numbers(PyObject* obj) {
   using Out = std::optional<std::vector<T>>;
   Ref holder = Ref::borrow(obj);
   PyObject* found = nullptr;
-  if (compat::optional_attr(obj, "__array_interface__", &found) < 0) PyErr_Clear();
+  if (compat::optional_attr(obj, "__array_interface__", &found) < 0) PY_TRY(discard_mismatch());
   Ref iface = Ref::steal(found);
   if (!iface || !PyDict_Check(iface.get())) return Out();
   PyObject* strides = nullptr;

@@ -65,10 +65,12 @@ PyResult<PuzzleBatch> construct(Call& c, Args& a) {
   setup.view.show_edges = PY_TRY(flag_option(a, p_show_edges));
   setup.view.show_pieces = PY_TRY(flag_option(a, p_show_pieces));
   setup.view.line_width = PY_TRY(a.opt<double>(p_line_width));
-  setup.view.fov = PY_TRY(a.opt<double>(p_fov));
-  setup.view.distance = PY_TRY(a.opt<double>(p_distance));
-  setup.view.yaw = PY_TRY(a.opt<double>(p_yaw));
-  setup.view.pitch = PY_TRY(a.opt<double>(p_pitch));
+  setup.view.fov = PY_TRY(finite_float_option(a, p_fov));
+  setup.view.distance = PY_TRY(finite_float_option(a, p_distance));
+  setup.view.yaw = PY_TRY(finite_float_option(a, p_yaw));
+  setup.view.pitch = PY_TRY(finite_float_option(a, p_pitch));
+  // A build's camera is the default one.
+  PY_TRY(puzzle::check_camera_options(setup.view, Camera{}));
   // The recipe's converter speaks for itself: its messages carry no argument note.
   const std::string query = PY_TRY(recipe_argument(a[p_recipe]));
   return PY_TRY(c.detached([&] { return build_batch(query, count, setup); }));
@@ -173,13 +175,13 @@ PyStatus solve(Call& c, PuzzleBatch& b, Args& a) {
 // A number of moves for every copy, or a sequence of one per copy.
 PyResult<std::vector<std::uint32_t>> depth_argument(PyObject* obj, std::size_t count) {
   if (auto one = extract_u32(obj)) return std::vector<std::uint32_t>(count, *one);
-  PyErr_Clear();
+  PY_TRY(discard_mismatch());
   if (auto each = extract_u32_list(obj)) {
     if (each->size() != count)
       return raise(PyExc_ValueError, cat("got ", each->size(), " depths for ", count, " puzzles"));
     return std::move(*each);
   }
-  PyErr_Clear();
+  PY_TRY(discard_mismatch());
   return raise(PyExc_TypeError, "expected a number of moves, or one per puzzle");
 }
 
@@ -294,6 +296,7 @@ Status with_broadcast(const PuzzleBatch& b, const std::vector<T>& values, Load l
   const auto every = std::make_unique_for_overwrite<T[]>(n * count);
   pool::for_ranges(count, std::max<std::size_t>(1, (std::size_t{1} << 16) / (n * sizeof(T))),
                    [&](std::size_t lo, std::size_t hi) {
+                     poll_interrupt();
                      for (std::size_t i = lo; i < hi; ++i) std::copy(values.begin(), values.end(), every.get() + i * n);
                    });
   return load(std::span<const T>(every.get(), n * count));
@@ -417,6 +420,7 @@ Array::Shape frame_shape(std::size_t frames, const FrameRequest& r) {
 // out[k] = in[k] / 255, in parallel.
 void bytes_to_unit_floats(std::span<const std::uint8_t> in, std::span<float> out) {
   pool::for_ranges(in.size(), std::size_t{1} << 16, [&](std::size_t lo, std::size_t hi) {
+    poll_interrupt();
     for (std::size_t k = lo; k < hi; ++k) out[k] = static_cast<float>(in[k]) / 255.0f;
   });
 }
@@ -477,6 +481,7 @@ PyResult<std::vector<Image>> frames(Call& c, PuzzleBatch& b, Args& a) {
     const std::size_t frame = std::size_t{r.width} * r.height * 4;
     images.resize(b.count());
     pool::for_each_index(b.count(), 1, [&](std::size_t i) {
+      poll_interrupt();
       const std::uint8_t* at = bytes.data() + i * frame;
       images[i] = Image{PixelBytes(at, at + frame), r.width, r.height};
     });
@@ -495,14 +500,23 @@ PyStatus configure(Call&, PuzzleBatch& b, Args& a) {
   o.show_edges = PY_TRY(flag_option(a, 2));
   o.show_pieces = PY_TRY(flag_option(a, 3));
   o.line_width = PY_TRY(a.opt<double>(4));
-  o.fov = PY_TRY(a.opt<double>(5));
-  o.distance = PY_TRY(a.opt<double>(6));
-  o.yaw = PY_TRY(a.opt<double>(7));
-  o.pitch = PY_TRY(a.opt<double>(8));
+  o.fov = PY_TRY(finite_float_option(a, 5));
+  o.distance = PY_TRY(finite_float_option(a, 6));
+  o.yaw = PY_TRY(finite_float_option(a, 7));
+  o.pitch = PY_TRY(finite_float_option(a, 8));
   CameraVectors v;
-  v.position = PY_TRY(a.opt<Vec3d>(9));
-  v.target = PY_TRY(a.opt<Vec3d>(10));
-  v.up = PY_TRY(a.opt<Vec3d>(11));
+  v.position = PY_TRY(finite_vec3_option(a, 9));
+  v.target = PY_TRY(finite_vec3_option(a, 10));
+  v.up = PY_TRY(finite_vec3_option(a, 11));
+  // Every copy has the batch's one view: the camera they would have is tried on a copy of it. The
+  // vectors given are finite, so a camera that is not comes from yaw, pitch or distance.
+  Camera moved = view_source(b).camera;
+  ViewSettings view;
+  view_from_options(o, view, moved);
+  for (auto [given, field] : {std::pair{&v.position, &moved.position}, std::pair{&v.target, &moved.target},
+                              std::pair{&v.up, &moved.up}})
+    if (*given) *field = **given;
+  if (!camera_is_finite(moved)) PY_TRY(puzzle::check_camera_options(o, view_source(b).camera));
   configure_views(b, o, v);
   return {};
 }
@@ -724,7 +738,7 @@ PyResult<std::vector<std::uint8_t>> parse_which(std::size_t count, PyObject* whi
     std::vector<std::uint8_t> flags;
     const Py_ssize_t hint = PySequence_Size(which);
     if (hint < 0)
-      PyErr_Clear();
+      PY_TRY(discard_mismatch());
     else
       flags.reserve(std::min(static_cast<std::size_t>(hint), max_reserve_hint));
     Ref it = Ref::steal(PyObject_GetIter(which));
@@ -747,7 +761,7 @@ PyResult<std::vector<std::uint8_t>> parse_which(std::size_t count, PyObject* whi
         return raise(PyExc_ValueError, cat("got ", flags.size(), " flags for ", count, " puzzles"));
       return flags;
     }
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
   }
 
   // Indices, each below count.
@@ -756,19 +770,19 @@ PyResult<std::vector<std::uint8_t>> parse_which(std::size_t count, PyObject* whi
   std::vector<std::uint64_t> indices;
   Ref it = Ref::steal(PyObject_GetIter(which));
   if (!it) {
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
     return not_a_choice();
   }
   while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
     auto index = extract_usize(item.get());
     if (!index) {
-      PyErr_Clear();
+      PY_TRY(discard_mismatch());
       return not_a_choice();
     }
     indices.push_back(*index);
   }
   if (PyErr_Occurred()) {
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
     return not_a_choice();
   }
   std::vector<std::uint8_t> flags(count, 0);

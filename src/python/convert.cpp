@@ -1,5 +1,7 @@
 #include "python/convert.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace gy::py {
@@ -15,6 +17,50 @@ PyResult<bool> FromPy<bool>::convert(PyObject* obj) {
     return t != 0;
   }
   return raise_not_instance(obj, "bool");
+}
+
+PyStatus discard_mismatch() {
+  if (!PyErr_Occurred()) return {};
+  if (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError)) return raised();
+  PyErr_Clear();
+  return {};
+}
+
+PyStatus check_finite(std::string_view name, std::span<const double> values) {
+  if (std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); })) return {};
+  std::string text;
+  if (values.size() == 1) {
+    text = cat(values[0]);
+  } else {
+    text = "(";
+    for (std::size_t i = 0; i < values.size(); ++i) text += cat(i ? ", " : "", values[i]);
+    text += ")";
+  }
+  return raise(PyExc_ValueError, cat(name, " must be finite, got ", text));
+}
+
+PyResult<double> finite_float(const Args& a, std::size_t i) {
+  const double v = PY_TRY(a.get<double>(i));
+  PY_TRY(a.noted(check_finite(a.name(i), std::span<const double>(&v, 1)), i));
+  return v;
+}
+
+PyResult<double> finite_float(const Args& a, std::size_t i, double fallback) {
+  const double v = PY_TRY(a.get<double>(i, fallback));
+  PY_TRY(a.noted(check_finite(a.name(i), std::span<const double>(&v, 1)), i));
+  return v;
+}
+
+PyResult<std::optional<double>> finite_float_option(const Args& a, std::size_t i) {
+  const std::optional<double> v = PY_TRY(a.opt<double>(i));
+  if (v) PY_TRY(a.noted(check_finite(a.name(i), std::span<const double>(&*v, 1)), i));
+  return v;
+}
+
+PyResult<std::optional<std::array<double, 3>>> finite_vec3_option(const Args& a, std::size_t i) {
+  const std::optional<std::array<double, 3>> v = PY_TRY(a.opt<std::array<double, 3>>(i));
+  if (v) PY_TRY(a.noted(check_finite(a.name(i), *v), i));
+  return v;
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -106,6 +107,13 @@ struct FromPy<std::optional<T>> {
   }
 };
 
+// After a reader that tries one form of an argument failed with an exception set: clears it when it
+// only says that the object is not of that form, an ordinary Exception, so that the next form may
+// be tried. MemoryError and the BaseExceptions that are not Exceptions (KeyboardInterrupt,
+// SystemExit, GeneratorExit, PanicException) are the caller's own and stay set: raised() comes back,
+// to be passed on as they are. Nothing set is nothing to clear.
+PyStatus discard_mismatch();
+
 // The host's sequence protocol or collections.abc.Sequence; false without an exception when not.
 PyResult<bool> is_sequence(PyObject* obj);
 
@@ -121,7 +129,7 @@ PyResult<std::vector<X>> vec_from_sequence(PyObject* obj, F&& item) {
   std::vector<X> out;
   Py_ssize_t hint = PySequence_Size(obj);
   if (hint < 0)
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
   else
     out.reserve(std::min(static_cast<std::size_t>(hint), max_reserve_hint));
   Ref it = Ref::steal(PyObject_GetIter(obj));
@@ -190,6 +198,58 @@ inline PyResult<std::array<std::uint8_t, 4>> extract_rgba(PyObject* o) {
   return FromPy<std::array<std::uint8_t, 4>>::convert(o);
 }
 inline PyResult<std::array<double, 3>> extract_vec3(PyObject* o) { return FromPy<std::array<double, 3>>::convert(o); }
+
+// ---------------------------------------------------------------------------------------------
+// Finite numbers: camera values and pointer coordinates, which drawing and picking cannot use
+// when they are NaN or infinite. Each refusal is ValueError "{name} must be finite, got {value}",
+// the value a number or a tuple "(x, y, z)", with the argument's note.
+
+// A name known when compiling, to name a property's value in its refusal.
+template <std::size_t N>
+struct ValueName {
+  char text[N]{};
+  consteval ValueName(const char (&s)[N]) {
+    for (std::size_t i = 0; i < N; ++i) text[i] = s[i];
+  }
+  constexpr std::string_view view() const { return {text, N - 1}; }
+};
+
+// ValueError "{name} must be finite, got {values}" unless every value is finite.
+PyStatus check_finite(std::string_view name, std::span<const double> values);
+
+// A float argument that must be finite (required, with a fallback when absent, or None/absent
+// giving nullopt).
+PyResult<double> finite_float(const Args& a, std::size_t i);
+PyResult<double> finite_float(const Args& a, std::size_t i, double fallback);
+PyResult<std::optional<double>> finite_float_option(const Args& a, std::size_t i);
+// A tuple of three floats that must be finite, or None/absent giving nullopt.
+PyResult<std::optional<std::array<double, 3>>> finite_vec3_option(const Args& a, std::size_t i);
+
+// A property's new value: a float, or a tuple of three, that must be finite.
+template <ValueName Name>
+struct FiniteFloat {
+  double value;
+};
+template <ValueName Name>
+struct FiniteVec3 {
+  std::array<double, 3> value;
+};
+template <ValueName Name>
+struct FromPy<FiniteFloat<Name>> {
+  static PyResult<FiniteFloat<Name>> convert(PyObject* obj) {
+    const double v = PY_TRY(FromPy<double>::convert(obj));
+    PY_TRY(check_finite(Name.view(), std::span<const double>(&v, 1)));
+    return FiniteFloat<Name>{v};
+  }
+};
+template <ValueName Name>
+struct FromPy<FiniteVec3<Name>> {
+  static PyResult<FiniteVec3<Name>> convert(PyObject* obj) {
+    const std::array<double, 3> v = PY_TRY((FromPy<std::array<double, 3>>::convert(obj)));
+    PY_TRY(check_finite(Name.view(), v));
+    return FiniteVec3<Name>{v};
+  }
+};
 
 // ---------------------------------------------------------------------------------------------
 // To Python

@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "num/interrupt.hpp"
 #include "pool.hpp"
 #include "python/args.hpp"
 #include "python/array.hpp"
@@ -115,10 +116,11 @@ class HeldBuffer {
   ~HeldBuffer() {
     if (held_) PyBuffer_Release(&view_);
   }
-  // False, with no exception set, when the object offers no C-contiguous buffer.
-  bool get(PyObject* obj) {
+  // False, with no exception set, when the object offers no C-contiguous buffer; a failure that is
+  // the caller's own (see discard_mismatch) is raised.
+  PyResult<bool> get(PyObject* obj) {
     held_ = PyObject_GetBuffer(obj, &view_, PyBUF_C_CONTIGUOUS) == 0;
-    if (!held_) PyErr_Clear();
+    if (!held_) PY_TRY(discard_mismatch());
     return held_;
   }
   const Py_buffer& view() const { return view_; }
@@ -141,23 +143,24 @@ struct StateSource {
   std::optional<std::uint64_t> bound;
 };
 
-// The item size of an unstrided unsigned integer array interface in native order, or 0.
-std::size_t plain_interface_itemsize(PyObject* obj) {
+// The item size of an unstrided unsigned integer array interface in native order, or 0; a failure
+// that is the caller's own (see discard_mismatch) is raised.
+PyResult<std::size_t> plain_interface_itemsize(PyObject* obj) {
   Ref iface = Ref::steal(PyObject_GetAttrString(obj, "__array_interface__"));
   if (!iface || !PyDict_Check(iface.get())) {
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
     return 0;
   }
   PyObject* strides = nullptr;
   PyObject* typestr = nullptr;
   if (compat::dict_item(iface.get(), "strides", &strides) < 0) {
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
     return 0;
   }
   Ref strides_ref = Ref::steal(strides);
   if (strides && strides != Py_None) return 0;
   if (compat::dict_item(iface.get(), "typestr", &typestr) < 0) {
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
     return 0;
   }
   Ref typestr_ref = Ref::steal(typestr);
@@ -165,7 +168,7 @@ std::size_t plain_interface_itemsize(PyObject* obj) {
   Py_ssize_t len = 0;
   const char* s = PyUnicode_AsUTF8AndSize(typestr, &len);
   if (!s) {
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
     return 0;
   }
   std::string_view t(s, static_cast<std::size_t>(len));
@@ -206,11 +209,11 @@ PyResult<StateSource> read_states(PyObject* obj) {
   if (PyBytes_CheckExact(obj) || PyByteArray_CheckExact(obj))
     itemsize = 1;
   else
-    itemsize = plain_interface_itemsize(obj);
+    itemsize = PY_TRY(plain_interface_itemsize(obj));
   if (itemsize) {
     auto buffer = std::make_unique<HeldBuffer>();
     // Read as the whole-number reader reads it: the buffer's bytes, `itemsize` bytes a value.
-    if (buffer->get(obj) && buffer->view().len >= 0 &&
+    if (PY_TRY(buffer->get(obj)) && buffer->view().len >= 0 &&
         reinterpret_cast<std::uintptr_t>(buffer->view().buf) % itemsize == 0) {
       src.data = buffer->view().buf;
       src.count = static_cast<std::size_t>(buffer->view().len) / itemsize;
@@ -237,6 +240,7 @@ template <class T>
 std::uint64_t value_bound(std::span<const T> values) {
   std::atomic<std::uint64_t> largest{0};
   pool::for_ranges(values.size(), std::size_t{1} << 16, [&](std::size_t lo, std::size_t hi) {
+    poll_interrupt();
     T m = 0;
     for (std::size_t i = lo; i < hi; ++i) m = std::max(m, values[i]);
     std::uint64_t seen = largest.load(std::memory_order_relaxed);
@@ -274,10 +278,10 @@ PyResult<Ref> next_states_body(Call& c, const Layout& l, Args& a) {
   if (auto m = FromPy<std::uint32_t>::convert(a[1])) {
     every = *m;
   } else {
-    PyErr_Clear();
+    PY_TRY(a.noted(discard_mismatch(), 1));
     auto list = extract_whole_numbers_u32(a[1]);
     if (!list) {
-      PyErr_Clear();
+      PY_TRY(a.noted(discard_mismatch(), 1));
       raise(PyExc_TypeError, "expected a move, or one per state");
       add_argument_note(a.name(1));
       return raised();
@@ -367,12 +371,12 @@ PyResult<Depths> scramble_depths_argument(PyObject* obj, std::uint64_t count) {
     out.low = out.high = *d;
     return out;
   }
-  PyErr_Clear();
+  PY_TRY(discard_mismatch());
   if (PyTuple_Check(obj) && PyTuple_GET_SIZE(obj) == 2) {
     auto low = extract_u32(PyTuple_GET_ITEM(obj, 0));
-    if (!low) PyErr_Clear();
+    if (!low) PY_TRY(discard_mismatch());
     auto high = low ? extract_u32(PyTuple_GET_ITEM(obj, 1)) : PyResult<std::uint32_t>(raised());
-    if (low && !high) PyErr_Clear();
+    if (low && !high) PY_TRY(discard_mismatch());
     if (low && high) {
       if (*low > *high)
         return raise(PyExc_ValueError,
@@ -385,7 +389,7 @@ PyResult<Depths> scramble_depths_argument(PyObject* obj, std::uint64_t count) {
   }
   auto list = extract_whole_numbers_u32(obj);
   if (!list) {
-    PyErr_Clear();
+    PY_TRY(discard_mismatch());
     return raise(PyExc_TypeError, kDepthForms);
   }
   if (list->size() != count)

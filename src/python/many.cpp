@@ -74,6 +74,7 @@ struct RenderSettings {
 
 // Entry i: built, placed, scrambled from seed + i, drawn. Touches nothing but its own record.
 Result<Image> render_entry(const std::string& query, const RenderSettings& s, std::uint64_t i) {
+  poll_interrupt();
   gy::Simulator sim = GY_TRY(gy::Simulator::build(query));
   sim.view.background = s.background;
   sim.view.supersample = s.supersample == 0 ? 1 : s.supersample;
@@ -108,9 +109,9 @@ PyResult<Ref> render_many(Call& c, Args& a) {
   s.scramble = PY_TRY(a.get<std::uint32_t>(7, 0));
   if (s.scramble > 0) PY_TRY(a.noted(puzzle::check_scramble_count(s.scramble), 7));
   s.seed = PY_TRY(a.opt<std::uint64_t>(8));
-  s.distance = PY_TRY(a.opt<double>(9));
-  s.yaw = PY_TRY(a.get<double>(10, 0.0));
-  s.pitch = PY_TRY(a.get<double>(11, 0.0));
+  s.distance = PY_TRY(finite_float_option(a, 9));
+  s.yaw = PY_TRY(finite_float(a, 10, 0.0));
+  s.pitch = PY_TRY(finite_float(a, 11, 0.0));
   std::vector<RecipeEntry> entries;
   entries.reserve(objects.size());
   for (const Ref& o : objects) entries.push_back(PY_TRY(a.noted(recipe_list_entry(o.get()), 0)));

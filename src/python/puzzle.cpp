@@ -66,14 +66,16 @@ PyResult<Simulator> construct(Call& c, Args& a) {
   view.show_edges = PY_TRY(flag_option(a, p_show_edges));
   view.show_pieces = PY_TRY(flag_option(a, p_show_pieces));
   view.line_width = PY_TRY(a.opt<double>(p_line_width));
-  view.fov = PY_TRY(a.opt<double>(p_fov));
-  view.distance = PY_TRY(a.opt<double>(p_distance));
-  view.yaw = PY_TRY(a.opt<double>(p_yaw));
-  view.pitch = PY_TRY(a.opt<double>(p_pitch));
+  view.fov = PY_TRY(finite_float_option(a, p_fov));
+  view.distance = PY_TRY(finite_float_option(a, p_distance));
+  view.yaw = PY_TRY(finite_float_option(a, p_yaw));
+  view.pitch = PY_TRY(finite_float_option(a, p_pitch));
   auto seed = PY_TRY(a.opt<std::uint64_t>(p_seed));
   std::optional<std::uint32_t> scramble;
   PY_TRY(read_u32_option(a, p_scramble, scramble));
   if (scramble) PY_TRY(a.noted(check_scramble_count(*scramble), p_scramble));
+  // A build's camera is the default one.
+  PY_TRY(check_camera_options(view, Camera{}));
 
   std::string query = PY_TRY(constructor_query(a));
   Simulator sim = PY_TRY(c.detached([&] { return Simulator::build(query); }));

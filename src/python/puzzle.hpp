@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "python/convert.hpp"
 #include "python/frame.hpp"
@@ -68,6 +69,13 @@ inline constexpr std::uint32_t max_turn_repeat = gy::kMaxTextTurns;
 
 // ValueError when a scramble of `count` moves could never be queued.
 PyStatus check_scramble_count(std::uint32_t count);
+
+// ValueError "{what} would move the camera out of the range of floats" unless the camera is finite
+// (finite values can still overflow: a huge distance times a direction).
+PyStatus check_camera(const Camera& camera, std::string_view what);
+// The same for a camera with the options' yaw, pitch and distance applied (to a copy), named by
+// those of them given.
+PyStatus check_camera_options(const ViewOptions& options, const Camera& camera);
 
 inline constexpr ClassDef puzzle_class{
     "Puzzle",

@@ -41,34 +41,44 @@ void set_show_pieces(Call&, Simulator& s, bool on) { s.view.show_pieces = on; }
 // Camera
 
 double get_fov(Call&, const Simulator& s) { return s.camera.fov; }
-void set_fov(Call&, Simulator& s, double fov) { s.camera.fov = fov; }
+void set_fov(Call&, Simulator& s, FiniteFloat<"fov"> fov) { s.camera.fov = fov.value; }
 
 double get_distance(Call&, const Simulator& s) { return length_of(s.camera.position); }
 // Rescales the eye about the origin; an eye at the origin stays there.
-void set_distance(Call&, Simulator& s, double d) {
-  Vec3d& p = s.camera.position;
+PyStatus set_distance(Call&, Simulator& s, FiniteFloat<"distance"> distance) {
+  const double d = distance.value;
+  Camera moved = s.camera;
+  Vec3d& p = moved.position;
   const double sq = (p[0] * p[0] + p[1] * p[1]) + p[2] * p[2];
   const double k = sq == 0.0 ? 0.0 : d / std::sqrt(sq);
   for (double& x : p) x *= k;
+  PY_TRY(check_camera(moved, cat("distance ", d)));
+  s.camera = moved;
+  return {};
 }
 
 Vec3d get_position(Call&, const Simulator& s) { return s.camera.position; }
-void set_position(Call&, Simulator& s, Vec3d p) { s.camera.position = p; }
+void set_position(Call&, Simulator& s, FiniteVec3<"camera_position"> p) { s.camera.position = p.value; }
 Vec3d get_target(Call&, const Simulator& s) { return s.camera.target; }
-void set_target(Call&, Simulator& s, Vec3d p) { s.camera.target = p; }
+void set_target(Call&, Simulator& s, FiniteVec3<"camera_target"> p) { s.camera.target = p.value; }
 Vec3d get_up(Call&, const Simulator& s) { return s.camera.up; }
-void set_up(Call&, Simulator& s, Vec3d p) { s.camera.up = p; }
+void set_up(Call&, Simulator& s, FiniteVec3<"camera_up"> p) { s.camera.up = p.value; }
 
 double get_scale(Call&, const Simulator& s) { return s.scale; }
 
 PyStatus look_from(Call&, Simulator& s, Args& a) {
-  const double yaw = PY_TRY(a.get<double>(0)) * kDegree;
-  const double pitch = PY_TRY(a.get<double>(1)) * kDegree;
-  auto distance = PY_TRY(a.opt<double>(2));
+  const double yaw_degrees = PY_TRY(finite_float(a, 0));
+  const double pitch_degrees = PY_TRY(finite_float(a, 1));
+  auto distance = PY_TRY(finite_float_option(a, 2));
+  const double yaw = yaw_degrees * kDegree, pitch = pitch_degrees * kDegree;
   const double d = distance ? *distance : length_of(s.camera.position);
   const double sy = std::sin(yaw), cy = std::cos(yaw), sp = std::sin(pitch), cp = std::cos(pitch);
-  s.camera.position = {d * cp * sy, d * sp, d * cp * cy};
-  s.camera.up = {0.0, 1.0, 0.0};
+  Camera placed = s.camera;
+  placed.position = {d * cp * sy, d * sp, d * cp * cy};
+  placed.up = {0.0, 1.0, 0.0};
+  PY_TRY(check_camera(placed, cat("look_from(", yaw_degrees, ", ", pitch_degrees,
+                                  distance ? cat(", ", *distance) : std::string(), ")")));
+  s.camera = placed;
   return {};
 }
 
@@ -109,10 +119,11 @@ PyResult<Image> render(Call& c, Simulator& s, Args& a) {
   o.show_edges = PY_TRY(flag_option(a, 5));
   o.show_pieces = PY_TRY(flag_option(a, 6));
   o.line_width = PY_TRY(a.opt<double>(7));
-  o.fov = PY_TRY(a.opt<double>(8));
-  o.distance = PY_TRY(a.opt<double>(9));
-  o.yaw = PY_TRY(a.opt<double>(10));
-  o.pitch = PY_TRY(a.opt<double>(11));
+  o.fov = PY_TRY(finite_float_option(a, 8));
+  o.distance = PY_TRY(finite_float_option(a, 9));
+  o.yaw = PY_TRY(finite_float_option(a, 10));
+  o.pitch = PY_TRY(finite_float_option(a, 11));
+  PY_TRY(check_camera_options(o, s.camera));
   return PY_TRY(c.detached([&] { return draw(s, o, width, height); }));
 }
 
@@ -130,14 +141,7 @@ PyResult<Image> frame(Call& c, Simulator& s, Args& a) {
 // Camera orbit and pointer
 
 // A coordinate of the pointer or of a drag; a non-finite one would leave the camera undefined.
-PyResult<double> coordinate(const Args& a, std::size_t i) {
-  const double v = PY_TRY(a.get<double>(i));
-  if (!std::isfinite(v)) {
-    raise(PyExc_ValueError, cat(a.name(i), " must be finite, got ", v));
-    return a.noted(PyResult<double>(raised()), i);
-  }
-  return v;
-}
+PyResult<double> coordinate(const Args& a, std::size_t i) { return finite_float(a, i); }
 
 PyStatus orbit(Call&, Simulator& s, Args& a) {
   const double dx = PY_TRY(coordinate(a, 0));
@@ -280,6 +284,24 @@ constexpr Property hovered_arrow_row{"hovered_arrow", "The index of the arrow un
                                      &hovered_arrow};
 
 }  // namespace
+
+PyStatus check_camera(const Camera& camera, std::string_view what) {
+  if (camera_is_finite(camera)) return {};
+  return raise(PyExc_ValueError, cat(what, " would move the camera out of the range of floats"));
+}
+
+PyStatus check_camera_options(const ViewOptions& options, const Camera& camera) {
+  if (!options.distance && !options.yaw && !options.pitch) return {};
+  ViewSettings view;
+  Camera moved = camera;
+  view_from_options(options, view, moved);
+  std::string what;
+  const std::pair<const char*, const std::optional<double>*> given[] = {
+      {"yaw", &options.yaw}, {"pitch", &options.pitch}, {"distance", &options.distance}};
+  for (const auto& [name, value] : given)
+    if (*value) what += cat(what.empty() ? "" : ", ", name, " ", **value);
+  return check_camera(moved, what);
+}
 
 void add_view_rows(detail::TypeTables& t) {
   add_rows<line_width_row, background_row, supersample_row, show_edges_row, show_arrows_row, show_pieces_row,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "num/interrupt.hpp"
 #include "pool.hpp"
 #include "render/raster.hpp"
 
@@ -162,6 +163,7 @@ Result<Image> resized(const Image& image, std::uint32_t width, std::uint32_t hei
     columns[X] = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{X} * w / width, w - 1));
   std::size_t grain = std::max<std::size_t>(1, 16384 / width);
   pool::for_ranges(height, grain, [&](std::size_t lo, std::size_t hi) {
+    poll_interrupt();
     for (std::size_t Y = lo; Y < hi; ++Y) {
       std::uint64_t sy = std::min<std::uint64_t>(Y * h / height, h - 1);
       const std::uint8_t* s = image.pixels.data() + sy * w * 4;

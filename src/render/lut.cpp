@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cpu.hpp"
+#include "num/interrupt.hpp"
 #include "pool.hpp"
 #include "render/raster.hpp"
 #include "render/scene.hpp"
@@ -94,6 +95,7 @@ Result<DrawingTable> make_drawing_table(Simulator& sim, std::uint32_t width, std
   const std::size_t n = fb.colour.size(), w = table.entry_width;
   table.entries.resize(n * w);
   pool::for_ranges(n, 1 << 16, [&](std::size_t lo, std::size_t hi) {
+    poll_interrupt();
     std::uint8_t* out = table.entries.data();
     for (std::size_t i = lo; i < hi; ++i) {
       const std::uint32_t word = fb.colour[i];

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "num/interrupt.hpp"
 #include "pool.hpp"
 
 namespace gy {
@@ -64,6 +65,7 @@ std::vector<std::uint8_t> zlib_stream(std::span<const std::uint8_t> data) {
   std::size_t count = std::max<std::size_t>(1, (data.size() + slice_bytes - 1) / slice_bytes);
   std::vector<Slice> slices(count);
   pool::for_each_index(count, 1, [&](std::size_t i) {
+    poll_interrupt();
     std::size_t begin = i * slice_bytes, end = std::min(data.size(), begin + slice_bytes);
     compress_slice(data, begin, end, i + 1 == count, slices[i]);
   });
@@ -110,6 +112,7 @@ std::vector<std::uint8_t> encode_png(const Image& image) {
   PixelBytes filtered(filtered_row * h);  // every byte is written below
   std::size_t grain = std::max<std::size_t>(1, 65536 / filtered_row);
   pool::for_ranges(h, grain, [&](std::size_t lo, std::size_t hi) {
+    poll_interrupt();
     for (std::size_t y = lo; y < hi; ++y) {
       const std::uint8_t* s = image.pixels.data() + y * row;
       std::uint8_t* d = filtered.data() + y * filtered_row;

@@ -8,6 +8,7 @@
 #include <immintrin.h>
 #endif
 
+#include "num/interrupt.hpp"
 #include "pool.hpp"
 #include "render/framebuffer.hpp"
 
@@ -399,6 +400,7 @@ Result<Framebuffer> make_framebuffer(std::uint32_t width, std::uint32_t height, 
 void clear_framebuffer(Framebuffer& fb, std::uint32_t fill) {
   constexpr std::size_t grain = 1 << 16;
   pool::for_ranges(fb.colour.size(), grain, [&](std::size_t lo, std::size_t hi) {
+    poll_interrupt();
     std::fill(fb.colour.begin() + lo, fb.colour.begin() + hi, fill);
     std::fill(fb.depth.begin() + lo, fb.depth.begin() + hi, std::numeric_limits<float>::infinity());
   });
@@ -431,6 +433,7 @@ void rasterize(RasterScratch& scratch, Framebuffer& fb, std::span<const DrawItem
   }
   if (scratch.run_triangles.size() < scratch.runs.size()) scratch.run_triangles.resize(scratch.runs.size());
   pool::for_each_index(scratch.runs.size(), 1, [&](std::size_t r) {
+    poll_interrupt();
     std::vector<ScreenTriangle>& out = scratch.run_triangles[r];
     out.clear();
     for (std::size_t i = scratch.runs[r].first; i < scratch.runs[r].second; ++i)
@@ -453,6 +456,7 @@ void rasterize(RasterScratch& scratch, Framebuffer& fb, std::span<const DrawItem
   pool::for_each_index(std::size_t{bands} * slices_per_band, 1, [&](std::size_t s) {
     auto r0 = static_cast<std::uint32_t>(s * slice_rows);
     if (r0 >= H) return;
+    poll_interrupt();
     std::uint32_t r1 = std::min(H, r0 + slice_rows) - 1;
     if (pass.clear) {
       const std::size_t lo = std::size_t{r0} * W, hi = (std::size_t{r1} + 1) * W;
@@ -504,6 +508,7 @@ void resolve(std::span<const std::uint8_t> source, std::uint32_t source_width, s
   if (W == 0 || H == 0) return;
   const std::size_t grain = std::max<std::uint64_t>(1, 65536 / (std::uint64_t{W} * f * f));
   pool::for_ranges(H, grain, [&](std::size_t lo, std::size_t hi) {
+    poll_interrupt();
     resolve_rows(source.data(), source_width, f, static_cast<std::uint32_t>(lo), static_cast<std::uint32_t>(hi),
                  out.data());
   });

@@ -50,6 +50,13 @@ ViewBackup view_from_options(const ViewOptions& o, ViewSettings& view, Camera& c
   return backup;
 }
 
+bool camera_is_finite(const Camera& camera) {
+  bool finite = std::isfinite(camera.fov);
+  for (const Vec3d* v : {&camera.position, &camera.target, &camera.up})
+    for (double c : *v) finite = finite && std::isfinite(c);
+  return finite;
+}
+
 Mat4 look_at(const Camera& camera) {
   Vec3d f = sub(camera.position, camera.target);
   if (dot(f, f) == 0) f = {0, 0, 1};

@@ -65,6 +65,10 @@ struct ViewBackup {
 
 // Applies the options and returns what they replaced.
 ViewBackup view_from_options(const ViewOptions& options, ViewSettings& view, Camera& camera);
+
+// Whether the field of view, position, target and up vector are all finite: what drawing and
+// picking need of a camera.
+bool camera_is_finite(const Camera& camera);
 inline void restore_view(const ViewBackup& backup, ViewSettings& view, Camera& camera) {
   view = backup.view;
   camera = backup.camera;

@@ -197,6 +197,71 @@ class TestWholeNumbers:
         assert whole(32, Strided([1, 2])) == [1, 2]
 
 
+class Raising:
+    """A sequence of four whole numbers whose every reading raises `error`, in the item, the
+    length or the array interface, as asked."""
+
+    def __init__(self, error, where="item"):
+        self.error, self.where = error, where
+
+    def __len__(self):
+        if self.where == "len":
+            raise self.error
+        return 4
+
+    def __getitem__(self, i):
+        if self.where in ("item", "len"):
+            raise self.error
+        if i >= 4:
+            raise IndexError(i)
+        return 0
+
+    @property
+    def __array_interface__(self):
+        if self.where == "interface":
+            raise self.error
+        raise AttributeError("__array_interface__")
+
+
+class TestCallersOwnExceptions:
+    """What the caller's own object raises while an argument is read reaches the caller as itself,
+    unless it is an ordinary Exception, which only says that the argument is not of the form tried."""
+
+    CUBE = "Quenly's Cube (3x3x3)"
+
+    @pytest.fixture(scope="class")
+    def calls(self):
+        batch = native.PuzzleBatch(self.CUBE, 4)
+        layout = native.Layout(self.CUBE)
+        return {
+            "PuzzleBatch.step": batch.step,
+            "PuzzleBatch.scramble": batch.scramble,
+            "PuzzleBatch.undo": batch.undo,
+            "PuzzleBatch.reset_where": batch.reset_where,
+            "Layout.solved": layout.solved,
+            "Layout.next_states": lambda x: layout.next_states(x, 0),
+            "Layout.next_states moves": lambda x: layout.next_states([0] * 54, x),
+            "Layout.scrambled": lambda x: layout.scrambled(4, x),
+            "whole numbers": lambda x: whole(32, x),
+        }
+
+    @pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit, GeneratorExit, MemoryError])
+    @pytest.mark.parametrize("where", ["item", "len", "interface"])
+    def test_the_callers_own_pass_through(self, calls, error, where):
+        for name, call in calls.items():
+            if where == "interface" and name in ("PuzzleBatch.scramble", "PuzzleBatch.undo", "PuzzleBatch.reset_where"):
+                continue  # these read sequences only
+            with pytest.raises(error):
+                call(Raising(error("mine"), where))
+                pytest.fail(f"{name} gave no error")
+
+    def test_ordinary_failures_still_mean_another_form(self, calls):
+        for name, call in calls.items():
+            with pytest.raises(TypeError, match="^expected "):
+                call(Raising(ValueError("not a number")))
+        assert whole(32, Raising(ValueError("no interface"), "interface")) == [0, 0, 0, 0]
+
+
 def test_split_frames():
     frames = testing.split_frames(bytes(range(16)), 8, 2, 1)
     assert frames == [(2, 1, list(range(8))), (2, 1, list(range(8, 16)))]

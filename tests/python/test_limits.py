@@ -113,3 +113,21 @@ class TestSizes:
     def test_products_past_the_size_of_integers(self):
         with pytest.raises(MemoryError, match="^a product of 268435457 bits or more exceeds the limit of 268435456 "):
             gy.evaluate("2^268435455*2")
+
+    def test_powers_are_judged_by_the_estimate_the_readme_gives(self):
+        # (bits of the base - 1) x exponent: 3 has 2 bits, so 3^e is refused only past e = 2^28,
+        # and 3^200000000, of 3.17e8 bits, is computed.
+        assert isinstance(gy.evaluate("3^200000000"), gy.Real)
+        for text in ("3^268435457", "(1/2)^268435457", "(2^1048576-1)^257", "sqrt(2)^268435456"):
+            with pytest.raises(RuntimeError, match="^exponent too large$"):
+                gy.evaluate(text)
+
+    def test_turns_of_one_call(self):
+        p = gy.Puzzle(CUBE)
+        with pytest.raises(gy.PuzzleError, match="^move 'A2' takes the text past 10000 turns$"):
+            p.apply("A9999 A2")
+        with pytest.raises(ValueError, match="^repeat 10001 is more than the 10000 turns one call may make$"):
+            p.turn(0, 1, repeat=10001)
+        assert p.move_count == 0
+        with pytest.raises(ValueError, match="^polynomial coefficient bits 70001 exceeds the factoring limit of 65536$"):
+            gy.evaluate("sqrt(2^70000+1)")

@@ -91,6 +91,53 @@ class TestOrbitAndPointer:
         cube.advance()
         assert cube.camera_position != (0, 0, 12) and math.isclose(cube.distance, 12)
 
+    def test_camera_values_that_cannot_be_drawn_are_refused_before_anything_changes(self, cube):
+        nan, inf = float("nan"), float("inf")
+        batch = native.PuzzleBatch(CUBE, 2)
+        settings = lambda: (view(cube), batch.camera)  # noqa: E731
+        before = settings()
+        refusals = [
+            ("yaw", lambda: cube.look_from(nan, 0)),
+            ("distance", lambda: cube.look_from(0, 0, inf)),
+            ("fov", lambda: setattr(cube, "fov", -inf)),
+            ("distance", lambda: setattr(cube, "distance", nan)),
+            ("camera_position", lambda: setattr(cube, "camera_position", (nan, 0, 1))),
+            ("camera_target", lambda: setattr(cube, "camera_target", (0, inf, 0))),
+            ("camera_up", lambda: setattr(cube, "camera_up", (0, 1, nan))),
+            ("pitch", lambda: cube.render(8, 8, pitch=nan)),
+            ("fov", lambda: cube.render(8, 8, fov=inf)),
+            ("yaw", lambda: Puzzle(CUBE, yaw=nan)),
+            ("distance", lambda: Puzzle(CUBE, distance=-inf)),
+            ("fov", lambda: native.PuzzleBatch(CUBE, 2, fov=nan)),
+            ("pitch", lambda: native.PuzzleBatch(CUBE, 2, pitch=inf)),
+            ("distance", lambda: batch.configure(distance=nan)),
+            ("camera_up", lambda: batch.configure(yaw=10, camera_up=(inf, 1, 0))),
+            ("yaw", lambda: native.render_many([CUBE], 8, 8, yaw=nan)),
+            ("distance", lambda: native.render_many([CUBE], 8, 8, distance=inf)),
+        ]
+        for name, call in refusals:
+            with pytest.raises(ValueError, match=f"^{name} must be finite, got "):
+                call()
+        assert settings() == before
+        # Finite values whose camera would not be: a distance that overflows the eye, and angles
+        # about an eye too far away to measure.
+        cube.camera_position = batch_position = (1e-160, 0, 0)
+        batch.configure(camera_position=batch_position)
+        before = settings()
+        for call in (lambda: setattr(cube, "distance", 1e300), lambda: cube.render(8, 8, distance=1e300),
+                     lambda: batch.configure(distance=1e300)):
+            with pytest.raises(ValueError, match="^distance 1e\\+300 would move the camera out of the range of floats$"):
+                call()
+        assert settings() == before
+        batch.configure(distance=1e300, camera_position=(1, 2, 3))  # the position given wins
+        assert batch.camera[0] == (1, 2, 3)
+        cube.camera_position = (0, 0, 12)
+        cube.distance = 1e308
+        with pytest.raises(ValueError, match=r"^look_from\(0, 0\) would move the camera"):
+            cube.look_from(0, 0)
+        cube.look_from(0, 0, 12)
+        assert cube.camera_position == (0, 0, 12)
+
     def test_huge_drags_leave_the_camera_finite(self, cube):
         def finite():
             return all(math.isfinite(v) for v in cube.camera_position + cube.camera_up + cube.camera_target)
