@@ -595,9 +595,9 @@ const std::vector<std::uint64_t>& small_primes() {
 //     base = l^t·b with l-integral b, and unless (b mod l)^e vanishes in F_l[x]/(m), some c_i has
 //     l-adic valuation exactly t·e: a numerator (t > 0) or denominator (t < 0) divisible by
 //     l^(|t|·e).
-// When m is a binomial and the base a monomial, base^e is one monomial c·alpha^j: the bounds then
-// meet in one coefficient, whose numerator is |c| times its denominator, with
-// |c| >= |base|^e / max(1, |alpha|)^(d−1).
+// When m is a binomial, alpha^d = a, and the base a monomial c·alpha^k, base^e is the one monomial
+// C·alpha^(ke mod d) with C = c^e·a^⌊ke/d⌋: the bounds then meet in C, whose numerator is |C|
+// times its denominator.
 // Below `needed` the bound is not worked out (0 is returned).
 double power_size_lower_bound(const AlgebraicNumber& base, std::uint64_t e, double needed) {
   const NumberField& field = *base.field();
@@ -609,22 +609,31 @@ double power_size_lower_bound(const AlgebraicNumber& base, std::uint64_t e, doub
   double alpha = 0;  // log2 of a bound of |alpha|, at least 1
   if (!lo.is_zero()) alpha = std::max(alpha, log2_abs_upper(lo));
   if (!hi.is_zero()) alpha = std::max(alpha, log2_abs_upper(hi));
-  // No bound below exceeds e·log2 of the largest coefficient part times S: most powers stop here.
-  std::uint64_t widest = 0;
+  // No bound below exceeds e times the sizes of the base and of m, and |base| <= 2^widest·S: most
+  // powers stop here.
+  std::uint64_t widest = 0, widest_m = 0;
   for (const Fraction& x : c) widest = std::max({widest, x.num().bit_length(), x.den().bit_length()});
-  if (ed * (static_cast<double>(widest) + std::log2(static_cast<double>(d)) + static_cast<double>(d - 1) * alpha + 1) <= needed)
-    return 0;
-  const bool monomial = std::count_if(c.begin(), c.end(), [](const Fraction& x) { return !x.is_zero(); }) == 1 &&
-                        std::all_of(mq.coeffs.begin() + 1, mq.coeffs.end() - 1, [](const Fraction& x) { return x.is_zero(); });
+  for (const Fraction& x : mq.coeffs) widest_m = std::max({widest_m, x.num().bit_length(), x.den().bit_length()});
+  const double most = 2 * static_cast<double>(widest + widest_m) + std::log2(static_cast<double>(d)) +
+                      static_cast<double>(d - 1) * alpha + 1;
+  if (ed * most <= needed) return 0;
+  const bool binomial = std::all_of(mq.coeffs.begin() + 1, mq.coeffs.end() - 1, [](const Fraction& x) { return x.is_zero(); });
+  const auto k = static_cast<std::size_t>(std::find_if(c.begin(), c.end(), [](const Fraction& x) { return !x.is_zero(); }) - c.begin());
+  const bool monomial = binomial && std::count_if(c.begin(), c.end(), [](const Fraction& x) { return !x.is_zero(); }) == 1;
 
-  // log2 |c| for the one coefficient of a monomial power, or of the largest coefficient otherwise.
-  std::optional<double> size;
-  if (auto iv = base.interval(); iv && iv->first.sign() == iv->second.sign() && iv->first.sign() != 0) {
+  double best = 0;
+  std::pair<double, double> coefficient;  // bounds of log2|C| for a monomial
+  if (monomial) {
+    const Fraction a = expect(mq.coeffs[0].neg().div(mq.coeffs[d]), "a minimal polynomial has a leading coefficient");
+    const double j = std::floor(static_cast<double>(k) * ed / static_cast<double>(d));
+    coefficient = {ed * log2_abs_lower(c[k]) + j * log2_abs_lower(a), ed * log2_abs_upper(c[k]) + j * log2_abs_upper(a)};
+    best = std::max({best, coefficient.first, -coefficient.second});
+  } else if (auto iv = base.interval(); iv && iv->first.sign() == iv->second.sign() && iv->first.sign() != 0) {
     const double magnitude = std::min(log2_abs_lower(iv->first), log2_abs_lower(iv->second));
-    const double spread = (monomial ? 0 : std::log2(static_cast<double>(d))) + static_cast<double>(d - 1) * alpha + 1e-9;
-    size = magnitude * ed - spread;
+    const double spread = std::log2(static_cast<double>(d)) + static_cast<double>(d - 1) * alpha + 1e-9;
+    best = std::max(best, magnitude * ed - spread);
   }
-  double best = size.value_or(0);
+  if (best > needed) return best;
 
   // Primes dividing some denominator or every numerator, found through gcds with their product.
   Mpz primorial(1ul), g, nums, dens, candidates;
@@ -637,7 +646,7 @@ double power_size_lower_bound(const AlgebraicNumber& base, std::uint64_t e, doub
   }
   mpz_gcd(g.get(), primorial.get(), nums.get());
   mpz_lcm(candidates.get(), g.get(), dens.get());
-  if (mpz_cmp_ui(candidates.get(), 1) <= 0) return std::max(best, 0.0);
+  if (mpz_cmp_ui(candidates.get(), 1) <= 0) return best;
 
   const IntPoly m = primitive_integer(mq);
   double num_bits = 0, den_bits = 0;  // the sums over the primes, for a monomial power
@@ -673,7 +682,8 @@ double power_size_lower_bound(const AlgebraicNumber& base, std::uint64_t e, doub
     best = std::max(best, bits);
     (*t < 0 ? den_bits : num_bits) += bits;
   }
-  if (monomial) best = std::max({best, num_bits, den_bits, size ? *size + den_bits : 0.0});
+  // A monomial's one numerator is |C| times its denominator.
+  if (monomial) best = std::max({best, coefficient.first + den_bits, num_bits - coefficient.second});
   return best;
 }
 
