@@ -4,10 +4,10 @@ Generates --count distinct texts of at most 30 characters (integers, decimals, +
 minus, parentheses, sqrt) and, before them, the fixed cases below. Each text is evaluated, then its
 sign and its float are asked for; a comparison case evaluates two texts and compares them, twice.
 The work runs in a pool of child processes, one text at a time each; a text that passes --timeout
-seconds of wall time has its child killed and replaced. Each child's address space is limited to
---memory GiB, so that a runaway text ends in MemoryError instead of exhausting the machine. Times
-are the child's CPU time for the gyrelle calls (the machine is shared, so CPU time is steadier than
-wall time); a killed text counts as --timeout.
+seconds of CPU time (or three times as much wall time) has its child killed and replaced. Each
+child's address space is limited to --memory GiB, so that a runaway text ends in MemoryError
+instead of exhausting the machine. Times are the child's CPU time for the gyrelle calls (the
+machine is shared, so CPU time is steadier than wall time); a killed text counts as --timeout.
 
 With mpmath installed (it is for /usr/bin/python3), every value is also computed by an independent
 evaluator at two working precisions; where the two agree, gyrelle's float (nearest double) and sign
@@ -200,6 +200,19 @@ for line in sys.stdin:
 """
 
 
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def cpu_seconds(pid):
+    """The CPU time a process has used, from /proc (0 once it is gone)."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / TICKS
+    except (OSError, IndexError, ValueError):
+        return 0.0
+
+
 class Worker:
     def __init__(self, args):
         self.proc = subprocess.Popen(
@@ -208,10 +221,18 @@ class Worker:
         self.case = None
         self.buffer = ""
 
+    def restart_clock(self, timeout):
+        """The time limit starts again: --timeout of CPU time, or three times as much wall time."""
+        self.cpu = cpu_seconds(self.proc.pid)
+        self.deadline = time.monotonic() + 3 * timeout
+
+    def over(self, timeout):
+        return time.monotonic() > self.deadline or cpu_seconds(self.proc.pid) - self.cpu > timeout
+
     def send(self, case, timeout):
         self.case = case
         self.case["started"] = time.monotonic()
-        self.deadline = self.case["started"] + timeout
+        self.restart_clock(timeout)
         self.proc.stdin.write(json.dumps({k: case[k] for k in ("texts", "comparisons", "oracle") if k in case}) + "\n")
         self.proc.stdin.flush()
 
@@ -256,10 +277,7 @@ def run_all(cases, args):
         feed(start())
     last_report = time.monotonic()
     while any(w.case is not None for w in workers):
-        now = time.monotonic()
-        busy = [w for w in workers if w.case is not None]
-        wait = max(0.0, min(w.deadline for w in busy) - now) if busy else 1.0
-        for key, _ in sel.select(timeout=min(wait, 1.0)):
+        for key, _ in sel.select(timeout=0.25):
             w = key.data
             if w not in workers:
                 continue
@@ -275,7 +293,7 @@ def run_all(cases, args):
                 if "phase" in msg:
                     c["phase"] = msg["phase"]
                     if msg["phase"] == "oracle":
-                        w.deadline = time.monotonic() + args.timeout
+                        w.restart_clock(args.timeout)
                 elif "result" in msg:
                     c["result"] = msg["result"]
                     c["wall"] = time.monotonic() - c["started"]
@@ -286,7 +304,7 @@ def run_all(cases, args):
                     done += 1
                     feed(w)
         now = time.monotonic()
-        for w in [w for w in workers if w.case is not None and now > w.deadline]:
+        for w in [w for w in workers if w.case is not None and w.over(args.timeout)]:
             retire(w, "timeout")
         if args.progress and now - last_report > 10:
             last_report = now
@@ -515,7 +533,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--count", type=int, default=30000, help="random texts (default 30000)")
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--timeout", type=float, default=10.0, help="seconds of wall time per text")
+    parser.add_argument("--timeout", type=float, default=10.0, help="seconds of CPU time per text")
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1, help="child processes")
     parser.add_argument("--memory", type=float, default=4, help="GiB of address space per child (0: no limit)")
     parser.add_argument("--slowest", type=int, default=40, help="slowest texts to list")
