@@ -601,7 +601,8 @@ def main():
     for c in sorted(fuzz, key=cpu, reverse=True)[: args.slowest]:
         print(f"  {cpu(c):7.2f}  {c['texts'][0]:32s} {main_phase(c):9s} {outcome(c)}")
     if fixed:
-        print("fixed cases (CPU seconds per phase):")
+        settled = sum(1 for c in fixed if cpu(c) <= 1.0 and c["result"].get("error") not in ("timeout", "worker died"))
+        print(f"fixed cases, {settled} of {len(fixed)} within 1 s (CPU seconds per phase):")
         for c in fixed:
             times = " ".join(f"{k} {v:.3f}" for k, v in c["result"].get("times", {}).items())
             expected = ""
