@@ -596,8 +596,7 @@ const std::vector<std::uint64_t>& small_primes() {
 //     l-adic valuation exactly t·e: a numerator (t > 0) or denominator (t < 0) divisible by
 //     l^(|t|·e).
 // When m is a binomial, alpha^d = a, and the base a monomial c·alpha^k, base^e is the one monomial
-// C·alpha^(ke mod d) with C = c^e·a^⌊ke/d⌋: the bounds then meet in C, whose numerator is |C|
-// times its denominator.
+// C·alpha^(ke mod d) with C = c^e·a^⌊ke/d⌋, whose parts are known.
 // Below `needed` the bound is not worked out (0 is returned).
 double power_size_lower_bound(const AlgebraicNumber& base, std::uint64_t e, double needed) {
   const NumberField& field = *base.field();
@@ -622,16 +621,39 @@ double power_size_lower_bound(const AlgebraicNumber& base, std::uint64_t e, doub
   const bool monomial = binomial && std::count_if(c.begin(), c.end(), [](const Fraction& x) { return !x.is_zero(); }) == 1;
 
   double best = 0;
-  std::pair<double, double> coefficient;  // bounds of log2|C| for a monomial
   if (monomial) {
+    // C = c^e·a^j, j = ⌊ke/d⌋, with c = n/m and a = u/w in lowest terms: its parts are n^e·u^j and
+    // m^e·w^j over their gcd, which is gcd(n^e, w^j)·gcd(u^j, m^e).
     const Fraction a = expect(mq.coeffs[0].neg().div(mq.coeffs[d]), "a minimal polynomial has a leading coefficient");
     const double j = std::floor(static_cast<double>(k) * ed / static_cast<double>(d));
-    coefficient = {ed * log2_abs_lower(c[k]) + j * log2_abs_lower(a), ed * log2_abs_upper(c[k]) + j * log2_abs_upper(a)};
-    best = std::max({best, coefficient.first, -coefficient.second});
-  } else if (auto iv = base.interval(); iv && iv->first.sign() == iv->second.sign() && iv->first.sign() != 0) {
-    const double magnitude = std::min(log2_abs_lower(iv->first), log2_abs_lower(iv->second));
+    const Int &n = c[k].num(), &m = c[k].den(), &u = a.num(), &w = a.den();
+    auto lower = [](const Int& x) { return log2_bounds(x).first; };
+    auto upper = [](const Int& x) { return log2_bounds(x).second; };
+    double common = 0;
+    if (!Int::gcd(n, w).is_one()) common += std::min(ed * upper(n), j * upper(w));
+    if (!Int::gcd(u, m).is_one()) common += std::min(j * upper(u), ed * upper(m));
+    best = std::max({best, ed * lower(n) + j * lower(u) - common, ed * lower(m) + j * lower(w) - common});
+  } else {
     const double spread = std::log2(static_cast<double>(d)) + static_cast<double>(d - 1) * alpha + 1e-9;
-    best = std::max(best, magnitude * ed - spread);
+    // log2 of a lower bound of |base| from an enclosure, if it leaves zero.
+    auto magnitude = [](const Result<std::pair<Fraction, Fraction>>& iv) -> std::optional<double> {
+      if (!iv || iv->first.sign() != iv->second.sign() || iv->first.sign() == 0) return std::nullopt;
+      return std::min(log2_abs_lower(iv->first), log2_abs_lower(iv->second));
+    };
+    const auto iv = base.interval();
+    std::optional<double> size = magnitude(iv);
+    if (!size || *size * ed - spread <= needed) {
+      // The field's interval may be wide: a private copy of the field is narrowed as a float
+      // conversion narrows it, and the shared field keeps its interval.
+      auto narrowed = [&]() -> Result<std::pair<Fraction, Fraction>> {
+        FieldRef copy = GY_TRY(NumberField::make_isolated(mq, lo, hi));
+        AlgebraicNumber x = GY_TRY(AlgebraicNumber::make(std::move(copy), base.value()));
+        GY_TRY(x.to_f64());
+        return x.interval();
+      };
+      if (auto tight = magnitude(narrowed())) size = std::max(size.value_or(*tight), *tight);
+    }
+    if (size) best = std::max(best, *size * ed - spread);
   }
   if (best > needed) return best;
 
@@ -649,7 +671,6 @@ double power_size_lower_bound(const AlgebraicNumber& base, std::uint64_t e, doub
   if (mpz_cmp_ui(candidates.get(), 1) <= 0) return best;
 
   const IntPoly m = primitive_integer(mq);
-  double num_bits = 0, den_bits = 0;  // the sums over the primes, for a monomial power
   Mpz rest, num, den;
   for (std::uint64_t l : small_primes()) {
     if (!mpz_divisible_ui_p(candidates.get(), l) || mod_word(m.coeffs.back(), l) == 0) continue;
@@ -680,10 +701,7 @@ double power_size_lower_bound(const AlgebraicNumber& base, std::uint64_t e, doub
     if (power.empty()) continue;
     const double bits = static_cast<double>(*t < 0 ? -*t : *t) * ed * log2_bounds(Int(static_cast<std::int64_t>(l))).first;
     best = std::max(best, bits);
-    (*t < 0 ? den_bits : num_bits) += bits;
   }
-  // A monomial's one numerator is |C| times its denominator.
-  if (monomial) best = std::max({best, coefficient.first + den_bits, num_bits - coefficient.second});
   return best;
 }
 

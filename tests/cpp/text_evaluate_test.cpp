@@ -108,11 +108,14 @@ TEST(Evaluate, HopelessPowersRefusedAtOnce) {
   const std::string too_large = "exponent too large";
   const std::string index = "root of index 1220703125 in a field of degree 1 exceeds the field degree limit of 256";
   const std::pair<const char*, Error> cases[] = {
-      // Past the integer bound: through the real value, through the primes of the denominators,
-      // and through both in the one coefficient of a monomial.
+      // Past the integer bound: a monomial, whose one coefficient is known (also where it grows
+      // through the field's own numbers), and others, through the real value or the primes of the
+      // denominators.
       {"(((747^3)^0.01)^409)^(330^3)", Error::other(too_large)},
       {"((1.451)/sqrt(3))^(4.2^6)", Error::other(too_large)},
-      {"(9*((677^0.5)*721.6))^246^3", Error::other(too_large)},
+      {"sqrt(13*866.10)^12^7", Error::other(too_large)},
+      {"(sqrt(3)+2)^250000000", Error::other(too_large)},
+      {"(sqrt(3)/7+1/7)^250000000", Error::other(too_large)},
       // A root past the degree limit of a rational power within the bounds, which is not computed.
       {"275-(45/6)^0.8^13", Error::range(index)},
       // A root of a rational power past the factoring bound, which is not computed either.
