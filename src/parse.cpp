@@ -488,15 +488,16 @@ namespace {
 
 // ---- Refusals decided before the work ----------------------------------------------------------
 //
-// A power or root whose arithmetic can only end in a refusal, but would reach it after minutes of
-// work, is refused at once, from estimates whose answer is certain:
+// A power or root whose arithmetic cannot end within the bounds, but would find out only after
+// minutes of work (or grow without end), is refused at once, from estimates whose answer is certain:
 //   - a power of an irrational number whose exact value has an integer of more than Int::kMaxBits
-//     bits: Other "exponent too large", the bound of powers (the integer size bound);
+//     bits: Other "exponent too large", the bound of powers (the arithmetic would meet the bound
+//     in one of its products, or not at all);
 //   - x^(p/q) of a rational x with q beyond the field degree limit, where x^p itself is within the
 //     bounds: the root's own Range error, without computing x^p first;
 //   - a root of a rational number whose numerator or denominator is beyond the factoring bound
 //     (kFactorMaxBits): the factoring's own Range error, without the root's work on it.
-// Nothing is refused that the arithmetic would not refuse.
+// Nothing is refused whose value the arithmetic computes within the bounds.
 
 // Lower and upper bounds of log2(n), n > 0, from its bit length and top 53 bits.
 std::pair<double, double> log2_bounds(const Int& n) {
