@@ -1,8 +1,12 @@
 #include "parse.hpp"
 
 #include "exact.hpp"
+#include "num/factoring.hpp"
+#include "num/interrupt.hpp"
+#include "num/residue.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -482,6 +486,252 @@ Result<std::string> generateExpr(const Expr& expr, unsigned context) {
 
 namespace {
 
+// ---- Refusals decided before the work ----------------------------------------------------------
+//
+// A power or root whose arithmetic cannot end within the bounds, but would find out only after
+// minutes of work (or grow without end), is refused at once, from estimates whose answer is certain:
+//   - a power of an irrational number whose exact value has an integer of more than Int::kMaxBits
+//     bits: Other "exponent too large", the bound of powers (the arithmetic would meet the bound
+//     in one of its products, or not at all);
+//   - x^(p/q) of a rational x with q beyond the field degree limit, where x^p itself is within the
+//     bounds: the root's own Range error, without computing x^p first;
+//   - a root of a rational number whose numerator or denominator is beyond the factoring bound
+//     (kFactorMaxBits): the factoring's own Range error, without the root's work on it.
+// Nothing is refused whose value the arithmetic computes within the bounds.
+
+// Lower and upper bounds of log2(n), n > 0, from its bit length and top 53 bits.
+std::pair<double, double> log2_bounds(const Int& n) {
+  const std::uint64_t bits = n.bit_length();
+  double top;
+  std::uint64_t shift = 0;
+  if (bits <= 53) {
+    top = static_cast<double>(*n.abs().to_i64());
+  } else {
+    shift = bits - 53;
+    Mpz t;
+    mpz_tdiv_q_2exp(t.get(), n.view().get(), shift);
+    top = std::fabs(mpz_get_d(t.get()));  // exact: 53 bits
+  }
+  const double lo = static_cast<double>(shift) + std::log2(top);
+  const double hi = static_cast<double>(shift) + std::log2(shift ? top + 1 : top);
+  const double slack = 1e-9 + 1e-14 * hi;
+  return {lo - slack, hi + slack};
+}
+
+// A lower bound of log2|x|, x != 0.
+double log2_abs_lower(const Fraction& x) { return log2_bounds(x.num()).first - log2_bounds(x.den()).second; }
+// An upper bound of log2|x|, x != 0.
+double log2_abs_upper(const Fraction& x) { return log2_bounds(x.num()).second - log2_bounds(x.den()).first; }
+
+// The bit length of n^e for n != 0 and 1 <= e, when floating logarithms decide it: floor(e·log2|n|)
+// + 1, unless e·log2|n| lies too close to an integer.
+std::optional<std::uint64_t> power_bit_length(const Int& n, std::uint64_t e) {
+  if (n.abs().is_one()) return 1;
+  const auto [lo, hi] = log2_bounds(n);
+  const double a = lo * static_cast<double>(e), b = hi * static_cast<double>(e);
+  const double f = std::floor(a);
+  if (std::floor(b) != f || b - a > 0.5 || f > 1e15) return std::nullopt;
+  return static_cast<std::uint64_t>(f) + 1;
+}
+
+// Whether Fraction::pow(c, e) computes its value, e >= 0: its refusal (exponent too large) is
+// decided at once from bit lengths.
+bool fraction_power_within_bounds(const Fraction& c, const Int& e) {
+  if (e.is_zero() || c.is_zero() || (c.is_integer() && c.num().abs().is_one())) return true;
+  const auto e64 = e.to_i64();
+  const std::uint64_t bits = std::max(c.num().bit_length(), c.den().bit_length()) - 1;
+  return e64 && *e64 <= static_cast<std::int64_t>(Int::kMaxBits) &&
+         bits * static_cast<std::uint64_t>(*e64) <= Int::kMaxBits;
+}
+
+Error root_index_refusal(const Int& k, std::size_t degree) {
+  return Error::range(cat("root of index ", k.to_string(), " in a field of degree ", degree,
+                          " exceeds the field degree limit of ", kMaxFieldDegree));
+}
+
+// The refusal `factor` gives a coefficient of this many bits.
+Error factoring_bits_refusal(std::uint64_t bits) {
+  return Error::range(cat("polynomial coefficient bits ", bits, " exceeds the factoring limit of ", kFactorMaxBits));
+}
+
+// The k-th root, 2 <= k <= kMaxFieldDegree, of a nonzero rational number whose numerator has
+// num_bits and denominator den_bits: its defining polynomial x^k − c goes to `factor`, which
+// refuses it for either part beyond kFactorMaxBits (the numerator checked first). A part beyond
+// Int::kMaxBits is refused sooner, at once, by the first product the root forms with it.
+std::optional<Error> rational_root_refusal(std::uint64_t num_bits, std::uint64_t den_bits) {
+  if (std::max(num_bits, den_bits) > Int::kMaxBits) return std::nullopt;
+  if (num_bits > kFactorMaxBits) return factoring_bits_refusal(num_bits);
+  if (den_bits > kFactorMaxBits) return factoring_bits_refusal(den_bits);
+  return std::nullopt;
+}
+
+// The refusal of r.root(k), k >= 2, when r is rational and its root would be refused by the factoring
+// bound only after the root's other work; a negative r counts only for odd k (an even root of it is
+// refused at once).
+std::optional<Error> root_refusal(const AlgebraicNumber& r, const Int& k) {
+  if (!r.is_rational() || r.is_zero() || k > Int(kMaxFieldDegree)) return std::nullopt;
+  const Fraction& c = r.value()[0];
+  if (c.sign() < 0 && !k.is_odd()) return std::nullopt;
+  return rational_root_refusal(c.num().bit_length(), c.den().bit_length());
+}
+
+// Primes below 1000, the candidates whose powers a base's coefficients may carry.
+const std::vector<std::uint64_t>& small_primes() {
+  static const std::vector<std::uint64_t> primes = [] {
+    std::vector<std::uint64_t> out;
+    for (std::uint64_t n = 2; n < 1000; ++n)
+      if (is_word_prime(n)) out.push_back(n);
+    return out;
+  }();
+  return primes;
+}
+
+// A lower bound, in bits, of the largest numerator or denominator among the coefficients of
+// base^e, for an irrational base (the value a polynomial of degree >= 1 in the field's generator
+// alpha) and e >= 1; 0 where nothing is known. With base^e = Σ c_i·alpha^i:
+//   - the field's real embedding: max|c_i| >= |base|^e / S with S = Σ_{i<d} |alpha|^i, and a
+//     numerator at least that large;
+//   - a prime l dividing the coefficients of base to a power t != 0 (the least l-adic valuation
+//     among them), l not dividing the leading coefficient of alpha's integral minimal polynomial m:
+//     base = l^t·b with l-integral b, and unless (b mod l)^e vanishes in F_l[x]/(m), some c_i has
+//     l-adic valuation exactly t·e: a numerator (t > 0) or denominator (t < 0) divisible by
+//     l^(|t|·e).
+// When m is a binomial, alpha^d = a, and the base a monomial c·alpha^k, base^e is the one monomial
+// C·alpha^(ke mod d) with C = c^e·a^⌊ke/d⌋, whose parts are known.
+// Below `needed` the bound is not worked out (0 is returned).
+double power_size_lower_bound(const AlgebraicNumber& base, std::uint64_t e, double needed) {
+  const NumberField& field = *base.field();
+  const std::size_t d = field.degree();
+  const FracPoly& mq = field.minimal_polynomial();
+  const std::vector<Fraction>& c = base.value().coeffs;
+  const double ed = static_cast<double>(e);
+  const auto [lo, hi] = field_interval_read(field);
+  double alpha = 0;  // log2 of a bound of |alpha|, at least 1
+  if (!lo.is_zero()) alpha = std::max(alpha, log2_abs_upper(lo));
+  if (!hi.is_zero()) alpha = std::max(alpha, log2_abs_upper(hi));
+  // No bound below exceeds e times the sizes of the base and of m, and |base| <= 2^widest·S: most
+  // powers stop here.
+  std::uint64_t widest = 0, widest_m = 0;
+  for (const Fraction& x : c) widest = std::max({widest, x.num().bit_length(), x.den().bit_length()});
+  for (const Fraction& x : mq.coeffs) widest_m = std::max({widest_m, x.num().bit_length(), x.den().bit_length()});
+  const double most = 2 * static_cast<double>(widest + widest_m) + std::log2(static_cast<double>(d)) +
+                      static_cast<double>(d - 1) * alpha + 1;
+  if (ed * most <= needed) return 0;
+  const bool binomial = std::all_of(mq.coeffs.begin() + 1, mq.coeffs.end() - 1, [](const Fraction& x) { return x.is_zero(); });
+  const auto k = static_cast<std::size_t>(std::find_if(c.begin(), c.end(), [](const Fraction& x) { return !x.is_zero(); }) - c.begin());
+  const bool monomial = binomial && std::count_if(c.begin(), c.end(), [](const Fraction& x) { return !x.is_zero(); }) == 1;
+
+  double best = 0;
+  if (monomial) {
+    // C = c^e·a^j, j = ⌊ke/d⌋, with c = n/m and a = u/w in lowest terms: its parts are n^e·u^j and
+    // m^e·w^j over their gcd, which is gcd(n^e, w^j)·gcd(u^j, m^e).
+    const Fraction a = expect(mq.coeffs[0].neg().div(mq.coeffs[d]), "a minimal polynomial has a leading coefficient");
+    const double j = std::floor(static_cast<double>(k) * ed / static_cast<double>(d));
+    const Int &n = c[k].num(), &m = c[k].den(), &u = a.num(), &w = a.den();
+    auto lower = [](const Int& x) { return log2_bounds(x).first; };
+    auto upper = [](const Int& x) { return log2_bounds(x).second; };
+    double common = 0;
+    if (!Int::gcd(n, w).is_one()) common += std::min(ed * upper(n), j * upper(w));
+    if (!Int::gcd(u, m).is_one()) common += std::min(j * upper(u), ed * upper(m));
+    best = std::max({best, ed * lower(n) + j * lower(u) - common, ed * lower(m) + j * lower(w) - common});
+  } else {
+    const double spread = std::log2(static_cast<double>(d)) + static_cast<double>(d - 1) * alpha + 1e-9;
+    // log2 of a lower bound of |base| from an enclosure, if it leaves zero.
+    auto magnitude = [](const Result<std::pair<Fraction, Fraction>>& iv) -> std::optional<double> {
+      if (!iv || iv->first.sign() != iv->second.sign() || iv->first.sign() == 0) return std::nullopt;
+      return std::min(log2_abs_lower(iv->first), log2_abs_lower(iv->second));
+    };
+    const auto iv = base.interval();
+    std::optional<double> size = magnitude(iv);
+    if (!size || *size * ed - spread <= needed) {
+      // The field's interval may be wide: a private copy of the field is narrowed as a float
+      // conversion narrows it, and the shared field keeps its interval.
+      auto narrowed = [&]() -> Result<std::pair<Fraction, Fraction>> {
+        FieldRef copy = GY_TRY(NumberField::make_isolated(mq, lo, hi));
+        AlgebraicNumber x = GY_TRY(AlgebraicNumber::make(std::move(copy), base.value()));
+        GY_TRY(x.to_f64());
+        return x.interval();
+      };
+      if (auto tight = magnitude(narrowed())) size = std::max(size.value_or(*tight), *tight);
+    }
+    if (size) best = std::max(best, *size * ed - spread);
+  }
+  if (best > needed) return best;
+
+  // Primes dividing some denominator or every numerator, found through gcds with their product.
+  Mpz primorial(1ul), g, nums, dens, candidates;
+  for (std::uint64_t l : small_primes()) mpz_mul_ui(primorial.get(), primorial.get(), l);
+  for (const Fraction& x : c) {
+    if (x.is_zero()) continue;
+    mpz_gcd(nums.get(), nums.get(), x.num().view().get());
+    mpz_gcd(g.get(), primorial.get(), x.den().view().get());
+    mpz_lcm(dens.get(), dens.sign() ? dens.get() : g.get(), g.get());
+  }
+  mpz_gcd(g.get(), primorial.get(), nums.get());
+  mpz_lcm(candidates.get(), g.get(), dens.get());
+  if (mpz_cmp_ui(candidates.get(), 1) <= 0) return best;
+
+  const IntPoly m = primitive_integer(mq);
+  Mpz rest, num, den;
+  for (std::uint64_t l : small_primes()) {
+    if (!mpz_divisible_ui_p(candidates.get(), l) || mod_word(m.coeffs.back(), l) == 0) continue;
+    const Mpz lz(l);
+    // t = min over the nonzero coefficients of v_l(num) − v_l(den).
+    std::vector<std::int64_t> v(c.size(), 0);
+    std::optional<std::int64_t> t;
+    for (std::size_t i = 0; i < c.size(); ++i) {
+      if (c[i].is_zero()) continue;
+      v[i] = static_cast<std::int64_t>(mpz_remove(rest.get(), c[i].num().view().get(), lz.get())) -
+             static_cast<std::int64_t>(mpz_remove(rest.get(), c[i].den().view().get(), lz.get()));
+      t = t ? std::min(*t, v[i]) : v[i];
+    }
+    if (!t || *t == 0) continue;
+    // b = base·l^(−t) modulo l: the coefficients of valuation t, with l removed, as residues.
+    const Zp F(l);
+    WordPoly b(c.size(), 0);
+    for (std::size_t i = 0; i < c.size(); ++i) {
+      if (c[i].is_zero() || v[i] != *t) continue;
+      mpz_remove(num.get(), c[i].num().view().get(), lz.get());
+      mpz_remove(den.get(), c[i].den().view().get(), lz.get());
+      b[i] = F.mul(mpz_fdiv_ui(num.get(), l), F.inv(mpz_fdiv_ui(den.get(), l)));
+    }
+    trim(b);
+    const WordPolyModulus modulus(F, monic(F, to_word_poly(m, F)));
+    WordPoly power = modulus.powmod(b, Int(static_cast<std::int64_t>(e)));
+    trim(power);
+    if (power.empty()) continue;
+    const double bits = static_cast<double>(*t < 0 ? -*t : *t) * ed * log2_bounds(Int(static_cast<std::int64_t>(l))).first;
+    best = std::max(best, bits);
+  }
+  return best;
+}
+
+// The refusal of base^(p/q) (p >= 0, q >= 1, the base's sign already checked) that the arithmetic
+// would reach only after long work, if it is certain.
+std::optional<Error> power_refusal(const AlgebraicNumber& base, const Int& p, const Int& q) {
+  if (p.sign() <= 0) return std::nullopt;
+  if (base.is_rational()) {
+    const Fraction c = base.is_zero() ? Fraction() : base.value()[0];
+    if (!fraction_power_within_bounds(c, p)) return std::nullopt;  // refused at once by the power
+    if (q.is_one()) return std::nullopt;
+    // c^p is rational, so its root is taken over the rationals.
+    if (q > Int(kMaxFieldDegree)) return root_index_refusal(q, 1);
+    if (c.is_zero() || (c.is_integer() && c.num().abs().is_one())) return std::nullopt;
+    // The parts of c^p are the coprime powers of c's parts; the root refuses either beyond the
+    // factoring bound.
+    const std::uint64_t e = static_cast<std::uint64_t>(*p.to_i64());
+    const auto num_bits = power_bit_length(c.num(), e), den_bits = power_bit_length(c.den(), e);
+    if (!num_bits || !den_bits) return std::nullopt;
+    return rational_root_refusal(*num_bits, *den_bits);
+  }
+  // The power refuses exponents of more than 28 bits at once; below, it multiplies.
+  if (p.bit_length() > 28) return std::nullopt;
+  const double needed = static_cast<double>(Int::kMaxBits) + 64;
+  if (power_size_lower_bound(base, static_cast<std::uint64_t>(*p.to_i64()), needed) > needed)
+    return Error::exponent_too_large();
+  return std::nullopt;
+}
+
 Result<AlgebraicNumber> evaluate(const Expr& expr, std::size_t depth);
 
 // "^", "+", "-", "*" or "/" of two evaluated operands; the last four in the common field of both.
@@ -493,8 +743,11 @@ Result<AlgebraicNumber> apply_binary(const std::string& op, std::vector<Algebrai
     Fraction e = exponent.is_zero() ? Fraction() : exponent.value()[0];
     int sign = GY_TRY(base.sign());
     if (sign < 0 && !e.den().is_one()) return fail(Error::parse("exponent of negative number must be an integer"));
+    if (auto refusal = power_refusal(base, e.num(), e.den())) return fail(std::move(*refusal));
     AlgebraicNumber r = GY_TRY(AlgebraicNumber::pow(base.field(), base, e.num()));
     if (e.den().is_one()) return r;
+    poll_interrupt();
+    if (auto refusal = root_refusal(r, e.den())) return fail(std::move(*refusal));
     return r.root(e.den());
   }
   GY_CHECK(common_field(args));
@@ -506,6 +759,7 @@ Result<AlgebraicNumber> apply_binary(const std::string& op, std::vector<Algebrai
 
 Result<AlgebraicNumber> evaluate(const Expr& expr, std::size_t depth) {
   if (depth > kMaxTreeDepth) return fail(too_deep());
+  poll_interrupt();
   const std::string& op = expr.op;
   if (chain_level(expr)) {
     // Left to right along the chain, as the recursion over each left operand would go.
@@ -537,7 +791,9 @@ Result<AlgebraicNumber> evaluate(const Expr& expr, std::size_t depth) {
   }
   if (op == "sqrt" || op == "cbrt") {
     if (args.size() != 1) return fail(Error::parse(op + " must have an argument"));
-    return args[0].root(Int(op == "sqrt" ? 2 : 3));
+    const Int k(op == "sqrt" ? 2 : 3);
+    if (auto refusal = root_refusal(args[0], k)) return fail(std::move(*refusal));
+    return args[0].root(k);
   }
   return fail(Error::parse("unknown operation '" + op + "'"));
 }

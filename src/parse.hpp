@@ -12,6 +12,13 @@
 //     exceed the parse bound a little).
 // Chains are printed and evaluated in a loop; copying, comparing and destroying a tree never
 // recurse, whatever its height.
+//
+// Evaluation refuses at once what the arithmetic could refuse only after long work, with the bound
+// that refusal names: a power of an irrational number whose value certainly holds an integer past
+// Int::kMaxBits bits (Other "exponent too large", the bound of powers), a root beyond the field
+// degree limit of a rational power within the bounds, and a root of a rational number beyond the
+// factoring's coefficient bound (each with the root's own Range error). Evaluation polls for a stop
+// request (gy::poll_interrupt) at every node.
 #pragma once
 
 #include <cstdint>
@@ -85,7 +92,7 @@ Result<Expr> parse_expr(std::string_view text);
 // the surrounding text allows (10 outside any expression).
 Result<std::string> generateExpr(const Expr& expr, unsigned context = 10);
 
-// The exact value of a tree.
+// The exact value of a tree. Throws Interrupted when the call is to stop.
 Result<AlgebraicNumber> evaluate_expr(const Expr& expr);
 
 struct PlaneShape {

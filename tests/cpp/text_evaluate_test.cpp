@@ -1,9 +1,13 @@
 #include "exact.hpp"
 #include "parse.hpp"
 
+#include "num/interrupt.hpp"
+
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 
 namespace gy {
 namespace {
@@ -95,6 +99,78 @@ TEST(Evaluate, LongChains) {
     deep = Expr::make("neg", std::move(args));
   }
   EXPECT_EQ(evaluate_expr(deep).error().message, "expression nested too deeply");
+}
+
+// Powers and roots that the arithmetic could refuse only after minutes of work (or never, growing
+// without end) are refused at once.
+TEST(Evaluate, HopelessPowersRefusedAtOnce) {
+  const double limit = std::getenv("GYRELLE_SANITIZED") ? 40 : 2;
+  const std::string too_large = "exponent too large";
+  const std::string index = "root of index 1220703125 in a field of degree 1 exceeds the field degree limit of 256";
+  const std::pair<const char*, Error> cases[] = {
+      // Past the integer bound: a monomial, whose one coefficient is known (also where it grows
+      // through the field's own numbers), and others, through the real value or the primes of the
+      // denominators.
+      {"(((747^3)^0.01)^409)^(330^3)", Error::other(too_large)},
+      {"((1.451)/sqrt(3))^(4.2^6)", Error::other(too_large)},
+      {"sqrt(13*866.10)^12^7", Error::other(too_large)},
+      {"(sqrt(3)+2)^250000000", Error::other(too_large)},
+      {"(sqrt(3)/7+1/7)^250000000", Error::other(too_large)},
+      // A root past the degree limit of a rational power within the bounds, which is not computed.
+      {"275-(45/6)^0.8^13", Error::range(index)},
+      // A root of a rational power past the factoring bound, which is not computed either.
+      {"(7.2^(451730+8.23))^0.01", Error::range("polynomial coefficient bits 233545277 exceeds the factoring limit of 65536")},
+  };
+  for (const auto& [text, want] : cases) {
+    const auto start = std::chrono::steady_clock::now();
+    auto r = eval(text);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    ASSERT_FALSE(r.has_value()) << text;
+    EXPECT_EQ(r.error(), want) << text;
+    EXPECT_LT(took.count(), limit) << text;
+  }
+  // Powers within the bounds are computed as before.
+  EXPECT_EQ(value("(sqrt(3)/2)^1000000"), 0);
+  EXPECT_TRUE(eval("(sqrt(2)+1)^100000")->value().degree() == 1);
+  EXPECT_DOUBLE_EQ(value("((0.41^0.5)^(3/4))^16"), std::pow(0.41, 6));
+}
+
+// Where the early refusal stands in for the arithmetic's own, near the bounds where the arithmetic
+// is quick, both give the same error.
+TEST(Evaluate, EarlyRefusalsAreTheArithmetics) {
+  auto arithmetic = [](const char* base, std::int64_t p, std::int64_t q) -> Result<AlgebraicNumber> {
+    AlgebraicNumber b = GY_TRY(eval(base));
+    AlgebraicNumber r = GY_TRY(AlgebraicNumber::pow(b.field(), b, Int(p)));
+    return q == 1 ? r : r.root(Int(q));
+  };
+  const std::tuple<const char*, const char*, std::int64_t, std::int64_t> cases[] = {
+      {"7.2^(13601/100)", "7.2", 13601, 100},   // a numerator past the factoring bound
+      {"(1/3)^(44201/2)", "1/3", 44201, 2},     // a denominator past it
+      {"sqrt(3^44200)", "3^44200", 1, 2},
+      {"cbrt(-(3^44200))", "-(3^44200)", 1, 3}, // an odd root of a negative number
+      {"(45/6)^(7/300)", "45/6", 7, 300},       // a root past the degree limit
+  };
+  for (const auto& [text, base, p, q] : cases) {
+    auto early = eval(text), slow = arithmetic(base, p, q);
+    ASSERT_FALSE(early.has_value()) << text;
+    ASSERT_FALSE(slow.has_value()) << text;
+    EXPECT_EQ(early.error(), slow.error()) << text;
+  }
+  // Just within the factoring bound the root is taken; a radicand past the integer bound is refused
+  // by the root's first product, at once, as before.
+  EXPECT_TRUE(eval("sqrt(3^41000)").has_value());
+  EXPECT_THROW((void)eval("sqrt(2^268435456)"), MemoryRefusal);
+}
+
+// Evaluation stops at a poll point once its call is to stop, also inside a long chain.
+TEST(Evaluate, StopsWhenAsked) {
+  std::string sum = "1";
+  for (int i = 0; i < 20'000; ++i) sum += "*sqrt(4)/2";  // far longer than the watch's interval
+  Expr e = *parse_expr(sum);
+  int asked = 0;
+  Watch watch([](void* n) { return ++*static_cast<int*>(n) > 0; }, &asked);
+  EXPECT_THROW((void)evaluate_expr(e), Interrupted);
+  EXPECT_EQ(asked, 1);
 }
 
 }  // namespace
