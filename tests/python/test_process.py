@@ -321,3 +321,68 @@ def test_the_host_allocator_is_left_alone():
         resident[mode] = int(done.stdout)
     assert resident["started"] < resident["imported"] + 64, resident
 
+
+INTERRUPT = """
+        import os, signal, threading, time
+        import gyrelle._native as gy
+
+        def interrupt_after(delay):
+            sent = []
+            def send():
+                time.sleep(delay)
+                sent.append(time.perf_counter())
+                os.kill(os.getpid(), signal.SIGINT)
+            threading.Thread(target=send).start()
+            return sent
+
+        def late(sent):
+            return time.perf_counter() - sent[0]
+"""
+
+
+def test_ctrl_c_stops_a_long_call():
+    # The call's work is many short pieces on the pool: the stop comes between them, and the
+    # exception the signal's handler raised is what the call raises.
+    out = run(INTERRUPT + f"""
+        cube = gy.Layout()
+        before = cube.scrambled(4, 6, seed=5).to_bytes()
+        sent = interrupt_after(0.3)
+        try:
+            cube.scrambled(1_000_000, 1000)
+            print("finished")
+        except KeyboardInterrupt:
+            print("KeyboardInterrupt", late(sent) < {optional.seconds(0.2)})
+        print(cube.scrambled(4, 6, seed=5).to_bytes() == before)
+
+        class Stop(Exception):
+            pass
+        def handler(signum, frame):
+            raise Stop("asked to stop")
+        signal.signal(signal.SIGINT, handler)
+        sent = interrupt_after(0.3)
+        try:
+            cube.scrambled(1_000_000, 1000)
+        except Stop as e:
+            print("Stop", e, late(sent) < {optional.seconds(0.2)})
+    """, env={"RAYON_NUM_THREADS": "4"})
+    assert out.splitlines() == ["KeyboardInterrupt True", "True", "Stop asked to stop True"]
+
+
+def test_an_interrupted_batch_is_usable():
+    # Copies whose walks were not started keep their state; the batch solves and steps afterwards.
+    out = run(INTERRUPT + """
+        batch = gy.PuzzleBatch("24-Cube / Little Chop", 96, seed=3)
+        assert not batch.is_tabular
+        sent = interrupt_after(0.3)
+        try:
+            batch.scramble(200)
+            print("finished")
+        except KeyboardInterrupt:
+            counts = batch.move_counts
+            print("KeyboardInterrupt", min(counts) == 0, max(counts) <= 200)
+        batch.solve()
+        print(all(batch.solved()), batch.move_counts == [0] * 96)
+        batch.scramble(2)
+        print(max(batch.move_counts) <= 2 and sum(batch.move_counts) > 0)
+    """, env={"RAYON_NUM_THREADS": "4"})
+    assert out.splitlines() == ["KeyboardInterrupt True True", "True True", "True"]
