@@ -83,6 +83,25 @@ inline void cpu_relax() {
 #endif
 }
 
+// A lock held for a few instructions at a time: a thread waiting for it spins, giving way to other
+// threads after a while, instead of going to sleep and being woken.
+class SpinLock {
+ public:
+  void lock() noexcept {
+    for (unsigned spins = 0; held_.exchange(true, std::memory_order_acquire);)
+      while (held_.load(std::memory_order_relaxed)) {
+        if (++spins < 64)
+          cpu_relax();
+        else
+          sched_yield();
+      }
+  }
+  void unlock() noexcept { held_.store(false, std::memory_order_release); }
+
+ private:
+  std::atomic<bool> held_{false};
+};
+
 // ---------------------------------------------------------------------------------------------
 // Registrations, filled before any thread of the pool exists
 
@@ -105,12 +124,35 @@ thread_local bool prepared = false;
 // ---------------------------------------------------------------------------------------------
 // The pool
 
-// One parallel loop: its chunks are claimed by number, by the calling thread and by the workers that
-// join it, until none is left or the loop stops. It lives on the calling thread's stack, which does
-// not return before every worker has left it.
+// One parallel loop. Its chunks are split into as many lanes, runs of consecutive chunks, as threads
+// may work on it: each thread takes the chunks of its own lane in order, and then those left in the
+// others, until none is left or the loop stops. (A thread that keeps to neighbouring chunks reads and
+// writes memory the way the hardware prefetches it.) The job lives on the calling thread's stack,
+// which does not return before every worker has left it.
 struct Job {
+  static constexpr std::size_t kMaxLanes = 64;
+
   Job(ChunkFn f, void* c, std::size_t n, std::size_t chunk_count, Watch* w)
       : fn(f), context(c), chunks(chunk_count), base(n / chunk_count), extra(n % chunk_count), watch(w) {}
+
+  // Splits the chunks into one lane for the caller and one for each helper.
+  void make_lanes(std::size_t helpers) {
+    lane_count = std::min(helpers + 1, kMaxLanes);
+    for (std::size_t l = 0; l < lane_count; ++l) {
+      lanes[l].next.store(l * chunks / lane_count, std::memory_order_relaxed);
+      lanes[l].end = (l + 1) * chunks / lane_count;
+    }
+  }
+
+  // The chunks handed out, once no thread works on the loop.
+  std::size_t handed_out() const {
+    std::size_t n = 0;
+    for (std::size_t l = 0; l < lane_count; ++l) {
+      const std::size_t begin = l * chunks / lane_count;
+      n += std::min(lanes[l].next.load(std::memory_order_relaxed), lanes[l].end) - begin;
+    }
+    return n;
+  }
 
   ChunkFn fn;
   void* context;
@@ -118,16 +160,23 @@ struct Job {
   std::size_t base, extra;  // chunk k has base + (k < extra) indices
   Watch* watch;
   std::uint32_t max_helpers = 0;
+  std::uint32_t joined = 0;  // helpers that joined, under the pool's lock: the next one's lane
   Job* next_job = nullptr;
-  std::atomic<std::size_t> next{0};    // the next chunk to hand out
-  Word helpers{0};                     // workers inside the loop
+  // The workers inside the loop, and kCallerAsleep while the caller sleeps until they have left.
+  static constexpr std::uint32_t kCallerAsleep = 0x80000000u;
+  Word helpers{0};
   std::atomic<bool> stop{false};       // hand out no more chunks
   std::atomic<bool> failed{false};
   std::exception_ptr error;            // the first exception of a chunk, written by its thread
+  std::size_t lane_count = 1;
+  struct alignas(64) Lane {
+    std::atomic<std::size_t> next{0};  // its next chunk
+    std::size_t end = 0;
+  };
+  Lane lanes[kMaxLanes];
 
-  bool open() const {
-    return !stop.load(std::memory_order_relaxed) && next.load(std::memory_order_relaxed) < chunks;
-  }
+  // Whether a helper may still join.
+  bool open() const { return !stop.load(std::memory_order_relaxed) && joined < max_helpers; }
 };
 
 struct Task {
@@ -146,7 +195,7 @@ struct Pool {
   std::atomic<std::size_t> started{0};
   std::int64_t last_attempt_ns = 0;  // under start_lock
 
-  std::mutex lock;  // the lists below
+  SpinLock lock;  // the lists below
   Job* jobs = nullptr;  // newest first
   std::deque<Task> tasks;
   Word epoch{0};     // moves on whenever work is published
@@ -251,46 +300,71 @@ void run_chunk(Job& job, std::size_t k) {
   }
 }
 
-// Runs chunks of the job until none is left to hand out or the job stops.
-void work_on(Pool* s, Job& job) {
-  for (;;) {
-    if (s && s->gate.load(std::memory_order_relaxed)) rest(*s);
-    if (job.stop.load(std::memory_order_relaxed)) return;
-    // On the calling thread this asks the host now and then; on a worker it reads the stop flag.
-    if (job.watch && job.watch->due()) {
-      job.stop.store(true, std::memory_order_relaxed);
-      return;
+// Runs chunks of the job, those of lane `home` first, until none is left to hand out or the job
+// stops.
+void work_on(Pool* s, Job& job, std::size_t home) {
+  for (std::size_t tried = 0; tried < job.lane_count; ++tried) {
+    Job::Lane& lane = job.lanes[(home + tried) % job.lane_count];
+    for (;;) {
+      if (s && s->gate.load(std::memory_order_relaxed)) rest(*s);
+      if (job.stop.load(std::memory_order_relaxed)) return;
+      // On the calling thread this asks the host now and then; on a worker it reads the stop flag.
+      if (job.watch && job.watch->due()) {
+        job.stop.store(true, std::memory_order_relaxed);
+        return;
+      }
+      const std::size_t k = lane.next.fetch_add(1, std::memory_order_relaxed);
+      if (k >= lane.end) break;
+      run_chunk(job, k);
     }
-    const std::size_t k = job.next.fetch_add(1, std::memory_order_relaxed);
-    if (k >= job.chunks) return;
-    run_chunk(job, k);
   }
 }
 
 // The end of a loop on its calling thread, once no other thread works for it.
-void finish(Job& job, std::size_t handed_out) {
+void finish(Job& job) {
   if (job.error) std::rethrow_exception(job.error);
-  if (handed_out < job.chunks) throw Interrupted{};
+  if (job.handed_out() < job.chunks) throw Interrupted{};
 }
 
-void help(Pool& s, Job& job) {
+// On the calling thread, once it has no chunk left to run: waits until the workers have left the
+// job, looking for a while (their last chunks are usually short) and then asleep. The host's stop
+// requests are answered meanwhile, and reach the chunks in flight through the watch they work under.
+void wait_for_helpers(Job& job) {
+  constexpr std::int64_t kLookNs = 50'000;
+  constexpr std::int64_t kWatchedWaitNs = 10'000'000;
+  Waiting waiting;
+  const std::int64_t until = now_ns() + kLookNs;
+  while (job.helpers.load(std::memory_order_acquire) != 0) {
+    for (int i = 0; i < 64; ++i) cpu_relax();
+    if (now_ns() < until) continue;
+    const std::uint32_t h = job.helpers.fetch_or(Job::kCallerAsleep, std::memory_order_acq_rel) | Job::kCallerAsleep;
+    if (h != Job::kCallerAsleep) wait_while(job.helpers, h, job.watch ? kWatchedWaitNs : -1);
+    job.helpers.fetch_and(~Job::kCallerAsleep, std::memory_order_acq_rel);
+    if (job.watch) job.watch->due();
+  }
+}
+
+void help(Pool& s, Job& job, std::size_t home) {
   {
     Working here(s);
-    work_on(&s, job);
+    work_on(&s, job, home);
   }
-  if (job.helpers.fetch_sub(1, std::memory_order_acq_rel) == 1) wake(job.helpers, 1);
+  // The last to leave wakes the caller if it sleeps; the job may be gone once the count is down.
+  if (job.helpers.fetch_sub(1, std::memory_order_acq_rel) == (Job::kCallerAsleep | 1)) wake(job.helpers, 1);
 }
 
 // Takes a loop to help or a background task; false when there is none.
 bool take_work(Pool& s, bool takes_jobs) {
   Job* job = nullptr;
+  std::size_t home = 0;
   Task task;
   {
     std::lock_guard hold(s.lock);
     if (takes_jobs)
       for (Job* j = s.jobs; j; j = j->next_job)
-        if (j->open() && j->helpers.load(std::memory_order_relaxed) < j->max_helpers) {
+        if (j->open()) {
           j->helpers.fetch_add(1, std::memory_order_relaxed);
+          home = ++j->joined;
           job = j;
           break;
         }
@@ -300,7 +374,7 @@ bool take_work(Pool& s, bool takes_jobs) {
     }
   }
   if (job) {
-    help(s, *job);
+    help(s, *job, home);
     return true;
   }
   if (task.run) {
@@ -315,9 +389,10 @@ bool take_work(Pool& s, bool takes_jobs) {
   return false;
 }
 
-// How long an idle worker looks for new work before it sleeps: loops called back to back (a step
-// after a step) then find it awake.
-constexpr std::int64_t kSpinNs = 100'000;
+// How long an idle worker looks for new work before it sleeps, giving way to other threads
+// meanwhile: loops called back to back (a step after a step) then find it awake, and a waiting
+// worker takes no time a thread with work could use.
+constexpr std::int64_t kSpinNs = 500'000;
 
 bool spin_for_work(Pool& s, std::uint32_t seen) {
   const std::int64_t until = now_ns() + kSpinNs;
@@ -327,6 +402,7 @@ bool spin_for_work(Pool& s, std::uint32_t seen) {
       cpu_relax();
     }
     if (now_ns() >= until) return false;
+    sched_yield();
   }
 }
 
@@ -363,11 +439,28 @@ struct Launch {
   Word joined{0};
 };
 
+// The C library gives a worker a heap of its own, and grows it a page at a time as the worker's
+// allocations need more, each growth a change of the address space that stalls every other thread's
+// page faults: workers building puzzles side by side queue on it. Allocating and freeing this much in
+// blocks it takes from the heap grows the heap once; it gives the pages back at once (keeping only
+// the address space the heap had reserved from the start) and later grows into that room without a
+// change of the address space.
+void grow_own_heap() {
+  constexpr std::size_t kBlock = (std::size_t{120} << 10) - 64;  // below the size the library maps on its own
+  constexpr std::size_t kBlocks = 400;                            // 48 MB
+  void* blocks[kBlocks];
+  std::size_t n = 0;
+  while (n < kBlocks && (blocks[n] = std::malloc(kBlock))) ++n;
+  // In the order made, so that the blocks merge into one free stretch that is given back once.
+  for (std::size_t i = 0; i < n; ++i) std::free(blocks[i]);
+}
+
 void* worker_main(void* arg) {
   auto* launch = static_cast<Launch*>(arg);
   Pool& s = *launch->pool;
   const bool takes_jobs = launch->takes_jobs;
   prepare_thread();
+  grow_own_heap();
   // The launcher may go on as soon as it sees the word: nothing of it is touched after the store.
   launch->joined.store(1, std::memory_order_release);
   wake(launch->joined, 1);
@@ -479,14 +572,16 @@ void run_chunks(std::size_t n, std::size_t grain, ChunkFn fn, void* context) {
   if (const std::size_t limit = thread_limit.load(std::memory_order_relaxed)) threads = std::min(threads, limit);
   Job job(fn, context, n, chunks, current_watch());
   if (threads <= 1) {
-    work_on(nullptr, job);
-    finish(job, std::min(job.next.load(std::memory_order_relaxed), chunks));
+    job.make_lanes(0);
+    work_on(nullptr, job, 0);
+    finish(job);
     return;
   }
   Pool& s = started_pool();
   const std::size_t helpers =
       std::min({threads - 1, chunks - 1, std::min(s.started.load(std::memory_order_acquire), s.job_workers)});
   job.max_helpers = static_cast<std::uint32_t>(std::min<std::size_t>(helpers, UINT32_MAX));
+  job.make_lanes(helpers);
   Working here(s);
   {
     std::lock_guard hold(s.lock);
@@ -494,25 +589,15 @@ void run_chunks(std::size_t n, std::size_t grain, ChunkFn fn, void* context) {
     s.jobs = &job;
   }
   if (job.max_helpers) publish(s, job.max_helpers);
-  work_on(&s, job);
+  work_on(&s, job, 0);
   {
     std::lock_guard hold(s.lock);
     Job** at = &s.jobs;
     while (*at != &job) at = &(*at)->next_job;
     *at = job.next_job;
   }
-  const std::size_t handed_out = std::min(job.next.exchange(chunks, std::memory_order_relaxed), chunks);
-  if (job.helpers.load(std::memory_order_acquire) != 0) {
-    // The last chunks run elsewhere: the host's stop requests are answered meanwhile, and reach those
-    // chunks through the watch they work under.
-    constexpr std::int64_t kWatchedWaitNs = 10'000'000;
-    Waiting waiting;
-    for (std::uint32_t h; (h = job.helpers.load(std::memory_order_acquire)) != 0;) {
-      wait_while(job.helpers, h, job.watch ? kWatchedWaitNs : -1);
-      if (job.watch) job.watch->due();
-    }
-  }
-  finish(job, handed_out);
+  if (job.helpers.load(std::memory_order_acquire) != 0) wait_for_helpers(job);
+  finish(job);
 }
 
 void enqueue(void (*run)(void*), void* context) {

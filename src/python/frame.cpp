@@ -199,43 +199,48 @@ namespace {
 // Moves on in the child of every fork, where the forking thread is the main thread.
 std::atomic<unsigned> fork_generation{0};
 
-struct MainThreadMemo {
+// What the frame keeps per thread: whether the thread runs the host's signal handlers (the main
+// thread of the main interpreter: the process's first thread, or the one that forked it), found
+// once per process, and the watch of its innermost call.
+struct ThreadMemo {
   unsigned generation = ~0u;
-  bool main = false;
+  bool handles_signals = false;
+  CallWatch* innermost = nullptr;
 };
-thread_local MainThreadMemo main_thread_memo;
-thread_local CallWatch* innermost_watch = nullptr;
+thread_local ThreadMemo thread_memo;
 
-// Whether this thread runs the host's signal handlers: the main thread of the main interpreter
-// (the process's first thread, or the one that forked it).
-bool handles_signals() {
-  MainThreadMemo& m = main_thread_memo;
-  if (const unsigned g = fork_generation.load(std::memory_order_relaxed); m.generation != g) {
+// The memo, brought up to date on a thread's first call (its per-thread state made then) and in a
+// forked child.
+ThreadMemo& memo() {
+  ThreadMemo& m = thread_memo;
+  if (const unsigned g = fork_generation.load(std::memory_order_relaxed); m.generation != g) [[unlikely]] {
     static const bool registered =
         pthread_atfork(nullptr, nullptr, [] { fork_generation.fetch_add(1, std::memory_order_relaxed); }) == 0;
     (void)registered;
-    m.main = gettid() == getpid();
+    pool::prepare_thread();
+    m.handles_signals = gettid() == getpid() && PyInterpreterState_Get() == PyInterpreterState_Main();
     m.generation = g;
   }
-  return m.main && PyInterpreterState_Get() == PyInterpreterState_Main();
+  return m;
 }
 
 }  // namespace
 
 CallWatch::CallWatch() noexcept {
-  if (!handles_signals()) return;
-  previous_ = innermost_watch;
-  innermost_watch = this;
+  ThreadMemo& m = memo();
+  if (!m.handles_signals) return;
+  previous_ = m.innermost;
+  m.innermost = this;
   watch_.emplace(&CallWatch::check, this);
 }
 
 CallWatch::~CallWatch() {
   if (!watch_) return;
-  innermost_watch = previous_;
+  thread_memo.innermost = previous_;
   Py_XDECREF(stash_);
 }
 
-CallWatch* CallWatch::current() noexcept { return innermost_watch; }
+CallWatch* CallWatch::current() noexcept { return thread_memo.innermost; }
 
 void CallWatch::raise_stop() noexcept {
   PyErr_Clear();

@@ -842,8 +842,7 @@ namespace detail {
 // thread instead.
 template <class R, class F>
 R guarded(R failure, F&& f) noexcept {
-  pool::prepare_thread();
-  CallWatch watch;
+  CallWatch watch;  // also makes the thread's per-thread state on its first call
   try {
     R r = f();
     if (watch.stopped()) [[unlikely]] {
