@@ -446,6 +446,7 @@ struct Launch {
 // the address space the heap had reserved from the start) and later grows into that room without a
 // change of the address space.
 void grow_own_heap() {
+#if !defined(__SANITIZE_ADDRESS__)  // whose allocator stands in for the library's
   constexpr std::size_t kBlock = (std::size_t{120} << 10) - 64;  // below the size the library maps on its own
   constexpr std::size_t kBlocks = 400;                            // 48 MB
   void* blocks[kBlocks];
@@ -453,6 +454,7 @@ void grow_own_heap() {
   while (n < kBlocks && (blocks[n] = std::malloc(kBlock))) ++n;
   // In the order made, so that the blocks merge into one free stretch that is given back once.
   for (std::size_t i = 0; i < n; ++i) std::free(blocks[i]);
+#endif
 }
 
 void* worker_main(void* arg) {
