@@ -1,9 +1,9 @@
 // Frames of a synthetic puzzle-like scene (6^3 cubes: 2592 triangles and 2592 outline segments)
 // at 512x512 with supersample 2, on 1, 2, 4 and 8 threads; and the PNG encoding rate.
 #include <benchmark/benchmark.h>
-#include <oneapi/tbb/global_control.h>
 
 #include "../tests/cpp/render_synthetic.hpp"
+#include "pool.hpp"
 #include "render/framebuffer.hpp"
 #include "render/png.hpp"
 #include "render/raster.hpp"
@@ -22,7 +22,7 @@ Image render(const synthetic::Scene& s, RasterScratch& scratch) {
 }
 
 void BM_Frame(benchmark::State& state) {
-  oneapi::tbb::global_control limit(oneapi::tbb::global_control::max_allowed_parallelism, state.range(0));
+  pool::Limit limit(state.range(0));
   synthetic::Scene s = synthetic::scene(6, size * f, size * f, 2);
   RasterScratch scratch;
   for (auto _ : state) benchmark::DoNotOptimize(render(s, scratch));
@@ -32,7 +32,7 @@ BENCHMARK(BM_Frame)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecon
 
 // The rasterizer alone into a cleared framebuffer.
 void BM_Rasterize(benchmark::State& state) {
-  oneapi::tbb::global_control limit(oneapi::tbb::global_control::max_allowed_parallelism, state.range(0));
+  pool::Limit limit(state.range(0));
   synthetic::Scene s = synthetic::scene(6, size * f, size * f, 2);
   Framebuffer fb = expect(make_framebuffer(size, size, f, 0), "frame");
   RasterScratch scratch;
@@ -44,7 +44,7 @@ void BM_Rasterize(benchmark::State& state) {
 BENCHMARK(BM_Rasterize)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Png(benchmark::State& state) {
-  oneapi::tbb::global_control limit(oneapi::tbb::global_control::max_allowed_parallelism, state.range(0));
+  pool::Limit limit(state.range(0));
   synthetic::Scene s = synthetic::scene(6, size * f, size * f, 2);
   RasterScratch scratch;
   Image img = render(s, scratch);

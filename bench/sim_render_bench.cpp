@@ -2,7 +2,6 @@
 // of 128x128 at supersample 2 painted from a drawing table, one alone and many in parallel; and the
 // PNG encoding rate of a scene frame.
 #include <benchmark/benchmark.h>
-#include <oneapi/tbb/global_control.h>
 
 #include <random>
 
@@ -37,7 +36,7 @@ Simulator viewed(benchmark::State& state, std::string_view name) {
 }
 
 void frame(benchmark::State& state, std::string_view name) {
-  oneapi::tbb::global_control limit(oneapi::tbb::global_control::max_allowed_parallelism, state.range(0));
+  pool::Limit limit(state.range(0));
   Simulator sim = viewed(state, name);
   for (auto _ : state) benchmark::DoNotOptimize(render(sim, size, size));
   state.counters["threads"] = static_cast<double>(state.range(0));
@@ -74,7 +73,7 @@ BENCHMARK(BM_TablePaint)->Unit(benchmark::kMicrosecond);
 
 // 256 copies painted on the pool, one frame per task; frame_time is the wall time per frame.
 void BM_TablePaintMany(benchmark::State& state) {
-  oneapi::tbb::global_control limit(oneapi::tbb::global_control::max_allowed_parallelism, state.range(0));
+  pool::Limit limit(state.range(0));
   Simulator sim = viewed(state, "Megaminx");
   const DrawingTable table = expect(make_drawing_table(sim, 128, 128), "table");
   constexpr std::size_t copies = 256;
@@ -93,7 +92,7 @@ void BM_TablePaintMany(benchmark::State& state) {
 BENCHMARK(BM_TablePaintMany)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Png(benchmark::State& state) {
-  oneapi::tbb::global_control limit(oneapi::tbb::global_control::max_allowed_parallelism, state.range(0));
+  pool::Limit limit(state.range(0));
   Simulator sim = viewed(state, "Megaminx");
   Image img = expect(render(sim, size, size), "frame");
   for (auto _ : state) benchmark::DoNotOptimize(encode_png(img));

@@ -1,16 +1,28 @@
 // The one process-wide worker pool. Every parallel loop of the system runs in it; its size comes
-// from RAYON_NUM_THREADS (a positive integer) or else the CPUs this process may use, read once when
-// the pool is first used. A caller's loop is isolated: while it waits it runs only its own tasks.
+// from RAYON_NUM_THREADS (a positive integer) or else the CPUs this process may use, read once.
+//
+// The workers start at the first parallel loop, one after another, each only once the address space
+// it needs has been found free, and each makes its per-thread state (the C++ runtime's exception
+// state, the ThreadState of every module) before it takes work: a worker never has to allocate in
+// order to fail. A pool none of whose workers can start refuses the loop with MemoryRefusal, and the
+// next loop tries again; one that started only some of them runs on those, adding the rest later.
+//
+// A loop's calling thread works on its chunks too and, once none is left to hand out, waits for the
+// ones in flight. Chunks run under the calling thread's watch (num/interrupt.hpp); a stop request of
+// that watch or an exception of a chunk ends the handing out, and the first exception (Interrupted
+// for a stop) is rethrown on the calling thread once no other thread works for the loop. While it
+// waits, the calling thread keeps asking its watch, so that a stop is answered even while the last
+// long chunks run elsewhere. A caller's loop is isolated: while it waits it runs only its own chunks.
+//
+// Around a fork the pool is brought to rest (every thread between two chunks) and the child starts a
+// fresh pool on first use.
 #pragma once
-
-#include <oneapi/tbb/blocked_range.h>
-#include <oneapi/tbb/parallel_for.h>
-#include <oneapi/tbb/task_arena.h>
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <span>
 #include <type_traits>
@@ -18,17 +30,13 @@
 
 namespace gy::pool {
 
-// The arena, created on first use.
-oneapi::tbb::task_arena& arena();
-
-// The number of worker threads of the pool (creates it on first call).
+// The number of threads that work on a loop, the caller included (read once, never fails).
 std::size_t thread_count();
 
-// Runs f() inside the pool's arena, isolated from other callers' work.
-template <class F>
-decltype(auto) run(F&& f) {
-  return arena().execute([&]() -> decltype(auto) { return oneapi::tbb::this_task_arena::isolate(f); });
-}
+// Calls fn(context, lo, hi) over disjoint subranges covering [0, n), each at most `grain` long, n >
+// grain, on the pool (see above).
+using ChunkFn = void (*)(void* context, std::size_t lo, std::size_t hi);
+void run_chunks(std::size_t n, std::size_t grain, ChunkFn fn, void* context);
 
 // Calls body(lo, hi) over disjoint subranges covering [0, n), each at most `grain` long, in parallel.
 template <class F>
@@ -39,12 +47,10 @@ void for_ranges(std::size_t n, std::size_t grain, F&& body) {
     body(std::size_t{0}, n);
     return;
   }
-  run([&] {
-    oneapi::tbb::parallel_for(
-        oneapi::tbb::blocked_range<std::size_t>(0, n, grain),
-        [&](const oneapi::tbb::blocked_range<std::size_t>& r) { body(r.begin(), r.end()); },
-        oneapi::tbb::simple_partitioner());
-  });
+  using Body = std::remove_reference_t<F>;
+  run_chunks(
+      n, grain, [](void* f, std::size_t lo, std::size_t hi) { (*static_cast<Body*>(f))(lo, hi); },
+      const_cast<void*>(static_cast<const void*>(std::addressof(body))));
 }
 
 // Calls body(i) for every i in [0, n) in parallel; `grain` indices go to one task at least.
@@ -85,5 +91,58 @@ std::optional<std::size_t> first_not_below(std::span<const T> values, std::uint6
   if (i == values.size()) return std::nullopt;
   return i;
 }
+
+// Runs run(context) once on a worker, in the background, after the loops waiting then. With a
+// pool of one thread a worker is started for this alone. Throws std::bad_alloc when the task cannot
+// be queued or no worker can start; a task still queued at a fork is dropped in the child.
+void enqueue(void (*run)(void* context), void* context);
+
+// Lets a fork in progress go ahead: a background task calls it between its pieces of work.
+void fork_point();
+
+// While it lives, this thread does not count as working for the pool: a fork waits for the pool to
+// rest but not for this thread, which is waiting for something outside the pool (the host's lock).
+// Loops it starts meanwhile count as its own. Leaving, a thread that was inside pool work waits for a
+// fork in progress to end.
+class Outside {
+ public:
+  Outside() noexcept;
+  ~Outside();
+  Outside(const Outside&) = delete;
+  Outside& operator=(const Outside&) = delete;
+
+ private:
+  void* pool_;       // the pool this thread counted in, or null
+  unsigned depth_;  // how deep in pool work it was
+};
+
+// Per-thread state of a module (thread_local objects, whose first use on a thread allocates): a
+// namespace-scope ThreadState makes it on every worker when the worker joins the pool, and on each
+// calling thread before its first loop, so that no thread allocates it once memory has run out.
+class ThreadState {
+ public:
+  explicit ThreadState(void (*make)()) noexcept;
+};
+
+// Makes this thread's per-thread state now (a no-op the second time).
+void prepare_thread();
+
+// Handlers run around every fork of the process: prepare() once the pool rests, parent() in the
+// forking process and child() in the new one after it. For state that background work shares with
+// its callers. At most a few may be registered.
+void at_fork(void (*prepare)(), void (*parent)(), void (*child)());
+
+// At most `threads` threads (the caller included) work on the loops started while it lives; for
+// tests and benchmarks that compare thread counts. Not meant to be nested or used concurrently.
+class Limit {
+ public:
+  explicit Limit(std::size_t threads) noexcept;
+  ~Limit();
+  Limit(const Limit&) = delete;
+  Limit& operator=(const Limit&) = delete;
+
+ private:
+  std::size_t previous_;
+};
 
 }  // namespace gy::pool

@@ -7,6 +7,8 @@
 #include <new>
 #include <ostream>
 
+#include "pool.hpp"
+
 namespace gy {
 
 namespace detail {
@@ -61,6 +63,8 @@ struct Scratch {
   }
 };
 thread_local Scratch scratch;
+// Made when a thread joins the pool: its first use registers its destructor, which allocates.
+const pool::ThreadState scratch_state{[] { (void)scratch.q; }};
 
 constexpr int kKeepLimbs = 1 << 14;
 

@@ -17,12 +17,9 @@ std::int64_t coarse_now_ns() noexcept {
 
 }  // namespace
 
+// The first test is due one interval after the first poll: a call that never polls reads no clock.
 Watch::Watch(Check check, void* context) noexcept
-    : check_(check),
-      context_(context),
-      previous_(watch_of_thread),
-      owner_(&thread_mark),
-      next_ns_(coarse_now_ns() + kIntervalNs) {
+    : check_(check), context_(context), previous_(watch_of_thread), owner_(&thread_mark), next_ns_(0) {
   watch_of_thread = this;
 }
 
@@ -38,7 +35,10 @@ bool Watch::check_now() noexcept {
 
 bool Watch::due() noexcept {
   if (stop_requested()) return true;
-  if (!check_ || owner_ != &thread_mark || coarse_now_ns() < next_ns_) return false;
+  if (!check_ || owner_ != &thread_mark) return false;
+  const std::int64_t now = coarse_now_ns();
+  if (next_ns_ == 0) next_ns_ = now + kIntervalNs;
+  if (now < next_ns_) return false;
   return check_now();
 }
 

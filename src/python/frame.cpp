@@ -1,7 +1,9 @@
 #include "python/frame.hpp"
 
+#include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <new>
 #include <stdexcept>
@@ -149,6 +151,9 @@ void raise_panic(const std::string& report) {
 void translate_current_exception() noexcept {
   try {
     throw;
+  } catch (const Interrupted&) {
+    // A stop that no signal handler asked for (the handler's own exception takes its place).
+    PyErr_SetNone(PyExc_KeyboardInterrupt);
   } catch (const Panic& p) {
     raise_panic(p.what());  // its report is already on stderr
   } catch (const MemoryRefusal& e) {
@@ -184,6 +189,78 @@ void reattach(PyThreadState* ts) noexcept {
     park_thread();
   }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Signals
+
+namespace detail {
+namespace {
+
+// Moves on in the child of every fork, where the forking thread is the main thread.
+std::atomic<unsigned> fork_generation{0};
+
+// What the frame keeps per thread: whether the thread runs the host's signal handlers (the main
+// thread of the main interpreter: the process's first thread, or the one that forked it), found
+// once per process, and the watch of its innermost call.
+struct ThreadMemo {
+  unsigned generation = ~0u;
+  bool handles_signals = false;
+  CallWatch* innermost = nullptr;
+};
+thread_local ThreadMemo thread_memo;
+
+// The memo, brought up to date on a thread's first call (its per-thread state made then) and in a
+// forked child.
+ThreadMemo& memo() {
+  ThreadMemo& m = thread_memo;
+  if (const unsigned g = fork_generation.load(std::memory_order_relaxed); m.generation != g) [[unlikely]] {
+    static const bool registered =
+        pthread_atfork(nullptr, nullptr, [] { fork_generation.fetch_add(1, std::memory_order_relaxed); }) == 0;
+    (void)registered;
+    pool::prepare_thread();
+    m.handles_signals = gettid() == getpid() && PyInterpreterState_Get() == PyInterpreterState_Main();
+    m.generation = g;
+  }
+  return m;
+}
+
+}  // namespace
+
+CallWatch::CallWatch() noexcept {
+  ThreadMemo& m = memo();
+  if (!m.handles_signals) return;
+  previous_ = m.innermost;
+  m.innermost = this;
+  watch_.emplace(&CallWatch::check, this);
+}
+
+CallWatch::~CallWatch() {
+  if (!watch_) return;
+  thread_memo.innermost = previous_;
+  Py_XDECREF(stash_);
+}
+
+CallWatch* CallWatch::current() noexcept { return thread_memo.innermost; }
+
+void CallWatch::raise_stop() noexcept {
+  PyErr_Clear();
+  compat::restore_exception(std::exchange(stash_, nullptr));
+}
+
+bool CallWatch::check(void* self) noexcept {
+  auto* w = static_cast<CallWatch*>(self);
+  if (w->stash_) return true;
+  // Taking the interpreter back may wait for a thread that forks: the fork must not wait for this one.
+  pool::Outside away;
+  PyThreadState* ts = w->detached;
+  if (ts) reattach(ts);
+  // Handlers run only where no exception is pending already; the call's own failure goes first.
+  if (!PyErr_Occurred() && PyErr_CheckSignals() < 0) w->stash_ = compat::fetch_exception();
+  if (ts) w->detached = PyEval_SaveThread();
+  return w->stash_ != nullptr;
+}
+
+}  // namespace detail
 
 // ---------------------------------------------------------------------------------------------
 // Borrows

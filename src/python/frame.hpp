@@ -53,6 +53,10 @@
 // unexpected C++ exception) becomes pyo3_runtime.PanicException; std::bad_alloc becomes MemoryError.
 // Interpreter release: Call::detached(f) runs f without the interpreter when the row says
 // Release::yes (inline otherwise); f must touch no Python object.
+// Signals: a call made on the thread that runs the host's signal handlers carries a Watch (see
+// num/interrupt.hpp) whose check runs the pending handlers, taking the interpreter back for it
+// briefly when the body has released it. An exception a handler raises (KeyboardInterrupt for
+// Ctrl-C) stops the call at its next poll point and is what the call raises.
 #pragma once
 
 #include "python/compat.hpp"
@@ -74,6 +78,8 @@
 #include <vector>
 
 #include "num/error.hpp"
+#include "num/interrupt.hpp"
+#include "pool.hpp"
 
 namespace gy::py {
 
@@ -451,6 +457,40 @@ consteval Signature parse_signature(std::string_view doc) {
 // the unwind would pass through frames that cannot let it out.
 void reattach(PyThreadState* ts) noexcept;
 
+namespace detail {
+
+// The watch of one call made on the thread that handles the host's signals (the main thread of the
+// main interpreter); nothing on other threads. Its check runs the pending signal handlers, first
+// taking the interpreter back when the body has released it, and keeps the exception one of them
+// raises for the call to raise in place of its own outcome.
+class CallWatch {
+ public:
+  CallWatch() noexcept;
+  ~CallWatch();
+  CallWatch(const CallWatch&) = delete;
+  CallWatch& operator=(const CallWatch&) = delete;
+
+  // The watch of this thread's innermost call, or null.
+  static CallWatch* current() noexcept;
+
+  // A handler raised: the call is to end with that exception.
+  bool stopped() const { return stash_ != nullptr; }
+  // Makes that exception the pending one, dropping whatever the call had set.
+  void raise_stop() noexcept;
+
+  // The thread's state while the body runs without the interpreter, else null.
+  PyThreadState* detached = nullptr;
+
+ private:
+  static bool check(void* self) noexcept;
+
+  PyObject* stash_ = nullptr;
+  CallWatch* previous_ = nullptr;
+  std::optional<Watch> watch_;
+};
+
+}  // namespace detail
+
 // The context of one call: its receiver and whether its row releases the interpreter.
 class Call {
  public:
@@ -466,9 +506,14 @@ class Call {
     if (!release_ || detached_) return std::forward<F>(f)();
     struct Detach {
       Call& c;
+      detail::CallWatch* watch;
       PyThreadState* ts;
-      explicit Detach(Call& call) : c(call), ts(PyEval_SaveThread()) { c.detached_ = true; }
+      explicit Detach(Call& call) : c(call), watch(detail::CallWatch::current()), ts(PyEval_SaveThread()) {
+        c.detached_ = true;
+        if (watch) watch->detached = ts;
+      }
       ~Detach() {
+        if (watch) ts = std::exchange(watch->detached, nullptr);
         reattach(ts);
         c.detached_ = false;
       }
@@ -791,17 +836,26 @@ struct ClassDef {
 
 namespace detail {
 
-// Runs f inside the frame's guard: every C++ exception becomes a Python exception and `failure`.
-// The host's forced unwind of a thread it ends at exit (met where Python code that f calls takes the
-// interpreter back) parks the thread instead.
+// Runs f inside the frame's guard: every C++ exception becomes a Python exception and `failure`,
+// and a call stopped by a signal handler raises what the handler raised. The host's forced unwind of
+// a thread it ends at exit (met where Python code that f calls takes the interpreter back) parks the
+// thread instead.
 template <class R, class F>
 R guarded(R failure, F&& f) noexcept {
+  CallWatch watch;  // also makes the thread's per-thread state on its first call
   try {
-    return f();
+    R r = f();
+    if (watch.stopped()) [[unlikely]] {
+      if constexpr (std::is_same_v<R, PyObject*>) Py_XDECREF(r);
+      watch.raise_stop();
+      return failure;
+    }
+    return r;
   } catch (abi::__forced_unwind&) {
     park_thread();
   } catch (...) {
     translate_current_exception();
+    if (watch.stopped()) watch.raise_stop();
     return failure;
   }
 }

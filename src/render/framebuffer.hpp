@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "memory.hpp"
 #include "num/error.hpp"
 
 namespace gy {
@@ -22,7 +23,9 @@ inline constexpr std::uint64_t max_pixels = std::uint64_t{1} << 28;
 // width * height, or a Range error when it exceeds max_pixels. Exact for any two 32-bit sizes.
 Result<std::uint64_t> checked_pixel_count(std::uint32_t width, std::uint32_t height);
 
-// An allocator that leaves new elements uninitialised, for buffers that are filled right after.
+// An allocator that leaves new elements uninitialised, for buffers that are filled right after. The
+// memory is the module's own (allocate_bytes), so that images and frames made and dropped again and
+// again reuse blocks instead of growing and shrinking the host's heap.
 template <class T>
 struct uninitialized_allocator : std::allocator<T> {
   template <class U>
@@ -32,6 +35,11 @@ struct uninitialized_allocator : std::allocator<T> {
   uninitialized_allocator() = default;
   template <class U>
   uninitialized_allocator(const uninitialized_allocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n > std::size_t(-1) / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T*>(allocate_bytes(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t) noexcept { release_bytes(p); }
   template <class U>
   void construct(U* p) noexcept {
     ::new (static_cast<void*>(p)) U;

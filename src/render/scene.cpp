@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "color.hpp"
+#include "pool.hpp"
 #include "simulator.hpp"
 
 namespace gy {
@@ -226,6 +227,8 @@ struct RenderScratch {
 constexpr std::size_t retained_pixels = std::size_t{1} << 21;
 
 thread_local RenderScratch kept_scratch;
+// Made when a thread joins the pool: its first use registers its destructor, which allocates.
+const pool::ThreadState kept_scratch_state{[] { (void)kept_scratch.fb; }};
 
 }  // namespace
 

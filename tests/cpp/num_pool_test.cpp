@@ -2,12 +2,18 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <random>
 #include <span>
+#include <stdexcept>
+#include <thread>
 #include <vector>
 
+#include "num/interrupt.hpp"
 #include "pool.hpp"
 
 namespace gy {
@@ -29,6 +35,80 @@ TEST(Pool, NestedLoopsComplete) {
     pool::for_each_index(64, 1, [&](std::size_t j) { sum += static_cast<long>(i * j); });
   });
   EXPECT_EQ(sum.load(), (63L * 64 / 2) * (63L * 64 / 2));
+}
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+// A check that asks to stop once its time has come.
+struct StopAt {
+  Clock::time_point when;
+  static bool check(void* self) { return Clock::now() >= static_cast<StopAt*>(self)->when; }
+};
+
+TEST(Pool, AStopEndsALoopWhoseLastChunkIsLong) {
+  if (pool::thread_count() < 2) GTEST_SKIP() << "one thread";
+  const auto caller = std::this_thread::get_id();
+  // The long chunk is the first that a worker takes, or, in the second round, one of the caller's:
+  // it runs until the stop reaches its poll point, so the loop ends only through the stop. The
+  // caller must notice the stop itself in the first round, while it waits.
+  for (const bool long_on_caller : {false, true}) {
+    std::atomic<bool> taken{false};
+    std::atomic<int> finished{0};
+    StopAt stop{Clock::now() + std::chrono::milliseconds(100)};
+    Watch watch(&StopAt::check, &stop);
+    const auto start = Clock::now();
+    try {
+      pool::for_each_index(64, 1, [&](std::size_t) {
+        const bool here = std::this_thread::get_id() == caller;
+        if (here == long_on_caller && !taken.exchange(true)) {
+          while (seconds_since(start) < 10) poll_interrupt();
+        } else {
+          // The caller's short chunks wait for a worker to take the long one.
+          while (!taken && seconds_since(start) < 5) std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        ++finished;
+      });
+      ADD_FAILURE() << "the loop was not stopped";
+    } catch (const Interrupted&) {
+    }
+    const double took = seconds_since(start);
+    EXPECT_LT(took, 0.1 + (std::getenv("GYRELLE_SANITIZED") ? 1.0 : 0.2)) << long_on_caller;
+    EXPECT_GE(took, 0.1) << long_on_caller;
+    EXPECT_TRUE(taken.load()) << long_on_caller;
+    EXPECT_LT(finished.load(), 64);
+  }
+}
+
+TEST(Pool, TheFirstExceptionOfAChunkReachesTheCaller) {
+  // Chunks throw on every thread; no more are handed out after the first, and one exception comes
+  // back to the caller. A failed allocation comes back as itself.
+  std::atomic<int> ran{0};
+  EXPECT_THROW(pool::for_each_index(100000, 1,
+                                    [&](std::size_t i) {
+                                      ++ran;
+                                      if (i % 7 == 3) throw std::runtime_error("chunk failed");
+                                    }),
+               std::runtime_error);
+  EXPECT_LT(ran.load(), 100000);
+  EXPECT_THROW(pool::for_each_index(64, 1, [&](std::size_t i) {
+                 if (i == 63) throw std::bad_alloc();
+               }),
+               std::bad_alloc);
+  // Without a stop or an exception, a watched loop runs every chunk.
+  Watch watch(nullptr, nullptr);
+  std::atomic<int> count{0};
+  pool::for_each_index(1000, 3, [&](std::size_t) { ++count; });
+  EXPECT_EQ(count.load(), 1000);
+}
+
+TEST(Pool, LimitedLoopsRunOnTheCallerAlone) {
+  const auto caller = std::this_thread::get_id();
+  std::atomic<int> elsewhere{0};
+  pool::Limit one(1);
+  pool::for_each_index(1000, 1, [&](std::size_t) { elsewhere += std::this_thread::get_id() != caller; });
+  EXPECT_EQ(elsewhere.load(), 0);
 }
 
 template <class T>

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <oneapi/tbb/global_control.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -9,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "pool.hpp"
 #include "render/png.hpp"
 
 namespace gy {
@@ -124,7 +124,7 @@ TEST(Png, RoundTripsLargeImagesForEveryThreadCount) {
   Image img = noisy(301, 257, 1);
   std::vector<std::uint8_t> first;
   for (int threads : {1, 2, 8}) {
-    oneapi::tbb::global_control limit(oneapi::tbb::global_control::max_allowed_parallelism, threads);
+    pool::Limit limit(threads);
     std::vector<std::uint8_t> file = encode_png(img);
     if (first.empty()) {
       first = file;

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <oneapi/tbb/global_control.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -262,7 +261,7 @@ TEST(Rasterizer, SameBytesForEveryThreadCount) {
   synthetic::Scene s = synthetic::scene(small ? 3 : 5, W, H);
   std::vector<std::uint32_t> first;
   for (int threads : {1, 2, 8}) {
-    oneapi::tbb::global_control limit(oneapi::tbb::global_control::max_allowed_parallelism, threads);
+    pool::Limit limit(threads);
     Framebuffer fb = frame(W, H, 0xFF302010);
     RasterScratch scratch;
     rasterize(scratch, fb, s.items, s.vp);

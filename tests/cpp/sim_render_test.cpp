@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <oneapi/tbb/global_control.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -8,6 +7,7 @@
 
 #include "catalog.hpp"
 #include "color.hpp"
+#include "pool.hpp"
 #include "render/framebuffer.hpp"
 #include "render/scene.hpp"
 #include "simulator.hpp"
@@ -246,7 +246,7 @@ TEST(Scene, SameBytesForEveryThreadCount) {
   sim.hovered_arrow = 3;
   Image first;
   for (int threads : {1, 2, 8}) {
-    oneapi::tbb::global_control limit(oneapi::tbb::global_control::max_allowed_parallelism, threads);
+    pool::Limit limit(threads);
     Image img = expect(render(sim, 200, 170), "render");
     if (threads == 1) {
       first = std::move(img);
