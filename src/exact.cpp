@@ -53,10 +53,19 @@ void power_bounds(const Fraction& lo, const Fraction& hi, std::size_t d, std::ve
   lower.reserve(d + 1);
   upper.reserve(d + 1);
   const bool nonneg = lo.sign() >= 0;
+  const auto lo_two = lo.den().exponent_of_two(), hi_two = hi.den().exponent_of_two();
   for (std::size_t i = lower.size(); i <= d; ++i) {
     if ((i & 15) == 0) poll_interrupt();
     const Fraction& l = lower.back();
     const Fraction& u = upper.back();
+    if (nonneg && lo_two && hi_two && l.den().exponent_of_two() && u.den().exponent_of_two()) {
+      // Power-of-two denominators multiply by shifts, and the products stay unreduced: no gcds.
+      Fraction nl = Fraction::make_unreduced(l.num() * lo.num(), l.den().shl(*lo_two));
+      Fraction nu = Fraction::make_unreduced(u.num() * hi.num(), u.den().shl(*hi_two));
+      lower.push_back(std::move(nl));
+      upper.push_back(std::move(nu));
+      continue;
+    }
     if (nonneg) {  // every factor is >= 0
       Fraction nl = l * lo, nu = u * hi;
       lower.push_back(std::move(nl));
@@ -130,6 +139,11 @@ class Enclosure {
     std::uint64_t top = 0;
     for (const auto& c : m.coeffs) top = std::max(top, c.bit_length());
     low_octave_ = static_cast<std::int64_t>(m.coeffs[j].bit_length()) - static_cast<std::int64_t>(top) - 2;
+    // m = a·x^n − c with c/a > 0, alpha its positive root: then floor(alpha·2^k) is an integer n-th
+    // root.
+    std::size_t terms = 0;
+    for (const auto& c : m.coeffs) terms += c.is_zero() ? 0 : 1;
+    radical_ = terms == 2 && j == 0 && m.coeffs[0].sign() != m.lead().sign() && lo.sign() >= 0;
   }
 
   // The sign of alpha − x.
@@ -150,6 +164,30 @@ class Enclosure {
 
   // floor(alpha · 2^k), or nothing when it stays undecided (alpha · 2^k may be an integer).
   Result<std::optional<Int>> floor_scaled_alpha(std::int64_t k) {
+    if (radical_ && !exact()) {
+      // floor((c·2^(n·k)/a)^(1/n)), which is floor(floor(c·2^(n·k)/a)^(1/n)); one found at a finer
+      // scale K gives every coarser one as floor(alpha·2^K) / 2^(K−k), alpha being irrational.
+      if (root_scale_ && *root_scale_ >= k) {
+        const auto drop = static_cast<std::uint64_t>(*root_scale_ - k);
+        Mpz f(root_floor_);
+        mpz_fdiv_q_2exp(f.get(), f.get(), drop);
+        return std::optional<Int>(f.to_int());
+      }
+      if (k > 0 && static_cast<std::uint64_t>(k) > max_bits_) return fail(too_far_);
+      const std::int64_t shift = static_cast<std::int64_t>(deg_) * k;
+      Int num = m_.coeffs[0].abs(), den = m_.lead().abs();
+      if (shift >= 0)
+        num = num.shl(static_cast<std::uint64_t>(shift));
+      else
+        den = den.shl(static_cast<std::uint64_t>(-shift));
+      auto [y, rest] = Int::div_rem(num, den);
+      Mpz root;
+      const bool whole = mpz_root(root.get(), y.view().get(), static_cast<unsigned long>(deg_)) != 0;
+      if (whole && rest.is_zero()) return std::optional<Int>();
+      root_scale_ = k;
+      root_floor_ = root.to_int();
+      return std::optional<Int>(root_floor_);
+    }
     for (int tries = 0; tries < 4096; ++tries) {
       if (exact()) {
         auto [f, whole] = floor_scaled(alpha(), k);
@@ -274,6 +312,9 @@ class Enclosure {
   }
 
   const IntPoly& m_;
+  bool radical_ = false;
+  std::optional<std::int64_t> root_scale_;  // the finest floor(alpha·2^k) found, for a radical m
+  Int root_floor_;
   std::uint64_t deg_, max_bits_;
   Error too_far_;
   End lo_, hi_;
@@ -1290,7 +1331,24 @@ std::pair<Fraction, Fraction> bounds_sum(const FracPoly& value, const std::vecto
 // The enclosure of a number that the field state with alpha's interval [lo, hi] would give.
 std::pair<Fraction, Fraction> enclosure_at(const FracPoly& value, const Fraction& lo, const Fraction& hi) {
   std::vector<Fraction> lower, upper;
-  power_bounds(lo, hi, value.coeffs.size() - 1, lower, upper);
+  const std::size_t n = value.coeffs.size() - 1;
+  std::size_t terms = 0;
+  for (const auto& c : value.coeffs) terms += c.is_zero() ? 0 : 1;
+  const auto lo_two = lo.den().exponent_of_two(), hi_two = hi.den().exponent_of_two();
+  if (n >= 2 && terms * 4 <= n && lo.sign() >= 0 && lo_two && hi_two) {
+    // A few powers of a non-negative dyadic interval, each by squaring: lo^i and hi^i bound alpha^i.
+    lower.resize(n + 1);
+    upper.resize(n + 1);
+    lower[0] = upper[0] = one_fraction();
+    for (std::size_t i = 1; i <= n; ++i) {
+      if (i != 1 && value.coeffs[i].is_zero()) continue;
+      const auto e = static_cast<std::uint32_t>(i);
+      lower[i] = Fraction::make_unreduced(Int::pow(lo.num(), e), Int(1).shl(*lo_two * i));
+      upper[i] = Fraction::make_unreduced(Int::pow(hi.num(), e), Int(1).shl(*hi_two * i));
+    }
+    return bounds_sum(value, lower, upper, false);
+  }
+  power_bounds(lo, hi, n, lower, upper);
   return bounds_sum(value, lower, upper, false);
 }
 
@@ -1620,6 +1678,22 @@ Result<FracPoly> minimal_polynomial_modular(const AlgebraicNumber& v) {
 // number of a large field with large coefficients.
 Result<FracPoly> minimal_polynomial(const AlgebraicNumber& v) {
   if (v.value() == FracPoly::x()) return v.field()->minimal_polynomial().monic();
+  // k·alpha^j with alpha^n = w: with g = gcd(j, n), v generates Q(alpha^g), of degree n/g, and
+  // v^(n/g) = k^(n/g)·w^(j/g).
+  const FracPoly& m = v.field()->minimal_polynomial();
+  const auto& c = v.value().coeffs;
+  const auto top = static_cast<std::size_t>(std::max<std::int64_t>(v.value().degree(), 0));
+  if (top >= 1 && std::all_of(c.begin(), c.end() - 1, [](const Fraction& x) { return x.is_zero(); }) &&
+      std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1, [](const Fraction& x) { return x.is_zero(); })) {
+    const std::size_t n = m.coeffs.size() - 1, g = std::gcd(top, n);
+    const Fraction w = GY_TRY(m.coeffs[0].neg().div(m.lead()));
+    const Fraction value = GY_TRY(c[top].pow(Int(static_cast<std::int64_t>(n / g)))) *
+                           GY_TRY(w.pow(Int(static_cast<std::int64_t>(top / g))));
+    std::vector<Fraction> out(n / g + 1);
+    out[0] = value.neg();
+    out.back() = one_fraction();
+    return FracPoly(std::move(out));
+  }
   std::uint64_t bits = 0;
   for (const auto& c : v.value().coeffs) bits += c.num().bit_length() + c.den().bit_length();
   if (v.field()->degree() >= 16 && bits >= 8192) return minimal_polynomial_modular(v);
@@ -2097,6 +2171,65 @@ std::optional<std::uint32_t> count_roots_descartes(const IntPoly& f, const Fract
   return *inner + m.ends;
 }
 
+// The real roots of a squarefree integer polynomial without rational roots, each in an open interval
+// that holds it alone, found by Descartes' rule on halves of a bound on the roots and narrowed on
+// demand by bisection; `usable` is false for a polynomial with a rational root.
+class RealRoots {
+ public:
+  explicit RealRoots(IntPoly f) : f_(std::move(f)) {
+    // Every root is below 2^k in size when 2^k > 1 + max |f_i / f_n| (Cauchy).
+    std::uint64_t top = 0;
+    for (const auto& c : f_.coeffs) top = std::max(top, c.bit_length());
+    const Fraction bound = power_of_two(static_cast<std::int64_t>(top - f_.lead().bit_length()) + 2);
+    isolate(bound.neg(), bound);
+  }
+  bool usable() const { return usable_; }
+  std::size_t size() const { return roots_.size(); }
+  const Fraction& lo(std::size_t i) const { return roots_[i].lo; }
+  const Fraction& hi(std::size_t i) const { return roots_[i].hi; }
+  // Halves root i's interval.
+  void narrow(std::size_t i) {
+    Root& r = roots_[i];
+    if (r.lo == r.hi) return;
+    Fraction mid = dyadic_between(r.lo, r.hi);
+    const int s = sign_at(f_, mid);
+    if (s == 0) {
+      r.lo = r.hi = std::move(mid);
+      r.sign_lo = 0;
+    } else if (s == r.sign_lo) {
+      r.lo = std::move(mid);
+    } else {
+      r.hi = std::move(mid);
+    }
+  }
+
+ private:
+  struct Root {
+    Fraction lo, hi;
+    int sign_lo;  // of f at lo
+  };
+  void isolate(const Fraction& a, const Fraction& b) {
+    poll_interrupt();
+    const std::uint32_t v = variations_on_unit(map_to_unit(f_, a, b).q);
+    if (v == 0) return;
+    if (v == 1) {
+      roots_.push_back({a, b, sign_at(f_, a)});
+      return;
+    }
+    const Fraction mid = (a + b) * power_of_two(-1);
+    if (sign_at(f_, mid) == 0) {
+      usable_ = false;
+      return;
+    }
+    isolate(a, mid);
+    if (usable_) isolate(mid, b);
+  }
+
+  IntPoly f_;
+  std::vector<Root> roots_;
+  bool usable_ = true;
+};
+
 // r has no repeated factor. A prime modulo which r keeps its degree and stays squarefree shows it;
 // only when a few such primes fail is the gcd with r′ taken over the rationals.
 Result<bool> squarefree(const FracPoly& r) {
@@ -2266,11 +2399,38 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
     const FracPoly* chosen;
   };
   std::vector<Isolated> isolated;
+  const IntPoly r_int = primitive_integer(r);
+  RealRoots roots_a(primitive_integer(ma)), roots_b(primitive_integer(mb));
   const auto reached = GY_TRY(NumberField::refine_pair_until(
       *a, *b, [&](const Fraction& alo, const Fraction& ahi, const Fraction& blo, const Fraction& bhi) -> Result<bool> {
         Fraction lo = tf * alo + blo, hi = tf * ahi + bhi;
         std::uint32_t total = 0;
         const FracPoly* chosen = nullptr;
+        if (lo < hi && roots_a.usable() && roots_b.usable() && sign_at(r_int, lo) != 0 && sign_at(r_int, hi) != 0) {
+          // The roots of the squarefree r are the d_A·d_B distinct sums beta_k + t·alpha_i, and a
+          // real one has both terms real: else its conjugate, another pair's sum, would repeat it.
+          // So the roots in [lo, hi] are the sums of real roots of m_A and m_B that fall inside
+          // (never on an end, where r does not vanish).
+          std::uint32_t inside = 0;
+          for (std::size_t i = 0; i < roots_a.size() && inside < 2; ++i)
+            for (std::size_t k = 0; k < roots_b.size() && inside < 2; ++k)
+              for (;;) {
+                const Fraction s_lo = tf * roots_a.lo(i) + roots_b.lo(k), s_hi = tf * roots_a.hi(i) + roots_b.hi(k);
+                if (s_hi < lo || hi < s_lo) break;
+                if (lo <= s_lo && s_hi <= hi) {
+                  ++inside;
+                  break;
+                }
+                roots_a.narrow(i);
+                roots_b.narrow(k);
+              }
+          if (inside != 1) return false;
+          // The one root lies in the one factor that changes sign across the interval.
+          for (std::size_t i = 0; i < factors.size() && !chosen; ++i)
+            if (factors.size() == 1 || sign_at(integral[i], lo) != sign_at(integral[i], hi)) chosen = &factors[i];
+          isolated.push_back({std::move(lo), std::move(hi), chosen});
+          return true;
+        }
         if (lo < hi) {
           // Descartes' rule on the whole interval first: the variations bound the roots inside and
           // share their parity. Since gamma lies in the interval, an even sum with no root at an
