@@ -2185,6 +2185,7 @@ class RealRoots {
   }
   bool usable() const { return usable_; }
   std::size_t size() const { return roots_.size(); }
+  RealRoots(RealRoots&&) = default;
   const Fraction& lo(std::size_t i) const { return roots_[i].lo; }
   const Fraction& hi(std::size_t i) const { return roots_[i].hi; }
   // Halves root i's interval.
@@ -2328,8 +2329,11 @@ bool join_resultant_irreducible(const IntPoly& ma, const IntPoly& mb) {
 // The factors `factor` gives for the join's squarefree resultant r: r's primitive integer form alone
 // when that is shown irreducible, within the sizes `factor` accepts.
 Result<std::vector<FracPoly>> join_factors(const FracPoly& r, const FracPoly& ma, const FracPoly& mb) {
+  // Small resultants factor at once; the proof pays from large degrees or coefficients on.
+  const IntPoly ri = primitive_integer(r);
+  if (ri.degree() < 48 && max_bits(ri) < 512 && std::gcd(ma.degree(), mb.degree()) > 1) return factor(r);
   if (within_factor_limits(r) && join_resultant_irreducible(primitive_integer(ma), primitive_integer(mb)))
-    return std::vector<FracPoly>{to_fractions(primitive_integer(r))};
+    return std::vector<FracPoly>{to_fractions(ri)};
   return factor(r);
 }
 
@@ -2345,7 +2349,11 @@ Result<std::optional<AlgebraicNumber>> linear_root(const FieldRef& c, const BiPo
   // With s1 = S1/d1 and s0 = S0/d0 (S0 and S1 integral), alpha = −(d1/d0)·(S0/S1).
   Int d0, d1;
   const IntPoly S1 = clear_denominators(s1.value(), d1), S0 = clear_denominators(s0.value(), d0);
-  if (auto u = solve_mod_rational(S1, S0, c->integer_polynomial()))
+  const IntPoly& m = c->integer_polynomial();
+  // Small quotients come as fast by the field's inverse; from primes, large ones come far faster.
+  if (m.coeffs.size() * (max_bits(m) + max_bits(S1) + max_bits(S0)) < (std::uint64_t{1} << 14))
+    return std::optional<AlgebraicNumber>(GY_TRY(s0.div(s1)).neg());
+  if (auto u = solve_mod_rational(S1, S0, m))
     return std::optional<AlgebraicNumber>(GY_TRY(AlgebraicNumber::make(c, fractions_over(u->first, -d1, d0 * u->second.to_int()))));
   return std::optional<AlgebraicNumber>(GY_TRY(s0.div(s1)).neg());
 }
@@ -2400,12 +2408,37 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   };
   std::vector<Isolated> isolated;
   const IntPoly r_int = primitive_integer(r);
-  RealRoots roots_a(primitive_integer(ma)), roots_b(primitive_integer(mb));
+  std::optional<std::pair<RealRoots, RealRoots>> roots;  // made when Descartes' rule does not decide
   const auto reached = GY_TRY(NumberField::refine_pair_until(
       *a, *b, [&](const Fraction& alo, const Fraction& ahi, const Fraction& blo, const Fraction& bhi) -> Result<bool> {
         Fraction lo = tf * alo + blo, hi = tf * ahi + bhi;
         std::uint32_t total = 0;
         const FracPoly* chosen = nullptr;
+        if (lo < hi) {
+          // Descartes' rule on the whole interval first: the variations bound the roots inside and
+          // share their parity. Since gamma lies in the interval, an even sum with no root at an
+          // end means two roots or more; sums of at most one per factor are the counts themselves.
+          std::uint32_t variations = 0, ends = 0;
+          bool exact = true;
+          for (std::size_t i = 0; i < factors.size(); ++i) {
+            const UnitMap m = map_to_unit(integral[i], lo, hi);
+            const std::uint32_t v = variations_on_unit(m.q);
+            if (v + m.ends > 0) chosen = &factors[i];
+            exact = exact && v <= 1;
+            variations += v;
+            ends += m.ends;
+          }
+          if (!exact && ends == 0 && variations % 2 == 0) return false;
+          if (exact && variations + ends != 1) return false;
+          if (exact) {
+            isolated.push_back({std::move(lo), std::move(hi), chosen});
+            return true;
+          }
+          chosen = nullptr;
+        }
+        if (!roots) roots.emplace(primitive_integer(ma), primitive_integer(mb));
+        RealRoots& roots_a = roots->first;
+        RealRoots& roots_b = roots->second;
         if (lo < hi && roots_a.usable() && roots_b.usable() && sign_at(r_int, lo) != 0 && sign_at(r_int, hi) != 0) {
           // The roots of the squarefree r are the d_A·d_B distinct sums beta_k + t·alpha_i, and a
           // real one has both terms real: else its conjugate, another pair's sum, would repeat it.
@@ -2430,28 +2463,6 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
             if (factors.size() == 1 || sign_at(integral[i], lo) != sign_at(integral[i], hi)) chosen = &factors[i];
           isolated.push_back({std::move(lo), std::move(hi), chosen});
           return true;
-        }
-        if (lo < hi) {
-          // Descartes' rule on the whole interval first: the variations bound the roots inside and
-          // share their parity. Since gamma lies in the interval, an even sum with no root at an
-          // end means two roots or more; sums of at most one per factor are the counts themselves.
-          std::uint32_t variations = 0, ends = 0;
-          bool exact = true;
-          for (std::size_t i = 0; i < factors.size(); ++i) {
-            const UnitMap m = map_to_unit(integral[i], lo, hi);
-            const std::uint32_t v = variations_on_unit(m.q);
-            if (v + m.ends > 0) chosen = &factors[i];
-            exact = exact && v <= 1;
-            variations += v;
-            ends += m.ends;
-          }
-          if (!exact && ends == 0 && variations % 2 == 0) return false;
-          if (exact && variations + ends != 1) return false;
-          if (exact) {
-            isolated.push_back({std::move(lo), std::move(hi), chosen});
-            return true;
-          }
-          chosen = nullptr;
         }
         for (std::size_t i = 0; i < factors.size(); ++i) {
           // The factors are irreducible, so squarefree; Descartes' rule counts their roots unless it

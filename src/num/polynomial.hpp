@@ -26,10 +26,10 @@ namespace gy {
 // working for the calling thread's watch (see num/interrupt.hpp); in the caller when n <= grain.
 void for_each_parallel(std::size_t n, std::size_t grain, const std::function<void(std::size_t)>& body);
 
-// Whether coefficients with this many bits in all are worth reducing in parallel: gcds of a few
-// thousand bits and more cost far more than a task.
+// Whether coefficients with this many bits in all are worth reducing in parallel: gcds of tens of
+// thousands of bits cost far more than waking the pool.
 inline bool reduce_in_parallel(std::size_t count, std::uint64_t total_bits) {
-  return count >= 4 && total_bits >= count * std::uint64_t{8192};
+  return count >= 8 && total_bits >= count * std::uint64_t{32768};
 }
 
 // A residue: value kept in [0, modulus).
