@@ -2408,12 +2408,48 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   };
   std::vector<Isolated> isolated;
   const IntPoly r_int = primitive_integer(r);
-  std::optional<std::pair<RealRoots, RealRoots>> roots;  // made when Descartes' rule does not decide
+  // The roots of the squarefree r are the d_A·d_B distinct sums beta_k + t·alpha_i, and a real one
+  // has both terms real: else its conjugate, another pair's sum, would repeat it. So the roots in
+  // [lo, hi] are the sums of real roots of m_A and m_B that fall inside (never on an end, where r
+  // does not vanish). Counted so when r is large, or when Descartes' rule does not decide.
+  std::optional<std::pair<RealRoots, RealRoots>> roots;
+  auto count_pairs = [&](const Fraction& lo, const Fraction& hi) -> std::optional<std::uint32_t> {
+    if (!roots) roots.emplace(primitive_integer(ma), primitive_integer(mb));
+    RealRoots& roots_a = roots->first;
+    RealRoots& roots_b = roots->second;
+    if (!roots_a.usable() || !roots_b.usable() || sign_at(r_int, lo) == 0 || sign_at(r_int, hi) == 0)
+      return std::nullopt;
+    std::uint32_t inside = 0;
+    for (std::size_t i = 0; i < roots_a.size() && inside < 2; ++i)
+      for (std::size_t k = 0; k < roots_b.size() && inside < 2; ++k)
+        for (;;) {
+          const Fraction s_lo = tf * roots_a.lo(i) + roots_b.lo(k), s_hi = tf * roots_a.hi(i) + roots_b.hi(k);
+          if (s_hi < lo || hi < s_lo) break;
+          if (lo <= s_lo && s_hi <= hi) {
+            ++inside;
+            break;
+          }
+          roots_a.narrow(i);
+          roots_b.narrow(k);
+        }
+    return inside;
+  };
+  const bool large = r_int.degree() >= 48 || max_bits(r_int) >= 512;
   const auto reached = GY_TRY(NumberField::refine_pair_until(
       *a, *b, [&](const Fraction& alo, const Fraction& ahi, const Fraction& blo, const Fraction& bhi) -> Result<bool> {
         Fraction lo = tf * alo + blo, hi = tf * ahi + bhi;
         std::uint32_t total = 0;
         const FracPoly* chosen = nullptr;
+        auto settle = [&](std::uint32_t inside) -> bool {
+          if (inside != 1) return false;
+          // The one root lies in the one factor that changes sign across the interval.
+          for (std::size_t i = 0; i < factors.size() && !chosen; ++i)
+            if (factors.size() == 1 || sign_at(integral[i], lo) != sign_at(integral[i], hi)) chosen = &factors[i];
+          isolated.push_back({lo, hi, chosen});
+          return true;
+        };
+        if (large && lo < hi)
+          if (auto inside = count_pairs(lo, hi)) return settle(*inside);
         if (lo < hi) {
           // Descartes' rule on the whole interval first: the variations bound the roots inside and
           // share their parity. Since gamma lies in the interval, an even sum with no root at an
@@ -2435,34 +2471,7 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
             return true;
           }
           chosen = nullptr;
-        }
-        if (!roots) roots.emplace(primitive_integer(ma), primitive_integer(mb));
-        RealRoots& roots_a = roots->first;
-        RealRoots& roots_b = roots->second;
-        if (lo < hi && roots_a.usable() && roots_b.usable() && sign_at(r_int, lo) != 0 && sign_at(r_int, hi) != 0) {
-          // The roots of the squarefree r are the d_A·d_B distinct sums beta_k + t·alpha_i, and a
-          // real one has both terms real: else its conjugate, another pair's sum, would repeat it.
-          // So the roots in [lo, hi] are the sums of real roots of m_A and m_B that fall inside
-          // (never on an end, where r does not vanish).
-          std::uint32_t inside = 0;
-          for (std::size_t i = 0; i < roots_a.size() && inside < 2; ++i)
-            for (std::size_t k = 0; k < roots_b.size() && inside < 2; ++k)
-              for (;;) {
-                const Fraction s_lo = tf * roots_a.lo(i) + roots_b.lo(k), s_hi = tf * roots_a.hi(i) + roots_b.hi(k);
-                if (s_hi < lo || hi < s_lo) break;
-                if (lo <= s_lo && s_hi <= hi) {
-                  ++inside;
-                  break;
-                }
-                roots_a.narrow(i);
-                roots_b.narrow(k);
-              }
-          if (inside != 1) return false;
-          // The one root lies in the one factor that changes sign across the interval.
-          for (std::size_t i = 0; i < factors.size() && !chosen; ++i)
-            if (factors.size() == 1 || sign_at(integral[i], lo) != sign_at(integral[i], hi)) chosen = &factors[i];
-          isolated.push_back({std::move(lo), std::move(hi), chosen});
-          return true;
+          if (auto inside = count_pairs(lo, hi)) return settle(*inside);
         }
         for (std::size_t i = 0; i < factors.size(); ++i) {
           // The factors are irreducible, so squarefree; Descartes' rule counts their roots unless it
