@@ -2411,7 +2411,7 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   // The roots of the squarefree r are the d_A·d_B distinct sums beta_k + t·alpha_i, and a real one
   // has both terms real: else its conjugate, another pair's sum, would repeat it. So the roots in
   // [lo, hi] are the sums of real roots of m_A and m_B that fall inside (never on an end, where r
-  // does not vanish). Counted so when r is large, or when Descartes' rule does not decide.
+  // does not vanish). Counted so when r is large; a small one counts its roots by Descartes' rule.
   std::optional<std::pair<RealRoots, RealRoots>> roots;
   auto count_pairs = [&](const Fraction& lo, const Fraction& hi) -> std::optional<std::uint32_t> {
     if (!roots) roots.emplace(primitive_integer(ma), primitive_integer(mb));
@@ -2471,7 +2471,6 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
             return true;
           }
           chosen = nullptr;
-          if (auto inside = count_pairs(lo, hi)) return settle(*inside);
         }
         for (std::size_t i = 0; i < factors.size(); ++i) {
           // The factors are irreducible, so squarefree; Descartes' rule counts their roots unless it
