@@ -1217,7 +1217,8 @@ void refuse_oversized_power(const AlgebraicNumber& base, const Int& e) {
   const std::uint64_t d = f.degree();
   Int den;
   const IntPoly a = clear_denominators(base.value(), den);
-  const std::uint64_t size = std::max(norm_bits(a), den.bit_length()) + log2_ceil(d) + 2;
+  // Powers grow by the base's size and by what reducing modulo m adds.
+  const std::uint64_t size = std::max(norm_bits(a), den.bit_length()) + norm_bits(f.integer_polynomial()) + log2_ceil(d) + 2;
   const auto ev = static_cast<std::uint64_t>(*e.to_i64());
   if (ev * size < Int::kMaxBits / 4 || d * a.degree() * max_bits(a) > (std::uint64_t{1} << 22)) return;
   const FracPoly monic = expect(f.minimal_polynomial().monic(), "a field's polynomial is not zero");
