@@ -1897,22 +1897,22 @@ bool nonzero_modulo_primes(const FracPoly& m, const AlgebraicNumber& x) {
   return false;
 }
 
-// The enclosures of x, narrowed until each is within 2^-64 of its larger end, or 2^-128 wide.
-Status narrow_to_float(const AlgebraicNumber& x) {
-  if (x.is_rational()) return {};
+// Narrows x's field until x's enclosure, `now` at first, is within 2^-64 of its larger end or 2^-128
+// wide; whether it narrowed.
+Result<bool> narrow_to_float(const AlgebraicNumber& x, const std::pair<Fraction, Fraction>& now) {
   auto close = [](const Fraction& a, const Fraction& b) {
     const Fraction w = width(a, b);
     if (w <= power_of_two(-128)) return true;
     return w <= std::max(a.abs(), b.abs()) * power_of_two(-64);
   };
-  auto [l, u] = x.interval().value();
-  if (close(l, u)) return {};
-  return x.field()->refine_until(
+  if (x.is_rational() || close(now.first, now.second)) return false;
+  GY_CHECK(x.field()->refine_until(
       [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
         auto [a, b] = enclosure_at(x.value(), lo, hi);
         return close(a, b);
       },
-      refine_limit(x.value(), *x.field(), 128));
+      refine_limit(x.value(), *x.field(), 128)));
+  return true;
 }
 
 }  // namespace
@@ -1926,17 +1926,16 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
   if (field_ == b.field_ || GY_TRY(NumberField::eq(field_, b.field_))) return sign_of_difference(b);
   // Enclosures that part decide at once; else they are narrowed to about a double's precision, which
   // parts all but very close numbers, and then only as far as the answer needs.
-  auto parted = [&]() -> std::optional<int> {
-    auto [la, ua] = enclosure(false);
-    auto [lb, ub] = b.enclosure(false);
-    if (ua < lb) return -1;
-    if (ub < la) return 1;
+  std::pair<Fraction, Fraction> ea = enclosure(false), eb = b.enclosure(false);
+  auto order = [&]() -> std::optional<int> {
+    if (ea.second < eb.first) return -1;
+    if (eb.second < ea.first) return 1;
     return std::nullopt;
   };
-  if (auto s = parted()) return *s;
-  GY_CHECK(narrow_to_float(*this));
-  GY_CHECK(narrow_to_float(b));
-  if (auto s = parted()) return *s;
+  if (auto s = order()) return *s;
+  if (GY_TRY(narrow_to_float(*this, ea))) ea = enclosure(false);
+  if (GY_TRY(narrow_to_float(b, eb))) eb = b.enclosure(false);
+  if (auto s = order()) return *s;
   // Numbers this close are equal exactly when the minimal polynomial of one, taken in the smaller
   // field, vanishes at the other and one interval holding both enclosures holds one root of it. A
   // number's degree divides its field's, and a value that is not zero modulo a prime is not zero.
@@ -1956,13 +1955,12 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
   if (shared) sturm.emplace(m);
   for (std::uint64_t bits = 64;; bits = std::min<std::uint64_t>(2 * bits, std::uint64_t{1} << 20)) {
     poll_interrupt();
-    auto [la, ua] = enclosure(false);
-    auto [lb, ub] = b.enclosure(false);
-    if (ua < lb) return -1;
-    if (ub < la) return 1;
-    if (sturm && sturm->count(std::min(la, lb), std::max(ua, ub)) == 1) return 0;
-    GY_CHECK(narrow_number(*this, width(la, ua), bits));
-    GY_CHECK(narrow_number(b, width(lb, ub), bits));
+    if (auto s = order()) return *s;
+    if (sturm && sturm->count(std::min(ea.first, eb.first), std::max(ea.second, eb.second)) == 1) return 0;
+    GY_CHECK(narrow_number(*this, width(ea.first, ea.second), bits));
+    GY_CHECK(narrow_number(b, width(eb.first, eb.second), bits));
+    ea = enclosure(false);
+    eb = b.enclosure(false);
   }
 }
 
