@@ -718,6 +718,46 @@ TEST(AlgebraicNumber, PowersPastTheSizeLimitAreRefusedAtOnce) {
   EXPECT_EQ(*big.sign(), 1);
 }
 
+
+// The join's interval of its generator is the one the plain loop reaches: count the roots of the
+// resultant's factors in t·[A] + [B], and while more than one, refine A once and B once. Fields of
+// radicals with large coefficients, counted there as sums of real roots, and small ones.
+TEST(CommonField, IsolationMatchesSingleRounds) {
+  struct Pair {
+    std::int64_t c, n, d, k;  // c^(1/n) joined with d^(1/k)
+  };
+  for (const Pair& p : {Pair{7, 12, 4543416, 2}, Pair{11, 25, 69377857926, 2}, Pair{3, 4, 5, 2}, Pair{2, 9, 10, 2}}) {
+    auto make = [&] { return std::pair{root(rat(q(p.c)), p.n), root(rat(q(p.d)), p.k)}; };
+    auto [a, b] = make();
+    auto v = joined({a, b});
+    auto [a2, b2] = make();
+    const FracPoly& ma = a2.field()->minimal_polynomial();
+    const FracPoly& mb = b2.field()->minimal_polynomial();
+    // m_B(Y − X) by Horner's rule over bivariate polynomials, and the resultant in X (t = 1).
+    BiPoly lin = bivariate_from_vecs({{q(0), q(1)}, {q(-1)}}), acc;
+    for (std::size_t j = mb.coeffs.size(); j-- > 0;) {
+      acc = BiPoly::mul(acc, lin);
+      if (acc.coeffs.empty()) acc.coeffs.emplace_back();
+      acc.coeffs[0] = FracPoly::add(acc.coeffs[0], FracPoly::constant(mb.coeffs[j]));
+      acc.trim();
+    }
+    const FracPoly r = *resultant(lift_constants(ma), acc);
+    const auto factors = *factor(r);
+    std::pair<Fraction, Fraction> iv;
+    for (;;) {
+      iv = combined_interval(q(1), *a2.field(), *b2.field());
+      std::uint32_t total = 0;
+      for (const auto& f : factors) total += *count_real_roots(f, iv.first, iv.second);
+      if (total == 1) break;
+      ASSERT_TRUE(a2.field()->refine());
+      ASSERT_TRUE(b2.field()->refine());
+    }
+    EXPECT_EQ(field_interval_read(*v[0].field()), iv) << p.c << " " << p.n;
+    EXPECT_EQ(field_interval_read(*a.field()), field_interval_read(*a2.field())) << p.c;
+    EXPECT_EQ(field_interval_read(*b.field()), field_interval_read(*b2.field())) << p.c;
+  }
+}
+
 bool stop_at_once(void*) { return true; }
 
 TEST(Interrupt, LongJoinsStopWhenAsked) {
