@@ -214,6 +214,16 @@ JOINS = [
     ("join72 (9x8)", CB(2, 3), SQ(2, 3, 5)),
     ("join108 (27x4)", CB(2, 3, 5), SQ(2, 3)),
     ("join144 (9x16)", CB(2, 3), SQ(2, 3, 5, 7)),
+    # Radical fields x^n - a with quadratic fields of large discriminant, whose joins have large
+    # coefficients, and a join of coprime degrees.
+    ("join32 (16x2 large)", "11^(1/16)", "sqrt(4543416)"),
+    ("join64 (32x2 large)", "11^(1/32)", "sqrt(4543416)"),
+    ("join128 (64x2 large)", "11^(1/64)", "sqrt(4543416)"),
+    ("join200 (100x2 large)", "11^0.01", "sqrt(4543416)"),
+    ("join256 (128x2 large)", "11^(1/128)", "sqrt(4543416)"),
+    ("join200 (100x2 decimal)", "7^0.01", "sqrt(10.95)"),
+    ("join200 (100x2 half)", "0.5^0.01", "sqrt(493)"),
+    ("join192 (64x3)", "2^(1/64)", "3^(1/3)"),
 ]
 
 

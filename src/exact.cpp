@@ -1,12 +1,15 @@
 #include "exact.hpp"
 
 #include <algorithm>
+#include <bitset>
 #include <cmath>
+#include <numeric>
 #include <compare>
 #include <mutex>
 #include <unordered_map>
 
 #include "num/factoring.hpp"
+#include "num/interrupt.hpp"
 #include "num/residue.hpp"
 #include "num/siphash.hpp"
 
@@ -21,9 +24,11 @@ Fraction one_fraction() { return Fraction(Int(1)); }
 
 // P / den coefficient by coefficient, reduced.
 FracPoly over(const std::vector<Int>& p, const Int& den) {
-  std::vector<Fraction> out;
-  out.reserve(p.size());
-  for (const auto& x : p) out.push_back(den.is_one() ? Fraction(x) : expect(Fraction::make(x, den), "denominator is non-zero"));
+  std::vector<Fraction> out(p.size());
+  const bool wide = !den.is_one() && reduce_in_parallel(p.size(), p.size() * den.bit_length());
+  for_each_parallel(p.size(), wide ? 1 : p.size(), [&](std::size_t i) {
+    out[i] = den.is_one() ? Fraction(p[i]) : expect(Fraction::make(p[i], den), "denominator is non-zero");
+  });
   return FracPoly(std::move(out));
 }
 
@@ -48,9 +53,19 @@ void power_bounds(const Fraction& lo, const Fraction& hi, std::size_t d, std::ve
   lower.reserve(d + 1);
   upper.reserve(d + 1);
   const bool nonneg = lo.sign() >= 0;
+  const auto lo_two = lo.den().exponent_of_two(), hi_two = hi.den().exponent_of_two();
   for (std::size_t i = lower.size(); i <= d; ++i) {
+    if ((i & 15) == 0) poll_interrupt();
     const Fraction& l = lower.back();
     const Fraction& u = upper.back();
+    if (nonneg && lo_two && hi_two && l.den().exponent_of_two() && u.den().exponent_of_two()) {
+      // Power-of-two denominators multiply by shifts, and the products stay unreduced: no gcds.
+      Fraction nl = Fraction::make_unreduced(l.num() * lo.num(), l.den().shl(*lo_two));
+      Fraction nu = Fraction::make_unreduced(u.num() * hi.num(), u.den().shl(*hi_two));
+      lower.push_back(std::move(nl));
+      upper.push_back(std::move(nu));
+      continue;
+    }
     if (nonneg) {  // every factor is >= 0
       Fraction nl = l * lo, nu = u * hi;
       lower.push_back(std::move(nl));
@@ -124,6 +139,11 @@ class Enclosure {
     std::uint64_t top = 0;
     for (const auto& c : m.coeffs) top = std::max(top, c.bit_length());
     low_octave_ = static_cast<std::int64_t>(m.coeffs[j].bit_length()) - static_cast<std::int64_t>(top) - 2;
+    // m = a·x^n − c with c/a > 0, alpha its positive root: then floor(alpha·2^k) is an integer n-th
+    // root.
+    std::size_t terms = 0;
+    for (const auto& c : m.coeffs) terms += c.is_zero() ? 0 : 1;
+    radical_ = terms == 2 && j == 0 && m.coeffs[0].sign() != m.lead().sign() && lo.sign() >= 0;
   }
 
   // The sign of alpha − x.
@@ -144,6 +164,30 @@ class Enclosure {
 
   // floor(alpha · 2^k), or nothing when it stays undecided (alpha · 2^k may be an integer).
   Result<std::optional<Int>> floor_scaled_alpha(std::int64_t k) {
+    if (radical_ && !exact()) {
+      // floor((c·2^(n·k)/a)^(1/n)), which is floor(floor(c·2^(n·k)/a)^(1/n)); one found at a finer
+      // scale K gives every coarser one as floor(alpha·2^K) / 2^(K−k), alpha being irrational.
+      if (root_scale_ && *root_scale_ >= k) {
+        const auto drop = static_cast<std::uint64_t>(*root_scale_ - k);
+        Mpz f(root_floor_);
+        mpz_fdiv_q_2exp(f.get(), f.get(), drop);
+        return std::optional<Int>(f.to_int());
+      }
+      if (k > 0 && static_cast<std::uint64_t>(k) > max_bits_) return fail(too_far_);
+      const std::int64_t shift = static_cast<std::int64_t>(deg_) * k;
+      Int num = m_.coeffs[0].abs(), den = m_.lead().abs();
+      if (shift >= 0)
+        num = num.shl(static_cast<std::uint64_t>(shift));
+      else
+        den = den.shl(static_cast<std::uint64_t>(-shift));
+      auto [y, rest] = Int::div_rem(num, den);
+      Mpz root;
+      const bool whole = mpz_root(root.get(), y.view().get(), static_cast<unsigned long>(deg_)) != 0;
+      if (whole && rest.is_zero()) return std::optional<Int>();
+      root_scale_ = k;
+      root_floor_ = root.to_int();
+      return std::optional<Int>(root_floor_);
+    }
     for (int tries = 0; tries < 4096; ++tries) {
       if (exact()) {
         auto [f, whole] = floor_scaled(alpha(), k);
@@ -214,6 +258,7 @@ class Enclosure {
   // 2^log_n_ cells, which is kept when alpha lies in it (and the count squared), else the count is
   // square-rooted and the interval bisected.
   Status narrow() {
+    poll_interrupt();
     if (exact()) return {};
     const Fraction a = lo_.x, b = hi_.x;
     if (a.sign() < 0 && b.sign() > 0) return split_at(Fraction());
@@ -267,6 +312,9 @@ class Enclosure {
   }
 
   const IntPoly& m_;
+  bool radical_ = false;
+  std::optional<std::int64_t> root_scale_;  // the finest floor(alpha·2^k) found, for a radical m
+  Int root_floor_;
   std::uint64_t deg_, max_bits_;
   Error too_far_;
   End lo_, hi_;
@@ -283,6 +331,7 @@ struct Bisection {
 // `steps` steps of NumberField::refine from b, each split point's side read off the enclosure.
 Status advance(Bisection& b, std::uint64_t steps, Enclosure& e) {
   for (; steps > 0; --steps) {
+    if ((steps & 255) == 0) poll_interrupt();
     if (b.lo == b.hi) return {};
     if (b.sign_lo == 0 || b.sign_hi == 0) {
       if (b.sign_lo == 0) b.hi = b.lo;
@@ -488,16 +537,23 @@ Status NumberField::refine() const {
   return {};
 }
 
-Status NumberField::refine_until(const Settled& settled) const {
+std::uint64_t NumberField::evaluation_bits() const { return Int::kMaxBits / (4 * d_); }
+
+Error NumberField::too_large() const {
+  return Error::range(cat("the isolating interval of a field of degree ", d_, " cannot be narrowed past ",
+                          evaluation_bits(), " bits"));
+}
+
+Status NumberField::refine_until(const Settled& settled, std::uint64_t limit) const {
   const StateRef base = state();
   Bisection below{base->lo, base->hi, base->sign_lo, base->sign_hi};
   if (GY_TRY(settled(below.lo, below.hi))) return {};
-  const std::uint64_t limit = max_refine_steps(d_);
-  const Error too_far = Error::range(
-      cat("the isolating interval of a field of degree ", d_, " cannot be narrowed past ", limit, " refinement steps"));
+  const Error too_far = Error::other(cat("the isolating interval of a field of degree ", d_,
+                                         " did not settle within ", limit, " refinement steps (this shouldn't happen)"));
   if (below.lo == below.hi || below.sign_lo == 0 || below.sign_hi == 0 || below.sign_lo == below.sign_hi) {
     // Without a sign change across alpha the split points are decided by refine itself.
     for (std::uint64_t step = 0; step < limit; ++step) {
+      poll_interrupt();
       GY_CHECK(refine());
       auto [lo, hi] = field_interval_read(*this);
       if (GY_TRY(settled(lo, hi))) return {};
@@ -507,11 +563,13 @@ Status NumberField::refine_until(const Settled& settled) const {
   // Its ends may run ahead of the replayed ones by about their own size.
   const std::uint64_t start_bits = std::max({below.lo.num().bit_length(), below.lo.den().bit_length(),
                                              below.hi.num().bit_length(), below.hi.den().bit_length()});
-  Enclosure enclosure(m_int_, below.lo, below.hi, 2 * (limit + start_bits) + 64, too_far);
+  Enclosure enclosure(m_int_, below.lo, below.hi, std::min(2 * (limit + start_bits) + 64, evaluation_bits()),
+                      too_large());
   // `below` is unsettled; find a settled step count by doubling, then the first one by halving.
   std::uint64_t stride = 1, taken = 0;
   Bisection above;
   for (;;) {
+    poll_interrupt();
     above = below;
     GY_CHECK(advance(above, stride, enclosure));
     if (GY_TRY(settled(above.lo, above.hi))) break;
@@ -521,6 +579,7 @@ Status NumberField::refine_until(const Settled& settled) const {
     stride = std::min(2 * stride, limit - taken);
   }
   while (stride > 1) {
+    poll_interrupt();
     const std::uint64_t half = stride / 2;
     Bisection probe = below;
     GY_CHECK(advance(probe, half, enclosure));
@@ -534,6 +593,70 @@ Status NumberField::refine_until(const Settled& settled) const {
   }
   publish(base, make_state(std::move(above.lo), std::move(above.hi), above.sign_lo, above.sign_hi));
   return {};
+}
+
+Result<NumberField::IntervalPair> NumberField::refine_pair_until(const NumberField& a, const NumberField& b,
+                                                                  const SettledPair& settled) {
+  const StateRef base_a = a.state(), base_b = b.state();
+  struct Pair {
+    Bisection a, b;
+  };
+  Pair below{{base_a->lo, base_a->hi, base_a->sign_lo, base_a->sign_hi},
+             {base_b->lo, base_b->hi, base_b->sign_lo, base_b->sign_hi}};
+  auto holds = [&](const Pair& x) { return settled(x.a.lo, x.a.hi, x.b.lo, x.b.hi); };
+  if (GY_TRY(holds(below))) return IntervalPair{below.a.lo, below.a.hi, below.b.lo, below.b.hi};
+  const bool plain = [](const Bisection& x, const Bisection& y) {
+    return (x.sign_lo == x.sign_hi && x.sign_lo != 0) || (y.sign_lo == y.sign_hi && y.sign_lo != 0);
+  }(below.a, below.b);
+  if (plain) {
+    // Without a sign change across a generator the split points are decided by refine itself.
+    for (;;) {
+      poll_interrupt();
+      GY_CHECK(a.refine());
+      GY_CHECK(b.refine());
+      auto [alo, ahi] = field_interval_read(a);
+      auto [blo, bhi] = field_interval_read(b);
+      if (GY_TRY(settled(alo, ahi, blo, bhi))) return IntervalPair{alo, ahi, blo, bhi};
+    }
+  }
+  auto enclosure = [](const NumberField& f, const Bisection& x) {
+    return Enclosure(f.m_int_, x.lo, x.hi, f.evaluation_bits(), f.too_large());
+  };
+  Enclosure ea = enclosure(a, below.a), eb = enclosure(b, below.b);
+  auto advance_pair = [&](Pair& x, std::uint64_t steps) -> Status {
+    GY_CHECK(advance(x.a, steps, ea));
+    GY_CHECK(advance(x.b, steps, eb));
+    return {};
+  };
+  auto collapsed = [](const Pair& x) { return x.a.lo == x.a.hi && x.b.lo == x.b.hi; };
+  std::uint64_t stride = 1;
+  Pair above;
+  for (;;) {
+    poll_interrupt();
+    above = below;
+    GY_CHECK(advance_pair(above, stride));
+    if (GY_TRY(holds(above))) break;
+    if (collapsed(above)) return fail(Error::other("refinement ended without settling (this shouldn't happen)"));
+    below = std::move(above);
+    stride *= 2;
+  }
+  while (stride > 1) {
+    poll_interrupt();
+    const std::uint64_t half = stride / 2;
+    Pair probe = below;
+    GY_CHECK(advance_pair(probe, half));
+    if (GY_TRY(holds(probe))) {
+      above = std::move(probe);
+      stride = half;
+    } else {
+      below = std::move(probe);
+      stride -= half;
+    }
+  }
+  IntervalPair reached{above.a.lo, above.a.hi, above.b.lo, above.b.hi};
+  a.publish(base_a, a.make_state(std::move(above.a.lo), std::move(above.a.hi), above.a.sign_lo, above.a.sign_hi));
+  b.publish(base_b, b.make_state(std::move(above.b.lo), std::move(above.b.hi), above.b.sign_lo, above.b.sign_hi));
+  return reached;
 }
 
 Result<bool> NumberField::eq(const FieldRef& a, const FieldRef& b) {
@@ -664,12 +787,316 @@ Status AlgebraicNumber::mul_into(const AlgebraicNumber& b) {
   return {};
 }
 
+// ---- Quotients modulo a field's polynomial over the rationals, from word-size primes ---------
+
+namespace {
+
+using u64 = std::uint64_t;
+
+// Residues x_k modulo N for k < size, N the product of the primes joined so far.
+struct Residues {
+  std::vector<Mpz> x;
+  Mpz n{1ul};
+};
+
+// x ≡ a (mod A) and x ≡ b (mod B) for coprime A and B, in [0, A·B), given A⁻¹ mod B.
+void crt_pair(mpz_ptr out, mpz_srcptr a, mpz_srcptr A, mpz_srcptr b, mpz_srcptr B, mpz_srcptr a_inv, Mpz& t) {
+  mpz_sub(t.get(), b, a);
+  mpz_mul(t.get(), t.get(), a_inv);
+  mpz_mod(t.get(), t.get(), B);
+  mpz_mul(t.get(), t.get(), A);
+  mpz_add(out, t.get(), a);
+}
+
+// The residues of `size` coefficients modulo word primes joined into residues modulo their product:
+// blocks of primes one prime at a time, then the blocks pairwise up a tree, each coefficient on its
+// own task.
+Residues crt_join(const std::vector<u64>& primes, const std::vector<WordPoly>& values, std::size_t size) {
+  constexpr std::size_t kBlock = 32;
+  const std::size_t count = primes.size(), blocks = (count + kBlock - 1) / kBlock;
+  // Per block: the prefix products of its primes and, for each prime, that of the ones before it
+  // inverted modulo it.
+  std::vector<std::vector<Mpz>> prefix(blocks);
+  std::vector<std::vector<u64>> inverse(blocks);
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const std::size_t lo = b * kBlock, hi = std::min(count, lo + kBlock);
+    Mpz m(1ul);
+    for (std::size_t i = lo; i < hi; ++i) {
+      const Zp F(primes[i]);
+      inverse[b].push_back(i == lo ? 1 : F.inv(mpz_fdiv_ui(m.get(), primes[i])));
+      prefix[b].push_back(m);
+      mpz_mul_ui(m.get(), m.get(), primes[i]);
+    }
+    prefix[b].push_back(std::move(m));
+  }
+  // The tree: level 0 holds the blocks' moduli; each node above joins two, with the left modulus
+  // inverted modulo the right one.
+  std::vector<std::vector<Mpz>> moduli{{}}, inverses;
+  for (std::size_t b = 0; b < blocks; ++b) moduli[0].push_back(prefix[b].back());
+  while (moduli.back().size() > 1) {
+    const auto& below = moduli.back();
+    std::vector<Mpz> up, inv;
+    for (std::size_t i = 0; i + 1 < below.size(); i += 2) {
+      Mpz m, v;
+      mpz_mul(m.get(), below[i].get(), below[i + 1].get());
+      mpz_invert(v.get(), below[i].get(), below[i + 1].get());
+      up.push_back(std::move(m));
+      inv.push_back(std::move(v));
+    }
+    if (below.size() % 2) up.push_back(below.back());
+    inverses.push_back(std::move(inv));
+    moduli.push_back(std::move(up));
+  }
+  Residues out;
+  out.x.resize(size);
+  out.n = moduli.back()[0];
+  for_each_parallel(size, 4, [&](std::size_t k) {
+    std::vector<Mpz> level(blocks);
+    Mpz t;
+    for (std::size_t b = 0; b < blocks; ++b) {
+      const std::size_t lo = b * kBlock, hi = std::min(count, lo + kBlock);
+      Mpz& x = level[b];
+      for (std::size_t i = lo; i < hi; ++i) {
+        const u64 q = primes[i];
+        const u64 r = k < values[i].size() ? values[i][k] : 0;
+        if (i == lo) {
+          mpz_set_ui(x.get(), r);
+          continue;
+        }
+        const Zp F(q);
+        const u64 c = F.mul(F.sub(r, mpz_fdiv_ui(x.get(), q)), inverse[b][i - lo]);
+        mpz_addmul_ui(x.get(), prefix[b][i - lo].get(), c);
+      }
+    }
+    for (std::size_t l = 0; l + 1 < moduli.size(); ++l) {
+      std::vector<Mpz> up;
+      for (std::size_t i = 0; i + 1 < level.size(); i += 2) {
+        Mpz v;
+        crt_pair(v.get(), level[i].get(), moduli[l][i].get(), level[i + 1].get(), moduli[l][i + 1].get(),
+                 inverses[l][i / 2].get(), t);
+        up.push_back(std::move(v));
+      }
+      if (level.size() % 2) up.push_back(std::move(level.back()));
+      level = std::move(up);
+    }
+    out.x[k] = std::move(level[0]);
+  });
+  return out;
+}
+
+// Both sets of residues joined; the moduli are coprime.
+void crt_merge(Residues& into, const Residues& more) {
+  if (mpz_cmp_ui(into.n.get(), 1) == 0) {
+    into = more;
+    return;
+  }
+  Mpz inv, n;
+  mpz_invert(inv.get(), into.n.get(), more.n.get());
+  for_each_parallel(into.x.size(), 4, [&](std::size_t k) {
+    Mpz t, v;
+    crt_pair(v.get(), into.x[k].get(), into.n.get(), more.x[k].get(), more.n.get(), inv.get(), t);
+    into.x[k] = std::move(v);
+  });
+  mpz_mul(n.get(), into.n.get(), more.n.get());
+  into.n = std::move(n);
+}
+
+// a/b with a ≡ b·r (mod N), |a| and b at most `bound`, from the remainder sequence of N and r.
+std::optional<std::pair<Mpz, Mpz>> rational_from_residue(mpz_srcptr r, mpz_srcptr N, mpz_srcptr bound) {
+  Mpz r0, r1, s0, s1, q, t;
+  mpz_set(r0.get(), N);
+  mpz_fdiv_r(r1.get(), r, N);
+  mpz_set_ui(s0.get(), 0);
+  mpz_set_ui(s1.get(), 1);
+  for (std::size_t steps = 0; mpz_cmp(r1.get(), bound) > 0; ++steps) {
+    if (steps % 4096 == 4095) poll_interrupt();
+    mpz_fdiv_qr(q.get(), t.get(), r0.get(), r1.get());
+    mpz_swap(r0.get(), r1.get());
+    mpz_swap(r1.get(), t.get());
+    mpz_submul(s0.get(), q.get(), s1.get());
+    mpz_swap(s0.get(), s1.get());
+  }
+  if (mpz_sgn(s1.get()) < 0) {
+    mpz_neg(s1.get(), s1.get());
+    mpz_neg(r1.get(), r1.get());
+  }
+  if (mpz_sgn(s1.get()) == 0 || mpz_cmp(s1.get(), bound) > 0) return std::nullopt;
+  return std::pair{std::move(r1), std::move(s1)};
+}
+
+// U / D (U integral, D > 0) with U ≡ D·x (mod N) and every |U_k| and D at most sqrt(N / 2).
+std::optional<std::pair<std::vector<Mpz>, Mpz>> reconstruct_rational(const Residues& res) {
+  Mpz bound, half, v;
+  mpz_fdiv_q_2exp(bound.get(), res.n.get(), 1);
+  mpz_sqrt(bound.get(), bound.get());
+  mpz_fdiv_q_2exp(half.get(), res.n.get(), 1);
+  Mpz d(1ul);
+  std::vector<Mpz> u(res.x.size());
+  for (std::size_t k = 0; k < res.x.size(); ++k) {
+    poll_interrupt();
+    // With the denominator so far, a small symmetric residue is the numerator itself.
+    mpz_mul(v.get(), res.x[k].get(), d.get());
+    mpz_mod(v.get(), v.get(), res.n.get());
+    if (mpz_cmp(v.get(), half.get()) > 0) mpz_sub(v.get(), v.get(), res.n.get());
+    if (mpz_cmpabs(v.get(), bound.get()) <= 0) {
+      u[k] = std::move(v);
+      continue;
+    }
+    auto frac = rational_from_residue(v.get(), res.n.get(), bound.get());
+    if (!frac) return std::nullopt;
+    for (std::size_t j = 0; j < k; ++j) mpz_mul(u[j].get(), u[j].get(), frac->second.get());
+    mpz_mul(d.get(), d.get(), frac->second.get());
+    if (mpz_cmp(d.get(), bound.get()) > 0) return std::nullopt;
+    u[k] = std::move(frac->first);
+  }
+  return std::pair{std::move(u), std::move(d)};
+}
+
+std::uint64_t max_bits(const std::vector<Mpz>& v) {
+  std::uint64_t b = 0;
+  for (const auto& x : v) b = std::max<std::uint64_t>(b, mpz_sgn(x.get()) ? mpz_sizeinbase(x.get(), 2) : 0);
+  return b;
+}
+std::uint64_t max_bits(const IntPoly& p) {
+  std::uint64_t b = 0;
+  for (const auto& x : p.coeffs) b = std::max(b, x.bit_length());
+  return b;
+}
+std::uint64_t log2_ceil(std::uint64_t n) { return n <= 1 ? 0 : 64 - static_cast<std::uint64_t>(__builtin_clzll(n - 1)); }
+
+// Whether `factor` takes p on (its degree and sizes within its limits).
+bool within_factor_limits(const FracPoly& p) {
+  if (p.degree() > kFactorMaxDegree) return false;
+  auto fits = [](const Int& x) { return x.bit_length() <= kFactorMaxBits; };
+  for (const auto& c : p.coeffs)
+    if (!fits(c.num()) || !fits(c.den())) return false;
+  for (const auto& c : primitive_integer(p).coeffs)
+    if (!fits(c)) return false;
+  return true;
+}
+
+// An upper bound on log2 of the sum of |coefficients|.
+std::uint64_t norm_bits(const IntPoly& p) {
+  std::uint64_t b = 0;
+  for (const auto& x : p.coeffs) b = std::max(b, x.bit_length());
+  return b + log2_ceil(p.coeffs.size());
+}
+
+
+// Bits b_k, for k up to `top`, with every coefficient of l^(e − max(0, k − n + 1))·(y^k mod r)
+// below 2^b_k once multiplied by l^e, e = max(0, top − n + 1): the sizes of reducing y^k modulo r,
+// scaled to integers (l = lead(r), n = deg r).
+std::vector<std::uint64_t> reduction_bits(const IntPoly& r, std::size_t top) {
+  const std::size_t n = static_cast<std::size_t>(r.degree());
+  const Int& l = r.lead();
+  const std::size_t e = top + 1 > n ? top + 1 - n : 0;
+  const std::uint64_t lb = l.bit_length();
+  std::vector<std::uint64_t> out(top + 1, e * lb + 1);
+  // v = l^(k − n + 1)·(y^k mod r), integral; y·v − (top coefficient)·r/l, times l, is the next.
+  std::vector<Int> v(n);
+  v[n - 1] = Int(1);
+  for (std::size_t k = n; k <= top; ++k) {
+    if ((k & 15) == 0) poll_interrupt();
+    Int c = v[n - 1];
+    for (std::size_t i = n; i-- > 1;) v[i] = l * v[i - 1] - c * r.coeffs[i];
+    v[0] = -(c * r.coeffs[0]);
+    std::uint64_t b = 0;
+    for (const auto& x : v) b = std::max(b, x.bit_length());
+    out[k] = b + (e - (k + 1 - n)) * lb + 1;
+  }
+  return out;
+}
+
+// u = s0 / s1 modulo r, over the rationals, as U / D: s0, s1 and r integral, r of degree n >= 1.
+// Residues modulo word primes are joined by Chinese remaindering and read back by rational
+// reconstruction, with primes added in doubling batches until a reconstruction is proven: modulo
+// every prime used, P = s1·U − D·s0 vanishes modulo r, so l^e·(P mod r), an integer polynomial, is
+// divisible by their product N; bounding it below N from the sizes makes it zero. None when s1 is
+// not invertible modulo r (or modulo too many primes).
+std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly& s1, const IntPoly& s0,
+                                                                    const IntPoly& r) {
+  const std::size_t n = static_cast<std::size_t>(r.degree());
+  std::size_t next = 0, failed = 0, batch = 16;
+  Residues res;
+  res.x.resize(n);
+  std::vector<std::uint64_t> reduction;
+  const std::uint64_t s1_bits = max_bits(s1), s0_bits = max_bits(s0);
+  for (;;) {
+    std::vector<u64> primes(batch);
+    for (auto& q : primes) q = word_prime(next++);
+    std::vector<std::optional<WordPoly>> found(batch);
+    for_each_parallel(batch, 8, [&](std::size_t i) {
+      const Zp F(primes[i]);
+      WordPoly m = to_word_poly(r, F);
+      if (static_cast<std::size_t>(degree(m)) != n) return;
+      m = monic(F, std::move(m));
+      const WordPoly a = rem(F, to_word_poly(s1, F), m);
+      if (a.empty()) return;
+      auto inv = inverse_mod(F, a, m);
+      if (!inv) return;
+      found[i] = rem(F, mul(F, rem(F, to_word_poly(s0, F), m), *inv), m);
+    });
+    std::vector<u64> used;
+    std::vector<WordPoly> values;
+    for (std::size_t i = 0; i < batch; ++i) {
+      if (!found[i]) {
+        ++failed;
+        continue;
+      }
+      used.push_back(primes[i]);
+      values.push_back(std::move(*found[i]));
+    }
+    if (failed > 64 && failed * 4 > next) return std::nullopt;
+    if (!used.empty()) crt_merge(res, crt_join(used, values, n));
+    batch = next < 256 ? next : next / 2;  // doubling, then by half again: fewer primes past the need
+    auto candidate = reconstruct_rational(res);
+    if (candidate) {
+      auto& [u, d] = *candidate;
+      std::size_t top_u = n;
+      while (top_u > 0 && mpz_sgn(u[top_u - 1].get()) == 0) --top_u;
+      const std::size_t deg_p = std::max<std::size_t>(s1.coeffs.size() + top_u, s0.coeffs.size() + 1) - 2;
+      if (reduction.size() <= deg_p) reduction = reduction_bits(r, std::max(deg_p, n - 1));
+      const std::uint64_t d_bits = mpz_sizeinbase(d.get(), 2);
+      const std::uint64_t p_bits =
+          std::max(s1_bits + max_bits(u) + log2_ceil(std::min(s1.coeffs.size(), top_u) + 1), d_bits + s0_bits) + 1;
+      std::uint64_t w_bits = 0;
+      for (std::size_t k = 0; k <= deg_p; ++k) w_bits = std::max(w_bits, reduction[k]);
+      // Entry i of l^e·(P mod r) is at most Σ_k |P_k|·|l^e·(y^k mod r)_i|.
+      const std::uint64_t bound = p_bits + w_bits + log2_ceil(deg_p + 1) + 1;
+      if (bound + 1 < mpz_sizeinbase(res.n.get(), 2)) return candidate;
+    }
+  }
+}
+
+}  // namespace
+
+
+namespace {
+
+// c·U_k / D for every k, each in lowest terms (reduced in parallel: each costs a gcd of the full size).
+FracPoly fractions_over(const std::vector<Mpz>& u, const Int& scale, const Int& den) {
+  std::vector<Fraction> out(u.size());
+  for_each_parallel(u.size(), 1, [&](std::size_t k) {
+    if (mpz_sgn(u[k].get()) == 0) return;
+    Int x = u[k].to_int();
+    if (!scale.is_one()) x = x * scale;
+    out[k] = expect(Fraction::make(std::move(x), den), "positive denominator");
+  });
+  return FracPoly(std::move(out));
+}
+
+}  // namespace
+
+// Inverses of numbers whose coefficients, with those of m, have this many bits in all are proven by
+// sizes rather than by a product.
+constexpr std::uint64_t kSolveBits = std::uint64_t{1} << 16;
+
 // Fields of at least this degree invert modulo primes.
 constexpr std::size_t kModularInverseDegree = 24;
 
 // Inverses are memoised in fields from this degree on, where they cost far more than a lookup.
 constexpr std::size_t kInverseMemoDegree = kModularInverseDegree;
-constexpr std::size_t kInverseMemoSize = 256;
+constexpr std::size_t kMemoSize = 256;
 
 std::size_t NumberField::PolyHash::operator()(const FracPoly& p) const {
   SipHasher13 h;
@@ -677,41 +1104,52 @@ std::size_t NumberField::PolyHash::operator()(const FracPoly& p) const {
   return static_cast<std::size_t>(h.finish());
 }
 
-std::optional<FracPoly> NumberField::memo_inverse(const FracPoly& value) const {
+std::optional<FracPoly> NumberField::memo_find(Memo which, const FracPoly& value) const {
   std::lock_guard lock(memo_lock_);
-  auto it = inverses_.find(value);
-  if (it == inverses_.end()) return std::nullopt;
+  const MemoTable& t = memos_[static_cast<int>(which)];
+  auto it = t.found.find(value);
+  if (it == t.found.end()) return std::nullopt;
   return it->second;
 }
 
-void NumberField::memo_store(const FracPoly& value, const FracPoly& inverse) const {
+void NumberField::memo_store(Memo which, const FracPoly& value, const FracPoly& found) const {
   std::lock_guard lock(memo_lock_);
-  if (!inverses_.try_emplace(value, inverse).second) return;
-  if (memo_order_.size() < kInverseMemoSize) {
-    memo_order_.push_back(value);
+  MemoTable& t = memos_[static_cast<int>(which)];
+  if (!t.found.try_emplace(value, found).second) return;
+  if (t.order.size() < kMemoSize) {
+    t.order.push_back(value);
     return;
   }
   // Full: the oldest entry makes room.
-  inverses_.erase(memo_order_[memo_next_]);
-  memo_order_[memo_next_] = value;
-  memo_next_ = (memo_next_ + 1) % kInverseMemoSize;
+  t.found.erase(t.order[t.next]);
+  t.order[t.next] = value;
+  t.next = (t.next + 1) % kMemoSize;
 }
 
 Result<AlgebraicNumber> AlgebraicNumber::inverse() const {
   if (value_.is_zero()) return fail(Error::range(cat("Division by zero: ", to_string())));
   if (value_.degree() == 0) return AlgebraicNumber(FracPoly::constant(GY_TRY(one_fraction().div(value_[0]))), field_);
   if (field_->degree() < kInverseMemoDegree) return invert();
-  if (auto known = field_->memo_inverse(value_)) return AlgebraicNumber(std::move(*known), field_);
+  if (auto known = field_->memo_find(NumberField::Memo::Inverse, value_))
+    return AlgebraicNumber(std::move(*known), field_);
   AlgebraicNumber inv = GY_TRY(invert());
-  field_->memo_store(value_, inv.value_);
+  field_->memo_store(NumberField::Memo::Inverse, value_, inv.value_);
   return inv;
 }
 
 Result<AlgebraicNumber> AlgebraicNumber::invert() const {
   if (field_->degree() >= kModularInverseDegree) {
-    // a = A/D: the inverse is D·(A⁻¹ mod m), taken modulo primes and confirmed by one product.
+    // a = A/D: the inverse is D·(A⁻¹ mod m), taken modulo primes and confirmed by one product, or
+    // for large coefficients by a size bound.
     Int den;
     const IntPoly a = clear_denominators(value_, den);
+    std::uint64_t bits = 0;
+    for (const auto& x : a.coeffs) bits += x.bit_length();
+    if (bits + field_->m_int_.coeffs.size() * max_bits(field_->m_int_) >= kSolveBits) {
+      // 1/a = D/A: solved as such, its size is the inverse's own.
+      if (auto u = solve_mod_rational(a, IntPoly(std::vector<Int>{den}), field_->m_int_))
+        return AlgebraicNumber(fractions_over(u->first, Int(1), u->second.to_int()), field_);
+    }
     const AlgebraicNumber whole(to_fractions(a), field_);
     auto found = inverse_mod_rational(a, field_->m_int_, [&](const FracPoly& u) {
       auto product = whole.mul(AlgebraicNumber(u, field_));
@@ -730,6 +1168,7 @@ Result<AlgebraicNumber> AlgebraicNumber::invert() const {
   IntPoly t0, t1 = IntPoly(std::vector<Int>{den_a});
   Int d0(1), d1(1);
   while (r1.degree() > 0) {
+    poll_interrupt();
     std::vector<Int> w = r0.coeffs;
     Int s(1);
     detail::scaled_division(w, r1, s, true);
@@ -766,6 +1205,42 @@ Result<AlgebraicNumber> AlgebraicNumber::div(const AlgebraicNumber& b) const {
   return mul(inv);
 }
 
+namespace {
+
+// Refuses base^e, as the integer products that would form it are refused, when its integral
+// numerators A_e or their common denominator D_e surely pass the size limit of integers. With
+// N(base) = P/Q in lowest terms and N(base^e) = Res(m, A_e)/(lc(m)^k·D_e^d): Q^e divides
+// lc(m)^k·D_e^d, and P^e divides Res(m, A_e), which is at most ‖m‖^k·‖A_e‖^d, k < d the degree of
+// A_e. The norm is formed only when a power of the base's size could pass the limit.
+void refuse_oversized_power(const AlgebraicNumber& base, const Int& e) {
+  const NumberField& f = *base.field();
+  const std::uint64_t d = f.degree();
+  Int den;
+  const IntPoly a = clear_denominators(base.value(), den);
+  // Powers grow by the base's size and by what reducing modulo m adds.
+  const std::uint64_t size = std::max(norm_bits(a), den.bit_length()) + norm_bits(f.integer_polynomial()) + log2_ceil(d) + 2;
+  const auto ev = static_cast<std::uint64_t>(*e.to_i64());
+  if (ev * size < Int::kMaxBits / 4 || d * a.degree() * max_bits(a) > (std::uint64_t{1} << 22)) return;
+  const FracPoly monic = expect(f.minimal_polynomial().monic(), "a field's polynomial is not zero");
+  const FracPoly res = expect(resultant(lift_constants(monic), lift_constants(to_fractions(a))), "a resultant of constants");
+  if (res.is_zero()) return;
+  // N(base) = Res(m, A)/D^d for the monic m.
+  const Fraction norm = expect(res.coeffs[0].div(Fraction(Int::pow(den, static_cast<std::uint32_t>(d)))), "non-zero");
+  const std::uint64_t k = d - 1;
+  auto lower = [&](const Int& x, std::uint64_t loss) -> std::uint64_t {
+    const std::uint64_t grown = ev * (x.bit_length() - 1);
+    return grown > loss ? (grown - loss) / d : 0;
+  };
+  const IntPoly& m = f.integer_polynomial();
+  const std::uint64_t bits = std::max(lower(norm.num().abs(), k * norm_bits(m) + d * log2_ceil(d)),
+                                      lower(norm.den(), k * m.lead().bit_length()));
+  if (bits > Int::kMaxBits + 1)
+    throw MemoryRefusal(cat("a product of ", bits, " bits or more exceeds the limit of ", Int::kMaxBits,
+                            " bits of an integer"));
+}
+
+}  // namespace
+
 Result<AlgebraicNumber> AlgebraicNumber::pow(const FieldRef& field, const AlgebraicNumber& base, const Int& e) {
   if (e.sign() < 0) return fail(Error::range(""));
   if (e.is_zero()) return one(field);
@@ -779,10 +1254,12 @@ Result<AlgebraicNumber> AlgebraicNumber::pow(const FieldRef& field, const Algebr
   }
   // An irrational real number is not a root of unity, so its coefficients grow with e.
   if (e.bit_length() > 28) return fail(Error::exponent_too_large());
+  refuse_oversized_power(base, e);
   AlgebraicNumber result = one(field);
   AlgebraicNumber b = base;
   Int n = e;
   while (n.sign() > 0) {
+    poll_interrupt();
     if (n.is_odd()) {
       GY_CHECK(result.mul_into(b));
       n -= Int(1);
@@ -855,7 +1332,24 @@ std::pair<Fraction, Fraction> bounds_sum(const FracPoly& value, const std::vecto
 // The enclosure of a number that the field state with alpha's interval [lo, hi] would give.
 std::pair<Fraction, Fraction> enclosure_at(const FracPoly& value, const Fraction& lo, const Fraction& hi) {
   std::vector<Fraction> lower, upper;
-  power_bounds(lo, hi, value.coeffs.size() - 1, lower, upper);
+  const std::size_t n = value.coeffs.size() - 1;
+  std::size_t terms = 0;
+  for (const auto& c : value.coeffs) terms += c.is_zero() ? 0 : 1;
+  const auto lo_two = lo.den().exponent_of_two(), hi_two = hi.den().exponent_of_two();
+  if (n >= 2 && terms * 4 <= n && lo.sign() >= 0 && lo_two && hi_two) {
+    // A few powers of a non-negative dyadic interval, each by squaring: lo^i and hi^i bound alpha^i.
+    lower.resize(n + 1);
+    upper.resize(n + 1);
+    lower[0] = upper[0] = one_fraction();
+    for (std::size_t i = 1; i <= n; ++i) {
+      if (i != 1 && value.coeffs[i].is_zero()) continue;
+      const auto e = static_cast<std::uint32_t>(i);
+      lower[i] = Fraction::make_unreduced(Int::pow(lo.num(), e), Int(1).shl(*lo_two * i));
+      upper[i] = Fraction::make_unreduced(Int::pow(hi.num(), e), Int(1).shl(*hi_two * i));
+    }
+    return bounds_sum(value, lower, upper, false);
+  }
+  power_bounds(lo, hi, n, lower, upper);
   return bounds_sum(value, lower, upper, false);
 }
 
@@ -914,6 +1408,37 @@ Result<int> AlgebraicNumber::sign_of_difference(const AlgebraicNumber& b) const 
   return AlgebraicNumber(FracPoly::sub(value_, b.value_), std::move(f)).sign();
 }
 
+namespace {
+
+// Refinement steps that narrow the enclosure of x = A(alpha)/D below 2^-`bits`, with a wide margin:
+// each step about halves alpha's interval, and the enclosure is at most K times as wide as it,
+// K = Σ |A_i|/D·i·M^(i−1) with M the larger end.
+std::uint64_t refine_limit(const FracPoly& value, const NumberField& f, std::uint64_t bits) {
+  Int d;
+  const IntPoly a = clear_denominators(value, d);
+  auto [lo, hi] = field_interval_read(f);
+  const auto bits_of = [](const Fraction& x) -> std::uint64_t {
+    return x.is_zero() ? 0 : static_cast<std::uint64_t>(std::max<std::int64_t>(0, floor_log2(x.abs()) + 1));
+  };
+  const std::uint64_t k = a.coeffs.size() - 1;
+  const std::uint64_t growth = norm_bits(a) + log2_ceil(k + 1) + k * std::max(bits_of(lo), bits_of(hi)) + 2;
+  return 2 * (bits_of(hi - lo) + growth + bits) + 256;
+}
+
+// log2(1/|x|) at most, for x = A(alpha)/D ≠ 0 of a field of degree d with integral m: the norm of
+// A(alpha) is a non-zero rational with denominator at most lc(m)^deg A, and each conjugate is at
+// most ‖A‖₁·max(1, |alpha_j|)^deg A, whose product is bounded by ‖m‖^deg A (Liouville). `shift`
+// widens A by that many bits, as x − r does for a rational r over 2^shift.
+std::uint64_t liouville_bits(const FracPoly& value, const NumberField& f, std::uint64_t shift) {
+  Int d;
+  const IntPoly a = clear_denominators(value, d);
+  const std::uint64_t d_bits = d.bit_length() + shift;
+  const std::uint64_t a_bits = std::max(norm_bits(a) + shift, d_bits) + 1;
+  return d_bits + (f.degree() - 1) * a_bits + static_cast<std::uint64_t>(a.degree()) * norm_bits(f.integer_polynomial()) + 1;
+}
+
+}  // namespace
+
 Result<int> AlgebraicNumber::sign() const {
   if (value_.is_zero()) return 0;
   if (value_.degree() == 0) return value_[0].sign();
@@ -921,10 +1446,12 @@ Result<int> AlgebraicNumber::sign() const {
   for (;;) {
     auto [l, u] = filtered_enclosure(settled);
     if (l.sign() == u.sign()) return l.sign();
-    GY_CHECK(field_->refine_until([&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
-      auto [a, b] = enclosure_at(value_, lo, hi);
-      return a.sign() == b.sign();
-    }));
+    GY_CHECK(field_->refine_until(
+        [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
+          auto [a, b] = enclosure_at(value_, lo, hi);
+          return a.sign() == b.sign();
+        },
+        refine_limit(value_, *field_, liouville_bits(value_, *field_, 0))));
   }
 }
 
@@ -944,10 +1471,13 @@ Result<double> AlgebraicNumber::to_f64() const {
   for (;;) {
     auto [l, u] = filtered_enclosure(same_double);
     if (same_double(l, u)) return l.to_f64();
-    GY_CHECK(field_->refine_until([&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
-      auto [a, b] = enclosure_at(value_, lo, hi);
-      return same_double(a, b);
-    }));
+    // The nearest rounding boundary is a multiple of 2^-1075 below 2^1025.
+    GY_CHECK(field_->refine_until(
+        [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
+          auto [a, b] = enclosure_at(value_, lo, hi);
+          return same_double(a, b);
+        },
+        refine_limit(value_, *field_, liouville_bits(value_, *field_, 2100))));
   }
 }
 
@@ -1002,6 +1532,7 @@ Result<FracPoly> minimal_polynomial_of(const AlgebraicNumber& v) {
   std::vector<Reduced> done;
   AlgebraicNumber power = AlgebraicNumber::one(v.field());
   for (std::size_t j = 0; j <= d; ++j) {
+    poll_interrupt();
     std::vector<Fraction> w(d);
     const auto& pc = power.value().coeffs;
     for (std::size_t i = 0; i < pc.size(); ++i) w[i] = pc[i];
@@ -1022,6 +1553,152 @@ Result<FracPoly> minimal_polynomial_of(const AlgebraicNumber& v) {
     if (j < d) power = GY_TRY(power.mul(v));
   }
   return fail(Error::other("no minimal polynomial within the field degree (this shouldn't happen)"));
+}
+
+// Whether m(x) = 0, exactly: Horner's rule in x's field, or for a polynomial of few terms each
+// power by squaring.
+Result<bool> vanishes_at(const FracPoly& m, const AlgebraicNumber& x) {
+  std::size_t terms = 0;
+  for (const auto& c : m.coeffs) terms += c.is_zero() ? 0 : 1;
+  AlgebraicNumber sum = AlgebraicNumber::zero(x.field());
+  if (terms * 4 <= m.coeffs.size()) {
+    for (std::size_t k = 0; k < m.coeffs.size(); ++k) {
+      if (m.coeffs[k].is_zero()) continue;
+      AlgebraicNumber t = GY_TRY(AlgebraicNumber::pow(x.field(), x, Int(static_cast<std::int64_t>(k))));
+      sum = GY_TRY(sum.add(GY_TRY(t.mul(AlgebraicNumber::rational(x.field(), m.coeffs[k])))));
+    }
+  } else {
+    for (std::size_t k = m.coeffs.size(); k-- > 0;) {
+      GY_CHECK(sum.mul_into(x));
+      sum = GY_TRY(sum.add(AlgebraicNumber::rational(x.field(), m.coeffs[k])));
+    }
+  }
+  return sum.is_zero();
+}
+
+// The monic minimal polynomial of v = V/D modulo the prime of F, for a prime that keeps the field's
+// degree and does not divide D: the first dependency among the powers of v modulo m, as the
+// coefficients below the leading 1.
+std::optional<std::vector<std::uint64_t>> minimal_polynomial_mod(const Zp& F, const IntPoly& v, std::uint64_t d_inv,
+                                                                 const IntPoly& m) {
+  const std::size_t n = static_cast<std::size_t>(m.degree());
+  WordPoly mq = to_word_poly(m, F);
+  if (static_cast<std::size_t>(degree(mq)) != n) return std::nullopt;
+  const WordPolyModulus mod(F, monic(F, std::move(mq)));
+  WordPoly x = mod.rem(to_word_poly(v, F));
+  for (auto& c : x) c = F.mul(c, d_inv);
+  gy::trim(x);
+  struct Reduced {
+    std::vector<std::uint64_t> vec, combination;
+    std::size_t pivot;
+  };
+  std::vector<Reduced> done;
+  WordPoly power{1};
+  for (std::size_t j = 0; j <= n; ++j) {
+    std::vector<std::uint64_t> w(n, 0), comb(j + 1, 0);
+    std::copy(power.begin(), power.end(), w.begin());
+    comb[j] = 1;
+    for (const auto& r : done) {
+      if (w[r.pivot] == 0) continue;
+      const std::uint64_t f = w[r.pivot];  // the reduced vectors have 1 at their pivot
+      for (std::size_t i = r.pivot; i < n; ++i)
+        if (r.vec[i]) w[i] = F.sub(w[i], F.mul(f, r.vec[i]));
+      for (std::size_t i = 0; i < r.combination.size(); ++i)
+        if (r.combination[i]) comb[i] = F.sub(comb[i], F.mul(f, r.combination[i]));
+    }
+    std::size_t pivot = 0;
+    while (pivot < n && w[pivot] == 0) ++pivot;
+    if (pivot == n) {
+      comb.pop_back();
+      return comb;
+    }
+    const std::uint64_t inv = F.inv(w[pivot]);
+    for (auto& c : w) c = F.mul(c, inv);
+    for (auto& c : comb) c = F.mul(c, inv);
+    done.push_back({std::move(w), std::move(comb), pivot});
+    if (j < n) power = mod.mulmod(power, x);
+  }
+  return std::nullopt;
+}
+
+// minimal_polynomial_of for numbers with large coefficients: the polynomial modulo word primes,
+// joined and read back as fractions, is checked exactly (m(v) = 0) once two readings agree. The
+// degree is the largest seen: at an unlucky prime the dependency can only come earlier.
+Result<FracPoly> minimal_polynomial_modular(const AlgebraicNumber& v) {
+  Int den;
+  const IntPoly a = clear_denominators(v.value(), den);
+  const IntPoly& m = v.field()->integer_polynomial();
+  std::size_t next = 0, batch = 8, k = 0;
+  Residues res;
+  std::optional<FracPoly> last;
+  for (std::size_t rounds = 0;; ++rounds) {
+    if (rounds > 40) return minimal_polynomial_of(v);
+    std::vector<std::uint64_t> primes(batch);
+    for (auto& q : primes) q = word_prime(next++);
+    std::vector<std::optional<std::vector<std::uint64_t>>> found(batch);
+    for_each_parallel(batch, 2, [&](std::size_t i) {
+      const Zp F(primes[i]);
+      const std::uint64_t dq = mod_word(den, primes[i]);
+      if (dq == 0) return;
+      found[i] = minimal_polynomial_mod(F, a, F.inv(dq), m);
+    });
+    std::vector<std::uint64_t> used;
+    std::vector<WordPoly> values;
+    for (std::size_t i = 0; i < batch; ++i) {
+      if (!found[i]) continue;
+      const std::size_t deg = found[i]->size();
+      if (deg < k) continue;
+      if (deg > k) {  // every earlier prime was unlucky
+        k = deg;
+        res = Residues();
+        used.clear();
+        values.clear();
+        last.reset();
+      }
+      used.push_back(primes[i]);
+      values.push_back(std::move(*found[i]));
+    }
+    if (res.x.empty()) res.x.resize(k);
+    if (!used.empty()) crt_merge(res, crt_join(used, values, k));
+    batch = next < 256 ? next : next / 2;
+    auto candidate = reconstruct_rational(res);
+    if (!candidate) continue;
+    std::vector<Fraction> c(k + 1);
+    const Int d = candidate->second.to_int();
+    for (std::size_t i = 0; i < k; ++i)
+      if (mpz_sgn(candidate->first[i].get()))
+        c[i] = expect(Fraction::make(candidate->first[i].to_int(), d), "positive denominator");
+    c[k] = one_fraction();
+    FracPoly p(std::move(c));
+    if (last && *last == p && GY_TRY(vanishes_at(p, v))) return p;
+    last = std::move(p);
+  }
+}
+
+// The monic minimal polynomial of v: by elimination over the rationals, or modulo primes for a
+// number of a large field with large coefficients.
+Result<FracPoly> minimal_polynomial(const AlgebraicNumber& v) {
+  if (v.value() == FracPoly::x()) return v.field()->minimal_polynomial().monic();
+  // k·alpha^j with alpha^n = w: with g = gcd(j, n), v generates Q(alpha^g), of degree n/g, and
+  // v^(n/g) = k^(n/g)·w^(j/g).
+  const FracPoly& m = v.field()->minimal_polynomial();
+  const auto& c = v.value().coeffs;
+  const auto top = static_cast<std::size_t>(std::max<std::int64_t>(v.value().degree(), 0));
+  if (top >= 1 && std::all_of(c.begin(), c.end() - 1, [](const Fraction& x) { return x.is_zero(); }) &&
+      std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1, [](const Fraction& x) { return x.is_zero(); })) {
+    const std::size_t n = m.coeffs.size() - 1, g = std::gcd(top, n);
+    const Fraction w = GY_TRY(m.coeffs[0].neg().div(m.lead()));
+    const Fraction value = GY_TRY(c[top].pow(Int(static_cast<std::int64_t>(n / g)))) *
+                           GY_TRY(w.pow(Int(static_cast<std::int64_t>(top / g))));
+    std::vector<Fraction> out(n / g + 1);
+    out[0] = value.neg();
+    out.back() = one_fraction();
+    return FracPoly(std::move(out));
+  }
+  std::uint64_t bits = 0;
+  for (const auto& c : v.value().coeffs) bits += c.num().bit_length() + c.den().bit_length();
+  if (v.field()->degree() >= 16 && bits >= 8192) return minimal_polynomial_modular(v);
+  return minimal_polynomial_of(v);
 }
 
 // x when x^r = n exactly.
@@ -1078,7 +1755,7 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
 
   // The monic squarefree part of Res_Y(m(Y), X^k − v(Y)), whose roots are the k-th roots of the
   // conjugates of v: m_v(X^k) with m_v the minimal polynomial of v (squarefree for v ≠ 0), else x.
-  FracPoly mv = GY_TRY(minimal_polynomial_of(*this));
+  FracPoly mv = GY_TRY(minimal_polynomial(*this));
   // The root is searched in [0, upper(v) + 1].
   Fraction lo, hi = GY_TRY(interval()).second + one_fraction();
   // A radical v = w^(1/j) (m_v = x^j − w, w > 0 as v > 0): m_v(x^k) = x^(jk) − w has no other real
@@ -1103,12 +1780,16 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
     if (!factors) return fail(std::move(factors.error()));
   }
   GY_CHECK(check_evaluation_size(p.degree(), hi));
+  // `factor` takes the polynomial after the bisection; when it would refuse, nothing is bisected.
+  if (!within_factor_limits(p))
+    if (auto refused = factor(p); !refused) return fail(std::move(refused.error()));
 
   // Bisect [0, upper(v) + 1] by exact comparisons of mid^k with v until it isolates v^(1/k); the
   // Sturm sequence is built once and evaluated at each new end.
   const SturmSequence sturm(p);
   SturmSequence::End at_lo = sturm.at(lo), at_hi = sturm.at(hi);
   while (SturmSequence::count(at_lo, at_hi) > 1) {
+    poll_interrupt();
     Fraction mid = dyadic_between(lo, hi);
     AlgebraicNumber power = rational(QQ(), GY_TRY(mid.pow(k)));
     int c = GY_TRY(GY_TRY(power.sub(*this)).sign());
@@ -1164,10 +1845,74 @@ Fraction width(const Fraction& lo, Fraction hi) {
 Status narrow_number(const AlgebraicNumber& x, const Fraction& now, std::uint64_t bits) {
   if (now.is_zero() || x.is_rational()) return {};
   const Fraction target = now * power_of_two(-static_cast<std::int64_t>(bits));
-  return x.field()->refine_until([&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
-    auto [a, b] = enclosure_at(x.value(), lo, hi);
-    return width(a, b) <= target;
-  });
+  const std::uint64_t below = static_cast<std::uint64_t>(std::max<std::int64_t>(0, -floor_log2(target)));
+  return x.field()->refine_until(
+      [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
+        auto [a, b] = enclosure_at(x.value(), lo, hi);
+        return width(a, b) <= target;
+      },
+      refine_limit(x.value(), *x.field(), below));
+}
+
+}  // namespace
+
+namespace {
+
+// The monic minimal polynomial of v, remembered by v's field.
+Result<FracPoly> known_minimal_polynomial(const AlgebraicNumber& v) {
+  if (auto known = v.field()->memo_find(NumberField::Memo::Minimal, v.value())) return std::move(*known);
+  FracPoly m = GY_TRY(minimal_polynomial(v));
+  v.field()->memo_store(NumberField::Memo::Minimal, v.value(), m);
+  return m;
+}
+
+// Whether m(x) ≠ 0 shows modulo one of a few word primes, x = P/D of its field: D^deg m·m(x) is
+// reduced there as Σ m_k·P^k·D^(deg m − k) modulo the field's polynomial.
+bool nonzero_modulo_primes(const FracPoly& m, const AlgebraicNumber& x) {
+  Int dx, dm;
+  const IntPoly p = clear_denominators(x.value(), dx), mi = clear_denominators(m, dm);
+  const IntPoly& r = x.field()->integer_polynomial();
+  const std::size_t n = static_cast<std::size_t>(r.degree());
+  constexpr int kPrimes = 3;
+  for (std::size_t i = 0, tried = 0; tried < kPrimes && i < 64; ++i) {
+    const std::uint64_t q = word_prime(i);
+    const Zp F(q);
+    WordPoly rq = to_word_poly(r, F);
+    const std::uint64_t dq = mod_word(dx, q);
+    if (static_cast<std::size_t>(degree(rq)) != n || dq == 0) continue;
+    ++tried;
+    const WordPolyModulus mod(F, monic(F, std::move(rq)));
+    const WordPoly pq = mod.rem(to_word_poly(p, F));
+    WordPoly acc{mod_word(mi.lead(), q)};
+    std::uint64_t dpow = 1;
+    for (std::size_t k = mi.coeffs.size() - 1; k-- > 0;) {
+      acc = mod.mulmod(acc, pq);
+      dpow = F.mul(dpow, dq);
+      if (acc.empty()) acc.push_back(0);
+      acc[0] = F.add(acc[0], F.mul(mod_word(mi.coeffs[k], q), dpow));
+      gy::trim(acc);
+    }
+    if (!acc.empty()) return true;
+  }
+  return false;
+}
+
+// Narrows x's field until x's enclosure, `now` at first, is within 2^-64 of its larger end or 2^-128
+// wide; whether it narrowed.
+Result<bool> narrow_to_float(const AlgebraicNumber& x, const std::pair<Fraction, Fraction>& now) {
+  auto close = [](const Fraction& a, const Fraction& b) {
+    const Fraction w = width(a, b);
+    if (w <= power_of_two(-128)) return true;
+    return w <= std::max(a.abs(), b.abs()) * power_of_two(-64);
+  };
+  if (x.is_rational() || close(now.first, now.second)) return false;
+  GY_CHECK(x.field()->refine_until(
+      [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
+        auto [a, b] = enclosure_at(x.value(), lo, hi);
+        return close(a, b);
+      },
+      refine_limit(x.value(), *x.field(), 128)));
+  return true;
 }
 
 }  // namespace
@@ -1179,28 +1924,43 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
   }
   if (is_rational()) return -GY_TRY(b.cmp(*this));
   if (field_ == b.field_ || GY_TRY(NumberField::eq(field_, b.field_))) return sign_of_difference(b);
-  // Enclosures that part decide at once. Numbers that stay close are equal exactly when they share
-  // their minimal polynomial and one interval holding both enclosures holds one root of it.
-  std::optional<SturmSequence> shared;
-  bool distinct = false;
-  for (std::uint64_t bits = 32;; bits = std::min<std::uint64_t>(2 * bits, std::uint64_t{1} << 20)) {
-    auto [la, ua] = enclosure(false);
-    auto [lb, ub] = b.enclosure(false);
-    if (ua < lb) return -1;
-    if (ub < la) return 1;
-    if (bits >= 128 && !distinct) {
-      if (!shared) {
-        FracPoly ma = GY_TRY(minimal_polynomial_of(*this));
-        FracPoly mb = GY_TRY(minimal_polynomial_of(b));
-        if (ma == mb)
-          shared.emplace(ma);
-        else
-          distinct = true;
-      }
-      if (shared && shared->count(std::min(la, lb), std::max(ua, ub)) == 1) return 0;
-    }
-    GY_CHECK(narrow_number(*this, width(la, ua), bits));
-    GY_CHECK(narrow_number(b, width(lb, ub), bits));
+  // Enclosures that part decide at once; else they are narrowed to about a double's precision, which
+  // parts all but very close numbers, and then only as far as the answer needs.
+  std::pair<Fraction, Fraction> ea = enclosure(false), eb = b.enclosure(false);
+  auto order = [&]() -> std::optional<int> {
+    if (ea.second < eb.first) return -1;
+    if (eb.second < ea.first) return 1;
+    return std::nullopt;
+  };
+  if (auto s = order()) return *s;
+  if (GY_TRY(narrow_to_float(*this, ea))) ea = enclosure(false);
+  if (GY_TRY(narrow_to_float(b, eb))) eb = b.enclosure(false);
+  if (auto s = order()) return *s;
+  // Numbers this close are equal exactly when the minimal polynomial of one, taken in the smaller
+  // field, vanishes at the other and one interval holding both enclosures holds one root of it. A
+  // number's degree divides its field's, and a value that is not zero modulo a prime is not zero.
+  // Both fields remember the minimal polynomials found, so a repeated comparison finds them again.
+  const bool this_small = field_->degree() <= b.field_->degree();
+  const AlgebraicNumber& small = this_small ? *this : b;
+  const AlgebraicNumber& large = this_small ? b : *this;
+  const FracPoly m = GY_TRY(known_minimal_polynomial(small));
+  bool shared = false;
+  if (auto known = large.field_->memo_find(NumberField::Memo::Minimal, large.value_)) {
+    shared = *known == m;
+  } else if (large.field_->degree() % static_cast<std::size_t>(m.degree()) == 0 && !nonzero_modulo_primes(m, large)) {
+    shared = GY_TRY(vanishes_at(m, large));
+    if (shared) large.field_->memo_store(NumberField::Memo::Minimal, large.value_, m);
+  }
+  std::optional<SturmSequence> sturm;
+  if (shared) sturm.emplace(m);
+  for (std::uint64_t bits = 64;; bits = std::min<std::uint64_t>(2 * bits, std::uint64_t{1} << 20)) {
+    poll_interrupt();
+    if (auto s = order()) return *s;
+    if (sturm && sturm->count(std::min(ea.first, eb.first), std::max(ea.second, eb.second)) == 1) return 0;
+    GY_CHECK(narrow_number(*this, width(ea.first, ea.second), bits));
+    GY_CHECK(narrow_number(b, width(eb.first, eb.second), bits));
+    ea = enclosure(false);
+    eb = b.enclosure(false);
   }
 }
 
@@ -1317,13 +2077,15 @@ class MpzVector {
 // p(x + a) in place, by the n²/2 steps c_j += a·c_(j+1).
 void taylor_shift(MpzVector& c, mpz_srcptr a) {
   const std::size_t n = c.size();
-  for (std::size_t i = 0; i + 1 < n; ++i)
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    poll_interrupt();
     for (std::size_t j = n - 1; j-- > i;) {
       if (a)
         mpz_addmul(c[j], a, c[j + 1]);
       else
         mpz_add(c[j], c[j], c[j + 1]);
     }
+  }
 }
 
 // The sign variations of (1 + y)^n·q(1/(1 + y)), an upper bound on the roots of q in (0, 1) of the
@@ -1346,6 +2108,7 @@ std::uint32_t variations_on_unit(const MpzVector& q) {
 // The roots of the squarefree q in (0, 1): halves until each part has at most one variation, a
 // root at a split point counted once; none past `budget` parts.
 std::optional<std::uint32_t> roots_on_unit(const MpzVector& q, std::size_t& budget) {
+  poll_interrupt();
   if (budget == 0) return std::nullopt;
   --budget;
   const std::uint32_t v = variations_on_unit(q);
@@ -1365,14 +2128,19 @@ std::optional<std::uint32_t> roots_on_unit(const MpzVector& q, std::size_t& budg
   return *l + middle + *r;
 }
 
-// The roots of the squarefree integer polynomial f in [lo, hi] (lo < hi) by Descartes' rule on
-// halves of the interval; none when the halving runs long, as it may near close roots.
-std::optional<std::uint32_t> count_roots_descartes(const IntPoly& f, const Fraction& lo, const Fraction& hi) {
-  // With lo = a/c and hi = b/c: q(x) = c^n·f((a + (b − a)·x)/c) maps [0, 1] onto [lo, hi].
+// The roots of f in [lo, hi] (lo < hi) as the roots of q in [0, 1]: q(x) = c^n·f((a + (b − a)·x)/c)
+// with lo = a/c and hi = b/c; `ends` counts the roots at lo and hi.
+struct UnitMap {
+  MpzVector q;
+  std::uint32_t ends;
+};
+
+UnitMap map_to_unit(const IntPoly& f, const Fraction& lo, const Fraction& hi) {
   const Int c = Int::lcm(lo.den(), hi.den());
   const Int a = lo.num() * (c / lo.den()), b = hi.num() * (c / hi.den());
   const std::size_t n = f.coeffs.size() - 1;
-  MpzVector q(n + 1);
+  UnitMap m{MpzVector(n + 1), 0};
+  MpzVector& q = m.q;
   Mpz power(1ul);
   for (std::size_t i = n + 1; i-- > 0;) {
     mpz_mul(q[i], f.coeffs[i].view().get(), power.get());
@@ -1385,15 +2153,82 @@ std::optional<std::uint32_t> count_roots_descartes(const IntPoly& f, const Fract
     mpz_mul(power.get(), power.get(), width.view().get());
     mpz_mul(q[i], q[i], power.get());
   }
-  std::uint32_t ends = mpz_sgn(q[0]) == 0 ? 1 : 0;
+  m.ends = mpz_sgn(q[0]) == 0 ? 1 : 0;
   Mpz sum;
   for (std::size_t i = 0; i <= n; ++i) mpz_add(sum.get(), sum.get(), q[i]);
-  ends += sum.sign() == 0 ? 1 : 0;
-  std::size_t budget = 64;
-  auto inner = roots_on_unit(q, budget);
-  if (!inner) return std::nullopt;
-  return *inner + ends;
+  m.ends += sum.sign() == 0 ? 1 : 0;
+  return m;
 }
+
+// The roots of the squarefree integer polynomial f in [lo, hi] (lo < hi) by Descartes' rule on
+// halves of the interval; none when the halving runs long, as it may near close roots.
+std::optional<std::uint32_t> count_roots_descartes(const IntPoly& f, const Fraction& lo, const Fraction& hi) {
+  const UnitMap m = map_to_unit(f, lo, hi);
+  std::size_t budget = 64;
+  auto inner = roots_on_unit(m.q, budget);
+  if (!inner) return std::nullopt;
+  return *inner + m.ends;
+}
+
+// The real roots of a squarefree integer polynomial without rational roots, each in an open interval
+// that holds it alone, found by Descartes' rule on halves of a bound on the roots and narrowed on
+// demand by bisection; `usable` is false for a polynomial with a rational root.
+class RealRoots {
+ public:
+  explicit RealRoots(IntPoly f) : f_(std::move(f)) {
+    // Every root is below 2^k in size when 2^k > 1 + max |f_i / f_n| (Cauchy).
+    std::uint64_t top = 0;
+    for (const auto& c : f_.coeffs) top = std::max(top, c.bit_length());
+    const Fraction bound = power_of_two(static_cast<std::int64_t>(top - f_.lead().bit_length()) + 2);
+    isolate(bound.neg(), bound);
+  }
+  bool usable() const { return usable_; }
+  std::size_t size() const { return roots_.size(); }
+  RealRoots(RealRoots&&) = default;
+  const Fraction& lo(std::size_t i) const { return roots_[i].lo; }
+  const Fraction& hi(std::size_t i) const { return roots_[i].hi; }
+  // Halves root i's interval.
+  void narrow(std::size_t i) {
+    Root& r = roots_[i];
+    if (r.lo == r.hi) return;
+    Fraction mid = dyadic_between(r.lo, r.hi);
+    const int s = sign_at(f_, mid);
+    if (s == 0) {
+      r.lo = r.hi = std::move(mid);
+      r.sign_lo = 0;
+    } else if (s == r.sign_lo) {
+      r.lo = std::move(mid);
+    } else {
+      r.hi = std::move(mid);
+    }
+  }
+
+ private:
+  struct Root {
+    Fraction lo, hi;
+    int sign_lo;  // of f at lo
+  };
+  void isolate(const Fraction& a, const Fraction& b) {
+    poll_interrupt();
+    const std::uint32_t v = variations_on_unit(map_to_unit(f_, a, b).q);
+    if (v == 0) return;
+    if (v == 1) {
+      roots_.push_back({a, b, sign_at(f_, a)});
+      return;
+    }
+    const Fraction mid = (a + b) * power_of_two(-1);
+    if (sign_at(f_, mid) == 0) {
+      usable_ = false;
+      return;
+    }
+    isolate(a, mid);
+    if (usable_) isolate(mid, b);
+  }
+
+  IntPoly f_;
+  std::vector<Root> roots_;
+  bool usable_ = true;
+};
 
 // r has no repeated factor. A prime modulo which r keeps its degree and stays squarefree shows it;
 // only when a few such primes fail is the gcd with r′ taken over the rationals.
@@ -1407,6 +2242,100 @@ Result<bool> squarefree(const FracPoly& r) {
   return GY_TRY(FracPoly::gcd(r, r.derivative())).degree() == 0;
 }
 
+// The degrees of the irreducible factors of the monic squarefree f modulo F's prime, one entry per
+// factor, by distinct-degree splitting.
+std::vector<std::size_t> factor_degrees_mod(const Zp& F, WordPoly f) {
+  std::vector<std::size_t> out;
+  const Int p(static_cast<std::int64_t>(F.p));
+  WordPoly h{0, 1};  // x^(p^i) mod f
+  std::optional<WordPolyModulus> mod;
+  for (std::size_t i = 1; 2 * i <= static_cast<std::size_t>(degree(f)); ++i) {
+    if (!mod) mod.emplace(F, f);
+    h = mod->powmod(h, p);
+    WordPoly g = h;
+    if (g.size() < 2) g.resize(2, 0);
+    g[1] = F.sub(g[1], 1);
+    gy::trim(g);
+    g = gcd(F, std::move(g), f);
+    if (degree(g) <= 0) continue;
+    for (std::int64_t k = 0; k < degree(g) / static_cast<std::int64_t>(i); ++k) out.push_back(i);
+    f = quotient(F, std::move(f), g);
+    h = rem(F, std::move(h), f);
+    mod.reset();
+  }
+  if (degree(f) > 0) out.push_back(static_cast<std::size_t>(degree(f)));
+  return out;
+}
+
+using DegreeBits = std::bitset<kMaxFieldDegree + 1>;
+
+// The sums of the sub-multisets of `degrees`.
+DegreeBits subset_sums(const std::vector<std::size_t>& degrees) {
+  DegreeBits sums;
+  sums.set(0);
+  for (std::size_t e : degrees) sums |= sums << e;
+  return sums;
+}
+
+// Whether the monic squarefree f has a root modulo F's prime.
+bool has_root_mod(const Zp& F, const WordPoly& f) {
+  WordPoly h = WordPolyModulus(F, f).powmod(WordPoly{0, 1}, Int(static_cast<std::int64_t>(F.p)));
+  if (h.size() < 2) h.resize(2, 0);
+  h[1] = F.sub(h[1], 1);
+  gy::trim(h);
+  return degree(gcd(F, std::move(h), f)) > 0;
+}
+
+// Whether Res_X(m_A(X), m_B(Y − t·X)), squarefree, is shown irreducible. Its irreducible factors are
+// the norms from A of the irreducible factors of m_B over A, and likewise from B of those of m_A, so
+// a proper one has a degree D < d_A·d_B that both d_A and d_B divide, with D / d_A the degree of a
+// factor of m_B over A. Modulo a prime where A has a place of degree one (m_A keeps its degree, stays
+// squarefree and has a root), that factor reduces to a product of factors of m_B modulo p, so D / d_A
+// is a sum of the degrees of m_B's factors there; likewise with the roles swapped. When no degree D
+// survives the primes tried, R is irreducible; false only means no proof was found.
+bool join_resultant_irreducible(const IntPoly& ma, const IntPoly& mb) {
+  const std::size_t da = static_cast<std::size_t>(ma.degree()), db = static_cast<std::size_t>(mb.degree());
+  const std::size_t g = std::gcd(da, db);
+  if (g == 1) return true;
+  // Candidates, as k = D / d_A: the multiples of d_B / g below d_B.
+  DegreeBits candidates;
+  for (std::size_t k = db / g; k < db; k += db / g) candidates.set(k);
+  // The factor degrees of the larger polynomial are found only while that is cheap.
+  constexpr std::size_t kCheapSplit = 32;
+  constexpr int kPrimes = 48;
+  int tried = 0;
+  for (std::uint64_t p = 3; tried < kPrimes && candidates.any(); p += 2) {
+    if (!is_word_prime(p) || mod_word(ma.lead(), p) == 0 || mod_word(mb.lead(), p) == 0) continue;
+    const Zp F(p);
+    const WordPoly fa = monic(F, to_word_poly(ma, F)), fb = monic(F, to_word_poly(mb, F));
+    if (!is_squarefree(F, fa) || !is_squarefree(F, fb)) continue;
+    ++tried;
+    poll_interrupt();
+    if ((db <= kCheapSplit || da > kCheapSplit) && has_root_mod(F, fa)) {
+      const DegreeBits sums = subset_sums(factor_degrees_mod(F, fb));
+      for (std::size_t k = 1; k < db; ++k)
+        if (candidates.test(k) && !sums.test(k)) candidates.reset(k);
+    }
+    if (candidates.any() && (da <= kCheapSplit || db > kCheapSplit) && has_root_mod(F, fb)) {
+      const DegreeBits sums = subset_sums(factor_degrees_mod(F, fa));
+      for (std::size_t k = 1; k < db; ++k)
+        if (candidates.test(k) && !sums.test(k * da / db)) candidates.reset(k);
+    }
+  }
+  return candidates.none();
+}
+
+// The factors `factor` gives for the join's squarefree resultant r: r's primitive integer form alone
+// when that is shown irreducible, within the sizes `factor` accepts.
+Result<std::vector<FracPoly>> join_factors(const FracPoly& r, const FracPoly& ma, const FracPoly& mb) {
+  // Small resultants factor at once; the proof pays from large degrees or coefficients on.
+  const IntPoly ri = primitive_integer(r);
+  if (ri.degree() < 48 && max_bits(ri) < 512 && std::gcd(ma.degree(), mb.degree()) > 1) return factor(r);
+  if (within_factor_limits(r) && join_resultant_irreducible(primitive_integer(ma), primitive_integer(mb)))
+    return std::vector<FracPoly>{to_fractions(ri)};
+  return factor(r);
+}
+
 // alpha in C = Q(gamma), gamma = beta + t·alpha, from the remainder s1(y)·x + s0(y) of degree one
 // of the subresultant sequence of m_A(x) and m_B(y − t·x). A subresultant lies in the ideal of the
 // two, so at y = gamma, where their gcd is x − alpha, it is a multiple of x − alpha, and
@@ -1416,6 +2345,15 @@ Result<std::optional<AlgebraicNumber>> linear_root(const FieldRef& c, const BiPo
   AlgebraicNumber s1 = GY_TRY(AlgebraicNumber::make(c, linear.coeffs[1]));
   if (s1.is_zero()) return std::optional<AlgebraicNumber>();
   AlgebraicNumber s0 = GY_TRY(AlgebraicNumber::make(c, linear.coeffs[0]));
+  // With s1 = S1/d1 and s0 = S0/d0 (S0 and S1 integral), alpha = −(d1/d0)·(S0/S1).
+  Int d0, d1;
+  const IntPoly S1 = clear_denominators(s1.value(), d1), S0 = clear_denominators(s0.value(), d0);
+  const IntPoly& m = c->integer_polynomial();
+  // Small quotients come as fast by the field's inverse; from primes, large ones come far faster.
+  if (m.coeffs.size() * (max_bits(m) + max_bits(S1) + max_bits(S0)) < (std::uint64_t{1} << 14))
+    return std::optional<AlgebraicNumber>(GY_TRY(s0.div(s1)).neg());
+  if (auto u = solve_mod_rational(S1, S0, m))
+    return std::optional<AlgebraicNumber>(GY_TRY(AlgebraicNumber::make(c, fractions_over(u->first, -d1, d0 * u->second.to_int()))));
   return std::optional<AlgebraicNumber>(GY_TRY(s0.div(s1)).neg());
 }
 
@@ -1442,6 +2380,7 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   FracPoly r;
   BiPoly linear;
   for (;; ++t) {
+    poll_interrupt();
     if (t > n * (n - 1) / 2 + 1) return fail(Error::could_not_construct());
     BiPoly lin = bivariate_from_vecs({{Fraction(), one_fraction()}, {integer(-t)}});
     BiPoly acc;
@@ -1452,31 +2391,104 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
       acc.trim();
     }
     r = GY_TRY(resultant(bi_a, acc, &linear));
-    if (GY_TRY(squarefree(r))) break;
+    bool sqf = GY_TRY(squarefree(r));
+    if (sqf) break;
   }
-  const std::vector<FracPoly> factors = GY_TRY(factor(r));
+  const std::vector<FracPoly> factors = GY_TRY(join_factors(r, ma, mb));
   std::vector<IntPoly> integral;
   for (const auto& f : factors) integral.push_back(primitive_integer(f));
   const Fraction tf = integer(t);
-  const FracPoly* chosen = nullptr;
-  std::pair<Fraction, Fraction> iv;
-  for (;;) {
-    iv = combined_interval(tf, *a, *b);
-    std::uint32_t total = 0;
-    chosen = nullptr;
-    for (std::size_t i = 0; i < factors.size(); ++i) {
-      // The factors are irreducible, so squarefree; Descartes' rule counts their roots unless it
-      // runs long, and the Sturm sequence decides otherwise.
-      std::optional<std::uint32_t> c;
-      if (iv.first < iv.second) c = count_roots_descartes(integral[i], iv.first, iv.second);
-      if (!c) c = GY_TRY(count_real_roots(factors[i], iv.first, iv.second));
-      if (*c > 0) chosen = &factors[i];
-      total += *c;
-    }
-    if (total == 1) break;
-    GY_CHECK(a->refine());
-    GY_CHECK(b->refine());
-  }
+  // The first round of one refinement of A and one of B whose interval of gamma holds a single root
+  // of r: the intervals nest, so the count of roots in them only falls, and the round is found by
+  // doubling and halving the number of rounds.
+  struct Isolated {
+    Fraction lo, hi;
+    const FracPoly* chosen;
+  };
+  std::vector<Isolated> isolated;
+  const IntPoly r_int = primitive_integer(r);
+  // The roots of the squarefree r are the d_A·d_B distinct sums beta_k + t·alpha_i, and a real one
+  // has both terms real: else its conjugate, another pair's sum, would repeat it. So the roots in
+  // [lo, hi] are the sums of real roots of m_A and m_B that fall inside (never on an end, where r
+  // does not vanish). Counted so when r is large; a small one counts its roots by Descartes' rule.
+  std::optional<std::pair<RealRoots, RealRoots>> roots;
+  auto count_pairs = [&](const Fraction& lo, const Fraction& hi) -> std::optional<std::uint32_t> {
+    if (!roots) roots.emplace(primitive_integer(ma), primitive_integer(mb));
+    RealRoots& roots_a = roots->first;
+    RealRoots& roots_b = roots->second;
+    if (!roots_a.usable() || !roots_b.usable() || sign_at(r_int, lo) == 0 || sign_at(r_int, hi) == 0)
+      return std::nullopt;
+    std::uint32_t inside = 0;
+    for (std::size_t i = 0; i < roots_a.size() && inside < 2; ++i)
+      for (std::size_t k = 0; k < roots_b.size() && inside < 2; ++k)
+        for (;;) {
+          const Fraction s_lo = tf * roots_a.lo(i) + roots_b.lo(k), s_hi = tf * roots_a.hi(i) + roots_b.hi(k);
+          if (s_hi < lo || hi < s_lo) break;
+          if (lo <= s_lo && s_hi <= hi) {
+            ++inside;
+            break;
+          }
+          roots_a.narrow(i);
+          roots_b.narrow(k);
+        }
+    return inside;
+  };
+  const bool large = r_int.degree() >= 48 || max_bits(r_int) >= 512;
+  const auto reached = GY_TRY(NumberField::refine_pair_until(
+      *a, *b, [&](const Fraction& alo, const Fraction& ahi, const Fraction& blo, const Fraction& bhi) -> Result<bool> {
+        Fraction lo = tf * alo + blo, hi = tf * ahi + bhi;
+        std::uint32_t total = 0;
+        const FracPoly* chosen = nullptr;
+        auto settle = [&](std::uint32_t inside) -> bool {
+          if (inside != 1) return false;
+          // The one root lies in the one factor that changes sign across the interval.
+          for (std::size_t i = 0; i < factors.size() && !chosen; ++i)
+            if (factors.size() == 1 || sign_at(integral[i], lo) != sign_at(integral[i], hi)) chosen = &factors[i];
+          isolated.push_back({lo, hi, chosen});
+          return true;
+        };
+        if (large && lo < hi)
+          if (auto inside = count_pairs(lo, hi)) return settle(*inside);
+        if (lo < hi) {
+          // Descartes' rule on the whole interval first: the variations bound the roots inside and
+          // share their parity. Since gamma lies in the interval, an even sum with no root at an
+          // end means two roots or more; sums of at most one per factor are the counts themselves.
+          std::uint32_t variations = 0, ends = 0;
+          bool exact = true;
+          for (std::size_t i = 0; i < factors.size(); ++i) {
+            const UnitMap m = map_to_unit(integral[i], lo, hi);
+            const std::uint32_t v = variations_on_unit(m.q);
+            if (v + m.ends > 0) chosen = &factors[i];
+            exact = exact && v <= 1;
+            variations += v;
+            ends += m.ends;
+          }
+          if (!exact && ends == 0 && variations % 2 == 0) return false;
+          if (exact && variations + ends != 1) return false;
+          if (exact) {
+            isolated.push_back({std::move(lo), std::move(hi), chosen});
+            return true;
+          }
+          chosen = nullptr;
+        }
+        for (std::size_t i = 0; i < factors.size(); ++i) {
+          // The factors are irreducible, so squarefree; Descartes' rule counts their roots unless it
+          // runs long, and the Sturm sequence decides otherwise.
+          std::optional<std::uint32_t> c;
+          if (lo < hi) c = count_roots_descartes(integral[i], lo, hi);
+          if (!c) c = GY_TRY(count_real_roots(factors[i], lo, hi));
+          if (*c > 0) chosen = &factors[i];
+          total += *c;
+        }
+        if (total != 1) return false;
+        isolated.push_back({std::move(lo), std::move(hi), chosen});
+        return true;
+      }));
+  const Fraction lo = tf * reached[0] + reached[2], hi = tf * reached[1] + reached[3];
+  Isolated& last = *std::find_if(isolated.begin(), isolated.end(),
+                                 [&](const Isolated& x) { return x.lo == lo && x.hi == hi; });
+  const FracPoly* chosen = last.chosen;
+  std::pair<Fraction, Fraction> iv{std::move(last.lo), std::move(last.hi)};
   if (!chosen) return fail(Error::could_not_construct());
   const FracPoly& mc = *chosen;
   const std::size_t dc = static_cast<std::size_t>(mc.degree());
@@ -1503,14 +2515,22 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
 // The number Σ x_j·g^j of g's field, from the powers g^0 … g^(deg x).
 FracPoly substitute(const FracPoly& x, const std::vector<AlgebraicNumber>& powers) {
   std::vector<Fraction> out;
+  std::size_t terms = 0;
   for (std::size_t j = 0; j < x.coeffs.size(); ++j) {
     const Fraction& c = x.coeffs[j];
     if (c.is_zero()) continue;
+    ++terms;
     const FracPoly& p = powers[j].value();
     if (out.size() < p.coeffs.size()) out.resize(p.coeffs.size());
     for (std::size_t i = 0; i < p.coeffs.size(); ++i) out[i].add(c * p.coeffs[i], false);
   }
-  for (auto& f : out) f.reduce();
+  // A single term is a product of reduced fractions, reduced already.
+  if (terms > 1) {
+    std::uint64_t bits = 0;
+    for (const auto& f : out) bits += f.den().bit_length();
+    for_each_parallel(out.size(), reduce_in_parallel(out.size(), bits) ? 1 : out.size(),
+                      [&](std::size_t i) { out[i].reduce(); });
+  }
   return FracPoly(std::move(out));
 }
 
@@ -1538,7 +2558,10 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
       std::vector<AlgebraicNumber> powers{AlgebraicNumber::one(j.field)};
       std::int64_t top = 0;
       for (const auto& s : sources) top = std::max(top, s.image.value().degree());
-      for (std::int64_t e = 1; e <= top; ++e) powers.push_back(GY_TRY(powers.back().mul(j.alpha)));
+      for (std::int64_t e = 1; e <= top; ++e) {
+        poll_interrupt();
+        powers.push_back(GY_TRY(powers.back().mul(j.alpha)));
+      }
       for (auto& s : sources) s.image = AlgebraicNumber(substitute(s.image.value(), powers), j.field);
     }
     index.emplace(b.get(), sources.size());
@@ -1551,8 +2574,10 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
     if (numbers[i].field() == k) continue;
     Source& s = sources[index.at(numbers[i].field().get())];
     if (s.powers.empty()) s.powers.push_back(AlgebraicNumber::one(k));
-    while (static_cast<std::int64_t>(s.powers.size()) <= numbers[i].value().degree())
+    while (static_cast<std::int64_t>(s.powers.size()) <= numbers[i].value().degree()) {
+      poll_interrupt();
       s.powers.push_back(GY_TRY(s.powers.back().mul(s.image)));
+    }
     rewritten.emplace_back(i, AlgebraicNumber(substitute(numbers[i].value(), s.powers), k));
   }
   for (auto& [i, x] : rewritten) numbers[i] = std::move(x);

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -46,12 +47,6 @@
 namespace gy {
 
 inline constexpr std::int64_t kMaxFieldDegree = 256;
-// Refinement steps beyond which the interval of a field of degree d is not narrowed: each step adds
-// about one bit to its ends, and the cached bounds of the powers of alpha hold about d²/2 times as
-// many, so the limit is 2^30 / d² steps, at most 2^18.
-inline constexpr std::uint64_t max_refine_steps(std::size_t d) {
-  return std::min<std::uint64_t>(std::uint64_t{1} << 18, (std::uint64_t{1} << 30) / (d * d));
-}
 
 class NumberField;
 class AlgebraicNumber;
@@ -73,6 +68,8 @@ class NumberField {
   static Result<bool> eq(const FieldRef& a, const FieldRef& b);
 
   const FracPoly& minimal_polynomial() const { return m_; }
+  // A positive multiple of m with coprime integer coefficients.
+  const IntPoly& integer_polynomial() const { return m_int_; }
   std::size_t degree() const { return d_; }
   // Entry i is x^i reduced modulo m, for i = 0 ..= 2d.
   const std::vector<FracPoly>& power_table() const { return powers_; }
@@ -86,8 +83,23 @@ class NumberField {
   // The steps are replayed privately, the side of each split point read off an enclosure of alpha
   // that exact evaluations of m narrow quadratically; the predicate is tested on a doubling
   // and then halving schedule of step counts, so the cost grows with the logarithm of the steps.
-  // Range when the interval would need more than max_refine_steps(d) steps.
-  Status refine_until(const Settled& settled) const;
+  // `limit` bounds the steps: callers derive it from the sizes of what they decide, so that it
+  // is never reached (Other when it is, which would be a fault).
+  Status refine_until(const Settled& settled, std::uint64_t limit) const;
+  // The intervals that rounds of one `refine` step of a and then one of b reach first where
+  // `settled` holds, published at once; the rounds are replayed privately as refine_until replays
+  // its steps. `settled` must stay true on narrower intervals. Returns the two intervals reached.
+  using SettledPair = std::function<Result<bool>(const Fraction& a_lo, const Fraction& a_hi, const Fraction& b_lo,
+                                                 const Fraction& b_hi)>;
+  using IntervalPair = std::array<Fraction, 4>;  // a_lo, a_hi, b_lo, b_hi
+  static Result<IntervalPair> refine_pair_until(const NumberField& a, const NumberField& b,
+                                                const SettledPair& settled);
+
+  // Memos of what was found about numbers of this field, each up to 256 of the latest: the
+  // inverses taken, and the minimal polynomials (monic) of numbers compared with other fields'.
+  enum class Memo { Inverse, Minimal };
+  std::optional<FracPoly> memo_find(Memo which, const FracPoly& value) const;
+  void memo_store(Memo which, const FracPoly& value, const FracPoly& found) const;
 
   // "Q(root of {m} in [{lo},{hi}])" with the current interval.
   void fmt(std::string& out) const;
@@ -118,11 +130,12 @@ class NumberField {
   };
   using StateRef = std::shared_ptr<const State>;
 
-  // The memo of inverses taken in this field, up to kInverseMemoSize of the latest.
-  std::optional<FracPoly> memo_inverse(const FracPoly& value) const;
-  void memo_store(const FracPoly& value, const FracPoly& inverse) const;
 
   StateRef state() const;
+  // The most bits an end of alpha's interval may have, for m to be evaluated there within the size
+  // limit of integers, and the error past it.
+  std::uint64_t evaluation_bits() const;
+  Error too_large() const;
   // The current state with bounds up to alpha^degree.
   StateRef bounded_state(std::size_t degree) const;
   StateRef make_state(Fraction lo, Fraction hi, int sign_lo, int sign_hi) const;
@@ -144,10 +157,13 @@ class NumberField {
   struct PolyHash {
     std::size_t operator()(const FracPoly& p) const;
   };
+  struct MemoTable {
+    std::unordered_map<FracPoly, FracPoly, PolyHash> found;
+    std::vector<FracPoly> order;  // the keys, oldest first from `next`
+    std::size_t next = 0;
+  };
   mutable std::mutex memo_lock_;
-  mutable std::unordered_map<FracPoly, FracPoly, PolyHash> inverses_;
-  mutable std::vector<FracPoly> memo_order_;  // the keys of inverses_, oldest first from memo_next_
-  mutable std::size_t memo_next_ = 0;
+  mutable MemoTable memos_[2];
 };
 
 // Range unless a polynomial of this degree can be evaluated exactly at x within the size limit of

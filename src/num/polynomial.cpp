@@ -1,5 +1,8 @@
 #include "num/polynomial.hpp"
 
+#include "num/interrupt.hpp"
+#include "pool.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <ostream>
@@ -324,6 +327,34 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
 
 // Denominators cleared, integer product, one reduction per coefficient.
 template <>
+FracPoly add_unchecked(const FracPoly& a, const FracPoly& b, bool subtract) {
+  const std::size_t n = std::max(a.coeffs.size(), b.coeffs.size());
+  std::uint64_t bits = 0;
+  for (const auto* p : {&a, &b})
+    for (const auto& x : p->coeffs) bits += x.den().bit_length();
+  std::vector<Fraction> r(n);
+  auto one = [&](std::size_t i) {
+    if (i < a.coeffs.size()) {
+      r[i] = a.coeffs[i];
+      if (i < b.coeffs.size()) {
+        if (subtract)
+          r[i] -= b.coeffs[i];
+        else
+          r[i] += b.coeffs[i];
+      }
+    } else {
+      r[i] = subtract ? b.coeffs[i].neg() : b.coeffs[i];
+    }
+  };
+  if (reduce_in_parallel(n, bits)) {
+    for_each_parallel(n, 1, one);
+  } else {
+    for (std::size_t i = 0; i < n; ++i) one(i);
+  }
+  return FracPoly(std::move(r));
+}
+
+template <>
 FracPoly mul_unchecked(const FracPoly& a, const FracPoly& b) {
   FracPoly r;
   if (a.is_zero() || b.is_zero()) return r;
@@ -339,12 +370,16 @@ FracPoly mul_unchecked(const FracPoly& a, const FracPoly& b) {
   IntPoly ia = clear_denominators(a, da), ib = clear_denominators(b, db);
   IntPoly prod = mul_unchecked(ia, ib);
   Int den = da * db;
-  r.coeffs.reserve(prod.coeffs.size());
-  for (auto& x : prod.coeffs) {
-    if (den.is_one())
-      r.coeffs.emplace_back(std::move(x));
-    else
-      r.coeffs.push_back(expect(Fraction::make(std::move(x), den), "product denominator is positive"));
+  r.coeffs.resize(prod.coeffs.size());
+  auto one = [&](std::size_t i) {
+    Int& x = prod.coeffs[i];
+    r.coeffs[i] = den.is_one() ? Fraction(std::move(x))
+                               : expect(Fraction::make(std::move(x), den), "product denominator is positive");
+  };
+  if (!den.is_one() && reduce_in_parallel(prod.coeffs.size(), prod.coeffs.size() * den.bit_length())) {
+    for_each_parallel(prod.coeffs.size(), 1, one);
+  } else {
+    for (std::size_t i = 0; i < prod.coeffs.size(); ++i) one(i);
   }
   r.trim();
   return r;
@@ -499,6 +534,7 @@ Result<Polynomial<C>> subresultant(const Polynomial<C>& a, const Polynomial<C>& 
   C psi = T::neg(one);
   C beta = (delta % 2 != 0) ? one : T::neg(one);
   while (!r1.is_zero()) {
+    poll_interrupt();
     if (r1.coeffs.empty()) panic("r1 is non-zero, so it has a leading coefficient");
     C c = r1.lead();
     // Pseudo-remainder: c^(δ+1)·r0 modulo r1, which the division loop yields before its last step.
@@ -558,6 +594,7 @@ Result<FracPoly> resultant(const BiPoly& a, const BiPoly& b, BiPoly* linear) {
   const FracPoly one = FracPoly::constant(Fraction(Int(1)));
   FracPoly g = one, h = one;
   while (r1.degree() > 0) {
+    poll_interrupt();
     std::int64_t delta = r0.degree() - r1.degree();
     if ((r0.degree() % 2 != 0) && (r1.degree() % 2 != 0)) negate = !negate;
     std::vector<FracPoly> w = r0.coeffs;
@@ -646,6 +683,7 @@ Int scaled_value(const IntPoly& p, const Fraction& x) {
   }
   if (const auto shift = d.exponent_of_two()) {
     for (std::size_t i = p.coeffs.size() - 1, k = 1; i-- > 0; ++k) {
+      if ((i & 31) == 0) poll_interrupt();
       acc = acc * n;
       if (!p.coeffs[i].is_zero()) acc += p.coeffs[i].shl(*shift * k);
     }
@@ -653,6 +691,7 @@ Int scaled_value(const IntPoly& p, const Fraction& x) {
   }
   Int dpow(1);
   for (std::size_t i = p.coeffs.size() - 1; i-- > 0;) {
+    if ((i & 31) == 0) poll_interrupt();
     dpow *= d;
     acc = acc * n + p.coeffs[i] * dpow;
   }
@@ -670,6 +709,7 @@ std::vector<IntPoly> sturm_chain(const FracPoly& p) {
   if (b.is_zero()) return chain;
   chain.push_back(std::move(b));
   while (true) {
+    poll_interrupt();
     const IntPoly& a = chain[chain.size() - 2];
     const IntPoly& d = chain.back();
     if (a.degree() < d.degree()) panic("Sturm sequence degrees decrease");
@@ -723,6 +763,21 @@ Result<std::uint32_t> sturm_variations(const FracPoly& p, const Fraction& x) {
 
 Result<std::uint32_t> count_real_roots(const FracPoly& p, const Fraction& lo, const Fraction& hi) {
   return SturmSequence(p).count(lo, hi);
+}
+
+void for_each_parallel(std::size_t n, std::size_t grain, const std::function<void(std::size_t)>& body) {
+  if (n <= grain) {
+    for (std::size_t i = 0; i < n; ++i) body(i);
+    return;
+  }
+  Watch* watch = current_watch();
+  pool::for_ranges(n, grain, [&](std::size_t lo, std::size_t hi) {
+    WorkFor work(watch);
+    for (std::size_t i = lo; i < hi; ++i) {
+      poll_interrupt();
+      body(i);
+    }
+  });
 }
 
 }  // namespace gy

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -20,6 +21,16 @@
 #include "num/int.hpp"
 
 namespace gy {
+
+// Runs body(i) for every i in [0, n) on the worker pool, at least `grain` indices to a task, each task
+// working for the calling thread's watch (see num/interrupt.hpp); in the caller when n <= grain.
+void for_each_parallel(std::size_t n, std::size_t grain, const std::function<void(std::size_t)>& body);
+
+// Whether coefficients with this many bits in all are worth reducing in parallel: gcds of tens of
+// thousands of bits cost far more than waking the pool.
+inline bool reduce_in_parallel(std::size_t count, std::uint64_t total_bits) {
+  return count >= 8 && total_bits >= count * std::uint64_t{32768};
+}
 
 // A residue: value kept in [0, modulus).
 class Modular {
@@ -350,6 +361,10 @@ Polynomial<C> add_unchecked(const Polynomial<C>& a, const Polynomial<C>& b, bool
   r.trim();
   return r;
 }
+
+// Over the rationals each coefficient is reduced on its own, on the worker pool when they are large.
+template <>
+FracPoly add_unchecked(const FracPoly& a, const FracPoly& b, bool subtract);
 
 template <class C>
 Polynomial<C> mul_unchecked(const Polynomial<C>& a, const Polynomial<C>& b);

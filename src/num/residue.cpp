@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <mutex>
 #include <utility>
 
 namespace gy {
@@ -356,9 +357,13 @@ u64 word_prime(std::size_t i) {
     return t;
   }();
   if (i < table.size()) return table[i];
-  u64 p = table.back();
-  for (std::size_t k = table.size(); k <= i; ++k) p = prime_below(p);
-  return p;
+  // Beyond the table (inverses and factors with huge coefficients ask for thousands): found once,
+  // in order, and kept.
+  static std::mutex lock;
+  static std::vector<u64> more;
+  std::lock_guard hold(lock);
+  while (more.size() + table.size() <= i) more.push_back(prime_below(more.empty() ? table.back() : more.back()));
+  return more[i - table.size()];
 }
 
 std::optional<FracPoly> inverse_mod_rational(const IntPoly& a, const IntPoly& m,

@@ -1,5 +1,6 @@
 #include "exact.hpp"
 #include "num/factoring.hpp"
+#include "num/interrupt.hpp"
 
 #include <gmp.h>
 #include <gtest/gtest.h>
@@ -639,6 +640,138 @@ TEST(CommonField, PrimitiveElements) {
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().message, "common field of fields of degree 32 and 32 exceeds the field degree limit of 256");
   EXPECT_EQ(big[1].field(), before);
+}
+
+
+// Joins whose resultant is proven irreducible without factoring, and whose generators' images are
+// solved for modulo primes: the images satisfy their generators' equations exactly. Degrees 4 and
+// 12 share a factor, so the proof goes through primes; 3 and 8 are coprime.
+TEST(CommonField, ImagesFromPrimesSatisfyTheirEquations) {
+  for (auto [n, c, k] : {std::tuple{12, 7, 2}, std::tuple{4, 3, 3}, std::tuple{8, 5, 3}}) {
+    AlgebraicNumber a = root(rat(q(c)), n), b = root(AlgebraicNumber::constant(QQ(), 4543416), k);
+    auto v = joined({a, b});
+    ASSERT_EQ(v[0].field()->degree(), static_cast<std::size_t>(n * k)) << n;
+    EXPECT_TRUE(ok(AlgebraicNumber::pow(v[0].field(), v[0], Int(n))).eq(rat(q(c)))) << n;
+    EXPECT_TRUE(ok(AlgebraicNumber::pow(v[1].field(), v[1], Int(k))).eq(rat(q(4543416)))) << n;
+    // The resultant was taken as the field's polynomial: `factor` finds it irreducible too.
+    const auto factors = *factor(v[0].field()->minimal_polynomial());
+    ASSERT_EQ(factors.size(), 1u) << n;
+    EXPECT_EQ(factors[0], v[0].field()->minimal_polynomial()) << n;
+  }
+  // A contained generator still lands in the larger field: sqrt(7) is (7^(1/12))^6.
+  auto w = joined({root(rat(q(7)), 12), sqrt_of(7)});
+  EXPECT_EQ(w[0].field()->degree(), 12u);
+  EXPECT_EQ(w[1].value(), fp({q(0), q(0), q(0), q(0), q(0), q(0), q(1)}));
+}
+
+TEST(AlgebraicNumber, InversesOfLargeCoefficients) {
+  // Coefficients of thousands of bits in a field of degree 30: the inverse from primes, proven by
+  // sizes, times the number is 1.
+  FieldRef f = pure_field(3, 30);
+  std::vector<Fraction> c;
+  for (int i = 0; i < 30; ++i)
+    c.push_back(*Fraction::make(Int::pow(Int(5 + i), 600) - Int(i), Int::pow(Int(7), 300)));
+  AlgebraicNumber x = expect(AlgebraicNumber::from_polynomial(f, c), "number");
+  AlgebraicNumber inv = ok(x.inverse());
+  EXPECT_TRUE(ok(inv.mul(x)).eq(AlgebraicNumber::one(f)));
+}
+
+// Signs, floats and comparisons of tiny non-zero numbers answer however far they must narrow.
+TEST(AlgebraicNumber, TinyNumbersHaveSigns) {
+  AlgebraicNumber s2 = sqrt_of(2);
+  AlgebraicNumber tiny = ok(AlgebraicNumber::pow(s2.field(), ok(s2.sub(rat(q(1)))), Int(110000)));  // ≈ 10^-42104
+  EXPECT_EQ(*tiny.sign(), 1);
+  EXPECT_EQ(*tiny.neg().sign(), -1);
+  EXPECT_EQ(*tiny.to_f64(), 0.0);
+  EXPECT_TRUE(std::signbit(*tiny.neg().to_f64()));
+  // 2^(1/8) against 2^(1/8) + (sqrt(2) − 1)^12000 in fields of degree 256 and 8.
+  AlgebraicNumber r256 = root(rat(q(2)), 256);
+  AlgebraicNumber a = ok(AlgebraicNumber::pow(r256.field(), r256, Int(32)));
+  AlgebraicNumber e = root(rat(q(2)), 8);
+  AlgebraicNumber small = ok(AlgebraicNumber::pow(s2.field(), ok(s2.sub(rat(q(1)))), Int(12000)));
+  AlgebraicNumber b = sum(e, small);
+  EXPECT_EQ(*a.cmp(b), -1);
+  EXPECT_EQ(*b.cmp(a), 1);
+}
+
+TEST(Compare, EqualNumbersOfLargeFields) {
+  // (2^(1/64))^8·cbrt(3) in a field of degree 192 and 2^(1/8)·cbrt(3) in one of degree 24.
+  AlgebraicNumber a64 = root(rat(q(2)), 64);
+  auto v = joined({ok(AlgebraicNumber::pow(a64.field(), a64, Int(8))), cbrt_of(3)});
+  AlgebraicNumber a = ok(v[0].mul(v[1]));
+  auto w = joined({root(rat(q(2)), 8), cbrt_of(3)});
+  AlgebraicNumber b = ok(w[0].mul(w[1]));
+  ASSERT_EQ(a.field()->degree(), 192u);
+  EXPECT_EQ(*a.cmp(b), 0);
+  EXPECT_EQ(*b.cmp(a), 0);  // again, from what the first comparison kept
+  AlgebraicNumber above = ok(b.add(rat(*Fraction::make(Int(1), Int::pow(Int(10), 60)))));
+  EXPECT_EQ(*a.cmp(above), -1);
+}
+
+TEST(AlgebraicNumber, PowersPastTheSizeLimitAreRefusedAtOnce) {
+  // ((1451/1000)/sqrt(3))^85766121: its norm's numerator and denominator alone pass 2^28 bits.
+  AlgebraicNumber base = ok(rat(q(1451, 1000)).div(sqrt_of(3)));
+  EXPECT_THROW((void)AlgebraicNumber::pow(base.field(), base, Int(85766121)), MemoryRefusal);
+  // Powers within the limit are made as before.
+  AlgebraicNumber phi = ok(ok(sqrt_of(5).add(rat(q(1)))).div(rat(q(2))));
+  AlgebraicNumber big = ok(AlgebraicNumber::pow(phi.field(), phi, Int(100000)));
+  EXPECT_EQ(*big.sign(), 1);
+}
+
+
+// The join's interval of its generator is the one the plain loop reaches: count the roots of the
+// resultant's factors in t·[A] + [B], and while more than one, refine A once and B once. Fields of
+// radicals with large coefficients, counted there as sums of real roots, and small ones.
+TEST(CommonField, IsolationMatchesSingleRounds) {
+  struct Pair {
+    std::int64_t c, n, d, k;  // c^(1/n) joined with d^(1/k)
+  };
+  for (const Pair& p : {Pair{7, 12, 4543416, 2}, Pair{11, 25, 69377857926, 2}, Pair{3, 4, 5, 2}, Pair{2, 9, 10, 2}}) {
+    auto make = [&] { return std::pair{root(rat(q(p.c)), p.n), root(rat(q(p.d)), p.k)}; };
+    auto [a, b] = make();
+    auto v = joined({a, b});
+    auto [a2, b2] = make();
+    const FracPoly& ma = a2.field()->minimal_polynomial();
+    const FracPoly& mb = b2.field()->minimal_polynomial();
+    // m_B(Y − X) by Horner's rule over bivariate polynomials, and the resultant in X (t = 1).
+    BiPoly lin = bivariate_from_vecs({{q(0), q(1)}, {q(-1)}}), acc;
+    for (std::size_t j = mb.coeffs.size(); j-- > 0;) {
+      acc = BiPoly::mul(acc, lin);
+      if (acc.coeffs.empty()) acc.coeffs.emplace_back();
+      acc.coeffs[0] = FracPoly::add(acc.coeffs[0], FracPoly::constant(mb.coeffs[j]));
+      acc.trim();
+    }
+    const FracPoly r = *resultant(lift_constants(ma), acc);
+    const auto factors = *factor(r);
+    std::pair<Fraction, Fraction> iv;
+    for (;;) {
+      iv = combined_interval(q(1), *a2.field(), *b2.field());
+      std::uint32_t total = 0;
+      for (const auto& f : factors) total += *count_real_roots(f, iv.first, iv.second);
+      if (total == 1) break;
+      ASSERT_TRUE(a2.field()->refine());
+      ASSERT_TRUE(b2.field()->refine());
+    }
+    EXPECT_EQ(field_interval_read(*v[0].field()), iv) << p.c << " " << p.n;
+    EXPECT_EQ(field_interval_read(*a.field()), field_interval_read(*a2.field())) << p.c;
+    EXPECT_EQ(field_interval_read(*b.field()), field_interval_read(*b2.field())) << p.c;
+  }
+}
+
+bool stop_at_once(void*) { return true; }
+
+TEST(Interrupt, LongJoinsStopWhenAsked) {
+  // A stop request reaches the join's loops, the workers on the pool included; the numbers and
+  // their fields stay usable.
+  AlgebraicNumber a = root(rat(q(11)), 100), b = sqrt_of(4543416);
+  {
+    Watch watch(&stop_at_once, nullptr);
+    std::vector<AlgebraicNumber> v{a, b};
+    EXPECT_THROW((void)common_field(v), Interrupted);
+    EXPECT_EQ(v[0].field(), a.field());
+  }
+  EXPECT_EQ(*a.to_f64(), std::pow(11.0, 0.01));
+  EXPECT_EQ(*ok(b.mul(b)).to_f64(), 4543416.0);
 }
 
 }  // namespace

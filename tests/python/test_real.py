@@ -1,9 +1,12 @@
+import hashlib
 import threading
+import time
 from decimal import Decimal
 
 import pytest
 
-from gyrelle._native import Fraction, PuzzleError, Real, Recipe, Shape
+import optional
+from gyrelle._native import Fraction, PuzzleError, Real, Recipe, Shape, evaluate
 
 SQRT2 = Real.parse("sqrt(2)")
 SQRT3 = Real.parse("sqrt(3)")
@@ -151,3 +154,64 @@ def test_threads_share_one_field():
     f = float(base)
     for i, (value, sign, bigger) in enumerate(results):
         assert value == pytest.approx(f * (i + 1), rel=1e-15) and sign == 1 and bigger == (i > 0)
+
+
+# Short texts that took seconds to minutes: the double, and a digest of the number's text, its
+# field's text after a float and a sign, as they were before (limits far below the old costs).
+SLOW_TEXTS = [
+    ("11^0.01-2/sqrt(4543416)", 1.0233304660220373, "a1943762c3e04b6e", 33),
+    ("(0.5^0.01)/sqrt(493)", 0.04472663655170048, "525a594304e545d9", 14),
+    ("(sqrt(15152))/11^0.01", 120.1769157495711, "fc10cecc9b2f6227", 26),
+    ("7^0.01/sqrt(10.95)", 0.3081370502477694, "73b37b310c0a513d", 5),
+    ("sqrt(2)-690^((18.7))", -1.2203319919473243e+53, "ef54814cee3c391d", 12),
+    ("sqrt(sqrt(5322214790)*4^0.01)", 271.97776420265126, "9eedc0af7d6f6a00", 60),
+    ("8214792632643^(6/5)/146^0.05", 2450745890907271.0, "c524d17a17b91b41", 60),
+    ("((sqrt(69377857926))-11^0.01)", 263395.74474331463, "ebd55e506a5a00b7", 60),
+]
+
+
+@pytest.mark.parametrize("text, value, digest, old_seconds", SLOW_TEXTS, ids=[t[0] for t in SLOW_TEXTS])
+def test_large_coefficients_at_speed(text, value, digest, old_seconds):
+    start = time.perf_counter()
+    x = evaluate(text)
+    s, f, sign, s2 = str(x), float(x), x.sign(), str(x)
+    assert time.perf_counter() - start < optional.seconds(min(4, old_seconds / 3))
+    assert f == value
+    assert hashlib.sha1(f"{s}|{f!r}|{sign}|{s2}|{x.field}".encode()).hexdigest()[:16] == digest
+
+
+def test_work_past_the_limits_is_refused_at_once():
+    start = time.perf_counter()
+    product = r"^a product of \d+ bits or more exceeds the limit of 268435456 bits of an integer$"
+    for text in ("((1.451)/sqrt(3))^(4.2^6)", "(((747^3)^0.01)^409)^(330^3)", "((20^96.83))^905275/69740-6+4"):
+        with pytest.raises(MemoryError, match=product):
+            evaluate(text)
+    with pytest.raises(ValueError, match="^polynomial coefficient bits 665063 exceeds the factoring limit of 65536$"):
+        evaluate("(349^(3^9)-sqrt(16.7))^(2/5)")
+    assert time.perf_counter() - start < optional.seconds(3)
+
+
+def test_tiny_numbers_have_signs_floats_and_orders():
+    start = time.perf_counter()
+    tiny = evaluate("(sqrt(2)-1)^110000")  # about 10^-42104
+    assert (tiny.sign(), (-tiny).sign(), float(tiny), bool(tiny)) == (1, -1, 0.0, True)
+    assert tiny > Real.from_int(0) and -tiny < Real.from_int(0)
+    assert evaluate("(2^(1/256))^32") < evaluate("2^(1/8)+(sqrt(2)-1)^12000")
+    assert time.perf_counter() - start < optional.seconds(4)
+
+
+@pytest.mark.parametrize("a, op, b, answer", [
+    ("3^0.01*sqrt(5)", "<", "sqrt(sqrt(7))", False),
+    ("sqrt(5)", "<", "371^0.01-sqrt(1/10)", False),
+    ("(2^(1/64))^8*(3^(1/3))", "==", "2^(1/8)*cbrt(3)", True),
+])
+def test_comparisons_across_fields_decide_at_once_and_remember(a, op, b, answer):
+    x, y = evaluate(a), evaluate(b)
+    compare = {"<": lambda: x < y, "==": lambda: x == y}[op]
+    start = time.perf_counter()
+    assert compare() == answer
+    first = time.perf_counter() - start
+    assert first < optional.seconds(3)  # 21 to 224 s before
+    start = time.perf_counter()
+    assert compare() == answer and (x <= y) == (answer or op == "==")
+    assert time.perf_counter() - start < optional.seconds(0.2)

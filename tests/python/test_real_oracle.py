@@ -308,3 +308,37 @@ def test_comparisons_across_fields_beyond_the_degree_limit(a, b, tree):
 def test_two_spellings_of_one_number_are_equal(a, b):
     x, y = Real.parse(a), Real.parse(b)
     assert x == y and y == x and x <= y and x >= y and not x != y and not x < y and not y > x
+
+
+ELEVEN = frac(11, 1, 100)
+LARGE_JOINS = [
+    ("11^0.01-2/sqrt(4543416)", ("-", ELEVEN, ("/", num(2), ("root", num(4543416), 2)))),
+    ("(0.5^0.01)/sqrt(493)", ("/", frac(F(1, 2), 1, 100), ("root", num(493), 2))),
+    ("(sqrt(15152))/11^0.01", ("/", ("root", num(15152), 2), ELEVEN)),
+    ("7^0.01/sqrt(10.95)", ("/", frac(7, 1, 100), ("root", num(1095, 100), 2))),
+    ("sqrt(sqrt(5322214790)*4^0.01)", ("root", ("*", ("root", num(5322214790), 2), frac(4, 1, 100)), 2)),
+    ("8214792632643^(6/5)/146^0.05", ("/", frac(8214792632643, 6, 5), frac(146, 5, 100))),
+    ("((sqrt(69377857926))-11^0.01)", ("-", ("root", num(69377857926), 2), ELEVEN)),
+    ("sqrt(2)-690^((18.7))", ("-", ("root", num(2), 2), frac(690, 187, 10))),
+    ("sqrt(940^1)+(129)^0.13+897", ("+", ("+", ("root", num(940), 2), frac(129, 13, 100)), num(897))),
+]
+
+
+@pytest.mark.parametrize("expr, tree", LARGE_JOINS, ids=[j[0] for j in LARGE_JOINS])
+def test_joins_of_large_coefficients(expr, tree):
+    """Fields of degree 100 to 200 whose joins have coefficients of thousands of bits."""
+    x = Real.parse(expr)
+    assert same_double(float(x), nearest_double(tree)) and x.sign() == sign(tree)
+
+
+@pytest.mark.parametrize("a, b, tree", [
+    ("3^0.01*sqrt(5)", "sqrt(sqrt(7))", ("-", ("*", frac(3, 1, 100), ("root", num(5), 2)), frac(7, 1, 4))),
+    ("sqrt(5)", "371^0.01-sqrt(1/10)", ("-", ("root", num(5), 2), ("-", frac(371, 1, 100), ("root", num(1, 10), 2)))),
+    # 10^-4593 apart, in fields of degree 256 and 8.
+    ("(2^(1/256))^32", "2^(1/8)+(sqrt(2)-1)^12000",
+     ("-", frac(2, 1, 8), ("+", frac(2, 1, 8), ("pow", SQRT2_MINUS_1, 12000)))),
+])
+def test_comparisons_of_large_and_close_numbers(a, b, tree):
+    x, y = Real.parse(a), Real.parse(b)
+    s = sign(tree)
+    assert (x < y, x == y, x > y) == (s < 0, s == 0, s > 0)
