@@ -491,8 +491,8 @@ namespace {
 // A power or root whose arithmetic cannot end within the bounds, but would find out only after
 // minutes of work (or grow without end), is refused at once, from estimates whose answer is certain:
 //   - a power of an irrational number whose exact value has an integer of more than Int::kMaxBits
-//     bits: Other "exponent too large", the bound of powers (the arithmetic would meet the bound
-//     in one of its products, or not at all);
+//     bits: the MemoryRefusal of a product past the bound, as the power's own estimate gives it
+//     (the arithmetic would meet the bound in one of its products, or not at all);
 //   - x^(p/q) of a rational x with q beyond the field degree limit, where x^p itself is within the
 //     bounds: the root's own Range error, without computing x^p first;
 //   - a root of a rational number whose numerator or denominator is beyond the factoring bound
@@ -727,8 +727,9 @@ std::optional<Error> power_refusal(const AlgebraicNumber& base, const Int& p, co
   // The power refuses exponents of more than 28 bits at once; below, it multiplies.
   if (p.bit_length() > 28) return std::nullopt;
   const double needed = static_cast<double>(Int::kMaxBits) + 64;
-  if (power_size_lower_bound(base, static_cast<std::uint64_t>(*p.to_i64()), needed) > needed)
-    return Error::exponent_too_large();
+  if (const double bits = power_size_lower_bound(base, static_cast<std::uint64_t>(*p.to_i64()), needed); bits > needed)
+    throw MemoryRefusal(cat("a product of ", static_cast<std::uint64_t>(bits), " bits or more exceeds the limit of ",
+                            Int::kMaxBits, " bits of an integer"));
   return std::nullopt;
 }
 
