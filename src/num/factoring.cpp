@@ -1,17 +1,21 @@
 #include "num/factoring.hpp"
 
 #include <gmp.h>
+#include <cstdlib>
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <tuple>
 #include <utility>
 
+#include "num/interrupt.hpp"
+#include "num/lattice.hpp"
 #include "num/residue.hpp"
 
 namespace gy {
@@ -56,32 +60,25 @@ Int random_residue(const Int& p) {
 // =============================================================================================
 // Residues modulo a prime below 2^32, as machine words
 
-// The map h ↦ h^p modulo a monic f, which is linear over the residues. For small p it squares and
-// multiplies modulo f; otherwise it applies the table of rows x^(p·j) mod f, whose products are
-// summed unreduced.
+// The map h ↦ h^p modulo a monic f, which is linear over the residues. It squares and multiplies
+// modulo f until the products spent so reach the cost of a table of the rows x^(p·j) mod f (about
+// deg f products), and from then on applies the table, whose products are summed unreduced.
 class Frobenius {
  public:
-  explicit Frobenius(const WordPolyModulus& mod) : mod_(mod), n_(mod.degree()) {
-    const Zp& F = mod.field();
-    const unsigned steps = static_cast<unsigned>(std::bit_width(F.p) + std::popcount(F.p)) - 2;
-    if (steps <= kPowerSteps || n_ < 2) return;
-    rows_.resize(n_);
-    rows_[0] = WordPoly{1};
-    const WordPoly xp = mod.powmod(WordPoly{0, 1}, Int(F.p));
-    for (std::size_t j = 1; j < n_; ++j) {
-      if (F.p <= 2 * n_) {
-        WordPoly r = rows_[j - 1];
-        for (u64 t = 0; t < F.p; ++t) times_x(r);
-        rows_[j] = std::move(r);
-      } else {
-        rows_[j] = mod.mulmod(rows_[j - 1], xp);
-      }
-    }
-  }
+  explicit Frobenius(const WordPolyModulus& mod)
+      : mod_(mod),
+        n_(mod.degree()),
+        power_cost_(static_cast<std::size_t>(std::bit_width(mod.field().p) + std::popcount(mod.field().p)) - 2) {}
 
-  WordPoly apply(const WordPoly& h) const {
+  WordPoly apply(const WordPoly& h) {
     const Zp& F = mod_.field();
-    if (rows_.empty()) return mod_.powmod(h, Int(F.p));
+    if (rows_.empty()) {
+      if (n_ < 2 || power_cost_ <= kPowerSteps || spent_ < n_) {
+        spent_ += power_cost_;
+        return mod_.powmod(h, Int(F.p));
+      }
+      build();
+    }
     WordPoly r(n_);
     if (F.lazy_terms() >= n_) {
       std::vector<u64> acc(n_, 0);
@@ -97,8 +94,25 @@ class Frobenius {
   }
 
  private:
-  // Powers of p that take at most this many products modulo f are raised directly.
+  // Powers of p that take at most this many products modulo f are always raised directly.
   static constexpr unsigned kPowerSteps = 4;
+
+  void build() {
+    const Zp& F = mod_.field();
+    rows_.resize(n_);
+    rows_[0] = WordPoly{1};
+    const WordPoly xp = mod_.powmod(WordPoly{0, 1}, Int(F.p));
+    for (std::size_t j = 1; j < n_; ++j) {
+      if (F.p < 32) {
+        WordPoly r = rows_[j - 1];
+        for (u64 t = 0; t < F.p; ++t) times_x(r);
+        rows_[j] = std::move(r);
+      } else {
+        rows_[j] = mod_.mulmod(rows_[j - 1], xp);
+      }
+      if ((j & 31) == 0) poll_interrupt();
+    }
+  }
 
   template <class Acc>
   void accumulate(const WordPoly& h, std::vector<Acc>& acc) const {
@@ -127,6 +141,8 @@ class Frobenius {
 
   const WordPolyModulus& mod_;
   std::size_t n_;
+  std::size_t power_cost_;
+  std::size_t spent_ = 0;
   std::vector<WordPoly> rows_;
 };
 
@@ -167,32 +183,39 @@ std::vector<DegreePart> distinct_degree(const Zp& F, const WordPoly& f) {
   const i64 n = degree(f);
   WordPoly r = f;
   if (n >= 2) {
-    const WordPolyModulus mod(F, f);
-    const Frobenius frob(mod);
+    // Powers of x are taken modulo r once it has fallen to two thirds of the modulus's degree.
+    auto mod = std::make_unique<WordPolyModulus>(F, f);
+    auto frob = std::make_unique<Frobenius>(*mod);
     const i64 block = n < 64 ? 1 : 16;
     WordPoly h{0, 1};
     std::vector<WordPoly> steps;
     std::vector<DegreePart> found;
     bool done = false;
     for (i64 i = 1; !done && 2 * i <= degree(r);) {
+      poll_interrupt();
+      if (3 * degree(r) <= 2 * static_cast<i64>(mod->degree())) {
+        mod = std::make_unique<WordPolyModulus>(F, r);
+        frob = std::make_unique<Frobenius>(*mod);
+        h = mod->rem(gy::rem(F, std::move(h), r));
+      }
       // Steps i .. last all satisfy 2·step <= deg r for the r at the block's start.
       const i64 last = std::min(i + block - 1, degree(r) / 2);
       steps.clear();
       WordPoly product{1};
       for (i64 k = i; k <= last; ++k) {
-        h = frob.apply(h);
+        h = frob->apply(h);
         WordPoly t = h;
         if (t.size() < 2) t.resize(2, 0);
         t[1] = F.sub(t[1], 1);
         trim(t);
-        if (block > 1) product = mod.mulmod(product, t);
+        if (block > 1) product = mod->mulmod(product, t);
         steps.push_back(std::move(t));
       }
       if (block == 1) product = steps.back();
       WordPoly hit = gcd(F, r, rem(F, std::move(product), r));
       if (degree(hit) > 0) {
         found.clear();
-        split_block(mod, steps, 0, steps.size() - 1, i, std::move(hit), found);
+        split_block(*mod, steps, 0, steps.size() - 1, i, std::move(hit), found);
         for (auto& part : found) {
           if (degree(r) < 2 * static_cast<i64>(part.degree)) {
             done = true;
@@ -731,127 +754,7 @@ class LiftCache {
 };
 
 // =============================================================================================
-// Lattice reduction on small integer bases
-
-using Row = std::vector<i64>;
-constexpr i64 kEntryLimit = i64{1} << 50;
-
-i128 dot(const Row& x, const Row& y) {
-  i128 s = 0;
-  for (std::size_t i = 0; i < x.size(); ++i) s += static_cast<i128>(x[i]) * y[i];
-  return s;
-}
-
-// LLL reduction (δ = 0.99) of linearly independent rows. Row operations are exact; the Gram
-// matrix is kept exactly as well, updated with each operation in wrapping 128-bit arithmetic (every
-// true value fits, so the wrapped result is exact); Gram–Schmidt data are recomputed from it in
-// floating point for each row worked on. False when an entry would leave the safe range or the
-// work runs away.
-class Reducer {
- public:
-  explicit Reducer(std::vector<Row>& b) : b_(b), n_(b.size()), G_(n_ * n_), mu_(n_ * n_), r_(n_) {
-    for (std::size_t i = 0; i < n_; ++i)
-      for (std::size_t j = 0; j <= i; ++j) gram(i, j) = gram(j, i) = static_cast<u128>(dot(b_[i], b_[j]));
-  }
-
-  bool run() {
-    if (n_ < 2) return true;
-    row(0);
-    std::size_t k = 1;
-    std::size_t budget = 200000 + 2000 * n_ * n_;
-    while (k < n_) {
-      if (budget-- == 0) return false;
-      for (int pass = 0;; ++pass) {
-        row(k);
-        bool changed = false;
-        for (std::size_t j = k; j-- > 0;) {
-          const double m = mu(k, j);
-          if (std::fabs(m) <= 0.51) continue;
-          const double r = std::round(m);
-          if (std::fabs(r) > 1e15) return false;
-          if (!subtract(k, j, static_cast<i64>(r))) return false;
-          for (std::size_t i = 0; i < j; ++i) mu(k, i) -= r * mu(j, i);
-          mu(k, j) -= r;
-          changed = true;
-        }
-        if (!changed) break;
-        if (pass > 16) return false;
-      }
-      const double m = mu(k, k - 1);
-      if (r_[k] < (0.99 - m * m) * r_[k - 1]) {
-        swap(k, k - 1);
-        if (k > 1)
-          --k;
-        else
-          row(0);
-      } else {
-        ++k;
-      }
-    }
-    return true;
-  }
-
-  // Squared Gram–Schmidt norms, in long double from the exact Gram matrix.
-  std::vector<long double> norms() const {
-    std::vector<long double> B(n_);
-    std::vector<long double> m(n_ * n_);
-    for (std::size_t k = 0; k < n_; ++k) {
-      for (std::size_t j = 0; j < k; ++j) {
-        long double s = value(k, j);
-        for (std::size_t i = 0; i < j; ++i) s -= m[j * n_ + i] * m[k * n_ + i] * B[i];
-        m[k * n_ + j] = s / B[j];
-      }
-      long double s = value(k, k);
-      for (std::size_t j = 0; j < k; ++j) s -= m[k * n_ + j] * m[k * n_ + j] * B[j];
-      B[k] = s;
-    }
-    return B;
-  }
-
- private:
-  u128& gram(std::size_t i, std::size_t j) { return G_[i * n_ + j]; }
-  long double value(std::size_t i, std::size_t j) const { return static_cast<long double>(static_cast<i128>(G_[i * n_ + j])); }
-  double& mu(std::size_t i, std::size_t j) { return mu_[i * n_ + j]; }
-
-  void row(std::size_t k) {
-    for (std::size_t j = 0; j < k; ++j) {
-      double s = static_cast<double>(value(k, j));
-      for (std::size_t i = 0; i < j; ++i) s -= mu(j, i) * mu(k, i) * r_[i];
-      mu(k, j) = s / r_[j];
-    }
-    double s = static_cast<double>(value(k, k));
-    for (std::size_t j = 0; j < k; ++j) s -= mu(k, j) * mu(k, j) * r_[j];
-    r_[k] = s;
-  }
-
-  // b_k ← b_k − q·b_j.
-  bool subtract(std::size_t k, std::size_t j, i64 q) {
-    for (std::size_t t = 0; t < b_[k].size(); ++t) {
-      i64 prod, next;
-      if (__builtin_mul_overflow(q, b_[j][t], &prod) || __builtin_sub_overflow(b_[k][t], prod, &next)) return false;
-      if (next > kEntryLimit || next < -kEntryLimit) return false;
-      b_[k][t] = next;
-    }
-    const u128 uq = static_cast<u128>(static_cast<i128>(q));
-    const u128 kk = gram(k, k) - 2 * uq * gram(k, j) + uq * uq * gram(j, j);
-    for (std::size_t i = 0; i < n_; ++i)
-      if (i != k) gram(k, i) = gram(i, k) = gram(k, i) - uq * gram(j, i);
-    gram(k, k) = kk;
-    return true;
-  }
-
-  void swap(std::size_t a, std::size_t c) {
-    std::swap(b_[a], b_[c]);
-    for (std::size_t i = 0; i < n_; ++i) std::swap(gram(a, i), gram(c, i));
-    for (std::size_t i = 0; i < n_; ++i) std::swap(gram(i, a), gram(i, c));
-  }
-
-  std::vector<Row>& b_;
-  std::size_t n_;
-  std::vector<u128> G_;
-  std::vector<double> mu_;
-  std::vector<double> r_;
-};
+// Recombination by lattice reduction
 
 i64 symmetric(i128 v, i64 Q) {
   i128 r = v % Q;
@@ -863,146 +766,231 @@ i64 symmetric(i128 v, i64 Q) {
 // The partition of the lifted factors of g (positions in `local`) into the sets whose products are
 // the irreducible factors of g, found by lattice reduction on the power sums of their roots.
 //
-// For a true factor with 0/1 vector v, Σ v_i·c^j·s_j(f_i) is congruent modulo p^K to c^j times the
-// j-th power sum of its roots, an integer of absolute value at most deg g·(|c|·R)^j ≤ p^(b_j).
-// Rounding each c^j·s_j(f_i) at p^b (b ≥ b_j) gives a column in which v has a small value, below
-// 1 + u/2, modulo p^(K−b); extended by these values v is a lattice vector of norm at most M.
-// Power sums j = 1, 2, … become columns one after another, each fed a few digits at a time from
-// b = K down: the basis vectors' entries are scaled by p^δ and corrected by the new digits, so a
-// nearly reduced basis is reduced again at every step. After each reduction the trailing vectors
-// whose Gram–Schmidt norm exceeds M are dropped, which keeps every true vector in the span. A
-// column is left once further digits stop shrinking the basis. When the span's coordinates on the
-// factors take one value per block, the blocks are tried by `accept`. Empty when the reduction
-// does not settle within its budget.
+// For a true factor h with 0/1 vector v, Σ v_i·c^j·s_j(f_i) is congruent modulo p^K to c^j·s_j(h),
+// an integer of absolute value at most deg g·(|c|·R)^j <= p^(b_j). Rounding each c^j·s_j(f_i) at
+// p^(b_j + s) gives values whose sum over v is, modulo p^(K − b_j − s), at most 1 + u/2 in absolute
+// value. A column holds such rounded values, of one power sum or of a signed mix of several
+// (then modulo p^(K − max b_j − s), and at most Σ|w_j|·(1 + u/2)); extended by its columns v is a
+// lattice vector of squared norm at most M² = u + Σ (column bound)². A column is fed a few digits
+// at a time, s falling from its top to 0: the basis vectors' entries are scaled by p^δ and corrected
+// by the new digits, so a nearly reduced basis is reduced again at every step. After each reduction
+// the trailing vectors whose Gram–Schmidt norm is proven to exceed M are dropped, which keeps every
+// true vector in the span whatever the reduction did. When the span's coordinates on the factors take
+// one value per block, the blocks are offered to `accept`, which must prove them (a single block
+// needs no proof: g is then irreducible).
+//
+// Power sums j = 1, 2, … come one column each. Subsets closed under a symmetry of the roots (as for
+// x^n − a) can share all the low power sums of true factors; once single columns stop shrinking the
+// basis, columns mix every power sum up to deg g / 2 with random signs, which tells apart any subset
+// that is not a factor. When those stop too the search starts again with more digits per column.
+// Empty when no lifts are to be had or every attempt runs out.
 std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
     const ZPoly& g, std::span<const std::size_t> local, LiftCache& lifts,
     const std::function<bool(const std::vector<std::vector<std::size_t>>&)>& accept) {
+  using Blocks = std::vector<std::vector<std::size_t>>;
+  struct Term {
+    std::size_t j;
+    i64 weight;
+  };
   const std::size_t u = local.size();
+  if (u == 0) return std::nullopt;
+  if (u == 1) return Blocks{{local[0]}};
   const std::size_t N = static_cast<std::size_t>(degree(g));
   const Mpz& c = g.back();
   const u64 p = lifts.prime();
   const double log2p = std::log2(static_cast<double>(p));
   // log2 of N and of |c|·R, rounded up a little; every b_j below keeps a digit to spare.
+  long exp2c = 0;
+  const double mant = mpz_get_d_2exp(&exp2c, c.get());
+  const double log2c = static_cast<double>(exp2c) + std::log2(std::fabs(mant));
   const double log2N = std::log2(static_cast<double>(N)) + 1e-9;
-  const double step_bits = std::max(0.0, static_cast<double>(bit_length(c)) + root_bound(g).log2()) + 1e-9;
-  // Digits per refinement, p^δ about 2^20, and digits kept in reserve below b_j for one column.
+  const double step_bits = std::max(0.0, log2c + root_bound(g).log2()) + 1e-9;
+  auto bound_digits = [&](std::size_t j) {
+    return static_cast<std::uint32_t>(std::ceil((log2N + static_cast<double>(j) * step_bits) / log2p)) + 1;
+  };
+  // Digits per refinement, p^δ about 2^20.
   std::uint32_t delta = 1;
   while (std::pow(static_cast<double>(p), delta + 1) <= 1 << 20) ++delta;
-  const std::uint32_t reserve = static_cast<std::uint32_t>(std::ceil(128 / log2p)) + delta;
   const Mpz Pz(static_cast<unsigned long>(p));
-  const long double noise = 1.0L + static_cast<long double>(u) / 2;
+  const long double unit_noise = 1.0L + static_cast<long double>(u) / 2;
+  // Mixed columns reach no further than deg g / 2, nor past 2^16 bits of power-sum bound.
+  std::size_t mix_top = std::max<std::size_t>(1, N / 2);
+  while (mix_top > 1 && static_cast<double>(bound_digits(mix_top)) * log2p > 65536) mix_top /= 2;
+  u64 seed = 0x243F6A8885A308D3ull;
+  auto next_sign = [&] {
+    seed ^= seed << 13;
+    seed ^= seed >> 7;
+    seed ^= seed << 17;
+    return (seed >> 40) & 1 ? i64{1} : i64{-1};
+  };
 
-  std::vector<Row> rows(u, Row(u, 0));
-  for (std::size_t i = 0; i < u; ++i) rows[i][i] = 1;
-  long double M2 = static_cast<long double>(u);
-  std::uint32_t K = 0;
-  Mpz pK, pb, half, q, t;
-  std::vector<std::vector<Mpz>> sums(u);  // power sums s_1.. of each factor modulo p^K
-  std::vector<Mpz> cpow;                  // c^j modulo p^K
-  for (std::size_t j = 1; j <= 2 * u + 16; ++j) {
-    // b_j: p^(b_j) ≥ N·(|c|·R)^j bounds the j-th power sums.
-    const std::uint32_t bj =
-        static_cast<std::uint32_t>(std::ceil((log2N + static_cast<double>(j) * step_bits) / log2p)) + 1;
-    if (K < bj + reserve) {
-      const std::vector<ZPoly>* all = lifts.at_least(bj + reserve + (bj + reserve) / 4);
-      if (!all) return std::nullopt;
-      K = lifts.exponent();
-      pK = power(Pz, K);
-      cpow.assign(1, Mpz(1ul));
-      for (auto& s : sums) s.assign(1, Mpz());
-    }
-    // Newton's identities: s_j = −(Σ_(t=1..min(j−1,d)) a_t·s_(j−t) + j·a_j), a_t = f[d − t].
-    const std::vector<ZPoly>& all = *lifts.at_least(K);
-    while (cpow.size() <= j) {
-      Mpz next;
-      mpz_mul(next.get(), cpow.back().get(), c.get());
-      mpz_fdiv_r(next.get(), next.get(), pK.get());
-      cpow.push_back(std::move(next));
-    }
-    std::vector<Mpz> T(u);
-    for (std::size_t i = 0; i < u; ++i) {
-      const ZPoly& f = all[local[i]];
-      const std::size_t d = f.size() - 1;
-      auto& s = sums[i];
-      while (s.size() <= j) {
-        const std::size_t k = s.size();
-        Mpz sk;
-        for (std::size_t r = 1; r <= std::min(k - 1, d); ++r) mpz_addmul(sk.get(), f[d - r].get(), s[k - r].get());
-        if (k <= d) mpz_addmul_ui(sk.get(), f[d - k].get(), k);
-        mpz_neg(sk.get(), sk.get());
-        mpz_fdiv_r(sk.get(), sk.get(), pK.get());
-        s.push_back(std::move(sk));
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    // Digits kept in reserve below the top of one column.
+    const std::uint32_t reserve = static_cast<std::uint32_t>(std::ceil((128 << attempt) / log2p)) + delta;
+    std::vector<LatticeRow> rows(u, LatticeRow(u, 0));
+    for (std::size_t i = 0; i < u; ++i) rows[i][i] = 1;
+    long double M2 = static_cast<long double>(u);
+    std::uint32_t K = 0;
+    Mpz pK, pb, half, q, t;
+    std::vector<std::vector<Mpz>> sums(u);  // power sums s_1.. of each factor modulo p^K
+    std::vector<Mpz> cpow;                  // c^j modulo p^K
+
+    // Precision of at least `need` digits and the power sums up to J; false without lifts.
+    auto prepare = [&](std::uint32_t need, std::size_t J) -> bool {
+      if (K < need || K != lifts.exponent()) {
+        if (!lifts.at_least(std::max(K, need + need / 4))) return false;
+        K = lifts.exponent();
+        pK = power(Pz, K);
+        cpow.assign(1, Mpz(1ul));
+        for (auto& s : sums) s.assign(1, Mpz());
       }
-      mpz_mul(T[i].get(), cpow[j].get(), s[j].get());
-      mpz_fdiv_r(T[i].get(), T[i].get(), pK.get());
-    }
-
-    M2 += noise * noise;
-    // round(T / p^b) for every factor at the previous b. At the first step only the new digits
-    // modulo p^δ count, so any start will do.
-    std::vector<Mpz> rounded(u);
-    bool fresh = true;
-    int idle = 0;
-    bool shrank = false;
-    for (std::uint32_t b = K; b > bj;) {
-      const std::uint32_t dl = std::min(delta, b - bj);
-      b -= dl;
-      const i64 scale_by = static_cast<i64>(std::llround(std::pow(static_cast<double>(p), dl)));
-      pb = power(Pz, b);
-      mpz_fdiv_q_2exp(half.get(), pb.get(), 1);
-      // d_i = round(T/p^b) − p^δ·round(T/p^(b+δ)), below p^δ in absolute value.
-      std::vector<i64> diff(u);
+      // Newton's identities: s_j = −(Σ_(t=1..min(j−1,d)) a_t·s_(j−t) + j·a_j), a_t = f[d − t].
+      const std::vector<ZPoly>& all = *lifts.at_least(K);
+      while (cpow.size() <= J) {
+        Mpz next;
+        mpz_mul(next.get(), cpow.back().get(), c.get());
+        mpz_fdiv_r(next.get(), next.get(), pK.get());
+        cpow.push_back(std::move(next));
+      }
       for (std::size_t i = 0; i < u; ++i) {
-        mpz_add(q.get(), T[i].get(), half.get());
-        mpz_fdiv_q(q.get(), q.get(), pb.get());
-        mpz_mul_si(t.get(), rounded[i].get(), scale_by);
-        mpz_sub(t.get(), q.get(), t.get());
-        diff[i] = mpz_get_si(t.get());
-        mpz_swap(rounded[i].get(), q.get());
-      }
-      for (auto& r : rows) {
-        i128 acc = 0;
-        for (std::size_t i = 0; i < u; ++i) acc += static_cast<i128>(r[i]) * diff[i];
-        if (fresh) {
-          r.push_back(symmetric(acc, scale_by));
-          continue;
+        const ZPoly& f = all[local[i]];
+        const std::size_t d = f.size() - 1;
+        auto& s = sums[i];
+        while (s.size() <= J) {
+          const std::size_t k = s.size();
+          Mpz sk;
+          for (std::size_t r = 1; r <= std::min(k - 1, d); ++r) mpz_addmul(sk.get(), f[d - r].get(), s[k - r].get());
+          if (k <= d) mpz_addmul_ui(sk.get(), f[d - k].get(), k);
+          mpz_neg(sk.get(), sk.get());
+          mpz_fdiv_r(sk.get(), sk.get(), pK.get());
+          s.push_back(std::move(sk));
+          if ((k & 63) == 0) poll_interrupt();
         }
-        const i128 v = static_cast<i128>(r.back()) * scale_by + acc;
-        if (v > kEntryLimit || v < -kEntryLimit) return std::nullopt;
-        r.back() = static_cast<i64>(v);
       }
-      if (fresh) {
-        Row modulus(rows.front().size(), 0);
-        modulus.back() = scale_by;
-        rows.push_back(std::move(modulus));
-        fresh = false;
+      return true;
+    };
+
+    // Feeds one column; the blocks when they are proven, and whether the basis shrank.
+    bool shrank = false;
+    auto feed = [&](const std::vector<Term>& terms) -> std::optional<Blocks> {
+      shrank = false;
+      std::uint32_t top = 0;
+      long double bound = 0;
+      std::size_t J = 0;
+      for (const Term& term : terms) {
+        top = std::max(top, bound_digits(term.j));
+        bound += static_cast<long double>(std::llabs(term.weight)) * unit_noise;
+        J = std::max(J, term.j);
       }
-      const std::size_t before = rows.size();
-      Reducer reducer(rows);
-      if (!reducer.run()) return std::nullopt;
-      const std::vector<long double> norms = reducer.norms();
-      std::size_t m = rows.size();
-      while (m > 0 && norms[m - 1] > 1.5L * M2) --m;
-      rows.resize(m);
-      if (m == 0) return std::nullopt;
-      // Blocks: factors whose coordinates agree in every remaining vector.
-      std::map<std::vector<i64>, std::size_t> block_of;
-      std::vector<std::vector<std::size_t>> blocks;
-      for (std::size_t i = 0; i < u; ++i) {
-        std::vector<i64> key(m);
-        for (std::size_t r = 0; r < m; ++r) key[r] = rows[r][i];
-        auto [it, is_new] = block_of.emplace(std::move(key), blocks.size());
-        if (is_new) blocks.emplace_back();
-        blocks[it->second].push_back(local[i]);
+      if (!prepare(top + reserve, J)) return std::nullopt;
+      const std::size_t n_terms = terms.size();
+      // T[i][t] = c^j·s_j(f_i) modulo p^K, and its rounding at the previous level.
+      std::vector<std::vector<Mpz>> T(u, std::vector<Mpz>(n_terms)), rounded(u, std::vector<Mpz>(n_terms));
+      for (std::size_t i = 0; i < u; ++i)
+        for (std::size_t k = 0; k < n_terms; ++k) {
+          mpz_mul(T[i][k].get(), cpow[terms[k].j].get(), sums[i][terms[k].j].get());
+          mpz_fdiv_r(T[i][k].get(), T[i][k].get(), pK.get());
+        }
+      const long double noise = std::floor(bound);
+      M2 += noise * noise;
+      int idle = 0;
+      bool fresh = true;
+      std::vector<i64> diff(u), column;
+      for (std::uint32_t s = K - top; s > 0;) {
+        const std::uint32_t dl = std::min(delta, s);
+        s -= dl;
+        const i64 scale_by = static_cast<i64>(std::llround(std::pow(static_cast<double>(p), dl)));
+        // d_i = Σ w_j·(round(T/p^(b_j+s)) − p^δ·round(T/p^(b_j+s+δ))), each below p^δ in size.
+        for (std::size_t i = 0; i < u; ++i) {
+          i64 sum = 0;
+          for (std::size_t k = 0; k < n_terms; ++k) {
+            pb = power(Pz, bound_digits(terms[k].j) + s);
+            mpz_fdiv_q_2exp(half.get(), pb.get(), 1);
+            mpz_add(q.get(), T[i][k].get(), half.get());
+            mpz_fdiv_q(q.get(), q.get(), pb.get());
+            mpz_mul_si(t.get(), rounded[i][k].get(), scale_by);
+            mpz_sub(t.get(), q.get(), t.get());
+            sum += terms[k].weight * mpz_get_si(t.get());
+            mpz_swap(rounded[i][k].get(), q.get());
+          }
+          diff[i] = sum;
+        }
+        // Every row's new entry, committed only when all stay in range.
+        column.resize(rows.size());
+        bool fits = true;
+        for (std::size_t r = 0; r < rows.size() && fits; ++r) {
+          i128 acc = 0;
+          for (std::size_t i = 0; i < u; ++i) acc += static_cast<i128>(rows[r][i]) * diff[i];
+          if (fresh) {
+            column[r] = symmetric(acc, scale_by);
+            continue;
+          }
+          const i128 v = static_cast<i128>(rows[r].back()) * scale_by + acc;
+          fits = v <= (i128{1} << (kLatticeEntryBits - 1)) && v >= -(i128{1} << (kLatticeEntryBits - 1));
+          column[r] = static_cast<i64>(v);
+        }
+        if (!fits) break;
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+          if (fresh)
+            rows[r].push_back(column[r]);
+          else
+            rows[r].back() = column[r];
+        }
+        // Rows before this step, the column's modulus row not counted.
+        const std::size_t before = rows.size();
+        if (fresh) {
+          LatticeRow modulus(rows.front().size(), 0);
+          modulus.back() = scale_by;
+          rows.push_back(std::move(modulus));
+          fresh = false;
+        }
+        lll_reduce(rows);
+        const std::size_t m = short_span(rows, M2);
+        rows.resize(m);
+        if (m == 0) return std::nullopt;
+        // Blocks: factors whose coordinates agree in every remaining vector.
+        std::map<std::vector<i64>, std::size_t> block_of;
+        Blocks blocks;
+        for (std::size_t i = 0; i < u; ++i) {
+          std::vector<i64> key(m);
+          for (std::size_t r = 0; r < m; ++r) key[r] = rows[r][i];
+          auto [it, is_new] = block_of.emplace(std::move(key), blocks.size());
+          if (is_new) blocks.emplace_back();
+          blocks[it->second].push_back(local[i]);
+        }
+        if (blocks.size() == 1) return blocks;
+        if (blocks.size() <= m && accept(blocks)) return blocks;
+        // A proof that lifted further ends this column; the next starts at the new precision.
+        if (lifts.exponent() != K) break;
+        // Move on when the column has stopped shrinking the basis. Nothing shrinks before the
+        // modulus has outgrown the bound about as many times as there are rows.
+        if (m < before) {
+          shrank = true;
+          idle = 0;
+        } else if (shrank && ++idle >= 3) {
+          break;
+        }
       }
-      if (blocks.size() <= m && accept(blocks)) return blocks;
-      // Move on when the column has stopped shrinking the basis.
-      if (m + 1 < before) {
-        shrank = true;
-        idle = 0;
-      } else if (++idle >= (shrank ? 2 : 6)) {
-        break;
-      }
+      return std::nullopt;
+    };
+
+    // Single power sums while they shrink the basis, then mixes.
+    int still = 0;
+    std::size_t j = 1;
+    for (; j <= u + 16 && still < 3; ++j) {
+      poll_interrupt();
+      if (auto done = feed({{j, 1}})) return done;
+      if (K == 0) return std::nullopt;
+      still = shrank ? 0 : still + 1;
+    }
+    still = 0;
+    for (std::size_t round = 0; round < u + 16 && still < 3; ++round) {
+      poll_interrupt();
+      std::vector<Term> terms;
+      for (std::size_t k = 1; k <= mix_top; ++k) terms.push_back({k, next_sign()});
+      if (auto done = feed(terms)) return done;
+      if (K == 0) return std::nullopt;
+      still = shrank ? 0 : still + 1;
     }
   }
   return std::nullopt;
@@ -1047,6 +1035,139 @@ bool exact_quotient(const ZPoly& a, const ZPoly& b, ZPoly* q, bool bounded = fal
   return true;
 }
 
+// Σ a_i·2^(w·i), every |a_i| below 2^(w − 1).
+void evaluate_at_power_of_two(const ZPoly& a, std::size_t w, Mpz& out) {
+  const std::size_t limbs = (a.size() * w + 63) / 64 + 2;
+  std::vector<mp_limb_t> pos(limbs, 0), neg(limbs, 0);
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const __mpz_struct& x = *a[i].get();
+    if (x._mp_size == 0) continue;
+    mp_limb_t* target = x._mp_size > 0 ? pos.data() : neg.data();
+    const std::size_t n = mpz_size(&x), bit = i * w, li = bit / 64;
+    const unsigned sh = bit % 64;
+    for (std::size_t k = 0; k < n; ++k) {
+      target[li + k] |= x._mp_d[k] << sh;
+      if (sh != 0) target[li + k + 1] |= x._mp_d[k] >> (64 - sh);
+    }
+  }
+  Mpz negative;
+  mpz_import(out.get(), limbs, -1, sizeof(mp_limb_t), 0, 0, pos.data());
+  mpz_import(negative.get(), limbs, -1, sizeof(mp_limb_t), 0, 0, neg.data());
+  mpz_sub(out.get(), out.get(), negative.get());
+}
+
+// The balanced digits of x in base 2^w, each in [−2^(w−1), 2^(w−1)); false when there are more
+// than `count` of them.
+bool balanced_digits(const Mpz& x, std::size_t w, std::size_t count, ZPoly& out) {
+  out.clear();
+  Mpz rest = x, digit, half;
+  mpz_setbit(half.get(), w - 1);
+  while (rest.sign() != 0) {
+    if (out.size() == count) return false;
+    mpz_fdiv_r_2exp(digit.get(), rest.get(), w);
+    if (mpz_cmp(digit.get(), half.get()) >= 0) {
+      mpz_sub(digit.get(), digit.get(), half.get());
+      mpz_sub(digit.get(), digit.get(), half.get());
+    }
+    mpz_sub(rest.get(), rest.get(), digit.get());
+    mpz_fdiv_q_2exp(rest.get(), rest.get(), w);
+    out.push_back(digit);
+  }
+  return true;
+}
+
+// Whether b divides a in Z[x], with the quotient when asked: one integer division of a(2^w) by
+// b(2^w). A quotient in Z[x] has coefficients below 2^(deg a − deg b)·‖a‖₂; with every coefficient of
+// a and of b times such a quotient below 2^(w−1), the balanced digits of the integer quotient are the
+// quotient's coefficients, and a − b·q, which vanishes at 2^w with every coefficient below 2^(w−1),
+// is zero.
+bool divides_exactly(const ZPoly& a, const ZPoly& b, ZPoly* q) {
+  if (b.empty()) return false;
+  if (a.size() < b.size()) {
+    if (q) q->clear();
+    return a.empty();
+  }
+  const std::size_t count = a.size() - b.size() + 1;
+  const std::size_t qbits = count + norm_bits(a);
+  std::size_t abits = 0, bbits = 0;
+  for (const auto& x : a) abits = std::max<std::size_t>(abits, bit_length(x));
+  for (const auto& x : b) bbits = std::max<std::size_t>(bbits, bit_length(x));
+  const std::size_t w =
+      std::max(abits, bbits + qbits + static_cast<std::size_t>(std::bit_width(std::min(b.size(), count)))) + 2;
+  Mpz A, B, Q, R;
+  evaluate_at_power_of_two(a, w, A);
+  evaluate_at_power_of_two(b, w, B);
+  mpz_tdiv_qr(Q.get(), R.get(), A.get(), B.get());
+  if (R.sign() != 0) return false;
+  ZPoly digits;
+  if (!balanced_digits(Q, w, count, digits)) return false;
+  for (const auto& x : digits)
+    if (bit_length(x) > qbits) return false;
+  if (q) *q = std::move(digits);
+  return true;
+}
+
+// The greatest common divisor of A and B in Z[x] (neither zero), primitive with a positive leading
+// coefficient: gcds modulo word primes of the least degree seen, joined by Chinese remaindering
+// with leading coefficient gcd(lc A, lc B), until the primitive part of the symmetric image stops
+// changing and divides both. A prime dividing neither leading coefficient gives a gcd of at least
+// the true degree, and every prime of the least degree the image of the true gcd.
+ZPoly integer_gcd(const ZPoly& A, const ZPoly& B) {
+  Mpz lc;
+  mpz_gcd(lc.get(), A.back().get(), B.back().get());
+  std::optional<i64> least;
+  Mpz M, half, t;
+  ZPoly image, previous;
+  for (std::size_t i = 0;; ++i) {
+    poll_interrupt();
+    const u64 l = word_prime(i);
+    if (mpz_divisible_ui_p(A.back().get(), l) || mpz_divisible_ui_p(B.back().get(), l)) continue;
+    const Zp Fl(l);
+    WordPoly a, b;
+    for (const auto& x : A) a.push_back(mpz_fdiv_ui(x.get(), l));
+    for (const auto& x : B) b.push_back(mpz_fdiv_ui(x.get(), l));
+    gy::trim(a);
+    gy::trim(b);
+    WordPoly g = gcd(Fl, std::move(a), std::move(b));
+    const i64 d = gy::degree(g);
+    if (d == 0) return ZPoly{Mpz(1ul)};
+    const u64 scale_by = mpz_fdiv_ui(lc.get(), l);
+    for (auto& x : g) x = Fl.mul(x, scale_by);
+    if (least && d > *least) continue;
+    if (!least || d < *least) {
+      least = d;
+      mpz_set_ui(M.get(), static_cast<unsigned long>(l));
+      image.assign(g.size(), Mpz());
+      for (std::size_t k = 0; k < g.size(); ++k) mpz_set_ui(image[k].get(), static_cast<unsigned long>(g[k]));
+      previous.clear();
+      continue;
+    }
+    // x ≡ image (mod M), x ≡ g (mod l): x = image + M·((g − image)·M⁻¹ mod l).
+    const u64 inv = Fl.inv(mpz_fdiv_ui(M.get(), l));
+    for (std::size_t k = 0; k < g.size(); ++k) {
+      const u64 r = Fl.mul(Fl.sub(g[k], mpz_fdiv_ui(image[k].get(), l)), inv);
+      mpz_addmul_ui(image[k].get(), M.get(), static_cast<unsigned long>(r));
+    }
+    mpz_mul_ui(M.get(), M.get(), static_cast<unsigned long>(l));
+    mpz_fdiv_q_2exp(half.get(), M.get(), 1);
+    ZPoly candidate = image;
+    Mpz content;
+    for (auto& x : candidate) {
+      if (mpz_cmp(x.get(), half.get()) > 0) mpz_sub(x.get(), x.get(), M.get());
+      mpz_gcd(content.get(), content.get(), x.get());
+    }
+    if (content.sign() == 0) continue;
+    divide_exact(candidate, content);
+    if (candidate.back().sign() < 0)
+      for (auto& x : candidate) mpz_neg(x.get(), x.get());
+    const bool stable = candidate.size() == previous.size() &&
+                        std::equal(candidate.begin(), candidate.end(), previous.begin(),
+                                   [](const Mpz& x, const Mpz& y) { return mpz_cmp(x.get(), y.get()) == 0; });
+    if (stable && divides_exactly(A, candidate, nullptr) && divides_exactly(B, candidate, nullptr)) return candidate;
+    previous = std::move(candidate);
+  }
+}
+
 double choose(std::size_t n, std::size_t k) {
   if (k > n) return 0;
   double r = 1;
@@ -1068,7 +1189,7 @@ struct RecombineHints {
 // order.
 class Recombination {
  public:
-  static constexpr double kEnumerationLimit = 1 << 15;
+  static constexpr double kEnumerationLimit = 1 << 20;
 
   Recombination(const ZPoly& F, std::vector<ZPoly> lifted, Mpz P, RecombineHints hints)
       : F_(F), lifted_(std::move(lifted)), P_(std::move(P)), hints_(std::move(hints)) {}
@@ -1460,10 +1581,92 @@ std::optional<std::vector<IntPoly>> cyclotomic_factors(const IntPoly& F, const Z
 }
 
 // =============================================================================================
+// Irreducible factors by lattice reduction, and their order in the plain search
+
+// Runs its body with the draws of equal-degree splitting taken from a private state, so that a
+// splitting whose order does not matter leaves the thread's draws as they were.
+class PrivateDraws {
+ public:
+  PrivateDraws() : saved_(xorshift_state) { xorshift_state = 0x9E3779B97F4A7C15ull; }
+  ~PrivateDraws() { xorshift_state = saved_; }
+  PrivateDraws(const PrivateDraws&) = delete;
+  PrivateDraws& operator=(const PrivateDraws&) = delete;
+
+ private:
+  u64 saved_;
+};
+
+// The factors of F in the order, sign and normalisation in which combine_factors finds them from the
+// monic factors modulo p lifted to P = p^k (k from lift_exponent), given F's irreducible factors: the
+// modular factors of each irreducible factor form one atom, and the plain search meets the atoms by
+// size, within a size in decreasing lexicographic order of their indices. A union of atoms never
+// passes the test of the search, since every atom of degree up to deg F / 2 passes it before; an
+// atom passes it exactly when the candidate lc(g)/lc(h)·h, with g what is left of F, lies in the
+// symmetric range modulo P. None when the factors do not map onto the modular ones.
+std::optional<std::vector<ZPoly>> in_search_order(const ZPoly& F, const std::vector<ZPoly>& irreducible, const Zp& Fp,
+                                                  const std::vector<WordPoly>& factors, const Mpz& P) {
+  struct Atom {
+    std::vector<std::size_t> indices;
+    const ZPoly* poly;
+  };
+  std::vector<Atom> atoms;
+  std::vector<char> taken(factors.size(), 0);
+  for (const ZPoly& h : irreducible) {
+    WordPoly hp;
+    for (const auto& x : h) hp.push_back(mpz_fdiv_ui(x.get(), Fp.p));
+    gy::trim(hp);
+    Atom atom{{}, &h};
+    std::size_t deg = 0;
+    for (std::size_t i = 0; i < factors.size(); ++i) {
+      if (taken[i] || gy::degree(factors[i]) > gy::degree(hp) - static_cast<i64>(deg)) continue;
+      if (!rem(Fp, hp, factors[i]).empty()) continue;
+      taken[i] = 1;
+      atom.indices.push_back(i);
+      deg += static_cast<std::size_t>(gy::degree(factors[i]));
+    }
+    if (static_cast<i64>(deg) != gy::degree(hp) || degree(h) != gy::degree(hp)) return std::nullopt;
+    atoms.push_back(std::move(atom));
+  }
+  for (char t : taken)
+    if (!t) return std::nullopt;
+  std::sort(atoms.begin(), atoms.end(), [](const Atom& a, const Atom& b) { return a.indices > b.indices; });
+  std::vector<char> used(atoms.size(), 0);
+  std::vector<ZPoly> found;
+  ZPoly g = F;
+  Mpz ratio, twice;
+  for (std::size_t s = 1; 2 * static_cast<i64>(s) <= degree(g); ++s)
+    for (std::size_t a = 0; a < atoms.size(); ++a) {
+      if (used[a] || atoms[a].indices.size() != s) continue;
+      const ZPoly& h = *atoms[a].poly;
+      if (!mpz_divisible_p(g.back().get(), h.back().get())) return std::nullopt;
+      mpz_divexact(ratio.get(), g.back().get(), h.back().get());
+      ZPoly candidate = h;
+      scale(candidate, ratio);
+      bool fits = true;
+      for (const auto& x : candidate) {
+        mpz_mul_2exp(twice.get(), x.get(), 1);
+        mpz_abs(twice.get(), twice.get());
+        fits = fits && mpz_cmp(twice.get(), P.get()) < 0;
+      }
+      if (!fits) continue;
+      Mpz content;
+      for (const auto& x : candidate) mpz_gcd(content.get(), content.get(), x.get());
+      divide_exact(candidate, content);
+      ZPoly rest;
+      if (!exact_quotient(g, candidate, &rest)) return std::nullopt;
+      found.push_back(std::move(candidate));
+      g = std::move(rest);
+      used[a] = 1;
+    }
+  if (degree(g) >= 1) found.push_back(std::move(g));
+  return found;
+}
+
+// =============================================================================================
 // Primes
 
-// Below this many modular factors no further prime is asked for the degrees of the factors.
-constexpr std::size_t kFewFactors = 17;
+// Up to this many modular factors no further prime is asked for the degrees of the factors.
+constexpr std::size_t kFewFactors = 8;
 
 // Candidates 2, 3, 4, … each tried against the primes found before it; 2 is recorded but skipped.
 class PrimeSearch {
@@ -1702,16 +1905,34 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
   // A prime modulo which f stays squarefree shows f to be its own squarefree part, and the first
   // such prime is the one choose_prime takes; only when none turns up among the first candidates
   // is the squarefree part computed over the rationals.
+  // Once three candidates have failed, the squarefree part is found by a modular gcd instead: when
+  // f has no repeated factor the search goes on as before.
   IntPoly F = primitive_integer(f);
   for (const auto& c : F.coeffs) GY_CHECK(check_bits(c));
   PrimeSearch primes;
   std::optional<u64> first;
-  for (int tries = 0; tries < 100 && !first; ++tries) {
+  bool repeated = false;
+  for (int tries = 0; tries < 100 && !first && !repeated; ++tries) {
     const u64 c = primes.next();
     if (GY_TRY(usable_prime(F, c))) first = c;
+    if (!first && tries == 2 && F.degree() >= 2) {
+      const ZPoly A = to_z(F);
+      ZPoly D;
+      for (std::size_t i = 1; i < A.size(); ++i) {
+        D.emplace_back();
+        mpz_mul_ui(D.back().get(), A[i].get(), static_cast<unsigned long>(i));
+      }
+      const ZPoly G = integer_gcd(A, D);
+      if (G.size() > 1) {
+        ZPoly quotient;
+        if (!divides_exactly(A, G, &quotient)) return fail(Error::other("the squarefree part does not divide"));
+        F = to_int_poly(quotient);
+        repeated = true;
+      }
+    }
   }
   if (!first) {
-    F = primitive_integer(GY_TRY(squarefree_part(f)));
+    if (!repeated) F = primitive_integer(GY_TRY(squarefree_part(f)));
     for (const auto& c : F.coeffs) GY_CHECK(check_bits(c));
     primes = PrimeSearch();
   }
@@ -1730,31 +1951,60 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
   }
 
   // Factor degrees possible modulo several primes; none between 1 and n − 1 proves F irreducible.
-  // With few modular factors the search is cheap whatever the degrees, and more primes would only
-  // add their distinct-degree steps; otherwise primes stop once two in a row have not narrowed the
-  // set.
+  // The prime with the fewest factors serves the lattice. With few modular factors at p neither
+  // is worth more distinct-degree steps; otherwise primes stop once two in a row have neither
+  // narrowed the set nor brought fewer factors.
   DegreeSet degrees = degrees_of(parts, n);
-  const int extra = factors.size() < kFewFactors ? 0 : n <= 256 ? 6 : 2;
+  u64 q = p;
+  std::size_t fewest = factors.size();
+  std::vector<DegreePart> q_parts;
+  const int extra = factors.size() <= kFewFactors ? 0 : n <= 256 ? 6 : 3;
   for (int i = 0, idle = 0; i < extra && idle < 2 && !degrees.only_trivial(); ++i) {
-    const u64 q = GY_TRY(next_usable_prime(primes, F));
-    if (q >= kWordPrimeLimit) break;
-    const Zp Fq(q);
-    idle = degrees.intersect(degrees_of(distinct_degree(Fq, monic(Fq, to_word_poly(F, Fq))), n)) ? 0 : idle + 1;
+    const u64 c = GY_TRY(next_usable_prime(primes, F));
+    if (c >= kWordPrimeLimit) break;
+    const Zp Fc(c);
+    std::vector<DegreePart> c_parts = distinct_degree(Fc, monic(Fc, to_word_poly(F, Fc)));
+    std::size_t count = 0;
+    for (const auto& part : c_parts) count += static_cast<std::size_t>(gy::degree(part.poly)) / part.degree;
+    const bool narrowed = degrees.intersect(degrees_of(c_parts, n));
+    idle = narrowed || count < fewest ? 0 : idle + 1;
+    if (count < fewest) {
+      fewest = count;
+      q = c;
+      q_parts = std::move(c_parts);
+    }
   }
   if (degrees.only_trivial()) return std::vector<FracPoly>{to_fractions(F)};
 
+  // The search runs at q, in its own order when q is not p, and the factors it finds are put in
+  // the order of the search at p.
   const ZPoly Fz = to_z(F);
-  const Mpz pz(static_cast<unsigned long>(p));
-  const std::uint32_t k = lift_exponent(Fz, pz);
-  const Mpz P = power(pz, k);
   std::vector<ZPoly> base;
-  for (const auto& w : factors) base.push_back(to_z(w));
+  if (q == p) {
+    for (const auto& w : factors) base.push_back(to_z(w));
+  } else {
+    const Zp Fq(q);
+    std::vector<WordPoly> split;
+    PrivateDraws draws;
+    for (const auto& part : q_parts)
+      GY_CHECK(equal_degree(Fq, part.poly, part.degree, half_power_less_one(q, part.degree), split));
+    for (const auto& w : split) base.push_back(to_z(w));
+  }
+  const Mpz qz(static_cast<unsigned long>(q));
+  const std::uint32_t k = lift_exponent(Fz, qz);
+  const Mpz P = power(qz, k);
   std::vector<ZPoly> lifted;
-  GY_CHECK(lift_tree(Fz, base, pz, k, P, lifted));
-  LiftCache cache(Fz, std::move(base), p);
+  GY_CHECK(lift_tree(Fz, base, qz, k, P, lifted));
+  LiftCache cache(Fz, std::move(base), q);
   cache.seed(k, lifted, true);
   RecombineHints hints{std::move(degrees), &cache};
   std::vector<ZPoly> found = GY_TRY(Recombination(Fz, std::move(lifted), P, std::move(hints)).run());
+  if (q != p) {
+    const Mpz pz(static_cast<unsigned long>(p));
+    auto ordered = in_search_order(Fz, found, Fp, factors, power(pz, lift_exponent(Fz, pz)));
+    if (!ordered) return fail(Error::other("the factors found do not match the factors modulo the prime"));
+    found = std::move(*ordered);
+  }
   std::vector<FracPoly> result;
   for (const auto& h : found) result.push_back(to_fractions(to_int_poly(h)));
   return result;
