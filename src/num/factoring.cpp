@@ -178,10 +178,19 @@ void split_block(const WordPolyModulus& mod, const std::vector<WordPoly>& steps,
 // x^(p^i) − x over a block of steps share one gcd with r, and a block that meets factors is split
 // by halves; the parts are then taken in order under the same stopping rule, which finds the same
 // parts.
-std::vector<DegreePart> distinct_degree(const Zp& F, const WordPoly& f) {
+// Work of a distinct-degree factoring, counted as steps times the degree of the modulus, and an
+// optional limit on it and on the number of factors found, past which it gives up (an empty list).
+struct DegreeWork {
+  std::size_t work = 0;
+  std::size_t max_work = SIZE_MAX;
+  std::size_t max_count = SIZE_MAX;
+};
+
+std::vector<DegreePart> distinct_degree(const Zp& F, const WordPoly& f, DegreeWork* limits = nullptr) {
   std::vector<DegreePart> parts;
   const i64 n = degree(f);
   WordPoly r = f;
+  std::size_t count = 0;
   if (n >= 2) {
     // Powers of x are taken modulo r once it has fallen to two thirds of the modulus's degree.
     auto mod = std::make_unique<WordPolyModulus>(F, f);
@@ -200,6 +209,10 @@ std::vector<DegreePart> distinct_degree(const Zp& F, const WordPoly& f) {
       }
       // Steps i .. last all satisfy 2·step <= deg r for the r at the block's start.
       const i64 last = std::min(i + block - 1, degree(r) / 2);
+      if (limits) {
+        limits->work += static_cast<std::size_t>(last - i + 1) * mod->degree();
+        if (limits->work > limits->max_work || count + 1 >= limits->max_count) return {};
+      }
       steps.clear();
       WordPoly product{1};
       for (i64 k = i; k <= last; ++k) {
@@ -222,6 +235,7 @@ std::vector<DegreePart> distinct_degree(const Zp& F, const WordPoly& f) {
             break;
           }
           r = quotient(F, std::move(r), part.poly);
+          count += static_cast<std::size_t>(degree(part.poly)) / part.degree;
           parts.push_back(std::move(part));
         }
       }
@@ -260,8 +274,9 @@ Status equal_degree(const Zp& F, const WordPoly& f, u64 d, const Int& e, std::ve
 Int half_power_less_one(u64 p, u64 d) { return (Int::pow(Int(p), static_cast<std::uint32_t>(d)) - Int(1)) / Int(2); }
 
 // The monic factors of a monic squarefree f: by degree, lowest first, each degree split by draws.
-Result<std::vector<WordPoly>> factor_word(const Zp& F, const WordPoly& f, std::vector<DegreePart>* parts_out) {
-  std::vector<DegreePart> parts = distinct_degree(F, f);
+Result<std::vector<WordPoly>> factor_word(const Zp& F, const WordPoly& f, std::vector<DegreePart>* parts_out,
+                                          DegreeWork* work = nullptr) {
+  std::vector<DegreePart> parts = distinct_degree(F, f, work);
   std::vector<WordPoly> factors;
   for (const auto& part : parts) GY_CHECK(equal_degree(F, part.poly, part.degree, half_power_less_one(F.p, part.degree), factors));
   if (parts_out) *parts_out = std::move(parts);
@@ -469,6 +484,73 @@ std::pair<ZPoly, ZPoly> divrem_monic_mod(ZPoly a, const ZPoly& G, const Mpz& m) 
   return {std::move(q), std::move(a)};
 }
 
+// Division with remainder by one monic G modulo m, through the inverse of G's reversal modulo x^k
+// (Newton's iteration), so that a quotient of length up to k costs a few products instead of a long
+// division. Short quotients or divisors divide directly.
+class MonicDivisor {
+ public:
+  MonicDivisor(const ZPoly& G, const Mpz& m, std::size_t k) : G_(G), m_(m) {
+    const std::size_t d = G_.size() - 1;
+    if (k < kFastLength || d < kFastLength) return;
+    // inverse ← inverse·(2 − rev(G)·inverse), doubling the precision up to k.
+    inverse_ = ZPoly{Mpz(1ul)};
+    ZPoly head, e, t;
+    for (std::size_t prec = 1; prec < k;) {
+      const std::size_t next = std::min(2 * prec, k);
+      head.assign(G_.rbegin(), G_.rbegin() + static_cast<std::ptrdiff_t>(std::min(next, G_.size())));
+      mul_into(e, head, inverse_);
+      e.resize(next);
+      for (auto& x : e) mpz_neg(x.get(), x.get());
+      mpz_add_ui(e[0].get(), e[0].get(), 1);
+      reduce(e, m_);
+      mul_into(t, inverse_, e);
+      if (t.size() > next) t.resize(next);
+      inverse_.resize(next);
+      for (std::size_t i = 0; i < t.size(); ++i) mpz_add(inverse_[i].get(), inverse_[i].get(), t[i].get());
+      reduce(inverse_, m_);
+      inverse_.resize(next);
+      prec = next;
+    }
+    k_ = k;
+  }
+
+  // q ← the quotient and a ← the remainder of a by G modulo m, both in [0, m).
+  void divrem(ZPoly& q, ZPoly& a) const {
+    const std::size_t d = G_.size() - 1;
+    reduce(a, m_);
+    if (a.size() <= d) {
+      q.clear();
+      return;
+    }
+    const std::size_t k = a.size() - d;
+    if (k > k_) {
+      divrem_monic_mod_into(q, a, G_, m_);
+      return;
+    }
+    // rev(q) = rev(a)·rev(G)⁻¹ mod x^k.
+    ZPoly top(a.rbegin(), a.rbegin() + static_cast<std::ptrdiff_t>(k));
+    ZPoly inv(inverse_.begin(), inverse_.begin() + static_cast<std::ptrdiff_t>(k));
+    trim(inv);
+    ZPoly qrev;
+    mul_into(qrev, top, inv);
+    qrev.resize(k);
+    q.assign(qrev.rbegin(), qrev.rend());
+    reduce(q, m_);
+    ZPoly qg;
+    mul_into(qg, q, G_);
+    a.resize(d);
+    for (std::size_t i = 0; i < d && i < qg.size(); ++i) mpz_sub(a[i].get(), a[i].get(), qg[i].get());
+    reduce(a, m_);
+  }
+
+ private:
+  static constexpr std::size_t kFastLength = 24;
+  const ZPoly& G_;
+  const Mpz& m_;
+  ZPoly inverse_;
+  std::size_t k_ = 0;
+};
+
 // f·lc(f)⁻¹ modulo m, for f reduced modulo m.
 Result<ZPoly> monic_mod(ZPoly f, const Mpz& m) {
   if (f.empty()) return fail(Error::range("monic() of zero polynomial"));
@@ -538,11 +620,12 @@ Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const
   // With E = m·E′ and G·β + H·α ≡ E′ (mod m2), deg β < deg G: b·E′ = q·G + β gives
   // E′ = E′·(a·G + b·H) ≡ G·(a·E′ + H·q) + H·β.
   Mpz m2;
+  std::optional<MonicDivisor> divisor;
   auto split = [&] {
     divide_exact(E, m);
     reduce(E, m2);
     mul_into(beta, b, E);
-    divrem_monic_mod_into(q, beta, Gm, m2);
+    divisor->divrem(q, beta);
     mul_into(alpha, a, E);
     mul_into(t, H, q);
     add_into(alpha, t);
@@ -565,6 +648,8 @@ Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const
     trim(E);
     Gm = G;
     reduce(Gm, m2);
+    // b·E′ has degree below deg G + deg F, so its quotient by G is no longer than deg F.
+    divisor.emplace(Gm, m2, F.size());
     split();
     add_scaled(G, m, beta);
     add_scaled(H, m, alpha);
@@ -696,6 +781,28 @@ RootBound root_bound(const ZPoly& f) {
   return {hi, e};
 }
 
+// log2 of an upper bound on the absolute values of the complex roots of f, sharpened by three
+// root-squaring (Graeffe) steps: with f(x) = E(x²) + x·O(x²), E(y)² − y·O(y)² has the squares of
+// f's roots as its roots, and the eighth root of its bound from root_bound bounds f's roots.
+double root_bound_log2(const ZPoly& f) {
+  ZPoly g = f;
+  constexpr int kSteps = 3;
+  for (int step = 0; step < kSteps; ++step) {
+    ZPoly even, odd;
+    for (std::size_t i = 0; i < g.size(); ++i) (i % 2 == 0 ? even : odd).push_back(g[i]);
+    trim(even);
+    trim(odd);
+    ZPoly next = mul(even, even), t = mul(odd, odd);
+    t.insert(t.begin(), Mpz());
+    if (next.size() < t.size()) next.resize(t.size());
+    for (std::size_t i = 0; i < t.size(); ++i) mpz_sub(next[i].get(), next[i].get(), t[i].get());
+    trim(next);
+    g = std::move(next);
+    poll_interrupt();
+  }
+  return std::min(root_bound(f).log2(), root_bound(g).log2() / (1 << kSteps) + 1e-9);
+}
+
 // Lifts of one factorisation modulo p to ever higher powers of p, recomputed from the factors
 // modulo p when more precision is asked for. When seeded with lifts that were handed in rather than
 // computed here, the first lift is checked against them; on a mismatch no lifts are given.
@@ -804,7 +911,7 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
   const double mant = mpz_get_d_2exp(&exp2c, c.get());
   const double log2c = static_cast<double>(exp2c) + std::log2(std::fabs(mant));
   const double log2N = std::log2(static_cast<double>(N)) + 1e-9;
-  const double step_bits = std::max(0.0, log2c + root_bound(g).log2()) + 1e-9;
+  const double step_bits = std::max(0.0, log2c + root_bound_log2(g)) + 1e-9;
   auto bound_digits = [&](std::size_t j) {
     return static_cast<std::uint32_t>(std::ceil((log2N + static_cast<double>(j) * step_bits) / log2p)) + 1;
   };
@@ -812,7 +919,7 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
   std::uint32_t delta = 1;
   while (std::pow(static_cast<double>(p), delta + 1) <= 1 << 20) ++delta;
   const Mpz Pz(static_cast<unsigned long>(p));
-  const long double unit_noise = 1.0L + static_cast<long double>(u) / 2;
+  const long double noise = std::floor(1.0L + static_cast<long double>(u) / 2);
   // Mixed columns reach no further than deg g / 2, nor past 2^16 bits of power-sum bound.
   std::size_t mix_top = std::max<std::size_t>(1, N / 2);
   while (mix_top > 1 && static_cast<double>(bound_digits(mix_top)) * log2p > 65536) mix_top /= 2;
@@ -825,8 +932,10 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
   };
 
   for (int attempt = 0; attempt < 4; ++attempt) {
-    // Digits kept in reserve below the top of one column.
-    const std::uint32_t reserve = static_cast<std::uint32_t>(std::ceil((128 << attempt) / log2p)) + delta;
+    // Digits kept in reserve below the top of one column: enough, as a rule, for the lattice to
+    // shrink to the true vectors, each of about u factors giving away the bound's bits.
+    const double reserve_bits = (64 + static_cast<double>(u) * (std::log2(static_cast<double>(noise)) + 2)) * (1 << attempt);
+    const std::uint32_t reserve = static_cast<std::uint32_t>(std::ceil(reserve_bits / log2p)) + delta;
     std::vector<LatticeRow> rows(u, LatticeRow(u, 0));
     for (std::size_t i = 0; i < u; ++i) rows[i][i] = 1;
     long double M2 = static_cast<long double>(u);
@@ -870,50 +979,55 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
       return true;
     };
 
-    // Feeds one column; the blocks when they are proven, and whether the basis shrank.
+    // Feeds one column: Σ w_j·p^(top − b_j)·c^j·s_j(f_i) modulo p^K, whose sum over a true factor is
+    // below Σ|w_j|·p^top in absolute value; the blocks when they are proven, and whether the basis
+    // shrank.
     bool shrank = false;
     auto feed = [&](const std::vector<Term>& terms) -> std::optional<Blocks> {
       shrank = false;
       std::uint32_t top = 0;
-      long double bound = 0;
       std::size_t J = 0;
+      u64 weight = 0;
       for (const Term& term : terms) {
         top = std::max(top, bound_digits(term.j));
-        bound += static_cast<long double>(std::llabs(term.weight)) * unit_noise;
         J = std::max(J, term.j);
+        weight += static_cast<u64>(std::llabs(term.weight));
       }
-      if (!prepare(top + reserve, J)) return std::nullopt;
-      const std::size_t n_terms = terms.size();
-      // T[i][t] = c^j·s_j(f_i) modulo p^K, and its rounding at the previous level.
-      std::vector<std::vector<Mpz>> T(u, std::vector<Mpz>(n_terms)), rounded(u, std::vector<Mpz>(n_terms));
-      for (std::size_t i = 0; i < u; ++i)
-        for (std::size_t k = 0; k < n_terms; ++k) {
-          mpz_mul(T[i][k].get(), cpow[terms[k].j].get(), sums[i][terms[k].j].get());
-          mpz_fdiv_r(T[i][k].get(), T[i][k].get(), pK.get());
+      const std::uint32_t bj =
+          top + static_cast<std::uint32_t>(std::ceil(std::log2(static_cast<double>(weight)) / log2p + 1e-9));
+      if (!prepare(bj + reserve, J)) return std::nullopt;
+      std::vector<Mpz> T(u), rounded(u);
+      Mpz shift;
+      for (std::size_t i = 0; i < u; ++i) {
+        for (const Term& term : terms) {
+          mpz_mul(t.get(), cpow[term.j].get(), sums[i][term.j].get());
+          mpz_pow_ui(shift.get(), Pz.get(), top - bound_digits(term.j));
+          mpz_mul(t.get(), t.get(), shift.get());
+          if (term.weight > 0)
+            mpz_addmul_ui(T[i].get(), t.get(), static_cast<unsigned long>(term.weight));
+          else
+            mpz_submul_ui(T[i].get(), t.get(), static_cast<unsigned long>(-term.weight));
         }
-      const long double noise = std::floor(bound);
+        mpz_fdiv_r(T[i].get(), T[i].get(), pK.get());
+      }
       M2 += noise * noise;
       int idle = 0;
       bool fresh = true;
       std::vector<i64> diff(u), column;
-      for (std::uint32_t s = K - top; s > 0;) {
-        const std::uint32_t dl = std::min(delta, s);
-        s -= dl;
+      for (std::uint32_t b = K; b > bj;) {
+        const std::uint32_t dl = std::min(delta, b - bj);
+        b -= dl;
         const i64 scale_by = static_cast<i64>(std::llround(std::pow(static_cast<double>(p), dl)));
-        // d_i = Σ w_j·(round(T/p^(b_j+s)) − p^δ·round(T/p^(b_j+s+δ))), each below p^δ in size.
+        pb = power(Pz, b);
+        mpz_fdiv_q_2exp(half.get(), pb.get(), 1);
+        // d_i = round(T/p^b) − p^δ·round(T/p^(b+δ)), below p^δ in absolute value.
         for (std::size_t i = 0; i < u; ++i) {
-          i64 sum = 0;
-          for (std::size_t k = 0; k < n_terms; ++k) {
-            pb = power(Pz, bound_digits(terms[k].j) + s);
-            mpz_fdiv_q_2exp(half.get(), pb.get(), 1);
-            mpz_add(q.get(), T[i][k].get(), half.get());
-            mpz_fdiv_q(q.get(), q.get(), pb.get());
-            mpz_mul_si(t.get(), rounded[i][k].get(), scale_by);
-            mpz_sub(t.get(), q.get(), t.get());
-            sum += terms[k].weight * mpz_get_si(t.get());
-            mpz_swap(rounded[i][k].get(), q.get());
-          }
-          diff[i] = sum;
+          mpz_add(q.get(), T[i].get(), half.get());
+          mpz_fdiv_q(q.get(), q.get(), pb.get());
+          mpz_mul_si(t.get(), rounded[i].get(), scale_by);
+          mpz_sub(t.get(), q.get(), t.get());
+          diff[i] = mpz_get_si(t.get());
+          mpz_swap(rounded[i].get(), q.get());
         }
         // Every row's new entry, committed only when all stay in range.
         column.resize(rows.size());
@@ -974,23 +1088,17 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
       return std::nullopt;
     };
 
-    // Single power sums while they shrink the basis, then mixes.
-    int still = 0;
-    std::size_t j = 1;
-    for (; j <= u + 16 && still < 3; ++j) {
-      poll_interrupt();
-      if (auto done = feed({{j, 1}})) return done;
-      if (K == 0) return std::nullopt;
-      still = shrank ? 0 : still + 1;
-    }
-    still = 0;
-    for (std::size_t round = 0; round < u + 16 && still < 3; ++round) {
+    // Column t mixes the power sums up to t, or up to the highest one whose bound exceeds the
+    // first's by at most half the reserve, whichever is higher.
+    std::size_t reach = 1;
+    while (reach < mix_top && bound_digits(reach + 1) <= bound_digits(1) + reserve / 2) ++reach;
+    for (std::size_t column = 1; column <= u + 16; ++column) {
       poll_interrupt();
       std::vector<Term> terms;
-      for (std::size_t k = 1; k <= mix_top; ++k) terms.push_back({k, next_sign()});
+      const std::size_t J = std::min(mix_top, std::max(column, reach));
+      for (std::size_t k = 1; k <= J; ++k) terms.push_back({k, J == 1 ? 1 : next_sign()});
       if (auto done = feed(terms)) return done;
       if (K == 0) return std::nullopt;
-      still = shrank ? 0 : still + 1;
     }
   }
   return std::nullopt;
@@ -1072,6 +1180,27 @@ bool balanced_digits(const Mpz& x, std::size_t w, std::size_t count, ZPoly& out)
     mpz_sub(rest.get(), rest.get(), digit.get());
     mpz_fdiv_q_2exp(rest.get(), rest.get(), w);
     out.push_back(digit);
+  }
+  return true;
+}
+
+// False when b cannot divide a in Z[x]: b's coefficients pass the bound 2^(deg b)·‖a‖₂·|lc b| that
+// every factor's obey, or b does not divide a modulo a word prime.
+bool may_divide(const ZPoly& a, const ZPoly& b) {
+  if (b.empty() || b.size() > a.size()) return false;
+  const std::uint64_t limit = bit_length(b.back()) + b.size() + norm_bits(a);
+  for (const auto& x : b)
+    if (bit_length(x) > limit) return false;
+  for (std::size_t i = 0; i < 2; ++i) {
+    const u64 l = word_prime(i);
+    if (mpz_divisible_ui_p(b.back().get(), l)) continue;
+    const Zp Fl(l);
+    WordPoly am, bm;
+    for (const auto& x : a) am.push_back(mpz_fdiv_ui(x.get(), l));
+    for (const auto& x : b) bm.push_back(mpz_fdiv_ui(x.get(), l));
+    gy::trim(am);
+    gy::trim(bm);
+    if (!rem(Fl, std::move(am), bm).empty()) return false;
   }
   return true;
 }
@@ -1189,7 +1318,7 @@ struct RecombineHints {
 // order.
 class Recombination {
  public:
-  static constexpr double kEnumerationLimit = 1 << 20;
+  static constexpr double kEnumerationLimit = 1 << 15;
 
   Recombination(const ZPoly& F, std::vector<ZPoly> lifted, Mpz P, RecombineHints hints)
       : F_(F), lifted_(std::move(lifted)), P_(std::move(P)), hints_(std::move(hints)) {}
@@ -1205,7 +1334,8 @@ class Recombination {
       std::vector<std::size_t> free;
       for (std::size_t i = 0; i < r; ++i)
         if (!used_[i]) free.push_back(i);
-      if (lattice && choose(free.size(), s) > kEnumerationLimit) {
+      const double cube = std::pow(static_cast<double>(free.size()), 3);
+      if (lattice && choose(free.size(), s) > std::max(kEnumerationLimit, cube)) {
         auto accept = [&](const std::vector<std::vector<std::size_t>>& blocks) { return all_but_largest_divide(blocks); };
         if (auto atoms = lattice_atoms(g_, free, *hints_.lifts, accept)) {
           GY_CHECK(replay(*atoms, s));
@@ -1596,6 +1726,83 @@ class PrivateDraws {
   u64 saved_;
 };
 
+// lc(F)·Π lifts[i] over the block, modulo P in the symmetric range, made primitive.
+ZPoly block_candidate(const ZPoly& F, const std::vector<ZPoly>& lifts, const std::vector<std::size_t>& block,
+                      const Mpz& P) {
+  ZPoly h{Mpz(1ul)};
+  for (std::size_t k : block) h = reduced(mul(h, lifts[k]), P);
+  scale(h, F.back());
+  reduce(h, P);
+  Mpz half;
+  mpz_fdiv_q_2exp(half.get(), P.get(), 1);
+  Mpz content;
+  for (auto& x : h) {
+    if (mpz_cmp(x.get(), half.get()) > 0) mpz_sub(x.get(), x.get(), P.get());
+    mpz_gcd(content.get(), content.get(), x.get());
+  }
+  trim(h);
+  if (!h.empty()) divide_exact(h, content);
+  return h;
+}
+
+// The irreducible factors of F (squarefree, primitive, of degree 2 or more, its leading coefficient
+// prime to q), in no particular order, from F's monic factors modulo the prime q by `lattice_atoms`
+// alone, lifting no further than the lattice asks: every block but the one of largest degree is
+// proven by trial division, its candidate taken at the precision at hand and, should that fail, at
+// the bound of lift_exponent, where every factor of degree up to deg F / 2 is found. None when the
+// lattice gives up.
+std::optional<std::vector<ZPoly>> lattice_factors(const ZPoly& F, std::vector<ZPoly> base, u64 q) {
+  if (base.size() == 1) return std::vector<ZPoly>{F};
+  std::vector<std::size_t> degrees;
+  for (const auto& f : base) degrees.push_back(f.size() - 1);
+  LiftCache lifts(F, std::move(base), q);
+  lifts.seed(0, {}, true);
+  const Mpz qz(static_cast<unsigned long>(q));
+  const std::uint32_t bound = lift_exponent(F, qz);
+  std::vector<ZPoly> found;
+  std::vector<std::vector<std::size_t>> tried;
+  auto accept = [&](const std::vector<std::vector<std::size_t>>& blocks) {
+    std::size_t largest = 0, best = 0;
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+      std::size_t d = 0;
+      for (std::size_t k : blocks[b]) d += degrees[k];
+      if (d > best) best = d, largest = b;
+    }
+    if (blocks == tried) return false;
+    tried = blocks;
+    for (;;) {
+      const std::vector<ZPoly>* all = lifts.at_least(lifts.exponent());
+      if (!all) return false;
+      const Mpz P = power(qz, lifts.exponent());
+      std::vector<ZPoly> factors;
+      ZPoly rest = F;
+      bool ok = true;
+      for (std::size_t b = 0; b < blocks.size() && ok; ++b) {
+        if (b == largest) continue;
+        ZPoly h = block_candidate(F, *all, blocks[b], P);
+        ZPoly quotient;
+        ok = degree(h) >= 1 && may_divide(rest, h) && divides_exactly(rest, h, &quotient);
+        if (ok) {
+          factors.push_back(std::move(h));
+          rest = std::move(quotient);
+        }
+      }
+      if (ok) {
+        factors.push_back(std::move(rest));
+        found = std::move(factors);
+        return true;
+      }
+      if (lifts.exponent() >= bound || !lifts.at_least(bound)) return false;
+    }
+  };
+  std::vector<std::size_t> all(degrees.size());
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+  auto blocks = lattice_atoms(F, all, lifts, accept);
+  if (!blocks) return std::nullopt;
+  if (blocks->size() == 1) return std::vector<ZPoly>{F};
+  return found;
+}
+
 // The factors of F in the order, sign and normalisation in which combine_factors finds them from the
 // monic factors modulo p lifted to P = p^k (k from lift_exponent), given F's irreducible factors: the
 // modular factors of each irreducible factor form one atom, and the plain search meets the atoms by
@@ -1665,8 +1872,12 @@ std::optional<std::vector<ZPoly>> in_search_order(const ZPoly& F, const std::vec
 // =============================================================================================
 // Primes
 
-// Up to this many modular factors no further prime is asked for the degrees of the factors.
-constexpr std::size_t kFewFactors = 8;
+// Below this many modular factors no further prime is asked for the degrees of the factors.
+constexpr std::size_t kFewFactors = 17;
+// Up to this many modular factors the lattice is tried before the subset search, when lifting to
+// the search's bound would take at least kLatticeFirstBits bits over all coefficients.
+constexpr std::size_t kLatticeFirst = 8;
+constexpr double kLatticeFirstBits = 1 << 17;
 
 // Candidates 2, 3, 4, … each tried against the primes found before it; 2 is recorded but skipped.
 class PrimeSearch {
@@ -1942,7 +2153,8 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
   if (p >= kWordPrimeLimit) return fail(Error::other("no prime below 2^32 keeps the polynomial squarefree"));
   const Zp Fp(p);
   std::vector<DegreePart> parts;
-  std::vector<WordPoly> factors = GY_TRY(factor_word(Fp, monic(Fp, to_word_poly(F, Fp)), &parts));
+  DegreeWork work_at_p;
+  std::vector<WordPoly> factors = GY_TRY(factor_word(Fp, monic(Fp, to_word_poly(F, Fp)), &parts, &work_at_p));
   if (factors.size() == 1) return std::vector<FracPoly>{to_fractions(F)};
   if (auto found = cyclotomic_factors(F, Fp, factors)) {
     std::vector<FracPoly> result;
@@ -1951,24 +2163,23 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
   }
 
   // Factor degrees possible modulo several primes; none between 1 and n − 1 proves F irreducible.
-  // The prime with the fewest factors serves the lattice. With few modular factors at p neither
-  // is worth more distinct-degree steps; otherwise primes stop once two in a row have neither
-  // narrowed the set nor brought fewer factors.
+  // With few modular factors the search is cheap whatever the degrees, and more primes would only
+  // add their distinct-degree steps; otherwise primes stop once two in a row have not narrowed the
+  // set. A prime with at most half as many factors as p serves the search in p's place.
   DegreeSet degrees = degrees_of(parts, n);
   u64 q = p;
   std::size_t fewest = factors.size();
   std::vector<DegreePart> q_parts;
-  const int extra = factors.size() <= kFewFactors ? 0 : n <= 256 ? 6 : 3;
+  const int extra = factors.size() < kFewFactors ? 0 : n <= 256 ? 6 : 2;
   for (int i = 0, idle = 0; i < extra && idle < 2 && !degrees.only_trivial(); ++i) {
     const u64 c = GY_TRY(next_usable_prime(primes, F));
     if (c >= kWordPrimeLimit) break;
     const Zp Fc(c);
     std::vector<DegreePart> c_parts = distinct_degree(Fc, monic(Fc, to_word_poly(F, Fc)));
+    idle = degrees.intersect(degrees_of(c_parts, n)) ? 0 : idle + 1;
     std::size_t count = 0;
     for (const auto& part : c_parts) count += static_cast<std::size_t>(gy::degree(part.poly)) / part.degree;
-    const bool narrowed = degrees.intersect(degrees_of(c_parts, n));
-    idle = narrowed || count < fewest ? 0 : idle + 1;
-    if (count < fewest) {
+    if (2 * count <= factors.size() && count < fewest) {
       fewest = count;
       q = c;
       q_parts = std::move(c_parts);
@@ -1990,16 +2201,29 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
       GY_CHECK(equal_degree(Fq, part.poly, part.degree, half_power_less_one(q, part.degree), split));
     for (const auto& w : split) base.push_back(to_z(w));
   }
+  // Few modular factors go to the lattice at once, which proves irreducibility with far less lifting
+  // than the search; many go to the search, which finds small subsets cheaply and turns to the
+  // lattice for what remains.
+  std::vector<ZPoly> found;
+  bool ordered_at_p = false;
   const Mpz qz(static_cast<unsigned long>(q));
   const std::uint32_t k = lift_exponent(Fz, qz);
-  const Mpz P = power(qz, k);
-  std::vector<ZPoly> lifted;
-  GY_CHECK(lift_tree(Fz, base, qz, k, P, lifted));
-  LiftCache cache(Fz, std::move(base), q);
-  cache.seed(k, lifted, true);
-  RecombineHints hints{std::move(degrees), &cache};
-  std::vector<ZPoly> found = GY_TRY(Recombination(Fz, std::move(lifted), P, std::move(hints)).run());
-  if (q != p) {
+  const bool lattice_first =
+      base.size() <= kLatticeFirst && static_cast<double>(k) * std::log2(static_cast<double>(q)) * static_cast<double>(n) >= kLatticeFirstBits;
+  if (auto direct = lattice_first ? lattice_factors(Fz, base, q) : std::nullopt) {
+    if (direct->size() == 1) return std::vector<FracPoly>{to_fractions(F)};
+    found = std::move(*direct);
+  } else {
+    const Mpz P = power(qz, k);
+    std::vector<ZPoly> lifted;
+    GY_CHECK(lift_tree(Fz, base, qz, k, P, lifted));
+    LiftCache cache(Fz, std::move(base), q);
+    cache.seed(k, lifted, true);
+    RecombineHints hints{std::move(degrees), &cache};
+    found = GY_TRY(Recombination(Fz, std::move(lifted), P, std::move(hints)).run());
+    ordered_at_p = q == p;
+  }
+  if (!ordered_at_p) {
     const Mpz pz(static_cast<unsigned long>(p));
     auto ordered = in_search_order(Fz, found, Fp, factors, power(pz, lift_exponent(Fz, pz)));
     if (!ordered) return fail(Error::other("the factors found do not match the factors modulo the prime"));

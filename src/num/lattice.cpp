@@ -55,7 +55,7 @@ class Reducer {
       T s = static_cast<T>(gram(k, k));
       for (std::size_t j = 0; j + 1 < k; ++j) s -= mu(k, j) * r(k, j);
       const T rkk = s - mu(k, k - 1) * r(k, k - 1);
-      if (rkk < static_cast<T>(0.99) * r(k - 1, k - 1) - mu(k, k - 1) * r(k, k - 1)) {
+      if (rkk < static_cast<T>(0.75) * r(k - 1, k - 1) - mu(k, k - 1) * r(k, k - 1)) {
         // δ·r_(k−1) > r_kk + μ²·r_(k−1): swap, and take up the earlier row again.
         swap(k - 1, k);
         if (k > 1) {
@@ -157,6 +157,15 @@ bool lll_reduce(std::vector<LatticeRow>& rows) {
   for (const auto& row : rows)
     for (i64 v : row)
       if (v > kEntryLimit || v < -kEntryLimit) return false;
+  // Double precision first, wider types when the reduction does not settle.
+  switch (Reducer<double>(rows).run()) {
+    case Outcome::done:
+      return true;
+    case Outcome::overflow:
+      return false;
+    case Outcome::unsettled:
+      break;
+  }
   switch (Reducer<long double>(rows).run()) {
     case Outcome::done:
       return true;

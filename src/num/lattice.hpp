@@ -19,9 +19,9 @@ using LatticeRow = std::vector<std::int64_t>;
 // Entries stay within ±2^kLatticeEntryBits; an operation that would leave that range fails.
 inline constexpr int kLatticeEntryBits = 60;
 
-// LLL reduction (δ = 0.99, size reduction to 0.51) of linearly independent rows of equal length, in
-// place. The Gram matrix is kept exactly; Gram–Schmidt data are computed from it in long double, and
-// again in quadruple precision when long double does not settle. False when an entry or a Gram entry
+// LLL reduction (δ = 0.75, size reduction to 0.51) of linearly independent rows of equal length, in
+// place. The Gram matrix is kept exactly; Gram–Schmidt data are computed from it in double
+// precision, and again in long double and then quadruple precision when that does not settle. False when an entry or a Gram entry
 // would leave its range or the reduction does not settle; the rows then still span the same lattice.
 // Polls for interruption.
 bool lll_reduce(std::vector<LatticeRow>& rows);
