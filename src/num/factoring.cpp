@@ -484,39 +484,58 @@ std::pair<ZPoly, ZPoly> divrem_monic_mod(ZPoly a, const ZPoly& G, const Mpz& m) 
   return {std::move(q), std::move(a)};
 }
 
-// Division with remainder by one monic G modulo m, through the inverse of G's reversal modulo x^k
-// (Newton's iteration), so that a quotient of length up to k costs a few products instead of a long
-// division. Short quotients or divisors divide directly.
+// Division with remainder by a monic G modulo powers of p, through the inverse of G's reversal
+// modulo x^k, so that a quotient of length up to k costs two products instead of a long division.
+// The inverse is carried from one modulus to the next: G changes by multiples of the old modulus,
+// so one Newton step inv ← inv·(2 − rev(G)·inv) doubles the power of p it holds for. Short
+// quotients or divisors divide directly.
 class MonicDivisor {
  public:
-  MonicDivisor(const ZPoly& G, const Mpz& m, std::size_t k) : G_(G), m_(m) {
-    const std::size_t d = G_.size() - 1;
-    if (k < kFastLength || d < kFastLength) return;
-    // inverse ← inverse·(2 − rev(G)·inverse), doubling the precision up to k.
-    inverse_ = ZPoly{Mpz(1ul)};
-    ZPoly head, e, t;
-    for (std::size_t prec = 1; prec < k;) {
-      const std::size_t next = std::min(2 * prec, k);
-      head.assign(G_.rbegin(), G_.rbegin() + static_cast<std::ptrdiff_t>(std::min(next, G_.size())));
-      mul_into(e, head, inverse_);
-      e.resize(next);
-      for (auto& x : e) mpz_neg(x.get(), x.get());
-      mpz_add_ui(e[0].get(), e[0].get(), 1);
-      reduce(e, m_);
-      mul_into(t, inverse_, e);
-      if (t.size() > next) t.resize(next);
-      inverse_.resize(next);
-      for (std::size_t i = 0; i < t.size(); ++i) mpz_add(inverse_[i].get(), inverse_[i].get(), t[i].get());
-      reduce(inverse_, m_);
-      inverse_.resize(next);
-      prec = next;
+  MonicDivisor(std::size_t k, std::size_t d) : k_(k >= kFastLength && d >= kFastLength ? k : 0) {}
+
+  // Makes the divisor G modulo m = p^e, G monic of degree d and congruent modulo p^(e/2) to the
+  // one before.
+  void reset(const ZPoly& G, const Mpz& p, std::uint32_t e) {
+    G_ = &G;
+    mpz_pow_ui(m_.get(), p.get(), e);
+    if (k_ == 0) return;
+    ZPoly head, t, u;
+    auto newton = [&](const Mpz& modulus, std::size_t length) {
+      // inverse ← inverse + inverse·(1 − rev(G)·inverse), to `length` terms modulo `modulus`.
+      head.assign(G.rbegin(), G.rbegin() + static_cast<std::ptrdiff_t>(std::min(length, G.size())));
+      mul_into(t, head, inverse_);
+      t.resize(length);
+      for (auto& x : t) mpz_neg(x.get(), x.get());
+      mpz_add_ui(t[0].get(), t[0].get(), 1);
+      reduce(t, modulus);
+      mul_into(u, inverse_, t);
+      if (u.size() > length) u.resize(length);
+      inverse_.resize(std::max(inverse_.size(), length));
+      for (std::size_t i = 0; i < u.size(); ++i) mpz_add(inverse_[i].get(), inverse_[i].get(), u[i].get());
+      reduce(inverse_, modulus);
+      inverse_.resize(length);
+    };
+    if (held_ == 0) {
+      // Modulo p first, doubling the number of terms.
+      inverse_ = ZPoly{Mpz(1ul)};
+      for (std::size_t length = 1; length < k_;) {
+        length = std::min(2 * length, k_);
+        newton(p, length);
+      }
+      held_ = 1;
     }
-    k_ = k;
+    while (held_ < e) {
+      held_ = std::min(2 * held_, e);
+      Mpz modulus;
+      mpz_pow_ui(modulus.get(), p.get(), held_);
+      newton(modulus, k_);
+    }
   }
 
   // q ← the quotient and a ← the remainder of a by G modulo m, both in [0, m).
   void divrem(ZPoly& q, ZPoly& a) const {
-    const std::size_t d = G_.size() - 1;
+    const ZPoly& G = *G_;
+    const std::size_t d = G.size() - 1;
     reduce(a, m_);
     if (a.size() <= d) {
       q.clear();
@@ -524,7 +543,7 @@ class MonicDivisor {
     }
     const std::size_t k = a.size() - d;
     if (k > k_) {
-      divrem_monic_mod_into(q, a, G_, m_);
+      divrem_monic_mod_into(q, a, G, m_);
       return;
     }
     // rev(q) = rev(a)·rev(G)⁻¹ mod x^k.
@@ -537,7 +556,7 @@ class MonicDivisor {
     q.assign(qrev.rbegin(), qrev.rend());
     reduce(q, m_);
     ZPoly qg;
-    mul_into(qg, q, G_);
+    mul_into(qg, q, G);
     a.resize(d);
     for (std::size_t i = 0; i < d && i < qg.size(); ++i) mpz_sub(a[i].get(), a[i].get(), qg[i].get());
     reduce(a, m_);
@@ -545,10 +564,11 @@ class MonicDivisor {
 
  private:
   static constexpr std::size_t kFastLength = 24;
-  const ZPoly& G_;
-  const Mpz& m_;
+  std::size_t k_;
+  const ZPoly* G_ = nullptr;
+  Mpz m_;
   ZPoly inverse_;
-  std::size_t k_ = 0;
+  std::uint32_t held_ = 0;  // the inverse holds modulo p^held_
 };
 
 // f·lc(f)⁻¹ modulo m, for f reduced modulo m.
@@ -578,6 +598,27 @@ Result<std::pair<ZPoly, ZPoly>> divrem_mod(const ZPoly& a, const ZPoly& b, const
 // a and b with a·G + b·H ≡ 1 modulo p, deg a < deg H and deg b < deg G, by the extended Euclidean
 // algorithm on the pair with the larger degree first.
 Result<std::pair<ZPoly, ZPoly>> cofactors_mod(const ZPoly& G, const ZPoly& H, const Mpz& p) {
+  if (mpz_cmp_ui(p.get(), kWordPrimeLimit - 1) <= 0 && degree(G) >= 1 && degree(H) >= 1 &&
+      is_word_prime(mpz_get_ui(p.get()))) {
+    // The pair is unique, so word arithmetic finds the same one: a = G⁻¹ mod H, b = (1 − a·G)/H.
+    const Zp Fp(mpz_get_ui(p.get()));
+    auto word = [&](const ZPoly& f) {
+      WordPoly w;
+      for (const auto& x : f) w.push_back(mpz_fdiv_ui(x.get(), Fp.p));
+      gy::trim(w);
+      return w;
+    };
+    const WordPoly g = word(G), h = word(H);
+    const std::optional<WordPoly> a = inverse_mod(Fp, g, h);
+    if (!a) return fail(Error::range("lifted factors are not coprime modulo the prime"));
+    WordPoly one_minus = gy::mul(Fp, *a, g);
+    for (auto& x : one_minus) x = Fp.neg(x);
+    if (one_minus.empty()) one_minus.push_back(0);
+    one_minus[0] = Fp.add(one_minus[0], 1);
+    gy::trim(one_minus);
+    WordPoly b = quotient(Fp, std::move(one_minus), h);
+    return std::pair{to_z(*a), to_z(b)};
+  }
   const bool swapped = degree(H) > degree(G);
   ZPoly r0 = swapped ? H : G, r1 = swapped ? G : H;
   ZPoly s0{Mpz(1ul)}, s1, t0, t1{Mpz(1ul)};
@@ -616,23 +657,30 @@ Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const
   auto [a, b] = GY_TRY(cofactors_mod(G, H, p));
   Mpz m = p;
   // Scratch polynomials whose values are reused from step to step.
-  ZPoly E, Gm, q, beta, alpha, t;
-  // With E = m·E′ and G·β + H·α ≡ E′ (mod m2), deg β < deg G: b·E′ = q·G + β gives
-  // E′ = E′·(a·G + b·H) ≡ G·(a·E′ + H·q) + H·β.
+  ZPoly E, Gm, q, q2, rest, beta, alpha, t;
+  // With E = m·E′ and G·β + H·α ≡ E′ (mod m2), deg β < deg G: E′ = e_q·G + e_r and b·e_r = q2·G + β
+  // give b·E′ = q·G + β with q = b·e_q + q2, and E′ = E′·(a·G + b·H) ≡ G·(a·E′ + H·q) + H·β. Both
+  // quotients are shorter than max(deg H + 1, deg G).
   Mpz m2;
-  std::optional<MonicDivisor> divisor;
+  const std::size_t dg = G.size() - 1, dh = H.size() - 1;
+  MonicDivisor divisor(std::max(dh + 1, dg), dg);
   auto split = [&] {
     divide_exact(E, m);
-    reduce(E, m2);
-    mul_into(beta, b, E);
-    divisor->divrem(q, beta);
+    rest = E;
+    divisor.divrem(q, rest);
+    mul_into(beta, b, rest);
+    divisor.divrem(q2, beta);
+    mul_into(t, b, q);
+    add_into(t, q2);
     mul_into(alpha, a, E);
-    mul_into(t, H, q);
-    add_into(alpha, t);
+    reduce(t, m2);
+    mul_into(q, H, t);
+    add_into(alpha, q);
     reduce(alpha, m2);
   };
   std::uint32_t e = 1;
   while (e < k) {
+    poll_interrupt();
     const std::uint32_t e2 = std::min(e, k - e);
     mpz_pow_ui(m2.get(), p.get(), e2);
     // F − G·H = m·E′.
@@ -648,8 +696,7 @@ Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const
     trim(E);
     Gm = G;
     reduce(Gm, m2);
-    // b·E′ has degree below deg G + deg F, so its quotient by G is no longer than deg F.
-    divisor.emplace(Gm, m2, F.size());
+    divisor.reset(Gm, p, e2);
     split();
     add_scaled(G, m, beta);
     add_scaled(H, m, alpha);
@@ -891,6 +938,62 @@ i64 symmetric(i128 v, i64 Q) {
 // basis, columns mix every power sum up to deg g / 2 with random signs, which tells apart any subset
 // that is not a factor. When those stop too the search starts again with more digits per column.
 // Empty when no lifts are to be had or every attempt runs out.
+// The sizes lattice_atoms works with for u factors of g modulo powers of p.
+struct LatticePlan {
+  std::size_t u = 0;
+  double log2p = 0, log2N = 0;
+  // log2 of |c|·R, rounded up a little: c^j·s_j of a factor is below N·2^(j·step_bits).
+  double step_bits = 0;
+  // Digits per refinement, p^δ about 2^20.
+  std::uint32_t delta = 1;
+  // The bound on a true vector's value in a column.
+  long double noise = 0;
+  // Mixed columns reach no further than deg g / 2, nor past 2^16 bits of power-sum bound; the first
+  // ones reach as far as columns whose top lies within 16 bits of the first power sum's.
+  std::size_t mix_top = 1, reach = 1;
+
+  // Digits of p^(b_j) >= N·(|c|·R)^j, one to spare.
+  std::uint32_t bound_digits(std::size_t j) const {
+    return static_cast<std::uint32_t>(std::ceil((log2N + static_cast<double>(j) * step_bits) / log2p)) + 1;
+  }
+  // Digits kept in reserve below the top of one column: enough, as a rule, for the lattice to shrink
+  // to the true vectors, each of about u factors giving away the bound's bits, up to 384 bits (more
+  // columns bring the rest).
+  std::uint32_t reserve(int attempt) const {
+    const double bits =
+        std::min(384.0, 32 + static_cast<double>(u) * (std::log2(static_cast<double>(noise)) + 2)) * (1 << attempt);
+    return static_cast<std::uint32_t>(std::ceil(bits / log2p)) + delta;
+  }
+  // The top digits of a column mixing power sums 1 .. J.
+  std::uint32_t column_digits(std::size_t J) const {
+    return bound_digits(J) + static_cast<std::uint32_t>(std::ceil(std::log2(static_cast<double>(J)) / log2p + 1e-9));
+  }
+  // The precision the first column asks the lifts for.
+  std::uint32_t first_precision() const {
+    const std::uint32_t need = column_digits(std::min(mix_top, reach)) + reserve(0);
+    return need + need / 4;
+  }
+};
+
+LatticePlan plan_lattice(const ZPoly& g, std::size_t u, u64 p) {
+  LatticePlan plan;
+  plan.u = u;
+  const std::size_t N = static_cast<std::size_t>(degree(g));
+  plan.log2p = std::log2(static_cast<double>(p));
+  long exp2c = 0;
+  const double mant = mpz_get_d_2exp(&exp2c, g.back().get());
+  const double log2c = static_cast<double>(exp2c) + std::log2(std::fabs(mant));
+  plan.log2N = std::log2(static_cast<double>(N)) + 1e-9;
+  plan.step_bits = std::max(0.0, log2c + root_bound_log2(g)) + 1e-9;
+  while (std::pow(static_cast<double>(p), plan.delta + 1) <= 1 << 20) ++plan.delta;
+  plan.noise = std::floor(1.0L + static_cast<long double>(u) / 2);
+  plan.mix_top = std::max<std::size_t>(1, N / 2);
+  while (plan.mix_top > 1 && static_cast<double>(plan.bound_digits(plan.mix_top)) * plan.log2p > 65536) plan.mix_top /= 2;
+  const std::uint32_t first = plan.bound_digits(1) + static_cast<std::uint32_t>(std::ceil(16 / plan.log2p));
+  while (plan.reach < plan.mix_top && plan.column_digits(plan.reach + 1) <= first) ++plan.reach;
+  return plan;
+}
+
 std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
     const ZPoly& g, std::span<const std::size_t> local, LiftCache& lifts,
     const std::function<bool(const std::vector<std::vector<std::size_t>>&)>& accept) {
@@ -902,27 +1005,13 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
   const std::size_t u = local.size();
   if (u == 0) return std::nullopt;
   if (u == 1) return Blocks{{local[0]}};
-  const std::size_t N = static_cast<std::size_t>(degree(g));
   const Mpz& c = g.back();
   const u64 p = lifts.prime();
-  const double log2p = std::log2(static_cast<double>(p));
-  // log2 of N and of |c|·R, rounded up a little; every b_j below keeps a digit to spare.
-  long exp2c = 0;
-  const double mant = mpz_get_d_2exp(&exp2c, c.get());
-  const double log2c = static_cast<double>(exp2c) + std::log2(std::fabs(mant));
-  const double log2N = std::log2(static_cast<double>(N)) + 1e-9;
-  const double step_bits = std::max(0.0, log2c + root_bound_log2(g)) + 1e-9;
-  auto bound_digits = [&](std::size_t j) {
-    return static_cast<std::uint32_t>(std::ceil((log2N + static_cast<double>(j) * step_bits) / log2p)) + 1;
-  };
-  // Digits per refinement, p^δ about 2^20.
-  std::uint32_t delta = 1;
-  while (std::pow(static_cast<double>(p), delta + 1) <= 1 << 20) ++delta;
+  const LatticePlan plan = plan_lattice(g, u, p);
+  const std::uint32_t delta = plan.delta;
+  const long double noise = plan.noise;
+  auto bound_digits = [&](std::size_t j) { return plan.bound_digits(j); };
   const Mpz Pz(static_cast<unsigned long>(p));
-  const long double noise = std::floor(1.0L + static_cast<long double>(u) / 2);
-  // Mixed columns reach no further than deg g / 2, nor past 2^16 bits of power-sum bound.
-  std::size_t mix_top = std::max<std::size_t>(1, N / 2);
-  while (mix_top > 1 && static_cast<double>(bound_digits(mix_top)) * log2p > 65536) mix_top /= 2;
   u64 seed = 0x243F6A8885A308D3ull;
   auto next_sign = [&] {
     seed ^= seed << 13;
@@ -932,10 +1021,7 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
   };
 
   for (int attempt = 0; attempt < 4; ++attempt) {
-    // Digits kept in reserve below the top of one column: enough, as a rule, for the lattice to
-    // shrink to the true vectors, each of about u factors giving away the bound's bits.
-    const double reserve_bits = (64 + static_cast<double>(u) * (std::log2(static_cast<double>(noise)) + 2)) * (1 << attempt);
-    const std::uint32_t reserve = static_cast<std::uint32_t>(std::ceil(reserve_bits / log2p)) + delta;
+    const std::uint32_t reserve = plan.reserve(attempt);
     std::vector<LatticeRow> rows(u, LatticeRow(u, 0));
     for (std::size_t i = 0; i < u; ++i) rows[i][i] = 1;
     long double M2 = static_cast<long double>(u);
@@ -985,16 +1071,10 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
     bool shrank = false;
     auto feed = [&](const std::vector<Term>& terms) -> std::optional<Blocks> {
       shrank = false;
-      std::uint32_t top = 0;
-      std::size_t J = 0;
-      u64 weight = 0;
-      for (const Term& term : terms) {
-        top = std::max(top, bound_digits(term.j));
-        J = std::max(J, term.j);
-        weight += static_cast<u64>(std::llabs(term.weight));
-      }
-      const std::uint32_t bj =
-          top + static_cast<std::uint32_t>(std::ceil(std::log2(static_cast<double>(weight)) / log2p + 1e-9));
+      // Terms are the power sums 1 .. J with weights ±1.
+      const std::size_t J = terms.size();
+      const std::uint32_t top = bound_digits(J);
+      const std::uint32_t bj = plan.column_digits(J);
       if (!prepare(bj + reserve, J)) return std::nullopt;
       std::vector<Mpz> T(u), rounded(u);
       Mpz shift;
@@ -1088,14 +1168,11 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
       return std::nullopt;
     };
 
-    // Column t mixes the power sums up to t, or up to the highest one whose bound exceeds the
-    // first's by at most half the reserve, whichever is higher.
-    std::size_t reach = 1;
-    while (reach < mix_top && bound_digits(reach + 1) <= bound_digits(1) + reserve / 2) ++reach;
+    // Column t mixes the power sums up to t, or up to the plan's reach, whichever is higher.
     for (std::size_t column = 1; column <= u + 16; ++column) {
       poll_interrupt();
       std::vector<Term> terms;
-      const std::size_t J = std::min(mix_top, std::max(column, reach));
+      const std::size_t J = std::min(plan.mix_top, std::max(column, plan.reach));
       for (std::size_t k = 1; k <= J; ++k) terms.push_back({k, J == 1 ? 1 : next_sign()});
       if (auto done = feed(terms)) return done;
       if (K == 0) return std::nullopt;
@@ -1878,6 +1955,9 @@ constexpr std::size_t kFewFactors = 17;
 // the search's bound would take at least kLatticeFirstBits bits over all coefficients.
 constexpr std::size_t kLatticeFirst = 8;
 constexpr double kLatticeFirstBits = 1 << 17;
+// From this many modular factors up to twice as many the search is likely to leave work for the
+// lattice (beyond, it mostly finds small factors first).
+constexpr std::size_t kLatticeLikely = 24;
 
 // Candidates 2, 3, 4, … each tried against the primes found before it; 2 is recorded but skipped.
 class PrimeSearch {
@@ -2214,11 +2294,17 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
     if (direct->size() == 1) return std::vector<FracPoly>{to_fractions(F)};
     found = std::move(*direct);
   } else {
+    // Many factors will likely leave work for the lattice: the lifts then go at once as far as it
+    // will ask, and the search takes them modulo P.
     const Mpz P = power(qz, k);
+    const bool likely = base.size() >= kLatticeLikely && base.size() <= 2 * kLatticeLikely;
+    const std::uint32_t K = likely ? std::max(k, plan_lattice(Fz, base.size(), q).first_precision()) : k;
     std::vector<ZPoly> lifted;
-    GY_CHECK(lift_tree(Fz, base, qz, k, P, lifted));
+    GY_CHECK(lift_tree(Fz, base, qz, K, power(qz, K), lifted));
     LiftCache cache(Fz, std::move(base), q);
-    cache.seed(k, lifted, true);
+    cache.seed(K, lifted, true);
+    if (K > k)
+      for (auto& f : lifted) reduce(f, P);
     RecombineHints hints{std::move(degrees), &cache};
     found = GY_TRY(Recombination(Fz, std::move(lifted), P, std::move(hints)).run());
     ordered_at_p = q == p;
