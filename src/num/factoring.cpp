@@ -719,10 +719,172 @@ Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const
   return std::pair{std::move(G), std::move(H)};
 }
 
+// The same lifting with every value in a machine word, for p^k below 2^62 and short polynomials:
+// residues in [0, m), products by the schoolbook, summed in 128 bits.
+constexpr std::size_t kSmallLiftLength = 96;
+
+namespace small_lift {
+
+using W = std::vector<u64>;
+
+void trim(W& a) {
+  while (!a.empty() && a.back() == 0) a.pop_back();
+}
+
+W mul(const W& a, const W& b, u64 m) {
+  if (a.empty() || b.empty()) return {};
+  W r(a.size() + b.size() - 1);
+  for (std::size_t k = 0; k < r.size(); ++k) {
+    const std::size_t lo = k + 1 > b.size() ? k + 1 - b.size() : 0, hi = std::min(k, a.size() - 1);
+    u128 acc = 0;
+    for (std::size_t i = lo, n = 0; i <= hi; ++i) {
+      acc += static_cast<u128>(a[i]) * b[k - i];
+      if (++n == 15) acc %= m, n = 0;
+    }
+    r[k] = static_cast<u64>(acc % m);
+  }
+  trim(r);
+  return r;
+}
+
+// a + b·c modulo m, coefficient by coefficient of b.
+void add_mul(W& a, const W& b, u64 c, u64 m) {
+  if (a.size() < b.size()) a.resize(b.size(), 0);
+  for (std::size_t i = 0; i < b.size(); ++i) a[i] = static_cast<u64>((a[i] + static_cast<u128>(b[i]) * c) % m);
+  trim(a);
+}
+
+// q ← quotient, a ← remainder of a by the monic G modulo m.
+void divrem(W& q, W& a, const W& G, u64 m) {
+  const std::size_t d = G.size() - 1;
+  q.clear();
+  if (a.size() > d) {
+    q.assign(a.size() - d, 0);
+    for (std::size_t t = a.size(); t-- > d;) {
+      const u64 c = a[t] % m;
+      q[t - d] = c;
+      if (c == 0) continue;
+      for (std::size_t j = 0; j < d; ++j)
+        a[t - d + j] = static_cast<u64>((a[t - d + j] + m - static_cast<u128>(c) * G[j] % m) % m);
+    }
+    a.resize(d);
+  }
+  for (auto& x : a) x %= m;
+  trim(a);
+  trim(q);
+}
+
+// As lift_two, with F given modulo p^k; false when the factors are not coprime modulo p.
+bool lift_two(const W& F, W& G, W& H, u64 p, std::uint32_t k) {
+  const Zp Fp(p);
+  const std::optional<WordPoly> inv = gy::degree(H) >= 1 ? inverse_mod(Fp, G, H) : std::nullopt;
+  if (!inv) return false;
+  W a = *inv;
+  W b = gy::mul(Fp, a, G);
+  for (auto& x : b) x = Fp.neg(x);
+  if (b.empty()) b.push_back(0);
+  b[0] = Fp.add(b[0], 1);
+  gy::trim(b);
+  b = quotient(Fp, std::move(b), H);
+  u64 m = p;
+  W E, beta, alpha, q, t;
+  auto split = [&](u64 m2) {
+    for (auto& x : E) x /= m;
+    beta = mul(b, E, m2);
+    divrem(q, beta, G, m2);
+    alpha = mul(a, E, m2);
+    t = mul(H, q, m2);
+    if (alpha.size() < t.size()) alpha.resize(t.size(), 0);
+    for (std::size_t i = 0; i < t.size(); ++i) alpha[i] = (alpha[i] + t[i]) % m2;
+    trim(alpha);
+  };
+  std::uint32_t e = 1;
+  while (e < k) {
+    const std::uint32_t e2 = std::min(e, k - e);
+    u64 m2 = 1;
+    for (std::uint32_t i = 0; i < e2; ++i) m2 *= p;
+    const u64 mm = m * m2;
+    // F − G·H modulo m·m2, a multiple of m.
+    t = mul(G, H, mm);
+    E.assign(std::max(F.size(), t.size()), 0);
+    for (std::size_t i = 0; i < E.size(); ++i) {
+      const u64 f = i < F.size() ? F[i] % mm : 0, g = i < t.size() ? t[i] : 0;
+      E[i] = f >= g ? f - g : f + mm - g;
+    }
+    W Gm = G;
+    for (auto& x : Gm) x %= m2;
+    std::swap(Gm, G);
+    split(m2);
+    std::swap(Gm, G);
+    add_mul(G, beta, m, mm);
+    add_mul(H, alpha, m, mm);
+    if (e + e2 < k) {
+      // 1 − a·G − b·H modulo m·m2, a multiple of m.
+      W ag = mul(a, G, mm), bh = mul(b, H, mm);
+      E.assign(std::max({ag.size(), bh.size(), std::size_t{1}}), 0);
+      for (std::size_t i = 0; i < E.size(); ++i) {
+        const u64 s = ((i < ag.size() ? ag[i] : 0) + (i < bh.size() ? bh[i] : 0)) % mm;
+        const u64 one = i == 0 ? 1 : 0;
+        E[i] = one >= s ? one - s : one + mm - s;
+      }
+      std::swap(Gm, G);
+      split(m2);
+      std::swap(Gm, G);
+      add_mul(b, beta, m, mm);
+      add_mul(a, alpha, m, mm);
+    }
+    m = mm;
+    e += e2;
+  }
+  return true;
+}
+
+// As lift_tree, with F given modulo P = p^k; false on any failure, left to the general path.
+bool lift_tree(const W& F, std::span<const W> factors, u64 p, std::uint32_t k, u64 P, std::vector<W>& out) {
+  if (F.empty()) return false;
+  if (factors.size() == 1) {
+    Mpz lc(static_cast<unsigned long>(F.back())), Pz(static_cast<unsigned long>(P)), inv;
+    if (!mpz_invert(inv.get(), lc.get(), Pz.get())) return false;
+    const u64 c = mpz_get_ui(inv.get());
+    W f = F;
+    for (auto& x : f) x = static_cast<u64>(static_cast<u128>(x) * c % P);
+    out.push_back(std::move(f));
+    return true;
+  }
+  const std::size_t s = factors.size() / 2;
+  const Zp Fp(p);
+  WordPoly G{1}, H{1};
+  for (std::size_t i = 0; i < s; ++i) G = gy::mul(Fp, G, factors[i]);
+  for (std::size_t i = s; i < factors.size(); ++i) H = gy::mul(Fp, H, factors[i]);
+  const u64 lc = F.back() % p;
+  for (auto& x : H) x = Fp.mul(x, lc);
+  gy::trim(H);
+  if (!lift_two(F, G, H, p, k)) return false;
+  return lift_tree(G, factors.first(s), p, k, P, out) && lift_tree(H, factors.subspan(s), p, k, P, out);
+}
+
+}  // namespace small_lift
+
 // Lifts the monic factors modulo p of F to p^k along a balanced split of the list: the first half's
 // product against lc(F) times the second half's, then each half again.
 Status lift_tree(const ZPoly& F, std::span<const ZPoly> factors, const Mpz& p, std::uint32_t k, const Mpz& pk,
                  std::vector<ZPoly>& out) {
+  if (factors.size() >= 2 && !F.empty() && F.size() <= kSmallLiftLength && mpz_sizeinbase(pk.get(), 2) <= 62) {
+    const u64 P = mpz_get_ui(pk.get()), pw = mpz_get_ui(p.get());
+    small_lift::W Fw;
+    for (const auto& x : F) Fw.push_back(mpz_fdiv_ui(x.get(), P));
+    std::vector<small_lift::W> base, lifted;
+    for (const auto& f : factors) {
+      base.emplace_back();
+      for (const auto& x : f) base.back().push_back(mpz_fdiv_ui(x.get(), pw));
+      small_lift::trim(base.back());
+    }
+    small_lift::trim(Fw);
+    if (small_lift::lift_tree(Fw, base, pw, k, P, lifted)) {
+      for (const auto& w : lifted) out.push_back(to_z(w));
+      return {};
+    }
+  }
   if (factors.size() == 1) {
     out.push_back(GY_TRY(monic_mod(reduced(F, pk), pk)));
     return {};
