@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <span>
 #include <tuple>
@@ -195,7 +196,8 @@ std::vector<DegreePart> distinct_degree(const Zp& F, const WordPoly& f, DegreeWo
     // Powers of x are taken modulo r once it has fallen to two thirds of the modulus's degree.
     auto mod = std::make_unique<WordPolyModulus>(F, f);
     auto frob = std::make_unique<Frobenius>(*mod);
-    const i64 block = n < 64 ? 1 : 16;
+    // Steps share one gcd per block; a gcd costs about as much as deg f / 8 products.
+    const i64 block = n < 64 ? 1 : std::max<i64>(16, n / 8);
     WordPoly h{0, 1};
     std::vector<WordPoly> steps;
     std::vector<DegreePart> found;
@@ -2113,10 +2115,13 @@ std::optional<std::vector<ZPoly>> in_search_order(const ZPoly& F, const std::vec
 
 // Below this many modular factors no further prime is asked for the degrees of the factors.
 constexpr std::size_t kFewFactors = 17;
-// Up to this many modular factors the lattice is tried before the subset search, when lifting to
-// the search's bound would take at least kLatticeFirstBits bits over all coefficients.
-constexpr std::size_t kLatticeFirst = 8;
+// Up to this many modular factors the lattice is tried before the subset search, when there are
+// at least kLatticeFirstAlways of them or lifting to the search's bound would take at least
+// kLatticeFirstBits bits over all coefficients.
+constexpr std::size_t kLatticeFirst = 16;
 constexpr double kLatticeFirstBits = 1 << 17;
+// From this many modular factors the lattice goes first whatever the lifting takes.
+constexpr std::size_t kLatticeFirstAlways = 10;
 // From this many modular factors up to twice as many the search is likely to leave work for the
 // lattice (beyond, it mostly finds small factors first).
 constexpr std::size_t kLatticeLikely = 24;
@@ -2241,6 +2246,201 @@ Result<FracPoly> squarefree_part(const FracPoly& f) {
   g = GY_TRY(g.monic());
   if (g.degree() == 0) return f;
   return FracPoly::div_exact(f, g);
+}
+
+// True when F is irreducible by Eisenstein's criterion at a prime found by trial division below
+// 2^16 in the gcd of its coefficients but the leading one, or at that gcd's cofactor when it is
+// proven prime.
+bool eisenstein(const ZPoly& F) {
+  if (degree(F) < 2) return false;
+  Mpz g;
+  for (std::size_t i = 0; i + 1 < F.size(); ++i) mpz_gcd(g.get(), g.get(), F[i].get());
+  if (mpz_cmp_ui(g.get(), 1) <= 0) return false;
+  Mpz square;
+  auto works = [&](const Mpz& l) {
+    if (mpz_divisible_p(F.back().get(), l.get())) return false;
+    mpz_mul(square.get(), l.get(), l.get());
+    return !mpz_divisible_p(F[0].get(), square.get());
+  };
+  for (unsigned long l = 2; l < (1ul << 16) && mpz_cmp_ui(g.get(), 1) > 0; l += l == 2 ? 1 : 2) {
+    if (!mpz_divisible_ui_p(g.get(), l)) continue;
+    if (works(Mpz(l))) return true;
+    while (mpz_divisible_ui_p(g.get(), l)) mpz_divexact_ui(g.get(), g.get(), l);
+  }
+  return mpz_cmp_ui(g.get(), 1) > 0 && mpz_probab_prime_p(g.get(), 30) == 2 && works(g);
+}
+
+// True when F = c·x^m − a (m >= 2, a != 0) is irreducible by Capelli's theorem: x^m − a·c^(m−1),
+// which has the roots c·x of F, is irreducible exactly when a·c^(m−1) is no ℓ-th power of a rational
+// for a prime ℓ dividing m, nor −4 times a fourth power when 4 divides m.
+bool irreducible_binomial(const ZPoly& F) {
+  const std::size_t m = F.size() - 1;
+  if (m < 2 || F[0].sign() == 0) return false;
+  for (std::size_t i = 1; i < m; ++i)
+    if (F[i].sign() != 0) return false;
+  if (m * (bit_length(F.back()) + 1) > (1u << 20)) return false;
+  // x^m − A with A = a·c^(m−1), a = −F[0] and c = F[m].
+  Mpz A, t;
+  mpz_pow_ui(A.get(), F.back().get(), m - 1);
+  mpz_mul(A.get(), A.get(), F[0].get());
+  mpz_neg(A.get(), A.get());
+  auto power = [&](const Mpz& x, unsigned long l) {
+    // x is an l-th power of an integer (for odd l, of a negative one too).
+    if (x.sign() < 0 && l % 2 == 0) return false;
+    mpz_abs(t.get(), x.get());
+    return mpz_root(t.get(), t.get(), l) != 0;
+  };
+  std::size_t rest = m;
+  for (std::size_t l = 2; l <= rest; ++l) {
+    if (rest % l != 0) continue;
+    while (rest % l == 0) rest /= l;
+    if (power(A, static_cast<unsigned long>(l))) return false;
+  }
+  if (m % 4 == 0 && A.sign() < 0 && mpz_divisible_ui_p(A.get(), 4)) {
+    Mpz q;
+    mpz_divexact_ui(q.get(), A.get(), 4);
+    mpz_neg(q.get(), q.get());
+    if (power(q, 4)) return false;
+  }
+  return true;
+}
+
+// The greatest d with F a polynomial in x^d (0 for a constant).
+std::uint64_t exponent_gcd(const ZPoly& F) {
+  std::uint64_t d = 0;
+  for (std::size_t i = 1; i < F.size(); ++i)
+    if (F[i].sign() != 0) d = std::gcd(d, static_cast<std::uint64_t>(i));
+  return d;
+}
+
+ZPoly substitute_power(const ZPoly& F, std::uint64_t d, bool inflate) {
+  ZPoly r;
+  if (inflate) {
+    r.resize((F.size() - 1) * d + 1);
+    for (std::size_t i = 0; i < F.size(); ++i) r[i * d] = F[i];
+  } else {
+    for (std::size_t i = 0; i < F.size(); i += d) r.push_back(F[i]);
+  }
+  return r;
+}
+
+Result<std::vector<ZPoly>> irreducible_pieces(const ZPoly& F, bool deflate);
+
+// The search for the factors of F (squarefree, primitive, not constant) from its factors modulo p,
+// with the degrees of p's parts and the prime search that found p: more primes for the degrees of
+// the factors and a prime with fewer factors, the lattice first for few modular factors and the
+// subset search otherwise. *ordered tells whether the factors come in the order of the search at p.
+Result<std::vector<ZPoly>> search_factors(const ZPoly& Fz, u64 p, const std::vector<WordPoly>& factors,
+                                          const std::vector<DegreePart>& parts, PrimeSearch& primes, bool* ordered) {
+  // Factor degrees possible modulo several primes; none between 1 and n − 1 proves F irreducible.
+  // With few modular factors the search is cheap whatever the degrees, and more primes would only
+  // add their distinct-degree steps; otherwise primes stop once two in a row have not narrowed the
+  // set. A prime with at most half as many factors as p serves the search in p's place.
+  const std::size_t n = static_cast<std::size_t>(degree(Fz));
+  const IntPoly F = to_int_poly(Fz);
+  DegreeSet degrees = degrees_of(parts, n);
+  u64 q = p;
+  std::size_t fewest = factors.size();
+  std::vector<DegreePart> q_parts;
+  const int extra = factors.size() < kFewFactors ? 0 : n <= 256 ? 6 : 2;
+  for (int i = 0, idle = 0; i < extra && idle < 2 && !degrees.only_trivial(); ++i) {
+    const u64 c = GY_TRY(next_usable_prime(primes, F));
+    if (c >= kWordPrimeLimit) break;
+    const Zp Fc(c);
+    std::vector<DegreePart> c_parts = distinct_degree(Fc, monic(Fc, to_word_poly(F, Fc)));
+    idle = degrees.intersect(degrees_of(c_parts, n)) ? 0 : idle + 1;
+    std::size_t count = 0;
+    for (const auto& part : c_parts) count += static_cast<std::size_t>(gy::degree(part.poly)) / part.degree;
+    if (2 * count <= factors.size() && count < fewest) {
+      fewest = count;
+      q = c;
+      q_parts = std::move(c_parts);
+    }
+  }
+  *ordered = false;
+  if (degrees.only_trivial()) return std::vector<ZPoly>{Fz};
+
+  // The search runs at q, in its own order when q is not p.
+  std::vector<ZPoly> base;
+  if (q == p) {
+    for (const auto& w : factors) base.push_back(to_z(w));
+  } else {
+    const Zp Fq(q);
+    std::vector<WordPoly> split;
+    PrivateDraws draws;
+    for (const auto& part : q_parts)
+      GY_CHECK(equal_degree(Fq, part.poly, part.degree, half_power_less_one(q, part.degree), split));
+    for (const auto& w : split) base.push_back(to_z(w));
+  }
+  if (base.size() == 1) return std::vector<ZPoly>{Fz};
+  // Few modular factors go to the lattice at once, which proves irreducibility with far less lifting
+  // than the search; many go to the search, which finds small subsets cheaply and turns to the
+  // lattice for what remains.
+  const Mpz qz(static_cast<unsigned long>(q));
+  const std::uint32_t k = lift_exponent(Fz, qz);
+  const bool lattice_first =
+      base.size() <= kLatticeFirst &&
+      (base.size() >= kLatticeFirstAlways ||
+       static_cast<double>(k) * std::log2(static_cast<double>(q)) * static_cast<double>(n) >= kLatticeFirstBits);
+  if (auto direct = lattice_first ? lattice_factors(Fz, base, q) : std::nullopt) return std::move(*direct);
+  // Many factors will likely leave work for the lattice: the lifts then go at once as far as it
+  // will ask, and the search takes them modulo P.
+  const Mpz P = power(qz, k);
+  const bool likely = base.size() >= kLatticeLikely && base.size() <= 2 * kLatticeLikely;
+  const std::uint32_t K = likely ? std::max(k, plan_lattice(Fz, base.size(), q).first_precision()) : k;
+  std::vector<ZPoly> lifted;
+  GY_CHECK(lift_tree(Fz, base, qz, K, power(qz, K), lifted));
+  LiftCache cache(Fz, std::move(base), q);
+  cache.seed(K, lifted, true);
+  if (K > k)
+    for (auto& f : lifted) reduce(f, P);
+  RecombineHints hints{std::move(degrees), &cache};
+  *ordered = q == p;
+  return Recombination(Fz, std::move(lifted), P, std::move(hints)).run();
+}
+
+// The irreducible factors of F = G(x^d) (squarefree, primitive, G(y) not a polynomial in a power of
+// y): those of G, each then substituted y = x^ℓ and split again, one prime factor ℓ of d at a time.
+// A factor h of G(y^e) irreducible in y stays a product of factors of h(x^ℓ), so every factor of F
+// is met on the way, the last step splitting in x.
+Result<std::vector<ZPoly>> deflated_factors(const ZPoly& F, std::uint64_t d) {
+  std::vector<ZPoly> pieces = GY_TRY(irreducible_pieces(substitute_power(F, d, false), true));
+  for (std::uint64_t rest = d, l = 2; rest > 1;) {
+    if (rest % l != 0) {
+      ++l;
+      continue;
+    }
+    rest /= l;
+    std::vector<ZPoly> next;
+    for (const ZPoly& h : pieces)
+      for (ZPoly& g : GY_TRY(irreducible_pieces(substitute_power(h, l, true), false))) next.push_back(std::move(g));
+    pieces = std::move(next);
+  }
+  return pieces;
+}
+
+// The irreducible factors of F (squarefree, primitive, not constant), in no particular order: by
+// Eisenstein's criterion or Capelli's theorem, through x^d when F is a polynomial in a power of x and `deflate` allows,
+// and otherwise by the search at the first prime that keeps F squarefree, its equal-degree draws
+// taken apart from the thread's.
+Result<std::vector<ZPoly>> irreducible_pieces(const ZPoly& F, bool deflate) {
+  poll_interrupt();
+  if (degree(F) <= 1 || eisenstein(F) || irreducible_binomial(F)) return std::vector<ZPoly>{F};
+  if (const std::uint64_t d = exponent_gcd(F); deflate && d > 1) return deflated_factors(F, d);
+  const IntPoly Fi = to_int_poly(F);
+  PrimeSearch primes;
+  const u64 p = GY_TRY(next_usable_prime(primes, Fi));
+  if (p >= kWordPrimeLimit) return fail(Error::other("no prime below 2^32 keeps the polynomial squarefree"));
+  const Zp Fp(p);
+  std::vector<DegreePart> parts;
+  std::vector<WordPoly> factors;
+  {
+    PrivateDraws draws;
+    factors = GY_TRY(factor_word(Fp, monic(Fp, to_word_poly(Fi, Fp)), &parts));
+  }
+  if (factors.size() == 1) return std::vector<ZPoly>{F};
+  bool ordered = false;
+  return search_factors(F, p, factors, parts, primes, &ordered);
 }
 
 }  // namespace
@@ -2404,73 +2604,18 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
     return result;
   }
 
-  // Factor degrees possible modulo several primes; none between 1 and n − 1 proves F irreducible.
-  // With few modular factors the search is cheap whatever the degrees, and more primes would only
-  // add their distinct-degree steps; otherwise primes stop once two in a row have not narrowed the
-  // set. A prime with at most half as many factors as p serves the search in p's place.
-  DegreeSet degrees = degrees_of(parts, n);
-  u64 q = p;
-  std::size_t fewest = factors.size();
-  std::vector<DegreePart> q_parts;
-  const int extra = factors.size() < kFewFactors ? 0 : n <= 256 ? 6 : 2;
-  for (int i = 0, idle = 0; i < extra && idle < 2 && !degrees.only_trivial(); ++i) {
-    const u64 c = GY_TRY(next_usable_prime(primes, F));
-    if (c >= kWordPrimeLimit) break;
-    const Zp Fc(c);
-    std::vector<DegreePart> c_parts = distinct_degree(Fc, monic(Fc, to_word_poly(F, Fc)));
-    idle = degrees.intersect(degrees_of(c_parts, n)) ? 0 : idle + 1;
-    std::size_t count = 0;
-    for (const auto& part : c_parts) count += static_cast<std::size_t>(gy::degree(part.poly)) / part.degree;
-    if (2 * count <= factors.size() && count < fewest) {
-      fewest = count;
-      q = c;
-      q_parts = std::move(c_parts);
-    }
-  }
-  if (degrees.only_trivial()) return std::vector<FracPoly>{to_fractions(F)};
-
-  // The search runs at q, in its own order when q is not p, and the factors it finds are put in
-  // the order of the search at p.
+  // Eisenstein's criterion and, for a binomial, Capelli's theorem can prove F irreducible; a
+  // polynomial in x^d is split through its factors in y = x^d.
   const ZPoly Fz = to_z(F);
-  std::vector<ZPoly> base;
-  if (q == p) {
-    for (const auto& w : factors) base.push_back(to_z(w));
-  } else {
-    const Zp Fq(q);
-    std::vector<WordPoly> split;
-    PrivateDraws draws;
-    for (const auto& part : q_parts)
-      GY_CHECK(equal_degree(Fq, part.poly, part.degree, half_power_less_one(q, part.degree), split));
-    for (const auto& w : split) base.push_back(to_z(w));
-  }
-  // Few modular factors go to the lattice at once, which proves irreducibility with far less lifting
-  // than the search; many go to the search, which finds small subsets cheaply and turns to the
-  // lattice for what remains.
+  if (eisenstein(Fz) || irreducible_binomial(Fz)) return std::vector<FracPoly>{to_fractions(F)};
   std::vector<ZPoly> found;
   bool ordered_at_p = false;
-  const Mpz qz(static_cast<unsigned long>(q));
-  const std::uint32_t k = lift_exponent(Fz, qz);
-  const bool lattice_first =
-      base.size() <= kLatticeFirst && static_cast<double>(k) * std::log2(static_cast<double>(q)) * static_cast<double>(n) >= kLatticeFirstBits;
-  if (auto direct = lattice_first ? lattice_factors(Fz, base, q) : std::nullopt) {
-    if (direct->size() == 1) return std::vector<FracPoly>{to_fractions(F)};
-    found = std::move(*direct);
+  if (const std::uint64_t d = exponent_gcd(Fz); d > 1) {
+    found = GY_TRY(deflated_factors(Fz, d));
   } else {
-    // Many factors will likely leave work for the lattice: the lifts then go at once as far as it
-    // will ask, and the search takes them modulo P.
-    const Mpz P = power(qz, k);
-    const bool likely = base.size() >= kLatticeLikely && base.size() <= 2 * kLatticeLikely;
-    const std::uint32_t K = likely ? std::max(k, plan_lattice(Fz, base.size(), q).first_precision()) : k;
-    std::vector<ZPoly> lifted;
-    GY_CHECK(lift_tree(Fz, base, qz, K, power(qz, K), lifted));
-    LiftCache cache(Fz, std::move(base), q);
-    cache.seed(K, lifted, true);
-    if (K > k)
-      for (auto& f : lifted) reduce(f, P);
-    RecombineHints hints{std::move(degrees), &cache};
-    found = GY_TRY(Recombination(Fz, std::move(lifted), P, std::move(hints)).run());
-    ordered_at_p = q == p;
+    found = GY_TRY(search_factors(Fz, p, factors, parts, primes, &ordered_at_p));
   }
+  if (found.size() == 1) return std::vector<FracPoly>{to_fractions(F)};
   if (!ordered_at_p) {
     const Mpz pz(static_cast<unsigned long>(p));
     auto ordered = in_search_order(Fz, found, Fp, factors, power(pz, lift_exponent(Fz, pz)));
