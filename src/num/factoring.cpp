@@ -179,19 +179,10 @@ void split_block(const WordPolyModulus& mod, const std::vector<WordPoly>& steps,
 // x^(p^i) − x over a block of steps share one gcd with r, and a block that meets factors is split
 // by halves; the parts are then taken in order under the same stopping rule, which finds the same
 // parts.
-// Work of a distinct-degree factoring, counted as steps times the degree of the modulus, and an
-// optional limit on it and on the number of factors found, past which it gives up (an empty list).
-struct DegreeWork {
-  std::size_t work = 0;
-  std::size_t max_work = SIZE_MAX;
-  std::size_t max_count = SIZE_MAX;
-};
-
-std::vector<DegreePart> distinct_degree(const Zp& F, const WordPoly& f, DegreeWork* limits = nullptr) {
+std::vector<DegreePart> distinct_degree(const Zp& F, const WordPoly& f) {
   std::vector<DegreePart> parts;
   const i64 n = degree(f);
   WordPoly r = f;
-  std::size_t count = 0;
   if (n >= 2) {
     // Powers of x are taken modulo r once it has fallen to two thirds of the modulus's degree.
     auto mod = std::make_unique<WordPolyModulus>(F, f);
@@ -211,10 +202,6 @@ std::vector<DegreePart> distinct_degree(const Zp& F, const WordPoly& f, DegreeWo
       }
       // Steps i .. last all satisfy 2·step <= deg r for the r at the block's start.
       const i64 last = std::min(i + block - 1, degree(r) / 2);
-      if (limits) {
-        limits->work += static_cast<std::size_t>(last - i + 1) * mod->degree();
-        if (limits->work > limits->max_work || count + 1 >= limits->max_count) return {};
-      }
       steps.clear();
       WordPoly product{1};
       for (i64 k = i; k <= last; ++k) {
@@ -237,7 +224,6 @@ std::vector<DegreePart> distinct_degree(const Zp& F, const WordPoly& f, DegreeWo
             break;
           }
           r = quotient(F, std::move(r), part.poly);
-          count += static_cast<std::size_t>(degree(part.poly)) / part.degree;
           parts.push_back(std::move(part));
         }
       }
@@ -257,6 +243,7 @@ Status equal_degree(const Zp& F, const WordPoly& f, u64 d, const Int& e, std::ve
   }
   const WordPolyModulus mod(F, f);
   for (int attempt = 0; attempt < 1000; ++attempt) {
+    poll_interrupt();
     WordPoly a(2 * d);
     for (u64 i = 0; i + 1 < 2 * d; ++i) a[i] = random_residue(F.p);
     a[2 * d - 1] = 1;
@@ -276,9 +263,8 @@ Status equal_degree(const Zp& F, const WordPoly& f, u64 d, const Int& e, std::ve
 Int half_power_less_one(u64 p, u64 d) { return (Int::pow(Int(p), static_cast<std::uint32_t>(d)) - Int(1)) / Int(2); }
 
 // The monic factors of a monic squarefree f: by degree, lowest first, each degree split by draws.
-Result<std::vector<WordPoly>> factor_word(const Zp& F, const WordPoly& f, std::vector<DegreePart>* parts_out,
-                                          DegreeWork* work = nullptr) {
-  std::vector<DegreePart> parts = distinct_degree(F, f, work);
+Result<std::vector<WordPoly>> factor_word(const Zp& F, const WordPoly& f, std::vector<DegreePart>* parts_out) {
+  std::vector<DegreePart> parts = distinct_degree(F, f);
   std::vector<WordPoly> factors;
   for (const auto& part : parts) GY_CHECK(equal_degree(F, part.poly, part.degree, half_power_less_one(F.p, part.degree), factors));
   if (parts_out) *parts_out = std::move(parts);
@@ -1368,6 +1354,7 @@ bool exact_quotient(const ZPoly& a, const ZPoly& b, ZPoly* q, bool bounded = fal
   ZPoly work = a, quot(a.size() - d);
   const Mpz& lc = b.back();
   for (std::size_t t = work.size(); t-- > d;) {
+    if ((t & 63) == 0) poll_interrupt();
     if (work[t].sign() == 0) continue;
     if (!mpz_divisible_p(work[t].get(), lc.get())) return false;
     Mpz& qt = quot[t - d];
@@ -1554,9 +1541,9 @@ struct RecombineHints {
 // among the factors not yet used (a subset overlapping a found factor never divides what is left),
 // and only those passing three necessary tests reach the trial division: a degree some factor over
 // the rationals can have, a sum of roots within its bound, and a constant term that divides. When
-// one size has too many subsets the factors of what remains are found by lattice reduction, and
-// the tests of the plain order are replayed on them alone, which finds the same factors in the same
-// order.
+// one size has more subsets than 2^15 and the cube of the number of free factors, the factors of
+// what remains are found by lattice reduction, and the tests of the plain order are replayed on
+// them alone, which finds the same factors in the same order.
 class Recombination {
  public:
   static constexpr double kEnumerationLimit = 1 << 15;
@@ -1675,6 +1662,7 @@ class Recombination {
   }
 
   void leaf(std::size_t deg, u64 roots) {
+    if ((++leaves_ & 4095) == 0) poll_interrupt();
     if (sized_ && hints_.degrees && !hints_.degrees->has(deg)) return;
     if (root_test_) {
       const u64 w = deg * root_window_, count = chosen_.size();
@@ -1817,6 +1805,7 @@ class Recombination {
   // prefix_[j] = lc(g)·Π f_i(0) (mod P) over the first j chosen factors, for j < valid_.
   std::vector<Mpz> prefix_;
   std::size_t valid_ = 0;
+  std::size_t leaves_ = 0;
 };
 
 // =============================================================================================
@@ -2216,6 +2205,7 @@ Status split_residues(const ModPoly& f, std::uint64_t d, const Int& p, const Int
     return {};
   }
   for (int attempt = 0; attempt < 1000; ++attempt) {
+    poll_interrupt();
     std::vector<Modular> c;
     for (u64 i = 0; i + 1 < 2 * d; ++i) c.emplace_back(random_residue(p), p);
     c.emplace_back(Int(1), p);
@@ -2595,8 +2585,7 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
   if (p >= kWordPrimeLimit) return fail(Error::other("no prime below 2^32 keeps the polynomial squarefree"));
   const Zp Fp(p);
   std::vector<DegreePart> parts;
-  DegreeWork work_at_p;
-  std::vector<WordPoly> factors = GY_TRY(factor_word(Fp, monic(Fp, to_word_poly(F, Fp)), &parts, &work_at_p));
+  std::vector<WordPoly> factors = GY_TRY(factor_word(Fp, monic(Fp, to_word_poly(F, Fp)), &parts));
   if (factors.size() == 1) return std::vector<FracPoly>{to_fractions(F)};
   if (auto found = cyclotomic_factors(F, Fp, factors)) {
     std::vector<FracPoly> result;

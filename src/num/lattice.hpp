@@ -27,8 +27,8 @@ inline constexpr int kLatticeEntryBits = 60;
 bool lll_reduce(std::vector<LatticeRow>& rows);
 
 // The number m of leading rows that span every lattice vector v with |v|² <= bound2: rows m, m + 1, …
-// each have a Gram–Schmidt norm whose square provably exceeds bound2 (a vector with a non-zero
-// coefficient on any of them is longer than that). A row whose norm cannot be proven large is kept,
+// each have a Gram–Schmidt norm whose square provably exceeds bound2 rounded up to an integer (a
+// vector with a non-zero coefficient on any of them is longer than that). A row whose norm cannot be proven large is kept,
 // so the answer may be larger than the exact one, never smaller. The rows must be linearly
 // independent with exact dot products below 2^125.
 std::size_t short_span(const std::vector<LatticeRow>& rows, long double bound2);

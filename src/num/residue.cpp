@@ -6,6 +6,8 @@
 #include <bit>
 #include <utility>
 
+#include "num/interrupt.hpp"
+
 namespace gy {
 
 namespace {
@@ -544,6 +546,7 @@ WordPoly WordPolyModulus::powmod(const WordPoly& base, const Int& e) const {
   const WordPoly b = base.size() > 2 * n_ - 1 ? gy::rem(F_, base, f_) : rem(base);
   auto view = e.view();
   for (std::size_t i = mpz_sizeinbase(view.get(), 2); i-- > 0;) {
+    if ((i & 7) == 0) poll_interrupt();
     result = mulmod(result, result);
     if (mpz_tstbit(view.get(), i)) result = mulmod(result, b);
   }
