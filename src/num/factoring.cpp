@@ -260,6 +260,47 @@ Status equal_degree(const Zp& F, const WordPoly& f, u64 d, const Int& e, std::ve
   return fail(Error::other("This (probably) shouldn't happen"));
 }
 
+// Res(a, b) modulo p for non-zero a and b, along the remainder sequence:
+// Res(a, b) = (−1)^(deg a·deg b)·lc(b)^(deg a − deg r)·Res(b, r) with r = a mod b.
+u64 resultant(const Zp& F, WordPoly a, WordPoly b) {
+  u64 acc = 1;
+  for (;;) {
+    if (b.empty()) return 0;
+    const i64 da = degree(a), db = degree(b);
+    if (db == 0) return F.mul(acc, F.pow(b[0], static_cast<u64>(da)));
+    WordPoly r = rem(F, a, b);
+    if (r.empty()) return 0;
+    if ((da & db & 1) != 0) acc = F.neg(acc);
+    acc = F.mul(acc, F.pow(b.back(), static_cast<u64>(da - degree(r))));
+    a = std::move(b);
+    b = std::move(r);
+  }
+}
+
+// equal_degree on the product of the monic irreducible `pieces` of degree d, known beforehand: the
+// same draws, each splitting off the pieces modulo which a^((p^d − 1)/2) is 1, that is those whose
+// resultant with a (the norm of a from the field of p^d elements) is a non-zero square modulo p.
+// The same factors come out in the same order, without the powers.
+Status simulate_equal_degree(const Zp& F, std::vector<WordPoly> pieces, u64 d, std::vector<WordPoly>& out) {
+  if (pieces.size() == 1) {
+    out.push_back(std::move(pieces[0]));
+    return {};
+  }
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    poll_interrupt();
+    WordPoly a(2 * d);
+    for (u64 i = 0; i + 1 < 2 * d; ++i) a[i] = random_residue(F.p);
+    a[2 * d - 1] = 1;
+    std::vector<WordPoly> in, rest;
+    for (auto& piece : pieces) (F.pow(resultant(F, piece, a), (F.p - 1) / 2) == 1 ? in : rest).push_back(piece);
+    if (!in.empty() && !rest.empty()) {
+      GY_CHECK(simulate_equal_degree(F, std::move(in), d, out));
+      return simulate_equal_degree(F, std::move(rest), d, out);
+    }
+  }
+  return fail(Error::other("This (probably) shouldn't happen"));
+}
+
 Int half_power_less_one(u64 p, u64 d) { return (Int::pow(Int(p), static_cast<std::uint32_t>(d)) - Int(1)) / Int(2); }
 
 // The monic factors of a monic squarefree f: by degree, lowest first, each degree split by draws.
@@ -1067,27 +1108,6 @@ i64 symmetric(i128 v, i64 Q) {
   return static_cast<i64>(r);
 }
 
-// The partition of the lifted factors of g (positions in `local`) into the sets whose products are
-// the irreducible factors of g, found by lattice reduction on the power sums of their roots.
-//
-// For a true factor h with 0/1 vector v, Σ v_i·c^j·s_j(f_i) is congruent modulo p^K to c^j·s_j(h),
-// an integer of absolute value at most deg g·(|c|·R)^j <= p^(b_j). Rounding each c^j·s_j(f_i) at
-// p^(b_j + s) gives values whose sum over v is, modulo p^(K − b_j − s), at most 1 + u/2 in absolute
-// value. A column holds such rounded values, of one power sum or of a signed mix of several
-// (then modulo p^(K − max b_j − s), and at most Σ|w_j|·(1 + u/2)); extended by its columns v is a
-// lattice vector of squared norm at most M² = u + Σ (column bound)². A column is fed a few digits
-// at a time, s falling from its top to 0: the basis vectors' entries are scaled by p^δ and corrected
-// by the new digits, so a nearly reduced basis is reduced again at every step. After each reduction
-// the trailing vectors whose Gram–Schmidt norm is proven to exceed M are dropped, which keeps every
-// true vector in the span whatever the reduction did. When the span's coordinates on the factors take
-// one value per block, the blocks are offered to `accept`, which must prove them (a single block
-// needs no proof: g is then irreducible).
-//
-// Power sums j = 1, 2, … come one column each. Subsets closed under a symmetry of the roots (as for
-// x^n − a) can share all the low power sums of true factors; once single columns stop shrinking the
-// basis, columns mix every power sum up to deg g / 2 with random signs, which tells apart any subset
-// that is not a factor. When those stop too the search starts again with more digits per column.
-// Empty when no lifts are to be had or every attempt runs out.
 // The sizes lattice_atoms works with for u factors of g modulo powers of p.
 struct LatticePlan {
   std::size_t u = 0;
@@ -1144,6 +1164,28 @@ LatticePlan plan_lattice(const ZPoly& g, std::size_t u, u64 p) {
   return plan;
 }
 
+// The partition of the lifted factors of g (positions in `local`) into the sets whose products are
+// the irreducible factors of g, found by lattice reduction on the power sums of their roots.
+//
+// For a true factor h with 0/1 vector v, Σ v_i·c^j·s_j(f_i) is congruent modulo p^K to c^j·s_j(h),
+// an integer of absolute value at most deg g·(|c|·R)^j <= p^(b_j). A column mixes the power sums
+// 1 .. J with weights w_j = ±1, each scaled to the top b = max b_j (plus the digits of Σ|w_j|):
+// T_i = Σ w_j·p^(b − b_j)·c^j·s_j(f_i) modulo p^K, whose sum over v is congruent to an integer below
+// p^b. Rounded at p^(b + s), the values sum over v, modulo p^(K − b − s), to at most 1 + u/2 in
+// absolute value; extended by its columns v is a lattice vector of squared norm at most
+// M² = u + (columns)·⌊1 + u/2⌋². A column is fed a few digits at a time, s falling from its top
+// to 0: the basis vectors' entries are scaled by p^δ and corrected by the new digits, so a nearly
+// reduced basis is reduced again at every step. After each reduction the trailing vectors whose
+// Gram–Schmidt norm is proven to exceed M are dropped, which keeps every true vector in the span
+// whatever the reduction did. When the span's coordinates on the factors take one value per block,
+// the blocks are offered to `accept`, which must prove them (a single block needs no proof: g is
+// then irreducible).
+//
+// Column t mixes the power sums up to t, or further where the bounds grow slowly: subsets closed
+// under a symmetry of the roots (as for x^n − a) can share the low power sums of true factors, and
+// a random mix of all those up to deg g / 2 tells any subset that is not a factor apart. When the
+// columns run out the search starts again with more digits per column. Empty when no lifts are to
+// be had or every attempt runs out.
 std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
     const ZPoly& g, std::span<const std::size_t> local, LiftCache& lifts,
     const std::function<bool(const std::vector<std::vector<std::size_t>>&)>& accept) {
@@ -1215,8 +1257,7 @@ std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
       return true;
     };
 
-    // Feeds one column: Σ w_j·p^(top − b_j)·c^j·s_j(f_i) modulo p^K, whose sum over a true factor is
-    // below Σ|w_j|·p^top in absolute value; the blocks when they are proven, and whether the basis
+    // Feeds one column of power sums 1 .. J; the blocks when they are proven, and whether the basis
     // shrank.
     bool shrank = false;
     auto feed = [&](const std::vector<Term>& terms) -> std::optional<Blocks> {
@@ -2111,9 +2152,6 @@ constexpr std::size_t kLatticeFirst = 16;
 constexpr double kLatticeFirstBits = 1 << 17;
 // From this many modular factors the lattice goes first whatever the lifting takes.
 constexpr std::size_t kLatticeFirstAlways = 10;
-// From this many modular factors up to twice as many the search is likely to leave work for the
-// lattice (beyond, it mostly finds small factors first).
-constexpr std::size_t kLatticeLikely = 24;
 
 // Candidates 2, 3, 4, … each tried against the primes found before it; 2 is recorded but skipped.
 class PrimeSearch {
@@ -2373,17 +2411,11 @@ Result<std::vector<ZPoly>> search_factors(const ZPoly& Fz, u64 p, const std::vec
       (base.size() >= kLatticeFirstAlways ||
        static_cast<double>(k) * std::log2(static_cast<double>(q)) * static_cast<double>(n) >= kLatticeFirstBits);
   if (auto direct = lattice_first ? lattice_factors(Fz, base, q) : std::nullopt) return std::move(*direct);
-  // Many factors will likely leave work for the lattice: the lifts then go at once as far as it
-  // will ask, and the search takes them modulo P.
   const Mpz P = power(qz, k);
-  const bool likely = base.size() >= kLatticeLikely && base.size() <= 2 * kLatticeLikely;
-  const std::uint32_t K = likely ? std::max(k, plan_lattice(Fz, base.size(), q).first_precision()) : k;
   std::vector<ZPoly> lifted;
-  GY_CHECK(lift_tree(Fz, base, qz, K, power(qz, K), lifted));
+  GY_CHECK(lift_tree(Fz, base, qz, k, P, lifted));
   LiftCache cache(Fz, std::move(base), q);
-  cache.seed(K, lifted, true);
-  if (K > k)
-    for (auto& f : lifted) reduce(f, P);
+  cache.seed(k, lifted, true);
   RecombineHints hints{std::move(degrees), &cache};
   *ordered = q == p;
   return Recombination(Fz, std::move(lifted), P, std::move(hints)).run();
@@ -2584,8 +2616,34 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
   const u64 p = first ? *first : GY_TRY(next_usable_prime(primes, F));
   if (p >= kWordPrimeLimit) return fail(Error::other("no prime below 2^32 keeps the polynomial squarefree"));
   const Zp Fp(p);
-  std::vector<DegreePart> parts;
-  std::vector<WordPoly> factors = GY_TRY(factor_word(Fp, monic(Fp, to_word_poly(F, Fp)), &parts));
+  const ZPoly Fz = to_z(F);
+  std::vector<DegreePart> parts = distinct_degree(Fp, monic(Fp, to_word_poly(F, Fp)));
+  // A polynomial in x^d (but for products of cyclotomic polynomials, split from their modular
+  // factors) is split through x^d before the equal-degree splitting at p: its factors divide each
+  // part into pieces, and a part whose pieces are irreducible is split by simulation instead.
+  const std::uint64_t d = exponent_gcd(Fz);
+  std::optional<std::vector<ZPoly>> early;
+  if (d > 1 && !(F.lead().abs().is_one() && F.coeffs[0].abs().is_one()) && !eisenstein(Fz) && !irreducible_binomial(Fz))
+    early = GY_TRY(deflated_factors(Fz, d));
+  std::vector<WordPoly> factors;
+  for (const auto& part : parts) {
+    std::vector<WordPoly> pieces;
+    if (early && early->size() > 1)
+      for (const ZPoly& h : *early) {
+        WordPoly hp;
+        for (const auto& x : h) hp.push_back(mpz_fdiv_ui(x.get(), p));
+        gy::trim(hp);
+        WordPoly g = gcd(Fp, part.poly, std::move(hp));
+        if (degree(g) > 0) pieces.push_back(std::move(g));
+      }
+    const bool known = !pieces.empty() && std::all_of(pieces.begin(), pieces.end(), [&](const WordPoly& g) {
+      return static_cast<u64>(degree(g)) == part.degree;
+    });
+    if (known)
+      GY_CHECK(simulate_equal_degree(Fp, std::move(pieces), part.degree, factors));
+    else
+      GY_CHECK(equal_degree(Fp, part.poly, part.degree, half_power_less_one(p, part.degree), factors));
+  }
   if (factors.size() == 1) return std::vector<FracPoly>{to_fractions(F)};
   if (auto found = cyclotomic_factors(F, Fp, factors)) {
     std::vector<FracPoly> result;
@@ -2595,11 +2653,12 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
 
   // Eisenstein's criterion and, for a binomial, Capelli's theorem can prove F irreducible; a
   // polynomial in x^d is split through its factors in y = x^d.
-  const ZPoly Fz = to_z(F);
   if (eisenstein(Fz) || irreducible_binomial(Fz)) return std::vector<FracPoly>{to_fractions(F)};
   std::vector<ZPoly> found;
   bool ordered_at_p = false;
-  if (const std::uint64_t d = exponent_gcd(Fz); d > 1) {
+  if (early) {
+    found = std::move(*early);
+  } else if (d > 1) {
     found = GY_TRY(deflated_factors(Fz, d));
   } else {
     found = GY_TRY(search_factors(Fz, p, factors, parts, primes, &ordered_at_p));
