@@ -187,8 +187,11 @@ std::vector<DegreePart> distinct_degree(const Zp& F, const WordPoly& f) {
     // Powers of x are taken modulo r once it has fallen to two thirds of the modulus's degree.
     auto mod = std::make_unique<WordPolyModulus>(F, f);
     auto frob = std::make_unique<Frobenius>(*mod);
-    // Steps share one gcd per block; a gcd costs about as much as deg f / 8 products.
-    const i64 block = n < 64 ? 1 : std::max<i64>(16, n / 8);
+    // Steps share one gcd per block. A gcd costs about as much as deg f / 8 products, so blocks
+    // that meet no factor grow up to that length; one that does is split, and blocks start again
+    // from 16 steps.
+    const i64 longest = n < 64 ? 1 : std::max<i64>(16, n / 8);
+    i64 block = std::min<i64>(longest, 16);
     WordPoly h{0, 1};
     std::vector<WordPoly> steps;
     std::vector<DegreePart> found;
@@ -215,6 +218,7 @@ std::vector<DegreePart> distinct_degree(const Zp& F, const WordPoly& f) {
       }
       if (block == 1) product = steps.back();
       WordPoly hit = gcd(F, r, rem(F, std::move(product), r));
+      block = degree(hit) > 0 ? std::min<i64>(longest, 16) : std::min(longest, 2 * block);
       if (degree(hit) > 0) {
         found.clear();
         split_block(*mod, steps, 0, steps.size() - 1, i, std::move(hit), found);
