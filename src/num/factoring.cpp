@@ -2302,6 +2302,9 @@ bool eisenstein(const ZPoly& F) {
   return mpz_cmp_ui(g.get(), 1) > 0 && mpz_probab_prime_p(g.get(), 30) == 2 && works(g);
 }
 
+// Polynomials with at most this many terms count as sparse.
+constexpr std::uint64_t kSparseTerms = 16;
+
 // True when F = c·x^m − a (m >= 2, a != 0) is irreducible by Capelli's theorem: x^m − a·c^(m−1),
 // which has the roots c·x of F, is irreducible exactly when a·c^(m−1) is no ℓ-th power of a rational
 // for a prime ℓ dividing m, nor −4 times a fourth power when 4 divides m.
@@ -2337,12 +2340,14 @@ bool irreducible_binomial(const ZPoly& F) {
   return true;
 }
 
-// The greatest d with F a polynomial in x^d (0 for a constant).
+// The greatest d with F a polynomial in x^d (0 for a constant), where splitting through x^d is
+// worth its cost: d of 3 or more, or F sparse; otherwise 1. (Dense in x², F rarely splits more
+// cheaply through its half than whole.)
 std::uint64_t exponent_gcd(const ZPoly& F) {
-  std::uint64_t d = 0;
+  std::uint64_t d = 0, terms = 0;
   for (std::size_t i = 1; i < F.size(); ++i)
-    if (F[i].sign() != 0) d = std::gcd(d, static_cast<std::uint64_t>(i));
-  return d;
+    if (F[i].sign() != 0) d = std::gcd(d, static_cast<std::uint64_t>(i)), ++terms;
+  return d == 2 && terms > kSparseTerms ? 1 : d;
 }
 
 ZPoly substitute_power(const ZPoly& F, std::uint64_t d, bool inflate) {
@@ -2428,8 +2433,10 @@ Result<std::vector<ZPoly>> search_factors(const ZPoly& Fz, u64 p, const std::vec
 // The irreducible factors of F = G(x^d) (squarefree, primitive, G(y) not a polynomial in a power of
 // y): those of G, each then substituted y = x^ℓ and split again, one prime factor ℓ of d at a time.
 // A factor h of G(y^e) irreducible in y stays a product of factors of h(x^ℓ), so every factor of F
-// is met on the way, the last step splitting in x.
-Result<std::vector<ZPoly>> deflated_factors(const ZPoly& F, std::uint64_t d) {
+// is met on the way, the last step splitting in x. When nothing has split before that last step,
+// which would then split F itself, *whole is set and nothing is returned.
+Result<std::vector<ZPoly>> deflated_factors(const ZPoly& F, std::uint64_t d, bool* whole) {
+  *whole = false;
   std::vector<ZPoly> pieces = GY_TRY(irreducible_pieces(substitute_power(F, d, false), true));
   for (std::uint64_t rest = d, l = 2; rest > 1;) {
     if (rest % l != 0) {
@@ -2437,6 +2444,10 @@ Result<std::vector<ZPoly>> deflated_factors(const ZPoly& F, std::uint64_t d) {
       continue;
     }
     rest /= l;
+    if (rest == 1 && pieces.size() == 1) {
+      *whole = true;
+      return std::vector<ZPoly>{};
+    }
     std::vector<ZPoly> next;
     for (const ZPoly& h : pieces)
       for (ZPoly& g : GY_TRY(irreducible_pieces(substitute_power(h, l, true), false))) next.push_back(std::move(g));
@@ -2452,7 +2463,11 @@ Result<std::vector<ZPoly>> deflated_factors(const ZPoly& F, std::uint64_t d) {
 Result<std::vector<ZPoly>> irreducible_pieces(const ZPoly& F, bool deflate) {
   poll_interrupt();
   if (degree(F) <= 1 || eisenstein(F) || irreducible_binomial(F)) return std::vector<ZPoly>{F};
-  if (const std::uint64_t d = exponent_gcd(F); deflate && d > 1) return deflated_factors(F, d);
+  if (const std::uint64_t d = exponent_gcd(F); deflate && d > 1) {
+    bool whole = false;
+    std::vector<ZPoly> found = GY_TRY(deflated_factors(F, d, &whole));
+    if (!whole) return found;
+  }
   const IntPoly Fi = to_int_poly(F);
   PrimeSearch primes;
   const u64 p = GY_TRY(next_usable_prime(primes, Fi));
@@ -2624,11 +2639,16 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
   std::vector<DegreePart> parts = distinct_degree(Fp, monic(Fp, to_word_poly(F, Fp)));
   // A polynomial in x^d (but for products of cyclotomic polynomials, split from their modular
   // factors) is split through x^d before the equal-degree splitting at p: its factors divide each
-  // part into pieces, and a part whose pieces are irreducible is split by simulation instead.
+  // part into pieces, and a part whose pieces are irreducible is split by simulation instead. When
+  // only the last substitution could split it, F goes to the search itself.
   const std::uint64_t d = exponent_gcd(Fz);
   std::optional<std::vector<ZPoly>> early;
-  if (d > 1 && !(F.lead().abs().is_one() && F.coeffs[0].abs().is_one()) && !eisenstein(Fz) && !irreducible_binomial(Fz))
-    early = GY_TRY(deflated_factors(Fz, d));
+  bool whole = false;
+  if (d > 1 && !(F.lead().abs().is_one() && F.coeffs[0].abs().is_one()) && !eisenstein(Fz) &&
+      !irreducible_binomial(Fz)) {
+    std::vector<ZPoly> split = GY_TRY(deflated_factors(Fz, d, &whole));
+    if (!whole) early = std::move(split);
+  }
   std::vector<WordPoly> factors;
   for (const auto& part : parts) {
     std::vector<WordPoly> pieces;
@@ -2662,9 +2682,10 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
   bool ordered_at_p = false;
   if (early) {
     found = std::move(*early);
-  } else if (d > 1) {
-    found = GY_TRY(deflated_factors(Fz, d));
-  } else {
+  } else if (d > 1 && !whole) {
+    found = GY_TRY(deflated_factors(Fz, d, &whole));
+  }
+  if (!early && (d <= 1 || whole)) {
     found = GY_TRY(search_factors(Fz, p, factors, parts, primes, &ordered_at_p));
   }
   if (found.size() == 1) return std::vector<FracPoly>{to_fractions(F)};
