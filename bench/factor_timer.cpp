@@ -4,7 +4,8 @@
 //   join NAME EXPR ; EXPR        the common field of two evaluated expressions
 //   minpoly EXPR                 the primitive integer defining polynomial of the expression's field
 // A timing is the median of RUNS runs (default 5, from the environment), each of as many calls as
-// fill MIN_MS milliseconds of process CPU time (default 50). Each timing prints one line:
+// fill MIN_MS milliseconds of process CPU time (default 50); a first call slower than SLOW_MS (2000)
+// is timed once. Each timing prints one line:
 //   NAME seconds-per-call calls-per-run detail
 #include <algorithm>
 #include <cstdlib>
@@ -32,12 +33,16 @@ int env_int(const char* name, int fallback) {
   return v ? std::max(1, std::atoi(v)) : fallback;
 }
 
-// Median seconds per call of `work`, after one call that warms up.
+// Median seconds per call of `work`, after one call that warms up. A warm-up call of more than
+// SLOW_MS milliseconds (default 2000) is the timing itself, reported with a call count of 0.
 template <class F>
 std::pair<double, long> median_time(F&& work) {
   const int runs = env_int("RUNS", 5);
   const double min_seconds = env_int("MIN_MS", 50) * 1e-3;
+  const double first = cpu_seconds();
   work();
+  const double once = cpu_seconds() - first;
+  if (once > env_int("SLOW_MS", 2000) * 1e-3) return {once, 0};
   long calls = 1;
   for (;;) {
     const double start = cpu_seconds();
@@ -53,6 +58,9 @@ std::pair<double, long> median_time(F&& work) {
     times.push_back((cpu_seconds() - start) / static_cast<double>(calls));
   }
   std::sort(times.begin(), times.end());
+  // STAT=min reports the fastest run instead, steadier on a loaded machine.
+  const char* stat = std::getenv("STAT");
+  if (stat && std::string(stat) == "min") return {times.front(), calls};
   return {times[times.size() / 2], calls};
 }
 

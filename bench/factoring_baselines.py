@@ -10,7 +10,8 @@ The baselines are Debian's libflint-dev and pari-gp; the script installs them wh
 and builds its FLINT driver in a temporary folder. Nothing of theirs is linked into gyrelle.
 
 Run from the repository root after scripts/build:
-    /usr/bin/python3 bench/factoring_baselines.py [--runs 5] [--min-ms 50] [--only NAME...]
+    /usr/bin/python3 bench/factoring_baselines.py [--runs 5] [--min-ms 50] [--only NAME...] [--timeout S]
+With --dump it prints the factoring inputs as the timer's commands instead (for profiling).
 """
 import argparse
 import os
@@ -189,6 +190,39 @@ def dense_product(count, degree, rng):
     return p
 
 
+def small_dense_product(count, degree, rng):
+    """`count` random factors of `degree`, coefficients uniform in [-9, 9], leading in [1, 9]."""
+    p = [1]
+    for _ in range(count):
+        p = mul(p, [rng.randint(-9, 9) for _ in range(degree)] + [rng.randint(1, 9)])
+    return p
+
+
+def trinomial_product(count, degree, rng):
+    """`count` trinomials x^degree + a·x^k + b, 0 < k < degree, a and b in ±[1, 5]."""
+    p = [1]
+    for _ in range(count):
+        f = [0] * (degree + 1)
+        f[degree] = 1
+        f[rng.randrange(1, degree)] = rng.choice([-1, 1]) * rng.randint(1, 5)
+        f[0] = rng.choice([-1, 1]) * rng.randint(1, 5)
+        p = mul(p, f)
+    return p
+
+
+def real_cyclotomic(n):
+    """The minimal polynomial of 2·cos(2π/n), n >= 3: z^-m·Φ_n(z) written in x = z + 1/z through
+    z^j + z^-j = D_j(x), D_0 = 2, D_1 = x, D_j = x·D_(j-1) − D_(j-2)."""
+    c = cyclotomic(n)
+    m = (len(c) - 1) // 2
+    out = [c[m]]
+    d0, d1 = [2], [0, 1]
+    for j in range(1, m + 1):
+        out = add(out, [c[m + j] * v for v in d1])
+        d0, d1 = d1, add(mul([0, 1], d1), [-v for v in d0])
+    return trim(out)
+
+
 def factoring_inputs():
     rng = random.Random(24)
     rows = [(f"SD{2 ** k}", sd(k)) for k in range(3, 7)]
@@ -196,6 +230,14 @@ def factoring_inputs():
              ("x^720-1", x_n(720, -1)), ("x^360-1", x_n(360, -1))]
     for count, degree in [(2, 20), (3, 30), (4, 40), (2, 100)]:
         rows.append((f"dense{count}x{degree}", dense_product(count, degree, rng)))
+    rows += [(f"x^{n}{a:+d}", x_n(n, a)) for n, a in
+             [(256, -81), (512, 4), (300, -3), (500, -3), (729, -2), (840, -4), (1000, -5), (1024, -3)]]
+    rng = random.Random(29)
+    for count, degree in [(2, 250), (5, 100), (10, 50), (20, 25), (50, 10)]:
+        rows.append((f"small{count}x{degree}", small_dense_product(count, degree, rng)))
+    for count, degree in [(3, 111), (9, 37), (2, 166), (6, 55)]:
+        rows.append((f"tri{count}x{degree}", trinomial_product(count, degree, rng)))
+    rows += [(f"2cos(2pi/{n})", real_cyclotomic(n)) for n in (105, 211, 401, 840, 1001, 1009, 2003)]
     return rows
 
 
@@ -256,9 +298,10 @@ def parse_row(line):
     return float(seconds), " ".join(detail)
 
 
-def run_timer(timer, text, args):
+def run_timer(timer, text, args, timeout=None):
     env = dict(os.environ, RUNS=str(args.runs), MIN_MS=str(args.min_ms))
-    out = subprocess.run([timer], input=text, capture_output=True, text=True, check=True, env=env).stdout
+    out = subprocess.run([timer], input=text, capture_output=True, text=True, check=True, env=env,
+                         timeout=timeout).stdout
     return out.strip().splitlines()
 
 
@@ -284,13 +327,20 @@ def main():
     parser.add_argument("--min-ms", type=int, default=50)
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--only", nargs="*", help="names of the inputs to time")
+    parser.add_argument("--timeout", type=float, default=300, help="seconds after which gyrelle's timing stops")
+    parser.add_argument("--dump", action="store_true", help="print the timer's factoring commands and stop")
     args = parser.parse_args()
     args.runs = max(args.runs, 5)
     timer = os.path.join(args.build, "bench", "factor_timer")
+    wanted = lambda name: not args.only or any(o in name for o in args.only)
+    if args.dump:
+        for name, c in factoring_inputs():
+            if wanted(name):
+                print(f"factor {name} " + " ".join(str(x) for x in c))
+        return
     if not os.path.exists(timer):
         sys.exit(f"{timer} is missing: run scripts/build first")
     ensure_baselines()
-    wanted = lambda name: not args.only or any(o in name for o in args.only)
 
     folder = tempfile.mkdtemp(prefix="gyrelle-baselines-")
     try:
@@ -300,13 +350,20 @@ def main():
             if not wanted(name):
                 continue
             line = " ".join(str(x) for x in c)
-            g, degrees = parse_row(run_timer(timer, f"factor {name} {line}\n", args)[0])
+            try:
+                g, degrees = parse_row(run_timer(timer, f"factor {name} {line}\n", args, args.timeout)[0])
+            except subprocess.TimeoutExpired:
+                g, degrees = None, "degrees ?"
             env = dict(os.environ)
             out = subprocess.run([flint, str(args.runs), str(args.min_ms)], input=f"{name} {line}\n",
                                  capture_output=True, text=True, check=True, env=env).stdout
             fl, flint_degrees = parse_row(out.strip())
             pari = gp_time(f"f = {gp_poly(c)};", "factor(f)", args)
             same = sorted(degrees.split()[1].split(",")) == sorted(flint_degrees.split()[1].split(","))
+            if g is None:
+                print(f"{name:16} {'> ' + str(args.timeout) + ' s':>10} {ms(fl)} {ms(pari)} {'-':>6}  "
+                      f"(FLINT {flint_degrees.split()[1]})", flush=True)
+                continue
             print(f"{name:16} {ms(g)} {ms(fl)} {ms(pari)} {g / min(fl, pari):6.2f}  {degrees.split()[1]}"
                   + ("" if same else f"  (FLINT {flint_degrees.split()[1]})"), flush=True)
 

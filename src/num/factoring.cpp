@@ -1,17 +1,22 @@
 #include "num/factoring.hpp"
 
 #include <gmp.h>
+#include <cstdlib>
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <functional>
 #include <map>
+#include <memory>
+#include <numeric>
 #include <optional>
 #include <span>
 #include <tuple>
 #include <utility>
 
+#include "num/interrupt.hpp"
+#include "num/lattice.hpp"
 #include "num/residue.hpp"
 
 namespace gy {
@@ -56,32 +61,25 @@ Int random_residue(const Int& p) {
 // =============================================================================================
 // Residues modulo a prime below 2^32, as machine words
 
-// The map h ↦ h^p modulo a monic f, which is linear over the residues. For small p it squares and
-// multiplies modulo f; otherwise it applies the table of rows x^(p·j) mod f, whose products are
-// summed unreduced.
+// The map h ↦ h^p modulo a monic f, which is linear over the residues. It squares and multiplies
+// modulo f until the products spent so reach the cost of a table of the rows x^(p·j) mod f (about
+// deg f products), and from then on applies the table, whose products are summed unreduced.
 class Frobenius {
  public:
-  explicit Frobenius(const WordPolyModulus& mod) : mod_(mod), n_(mod.degree()) {
-    const Zp& F = mod.field();
-    const unsigned steps = static_cast<unsigned>(std::bit_width(F.p) + std::popcount(F.p)) - 2;
-    if (steps <= kPowerSteps || n_ < 2) return;
-    rows_.resize(n_);
-    rows_[0] = WordPoly{1};
-    const WordPoly xp = mod.powmod(WordPoly{0, 1}, Int(F.p));
-    for (std::size_t j = 1; j < n_; ++j) {
-      if (F.p <= 2 * n_) {
-        WordPoly r = rows_[j - 1];
-        for (u64 t = 0; t < F.p; ++t) times_x(r);
-        rows_[j] = std::move(r);
-      } else {
-        rows_[j] = mod.mulmod(rows_[j - 1], xp);
-      }
-    }
-  }
+  explicit Frobenius(const WordPolyModulus& mod)
+      : mod_(mod),
+        n_(mod.degree()),
+        power_cost_(static_cast<std::size_t>(std::bit_width(mod.field().p) + std::popcount(mod.field().p)) - 2) {}
 
-  WordPoly apply(const WordPoly& h) const {
+  WordPoly apply(const WordPoly& h) {
     const Zp& F = mod_.field();
-    if (rows_.empty()) return mod_.powmod(h, Int(F.p));
+    if (rows_.empty()) {
+      if (n_ < 2 || power_cost_ <= kPowerSteps || spent_ < n_) {
+        spent_ += power_cost_;
+        return mod_.powmod(h, Int(F.p));
+      }
+      build();
+    }
     WordPoly r(n_);
     if (F.lazy_terms() >= n_) {
       std::vector<u64> acc(n_, 0);
@@ -97,8 +95,25 @@ class Frobenius {
   }
 
  private:
-  // Powers of p that take at most this many products modulo f are raised directly.
+  // Powers of p that take at most this many products modulo f are always raised directly.
   static constexpr unsigned kPowerSteps = 4;
+
+  void build() {
+    const Zp& F = mod_.field();
+    rows_.resize(n_);
+    rows_[0] = WordPoly{1};
+    const WordPoly xp = mod_.powmod(WordPoly{0, 1}, Int(F.p));
+    for (std::size_t j = 1; j < n_; ++j) {
+      if (F.p < 32) {
+        WordPoly r = rows_[j - 1];
+        for (u64 t = 0; t < F.p; ++t) times_x(r);
+        rows_[j] = std::move(r);
+      } else {
+        rows_[j] = mod_.mulmod(rows_[j - 1], xp);
+      }
+      if ((j & 31) == 0) poll_interrupt();
+    }
+  }
 
   template <class Acc>
   void accumulate(const WordPoly& h, std::vector<Acc>& acc) const {
@@ -127,6 +142,8 @@ class Frobenius {
 
   const WordPolyModulus& mod_;
   std::size_t n_;
+  std::size_t power_cost_;
+  std::size_t spent_ = 0;
   std::vector<WordPoly> rows_;
 };
 
@@ -167,32 +184,44 @@ std::vector<DegreePart> distinct_degree(const Zp& F, const WordPoly& f) {
   const i64 n = degree(f);
   WordPoly r = f;
   if (n >= 2) {
-    const WordPolyModulus mod(F, f);
-    const Frobenius frob(mod);
-    const i64 block = n < 64 ? 1 : 16;
+    // Powers of x are taken modulo r once it has fallen to two thirds of the modulus's degree.
+    auto mod = std::make_unique<WordPolyModulus>(F, f);
+    auto frob = std::make_unique<Frobenius>(*mod);
+    // Steps share one gcd per block. A gcd costs about as much as deg f / 8 products, so blocks
+    // that meet no factor grow up to that length; one that does is split, and blocks start again
+    // from 16 steps.
+    const i64 longest = n < 64 ? 1 : std::max<i64>(16, n / 8);
+    i64 block = std::min<i64>(longest, 16);
     WordPoly h{0, 1};
     std::vector<WordPoly> steps;
     std::vector<DegreePart> found;
     bool done = false;
     for (i64 i = 1; !done && 2 * i <= degree(r);) {
+      poll_interrupt();
+      if (3 * degree(r) <= 2 * static_cast<i64>(mod->degree())) {
+        mod = std::make_unique<WordPolyModulus>(F, r);
+        frob = std::make_unique<Frobenius>(*mod);
+        h = mod->rem(gy::rem(F, std::move(h), r));
+      }
       // Steps i .. last all satisfy 2·step <= deg r for the r at the block's start.
       const i64 last = std::min(i + block - 1, degree(r) / 2);
       steps.clear();
       WordPoly product{1};
       for (i64 k = i; k <= last; ++k) {
-        h = frob.apply(h);
+        h = frob->apply(h);
         WordPoly t = h;
         if (t.size() < 2) t.resize(2, 0);
         t[1] = F.sub(t[1], 1);
         trim(t);
-        if (block > 1) product = mod.mulmod(product, t);
+        if (block > 1) product = mod->mulmod(product, t);
         steps.push_back(std::move(t));
       }
       if (block == 1) product = steps.back();
       WordPoly hit = gcd(F, r, rem(F, std::move(product), r));
+      block = degree(hit) > 0 ? std::min<i64>(longest, 16) : std::min(longest, 2 * block);
       if (degree(hit) > 0) {
         found.clear();
-        split_block(mod, steps, 0, steps.size() - 1, i, std::move(hit), found);
+        split_block(*mod, steps, 0, steps.size() - 1, i, std::move(hit), found);
         for (auto& part : found) {
           if (degree(r) < 2 * static_cast<i64>(part.degree)) {
             done = true;
@@ -218,6 +247,7 @@ Status equal_degree(const Zp& F, const WordPoly& f, u64 d, const Int& e, std::ve
   }
   const WordPolyModulus mod(F, f);
   for (int attempt = 0; attempt < 1000; ++attempt) {
+    poll_interrupt();
     WordPoly a(2 * d);
     for (u64 i = 0; i + 1 < 2 * d; ++i) a[i] = random_residue(F.p);
     a[2 * d - 1] = 1;
@@ -229,6 +259,47 @@ Status equal_degree(const Zp& F, const WordPoly& f, u64 d, const Int& e, std::ve
     if (degree(g) > 0 && degree(g) < degree(f)) {
       GY_CHECK(equal_degree(F, g, d, e, out));
       return equal_degree(F, quotient(F, f, g), d, e, out);
+    }
+  }
+  return fail(Error::other("This (probably) shouldn't happen"));
+}
+
+// Res(a, b) modulo p for non-zero a and b, along the remainder sequence:
+// Res(a, b) = (−1)^(deg a·deg b)·lc(b)^(deg a − deg r)·Res(b, r) with r = a mod b.
+u64 resultant(const Zp& F, WordPoly a, WordPoly b) {
+  u64 acc = 1;
+  for (;;) {
+    if (b.empty()) return 0;
+    const i64 da = degree(a), db = degree(b);
+    if (db == 0) return F.mul(acc, F.pow(b[0], static_cast<u64>(da)));
+    WordPoly r = rem(F, a, b);
+    if (r.empty()) return 0;
+    if ((da & db & 1) != 0) acc = F.neg(acc);
+    acc = F.mul(acc, F.pow(b.back(), static_cast<u64>(da - degree(r))));
+    a = std::move(b);
+    b = std::move(r);
+  }
+}
+
+// equal_degree on the product of the monic irreducible `pieces` of degree d, known beforehand: the
+// same draws, each splitting off the pieces modulo which a^((p^d − 1)/2) is 1, that is those whose
+// resultant with a (the norm of a from the field of p^d elements) is a non-zero square modulo p.
+// The same factors come out in the same order, without the powers.
+Status simulate_equal_degree(const Zp& F, std::vector<WordPoly> pieces, u64 d, std::vector<WordPoly>& out) {
+  if (pieces.size() == 1) {
+    out.push_back(std::move(pieces[0]));
+    return {};
+  }
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    poll_interrupt();
+    WordPoly a(2 * d);
+    for (u64 i = 0; i + 1 < 2 * d; ++i) a[i] = random_residue(F.p);
+    a[2 * d - 1] = 1;
+    std::vector<WordPoly> in, rest;
+    for (auto& piece : pieces) (F.pow(resultant(F, piece, a), (F.p - 1) / 2) == 1 ? in : rest).push_back(piece);
+    if (!in.empty() && !rest.empty()) {
+      GY_CHECK(simulate_equal_degree(F, std::move(in), d, out));
+      return simulate_equal_degree(F, std::move(rest), d, out);
     }
   }
   return fail(Error::other("This (probably) shouldn't happen"));
@@ -446,6 +517,93 @@ std::pair<ZPoly, ZPoly> divrem_monic_mod(ZPoly a, const ZPoly& G, const Mpz& m) 
   return {std::move(q), std::move(a)};
 }
 
+// Division with remainder by a monic G modulo powers of p, through the inverse of G's reversal
+// modulo x^k, so that a quotient of length up to k costs two products instead of a long division.
+// The inverse is carried from one modulus to the next: G changes by multiples of the old modulus,
+// so one Newton step inv ← inv·(2 − rev(G)·inv) doubles the power of p it holds for. Short
+// quotients or divisors divide directly.
+class MonicDivisor {
+ public:
+  MonicDivisor(std::size_t k, std::size_t d) : k_(k >= kFastLength && d >= kFastLength ? k : 0) {}
+
+  // Makes the divisor G modulo m = p^e, G monic of degree d and congruent modulo p^(e/2) to the
+  // one before.
+  void reset(const ZPoly& G, const Mpz& p, std::uint32_t e) {
+    G_ = &G;
+    mpz_pow_ui(m_.get(), p.get(), e);
+    if (k_ == 0) return;
+    ZPoly head, t, u;
+    auto newton = [&](const Mpz& modulus, std::size_t length) {
+      // inverse ← inverse + inverse·(1 − rev(G)·inverse), to `length` terms modulo `modulus`.
+      head.assign(G.rbegin(), G.rbegin() + static_cast<std::ptrdiff_t>(std::min(length, G.size())));
+      mul_into(t, head, inverse_);
+      t.resize(length);
+      for (auto& x : t) mpz_neg(x.get(), x.get());
+      mpz_add_ui(t[0].get(), t[0].get(), 1);
+      reduce(t, modulus);
+      mul_into(u, inverse_, t);
+      if (u.size() > length) u.resize(length);
+      inverse_.resize(std::max(inverse_.size(), length));
+      for (std::size_t i = 0; i < u.size(); ++i) mpz_add(inverse_[i].get(), inverse_[i].get(), u[i].get());
+      reduce(inverse_, modulus);
+      inverse_.resize(length);
+    };
+    if (held_ == 0) {
+      // Modulo p first, doubling the number of terms.
+      inverse_ = ZPoly{Mpz(1ul)};
+      for (std::size_t length = 1; length < k_;) {
+        length = std::min(2 * length, k_);
+        newton(p, length);
+      }
+      held_ = 1;
+    }
+    while (held_ < e) {
+      held_ = std::min(2 * held_, e);
+      Mpz modulus;
+      mpz_pow_ui(modulus.get(), p.get(), held_);
+      newton(modulus, k_);
+    }
+  }
+
+  // q ← the quotient and a ← the remainder of a by G modulo m, both in [0, m).
+  void divrem(ZPoly& q, ZPoly& a) const {
+    const ZPoly& G = *G_;
+    const std::size_t d = G.size() - 1;
+    reduce(a, m_);
+    if (a.size() <= d) {
+      q.clear();
+      return;
+    }
+    const std::size_t k = a.size() - d;
+    if (k > k_) {
+      divrem_monic_mod_into(q, a, G, m_);
+      return;
+    }
+    // rev(q) = rev(a)·rev(G)⁻¹ mod x^k.
+    ZPoly top(a.rbegin(), a.rbegin() + static_cast<std::ptrdiff_t>(k));
+    ZPoly inv(inverse_.begin(), inverse_.begin() + static_cast<std::ptrdiff_t>(k));
+    trim(inv);
+    ZPoly qrev;
+    mul_into(qrev, top, inv);
+    qrev.resize(k);
+    q.assign(qrev.rbegin(), qrev.rend());
+    reduce(q, m_);
+    ZPoly qg;
+    mul_into(qg, q, G);
+    a.resize(d);
+    for (std::size_t i = 0; i < d && i < qg.size(); ++i) mpz_sub(a[i].get(), a[i].get(), qg[i].get());
+    reduce(a, m_);
+  }
+
+ private:
+  static constexpr std::size_t kFastLength = 24;
+  std::size_t k_;
+  const ZPoly* G_ = nullptr;
+  Mpz m_;
+  ZPoly inverse_;
+  std::uint32_t held_ = 0;  // the inverse holds modulo p^held_
+};
+
 // f·lc(f)⁻¹ modulo m, for f reduced modulo m.
 Result<ZPoly> monic_mod(ZPoly f, const Mpz& m) {
   if (f.empty()) return fail(Error::range("monic() of zero polynomial"));
@@ -473,6 +631,27 @@ Result<std::pair<ZPoly, ZPoly>> divrem_mod(const ZPoly& a, const ZPoly& b, const
 // a and b with a·G + b·H ≡ 1 modulo p, deg a < deg H and deg b < deg G, by the extended Euclidean
 // algorithm on the pair with the larger degree first.
 Result<std::pair<ZPoly, ZPoly>> cofactors_mod(const ZPoly& G, const ZPoly& H, const Mpz& p) {
+  if (mpz_cmp_ui(p.get(), kWordPrimeLimit - 1) <= 0 && degree(G) >= 1 && degree(H) >= 1 &&
+      is_word_prime(mpz_get_ui(p.get()))) {
+    // The pair is unique, so word arithmetic finds the same one: a = G⁻¹ mod H, b = (1 − a·G)/H.
+    const Zp Fp(mpz_get_ui(p.get()));
+    auto word = [&](const ZPoly& f) {
+      WordPoly w;
+      for (const auto& x : f) w.push_back(mpz_fdiv_ui(x.get(), Fp.p));
+      gy::trim(w);
+      return w;
+    };
+    const WordPoly g = word(G), h = word(H);
+    const std::optional<WordPoly> a = inverse_mod(Fp, g, h);
+    if (!a) return fail(Error::range("lifted factors are not coprime modulo the prime"));
+    WordPoly one_minus = gy::mul(Fp, *a, g);
+    for (auto& x : one_minus) x = Fp.neg(x);
+    if (one_minus.empty()) one_minus.push_back(0);
+    one_minus[0] = Fp.add(one_minus[0], 1);
+    gy::trim(one_minus);
+    WordPoly b = quotient(Fp, std::move(one_minus), h);
+    return std::pair{to_z(*a), to_z(b)};
+  }
   const bool swapped = degree(H) > degree(G);
   ZPoly r0 = swapped ? H : G, r1 = swapped ? G : H;
   ZPoly s0{Mpz(1ul)}, s1, t0, t1{Mpz(1ul)};
@@ -511,22 +690,30 @@ Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const
   auto [a, b] = GY_TRY(cofactors_mod(G, H, p));
   Mpz m = p;
   // Scratch polynomials whose values are reused from step to step.
-  ZPoly E, Gm, q, beta, alpha, t;
-  // With E = m·E′ and G·β + H·α ≡ E′ (mod m2), deg β < deg G: b·E′ = q·G + β gives
-  // E′ = E′·(a·G + b·H) ≡ G·(a·E′ + H·q) + H·β.
+  ZPoly E, Gm, q, q2, rest, beta, alpha, t;
+  // With E = m·E′ and G·β + H·α ≡ E′ (mod m2), deg β < deg G: E′ = e_q·G + e_r and b·e_r = q2·G + β
+  // give b·E′ = q·G + β with q = b·e_q + q2, and E′ = E′·(a·G + b·H) ≡ G·(a·E′ + H·q) + H·β. Both
+  // quotients are shorter than max(deg H + 1, deg G).
   Mpz m2;
+  const std::size_t dg = G.size() - 1, dh = H.size() - 1;
+  MonicDivisor divisor(std::max(dh + 1, dg), dg);
   auto split = [&] {
     divide_exact(E, m);
-    reduce(E, m2);
-    mul_into(beta, b, E);
-    divrem_monic_mod_into(q, beta, Gm, m2);
+    rest = E;
+    divisor.divrem(q, rest);
+    mul_into(beta, b, rest);
+    divisor.divrem(q2, beta);
+    mul_into(t, b, q);
+    add_into(t, q2);
     mul_into(alpha, a, E);
-    mul_into(t, H, q);
-    add_into(alpha, t);
+    reduce(t, m2);
+    mul_into(q, H, t);
+    add_into(alpha, q);
     reduce(alpha, m2);
   };
   std::uint32_t e = 1;
   while (e < k) {
+    poll_interrupt();
     const std::uint32_t e2 = std::min(e, k - e);
     mpz_pow_ui(m2.get(), p.get(), e2);
     // F − G·H = m·E′.
@@ -542,6 +729,7 @@ Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const
     trim(E);
     Gm = G;
     reduce(Gm, m2);
+    divisor.reset(Gm, p, e2);
     split();
     add_scaled(G, m, beta);
     add_scaled(H, m, alpha);
@@ -564,10 +752,172 @@ Result<std::pair<ZPoly, ZPoly>> lift_two(const ZPoly& F, ZPoly G, ZPoly H, const
   return std::pair{std::move(G), std::move(H)};
 }
 
+// The same lifting with every value in a machine word, for p^k below 2^62 and short polynomials:
+// residues in [0, m), products by the schoolbook, summed in 128 bits.
+constexpr std::size_t kSmallLiftLength = 96;
+
+namespace small_lift {
+
+using W = std::vector<u64>;
+
+void trim(W& a) {
+  while (!a.empty() && a.back() == 0) a.pop_back();
+}
+
+W mul(const W& a, const W& b, u64 m) {
+  if (a.empty() || b.empty()) return {};
+  W r(a.size() + b.size() - 1);
+  for (std::size_t k = 0; k < r.size(); ++k) {
+    const std::size_t lo = k + 1 > b.size() ? k + 1 - b.size() : 0, hi = std::min(k, a.size() - 1);
+    u128 acc = 0;
+    for (std::size_t i = lo, n = 0; i <= hi; ++i) {
+      acc += static_cast<u128>(a[i]) * b[k - i];
+      if (++n == 15) acc %= m, n = 0;
+    }
+    r[k] = static_cast<u64>(acc % m);
+  }
+  trim(r);
+  return r;
+}
+
+// a + b·c modulo m, coefficient by coefficient of b.
+void add_mul(W& a, const W& b, u64 c, u64 m) {
+  if (a.size() < b.size()) a.resize(b.size(), 0);
+  for (std::size_t i = 0; i < b.size(); ++i) a[i] = static_cast<u64>((a[i] + static_cast<u128>(b[i]) * c) % m);
+  trim(a);
+}
+
+// q ← quotient, a ← remainder of a by the monic G modulo m.
+void divrem(W& q, W& a, const W& G, u64 m) {
+  const std::size_t d = G.size() - 1;
+  q.clear();
+  if (a.size() > d) {
+    q.assign(a.size() - d, 0);
+    for (std::size_t t = a.size(); t-- > d;) {
+      const u64 c = a[t] % m;
+      q[t - d] = c;
+      if (c == 0) continue;
+      for (std::size_t j = 0; j < d; ++j)
+        a[t - d + j] = static_cast<u64>((a[t - d + j] + m - static_cast<u128>(c) * G[j] % m) % m);
+    }
+    a.resize(d);
+  }
+  for (auto& x : a) x %= m;
+  trim(a);
+  trim(q);
+}
+
+// As lift_two, with F given modulo p^k; false when the factors are not coprime modulo p.
+bool lift_two(const W& F, W& G, W& H, u64 p, std::uint32_t k) {
+  const Zp Fp(p);
+  const std::optional<WordPoly> inv = gy::degree(H) >= 1 ? inverse_mod(Fp, G, H) : std::nullopt;
+  if (!inv) return false;
+  W a = *inv;
+  W b = gy::mul(Fp, a, G);
+  for (auto& x : b) x = Fp.neg(x);
+  if (b.empty()) b.push_back(0);
+  b[0] = Fp.add(b[0], 1);
+  gy::trim(b);
+  b = quotient(Fp, std::move(b), H);
+  u64 m = p;
+  W E, beta, alpha, q, t;
+  auto split = [&](u64 m2) {
+    for (auto& x : E) x /= m;
+    beta = mul(b, E, m2);
+    divrem(q, beta, G, m2);
+    alpha = mul(a, E, m2);
+    t = mul(H, q, m2);
+    if (alpha.size() < t.size()) alpha.resize(t.size(), 0);
+    for (std::size_t i = 0; i < t.size(); ++i) alpha[i] = (alpha[i] + t[i]) % m2;
+    trim(alpha);
+  };
+  std::uint32_t e = 1;
+  while (e < k) {
+    const std::uint32_t e2 = std::min(e, k - e);
+    u64 m2 = 1;
+    for (std::uint32_t i = 0; i < e2; ++i) m2 *= p;
+    const u64 mm = m * m2;
+    // F − G·H modulo m·m2, a multiple of m.
+    t = mul(G, H, mm);
+    E.assign(std::max(F.size(), t.size()), 0);
+    for (std::size_t i = 0; i < E.size(); ++i) {
+      const u64 f = i < F.size() ? F[i] % mm : 0, g = i < t.size() ? t[i] : 0;
+      E[i] = f >= g ? f - g : f + mm - g;
+    }
+    W Gm = G;
+    for (auto& x : Gm) x %= m2;
+    std::swap(Gm, G);
+    split(m2);
+    std::swap(Gm, G);
+    add_mul(G, beta, m, mm);
+    add_mul(H, alpha, m, mm);
+    if (e + e2 < k) {
+      // 1 − a·G − b·H modulo m·m2, a multiple of m.
+      W ag = mul(a, G, mm), bh = mul(b, H, mm);
+      E.assign(std::max({ag.size(), bh.size(), std::size_t{1}}), 0);
+      for (std::size_t i = 0; i < E.size(); ++i) {
+        const u64 s = ((i < ag.size() ? ag[i] : 0) + (i < bh.size() ? bh[i] : 0)) % mm;
+        const u64 one = i == 0 ? 1 : 0;
+        E[i] = one >= s ? one - s : one + mm - s;
+      }
+      std::swap(Gm, G);
+      split(m2);
+      std::swap(Gm, G);
+      add_mul(b, beta, m, mm);
+      add_mul(a, alpha, m, mm);
+    }
+    m = mm;
+    e += e2;
+  }
+  return true;
+}
+
+// As lift_tree, with F given modulo P = p^k; false on any failure, left to the general path.
+bool lift_tree(const W& F, std::span<const W> factors, u64 p, std::uint32_t k, u64 P, std::vector<W>& out) {
+  if (F.empty()) return false;
+  if (factors.size() == 1) {
+    Mpz lc(static_cast<unsigned long>(F.back())), Pz(static_cast<unsigned long>(P)), inv;
+    if (!mpz_invert(inv.get(), lc.get(), Pz.get())) return false;
+    const u64 c = mpz_get_ui(inv.get());
+    W f = F;
+    for (auto& x : f) x = static_cast<u64>(static_cast<u128>(x) * c % P);
+    out.push_back(std::move(f));
+    return true;
+  }
+  const std::size_t s = factors.size() / 2;
+  const Zp Fp(p);
+  WordPoly G{1}, H{1};
+  for (std::size_t i = 0; i < s; ++i) G = gy::mul(Fp, G, factors[i]);
+  for (std::size_t i = s; i < factors.size(); ++i) H = gy::mul(Fp, H, factors[i]);
+  const u64 lc = F.back() % p;
+  for (auto& x : H) x = Fp.mul(x, lc);
+  gy::trim(H);
+  if (!lift_two(F, G, H, p, k)) return false;
+  return lift_tree(G, factors.first(s), p, k, P, out) && lift_tree(H, factors.subspan(s), p, k, P, out);
+}
+
+}  // namespace small_lift
+
 // Lifts the monic factors modulo p of F to p^k along a balanced split of the list: the first half's
 // product against lc(F) times the second half's, then each half again.
 Status lift_tree(const ZPoly& F, std::span<const ZPoly> factors, const Mpz& p, std::uint32_t k, const Mpz& pk,
                  std::vector<ZPoly>& out) {
+  if (factors.size() >= 2 && !F.empty() && F.size() <= kSmallLiftLength && mpz_sizeinbase(pk.get(), 2) <= 62) {
+    const u64 P = mpz_get_ui(pk.get()), pw = mpz_get_ui(p.get());
+    small_lift::W Fw;
+    for (const auto& x : F) Fw.push_back(mpz_fdiv_ui(x.get(), P));
+    std::vector<small_lift::W> base, lifted;
+    for (const auto& f : factors) {
+      base.emplace_back();
+      for (const auto& x : f) base.back().push_back(mpz_fdiv_ui(x.get(), pw));
+      small_lift::trim(base.back());
+    }
+    small_lift::trim(Fw);
+    if (small_lift::lift_tree(Fw, base, pw, k, P, lifted)) {
+      for (const auto& w : lifted) out.push_back(to_z(w));
+      return {};
+    }
+  }
   if (factors.size() == 1) {
     out.push_back(GY_TRY(monic_mod(reduced(F, pk), pk)));
     return {};
@@ -673,6 +1023,28 @@ RootBound root_bound(const ZPoly& f) {
   return {hi, e};
 }
 
+// log2 of an upper bound on the absolute values of the complex roots of f, sharpened by three
+// root-squaring (Graeffe) steps: with f(x) = E(x²) + x·O(x²), E(y)² − y·O(y)² has the squares of
+// f's roots as its roots, and the eighth root of its bound from root_bound bounds f's roots.
+double root_bound_log2(const ZPoly& f) {
+  ZPoly g = f;
+  constexpr int kSteps = 3;
+  for (int step = 0; step < kSteps; ++step) {
+    ZPoly even, odd;
+    for (std::size_t i = 0; i < g.size(); ++i) (i % 2 == 0 ? even : odd).push_back(g[i]);
+    trim(even);
+    trim(odd);
+    ZPoly next = mul(even, even), t = mul(odd, odd);
+    t.insert(t.begin(), Mpz());
+    if (next.size() < t.size()) next.resize(t.size());
+    for (std::size_t i = 0; i < t.size(); ++i) mpz_sub(next[i].get(), next[i].get(), t[i].get());
+    trim(next);
+    g = std::move(next);
+    poll_interrupt();
+  }
+  return std::min(root_bound(f).log2(), root_bound(g).log2() / (1 << kSteps) + 1e-9);
+}
+
 // Lifts of one factorisation modulo p to ever higher powers of p, recomputed from the factors
 // modulo p when more precision is asked for. When seeded with lifts that were handed in rather than
 // computed here, the first lift is checked against them; on a mismatch no lifts are given.
@@ -731,127 +1103,7 @@ class LiftCache {
 };
 
 // =============================================================================================
-// Lattice reduction on small integer bases
-
-using Row = std::vector<i64>;
-constexpr i64 kEntryLimit = i64{1} << 50;
-
-i128 dot(const Row& x, const Row& y) {
-  i128 s = 0;
-  for (std::size_t i = 0; i < x.size(); ++i) s += static_cast<i128>(x[i]) * y[i];
-  return s;
-}
-
-// LLL reduction (δ = 0.99) of linearly independent rows. Row operations are exact; the Gram
-// matrix is kept exactly as well, updated with each operation in wrapping 128-bit arithmetic (every
-// true value fits, so the wrapped result is exact); Gram–Schmidt data are recomputed from it in
-// floating point for each row worked on. False when an entry would leave the safe range or the
-// work runs away.
-class Reducer {
- public:
-  explicit Reducer(std::vector<Row>& b) : b_(b), n_(b.size()), G_(n_ * n_), mu_(n_ * n_), r_(n_) {
-    for (std::size_t i = 0; i < n_; ++i)
-      for (std::size_t j = 0; j <= i; ++j) gram(i, j) = gram(j, i) = static_cast<u128>(dot(b_[i], b_[j]));
-  }
-
-  bool run() {
-    if (n_ < 2) return true;
-    row(0);
-    std::size_t k = 1;
-    std::size_t budget = 200000 + 2000 * n_ * n_;
-    while (k < n_) {
-      if (budget-- == 0) return false;
-      for (int pass = 0;; ++pass) {
-        row(k);
-        bool changed = false;
-        for (std::size_t j = k; j-- > 0;) {
-          const double m = mu(k, j);
-          if (std::fabs(m) <= 0.51) continue;
-          const double r = std::round(m);
-          if (std::fabs(r) > 1e15) return false;
-          if (!subtract(k, j, static_cast<i64>(r))) return false;
-          for (std::size_t i = 0; i < j; ++i) mu(k, i) -= r * mu(j, i);
-          mu(k, j) -= r;
-          changed = true;
-        }
-        if (!changed) break;
-        if (pass > 16) return false;
-      }
-      const double m = mu(k, k - 1);
-      if (r_[k] < (0.99 - m * m) * r_[k - 1]) {
-        swap(k, k - 1);
-        if (k > 1)
-          --k;
-        else
-          row(0);
-      } else {
-        ++k;
-      }
-    }
-    return true;
-  }
-
-  // Squared Gram–Schmidt norms, in long double from the exact Gram matrix.
-  std::vector<long double> norms() const {
-    std::vector<long double> B(n_);
-    std::vector<long double> m(n_ * n_);
-    for (std::size_t k = 0; k < n_; ++k) {
-      for (std::size_t j = 0; j < k; ++j) {
-        long double s = value(k, j);
-        for (std::size_t i = 0; i < j; ++i) s -= m[j * n_ + i] * m[k * n_ + i] * B[i];
-        m[k * n_ + j] = s / B[j];
-      }
-      long double s = value(k, k);
-      for (std::size_t j = 0; j < k; ++j) s -= m[k * n_ + j] * m[k * n_ + j] * B[j];
-      B[k] = s;
-    }
-    return B;
-  }
-
- private:
-  u128& gram(std::size_t i, std::size_t j) { return G_[i * n_ + j]; }
-  long double value(std::size_t i, std::size_t j) const { return static_cast<long double>(static_cast<i128>(G_[i * n_ + j])); }
-  double& mu(std::size_t i, std::size_t j) { return mu_[i * n_ + j]; }
-
-  void row(std::size_t k) {
-    for (std::size_t j = 0; j < k; ++j) {
-      double s = static_cast<double>(value(k, j));
-      for (std::size_t i = 0; i < j; ++i) s -= mu(j, i) * mu(k, i) * r_[i];
-      mu(k, j) = s / r_[j];
-    }
-    double s = static_cast<double>(value(k, k));
-    for (std::size_t j = 0; j < k; ++j) s -= mu(k, j) * mu(k, j) * r_[j];
-    r_[k] = s;
-  }
-
-  // b_k ← b_k − q·b_j.
-  bool subtract(std::size_t k, std::size_t j, i64 q) {
-    for (std::size_t t = 0; t < b_[k].size(); ++t) {
-      i64 prod, next;
-      if (__builtin_mul_overflow(q, b_[j][t], &prod) || __builtin_sub_overflow(b_[k][t], prod, &next)) return false;
-      if (next > kEntryLimit || next < -kEntryLimit) return false;
-      b_[k][t] = next;
-    }
-    const u128 uq = static_cast<u128>(static_cast<i128>(q));
-    const u128 kk = gram(k, k) - 2 * uq * gram(k, j) + uq * uq * gram(j, j);
-    for (std::size_t i = 0; i < n_; ++i)
-      if (i != k) gram(k, i) = gram(i, k) = gram(k, i) - uq * gram(j, i);
-    gram(k, k) = kk;
-    return true;
-  }
-
-  void swap(std::size_t a, std::size_t c) {
-    std::swap(b_[a], b_[c]);
-    for (std::size_t i = 0; i < n_; ++i) std::swap(gram(a, i), gram(c, i));
-    for (std::size_t i = 0; i < n_; ++i) std::swap(gram(i, a), gram(i, c));
-  }
-
-  std::vector<Row>& b_;
-  std::size_t n_;
-  std::vector<u128> G_;
-  std::vector<double> mu_;
-  std::vector<double> r_;
-};
+// Recombination by lattice reduction
 
 i64 symmetric(i128 v, i64 Q) {
   i128 r = v % Q;
@@ -860,149 +1112,265 @@ i64 symmetric(i128 v, i64 Q) {
   return static_cast<i64>(r);
 }
 
+// The sizes lattice_atoms works with for u factors of g modulo powers of p.
+struct LatticePlan {
+  std::size_t u = 0;
+  double log2p = 0, log2N = 0;
+  // log2 of |c|·R, rounded up a little: c^j·s_j of a factor is below N·2^(j·step_bits).
+  double step_bits = 0;
+  // Digits per refinement, p^δ about 2^20.
+  std::uint32_t delta = 1;
+  // The bound on a true vector's value in a column.
+  long double noise = 0;
+  // Mixed columns reach no further than deg g / 2, nor past 2^16 bits of power-sum bound; the first
+  // ones reach as far as columns whose top lies within 16 bits of the first power sum's.
+  std::size_t mix_top = 1, reach = 1;
+
+  // Digits of p^(b_j) >= N·(|c|·R)^j, one to spare.
+  std::uint32_t bound_digits(std::size_t j) const {
+    return static_cast<std::uint32_t>(std::ceil((log2N + static_cast<double>(j) * step_bits) / log2p)) + 1;
+  }
+  // Digits kept in reserve below the top of one column: enough, as a rule, for the lattice to shrink
+  // to the true vectors, each of about u factors giving away the bound's bits, up to 384 bits (more
+  // columns bring the rest).
+  std::uint32_t reserve(int attempt) const {
+    const double bits =
+        std::min(384.0, 32 + static_cast<double>(u) * (std::log2(static_cast<double>(noise)) + 2)) * (1 << attempt);
+    return static_cast<std::uint32_t>(std::ceil(bits / log2p)) + delta;
+  }
+  // The top digits of a column mixing power sums 1 .. J.
+  std::uint32_t column_digits(std::size_t J) const {
+    return bound_digits(J) + static_cast<std::uint32_t>(std::ceil(std::log2(static_cast<double>(J)) / log2p + 1e-9));
+  }
+  // The precision the first column asks the lifts for.
+  std::uint32_t first_precision() const {
+    const std::uint32_t need = column_digits(std::min(mix_top, reach)) + reserve(0);
+    return need + need / 4;
+  }
+};
+
+LatticePlan plan_lattice(const ZPoly& g, std::size_t u, u64 p) {
+  LatticePlan plan;
+  plan.u = u;
+  const std::size_t N = static_cast<std::size_t>(degree(g));
+  plan.log2p = std::log2(static_cast<double>(p));
+  long exp2c = 0;
+  const double mant = mpz_get_d_2exp(&exp2c, g.back().get());
+  const double log2c = static_cast<double>(exp2c) + std::log2(std::fabs(mant));
+  plan.log2N = std::log2(static_cast<double>(N)) + 1e-9;
+  plan.step_bits = std::max(0.0, log2c + root_bound_log2(g)) + 1e-9;
+  while (std::pow(static_cast<double>(p), plan.delta + 1) <= 1 << 20) ++plan.delta;
+  plan.noise = std::floor(1.0L + static_cast<long double>(u) / 2);
+  plan.mix_top = std::max<std::size_t>(1, N / 2);
+  while (plan.mix_top > 1 && static_cast<double>(plan.bound_digits(plan.mix_top)) * plan.log2p > 65536) plan.mix_top /= 2;
+  const std::uint32_t first = plan.bound_digits(1) + static_cast<std::uint32_t>(std::ceil(16 / plan.log2p));
+  while (plan.reach < plan.mix_top && plan.column_digits(plan.reach + 1) <= first) ++plan.reach;
+  return plan;
+}
+
 // The partition of the lifted factors of g (positions in `local`) into the sets whose products are
 // the irreducible factors of g, found by lattice reduction on the power sums of their roots.
 //
-// For a true factor with 0/1 vector v, Σ v_i·c^j·s_j(f_i) is congruent modulo p^K to c^j times the
-// j-th power sum of its roots, an integer of absolute value at most deg g·(|c|·R)^j ≤ p^(b_j).
-// Rounding each c^j·s_j(f_i) at p^b (b ≥ b_j) gives a column in which v has a small value, below
-// 1 + u/2, modulo p^(K−b); extended by these values v is a lattice vector of norm at most M.
-// Power sums j = 1, 2, … become columns one after another, each fed a few digits at a time from
-// b = K down: the basis vectors' entries are scaled by p^δ and corrected by the new digits, so a
-// nearly reduced basis is reduced again at every step. After each reduction the trailing vectors
-// whose Gram–Schmidt norm exceeds M are dropped, which keeps every true vector in the span. A
-// column is left once further digits stop shrinking the basis. When the span's coordinates on the
-// factors take one value per block, the blocks are tried by `accept`. Empty when the reduction
-// does not settle within its budget.
+// For a true factor h with 0/1 vector v, Σ v_i·c^j·s_j(f_i) is congruent modulo p^K to c^j·s_j(h),
+// an integer of absolute value at most deg g·(|c|·R)^j <= p^(b_j). A column mixes the power sums
+// 1 .. J with weights w_j = ±1, each scaled to the top b = max b_j (plus the digits of Σ|w_j|):
+// T_i = Σ w_j·p^(b − b_j)·c^j·s_j(f_i) modulo p^K, whose sum over v is congruent to an integer below
+// p^b. Rounded at p^(b + s), the values sum over v, modulo p^(K − b − s), to at most 1 + u/2 in
+// absolute value; extended by its columns v is a lattice vector of squared norm at most
+// M² = u + (columns)·⌊1 + u/2⌋². A column is fed a few digits at a time, s falling from its top
+// to 0: the basis vectors' entries are scaled by p^δ and corrected by the new digits, so a nearly
+// reduced basis is reduced again at every step. After each reduction the trailing vectors whose
+// Gram–Schmidt norm is proven to exceed M are dropped, which keeps every true vector in the span
+// whatever the reduction did. When the span's coordinates on the factors take one value per block,
+// the blocks are offered to `accept`, which must prove them (a single block needs no proof: g is
+// then irreducible).
+//
+// Column t mixes the power sums up to t, or further where the bounds grow slowly: subsets closed
+// under a symmetry of the roots (as for x^n − a) can share the low power sums of true factors, and
+// a random mix of all those up to deg g / 2 tells any subset that is not a factor apart. When the
+// columns run out the search starts again with more digits per column. Empty when no lifts are to
+// be had or every attempt runs out.
 std::optional<std::vector<std::vector<std::size_t>>> lattice_atoms(
     const ZPoly& g, std::span<const std::size_t> local, LiftCache& lifts,
     const std::function<bool(const std::vector<std::vector<std::size_t>>&)>& accept) {
+  using Blocks = std::vector<std::vector<std::size_t>>;
+  struct Term {
+    std::size_t j;
+    i64 weight;
+  };
   const std::size_t u = local.size();
-  const std::size_t N = static_cast<std::size_t>(degree(g));
+  if (u == 0) return std::nullopt;
+  if (u == 1) return Blocks{{local[0]}};
   const Mpz& c = g.back();
   const u64 p = lifts.prime();
-  const double log2p = std::log2(static_cast<double>(p));
-  // log2 of N and of |c|·R, rounded up a little; every b_j below keeps a digit to spare.
-  const double log2N = std::log2(static_cast<double>(N)) + 1e-9;
-  const double step_bits = std::max(0.0, static_cast<double>(bit_length(c)) + root_bound(g).log2()) + 1e-9;
-  // Digits per refinement, p^δ about 2^20, and digits kept in reserve below b_j for one column.
-  std::uint32_t delta = 1;
-  while (std::pow(static_cast<double>(p), delta + 1) <= 1 << 20) ++delta;
-  const std::uint32_t reserve = static_cast<std::uint32_t>(std::ceil(128 / log2p)) + delta;
+  const LatticePlan plan = plan_lattice(g, u, p);
+  const std::uint32_t delta = plan.delta;
+  const long double noise = plan.noise;
+  auto bound_digits = [&](std::size_t j) { return plan.bound_digits(j); };
   const Mpz Pz(static_cast<unsigned long>(p));
-  const long double noise = 1.0L + static_cast<long double>(u) / 2;
+  u64 seed = 0x243F6A8885A308D3ull;
+  auto next_sign = [&] {
+    seed ^= seed << 13;
+    seed ^= seed >> 7;
+    seed ^= seed << 17;
+    return (seed >> 40) & 1 ? i64{1} : i64{-1};
+  };
 
-  std::vector<Row> rows(u, Row(u, 0));
-  for (std::size_t i = 0; i < u; ++i) rows[i][i] = 1;
-  long double M2 = static_cast<long double>(u);
-  std::uint32_t K = 0;
-  Mpz pK, pb, half, q, t;
-  std::vector<std::vector<Mpz>> sums(u);  // power sums s_1.. of each factor modulo p^K
-  std::vector<Mpz> cpow;                  // c^j modulo p^K
-  for (std::size_t j = 1; j <= 2 * u + 16; ++j) {
-    // b_j: p^(b_j) ≥ N·(|c|·R)^j bounds the j-th power sums.
-    const std::uint32_t bj =
-        static_cast<std::uint32_t>(std::ceil((log2N + static_cast<double>(j) * step_bits) / log2p)) + 1;
-    if (K < bj + reserve) {
-      const std::vector<ZPoly>* all = lifts.at_least(bj + reserve + (bj + reserve) / 4);
-      if (!all) return std::nullopt;
-      K = lifts.exponent();
-      pK = power(Pz, K);
-      cpow.assign(1, Mpz(1ul));
-      for (auto& s : sums) s.assign(1, Mpz());
-    }
-    // Newton's identities: s_j = −(Σ_(t=1..min(j−1,d)) a_t·s_(j−t) + j·a_j), a_t = f[d − t].
-    const std::vector<ZPoly>& all = *lifts.at_least(K);
-    while (cpow.size() <= j) {
-      Mpz next;
-      mpz_mul(next.get(), cpow.back().get(), c.get());
-      mpz_fdiv_r(next.get(), next.get(), pK.get());
-      cpow.push_back(std::move(next));
-    }
-    std::vector<Mpz> T(u);
-    for (std::size_t i = 0; i < u; ++i) {
-      const ZPoly& f = all[local[i]];
-      const std::size_t d = f.size() - 1;
-      auto& s = sums[i];
-      while (s.size() <= j) {
-        const std::size_t k = s.size();
-        Mpz sk;
-        for (std::size_t r = 1; r <= std::min(k - 1, d); ++r) mpz_addmul(sk.get(), f[d - r].get(), s[k - r].get());
-        if (k <= d) mpz_addmul_ui(sk.get(), f[d - k].get(), k);
-        mpz_neg(sk.get(), sk.get());
-        mpz_fdiv_r(sk.get(), sk.get(), pK.get());
-        s.push_back(std::move(sk));
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const std::uint32_t reserve = plan.reserve(attempt);
+    std::vector<LatticeRow> rows(u, LatticeRow(u, 0));
+    for (std::size_t i = 0; i < u; ++i) rows[i][i] = 1;
+    long double M2 = static_cast<long double>(u);
+    std::uint32_t K = 0;
+    Mpz pK, pb, half, q, t;
+    std::vector<std::vector<Mpz>> sums(u);  // power sums s_1.. of each factor modulo p^K
+    std::vector<Mpz> cpow;                  // c^j modulo p^K
+
+    // Precision of at least `need` digits and the power sums up to J; false without lifts.
+    auto prepare = [&](std::uint32_t need, std::size_t J) -> bool {
+      if (K < need || K != lifts.exponent()) {
+        if (!lifts.at_least(std::max(K, need + need / 4))) return false;
+        K = lifts.exponent();
+        pK = power(Pz, K);
+        cpow.assign(1, Mpz(1ul));
+        for (auto& s : sums) s.assign(1, Mpz());
       }
-      mpz_mul(T[i].get(), cpow[j].get(), s[j].get());
-      mpz_fdiv_r(T[i].get(), T[i].get(), pK.get());
-    }
-
-    M2 += noise * noise;
-    // round(T / p^b) for every factor at the previous b. At the first step only the new digits
-    // modulo p^δ count, so any start will do.
-    std::vector<Mpz> rounded(u);
-    bool fresh = true;
-    int idle = 0;
-    bool shrank = false;
-    for (std::uint32_t b = K; b > bj;) {
-      const std::uint32_t dl = std::min(delta, b - bj);
-      b -= dl;
-      const i64 scale_by = static_cast<i64>(std::llround(std::pow(static_cast<double>(p), dl)));
-      pb = power(Pz, b);
-      mpz_fdiv_q_2exp(half.get(), pb.get(), 1);
-      // d_i = round(T/p^b) − p^δ·round(T/p^(b+δ)), below p^δ in absolute value.
-      std::vector<i64> diff(u);
+      // Newton's identities: s_j = −(Σ_(t=1..min(j−1,d)) a_t·s_(j−t) + j·a_j), a_t = f[d − t].
+      const std::vector<ZPoly>& all = *lifts.at_least(K);
+      while (cpow.size() <= J) {
+        Mpz next;
+        mpz_mul(next.get(), cpow.back().get(), c.get());
+        mpz_fdiv_r(next.get(), next.get(), pK.get());
+        cpow.push_back(std::move(next));
+      }
       for (std::size_t i = 0; i < u; ++i) {
-        mpz_add(q.get(), T[i].get(), half.get());
-        mpz_fdiv_q(q.get(), q.get(), pb.get());
-        mpz_mul_si(t.get(), rounded[i].get(), scale_by);
-        mpz_sub(t.get(), q.get(), t.get());
-        diff[i] = mpz_get_si(t.get());
-        mpz_swap(rounded[i].get(), q.get());
-      }
-      for (auto& r : rows) {
-        i128 acc = 0;
-        for (std::size_t i = 0; i < u; ++i) acc += static_cast<i128>(r[i]) * diff[i];
-        if (fresh) {
-          r.push_back(symmetric(acc, scale_by));
-          continue;
+        const ZPoly& f = all[local[i]];
+        const std::size_t d = f.size() - 1;
+        auto& s = sums[i];
+        while (s.size() <= J) {
+          const std::size_t k = s.size();
+          Mpz sk;
+          for (std::size_t r = 1; r <= std::min(k - 1, d); ++r) mpz_addmul(sk.get(), f[d - r].get(), s[k - r].get());
+          if (k <= d) mpz_addmul_ui(sk.get(), f[d - k].get(), k);
+          mpz_neg(sk.get(), sk.get());
+          mpz_fdiv_r(sk.get(), sk.get(), pK.get());
+          s.push_back(std::move(sk));
+          if ((k & 63) == 0) poll_interrupt();
         }
-        const i128 v = static_cast<i128>(r.back()) * scale_by + acc;
-        if (v > kEntryLimit || v < -kEntryLimit) return std::nullopt;
-        r.back() = static_cast<i64>(v);
       }
-      if (fresh) {
-        Row modulus(rows.front().size(), 0);
-        modulus.back() = scale_by;
-        rows.push_back(std::move(modulus));
-        fresh = false;
-      }
-      const std::size_t before = rows.size();
-      Reducer reducer(rows);
-      if (!reducer.run()) return std::nullopt;
-      const std::vector<long double> norms = reducer.norms();
-      std::size_t m = rows.size();
-      while (m > 0 && norms[m - 1] > 1.5L * M2) --m;
-      rows.resize(m);
-      if (m == 0) return std::nullopt;
-      // Blocks: factors whose coordinates agree in every remaining vector.
-      std::map<std::vector<i64>, std::size_t> block_of;
-      std::vector<std::vector<std::size_t>> blocks;
+      return true;
+    };
+
+    // Feeds one column of power sums 1 .. J; the blocks when they are proven, and whether the basis
+    // shrank.
+    bool shrank = false;
+    auto feed = [&](const std::vector<Term>& terms) -> std::optional<Blocks> {
+      shrank = false;
+      // Terms are the power sums 1 .. J with weights ±1.
+      const std::size_t J = terms.size();
+      const std::uint32_t top = bound_digits(J);
+      const std::uint32_t bj = plan.column_digits(J);
+      if (!prepare(bj + reserve, J)) return std::nullopt;
+      std::vector<Mpz> T(u), rounded(u);
+      Mpz shift;
       for (std::size_t i = 0; i < u; ++i) {
-        std::vector<i64> key(m);
-        for (std::size_t r = 0; r < m; ++r) key[r] = rows[r][i];
-        auto [it, is_new] = block_of.emplace(std::move(key), blocks.size());
-        if (is_new) blocks.emplace_back();
-        blocks[it->second].push_back(local[i]);
+        for (const Term& term : terms) {
+          mpz_mul(t.get(), cpow[term.j].get(), sums[i][term.j].get());
+          mpz_pow_ui(shift.get(), Pz.get(), top - bound_digits(term.j));
+          mpz_mul(t.get(), t.get(), shift.get());
+          if (term.weight > 0)
+            mpz_addmul_ui(T[i].get(), t.get(), static_cast<unsigned long>(term.weight));
+          else
+            mpz_submul_ui(T[i].get(), t.get(), static_cast<unsigned long>(-term.weight));
+        }
+        mpz_fdiv_r(T[i].get(), T[i].get(), pK.get());
       }
-      if (blocks.size() <= m && accept(blocks)) return blocks;
-      // Move on when the column has stopped shrinking the basis.
-      if (m + 1 < before) {
-        shrank = true;
-        idle = 0;
-      } else if (++idle >= (shrank ? 2 : 6)) {
-        break;
+      M2 += noise * noise;
+      int idle = 0;
+      bool fresh = true;
+      std::vector<i64> diff(u), column;
+      for (std::uint32_t b = K; b > bj;) {
+        const std::uint32_t dl = std::min(delta, b - bj);
+        b -= dl;
+        const i64 scale_by = static_cast<i64>(std::llround(std::pow(static_cast<double>(p), dl)));
+        pb = power(Pz, b);
+        mpz_fdiv_q_2exp(half.get(), pb.get(), 1);
+        // d_i = round(T/p^b) − p^δ·round(T/p^(b+δ)), below p^δ in absolute value.
+        for (std::size_t i = 0; i < u; ++i) {
+          mpz_add(q.get(), T[i].get(), half.get());
+          mpz_fdiv_q(q.get(), q.get(), pb.get());
+          mpz_mul_si(t.get(), rounded[i].get(), scale_by);
+          mpz_sub(t.get(), q.get(), t.get());
+          diff[i] = mpz_get_si(t.get());
+          mpz_swap(rounded[i].get(), q.get());
+        }
+        // Every row's new entry, committed only when all stay in range.
+        column.resize(rows.size());
+        bool fits = true;
+        for (std::size_t r = 0; r < rows.size() && fits; ++r) {
+          i128 acc = 0;
+          for (std::size_t i = 0; i < u; ++i) acc += static_cast<i128>(rows[r][i]) * diff[i];
+          if (fresh) {
+            column[r] = symmetric(acc, scale_by);
+            continue;
+          }
+          const i128 v = static_cast<i128>(rows[r].back()) * scale_by + acc;
+          fits = v <= (i128{1} << (kLatticeEntryBits - 1)) && v >= -(i128{1} << (kLatticeEntryBits - 1));
+          column[r] = static_cast<i64>(v);
+        }
+        if (!fits) break;
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+          if (fresh)
+            rows[r].push_back(column[r]);
+          else
+            rows[r].back() = column[r];
+        }
+        // Rows before this step, the column's modulus row not counted.
+        const std::size_t before = rows.size();
+        if (fresh) {
+          LatticeRow modulus(rows.front().size(), 0);
+          modulus.back() = scale_by;
+          rows.push_back(std::move(modulus));
+          fresh = false;
+        }
+        lll_reduce(rows);
+        const std::size_t m = short_span(rows, M2);
+        rows.resize(m);
+        if (m == 0) return std::nullopt;
+        // Blocks: factors whose coordinates agree in every remaining vector.
+        std::map<std::vector<i64>, std::size_t> block_of;
+        Blocks blocks;
+        for (std::size_t i = 0; i < u; ++i) {
+          std::vector<i64> key(m);
+          for (std::size_t r = 0; r < m; ++r) key[r] = rows[r][i];
+          auto [it, is_new] = block_of.emplace(std::move(key), blocks.size());
+          if (is_new) blocks.emplace_back();
+          blocks[it->second].push_back(local[i]);
+        }
+        if (blocks.size() == 1) return blocks;
+        if (blocks.size() <= m && accept(blocks)) return blocks;
+        // A proof that lifted further ends this column; the next starts at the new precision.
+        if (lifts.exponent() != K) break;
+        // Move on when the column has stopped shrinking the basis. Nothing shrinks before the
+        // modulus has outgrown the bound about as many times as there are rows.
+        if (m < before) {
+          shrank = true;
+          idle = 0;
+        } else if (shrank && ++idle >= 3) {
+          break;
+        }
       }
+      return std::nullopt;
+    };
+
+    // Column t mixes the power sums up to t, or up to the plan's reach, whichever is higher.
+    for (std::size_t column = 1; column <= u + 16; ++column) {
+      poll_interrupt();
+      std::vector<Term> terms;
+      const std::size_t J = std::min(plan.mix_top, std::max(column, plan.reach));
+      for (std::size_t k = 1; k <= J; ++k) terms.push_back({k, J == 1 ? 1 : next_sign()});
+      if (auto done = feed(terms)) return done;
+      if (K == 0) return std::nullopt;
     }
   }
   return std::nullopt;
@@ -1031,6 +1399,7 @@ bool exact_quotient(const ZPoly& a, const ZPoly& b, ZPoly* q, bool bounded = fal
   ZPoly work = a, quot(a.size() - d);
   const Mpz& lc = b.back();
   for (std::size_t t = work.size(); t-- > d;) {
+    if ((t & 63) == 0) poll_interrupt();
     if (work[t].sign() == 0) continue;
     if (!mpz_divisible_p(work[t].get(), lc.get())) return false;
     Mpz& qt = quot[t - d];
@@ -1045,6 +1414,160 @@ bool exact_quotient(const ZPoly& a, const ZPoly& b, ZPoly* q, bool bounded = fal
     *q = std::move(quot);
   }
   return true;
+}
+
+// Σ a_i·2^(w·i), every |a_i| below 2^(w − 1).
+void evaluate_at_power_of_two(const ZPoly& a, std::size_t w, Mpz& out) {
+  const std::size_t limbs = (a.size() * w + 63) / 64 + 2;
+  std::vector<mp_limb_t> pos(limbs, 0), neg(limbs, 0);
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const __mpz_struct& x = *a[i].get();
+    if (x._mp_size == 0) continue;
+    mp_limb_t* target = x._mp_size > 0 ? pos.data() : neg.data();
+    const std::size_t n = mpz_size(&x), bit = i * w, li = bit / 64;
+    const unsigned sh = bit % 64;
+    for (std::size_t k = 0; k < n; ++k) {
+      target[li + k] |= x._mp_d[k] << sh;
+      if (sh != 0) target[li + k + 1] |= x._mp_d[k] >> (64 - sh);
+    }
+  }
+  Mpz negative;
+  mpz_import(out.get(), limbs, -1, sizeof(mp_limb_t), 0, 0, pos.data());
+  mpz_import(negative.get(), limbs, -1, sizeof(mp_limb_t), 0, 0, neg.data());
+  mpz_sub(out.get(), out.get(), negative.get());
+}
+
+// The balanced digits of x in base 2^w, each in [−2^(w−1), 2^(w−1)); false when there are more
+// than `count` of them.
+bool balanced_digits(const Mpz& x, std::size_t w, std::size_t count, ZPoly& out) {
+  out.clear();
+  Mpz rest = x, digit, half;
+  mpz_setbit(half.get(), w - 1);
+  while (rest.sign() != 0) {
+    if (out.size() == count) return false;
+    mpz_fdiv_r_2exp(digit.get(), rest.get(), w);
+    if (mpz_cmp(digit.get(), half.get()) >= 0) {
+      mpz_sub(digit.get(), digit.get(), half.get());
+      mpz_sub(digit.get(), digit.get(), half.get());
+    }
+    mpz_sub(rest.get(), rest.get(), digit.get());
+    mpz_fdiv_q_2exp(rest.get(), rest.get(), w);
+    out.push_back(digit);
+  }
+  return true;
+}
+
+// False when b cannot divide a in Z[x]: b's coefficients pass the bound 2^(deg b)·‖a‖₂·|lc b| that
+// every factor's obey, or b does not divide a modulo a word prime.
+bool may_divide(const ZPoly& a, const ZPoly& b) {
+  if (b.empty() || b.size() > a.size()) return false;
+  const std::uint64_t limit = bit_length(b.back()) + b.size() + norm_bits(a);
+  for (const auto& x : b)
+    if (bit_length(x) > limit) return false;
+  for (std::size_t i = 0; i < 2; ++i) {
+    const u64 l = word_prime(i);
+    if (mpz_divisible_ui_p(b.back().get(), l)) continue;
+    const Zp Fl(l);
+    WordPoly am, bm;
+    for (const auto& x : a) am.push_back(mpz_fdiv_ui(x.get(), l));
+    for (const auto& x : b) bm.push_back(mpz_fdiv_ui(x.get(), l));
+    gy::trim(am);
+    gy::trim(bm);
+    if (!rem(Fl, std::move(am), bm).empty()) return false;
+  }
+  return true;
+}
+
+// Whether b divides a in Z[x], with the quotient when asked: one integer division of a(2^w) by
+// b(2^w). A quotient in Z[x] has coefficients below 2^(deg a − deg b)·‖a‖₂; with every coefficient of
+// a and of b times such a quotient below 2^(w−1), the balanced digits of the integer quotient are the
+// quotient's coefficients, and a − b·q, which vanishes at 2^w with every coefficient below 2^(w−1),
+// is zero.
+bool divides_exactly(const ZPoly& a, const ZPoly& b, ZPoly* q) {
+  if (b.empty()) return false;
+  if (a.size() < b.size()) {
+    if (q) q->clear();
+    return a.empty();
+  }
+  const std::size_t count = a.size() - b.size() + 1;
+  const std::size_t qbits = count + norm_bits(a);
+  std::size_t abits = 0, bbits = 0;
+  for (const auto& x : a) abits = std::max<std::size_t>(abits, bit_length(x));
+  for (const auto& x : b) bbits = std::max<std::size_t>(bbits, bit_length(x));
+  const std::size_t w =
+      std::max(abits, bbits + qbits + static_cast<std::size_t>(std::bit_width(std::min(b.size(), count)))) + 2;
+  Mpz A, B, Q, R;
+  evaluate_at_power_of_two(a, w, A);
+  evaluate_at_power_of_two(b, w, B);
+  mpz_tdiv_qr(Q.get(), R.get(), A.get(), B.get());
+  if (R.sign() != 0) return false;
+  ZPoly digits;
+  if (!balanced_digits(Q, w, count, digits)) return false;
+  for (const auto& x : digits)
+    if (bit_length(x) > qbits) return false;
+  if (q) *q = std::move(digits);
+  return true;
+}
+
+// The greatest common divisor of A and B in Z[x] (neither zero), primitive with a positive leading
+// coefficient: gcds modulo word primes of the least degree seen, joined by Chinese remaindering
+// with leading coefficient gcd(lc A, lc B), until the primitive part of the symmetric image stops
+// changing and divides both. A prime dividing neither leading coefficient gives a gcd of at least
+// the true degree, and every prime of the least degree the image of the true gcd.
+ZPoly integer_gcd(const ZPoly& A, const ZPoly& B) {
+  Mpz lc;
+  mpz_gcd(lc.get(), A.back().get(), B.back().get());
+  std::optional<i64> least;
+  Mpz M, half, t;
+  ZPoly image, previous;
+  for (std::size_t i = 0;; ++i) {
+    poll_interrupt();
+    const u64 l = word_prime(i);
+    if (mpz_divisible_ui_p(A.back().get(), l) || mpz_divisible_ui_p(B.back().get(), l)) continue;
+    const Zp Fl(l);
+    WordPoly a, b;
+    for (const auto& x : A) a.push_back(mpz_fdiv_ui(x.get(), l));
+    for (const auto& x : B) b.push_back(mpz_fdiv_ui(x.get(), l));
+    gy::trim(a);
+    gy::trim(b);
+    WordPoly g = gcd(Fl, std::move(a), std::move(b));
+    const i64 d = gy::degree(g);
+    if (d == 0) return ZPoly{Mpz(1ul)};
+    const u64 scale_by = mpz_fdiv_ui(lc.get(), l);
+    for (auto& x : g) x = Fl.mul(x, scale_by);
+    if (least && d > *least) continue;
+    if (!least || d < *least) {
+      least = d;
+      mpz_set_ui(M.get(), static_cast<unsigned long>(l));
+      image.assign(g.size(), Mpz());
+      for (std::size_t k = 0; k < g.size(); ++k) mpz_set_ui(image[k].get(), static_cast<unsigned long>(g[k]));
+      previous.clear();
+      continue;
+    }
+    // x ≡ image (mod M), x ≡ g (mod l): x = image + M·((g − image)·M⁻¹ mod l).
+    const u64 inv = Fl.inv(mpz_fdiv_ui(M.get(), l));
+    for (std::size_t k = 0; k < g.size(); ++k) {
+      const u64 r = Fl.mul(Fl.sub(g[k], mpz_fdiv_ui(image[k].get(), l)), inv);
+      mpz_addmul_ui(image[k].get(), M.get(), static_cast<unsigned long>(r));
+    }
+    mpz_mul_ui(M.get(), M.get(), static_cast<unsigned long>(l));
+    mpz_fdiv_q_2exp(half.get(), M.get(), 1);
+    ZPoly candidate = image;
+    Mpz content;
+    for (auto& x : candidate) {
+      if (mpz_cmp(x.get(), half.get()) > 0) mpz_sub(x.get(), x.get(), M.get());
+      mpz_gcd(content.get(), content.get(), x.get());
+    }
+    if (content.sign() == 0) continue;
+    divide_exact(candidate, content);
+    if (candidate.back().sign() < 0)
+      for (auto& x : candidate) mpz_neg(x.get(), x.get());
+    const bool stable = candidate.size() == previous.size() &&
+                        std::equal(candidate.begin(), candidate.end(), previous.begin(),
+                                   [](const Mpz& x, const Mpz& y) { return mpz_cmp(x.get(), y.get()) == 0; });
+    if (stable && divides_exactly(A, candidate, nullptr) && divides_exactly(B, candidate, nullptr)) return candidate;
+    previous = std::move(candidate);
+  }
 }
 
 double choose(std::size_t n, std::size_t k) {
@@ -1063,9 +1586,9 @@ struct RecombineHints {
 // among the factors not yet used (a subset overlapping a found factor never divides what is left),
 // and only those passing three necessary tests reach the trial division: a degree some factor over
 // the rationals can have, a sum of roots within its bound, and a constant term that divides. When
-// one size has too many subsets the factors of what remains are found by lattice reduction, and
-// the tests of the plain order are replayed on them alone, which finds the same factors in the same
-// order.
+// one size has more subsets than 2^15 and the cube of the number of free factors, the factors of
+// what remains are found by lattice reduction, and the tests of the plain order are replayed on
+// them alone, which finds the same factors in the same order.
 class Recombination {
  public:
   static constexpr double kEnumerationLimit = 1 << 15;
@@ -1084,7 +1607,8 @@ class Recombination {
       std::vector<std::size_t> free;
       for (std::size_t i = 0; i < r; ++i)
         if (!used_[i]) free.push_back(i);
-      if (lattice && choose(free.size(), s) > kEnumerationLimit) {
+      const double cube = std::pow(static_cast<double>(free.size()), 3);
+      if (lattice && choose(free.size(), s) > std::max(kEnumerationLimit, cube)) {
         auto accept = [&](const std::vector<std::vector<std::size_t>>& blocks) { return all_but_largest_divide(blocks); };
         if (auto atoms = lattice_atoms(g_, free, *hints_.lifts, accept)) {
           GY_CHECK(replay(*atoms, s));
@@ -1183,6 +1707,7 @@ class Recombination {
   }
 
   void leaf(std::size_t deg, u64 roots) {
+    if ((++leaves_ & 4095) == 0) poll_interrupt();
     if (sized_ && hints_.degrees && !hints_.degrees->has(deg)) return;
     if (root_test_) {
       const u64 w = deg * root_window_, count = chosen_.size();
@@ -1325,6 +1850,7 @@ class Recombination {
   // prefix_[j] = lc(g)·Π f_i(0) (mod P) over the first j chosen factors, for j < valid_.
   std::vector<Mpz> prefix_;
   std::size_t valid_ = 0;
+  std::size_t leaves_ = 0;
 };
 
 // =============================================================================================
@@ -1460,10 +1986,176 @@ std::optional<std::vector<IntPoly>> cyclotomic_factors(const IntPoly& F, const Z
 }
 
 // =============================================================================================
+// Irreducible factors by lattice reduction, and their order in the plain search
+
+// Runs its body with the draws of equal-degree splitting taken from a private state, so that a
+// splitting whose order does not matter leaves the thread's draws as they were.
+class PrivateDraws {
+ public:
+  PrivateDraws() : saved_(xorshift_state) { xorshift_state = 0x9E3779B97F4A7C15ull; }
+  ~PrivateDraws() { xorshift_state = saved_; }
+  PrivateDraws(const PrivateDraws&) = delete;
+  PrivateDraws& operator=(const PrivateDraws&) = delete;
+
+ private:
+  u64 saved_;
+};
+
+// lc(F)·Π lifts[i] over the block, modulo P in the symmetric range, made primitive.
+ZPoly block_candidate(const ZPoly& F, const std::vector<ZPoly>& lifts, const std::vector<std::size_t>& block,
+                      const Mpz& P) {
+  ZPoly h{Mpz(1ul)};
+  for (std::size_t k : block) h = reduced(mul(h, lifts[k]), P);
+  scale(h, F.back());
+  reduce(h, P);
+  Mpz half;
+  mpz_fdiv_q_2exp(half.get(), P.get(), 1);
+  Mpz content;
+  for (auto& x : h) {
+    if (mpz_cmp(x.get(), half.get()) > 0) mpz_sub(x.get(), x.get(), P.get());
+    mpz_gcd(content.get(), content.get(), x.get());
+  }
+  trim(h);
+  if (!h.empty()) divide_exact(h, content);
+  return h;
+}
+
+// The irreducible factors of F (squarefree, primitive, of degree 2 or more, its leading coefficient
+// prime to q), in no particular order, from F's monic factors modulo the prime q by `lattice_atoms`
+// alone, lifting no further than the lattice asks: every block but the one of largest degree is
+// proven by trial division, its candidate taken at the precision at hand and, should that fail, at
+// the bound of lift_exponent, where every factor of degree up to deg F / 2 is found. None when the
+// lattice gives up.
+std::optional<std::vector<ZPoly>> lattice_factors(const ZPoly& F, std::vector<ZPoly> base, u64 q) {
+  if (base.size() == 1) return std::vector<ZPoly>{F};
+  std::vector<std::size_t> degrees;
+  for (const auto& f : base) degrees.push_back(f.size() - 1);
+  LiftCache lifts(F, std::move(base), q);
+  lifts.seed(0, {}, true);
+  const Mpz qz(static_cast<unsigned long>(q));
+  const std::uint32_t bound = lift_exponent(F, qz);
+  std::vector<ZPoly> found;
+  std::vector<std::vector<std::size_t>> tried;
+  auto accept = [&](const std::vector<std::vector<std::size_t>>& blocks) {
+    std::size_t largest = 0, best = 0;
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+      std::size_t d = 0;
+      for (std::size_t k : blocks[b]) d += degrees[k];
+      if (d > best) best = d, largest = b;
+    }
+    if (blocks == tried) return false;
+    tried = blocks;
+    for (;;) {
+      const std::vector<ZPoly>* all = lifts.at_least(lifts.exponent());
+      if (!all) return false;
+      const Mpz P = power(qz, lifts.exponent());
+      std::vector<ZPoly> factors;
+      ZPoly rest = F;
+      bool ok = true;
+      for (std::size_t b = 0; b < blocks.size() && ok; ++b) {
+        if (b == largest) continue;
+        ZPoly h = block_candidate(F, *all, blocks[b], P);
+        ZPoly quotient;
+        ok = degree(h) >= 1 && may_divide(rest, h) && divides_exactly(rest, h, &quotient);
+        if (ok) {
+          factors.push_back(std::move(h));
+          rest = std::move(quotient);
+        }
+      }
+      if (ok) {
+        factors.push_back(std::move(rest));
+        found = std::move(factors);
+        return true;
+      }
+      if (lifts.exponent() >= bound || !lifts.at_least(bound)) return false;
+    }
+  };
+  std::vector<std::size_t> all(degrees.size());
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+  auto blocks = lattice_atoms(F, all, lifts, accept);
+  if (!blocks) return std::nullopt;
+  if (blocks->size() == 1) return std::vector<ZPoly>{F};
+  return found;
+}
+
+// The factors of F in the order, sign and normalisation in which combine_factors finds them from the
+// monic factors modulo p lifted to P = p^k (k from lift_exponent), given F's irreducible factors: the
+// modular factors of each irreducible factor form one atom, and the plain search meets the atoms by
+// size, within a size in decreasing lexicographic order of their indices. A union of atoms never
+// passes the test of the search, since every atom of degree up to deg F / 2 passes it before; an
+// atom passes it exactly when the candidate lc(g)/lc(h)·h, with g what is left of F, lies in the
+// symmetric range modulo P. None when the factors do not map onto the modular ones.
+std::optional<std::vector<ZPoly>> in_search_order(const ZPoly& F, const std::vector<ZPoly>& irreducible, const Zp& Fp,
+                                                  const std::vector<WordPoly>& factors, const Mpz& P) {
+  struct Atom {
+    std::vector<std::size_t> indices;
+    const ZPoly* poly;
+  };
+  std::vector<Atom> atoms;
+  std::vector<char> taken(factors.size(), 0);
+  for (const ZPoly& h : irreducible) {
+    WordPoly hp;
+    for (const auto& x : h) hp.push_back(mpz_fdiv_ui(x.get(), Fp.p));
+    gy::trim(hp);
+    Atom atom{{}, &h};
+    std::size_t deg = 0;
+    for (std::size_t i = 0; i < factors.size(); ++i) {
+      if (taken[i] || gy::degree(factors[i]) > gy::degree(hp) - static_cast<i64>(deg)) continue;
+      if (!rem(Fp, hp, factors[i]).empty()) continue;
+      taken[i] = 1;
+      atom.indices.push_back(i);
+      deg += static_cast<std::size_t>(gy::degree(factors[i]));
+    }
+    if (static_cast<i64>(deg) != gy::degree(hp) || degree(h) != gy::degree(hp)) return std::nullopt;
+    atoms.push_back(std::move(atom));
+  }
+  for (char t : taken)
+    if (!t) return std::nullopt;
+  std::sort(atoms.begin(), atoms.end(), [](const Atom& a, const Atom& b) { return a.indices > b.indices; });
+  std::vector<char> used(atoms.size(), 0);
+  std::vector<ZPoly> found;
+  ZPoly g = F;
+  Mpz ratio, twice;
+  for (std::size_t s = 1; 2 * static_cast<i64>(s) <= degree(g); ++s)
+    for (std::size_t a = 0; a < atoms.size(); ++a) {
+      if (used[a] || atoms[a].indices.size() != s) continue;
+      const ZPoly& h = *atoms[a].poly;
+      if (!mpz_divisible_p(g.back().get(), h.back().get())) return std::nullopt;
+      mpz_divexact(ratio.get(), g.back().get(), h.back().get());
+      ZPoly candidate = h;
+      scale(candidate, ratio);
+      bool fits = true;
+      for (const auto& x : candidate) {
+        mpz_mul_2exp(twice.get(), x.get(), 1);
+        mpz_abs(twice.get(), twice.get());
+        fits = fits && mpz_cmp(twice.get(), P.get()) < 0;
+      }
+      if (!fits) continue;
+      Mpz content;
+      for (const auto& x : candidate) mpz_gcd(content.get(), content.get(), x.get());
+      divide_exact(candidate, content);
+      ZPoly rest;
+      if (!exact_quotient(g, candidate, &rest)) return std::nullopt;
+      found.push_back(std::move(candidate));
+      g = std::move(rest);
+      used[a] = 1;
+    }
+  if (degree(g) >= 1) found.push_back(std::move(g));
+  return found;
+}
+
+// =============================================================================================
 // Primes
 
 // Below this many modular factors no further prime is asked for the degrees of the factors.
 constexpr std::size_t kFewFactors = 17;
+// Up to this many modular factors the lattice is tried before the subset search, when there are
+// at least kLatticeFirstAlways of them or lifting to the search's bound would take at least
+// kLatticeFirstBits bits over all coefficients.
+constexpr std::size_t kLatticeFirst = 16;
+constexpr double kLatticeFirstBits = 1 << 17;
+// From this many modular factors the lattice goes first whatever the lifting takes.
+constexpr std::size_t kLatticeFirstAlways = 10;
 
 // Candidates 2, 3, 4, … each tried against the primes found before it; 2 is recorded but skipped.
 class PrimeSearch {
@@ -1555,6 +2247,7 @@ Status split_residues(const ModPoly& f, std::uint64_t d, const Int& p, const Int
     return {};
   }
   for (int attempt = 0; attempt < 1000; ++attempt) {
+    poll_interrupt();
     std::vector<Modular> c;
     for (u64 i = 0; i + 1 < 2 * d; ++i) c.emplace_back(random_residue(p), p);
     c.emplace_back(Int(1), p);
@@ -1585,6 +2278,210 @@ Result<FracPoly> squarefree_part(const FracPoly& f) {
   g = GY_TRY(g.monic());
   if (g.degree() == 0) return f;
   return FracPoly::div_exact(f, g);
+}
+
+// True when F is irreducible by Eisenstein's criterion at a prime found by trial division below
+// 2^16 in the gcd of its coefficients but the leading one, or at that gcd's cofactor when it is
+// proven prime.
+bool eisenstein(const ZPoly& F) {
+  if (degree(F) < 2) return false;
+  Mpz g;
+  for (std::size_t i = 0; i + 1 < F.size(); ++i) mpz_gcd(g.get(), g.get(), F[i].get());
+  if (mpz_cmp_ui(g.get(), 1) <= 0) return false;
+  Mpz square;
+  auto works = [&](const Mpz& l) {
+    if (mpz_divisible_p(F.back().get(), l.get())) return false;
+    mpz_mul(square.get(), l.get(), l.get());
+    return !mpz_divisible_p(F[0].get(), square.get());
+  };
+  for (unsigned long l = 2; l < (1ul << 16) && mpz_cmp_ui(g.get(), 1) > 0; l += l == 2 ? 1 : 2) {
+    if (!mpz_divisible_ui_p(g.get(), l)) continue;
+    if (works(Mpz(l))) return true;
+    while (mpz_divisible_ui_p(g.get(), l)) mpz_divexact_ui(g.get(), g.get(), l);
+  }
+  return mpz_cmp_ui(g.get(), 1) > 0 && mpz_probab_prime_p(g.get(), 30) == 2 && works(g);
+}
+
+// Polynomials with at most this many terms count as sparse.
+constexpr std::uint64_t kSparseTerms = 16;
+
+// True when F = c·x^m − a (m >= 2, a != 0) is irreducible by Capelli's theorem: x^m − a·c^(m−1),
+// which has the roots c·x of F, is irreducible exactly when a·c^(m−1) is no ℓ-th power of a rational
+// for a prime ℓ dividing m, nor −4 times a fourth power when 4 divides m.
+bool irreducible_binomial(const ZPoly& F) {
+  const std::size_t m = F.size() - 1;
+  if (m < 2 || F[0].sign() == 0) return false;
+  for (std::size_t i = 1; i < m; ++i)
+    if (F[i].sign() != 0) return false;
+  if (m * (bit_length(F.back()) + 1) > (1u << 20)) return false;
+  // x^m − A with A = a·c^(m−1), a = −F[0] and c = F[m].
+  Mpz A, t;
+  mpz_pow_ui(A.get(), F.back().get(), m - 1);
+  mpz_mul(A.get(), A.get(), F[0].get());
+  mpz_neg(A.get(), A.get());
+  auto power = [&](const Mpz& x, unsigned long l) {
+    // x is an l-th power of an integer (for odd l, of a negative one too).
+    if (x.sign() < 0 && l % 2 == 0) return false;
+    mpz_abs(t.get(), x.get());
+    return mpz_root(t.get(), t.get(), l) != 0;
+  };
+  std::size_t rest = m;
+  for (std::size_t l = 2; l <= rest; ++l) {
+    if (rest % l != 0) continue;
+    while (rest % l == 0) rest /= l;
+    if (power(A, static_cast<unsigned long>(l))) return false;
+  }
+  if (m % 4 == 0 && A.sign() < 0 && mpz_divisible_ui_p(A.get(), 4)) {
+    Mpz q;
+    mpz_divexact_ui(q.get(), A.get(), 4);
+    mpz_neg(q.get(), q.get());
+    if (power(q, 4)) return false;
+  }
+  return true;
+}
+
+// The greatest d with F a polynomial in x^d (0 for a constant), where splitting through x^d is
+// worth its cost: d of 3 or more, or F sparse; otherwise 1. (Dense in x², F rarely splits more
+// cheaply through its half than whole.)
+std::uint64_t exponent_gcd(const ZPoly& F) {
+  std::uint64_t d = 0, terms = 0;
+  for (std::size_t i = 1; i < F.size(); ++i)
+    if (F[i].sign() != 0) d = std::gcd(d, static_cast<std::uint64_t>(i)), ++terms;
+  return d == 2 && terms > kSparseTerms ? 1 : d;
+}
+
+ZPoly substitute_power(const ZPoly& F, std::uint64_t d, bool inflate) {
+  ZPoly r;
+  if (inflate) {
+    r.resize((F.size() - 1) * d + 1);
+    for (std::size_t i = 0; i < F.size(); ++i) r[i * d] = F[i];
+  } else {
+    for (std::size_t i = 0; i < F.size(); i += d) r.push_back(F[i]);
+  }
+  return r;
+}
+
+Result<std::vector<ZPoly>> irreducible_pieces(const ZPoly& F, bool deflate);
+
+// The search for the factors of F (squarefree, primitive, not constant) from its factors modulo p,
+// with the degrees of p's parts and the prime search that found p: more primes for the degrees of
+// the factors and a prime with fewer factors, the lattice first for few modular factors and the
+// subset search otherwise. *ordered tells whether the factors come in the order of the search at p.
+Result<std::vector<ZPoly>> search_factors(const ZPoly& Fz, u64 p, const std::vector<WordPoly>& factors,
+                                          const std::vector<DegreePart>& parts, PrimeSearch& primes, bool* ordered) {
+  // Factor degrees possible modulo several primes; none between 1 and n − 1 proves F irreducible.
+  // With few modular factors the search is cheap whatever the degrees, and more primes would only
+  // add their distinct-degree steps; otherwise primes stop once two in a row have not narrowed the
+  // set. A prime with at most half as many factors as p serves the search in p's place.
+  const std::size_t n = static_cast<std::size_t>(degree(Fz));
+  const IntPoly F = to_int_poly(Fz);
+  DegreeSet degrees = degrees_of(parts, n);
+  u64 q = p;
+  std::size_t fewest = factors.size();
+  std::vector<DegreePart> q_parts;
+  const int extra = factors.size() < kFewFactors ? 0 : n <= 256 ? 6 : 2;
+  for (int i = 0, idle = 0; i < extra && idle < 2 && !degrees.only_trivial(); ++i) {
+    const u64 c = GY_TRY(next_usable_prime(primes, F));
+    if (c >= kWordPrimeLimit) break;
+    const Zp Fc(c);
+    std::vector<DegreePart> c_parts = distinct_degree(Fc, monic(Fc, to_word_poly(F, Fc)));
+    idle = degrees.intersect(degrees_of(c_parts, n)) ? 0 : idle + 1;
+    std::size_t count = 0;
+    for (const auto& part : c_parts) count += static_cast<std::size_t>(gy::degree(part.poly)) / part.degree;
+    if (2 * count <= factors.size() && count < fewest) {
+      fewest = count;
+      q = c;
+      q_parts = std::move(c_parts);
+    }
+  }
+  *ordered = false;
+  if (degrees.only_trivial()) return std::vector<ZPoly>{Fz};
+
+  // The search runs at q, in its own order when q is not p.
+  std::vector<ZPoly> base;
+  if (q == p) {
+    for (const auto& w : factors) base.push_back(to_z(w));
+  } else {
+    const Zp Fq(q);
+    std::vector<WordPoly> split;
+    PrivateDraws draws;
+    for (const auto& part : q_parts)
+      GY_CHECK(equal_degree(Fq, part.poly, part.degree, half_power_less_one(q, part.degree), split));
+    for (const auto& w : split) base.push_back(to_z(w));
+  }
+  if (base.size() == 1) return std::vector<ZPoly>{Fz};
+  // Few modular factors go to the lattice at once, which proves irreducibility with far less lifting
+  // than the search; many go to the search, which finds small subsets cheaply and turns to the
+  // lattice for what remains.
+  const Mpz qz(static_cast<unsigned long>(q));
+  const std::uint32_t k = lift_exponent(Fz, qz);
+  const bool lattice_first =
+      base.size() <= kLatticeFirst &&
+      (base.size() >= kLatticeFirstAlways ||
+       static_cast<double>(k) * std::log2(static_cast<double>(q)) * static_cast<double>(n) >= kLatticeFirstBits);
+  if (auto direct = lattice_first ? lattice_factors(Fz, base, q) : std::nullopt) return std::move(*direct);
+  const Mpz P = power(qz, k);
+  std::vector<ZPoly> lifted;
+  GY_CHECK(lift_tree(Fz, base, qz, k, P, lifted));
+  LiftCache cache(Fz, std::move(base), q);
+  cache.seed(k, lifted, true);
+  RecombineHints hints{std::move(degrees), &cache};
+  *ordered = q == p;
+  return Recombination(Fz, std::move(lifted), P, std::move(hints)).run();
+}
+
+// The irreducible factors of F = G(x^d) (squarefree, primitive, G(y) not a polynomial in a power of
+// y): those of G, each then substituted y = x^ℓ and split again, one prime factor ℓ of d at a time.
+// A factor h of G(y^e) irreducible in y stays a product of factors of h(x^ℓ), so every factor of F
+// is met on the way, the last step splitting in x. When nothing has split before that last step,
+// which would then split F itself, *whole is set and nothing is returned.
+Result<std::vector<ZPoly>> deflated_factors(const ZPoly& F, std::uint64_t d, bool* whole) {
+  *whole = false;
+  std::vector<ZPoly> pieces = GY_TRY(irreducible_pieces(substitute_power(F, d, false), true));
+  for (std::uint64_t rest = d, l = 2; rest > 1;) {
+    if (rest % l != 0) {
+      ++l;
+      continue;
+    }
+    rest /= l;
+    if (rest == 1 && pieces.size() == 1) {
+      *whole = true;
+      return std::vector<ZPoly>{};
+    }
+    std::vector<ZPoly> next;
+    for (const ZPoly& h : pieces)
+      for (ZPoly& g : GY_TRY(irreducible_pieces(substitute_power(h, l, true), false))) next.push_back(std::move(g));
+    pieces = std::move(next);
+  }
+  return pieces;
+}
+
+// The irreducible factors of F (squarefree, primitive, not constant), in no particular order: by
+// Eisenstein's criterion or Capelli's theorem, through x^d when F is a polynomial in a power of x and `deflate` allows,
+// and otherwise by the search at the first prime that keeps F squarefree, its equal-degree draws
+// taken apart from the thread's.
+Result<std::vector<ZPoly>> irreducible_pieces(const ZPoly& F, bool deflate) {
+  poll_interrupt();
+  if (degree(F) <= 1 || eisenstein(F) || irreducible_binomial(F)) return std::vector<ZPoly>{F};
+  if (const std::uint64_t d = exponent_gcd(F); deflate && d > 1) {
+    bool whole = false;
+    std::vector<ZPoly> found = GY_TRY(deflated_factors(F, d, &whole));
+    if (!whole) return found;
+  }
+  const IntPoly Fi = to_int_poly(F);
+  PrimeSearch primes;
+  const u64 p = GY_TRY(next_usable_prime(primes, Fi));
+  if (p >= kWordPrimeLimit) return fail(Error::other("no prime below 2^32 keeps the polynomial squarefree"));
+  const Zp Fp(p);
+  std::vector<DegreePart> parts;
+  std::vector<WordPoly> factors;
+  {
+    PrivateDraws draws;
+    factors = GY_TRY(factor_word(Fp, monic(Fp, to_word_poly(Fi, Fp)), &parts));
+  }
+  if (factors.size() == 1) return std::vector<ZPoly>{F};
+  bool ordered = false;
+  return search_factors(F, p, factors, parts, primes, &ordered);
 }
 
 }  // namespace
@@ -1702,16 +2599,34 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
   // A prime modulo which f stays squarefree shows f to be its own squarefree part, and the first
   // such prime is the one choose_prime takes; only when none turns up among the first candidates
   // is the squarefree part computed over the rationals.
+  // Once three candidates have failed, the squarefree part is found by a modular gcd instead: when
+  // f has no repeated factor the search goes on as before.
   IntPoly F = primitive_integer(f);
   for (const auto& c : F.coeffs) GY_CHECK(check_bits(c));
   PrimeSearch primes;
   std::optional<u64> first;
-  for (int tries = 0; tries < 100 && !first; ++tries) {
+  bool repeated = false;
+  for (int tries = 0; tries < 100 && !first && !repeated; ++tries) {
     const u64 c = primes.next();
     if (GY_TRY(usable_prime(F, c))) first = c;
+    if (!first && tries == 2 && F.degree() >= 2) {
+      const ZPoly A = to_z(F);
+      ZPoly D;
+      for (std::size_t i = 1; i < A.size(); ++i) {
+        D.emplace_back();
+        mpz_mul_ui(D.back().get(), A[i].get(), static_cast<unsigned long>(i));
+      }
+      const ZPoly G = integer_gcd(A, D);
+      if (G.size() > 1) {
+        ZPoly quotient;
+        if (!divides_exactly(A, G, &quotient)) return fail(Error::other("the squarefree part does not divide"));
+        F = to_int_poly(quotient);
+        repeated = true;
+      }
+    }
   }
   if (!first) {
-    F = primitive_integer(GY_TRY(squarefree_part(f)));
+    if (!repeated) F = primitive_integer(GY_TRY(squarefree_part(f)));
     for (const auto& c : F.coeffs) GY_CHECK(check_bits(c));
     primes = PrimeSearch();
   }
@@ -1720,8 +2635,39 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
   const u64 p = first ? *first : GY_TRY(next_usable_prime(primes, F));
   if (p >= kWordPrimeLimit) return fail(Error::other("no prime below 2^32 keeps the polynomial squarefree"));
   const Zp Fp(p);
-  std::vector<DegreePart> parts;
-  std::vector<WordPoly> factors = GY_TRY(factor_word(Fp, monic(Fp, to_word_poly(F, Fp)), &parts));
+  const ZPoly Fz = to_z(F);
+  std::vector<DegreePart> parts = distinct_degree(Fp, monic(Fp, to_word_poly(F, Fp)));
+  // A polynomial in x^d (but for products of cyclotomic polynomials, split from their modular
+  // factors) is split through x^d before the equal-degree splitting at p: its factors divide each
+  // part into pieces, and a part whose pieces are irreducible is split by simulation instead. When
+  // only the last substitution could split it, F goes to the search itself.
+  const std::uint64_t d = exponent_gcd(Fz);
+  std::optional<std::vector<ZPoly>> early;
+  bool whole = false;
+  if (d > 1 && !(F.lead().abs().is_one() && F.coeffs[0].abs().is_one()) && !eisenstein(Fz) &&
+      !irreducible_binomial(Fz)) {
+    std::vector<ZPoly> split = GY_TRY(deflated_factors(Fz, d, &whole));
+    if (!whole) early = std::move(split);
+  }
+  std::vector<WordPoly> factors;
+  for (const auto& part : parts) {
+    std::vector<WordPoly> pieces;
+    if (early && early->size() > 1)
+      for (const ZPoly& h : *early) {
+        WordPoly hp;
+        for (const auto& x : h) hp.push_back(mpz_fdiv_ui(x.get(), p));
+        gy::trim(hp);
+        WordPoly g = gcd(Fp, part.poly, std::move(hp));
+        if (degree(g) > 0) pieces.push_back(std::move(g));
+      }
+    const bool known = !pieces.empty() && std::all_of(pieces.begin(), pieces.end(), [&](const WordPoly& g) {
+      return static_cast<u64>(degree(g)) == part.degree;
+    });
+    if (known)
+      GY_CHECK(simulate_equal_degree(Fp, std::move(pieces), part.degree, factors));
+    else
+      GY_CHECK(equal_degree(Fp, part.poly, part.degree, half_power_less_one(p, part.degree), factors));
+  }
   if (factors.size() == 1) return std::vector<FracPoly>{to_fractions(F)};
   if (auto found = cyclotomic_factors(F, Fp, factors)) {
     std::vector<FracPoly> result;
@@ -1729,32 +2675,26 @@ Result<std::vector<FracPoly>> factor(const FracPoly& f) {
     return result;
   }
 
-  // Factor degrees possible modulo several primes; none between 1 and n − 1 proves F irreducible.
-  // With few modular factors the search is cheap whatever the degrees, and more primes would only
-  // add their distinct-degree steps; otherwise primes stop once two in a row have not narrowed the
-  // set.
-  DegreeSet degrees = degrees_of(parts, n);
-  const int extra = factors.size() < kFewFactors ? 0 : n <= 256 ? 6 : 2;
-  for (int i = 0, idle = 0; i < extra && idle < 2 && !degrees.only_trivial(); ++i) {
-    const u64 q = GY_TRY(next_usable_prime(primes, F));
-    if (q >= kWordPrimeLimit) break;
-    const Zp Fq(q);
-    idle = degrees.intersect(degrees_of(distinct_degree(Fq, monic(Fq, to_word_poly(F, Fq))), n)) ? 0 : idle + 1;
+  // Eisenstein's criterion and, for a binomial, Capelli's theorem can prove F irreducible; a
+  // polynomial in x^d is split through its factors in y = x^d.
+  if (eisenstein(Fz) || irreducible_binomial(Fz)) return std::vector<FracPoly>{to_fractions(F)};
+  std::vector<ZPoly> found;
+  bool ordered_at_p = false;
+  if (early) {
+    found = std::move(*early);
+  } else if (d > 1 && !whole) {
+    found = GY_TRY(deflated_factors(Fz, d, &whole));
   }
-  if (degrees.only_trivial()) return std::vector<FracPoly>{to_fractions(F)};
-
-  const ZPoly Fz = to_z(F);
-  const Mpz pz(static_cast<unsigned long>(p));
-  const std::uint32_t k = lift_exponent(Fz, pz);
-  const Mpz P = power(pz, k);
-  std::vector<ZPoly> base;
-  for (const auto& w : factors) base.push_back(to_z(w));
-  std::vector<ZPoly> lifted;
-  GY_CHECK(lift_tree(Fz, base, pz, k, P, lifted));
-  LiftCache cache(Fz, std::move(base), p);
-  cache.seed(k, lifted, true);
-  RecombineHints hints{std::move(degrees), &cache};
-  std::vector<ZPoly> found = GY_TRY(Recombination(Fz, std::move(lifted), P, std::move(hints)).run());
+  if (!early && (d <= 1 || whole)) {
+    found = GY_TRY(search_factors(Fz, p, factors, parts, primes, &ordered_at_p));
+  }
+  if (found.size() == 1) return std::vector<FracPoly>{to_fractions(F)};
+  if (!ordered_at_p) {
+    const Mpz pz(static_cast<unsigned long>(p));
+    auto ordered = in_search_order(Fz, found, Fp, factors, power(pz, lift_exponent(Fz, pz)));
+    if (!ordered) return fail(Error::other("the factors found do not match the factors modulo the prime"));
+    found = std::move(*ordered);
+  }
   std::vector<FracPoly> result;
   for (const auto& h : found) result.push_back(to_fractions(to_int_poly(h)));
   return result;

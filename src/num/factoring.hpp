@@ -4,11 +4,14 @@
 // lifting along a balanced split of the factor list, and recombination of the lifted factors by
 // trial division over subsets, smallest first.
 //
-// Recombination never divides by subsets that cheap necessary tests rule out (factor degrees
-// possible modulo several primes, the sum of the roots, the constant term, coefficient bounds), and
-// once the subsets of one size are too many it finds the irreducible factors by lattice reduction on
-// the power sums of the lifted factors instead; either way the factors and their order are those of
-// the plain search.
+// The factors and their order are always those of that plain search at the first prime, but they
+// are found by other means where cheaper: Eisenstein's criterion and Capelli's theorem; a polynomial
+// in x^d through the factors of its deflation; a prime with fewer modular factors; and lattice
+// reduction on the power sums of the lifted factors (with an LLL whose dropping of vectors is
+// proven), tried first for few modular factors, and after the subsets of the smaller sizes when
+// there are many. The factors so found are put in the order of the plain search, which meets each
+// as the set of modular factors it reduces to. Recombination is polynomial in the number of modular
+// factors; subsets are enumerated only while they are fewer than about its cube.
 #pragma once
 
 #include <cstdint>

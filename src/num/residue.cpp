@@ -7,6 +7,8 @@
 #include <mutex>
 #include <utility>
 
+#include "num/interrupt.hpp"
+
 namespace gy {
 
 namespace {
@@ -18,6 +20,8 @@ using u128 = unsigned __int128;
 constexpr std::size_t kKroneckerLength = 32;
 // Moduli at least this long reduce through the inverse of their reversal.
 constexpr std::size_t kInverseDegree = 48;
+// Moduli with at most this many terms below the top reduce by folding.
+constexpr std::size_t kSparseTerms = 4;
 
 }  // namespace
 
@@ -144,6 +148,43 @@ WordPoly mul_kronecker(const Zp& F, const WordPoly& a, const WordPoly& b) {
     for (std::size_t k = 0; k < nr; ++k) r[k] = F.reduce(slot(pr.data(), k * w, w));
   }
   trim(r);
+  return r;
+}
+
+// The low `count` coefficients of a·b, with b packed at slot width w (`b_limbs` limbs of it
+// suffice for those coefficients), each reduced modulo p. Every sum of products that lands in one
+// of those slots stays below 2^w, so no carry reaches them.
+WordPoly mul_low_packed(const Zp& F, const WordPoly& a, const mp_limb_t* b, std::size_t b_limbs, unsigned w,
+                        std::size_t count) {
+  WordPoly r(count, 0);
+  if (a.empty() || b_limbs == 0) return r;
+  const unsigned bits = static_cast<unsigned>(std::bit_width(F.p - 1));
+  const std::size_t la = (a.size() * w + 63) / 64;
+  std::vector<mp_limb_t> pa(la + 1, 0);
+  pack(a, w, bits, pa.data());
+  std::size_t na = la;
+  while (na > 0 && pa[na - 1] == 0) --na;
+  std::size_t nb = b_limbs;
+  while (nb > 0 && b[nb - 1] == 0) --nb;
+  if (na == 0 || nb == 0) return r;
+  std::vector<mp_limb_t> pr(na + nb + 3, 0);
+  if (na >= nb)
+    mpn_mul(pr.data(), pa.data(), static_cast<mp_size_t>(na), b, static_cast<mp_size_t>(nb));
+  else
+    mpn_mul(pr.data(), b, static_cast<mp_size_t>(nb), pa.data(), static_cast<mp_size_t>(na));
+  const std::size_t limit = (na + nb) * 64;
+  if (w <= 64) {
+    const u64 mask = w == 64 ? ~u64{0} : (u64{1} << w) - 1;
+    for (std::size_t k = 0, bit = 0; k < count && bit < limit; ++k, bit += w) {
+      const std::size_t li = bit / 64;
+      const unsigned sh = bit % 64;
+      u64 v = pr[li] >> sh;
+      if (sh != 0) v |= pr[li + 1] << (64 - sh);
+      r[k] = F.reduce(v & mask);
+    }
+  } else {
+    for (std::size_t k = 0; k < count && k * w < limit; ++k) r[k] = F.reduce(slot(pr.data(), k * w, w));
+  }
   return r;
 }
 
@@ -436,6 +477,10 @@ std::optional<FracPoly> inverse_mod_rational(const IntPoly& a, const IntPoly& m,
 
 WordPolyModulus::WordPolyModulus(const Zp& F, WordPoly f) : F_(F), f_(std::move(f)), n_(f_.size() - 1) {
   if (f_.empty() || f_.back() != 1 || n_ < 1) panic("modulus polynomial must be monic of positive degree");
+  for (std::size_t j = 0; j < n_; ++j)
+    if (f_[j] != 0) sparse_.emplace_back(j, F_.neg(f_[j]));
+  if (sparse_.size() <= kSparseTerms) return;
+  sparse_.clear();
   if (n_ < kInverseDegree) return;
   // Newton's iteration g ← g + g·(1 − rev(f)·g), doubling the precision up to n − 1.
   const std::size_t want = n_ - 1;
@@ -457,29 +502,45 @@ WordPolyModulus::WordPolyModulus(const Zp& F, WordPoly f) : F_(F), f_(std::move(
     prec = next;
   }
   inverse_ = std::move(g);
+  const unsigned bits = static_cast<unsigned>(std::bit_width(F_.p - 1));
+  width_ = 2 * bits + static_cast<unsigned>(std::bit_width(n_ + 1));
+  packed_inverse_.assign((inverse_.size() * width_ + 63) / 64 + 1, 0);
+  pack(inverse_, width_, bits, packed_inverse_.data());
+  packed_f_.assign((f_.size() * width_ + 63) / 64 + 1, 0);
+  pack(f_, width_, bits, packed_f_.data());
 }
 
 WordPoly WordPolyModulus::rem(WordPoly a) const {
   if (a.size() <= n_) return a;
+  if (!sparse_.empty() || n_ == 1) {
+    // x^n ≡ −Σ f_j·x^j: each top coefficient folds onto the few terms below it.
+    for (std::size_t i = a.size(); i-- > n_;) {
+      const u64 c = a[i];
+      if (c == 0) continue;
+      for (const auto& [j, v] : sparse_) a[i - n_ + j] = F_.add(a[i - n_ + j], F_.mul(c, v));
+    }
+    a.resize(n_);
+    trim(a);
+    return a;
+  }
   if (inverse_.empty() || a.size() > 2 * n_ - 1) {
     divrem(F_, a, f_);
     return a;
   }
-  // a = q·f + r: the k = deg a − n + 1 quotient coefficients are the low ones of rev(a)·rev(f)⁻¹.
+  // a = q·f + r: the k = deg a − n + 1 quotient coefficients are the low ones of rev(a)·rev(f)⁻¹,
+  // and r is the low n coefficients of a − q·f.
   const std::size_t m = a.size() - 1, k = m - n_ + 1;
   WordPoly top(k);
   for (std::size_t i = 0; i < k; ++i) top[i] = a[m - i];
-  trim(top);
-  WordPoly inv(inverse_.begin(), inverse_.begin() + static_cast<std::ptrdiff_t>(std::min(k, inverse_.size())));
-  trim(inv);
-  WordPoly qrev = mul(F_, top, inv);
-  qrev.resize(k, 0);
+  const std::size_t inverse_limbs = std::min(packed_inverse_.size(), (k * width_ + 63) / 64 + 1);
+  const WordPoly qrev = mul_low_packed(F_, top, packed_inverse_.data(), inverse_limbs, width_, k);
   WordPoly q(k);
   for (std::size_t i = 0; i < k; ++i) q[i] = qrev[k - 1 - i];
   trim(q);
-  WordPoly qf = mul(F_, q, f_);
+  const std::size_t f_limbs = std::min(packed_f_.size(), (n_ * width_ + 63) / 64 + 1);
+  const WordPoly qf = mul_low_packed(F_, q, packed_f_.data(), f_limbs, width_, n_);
   a.resize(n_);
-  for (std::size_t i = 0; i < n_ && i < qf.size(); ++i) a[i] = F_.sub(a[i], qf[i]);
+  for (std::size_t i = 0; i < n_; ++i) a[i] = F_.sub(a[i], qf[i]);
   trim(a);
   return a;
 }
@@ -490,6 +551,7 @@ WordPoly WordPolyModulus::powmod(const WordPoly& base, const Int& e) const {
   const WordPoly b = base.size() > 2 * n_ - 1 ? gy::rem(F_, base, f_) : rem(base);
   auto view = e.view();
   for (std::size_t i = mpz_sizeinbase(view.get(), 2); i-- > 0;) {
+    if ((i & 7) == 0) poll_interrupt();
     result = mulmod(result, result);
     if (mpz_tstbit(view.get(), i)) result = mulmod(result, b);
   }

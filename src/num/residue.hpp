@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "num/int.hpp"
@@ -120,6 +121,13 @@ class WordPolyModulus {
   WordPoly f_;
   std::size_t n_;
   WordPoly inverse_;  // rev(f)⁻¹ mod x^(n−1); empty when f is divided directly
+  // The inverse and f packed for Kronecker products at slot width width_, wide enough for every
+  // coefficient of a product with an operand of up to n coefficients.
+  unsigned width_ = 0;
+  std::vector<std::uint64_t> packed_inverse_, packed_f_;
+  // For an f with few terms: the positions and negated values of its terms below the top, by which
+  // a remainder is folded down directly.
+  std::vector<std::pair<std::size_t, std::uint64_t>> sparse_;
 };
 
 }  // namespace gy

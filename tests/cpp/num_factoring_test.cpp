@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <random>
 #include <set>
@@ -376,6 +377,119 @@ TEST(Factoring, RecombinationAgreesWithThePlainSearch) {
     }
     EXPECT_EQ(ours->size(), sets.size());
   }
+}
+
+// The exponent of the search bound: the least k with p^k > 2·|lc|·B, B bounding the coefficients
+// of a factor of degree ⌊n/2⌋ from the binomials of m − 1 and the 2-norm rounded up.
+std::uint32_t search_exponent(const IntPoly& F, const Int& p) {
+  const std::int64_t m = F.degree() / 2;
+  Int S;
+  for (const auto& c : F.coeffs) S += c * c;
+  Int r = S, previous(-1);
+  while (r.sign() > 0 && !(r == previous)) {
+    previous = r;
+    r = (r * r + S - Int(1)) / (Int(2) * r) + Int(1);
+  }
+  const Int lc = F.lead().abs();
+  const Int B = Int::binomial(m - 1, m / 2 - 1) * lc + Int::binomial(m - 1, m / 2) * r;
+  const Int T = Int(2) * lc * B;
+  std::uint32_t k = 1;
+  while (!(Int::pow(p, k) > T)) ++k;
+  return k;
+}
+
+// The factors of f as the plain search finds them, in a thread that has not drawn before: the
+// first usable prime, distinct-degree parts by gcd(x^(p^i) − x, r), each split by factor_mod_p and
+// made monic, the lifts to the search bound, and every subset tried in order.
+std::vector<FracPoly> plain_factors(const FracPoly& f) {
+  return in_fresh_thread([&] {
+    const IntPoly F = primitive_integer(f);
+    const Int p = *choose_prime(F);
+    ModPoly r = *mp(p, F).monic();
+    const ModPoly x = mp(p, ip({0, 1}));
+    std::vector<ModPoly> modular;
+    ModPoly h = x;
+    for (std::uint64_t i = 1; 2 * static_cast<std::int64_t>(i) <= r.degree(); ++i) {
+      h = *powmod(p, h, p, r);
+      ModPoly g = *gcd_mod(*ModPoly::sub(h, x), r);
+      if (g.degree() > 0) {
+        const std::vector<ModPoly> split = *factor_mod_p(*g.monic(), i, p);
+        for (const auto& q : split) modular.push_back(*q.monic());
+        r = *ModPoly::div_exact(r, g);
+        h = ModPoly::div_rem(h, r)->second;
+      }
+    }
+    if (r.degree() > 0) modular.push_back(*r.monic());
+    const std::uint32_t k = search_exponent(F, p);
+    const std::vector<ModPoly> lifted = *hensel_lift(F, modular, p, Int(k));
+    std::vector<FracPoly> out;
+    for (const auto& g : plain_search(F, lifted, Int::pow(p, k))) out.push_back(to_fractions(g));
+    return out;
+  });
+}
+
+TEST(Factoring, EveryRoadKeepsTheOrderOfTheSearch) {
+  // Through x^d, Capelli's theorem and Eisenstein's criterion; a prime with fewer factors than the
+  // first; the lattice before the search: the factors, their order and signs are the plain
+  // search's at the first prime.
+  auto x_n = [](int n, std::int64_t c) {
+    std::vector<Int> v(static_cast<std::size_t>(n) + 1, Int(0));
+    v[0] = Int(c);
+    v.back() = Int(1);
+    return IntPoly(std::move(v));
+  };
+  const std::vector<IntPoly> cases = {
+      x_n(64, -16),
+      x_n(48, -81).scale(Int(-1)),
+      x_n(36, 4),
+      IntPoly::mul(x_n(57, -2), ip({3, 1})),
+      IntPoly::mul(x_n(57, -5), ip({-2, 1})).scale(Int(-3)),
+      mul_all({swinnerton_dyer({2, 3, 5, 7}), ip({-11, 0, 1}), ip({-13, 0, 1})}),
+      mul_all({x_n(20, -3), x_n(15, 2), ip({1, 1})}),
+  };
+  for (const IntPoly& F : cases) {
+    const FracPoly f = to_fractions(F);
+    const auto ours = in_fresh_thread([&] { return *factor(f); });
+    EXPECT_EQ(texts(ours), texts(plain_factors(f))) << F;
+    expect_sound(f, ours);
+  }
+}
+
+TEST(Factoring, HardFamiliesFinishQuickly) {
+  // Irreducible x^500 − 3 splits into 46 factors modulo its first prime, x^840 − 4 into 39; the
+  // product of 24 Eisenstein polynomials of degree 10 into many more: each took minutes or more
+  // through the subset search.
+  const double stretch = std::getenv("GYRELLE_SANITIZED") ? 20 : 1;
+  auto timed = [&](const IntPoly& F, double limit) {
+    const auto start = std::chrono::steady_clock::now();
+    auto r = factor(to_fractions(F));
+    const double spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(spent, limit * stretch) << F.degree();
+    return *r;
+  };
+  auto x_n = [](int n, std::int64_t c) {
+    std::vector<Int> v(static_cast<std::size_t>(n) + 1, Int(0));
+    v[0] = Int(c);
+    v.back() = Int(1);
+    return IntPoly(std::move(v));
+  };
+  EXPECT_EQ(timed(x_n(500, -3), 1).size(), 1u);
+  EXPECT_EQ(factor_set(timed(x_n(840, -4), 2)), factor_set(std::vector<IntPoly>{x_n(420, -2), x_n(420, 2)}));
+  std::mt19937_64 rng(24);
+  std::vector<IntPoly> parts;
+  while (parts.size() < 24) {
+    std::vector<Int> c{Int(2 * (1 + static_cast<std::int64_t>(rng() % 5)) * (rng() % 2 ? 1 : -1))};
+    for (int i = 1; i < 10; ++i) c.emplace_back(2 * (static_cast<std::int64_t>(rng() % 11) - 5));
+    if (c[0].abs() % Int(4) == Int(0)) continue;
+    c.emplace_back(1);
+    parts.emplace_back(std::move(c));
+  }
+  const IntPoly product = mul_all(parts);
+  const auto found = timed(product, 2);
+  EXPECT_EQ(factor_set(found), factor_set(parts));
+  FracPoly back = fp({1});
+  for (const auto& h : found) back = FracPoly::mul(back, h);
+  EXPECT_EQ(back, to_fractions(product));
 }
 
 TEST(Factoring, SwinnertonDyerPolynomialsAreIrreducible) {
