@@ -158,23 +158,10 @@ bool lll_reduce(std::vector<LatticeRow>& rows) {
     for (i64 v : row)
       if (v > kEntryLimit || v < -kEntryLimit) return false;
   // Double precision first, wider types when the reduction does not settle.
-  switch (Reducer<double>(rows).run()) {
-    case Outcome::done:
-      return true;
-    case Outcome::overflow:
-      return false;
-    case Outcome::unsettled:
-      break;
-  }
-  switch (Reducer<long double>(rows).run()) {
-    case Outcome::done:
-      return true;
-    case Outcome::overflow:
-      return false;
-    case Outcome::unsettled:
-      break;
-  }
-  return Reducer<__float128>(rows).run() == Outcome::done;
+  Outcome outcome = Reducer<double>(rows).run();
+  if (outcome == Outcome::unsettled) outcome = Reducer<long double>(rows).run();
+  if (outcome == Outcome::unsettled) outcome = Reducer<__float128>(rows).run();
+  return outcome == Outcome::done;
 }
 
 std::size_t short_span(const std::vector<LatticeRow>& rows, long double bound2) {

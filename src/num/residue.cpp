@@ -116,6 +116,23 @@ u128 slot(const mp_limb_t* r, std::size_t bit, unsigned w) {
   return w == 128 ? v : v & ((static_cast<u128>(1) << w) - 1);
 }
 
+// Fills r[k], for the slots of `w` bits that start below bit `limit` of the product `pr`, with the
+// slot's value reduced modulo p; the other entries of r are left as they are.
+void unpack(const Zp& F, const mp_limb_t* pr, unsigned w, std::size_t limit, WordPoly& r) {
+  if (w <= 64) {
+    const u64 mask = w == 64 ? ~u64{0} : (u64{1} << w) - 1;
+    for (std::size_t k = 0, bit = 0; k < r.size() && bit < limit; ++k, bit += w) {
+      const std::size_t li = bit / 64;
+      const unsigned sh = bit % 64;
+      u64 v = pr[li] >> sh;
+      if (sh != 0) v |= pr[li + 1] << (64 - sh);
+      r[k] = F.reduce(v & mask);
+    }
+  } else {
+    for (std::size_t k = 0; k < r.size() && k * w < limit; ++k) r[k] = F.reduce(slot(pr, k * w, w));
+  }
+}
+
 // Both operands as one integer each at 2^w, w wide enough for every coefficient of the product.
 WordPoly mul_kronecker(const Zp& F, const WordPoly& a, const WordPoly& b) {
   const std::size_t na = a.size(), nb = b.size(), nr = na + nb - 1;
@@ -135,18 +152,7 @@ WordPoly mul_kronecker(const Zp& F, const WordPoly& a, const WordPoly& b) {
       mpn_mul(pr.data(), pb.data(), static_cast<mp_size_t>(lb), pa.data(), static_cast<mp_size_t>(la));
   }
   WordPoly r(nr);
-  if (w <= 64) {
-    const u64 mask = w == 64 ? ~u64{0} : (u64{1} << w) - 1;
-    for (std::size_t k = 0, bit = 0; k < nr; ++k, bit += w) {
-      const std::size_t li = bit / 64;
-      const unsigned sh = bit % 64;
-      u64 v = pr[li] >> sh;
-      if (sh != 0) v |= pr[li + 1] << (64 - sh);
-      r[k] = F.reduce(v & mask);
-    }
-  } else {
-    for (std::size_t k = 0; k < nr; ++k) r[k] = F.reduce(slot(pr.data(), k * w, w));
-  }
+  unpack(F, pr.data(), w, nr * w, r);
   trim(r);
   return r;
 }
@@ -172,19 +178,7 @@ WordPoly mul_low_packed(const Zp& F, const WordPoly& a, const mp_limb_t* b, std:
     mpn_mul(pr.data(), pa.data(), static_cast<mp_size_t>(na), b, static_cast<mp_size_t>(nb));
   else
     mpn_mul(pr.data(), b, static_cast<mp_size_t>(nb), pa.data(), static_cast<mp_size_t>(na));
-  const std::size_t limit = (na + nb) * 64;
-  if (w <= 64) {
-    const u64 mask = w == 64 ? ~u64{0} : (u64{1} << w) - 1;
-    for (std::size_t k = 0, bit = 0; k < count && bit < limit; ++k, bit += w) {
-      const std::size_t li = bit / 64;
-      const unsigned sh = bit % 64;
-      u64 v = pr[li] >> sh;
-      if (sh != 0) v |= pr[li + 1] << (64 - sh);
-      r[k] = F.reduce(v & mask);
-    }
-  } else {
-    for (std::size_t k = 0; k < count && k * w < limit; ++k) r[k] = F.reduce(slot(pr.data(), k * w, w));
-  }
+  unpack(F, pr.data(), w, (na + nb) * 64, r);
   return r;
 }
 
