@@ -909,7 +909,7 @@ std::optional<std::pair<Mpz, Mpz>> rational_from_residue(mpz_srcptr r, mpz_srcpt
   mpz_set_ui(s0.get(), 0);
   mpz_set_ui(s1.get(), 1);
   for (std::size_t steps = 0; mpz_cmp(r1.get(), bound) > 0; ++steps) {
-    if (steps % 4096 == 4095) poll_interrupt();
+    if (steps % 16 == 15) poll_interrupt();  // a step costs a division of numbers as long as N
     mpz_fdiv_qr(q.get(), t.get(), r0.get(), r1.get());
     mpz_swap(r0.get(), r1.get());
     mpz_swap(r1.get(), t.get());
