@@ -1,6 +1,7 @@
 #include "exact.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <bitset>
 #include <cmath>
 #include <numeric>
@@ -901,15 +902,76 @@ void crt_merge(Residues& into, const Residues& more) {
   into.n = std::move(n);
 }
 
-// a/b with a ≡ b·r (mod N), |a| and b at most `bound`, from the remainder sequence of N and r.
+// (x, y) = (a·x + b·y, c·x + d·y) for word cofactors.
+void apply_cofactors(Mpz& x, Mpz& y, std::int64_t a, std::int64_t b, std::int64_t c, std::int64_t d, Mpz& t, Mpz& u) {
+  auto addmul = [](mpz_ptr z, mpz_srcptr v, std::int64_t k) {
+    if (k >= 0)
+      mpz_addmul_ui(z, v, static_cast<unsigned long>(k));
+    else
+      mpz_submul_ui(z, v, static_cast<unsigned long>(-k));
+  };
+  mpz_mul_si(t.get(), x.get(), a);
+  addmul(t.get(), y.get(), b);
+  mpz_mul_si(u.get(), x.get(), c);
+  addmul(u.get(), y.get(), d);
+  mpz_swap(x.get(), t.get());
+  mpz_swap(y.get(), u.get());
+}
+
+// The cofactors of as many steps of the remainder sequence of r0 > r1 > 0 as their leading 62 bits
+// decide (Lehmer's test: a quotient counts when both bounds of the leading parts give it); none
+// when not even one.
+struct LehmerStep {
+  std::int64_t a = 1, b = 0, c = 0, d = 1;
+};
+std::optional<LehmerStep> lehmer_cofactors(mpz_srcptr r0, mpz_srcptr r1, Mpz& t) {
+  const std::size_t bits = mpz_sizeinbase(r0, 2);
+  const std::size_t shift = bits > 62 ? bits - 62 : 0;
+  mpz_tdiv_q_2exp(t.get(), r0, shift);
+  __int128 x = static_cast<__int128>(mpz_get_ui(t.get()));
+  mpz_tdiv_q_2exp(t.get(), r1, shift);
+  __int128 y = static_cast<__int128>(mpz_get_ui(t.get()));
+  __int128 a = 1, b = 0, c = 0, d = 1;
+  bool any = false;
+  for (;;) {
+    if (y + c == 0 || y + d == 0) break;
+    const __int128 q = (x + a) / (y + c);
+    if (q != (x + b) / (y + d)) break;
+    __int128 v = a - q * c;
+    a = c;
+    c = v;
+    v = b - q * d;
+    b = d;
+    d = v;
+    v = x - q * y;
+    x = y;
+    y = v;
+    any = true;
+  }
+  if (!any || b == 0) return std::nullopt;
+  return LehmerStep{static_cast<std::int64_t>(a), static_cast<std::int64_t>(b), static_cast<std::int64_t>(c),
+                    static_cast<std::int64_t>(d)};
+}
+
+// a/b with a ≡ b·r (mod N), |a| and b at most `bound`, from the remainder sequence of N and r. Far
+// above the bound the sequence goes on by Lehmer's steps: each remainder they pass exceeds r1 / 2^63,
+// so none is the first at most `bound` unless the last.
 std::optional<std::pair<Mpz, Mpz>> rational_from_residue(mpz_srcptr r, mpz_srcptr N, mpz_srcptr bound) {
   Mpz r0, r1, s0, s1, q, t;
   mpz_set(r0.get(), N);
   mpz_fdiv_r(r1.get(), r, N);
   mpz_set_ui(s0.get(), 0);
   mpz_set_ui(s1.get(), 1);
+  const std::size_t bound_bits = mpz_sgn(bound) > 0 ? mpz_sizeinbase(bound, 2) : 0;
+  Mpz u;
   for (std::size_t steps = 0; mpz_cmp(r1.get(), bound) > 0; ++steps) {
     if (steps % 4096 == 4095) poll_interrupt();
+    if (mpz_sizeinbase(r1.get(), 2) > bound_bits + 72)
+      if (auto m = lehmer_cofactors(r0.get(), r1.get(), t)) {
+        apply_cofactors(r0, r1, m->a, m->b, m->c, m->d, t, u);
+        apply_cofactors(s0, s1, m->a, m->b, m->c, m->d, t, u);
+        continue;
+      }
     mpz_fdiv_qr(q.get(), t.get(), r0.get(), r1.get());
     mpz_swap(r0.get(), r1.get());
     mpz_swap(r1.get(), t.get());
@@ -931,13 +993,25 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> reconstruct_rational(const Resid
   mpz_sqrt(bound.get(), bound.get());
   mpz_fdiv_q_2exp(half.get(), res.n.get(), 1);
   Mpz d(1ul);
-  std::vector<Mpz> u(res.x.size());
-  for (std::size_t k = 0; k < res.x.size(); ++k) {
+  const std::size_t size = res.x.size();
+  std::vector<Mpz> u(size);
+  // The symmetric residue of x_k·d.
+  auto scaled = [&](mpz_ptr out, std::size_t k) {
+    mpz_mul(out, res.x[k].get(), d.get());
+    mpz_mod(out, out, res.n.get());
+    if (mpz_cmp(out, half.get()) > 0) mpz_sub(out, out, res.n.get());
+  };
+  // Once d is known, the residues of the coefficients after k are formed ahead, in parallel: most
+  // are numerators already.
+  std::vector<Mpz> ahead;
+  std::size_t ahead_from = size;
+  for (std::size_t k = 0; k < size; ++k) {
     poll_interrupt();
     // With the denominator so far, a small symmetric residue is the numerator itself.
-    mpz_mul(v.get(), res.x[k].get(), d.get());
-    mpz_mod(v.get(), v.get(), res.n.get());
-    if (mpz_cmp(v.get(), half.get()) > 0) mpz_sub(v.get(), v.get(), res.n.get());
+    if (k >= ahead_from)
+      mpz_swap(v.get(), ahead[k - ahead_from].get());
+    else
+      scaled(v.get(), k);
     if (mpz_cmpabs(v.get(), bound.get()) <= 0) {
       u[k] = std::move(v);
       continue;
@@ -948,6 +1022,13 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> reconstruct_rational(const Resid
     mpz_mul(d.get(), d.get(), frac->second.get());
     if (mpz_cmp(d.get(), bound.get()) > 0) return std::nullopt;
     u[k] = std::move(frac->first);
+    if (size - k > 8 && mpz_sizeinbase(res.n.get(), 2) > 8192) {
+      ahead_from = k + 1;
+      ahead.assign(size - ahead_from, Mpz());
+      for_each_parallel(ahead.size(), 4, [&](std::size_t j) { scaled(ahead[j].get(), ahead_from + j); });
+    } else {
+      ahead_from = size;
+    }
   }
   return std::pair{std::move(u), std::move(d)};
 }
@@ -2776,11 +2857,13 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
     FieldRef field;
     AlgebraicNumber image;
     std::vector<AlgebraicNumber> powers;
+    std::vector<AlgebraicNumber> squares;  // image^(2^j)
+    std::vector<AlgebraicNumber> inverse_squares;  // image^(−2^j), for a field of x^n − w
   };
   FieldRef k = numbers[0].field();
   std::vector<Source> sources;
   std::unordered_map<const NumberField*, std::size_t> index;
-  sources.push_back({k, GY_TRY(AlgebraicNumber::generator(k)), {}});
+  sources.push_back({k, GY_TRY(AlgebraicNumber::generator(k)), {}, {}, {}});
   index.emplace(k.get(), 0);
   for (std::size_t i = 1; i < numbers.size(); ++i) {
     const FieldRef& b = numbers[i].field();
@@ -2798,7 +2881,7 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
       for (auto& s : sources) s.image = AlgebraicNumber(substitute(s.image.value(), powers), j.field);
     }
     index.emplace(b.get(), sources.size());
-    sources.push_back({b, std::move(j.beta), {}});
+    sources.push_back({b, std::move(j.beta), {}, {}, {}});
     k = std::move(j.field);
   }
   // Rewrite every number once; nothing is changed before all values are known.
@@ -2806,12 +2889,47 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
   for (std::size_t i = 0; i < numbers.size(); ++i) {
     if (numbers[i].field() == k) continue;
     Source& s = sources[index.at(numbers[i].field().get())];
+    const FracPoly& v = numbers[i].value();
     if (s.powers.empty()) s.powers.push_back(AlgebraicNumber::one(k));
-    while (static_cast<std::int64_t>(s.powers.size()) <= numbers[i].value().degree()) {
+    std::size_t terms = 0;
+    for (const auto& c : v.coeffs) terms += c.is_zero() ? 0 : 1;
+    if (terms * 4 <= v.coeffs.size() && static_cast<std::int64_t>(s.powers.size()) <= v.degree()) {
+      // A value of few terms takes each power it has as a product of repeated squares.
+      std::vector<AlgebraicNumber> powers(v.coeffs.size());
+      if (s.squares.empty()) s.squares.push_back(s.image);
+      for (std::size_t e = 0; e < v.coeffs.size(); ++e) {
+        if (v.coeffs[e].is_zero()) continue;
+        if (e < s.powers.size()) {
+          powers[e] = s.powers[e];
+          continue;
+        }
+        // In the field of x^n − w, image^e = w·image^(e − n) when the inverse's powers cost less.
+        const FracPoly& m = s.field->minimal_polynomial();
+        const std::size_t n = m.coeffs.size() - 1;
+        const bool binomial = e < n && std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1,
+                                                   [](const Fraction& c) { return c.is_zero(); });
+        auto cost = [](std::size_t x) { return std::bit_width(x) + std::popcount(x); };
+        const bool inverted = binomial && cost(n - e) + 4 < cost(e);
+        std::vector<AlgebraicNumber>& sq = inverted ? s.inverse_squares : s.squares;
+        if (sq.empty()) sq.push_back(inverted ? GY_TRY(s.image.inverse()) : s.image);
+        const std::size_t f = inverted ? n - e : e;
+        std::optional<AlgebraicNumber> p;
+        for (std::size_t j = 0; (f >> j) != 0; ++j) {
+          poll_interrupt();
+          while (sq.size() <= j) sq.push_back(GY_TRY(sq.back().mul(sq.back())));
+          if ((f >> j) & 1) p = p ? GY_TRY(p->mul(sq[j])) : sq[j];
+        }
+        if (inverted) p = GY_TRY(p->mul(AlgebraicNumber::rational(k, GY_TRY(m.coeffs[0].neg().div(m.lead())))));
+        powers[e] = std::move(*p);
+      }
+      rewritten.emplace_back(i, AlgebraicNumber(substitute(v, powers), k));
+      continue;
+    }
+    while (static_cast<std::int64_t>(s.powers.size()) <= v.degree()) {
       poll_interrupt();
       s.powers.push_back(GY_TRY(s.powers.back().mul(s.image)));
     }
-    rewritten.emplace_back(i, AlgebraicNumber(substitute(numbers[i].value(), s.powers), k));
+    rewritten.emplace_back(i, AlgebraicNumber(substitute(v, s.powers), k));
   }
   for (auto& [i, x] : rewritten) numbers[i] = std::move(x);
   return {};
