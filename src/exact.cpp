@@ -735,6 +735,17 @@ Result<AlgebraicNumber> AlgebraicNumber::sub(const AlgebraicNumber& b) const {
   return AlgebraicNumber(FracPoly::sub(value_, b.value_), std::move(f));
 }
 
+namespace {
+// Whether dividing c by the monic m term by term costs less than through 1/rev(m): m's
+// coefficients far shorter than c's.
+bool small_modulus(const IntPoly& m, const IntPoly& c) {
+  std::uint64_t mb = 0, cb = 0;
+  for (const auto& x : m.coeffs) mb = std::max(mb, x.bit_length());
+  for (const auto& x : c.coeffs) cb = std::max(cb, x.bit_length());
+  return mb * 16 <= cb;
+}
+}  // namespace
+
 Result<AlgebraicNumber> AlgebraicNumber::mul(const AlgebraicNumber& b) const {
   FieldRef f = GY_TRY(same_field(*this, b));
   if (value_.is_zero() || b.value_.is_zero()) return AlgebraicNumber(FracPoly(), std::move(f));
@@ -754,6 +765,20 @@ Result<AlgebraicNumber> AlgebraicNumber::mul(const AlgebraicNumber& b) const {
   const std::size_t d = f->degree();
   Int den = da * db;
   if (c.coeffs.size() <= d) return AlgebraicNumber(over(c.coeffs, den), std::move(f));
+  if (f->m_int_.lead().is_one() && small_modulus(f->m_int_, c)) {
+    // A monic m of short coefficients divides c by one short product per term.
+    const auto& m = f->m_int_.coeffs;
+    std::vector<Mpz> r(c.coeffs.size());
+    for (std::size_t i = 0; i < r.size(); ++i) r[i] = Mpz(c.coeffs[i]);
+    for (std::size_t k = r.size(); k-- > d;) {
+      if (mpz_sgn(r[k].get()) == 0) continue;
+      for (std::size_t j = 0; j < d; ++j)
+        if (!m[j].is_zero()) mpz_submul(r[k - d + j].get(), r[k].get(), m[j].view().get());
+    }
+    std::vector<Int> low(d);
+    for (std::size_t j = 0; j < d; ++j) low[j] = r[j].to_int();
+    return AlgebraicNumber(over(low, den), std::move(f));
+  }
   if (!f->reversed_inverse_.is_zero()) {
     // c = q·m + r: the k top coefficients of c, reversed, times 1/rev(m) give q reversed.
     const std::size_t top = c.coeffs.size() - 1, k = top - d + 1;
