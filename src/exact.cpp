@@ -1026,14 +1026,21 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> reconstruct_rational(const Resid
     mpz_mod(out, out, res.n.get());
     if (mpz_cmp(out, half.get()) > 0) mpz_sub(out, out, res.n.get());
   };
-  // Once d is known, the residues of the coefficients after k are formed ahead, in parallel: most
-  // are numerators already.
-  std::vector<Mpz> ahead;
-  std::size_t ahead_from = size;
+  // Once d is known, the residues of the next coefficients are formed ahead, a block at a time in
+  // parallel: most are numerators already, and a failure wastes at most one block.
+  constexpr std::size_t kAhead = 16;
+  const bool parallel = mpz_sizeinbase(res.n.get(), 2) > 8192;
+  std::vector<Mpz> ahead(kAhead);
+  std::size_t ahead_from = size, ahead_to = size;
   for (std::size_t k = 0; k < size; ++k) {
     poll_interrupt();
     // With the denominator so far, a small symmetric residue is the numerator itself.
-    if (k >= ahead_from)
+    if (parallel && mpz_cmp_ui(d.get(), 1) != 0 && (k < ahead_from || k >= ahead_to)) {
+      ahead_from = k;
+      ahead_to = std::min(size, k + kAhead);
+      for_each_parallel(ahead_to - ahead_from, 1, [&](std::size_t j) { scaled(ahead[j].get(), ahead_from + j); });
+    }
+    if (k >= ahead_from && k < ahead_to)
       mpz_swap(v.get(), ahead[k - ahead_from].get());
     else
       scaled(v.get(), k);
@@ -1047,13 +1054,7 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> reconstruct_rational(const Resid
     mpz_mul(d.get(), d.get(), frac->second.get());
     if (mpz_cmp(d.get(), bound.get()) > 0) return std::nullopt;
     u[k] = std::move(frac->first);
-    if (size - k > 8 && mpz_sizeinbase(res.n.get(), 2) > 8192) {
-      ahead_from = k + 1;
-      ahead.assign(size - ahead_from, Mpz());
-      for_each_parallel(ahead.size(), 4, [&](std::size_t j) { scaled(ahead[j].get(), ahead_from + j); });
-    } else {
-      ahead_from = size;
-    }
+    ahead_from = ahead_to = size;  // formed with the old d
   }
   return std::pair{std::move(u), std::move(d)};
 }
@@ -1465,7 +1466,9 @@ std::pair<Fraction, Fraction> enclosure_at(const FracPoly& value, const Fraction
 // costs short products however long A and D are; each rounding is directed, so the bounds hold.
 class FixedEnds {
  public:
-  explicit FixedEnds(const FracPoly& value) : a_(clear_denominators(value, d_)) {}
+  explicit FixedEnds(const FracPoly& value) : a_(clear_denominators(value, d_)) {
+    for (const auto& c : a_.coeffs) bits_ = std::max(bits_, c.bit_length());
+  }
 
   // Bounds of the ends (a, b) of enclosure_at(value, lo, hi): a_lo <= a <= a_hi, b_lo <= b <= b_hi.
   struct Bounds {
@@ -1479,8 +1482,11 @@ class FixedEnds {
     const std::uint64_t extra = 64 + log2_ceil(n + 1) + 4;
     const std::uint64_t p = std::max({lo.den().bit_length(), hi.den().bit_length(), std::uint64_t{1}}) + extra;
     const std::uint64_t top = hi.is_zero() ? 0 : static_cast<std::uint64_t>(std::max<std::int64_t>(0, floor_log2(hi) + 1));
+    // Powers of an interval past 1 ask for as many more bits of the coefficients; the exact ends
+    // cost less once that passes the coefficients' own length.
+    if (n * top > bits_) return std::nullopt;
     const std::uint64_t g = p + n * top + extra;
-    if (g > g_) round_coefficients(g);
+    if (g > g_) round_coefficients(std::max(g, 2 * g_));  // doubling, so that rounding is rare
     const std::uint64_t gp = g_ + p;
     // Powers of lo and hi rounded down and up, times 2^p.
     auto powers = [&](const Fraction& x, std::vector<Int>& down, std::vector<Int>& up) {
@@ -1551,6 +1557,7 @@ class FixedEnds {
 
   Int d_;
   IntPoly a_;
+  std::uint64_t bits_ = 0;  // of the longest A_i
   std::uint64_t g_ = 0;
   std::vector<Mpz> q_down_, q_up_;
 };
@@ -1567,11 +1574,19 @@ bool enclosure_passes(FixedEnds* fixed, const FracPoly& value, const Fraction& l
   return exact(a, b);
 }
 
-// Fixed-point bounds pay for numbers of fields of some degree or with long coefficients.
+constexpr std::uint64_t kFixedEndsBits = std::uint64_t{1} << 18;
+
+// Fixed-point bounds pay for numbers of fields of some degree, where the exact ends take long
+// powers of the interval's ends; not for very long coefficients, which they divide at each
+// precision, nor for values of few terms, whose exact ends take only their own powers.
 std::optional<FixedEnds> fixed_ends_for(const FracPoly& value) {
   std::uint64_t bits = 0;
-  for (const auto& c : value.coeffs) bits += c.num().bit_length() + c.den().bit_length();
-  if (value.degree() < 4 && bits < 4096) return std::nullopt;
+  std::size_t terms = 0;
+  for (const auto& c : value.coeffs) {
+    bits = std::max({bits, c.num().bit_length(), c.den().bit_length()});
+    terms += c.is_zero() ? 0 : 1;
+  }
+  if (value.degree() < 4 || bits > kFixedEndsBits || terms * 4 <= value.coeffs.size()) return std::nullopt;
   return FixedEnds(value);
 }
 
