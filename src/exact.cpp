@@ -744,6 +744,22 @@ bool small_modulus(const IntPoly& m, const IntPoly& c) {
   for (const auto& x : c.coeffs) cb = std::max(cb, x.bit_length());
   return mb * 16 <= cb;
 }
+
+// c mod m for a monic m of degree d, c of degree d or more: one short product per term of m for
+// each term of c past d.
+std::vector<Int> remainder_monic(const IntPoly& c, const IntPoly& m) {
+  const std::size_t d = static_cast<std::size_t>(m.degree());
+  std::vector<Mpz> r(c.coeffs.size());
+  for (std::size_t i = 0; i < r.size(); ++i) r[i] = Mpz(c.coeffs[i]);
+  for (std::size_t k = r.size(); k-- > d;) {
+    if (mpz_sgn(r[k].get()) == 0) continue;
+    for (std::size_t j = 0; j < d; ++j)
+      if (!m.coeffs[j].is_zero()) mpz_submul(r[k - d + j].get(), r[k].get(), m.coeffs[j].view().get());
+  }
+  std::vector<Int> low(d);
+  for (std::size_t j = 0; j < d; ++j) low[j] = r[j].to_int();
+  return low;
+}
 }  // namespace
 
 Result<AlgebraicNumber> AlgebraicNumber::mul(const AlgebraicNumber& b) const {
@@ -766,18 +782,8 @@ Result<AlgebraicNumber> AlgebraicNumber::mul(const AlgebraicNumber& b) const {
   Int den = da * db;
   if (c.coeffs.size() <= d) return AlgebraicNumber(over(c.coeffs, den), std::move(f));
   if (f->m_int_.lead().is_one() && small_modulus(f->m_int_, c)) {
-    // A monic m of short coefficients divides c by one short product per term.
-    const auto& m = f->m_int_.coeffs;
-    std::vector<Mpz> r(c.coeffs.size());
-    for (std::size_t i = 0; i < r.size(); ++i) r[i] = Mpz(c.coeffs[i]);
-    for (std::size_t k = r.size(); k-- > d;) {
-      if (mpz_sgn(r[k].get()) == 0) continue;
-      for (std::size_t j = 0; j < d; ++j)
-        if (!m[j].is_zero()) mpz_submul(r[k - d + j].get(), r[k].get(), m[j].view().get());
-    }
-    std::vector<Int> low(d);
-    for (std::size_t j = 0; j < d; ++j) low[j] = r[j].to_int();
-    return AlgebraicNumber(over(low, den), std::move(f));
+    FracPoly r = over(remainder_monic(c, f->m_int_), den);
+    return AlgebraicNumber(std::move(r), std::move(f));
   }
   if (!f->reversed_inverse_.is_zero()) {
     // c = q·m + r: the k top coefficients of c, reversed, times 1/rev(m) give q reversed.
@@ -1850,6 +1856,29 @@ Result<Scaled> scaled_over(const AlgebraicNumber& v, Int e) {
 }
 
 Result<Scaled> scaled_mul(const Scaled& x, const Scaled& y) {
+  const FieldRef& f = x.a.field();
+  const IntPoly& m = f->integer_polynomial();
+  if (m.lead().is_one() && !x.a.is_rational() && !y.a.is_rational()) {
+    // Integral values stay integral modulo a monic m: no fractions until the content is taken.
+    auto integral = [](const AlgebraicNumber& v) {
+      std::vector<Int> c;
+      c.reserve(v.value().coeffs.size());
+      for (const auto& q : v.value().coeffs) c.push_back(q.num());
+      return IntPoly(std::move(c));
+    };
+    IntPoly c = IntPoly::mul(integral(x.a), integral(y.a));
+    if (c.coeffs.size() > f->degree() && small_modulus(m, c)) {
+      std::vector<Int> r = remainder_monic(c, m);
+      Int e = x.e * y.e;
+      const Int g = common_content(r, e);
+      if (!g.is_one()) {
+        for (auto& v : r)
+          if (!v.is_zero()) v = GY_TRY(Int::div_exact(v, g));
+        e = GY_TRY(Int::div_exact(e, g));
+      }
+      return Scaled{GY_TRY(AlgebraicNumber::make(f, to_fractions(IntPoly(std::move(r))))), std::move(e)};
+    }
+  }
   return scaled_over(GY_TRY(x.a.mul(y.a)), x.e * y.e);
 }
 
