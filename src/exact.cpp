@@ -1,6 +1,7 @@
 #include "exact.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <bitset>
 #include <cmath>
 #include <numeric>
@@ -734,6 +735,33 @@ Result<AlgebraicNumber> AlgebraicNumber::sub(const AlgebraicNumber& b) const {
   return AlgebraicNumber(FracPoly::sub(value_, b.value_), std::move(f));
 }
 
+namespace {
+// Whether dividing c by the monic m term by term costs less than through 1/rev(m): m's
+// coefficients far shorter than c's.
+bool small_modulus(const IntPoly& m, const IntPoly& c) {
+  std::uint64_t mb = 0, cb = 0;
+  for (const auto& x : m.coeffs) mb = std::max(mb, x.bit_length());
+  for (const auto& x : c.coeffs) cb = std::max(cb, x.bit_length());
+  return mb * 16 <= cb;
+}
+
+// c mod m for a monic m of degree d, c of degree d or more: one short product per term of m for
+// each term of c past d.
+std::vector<Int> remainder_monic(const IntPoly& c, const IntPoly& m) {
+  const std::size_t d = static_cast<std::size_t>(m.degree());
+  std::vector<Mpz> r(c.coeffs.size());
+  for (std::size_t i = 0; i < r.size(); ++i) r[i] = Mpz(c.coeffs[i]);
+  for (std::size_t k = r.size(); k-- > d;) {
+    if (mpz_sgn(r[k].get()) == 0) continue;
+    for (std::size_t j = 0; j < d; ++j)
+      if (!m.coeffs[j].is_zero()) mpz_submul(r[k - d + j].get(), r[k].get(), m.coeffs[j].view().get());
+  }
+  std::vector<Int> low(d);
+  for (std::size_t j = 0; j < d; ++j) low[j] = r[j].to_int();
+  return low;
+}
+}  // namespace
+
 Result<AlgebraicNumber> AlgebraicNumber::mul(const AlgebraicNumber& b) const {
   FieldRef f = GY_TRY(same_field(*this, b));
   if (value_.is_zero() || b.value_.is_zero()) return AlgebraicNumber(FracPoly(), std::move(f));
@@ -753,6 +781,10 @@ Result<AlgebraicNumber> AlgebraicNumber::mul(const AlgebraicNumber& b) const {
   const std::size_t d = f->degree();
   Int den = da * db;
   if (c.coeffs.size() <= d) return AlgebraicNumber(over(c.coeffs, den), std::move(f));
+  if (f->m_int_.lead().is_one() && small_modulus(f->m_int_, c)) {
+    FracPoly r = over(remainder_monic(c, f->m_int_), den);
+    return AlgebraicNumber(std::move(r), std::move(f));
+  }
   if (!f->reversed_inverse_.is_zero()) {
     // c = q·m + r: the k top coefficients of c, reversed, times 1/rev(m) give q reversed.
     const std::size_t top = c.coeffs.size() - 1, k = top - d + 1;
@@ -901,15 +933,76 @@ void crt_merge(Residues& into, const Residues& more) {
   into.n = std::move(n);
 }
 
-// a/b with a ≡ b·r (mod N), |a| and b at most `bound`, from the remainder sequence of N and r.
+// (x, y) = (a·x + b·y, c·x + d·y) for word cofactors.
+void apply_cofactors(Mpz& x, Mpz& y, std::int64_t a, std::int64_t b, std::int64_t c, std::int64_t d, Mpz& t, Mpz& u) {
+  auto addmul = [](mpz_ptr z, mpz_srcptr v, std::int64_t k) {
+    if (k >= 0)
+      mpz_addmul_ui(z, v, static_cast<unsigned long>(k));
+    else
+      mpz_submul_ui(z, v, static_cast<unsigned long>(-k));
+  };
+  mpz_mul_si(t.get(), x.get(), a);
+  addmul(t.get(), y.get(), b);
+  mpz_mul_si(u.get(), x.get(), c);
+  addmul(u.get(), y.get(), d);
+  mpz_swap(x.get(), t.get());
+  mpz_swap(y.get(), u.get());
+}
+
+// The cofactors of as many steps of the remainder sequence of r0 > r1 > 0 as their leading 62 bits
+// decide (Lehmer's test: a quotient counts when both bounds of the leading parts give it); none
+// when not even one.
+struct LehmerStep {
+  std::int64_t a = 1, b = 0, c = 0, d = 1;
+};
+std::optional<LehmerStep> lehmer_cofactors(mpz_srcptr r0, mpz_srcptr r1, Mpz& t) {
+  const std::size_t bits = mpz_sizeinbase(r0, 2);
+  const std::size_t shift = bits > 62 ? bits - 62 : 0;
+  mpz_tdiv_q_2exp(t.get(), r0, shift);
+  __int128 x = static_cast<__int128>(mpz_get_ui(t.get()));
+  mpz_tdiv_q_2exp(t.get(), r1, shift);
+  __int128 y = static_cast<__int128>(mpz_get_ui(t.get()));
+  __int128 a = 1, b = 0, c = 0, d = 1;
+  bool any = false;
+  for (;;) {
+    if (y + c == 0 || y + d == 0) break;
+    const __int128 q = (x + a) / (y + c);
+    if (q != (x + b) / (y + d)) break;
+    __int128 v = a - q * c;
+    a = c;
+    c = v;
+    v = b - q * d;
+    b = d;
+    d = v;
+    v = x - q * y;
+    x = y;
+    y = v;
+    any = true;
+  }
+  if (!any || b == 0) return std::nullopt;
+  return LehmerStep{static_cast<std::int64_t>(a), static_cast<std::int64_t>(b), static_cast<std::int64_t>(c),
+                    static_cast<std::int64_t>(d)};
+}
+
+// a/b with a ≡ b·r (mod N), |a| and b at most `bound`, from the remainder sequence of N and r. Far
+// above the bound the sequence goes on by Lehmer's steps: each remainder they pass exceeds r1 / 2^63,
+// so none is the first at most `bound` unless the last.
 std::optional<std::pair<Mpz, Mpz>> rational_from_residue(mpz_srcptr r, mpz_srcptr N, mpz_srcptr bound) {
   Mpz r0, r1, s0, s1, q, t;
   mpz_set(r0.get(), N);
   mpz_fdiv_r(r1.get(), r, N);
   mpz_set_ui(s0.get(), 0);
   mpz_set_ui(s1.get(), 1);
+  const std::size_t bound_bits = mpz_sgn(bound) > 0 ? mpz_sizeinbase(bound, 2) : 0;
+  Mpz u;
   for (std::size_t steps = 0; mpz_cmp(r1.get(), bound) > 0; ++steps) {
     if (steps % 16 == 15) poll_interrupt();  // a step costs a division of numbers as long as N
+    if (mpz_sizeinbase(r1.get(), 2) > bound_bits + 72)
+      if (auto m = lehmer_cofactors(r0.get(), r1.get(), t)) {
+        apply_cofactors(r0, r1, m->a, m->b, m->c, m->d, t, u);
+        apply_cofactors(s0, s1, m->a, m->b, m->c, m->d, t, u);
+        continue;
+      }
     mpz_fdiv_qr(q.get(), t.get(), r0.get(), r1.get());
     mpz_swap(r0.get(), r1.get());
     mpz_swap(r1.get(), t.get());
@@ -931,13 +1024,32 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> reconstruct_rational(const Resid
   mpz_sqrt(bound.get(), bound.get());
   mpz_fdiv_q_2exp(half.get(), res.n.get(), 1);
   Mpz d(1ul);
-  std::vector<Mpz> u(res.x.size());
-  for (std::size_t k = 0; k < res.x.size(); ++k) {
+  const std::size_t size = res.x.size();
+  std::vector<Mpz> u(size);
+  // The symmetric residue of x_k·d.
+  auto scaled = [&](mpz_ptr out, std::size_t k) {
+    mpz_mul(out, res.x[k].get(), d.get());
+    mpz_mod(out, out, res.n.get());
+    if (mpz_cmp(out, half.get()) > 0) mpz_sub(out, out, res.n.get());
+  };
+  // Once d is known, the residues of the next coefficients are formed ahead, a block at a time in
+  // parallel: most are numerators already, and a failure wastes at most one block.
+  constexpr std::size_t kAhead = 16;
+  const bool parallel = mpz_sizeinbase(res.n.get(), 2) > 8192;
+  std::vector<Mpz> ahead(kAhead);
+  std::size_t ahead_from = size, ahead_to = size;
+  for (std::size_t k = 0; k < size; ++k) {
     poll_interrupt();
     // With the denominator so far, a small symmetric residue is the numerator itself.
-    mpz_mul(v.get(), res.x[k].get(), d.get());
-    mpz_mod(v.get(), v.get(), res.n.get());
-    if (mpz_cmp(v.get(), half.get()) > 0) mpz_sub(v.get(), v.get(), res.n.get());
+    if (parallel && mpz_cmp_ui(d.get(), 1) != 0 && (k < ahead_from || k >= ahead_to)) {
+      ahead_from = k;
+      ahead_to = std::min(size, k + kAhead);
+      for_each_parallel(ahead_to - ahead_from, 1, [&](std::size_t j) { scaled(ahead[j].get(), ahead_from + j); });
+    }
+    if (k >= ahead_from && k < ahead_to)
+      mpz_swap(v.get(), ahead[k - ahead_from].get());
+    else
+      scaled(v.get(), k);
     if (mpz_cmpabs(v.get(), bound.get()) <= 0) {
       u[k] = std::move(v);
       continue;
@@ -948,6 +1060,7 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> reconstruct_rational(const Resid
     mpz_mul(d.get(), d.get(), frac->second.get());
     if (mpz_cmp(d.get(), bound.get()) > 0) return std::nullopt;
     u[k] = std::move(frac->first);
+    ahead_from = ahead_to = size;  // formed with the old d
   }
   return std::pair{std::move(u), std::move(d)};
 }
@@ -1353,6 +1466,136 @@ std::pair<Fraction, Fraction> enclosure_at(const FracPoly& value, const Fraction
   return bounds_sum(value, lower, upper, false);
 }
 
+// Bounds, in fixed point, of the two ends enclosure_at gives for one number at intervals [lo, hi]
+// with lo >= 0, where they are Σ c_i·lo^i and Σ c_i·hi^i over the coefficients c_i = A_i / D of
+// each sign. The coefficients are rounded once to G fraction bits, the powers to P, so that a test
+// costs short products however long A and D are; each rounding is directed, so the bounds hold.
+class FixedEnds {
+ public:
+  explicit FixedEnds(const FracPoly& value) : a_(clear_denominators(value, d_)) {
+    for (const auto& c : a_.coeffs) bits_ = std::max(bits_, c.bit_length());
+  }
+
+  // Bounds of the ends (a, b) of enclosure_at(value, lo, hi): a_lo <= a <= a_hi, b_lo <= b <= b_hi.
+  struct Bounds {
+    Fraction a_lo, a_hi, b_lo, b_hi;
+  };
+  std::optional<Bounds> at(const Fraction& lo, const Fraction& hi) {
+    if (lo.sign() < 0 || hi < lo) return std::nullopt;
+    const std::size_t n = a_.coeffs.size() - 1;
+    // P past the ends' own precision, so that the rounding stays far below the enclosure's width;
+    // G past P by the size of the largest power, so that the coefficients' rounding does too.
+    const std::uint64_t extra = 64 + log2_ceil(n + 1) + 4;
+    const std::uint64_t p = std::max({lo.den().bit_length(), hi.den().bit_length(), std::uint64_t{1}}) + extra;
+    const std::uint64_t top = hi.is_zero() ? 0 : static_cast<std::uint64_t>(std::max<std::int64_t>(0, floor_log2(hi) + 1));
+    // Powers of an interval past 1 ask for as many more bits of the coefficients; the exact ends
+    // cost less once that passes the coefficients' own length.
+    if (n * top > bits_) return std::nullopt;
+    const std::uint64_t g = p + n * top + extra;
+    if (g > g_) round_coefficients(std::max(g, 2 * g_));  // doubling, so that rounding is rare
+    const std::uint64_t gp = g_ + p;
+    // Powers of lo and hi rounded down and up, times 2^p.
+    auto powers = [&](const Fraction& x, std::vector<Int>& down, std::vector<Int>& up) {
+      down.assign(n + 1, Int());
+      up.assign(n + 1, Int());
+      Mpz xd, xu, t;
+      scaled_floor(x, p, xd, xu);
+      Mpz pd, pu;
+      mpz_set_ui(pd.get(), 1);
+      mpz_mul_2exp(pd.get(), pd.get(), p);
+      mpz_set(pu.get(), pd.get());
+      down[0] = pd.to_int();
+      up[0] = pu.to_int();
+      for (std::size_t i = 1; i <= n; ++i) {
+        mpz_mul(pd.get(), pd.get(), xd.get());
+        mpz_fdiv_q_2exp(pd.get(), pd.get(), p);
+        mpz_mul(pu.get(), pu.get(), xu.get());
+        mpz_cdiv_q_2exp(pu.get(), pu.get(), p);
+        if (a_.coeffs[i].is_zero()) continue;
+        down[i] = pd.to_int();
+        up[i] = pu.to_int();
+      }
+    };
+    std::vector<Int> lo_d, lo_u, hi_d, hi_u;
+    powers(lo, lo_d, lo_u);
+    powers(hi, hi_d, hi_u);
+    Mpz s[4];  // a_lo, a_hi, b_lo, b_hi
+    for (std::size_t i = 0; i <= n; ++i) {
+      const Int& c = a_.coeffs[i];
+      if (c.is_zero()) continue;
+      const bool positive = c.sign() > 0;
+      // a takes lo^i for a positive coefficient and hi^i for a negative one; b the other.
+      const std::vector<Int>& a_d = positive ? lo_d : hi_d;
+      const std::vector<Int>& a_u = positive ? lo_u : hi_u;
+      const std::vector<Int>& b_d = positive ? hi_d : lo_d;
+      const std::vector<Int>& b_u = positive ? hi_u : lo_u;
+      // q·x over its bounds: for q >= 0 the least is q_down·x_down, for q < 0 it is q_down·x_up.
+      mpz_addmul(s[0].get(), q_down_[i].get(), (positive ? a_d : a_u)[i].view().get());
+      mpz_addmul(s[1].get(), q_up_[i].get(), (positive ? a_u : a_d)[i].view().get());
+      mpz_addmul(s[2].get(), q_down_[i].get(), (positive ? b_d : b_u)[i].view().get());
+      mpz_addmul(s[3].get(), q_up_[i].get(), (positive ? b_u : b_d)[i].view().get());
+    }
+    const Int den = Int(1).shl(gp);
+    return Bounds{Fraction::make_unreduced(s[0].to_int(), den), Fraction::make_unreduced(s[1].to_int(), den),
+                  Fraction::make_unreduced(s[2].to_int(), den), Fraction::make_unreduced(s[3].to_int(), den)};
+  }
+
+ private:
+  // floor(x·2^k) and ceil(x·2^k).
+  static void scaled_floor(const Fraction& x, std::uint64_t k, Mpz& down, Mpz& up) {
+    Mpz n(x.num());
+    mpz_mul_2exp(n.get(), n.get(), k);
+    mpz_fdiv_q(down.get(), n.get(), x.den().view().get());
+    mpz_cdiv_q(up.get(), n.get(), x.den().view().get());
+  }
+  void round_coefficients(std::uint64_t g) {
+    g_ = g;
+    q_down_.assign(a_.coeffs.size(), Mpz());
+    q_up_.assign(a_.coeffs.size(), Mpz());
+    for (std::size_t i = 0; i < a_.coeffs.size(); ++i) {
+      if (a_.coeffs[i].is_zero()) continue;
+      Mpz c(a_.coeffs[i]);
+      mpz_mul_2exp(c.get(), c.get(), g);
+      mpz_fdiv_q(q_down_[i].get(), c.get(), d_.view().get());
+      mpz_cdiv_q(q_up_[i].get(), c.get(), d_.view().get());
+    }
+  }
+
+  Int d_;
+  IntPoly a_;
+  std::uint64_t bits_ = 0;  // of the longest A_i
+  std::uint64_t g_ = 0;
+  std::vector<Mpz> q_down_, q_up_;
+};
+
+// Whether the enclosure enclosure_at gives for a number at [lo, hi] passes a test: `decide` reads
+// it off bounds of the ends when they settle it, `exact` off the ends themselves otherwise.
+template <class Decide, class Exact>
+bool enclosure_passes(FixedEnds* fixed, const FracPoly& value, const Fraction& lo, const Fraction& hi,
+                      const Decide& decide, const Exact& exact) {
+  if (fixed)
+    if (auto b = fixed->at(lo, hi))
+      if (std::optional<bool> r = decide(*b)) return *r;
+  auto [a, b] = enclosure_at(value, lo, hi);
+  return exact(a, b);
+}
+
+constexpr std::uint64_t kFixedEndsBits = std::uint64_t{1} << 18;
+
+// Fixed-point bounds pay for numbers of fields of some degree, where the exact ends take long
+// powers of the interval's ends; not for very long coefficients, which they divide at each
+// precision, nor for values of few terms, whose exact ends take only their own powers.
+std::optional<FixedEnds> fixed_ends_for(const FracPoly& value) {
+  std::uint64_t bits = 0;
+  std::size_t terms = 0;
+  for (const auto& c : value.coeffs) {
+    bits = std::max({bits, c.num().bit_length(), c.den().bit_length()});
+    terms += c.is_zero() ? 0 : 1;
+  }
+  if (value.degree() < 4 || bits > kFixedEndsBits || terms * 4 <= value.coeffs.size()) return std::nullopt;
+  return FixedEnds(value);
+}
+
 }  // namespace
 
 Result<std::pair<Fraction, Fraction>> AlgebraicNumber::interval() const { return enclosure(true); }
@@ -1443,13 +1686,20 @@ Result<int> AlgebraicNumber::sign() const {
   if (value_.is_zero()) return 0;
   if (value_.degree() == 0) return value_[0].sign();
   auto settled = [](const Fraction& l, const Fraction& u) { return l.sign() == u.sign(); };
+  // a <= b: bounds apart from zero on one side settle it, bounds on both sides of it do not.
+  auto decide = [](const FixedEnds::Bounds& b) -> std::optional<bool> {
+    if (b.a_lo.sign() > 0 || b.b_hi.sign() < 0) return true;
+    if (b.a_hi.sign() < 0 && b.b_lo.sign() > 0) return false;
+    return std::nullopt;
+  };
+  std::optional<FixedEnds> fixed;
   for (;;) {
     auto [l, u] = filtered_enclosure(settled);
     if (l.sign() == u.sign()) return l.sign();
+    if (!fixed) fixed = fixed_ends_for(value_);
     GY_CHECK(field_->refine_until(
         [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
-          auto [a, b] = enclosure_at(value_, lo, hi);
-          return a.sign() == b.sign();
+          return enclosure_passes(fixed ? &*fixed : nullptr, value_, lo, hi, decide, settled);
         },
         refine_limit(value_, *field_, liouville_bits(value_, *field_, 0))));
   }
@@ -1468,14 +1718,22 @@ bool same_double(const Fraction& a, const Fraction& b) {
 
 Result<double> AlgebraicNumber::to_f64() const {
   if (value_.degree() <= 0) return value_.is_zero() ? 0.0 : value_[0].to_f64();
+  // Rounding is monotone and a <= b: bounds that round alike settle it, bounds apart that round
+  // apart do not.
+  auto decide = [](const FixedEnds::Bounds& b) -> std::optional<bool> {
+    if (same_double(b.a_lo, b.b_hi)) return true;
+    if (b.a_hi < b.b_lo && !same_double(b.a_hi, b.b_lo)) return false;
+    return std::nullopt;
+  };
+  std::optional<FixedEnds> fixed;
   for (;;) {
     auto [l, u] = filtered_enclosure(same_double);
     if (same_double(l, u)) return l.to_f64();
+    if (!fixed) fixed = fixed_ends_for(value_);
     // The nearest rounding boundary is a multiple of 2^-1075 below 2^1025.
     GY_CHECK(field_->refine_until(
         [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
-          auto [a, b] = enclosure_at(value_, lo, hi);
-          return same_double(a, b);
+          return enclosure_passes(fixed ? &*fixed : nullptr, value_, lo, hi, decide, same_double);
         },
         refine_limit(value_, *field_, liouville_bits(value_, *field_, 2100))));
   }
@@ -1555,25 +1813,131 @@ Result<FracPoly> minimal_polynomial_of(const AlgebraicNumber& v) {
   return fail(Error::other("no minimal polynomial within the field degree (this shouldn't happen)"));
 }
 
+// A number of a field as a / e: a with integer coefficients, e > 0. Products of such numbers need no
+// gcd per coefficient, only one for the common content.
+struct Scaled {
+  AlgebraicNumber a;
+  Int e;
+};
+
+// gcd(e, a_0, a_1, …): one gcd of e with a combination of the a_k, then one more for each a_k it
+// does not divide (rarely any).
+Int common_content(const std::vector<Int>& a, const Int& e) {
+  if (e.is_one()) return e;
+  Mpz s, t;
+  std::uint64_t w = 0x9e3779b97f4a7c15ull;
+  for (const auto& x : a) {
+    if (x.is_zero()) continue;
+    w = w * 6364136223846793005ull + 1442695040888963407ull;
+    mpz_addmul_ui(s.get(), x.view().get(), (w >> 33) | 1);
+  }
+  mpz_gcd(t.get(), s.get(), e.view().get());
+  Int g = t.to_int();
+  for (const auto& x : a) {
+    if (g.is_one()) break;
+    if (!x.is_zero() && !mpz_divisible_p(x.view().get(), g.view().get())) g = Int::gcd(g, x);
+  }
+  return g;
+}
+
+// a / e in lowest terms as a whole: a's value over a common denominator, the content shared with e
+// divided out.
+Result<Scaled> scaled_over(const AlgebraicNumber& v, Int e) {
+  Int den;
+  IntPoly a = clear_denominators(v.value(), den);
+  if (!den.is_one()) e *= den;
+  const Int g = common_content(a.coeffs, e);
+  if (!g.is_one()) {
+    for (auto& c : a.coeffs)
+      if (!c.is_zero()) c = GY_TRY(Int::div_exact(c, g));
+    e = GY_TRY(Int::div_exact(e, g));
+  }
+  return Scaled{GY_TRY(AlgebraicNumber::make(v.field(), to_fractions(a))), std::move(e)};
+}
+
+Result<Scaled> scaled_mul(const Scaled& x, const Scaled& y) {
+  const FieldRef& f = x.a.field();
+  const IntPoly& m = f->integer_polynomial();
+  if (m.lead().is_one() && !x.a.is_rational() && !y.a.is_rational()) {
+    // Integral values stay integral modulo a monic m: no fractions until the content is taken.
+    auto integral = [](const AlgebraicNumber& v) {
+      std::vector<Int> c;
+      c.reserve(v.value().coeffs.size());
+      for (const auto& q : v.value().coeffs) c.push_back(q.num());
+      return IntPoly(std::move(c));
+    };
+    IntPoly c = IntPoly::mul(integral(x.a), integral(y.a));
+    if (c.coeffs.size() > f->degree() && small_modulus(m, c)) {
+      std::vector<Int> r = remainder_monic(c, m);
+      Int e = x.e * y.e;
+      const Int g = common_content(r, e);
+      if (!g.is_one()) {
+        for (auto& v : r)
+          if (!v.is_zero()) v = GY_TRY(Int::div_exact(v, g));
+        e = GY_TRY(Int::div_exact(e, g));
+      }
+      return Scaled{GY_TRY(AlgebraicNumber::make(f, to_fractions(IntPoly(std::move(r))))), std::move(e)};
+    }
+  }
+  return scaled_over(GY_TRY(x.a.mul(y.a)), x.e * y.e);
+}
+
+// s + c for a rational c.
+Result<Scaled> scaled_add(const Scaled& s, const Fraction& c) {
+  if (c.is_zero()) return s;
+  std::vector<Fraction> v = s.a.value().coeffs;
+  if (v.empty()) v.emplace_back();
+  for (auto& x : v) x = x * Fraction(c.den());
+  v[0] = v[0] + Fraction(c.num() * s.e);
+  return scaled_over(GY_TRY(AlgebraicNumber::make(s.a.field(), FracPoly(std::move(v)))), s.e * c.den());
+}
+
 // Whether m(x) = 0, exactly: Horner's rule in x's field, or for a polynomial of few terms each
-// power by squaring.
+// power by squaring. Values are carried over one common denominator (see Scaled).
 Result<bool> vanishes_at(const FracPoly& m, const AlgebraicNumber& x) {
   std::size_t terms = 0;
   for (const auto& c : m.coeffs) terms += c.is_zero() ? 0 : 1;
-  AlgebraicNumber sum = AlgebraicNumber::zero(x.field());
+  const Scaled one{AlgebraicNumber::one(x.field()), Int(1)};
+  const Scaled sx = GY_TRY(scaled_over(x, Int(1)));
   if (terms * 4 <= m.coeffs.size()) {
-    for (std::size_t k = 0; k < m.coeffs.size(); ++k) {
+    // x^(2^j) as far as the degree asks, each power of m a product of them; the sum over the least
+    // common multiple of the denominators.
+    std::vector<Scaled> squares{sx};
+    const std::size_t top = m.coeffs.size() - 1;
+    while ((std::size_t{1} << squares.size()) <= top) {
+      poll_interrupt();
+      squares.push_back(GY_TRY(scaled_mul(squares.back(), squares.back())));
+    }
+    std::vector<std::pair<Scaled, Fraction>> parts;
+    Int l(1);
+    for (std::size_t k = 0; k <= top; ++k) {
       if (m.coeffs[k].is_zero()) continue;
-      AlgebraicNumber t = GY_TRY(AlgebraicNumber::pow(x.field(), x, Int(static_cast<std::int64_t>(k))));
-      sum = GY_TRY(sum.add(GY_TRY(t.mul(AlgebraicNumber::rational(x.field(), m.coeffs[k])))));
+      std::optional<Scaled> p;
+      for (std::size_t j = 0; (k >> j) != 0; ++j) {
+        if (((k >> j) & 1) == 0) continue;
+        poll_interrupt();
+        p = p ? GY_TRY(scaled_mul(*p, squares[j])) : squares[j];
+      }
+      if (!p) p = one;
+      l = Int::lcm(l, p->e * m.coeffs[k].den());
+      parts.emplace_back(std::move(*p), m.coeffs[k]);
     }
-  } else {
-    for (std::size_t k = m.coeffs.size(); k-- > 0;) {
-      GY_CHECK(sum.mul_into(x));
-      sum = GY_TRY(sum.add(AlgebraicNumber::rational(x.field(), m.coeffs[k])));
+    std::vector<Int> sum(x.field()->degree());
+    for (const auto& [p, c] : parts) {
+      const Int f = c.num() * (l / (p.e * c.den()));
+      const auto& v = p.a.value().coeffs;
+      for (std::size_t i = 0; i < v.size(); ++i)
+        if (!v[i].is_zero()) sum[i] += v[i].num() * f;
     }
+    return std::all_of(sum.begin(), sum.end(), [](const Int& c) { return c.is_zero(); });
   }
-  return sum.is_zero();
+  Scaled acc{AlgebraicNumber::zero(x.field()), Int(1)};
+  for (std::size_t k = m.coeffs.size(); k-- > 0;) {
+    poll_interrupt();
+    if (!acc.a.is_zero()) acc = GY_TRY(scaled_mul(acc, sx));
+    acc = GY_TRY(scaled_add(acc, m.coeffs[k]));
+  }
+  return acc.a.is_zero();
 }
 
 // The monic minimal polynomial of v = V/D modulo the prime of F, for a prime that keeps the field's
@@ -1842,14 +2206,19 @@ Fraction width(const Fraction& lo, Fraction hi) {
 }
 
 // Narrows x's field until x's enclosure is at most 2^-bits of `now`, its width now.
-Status narrow_number(const AlgebraicNumber& x, const Fraction& now, std::uint64_t bits) {
+Status narrow_number(const AlgebraicNumber& x, FixedEnds* fixed, const Fraction& now, std::uint64_t bits) {
   if (now.is_zero() || x.is_rational()) return {};
   const Fraction target = now * power_of_two(-static_cast<std::int64_t>(bits));
   const std::uint64_t below = static_cast<std::uint64_t>(std::max<std::int64_t>(0, -floor_log2(target)));
+  auto decide = [&](const FixedEnds::Bounds& b) -> std::optional<bool> {
+    if (width(b.a_lo, b.b_hi) <= target) return true;
+    if (width(b.a_hi, b.b_lo) > target) return false;
+    return std::nullopt;
+  };
+  auto exact = [&](const Fraction& a, const Fraction& b) { return width(a, b) <= target; };
   return x.field()->refine_until(
       [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
-        auto [a, b] = enclosure_at(x.value(), lo, hi);
-        return width(a, b) <= target;
+        return enclosure_passes(fixed, x.value(), lo, hi, decide, exact);
       },
       refine_limit(x.value(), *x.field(), below));
 }
@@ -1899,17 +2268,30 @@ bool nonzero_modulo_primes(const FracPoly& m, const AlgebraicNumber& x) {
 
 // Narrows x's field until x's enclosure, `now` at first, is within 2^-64 of its larger end or 2^-128
 // wide; whether it narrowed.
-Result<bool> narrow_to_float(const AlgebraicNumber& x, const std::pair<Fraction, Fraction>& now) {
-  auto close = [](const Fraction& a, const Fraction& b) {
+Result<bool> narrow_to_float(const AlgebraicNumber& x, FixedEnds* fixed, const std::pair<Fraction, Fraction>& now) {
+  const Fraction tiny = power_of_two(-128), relative = power_of_two(-64);
+  auto close = [&](const Fraction& a, const Fraction& b) {
     const Fraction w = width(a, b);
-    if (w <= power_of_two(-128)) return true;
-    return w <= std::max(a.abs(), b.abs()) * power_of_two(-64);
+    if (w <= tiny) return true;
+    return w <= std::max(a.abs(), b.abs()) * relative;
+  };
+  // The width lies in [b_lo − a_hi, b_hi − a_lo], the larger size of the ends between the least
+  // and the largest size their bounds allow.
+  auto decide = [&](const FixedEnds::Bounds& b) -> std::optional<bool> {
+    auto least = [](const Fraction& lo, const Fraction& hi) {
+      return lo.sign() > 0 ? lo : hi.sign() < 0 ? hi.abs() : Fraction();
+    };
+    const Fraction w_hi = width(b.a_lo, b.b_hi), w_lo = width(b.a_hi, b.b_lo);
+    const Fraction size_lo = std::max(least(b.a_lo, b.a_hi), least(b.b_lo, b.b_hi));
+    const Fraction size_hi = std::max({b.a_lo.abs(), b.a_hi.abs(), b.b_lo.abs(), b.b_hi.abs()});
+    if (w_hi <= tiny || w_hi <= size_lo * relative) return true;
+    if (w_lo > tiny && w_lo > size_hi * relative) return false;
+    return std::nullopt;
   };
   if (x.is_rational() || close(now.first, now.second)) return false;
   GY_CHECK(x.field()->refine_until(
       [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
-        auto [a, b] = enclosure_at(x.value(), lo, hi);
-        return close(a, b);
+        return enclosure_passes(fixed, x.value(), lo, hi, decide, close);
       },
       refine_limit(x.value(), *x.field(), 128)));
   return true;
@@ -1933,8 +2315,9 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
     return std::nullopt;
   };
   if (auto s = order()) return *s;
-  if (GY_TRY(narrow_to_float(*this, ea))) ea = enclosure(false);
-  if (GY_TRY(narrow_to_float(b, eb))) eb = b.enclosure(false);
+  std::optional<FixedEnds> fa = fixed_ends_for(value_), fb = fixed_ends_for(b.value_);
+  if (GY_TRY(narrow_to_float(*this, fa ? &*fa : nullptr, ea))) ea = enclosure(false);
+  if (GY_TRY(narrow_to_float(b, fb ? &*fb : nullptr, eb))) eb = b.enclosure(false);
   if (auto s = order()) return *s;
   // Numbers this close are equal exactly when the minimal polynomial of one, taken in the smaller
   // field, vanishes at the other and one interval holding both enclosures holds one root of it. A
@@ -1957,8 +2340,8 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
     poll_interrupt();
     if (auto s = order()) return *s;
     if (sturm && sturm->count(std::min(ea.first, eb.first), std::max(ea.second, eb.second)) == 1) return 0;
-    GY_CHECK(narrow_number(*this, width(ea.first, ea.second), bits));
-    GY_CHECK(narrow_number(b, width(eb.first, eb.second), bits));
+    GY_CHECK(narrow_number(*this, fa ? &*fa : nullptr, width(ea.first, ea.second), bits));
+    GY_CHECK(narrow_number(b, fb ? &*fb : nullptr, width(eb.first, eb.second), bits));
     ea = enclosure(false);
     eb = b.enclosure(false);
   }
@@ -2543,11 +2926,13 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
     FieldRef field;
     AlgebraicNumber image;
     std::vector<AlgebraicNumber> powers;
+    std::vector<AlgebraicNumber> squares;  // image^(2^j)
+    std::vector<AlgebraicNumber> inverse_squares;  // image^(−2^j), for a field of x^n − w
   };
   FieldRef k = numbers[0].field();
   std::vector<Source> sources;
   std::unordered_map<const NumberField*, std::size_t> index;
-  sources.push_back({k, GY_TRY(AlgebraicNumber::generator(k)), {}});
+  sources.push_back({k, GY_TRY(AlgebraicNumber::generator(k)), {}, {}, {}});
   index.emplace(k.get(), 0);
   for (std::size_t i = 1; i < numbers.size(); ++i) {
     const FieldRef& b = numbers[i].field();
@@ -2565,7 +2950,7 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
       for (auto& s : sources) s.image = AlgebraicNumber(substitute(s.image.value(), powers), j.field);
     }
     index.emplace(b.get(), sources.size());
-    sources.push_back({b, std::move(j.beta), {}});
+    sources.push_back({b, std::move(j.beta), {}, {}, {}});
     k = std::move(j.field);
   }
   // Rewrite every number once; nothing is changed before all values are known.
@@ -2573,12 +2958,47 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
   for (std::size_t i = 0; i < numbers.size(); ++i) {
     if (numbers[i].field() == k) continue;
     Source& s = sources[index.at(numbers[i].field().get())];
+    const FracPoly& v = numbers[i].value();
     if (s.powers.empty()) s.powers.push_back(AlgebraicNumber::one(k));
-    while (static_cast<std::int64_t>(s.powers.size()) <= numbers[i].value().degree()) {
+    std::size_t terms = 0;
+    for (const auto& c : v.coeffs) terms += c.is_zero() ? 0 : 1;
+    if (terms * 4 <= v.coeffs.size() && static_cast<std::int64_t>(s.powers.size()) <= v.degree()) {
+      // A value of few terms takes each power it has as a product of repeated squares.
+      std::vector<AlgebraicNumber> powers(v.coeffs.size());
+      if (s.squares.empty()) s.squares.push_back(s.image);
+      for (std::size_t e = 0; e < v.coeffs.size(); ++e) {
+        if (v.coeffs[e].is_zero()) continue;
+        if (e < s.powers.size()) {
+          powers[e] = s.powers[e];
+          continue;
+        }
+        // In the field of x^n − w, image^e = w·image^(e − n) when the inverse's powers cost less.
+        const FracPoly& m = s.field->minimal_polynomial();
+        const std::size_t n = m.coeffs.size() - 1;
+        const bool binomial = e < n && std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1,
+                                                   [](const Fraction& c) { return c.is_zero(); });
+        auto cost = [](std::size_t x) { return std::bit_width(x) + std::popcount(x); };
+        const bool inverted = binomial && cost(n - e) + 4 < cost(e);
+        std::vector<AlgebraicNumber>& sq = inverted ? s.inverse_squares : s.squares;
+        if (sq.empty()) sq.push_back(inverted ? GY_TRY(s.image.inverse()) : s.image);
+        const std::size_t f = inverted ? n - e : e;
+        std::optional<AlgebraicNumber> p;
+        for (std::size_t j = 0; (f >> j) != 0; ++j) {
+          poll_interrupt();
+          while (sq.size() <= j) sq.push_back(GY_TRY(sq.back().mul(sq.back())));
+          if ((f >> j) & 1) p = p ? GY_TRY(p->mul(sq[j])) : sq[j];
+        }
+        if (inverted) p = GY_TRY(p->mul(AlgebraicNumber::rational(k, GY_TRY(m.coeffs[0].neg().div(m.lead())))));
+        powers[e] = std::move(*p);
+      }
+      rewritten.emplace_back(i, AlgebraicNumber(substitute(v, powers), k));
+      continue;
+    }
+    while (static_cast<std::int64_t>(s.powers.size()) <= v.degree()) {
       poll_interrupt();
       s.powers.push_back(GY_TRY(s.powers.back().mul(s.image)));
     }
-    rewritten.emplace_back(i, AlgebraicNumber(substitute(numbers[i].value(), s.powers), k));
+    rewritten.emplace_back(i, AlgebraicNumber(substitute(v, s.powers), k));
   }
   for (auto& [i, x] : rewritten) numbers[i] = std::move(x);
   return {};
