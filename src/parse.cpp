@@ -1046,6 +1046,23 @@ std::optional<Result<Value>> product_put_off(char op, const Value& a, const Valu
   return defer(op, {a, b}, Int(), std::move(*r));
 }
 
+// 1/y for a quotient x/y, taken in y's own field before the two fields are joined, when that gives
+// the same quotient for less work: y irrational, of another field than an irrational x, and 1/y a
+// polynomial in y's generator of no higher degree than y (so the join rewrites no more powers for
+// it). Inverting in the smaller field spares the inverse in the joined one; the product is then the
+// one the quotient forms. Nothing for a zero y, or when the inverse fails: the quotient then takes
+// its own road, with its own errors.
+std::optional<AlgebraicNumber> inverse_before_join(const AlgebraicNumber& x, const AlgebraicNumber& y) {
+  if (x.field() == y.field() || x.is_rational() || y.is_rational()) return std::nullopt;
+  try {
+    Result<AlgebraicNumber> inverse = y.inverse();
+    if (!inverse || inverse->value().degree() > y.value().degree()) return std::nullopt;
+    return std::move(*inverse);
+  } catch (const MemoryRefusal&) {
+    return std::nullopt;
+  }
+}
+
 Result<Value> evaluate(const Expr& expr, std::size_t depth);
 
 // "^", "+", "-", "*" or "/" of two evaluated operands; the last four in the common field of both.
@@ -1070,6 +1087,12 @@ Result<Value> apply_binary(const std::string& op, const Value& left, const Value
   args.reserve(2);
   args.push_back(GY_TRY(formed(left)));
   args.push_back(GY_TRY(formed(right)));
+  if (op == "/")
+    if (auto inverse = inverse_before_join(args[0], args[1])) {
+      args[1] = std::move(*inverse);
+      GY_CHECK(common_field(args));
+      return args[0].mul(args[1]);
+    }
   GY_CHECK(common_field(args));
   if (op == "+") return args[0].add(args[1]);
   if (op == "-") return args[0].sub(args[1]);

@@ -200,6 +200,26 @@ TEST(Evaluate, LargeRationalPowersPutOff) {
   EXPECT_TRUE(got->field() == want.field() && got->value() == want.value());
 }
 
+// A divisor of another field than the dividend's is inverted in its own field where that is cheaper:
+// the quotient, its field and its text are those of joining first and dividing in the joined field.
+TEST(Evaluate, QuotientsAcrossFields) {
+  for (const auto& [x, y] : {std::pair{"2^0.1", "sqrt(10.95)"}, {"sqrt(5)+cbrt(2)", "sqrt(3)-1"}, {"(0.5^0.05)", "2*sqrt(493)"},
+                             {"sqrt(3)", "2^0.1"}, {"sqrt(2)", "sqrt(2)-sqrt(2)"}}) {
+    std::vector<AlgebraicNumber> both{*eval(x), *eval(y)};
+    ASSERT_TRUE(common_field(both).has_value());
+    const auto want = both[0].div(both[1]);
+    const auto got = eval(std::string("(") + x + ")/(" + y + ")");
+    ASSERT_EQ(got.has_value(), want.has_value()) << x << " / " << y;
+    if (!got) {
+      EXPECT_EQ(got.error(), want.error());
+      continue;
+    }
+    EXPECT_EQ(got->field()->minimal_polynomial(), want->field()->minimal_polynomial()) << x << " / " << y;
+    EXPECT_EQ(got->value(), want->value()) << x << " / " << y;
+    EXPECT_EQ(got->to_string(), want->to_string()) << x << " / " << y;
+  }
+}
+
 // Evaluation stops at a poll point once its call is to stop, also inside a long chain.
 TEST(Evaluate, StopsWhenAsked) {
   std::string sum = "1";
