@@ -891,11 +891,6 @@ std::optional<Facts> facts_of(const Value& v) {
   return f;
 }
 
-bool is_rational_zero(const Value& v) {
-  const auto* x = std::get_if<AlgebraicNumber>(&v);
-  return x && x->is_zero() && x->field().get() == rationals();
-}
-
 MemoryRefusal product_refusal(std::uint64_t bits) {
   return MemoryRefusal(cat("a product of ", bits, " bits or more exceeds the limit of ", Int::kMaxBits, " bits of an integer"));
 }
@@ -1030,17 +1025,28 @@ std::optional<Result<Value>> power_put_off(const Value& base, const Int& p, cons
 // AlgebraicNumber::mul and div take them; nothing when the bounds leave it open.
 std::optional<Result<Value>> product_put_off(char op, const Value& a, const Value& b) {
   if (!is_deferred(a) && !is_deferred(b)) return std::nullopt;
+  const auto* za = std::get_if<AlgebraicNumber>(&a);
+  const auto* zb = std::get_if<AlgebraicNumber>(&b);
+  if ((za && za->is_zero()) || (zb && zb->is_zero())) {
+    // A zero of any field: the join depends on the fields only, so it is formed with QQ's one in
+    // place of the rational put off. The product is zero, once the quotient has inverted a nonzero
+    // divisor, or the quotient by zero is refused, without the rational's value.
+    std::vector<AlgebraicNumber> both{za ? *za : AlgebraicNumber::one(QQ()), zb ? *zb : AlgebraicNumber::one(QQ())};
+    GY_CHECK(common_field(both));
+    if (op == '/') {
+      if (zb) return Result<Value>(fail(both[1].inverse().error()));
+      if (!inverse_facts(std::get<std::shared_ptr<const Deferred>>(b)->facts)) return std::nullopt;
+    }
+    return Result<Value>(AlgebraicNumber::zero(both[0].field()));
+  }
   const std::optional<Facts> fa = facts_of(a), fb = facts_of(b);
-  if ((!fa && !is_rational_zero(a)) || (!fb && !is_rational_zero(b))) return std::nullopt;
+  if (!fa || !fb) return std::nullopt;
   // Fraction's product takes the right operand, or the divisor's inverse, first.
   std::optional<Facts> x = fb;
   if (op == '/') {
-    if (!fb) return Result<Value>(fail(std::get<AlgebraicNumber>(b).inverse().error()));
     x = inverse_facts(*fb);
     if (!x) return std::nullopt;
   }
-  // A zero factor makes the product zero before any work on the other.
-  if (!fa || !x) return Result<Value>(AlgebraicNumber::zero(QQ()));
   std::optional<Facts> r = product_facts(*x, *fa);
   if (!r) return std::nullopt;
   return defer(op, {a, b}, Int(), std::move(*r));

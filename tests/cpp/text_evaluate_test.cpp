@@ -198,6 +198,24 @@ TEST(Evaluate, LargeRationalPowersPutOff) {
   const auto got = eval("-((7/3)^40000*(-2/5)^30001/(11/13)^20000)");
   ASSERT_TRUE(got.has_value());
   EXPECT_TRUE(got->field() == want.field() && got->value() == want.value());
+
+  // Against a zero of any field, the product's and the quotient's value, field and errors.
+  const AlgebraicNumber big = power(17, 50, 60000);
+  for (const char* zero : {"0", "sqrt(0)", "sqrt(2)-sqrt(2)"})
+    for (const bool zero_first : {true, false})
+      for (const char op : {'*', '/'}) {
+        const std::string text = zero_first ? cat("(", zero, ")", op, "0.34^60000") : cat("0.34^60000", op, "(", zero, ")");
+        std::vector<AlgebraicNumber> both{*eval(zero), big};
+        if (!zero_first) std::swap(both[0], both[1]);
+        ASSERT_TRUE(common_field(both).has_value());
+        const auto slow = op == '*' ? both[0].mul(both[1]) : both[0].div(both[1]);
+        const auto early = eval(text);
+        ASSERT_EQ(early.has_value(), slow.has_value()) << text;
+        if (early)
+          EXPECT_TRUE(early->field()->to_string() == slow->field()->to_string() && early->is_zero() && slow->is_zero()) << text;
+        else
+          EXPECT_EQ(early.error(), slow.error()) << text;
+      }
 }
 
 // A divisor of another field than the dividend's is inverted in its own field where that is cheaper:
