@@ -848,6 +848,18 @@ const NumberField* rationals() {
   return field;
 }
 
+// a/b as AlgebraicNumber::div forms it. The inverse of a nonzero rational b is its fraction turned
+// over, which is in lowest terms already: the inverse's own gcd of the parts, which costs seconds for
+// parts of millions of bits, is spared (parts past Int::kMaxBits, which the inverse's products
+// refuse, take the inverse's road).
+Result<AlgebraicNumber> quotient(const AlgebraicNumber& a, const AlgebraicNumber& b) {
+  if (!b.is_rational() || b.is_zero()) return a.div(b);
+  const Fraction& c = b.value()[0];
+  if (std::max(c.num().bit_length(), c.den().bit_length()) > Int::kMaxBits) return a.div(b);
+  const Fraction inverse = Fraction::make_unreduced(c.sign() < 0 ? -c.den() : c.den(), c.num().abs());
+  return a.mul(AlgebraicNumber::rational(b.field(), inverse));
+}
+
 // The number: the value itself, or the steps put off taken now, as the evaluation takes them.
 Result<AlgebraicNumber> formed(const Value& v) {
   if (const auto* x = std::get_if<AlgebraicNumber>(&v)) return *x;
@@ -860,7 +872,7 @@ Result<AlgebraicNumber> formed(const Value& v) {
     case '*':
       return a.mul(GY_TRY(formed(d.args[1])));
     case '/':
-      return a.div(GY_TRY(formed(d.args[1])));
+      return quotient(a, GY_TRY(formed(d.args[1])));
     default:
       return a.neg();
   }
@@ -1103,7 +1115,7 @@ Result<Value> apply_binary(const std::string& op, const Value& left, const Value
   if (op == "+") return args[0].add(args[1]);
   if (op == "-") return args[0].sub(args[1]);
   if (op == "*") return args[0].mul(args[1]);
-  return args[0].div(args[1]);
+  return quotient(args[0], args[1]);
 }
 
 Result<Value> evaluate(const Expr& expr, std::size_t depth) {

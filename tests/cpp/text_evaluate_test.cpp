@@ -218,11 +218,13 @@ TEST(Evaluate, LargeRationalPowersPutOff) {
       }
 }
 
-// A divisor of another field than the dividend's is inverted in its own field where that is cheaper:
-// the quotient, its field and its text are those of joining first and dividing in the joined field.
+// A divisor of another field than the dividend's is inverted in its own field where that is cheaper,
+// and a rational divisor is turned over: the quotient, its field and its text are those of joining
+// first and dividing in the joined field.
 TEST(Evaluate, QuotientsAcrossFields) {
   for (const auto& [x, y] : {std::pair{"2^0.1", "sqrt(10.95)"}, {"sqrt(5)+cbrt(2)", "sqrt(3)-1"}, {"(0.5^0.05)", "2*sqrt(493)"},
-                             {"sqrt(3)", "2^0.1"}, {"sqrt(2)", "sqrt(2)-sqrt(2)"}}) {
+                             {"sqrt(3)", "2^0.1"}, {"sqrt(2)", "sqrt(2)-sqrt(2)"}, {"sqrt(2)+1", "-(7/3)^5000"},
+                             {"2/3", "(0.63-345)^20001"}, {"5", "sqrt(2)-sqrt(2)+1/7"}}) {
     std::vector<AlgebraicNumber> both{*eval(x), *eval(y)};
     ASSERT_TRUE(common_field(both).has_value());
     const auto want = both[0].div(both[1]);
