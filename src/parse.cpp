@@ -742,8 +742,8 @@ std::optional<Error> power_refusal(const AlgebraicNumber& base, const Int& p, co
 // such step is judged from the bounds as the arithmetic would judge it from the numbers: refused
 // with the arithmetic's own error (the power's "exponent too large", the MemoryRefusal of a product
 // past Int::kMaxBits, a root's refusals), or certain to succeed, and then put off in turn. Where
-// the bounds leave a step open, or a step needs the value (a sum, a number of another field, a root
-// within the bounds, the result), the number is formed by the very steps the evaluation would have
+// the bounds leave a step open, or a step needs the value (a sum, a product with a nonzero number of
+// another field, a root within the bounds, the result), the number is formed by the very steps the evaluation would have
 // taken, so that values and errors stay the arithmetic's; steps that were certain to succeed may
 // only be formed later, or never when a later step is refused.
 
