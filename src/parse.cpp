@@ -780,6 +780,17 @@ class Magnitude {
     return r;
   }
 
+  // Bounds of X ± Y for any Y below 2^unit(): each end moves out by one unit of its last place.
+  std::uint64_t unit() const { return std::min(lo_.shift, hi_.shift); }
+  Magnitude widened() const {
+    Magnitude r = *this;
+    if (unit() == 0) return r;  // exact ends leave no room below a unit
+    mpz_sub_ui(r.lo_.m.get(), r.lo_.m.get(), 1);
+    mpz_add_ui(r.hi_.m.get(), r.hi_.m.get(), 1);
+    round(r.hi_, true);
+    return r;
+  }
+
   std::uint64_t bits_lo() const { return bits(lo_); }
   std::uint64_t bits_hi() const { return bits(hi_); }
   // The bit length of X, when the bounds fix it.
@@ -820,7 +831,8 @@ class Magnitude {
 
 // What is known of a nonzero rational n/d of QQ without forming it: its sign, bounds of |n| and d,
 // and integers >= 2 whose powers make up |n| and d (none for 1); as n/d is reduced, every base of
-// |n| is coprime to every base of d.
+// |n| is coprime to every base of d. A base 0 stands for a part whose factors are unknown (a sum's
+// numerator): it shares a factor with every other base.
 struct Facts {
   int sign = 1;
   Magnitude num, den;
@@ -831,8 +843,8 @@ struct Deferred;
 // An evaluated operand: a number, or a rational of QQ put off.
 using Value = std::variant<AlgebraicNumber, std::shared_ptr<const Deferred>>;
 
-// The step that forms a rational put off: `op` '^' raises args[0] to `exponent`, '*' and '/' take
-// args[0] by args[1] as AlgebraicNumber::mul and div do, 'n' negates args[0].
+// The step that forms a rational put off: `op` '^' raises args[0] to `exponent`, '*', '/', '+' and
+// '-' take args[0] with args[1] as AlgebraicNumber's mul, div, add and sub do, 'n' negates args[0].
 struct Deferred {
   char op;
   std::vector<Value> args;
@@ -873,6 +885,10 @@ Result<AlgebraicNumber> formed(const Value& v) {
       return a.mul(GY_TRY(formed(d.args[1])));
     case '/':
       return quotient(a, GY_TRY(formed(d.args[1])));
+    case '+':
+      return a.add(GY_TRY(formed(d.args[1])));
+    case '-':
+      return a.sub(GY_TRY(formed(d.args[1])));
     default:
       return a.neg();
   }
@@ -1064,6 +1080,38 @@ std::optional<Result<Value>> product_put_off(char op, const Value& a, const Valu
   return defer(op, {a, b}, Int(), std::move(*r));
 }
 
+// Whether Int's product of integers of these sizes is certain to be formed.
+bool product_fits(const Magnitude& a, const Magnitude& b) { return a.bits_hi() + b.bits_hi() <= Int::kMaxBits + 1; }
+
+// a + b or a − b where either is a rational put off and both are nonzero rationals of QQ, as
+// Fraction's sum forms them: for denominators d, e with no common factor, (n·e ± m·d)/(d·e), already
+// in lowest terms (over a common denominator 1, n ± m). Put off when one term passes the other by
+// more than the last place of its bounds, which then fix the numerator's size and the sign; nothing
+// when that is open, the denominators may share a factor, or a product might be refused.
+std::optional<Result<Value>> sum_put_off(char op, const Value& a, const Value& b) {
+  if (!is_deferred(a) && !is_deferred(b)) return std::nullopt;
+  const std::optional<Facts> fa = facts_of(a), fb = facts_of(b);
+  if (!fa || !fb || !coprime(fa->den_bases, fb->den_bases)) return std::nullopt;
+  if (!product_fits(fa->num, fb->den) || !product_fits(fb->num, fa->den) || !product_fits(fa->den, fb->den))
+    return std::nullopt;
+  const Magnitude left = fa->num.times(fb->den), right = fb->num.times(fa->den);
+  Facts r;
+  if (right.bits_hi() <= left.unit()) {
+    r.sign = fa->sign;
+    r.num = left.widened();
+  } else if (left.bits_hi() <= right.unit()) {
+    r.sign = op == '-' ? -fb->sign : fb->sign;
+    r.num = right.widened();
+  } else {
+    return std::nullopt;
+  }
+  r.den = fa->den.times(fb->den);
+  r.num_bases = {Int()};
+  r.den_bases = fa->den_bases;
+  r.den_bases.insert(r.den_bases.end(), fb->den_bases.begin(), fb->den_bases.end());
+  return defer(op, {a, b}, Int(), std::move(r));
+}
+
 // 1/y for a quotient x/y, taken in y's own field before the two fields are joined, when that gives
 // the same quotient for less work: y irrational, of another field than an irrational x, and 1/y a
 // polynomial in y's generator of no higher degree than y (so the join rewrites no more powers for
@@ -1101,6 +1149,8 @@ Result<Value> apply_binary(const std::string& op, const Value& left, const Value
   }
   if (op == "*" || op == "/")
     if (auto put_off = product_put_off(op[0], left, right)) return std::move(*put_off);
+  if (op == "+" || op == "-")
+    if (auto put_off = sum_put_off(op[0], left, right)) return std::move(*put_off);
   std::vector<AlgebraicNumber> args;
   args.reserve(2);
   args.push_back(GY_TRY(formed(left)));

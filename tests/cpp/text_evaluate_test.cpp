@@ -178,6 +178,9 @@ TEST(Evaluate, LargeRationalPowersPutOff) {
   // The square root refuses 71.11^(6^9), whose numerator has 128952553 bits, at the factoring bound.
   EXPECT_EQ(error("sqrt(71.11^6^9)^3"), "polynomial coefficient bits 128952553 exceeds the factoring limit of 65536");
   EXPECT_EQ(error("((7/3)^40000)^7000"), "exponent too large");
+  // Through sums, where one term's size fixes the numerator's.
+  EXPECT_EQ(error("(757580^9170501+(0.8-87))^1.5"), "exponent too large");
+  EXPECT_EQ(error("(1+((21*8)^281^3))^0.5"), "polynomial coefficient bits 164021043 exceeds the factoring limit of 65536");
   // Both parts of the product pass the integer bound; Fraction's product forms the denominators'
   // first, 2^160000000 times 7^40000000, and is refused there.
   for (const char* text : {"(3/2)^160000000*(5/7)^40000000", "(3/2)^160000000/(7/5)^40000000"})
@@ -198,6 +201,11 @@ TEST(Evaluate, LargeRationalPowersPutOff) {
   const auto got = eval("-((7/3)^40000*(-2/5)^30001/(11/13)^20000)");
   ASSERT_TRUE(got.has_value());
   EXPECT_TRUE(got->field() == want.field() && got->value() == want.value());
+  const AlgebraicNumber difference = *power(3, 1, 70000).sub(AlgebraicNumber::rational(QQ(), *Fraction::make(Int(2), Int(5))));
+  const AlgebraicNumber square = *AlgebraicNumber::pow(QQ(), *power(1, 7, 1).sub(difference), Int(2));
+  const auto sum = eval("(1/7-(3^70000-2/5))^2");
+  ASSERT_TRUE(sum.has_value());
+  EXPECT_TRUE(sum->value() == square.value());
 
   // Against a zero of any field, the product's and the quotient's value, field and errors.
   const AlgebraicNumber big = power(17, 50, 60000);
