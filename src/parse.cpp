@@ -1120,6 +1120,9 @@ std::optional<Result<Value>> sum_put_off(char op, const Value& a, const Value& b
 // its own road, with its own errors.
 std::optional<AlgebraicNumber> inverse_before_join(const AlgebraicNumber& x, const AlgebraicNumber& y) {
   if (x.field() == y.field() || x.is_rational() || y.is_rational()) return std::nullopt;
+  // An inverse has degree below the field's, and most of lower degree than y's are of full degree:
+  // only a y of full degree is inverted on trial.
+  if (static_cast<std::size_t>(y.value().degree()) + 1 < y.field()->degree()) return std::nullopt;
   try {
     Result<AlgebraicNumber> inverse = y.inverse();
     if (!inverse || inverse->value().degree() > y.value().degree()) return std::nullopt;
