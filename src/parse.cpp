@@ -1137,6 +1137,20 @@ Result<Value> evaluate(const Expr& expr, std::size_t depth);
 // "^", "+", "-", "*" or "/" of two evaluated operands; the last four in the common field of both.
 Result<Value> apply_binary(const std::string& op, const Value& left, const Value& right) {
   if (op == "^") {
+    const auto* put_off = std::get_if<std::shared_ptr<const Deferred>>(&right);
+    if (put_off && (*put_off)->facts.num.bits_lo() > 64) {
+      // An exponent put off whose numerator passes 64 bits is refused by every power (once the
+      // base's sign allows the exponent's denominator): "exponent too large", or the empty Range
+      // error of a negative exponent. Bases 0 and ±1 take the usual road.
+      const Facts& e = (*put_off)->facts;
+      const std::optional<Facts> f = facts_of(left);
+      const auto* base = std::get_if<AlgebraicNumber>(&left);
+      if (f ? !(f->num_bases.empty() && f->den_bases.empty()) : !base->is_rational()) {
+        const int sign = f ? f->sign : GY_TRY(base->sign());
+        if (sign < 0 && !e.den_bases.empty()) return fail(Error::parse("exponent of negative number must be an integer"));
+        return fail(e.sign < 0 ? Error::range("") : Error::exponent_too_large());
+      }
+    }
     const AlgebraicNumber exponent = GY_TRY(formed(right));
     if (!exponent.is_rational()) return fail(Error::parse("exponent must be a fraction"));
     const Fraction e = exponent.is_zero() ? Fraction() : exponent.value()[0];

@@ -181,6 +181,12 @@ TEST(Evaluate, LargeRationalPowersPutOff) {
   // Through sums, where one term's size fixes the numerator's.
   EXPECT_EQ(error("(757580^9170501+(0.8-87))^1.5"), "exponent too large");
   EXPECT_EQ(error("(1+((21*8)^281^3))^0.5"), "polynomial coefficient bits 164021043 exceeds the factoring limit of 65536");
+  // As exponents: refused by the power of any base but 0 and ±1, after the base's sign.
+  EXPECT_EQ(error("647^(238093^19)^594^2"), "exponent too large");
+  EXPECT_EQ(error("sqrt(2)^(3^70000)"), "exponent too large");
+  EXPECT_EQ(error("(-2)^(3^70000/2)"), "exponent of negative number must be an integer");
+  EXPECT_EQ(error("(sqrt(2)-2)^(-(3^70000))"), "");
+  EXPECT_EQ(value("(-1)^(3^70000)"), -1);
   // Both parts of the product pass the integer bound; Fraction's product forms the denominators'
   // first, 2^160000000 times 7^40000000, and is refused there.
   for (const char* text : {"(3/2)^160000000*(5/7)^40000000", "(3/2)^160000000/(7/5)^40000000"})
