@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 namespace gy {
@@ -733,58 +734,488 @@ std::optional<Error> power_refusal(const AlgebraicNumber& base, const Int& p, co
   return std::nullopt;
 }
 
-Result<AlgebraicNumber> evaluate(const Expr& expr, std::size_t depth);
+// ---- Rationals put off -------------------------------------------------------------------------
+//
+// A power of a rational number of QQ whose parts reach kDeferBits bits is not formed where it is
+// met: it is carried as the steps that would form it, with its sign and bounds of its numerator and
+// denominator, through further powers, products, quotients and negations of rationals of QQ. Each
+// such step is judged from the bounds as the arithmetic would judge it from the numbers: refused
+// with the arithmetic's own error (the power's "exponent too large", the MemoryRefusal of a product
+// past Int::kMaxBits, a root's refusals), or certain to succeed, and then put off in turn. Where
+// the bounds leave a step open, or a step needs the value (a sum, a product with a nonzero number of
+// another field, a root within the bounds, the result), the number is formed by the very steps the evaluation would have
+// taken, so that values and errors stay the arithmetic's; steps that were certain to succeed may
+// only be formed later, or never when a later step is refused.
+
+constexpr std::uint64_t kDeferBits = kFactorMaxBits;
+constexpr std::size_t kMaxDeferredSteps = 64;
+
+// A positive integer X known within lo <= X <= hi, each end a mantissa of at most kMantissaBits
+// bits times a power of two. Products and powers round the lower end down and the upper end up, so
+// the bit length of X is known unless X lies within about 2^-180 of a power of two.
+class Magnitude {
+ public:
+  Magnitude() : Magnitude(Int(1)) {}
+  // Of |x|, x != 0.
+  explicit Magnitude(const Int& x) {
+    mpz_abs(lo_.m.get(), x.view().get());
+    hi_.m = lo_.m;
+    round(lo_, false);
+    round(hi_, true);
+  }
+
+  Magnitude times(const Magnitude& o) const {
+    Magnitude r;
+    r.lo_ = product(lo_, o.lo_, false);
+    r.hi_ = product(hi_, o.hi_, true);
+    return r;
+  }
+
+  Magnitude power(std::uint64_t e) const {
+    Magnitude r, square = *this;
+    for (; e; e >>= 1) {
+      if (e & 1) r = r.times(square);
+      if (e > 1) square = square.times(square);
+    }
+    return r;
+  }
+
+  // Bounds of X ± Y for any Y below 2^unit(): each end moves out by one unit of its last place.
+  std::uint64_t unit() const { return std::min(lo_.shift, hi_.shift); }
+  Magnitude widened() const {
+    Magnitude r = *this;
+    if (unit() == 0) return r;  // exact ends leave no room below a unit
+    mpz_sub_ui(r.lo_.m.get(), r.lo_.m.get(), 1);
+    mpz_add_ui(r.hi_.m.get(), r.hi_.m.get(), 1);
+    round(r.hi_, true);
+    return r;
+  }
+
+  std::uint64_t bits_lo() const { return bits(lo_); }
+  std::uint64_t bits_hi() const { return bits(hi_); }
+  // The bit length of X, when the bounds fix it.
+  std::optional<std::uint64_t> exact_bits() const {
+    if (bits_lo() != bits_hi()) return std::nullopt;
+    return bits_lo();
+  }
+
+ private:
+  static constexpr std::uint64_t kMantissaBits = 192;
+  struct End {
+    Mpz m{1ul};
+    std::uint64_t shift = 0;  // the end is m·2^shift
+  };
+
+  static std::uint64_t bits(const End& x) { return mpz_sizeinbase(x.m.get(), 2) + x.shift; }
+
+  static void round(End& x, bool up) {
+    const std::uint64_t n = mpz_sizeinbase(x.m.get(), 2);
+    if (n <= kMantissaBits) return;
+    const std::uint64_t drop = n - kMantissaBits;
+    const bool inexact = mpz_scan1(x.m.get(), 0) < drop;
+    mpz_tdiv_q_2exp(x.m.get(), x.m.get(), drop);
+    if (up && inexact) mpz_add_ui(x.m.get(), x.m.get(), 1);
+    x.shift += drop;
+  }
+
+  static End product(const End& a, const End& b, bool up) {
+    End r;
+    mpz_mul(r.m.get(), a.m.get(), b.m.get());
+    r.shift = a.shift + b.shift;
+    round(r, up);
+    return r;
+  }
+
+  End lo_, hi_;
+};
+
+// What is known of a nonzero rational n/d of QQ without forming it: its sign, bounds of |n| and d,
+// and integers >= 2 whose powers make up |n| and d (none for 1); as n/d is reduced, every base of
+// |n| is coprime to every base of d. A base 0 stands for a part whose factors are unknown (a sum's
+// numerator): it shares a factor with every other base.
+struct Facts {
+  int sign = 1;
+  Magnitude num, den;
+  std::vector<Int> num_bases, den_bases;
+};
+
+struct Deferred;
+// An evaluated operand: a number, or a rational of QQ put off.
+using Value = std::variant<AlgebraicNumber, std::shared_ptr<const Deferred>>;
+
+// The step that forms a rational put off: `op` '^' raises args[0] to `exponent`, '*', '/', '+' and
+// '-' take args[0] with args[1] as AlgebraicNumber's mul, div, add and sub do, 'n' negates args[0].
+struct Deferred {
+  char op;
+  std::vector<Value> args;
+  Int exponent;
+  Facts facts;
+  std::size_t steps;  // the steps put off in this one's tree
+};
+
+bool is_deferred(const Value& v) { return std::holds_alternative<std::shared_ptr<const Deferred>>(v); }
+
+const NumberField* rationals() {
+  static const NumberField* const field = QQ().get();
+  return field;
+}
+
+// a/b as AlgebraicNumber::div forms it. The inverse of a nonzero rational b is its fraction turned
+// over, which is in lowest terms already: the inverse's own gcd of the parts, which costs seconds for
+// parts of millions of bits, is spared (parts past Int::kMaxBits, which the inverse's products
+// refuse, take the inverse's road).
+Result<AlgebraicNumber> quotient(const AlgebraicNumber& a, const AlgebraicNumber& b) {
+  if (!b.is_rational() || b.is_zero()) return a.div(b);
+  const Fraction& c = b.value()[0];
+  if (std::max(c.num().bit_length(), c.den().bit_length()) > Int::kMaxBits) return a.div(b);
+  const Fraction inverse = Fraction::make_unreduced(c.sign() < 0 ? -c.den() : c.den(), c.num().abs());
+  return a.mul(AlgebraicNumber::rational(b.field(), inverse));
+}
+
+// The number: the value itself, or the steps put off taken now, as the evaluation takes them.
+Result<AlgebraicNumber> formed(const Value& v) {
+  if (const auto* x = std::get_if<AlgebraicNumber>(&v)) return *x;
+  const Deferred& d = *std::get<std::shared_ptr<const Deferred>>(v);
+  poll_interrupt();
+  AlgebraicNumber a = GY_TRY(formed(d.args[0]));
+  switch (d.op) {
+    case '^':
+      return AlgebraicNumber::pow(a.field(), a, d.exponent);
+    case '*':
+      return a.mul(GY_TRY(formed(d.args[1])));
+    case '/':
+      return quotient(a, GY_TRY(formed(d.args[1])));
+    case '+':
+      return a.add(GY_TRY(formed(d.args[1])));
+    case '-':
+      return a.sub(GY_TRY(formed(d.args[1])));
+    default:
+      return a.neg();
+  }
+}
+
+// The step put off, or formed at once when the tree of steps would grow past kMaxDeferredSteps.
+Result<Value> defer(char op, std::vector<Value> args, Int exponent, Facts facts) {
+  std::size_t steps = 1;
+  for (const Value& a : args)
+    if (is_deferred(a)) steps += std::get<std::shared_ptr<const Deferred>>(a)->steps;
+  Value v = std::make_shared<const Deferred>(Deferred{op, std::move(args), std::move(exponent), std::move(facts), steps});
+  if (steps <= kMaxDeferredSteps) return v;
+  return formed(v);
+}
+
+// The facts of a nonzero rational of QQ, put off or formed; none for any other number.
+std::optional<Facts> facts_of(const Value& v) {
+  if (is_deferred(v)) return std::get<std::shared_ptr<const Deferred>>(v)->facts;
+  const AlgebraicNumber& x = std::get<AlgebraicNumber>(v);
+  if (x.field().get() != rationals() || x.is_zero()) return std::nullopt;
+  const Fraction& c = x.value()[0];
+  Facts f;
+  f.sign = c.sign();
+  f.num = Magnitude(c.num());
+  f.den = Magnitude(c.den());
+  if (!c.num().abs().is_one()) f.num_bases.push_back(c.num().abs());
+  if (!c.den().is_one()) f.den_bases.push_back(c.den());
+  return f;
+}
+
+MemoryRefusal product_refusal(std::uint64_t bits) {
+  return MemoryRefusal(cat("a product of ", bits, " bits or more exceeds the limit of ", Int::kMaxBits, " bits of an integer"));
+}
+
+// Judgements of a step from facts: nothing when the bounds leave it open; else success, or the
+// error the arithmetic returns. A refusal the arithmetic throws (MemoryRefusal) is thrown.
+
+// Fraction::pow of c^e, e >= 1, |c| != 1: "exponent too large" when e, or e times one less than the
+// larger bit length of c's parts, passes Int::kMaxBits.
+std::optional<Status> judge_power(const Facts& f, const Int& e) {
+  const auto e64 = e.to_i64();
+  if (!e64 || *e64 > static_cast<std::int64_t>(Int::kMaxBits)) return Status(fail(Error::exponent_too_large()));
+  const auto ev = static_cast<std::uint64_t>(*e64);
+  const std::uint64_t lo = std::max(f.num.bits_lo(), f.den.bits_lo()) - 1;
+  const std::uint64_t hi = std::max(f.num.bits_hi(), f.den.bits_hi()) - 1;
+  if (hi * ev <= Int::kMaxBits) return Status();
+  if (lo * ev > Int::kMaxBits) return Status(fail(Error::exponent_too_large()));
+  return std::nullopt;
+}
+
+// Int's product of integers of these sizes, refused past Int::kMaxBits + 1 bits counted as the sum
+// of the operands' bit lengths.
+std::optional<Status> judge_product(const Magnitude& a, const Magnitude& b) {
+  if (a.bits_hi() + b.bits_hi() <= Int::kMaxBits + 1) return Status();
+  const auto x = a.exact_bits(), y = b.exact_bits();
+  if (!x || !y) return std::nullopt;
+  if (*x + *y > Int::kMaxBits + 1) throw product_refusal(*x + *y - 1);
+  return Status();
+}
+
+bool coprime(const std::vector<Int>& a, const std::vector<Int>& b) {
+  for (const Int& x : a)
+    for (const Int& y : b)
+      if (!Int::gcd(x, y).is_one()) return false;
+  return true;
+}
+
+// x·y as Fraction's product forms it: a gcd of each numerator with the other's denominator, open
+// unless both are 1, then the product of the denominators and that of the numerators (the
+// denominators' is taken first).
+std::optional<Facts> product_facts(const Facts& x, const Facts& y) {
+  if (!coprime(x.num_bases, y.den_bases) || !coprime(y.num_bases, x.den_bases)) return std::nullopt;
+  if (!judge_product(x.den, y.den) || !judge_product(x.num, y.num)) return std::nullopt;
+  Facts r;
+  r.sign = x.sign * y.sign;
+  r.num = x.num.times(y.num);
+  r.den = x.den.times(y.den);
+  r.num_bases = x.num_bases;
+  r.num_bases.insert(r.num_bases.end(), y.num_bases.begin(), y.num_bases.end());
+  r.den_bases = x.den_bases;
+  r.den_bases.insert(r.den_bases.end(), y.den_bases.begin(), y.den_bases.end());
+  return r;
+}
+
+// 1/c as AlgebraicNumber::inverse forms it, dividing 1 by c: the products 1·d and 1·n.
+std::optional<Facts> inverse_facts(const Facts& c) {
+  if (!judge_product(Magnitude(), c.den) || !judge_product(Magnitude(), c.num)) return std::nullopt;
+  Facts r;
+  r.sign = c.sign;
+  r.num = c.den;
+  r.den = c.num;
+  r.num_bases = c.den_bases;
+  r.den_bases = c.num_bases;
+  return r;
+}
+
+// AlgebraicNumber::root of a rational of QQ with these facts, k within the degree limit and fit for
+// the sign: its first product (x·1, forming the minimal polynomial) refuses a part past
+// Int::kMaxBits, numerator first; then `factor` refuses a part past kFactorMaxBits.
+std::optional<Status> judge_root(const Facts& f) {
+  for (const Magnitude* m : {&f.num, &f.den}) {
+    if (m->bits_hi() <= Int::kMaxBits) continue;
+    const auto bits = m->exact_bits();
+    if (!bits) return std::nullopt;
+    if (*bits > Int::kMaxBits) throw product_refusal(*bits);
+  }
+  if (std::max(f.num.bits_hi(), f.den.bits_hi()) <= kFactorMaxBits) return Status();
+  const auto num = f.num.exact_bits(), den = f.den.exact_bits();
+  if (!num || !den) return std::nullopt;
+  if (auto refusal = rational_root_refusal(*num, *den)) return Status(fail(std::move(*refusal)));
+  return Status();
+}
+
+// The k-th root (k >= 2) of an evaluated operand.
+Result<AlgebraicNumber> root_of(const Value& v, const Int& k) {
+  if (is_deferred(v)) {
+    const Facts& f = std::get<std::shared_ptr<const Deferred>>(v)->facts;
+    // The refusals that come before any work on the radicand, the root's own for any number of
+    // its sign.
+    if (k > Int(kMaxFieldDegree) || (f.sign < 0 && !k.is_odd()))
+      if (auto refused = AlgebraicNumber::constant(QQ(), f.sign).root(k); !refused) return refused;
+    if (auto judged = judge_root(f); judged && !*judged) return fail(std::move(judged->error()));
+    return GY_TRY(formed(v)).root(k);
+  }
+  const AlgebraicNumber& r = std::get<AlgebraicNumber>(v);
+  if (auto refusal = root_refusal(r, k)) return fail(std::move(*refusal));
+  return r.root(k);
+}
+
+// base^(p/q) of a rational of QQ other than 0 and ±1, put off when large; nothing when the power is
+// taken by the general road (another number, a small power, or bounds that leave it open).
+std::optional<Result<Value>> power_put_off(const Value& base, const Int& p, const Int& q) {
+  const std::optional<Facts> f = facts_of(base);
+  if (!f || (f->num_bases.empty() && f->den_bases.empty())) return std::nullopt;
+  const bool deferred = is_deferred(base);
+  if (f->sign < 0 && !q.is_one()) return Result<Value>(fail(Error::parse("exponent of negative number must be an integer")));
+  if (p.sign() <= 0) {
+    // The power's answer for these exponents does not depend on the base's value.
+    if (!deferred) return std::nullopt;
+    return Result<Value>(AlgebraicNumber::pow(QQ(), AlgebraicNumber::one(QQ()), p));
+  }
+  const std::optional<Status> judged = judge_power(*f, p);
+  if (!judged) return std::nullopt;
+  if (!*judged) return Result<Value>(fail(std::move(judged->error())));
+  Facts r;
+  r.sign = f->sign < 0 && p.is_odd() ? -1 : 1;
+  const auto e = static_cast<std::uint64_t>(*p.to_i64());
+  r.num = f->num.power(e);
+  r.den = f->den.power(e);
+  if (!deferred && std::max(r.num.bits_hi(), r.den.bits_hi()) < kDeferBits) return std::nullopt;
+  r.num_bases = f->num_bases;
+  r.den_bases = f->den_bases;
+  Result<Value> power = defer('^', {base}, p, std::move(r));
+  if (!power || q.is_one()) return power;
+  poll_interrupt();
+  Result<AlgebraicNumber> root = root_of(*power, q);
+  if (!root) return Result<Value>(fail(std::move(root.error())));
+  return Result<Value>(std::move(*root));
+}
+
+// a·b or a/b where either is a rational put off and both are rationals of QQ, as
+// AlgebraicNumber::mul and div take them; nothing when the bounds leave it open.
+std::optional<Result<Value>> product_put_off(char op, const Value& a, const Value& b) {
+  if (!is_deferred(a) && !is_deferred(b)) return std::nullopt;
+  const auto* za = std::get_if<AlgebraicNumber>(&a);
+  const auto* zb = std::get_if<AlgebraicNumber>(&b);
+  if ((za && za->is_zero()) || (zb && zb->is_zero())) {
+    // A zero of any field: the join depends on the fields only, so it is formed with QQ's one in
+    // place of the rational put off. The product is zero, once the quotient has inverted a nonzero
+    // divisor, or the quotient by zero is refused, without the rational's value.
+    std::vector<AlgebraicNumber> both{za ? *za : AlgebraicNumber::one(QQ()), zb ? *zb : AlgebraicNumber::one(QQ())};
+    GY_CHECK(common_field(both));
+    if (op == '/') {
+      if (zb) return Result<Value>(fail(both[1].inverse().error()));
+      if (!inverse_facts(std::get<std::shared_ptr<const Deferred>>(b)->facts)) return std::nullopt;
+    }
+    return Result<Value>(AlgebraicNumber::zero(both[0].field()));
+  }
+  const std::optional<Facts> fa = facts_of(a), fb = facts_of(b);
+  if (!fa || !fb) return std::nullopt;
+  // Fraction's product takes the right operand, or the divisor's inverse, first.
+  std::optional<Facts> x = fb;
+  if (op == '/') {
+    x = inverse_facts(*fb);
+    if (!x) return std::nullopt;
+  }
+  std::optional<Facts> r = product_facts(*x, *fa);
+  if (!r) return std::nullopt;
+  return defer(op, {a, b}, Int(), std::move(*r));
+}
+
+// Whether Int's product of integers of these sizes is certain to be formed.
+bool product_fits(const Magnitude& a, const Magnitude& b) { return a.bits_hi() + b.bits_hi() <= Int::kMaxBits + 1; }
+
+// a + b or a − b where either is a rational put off and both are nonzero rationals of QQ, as
+// Fraction's sum forms them: for denominators d, e with no common factor, (n·e ± m·d)/(d·e), already
+// in lowest terms (over a common denominator 1, n ± m). Put off when one term passes the other by
+// more than the last place of its bounds, which then fix the numerator's size and the sign; nothing
+// when that is open, the denominators may share a factor, or a product might be refused.
+std::optional<Result<Value>> sum_put_off(char op, const Value& a, const Value& b) {
+  if (!is_deferred(a) && !is_deferred(b)) return std::nullopt;
+  const std::optional<Facts> fa = facts_of(a), fb = facts_of(b);
+  if (!fa || !fb || !coprime(fa->den_bases, fb->den_bases)) return std::nullopt;
+  if (!product_fits(fa->num, fb->den) || !product_fits(fb->num, fa->den) || !product_fits(fa->den, fb->den))
+    return std::nullopt;
+  const Magnitude left = fa->num.times(fb->den), right = fb->num.times(fa->den);
+  Facts r;
+  if (right.bits_hi() <= left.unit()) {
+    r.sign = fa->sign;
+    r.num = left.widened();
+  } else if (left.bits_hi() <= right.unit()) {
+    r.sign = op == '-' ? -fb->sign : fb->sign;
+    r.num = right.widened();
+  } else {
+    return std::nullopt;
+  }
+  r.den = fa->den.times(fb->den);
+  r.num_bases = {Int()};
+  r.den_bases = fa->den_bases;
+  r.den_bases.insert(r.den_bases.end(), fb->den_bases.begin(), fb->den_bases.end());
+  return defer(op, {a, b}, Int(), std::move(r));
+}
+
+// 1/y for a quotient x/y, taken in y's own field before the two fields are joined, when that gives
+// the same quotient for less work: y irrational, of another field than an irrational x, and 1/y a
+// polynomial in y's generator of no higher degree than y (so the join rewrites no more powers for
+// it). Inverting in the smaller field spares the inverse in the joined one; the product is then the
+// one the quotient forms. Nothing for a zero y, or when the inverse fails: the quotient then takes
+// its own road, with its own errors.
+std::optional<AlgebraicNumber> inverse_before_join(const AlgebraicNumber& x, const AlgebraicNumber& y) {
+  if (x.field() == y.field() || x.is_rational() || y.is_rational()) return std::nullopt;
+  // An inverse has degree below the field's, and most of lower degree than y's are of full degree:
+  // only a y of full degree is inverted on trial.
+  if (static_cast<std::size_t>(y.value().degree()) + 1 < y.field()->degree()) return std::nullopt;
+  try {
+    Result<AlgebraicNumber> inverse = y.inverse();
+    if (!inverse || inverse->value().degree() > y.value().degree()) return std::nullopt;
+    return std::move(*inverse);
+  } catch (const MemoryRefusal&) {
+    return std::nullopt;
+  }
+}
+
+Result<Value> evaluate(const Expr& expr, std::size_t depth);
 
 // "^", "+", "-", "*" or "/" of two evaluated operands; the last four in the common field of both.
-Result<AlgebraicNumber> apply_binary(const std::string& op, std::vector<AlgebraicNumber>& args) {
+Result<Value> apply_binary(const std::string& op, const Value& left, const Value& right) {
   if (op == "^") {
-    const AlgebraicNumber& base = args[0];
-    const AlgebraicNumber& exponent = args[1];
+    const auto* put_off = std::get_if<std::shared_ptr<const Deferred>>(&right);
+    if (put_off && (*put_off)->facts.num.bits_lo() > 64) {
+      // An exponent put off whose numerator passes 64 bits is refused by every power (once the
+      // base's sign allows the exponent's denominator): "exponent too large", or the empty Range
+      // error of a negative exponent. Bases 0 and ±1 take the usual road.
+      const Facts& e = (*put_off)->facts;
+      const std::optional<Facts> f = facts_of(left);
+      const auto* base = std::get_if<AlgebraicNumber>(&left);
+      if (f ? !(f->num_bases.empty() && f->den_bases.empty()) : !base->is_rational()) {
+        const int sign = f ? f->sign : GY_TRY(base->sign());
+        if (sign < 0 && !e.den_bases.empty()) return fail(Error::parse("exponent of negative number must be an integer"));
+        return fail(e.sign < 0 ? Error::range("") : Error::exponent_too_large());
+      }
+    }
+    const AlgebraicNumber exponent = GY_TRY(formed(right));
     if (!exponent.is_rational()) return fail(Error::parse("exponent must be a fraction"));
-    Fraction e = exponent.is_zero() ? Fraction() : exponent.value()[0];
+    const Fraction e = exponent.is_zero() ? Fraction() : exponent.value()[0];
+    if (auto put_off = power_put_off(left, e.num(), e.den())) return std::move(*put_off);
+    const AlgebraicNumber base = GY_TRY(formed(left));
     int sign = GY_TRY(base.sign());
     if (sign < 0 && !e.den().is_one()) return fail(Error::parse("exponent of negative number must be an integer"));
     if (auto refusal = power_refusal(base, e.num(), e.den())) return fail(std::move(*refusal));
     AlgebraicNumber r = GY_TRY(AlgebraicNumber::pow(base.field(), base, e.num()));
     if (e.den().is_one()) return r;
     poll_interrupt();
-    if (auto refusal = root_refusal(r, e.den())) return fail(std::move(*refusal));
-    return r.root(e.den());
+    return root_of(r, e.den());
   }
+  if (op == "*" || op == "/")
+    if (auto put_off = product_put_off(op[0], left, right)) return std::move(*put_off);
+  if (op == "+" || op == "-")
+    if (auto put_off = sum_put_off(op[0], left, right)) return std::move(*put_off);
+  std::vector<AlgebraicNumber> args;
+  args.reserve(2);
+  args.push_back(GY_TRY(formed(left)));
+  args.push_back(GY_TRY(formed(right)));
+  if (op == "/")
+    if (auto inverse = inverse_before_join(args[0], args[1])) {
+      args[1] = std::move(*inverse);
+      GY_CHECK(common_field(args));
+      return args[0].mul(args[1]);
+    }
   GY_CHECK(common_field(args));
   if (op == "+") return args[0].add(args[1]);
   if (op == "-") return args[0].sub(args[1]);
   if (op == "*") return args[0].mul(args[1]);
-  return args[0].div(args[1]);
+  return quotient(args[0], args[1]);
 }
 
-Result<AlgebraicNumber> evaluate(const Expr& expr, std::size_t depth) {
+Result<Value> evaluate(const Expr& expr, std::size_t depth) {
   if (depth > kMaxTreeDepth) return fail(too_deep());
   poll_interrupt();
   const std::string& op = expr.op;
   if (chain_level(expr)) {
     // Left to right along the chain, as the recursion over each left operand would go.
     const std::vector<const Expr*> spine = chain_of(expr);
-    AlgebraicNumber acc = GY_TRY(evaluate(spine.back()->args[0], depth + 1));
+    Value acc = GY_TRY(evaluate(spine.back()->args[0], depth + 1));
     for (auto it = spine.rbegin(); it != spine.rend(); ++it) {
-      std::vector<AlgebraicNumber> args;
-      args.reserve(2);
-      args.push_back(std::move(acc));
-      args.push_back(GY_TRY(evaluate((*it)->args[1], depth + 1)));
-      acc = GY_TRY(apply_binary((*it)->op, args));
+      Value right = GY_TRY(evaluate((*it)->args[1], depth + 1));
+      acc = GY_TRY(apply_binary((*it)->op, acc, right));
     }
     return acc;
   }
-  std::vector<AlgebraicNumber> args;
+  std::vector<Value> args;
   args.reserve(expr.args.size());
   for (const auto& a : expr.args) args.push_back(GY_TRY(evaluate(a, depth + 1)));
   if (args.size() == 2) {
-    if (is_binary(op)) return apply_binary(op, args);
-    GY_CHECK(common_field(args));
+    if (is_binary(op)) return apply_binary(op, args[0], args[1]);
+    std::vector<AlgebraicNumber> both;
+    for (const Value& a : args) both.push_back(GY_TRY(formed(a)));
+    GY_CHECK(common_field(both));
   }
   if (op == "neg") {
     if (args.size() != 1) return fail(Error::parse("neg must have an argument"));
-    return args[0].neg();
+    if (is_deferred(args[0])) {
+      Facts f = std::get<std::shared_ptr<const Deferred>>(args[0])->facts;
+      f.sign = -f.sign;
+      return defer('n', {args[0]}, Int(), std::move(f));
+    }
+    return std::get<AlgebraicNumber>(args[0]).neg();
   }
   if (op == "num") {
     if (!expr.value) return fail(Error::parse("num without a value"));
@@ -792,16 +1223,14 @@ Result<AlgebraicNumber> evaluate(const Expr& expr, std::size_t depth) {
   }
   if (op == "sqrt" || op == "cbrt") {
     if (args.size() != 1) return fail(Error::parse(op + " must have an argument"));
-    const Int k(op == "sqrt" ? 2 : 3);
-    if (auto refusal = root_refusal(args[0], k)) return fail(std::move(*refusal));
-    return args[0].root(k);
+    return root_of(args[0], Int(op == "sqrt" ? 2 : 3));
   }
   return fail(Error::parse("unknown operation '" + op + "'"));
 }
 
 }  // namespace
 
-Result<AlgebraicNumber> evaluate_expr(const Expr& expr) { return evaluate(expr, 0); }
+Result<AlgebraicNumber> evaluate_expr(const Expr& expr) { return formed(GY_TRY(evaluate(expr, 0))); }
 
 // ---- Shapes and recipes ------------------------------------------------------------------------
 

@@ -169,6 +169,91 @@ TEST(Evaluate, EarlyRefusalsAreTheArithmetics) {
   EXPECT_THROW((void)eval("sqrt(2^268435456)"), MemoryRefusal);
 }
 
+// Large rational powers are carried unformed through powers, roots, products and quotients: a step
+// the bounds refuse is refused at once with the arithmetic's own error, and a number that is needed
+// is the one the arithmetic forms.
+TEST(Evaluate, LargeRationalPowersPutOff) {
+  const double limit = std::getenv("GYRELLE_SANITIZED") ? 40 : 2;
+  const auto start = std::chrono::steady_clock::now();
+  // The square root refuses 71.11^(6^9), whose numerator has 128952553 bits, at the factoring bound.
+  EXPECT_EQ(error("sqrt(71.11^6^9)^3"), "polynomial coefficient bits 128952553 exceeds the factoring limit of 65536");
+  EXPECT_EQ(error("((7/3)^40000)^7000"), "exponent too large");
+  // Through sums, where one term's size fixes the numerator's.
+  EXPECT_EQ(error("(757580^9170501+(0.8-87))^1.5"), "exponent too large");
+  EXPECT_EQ(error("(1+((21*8)^281^3))^0.5"), "polynomial coefficient bits 164021043 exceeds the factoring limit of 65536");
+  // As exponents: refused by the power of any base but 0 and ±1, after the base's sign.
+  EXPECT_EQ(error("647^(238093^19)^594^2"), "exponent too large");
+  EXPECT_EQ(error("sqrt(2)^(3^70000)"), "exponent too large");
+  EXPECT_EQ(error("(-2)^(3^70000/2)"), "exponent of negative number must be an integer");
+  EXPECT_EQ(error("(sqrt(2)-2)^(-(3^70000))"), "");
+  EXPECT_EQ(value("(-1)^(3^70000)"), -1);
+  // Both parts of the product pass the integer bound; Fraction's product forms the denominators'
+  // first, 2^160000000 times 7^40000000, and is refused there.
+  for (const char* text : {"(3/2)^160000000*(5/7)^40000000", "(3/2)^160000000/(7/5)^40000000"})
+    try {
+      (void)eval(text);
+      ADD_FAILURE() << text << " was not refused";
+    } catch (const MemoryRefusal& e) {
+      EXPECT_STREQ(e.what(), "a product of 272294197 bits or more exceeds the limit of 268435456 bits of an integer") << text;
+    }
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took.count(), limit);
+
+  auto power = [](std::int64_t n, std::int64_t d, std::int64_t e) {
+    const AlgebraicNumber b = AlgebraicNumber::rational(QQ(), *Fraction::make(Int(n), Int(d)));
+    return *AlgebraicNumber::pow(QQ(), b, Int(e));
+  };
+  const AlgebraicNumber want = power(7, 3, 40000).mul(power(-2, 5, 30001))->div(power(11, 13, 20000))->neg();
+  const auto got = eval("-((7/3)^40000*(-2/5)^30001/(11/13)^20000)");
+  ASSERT_TRUE(got.has_value());
+  EXPECT_TRUE(got->field() == want.field() && got->value() == want.value());
+  const AlgebraicNumber difference = *power(3, 1, 70000).sub(AlgebraicNumber::rational(QQ(), *Fraction::make(Int(2), Int(5))));
+  const AlgebraicNumber square = *AlgebraicNumber::pow(QQ(), *power(1, 7, 1).sub(difference), Int(2));
+  const auto sum = eval("(1/7-(3^70000-2/5))^2");
+  ASSERT_TRUE(sum.has_value());
+  EXPECT_TRUE(sum->value() == square.value());
+
+  // Against a zero of any field, the product's and the quotient's value, field and errors.
+  const AlgebraicNumber big = power(17, 50, 60000);
+  for (const char* zero : {"0", "sqrt(0)", "sqrt(2)-sqrt(2)"})
+    for (const bool zero_first : {true, false})
+      for (const char op : {'*', '/'}) {
+        const std::string text = zero_first ? cat("(", zero, ")", op, "0.34^60000") : cat("0.34^60000", op, "(", zero, ")");
+        std::vector<AlgebraicNumber> both{*eval(zero), big};
+        if (!zero_first) std::swap(both[0], both[1]);
+        ASSERT_TRUE(common_field(both).has_value());
+        const auto slow = op == '*' ? both[0].mul(both[1]) : both[0].div(both[1]);
+        const auto early = eval(text);
+        ASSERT_EQ(early.has_value(), slow.has_value()) << text;
+        if (early)
+          EXPECT_TRUE(early->field()->to_string() == slow->field()->to_string() && early->is_zero() && slow->is_zero()) << text;
+        else
+          EXPECT_EQ(early.error(), slow.error()) << text;
+      }
+}
+
+// A divisor of another field than the dividend's is inverted in its own field where that is cheaper,
+// and a rational divisor is turned over: the quotient, its field and its text are those of joining
+// first and dividing in the joined field.
+TEST(Evaluate, QuotientsAcrossFields) {
+  for (const auto& [x, y] : {std::pair{"2^0.1", "sqrt(10.95)"}, {"sqrt(5)+cbrt(2)", "sqrt(3)-1"}, {"(0.5^0.05)", "2*sqrt(493)"},
+                             {"sqrt(3)", "2^0.1"}, {"sqrt(2)", "sqrt(2)-sqrt(2)"}, {"sqrt(2)+1", "-(7/3)^5000"},
+                             {"2/3", "(0.63-345)^20001"}, {"5", "sqrt(2)-sqrt(2)+1/7"}}) {
+    std::vector<AlgebraicNumber> both{*eval(x), *eval(y)};
+    ASSERT_TRUE(common_field(both).has_value());
+    const auto want = both[0].div(both[1]);
+    const auto got = eval(std::string("(") + x + ")/(" + y + ")");
+    ASSERT_EQ(got.has_value(), want.has_value()) << x << " / " << y;
+    if (!got) {
+      EXPECT_EQ(got.error(), want.error());
+      continue;
+    }
+    EXPECT_EQ(got->field()->minimal_polynomial(), want->field()->minimal_polynomial()) << x << " / " << y;
+    EXPECT_EQ(got->value(), want->value()) << x << " / " << y;
+    EXPECT_EQ(got->to_string(), want->to_string()) << x << " / " << y;
+  }
+}
+
 // Evaluation stops at a poll point once its call is to stop, also inside a long chain.
 TEST(Evaluate, StopsWhenAsked) {
   std::string sum = "1";
