@@ -158,10 +158,14 @@ struct KroneckerProduct {
   std::vector<mp_limb_t> limbs;
 };
 
+// The product of a and b packed at one width. Coefficient products that would pass the size limit
+// of integers are refused before anything is packed.
 KroneckerProduct kronecker_product(std::span<const __mpz_struct> a, std::span<const __mpz_struct> b) {
   KroneckerProduct r;
+  const std::size_t a_bits = max_bits(a), b_bits = max_bits(b);
+  if (a_bits != 0 && b_bits != 0) Int::check_product_bits(a_bits, b_bits);
   // Every coefficient of the product is below 2^(w − 1) in absolute value.
-  r.w = max_bits(a) + max_bits(b) + static_cast<std::size_t>(std::bit_width(std::min(a.size(), b.size()))) + 1;
+  r.w = a_bits + b_bits + static_cast<std::size_t>(std::bit_width(std::min(a.size(), b.size()))) + 1;
   std::vector<mp_limb_t> pa, pb;
   const int sa = packed(a, r.w, pa), sb = packed(b, r.w, pb);
   r.sign = sa * sb;
@@ -287,6 +291,15 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
   for (const auto& x : a.coeffs) small = small && x.is_small();
   for (const auto& x : b.coeffs) small = small && x.is_small();
   if (std::min(na, nb) >= (small ? kKroneckerSmallLength : kKroneckerLength)) return mul_through_kronecker(a, b);
+  if (!small) {
+    // The largest coefficient product is refused as a product of two integers would be.
+    auto widest = [](const IntPoly& p) {
+      std::uint64_t bits = 0;
+      for (const auto& x : p.coeffs) bits = std::max(bits, x.bit_length());
+      return bits;
+    };
+    Int::check_product_bits(widest(a), widest(b));
+  }
   r.coeffs.reserve(na + nb - 1);
   if (small) {
     // Machine words summed in 128 bits while they fit.

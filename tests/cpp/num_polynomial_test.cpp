@@ -128,6 +128,32 @@ TEST(Polynomial, KroneckerProductsAgreeWithTheDefinition) {
   }
 }
 
+// A product whose coefficients would pass the size limit of integers is refused before anything is
+// formed, with the refusal of the largest coefficient product, at every length and for squares.
+TEST(Polynomial, ProductsPastTheSizeLimitAreRefusedAsIntegerProducts) {
+  const Int big = Int(1).shl(Int::kMaxBits / 2);  // 2^27 + 1 bits: two of them pass the limit
+  std::string want;
+  try {
+    (void)(big * big);
+  } catch (const MemoryRefusal& e) {
+    want = e.what();
+  }
+  ASSERT_EQ(want, "a product of 268435457 bits or more exceeds the limit of 268435456 bits of an integer");
+  for (const std::size_t n : {std::size_t{2}, std::size_t{8}, std::size_t{60}}) {
+    std::vector<Int> c(n, Int(3));
+    c[n / 2] = big;
+    const IntPoly a(c), b(std::vector<Int>(n, -big));
+    for (const auto& [x, y] : {std::pair{&a, &b}, std::pair{&a, &a}}) {
+      try {
+        (void)IntPoly::mul(*x, *y);
+        ADD_FAILURE() << n << " terms were multiplied";
+      } catch (const MemoryRefusal& e) {
+        EXPECT_EQ(e.what(), want) << n;
+      }
+    }
+  }
+}
+
 TEST(Polynomial, Division) {
   for (auto r : {FracPoly::div_rem(fp({q(1)}), FracPoly()).error()}) EXPECT_EQ(r.message, "Division by zero");
   expect_error(IntPoly::div_rem(ip({1}), IntPoly()), ErrorKind::Division, "Division by zero");
