@@ -114,6 +114,7 @@ TEST(Polynomial, KroneckerProductsAgreeWithTheDefinition) {
     b.back() = -(Int(1) + b.back().abs());
     const IntPoly pa(a), pb(b);
     ASSERT_EQ(IntPoly::mul(pa, pb), naive_product(pa, pb)) << na << " " << nb << " " << bits;
+    ASSERT_EQ(IntPoly::mul(pa, pa), naive_product(pa, pa)) << na << " " << bits;  // a square
     // The GMP entry point, aliasing-free output of the full length.
     std::vector<__mpz_struct> za(na), zb(nb), out(na + nb - 1);
     for (std::size_t i = 0; i < na; ++i) mpz_init_set(&za[i], a[i].view().get());
