@@ -257,6 +257,7 @@ Int Int::gcd(const Int& a, const Int& b) {
     if (g <= static_cast<std::uint64_t>(INT64_MAX)) return Int(static_cast<std::int64_t>(g));
     return from_u64_big(g);
   }
+  if (a.is_one() || b.is_one() || a == Int(-1) || b == Int(-1)) return Int(1);
   return compute([&] { mpz_gcd(scratch.q, a.view().get(), b.view().get()); }, scratch.q);
 }
 
