@@ -274,7 +274,8 @@ class AlgebraicNumber {
   static IntPoly product_over_integers(const NumberField& f, const IntPoly& a, const IntPoly& b, const Int& da,
                                        const Int& db, Int& den, bool& table);
   // base^e, e >= 1, in base's own field: a monomial of a radical field directly, when the products
-  // of square-and-multiply surely stay within the size limit of integers (none otherwise).
+  // of square-and-multiply surely stay within the size limit of integers and its parts are coprime
+  // or small enough for their coprime base (none otherwise).
   static std::optional<AlgebraicNumber> radical_power(const AlgebraicNumber& base, std::uint64_t e);
   // base^e, e >= 1, in base's own field by pow's square-and-multiply with mul's integer products,
   // each reduced by the valuations at the primes of the denominators instead of gcds; none when
