@@ -6,6 +6,7 @@
 #include <cmath>
 #include <numeric>
 #include <compare>
+#include <limits>
 #include <mutex>
 #include <unordered_map>
 
@@ -775,43 +776,56 @@ Result<AlgebraicNumber> AlgebraicNumber::mul(const AlgebraicNumber& b) const {
   }
   // In integers: (A/Da)·(B/Db) with every power x^k, k >= d, replaced from the integer table
   // T_k/Dt, so that only the d results are reduced.
-  Int da, db;
-  IntPoly pa = clear_denominators(value_, da), pb = clear_denominators(b.value_, db);
-  IntPoly c = IntPoly::mul(pa, pb);
-  const std::size_t d = f->degree();
-  Int den = da * db;
-  if (c.coeffs.size() <= d) return AlgebraicNumber(over(c.coeffs, den), std::move(f));
-  if (f->m_int_.lead().is_one() && small_modulus(f->m_int_, c)) {
-    FracPoly r = over(remainder_monic(c, f->m_int_), den);
-    return AlgebraicNumber(std::move(r), std::move(f));
+  Int da, db, den;
+  bool table = false;
+  IntPoly pa = clear_denominators(value_, da);
+  if (&b == this) {
+    IntPoly r = product_over_integers(*f, pa, pa, da, da, den, table);
+    return AlgebraicNumber(over(r.coeffs, den), std::move(f));
   }
-  if (!f->reversed_inverse_.is_zero()) {
+  IntPoly pb = clear_denominators(b.value_, db);
+  IntPoly r = product_over_integers(*f, pa, pb, da, db, den, table);
+  return AlgebraicNumber(over(r.coeffs, den), std::move(f));
+}
+
+IntPoly AlgebraicNumber::product_over_integers(const NumberField& f, const IntPoly& pa, const IntPoly& pb,
+                                               const Int& da, const Int& db, Int& den, bool& table) {
+  table = false;
+  IntPoly c = IntPoly::mul(pa, pb);
+  const std::size_t d = f.degree();
+  den = da * db;
+  if (c.coeffs.size() <= d) return c;
+  if (f.m_int_.lead().is_one() && small_modulus(f.m_int_, c)) return IntPoly(remainder_monic(c, f.m_int_));
+  if (!f.reversed_inverse_.is_zero()) {
     // c = q·m + r: the k top coefficients of c, reversed, times 1/rev(m) give q reversed.
     const std::size_t top = c.coeffs.size() - 1, k = top - d + 1;
     std::vector<Int> high(k), inv;
     for (std::size_t i = 0; i < k; ++i) high[i] = c.coeffs[top - i];
-    const auto& s = f->reversed_inverse_.coeffs;
+    const auto& s = f.reversed_inverse_.coeffs;
     inv.assign(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(std::min(k, s.size())));
     IntPoly qrev = IntPoly::mul(IntPoly(std::move(high)), IntPoly(std::move(inv)));
     std::vector<Int> q(k);
     for (std::size_t i = 0; i < k && i < qrev.coeffs.size(); ++i) q[k - 1 - i] = std::move(qrev.coeffs[i]);
-    const IntPoly qm = IntPoly::mul(IntPoly(std::move(q)), f->m_int_);
+    const IntPoly qm = IntPoly::mul(IntPoly(std::move(q)), f.m_int_);
     std::vector<Int> r(c.coeffs.begin(), c.coeffs.begin() + static_cast<std::ptrdiff_t>(d));
     for (std::size_t j = 0; j < d && j < qm.coeffs.size(); ++j) r[j] -= qm.coeffs[j];
-    return AlgebraicNumber(over(r, den), std::move(f));
+    return IntPoly(std::move(r));
   }
-  const Int& dt = f->powers_den_;
+  const Int& dt = f.powers_den_;
   std::vector<Int> r(d);
   for (std::size_t j = 0; j < d; ++j) r[j] = dt.is_one() ? c.coeffs[j] : c.coeffs[j] * dt;
   for (std::size_t k = d; k < c.coeffs.size(); ++k) {
     const Int& ck = c.coeffs[k];
     if (ck.is_zero()) continue;
-    const IntPoly& t = f->powers_int_[k - d];
+    const IntPoly& t = f.powers_int_[k - d];
     for (std::size_t j = 0; j < t.coeffs.size(); ++j)
       if (!t.coeffs[j].is_zero()) r[j] += ck * t.coeffs[j];
   }
-  if (!dt.is_one()) den *= dt;
-  return AlgebraicNumber(over(r, den), std::move(f));
+  if (!dt.is_one()) {
+    den *= dt;
+    table = true;
+  }
+  return IntPoly(std::move(r));
 }
 
 Status AlgebraicNumber::mul_into(const AlgebraicNumber& b) {
@@ -1354,6 +1368,257 @@ void refuse_oversized_power(const AlgebraicNumber& base, const Int& e) {
 
 }  // namespace
 
+// ---- Powers of field elements ------------------------------------------------------------------
+
+namespace {
+
+// The largest v <= cap with p^v dividing x != 0, cap >= 1.
+std::uint64_t valuation(const Int& x, std::uint64_t p, std::uint64_t cap) {
+  const auto v = x.view();
+  if (p == 2) return std::min<std::uint64_t>(mpz_scan1(v.get(), 0), cap);
+  if (!mpz_divisible_ui_p(v.get(), p)) return 0;
+  if (cap == 1) return 1;
+  Mpz rest, q(p);
+  return std::min<std::uint64_t>(mpz_remove(rest.get(), v.get(), q.get()), cap);
+}
+
+// Adds the primes of n != 0 to `primes` when each of them fits a word and is found by trial
+// division up to a work bound or certified as the last cofactor; false otherwise.
+bool add_word_primes(const Int& n, std::vector<std::uint64_t>& primes) {
+  Mpz rest(n.abs());
+  auto take = [&](std::uint64_t p) {
+    if (!mpz_divisible_ui_p(rest.get(), p)) return;
+    Mpz q(p);
+    mpz_remove(rest.get(), rest.get(), q.get());
+    if (std::find(primes.begin(), primes.end(), p) == primes.end()) primes.push_back(p);
+  };
+  take(2);
+  // Trial division costs a pass over the cofactor per candidate.
+  const std::uint64_t limit = std::min<std::uint64_t>(std::uint64_t{1} << 16, (std::uint64_t{1} << 22) / (mpz_size(rest.get()) + 1));
+  for (std::uint64_t p = 3; p <= limit && mpz_cmp_ui(rest.get(), 1) > 0; p += 2) {
+    if (mpz_fits_ulong_p(rest.get()) && p * p > mpz_get_ui(rest.get())) break;
+    take(p);
+  }
+  if (mpz_cmp_ui(rest.get(), 1) == 0) return true;
+  if (!mpz_fits_ulong_p(rest.get()) || !is_word_prime(mpz_get_ui(rest.get()))) return false;
+  take(mpz_get_ui(rest.get()));
+  return true;
+}
+
+// A number of a field as mul works on it, A/D with A = clear_denominators(value, D), and the
+// exponents of D at a list of primes that holds every prime of it.
+struct IntegralValue {
+  IntPoly a;
+  Int d;
+  std::vector<std::uint64_t> exps;
+};
+
+std::vector<std::uint64_t> exponents_at(const Int& d, const std::vector<std::uint64_t>& primes) {
+  std::vector<std::uint64_t> exps(primes.size());
+  for (std::size_t k = 0; k < primes.size(); ++k)
+    exps[k] = d.is_one() ? 0 : valuation(d, primes[k], std::numeric_limits<std::uint64_t>::max());
+  return exps;
+}
+
+// Divides A and D by the gcd of D and A's content: at each prime, the least valuation.
+void remove_content(IntegralValue& x, const std::vector<std::uint64_t>& primes) {
+  Mpz g(1ul), pw;
+  for (std::size_t k = 0; k < primes.size(); ++k) {
+    std::uint64_t w = x.exps[k];
+    for (const auto& c : x.a.coeffs) {
+      if (w == 0) break;
+      if (!c.is_zero()) w = valuation(c, primes[k], w);
+    }
+    if (w == 0) continue;
+    x.exps[k] -= w;
+    mpz_ui_pow_ui(pw.get(), primes[k], w);
+    mpz_mul(g.get(), g.get(), pw.get());
+  }
+  if (mpz_cmp_ui(g.get(), 1) == 0) return;
+  Mpz q;
+  auto divide = [&](Int& c) {
+    if (c.is_zero()) return;
+    mpz_divexact(q.get(), c.view().get(), g.get());
+    c = q.to_int();
+  };
+  for (auto& c : x.a.coeffs) divide(c);
+  divide(x.d);
+}
+
+// A/D coefficient by coefficient in lowest terms: each gcd from the valuations at the primes of D.
+FracPoly fractions_of(const IntegralValue& x, const std::vector<std::uint64_t>& primes) {
+  std::vector<Fraction> out(x.a.coeffs.size());
+  auto one = [&](std::size_t i) {
+    const Int& c = x.a.coeffs[i];
+    if (c.is_zero() || x.d.is_one()) {
+      out[i] = Fraction(c);
+      return;
+    }
+    Mpz g(1ul), pw;
+    for (std::size_t k = 0; k < primes.size(); ++k) {
+      if (x.exps[k] == 0) continue;
+      if (const std::uint64_t w = valuation(c, primes[k], x.exps[k])) {
+        mpz_ui_pow_ui(pw.get(), primes[k], w);
+        mpz_mul(g.get(), g.get(), pw.get());
+      }
+    }
+    if (mpz_cmp_ui(g.get(), 1) == 0) {
+      out[i] = Fraction::from_coprime(c, x.d);
+      return;
+    }
+    Mpz n, d;
+    mpz_divexact(n.get(), c.view().get(), g.get());
+    mpz_divexact(d.get(), x.d.view().get(), g.get());
+    out[i] = Fraction::from_coprime(n.to_int(), d.to_int());
+  };
+  const std::size_t n = out.size();
+  const bool wide = reduce_in_parallel(n, n * x.d.bit_length());
+  for_each_parallel(n, wide ? 1 : n, one);
+  return FracPoly(std::move(out));
+}
+
+// The coprime base of positive integers: pairwise coprime factors above 1 of which each is a
+// product.
+std::vector<Int> coprime_base(std::initializer_list<Int> values) {
+  std::vector<Int> base, work;
+  for (const auto& v : values) work.push_back(v.abs());
+  while (!work.empty()) {
+    Int y = std::move(work.back());
+    work.pop_back();
+    if (y.is_one() || y.is_zero()) continue;
+    bool split = false;
+    for (std::size_t i = 0; i < base.size(); ++i) {
+      const Int g = Int::gcd(y, base[i]);
+      if (g.is_one()) continue;
+      const Int b = std::move(base[i]);
+      base.erase(base.begin() + static_cast<std::ptrdiff_t>(i));
+      work.push_back(b / g);
+      work.push_back(y / g);
+      work.push_back(g);
+      split = true;
+      break;
+    }
+    if (!split) base.push_back(std::move(y));
+  }
+  return base;
+}
+
+// An upper bound on log2 |x| for x != 0, a little above the true value.
+double log2_above(const Int& x) {
+  long exp = 0;
+  const double m = std::fabs(mpz_get_d_2exp(&exp, x.view().get()));
+  return (static_cast<double>(exp) + std::log2(m)) * (1 + 1e-12) + 1e-6;
+}
+
+}  // namespace
+
+std::optional<AlgebraicNumber> AlgebraicNumber::radical_power(const AlgebraicNumber& base, std::uint64_t e) {
+  // A monomial c·alpha^k of a field of s·x^d − t: alpha^d = r = t/s.
+  const NumberField& f = *base.field_;
+  const IntPoly& m = f.m_int_;
+  const std::size_t d = f.degree();
+  const auto& cs = base.value_.coeffs;
+  const std::size_t k = cs.size() - 1;
+  if (d < 2 || k == 0) return std::nullopt;
+  for (std::size_t i = 1; i < d; ++i)
+    if (!m.coeffs[i].is_zero()) return std::nullopt;
+  for (std::size_t i = 0; i < k; ++i)
+    if (!cs[i].is_zero()) return std::nullopt;
+  const Fraction& c = cs[k];
+  const Fraction r = expect(Fraction::make(-m.coeffs[0], m.coeffs[d]), "a field's polynomial has a leading term");
+  // base^e = c^e·r^q·alpha^s with k·e = q·d + s.
+  const std::uint64_t q = k * e / d, s = k * e % d;
+  // Square-and-multiply forms products of base^i and base^j, i + j <= e, and multiplies them by the
+  // power table's t and s: their parts stay below these bounds, far enough from the size limit of
+  // integers that none of those products could be refused.
+  const double num_bits = static_cast<double>(e) * log2_above(c.num()) + static_cast<double>(q + 1) * log2_above(r.num()) + log2_above(r.den());
+  const double den_bits = static_cast<double>(e) * log2_above(c.den()) + static_cast<double>(q + 2) * log2_above(r.den());
+  if (std::max(num_bits, den_bits) + 64 > static_cast<double>(Int::kMaxBits)) return std::nullopt;
+  // c^e·r^q in lowest terms: c's and r's parts share factors only across the fraction bar; without
+  // any, the powers are coprime. Otherwise, for parts small enough, over their coprime base, each
+  // factor to its net exponent: no gcd of the large powers.
+  Int num(1), den(1);
+  const bool coprime = Int::gcd(c.num(), r.den()).is_one() && Int::gcd(r.num(), c.den()).is_one();
+  std::uint64_t part_bits = 0;
+  for (const Int* x : {&c.num(), &c.den(), &r.num(), &r.den()}) part_bits += x->bit_length();
+  if (!coprime && part_bits > (std::uint64_t{1} << 16)) return std::nullopt;
+  if (coprime) {
+    num = Int::pow(c.num().abs(), static_cast<std::uint32_t>(e)) * Int::pow(r.num().abs(), static_cast<std::uint32_t>(q));
+    den = Int::pow(c.den(), static_cast<std::uint32_t>(e)) * Int::pow(r.den(), static_cast<std::uint32_t>(q));
+  }
+  for (const auto& b : coprime ? std::vector<Int>{} : coprime_base({c.num(), c.den(), r.num(), r.den()})) {
+    auto order = [&](const Int& x) {
+      Mpz rest, bz(b);
+      return static_cast<std::int64_t>(mpz_remove(rest.get(), x.abs().view().get(), bz.get()));
+    };
+    const std::int64_t net = static_cast<std::int64_t>(e) * (order(c.num()) - order(c.den())) +
+                             static_cast<std::int64_t>(q) * (order(r.num()) - order(r.den()));
+    if (net > 0) num *= Int::pow(b, static_cast<std::uint32_t>(net));
+    if (net < 0) den *= Int::pow(b, static_cast<std::uint32_t>(-net));
+  }
+  if ((c.sign() < 0 && (e & 1)) != (r.sign() < 0 && (q & 1))) num = -num;
+  std::vector<Fraction> out(s + 1);
+  out[s] = Fraction::from_coprime(std::move(num), std::move(den));
+  return AlgebraicNumber(FracPoly(std::move(out)), base.field_);
+}
+
+Result<std::optional<AlgebraicNumber>> AlgebraicNumber::integral_power(const AlgebraicNumber& base, std::uint64_t e) {
+  const NumberField& f = *base.field_;
+  IntegralValue b;
+  b.a = clear_denominators(base.value_, b.d);
+  // Every denominator is a product of the base's and the power table's.
+  std::vector<std::uint64_t> primes;
+  const bool by_table = f.reversed_inverse_.is_zero() && !f.powers_den_.is_one();
+  if (!b.d.is_one() && !add_word_primes(b.d, primes)) return std::optional<AlgebraicNumber>();
+  if (by_table && !add_word_primes(f.powers_den_, primes)) return std::optional<AlgebraicNumber>();
+  b.exps = exponents_at(b.d, primes);
+  const std::vector<std::uint64_t> table_exps = exponents_at(f.powers_den_, primes);
+  auto number = [&](const IntegralValue& x) { return AlgebraicNumber(fractions_of(x, primes), base.field_); };
+  // x·y (x and y may be one object) with mul's integer products; products by a constant as mul
+  // forms them, on the numbers themselves.
+  auto product = [&](const IntegralValue& x, const IntegralValue& y) -> Result<IntegralValue> {
+    IntegralValue r;
+    if (x.a.coeffs.size() == 1 || y.a.coeffs.size() == 1) {
+      const AlgebraicNumber nx = number(x);
+      const AlgebraicNumber z = &x == &y ? GY_TRY(nx.mul(nx)) : GY_TRY(nx.mul(number(y)));
+      r.a = clear_denominators(z.value_, r.d);
+      r.exps = exponents_at(r.d, primes);
+      return r;
+    }
+    bool table = false;
+    r.a = product_over_integers(f, x.a, y.a, x.d, y.d, r.d, table);
+    r.exps = x.exps;
+    for (std::size_t i = 0; i < primes.size(); ++i) r.exps[i] += y.exps[i] + (table ? table_exps[i] : 0);
+    remove_content(r, primes);
+    return r;
+  };
+  std::optional<IntegralValue> result;
+  for (std::uint64_t n = e; n > 0;) {
+    poll_interrupt();
+    if (n & 1) {
+      if (result) {
+        result = GY_TRY(product(*result, b));
+      } else {
+        // 1·b: mul's products of each part by one, refused only for a part past the size limit.
+        std::uint64_t bits = b.d.bit_length();
+        for (const auto& x : b.a.coeffs) bits = std::max(bits, x.bit_length());
+        if (bits > Int::kMaxBits) {
+          for (const auto& x : fractions_of(b, primes).coeffs) {
+            Int::check_product_bits(x.num().bit_length(), 1);
+            Int::check_product_bits(x.den().bit_length(), 1);
+          }
+        }
+        result = b;
+      }
+      n -= 1;
+    } else {
+      b = GY_TRY(product(b, b));
+      n /= 2;
+    }
+  }
+  return std::optional<AlgebraicNumber>(number(*result));
+}
+
 Result<AlgebraicNumber> AlgebraicNumber::pow(const FieldRef& field, const AlgebraicNumber& base, const Int& e) {
   if (e.sign() < 0) return fail(Error::range(""));
   if (e.is_zero()) return one(field);
@@ -1368,6 +1633,19 @@ Result<AlgebraicNumber> AlgebraicNumber::pow(const FieldRef& field, const Algebr
   // An irrational real number is not a root of unity, so its coefficients grow with e.
   if (e.bit_length() > 28) return fail(Error::exponent_too_large());
   refuse_oversized_power(base, e);
+  if (field == base.field_) {
+    const auto ev = static_cast<std::uint64_t>(*e.to_i64());
+    if (ev == 1) {
+      // 1·base: mul's products of each part by one, refused only for a part past the size limit.
+      for (const auto& x : base.value_.coeffs) {
+        Int::check_product_bits(x.num().bit_length(), 1);
+        Int::check_product_bits(x.den().bit_length(), 1);
+      }
+      return base;
+    }
+    if (auto r = radical_power(base, ev)) return std::move(*r);
+    if (auto r = GY_TRY(integral_power(base, ev))) return std::move(*r);
+  }
   AlgebraicNumber result = one(field);
   AlgebraicNumber b = base;
   Int n = e;

@@ -268,6 +268,19 @@ class AlgebraicNumber {
   std::pair<Fraction, Fraction> filtered_enclosure(const Done& done) const;
   // inverse() of a non-constant number, without the field's memo.
   Result<AlgebraicNumber> invert() const;
+  // The product (A/Da)·(B/Db) in f of integral numerators (a square when a and b are one object) as
+  // R/den, R reduced modulo m but not in lowest terms; `table` tells whether den took the power
+  // table's denominator. The integer products are mul's own, in its order.
+  static IntPoly product_over_integers(const NumberField& f, const IntPoly& a, const IntPoly& b, const Int& da,
+                                       const Int& db, Int& den, bool& table);
+  // base^e, e >= 1, in base's own field: a monomial of a radical field directly, when the products
+  // of square-and-multiply surely stay within the size limit of integers and its parts are coprime
+  // or small enough for their coprime base (none otherwise).
+  static std::optional<AlgebraicNumber> radical_power(const AlgebraicNumber& base, std::uint64_t e);
+  // base^e, e >= 1, in base's own field by pow's square-and-multiply with mul's integer products,
+  // each reduced by the valuations at the primes of the denominators instead of gcds; none when
+  // those primes are not all found.
+  static Result<std::optional<AlgebraicNumber>> integral_power(const AlgebraicNumber& base, std::uint64_t e);
   friend Status common_field(std::span<AlgebraicNumber> numbers);
 
   FracPoly value_;

@@ -127,9 +127,12 @@ void Fraction::add(const Fraction& o, bool reduce_after) {
 
 // With g = gcd(b, e), a/b ± c/e = (a·(e/g) ± c·(b/g)) / ((b/g)·e), whose numerator shares with the
 // denominator only factors of g: one gcd with g, smaller than the plain sum's.
+// With an integer operand, n ± k·e over e shares nothing with e, as n does not: no gcd at all.
 Fraction Fraction::sum_reduced(const Fraction& x, const Fraction& y, bool subtract) {
   const Int& b = x.d_;
   const Int& e = y.d_;
+  if (b.is_one()) return Fraction(subtract ? x.n_ * e - y.n_ : x.n_ * e + y.n_, e, Raw{});
+  if (e.is_one()) return Fraction(subtract ? x.n_ - y.n_ * b : x.n_ + y.n_ * b, b, Raw{});
   if (b == e) {
     Fraction r(subtract ? x.n_ - y.n_ : x.n_ + y.n_, b, Raw{});
     r.reduce();
@@ -183,14 +186,22 @@ Status Fraction::div_assign(const Fraction& o) {
     *this = from_i128(a * d, b * c);
     return {};
   }
-  if (o.n_.sign() > 0) {
-    n_ *= o.d_;
-    d_ *= o.n_;
-  } else {
-    n_ *= -o.d_;
-    d_ *= -o.n_;
+  // Both are in lowest terms, so the quotient (a·d)/(b·c) needs only the gcds of the numerators and
+  // of the denominators, as a product does, not one of its full size.
+  if (n_.is_zero()) {
+    d_ = Int(1);
+    return {};
   }
-  reduce();
+  const Int g1 = Int::gcd(n_, o.n_);
+  const Int g2 = Int::gcd(d_, o.d_);
+  Int c = g1.is_one() ? o.n_ : o.n_ / g1, d = g2.is_one() ? o.d_ : o.d_ / g2;
+  if (c.sign() < 0) {
+    c = -c;
+    d = -d;
+  }
+  Int n = g1.is_one() ? n_ : n_ / g1, b = g2.is_one() ? d_ : d_ / g2;
+  n_ = n * d;
+  d_ = b * c;
   return {};
 }
 

@@ -21,6 +21,8 @@ class Fraction {
   static Result<Fraction> make(Int n, Int d);
   // n / d as given, d > 0: the ends may share factors, as after an unreduced add.
   static Fraction make_unreduced(Int n, Int d) { return Fraction(std::move(n), std::move(d), Raw{}); }
+  // n / d for d > 0 that the caller knows to be coprime: in lowest terms without a gcd.
+  static Fraction from_coprime(Int n, Int d) { return Fraction(std::move(n), std::move(d), Raw{}); }
 
   const Int& num() const { return n_; }
   const Int& den() const { return d_; }

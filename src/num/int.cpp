@@ -190,11 +190,12 @@ Int Int::sub_slow(const Int& a, const Int& b) {
 Int Int::mul_slow(const Int& a, const Int& b) {
   if (both_small(a, b)) return from_i128(static_cast<__int128>(a.v_) * b.v_);
   // The product has at least bit_length(a) + bit_length(b) - 1 bits.
-  const std::uint64_t bits = a.bit_length() + b.bit_length();
-  if (bits > kMaxBits + 1)
-    throw MemoryRefusal(cat("a product of ", bits - 1, " bits or more exceeds the limit of ", kMaxBits,
-                              " bits of an integer"));
+  check_product_bits(a.bit_length(), b.bit_length());
   return compute([&] { mpz_mul(scratch.q, a.view().get(), b.view().get()); }, scratch.q);
+}
+
+void Int::refuse_product(std::uint64_t bits) {
+  throw MemoryRefusal(cat("a product of ", bits, " bits or more exceeds the limit of ", kMaxBits, " bits of an integer"));
 }
 
 Int Int::div_slow(const Int& a, const Int& b) {
@@ -256,6 +257,7 @@ Int Int::gcd(const Int& a, const Int& b) {
     if (g <= static_cast<std::uint64_t>(INT64_MAX)) return Int(static_cast<std::int64_t>(g));
     return from_u64_big(g);
   }
+  if (a.is_one() || b.is_one() || a == Int(-1) || b == Int(-1)) return Int(1);
   return compute([&] { mpz_gcd(scratch.q, a.view().get(), b.view().get()); }, scratch.q);
 }
 

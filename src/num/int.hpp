@@ -44,6 +44,13 @@ class Int {
   static constexpr std::uint64_t kMaxBits = std::uint64_t{1} << 28;
   static constexpr std::size_t kMaxDigits = 80'000'000;  // ≈ kMaxBits · log10(2)
 
+  // Refuses, as a product of operands of these bit lengths is refused, one whose result would pass
+  // kMaxBits: MemoryRefusal "a product of N bits or more exceeds the limit of … bits of an integer".
+  static void check_product_bits(std::uint64_t a_bits, std::uint64_t b_bits) {
+    if (a_bits + b_bits > kMaxBits + 1) [[unlikely]]
+      refuse_product(a_bits + b_bits - 1);
+  }
+
   constexpr Int() noexcept = default;
   template <std::signed_integral S>
   constexpr Int(S v) noexcept : v_(v) {}
@@ -245,6 +252,7 @@ class Int {
     h.write(bytes, 8);
   }
   static Int from_u64_big(std::uint64_t v);
+  [[noreturn]] static void refuse_product(std::uint64_t bits);
   static Int add_slow(const Int& a, const Int& b);
   static Int sub_slow(const Int& a, const Int& b);
   static Int mul_slow(const Int& a, const Int& b);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <optional>
 #include <ostream>
 
 namespace gy {
@@ -158,14 +159,24 @@ struct KroneckerProduct {
   std::vector<mp_limb_t> limbs;
 };
 
+// The product of a and b (a square when both are the same span) packed at one width. Coefficient
+// products that would pass the size limit of integers are refused before anything is packed.
 KroneckerProduct kronecker_product(std::span<const __mpz_struct> a, std::span<const __mpz_struct> b) {
   KroneckerProduct r;
+  const std::size_t a_bits = max_bits(a), b_bits = max_bits(b);
+  if (a_bits != 0 && b_bits != 0) Int::check_product_bits(a_bits, b_bits);
   // Every coefficient of the product is below 2^(w − 1) in absolute value.
-  r.w = max_bits(a) + max_bits(b) + static_cast<std::size_t>(std::bit_width(std::min(a.size(), b.size()))) + 1;
+  r.w = a_bits + b_bits + static_cast<std::size_t>(std::bit_width(std::min(a.size(), b.size()))) + 1;
+  const bool square = a.data() == b.data() && a.size() == b.size();
   std::vector<mp_limb_t> pa, pb;
-  const int sa = packed(a, r.w, pa), sb = packed(b, r.w, pb);
+  const int sa = packed(a, r.w, pa), sb = square ? sa : packed(b, r.w, pb);
   r.sign = sa * sb;
   if (r.sign == 0) return r;
+  if (square) {
+    r.limbs.assign(2 * pa.size() + 2, 0);
+    mpn_sqr(r.limbs.data(), pa.data(), static_cast<mp_size_t>(pa.size()));
+    return r;
+  }
   r.limbs.assign(pa.size() + pb.size() + 2, 0);
   if (pa.size() >= pb.size())
     mpn_mul(r.limbs.data(), pa.data(), static_cast<mp_size_t>(pa.size()), pb.data(), static_cast<mp_size_t>(pb.size()));
@@ -266,11 +277,13 @@ class MpzViews {
 };
 
 IntPoly mul_through_kronecker(const IntPoly& a, const IntPoly& b) {
-  const MpzViews va(a.coeffs), vb(b.coeffs);
+  const MpzViews va(a.coeffs);
+  const std::optional<MpzViews> vb = &a == &b ? std::nullopt : std::optional<MpzViews>(std::in_place, b.coeffs);
   IntPoly r;
   r.coeffs.resize(a.coeffs.size() + b.coeffs.size() - 1);
   unpack(
-      kronecker_product(va.span(), vb.span()), r.coeffs.size(), [&](std::size_t i, __int128 v) { r.coeffs[i] = Int::from_i128(v); },
+      kronecker_product(va.span(), vb ? vb->span() : va.span()), r.coeffs.size(),
+      [&](std::size_t i, __int128 v) { r.coeffs[i] = Int::from_i128(v); },
       [&](std::size_t i, mpz_srcptr v) { r.coeffs[i] = Int::from_mpz(v); });
   r.trim();
   return r;
@@ -278,6 +291,7 @@ IntPoly mul_through_kronecker(const IntPoly& a, const IntPoly& b) {
 
 }  // namespace
 
+// A polynomial times itself (the same object) is squared: each cross term is formed once.
 template <>
 IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
   IntPoly r;
@@ -287,7 +301,37 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
   for (const auto& x : a.coeffs) small = small && x.is_small();
   for (const auto& x : b.coeffs) small = small && x.is_small();
   if (std::min(na, nb) >= (small ? kKroneckerSmallLength : kKroneckerLength)) return mul_through_kronecker(a, b);
+  if (!small) {
+    // The largest coefficient product is refused as a product of two integers would be.
+    auto widest = [](const IntPoly& p) {
+      std::uint64_t bits = 0;
+      for (const auto& x : p.coeffs) bits = std::max(bits, x.bit_length());
+      return bits;
+    };
+    Int::check_product_bits(widest(a), widest(b));
+  }
   r.coeffs.reserve(na + nb - 1);
+  if (!small && &a == &b) {
+    Mpz acc, sq;
+    for (std::size_t k = 0; k < 2 * na - 1; ++k) {
+      std::size_t lo = k >= na ? k - na + 1 : 0;
+      mpz_set_ui(acc.get(), 0);
+      for (std::size_t i = lo; 2 * i < k; ++i) {
+        auto vi = a.coeffs[i].view();
+        auto vj = a.coeffs[k - i].view();
+        mpz_addmul(acc.get(), vi.get(), vj.get());
+      }
+      mpz_mul_2exp(acc.get(), acc.get(), 1);
+      if (k % 2 == 0) {
+        auto v = a.coeffs[k / 2].view();
+        mpz_mul(sq.get(), v.get(), v.get());
+        mpz_add(acc.get(), acc.get(), sq.get());
+      }
+      r.coeffs.push_back(acc.to_int());
+    }
+    r.trim();
+    return r;
+  }
   if (small) {
     // Machine words summed in 128 bits while they fit.
     for (std::size_t k = 0; k < na + nb - 1; ++k) {

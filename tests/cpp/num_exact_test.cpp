@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <random>
 #include <thread>
@@ -718,6 +719,55 @@ TEST(AlgebraicNumber, PowersPastTheSizeLimitAreRefusedAtOnce) {
   EXPECT_EQ(*big.sign(), 1);
 }
 
+
+// Powers come out exactly as repeated products do, by every way they are formed: monomials of
+// radical fields (negative, over a non-monic polynomial, of degree 24 or more), numbers with
+// denominators over non-monic and monic polynomials, a number whose square is rational, and a
+// denominator with a prime past a word.
+TEST(AlgebraicNumber, PowersAgreeWithRepeatedProducts) {
+  const FieldRef f3 = pure_field(2, 3), f24 = pure_field(3, 24);
+  const FieldRef seven = field(fp({q(-3), q(0), q(7)}), q(0), q(1));  // 7x² − 3
+  const FieldRef sixth = root(rat(q(5, 6)), 25).field();                // 6x²⁵ − 5
+  const auto both = joined({sqrt_of(2), sqrt_of(3)});
+  const Fraction huge_prime = *Fraction::make(Int(1), Int(1).shl(89) - Int(1));
+  const AlgebraicNumber bases[] = {
+      ok(gen(f3).mul(rat(q(-3, 7)))),
+      ok(ok(gen(sixth).mul(gen(sixth))).mul(rat(q(10, 9)))),
+      ok(AlgebraicNumber::pow(f24, gen(f24), Int(5))),
+      num(seven, {q(-5, 6), q(2, 9)}),
+      num(sixth, {q(1, 2), q(0), q(-3, 5)}),
+      num(f24, {q(1, 2), q(1)}),
+      both[0],
+      ok(both[0].add(both[1])),
+      num(sqrt2_field(), {q(1), huge_prime}),
+  };
+  for (const auto& base : bases) {
+    AlgebraicNumber product = base;
+    for (std::int64_t e = 1; e <= 40; ++e) {
+      if (e > 1) product = ok(product.mul(base));
+      const AlgebraicNumber power = ok(AlgebraicNumber::pow(base.field(), base, Int(e)));
+      ASSERT_EQ(power.to_string(), product.to_string()) << base.to_string() << " ^ " << e;
+      ASSERT_EQ(power.field(), base.field());
+    }
+  }
+}
+
+// Powers of hundreds of millions of bits take their products only: no gcds of their size.
+TEST(AlgebraicNumber, LargePowersTakeNoGcds) {
+  const double limit = std::getenv("GYRELLE_SANITIZED") ? 80 : 4;
+  const auto start = std::chrono::steady_clock::now();
+  const AlgebraicNumber r8 = sqrt_of(8);
+  const AlgebraicNumber a = ok(AlgebraicNumber::pow(r8.field(), r8, Int(150'000'000)));
+  EXPECT_TRUE(a.eq(AlgebraicNumber::rational(QQ(), Fraction(Int(1).shl(225'000'000)))));
+  // (sqrt(6.19) − 5)^(2·10^6), of parts near 10^7 bits, in two ways.
+  const AlgebraicNumber b = ok(root(rat(q(619, 100)), 2).sub(rat(q(5))));
+  const AlgebraicNumber p = ok(AlgebraicNumber::pow(b.field(), b, Int(2'000'000)));
+  const AlgebraicNumber b4 = ok(AlgebraicNumber::pow(b.field(), b, Int(4)));
+  EXPECT_EQ(p.value(), ok(AlgebraicNumber::pow(b.field(), b4, Int(500'000))).value());
+  EXPECT_GT(p.value().coeffs[1].num().bit_length(), 10'000'000u);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took.count(), limit);
+}
 
 // The join's interval of its generator is the one the plain loop reaches: count the roots of the
 // resultant's factors in t·[A] + [B], and while more than one, refine A once and B once. Fields of

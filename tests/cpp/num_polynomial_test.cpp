@@ -114,6 +114,7 @@ TEST(Polynomial, KroneckerProductsAgreeWithTheDefinition) {
     b.back() = -(Int(1) + b.back().abs());
     const IntPoly pa(a), pb(b);
     ASSERT_EQ(IntPoly::mul(pa, pb), naive_product(pa, pb)) << na << " " << nb << " " << bits;
+    ASSERT_EQ(IntPoly::mul(pa, pa), naive_product(pa, pa)) << na << " " << bits;  // a square
     // The GMP entry point, aliasing-free output of the full length.
     std::vector<__mpz_struct> za(na), zb(nb), out(na + nb - 1);
     for (std::size_t i = 0; i < na; ++i) mpz_init_set(&za[i], a[i].view().get());
@@ -125,6 +126,32 @@ TEST(Polynomial, KroneckerProductsAgreeWithTheDefinition) {
       EXPECT_EQ(Int::from_mpz(&out[i]), i < want.coeffs.size() ? want.coeffs[i] : Int(0));
     for (auto* v : {&za, &zb, &out})
       for (auto& x : *v) mpz_clear(&x);
+  }
+}
+
+// A product whose coefficients would pass the size limit of integers is refused before anything is
+// formed, with the refusal of the largest coefficient product, at every length and for squares.
+TEST(Polynomial, ProductsPastTheSizeLimitAreRefusedAsIntegerProducts) {
+  const Int big = Int(1).shl(Int::kMaxBits / 2);  // 2^27 + 1 bits: two of them pass the limit
+  std::string want;
+  try {
+    (void)(big * big);
+  } catch (const MemoryRefusal& e) {
+    want = e.what();
+  }
+  ASSERT_EQ(want, "a product of 268435457 bits or more exceeds the limit of 268435456 bits of an integer");
+  for (const std::size_t n : {std::size_t{2}, std::size_t{8}, std::size_t{60}}) {
+    std::vector<Int> c(n, Int(3));
+    c[n / 2] = big;
+    const IntPoly a(c), b(std::vector<Int>(n, -big));
+    for (const auto& [x, y] : {std::pair{&a, &b}, std::pair{&a, &a}}) {
+      try {
+        (void)IntPoly::mul(*x, *y);
+        ADD_FAILURE() << n << " terms were multiplied";
+      } catch (const MemoryRefusal& e) {
+        EXPECT_EQ(e.what(), want) << n;
+      }
+    }
   }
 }
 
