@@ -2555,14 +2555,24 @@ std::optional<std::uint32_t> count_roots_descartes(const IntPoly& f, const Fract
 
 // The real roots of a squarefree integer polynomial without rational roots, each in an open interval
 // that holds it alone, found by Descartes' rule on halves of a bound on the roots and narrowed on
-// demand by bisection; `usable` is false for a polynomial with a rational root.
+// demand to cells of a grid of 2^-k; `usable` is false for a polynomial with a rational root.
 class RealRoots {
  public:
-  explicit RealRoots(IntPoly f) : f_(std::move(f)) {
-    // Every root is below 2^k in size when 2^k > 1 + max |f_i / f_n| (Cauchy).
-    std::uint64_t top = 0;
-    for (const auto& c : f_.coeffs) top = std::max(top, c.bit_length());
-    const Fraction bound = power_of_two(static_cast<std::int64_t>(top - f_.lead().bit_length()) + 2);
+  explicit RealRoots(IntPoly f) : f_(std::make_unique<const IntPoly>(std::move(f))) {
+    // Every root is below 2 · max |f_(n−i) / f_n|^(1/i) in size (Fujiwara), so below 2^(1 + max e_i)
+    // with |f_(n−i)| < 2^b_i, |f_n| >= 2^(b_n − 1) and e_i = ceil((b_i − b_n + 1) / i).
+    const IntPoly& p = *f_;
+    const auto n = static_cast<std::int64_t>(p.degree());
+    const auto lead = static_cast<std::int64_t>(p.lead().bit_length());
+    std::optional<std::int64_t> top;
+    for (std::int64_t i = 1; i <= n; ++i) {
+      const Int& c = p.coeffs[static_cast<std::size_t>(n - i)];
+      if (c.is_zero()) continue;
+      const std::int64_t num = static_cast<std::int64_t>(c.bit_length()) - lead + 1;
+      const std::int64_t e = num >= 0 ? (num + i - 1) / i : -(-num / i);
+      top = top ? std::max(*top, e) : e;
+    }
+    const Fraction bound = power_of_two(top ? *top + 1 : 0);
     isolate(bound.neg(), bound);
   }
   bool usable() const { return usable_; }
@@ -2570,37 +2580,36 @@ class RealRoots {
   RealRoots(RealRoots&&) = default;
   const Fraction& lo(std::size_t i) const { return roots_[i].lo; }
   const Fraction& hi(std::size_t i) const { return roots_[i].hi; }
-  // Halves root i's interval.
-  void narrow(std::size_t i) {
+  // Narrows root i's interval to within a cell of the grid of 2^-k; false when that fails.
+  bool narrow_to(std::size_t i, std::int64_t k) {
     Root& r = roots_[i];
-    if (r.lo == r.hi) return;
-    Fraction mid = dyadic_between(r.lo, r.hi);
-    const int s = sign_at(f_, mid);
-    if (s == 0) {
-      r.lo = r.hi = std::move(mid);
-      r.sign_lo = 0;
-    } else if (s == r.sign_lo) {
-      r.lo = std::move(mid);
-    } else {
-      r.hi = std::move(mid);
-    }
+    if (r.scale && *r.scale >= k) return true;
+    auto floor = r.enclosure.floor_scaled_alpha(k);
+    if (!floor || !*floor) return false;
+    r.scale = k;
+    Fraction cell_lo = Fraction(**floor) * power_of_two(-k), cell_hi = Fraction(**floor + Int(1)) * power_of_two(-k);
+    if (cell_lo > r.lo) r.lo = std::move(cell_lo);
+    if (cell_hi < r.hi) r.hi = std::move(cell_hi);
+    return true;
   }
 
  private:
   struct Root {
     Fraction lo, hi;
-    int sign_lo;  // of f at lo
+    Enclosure enclosure;
+    std::optional<std::int64_t> scale;  // the finest grid narrowed to
   };
   void isolate(const Fraction& a, const Fraction& b) {
     poll_interrupt();
-    const std::uint32_t v = variations_on_unit(map_to_unit(f_, a, b).q);
+    const std::uint32_t v = variations_on_unit(map_to_unit(*f_, a, b).q);
     if (v == 0) return;
     if (v == 1) {
-      roots_.push_back({a, b, sign_at(f_, a)});
+      const std::uint64_t max_bits = Int::kMaxBits / (4 * static_cast<std::uint64_t>(f_->degree()));
+      roots_.push_back({a, b, Enclosure(*f_, a, b, max_bits, Error::other("root narrowed too far")), std::nullopt});
       return;
     }
     const Fraction mid = (a + b) * power_of_two(-1);
-    if (sign_at(f_, mid) == 0) {
+    if (sign_at(*f_, mid) == 0) {
       usable_ = false;
       return;
     }
@@ -2608,7 +2617,7 @@ class RealRoots {
     if (usable_) isolate(mid, b);
   }
 
-  IntPoly f_;
+  std::unique_ptr<const IntPoly> f_;  // held apart: the enclosures refer to it
   std::vector<Root> roots_;
   bool usable_ = true;
 };
@@ -2794,25 +2803,32 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   // has both terms real: else its conjugate, another pair's sum, would repeat it. So the roots in
   // [lo, hi] are the sums of real roots of m_A and m_B that fall inside (never on an end, where r
   // does not vanish). Counted so when r is large; a small one counts its roots by Descartes' rule.
+  // Irreducible factors of degree two or more have no rational root, so r vanishes at no end.
+  const bool no_rational_root =
+      std::all_of(factors.begin(), factors.end(), [](const FracPoly& f) { return f.degree() >= 2; });
   std::optional<std::pair<RealRoots, RealRoots>> roots;
   auto count_pairs = [&](const Fraction& lo, const Fraction& hi) -> std::optional<std::uint32_t> {
     if (!roots) roots.emplace(primitive_integer(ma), primitive_integer(mb));
     RealRoots& roots_a = roots->first;
     RealRoots& roots_b = roots->second;
-    if (!roots_a.usable() || !roots_b.usable() || sign_at(r_int, lo) == 0 || sign_at(r_int, hi) == 0)
-      return std::nullopt;
+    if (!roots_a.usable() || !roots_b.usable()) return std::nullopt;
+    if (!no_rational_root && (sign_at(r_int, lo) == 0 || sign_at(r_int, hi) == 0)) return std::nullopt;
+    // Roots in cells of 2^-scale make sums far narrower than [lo, hi]; a sum not yet decided narrows
+    // its roots to a finer grid.
+    const std::int64_t start = 4 + static_cast<std::int64_t>(std::bit_width(static_cast<std::uint64_t>(t))) -
+                               floor_log2(hi - lo);
     std::uint32_t inside = 0;
     for (std::size_t i = 0; i < roots_a.size() && inside < 2; ++i)
       for (std::size_t k = 0; k < roots_b.size() && inside < 2; ++k)
-        for (;;) {
+        for (std::int64_t scale = start;; scale += std::max<std::int64_t>(16, std::abs(scale))) {
+          poll_interrupt();
+          if (!roots_a.narrow_to(i, scale) || !roots_b.narrow_to(k, scale)) return std::nullopt;
           const Fraction s_lo = tf * roots_a.lo(i) + roots_b.lo(k), s_hi = tf * roots_a.hi(i) + roots_b.hi(k);
           if (s_hi < lo || hi < s_lo) break;
           if (lo <= s_lo && s_hi <= hi) {
             ++inside;
             break;
           }
-          roots_a.narrow(i);
-          roots_b.narrow(k);
         }
     return inside;
   };
@@ -2824,10 +2840,9 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
         const FracPoly* chosen = nullptr;
         auto settle = [&](std::uint32_t inside) -> bool {
           if (inside != 1) return false;
-          // The one root lies in the one factor that changes sign across the interval.
-          for (std::size_t i = 0; i < factors.size() && !chosen; ++i)
-            if (factors.size() == 1 || sign_at(integral[i], lo) != sign_at(integral[i], hi)) chosen = &factors[i];
-          isolated.push_back({lo, hi, chosen});
+          // The one root lies in the one factor that changes sign across the interval: found for
+          // the last interval only.
+          isolated.push_back({lo, hi, nullptr});
           return true;
         };
         if (large && lo < hi)
@@ -2871,6 +2886,8 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   Isolated& last = *std::find_if(isolated.begin(), isolated.end(),
                                  [&](const Isolated& x) { return x.lo == lo && x.hi == hi; });
   const FracPoly* chosen = last.chosen;
+  for (std::size_t i = 0; i < factors.size() && !chosen; ++i)
+    if (factors.size() == 1 || sign_at(integral[i], lo) != sign_at(integral[i], hi)) chosen = &factors[i];
   std::pair<Fraction, Fraction> iv{std::move(last.lo), std::move(last.hi)};
   if (!chosen) return fail(Error::could_not_construct());
   const FracPoly& mc = *chosen;
