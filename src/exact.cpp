@@ -934,19 +934,19 @@ void crt_merge(Residues& into, const Residues& more) {
 }
 
 // (x, y) = (a·x + b·y, c·x + d·y) for word cofactors.
-void apply_cofactors(Mpz& x, Mpz& y, std::int64_t a, std::int64_t b, std::int64_t c, std::int64_t d, Mpz& t, Mpz& u) {
+void apply_cofactors(mpz_ptr x, mpz_ptr y, std::int64_t a, std::int64_t b, std::int64_t c, std::int64_t d, Mpz& t, Mpz& u) {
   auto addmul = [](mpz_ptr z, mpz_srcptr v, std::int64_t k) {
     if (k >= 0)
       mpz_addmul_ui(z, v, static_cast<unsigned long>(k));
     else
       mpz_submul_ui(z, v, static_cast<unsigned long>(-k));
   };
-  mpz_mul_si(t.get(), x.get(), a);
-  addmul(t.get(), y.get(), b);
-  mpz_mul_si(u.get(), x.get(), c);
-  addmul(u.get(), y.get(), d);
-  mpz_swap(x.get(), t.get());
-  mpz_swap(y.get(), u.get());
+  mpz_mul_si(t.get(), x, a);
+  addmul(t.get(), y, b);
+  mpz_mul_si(u.get(), x, c);
+  addmul(u.get(), y, d);
+  mpz_swap(x, t.get());
+  mpz_swap(y, u.get());
 }
 
 // The cofactors of as many steps of the remainder sequence of r0 > r1 > 0 as their leading 62 bits
@@ -984,31 +984,93 @@ std::optional<LehmerStep> lehmer_cofactors(mpz_srcptr r0, mpz_srcptr r1, Mpz& t)
                     static_cast<std::int64_t>(d)};
 }
 
-// a/b with a ≡ b·r (mod N), |a| and b at most `bound`, from the remainder sequence of N and r. Far
-// above the bound the sequence goes on by Lehmer's steps: each remainder they pass exceeds r1 / 2^63,
-// so none is the first at most `bound` unless the last.
-std::optional<std::pair<Mpz, Mpz>> rational_from_residue(mpz_srcptr r, mpz_srcptr N, mpz_srcptr bound) {
-  Mpz r0, r1, s0, s1, q, t;
-  mpz_set(r0.get(), N);
-  mpz_fdiv_r(r1.get(), r, N);
-  mpz_set_ui(s0.get(), 0);
-  mpz_set_ui(s1.get(), 1);
+// Pairs (u0, u1) that follow the remainder sequence: each step (r0, r1) → (r1, r0 − q·r1) takes
+// (u0, u1) to (u1, u0 − q·u1).
+using Followers = std::span<const std::pair<mpz_ptr, mpz_ptr>>;
+
+// Steps of the remainder sequence of r0 > r1 >= 0 (bound >= 0) while r1 > bound, with the
+// followers: afterwards r1 is the first remainder at most `bound`. Far above the bound the steps go
+// in blocks: the sequence of the leading K bits, run (the same way) to about half their length,
+// gives a transform whose quotients are the true ones when it leaves r0' > r1' > 0 (the continued
+// fraction r0/r1 = [q_1; …, q_k, r0'/r1'] with r0'/r1' > 1 is unique), and which passes no remainder
+// at most `bound` when r1' > bound; a block that fails both tries gives way to one step below. Near
+// the bound, the leading 62 bits give Lehmer's steps: each remainder they pass exceeds r1 / 2^63, so
+// none is the first at most `bound` unless the last.
+void remainder_steps(Mpz& r0, Mpz& r1, mpz_srcptr bound, Followers followers) {
+  constexpr std::size_t kBlockBits = 4096;
+  Mpz q, t, u;
   const std::size_t bound_bits = mpz_sgn(bound) > 0 ? mpz_sizeinbase(bound, 2) : 0;
-  Mpz u;
+  auto plain_step = [&](mpz_srcptr quotient) {
+    for (auto [u0, u1] : followers) {
+      mpz_submul(u0, quotient, u1);
+      mpz_swap(u0, u1);
+    }
+  };
   for (std::size_t steps = 0; mpz_cmp(r1.get(), bound) > 0; ++steps) {
-    if (steps % 16 == 15) poll_interrupt();  // a step costs a division of numbers as long as N
-    if (mpz_sizeinbase(r1.get(), 2) > bound_bits + 72)
+    if (steps % 16 == 15) poll_interrupt();  // a step costs a division of numbers as long as r0
+    const std::size_t bits = mpz_sizeinbase(r1.get(), 2);
+    if (bits > bound_bits + 2 * kBlockBits) {
+      const std::size_t top = mpz_sizeinbase(r0.get(), 2);
+      const std::size_t k = std::min(top, bits - bound_bits - kBlockBits);
+      const std::size_t shift = top - k;
+      // The block's transform to the first remainder of the leading bits at most `stop`; applied
+      // when it checks out. Its last quotient may be far too large to be read off the leading bits:
+      // then the block is run again to the remainder before.
+      Mpz stop, last;
+      mpz_setbit(stop.get(), k / 2 + 32);
+      auto block = [&]() -> bool {
+        Mpz x, y, a0(1ul), a1, b0, b1(1ul), n0, n1;
+        mpz_tdiv_q_2exp(x.get(), r0.get(), shift);
+        mpz_tdiv_q_2exp(y.get(), r1.get(), shift);
+        const std::pair<mpz_ptr, mpz_ptr> cofactors[2] = {{a0.get(), a1.get()}, {b0.get(), b1.get()}};
+        remainder_steps(x, y, stop.get(), cofactors);
+        mpz_swap(last.get(), x.get());
+        if (mpz_sgn(a1.get()) == 0) return false;  // not one step
+        mpz_mul(n0.get(), a0.get(), r0.get());
+        mpz_addmul(n0.get(), b0.get(), r1.get());
+        mpz_mul(n1.get(), a1.get(), r0.get());
+        mpz_addmul(n1.get(), b1.get(), r1.get());
+        if (mpz_sgn(n1.get()) <= 0 || mpz_cmp(n0.get(), n1.get()) <= 0 || mpz_cmp(n1.get(), bound) <= 0) return false;
+        mpz_swap(r0.get(), n0.get());
+        mpz_swap(r1.get(), n1.get());
+        for (auto [u0, u1] : followers) {
+          mpz_mul(t.get(), a0.get(), u0);
+          mpz_addmul(t.get(), b0.get(), u1);
+          mpz_mul(u.get(), a1.get(), u0);
+          mpz_addmul(u.get(), b1.get(), u1);
+          mpz_swap(u0, t.get());
+          mpz_swap(u1, u.get());
+        }
+        return true;
+      };
+      if (block()) continue;
+      if (mpz_cmp(last.get(), stop.get()) > 0) {
+        mpz_swap(stop.get(), last.get());
+        if (block()) continue;
+      }
+    }
+    if (bits > bound_bits + 72)
       if (auto m = lehmer_cofactors(r0.get(), r1.get(), t)) {
-        apply_cofactors(r0, r1, m->a, m->b, m->c, m->d, t, u);
-        apply_cofactors(s0, s1, m->a, m->b, m->c, m->d, t, u);
+        apply_cofactors(r0.get(), r1.get(), m->a, m->b, m->c, m->d, t, u);
+        for (auto [u0, u1] : followers) apply_cofactors(u0, u1, m->a, m->b, m->c, m->d, t, u);
         continue;
       }
     mpz_fdiv_qr(q.get(), t.get(), r0.get(), r1.get());
     mpz_swap(r0.get(), r1.get());
     mpz_swap(r1.get(), t.get());
-    mpz_submul(s0.get(), q.get(), s1.get());
-    mpz_swap(s0.get(), s1.get());
+    plain_step(q.get());
   }
+}
+
+// a/b with a ≡ b·r (mod N), |a| and b at most `bound`, from the remainder sequence of N and r.
+std::optional<std::pair<Mpz, Mpz>> rational_from_residue(mpz_srcptr r, mpz_srcptr N, mpz_srcptr bound) {
+  Mpz r0, r1, s0, s1;
+  mpz_set(r0.get(), N);
+  mpz_fdiv_r(r1.get(), r, N);
+  mpz_set_ui(s0.get(), 0);
+  mpz_set_ui(s1.get(), 1);
+  const std::pair<mpz_ptr, mpz_ptr> follow[1] = {{s0.get(), s1.get()}};
+  remainder_steps(r0, r1, bound, follow);
   if (mpz_sgn(s1.get()) < 0) {
     mpz_neg(s1.get(), s1.get());
     mpz_neg(r1.get(), r1.get());
