@@ -948,19 +948,19 @@ void crt_merge(Residues& into, const Residues& more) {
 }
 
 // (x, y) = (a·x + b·y, c·x + d·y) for word cofactors.
-void apply_cofactors(Mpz& x, Mpz& y, std::int64_t a, std::int64_t b, std::int64_t c, std::int64_t d, Mpz& t, Mpz& u) {
+void apply_cofactors(mpz_ptr x, mpz_ptr y, std::int64_t a, std::int64_t b, std::int64_t c, std::int64_t d, Mpz& t, Mpz& u) {
   auto addmul = [](mpz_ptr z, mpz_srcptr v, std::int64_t k) {
     if (k >= 0)
       mpz_addmul_ui(z, v, static_cast<unsigned long>(k));
     else
       mpz_submul_ui(z, v, static_cast<unsigned long>(-k));
   };
-  mpz_mul_si(t.get(), x.get(), a);
-  addmul(t.get(), y.get(), b);
-  mpz_mul_si(u.get(), x.get(), c);
-  addmul(u.get(), y.get(), d);
-  mpz_swap(x.get(), t.get());
-  mpz_swap(y.get(), u.get());
+  mpz_mul_si(t.get(), x, a);
+  addmul(t.get(), y, b);
+  mpz_mul_si(u.get(), x, c);
+  addmul(u.get(), y, d);
+  mpz_swap(x, t.get());
+  mpz_swap(y, u.get());
 }
 
 // The cofactors of as many steps of the remainder sequence of r0 > r1 > 0 as their leading 62 bits
@@ -998,31 +998,93 @@ std::optional<LehmerStep> lehmer_cofactors(mpz_srcptr r0, mpz_srcptr r1, Mpz& t)
                     static_cast<std::int64_t>(d)};
 }
 
-// a/b with a ≡ b·r (mod N), |a| and b at most `bound`, from the remainder sequence of N and r. Far
-// above the bound the sequence goes on by Lehmer's steps: each remainder they pass exceeds r1 / 2^63,
-// so none is the first at most `bound` unless the last.
-std::optional<std::pair<Mpz, Mpz>> rational_from_residue(mpz_srcptr r, mpz_srcptr N, mpz_srcptr bound) {
-  Mpz r0, r1, s0, s1, q, t;
-  mpz_set(r0.get(), N);
-  mpz_fdiv_r(r1.get(), r, N);
-  mpz_set_ui(s0.get(), 0);
-  mpz_set_ui(s1.get(), 1);
+// Pairs (u0, u1) that follow the remainder sequence: each step (r0, r1) → (r1, r0 − q·r1) takes
+// (u0, u1) to (u1, u0 − q·u1).
+using Followers = std::span<const std::pair<mpz_ptr, mpz_ptr>>;
+
+// Steps of the remainder sequence of r0 > r1 >= 0 (bound >= 0) while r1 > bound, with the
+// followers: afterwards r1 is the first remainder at most `bound`. Far above the bound the steps go
+// in blocks: the sequence of the leading K bits, run (the same way) to about half their length,
+// gives a transform whose quotients are the true ones when it leaves r0' > r1' > 0 (the continued
+// fraction r0/r1 = [q_1; …, q_k, r0'/r1'] with r0'/r1' > 1 is unique), and which passes no remainder
+// at most `bound` when r1' > bound; a block that fails both tries gives way to one step below. Near
+// the bound, the leading 62 bits give Lehmer's steps: each remainder they pass exceeds r1 / 2^63, so
+// none is the first at most `bound` unless the last.
+void remainder_steps(Mpz& r0, Mpz& r1, mpz_srcptr bound, Followers followers) {
+  constexpr std::size_t kBlockBits = 4096;
+  Mpz q, t, u;
   const std::size_t bound_bits = mpz_sgn(bound) > 0 ? mpz_sizeinbase(bound, 2) : 0;
-  Mpz u;
+  auto plain_step = [&](mpz_srcptr quotient) {
+    for (auto [u0, u1] : followers) {
+      mpz_submul(u0, quotient, u1);
+      mpz_swap(u0, u1);
+    }
+  };
   for (std::size_t steps = 0; mpz_cmp(r1.get(), bound) > 0; ++steps) {
-    if (steps % 16 == 15) poll_interrupt();  // a step costs a division of numbers as long as N
-    if (mpz_sizeinbase(r1.get(), 2) > bound_bits + 72)
+    if (steps % 16 == 15) poll_interrupt();  // a step costs a division of numbers as long as r0
+    const std::size_t bits = mpz_sizeinbase(r1.get(), 2);
+    if (bits > bound_bits + 2 * kBlockBits) {
+      const std::size_t top = mpz_sizeinbase(r0.get(), 2);
+      const std::size_t k = std::min(top, bits - bound_bits - kBlockBits);
+      const std::size_t shift = top - k;
+      // The block's transform to the first remainder of the leading bits at most `stop`; applied
+      // when it checks out. Its last quotient may be far too large to be read off the leading bits:
+      // then the block is run again to the remainder before.
+      Mpz stop, last;
+      mpz_setbit(stop.get(), k / 2 + 32);
+      auto block = [&]() -> bool {
+        Mpz x, y, a0(1ul), a1, b0, b1(1ul), n0, n1;
+        mpz_tdiv_q_2exp(x.get(), r0.get(), shift);
+        mpz_tdiv_q_2exp(y.get(), r1.get(), shift);
+        const std::pair<mpz_ptr, mpz_ptr> cofactors[2] = {{a0.get(), a1.get()}, {b0.get(), b1.get()}};
+        remainder_steps(x, y, stop.get(), cofactors);
+        mpz_swap(last.get(), x.get());
+        if (mpz_sgn(a1.get()) == 0) return false;  // not one step
+        mpz_mul(n0.get(), a0.get(), r0.get());
+        mpz_addmul(n0.get(), b0.get(), r1.get());
+        mpz_mul(n1.get(), a1.get(), r0.get());
+        mpz_addmul(n1.get(), b1.get(), r1.get());
+        if (mpz_sgn(n1.get()) <= 0 || mpz_cmp(n0.get(), n1.get()) <= 0 || mpz_cmp(n1.get(), bound) <= 0) return false;
+        mpz_swap(r0.get(), n0.get());
+        mpz_swap(r1.get(), n1.get());
+        for (auto [u0, u1] : followers) {
+          mpz_mul(t.get(), a0.get(), u0);
+          mpz_addmul(t.get(), b0.get(), u1);
+          mpz_mul(u.get(), a1.get(), u0);
+          mpz_addmul(u.get(), b1.get(), u1);
+          mpz_swap(u0, t.get());
+          mpz_swap(u1, u.get());
+        }
+        return true;
+      };
+      if (block()) continue;
+      if (mpz_cmp(last.get(), stop.get()) > 0) {
+        mpz_swap(stop.get(), last.get());
+        if (block()) continue;
+      }
+    }
+    if (bits > bound_bits + 72)
       if (auto m = lehmer_cofactors(r0.get(), r1.get(), t)) {
-        apply_cofactors(r0, r1, m->a, m->b, m->c, m->d, t, u);
-        apply_cofactors(s0, s1, m->a, m->b, m->c, m->d, t, u);
+        apply_cofactors(r0.get(), r1.get(), m->a, m->b, m->c, m->d, t, u);
+        for (auto [u0, u1] : followers) apply_cofactors(u0, u1, m->a, m->b, m->c, m->d, t, u);
         continue;
       }
     mpz_fdiv_qr(q.get(), t.get(), r0.get(), r1.get());
     mpz_swap(r0.get(), r1.get());
     mpz_swap(r1.get(), t.get());
-    mpz_submul(s0.get(), q.get(), s1.get());
-    mpz_swap(s0.get(), s1.get());
+    plain_step(q.get());
   }
+}
+
+// a/b with a ≡ b·r (mod N), |a| and b at most `bound`, from the remainder sequence of N and r.
+std::optional<std::pair<Mpz, Mpz>> rational_from_residue(mpz_srcptr r, mpz_srcptr N, mpz_srcptr bound) {
+  Mpz r0, r1, s0, s1;
+  mpz_set(r0.get(), N);
+  mpz_fdiv_r(r1.get(), r, N);
+  mpz_set_ui(s0.get(), 0);
+  mpz_set_ui(s1.get(), 1);
+  const std::pair<mpz_ptr, mpz_ptr> follow[1] = {{s0.get(), s1.get()}};
+  remainder_steps(r0, r1, bound, follow);
   if (mpz_sgn(s1.get()) < 0) {
     mpz_neg(s1.get(), s1.get());
     mpz_neg(r1.get(), r1.get());
@@ -2833,14 +2895,24 @@ std::optional<std::uint32_t> count_roots_descartes(const IntPoly& f, const Fract
 
 // The real roots of a squarefree integer polynomial without rational roots, each in an open interval
 // that holds it alone, found by Descartes' rule on halves of a bound on the roots and narrowed on
-// demand by bisection; `usable` is false for a polynomial with a rational root.
+// demand to cells of a grid of 2^-k; `usable` is false for a polynomial with a rational root.
 class RealRoots {
  public:
-  explicit RealRoots(IntPoly f) : f_(std::move(f)) {
-    // Every root is below 2^k in size when 2^k > 1 + max |f_i / f_n| (Cauchy).
-    std::uint64_t top = 0;
-    for (const auto& c : f_.coeffs) top = std::max(top, c.bit_length());
-    const Fraction bound = power_of_two(static_cast<std::int64_t>(top - f_.lead().bit_length()) + 2);
+  explicit RealRoots(IntPoly f) : f_(std::make_unique<const IntPoly>(std::move(f))) {
+    // Every root is below 2 · max |f_(n−i) / f_n|^(1/i) in size (Fujiwara), so below 2^(1 + max e_i)
+    // with |f_(n−i)| < 2^b_i, |f_n| >= 2^(b_n − 1) and e_i = ceil((b_i − b_n + 1) / i).
+    const IntPoly& p = *f_;
+    const auto n = static_cast<std::int64_t>(p.degree());
+    const auto lead = static_cast<std::int64_t>(p.lead().bit_length());
+    std::optional<std::int64_t> top;
+    for (std::int64_t i = 1; i <= n; ++i) {
+      const Int& c = p.coeffs[static_cast<std::size_t>(n - i)];
+      if (c.is_zero()) continue;
+      const std::int64_t num = static_cast<std::int64_t>(c.bit_length()) - lead + 1;
+      const std::int64_t e = num >= 0 ? (num + i - 1) / i : -(-num / i);
+      top = top ? std::max(*top, e) : e;
+    }
+    const Fraction bound = power_of_two(top ? *top + 1 : 0);
     isolate(bound.neg(), bound);
   }
   bool usable() const { return usable_; }
@@ -2848,37 +2920,36 @@ class RealRoots {
   RealRoots(RealRoots&&) = default;
   const Fraction& lo(std::size_t i) const { return roots_[i].lo; }
   const Fraction& hi(std::size_t i) const { return roots_[i].hi; }
-  // Halves root i's interval.
-  void narrow(std::size_t i) {
+  // Narrows root i's interval to within a cell of the grid of 2^-k; false when that fails.
+  bool narrow_to(std::size_t i, std::int64_t k) {
     Root& r = roots_[i];
-    if (r.lo == r.hi) return;
-    Fraction mid = dyadic_between(r.lo, r.hi);
-    const int s = sign_at(f_, mid);
-    if (s == 0) {
-      r.lo = r.hi = std::move(mid);
-      r.sign_lo = 0;
-    } else if (s == r.sign_lo) {
-      r.lo = std::move(mid);
-    } else {
-      r.hi = std::move(mid);
-    }
+    if (r.scale && *r.scale >= k) return true;
+    auto floor = r.enclosure.floor_scaled_alpha(k);
+    if (!floor || !*floor) return false;
+    r.scale = k;
+    Fraction cell_lo = Fraction(**floor) * power_of_two(-k), cell_hi = Fraction(**floor + Int(1)) * power_of_two(-k);
+    if (cell_lo > r.lo) r.lo = std::move(cell_lo);
+    if (cell_hi < r.hi) r.hi = std::move(cell_hi);
+    return true;
   }
 
  private:
   struct Root {
     Fraction lo, hi;
-    int sign_lo;  // of f at lo
+    Enclosure enclosure;
+    std::optional<std::int64_t> scale;  // the finest grid narrowed to
   };
   void isolate(const Fraction& a, const Fraction& b) {
     poll_interrupt();
-    const std::uint32_t v = variations_on_unit(map_to_unit(f_, a, b).q);
+    const std::uint32_t v = variations_on_unit(map_to_unit(*f_, a, b).q);
     if (v == 0) return;
     if (v == 1) {
-      roots_.push_back({a, b, sign_at(f_, a)});
+      const std::uint64_t max_bits = Int::kMaxBits / (4 * static_cast<std::uint64_t>(f_->degree()));
+      roots_.push_back({a, b, Enclosure(*f_, a, b, max_bits, Error::other("root narrowed too far")), std::nullopt});
       return;
     }
     const Fraction mid = (a + b) * power_of_two(-1);
-    if (sign_at(f_, mid) == 0) {
+    if (sign_at(*f_, mid) == 0) {
       usable_ = false;
       return;
     }
@@ -2886,7 +2957,7 @@ class RealRoots {
     if (usable_) isolate(mid, b);
   }
 
-  IntPoly f_;
+  std::unique_ptr<const IntPoly> f_;  // held apart: the enclosures refer to it
   std::vector<Root> roots_;
   bool usable_ = true;
 };
@@ -3072,25 +3143,32 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   // has both terms real: else its conjugate, another pair's sum, would repeat it. So the roots in
   // [lo, hi] are the sums of real roots of m_A and m_B that fall inside (never on an end, where r
   // does not vanish). Counted so when r is large; a small one counts its roots by Descartes' rule.
+  // Irreducible factors of degree two or more have no rational root, so r vanishes at no end.
+  const bool no_rational_root =
+      std::all_of(factors.begin(), factors.end(), [](const FracPoly& f) { return f.degree() >= 2; });
   std::optional<std::pair<RealRoots, RealRoots>> roots;
   auto count_pairs = [&](const Fraction& lo, const Fraction& hi) -> std::optional<std::uint32_t> {
     if (!roots) roots.emplace(primitive_integer(ma), primitive_integer(mb));
     RealRoots& roots_a = roots->first;
     RealRoots& roots_b = roots->second;
-    if (!roots_a.usable() || !roots_b.usable() || sign_at(r_int, lo) == 0 || sign_at(r_int, hi) == 0)
-      return std::nullopt;
+    if (!roots_a.usable() || !roots_b.usable()) return std::nullopt;
+    if (!no_rational_root && (sign_at(r_int, lo) == 0 || sign_at(r_int, hi) == 0)) return std::nullopt;
+    // Roots in cells of 2^-scale make sums far narrower than [lo, hi]; a sum not yet decided narrows
+    // its roots to a finer grid.
+    const std::int64_t start = 4 + static_cast<std::int64_t>(std::bit_width(static_cast<std::uint64_t>(t))) -
+                               floor_log2(hi - lo);
     std::uint32_t inside = 0;
     for (std::size_t i = 0; i < roots_a.size() && inside < 2; ++i)
       for (std::size_t k = 0; k < roots_b.size() && inside < 2; ++k)
-        for (;;) {
+        for (std::int64_t scale = start;; scale += std::max<std::int64_t>(16, std::abs(scale))) {
+          poll_interrupt();
+          if (!roots_a.narrow_to(i, scale) || !roots_b.narrow_to(k, scale)) return std::nullopt;
           const Fraction s_lo = tf * roots_a.lo(i) + roots_b.lo(k), s_hi = tf * roots_a.hi(i) + roots_b.hi(k);
           if (s_hi < lo || hi < s_lo) break;
           if (lo <= s_lo && s_hi <= hi) {
             ++inside;
             break;
           }
-          roots_a.narrow(i);
-          roots_b.narrow(k);
         }
     return inside;
   };
@@ -3102,10 +3180,9 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
         const FracPoly* chosen = nullptr;
         auto settle = [&](std::uint32_t inside) -> bool {
           if (inside != 1) return false;
-          // The one root lies in the one factor that changes sign across the interval.
-          for (std::size_t i = 0; i < factors.size() && !chosen; ++i)
-            if (factors.size() == 1 || sign_at(integral[i], lo) != sign_at(integral[i], hi)) chosen = &factors[i];
-          isolated.push_back({lo, hi, chosen});
+          // The one root lies in the one factor that changes sign across the interval: found for
+          // the last interval only.
+          isolated.push_back({lo, hi, nullptr});
           return true;
         };
         if (large && lo < hi)
@@ -3149,6 +3226,8 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   Isolated& last = *std::find_if(isolated.begin(), isolated.end(),
                                  [&](const Isolated& x) { return x.lo == lo && x.hi == hi; });
   const FracPoly* chosen = last.chosen;
+  for (std::size_t i = 0; i < factors.size() && !chosen; ++i)
+    if (factors.size() == 1 || sign_at(integral[i], lo) != sign_at(integral[i], hi)) chosen = &factors[i];
   std::pair<Fraction, Fraction> iv{std::move(last.lo), std::move(last.hi)};
   if (!chosen) return fail(Error::could_not_construct());
   const FracPoly& mc = *chosen;
