@@ -1935,9 +1935,9 @@ std::optional<FixedEnds> fixed_ends_for(const FracPoly& value) {
   return FixedEnds(value);
 }
 
-// For a sign or a float also values of long coefficients, which the bounds cut to the bits that
-// the enclosure's width leaves significant, whatever the degree.
-std::optional<FixedEnds> fixed_ends_for_sign(const FracPoly& value) {
+// For a float also values of long coefficients, which the bounds cut to the bits that the
+// enclosure's width leaves significant, whatever the degree.
+std::optional<FixedEnds> fixed_ends_for_float(const FracPoly& value) {
   if (auto f = fixed_ends_for(value)) return f;
   std::uint64_t bits = 0;
   for (const auto& c : value.coeffs) bits = std::max({bits, c.num().bit_length(), c.den().bit_length()});
@@ -2070,7 +2070,7 @@ Result<int> AlgebraicNumber::sign() const {
   for (;;) {
     auto [l, u] = filtered_enclosure(settled);
     if (l.sign() == u.sign()) return l.sign();
-    if (!fixed) fixed = fixed_ends_for_sign(value_);
+    if (!fixed) fixed = fixed_ends_for(value_);
     seen.reset();
     GY_CHECK(field_->refine_until(
         [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
@@ -2104,7 +2104,7 @@ Result<double> AlgebraicNumber::to_f64() const {
   for (;;) {
     auto [l, u] = filtered_enclosure(same_double);
     if (same_double(l, u)) return l.to_f64();
-    if (!fixed) fixed = fixed_ends_for_sign(value_);
+    if (!fixed) fixed = fixed_ends_for_float(value_);
     // The nearest rounding boundary is a multiple of 2^-1075 below 2^1025.
     GY_CHECK(field_->refine_until(
         [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
