@@ -546,7 +546,7 @@ Error NumberField::too_large() const {
                           evaluation_bits(), " bits"));
 }
 
-Status NumberField::refine_until(const Settled& settled, std::uint64_t limit) const {
+Status NumberField::refine_until(const Settled& settled, std::uint64_t limit, const Guess& guess) const {
   const StateRef base = state();
   Bisection below{base->lo, base->hi, base->sign_lo, base->sign_hi};
   if (GY_TRY(settled(below.lo, below.hi))) return {};
@@ -579,6 +579,26 @@ Status NumberField::refine_until(const Settled& settled, std::uint64_t limit) co
     below = std::move(above);
     taken += stride;
     stride = std::min(2 * stride, limit - taken);
+  }
+  if (guess && stride > 1) {
+    // Below the estimate by 1, 2, 4, … steps until a count is unsettled; each test narrows the
+    // bracket (taken, taken + stride] that the halving then searches.
+    std::uint64_t at = std::clamp(guess(taken, taken + stride), taken + 1, taken + stride - 1);
+    for (std::uint64_t back = 1;; back *= 2) {
+      poll_interrupt();
+      Bisection probe = below;
+      GY_CHECK(advance(probe, at - taken, enclosure));
+      if (!GY_TRY(settled(probe.lo, probe.hi))) {
+        below = std::move(probe);
+        stride -= at - taken;
+        taken = at;
+        break;
+      }
+      above = std::move(probe);
+      stride = at - taken;
+      if (stride <= back) break;
+      at -= back;
+    }
   }
   while (stride > 1) {
     poll_interrupt();
@@ -1814,6 +1834,15 @@ class FixedEnds {
  public:
   explicit FixedEnds(const FracPoly& value) : a_(clear_denominators(value, d_)) {
     for (const auto& c : a_.coeffs) bits_ = std::max(bits_, c.bit_length());
+    // Every c_i with i >= 1 is at least 2^shift_ in size, so the enclosure is at least 2^shift_
+    // times alpha's interval in width: the coefficients' rounding may grow as much.
+    std::optional<std::int64_t> least;
+    for (std::size_t i = 1; i < a_.coeffs.size(); ++i) {
+      if (a_.coeffs[i].is_zero()) continue;
+      const auto e = static_cast<std::int64_t>(a_.coeffs[i].bit_length()) - static_cast<std::int64_t>(d_.bit_length()) - 1;
+      least = least ? std::min(*least, e) : e;
+    }
+    shift_ = std::max<std::int64_t>(0, least.value_or(0));
   }
 
   // Bounds of the ends (a, b) of enclosure_at(value, lo, hi): a_lo <= a <= a_hi, b_lo <= b <= b_hi.
@@ -1831,9 +1860,15 @@ class FixedEnds {
     // Powers of an interval past 1 ask for as many more bits of the coefficients; the exact ends
     // cost less once that passes the coefficients' own length.
     if (n * top > bits_) return std::nullopt;
-    const std::uint64_t g = p + n * top + extra;
-    if (g > g_) round_coefficients(std::max(g, 2 * g_));  // doubling, so that rounding is rare
-    const std::uint64_t gp = g_ + p;
+    // G is cut by the coefficients' least size: huge coefficients keep only the bits that matter.
+    const std::uint64_t r = p + n * top + extra;
+    // Cut coefficients about as long as the exact ends' pay no more than those.
+    if (shift_ > 0 && 8 * r > bits_) return std::nullopt;
+    if (r > r_) {
+      r_ = std::max(r, 2 * r_);  // doubling, so that rounding is rare
+      round_coefficients(static_cast<std::int64_t>(r_) - shift_);
+    }
+    const std::int64_t gp = g_ + static_cast<std::int64_t>(p);
     // Powers of lo and hi rounded down and up, times 2^p.
     auto powers = [&](const Fraction& x, std::vector<Int>& down, std::vector<Int>& up) {
       down.assign(n + 1, Int());
@@ -1875,7 +1910,9 @@ class FixedEnds {
       mpz_addmul(s[2].get(), q_down_[i].get(), (positive ? b_d : b_u)[i].view().get());
       mpz_addmul(s[3].get(), q_up_[i].get(), (positive ? b_u : b_d)[i].view().get());
     }
-    const Int den = Int(1).shl(gp);
+    if (gp < 0)
+      for (auto& x : s) mpz_mul_2exp(x.get(), x.get(), static_cast<std::uint64_t>(-gp));
+    const Int den = Int(1).shl(static_cast<std::uint64_t>(std::max<std::int64_t>(gp, 0)));
     return Bounds{Fraction::make_unreduced(s[0].to_int(), den), Fraction::make_unreduced(s[1].to_int(), den),
                   Fraction::make_unreduced(s[2].to_int(), den), Fraction::make_unreduced(s[3].to_int(), den)};
   }
@@ -1888,23 +1925,46 @@ class FixedEnds {
     mpz_fdiv_q(down.get(), n.get(), x.den().view().get());
     mpz_cdiv_q(up.get(), n.get(), x.den().view().get());
   }
-  void round_coefficients(std::uint64_t g) {
+  // q_i = A_i·2^g / D rounded down and up; a negative g drops low bits of long coefficients.
+  // A_i and D are first cut to a few words past the quotient's length, A_i rounded down and up and
+  // D the other way, so that the quotients' rounding stays directed and long operands cost little.
+  void round_coefficients(std::int64_t g) {
     g_ = g;
     q_down_.assign(a_.coeffs.size(), Mpz());
     q_up_.assign(a_.coeffs.size(), Mpz());
+    const auto d_bits = static_cast<std::int64_t>(d_.bit_length());
     for (std::size_t i = 0; i < a_.coeffs.size(); ++i) {
       if (a_.coeffs[i].is_zero()) continue;
-      Mpz c(a_.coeffs[i]);
-      mpz_mul_2exp(c.get(), c.get(), g);
-      mpz_fdiv_q(q_down_[i].get(), c.get(), d_.view().get());
-      mpz_cdiv_q(q_up_[i].get(), c.get(), d_.view().get());
+      const auto a_bits = static_cast<std::int64_t>(a_.coeffs[i].bit_length());
+      const std::int64_t keep = std::max<std::int64_t>(0, a_bits - d_bits + g) + 128;
+      const std::int64_t t = std::max<std::int64_t>(0, a_bits - keep), u = std::max<std::int64_t>(0, d_bits - keep);
+      // A_i·2^g/D = (A'·2^t)·2^g/(D'·2^u) with A' and D' the cut operands.
+      Mpz a_lo, a_hi, d_lo, d_hi;
+      const auto av = a_.coeffs[i].view();
+      mpz_fdiv_q_2exp(a_lo.get(), av.get(), static_cast<std::uint64_t>(t));
+      mpz_cdiv_q_2exp(a_hi.get(), av.get(), static_cast<std::uint64_t>(t));
+      mpz_fdiv_q_2exp(d_lo.get(), d_.view().get(), static_cast<std::uint64_t>(u));
+      mpz_cdiv_q_2exp(d_hi.get(), d_.view().get(), static_cast<std::uint64_t>(u));
+      const std::int64_t e = t - u + g;
+      // The least quotient divides a negative A' by the lesser D', a non-negative one by the greater.
+      auto quotient = [&](Mpz& out, Mpz& num, const Mpz& den, bool down) {
+        Mpz dd(den);
+        if (e > 0) mpz_mul_2exp(num.get(), num.get(), static_cast<std::uint64_t>(e));
+        if (e < 0) mpz_mul_2exp(dd.get(), dd.get(), static_cast<std::uint64_t>(-e));
+        if (down) mpz_fdiv_q(out.get(), num.get(), dd.get());
+        else mpz_cdiv_q(out.get(), num.get(), dd.get());
+      };
+      quotient(q_down_[i], a_lo, mpz_sgn(a_lo.get()) < 0 ? d_lo : d_hi, true);
+      quotient(q_up_[i], a_hi, mpz_sgn(a_hi.get()) > 0 ? d_lo : d_hi, false);
     }
   }
 
   Int d_;
   IntPoly a_;
   std::uint64_t bits_ = 0;  // of the longest A_i
-  std::uint64_t g_ = 0;
+  std::int64_t shift_ = 0;
+  std::uint64_t r_ = 0;  // g_ + shift_, 0 before the first rounding
+  std::int64_t g_ = 0;
   std::vector<Mpz> q_down_, q_up_;
 };
 
@@ -1921,6 +1981,7 @@ bool enclosure_passes(FixedEnds* fixed, const FracPoly& value, const Fraction& l
 }
 
 constexpr std::uint64_t kFixedEndsBits = std::uint64_t{1} << 18;
+constexpr std::uint64_t kLongCoefficientBits = std::uint64_t{1} << 20;
 
 // Fixed-point bounds pay for numbers of fields of some degree, where the exact ends take long
 // powers of the interval's ends; not for very long coefficients, which they divide at each
@@ -1933,6 +1994,16 @@ std::optional<FixedEnds> fixed_ends_for(const FracPoly& value) {
     terms += c.is_zero() ? 0 : 1;
   }
   if (value.degree() < 4 || bits > kFixedEndsBits || terms * 4 <= value.coeffs.size()) return std::nullopt;
+  return FixedEnds(value);
+}
+
+// For a float also values of long coefficients, which the bounds cut to the bits that the
+// enclosure's width leaves significant, whatever the degree.
+std::optional<FixedEnds> fixed_ends_for_float(const FracPoly& value) {
+  if (auto f = fixed_ends_for(value)) return f;
+  std::uint64_t bits = 0;
+  for (const auto& c : value.coeffs) bits = std::max({bits, c.num().bit_length(), c.den().bit_length()});
+  if (value.degree() < 1 || bits <= kLongCoefficientBits) return std::nullopt;
   return FixedEnds(value);
 }
 
@@ -2032,16 +2103,42 @@ Result<int> AlgebraicNumber::sign() const {
     if (b.a_hi.sign() < 0 && b.b_lo.sign() > 0) return false;
     return std::nullopt;
   };
+  // At the latest settled test, floor(log2) of the nearer end's distance from zero and of the width.
+  std::optional<std::pair<std::int64_t, std::int64_t>> seen;
+  auto note = [&](const Fraction& near, const Fraction& lo, const Fraction& hi) {
+    if (near.is_zero()) return;
+    Fraction w = lo.den() == hi.den() ? Fraction::make_unreduced(hi.num() - lo.num(), lo.den()) : hi - lo;
+    if (w.sign() > 0) seen = {floor_log2(near.abs()), floor_log2(w)};
+  };
+  auto decide_noted = [&](const FixedEnds::Bounds& b) -> std::optional<bool> {
+    std::optional<bool> r = decide(b);
+    if (r && *r) note(b.a_lo.sign() > 0 ? b.a_lo : b.b_hi, b.a_lo, b.b_hi);
+    return r;
+  };
+  auto settled_noted = [&](const Fraction& l, const Fraction& u) {
+    if (!settled(l, u)) return false;
+    note(l.sign() > 0 ? l : u, l, u);
+    return true;
+  };
+  // Each step about halves the enclosure's width once it is narrow: the first settled count is
+  // near the one where the width at the latest settled test, doubled per step back, reaches the
+  // distance of the nearer end from zero.
+  auto guess = [&](std::uint64_t, std::uint64_t above) -> std::uint64_t {
+    if (!seen) return above;
+    const std::int64_t back = seen->first - seen->second - 1;
+    return back <= 0 ? above : above - std::min<std::uint64_t>(above, static_cast<std::uint64_t>(back));
+  };
   std::optional<FixedEnds> fixed;
   for (;;) {
     auto [l, u] = filtered_enclosure(settled);
     if (l.sign() == u.sign()) return l.sign();
     if (!fixed) fixed = fixed_ends_for(value_);
+    seen.reset();
     GY_CHECK(field_->refine_until(
         [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
-          return enclosure_passes(fixed ? &*fixed : nullptr, value_, lo, hi, decide, settled);
+          return enclosure_passes(fixed ? &*fixed : nullptr, value_, lo, hi, decide_noted, settled_noted);
         },
-        refine_limit(value_, *field_, liouville_bits(value_, *field_, 0))));
+        refine_limit(value_, *field_, liouville_bits(value_, *field_, 0)), guess));
   }
 }
 
@@ -2069,7 +2166,7 @@ Result<double> AlgebraicNumber::to_f64() const {
   for (;;) {
     auto [l, u] = filtered_enclosure(same_double);
     if (same_double(l, u)) return l.to_f64();
-    if (!fixed) fixed = fixed_ends_for(value_);
+    if (!fixed) fixed = fixed_ends_for_float(value_);
     // The nearest rounding boundary is a multiple of 2^-1075 below 2^1025.
     GY_CHECK(field_->refine_until(
         [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {

@@ -85,7 +85,11 @@ class NumberField {
   // and then halving schedule of step counts, so the cost grows with the logarithm of the steps.
   // `limit` bounds the steps: callers derive it from the sizes of what they decide, so that it
   // is never reached (Other when it is, which would be a fault).
-  Status refine_until(const Settled& settled, std::uint64_t limit) const;
+  // `guess`, when given, is asked once the doubling has bracketed the first settled step count
+  // (below, above] for an estimate of it; the counts next to the estimate are tested first, so a
+  // close estimate saves most of the halving. The interval reached is the same either way.
+  using Guess = std::function<std::uint64_t(std::uint64_t below, std::uint64_t above)>;
+  Status refine_until(const Settled& settled, std::uint64_t limit, const Guess& guess = {}) const;
   // The intervals that rounds of one `refine` step of a and then one of b reach first where
   // `settled` holds, published at once; the rounds are replayed privately as refine_until replays
   // its steps. `settled` must stay true on narrower intervals. Returns the two intervals reached.

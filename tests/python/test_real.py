@@ -182,6 +182,28 @@ def test_large_coefficients_at_speed(text, value, digest, old_seconds):
     assert hashlib.sha1(f"{s}|{f!r}|{sign}|{s2}|{x.field}".encode()).hexdigest()[:16] == digest
 
 
+# Signs and floats of numbers with long coefficients: the sign, the float and the field's text after
+# each are as they were before the narrowing was estimated instead of searched step by step.
+LONG_SIGNS = [
+    ("(7-sqrt(6.6))^200000", 1, "e74aebbf302e4103"),
+    ("(sqrt(6.19)-5)^300001", -1, "b19d9eddd27cd095"),
+    ("0.93^(4+7^7)-sqrt(83/6)*0.67", -1, "55f87e548b4d62ce"),
+]
+
+
+@pytest.mark.parametrize("text, sign, digest", LONG_SIGNS, ids=[t[0] for t in LONG_SIGNS])
+def test_signs_of_long_coefficients_keep_their_intervals(text, sign, digest):
+    start = time.perf_counter()
+    x = evaluate(text)
+    got = x.sign()
+    s = str(x)
+    f = float(x)
+    s2 = str(x)
+    assert time.perf_counter() - start < optional.seconds(10)
+    assert got == sign
+    assert hashlib.sha1(f"{got}|{s}|{f!r}|{s2}|{x.field}".encode()).hexdigest()[:16] == digest
+
+
 def test_work_past_the_limits_is_refused_at_once():
     start = time.perf_counter()
     product = r"^a product of \d+ bits or more exceeds the limit of 268435456 bits of an integer$"
