@@ -102,16 +102,22 @@ class TestBorrows:
         p.hold(0)
 
     def test_shared_calls_run_together(self):
+        # One after the other takes 0.4 s at least; a loaded machine may delay one try, not three.
         p = Probe(5)
-        results = []
-        threads = [threading.Thread(target=lambda: results.append(p.peek(200))) for _ in range(2)]
-        start = time.monotonic()
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
-        assert results == [5, 5]
-        assert time.monotonic() - start < 0.39  # concurrent, not one after the other
+        took = []
+        for _ in range(3):
+            results = []
+            threads = [threading.Thread(target=lambda: results.append(p.peek(200))) for _ in range(2)]
+            start = time.monotonic()
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join()
+            assert results == [5, 5]
+            took.append(time.monotonic() - start)
+            if took[-1] < 0.39:
+                break
+        assert min(took) < 0.39, took  # concurrent, not one after the other
 
     def test_argument_borrow_against_own_exclusive_borrow(self):
         p, q = Probe(1), Probe(2)
