@@ -404,6 +404,7 @@ Result<FieldRef> NumberField::make_isolated(FracPoly m, Fraction lo, Fraction hi
   powers.reserve(2 * d + 1);
   powers.push_back(FracPoly::constant(one_fraction()));
   for (std::size_t i = 1; i <= 2 * d; ++i) {
+    poll_interrupt();
     FracPoly next = FracPoly::mul(powers.back(), FracPoly::x());
     if (i >= d) next = GY_TRY(FracPoly::rem(next, m));
     powers.push_back(std::move(next));

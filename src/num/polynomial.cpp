@@ -416,6 +416,7 @@ FracPoly mul_unchecked(const FracPoly& a, const FracPoly& b) {
   Int den = da * db;
   r.coeffs.resize(prod.coeffs.size());
   auto one = [&](std::size_t i) {
+    poll_interrupt();  // each reduction is a gcd of the product's size
     Int& x = prod.coeffs[i];
     r.coeffs[i] = den.is_one() ? Fraction(std::move(x))
                                : expect(Fraction::make(std::move(x), den), "product denominator is positive");
@@ -457,10 +458,15 @@ Result<std::pair<FracPoly, FracPoly>> FracPoly::div_rem(const FracPoly& a, const
     qden = qden / g;
   }
   q.coeffs.reserve(w.size() - d);
-  for (std::size_t i = d; i < w.size(); ++i)
+  for (std::size_t i = d; i < w.size(); ++i) {
+    poll_interrupt();
     q.coeffs.push_back(ratio(qnum.is_one() ? std::move(w[i]) : w[i] * qnum, qden));
+  }
   r.coeffs.reserve(d);
-  for (std::size_t i = 0; i < d; ++i) r.coeffs.push_back(ratio(std::move(w[i]), rden));
+  for (std::size_t i = 0; i < d; ++i) {
+    poll_interrupt();
+    r.coeffs.push_back(ratio(std::move(w[i]), rden));
+  }
   q.trim();
   r.trim();
   return std::pair{std::move(q), std::move(r)};
