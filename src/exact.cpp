@@ -2765,29 +2765,35 @@ std::optional<FixedEnds> comparison_fixed_ends(const AlgebraicNumber& x) {
 
 // Signs of differences of numbers of two fields found so far, each with both fields' intervals as
 // the comparison left them. A comparison repeated while neither interval has moved would narrow
-// nothing and find the same sign, so the entry answers it. Fields are held weakly: an entry of a
-// field that is gone matches nothing.
+// nothing and find the same sign, so the entry answers it, in either order. Fields are held weakly:
+// an entry of a field that is gone matches nothing.
 class ComparisonMemo {
  public:
-  struct Side {
-    const NumberField* field;
-    const FracPoly* value;
-  };
+  // A number's key: its field's address and its value.
+  static std::uint64_t key(const AlgebraicNumber& x) {
+    SipHasher13 h;
+    const auto at = reinterpret_cast<std::uintptr_t>(x.field().get());
+    h.write(&at, sizeof at);
+    for (const auto& c : x.value().coeffs) c.hash(h);
+    return h.finish();
+  }
 
-  std::optional<int> find(const AlgebraicNumber& a, const AlgebraicNumber& b) {
-    const std::uint64_t key = hash(a, b);
+  // The sign of a − b, keys ka and kb.
+  std::optional<int> find(const AlgebraicNumber& a, std::uint64_t ka, const AlgebraicNumber& b, std::uint64_t kb) {
     const auto ia = field_interval_read(*a.field()), ib = field_interval_read(*b.field());
     std::lock_guard lock(lock_);
-    for (const Entry& e : entries_)
-      if (e.key == key && matches(e.a, a, ia) && matches(e.b, b, ib)) return e.sign;
+    for (const Entry& e : entries_) {
+      if (e.a.key == ka && e.b.key == kb && matches(e.a, a, ia) && matches(e.b, b, ib)) return e.sign;
+      if (e.a.key == kb && e.b.key == ka && matches(e.a, b, ib) && matches(e.b, a, ia)) return -e.sign;
+    }
     return std::nullopt;
   }
 
-  void store(const AlgebraicNumber& a, const AlgebraicNumber& b, int sign) {
+  void store(const AlgebraicNumber& a, std::uint64_t ka, const AlgebraicNumber& b, std::uint64_t kb, int sign) {
     if (bits(a.value()) + bits(b.value()) > kMaxBits) return;
-    Entry e{hash(a, b), {a.field(), a.value(), {}}, {b.field(), b.value(), {}}, sign};
-    e.a.interval = field_interval_read(*a.field());
-    e.b.interval = field_interval_read(*b.field());
+    Entry e{{ka, a.field(), a.value(), field_interval_read(*a.field())},
+            {kb, b.field(), b.value(), field_interval_read(*b.field())},
+            sign};
     std::lock_guard lock(lock_);
     if (entries_.size() < kEntries) {
       entries_.push_back(std::move(e));
@@ -2802,12 +2808,12 @@ class ComparisonMemo {
   static constexpr std::uint64_t kMaxBits = std::uint64_t{1} << 23;  // of both values together
 
   struct Number {
+    std::uint64_t key;
     std::weak_ptr<const NumberField> field;
     FracPoly value;
     std::pair<Fraction, Fraction> interval;
   };
   struct Entry {
-    std::uint64_t key;
     Number a, b;
     int sign;
   };
@@ -2816,17 +2822,6 @@ class ComparisonMemo {
     std::uint64_t n = 0;
     for (const auto& c : p.coeffs) n += c.num().bit_length() + c.den().bit_length();
     return n;
-  }
-  static std::uint64_t hash(const AlgebraicNumber& a, const AlgebraicNumber& b) {
-    SipHasher13 h;
-    for (const AlgebraicNumber* x : {&a, &b}) {
-      const auto at = reinterpret_cast<std::uintptr_t>(x->field().get());
-      h.write(&at, sizeof at);
-      const std::uint64_t n = x->value().coeffs.size();
-      h.write(&n, sizeof n);
-      for (const auto& c : x->value().coeffs) c.hash(h);
-    }
-    return h.finish();
   }
   static bool matches(const Number& n, const AlgebraicNumber& x, const std::pair<Fraction, Fraction>& interval) {
     return n.field.lock() == x.field() && n.interval == interval && n.value == x.value();
@@ -2851,19 +2846,20 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
   }
   if (is_rational()) return -GY_TRY(b.cmp(*this));
   if (field_ == b.field_ || GY_TRY(NumberField::eq(field_, b.field_))) return sign_of_difference(b);
+  // Enclosures that part decide at once; else they are narrowed to about a double's precision, which
+  // parts all but very close numbers, and then only as far as the answer needs. Signs that took
+  // more than the first enclosures are remembered.
   ComparisonMemo& memo = comparison_memo();
-  if (auto s = memo.find(*this, b)) return *s;
-  if (auto s = memo.find(b, *this)) return -*s;
+  const std::uint64_t ka = ComparisonMemo::key(*this), kb = ComparisonMemo::key(b);
+  if (auto s = memo.find(*this, ka, b, kb)) return *s;
+  std::pair<Fraction, Fraction> ea = enclosure(false), eb = b.enclosure(false);
+  auto order = [&]() -> std::optional<int> {
+    if (ea.second < eb.first) return -1;
+    if (eb.second < ea.first) return 1;
+    return std::nullopt;
+  };
+  if (auto s = order()) return *s;
   const int s = GY_TRY([&]() -> Result<int> {
-    // Enclosures that part decide at once; else they are narrowed to about a double's precision, which
-    // parts all but very close numbers, and then only as far as the answer needs.
-    std::pair<Fraction, Fraction> ea = enclosure(false), eb = b.enclosure(false);
-    auto order = [&]() -> std::optional<int> {
-      if (ea.second < eb.first) return -1;
-      if (eb.second < ea.first) return 1;
-      return std::nullopt;
-    };
-    if (auto s = order()) return *s;
     std::optional<FixedEnds> fa = comparison_fixed_ends(*this), fb = comparison_fixed_ends(b);
     if (GY_TRY(narrow_to_float(*this, fa ? &*fa : nullptr, ea))) ea = enclosure(false);
     if (GY_TRY(narrow_to_float(b, fb ? &*fb : nullptr, eb))) eb = b.enclosure(false);
@@ -2897,7 +2893,7 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
       eb = b.enclosure(false);
     }
   }());
-  memo.store(*this, b, s);
+  memo.store(*this, ka, b, kb, s);
   return s;
 }
 
