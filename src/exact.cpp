@@ -2832,9 +2832,10 @@ class ComparisonMemo {
   std::size_t next_ = 0;
 };
 
+// It lives as long as the process: a thread still comparing at exit never meets it destroyed.
 ComparisonMemo& comparison_memo() {
-  static ComparisonMemo memo;
-  return memo;
+  static ComparisonMemo* const memo = new ComparisonMemo;
+  return *memo;
 }
 
 }  // namespace
