@@ -2304,7 +2304,9 @@ Result<Scaled> scaled_mul(const Scaled& x, const Scaled& y) {
       for (const auto& q : v.value().coeffs) c.push_back(q.num());
       return IntPoly(std::move(c));
     };
-    IntPoly c = IntPoly::mul(integral(x.a), integral(y.a));
+    // A square passes one polynomial twice, which the product squares.
+    const IntPoly xa = integral(x.a);
+    IntPoly c = &x == &y ? IntPoly::mul(xa, xa) : IntPoly::mul(xa, integral(y.a));
     if (c.coeffs.size() > f->degree() && small_modulus(m, c)) {
       std::vector<Int> r = remainder_monic(c, m);
       Int e = x.e * y.e;
@@ -2665,10 +2667,27 @@ Status narrow_number(const AlgebraicNumber& x, FixedEnds* fixed, const Fraction&
 
 namespace {
 
+// Whether minimal_polynomial finds v's polynomial without any arithmetic in v's field: v is the
+// generator, or k·alpha^j with alpha^n = w, or its polynomial is remembered.
+bool minimal_polynomial_at_once(const AlgebraicNumber& v) {
+  if (v.value() == FracPoly::x()) return true;
+  const FracPoly& m = v.field()->minimal_polynomial();
+  const auto& c = v.value().coeffs;
+  if (!v.is_rational() && std::all_of(c.begin(), c.end() - 1, [](const Fraction& x) { return x.is_zero(); }) &&
+      std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1, [](const Fraction& x) { return x.is_zero(); }))
+    return true;
+  return v.field()->memo_find(NumberField::Memo::Minimal, v.value()).has_value();
+}
+
+// Fields from this degree on find minimal polynomials modulo primes, each checked exactly.
+constexpr std::size_t kModularMinimalDegree = 16;
+
 // The monic minimal polynomial of v, remembered by v's field.
 Result<FracPoly> known_minimal_polynomial(const AlgebraicNumber& v) {
   if (auto known = v.field()->memo_find(NumberField::Memo::Minimal, v.value())) return std::move(*known);
-  FracPoly m = GY_TRY(minimal_polynomial(v));
+  FracPoly m = GY_TRY(v.field()->degree() >= kModularMinimalDegree && !minimal_polynomial_at_once(v)
+                          ? minimal_polynomial_modular(v)
+                          : minimal_polynomial(v));
   v.field()->memo_store(NumberField::Memo::Minimal, v.value(), m);
   return m;
 }
@@ -2735,6 +2754,90 @@ Result<bool> narrow_to_float(const AlgebraicNumber& x, FixedEnds* fixed, const s
   return true;
 }
 
+// Fixed-point bounds of the enclosure's ends, where they pay in a comparison: for a value of many
+// powers. For a few powers the exact ends cost about as much as the bounds, which near the
+// narrowing's target often leave the test undecided.
+constexpr std::int64_t kComparisonFixedDegree = 16;
+std::optional<FixedEnds> comparison_fixed_ends(const AlgebraicNumber& x) {
+  if (x.value().degree() < kComparisonFixedDegree) return std::nullopt;
+  return fixed_ends_for(x.value());
+}
+
+// Signs of differences of numbers of two fields found so far, each with both fields' intervals as
+// the comparison left them. A comparison repeated while neither interval has moved would narrow
+// nothing and find the same sign, so the entry answers it, in either order. Fields are held weakly:
+// an entry of a field that is gone matches nothing.
+class ComparisonMemo {
+ public:
+  // A number's key: its field's address and its value.
+  static std::uint64_t key(const AlgebraicNumber& x) {
+    SipHasher13 h;
+    const auto at = reinterpret_cast<std::uintptr_t>(x.field().get());
+    h.write(&at, sizeof at);
+    for (const auto& c : x.value().coeffs) c.hash(h);
+    return h.finish();
+  }
+
+  // The sign of a − b, keys ka and kb.
+  std::optional<int> find(const AlgebraicNumber& a, std::uint64_t ka, const AlgebraicNumber& b, std::uint64_t kb) {
+    const auto ia = field_interval_read(*a.field()), ib = field_interval_read(*b.field());
+    std::lock_guard lock(lock_);
+    for (const Entry& e : entries_) {
+      if (e.a.key == ka && e.b.key == kb && matches(e.a, a, ia) && matches(e.b, b, ib)) return e.sign;
+      if (e.a.key == kb && e.b.key == ka && matches(e.a, b, ib) && matches(e.b, a, ia)) return -e.sign;
+    }
+    return std::nullopt;
+  }
+
+  void store(const AlgebraicNumber& a, std::uint64_t ka, const AlgebraicNumber& b, std::uint64_t kb, int sign) {
+    if (bits(a.value()) + bits(b.value()) > kMaxBits) return;
+    Entry e{{ka, a.field(), a.value(), field_interval_read(*a.field())},
+            {kb, b.field(), b.value(), field_interval_read(*b.field())},
+            sign};
+    std::lock_guard lock(lock_);
+    if (entries_.size() < kEntries) {
+      entries_.push_back(std::move(e));
+      return;
+    }
+    entries_[next_] = std::move(e);
+    next_ = (next_ + 1) % kEntries;
+  }
+
+ private:
+  static constexpr std::size_t kEntries = 32;
+  static constexpr std::uint64_t kMaxBits = std::uint64_t{1} << 23;  // of both values together
+
+  struct Number {
+    std::uint64_t key;
+    std::weak_ptr<const NumberField> field;
+    FracPoly value;
+    std::pair<Fraction, Fraction> interval;
+  };
+  struct Entry {
+    Number a, b;
+    int sign;
+  };
+
+  static std::uint64_t bits(const FracPoly& p) {
+    std::uint64_t n = 0;
+    for (const auto& c : p.coeffs) n += c.num().bit_length() + c.den().bit_length();
+    return n;
+  }
+  static bool matches(const Number& n, const AlgebraicNumber& x, const std::pair<Fraction, Fraction>& interval) {
+    return n.field.lock() == x.field() && n.interval == interval && n.value == x.value();
+  }
+
+  std::mutex lock_;
+  std::vector<Entry> entries_;
+  std::size_t next_ = 0;
+};
+
+// It lives as long as the process: a thread still comparing at exit never meets it destroyed.
+ComparisonMemo& comparison_memo() {
+  static ComparisonMemo* const memo = new ComparisonMemo;
+  return *memo;
+}
+
 }  // namespace
 
 Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
@@ -2745,7 +2848,11 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
   if (is_rational()) return -GY_TRY(b.cmp(*this));
   if (field_ == b.field_ || GY_TRY(NumberField::eq(field_, b.field_))) return sign_of_difference(b);
   // Enclosures that part decide at once; else they are narrowed to about a double's precision, which
-  // parts all but very close numbers, and then only as far as the answer needs.
+  // parts all but very close numbers, and then only as far as the answer needs. Signs that took
+  // more than the first enclosures are remembered.
+  ComparisonMemo& memo = comparison_memo();
+  const std::uint64_t ka = ComparisonMemo::key(*this), kb = ComparisonMemo::key(b);
+  if (auto s = memo.find(*this, ka, b, kb)) return *s;
   std::pair<Fraction, Fraction> ea = enclosure(false), eb = b.enclosure(false);
   auto order = [&]() -> std::optional<int> {
     if (ea.second < eb.first) return -1;
@@ -2753,36 +2860,42 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
     return std::nullopt;
   };
   if (auto s = order()) return *s;
-  std::optional<FixedEnds> fa = fixed_ends_for(value_), fb = fixed_ends_for(b.value_);
-  if (GY_TRY(narrow_to_float(*this, fa ? &*fa : nullptr, ea))) ea = enclosure(false);
-  if (GY_TRY(narrow_to_float(b, fb ? &*fb : nullptr, eb))) eb = b.enclosure(false);
-  if (auto s = order()) return *s;
-  // Numbers this close are equal exactly when the minimal polynomial of one, taken in the smaller
-  // field, vanishes at the other and one interval holding both enclosures holds one root of it. A
-  // number's degree divides its field's, and a value that is not zero modulo a prime is not zero.
-  // Both fields remember the minimal polynomials found, so a repeated comparison finds them again.
-  const bool this_small = field_->degree() <= b.field_->degree();
-  const AlgebraicNumber& small = this_small ? *this : b;
-  const AlgebraicNumber& large = this_small ? b : *this;
-  const FracPoly m = GY_TRY(known_minimal_polynomial(small));
-  bool shared = false;
-  if (auto known = large.field_->memo_find(NumberField::Memo::Minimal, large.value_)) {
-    shared = *known == m;
-  } else if (large.field_->degree() % static_cast<std::size_t>(m.degree()) == 0 && !nonzero_modulo_primes(m, large)) {
-    shared = GY_TRY(vanishes_at(m, large));
-    if (shared) large.field_->memo_store(NumberField::Memo::Minimal, large.value_, m);
-  }
-  std::optional<SturmSequence> sturm;
-  if (shared) sturm.emplace(m);
-  for (std::uint64_t bits = 64;; bits = std::min<std::uint64_t>(2 * bits, std::uint64_t{1} << 20)) {
-    poll_interrupt();
+  const int s = GY_TRY([&]() -> Result<int> {
+    std::optional<FixedEnds> fa = comparison_fixed_ends(*this), fb = comparison_fixed_ends(b);
+    if (GY_TRY(narrow_to_float(*this, fa ? &*fa : nullptr, ea))) ea = enclosure(false);
+    if (GY_TRY(narrow_to_float(b, fb ? &*fb : nullptr, eb))) eb = b.enclosure(false);
     if (auto s = order()) return *s;
-    if (sturm && sturm->count(std::min(ea.first, eb.first), std::max(ea.second, eb.second)) == 1) return 0;
-    GY_CHECK(narrow_number(*this, fa ? &*fa : nullptr, width(ea.first, ea.second), bits));
-    GY_CHECK(narrow_number(b, fb ? &*fb : nullptr, width(eb.first, eb.second), bits));
-    ea = enclosure(false);
-    eb = b.enclosure(false);
-  }
+    // Numbers this close are equal exactly when they share a minimal polynomial, which one interval
+    // holding both enclosures isolates among its roots. The polynomial is taken of the number in the
+    // smaller field, or of the other one when it is known at once, and tried at the other number: a
+    // number's degree divides its field's, and a value that is not zero modulo a prime is not zero.
+    // Both fields remember the minimal polynomials found, so a repeated comparison finds them again.
+    const bool this_small = field_->degree() <= b.field_->degree();
+    const AlgebraicNumber* from = this_small ? this : &b;
+    const AlgebraicNumber* at = this_small ? &b : this;
+    if (!minimal_polynomial_at_once(*from) && minimal_polynomial_at_once(*at)) std::swap(from, at);
+    const FracPoly m = GY_TRY(known_minimal_polynomial(*from));
+    bool shared = false;
+    if (auto known = at->field_->memo_find(NumberField::Memo::Minimal, at->value_)) {
+      shared = *known == m;
+    } else if (at->field_->degree() % static_cast<std::size_t>(m.degree()) == 0 && !nonzero_modulo_primes(m, *at)) {
+      shared = GY_TRY(vanishes_at(m, *at));
+      if (shared) at->field_->memo_store(NumberField::Memo::Minimal, at->value_, m);
+    }
+    std::optional<SturmSequence> sturm;
+    if (shared) sturm.emplace(m);
+    for (std::uint64_t bits = 64;; bits = std::min<std::uint64_t>(2 * bits, std::uint64_t{1} << 20)) {
+      poll_interrupt();
+      if (auto s = order()) return *s;
+      if (sturm && sturm->count(std::min(ea.first, eb.first), std::max(ea.second, eb.second)) == 1) return 0;
+      GY_CHECK(narrow_number(*this, fa ? &*fa : nullptr, width(ea.first, ea.second), bits));
+      GY_CHECK(narrow_number(b, fb ? &*fb : nullptr, width(eb.first, eb.second), bits));
+      ea = enclosure(false);
+      eb = b.enclosure(false);
+    }
+  }());
+  memo.store(*this, ka, b, kb, s);
+  return s;
 }
 
 // ---------------------------------------------------------------------------------------------
