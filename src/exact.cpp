@@ -2055,6 +2055,10 @@ class CutEnds {
   // their ratios (a sign's search reads the enclosure's width off them) hold.
   CutEnds(const FracPoly& value, bool short_ends) : a_(clear_denominators(value, d_)), short_(short_ends) {}
 
+  // The value's A and D.
+  const IntPoly& a() const { return a_; }
+  const Int& d() const { return d_; }
+
   // Level 0 keeps 2^68 below the enclosure's width; each level doubles the bits kept. Nothing when
   // the cut would keep about all of them: the exact ends cost no more.
   std::optional<FixedEnds::Bounds> at(const Fraction& lo, const Fraction& hi, unsigned level) {
@@ -2089,9 +2093,11 @@ class CutEnds {
     const std::int64_t kept = std::max<std::int64_t>(64, a1_bits - first) << level;
     const std::int64_t t = a1_bits - kept;
     if (t < 4096) return std::nullopt;
-    // A cut keeping up to twice the bits asked for serves; a new one keeps an eighth more.
-    if (t_ < 0 || t_ > t || a1_bits - t_ > 2 * kept) {
-      t_ = std::max<std::int64_t>(4096, a1_bits - kept - kept / 8);
+    // A cut keeping up to twice the bits asked for (and a few words) serves; a new one keeps an
+    // eighth more, so that the long parts are cut again only as the interval narrows much further.
+    constexpr std::int64_t kSpare = std::int64_t{1} << 16;
+    if (t_ < 0 || t_ > t || a1_bits - t_ > 2 * kept + 2 * kSpare) {
+      t_ = std::max<std::int64_t>(4096, a1_bits - kept - std::max(kept / 8, kSpare));
       mpz_fdiv_q_2exp(a0_.get(), a0.view().get(), static_cast<std::uint64_t>(t_));
       mpz_fdiv_q_2exp(a1_.get(), a1.view().get(), static_cast<std::uint64_t>(t_));
       last_.reset();
@@ -2318,28 +2324,52 @@ namespace {
 // Refinement steps that narrow the enclosure of x = A(alpha)/D below 2^-`bits`, with a wide margin:
 // each step about halves alpha's interval, and the enclosure is at most K times as wide as it,
 // K = Σ |A_i|/D·i·M^(i−1) with M the larger end.
-std::uint64_t refine_limit(const FracPoly& value, const NumberField& f, std::uint64_t bits) {
-  Int d;
-  const IntPoly a = clear_denominators(value, d);
+std::uint64_t refine_limit(const IntPoly& a, const NumberField& f, std::uint64_t bits) {
   auto [lo, hi] = field_interval_read(f);
   const auto bits_of = [](const Fraction& x) -> std::uint64_t {
     return x.is_zero() ? 0 : static_cast<std::uint64_t>(std::max<std::int64_t>(0, floor_log2(x.abs()) + 1));
   };
+  // The width's bits, by shifts for dyadic ends.
+  std::uint64_t width_bits;
+  const auto lo_two = lo.den().exponent_of_two(), hi_two = hi.den().exponent_of_two();
+  if (lo_two && hi_two) {
+    const std::uint64_t top = std::max(*lo_two, *hi_two);
+    Mpz l(lo.num()), h(hi.num());
+    mpz_mul_2exp(l.get(), l.get(), top - *lo_two);
+    mpz_mul_2exp(h.get(), h.get(), top - *hi_two);
+    mpz_sub(h.get(), h.get(), l.get());
+    const auto w = static_cast<std::int64_t>(mpz_sgn(h.get()) == 0 ? 0 : mpz_sizeinbase(h.get(), 2));
+    width_bits = mpz_sgn(h.get()) == 0 ? 0 : static_cast<std::uint64_t>(std::max<std::int64_t>(0, w - static_cast<std::int64_t>(top)));
+  } else {
+    width_bits = bits_of(hi - lo);
+  }
   const std::uint64_t k = a.coeffs.size() - 1;
   const std::uint64_t growth = norm_bits(a) + log2_ceil(k + 1) + k * std::max(bits_of(lo), bits_of(hi)) + 2;
-  return 2 * (bits_of(hi - lo) + growth + bits) + 256;
+  return 2 * (width_bits + growth + bits) + 256;
+}
+
+std::uint64_t refine_limit(const FracPoly& value, const NumberField& f, std::uint64_t bits) {
+  Int d;
+  return refine_limit(clear_denominators(value, d), f, bits);
 }
 
 // log2(1/|x|) at most, for x = A(alpha)/D ≠ 0 of a field of degree d with integral m: the norm of
 // A(alpha) is a non-zero rational with denominator at most lc(m)^deg A, and each conjugate is at
 // most ‖A‖₁·max(1, |alpha_j|)^deg A, whose product is bounded by ‖m‖^deg A (Liouville). `shift`
 // widens A by that many bits, as x − r does for a rational r over 2^shift.
-std::uint64_t liouville_bits(const FracPoly& value, const NumberField& f, std::uint64_t shift) {
-  Int d;
-  const IntPoly a = clear_denominators(value, d);
+std::uint64_t liouville_bits(const IntPoly& a, const Int& d, const NumberField& f, std::uint64_t shift) {
   const std::uint64_t d_bits = d.bit_length() + shift;
   const std::uint64_t a_bits = std::max(norm_bits(a) + shift, d_bits) + 1;
   return d_bits + (f.degree() - 1) * a_bits + static_cast<std::uint64_t>(a.degree()) * norm_bits(f.integer_polynomial()) + 1;
+}
+
+// Refinement steps for a sign (shift 0) or a float (shift 2100) of the value, whose A and D a cut
+// holds when there is one.
+std::uint64_t refine_limit_of(const FracPoly& value, const CutEnds* cut, const NumberField& f, std::uint64_t shift) {
+  if (cut) return refine_limit(cut->a(), f, liouville_bits(cut->a(), cut->d(), f, shift));
+  Int d;
+  const IntPoly a = clear_denominators(value, d);
+  return refine_limit(a, f, liouville_bits(a, d, f, shift));
 }
 
 }  // namespace
@@ -2381,6 +2411,7 @@ Result<int> AlgebraicNumber::sign() const {
   };
   std::optional<FixedEnds> fixed;
   std::optional<CutEnds> cut = cut_ends_for(value_, false);
+  auto limit = [&](std::uint64_t shift) { return refine_limit_of(value_, cut ? &*cut : nullptr, *field_, shift); };
   for (;;) {
     // The cut bounds decide most states without the long exact ends.
     std::optional<bool> now;
@@ -2402,7 +2433,7 @@ Result<int> AlgebraicNumber::sign() const {
           return enclosure_passes(fixed ? &*fixed : nullptr, cut ? &*cut : nullptr, value_, lo, hi, decide_noted,
                                   settled_noted);
         },
-        refine_limit(value_, *field_, liouville_bits(value_, *field_, 0)), guess));
+        limit(0), guess));
   }
 }
 
@@ -2428,6 +2459,8 @@ Result<double> AlgebraicNumber::to_f64() const {
   };
   std::optional<FixedEnds> fixed;
   std::optional<CutEnds> cut = cut_ends_for(value_, true);
+  // The nearest rounding boundary is a multiple of 2^-1075 below 2^1025.
+  auto limit = [&](std::uint64_t shift) { return refine_limit_of(value_, cut ? &*cut : nullptr, *field_, shift); };
   for (;;) {
     std::optional<bool> now;
     if (cut) {
@@ -2442,13 +2475,12 @@ Result<double> AlgebraicNumber::to_f64() const {
       if (same_double(l, u)) return l.to_f64();
     }
     if (!fixed) fixed = fixed_ends_for_float(value_);
-    // The nearest rounding boundary is a multiple of 2^-1075 below 2^1025.
     GY_CHECK(field_->refine_until(
         [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
           return enclosure_passes(fixed ? &*fixed : nullptr, cut ? &*cut : nullptr, value_, lo, hi, decide,
                                   same_double);
         },
-        refine_limit(value_, *field_, liouville_bits(value_, *field_, 2100))));
+        limit(2100)));
   }
 }
 
