@@ -2228,7 +2228,7 @@ std::optional<CutEnds> cut_ends_for(const FracPoly& value, bool short_ends) {
   return CutEnds(value, short_ends);
 }
 
-// enclosure_passes, with the cut bounds tried after the fixed-point ones.
+// enclosure_passes, with the cut bounds tried first.
 template <class Decide, class Exact>
 bool enclosure_passes(FixedEnds* fixed, CutEnds* cut, const FracPoly& value, const Fraction& lo, const Fraction& hi,
                       const Decide& decide, const Exact& exact) {
