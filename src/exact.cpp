@@ -99,6 +99,16 @@ std::int64_t floor_log2(const Fraction& x) {
 
 // floor(x · 2^k), and whether x · 2^k is an integer.
 std::pair<Int, bool> floor_scaled(const Fraction& x, std::int64_t k) {
+  if (auto e = x.den().exponent_of_two()) {
+    // A power-of-two denominator divides by a shift.
+    const std::int64_t drop = static_cast<std::int64_t>(*e) - k;
+    if (drop <= 0) return {x.num().shl(static_cast<std::uint64_t>(-drop)), true};
+    const auto v = x.num().view();
+    Mpz q;
+    mpz_fdiv_q_2exp(q.get(), v.get(), static_cast<std::uint64_t>(drop));
+    const bool whole = mpz_sgn(v.get()) == 0 || mpz_scan1(v.get(), 0) >= static_cast<std::uint64_t>(drop);
+    return {q.to_int(), whole};
+  }
   Int n = k > 0 ? x.num().shl(static_cast<std::uint64_t>(k)) : x.num();
   Int d = k < 0 ? x.den().shl(static_cast<std::uint64_t>(-k)) : x.den();
   auto [q, r] = Int::div_rem(n, d);
@@ -106,9 +116,37 @@ std::pair<Int, bool> floor_scaled(const Fraction& x, std::int64_t k) {
   return {std::move(q), r.is_zero()};
 }
 
+// a <=> b, by shifts when both denominators are powers of two.
+std::strong_ordering compare_points(const Fraction& a, const Fraction& b) {
+  const auto ea = a.den().exponent_of_two(), eb = b.den().exponent_of_two();
+  if (!ea || !eb) return a <=> b;
+  if (*ea == *eb) return a.num() <=> b.num();
+  Mpz x(a.num()), y(b.num());
+  if (*ea < *eb) mpz_mul_2exp(x.get(), x.get(), *eb - *ea);
+  else mpz_mul_2exp(y.get(), y.get(), *ea - *eb);
+  const int c = mpz_cmp(x.get(), y.get());
+  return c < 0 ? std::strong_ordering::less : c > 0 ? std::strong_ordering::greater : std::strong_ordering::equal;
+}
+
 // The step k when [lo, hi] is a cell of the grid of 2^-k (its width 2^-k, lo a multiple of it): the
 // split point of every later step is then the exact midpoint.
 std::optional<std::int64_t> grid_step(const Fraction& lo, const Fraction& hi) {
+  const auto lo_two = lo.den().exponent_of_two(), hi_two = hi.den().exponent_of_two();
+  if (lo_two && hi_two) {
+    // Dyadic ends: the width by shifts, a power of two when its odd part is 1.
+    const std::uint64_t top = std::max(*lo_two, *hi_two);
+    Mpz l(lo.num()), h(hi.num());
+    mpz_mul_2exp(l.get(), l.get(), top - *lo_two);
+    mpz_mul_2exp(h.get(), h.get(), top - *hi_two);
+    mpz_sub(h.get(), h.get(), l.get());
+    if (mpz_sgn(h.get()) <= 0) return std::nullopt;
+    const std::uint64_t z = mpz_scan1(h.get(), 0);
+    mpz_tdiv_q_2exp(h.get(), h.get(), z);
+    if (mpz_cmp_ui(h.get(), 1) != 0) return std::nullopt;
+    const std::int64_t k = static_cast<std::int64_t>(top) - static_cast<std::int64_t>(z);
+    if (!floor_scaled(lo, k).second) return std::nullopt;
+    return k;
+  }
   Fraction w = hi - lo;
   std::int64_t k;
   if (w.num().is_one()) {
@@ -152,8 +190,8 @@ class Enclosure {
   Result<int> side(const Fraction& x) {
     for (int tries = 0;; ++tries) {
       if (exact()) return (alpha() <=> x) > 0 ? 1 : (alpha() == x ? 0 : -1);
-      if (x <= lo_.x) return 1;
-      if (x >= hi_.x) return -1;
+      if (compare_points(x, lo_.x) <= 0) return 1;
+      if (compare_points(x, hi_.x) >= 0) return -1;
       if (tries == 2) {
         End e = GY_TRY(at_checked(x));
         int s = e.sign == 0 ? 0 : (e.sign == lo_.sign ? 1 : -1);
@@ -324,6 +362,17 @@ class Enclosure {
   unsigned log_n_ = 2;
 };
 
+// f·2^-k in lowest terms, without a gcd: the factors of two the numerator shares.
+Fraction scaled_down(const Int& f, std::int64_t k) {
+  if (f.is_zero()) return Fraction();
+  if (k <= 0) return Fraction(f.shl(static_cast<std::uint64_t>(-k)));
+  const auto v = f.view();
+  const std::uint64_t z = std::min<std::uint64_t>(mpz_scan1(v.get(), 0), static_cast<std::uint64_t>(k));
+  Mpz n;
+  mpz_tdiv_q_2exp(n.get(), v.get(), z);
+  return Fraction::from_coprime(n.to_int(), Int(1).shl(static_cast<std::uint64_t>(k) - z));
+}
+
 // An interval of alpha as NumberField::refine leaves it, with the signs of m at its ends.
 struct Bisection {
   Fraction lo, hi;
@@ -334,7 +383,7 @@ struct Bisection {
 Status advance(Bisection& b, std::uint64_t steps, Enclosure& e) {
   for (; steps > 0; --steps) {
     if ((steps & 255) == 0) poll_interrupt();
-    if (b.lo == b.hi) return {};
+    if (compare_points(b.lo, b.hi) == 0) return {};
     if (b.sign_lo == 0 || b.sign_hi == 0) {
       if (b.sign_lo == 0) b.hi = b.lo;
       else b.lo = b.hi;
@@ -346,8 +395,8 @@ Status advance(Bisection& b, std::uint64_t steps, Enclosure& e) {
       // alpha, unless some split point on the way is alpha itself.
       const std::int64_t fine = *k + static_cast<std::int64_t>(steps);
       if (auto f = GY_TRY(e.floor_scaled_alpha(fine))) {
-        b.lo = Fraction(*f) * power_of_two(-fine);
-        b.hi = Fraction(*f + Int(1)) * power_of_two(-fine);
+        b.lo = scaled_down(*f, fine);
+        b.hi = scaled_down(*f + Int(1), fine);
         return {};
       }
     }
@@ -571,12 +620,20 @@ Status NumberField::refine_until(const Settled& settled, std::uint64_t limit, co
   // `below` is unsettled; find a settled step count by doubling, then the first one by halving.
   std::uint64_t stride = 1, taken = 0;
   Bisection above;
+  // A state `mark_at` steps in, past `below`: probes above it start there.
+  std::optional<Bisection> mark;
+  std::uint64_t mark_at = 0;
+  auto reach = [&](std::uint64_t at) -> Result<Bisection> {
+    const bool from_mark = mark && mark_at > taken && mark_at <= at;
+    Bisection x = from_mark ? *mark : below;
+    GY_CHECK(advance(x, at - (from_mark ? mark_at : taken), enclosure));
+    return x;
+  };
   for (;;) {
     poll_interrupt();
-    above = below;
-    GY_CHECK(advance(above, stride, enclosure));
+    above = GY_TRY(reach(taken + stride));
     if (GY_TRY(settled(above.lo, above.hi))) break;
-    if (above.lo == above.hi || taken + stride >= limit) return fail(too_far);
+    if (compare_points(above.lo, above.hi) == 0 || taken + stride >= limit) return fail(too_far);
     below = std::move(above);
     taken += stride;
     stride = std::min(2 * stride, limit - taken);
@@ -585,10 +642,15 @@ Status NumberField::refine_until(const Settled& settled, std::uint64_t limit, co
     // Below the estimate by 1, 2, 4, … steps until a count is unsettled; each test narrows the
     // bracket (taken, taken + stride] that the halving then searches.
     std::uint64_t at = std::clamp(guess(taken, taken + stride), taken + 1, taken + stride - 1);
+    // The probes near the estimate start from a state a little below it.
+    constexpr std::uint64_t kMarkBack = 64;
+    if (at - taken > 2 * kMarkBack) {
+      mark = GY_TRY(reach(at - kMarkBack));
+      mark_at = at - kMarkBack;
+    }
     for (std::uint64_t back = 1;; back *= 2) {
       poll_interrupt();
-      Bisection probe = below;
-      GY_CHECK(advance(probe, at - taken, enclosure));
+      Bisection probe = GY_TRY(reach(at));
       if (!GY_TRY(settled(probe.lo, probe.hi))) {
         below = std::move(probe);
         stride -= at - taken;
@@ -604,14 +666,14 @@ Status NumberField::refine_until(const Settled& settled, std::uint64_t limit, co
   while (stride > 1) {
     poll_interrupt();
     const std::uint64_t half = stride / 2;
-    Bisection probe = below;
-    GY_CHECK(advance(probe, half, enclosure));
+    Bisection probe = GY_TRY(reach(taken + half));
     if (GY_TRY(settled(probe.lo, probe.hi))) {
       above = std::move(probe);
       stride = half;
     } else {
       below = std::move(probe);
       stride -= half;
+      taken += half;
     }
   }
   publish(base, make_state(std::move(above.lo), std::move(above.hi), above.sign_lo, above.sign_hi));
@@ -1981,6 +2043,200 @@ bool enclosure_passes(FixedEnds* fixed, const FracPoly& value, const Fraction& l
   return exact(a, b);
 }
 
+// Bounds of the ends (a, b) of enclosure_at(value, lo, hi) for a value A0 + A1·x over D with long
+// parts: A0 and A1 are cut to the bits that alpha's interval leaves significant, so that a test
+// costs products as long as the interval's ends however long A and D are. With A_i = A_i'·2^t + r_i,
+// 0 <= r_i < 2^t, each end times D·Q is 2^t·(A0'·Q + A1'·X) + r_0·Q + r_1·X, X the end of alpha's
+// interval times Q.
+class CutEnds {
+ public:
+  // `short_ends`: the bounds are cut to short parts, for floats, which read only their leading bits.
+  // Otherwise, for signs, they are the bounds times one positive factor, so that their signs and
+  // their ratios (a sign's search reads the enclosure's width off them) hold.
+  CutEnds(const FracPoly& value, bool short_ends) : a_(clear_denominators(value, d_)), short_(short_ends) {}
+
+  // The value's A and D.
+  const IntPoly& a() const { return a_; }
+  const Int& d() const { return d_; }
+
+  // Level 0 keeps 2^68 below the enclosure's width; each level doubles the bits kept. Nothing when
+  // the cut would keep about all of them: the exact ends cost no more.
+  std::optional<FixedEnds::Bounds> at(const Fraction& lo, const Fraction& hi, unsigned level) {
+    if (compare_points(lo, hi) >= 0) return std::nullopt;
+    const auto lo_two = lo.den().exponent_of_two(), hi_two = hi.den().exponent_of_two();
+    std::optional<std::uint64_t> q_two;
+    Int q;
+    Mpz lq(lo.num()), hq(hi.num());
+    if (lo_two && hi_two) {
+      // Powers of two: the greater is the least common multiple, the other scaled by a shift.
+      q_two = std::max(*lo_two, *hi_two);
+      q = Int(1).shl(*q_two);
+      mpz_mul_2exp(lq.get(), lq.get(), *q_two - *lo_two);
+      mpz_mul_2exp(hq.get(), hq.get(), *q_two - *hi_two);
+    } else {
+      if (lo.den().bit_length() > 256 || hi.den().bit_length() > 256) return std::nullopt;
+      q = Int::lcm(lo.den(), hi.den());
+      q_two = q.exponent_of_two();
+      if (!(lo.den() == q)) mpz_mul(lq.get(), lq.get(), (q / lo.den()).view().get());
+      if (!(hi.den() == q)) mpz_mul(hq.get(), hq.get(), (q / hi.den()).view().get());
+    }
+    const Int& a0 = a_.coeffs[0];
+    const Int& a1 = a_.coeffs[1];
+    // The width of the enclosure is |A1|·(H − L) over D·Q.
+    Mpz w;
+    mpz_sub(w.get(), hq.get(), lq.get());
+    const auto top = static_cast<std::int64_t>(std::max(mpz_sizeinbase(lq.get(), 2), mpz_sizeinbase(hq.get(), 2)));
+    const auto q_bits = static_cast<std::int64_t>(q.bit_length());
+    const auto a1_bits = static_cast<std::int64_t>(a1.bit_length());
+    const std::int64_t first = a1_bits + static_cast<std::int64_t>(mpz_sizeinbase(w.get(), 2)) - std::max(top, q_bits) - 68;
+    if (level > 40) return std::nullopt;
+    const std::int64_t kept = std::max<std::int64_t>(64, a1_bits - first) << level;
+    const std::int64_t t = a1_bits - kept;
+    if (t < 4096) return std::nullopt;
+    // A cut keeping up to twice the bits asked for (and a few words) serves; a new one keeps an
+    // eighth more, so that the long parts are cut again only as the interval narrows much further.
+    constexpr std::int64_t kSpare = std::int64_t{1} << 16;
+    if (t_ < 0 || t_ > t || a1_bits - t_ > 2 * kept + 2 * kSpare) {
+      t_ = std::max<std::int64_t>(4096, a1_bits - kept - std::max(kept / 8, kSpare));
+      mpz_fdiv_q_2exp(a0_.get(), a0.view().get(), static_cast<std::uint64_t>(t_));
+      mpz_fdiv_q_2exp(a1_.get(), a1.view().get(), static_cast<std::uint64_t>(t_));
+      last_.reset();
+    }
+    // X for a takes lo when A1 > 0 (the lower bound for a positive coefficient), hi otherwise.
+    const bool positive = a1.sign() > 0;
+    const Mpz& xa = positive ? lq : hq;
+    const Mpz& xb = positive ? hq : lq;
+    Mpz base, sa, sb, diff;
+    if (q_two) mpz_mul_2exp(base.get(), a0_.get(), *q_two);
+    else mpz_mul(base.get(), a0_.get(), q.view().get());
+    product(xa, q_two, sa);
+    mpz_add(sa.get(), sa.get(), base.get());
+    // sb − sa = A1'·(xb − xa)
+    mpz_sub(diff.get(), xb.get(), xa.get());
+    mpz_mul(sb.get(), a1_.get(), diff.get());
+    mpz_add(sb.get(), sb.get(), sa.get());
+    // r_0·Q lies in [0, Q) and r_1·X between 0 and X, in units of 2^t.
+    Mpz ends[4];
+    auto spread = [&](const Mpz& sum, const Mpz& x, Mpz& down, Mpz& up) {
+      mpz_set(down.get(), sum.get());
+      if (mpz_sgn(x.get()) < 0) mpz_add(down.get(), down.get(), x.get());
+      mpz_add(up.get(), sum.get(), q.view().get());
+      if (mpz_sgn(x.get()) > 0) mpz_add(up.get(), up.get(), x.get());
+    };
+    spread(sa, xa, ends[0], ends[1]);
+    spread(sb, xb, ends[2], ends[3]);
+    if (!short_) {
+      // The numerators alone: the bounds times D·Q/2^t.
+      Fraction out[4];
+      for (int i = 0; i < 4; ++i) out[i] = Fraction(ends[i].to_int());
+      return FixedEnds::Bounds{std::move(out[0]), std::move(out[1]), std::move(out[2]), std::move(out[3])};
+    }
+    // Each end M·2^t/(D·Q) rounded outward.
+    const auto d_bits = static_cast<std::int64_t>(d_.bit_length());
+    const std::int64_t u = std::max<std::int64_t>(0, d_bits - 192);
+    Mpz d_lo, d_hi;
+    mpz_fdiv_q_2exp(d_lo.get(), d_.view().get(), static_cast<std::uint64_t>(u));
+    mpz_cdiv_q_2exp(d_hi.get(), d_.view().get(), static_cast<std::uint64_t>(u));
+    if (!q_two) {
+      mpz_mul(d_lo.get(), d_lo.get(), q.view().get());
+      mpz_mul(d_hi.get(), d_hi.get(), q.view().get());
+    }
+    const std::int64_t q_shift = q_two ? static_cast<std::int64_t>(*q_two) : 0;
+    Fraction out[4];
+    for (int i = 0; i < 4; ++i) {
+      const bool up = i & 1;
+      const auto m_bits = static_cast<std::int64_t>(mpz_sizeinbase(ends[i].get(), 2));
+      const std::int64_t v = std::max<std::int64_t>(0, m_bits - 192);
+      Mpz m;
+      if (up) mpz_cdiv_q_2exp(m.get(), ends[i].get(), static_cast<std::uint64_t>(v));
+      else mpz_fdiv_q_2exp(m.get(), ends[i].get(), static_cast<std::uint64_t>(v));
+      // A lower bound divides a non-negative M by the greater D, a negative one by the lesser.
+      const Mpz& den = (mpz_sgn(m.get()) >= 0) == !up ? d_hi : d_lo;
+      const std::int64_t e = v + t_ - u - q_shift;
+      if (e > (std::int64_t{1} << 26) || e < -(std::int64_t{1} << 26)) return std::nullopt;
+      Mpz nn(m), dd(den);
+      if (e > 0) mpz_mul_2exp(nn.get(), nn.get(), static_cast<std::uint64_t>(e));
+      if (e < 0) mpz_mul_2exp(dd.get(), dd.get(), static_cast<std::uint64_t>(-e));
+      out[i] = Fraction::make_unreduced(nn.to_int(), dd.to_int());
+    }
+    return FixedEnds::Bounds{std::move(out[0]), std::move(out[1]), std::move(out[2]), std::move(out[3])};
+  }
+
+  // The first level's bounds that `decide` reads an answer off, each level cut finer.
+  template <class Decide>
+  std::optional<std::pair<bool, FixedEnds::Bounds>> decided(const Fraction& lo, const Fraction& hi, const Decide& decide) {
+    for (unsigned level = 0;; ++level) {
+      auto b = at(lo, hi, level);
+      if (!b) return std::nullopt;
+      if (std::optional<bool> r = decide(*b)) return std::pair{*r, std::move(*b)};
+    }
+  }
+
+ private:
+  Int d_;
+  IntPoly a_;
+  // A1'·x into p, from the last product when x is near the last x at a scale 2^j apart: for a
+  // finer x = x0·2^j + δ it is p0·2^j + A1'·δ, for a coarser one x0 = x·2^j + δ gives (p0 − A1'·δ)/2^j.
+  void product(const Mpz& x, std::optional<std::uint64_t> q_two, Mpz& p) {
+    if (last_ && q_two) {
+      const auto j = static_cast<std::int64_t>(*q_two) - static_cast<std::int64_t>(last_->q_two);
+      Mpz delta;
+      if (j >= 0) {
+        mpz_mul_2exp(delta.get(), last_->x.get(), static_cast<std::uint64_t>(j));
+        mpz_sub(delta.get(), x.get(), delta.get());
+      } else {
+        mpz_mul_2exp(delta.get(), x.get(), static_cast<std::uint64_t>(-j));
+        mpz_sub(delta.get(), last_->x.get(), delta.get());
+      }
+      if (2 * mpz_sizeinbase(delta.get(), 2) <= mpz_sizeinbase(x.get(), 2)) {
+        mpz_mul(delta.get(), delta.get(), a1_.get());
+        if (j >= 0) {
+          mpz_mul_2exp(p.get(), last_->p.get(), static_cast<std::uint64_t>(j));
+          mpz_add(p.get(), p.get(), delta.get());
+        } else {
+          mpz_sub(p.get(), last_->p.get(), delta.get());
+          mpz_tdiv_q_2exp(p.get(), p.get(), static_cast<std::uint64_t>(-j));
+        }
+        last_->x = x;
+        last_->p = p;
+        last_->q_two = *q_two;
+        return;
+      }
+    }
+    mpz_mul(p.get(), a1_.get(), x.get());
+    if (q_two) last_ = Last{x, p, *q_two};
+  }
+
+  bool short_;
+  std::int64_t t_ = -1;
+  Mpz a0_, a1_;
+  struct Last {
+    Mpz x, p;
+    std::uint64_t q_two;
+  };
+  std::optional<Last> last_;
+};
+
+// Long parts past which a value of one term in alpha is cut for signs and floats.
+constexpr std::uint64_t kCutBits = std::uint64_t{1} << 16;
+
+std::optional<CutEnds> cut_ends_for(const FracPoly& value, bool short_ends) {
+  if (value.degree() != 1) return std::nullopt;
+  std::uint64_t bits = 0;
+  for (const auto& c : value.coeffs) bits = std::max({bits, c.num().bit_length(), c.den().bit_length()});
+  if (bits <= kCutBits) return std::nullopt;
+  return CutEnds(value, short_ends);
+}
+
+// enclosure_passes, with the cut bounds tried first.
+template <class Decide, class Exact>
+bool enclosure_passes(FixedEnds* fixed, CutEnds* cut, const FracPoly& value, const Fraction& lo, const Fraction& hi,
+                      const Decide& decide, const Exact& exact) {
+  if (cut)
+    if (auto r = cut->decided(lo, hi, decide)) return r->first;
+  return enclosure_passes(fixed, value, lo, hi, decide, exact);
+}
+
 constexpr std::uint64_t kFixedEndsBits = std::uint64_t{1} << 18;
 constexpr std::uint64_t kLongCoefficientBits = std::uint64_t{1} << 20;
 
@@ -2068,28 +2324,52 @@ namespace {
 // Refinement steps that narrow the enclosure of x = A(alpha)/D below 2^-`bits`, with a wide margin:
 // each step about halves alpha's interval, and the enclosure is at most K times as wide as it,
 // K = Σ |A_i|/D·i·M^(i−1) with M the larger end.
-std::uint64_t refine_limit(const FracPoly& value, const NumberField& f, std::uint64_t bits) {
-  Int d;
-  const IntPoly a = clear_denominators(value, d);
+std::uint64_t refine_limit(const IntPoly& a, const NumberField& f, std::uint64_t bits) {
   auto [lo, hi] = field_interval_read(f);
   const auto bits_of = [](const Fraction& x) -> std::uint64_t {
     return x.is_zero() ? 0 : static_cast<std::uint64_t>(std::max<std::int64_t>(0, floor_log2(x.abs()) + 1));
   };
+  // The width's bits, by shifts for dyadic ends.
+  std::uint64_t width_bits;
+  const auto lo_two = lo.den().exponent_of_two(), hi_two = hi.den().exponent_of_two();
+  if (lo_two && hi_two) {
+    const std::uint64_t top = std::max(*lo_two, *hi_two);
+    Mpz l(lo.num()), h(hi.num());
+    mpz_mul_2exp(l.get(), l.get(), top - *lo_two);
+    mpz_mul_2exp(h.get(), h.get(), top - *hi_two);
+    mpz_sub(h.get(), h.get(), l.get());
+    const auto w = static_cast<std::int64_t>(mpz_sgn(h.get()) == 0 ? 0 : mpz_sizeinbase(h.get(), 2));
+    width_bits = mpz_sgn(h.get()) == 0 ? 0 : static_cast<std::uint64_t>(std::max<std::int64_t>(0, w - static_cast<std::int64_t>(top)));
+  } else {
+    width_bits = bits_of(hi - lo);
+  }
   const std::uint64_t k = a.coeffs.size() - 1;
   const std::uint64_t growth = norm_bits(a) + log2_ceil(k + 1) + k * std::max(bits_of(lo), bits_of(hi)) + 2;
-  return 2 * (bits_of(hi - lo) + growth + bits) + 256;
+  return 2 * (width_bits + growth + bits) + 256;
+}
+
+std::uint64_t refine_limit(const FracPoly& value, const NumberField& f, std::uint64_t bits) {
+  Int d;
+  return refine_limit(clear_denominators(value, d), f, bits);
 }
 
 // log2(1/|x|) at most, for x = A(alpha)/D ≠ 0 of a field of degree d with integral m: the norm of
 // A(alpha) is a non-zero rational with denominator at most lc(m)^deg A, and each conjugate is at
 // most ‖A‖₁·max(1, |alpha_j|)^deg A, whose product is bounded by ‖m‖^deg A (Liouville). `shift`
 // widens A by that many bits, as x − r does for a rational r over 2^shift.
-std::uint64_t liouville_bits(const FracPoly& value, const NumberField& f, std::uint64_t shift) {
-  Int d;
-  const IntPoly a = clear_denominators(value, d);
+std::uint64_t liouville_bits(const IntPoly& a, const Int& d, const NumberField& f, std::uint64_t shift) {
   const std::uint64_t d_bits = d.bit_length() + shift;
   const std::uint64_t a_bits = std::max(norm_bits(a) + shift, d_bits) + 1;
   return d_bits + (f.degree() - 1) * a_bits + static_cast<std::uint64_t>(a.degree()) * norm_bits(f.integer_polynomial()) + 1;
+}
+
+// Refinement steps for a sign (shift 0) or a float (shift 2100) of the value, whose A and D a cut
+// holds when there is one.
+std::uint64_t refine_limit_of(const FracPoly& value, const CutEnds* cut, const NumberField& f, std::uint64_t shift) {
+  if (cut) return refine_limit(cut->a(), f, liouville_bits(cut->a(), cut->d(), f, shift));
+  Int d;
+  const IntPoly a = clear_denominators(value, d);
+  return refine_limit(a, f, liouville_bits(a, d, f, shift));
 }
 
 }  // namespace
@@ -2130,16 +2410,30 @@ Result<int> AlgebraicNumber::sign() const {
     return back <= 0 ? above : above - std::min<std::uint64_t>(above, static_cast<std::uint64_t>(back));
   };
   std::optional<FixedEnds> fixed;
+  std::optional<CutEnds> cut = cut_ends_for(value_, false);
+  auto limit = [&](std::uint64_t shift) { return refine_limit_of(value_, cut ? &*cut : nullptr, *field_, shift); };
   for (;;) {
-    auto [l, u] = filtered_enclosure(settled);
-    if (l.sign() == u.sign()) return l.sign();
+    // The cut bounds decide most states without the long exact ends.
+    std::optional<bool> now;
+    if (cut) {
+      auto [lo, hi] = field_interval_read(*field_);
+      if (auto r = cut->decided(lo, hi, decide)) {
+        now = r->first;
+        if (*now) return r->second.a_lo.sign() > 0 ? 1 : -1;
+      }
+    }
+    if (!now) {
+      auto [l, u] = filtered_enclosure(settled);
+      if (l.sign() == u.sign()) return l.sign();
+    }
     if (!fixed) fixed = fixed_ends_for(value_);
     seen.reset();
     GY_CHECK(field_->refine_until(
         [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
-          return enclosure_passes(fixed ? &*fixed : nullptr, value_, lo, hi, decide_noted, settled_noted);
+          return enclosure_passes(fixed ? &*fixed : nullptr, cut ? &*cut : nullptr, value_, lo, hi, decide_noted,
+                                  settled_noted);
         },
-        refine_limit(value_, *field_, liouville_bits(value_, *field_, 0)), guess));
+        limit(0), guess));
   }
 }
 
@@ -2164,16 +2458,29 @@ Result<double> AlgebraicNumber::to_f64() const {
     return std::nullopt;
   };
   std::optional<FixedEnds> fixed;
+  std::optional<CutEnds> cut = cut_ends_for(value_, true);
+  // The nearest rounding boundary is a multiple of 2^-1075 below 2^1025.
+  auto limit = [&](std::uint64_t shift) { return refine_limit_of(value_, cut ? &*cut : nullptr, *field_, shift); };
   for (;;) {
-    auto [l, u] = filtered_enclosure(same_double);
-    if (same_double(l, u)) return l.to_f64();
+    std::optional<bool> now;
+    if (cut) {
+      auto [lo, hi] = field_interval_read(*field_);
+      if (auto r = cut->decided(lo, hi, decide)) {
+        now = r->first;
+        if (*now) return r->second.a_lo.to_f64();
+      }
+    }
+    if (!now) {
+      auto [l, u] = filtered_enclosure(same_double);
+      if (same_double(l, u)) return l.to_f64();
+    }
     if (!fixed) fixed = fixed_ends_for_float(value_);
-    // The nearest rounding boundary is a multiple of 2^-1075 below 2^1025.
     GY_CHECK(field_->refine_until(
         [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
-          return enclosure_passes(fixed ? &*fixed : nullptr, value_, lo, hi, decide, same_double);
+          return enclosure_passes(fixed ? &*fixed : nullptr, cut ? &*cut : nullptr, value_, lo, hi, decide,
+                                  same_double);
         },
-        refine_limit(value_, *field_, liouville_bits(value_, *field_, 2100))));
+        limit(2100)));
   }
 }
 
