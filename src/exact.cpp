@@ -2438,7 +2438,8 @@ Result<FracPoly> minimal_polynomial_modular(const AlgebraicNumber& v) {
     std::vector<std::uint64_t> primes(batch);
     for (auto& q : primes) q = word_prime(next++);
     std::vector<std::optional<std::vector<std::uint64_t>>> found(batch);
-    for_each_parallel(batch, 2, [&](std::size_t i) {
+    // A small field's primes are cheaper than waking the pool.
+    for_each_parallel(batch, m.degree() < 32 ? batch : 2, [&](std::size_t i) {
       const Zp F(primes[i]);
       const std::uint64_t dq = mod_word(den, primes[i]);
       if (dq == 0) return;
@@ -2477,17 +2478,51 @@ Result<FracPoly> minimal_polynomial_modular(const AlgebraicNumber& v) {
   }
 }
 
-// The monic minimal polynomial of v: by elimination over the rationals, or modulo primes for a
-// number of a large field with large coefficients.
+// About the bits of the coefficients of v's minimal polynomial: v = A(alpha)/D has conjugates below
+// 2^b with b = bits(A) + log2(terms) + deg A·r for alpha's conjugates below 2^r, and the
+// coefficients are sums of products of up to d of them, over denominators from D and lc(m)^deg A.
+std::uint64_t minimal_polynomial_bits(const AlgebraicNumber& v) {
+  Int den;
+  const IntPoly a = clear_denominators(v.value(), den);
+  const IntPoly& m = v.field()->integer_polynomial();
+  const auto n = static_cast<std::int64_t>(m.degree());
+  const auto lead = static_cast<std::int64_t>(m.lead().bit_length());
+  std::int64_t r = 0;
+  for (std::int64_t i = 1; i <= n; ++i) {
+    const Int& c = m.coeffs[static_cast<std::size_t>(n - i)];
+    if (c.is_zero()) continue;
+    const std::int64_t num = static_cast<std::int64_t>(c.bit_length()) - lead + 1;
+    r = std::max(r, (num >= 0 ? (num + i - 1) / i : -(-num / i)) + 1);
+  }
+  const auto top = static_cast<std::uint64_t>(std::max<std::int64_t>(a.degree(), 0));
+  const std::uint64_t b = max_bits(a) + log2_ceil(top + 1) + top * static_cast<std::uint64_t>(r);
+  return static_cast<std::uint64_t>(n) * (b + den.bit_length() + top * static_cast<std::uint64_t>(lead));
+}
+
+// The monic minimal polynomial of v: written down for s + k·alpha^j in a field of x^n − w; else by
+// elimination over the rationals or modulo primes.
 Result<FracPoly> minimal_polynomial(const AlgebraicNumber& v) {
   if (v.value() == FracPoly::x()) return v.field()->minimal_polynomial().monic();
+  const std::size_t d = v.field()->degree();
+  std::uint64_t bits = 0;
+  for (const auto& c : v.value().coeffs) bits += c.num().bit_length() + c.den().bit_length();
+  // Large coefficients in a large field go modulo primes whatever their result's size.
+  const bool large = d >= 16 && bits >= 8192;
   // s + k·alpha^j with alpha^n = w: with g = gcd(j, n), v generates Q(alpha^g), of degree N = n/g,
-  // and (v − s)^N = k^N·w^(j/g), so m_v = (x − s)^N − k^N·w^(j/g).
+  // and (v − s)^N = k^N·w^(j/g), so m_v = (x − s)^N − k^N·w^(j/g). With s ≠ 0 it is written down
+  // when every step stays far below the size limit of Int, or when the other ways are modular.
   const FracPoly& m = v.field()->minimal_polynomial();
   const auto& c = v.value().coeffs;
   const auto top = static_cast<std::size_t>(std::max<std::int64_t>(v.value().degree(), 0));
+  auto size = [](const Fraction& x) { return std::max(x.num().bit_length(), x.den().bit_length()); };
   if (top >= 1 && std::all_of(c.begin() + 1, c.end() - 1, [](const Fraction& x) { return x.is_zero(); }) &&
-      std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1, [](const Fraction& x) { return x.is_zero(); })) {
+      std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1, [](const Fraction& x) { return x.is_zero(); }) &&
+      (c[0].is_zero() || large ||
+       [&] {
+         const std::size_t n = m.coeffs.size() - 1, g = std::gcd(top, n), N = n / g;
+         const std::uint64_t w = size(m.coeffs[0]) + size(m.lead());
+         return N * size(c[0]) <= Int::kMaxBits / 8 && N * size(c[top]) + (top / g) * w <= Int::kMaxBits / 8;
+       }())) {
     const std::size_t n = m.coeffs.size() - 1, g = std::gcd(top, n), N = n / g;
     const Fraction w = GY_TRY(m.coeffs[0].neg().div(m.lead()));
     const Fraction value = GY_TRY(c[top].pow(Int(static_cast<std::int64_t>(N)))) *
@@ -2510,9 +2545,14 @@ Result<FracPoly> minimal_polynomial(const AlgebraicNumber& v) {
     out[0] = out[0] - value;
     return FracPoly(std::move(out));
   }
-  std::uint64_t bits = 0;
-  for (const auto& c : v.value().coeffs) bits += c.num().bit_length() + c.den().bit_length();
-  if (v.field()->degree() >= 16 && bits >= 8192) return minimal_polynomial_modular(v);
+  if (large) return minimal_polynomial_modular(v);
+  // Elimination over the rationals grows with the cube of the degree in operations on fractions
+  // of the result's size; modulo primes only the count of primes grows with it. A result estimated
+  // past 2^20 bits is left to the elimination, which refuses it early.
+  if (d >= 6) {
+    const std::uint64_t estimate = minimal_polynomial_bits(v);
+    if ((d >= 8 || estimate >= 2048) && estimate <= Int::kMaxBits / 256) return minimal_polynomial_modular(v);
+  }
   return minimal_polynomial_of(v);
 }
 
@@ -3145,7 +3185,7 @@ class PositiveRoots {
       Fraction r = expect(Fraction::make(-f_.coeffs[0], f_.coeffs[1]), "a non-zero leading coefficient");
       if (r.sign() > 0 && r < end) cells_.push_back({r, r, 0});
     } else {
-      isolate(Fraction(), end);
+      isolate(end);
     }
   }
 
@@ -3178,18 +3218,43 @@ class PositiveRoots {
     return s == c.lo_sign ? 1 : -1;
   }
 
-  // No root of f is rational (f is irreducible of degree at least two).
-  void isolate(const Fraction& a, const Fraction& b) {
-    poll_interrupt();
-    const std::uint32_t v = variations_on_unit(map_to_unit(f_, a, b).q);
-    if (v == 0) return;
-    if (v == 1) {
-      cells_.push_back({a, b, sign_at(f_, a)});
-      return;
+  // The roots in (0, end): halves of it while Descartes' rule counts more than one variation, each
+  // part's polynomial q, whose roots in (0, 1) are the part's (see map_to_unit), following from its
+  // parent's by shifts and additions. No root of f is rational (f is irreducible of degree at least
+  // two).
+  void isolate(const Fraction& end) {
+    struct Part {
+      Fraction a, b;
+      MpzVector q;
+    };
+    std::vector<Part> parts;
+    parts.push_back({Fraction(), end, map_to_unit(f_, Fraction(), end).q});
+    while (!parts.empty()) {
+      poll_interrupt();
+      Part part = std::move(parts.back());
+      parts.pop_back();
+      MpzVector& q = part.q;
+      const std::uint32_t v = variations_on_unit(q);
+      if (v == 0) continue;
+      if (v == 1) {
+        cells_.push_back({part.a, part.b, sign_at(f_, part.a)});
+        continue;
+      }
+      // Left half (in place): 2^n·q(x/2) without the power of two common to its coefficients;
+      // right half: that shifted by one.
+      const std::size_t n = q.size() - 1;
+      mp_bitcnt_t common = ~mp_bitcnt_t{0};
+      for (std::size_t i = 0; i <= n; ++i) {
+        mpz_mul_2exp(q[i], q[i], n - i);
+        if (mpz_sgn(q[i]) != 0) common = std::min(common, mpz_scan1(q[i], 0));
+      }
+      for (std::size_t i = 0; i <= n && common > 0; ++i) mpz_fdiv_q_2exp(q[i], q[i], common);
+      MpzVector right(q);
+      taylor_shift(right, nullptr);
+      Fraction mid = (part.a + part.b) * power_of_two(-1);
+      parts.push_back({mid, std::move(part.b), std::move(right)});
+      parts.push_back({std::move(part.a), std::move(mid), std::move(q)});
     }
-    const Fraction mid = (a + b) * power_of_two(-1);
-    isolate(a, mid);
-    isolate(mid, b);
   }
 
   IntPoly f_;
