@@ -2438,8 +2438,9 @@ Result<FracPoly> minimal_polynomial_modular(const AlgebraicNumber& v) {
     std::vector<std::uint64_t> primes(batch);
     for (auto& q : primes) q = word_prime(next++);
     std::vector<std::optional<std::vector<std::uint64_t>>> found(batch);
-    // A small field's primes are cheaper than waking the pool.
-    for_each_parallel(batch, m.degree() < 32 ? batch : 2, [&](std::size_t i) {
+    // A few primes of a small field are cheaper than waking the pool.
+    poll_interrupt();
+    for_each_parallel(batch, m.degree() < 32 && batch <= 64 ? batch : 2, [&](std::size_t i) {
       const Zp F(primes[i]);
       const std::uint64_t dq = mod_word(den, primes[i]);
       if (dq == 0) return;
@@ -2542,7 +2543,7 @@ Result<FracPoly> minimal_polynomial(const AlgebraicNumber& v) {
         out[i] = Fraction(binomial) * power;
       }
     }
-    out[0] = out[0] - value;
+    out[0] = c[0].is_zero() ? value.neg() : out[0] - value;
     return FracPoly(std::move(out));
   }
   if (large) return minimal_polynomial_modular(v);
