@@ -2602,14 +2602,15 @@ bool irreducible_substitution(const FracPoly& m, std::size_t k) {
   for (std::size_t l = 2, rest = k; l <= rest; ++l) {
     if (rest % l != 0) continue;
     while (rest % l == 0) rest /= l;
-    // Primes with a root of m, tried until one shows v is no l-th power.
-    constexpr int kRootedPrimes = 24;
-    int rooted = 0;
+    // A few dozen primes, or fewer with a root of m, tried until one shows v is no l-th power.
+    constexpr int kPrimes = 48, kRootedPrimes = 24;
+    int tried = 0, rooted = 0;
     bool shown = false;
-    for (std::uint64_t q = l * ((std::uint64_t{1} << 20) / l) + 1; !shown && rooted < kRootedPrimes && q < kWordPrimeLimit;
-         q += l) {
+    for (std::uint64_t q = l * ((std::uint64_t{1} << 20) / l) + 1;
+         !shown && tried < kPrimes && rooted < kRootedPrimes && q < kWordPrimeLimit; q += l) {
       if (!is_word_prime(q) || mod_word(M.lead(), q) == 0 || mod_word(M.coeffs[0], q) == 0) continue;
       poll_interrupt();
+      ++tried;
       const Zp F(q);
       const WordPoly f = monic(F, to_word_poly(M, F));
       if (!is_squarefree(F, f)) continue;
