@@ -2549,7 +2549,8 @@ Result<FracPoly> minimal_polynomial(const AlgebraicNumber& v) {
   if (large) return minimal_polynomial_modular(v);
   // Elimination over the rationals grows with the cube of the degree in operations on fractions
   // of the result's size; modulo primes only the count of primes grows with it. A result estimated
-  // past 2^20 bits is left to the elimination, which refuses it early.
+  // past 2^20 bits stays with the elimination, which meets the size limit of Int where the primes
+  // would run on.
   if (d >= 6) {
     const std::uint64_t estimate = minimal_polynomial_bits(v);
     if ((d >= 8 || estimate >= 2048) && estimate <= Int::kMaxBits / 256) return minimal_polynomial_modular(v);
@@ -2693,7 +2694,7 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
   // that vanishes at an end or changes sign between them.
   std::vector<FracPoly> factors;
   if (!mv.coeffs[0].is_zero() && irreducible_substitution(mv, kk))
-    factors.push_back(to_fractions(primitive_integer(p)));
+    factors.push_back(to_fractions(primitive_integer(p)));  // as `factor` gives it
   else
     factors = GY_TRY(factor(p));
   const FracPoly* chosen = nullptr;
