@@ -2747,7 +2747,9 @@ Result<FracPoly> minimal_polynomial_modular(const AlgebraicNumber& v) {
     std::vector<std::uint64_t> primes(batch);
     for (auto& q : primes) q = word_prime(next++);
     std::vector<std::optional<std::vector<std::uint64_t>>> found(batch);
-    for_each_parallel(batch, 2, [&](std::size_t i) {
+    // A few primes of a small field are cheaper than waking the pool.
+    poll_interrupt();
+    for_each_parallel(batch, m.degree() < 32 && batch <= 64 ? batch : 2, [&](std::size_t i) {
       const Zp F(primes[i]);
       const std::uint64_t dq = mod_word(den, primes[i]);
       if (dq == 0) return;
@@ -2786,29 +2788,82 @@ Result<FracPoly> minimal_polynomial_modular(const AlgebraicNumber& v) {
   }
 }
 
-// The monic minimal polynomial of v: by elimination over the rationals, or modulo primes for a
-// number of a large field with large coefficients.
+// About the bits of the coefficients of v's minimal polynomial: v = A(alpha)/D has conjugates below
+// 2^b with b = bits(A) + log2(terms) + deg A·r for alpha's conjugates below 2^r, and the
+// coefficients are sums of products of up to d of them, over denominators from D and lc(m)^deg A.
+std::uint64_t minimal_polynomial_bits(const AlgebraicNumber& v) {
+  Int den;
+  const IntPoly a = clear_denominators(v.value(), den);
+  const IntPoly& m = v.field()->integer_polynomial();
+  const auto n = static_cast<std::int64_t>(m.degree());
+  const auto lead = static_cast<std::int64_t>(m.lead().bit_length());
+  std::int64_t r = 0;
+  for (std::int64_t i = 1; i <= n; ++i) {
+    const Int& c = m.coeffs[static_cast<std::size_t>(n - i)];
+    if (c.is_zero()) continue;
+    const std::int64_t num = static_cast<std::int64_t>(c.bit_length()) - lead + 1;
+    r = std::max(r, (num >= 0 ? (num + i - 1) / i : -(-num / i)) + 1);
+  }
+  const auto top = static_cast<std::uint64_t>(std::max<std::int64_t>(a.degree(), 0));
+  const std::uint64_t b = max_bits(a) + log2_ceil(top + 1) + top * static_cast<std::uint64_t>(r);
+  return static_cast<std::uint64_t>(n) * (b + den.bit_length() + top * static_cast<std::uint64_t>(lead));
+}
+
+// The monic minimal polynomial of v: written down for s + k·alpha^j in a field of x^n − w; else by
+// elimination over the rationals or modulo primes.
 Result<FracPoly> minimal_polynomial(const AlgebraicNumber& v) {
   if (v.value() == FracPoly::x()) return v.field()->minimal_polynomial().monic();
-  // k·alpha^j with alpha^n = w: with g = gcd(j, n), v generates Q(alpha^g), of degree n/g, and
-  // v^(n/g) = k^(n/g)·w^(j/g).
+  const std::size_t d = v.field()->degree();
+  std::uint64_t bits = 0;
+  for (const auto& c : v.value().coeffs) bits += c.num().bit_length() + c.den().bit_length();
+  // Large coefficients in a large field go modulo primes whatever their result's size.
+  const bool large = d >= 16 && bits >= 8192;
+  // s + k·alpha^j with alpha^n = w: with g = gcd(j, n), v generates Q(alpha^g), of degree N = n/g,
+  // and (v − s)^N = k^N·w^(j/g), so m_v = (x − s)^N − k^N·w^(j/g). With s ≠ 0 it is written down
+  // when every step stays far below the size limit of Int, or when the other ways are modular.
   const FracPoly& m = v.field()->minimal_polynomial();
   const auto& c = v.value().coeffs;
   const auto top = static_cast<std::size_t>(std::max<std::int64_t>(v.value().degree(), 0));
-  if (top >= 1 && std::all_of(c.begin(), c.end() - 1, [](const Fraction& x) { return x.is_zero(); }) &&
-      std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1, [](const Fraction& x) { return x.is_zero(); })) {
-    const std::size_t n = m.coeffs.size() - 1, g = std::gcd(top, n);
+  auto size = [](const Fraction& x) { return std::max(x.num().bit_length(), x.den().bit_length()); };
+  if (top >= 1 && std::all_of(c.begin() + 1, c.end() - 1, [](const Fraction& x) { return x.is_zero(); }) &&
+      std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1, [](const Fraction& x) { return x.is_zero(); }) &&
+      (c[0].is_zero() || large ||
+       [&] {
+         const std::size_t n = m.coeffs.size() - 1, g = std::gcd(top, n), N = n / g;
+         const std::uint64_t w = size(m.coeffs[0]) + size(m.lead());
+         return N * size(c[0]) <= Int::kMaxBits / 8 && N * size(c[top]) + (top / g) * w <= Int::kMaxBits / 8;
+       }())) {
+    const std::size_t n = m.coeffs.size() - 1, g = std::gcd(top, n), N = n / g;
     const Fraction w = GY_TRY(m.coeffs[0].neg().div(m.lead()));
-    const Fraction value = GY_TRY(c[top].pow(Int(static_cast<std::int64_t>(n / g)))) *
+    const Fraction value = GY_TRY(c[top].pow(Int(static_cast<std::int64_t>(N)))) *
                            GY_TRY(w.pow(Int(static_cast<std::int64_t>(top / g))));
-    std::vector<Fraction> out(n / g + 1);
-    out[0] = value.neg();
+    std::vector<Fraction> out(N + 1);
     out.back() = one_fraction();
+    if (!c[0].is_zero()) {
+      // The coefficient of x^i in (x − s)^N is C(N, i)·(−s)^(N − i).
+      const Fraction t = c[0].neg();
+      Fraction power = one_fraction();
+      Int binomial(1);
+      for (std::size_t i = N; i-- > 0;) {
+        poll_interrupt();
+        power = power * t;
+        binomial = binomial * Int(static_cast<std::int64_t>(i + 1));
+        binomial = GY_TRY(Int::div_exact(binomial, Int(static_cast<std::int64_t>(N - i))));
+        out[i] = Fraction(binomial) * power;
+      }
+    }
+    out[0] = c[0].is_zero() ? value.neg() : out[0] - value;
     return FracPoly(std::move(out));
   }
-  std::uint64_t bits = 0;
-  for (const auto& c : v.value().coeffs) bits += c.num().bit_length() + c.den().bit_length();
-  if (v.field()->degree() >= 16 && bits >= 8192) return minimal_polynomial_modular(v);
+  if (large) return minimal_polynomial_modular(v);
+  // Elimination over the rationals grows with the cube of the degree in operations on fractions
+  // of the result's size; modulo primes only the count of primes grows with it. A result estimated
+  // past 2^20 bits stays with the elimination, which meets the size limit of Int where the primes
+  // would run on.
+  if (d >= 6) {
+    const std::uint64_t estimate = minimal_polynomial_bits(v);
+    if ((d >= 8 || estimate >= 2048) && estimate <= Int::kMaxBits / 256) return minimal_polynomial_modular(v);
+  }
   return minimal_polynomial_of(v);
 }
 
@@ -2843,6 +2898,52 @@ std::optional<FracPoly> radical_polynomial(const Fraction& v, std::size_t k) {
   c.back() = Fraction(b);
   return FracPoly(std::move(c));
 }
+
+// Whether m(x^k) is shown irreducible, m the minimal polynomial of a real v > 0. By Capelli's
+// theorem it is when v is no l-th power in Q(v) for any prime l dividing k (v = −4·b^4 cannot hold
+// for a positive v and a real b). Modulo a prime q ≡ 1 (mod l) dividing neither lc(m), m(0) nor
+// disc(m), Q(v) has a place of degree one at each root r of m, where an l-th power of Q(v) reduces
+// to an l-th power of F_q; a root with r^((q−1)/l) ≠ 1 shows v is none. False only means no proof
+// was found.
+bool irreducible_substitution(const FracPoly& m, std::size_t k) {
+  const IntPoly M = primitive_integer(m);
+  const std::size_t n = static_cast<std::size_t>(M.degree());
+  if (n < 1 || M.coeffs[0].is_zero()) return false;
+  for (std::size_t l = 2, rest = k; l <= rest; ++l) {
+    if (rest % l != 0) continue;
+    while (rest % l == 0) rest /= l;
+    // A few dozen primes, or fewer with a root of m, tried until one shows v is no l-th power.
+    constexpr int kPrimes = 48, kRootedPrimes = 24;
+    int tried = 0, rooted = 0;
+    bool shown = false;
+    for (std::uint64_t q = l * ((std::uint64_t{1} << 20) / l) + 1;
+         !shown && tried < kPrimes && rooted < kRootedPrimes && q < kWordPrimeLimit; q += l) {
+      if (!is_word_prime(q) || mod_word(M.lead(), q) == 0 || mod_word(M.coeffs[0], q) == 0) continue;
+      poll_interrupt();
+      ++tried;
+      const Zp F(q);
+      const WordPoly f = monic(F, to_word_poly(M, F));
+      if (!is_squarefree(F, f)) continue;
+      // The product of x − r over the roots r of m modulo q.
+      WordPoly h = WordPolyModulus(F, f).powmod(WordPoly{0, 1}, Int(static_cast<std::int64_t>(q)));
+      if (h.size() < 2) h.resize(2, 0);
+      h[1] = F.sub(h[1], 1);
+      gy::trim(h);
+      const WordPoly roots = gcd(F, std::move(h), f);
+      if (degree(roots) < 1) continue;
+      ++rooted;
+      // x^((q−1)/l) ≡ 1 modulo the roots' product exactly when every root is an l-th power.
+      const WordPoly e = WordPolyModulus(F, roots).powmod(WordPoly{0, 1}, Int(static_cast<std::int64_t>((q - 1) / l)));
+      shown = !(e.size() == 1 && e[0] == 1);
+    }
+    if (!shown) return false;
+  }
+  return true;
+}
+
+// Narrows [lo, hi] (lo = 0) around v^(1/k), v > 0 with minimal polynomial m_v (m_v(0) ≠ 0), by
+// exact comparisons of mid^k with v until it holds no other root of m_v(x^k).
+Status bisect_root(const FracPoly& mv, const Int& k, const AlgebraicNumber& v, Fraction& lo, Fraction& hi);
 
 }  // namespace
 
@@ -2895,29 +2996,30 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
   if (!within_factor_limits(p))
     if (auto refused = factor(p); !refused) return fail(std::move(refused.error()));
 
-  // Bisect [0, upper(v) + 1] by exact comparisons of mid^k with v until it isolates v^(1/k); the
-  // Sturm sequence is built once and evaluated at each new end.
-  const SturmSequence sturm(p);
-  SturmSequence::End at_lo = sturm.at(lo), at_hi = sturm.at(hi);
-  while (SturmSequence::count(at_lo, at_hi) > 1) {
-    poll_interrupt();
-    Fraction mid = dyadic_between(lo, hi);
-    AlgebraicNumber power = rational(QQ(), GY_TRY(mid.pow(k)));
-    int c = GY_TRY(GY_TRY(power.sub(*this)).sign());
-    if (c < 0) {
-      lo = std::move(mid);
-      at_lo = sturm.at(lo);
-    } else {
-      hi = std::move(mid);
-      at_hi = sturm.at(hi);
-    }
-  }
-  std::vector<FracPoly> factors = GY_TRY(factor(p));
+  // Bisect [0, upper(v) + 1] by exact comparisons of mid^k with v until it isolates v^(1/k) among
+  // the roots of p (x alone has one there).
+  if (!mv.coeffs[0].is_zero()) GY_CHECK(bisect_root(mv, k, *this, lo, hi));
+  // p is squarefree and has one root in [lo, hi], a simple one: the factor holding it is the one
+  // that vanishes at an end or changes sign between them.
+  std::vector<FracPoly> factors;
+  if (!mv.coeffs[0].is_zero() && irreducible_substitution(mv, kk))
+    factors.push_back(to_fractions(primitive_integer(p)));  // as `factor` gives it
+  else
+    factors = GY_TRY(factor(p));
   const FracPoly* chosen = nullptr;
-  for (const auto& f : factors)
-    if (GY_TRY(count_real_roots(f, lo, hi)) > 0) chosen = &f;
+  for (const auto& f : factors) {
+    const IntPoly fi = primitive_integer(f);
+    const int at_lo = sign_at(fi, lo), at_hi = sign_at(fi, hi);
+    if (at_lo == 0 || at_hi == 0 || at_lo != at_hi) chosen = &f;
+  }
   if (!chosen) return fail(Error::other("Interval must contain exactly one root"));
-  FieldRef root_field = GY_TRY(NumberField::make(*chosen, std::move(lo), std::move(hi)));
+  if (chosen->degree() > kMaxFieldDegree) {
+    FieldRef root_field = GY_TRY(NumberField::make(*chosen, std::move(lo), std::move(hi)));
+    return generator(std::move(root_field));
+  }
+  GY_CHECK(check_evaluation_size(chosen->degree(), lo));
+  GY_CHECK(check_evaluation_size(chosen->degree(), hi));
+  FieldRef root_field = GY_TRY(NumberField::make_isolated(*chosen, std::move(lo), std::move(hi)));
   return generator(std::move(root_field));
 }
 
@@ -3479,6 +3581,129 @@ class RealRoots {
   std::vector<Root> roots_;
   bool usable_ = true;
 };
+
+// The positive roots of an irreducible integer polynomial f with f(0) ≠ 0 below a bound, each in
+// an open interval of Descartes' halving that holds it alone (a root of a linear f as a point), and
+// the count of those in [a, b], narrowing the intervals that straddle a or b.
+class PositiveRoots {
+ public:
+  PositiveRoots(IntPoly f, const Fraction& bound) : f_(std::move(f)) {
+    // Only roots up to `bound` are asked for: the halving starts at the power of two above the
+    // smaller of it and Fujiwara's bound (see RealRoots).
+    const auto n = static_cast<std::int64_t>(f_.degree());
+    const auto lead = static_cast<std::int64_t>(f_.lead().bit_length());
+    std::int64_t top = static_cast<std::int64_t>(bound.num().bit_length()) -
+                       static_cast<std::int64_t>(bound.den().bit_length()) + 1;
+    std::optional<std::int64_t> fujiwara;
+    for (std::int64_t i = 1; i <= n; ++i) {
+      const Int& c = f_.coeffs[static_cast<std::size_t>(n - i)];
+      if (c.is_zero()) continue;
+      const std::int64_t num = static_cast<std::int64_t>(c.bit_length()) - lead + 1;
+      const std::int64_t e = num >= 0 ? (num + i - 1) / i : -(-num / i);
+      fujiwara = fujiwara ? std::max(*fujiwara, e) : e;
+    }
+    top = std::min(top, fujiwara ? *fujiwara + 1 : 0);
+    const Fraction end = power_of_two(top);
+    if (n == 1) {
+      Fraction r = expect(Fraction::make(-f_.coeffs[0], f_.coeffs[1]), "a non-zero leading coefficient");
+      if (r.sign() > 0 && r < end) cells_.push_back({r, r, 0});
+    } else {
+      isolate(end);
+    }
+  }
+
+  // The roots in [a, b] (0 <= a <= b), counted up to `enough`.
+  std::uint32_t count(const Fraction& a, const Fraction& b, std::uint32_t enough) {
+    std::uint32_t n = 0;
+    for (auto& c : cells_) {
+      if (side(c, a) < 0 || side(c, b) > 0) continue;
+      if (++n >= enough) break;
+    }
+    return n;
+  }
+
+ private:
+  struct Cell {
+    Fraction lo, hi;  // equal for a rational root
+    int lo_sign;      // f's sign at lo otherwise
+  };
+
+  // The sign of the cell's root − t.
+  int side(Cell& c, const Fraction& t) {
+    if (t <= c.lo) return c.lo == t && c.hi == t ? 0 : 1;
+    if (t >= c.hi) return -1;
+    const int s = sign_at(f_, t);
+    if (s == 0) {
+      c.lo = c.hi = t;
+      return 0;
+    }
+    (s == c.lo_sign ? c.lo : c.hi) = t;
+    return s == c.lo_sign ? 1 : -1;
+  }
+
+  // The roots in (0, end): halves of it while Descartes' rule counts more than one variation, each
+  // part's polynomial q, whose roots in (0, 1) are the part's (see map_to_unit), following from its
+  // parent's by shifts and additions. No root of f is rational (f is irreducible of degree at least
+  // two).
+  void isolate(const Fraction& end) {
+    struct Part {
+      Fraction a, b;
+      MpzVector q;
+    };
+    std::vector<Part> parts;
+    parts.push_back({Fraction(), end, map_to_unit(f_, Fraction(), end).q});
+    while (!parts.empty()) {
+      poll_interrupt();
+      Part part = std::move(parts.back());
+      parts.pop_back();
+      MpzVector& q = part.q;
+      const std::uint32_t v = variations_on_unit(q);
+      if (v == 0) continue;
+      if (v == 1) {
+        cells_.push_back({part.a, part.b, sign_at(f_, part.a)});
+        continue;
+      }
+      // Left half (in place): 2^n·q(x/2) without the power of two common to its coefficients;
+      // right half: that shifted by one.
+      const std::size_t n = q.size() - 1;
+      mp_bitcnt_t common = ~mp_bitcnt_t{0};
+      for (std::size_t i = 0; i <= n; ++i) {
+        mpz_mul_2exp(q[i], q[i], n - i);
+        if (mpz_sgn(q[i]) != 0) common = std::min(common, mpz_scan1(q[i], 0));
+      }
+      for (std::size_t i = 0; i <= n && common > 0; ++i) mpz_fdiv_q_2exp(q[i], q[i], common);
+      MpzVector right(q);
+      taylor_shift(right, nullptr);
+      Fraction mid = (part.a + part.b) * power_of_two(-1);
+      parts.push_back({mid, std::move(part.b), std::move(right)});
+      parts.push_back({std::move(part.a), std::move(mid), std::move(q)});
+    }
+  }
+
+  IntPoly f_;
+  std::vector<Cell> cells_;
+};
+
+Status bisect_root(const FracPoly& mv, const Int& k, const AlgebraicNumber& v, Fraction& lo, Fraction& hi) {
+  // With lo >= 0 the roots of m_v(x^k) in [lo, hi] are the k-th roots of those of m_v in
+  // [lo^k, hi^k].
+  Fraction at_lo = GY_TRY(lo.pow(k)), at_hi = GY_TRY(hi.pow(k));
+  PositiveRoots roots(primitive_integer(mv), at_hi);
+  while (roots.count(at_lo, at_hi, 2) > 1) {
+    poll_interrupt();
+    Fraction mid = dyadic_between(lo, hi);
+    Fraction power = GY_TRY(mid.pow(k));
+    int c = GY_TRY(GY_TRY(AlgebraicNumber::rational(QQ(), power).sub(v)).sign());
+    if (c < 0) {
+      lo = std::move(mid);
+      at_lo = std::move(power);
+    } else {
+      hi = std::move(mid);
+      at_hi = std::move(power);
+    }
+  }
+  return {};
+}
 
 // r has no repeated factor. A prime modulo which r keeps its degree and stays squarefree shows it;
 // only when a few such primes fail is the gcd with r′ taken over the rationals.

@@ -182,6 +182,28 @@ def test_large_coefficients_at_speed(text, value, digest, old_seconds):
     assert hashlib.sha1(f"{s}|{f!r}|{sign}|{s2}|{x.field}".encode()).hexdigest()[:16] == digest
 
 
+# Roots of field numbers whose minimal polynomials have large coefficients or a large degree: the
+# value, the float, the sign and the root's field as they were (old seconds last).
+ROOT_TEXTS = [
+    ("(14^136.1-(9))^(8/5)", 3.80926379763898e+249, "9ba017e6f04dc433", 46),
+    ("(2+(46237^17)^0.01)^1.5", 23.52152851371752, "e29d4a3995c56628", 56),
+    ("sqrt(0.3/345.14-0.86^0.01+9)", 2.828847168827828, "2de6c2b82122422b", 18),
+    ("sqrt(48^18+(22^0.01-7))", 1352605460594688.0, "7dc851e9ed0d8bdb", 4.4),
+    ("sqrt(2+7/303.0/6^(0.01))", 1.4222137879852668, "0d6667f984e5534a", 3.9),
+    ("(2+8^(9/5))^8.98", 599834382244004.0, "8e14532c3317e2fd", 3.5),
+]
+
+
+@pytest.mark.parametrize("text, value, digest, old_seconds", ROOT_TEXTS, ids=[t[0] for t in ROOT_TEXTS])
+def test_roots_of_large_minimal_polynomials_at_speed(text, value, digest, old_seconds):
+    start = time.perf_counter()
+    x = evaluate(text)
+    s, f, sign, s2 = str(x), float(x), x.sign(), str(x)
+    assert time.perf_counter() - start < optional.seconds(min(4, old_seconds / 3))
+    assert f == value
+    assert hashlib.sha1(f"{s}|{f!r}|{sign}|{s2}|{x.field}".encode()).hexdigest()[:16] == digest
+
+
 # Signs and floats of numbers with long coefficients: the sign, the float and the field's text after
 # each are as they were before the narrowing was estimated instead of searched step by step.
 LONG_SIGNS = [
