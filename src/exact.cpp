@@ -423,8 +423,29 @@ constexpr std::size_t kFixedFilterDegree = 8;
 // Fields of at least this degree with a monic integer m reduce products through 1/rev(m).
 constexpr std::size_t kReversedInverseDegree = 24;
 
-NumberField::NumberField(Key, FracPoly m, IntPoly m_int, std::vector<FracPoly> powers)
-    : m_(std::move(m)), m_int_(std::move(m_int)), powers_(std::move(powers)), d_(static_cast<std::size_t>(m_.degree())) {}
+NumberField::NumberField(Key, FracPoly m, IntPoly m_int)
+    : m_(std::move(m)), m_int_(std::move(m_int)), d_(static_cast<std::size_t>(m_.degree())) {}
+
+const std::vector<FracPoly>& NumberField::power_table() const {
+  std::call_once(powers_once_, [this] {
+    std::vector<FracPoly> powers;
+    powers.reserve(2 * d_ + 1);
+    for (std::size_t i = 0; i < d_; ++i) {
+      std::vector<Fraction> c(i + 1);
+      c[i] = one_fraction();
+      powers.emplace_back(std::move(c));
+    }
+    for (const IntPoly& row : powers_int_) {
+      std::vector<Fraction> c;
+      c.reserve(row.coeffs.size());
+      for (const Int& x : row.coeffs)
+        c.push_back(expect(Fraction::make(x, powers_den_), "table denominator is positive"));
+      powers.emplace_back(std::move(c));
+    }
+    powers_ = std::move(powers);
+  });
+  return powers_;
+}
 
 Status check_evaluation_size(std::int64_t degree, const Fraction& x) {
   const std::uint64_t bits = std::max(x.num().bit_length(), x.den().bit_length());
@@ -444,36 +465,74 @@ Result<FieldRef> NumberField::make(FracPoly m, Fraction lo, Fraction hi) {
   return make_isolated(std::move(m), std::move(lo), std::move(hi));
 }
 
+// The table rows x^i mod m, i = d ..= 2d, over their least common denominator D, with no gcd of
+// the table's size. Row k holds D_k·x^(d+k) mod m, D_k the least common denominator of rows 0 ..= k.
+// With c > 0 the leading coefficient of the primitive integer m and x^d = −low/c, the next row is
+// D_k·x·(row) = shift − t·low/c for the row's top coefficient t: integral once multiplied by
+// f = c/gcd(c, t), and as m is primitive no smaller factor makes it so, so D_(k+1) = f·D_k is again
+// the least. At the end each row is brought to D = D_d.
+void NumberField::build_power_rows() {
+  const std::size_t d = d_;
+  const IntPoly& mi = m_int_;
+  const bool negative = mi.lead().sign() < 0;
+  const Mpz c(mi.lead().abs());
+  const bool monic = mpz_cmp_ui(c.get(), 1) == 0;
+  std::vector<Int> low(d);
+  for (std::size_t j = 0; j < d; ++j) low[j] = negative ? -mi.coeffs[j] : mi.coeffs[j];
+  // Start from x^(d−1), whose next row is the first.
+  std::vector<Mpz> a(d);
+  mpz_set_ui(a[d - 1].get(), 1);
+  std::vector<IntPoly> rows(d + 1);
+  std::vector<Int> dens(d + 1);
+  Mpz den(1ul), g, f, t;
+  for (std::size_t k = 0; k <= d; ++k) {
+    poll_interrupt();
+    mpz_swap(t.get(), a[d - 1].get());
+    const bool wrap = mpz_sgn(t.get()) != 0;
+    bool scaled = false;
+    if (wrap && !monic) {
+      mpz_gcd(g.get(), c.get(), t.get());
+      if (mpz_cmp_ui(g.get(), 1) != 0) {
+        mpz_divexact(t.get(), t.get(), g.get());
+        mpz_divexact(f.get(), c.get(), g.get());
+      } else {
+        mpz_set(f.get(), c.get());
+      }
+      scaled = mpz_cmp_ui(f.get(), 1) != 0;
+      if (scaled) mpz_mul(den.get(), den.get(), f.get());
+    }
+    for (std::size_t j = d - 1; j > 0; --j) {
+      if (scaled) mpz_mul(a[j].get(), a[j - 1].get(), f.get());
+      else mpz_swap(a[j].get(), a[j - 1].get());
+    }
+    mpz_set_ui(a[0].get(), 0);
+    if (wrap)
+      for (std::size_t j = 0; j < d; ++j)
+        if (!low[j].is_zero()) mpz_submul(a[j].get(), t.get(), low[j].view().get());
+    std::vector<Int> row(d);
+    for (std::size_t j = 0; j < d; ++j) row[j] = a[j].to_int();
+    rows[k] = IntPoly(std::move(row));
+    dens[k] = den.to_int();
+  }
+  const Int last = den.to_int();
+  for (std::size_t k = 0; k <= d; ++k) {
+    if (dens[k] == last) continue;
+    const Int scale = last / dens[k];
+    for (auto& x : rows[k].coeffs)
+      if (!x.is_zero()) x *= scale;
+  }
+  powers_int_ = std::move(rows);
+  powers_den_ = last;
+}
+
 Result<FieldRef> NumberField::make_isolated(FracPoly m, Fraction lo, Fraction hi) {
   if (m.degree() < 1) return fail(Error::range(cat("defining polynomial of a field must have degree at least 1, not ", m.degree())));
   if (m.degree() > kMaxFieldDegree)
     return fail(Error::range(cat("field degree ", m.degree(), " exceeds the limit of ", kMaxFieldDegree)));
   const auto d = static_cast<std::size_t>(m.degree());
-  std::vector<FracPoly> powers;
-  powers.reserve(2 * d + 1);
-  powers.push_back(FracPoly::constant(one_fraction()));
-  for (std::size_t i = 1; i <= 2 * d; ++i) {
-    poll_interrupt();
-    FracPoly next = FracPoly::mul(powers.back(), FracPoly::x());
-    if (i >= d) next = GY_TRY(FracPoly::rem(next, m));
-    powers.push_back(std::move(next));
-  }
   IntPoly m_int = primitive_integer(m);
-  auto field = std::make_shared<NumberField>(Key{}, std::move(m), std::move(m_int), std::move(powers));
-  // The table entries d ..= 2d over their least common denominator.
-  std::vector<Int> dens(d + 1);
-  Int den(1);
-  for (std::size_t i = d; i <= 2 * d; ++i) {
-    field->powers_int_.push_back(clear_denominators(field->powers_[i], dens[i - d]));
-    den = Int::lcm(den, dens[i - d]);
-  }
-  for (std::size_t i = 0; i <= d; ++i) {
-    if (dens[i] == den) continue;
-    const Int scale = den / dens[i];
-    for (auto& x : field->powers_int_[i].coeffs)
-      if (!x.is_zero()) x *= scale;
-  }
-  field->powers_den_ = std::move(den);
+  auto field = std::make_shared<NumberField>(Key{}, std::move(m), std::move(m_int));
+  field->build_power_rows();
   const IntPoly& mi = field->m_int_;
   if (d >= kReversedInverseDegree && mi.lead().is_one()) {
     // S = 1/rev(m) to d − 1 terms: S_k = −Σ_(j=1..k) rev_j·S_(k−j), rev_j = m_(d−j).

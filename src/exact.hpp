@@ -71,8 +71,8 @@ class NumberField {
   // A positive multiple of m with coprime integer coefficients.
   const IntPoly& integer_polynomial() const { return m_int_; }
   std::size_t degree() const { return d_; }
-  // Entry i is x^i reduced modulo m, for i = 0 ..= 2d.
-  const std::vector<FracPoly>& power_table() const { return powers_; }
+  // Entry i is x^i reduced modulo m, for i = 0 ..= 2d; made on first use.
+  const std::vector<FracPoly>& power_table() const;
 
   // One bisection step of alpha's interval; a collapsed interval stays as it is.
   Status refine() const;
@@ -113,7 +113,7 @@ class NumberField {
     return s;
   }
 
-  NumberField(Key, FracPoly m, IntPoly m_int, std::vector<FracPoly> powers);
+  NumberField(Key, FracPoly m, IntPoly m_int);
 
  private:
   friend class AlgebraicNumber;
@@ -145,10 +145,13 @@ class NumberField {
   StateRef make_state(Fraction lo, Fraction hi, int sign_lo, int sign_hi) const;
   // Publishes `next`, computed from `base`; keeps the intersection with anything newer.
   void publish(StateRef base, StateRef next) const;
+  // Fills powers_int_ and powers_den_.
+  void build_power_rows();
 
   FracPoly m_;
   IntPoly m_int_;  // a positive multiple of m with integer coefficients
-  std::vector<FracPoly> powers_;
+  mutable std::once_flag powers_once_;
+  mutable std::vector<FracPoly> powers_;
   // Entries d ..= 2d of the power table over one common denominator, for integer products.
   std::vector<IntPoly> powers_int_;
   Int powers_den_;

@@ -117,6 +117,39 @@ TEST(NumberField, Equality) {
 
 // Random elements of the tribonacci field x³ − x² − x − 1 (alpha ≈ 1.839) and of a field whose
 // minimal polynomial x³ − 2/3·x + 1/6 has fractional coefficients.
+// The power table x^i mod m, built over the integers, against the remainders over the rationals:
+// leading coefficients sharing factors with the rest (so that rows need fewer of them), sparse and
+// dense polynomials, and products of the generator's powers through it.
+TEST(NumberField, PowerTableMatchesRemainders) {
+  std::mt19937_64 rng(11);
+  std::vector<FracPoly> polys = {fp({q(-3), q(0), q(0), q(0), q(0), q(0), q(0), q(1000)}),
+                                 fp({q(7, 4), q(0), q(5, 6), q(0), q(1, 9)}),
+                                 fp({q(-1), q(-1), q(-1), q(1)}), fp({q(5), q(-12)})};
+  for (int n : {6, 9, 13, 30}) {
+    std::vector<Fraction> c(static_cast<std::size_t>(n) + 1);
+    for (auto& x : c) x = q(static_cast<std::int64_t>(rng() % 4001) * 6 - 12000, 1 + static_cast<std::int64_t>(rng() % 3));
+    c.back() = q(720 * (n % 2 ? -1 : 1), n % 3 ? 1 : 7);
+    polys.emplace_back(std::move(c));
+  }
+  for (const FracPoly& m : polys) {
+    FieldRef f = expect(NumberField::make_isolated(m, q(0), q(1)), "field");
+    const std::vector<FracPoly>& table = f->power_table();
+    const std::size_t d = static_cast<std::size_t>(m.degree());
+    ASSERT_EQ(table.size(), 2 * d + 1);
+    FracPoly xi = fp({q(1)});
+    for (std::size_t i = 0; i <= 2 * d; ++i) {
+      EXPECT_EQ(table[i], expect(FracPoly::rem(xi, m), "remainder")) << m.to_string() << " at " << i;
+      xi = FracPoly::mul(xi, fp({q(0), q(1)}));
+    }
+    const AlgebraicNumber x = gen(f);
+    AlgebraicNumber p = x;
+    for (std::size_t i = 2; i < 2 * d; ++i) {
+      p = ok(p.mul(x));
+      if (i >= d / 2) EXPECT_EQ(ok(p.mul(p)).value(), expect(FracPoly::rem(FracPoly::mul(table[i], table[i]), m), "remainder"));
+    }
+  }
+}
+
 TEST(AlgebraicNumber, FieldIdentities) {
   FieldRef f = field(fp({q(-1), q(-1), q(-1), q(1)}), q(1), q(2));
   FieldRef g = field(fp({q(1, 6), q(-2, 3), q(0), q(1)}), q(1, 6), q(1, 3));
