@@ -1163,8 +1163,9 @@ std::vector<std::uint64_t> reduction_bits(const IntPoly& r, std::size_t top) {
 // every prime used, P = s1·U − D·s0 vanishes modulo r, so l^e·(P mod r), an integer polynomial, is
 // divisible by their product N; bounding it below N from the sizes makes it zero. None when s1 is
 // not invertible modulo r (or modulo too many primes).
-// Primes whose residues are taken through one remainder tree.
-constexpr std::size_t kTreeGroup = 16384;
+// Primes whose residues are taken through one remainder tree (a table of this many rows of
+// residues per input polynomial is held at once).
+constexpr std::size_t kTreeGroup = 4096;
 
 std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly& s1, const IntPoly& s0,
                                                                     const IntPoly& r) {
