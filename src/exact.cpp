@@ -990,84 +990,24 @@ struct Residues {
 // x ≡ a (mod A) and x ≡ b (mod B) for coprime A and B, in [0, A·B), given A⁻¹ mod B.
 void crt_pair(mpz_ptr out, mpz_srcptr a, mpz_srcptr A, mpz_srcptr b, mpz_srcptr B, mpz_srcptr a_inv, Mpz& t) {
   mpz_sub(t.get(), b, a);
+  if (mpz_size(t.get()) > mpz_size(B)) mpz_mod(t.get(), t.get(), B);  // a far longer than B
   mpz_mul(t.get(), t.get(), a_inv);
   mpz_mod(t.get(), t.get(), B);
   mpz_mul(t.get(), t.get(), A);
   mpz_add(out, t.get(), a);
 }
 
-// The residues of `size` coefficients modulo word primes joined into residues modulo their product:
-// blocks of primes one prime at a time, then the blocks pairwise up a tree, each coefficient on its
-// own task.
+// The residues of `size` coefficients modulo word primes joined into residues modulo their product,
+// up one tree over the primes, each coefficient on its own task.
 Residues crt_join(const std::vector<u64>& primes, const std::vector<WordPoly>& values, std::size_t size) {
-  constexpr std::size_t kBlock = 32;
-  const std::size_t count = primes.size(), blocks = (count + kBlock - 1) / kBlock;
-  // Per block: the prefix products of its primes and, for each prime, that of the ones before it
-  // inverted modulo it.
-  std::vector<std::vector<Mpz>> prefix(blocks);
-  std::vector<std::vector<u64>> inverse(blocks);
-  for (std::size_t b = 0; b < blocks; ++b) {
-    const std::size_t lo = b * kBlock, hi = std::min(count, lo + kBlock);
-    Mpz m(1ul);
-    for (std::size_t i = lo; i < hi; ++i) {
-      const Zp F(primes[i]);
-      inverse[b].push_back(i == lo ? 1 : F.inv(mpz_fdiv_ui(m.get(), primes[i])));
-      prefix[b].push_back(m);
-      mpz_mul_ui(m.get(), m.get(), primes[i]);
-    }
-    prefix[b].push_back(std::move(m));
-  }
-  // The tree: level 0 holds the blocks' moduli; each node above joins two, with the left modulus
-  // inverted modulo the right one.
-  std::vector<std::vector<Mpz>> moduli{{}}, inverses;
-  for (std::size_t b = 0; b < blocks; ++b) moduli[0].push_back(prefix[b].back());
-  while (moduli.back().size() > 1) {
-    const auto& below = moduli.back();
-    std::vector<Mpz> up, inv;
-    for (std::size_t i = 0; i + 1 < below.size(); i += 2) {
-      Mpz m, v;
-      mpz_mul(m.get(), below[i].get(), below[i + 1].get());
-      mpz_invert(v.get(), below[i].get(), below[i + 1].get());
-      up.push_back(std::move(m));
-      inv.push_back(std::move(v));
-    }
-    if (below.size() % 2) up.push_back(below.back());
-    inverses.push_back(std::move(inv));
-    moduli.push_back(std::move(up));
-  }
+  const ModuliTree tree(primes, true);
   Residues out;
   out.x.resize(size);
-  out.n = moduli.back()[0];
+  mpz_set(out.n.get(), tree.product());
   for_each_parallel(size, 4, [&](std::size_t k) {
-    std::vector<Mpz> level(blocks);
-    Mpz t;
-    for (std::size_t b = 0; b < blocks; ++b) {
-      const std::size_t lo = b * kBlock, hi = std::min(count, lo + kBlock);
-      Mpz& x = level[b];
-      for (std::size_t i = lo; i < hi; ++i) {
-        const u64 q = primes[i];
-        const u64 r = k < values[i].size() ? values[i][k] : 0;
-        if (i == lo) {
-          mpz_set_ui(x.get(), r);
-          continue;
-        }
-        const Zp F(q);
-        const u64 c = F.mul(F.sub(r, mpz_fdiv_ui(x.get(), q)), inverse[b][i - lo]);
-        mpz_addmul_ui(x.get(), prefix[b][i - lo].get(), c);
-      }
-    }
-    for (std::size_t l = 0; l + 1 < moduli.size(); ++l) {
-      std::vector<Mpz> up;
-      for (std::size_t i = 0; i + 1 < level.size(); i += 2) {
-        Mpz v;
-        crt_pair(v.get(), level[i].get(), moduli[l][i].get(), level[i + 1].get(), moduli[l][i + 1].get(),
-                 inverses[l][i / 2].get(), t);
-        up.push_back(std::move(v));
-      }
-      if (level.size() % 2) up.push_back(std::move(level.back()));
-      level = std::move(up);
-    }
-    out.x[k] = std::move(level[0]);
+    std::vector<u64> r(primes.size());
+    for (std::size_t i = 0; i < primes.size(); ++i) r[i] = k < values[i].size() ? values[i][k] : 0;
+    tree.combine(r.data(), out.x[k]);
   });
   return out;
 }
@@ -1344,6 +1284,10 @@ std::vector<std::uint64_t> reduction_bits(const IntPoly& r, std::size_t top) {
 // every prime used, P = s1·U − D·s0 vanishes modulo r, so l^e·(P mod r), an integer polynomial, is
 // divisible by their product N; bounding it below N from the sizes makes it zero. None when s1 is
 // not invertible modulo r (or modulo too many primes).
+// Primes whose residues are taken through one remainder tree (a table of this many rows of
+// residues per input polynomial is held at once).
+constexpr std::size_t kTreeGroup = 4096;
+
 std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly& s1, const IntPoly& s0,
                                                                     const IntPoly& r) {
   const std::size_t n = static_cast<std::size_t>(r.degree());
@@ -1352,50 +1296,89 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
   res.x.resize(n);
   std::vector<std::uint64_t> reduction;
   const std::uint64_t s1_bits = max_bits(s1), s0_bits = max_bits(s0);
-  for (;;) {
-    std::vector<u64> primes(batch);
+  // u modulo each of the next `count` primes, none where r drops its degree or s1 is not invertible;
+  // the inputs are reduced modulo a group of primes at a time, through one remainder tree.
+  auto solve_next = [&](std::size_t count, std::vector<u64>& primes) {
+    primes.resize(count);
     for (auto& q : primes) q = word_prime(next++);
-    std::vector<std::optional<WordPoly>> found(batch);
-    for_each_parallel(batch, 8, [&](std::size_t i) {
-      const Zp F(primes[i]);
-      WordPoly m = to_word_poly(r, F);
-      if (static_cast<std::size_t>(degree(m)) != n) return;
-      m = monic(F, std::move(m));
-      const WordPoly a = rem(F, to_word_poly(s1, F), m);
-      if (a.empty()) return;
-      auto inv = inverse_mod(F, a, m);
-      if (!inv) return;
-      found[i] = rem(F, mul(F, rem(F, to_word_poly(s0, F), m), *inv), m);
-    });
+    std::vector<std::optional<WordPoly>> found(count);
+    for (std::size_t lo = 0; lo < count; lo += kTreeGroup) {
+      const std::size_t hi = std::min(count, lo + kTreeGroup);
+      const ModuliTree tree(std::vector<u64>(primes.begin() + static_cast<std::ptrdiff_t>(lo),
+                                             primes.begin() + static_cast<std::ptrdiff_t>(hi)));
+      const std::vector<WordPoly> rq = tree.reduce(r), s1q = tree.reduce(s1), s0q = tree.reduce(s0);
+      for_each_parallel(hi - lo, 8, [&](std::size_t j) {
+        const Zp F(primes[lo + j]);
+        if (static_cast<std::size_t>(degree(rq[j])) != n) return;
+        const WordPoly m = monic(F, rq[j]);
+        const WordPoly a = rem(F, s1q[j], m);
+        if (a.empty()) return;
+        auto inv = inverse_mod(F, a, m);
+        if (!inv) return;
+        found[lo + j] = rem(F, mul(F, rem(F, s0q[j], m), *inv), m);
+      });
+    }
+    for (const auto& f : found) failed += f ? 0 : 1;
+    return found;
+  };
+  // The primes that gave a value, joined into res.
+  auto merge = [&](const std::vector<u64>& primes, std::vector<std::optional<WordPoly>>& found) {
     std::vector<u64> used;
     std::vector<WordPoly> values;
-    for (std::size_t i = 0; i < batch; ++i) {
-      if (!found[i]) {
-        ++failed;
-        continue;
-      }
+    for (std::size_t i = 0; i < primes.size(); ++i) {
+      if (!found[i]) continue;
       used.push_back(primes[i]);
       values.push_back(std::move(*found[i]));
     }
-    if (failed > 64 && failed * 4 > next) return std::nullopt;
     if (!used.empty()) crt_merge(res, crt_join(used, values, n));
+  };
+  for (;;) {
+    std::vector<u64> primes;
+    auto found = solve_next(batch, primes);
+    if (failed > 64 && failed * 4 > next) return std::nullopt;
+    merge(primes, found);
     batch = next < 256 ? next : next / 2;  // doubling, then by half again: fewer primes past the need
     auto candidate = reconstruct_rational(res);
-    if (candidate) {
-      auto& [u, d] = *candidate;
-      std::size_t top_u = n;
-      while (top_u > 0 && mpz_sgn(u[top_u - 1].get()) == 0) --top_u;
-      const std::size_t deg_p = std::max<std::size_t>(s1.coeffs.size() + top_u, s0.coeffs.size() + 1) - 2;
-      if (reduction.size() <= deg_p) reduction = reduction_bits(r, std::max(deg_p, n - 1));
-      const std::uint64_t d_bits = mpz_sizeinbase(d.get(), 2);
-      const std::uint64_t p_bits =
-          std::max(s1_bits + max_bits(u) + log2_ceil(std::min(s1.coeffs.size(), top_u) + 1), d_bits + s0_bits) + 1;
-      std::uint64_t w_bits = 0;
-      for (std::size_t k = 0; k <= deg_p; ++k) w_bits = std::max(w_bits, reduction[k]);
-      // Entry i of l^e·(P mod r) is at most Σ_k |P_k|·|l^e·(y^k mod r)_i|.
-      const std::uint64_t bound = p_bits + w_bits + log2_ceil(deg_p + 1) + 1;
-      if (bound + 1 < mpz_sizeinbase(res.n.get(), 2)) return candidate;
+    if (!candidate) continue;
+    auto& [u, d] = *candidate;
+    std::size_t top_u = n;
+    while (top_u > 0 && mpz_sgn(u[top_u - 1].get()) == 0) --top_u;
+    const std::size_t deg_p = std::max<std::size_t>(s1.coeffs.size() + top_u, s0.coeffs.size() + 1) - 2;
+    if (reduction.size() <= deg_p) reduction = reduction_bits(r, std::max(deg_p, n - 1));
+    const std::uint64_t d_bits = mpz_sizeinbase(d.get(), 2);
+    const std::uint64_t p_bits =
+        std::max(s1_bits + max_bits(u) + log2_ceil(std::min(s1.coeffs.size(), top_u) + 1), d_bits + s0_bits) + 1;
+    std::uint64_t w_bits = 0;
+    for (std::size_t k = 0; k <= deg_p; ++k) w_bits = std::max(w_bits, reduction[k]);
+    // Entry i of l^e·(P mod r) is at most Σ_k |P_k|·|l^e·(y^k mod r)_i|.
+    const std::uint64_t bound = p_bits + w_bits + log2_ceil(deg_p + 1) + 1;
+    // P also vanishes modulo r at a further prime where U ≡ D·u: short of the bound, the candidate
+    // is checked modulo just as many more primes instead of being formed again from a larger N.
+    std::uint64_t have = mpz_sizeinbase(res.n.get(), 2);
+    while (bound + 1 >= have) {
+      std::vector<u64> more;
+      // Each prime exceeds 2^30 and adds at least 30 bits.
+      auto values = solve_next(static_cast<std::size_t>((bound + 2 - have) / 30 + 1), more);
+      if (failed > 64 && failed * 4 > next) return std::nullopt;
+      const ModuliTree tree(more);
+      std::vector<u64> dq(more.size()), uq(more.size() * n);
+      tree.reduce(d.to_int(), dq.data());
+      for_each_parallel(n, 1, [&](std::size_t k) { tree.reduce(u[k].to_int(), uq.data() + k, n); });
+      bool same = true;
+      for (std::size_t i = 0; i < more.size() && same; ++i) {
+        if (!values[i]) continue;
+        const Zp F(more[i]);
+        for (std::size_t k = 0; k < n && same; ++k)
+          same = uq[i * n + k] == F.mul(dq[i], k < values[i]->size() ? (*values[i])[k] : 0);
+        // The product of the primes checked grows by at least this prime's 30 bits.
+        if (same) have += 30;
+      }
+      if (!same) {
+        merge(more, values);
+        break;
+      }
     }
+    if (bound + 1 < have) return candidate;
   }
 }
 

@@ -22,6 +22,10 @@ constexpr std::size_t kKroneckerLength = 32;
 constexpr std::size_t kInverseDegree = 48;
 // Moduli with at most this many terms below the top reduce by folding.
 constexpr std::size_t kSparseTerms = 4;
+// Moduli per leaf of a remainder tree, whose product has at most four limbs.
+constexpr std::size_t kTreeLeaf = 8;
+// Integers of at most this many limbs are reduced modulo each modulus in turn.
+constexpr std::size_t kTreeLimbs = 8;
 
 }  // namespace
 
@@ -70,6 +74,160 @@ WordPoly to_word_poly(const IntPoly& f, const Zp& F) {
   for (const auto& c : f.coeffs) r.push_back(mod_word(c, F.p));
   trim(r);
   return r;
+}
+
+ModuliTree::ModuliTree(std::vector<u64> moduli, bool combine) : moduli_(std::move(moduli)) {
+  static_assert(kTreeLeaf * 32 <= 4 * 64, "a leaf's product has at most four limbs");
+  fields_.reserve(moduli_.size());
+  limb_powers_.reserve(moduli_.size());
+  for (u64 m : moduli_) {
+    const Zp& F = fields_.emplace_back(m);
+    const u64 w = F.reduce(static_cast<u128>(1) << 64);
+    limb_powers_.push_back({w, F.mul(w, w), F.mul(F.mul(w, w), w)});
+  }
+  std::vector<Mpz> leaves;
+  for (std::size_t lo = 0; lo < moduli_.size(); lo += kTreeLeaf) {
+    Mpz m(1ul);
+    for (std::size_t i = lo; i < std::min(moduli_.size(), lo + kTreeLeaf); ++i) mpz_mul_ui(m.get(), m.get(), moduli_[i]);
+    leaves.push_back(std::move(m));
+  }
+  if (leaves.empty()) return;
+  levels_.push_back(std::move(leaves));
+  while (levels_.back().size() > 1) {
+    const auto& below = levels_.back();
+    std::vector<Mpz> up;
+    for (std::size_t i = 0; i + 1 < below.size(); i += 2) {
+      Mpz m;
+      mpz_mul(m.get(), below[i].get(), below[i + 1].get());
+      up.push_back(std::move(m));
+    }
+    if (below.size() % 2) up.push_back(below.back());
+    levels_.push_back(std::move(up));
+  }
+  if (!combine) return;
+  // (M / P) mod P for every node product P, from the root down: a child's is its parent's times
+  // its sibling's product, reduced.
+  std::vector<Mpz> outer{Mpz(1ul)};
+  for (std::size_t level = levels_.size() - 1; level-- > 0;) {
+    const auto& here = levels_[level];
+    std::vector<Mpz> next(here.size());
+    for (std::size_t c = 0; c < here.size(); ++c) {
+      const std::size_t sibling = c ^ 1;
+      if (sibling >= here.size()) {
+        next[c] = outer[c / 2];
+        continue;
+      }
+      mpz_mul(next[c].get(), outer[c / 2].get(), here[sibling].get());
+      mpz_tdiv_r(next[c].get(), next[c].get(), here[c].get());
+    }
+    outer = std::move(next);
+  }
+  leaf_cofactor_.resize(moduli_.size());
+  inverse_.resize(moduli_.size());
+  for (std::size_t leaf = 0; leaf < levels_[0].size(); ++leaf) {
+    const std::size_t lo = leaf * kTreeLeaf, hi = std::min(moduli_.size(), lo + kTreeLeaf);
+    for (std::size_t i = lo; i < hi; ++i) {
+      Mpz& c = leaf_cofactor_[i];
+      mpz_set_ui(c.get(), 1);
+      for (std::size_t j = lo; j < hi; ++j)
+        if (j != i) mpz_mul_ui(c.get(), c.get(), moduli_[j]);
+      const Zp F(moduli_[i]);
+      inverse_[i] = F.inv(F.mul(mpz_fdiv_ui(outer[leaf].get(), moduli_[i]), mpz_fdiv_ui(c.get(), moduli_[i])));
+    }
+  }
+}
+
+mpz_srcptr ModuliTree::product() const { return levels_.back()[0].get(); }
+
+void ModuliTree::gather(std::size_t level, std::size_t node, const u64* r, std::vector<Mpz>& scratch, mpz_ptr out) const {
+  if (level == 0) {
+    const std::size_t lo = node * kTreeLeaf, hi = std::min(moduli_.size(), lo + kTreeLeaf);
+    mpz_set_ui(out, 0);
+    for (std::size_t i = lo; i < hi; ++i) {
+      const Zp F(moduli_[i]);
+      mpz_addmul_ui(out, leaf_cofactor_[i].get(), F.mul(r[i], inverse_[i]));
+    }
+    return;
+  }
+  const auto& below = levels_[level - 1];
+  const std::size_t left = 2 * node, right = left + 1;
+  if (right >= below.size()) {
+    gather(level - 1, left, r, scratch, out);
+    return;
+  }
+  // out = x_L·P_R + x_R·P_L, with x_R in this level's scratch while the left half is formed.
+  Mpz& x_right = scratch[level];
+  gather(level - 1, right, r, scratch, x_right.get());
+  mpz_mul(out, x_right.get(), below[left].get());
+  gather(level - 1, left, r, scratch, x_right.get());
+  mpz_addmul(out, x_right.get(), below[right].get());
+}
+
+void ModuliTree::combine(const u64* r, Mpz& x) const {
+  if (inverse_.size() != moduli_.size()) panic("moduli tree built without its combining data");
+  std::vector<Mpz> scratch(levels_.size());
+  gather(levels_.size() - 1, 0, r, scratch, x.get());
+  mpz_tdiv_r(x.get(), x.get(), product());
+}
+
+void ModuliTree::descend(std::size_t level, std::size_t node, mpz_srcptr x, std::vector<Mpz>& scratch, u64* out,
+                         std::size_t stride) const {
+  // x >= 0, below the node's product.
+  if (level == 0) {
+    const std::size_t lo = node * kTreeLeaf, hi = std::min(moduli_.size(), lo + kTreeLeaf);
+    const std::size_t size = mpz_size(x);
+    mp_limb_t limbs[4] = {0, 0, 0, 0};
+    for (std::size_t j = 0; j < size; ++j) limbs[j] = mpz_getlimbn(x, static_cast<mp_size_t>(j));
+    for (std::size_t i = lo; i < hi; ++i) {
+      // Each term is below 2^96, so the sum fits.
+      const auto& w = limb_powers_[i];
+      const u128 v = static_cast<u128>(limbs[0]) + static_cast<u128>(limbs[1]) * w[0] +
+                     static_cast<u128>(limbs[2]) * w[1] + static_cast<u128>(limbs[3]) * w[2];
+      out[i * stride] = fields_[i].reduce(v);
+    }
+    return;
+  }
+  const auto& below = levels_[level - 1];
+  for (std::size_t c = 2 * node; c < std::min(below.size(), 2 * node + 2); ++c) {
+    if (mpz_size(x) < mpz_size(below[c].get())) {
+      descend(level - 1, c, x, scratch, out, stride);
+    } else {
+      mpz_tdiv_r(scratch[level - 1].get(), x, below[c].get());
+      descend(level - 1, c, scratch[level - 1].get(), scratch, out, stride);
+    }
+  }
+}
+
+void ModuliTree::reduce(const Int& x, u64* out, std::size_t stride) const {
+  const auto v = x.view();
+  mpz_srcptr z = v.get();
+  if (mpz_size(z) <= kTreeLimbs || levels_.size() < 2) {
+    for (std::size_t i = 0; i < moduli_.size(); ++i) out[i * stride] = mod_word(x, moduli_[i]);
+    return;
+  }
+  std::vector<Mpz> scratch(levels_.size());
+  const std::size_t top = levels_.size() - 1;
+  mpz_srcptr root = levels_[top][0].get();
+  if (mpz_sgn(z) < 0 || mpz_size(z) >= mpz_size(root)) {
+    mpz_fdiv_r(scratch[top].get(), z, root);
+    z = scratch[top].get();
+  }
+  descend(top, 0, z, scratch, out, stride);
+}
+
+std::vector<WordPoly> ModuliTree::reduce(const IntPoly& f) const {
+  const std::size_t n = f.coeffs.size(), count = moduli_.size();
+  std::vector<u64> table(n * count);  // entry i·n + k: coefficient k modulo m_i
+  std::size_t limbs = 0;
+  for (const auto& c : f.coeffs) limbs += (c.bit_length() + 63) / 64;
+  const std::size_t grain = limbs * count > (std::size_t{1} << 20) ? 1 : std::max<std::size_t>(n, 1);
+  for_each_parallel(n, grain, [&](std::size_t k) { reduce(f.coeffs[k], table.data() + k, n); });
+  std::vector<WordPoly> out(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    out[i].assign(table.begin() + static_cast<std::ptrdiff_t>(i * n), table.begin() + static_cast<std::ptrdiff_t>((i + 1) * n));
+    trim(out[i]);
+  }
+  return out;
 }
 
 WordPoly monic(const Zp& F, WordPoly a) {
@@ -254,10 +412,11 @@ std::optional<WordPoly> inverse_mod(const Zp& F, const WordPoly& a, const WordPo
       const u64 c = F.mul(r0.back(), inv);
       const std::size_t shift = r0.size() - 1 - d1;
       const u64 nc = F.neg(c);
-      for (std::size_t k = 0; k < d1; ++k) r0[shift + k] = F.add(r0[shift + k], F.mul(nc, r1[k]));
+      // r + c·s < p + (p − 1)² < 2^64: one reduction per entry.
+      for (std::size_t k = 0; k < d1; ++k) r0[shift + k] = F.reduce(r0[shift + k] + nc * r1[k]);
       r0.pop_back();
       if (s0.size() < shift + s1.size()) s0.resize(shift + s1.size(), 0);
-      for (std::size_t k = 0; k < s1.size(); ++k) s0[shift + k] = F.add(s0[shift + k], F.mul(nc, s1[k]));
+      for (std::size_t k = 0; k < s1.size(); ++k) s0[shift + k] = F.reduce(s0[shift + k] + nc * s1[k]);
       trim(r0);
     }
     trim(s0);

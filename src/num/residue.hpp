@@ -8,6 +8,7 @@
 // reversal, so that it costs two products instead of a long division.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -72,6 +73,49 @@ inline std::int64_t degree(const WordPoly& a) { return static_cast<std::int64_t>
 // x mod m in [0, m), m >= 1.
 std::uint64_t mod_word(const Int& x, std::uint64_t m);
 WordPoly to_word_poly(const IntPoly& f, const Zp& F);
+
+// x mod m_i for many integers x and one set of moduli m_i < 2^32. A long x goes down a remainder
+// tree over products of the moduli, so that each division is one long GMP division instead of one
+// pass over x per modulus; a short x is reduced modulo each modulus in turn. Read-only once built,
+// so threads may share it.
+class ModuliTree {
+ public:
+  // With `combine`, the moduli must be distinct primes, and combine() may be called.
+  explicit ModuliTree(std::vector<std::uint64_t> moduli, bool combine = false);
+
+  std::size_t size() const { return moduli_.size(); }
+  const std::vector<std::uint64_t>& moduli() const { return moduli_; }
+
+  // out[i·stride] = x mod m_i in [0, m_i) for every i < size().
+  void reduce(const Int& x, std::uint64_t* out, std::size_t stride = 1) const;
+  // f modulo each m_i, as to_word_poly gives it (the m_i need not be prime here); the coefficients
+  // are reduced in parallel when long.
+  std::vector<WordPoly> reduce(const IntPoly& f) const;
+
+  // The product of the moduli.
+  mpz_srcptr product() const;
+  // The x in [0, product()) with x ≡ r[i] (mod m_i), each r[i] < m_i, by Chinese remaindering up
+  // the tree: x = Σ w_i·(M / m_i) with w_i = r_i·(M / m_i)⁻¹ mod m_i, summed pairwise from the
+  // leaves as x_L·M_R + x_R·M_L, and reduced once at the top.
+  void combine(const std::uint64_t* r, Mpz& x) const;
+
+ private:
+  void descend(std::size_t level, std::size_t node, mpz_srcptr x, std::vector<Mpz>& scratch, std::uint64_t* out,
+               std::size_t stride) const;
+  void gather(std::size_t level, std::size_t node, const std::uint64_t* r, std::vector<Mpz>& scratch, mpz_ptr out) const;
+
+  std::vector<std::uint64_t> moduli_;
+  // levels_[0] holds the products of consecutive groups of leaf moduli, each level above the
+  // products of pairs below (an odd last node carried up as it is); the top level has one node.
+  std::vector<std::vector<Mpz>> levels_;
+  // Per modulus, its arithmetic and 2^(64·j) mod m_i for j = 1, 2, 3: a leaf's remainder, at most
+  // four limbs, is reduced from its limbs.
+  std::vector<Zp> fields_;
+  std::vector<std::array<std::uint64_t, 3>> limb_powers_;
+  // For combine(): per modulus, the product of the other moduli of its leaf, and (M / m_i)⁻¹ mod m_i.
+  std::vector<Mpz> leaf_cofactor_;
+  std::vector<std::uint64_t> inverse_;
+};
 
 WordPoly monic(const Zp& F, WordPoly a);
 WordPoly mul(const Zp& F, const WordPoly& a, const WordPoly& b);

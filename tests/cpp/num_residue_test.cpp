@@ -165,5 +165,49 @@ TEST(Residue, RationalInversesModuloAPolynomial) {
   EXPECT_FALSE(inverse_mod_rational(ip({-1, 1}), ip({1, 0, -1}), [](const FracPoly&) { return true; }));
 }
 
+// The remainder tree against one reduction per modulus, and its Chinese remaindering against the
+// residues it came from: long and short, negative and zero integers; moduli that fill partial leaves
+// and carry odd nodes up; a product shorter and longer than the integers.
+TEST(Residue, ModuliTreeAgreesWithPlainReduction) {
+  std::mt19937_64 rng(11);
+  for (std::size_t count : {1u, 7u, 9u, 24u, 333u, 1030u}) {
+    std::vector<u64> moduli;
+    for (std::size_t i = 0; i < count; ++i) moduli.push_back(word_prime(i * 3));
+    const ModuliTree tree(moduli, true);
+    ASSERT_EQ(tree.size(), count);
+    std::vector<Int> xs{Int(0), Int(-1), Int(static_cast<std::int64_t>(rng() >> 1))};
+    for (unsigned bits : {200u, 5000u, 70000u}) {
+      Int x = Int(1);
+      while (x.bit_length() < bits) x = x.shl(63) + Int(static_cast<std::int64_t>(rng() >> 1));
+      xs.push_back(x);
+      xs.push_back(-x);
+      xs.push_back(x.shl(static_cast<unsigned>(rng() % 64)) + Int(1));
+    }
+    for (const Int& x : xs) {
+      std::vector<u64> out(2 * count, 7);
+      tree.reduce(x, out.data(), 2);
+      for (std::size_t i = 0; i < count; ++i) {
+        ASSERT_EQ(out[2 * i], mod_word(x, moduli[i])) << count << " moduli, " << x.bit_length() << " bits";
+        ASSERT_EQ(out[2 * i + 1], 7u);
+      }
+    }
+    const IntPoly f(std::vector<Int>(xs.begin(), xs.end()));
+    const std::vector<WordPoly> polys = tree.reduce(f);
+    for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(polys[i], to_word_poly(f, Zp(moduli[i])));
+    // Residues to their integer in [0, M) and back.
+    std::vector<u64> r(count);
+    for (std::size_t i = 0; i < count; ++i) r[i] = rng() % moduli[i];
+    r[0] = moduli[0] - 1;
+    Mpz x;
+    tree.combine(r.data(), x);
+    ASSERT_GE(mpz_sgn(x.get()), 0);
+    ASSERT_LT(mpz_cmp(x.get(), tree.product()), 0);
+    for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(mpz_fdiv_ui(x.get(), moduli[i]), r[i]);
+    Mpz m(1ul);
+    for (u64 q : moduli) mpz_mul_ui(m.get(), m.get(), q);
+    ASSERT_EQ(mpz_cmp(m.get(), tree.product()), 0);
+  }
+}
+
 }  // namespace
 }  // namespace gy
