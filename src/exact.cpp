@@ -128,17 +128,24 @@ std::strong_ordering compare_points(const Fraction& a, const Fraction& b) {
   return c < 0 ? std::strong_ordering::less : c > 0 ? std::strong_ordering::greater : std::strong_ordering::equal;
 }
 
+// hi − lo as h / 2^top when both ends are dyadic: by shifts, without a gcd.
+std::optional<std::pair<Mpz, std::uint64_t>> dyadic_width(const Fraction& lo, const Fraction& hi) {
+  const auto lo_two = lo.den().exponent_of_two(), hi_two = hi.den().exponent_of_two();
+  if (!lo_two || !hi_two) return std::nullopt;
+  const std::uint64_t top = std::max(*lo_two, *hi_two);
+  Mpz l(lo.num()), h(hi.num());
+  mpz_mul_2exp(l.get(), l.get(), top - *lo_two);
+  mpz_mul_2exp(h.get(), h.get(), top - *hi_two);
+  mpz_sub(h.get(), h.get(), l.get());
+  return std::pair{std::move(h), top};
+}
+
 // The step k when [lo, hi] is a cell of the grid of 2^-k (its width 2^-k, lo a multiple of it): the
 // split point of every later step is then the exact midpoint.
 std::optional<std::int64_t> grid_step(const Fraction& lo, const Fraction& hi) {
-  const auto lo_two = lo.den().exponent_of_two(), hi_two = hi.den().exponent_of_two();
-  if (lo_two && hi_two) {
+  if (auto dyadic = dyadic_width(lo, hi)) {
     // Dyadic ends: the width by shifts, a power of two when its odd part is 1.
-    const std::uint64_t top = std::max(*lo_two, *hi_two);
-    Mpz l(lo.num()), h(hi.num());
-    mpz_mul_2exp(l.get(), l.get(), top - *lo_two);
-    mpz_mul_2exp(h.get(), h.get(), top - *hi_two);
-    mpz_sub(h.get(), h.get(), l.get());
+    auto& [h, top] = *dyadic;
     if (mpz_sgn(h.get()) <= 0) return std::nullopt;
     const std::uint64_t z = mpz_scan1(h.get(), 0);
     mpz_tdiv_q_2exp(h.get(), h.get(), z);
@@ -2373,13 +2380,8 @@ std::uint64_t refine_limit(const IntPoly& a, const NumberField& f, std::uint64_t
   };
   // The width's bits, by shifts for dyadic ends.
   std::uint64_t width_bits;
-  const auto lo_two = lo.den().exponent_of_two(), hi_two = hi.den().exponent_of_two();
-  if (lo_two && hi_two) {
-    const std::uint64_t top = std::max(*lo_two, *hi_two);
-    Mpz l(lo.num()), h(hi.num());
-    mpz_mul_2exp(l.get(), l.get(), top - *lo_two);
-    mpz_mul_2exp(h.get(), h.get(), top - *hi_two);
-    mpz_sub(h.get(), h.get(), l.get());
+  if (auto dyadic = dyadic_width(lo, hi)) {
+    auto& [h, top] = *dyadic;
     const auto w = static_cast<std::int64_t>(mpz_sgn(h.get()) == 0 ? 0 : mpz_sizeinbase(h.get(), 2));
     width_bits = mpz_sgn(h.get()) == 0 ? 0 : static_cast<std::uint64_t>(std::max<std::int64_t>(0, w - static_cast<std::int64_t>(top)));
   } else {

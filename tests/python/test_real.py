@@ -172,16 +172,6 @@ SLOW_TEXTS = [
 ]
 
 
-@pytest.mark.parametrize("text, value, digest, old_seconds", SLOW_TEXTS, ids=[t[0] for t in SLOW_TEXTS])
-def test_large_coefficients_at_speed(text, value, digest, old_seconds):
-    start = time.perf_counter()
-    x = evaluate(text)
-    s, f, sign, s2 = str(x), float(x), x.sign(), str(x)
-    assert time.perf_counter() - start < optional.seconds(min(4, old_seconds / 3))
-    assert f == value
-    assert hashlib.sha1(f"{s}|{f!r}|{sign}|{s2}|{x.field}".encode()).hexdigest()[:16] == digest
-
-
 # Roots of field numbers whose minimal polynomials have large coefficients or a large degree: the
 # value, the float, the sign and the root's field as they were (old seconds last).
 ROOT_TEXTS = [
@@ -194,8 +184,9 @@ ROOT_TEXTS = [
 ]
 
 
-@pytest.mark.parametrize("text, value, digest, old_seconds", ROOT_TEXTS, ids=[t[0] for t in ROOT_TEXTS])
-def test_roots_of_large_minimal_polynomials_at_speed(text, value, digest, old_seconds):
+@pytest.mark.parametrize("text, value, digest, old_seconds", SLOW_TEXTS + ROOT_TEXTS,
+                         ids=[t[0] for t in SLOW_TEXTS + ROOT_TEXTS])
+def test_large_coefficients_at_speed(text, value, digest, old_seconds):
     start = time.perf_counter()
     x = evaluate(text)
     s, f, sign, s2 = str(x), float(x), x.sign(), str(x)
