@@ -177,8 +177,10 @@ std::optional<std::int64_t> grid_step(const Fraction& lo, const Fraction& hi) {
 class Enclosure {
  public:
   // Points past max_bits bits fail with `too_far`.
-  Enclosure(const IntPoly& m, const Fraction& lo, const Fraction& hi, std::uint64_t max_bits, Error too_far)
-      : m_(m), deg_(static_cast<std::uint64_t>(m.degree())), max_bits_(max_bits), too_far_(std::move(too_far)),
+  // `shared`, when given, keeps the roots found for the next enclosures of the same generator.
+  Enclosure(const IntPoly& m, const Fraction& lo, const Fraction& hi, std::uint64_t max_bits, Error too_far,
+            NumberField::RootFloor* shared = nullptr)
+      : shared_(shared), m_(m), deg_(static_cast<std::uint64_t>(m.degree())), max_bits_(max_bits), too_far_(std::move(too_far)),
         lo_(at(lo)), hi_(at(hi)) {
     // |alpha| >= |c_j| / (|c_j| + max |c_i|), c_j the lowest non-zero coefficient.
     std::size_t j = 0;
@@ -214,26 +216,22 @@ class Enclosure {
     if (radical_ && !exact()) {
       // floor((c·2^(n·k)/a)^(1/n)), which is floor(floor(c·2^(n·k)/a)^(1/n)); one found at a finer
       // scale K gives every coarser one as floor(alpha·2^K) / 2^(K−k), alpha being irrational.
-      if (root_scale_ && *root_scale_ >= k) {
-        const auto drop = static_cast<std::uint64_t>(*root_scale_ - k);
-        Mpz f(root_floor_);
-        mpz_fdiv_q_2exp(f.get(), f.get(), drop);
-        return std::optional<Int>(f.to_int());
-      }
       if (k > 0 && static_cast<std::uint64_t>(k) > max_bits_) return fail(too_far_);
-      const std::int64_t shift = static_cast<std::int64_t>(deg_) * k;
-      Int num = m_.coeffs[0].abs(), den = m_.lead().abs();
-      if (shift >= 0)
-        num = num.shl(static_cast<std::uint64_t>(shift));
-      else
-        den = den.shl(static_cast<std::uint64_t>(-shift));
-      auto [y, rest] = Int::div_rem(num, den);
-      Mpz root;
-      const bool whole = mpz_root(root.get(), y.view().get(), static_cast<unsigned long>(deg_)) != 0;
-      if (whole && rest.is_zero()) return std::optional<Int>();
-      root_scale_ = k;
-      root_floor_ = root.to_int();
-      return std::optional<Int>(root_floor_);
+      if (auto f = coarser_root(k)) return std::optional<Int>(std::move(*f));
+      // Searches ask for ever finer scales: a root at twice the scale answers the next ones.
+      if (deg_ > 1 && k > 0) {
+        const auto fine = static_cast<std::int64_t>(std::min<std::uint64_t>(2 * static_cast<std::uint64_t>(k), max_bits_));
+        if (fine > k) {
+          if (auto f = integer_root(fine)) {
+            keep_root(fine, std::move(*f));
+            return std::optional<Int>(*coarser_root(k));
+          }
+        }
+      }
+      auto f = integer_root(k);
+      if (!f) return std::optional<Int>();
+      keep_root(k, *f);
+      return std::optional<Int>(std::move(*f));
     }
     for (int tries = 0; tries < 4096; ++tries) {
       if (exact()) {
@@ -251,6 +249,48 @@ class Enclosure {
   }
 
  private:
+  // floor(alpha·2^k) from the finest root found, when it is at least as fine.
+  std::optional<Int> coarser_root(std::int64_t k) {
+    std::int64_t scale;
+    Int floor;
+    if (shared_) {
+      std::lock_guard lock(shared_->lock);
+      if (!shared_->found || shared_->found->first < k) return std::nullopt;
+      scale = shared_->found->first;
+      floor = shared_->found->second;
+    } else {
+      if (!root_scale_ || *root_scale_ < k) return std::nullopt;
+      scale = *root_scale_;
+      floor = root_floor_;
+    }
+    Mpz f(floor);
+    mpz_fdiv_q_2exp(f.get(), f.get(), static_cast<std::uint64_t>(scale - k));
+    return f.to_int();
+  }
+  void keep_root(std::int64_t k, Int f) {
+    if (shared_) {
+      std::lock_guard lock(shared_->lock);
+      if (!shared_->found || shared_->found->first < k) shared_->found.emplace(k, std::move(f));
+      return;
+    }
+    root_scale_ = k;
+    root_floor_ = std::move(f);
+  }
+  // floor(alpha·2^k) as an integer n-th root, or nothing when alpha·2^k is an integer.
+  std::optional<Int> integer_root(std::int64_t k) const {
+    const std::int64_t shift = static_cast<std::int64_t>(deg_) * k;
+    Int num = m_.coeffs[0].abs(), den = m_.lead().abs();
+    if (shift >= 0)
+      num = num.shl(static_cast<std::uint64_t>(shift));
+    else
+      den = den.shl(static_cast<std::uint64_t>(-shift));
+    auto [y, rest] = Int::div_rem(num, den);
+    Mpz root;
+    const bool whole = mpz_root(root.get(), y.view().get(), static_cast<unsigned long>(deg_)) != 0;
+    if (whole && rest.is_zero()) return std::nullopt;
+    return root.to_int();
+  }
+
   struct End {
     Fraction x;
     Int value;  // m(x) · den(x)^deg
@@ -358,6 +398,7 @@ class Enclosure {
     return split_at(dyadic_between(lo_.x, hi_.x));
   }
 
+  NumberField::RootFloor* shared_;
   const IntPoly& m_;
   bool radical_ = false;
   std::optional<std::int64_t> root_scale_;  // the finest floor(alpha·2^k) found, for a radical m
@@ -682,7 +723,7 @@ Status NumberField::refine_until(const Settled& settled, std::uint64_t limit, co
   const std::uint64_t start_bits = std::max({below.lo.num().bit_length(), below.lo.den().bit_length(),
                                              below.hi.num().bit_length(), below.hi.den().bit_length()});
   Enclosure enclosure(m_int_, below.lo, below.hi, std::min(2 * (limit + start_bits) + 64, evaluation_bits()),
-                      too_large());
+                      too_large(), &root_floor_);
   // `below` is unsettled; find a settled step count by doubling, then the first one by halving.
   std::uint64_t stride = 1, taken = 0;
   Bisection above;
@@ -771,7 +812,7 @@ Result<NumberField::IntervalPair> NumberField::refine_pair_until(const NumberFie
     }
   }
   auto enclosure = [](const NumberField& f, const Bisection& x) {
-    return Enclosure(f.m_int_, x.lo, x.hi, f.evaluation_bits(), f.too_large());
+    return Enclosure(f.m_int_, x.lo, x.hi, f.evaluation_bits(), f.too_large(), &f.root_floor_);
   };
   Enclosure ea = enclosure(a, below.a), eb = enclosure(b, below.b);
   auto advance_pair = [&](Pair& x, std::uint64_t steps) -> Status {
@@ -3098,17 +3139,39 @@ Fraction width(const Fraction& lo, Fraction hi) {
   return hi;
 }
 
+// w <= t for w >= 0 and t > 0, read off the lengths of their parts when they are octaves apart.
+bool at_most(const Fraction& w, const Fraction& t) {
+  if (w.sign() <= 0) return true;
+  // A positive p/q lies in [2^(e−1), 2^(e+1)), e = len(p) − len(q).
+  auto octave = [](const Fraction& x) {
+    return static_cast<std::int64_t>(x.num().bit_length()) - static_cast<std::int64_t>(x.den().bit_length());
+  };
+  const std::int64_t ew = octave(w), et = octave(t);
+  if (ew + 1 <= et - 1) return true;
+  if (ew - 1 >= et + 1) return false;
+  // log2 of each from the leading 53 bits of its parts, each far closer than 2^-20.
+  auto log2_of = [](const Fraction& x) {
+    long en = 0, ed = 0;
+    const double mn = mpz_get_d_2exp(&en, x.num().view().get()), md = mpz_get_d_2exp(&ed, x.den().view().get());
+    return std::log2(mn) - std::log2(md) + static_cast<double>(en - ed);
+  };
+  const double lw = log2_of(w), lt = log2_of(t);
+  if (lw < lt - 1e-6) return true;
+  if (lw > lt + 1e-6) return false;
+  return w <= t;
+}
+
 // Narrows x's field until x's enclosure is at most 2^-bits of `now`, its width now.
 Status narrow_number(const AlgebraicNumber& x, FixedEnds* fixed, const Fraction& now, std::uint64_t bits) {
   if (now.is_zero() || x.is_rational()) return {};
   const Fraction target = now * power_of_two(-static_cast<std::int64_t>(bits));
   const std::uint64_t below = static_cast<std::uint64_t>(std::max<std::int64_t>(0, -floor_log2(target)));
   auto decide = [&](const FixedEnds::Bounds& b) -> std::optional<bool> {
-    if (width(b.a_lo, b.b_hi) <= target) return true;
-    if (width(b.a_hi, b.b_lo) > target) return false;
+    if (at_most(width(b.a_lo, b.b_hi), target)) return true;
+    if (!at_most(width(b.a_hi, b.b_lo), target)) return false;
     return std::nullopt;
   };
-  auto exact = [&](const Fraction& a, const Fraction& b) { return width(a, b) <= target; };
+  auto exact = [&](const Fraction& a, const Fraction& b) { return at_most(width(a, b), target); };
   return x.field()->refine_until(
       [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
         return enclosure_passes(fixed, x.value(), lo, hi, decide, exact);

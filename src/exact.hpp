@@ -171,6 +171,16 @@ class NumberField {
   };
   mutable std::mutex memo_lock_;
   mutable MemoTable memos_[2];
+
+ public:
+  // floor(alpha·2^scale) of a generator that is an integer root, at the finest scale found.
+  struct RootFloor {
+    std::mutex lock;
+    std::optional<std::pair<std::int64_t, Int>> found;
+  };
+
+ private:
+  mutable RootFloor root_floor_;
 };
 
 // Range unless a polynomial of this degree can be evaluated exactly at x within the size limit of
