@@ -218,16 +218,6 @@ class Enclosure {
       // scale K gives every coarser one as floor(alpha·2^K) / 2^(K−k), alpha being irrational.
       if (k > 0 && static_cast<std::uint64_t>(k) > max_bits_) return fail(too_far_);
       if (auto f = coarser_root(k)) return std::optional<Int>(std::move(*f));
-      // Searches ask for ever finer scales: a root at twice the scale answers the next ones.
-      if (deg_ > 1 && k > 0) {
-        const auto fine = static_cast<std::int64_t>(std::min<std::uint64_t>(2 * static_cast<std::uint64_t>(k), max_bits_));
-        if (fine > k) {
-          if (auto f = integer_root(fine)) {
-            keep_root(fine, std::move(*f));
-            return std::optional<Int>(*coarser_root(k));
-          }
-        }
-      }
       auto f = integer_root(k);
       if (!f) return std::optional<Int>();
       keep_root(k, *f);
@@ -703,7 +693,8 @@ Error NumberField::too_large() const {
                           evaluation_bits(), " bits"));
 }
 
-Status NumberField::refine_until(const Settled& settled, std::uint64_t limit, const Guess& guess) const {
+Status NumberField::refine_until(const Settled& settled, std::uint64_t limit, const Guess& guess,
+                                 std::uint64_t first) const {
   const StateRef base = state();
   Bisection below{base->lo, base->hi, base->sign_lo, base->sign_hi};
   if (GY_TRY(settled(below.lo, below.hi))) return {};
@@ -725,7 +716,7 @@ Status NumberField::refine_until(const Settled& settled, std::uint64_t limit, co
   Enclosure enclosure(m_int_, below.lo, below.hi, std::min(2 * (limit + start_bits) + 64, evaluation_bits()),
                       too_large(), &root_floor_);
   // `below` is unsettled; find a settled step count by doubling, then the first one by halving.
-  std::uint64_t stride = 1, taken = 0;
+  std::uint64_t stride = std::clamp<std::uint64_t>(first, 1, std::max<std::uint64_t>(limit, 1)), taken = 0;
   Bisection above;
   // A state `mark_at` steps in, past `below`: probes above it start there.
   std::optional<Bisection> mark;
@@ -3139,6 +3130,13 @@ Fraction width(const Fraction& lo, Fraction hi) {
   return hi;
 }
 
+// log2 of x > 0 from the leading 53 bits of its parts.
+double log2_of(const Fraction& x) {
+  long en = 0, ed = 0;
+  const double mn = mpz_get_d_2exp(&en, x.num().view().get()), md = mpz_get_d_2exp(&ed, x.den().view().get());
+  return std::log2(mn) - std::log2(md) + static_cast<double>(en - ed);
+}
+
 // w <= t for w >= 0 and t > 0, read off the lengths of their parts when they are octaves apart.
 bool at_most(const Fraction& w, const Fraction& t) {
   if (w.sign() <= 0) return true;
@@ -3150,11 +3148,6 @@ bool at_most(const Fraction& w, const Fraction& t) {
   if (ew + 1 <= et - 1) return true;
   if (ew - 1 >= et + 1) return false;
   // log2 of each from the leading 53 bits of its parts, each far closer than 2^-20.
-  auto log2_of = [](const Fraction& x) {
-    long en = 0, ed = 0;
-    const double mn = mpz_get_d_2exp(&en, x.num().view().get()), md = mpz_get_d_2exp(&ed, x.den().view().get());
-    return std::log2(mn) - std::log2(md) + static_cast<double>(en - ed);
-  };
   const double lw = log2_of(w), lt = log2_of(t);
   if (lw < lt - 1e-6) return true;
   if (lw > lt + 1e-6) return false;
@@ -3166,17 +3159,40 @@ Status narrow_number(const AlgebraicNumber& x, FixedEnds* fixed, const Fraction&
   if (now.is_zero() || x.is_rational()) return {};
   const Fraction target = now * power_of_two(-static_cast<std::int64_t>(bits));
   const std::uint64_t below = static_cast<std::uint64_t>(std::max<std::int64_t>(0, -floor_log2(target)));
+  // log2 of the width at the latest settled test.
+  std::optional<double> seen;
+  auto note = [&](const Fraction& w) {
+    if (w.sign() > 0) seen = log2_of(w);
+  };
   auto decide = [&](const FixedEnds::Bounds& b) -> std::optional<bool> {
-    if (at_most(width(b.a_lo, b.b_hi), target)) return true;
+    Fraction w = width(b.a_lo, b.b_hi);
+    if (at_most(w, target)) {
+      note(w);
+      return true;
+    }
     if (!at_most(width(b.a_hi, b.b_lo), target)) return false;
     return std::nullopt;
   };
-  auto exact = [&](const Fraction& a, const Fraction& b) { return at_most(width(a, b), target); };
+  auto exact = [&](const Fraction& a, const Fraction& b) {
+    Fraction w = width(a, b);
+    if (!at_most(w, target)) return false;
+    note(w);
+    return true;
+  };
+  // Each step about halves the width once it is narrow: about `bits` steps narrow it enough, and
+  // the last settled count lies about log2(target / width) steps below a settled test, the first
+  // one just past it.
+  const double log_target = log2_of(target);
+  auto guess = [&](std::uint64_t, std::uint64_t above) -> std::uint64_t {
+    if (!seen) return above;
+    const double back = std::floor(log_target - *seen) - 1;
+    return back <= 0 ? above : above - std::min<std::uint64_t>(above, static_cast<std::uint64_t>(back));
+  };
   return x.field()->refine_until(
       [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
         return enclosure_passes(fixed, x.value(), lo, hi, decide, exact);
       },
-      refine_limit(x.value(), *x.field(), below));
+      refine_limit(x.value(), *x.field(), below), guess, bits + bits / 16 + 4);
 }
 
 }  // namespace
@@ -3262,11 +3278,34 @@ Result<bool> narrow_to_float(const AlgebraicNumber& x, FixedEnds* fixed, const s
     return std::nullopt;
   };
   if (x.is_rational() || close(now.first, now.second)) return false;
+  // log2 of the width at the latest settled test and of the target there.
+  std::optional<std::pair<double, double>> seen;
+  auto note = [&](const Fraction& a, const Fraction& b) {
+    const Fraction w = width(a, b), size = std::max(a.abs(), b.abs());
+    if (w.sign() > 0 && size.sign() > 0) seen = {log2_of(w), std::max(-128.0, log2_of(size) - 64)};
+  };
+  auto decide_noted = [&](const FixedEnds::Bounds& b) -> std::optional<bool> {
+    std::optional<bool> r = decide(b);
+    if (r && *r) note(b.a_lo, b.b_hi);
+    return r;
+  };
+  auto close_noted = [&](const Fraction& a, const Fraction& b) {
+    if (!close(a, b)) return false;
+    note(a, b);
+    return true;
+  };
+  // Each step about halves the width once it is narrow: the first settled count lies just past
+  // log2(target / width) steps below a settled test.
+  auto guess = [&](std::uint64_t, std::uint64_t above) -> std::uint64_t {
+    if (!seen) return above;
+    const double back = std::floor(seen->second - seen->first) - 1;
+    return back <= 0 ? above : above - std::min<std::uint64_t>(above, static_cast<std::uint64_t>(back));
+  };
   GY_CHECK(x.field()->refine_until(
       [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
-        return enclosure_passes(fixed, x.value(), lo, hi, decide, close);
+        return enclosure_passes(fixed, x.value(), lo, hi, decide_noted, close_noted);
       },
-      refine_limit(x.value(), *x.field(), 128)));
+      refine_limit(x.value(), *x.field(), 128), guess));
   return true;
 }
 

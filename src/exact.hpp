@@ -89,7 +89,8 @@ class NumberField {
   // (below, above] for an estimate of it; the counts next to the estimate are tested first, so a
   // close estimate saves most of the halving. The interval reached is the same either way.
   using Guess = std::function<std::uint64_t(std::uint64_t below, std::uint64_t above)>;
-  Status refine_until(const Settled& settled, std::uint64_t limit, const Guess& guess = {}) const;
+  // `first`: the step count tested first, where the caller expects the first settled one.
+  Status refine_until(const Settled& settled, std::uint64_t limit, const Guess& guess = {}, std::uint64_t first = 1) const;
   // The intervals that rounds of one `refine` step of a and then one of b reach first where
   // `settled` holds, published at once; the rounds are replayed privately as refine_until replays
   // its steps. `settled` must stay true on narrower intervals. Returns the two intervals reached.
