@@ -178,10 +178,12 @@ class Enclosure {
  public:
   // Points past max_bits bits fail with `too_far`.
   // `shared`, when given, keeps the roots found for the next enclosures of the same generator.
+  // `signs`, when given, are those of m at lo and hi: the ends' values are then found when needed.
   Enclosure(const IntPoly& m, const Fraction& lo, const Fraction& hi, std::uint64_t max_bits, Error too_far,
-            NumberField::RootFloor* shared = nullptr)
+            NumberField::RootFloor* shared = nullptr, std::optional<std::pair<int, int>> signs = std::nullopt)
       : shared_(shared), m_(m), deg_(static_cast<std::uint64_t>(m.degree())), max_bits_(max_bits), too_far_(std::move(too_far)),
-        lo_(at(lo)), hi_(at(hi)) {
+        lo_(signs ? End{lo, std::nullopt, signs->first} : at(lo)),
+        hi_(signs ? End{hi, std::nullopt, signs->second} : at(hi)) {
     // |alpha| >= |c_j| / (|c_j| + max |c_i|), c_j the lowest non-zero coefficient.
     std::size_t j = 0;
     while (m.coeffs[j].is_zero()) ++j;
@@ -283,9 +285,13 @@ class Enclosure {
 
   struct End {
     Fraction x;
-    Int value;  // m(x) · den(x)^deg
+    std::optional<Int> value;  // m(x) · den(x)^deg, once needed
     int sign;
   };
+  const Int& value(End& e) const {
+    if (!e.value) e.value = scaled_value(m_, e.x);
+    return *e.value;
+  }
 
   End at(const Fraction& x) const {
     Int v = scaled_value(m_, x);
@@ -346,7 +352,7 @@ class Enclosure {
     }
     const Int cells = Int(1).shl(log_n_);
     // The secant crosses zero at a + t·(b − a), t = f(a) / (f(a) − f(b)) with f = value / scale.
-    Int fa = lo_.value * scale(b), fb = hi_.value * scale(a);
+    Int fa = value(lo_) * scale(b), fb = value(hi_) * scale(a);
     Int num = fa.abs(), den = (fa - fb).abs();
     Int k = (num.shl(log_n_ + 1) + den) / den.shl(1);
     if (k < Int(1)) k = Int(1);
@@ -714,7 +720,7 @@ Status NumberField::refine_until(const Settled& settled, std::uint64_t limit, co
   const std::uint64_t start_bits = std::max({below.lo.num().bit_length(), below.lo.den().bit_length(),
                                              below.hi.num().bit_length(), below.hi.den().bit_length()});
   Enclosure enclosure(m_int_, below.lo, below.hi, std::min(2 * (limit + start_bits) + 64, evaluation_bits()),
-                      too_large(), &root_floor_);
+                      too_large(), &root_floor_, std::pair{below.sign_lo, below.sign_hi});
   // `below` is unsettled; find a settled step count by doubling, then the first one by halving.
   std::uint64_t stride = std::clamp<std::uint64_t>(first, 1, std::max<std::uint64_t>(limit, 1)), taken = 0;
   Bisection above;
@@ -803,7 +809,8 @@ Result<NumberField::IntervalPair> NumberField::refine_pair_until(const NumberFie
     }
   }
   auto enclosure = [](const NumberField& f, const Bisection& x) {
-    return Enclosure(f.m_int_, x.lo, x.hi, f.evaluation_bits(), f.too_large(), &f.root_floor_);
+    return Enclosure(f.m_int_, x.lo, x.hi, f.evaluation_bits(), f.too_large(), &f.root_floor_,
+                     std::pair{x.sign_lo, x.sign_hi});
   };
   Enclosure ea = enclosure(a, below.a), eb = enclosure(b, below.b);
   auto advance_pair = [&](Pair& x, std::uint64_t steps) -> Status {
@@ -3408,7 +3415,16 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
   ComparisonMemo& memo = comparison_memo();
   const std::uint64_t ka = ComparisonMemo::key(*this), kb = ComparisonMemo::key(b);
   if (auto s = memo.find(*this, ka, b, kb)) return *s;
-  std::pair<Fraction, Fraction> ea = enclosure(false), eb = b.enclosure(false);
+  // A value of a few powers is enclosed by those powers alone, not the field's whole table.
+  auto enclose = [](const AlgebraicNumber& x) {
+    const auto& c = x.value().coeffs;
+    const std::size_t terms = static_cast<std::size_t>(std::count_if(c.begin(), c.end(), [](const Fraction& v) { return !v.is_zero(); }));
+    const std::size_t n = c.size() - 1;
+    NumberField::StateRef st = x.field()->state();
+    if (n < 2 || terms * 4 > n || st->lower.size() > n) return x.enclosure(false);
+    return enclosure_at(x.value(), st->lo, st->hi);
+  };
+  std::pair<Fraction, Fraction> ea = enclose(*this), eb = enclose(b);
   auto order = [&]() -> std::optional<int> {
     if (ea.second < eb.first) return -1;
     if (eb.second < ea.first) return 1;
@@ -3417,8 +3433,8 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
   if (auto s = order()) return *s;
   const int s = GY_TRY([&]() -> Result<int> {
     std::optional<FixedEnds> fa = comparison_fixed_ends(*this), fb = comparison_fixed_ends(b);
-    if (GY_TRY(narrow_to_float(*this, fa ? &*fa : nullptr, ea))) ea = enclosure(false);
-    if (GY_TRY(narrow_to_float(b, fb ? &*fb : nullptr, eb))) eb = b.enclosure(false);
+    if (GY_TRY(narrow_to_float(*this, fa ? &*fa : nullptr, ea))) ea = enclose(*this);
+    if (GY_TRY(narrow_to_float(b, fb ? &*fb : nullptr, eb))) eb = enclose(b);
     if (auto s = order()) return *s;
     // Numbers this close are equal exactly when they share a minimal polynomial, which one interval
     // holding both enclosures isolates among its roots. The polynomial is taken of the number in the
@@ -3445,8 +3461,8 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
       if (sturm && sturm->count(std::min(ea.first, eb.first), std::max(ea.second, eb.second)) == 1) return 0;
       GY_CHECK(narrow_number(*this, fa ? &*fa : nullptr, width(ea.first, ea.second), bits));
       GY_CHECK(narrow_number(b, fb ? &*fb : nullptr, width(eb.first, eb.second), bits));
-      ea = enclosure(false);
-      eb = b.enclosure(false);
+      ea = enclose(*this);
+      eb = enclose(b);
     }
   }());
   memo.store(*this, ka, b, kb, s);
