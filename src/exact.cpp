@@ -3144,6 +3144,18 @@ double log2_of(const Fraction& x) {
   return std::log2(mn) - std::log2(md) + static_cast<double>(en - ed);
 }
 
+// a < b, read off the leading bits of their parts when they are of one sign and far apart.
+bool less_than(const Fraction& a, const Fraction& b) {
+  const int sa = a.sign(), sb = b.sign();
+  if (sa != 0 && sa == sb) {
+    // Sizes far closer than 2^-20 (see at_most); for negative numbers the larger size is less.
+    const double la = log2_of(a.abs()), lb = log2_of(b.abs());
+    if (la < lb - 1e-6) return sa > 0;
+    if (la > lb + 1e-6) return sa < 0;
+  }
+  return a < b;
+}
+
 // w <= t for w >= 0 and t > 0, read off the lengths of their parts when they are octaves apart.
 bool at_most(const Fraction& w, const Fraction& t) {
   if (w.sign() <= 0) return true;
@@ -3426,8 +3438,8 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
   };
   std::pair<Fraction, Fraction> ea = enclose(*this), eb = enclose(b);
   auto order = [&]() -> std::optional<int> {
-    if (ea.second < eb.first) return -1;
-    if (eb.second < ea.first) return 1;
+    if (less_than(ea.second, eb.first)) return -1;
+    if (less_than(eb.second, ea.first)) return 1;
     return std::nullopt;
   };
   if (auto s = order()) return *s;
