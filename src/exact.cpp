@@ -3153,7 +3153,7 @@ bool less_than(const Fraction& a, const Fraction& b) {
     if (la < lb - 1e-6) return sa > 0;
     if (la > lb + 1e-6) return sa < 0;
   }
-  return a < b;
+  return compare_points(a, b) < 0;
 }
 
 // w <= t for w >= 0 and t > 0, read off the lengths of their parts when they are octaves apart.
@@ -3170,7 +3170,7 @@ bool at_most(const Fraction& w, const Fraction& t) {
   const double lw = log2_of(w), lt = log2_of(t);
   if (lw < lt - 1e-6) return true;
   if (lw > lt + 1e-6) return false;
-  return w <= t;
+  return compare_points(w, t) <= 0;
 }
 
 // Narrows x's field until x's enclosure is at most 2^-bits of `now`, its width now.
