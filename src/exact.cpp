@@ -177,9 +177,13 @@ std::optional<std::int64_t> grid_step(const Fraction& lo, const Fraction& hi) {
 class Enclosure {
  public:
   // Points past max_bits bits fail with `too_far`.
-  Enclosure(const IntPoly& m, const Fraction& lo, const Fraction& hi, std::uint64_t max_bits, Error too_far)
-      : m_(m), deg_(static_cast<std::uint64_t>(m.degree())), max_bits_(max_bits), too_far_(std::move(too_far)),
-        lo_(at(lo)), hi_(at(hi)) {
+  // `shared`, when given, keeps the roots found for the next enclosures of the same generator.
+  // `signs`, when given, are those of m at lo and hi: the ends' values are then found when needed.
+  Enclosure(const IntPoly& m, const Fraction& lo, const Fraction& hi, std::uint64_t max_bits, Error too_far,
+            NumberField::RootFloor* shared = nullptr, std::optional<std::pair<int, int>> signs = std::nullopt)
+      : shared_(shared), m_(m), deg_(static_cast<std::uint64_t>(m.degree())), max_bits_(max_bits), too_far_(std::move(too_far)),
+        lo_(signs ? End{lo, std::nullopt, signs->first} : at(lo)),
+        hi_(signs ? End{hi, std::nullopt, signs->second} : at(hi)) {
     // |alpha| >= |c_j| / (|c_j| + max |c_i|), c_j the lowest non-zero coefficient.
     std::size_t j = 0;
     while (m.coeffs[j].is_zero()) ++j;
@@ -214,26 +218,12 @@ class Enclosure {
     if (radical_ && !exact()) {
       // floor((c·2^(n·k)/a)^(1/n)), which is floor(floor(c·2^(n·k)/a)^(1/n)); one found at a finer
       // scale K gives every coarser one as floor(alpha·2^K) / 2^(K−k), alpha being irrational.
-      if (root_scale_ && *root_scale_ >= k) {
-        const auto drop = static_cast<std::uint64_t>(*root_scale_ - k);
-        Mpz f(root_floor_);
-        mpz_fdiv_q_2exp(f.get(), f.get(), drop);
-        return std::optional<Int>(f.to_int());
-      }
       if (k > 0 && static_cast<std::uint64_t>(k) > max_bits_) return fail(too_far_);
-      const std::int64_t shift = static_cast<std::int64_t>(deg_) * k;
-      Int num = m_.coeffs[0].abs(), den = m_.lead().abs();
-      if (shift >= 0)
-        num = num.shl(static_cast<std::uint64_t>(shift));
-      else
-        den = den.shl(static_cast<std::uint64_t>(-shift));
-      auto [y, rest] = Int::div_rem(num, den);
-      Mpz root;
-      const bool whole = mpz_root(root.get(), y.view().get(), static_cast<unsigned long>(deg_)) != 0;
-      if (whole && rest.is_zero()) return std::optional<Int>();
-      root_scale_ = k;
-      root_floor_ = root.to_int();
-      return std::optional<Int>(root_floor_);
+      if (auto f = coarser_root(k)) return std::optional<Int>(std::move(*f));
+      auto f = integer_root(k);
+      if (!f) return std::optional<Int>();
+      keep_root(k, *f);
+      return std::optional<Int>(std::move(*f));
     }
     for (int tries = 0; tries < 4096; ++tries) {
       if (exact()) {
@@ -251,11 +241,57 @@ class Enclosure {
   }
 
  private:
+  // floor(alpha·2^k) from the finest root found, when it is at least as fine.
+  std::optional<Int> coarser_root(std::int64_t k) {
+    std::int64_t scale;
+    Int floor;
+    if (shared_) {
+      std::lock_guard lock(shared_->lock);
+      if (!shared_->found || shared_->found->first < k) return std::nullopt;
+      scale = shared_->found->first;
+      floor = shared_->found->second;
+    } else {
+      if (!root_scale_ || *root_scale_ < k) return std::nullopt;
+      scale = *root_scale_;
+      floor = root_floor_;
+    }
+    Mpz f(floor);
+    mpz_fdiv_q_2exp(f.get(), f.get(), static_cast<std::uint64_t>(scale - k));
+    return f.to_int();
+  }
+  void keep_root(std::int64_t k, Int f) {
+    if (shared_) {
+      std::lock_guard lock(shared_->lock);
+      if (!shared_->found || shared_->found->first < k) shared_->found.emplace(k, std::move(f));
+      return;
+    }
+    root_scale_ = k;
+    root_floor_ = std::move(f);
+  }
+  // floor(alpha·2^k) as an integer n-th root, or nothing when alpha·2^k is an integer.
+  std::optional<Int> integer_root(std::int64_t k) const {
+    const std::int64_t shift = static_cast<std::int64_t>(deg_) * k;
+    Int num = m_.coeffs[0].abs(), den = m_.lead().abs();
+    if (shift >= 0)
+      num = num.shl(static_cast<std::uint64_t>(shift));
+    else
+      den = den.shl(static_cast<std::uint64_t>(-shift));
+    auto [y, rest] = Int::div_rem(num, den);
+    Mpz root;
+    const bool whole = mpz_root(root.get(), y.view().get(), static_cast<unsigned long>(deg_)) != 0;
+    if (whole && rest.is_zero()) return std::nullopt;
+    return root.to_int();
+  }
+
   struct End {
     Fraction x;
-    Int value;  // m(x) · den(x)^deg
+    std::optional<Int> value;  // m(x) · den(x)^deg, once needed
     int sign;
   };
+  const Int& value(End& e) const {
+    if (!e.value) e.value = scaled_value(m_, e.x);
+    return *e.value;
+  }
 
   End at(const Fraction& x) const {
     Int v = scaled_value(m_, x);
@@ -316,7 +352,7 @@ class Enclosure {
     }
     const Int cells = Int(1).shl(log_n_);
     // The secant crosses zero at a + t·(b − a), t = f(a) / (f(a) − f(b)) with f = value / scale.
-    Int fa = lo_.value * scale(b), fb = hi_.value * scale(a);
+    Int fa = value(lo_) * scale(b), fb = value(hi_) * scale(a);
     Int num = fa.abs(), den = (fa - fb).abs();
     Int k = (num.shl(log_n_ + 1) + den) / den.shl(1);
     if (k < Int(1)) k = Int(1);
@@ -358,6 +394,7 @@ class Enclosure {
     return split_at(dyadic_between(lo_.x, hi_.x));
   }
 
+  NumberField::RootFloor* shared_;
   const IntPoly& m_;
   bool radical_ = false;
   std::optional<std::int64_t> root_scale_;  // the finest floor(alpha·2^k) found, for a radical m
@@ -662,7 +699,8 @@ Error NumberField::too_large() const {
                           evaluation_bits(), " bits"));
 }
 
-Status NumberField::refine_until(const Settled& settled, std::uint64_t limit, const Guess& guess) const {
+Status NumberField::refine_until(const Settled& settled, std::uint64_t limit, const Guess& guess,
+                                 std::uint64_t first) const {
   const StateRef base = state();
   Bisection below{base->lo, base->hi, base->sign_lo, base->sign_hi};
   if (GY_TRY(settled(below.lo, below.hi))) return {};
@@ -682,9 +720,9 @@ Status NumberField::refine_until(const Settled& settled, std::uint64_t limit, co
   const std::uint64_t start_bits = std::max({below.lo.num().bit_length(), below.lo.den().bit_length(),
                                              below.hi.num().bit_length(), below.hi.den().bit_length()});
   Enclosure enclosure(m_int_, below.lo, below.hi, std::min(2 * (limit + start_bits) + 64, evaluation_bits()),
-                      too_large());
+                      too_large(), &root_floor_, std::pair{below.sign_lo, below.sign_hi});
   // `below` is unsettled; find a settled step count by doubling, then the first one by halving.
-  std::uint64_t stride = 1, taken = 0;
+  std::uint64_t stride = std::clamp<std::uint64_t>(first, 1, std::max<std::uint64_t>(limit, 1)), taken = 0;
   Bisection above;
   // A state `mark_at` steps in, past `below`: probes above it start there.
   std::optional<Bisection> mark;
@@ -771,7 +809,8 @@ Result<NumberField::IntervalPair> NumberField::refine_pair_until(const NumberFie
     }
   }
   auto enclosure = [](const NumberField& f, const Bisection& x) {
-    return Enclosure(f.m_int_, x.lo, x.hi, f.evaluation_bits(), f.too_large());
+    return Enclosure(f.m_int_, x.lo, x.hi, f.evaluation_bits(), f.too_large(), &f.root_floor_,
+                     std::pair{x.sign_lo, x.sign_hi});
   };
   Enclosure ea = enclosure(a, below.a), eb = enclosure(b, below.b);
   auto advance_pair = [&](Pair& x, std::uint64_t steps) -> Status {
@@ -3098,22 +3137,81 @@ Fraction width(const Fraction& lo, Fraction hi) {
   return hi;
 }
 
+// log2 of x > 0 from the leading 53 bits of its parts.
+double log2_of(const Fraction& x) {
+  long en = 0, ed = 0;
+  const double mn = mpz_get_d_2exp(&en, x.num().view().get()), md = mpz_get_d_2exp(&ed, x.den().view().get());
+  return std::log2(mn) - std::log2(md) + static_cast<double>(en - ed);
+}
+
+// a < b, read off the leading bits of their parts when they are of one sign and far apart.
+bool less_than(const Fraction& a, const Fraction& b) {
+  const int sa = a.sign(), sb = b.sign();
+  if (sa != 0 && sa == sb) {
+    // Sizes far closer than 2^-20 (see at_most); for negative numbers the larger size is less.
+    const double la = log2_of(a.abs()), lb = log2_of(b.abs());
+    if (la < lb - 1e-6) return sa > 0;
+    if (la > lb + 1e-6) return sa < 0;
+  }
+  return compare_points(a, b) < 0;
+}
+
+// w <= t for w >= 0 and t > 0, read off the lengths of their parts when they are octaves apart.
+bool at_most(const Fraction& w, const Fraction& t) {
+  if (w.sign() <= 0) return true;
+  // A positive p/q lies in [2^(e−1), 2^(e+1)), e = len(p) − len(q).
+  auto octave = [](const Fraction& x) {
+    return static_cast<std::int64_t>(x.num().bit_length()) - static_cast<std::int64_t>(x.den().bit_length());
+  };
+  const std::int64_t ew = octave(w), et = octave(t);
+  if (ew + 1 <= et - 1) return true;
+  if (ew - 1 >= et + 1) return false;
+  // log2 of each from the leading 53 bits of its parts, each far closer than 2^-20.
+  const double lw = log2_of(w), lt = log2_of(t);
+  if (lw < lt - 1e-6) return true;
+  if (lw > lt + 1e-6) return false;
+  return compare_points(w, t) <= 0;
+}
+
 // Narrows x's field until x's enclosure is at most 2^-bits of `now`, its width now.
 Status narrow_number(const AlgebraicNumber& x, FixedEnds* fixed, const Fraction& now, std::uint64_t bits) {
   if (now.is_zero() || x.is_rational()) return {};
   const Fraction target = now * power_of_two(-static_cast<std::int64_t>(bits));
   const std::uint64_t below = static_cast<std::uint64_t>(std::max<std::int64_t>(0, -floor_log2(target)));
+  // log2 of the width at the latest settled test.
+  std::optional<double> seen;
+  auto note = [&](const Fraction& w) {
+    if (w.sign() > 0) seen = log2_of(w);
+  };
   auto decide = [&](const FixedEnds::Bounds& b) -> std::optional<bool> {
-    if (width(b.a_lo, b.b_hi) <= target) return true;
-    if (width(b.a_hi, b.b_lo) > target) return false;
+    Fraction w = width(b.a_lo, b.b_hi);
+    if (at_most(w, target)) {
+      note(w);
+      return true;
+    }
+    if (!at_most(width(b.a_hi, b.b_lo), target)) return false;
     return std::nullopt;
   };
-  auto exact = [&](const Fraction& a, const Fraction& b) { return width(a, b) <= target; };
+  auto exact = [&](const Fraction& a, const Fraction& b) {
+    Fraction w = width(a, b);
+    if (!at_most(w, target)) return false;
+    note(w);
+    return true;
+  };
+  // Each step about halves the width once it is narrow: about `bits` steps narrow it enough, and
+  // the last settled count lies about log2(target / width) steps below a settled test, the first
+  // one just past it.
+  const double log_target = log2_of(target);
+  auto guess = [&](std::uint64_t, std::uint64_t above) -> std::uint64_t {
+    if (!seen) return above;
+    const double back = std::floor(log_target - *seen) - 1;
+    return back <= 0 ? above : above - std::min<std::uint64_t>(above, static_cast<std::uint64_t>(back));
+  };
   return x.field()->refine_until(
       [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
         return enclosure_passes(fixed, x.value(), lo, hi, decide, exact);
       },
-      refine_limit(x.value(), *x.field(), below));
+      refine_limit(x.value(), *x.field(), below), guess, bits + bits / 16 + 4);
 }
 
 }  // namespace
@@ -3199,11 +3297,34 @@ Result<bool> narrow_to_float(const AlgebraicNumber& x, FixedEnds* fixed, const s
     return std::nullopt;
   };
   if (x.is_rational() || close(now.first, now.second)) return false;
+  // log2 of the width at the latest settled test and of the target there.
+  std::optional<std::pair<double, double>> seen;
+  auto note = [&](const Fraction& a, const Fraction& b) {
+    const Fraction w = width(a, b), size = std::max(a.abs(), b.abs());
+    if (w.sign() > 0 && size.sign() > 0) seen = {log2_of(w), std::max(-128.0, log2_of(size) - 64)};
+  };
+  auto decide_noted = [&](const FixedEnds::Bounds& b) -> std::optional<bool> {
+    std::optional<bool> r = decide(b);
+    if (r && *r) note(b.a_lo, b.b_hi);
+    return r;
+  };
+  auto close_noted = [&](const Fraction& a, const Fraction& b) {
+    if (!close(a, b)) return false;
+    note(a, b);
+    return true;
+  };
+  // Each step about halves the width once it is narrow: the first settled count lies just past
+  // log2(target / width) steps below a settled test.
+  auto guess = [&](std::uint64_t, std::uint64_t above) -> std::uint64_t {
+    if (!seen) return above;
+    const double back = std::floor(seen->second - seen->first) - 1;
+    return back <= 0 ? above : above - std::min<std::uint64_t>(above, static_cast<std::uint64_t>(back));
+  };
   GY_CHECK(x.field()->refine_until(
       [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
-        return enclosure_passes(fixed, x.value(), lo, hi, decide, close);
+        return enclosure_passes(fixed, x.value(), lo, hi, decide_noted, close_noted);
       },
-      refine_limit(x.value(), *x.field(), 128)));
+      refine_limit(x.value(), *x.field(), 128), guess));
   return true;
 }
 
@@ -3306,17 +3427,26 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
   ComparisonMemo& memo = comparison_memo();
   const std::uint64_t ka = ComparisonMemo::key(*this), kb = ComparisonMemo::key(b);
   if (auto s = memo.find(*this, ka, b, kb)) return *s;
-  std::pair<Fraction, Fraction> ea = enclosure(false), eb = b.enclosure(false);
+  // A value of a few powers is enclosed by those powers alone, not the field's whole table.
+  auto enclose = [](const AlgebraicNumber& x) {
+    const auto& c = x.value().coeffs;
+    const std::size_t terms = static_cast<std::size_t>(std::count_if(c.begin(), c.end(), [](const Fraction& v) { return !v.is_zero(); }));
+    const std::size_t n = c.size() - 1;
+    NumberField::StateRef st = x.field()->state();
+    if (n < 2 || terms * 4 > n || st->lower.size() > n) return x.enclosure(false);
+    return enclosure_at(x.value(), st->lo, st->hi);
+  };
+  std::pair<Fraction, Fraction> ea = enclose(*this), eb = enclose(b);
   auto order = [&]() -> std::optional<int> {
-    if (ea.second < eb.first) return -1;
-    if (eb.second < ea.first) return 1;
+    if (less_than(ea.second, eb.first)) return -1;
+    if (less_than(eb.second, ea.first)) return 1;
     return std::nullopt;
   };
   if (auto s = order()) return *s;
   const int s = GY_TRY([&]() -> Result<int> {
     std::optional<FixedEnds> fa = comparison_fixed_ends(*this), fb = comparison_fixed_ends(b);
-    if (GY_TRY(narrow_to_float(*this, fa ? &*fa : nullptr, ea))) ea = enclosure(false);
-    if (GY_TRY(narrow_to_float(b, fb ? &*fb : nullptr, eb))) eb = b.enclosure(false);
+    if (GY_TRY(narrow_to_float(*this, fa ? &*fa : nullptr, ea))) ea = enclose(*this);
+    if (GY_TRY(narrow_to_float(b, fb ? &*fb : nullptr, eb))) eb = enclose(b);
     if (auto s = order()) return *s;
     // Numbers this close are equal exactly when they share a minimal polynomial, which one interval
     // holding both enclosures isolates among its roots. The polynomial is taken of the number in the
@@ -3343,8 +3473,8 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
       if (sturm && sturm->count(std::min(ea.first, eb.first), std::max(ea.second, eb.second)) == 1) return 0;
       GY_CHECK(narrow_number(*this, fa ? &*fa : nullptr, width(ea.first, ea.second), bits));
       GY_CHECK(narrow_number(b, fb ? &*fb : nullptr, width(eb.first, eb.second), bits));
-      ea = enclosure(false);
-      eb = b.enclosure(false);
+      ea = enclose(*this);
+      eb = enclose(b);
     }
   }());
   memo.store(*this, ka, b, kb, s);

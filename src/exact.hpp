@@ -89,7 +89,8 @@ class NumberField {
   // (below, above] for an estimate of it; the counts next to the estimate are tested first, so a
   // close estimate saves most of the halving. The interval reached is the same either way.
   using Guess = std::function<std::uint64_t(std::uint64_t below, std::uint64_t above)>;
-  Status refine_until(const Settled& settled, std::uint64_t limit, const Guess& guess = {}) const;
+  // `first`: the step count tested first, where the caller expects the first settled one.
+  Status refine_until(const Settled& settled, std::uint64_t limit, const Guess& guess = {}, std::uint64_t first = 1) const;
   // The intervals that rounds of one `refine` step of a and then one of b reach first where
   // `settled` holds, published at once; the rounds are replayed privately as refine_until replays
   // its steps. `settled` must stay true on narrower intervals. Returns the two intervals reached.
@@ -171,6 +172,16 @@ class NumberField {
   };
   mutable std::mutex memo_lock_;
   mutable MemoTable memos_[2];
+
+ public:
+  // floor(alpha·2^scale) of a generator that is an integer root, at the finest scale found.
+  struct RootFloor {
+    std::mutex lock;
+    std::optional<std::pair<std::int64_t, Int>> found;
+  };
+
+ private:
+  mutable RootFloor root_floor_;
 };
 
 // Range unless a polynomial of this degree can be evaluated exactly at x within the size limit of

@@ -259,6 +259,14 @@ def test_tiny_numbers_have_signs_floats_and_orders():
     assert time.perf_counter() - start < optional.seconds(4)
 
 
+def test_close_numbers_of_two_radical_fields_compare_at_speed():
+    # Fields of degree 256 and 8, parted only at about 2^-15000: 0.6 CPU seconds before.
+    x, y = evaluate("(2^(1/256))^32"), evaluate("2^(1/8)+(sqrt(2)-1)^12000")
+    start = time.process_time()
+    assert x < y and not y < x
+    assert time.process_time() - start < optional.seconds(0.35)
+
+
 @pytest.mark.parametrize("a, op, b, answer", [
     ("3^0.01*sqrt(5)", "<", "sqrt(sqrt(7))", False),
     ("sqrt(5)", "<", "371^0.01-sqrt(1/10)", False),
