@@ -3687,25 +3687,20 @@ std::optional<std::uint32_t> count_roots_descartes(const IntPoly& f, const Fract
   return *inner + m.ends;
 }
 
+// Fujiwara's exponent of f (see fujiwara_exponent).
+std::optional<std::int64_t> fujiwara_exponent(const IntPoly& f) {
+  std::vector<std::uint64_t> bits(f.coeffs.size());
+  for (std::size_t k = 0; k < bits.size(); ++k) bits[k] = f.coeffs[k].bit_length();
+  return gy::fujiwara_exponent(bits);
+}
+
 // The real roots of a squarefree integer polynomial without rational roots, each in an open interval
 // that holds it alone, found by Descartes' rule on halves of a bound on the roots and narrowed on
 // demand to cells of a grid of 2^-k; `usable` is false for a polynomial with a rational root.
 class RealRoots {
  public:
   explicit RealRoots(IntPoly f) : f_(std::make_unique<const IntPoly>(std::move(f))) {
-    // Every root is below 2 · max |f_(n−i) / f_n|^(1/i) in size (Fujiwara), so below 2^(1 + max e_i)
-    // with |f_(n−i)| < 2^b_i, |f_n| >= 2^(b_n − 1) and e_i = ceil((b_i − b_n + 1) / i).
-    const IntPoly& p = *f_;
-    const auto n = static_cast<std::int64_t>(p.degree());
-    const auto lead = static_cast<std::int64_t>(p.lead().bit_length());
-    std::optional<std::int64_t> top;
-    for (std::int64_t i = 1; i <= n; ++i) {
-      const Int& c = p.coeffs[static_cast<std::size_t>(n - i)];
-      if (c.is_zero()) continue;
-      const std::int64_t num = static_cast<std::int64_t>(c.bit_length()) - lead + 1;
-      const std::int64_t e = num >= 0 ? (num + i - 1) / i : -(-num / i);
-      top = top ? std::max(*top, e) : e;
-    }
+    const auto top = fujiwara_exponent(*f_);
     const Fraction bound = power_of_two(top ? *top + 1 : 0);
     isolate(bound.neg(), bound);
   }
@@ -3763,19 +3758,11 @@ class PositiveRoots {
  public:
   PositiveRoots(IntPoly f, const Fraction& bound) : f_(std::move(f)) {
     // Only roots up to `bound` are asked for: the halving starts at the power of two above the
-    // smaller of it and Fujiwara's bound (see RealRoots).
+    // smaller of it and Fujiwara's bound.
     const auto n = static_cast<std::int64_t>(f_.degree());
-    const auto lead = static_cast<std::int64_t>(f_.lead().bit_length());
     std::int64_t top = static_cast<std::int64_t>(bound.num().bit_length()) -
                        static_cast<std::int64_t>(bound.den().bit_length()) + 1;
-    std::optional<std::int64_t> fujiwara;
-    for (std::int64_t i = 1; i <= n; ++i) {
-      const Int& c = f_.coeffs[static_cast<std::size_t>(n - i)];
-      if (c.is_zero()) continue;
-      const std::int64_t num = static_cast<std::int64_t>(c.bit_length()) - lead + 1;
-      const std::int64_t e = num >= 0 ? (num + i - 1) / i : -(-num / i);
-      fujiwara = fujiwara ? std::max(*fujiwara, e) : e;
-    }
+    const auto fujiwara = fujiwara_exponent(f_);
     top = std::min(top, fujiwara ? *fujiwara + 1 : 0);
     const Fraction end = power_of_two(top);
     if (n == 1) {

@@ -973,17 +973,9 @@ std::uint32_t lift_exponent(const ZPoly& F, const Mpz& p) {
 // log2 of an upper bound on the absolute value of every complex root of f (Fujiwara's bound,
 // 2·max |a_(n−i) / a_n|^(1/i), rounded up to a power of two).
 std::int64_t root_bound_bits(const ZPoly& f) {
-  const i64 n = degree(f);
-  const i64 top = static_cast<i64>(bit_length(f.back()));
-  std::optional<i64> best;
-  for (i64 i = 1; i <= n; ++i) {
-    const Mpz& c = f[static_cast<std::size_t>(n - i)];
-    if (c.sign() == 0) continue;
-    // |c / lc| < 2^(bits(c) − bits(lc) + 1)
-    i64 num = static_cast<i64>(bit_length(c)) - top + 1;
-    i64 v = num >= 0 ? (num + i - 1) / i : -((-num) / i);
-    if (!best || v > *best) best = v;
-  }
+  std::vector<std::uint64_t> bits(f.size());
+  for (std::size_t k = 0; k < bits.size(); ++k) bits[k] = bit_length(f[k]);
+  const auto best = fujiwara_exponent(bits);
   return best ? std::max<i64>(0, *best + 1) : 0;
 }
 

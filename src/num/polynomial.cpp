@@ -51,6 +51,21 @@ Result<Modular> Modular::div(const Modular& a, const Modular& b) {
   return Modular{reduce_mod((a.value / g) * old_s, m), m};
 }
 
+std::optional<std::int64_t> fujiwara_exponent(std::span<const std::uint64_t> bits) {
+  if (bits.empty()) return std::nullopt;
+  const auto n = static_cast<std::int64_t>(bits.size()) - 1;
+  const auto lead = static_cast<std::int64_t>(bits.back());
+  std::optional<std::int64_t> top;
+  for (std::int64_t i = 1; i <= n; ++i) {
+    const std::uint64_t b = bits[static_cast<std::size_t>(n - i)];
+    if (b == 0) continue;
+    const std::int64_t num = static_cast<std::int64_t>(b) - lead + 1;
+    const std::int64_t e = num >= 0 ? (num + i - 1) / i : -(-num / i);
+    top = top ? std::max(*top, e) : e;
+  }
+  return top;
+}
+
 Modular CoeffTraits<Modular>::zero(const Polynomial<Modular>& ctx) { return Modular{Int(0), ctx.modulus}; }
 Modular CoeffTraits<Modular>::one(const Polynomial<Modular>& ctx) {
   return Modular{reduce_mod(Int(1), ctx.modulus), ctx.modulus};

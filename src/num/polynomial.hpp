@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -600,6 +601,12 @@ template <>
 void FracPoly::fmt(std::string& out) const;
 template <>
 void IntPoly::fmt(std::string& out) const;
+
+// Fujiwara's bound from the bit lengths b_k of a polynomial's coefficients (leading last, 0 for a zero
+// coefficient): every root is below 2 · max |f_(n−i) / f_n|^(1/i) in size, so below 2^(1 + max e_i)
+// with |f_(n−i)| < 2^b_(n−i), |f_n| >= 2^(b_n − 1) and e_i = ceil((b_(n−i) − b_n + 1) / i). Returns
+// max e_i; none when every lower coefficient is zero.
+std::optional<std::int64_t> fujiwara_exponent(std::span<const std::uint64_t> bits);
 
 std::ostream& operator<<(std::ostream& os, const FracPoly& p);
 std::ostream& operator<<(std::ostream& os, const IntPoly& p);
