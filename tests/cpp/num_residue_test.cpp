@@ -211,3 +211,76 @@ TEST(Residue, ModuliTreeAgreesWithPlainReduction) {
 
 }  // namespace
 }  // namespace gy
+
+namespace gy {
+namespace {
+
+Fraction random_fraction(std::mt19937_64& rng, int bits, bool fractional) {
+  Int num = Int(static_cast<std::int64_t>(rng() % (u64{1} << bits))) - Int(std::int64_t{1} << (bits - 1));
+  Int den = fractional ? Int(static_cast<std::int64_t>(rng() % 97 + 1)) : Int(1);
+  return expect(Fraction::make(num, den), "positive denominator");
+}
+
+// m(y − t·x) for m lowest degree first, as a field join forms it.
+BiPoly shifted(const FracPoly& m, std::int64_t t) {
+  const BiPoly lin = bivariate_from_vecs({{Fraction(), Fraction(Int(1))}, {Fraction(Int(-t))}});
+  BiPoly acc;
+  for (std::size_t j = m.coeffs.size(); j-- > 0;) {
+    acc = BiPoly::mul(acc, lin);
+    if (acc.coeffs.empty()) acc.coeffs.emplace_back();
+    acc.coeffs[0] = FracPoly::add(acc.coeffs[0], FracPoly::constant(m.coeffs[j]));
+    acc.trim();
+  }
+  return acc;
+}
+
+void expect_same_resultant(const BiPoly& a, const BiPoly& b, const std::string& what) {
+  BiPoly lin_old, lin_new;
+  const FracPoly old = expect(resultant(a, b, &lin_old), "resultant");
+  const auto fresh = resultant_by_primes(a, b, &lin_new);
+  ASSERT_TRUE(fresh.has_value()) << what;
+  EXPECT_EQ(old.to_string(), fresh->to_string()) << what;
+  ASSERT_EQ(lin_old.coeffs.size(), lin_new.coeffs.size()) << what;
+  for (std::size_t i = 0; i < lin_old.coeffs.size(); ++i)
+    EXPECT_EQ(lin_old.coeffs[i].to_string(), lin_new.coeffs[i].to_string()) << what << " linear x^" << i;
+}
+
+// The resultant and the remainder of degree one from primes against the subresultant sequence over
+// the rationals: joins of x^k − c with dense and sparse fractional polynomials, dense bivariate
+// pairs, and pairs whose sequences skip degrees.
+TEST(Residue, ResultantByPrimesMatchesSequence) {
+  std::mt19937_64 rng(29);
+  for (int round = 0; round < 24; ++round) {
+    const std::size_t k = 2 + rng() % 6, d = 2 + rng() % 7;
+    std::vector<Fraction> ca(k + 1, Fraction()), cb(d + 1);
+    ca[k] = Fraction(Int(round % 3 == 0 ? 3 : 1));
+    ca[0] = random_fraction(rng, 10 + round, round % 2 == 0);
+    for (auto& c : cb) c = (round % 4 == 1 && rng() % 2) ? Fraction() : random_fraction(rng, 8 + 2 * round, true);
+    cb[d] = random_fraction(rng, 6, true);
+    if (cb[d].is_zero()) cb[d] = Fraction(Int(1));
+    const BiPoly a = lift_constants(FracPoly(ca));
+    const BiPoly b = shifted(FracPoly(cb), 1 + round % 3);
+    expect_same_resultant(a, b, "join " + std::to_string(round));
+  }
+  for (int round = 0; round < 12; ++round) {
+    auto random_bi = [&](std::size_t dx, std::size_t dy, bool sparse) {
+      std::vector<std::vector<Fraction>> rows(dx + 1);
+      for (auto& row : rows) {
+        row.resize(dy + 1);
+        for (auto& c : row) c = sparse && rng() % 3 ? Fraction() : random_fraction(rng, 12, round % 2 == 1);
+      }
+      rows[dx][0] = Fraction(Int(1 + static_cast<std::int64_t>(rng() % 5)));
+      return bivariate_from_vecs(rows);
+    };
+    const BiPoly a = random_bi(2 + rng() % 5, rng() % 3, round % 3 == 2);
+    const BiPoly b = random_bi(2 + rng() % 5, 1 + rng() % 3, round % 3 == 2);
+    expect_same_resultant(a, b, "dense " + std::to_string(round));
+  }
+  // x^4 + y and x^6 + x^2 + y: the sequence skips from degree 4 to 2 and below.
+  expect_same_resultant(bivariate_from_vecs({{Fraction(), Fraction(Int(1))}, {}, {}, {}, {Fraction(Int(1))}}),
+                        bivariate_from_vecs({{Fraction(), Fraction(Int(1))}, {}, {Fraction(Int(1))}, {}, {}, {}, {Fraction(Int(1))}}),
+                        "sparse");
+}
+
+}  // namespace
+}  // namespace gy
