@@ -276,6 +276,14 @@ TEST(Residue, ResultantByPrimesMatchesSequence) {
     const BiPoly b = random_bi(2 + rng() % 5, 1 + rng() % 3, round % 3 == 2);
     expect_same_resultant(a, b, "dense " + std::to_string(round));
   }
+  // A join of radicals as an expression forms it: 122^(1/10) with (1/10)^(7/5) / 6.
+  {
+    std::vector<Fraction> ca(11), cb(6);
+    ca[10] = cb[5] = Fraction(Int(1));
+    ca[0] = Fraction(Int(-122));
+    cb[0] = expect(Fraction::make(Int(-1), Int::pow(Int(6), 5) * Int::pow(Int(10), 7)), "positive denominator");
+    expect_same_resultant(lift_constants(FracPoly(ca)), shifted(FracPoly(cb), 1), "radicals");
+  }
   // x^4 + y and x^6 + x^2 + y: the sequence skips from degree 4 to 2 and below.
   expect_same_resultant(bivariate_from_vecs({{Fraction(), Fraction(Int(1))}, {}, {}, {}, {Fraction(Int(1))}}),
                         bivariate_from_vecs({{Fraction(), Fraction(Int(1))}, {}, {Fraction(Int(1))}, {}, {}, {}, {Fraction(Int(1))}}),
