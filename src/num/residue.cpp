@@ -827,7 +827,8 @@ std::vector<WordPoly> interpolate(const Zp& F, const std::vector<u64>& ys, const
     m.insert(m.begin(), 0);
     for (std::size_t j = 0; j + 1 < m.size(); ++j) m[j] = F.sub(m[j], F.mul(y, m[j + 1]));
   }
-  std::vector<WordPoly> out(values.size(), WordPoly(n, 0));
+  // Sums of products kept unreduced: each below p² < 2^64, and at most n <= 2^32 of them.
+  std::vector<std::vector<u128>> sums(values.size(), std::vector<u128>(n, 0));
   WordPoly q(n);
   for (std::size_t i = 0; i < n; ++i) {
     // q = M / (y − y_i) by synthetic division from the top.
@@ -842,9 +843,12 @@ std::vector<WordPoly> interpolate(const Zp& F, const std::vector<u64>& ys, const
     for (std::size_t k = 0; k < values.size(); ++k) {
       const u64 c = F.mul(values[k][i], w);
       if (c == 0) continue;
-      for (std::size_t j = 0; j < n; ++j) out[k][j] = F.add(out[k][j], F.mul(c, q[j]));
+      for (std::size_t j = 0; j < n; ++j) sums[k][j] += static_cast<u128>(c * q[j]);
     }
   }
+  std::vector<WordPoly> out(values.size(), WordPoly(n));
+  for (std::size_t k = 0; k < values.size(); ++k)
+    for (std::size_t j = 0; j < n; ++j) out[k][j] = F.reduce(sums[k][j]);
   return out;
 }
 
