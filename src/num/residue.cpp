@@ -893,12 +893,22 @@ std::optional<FracPoly> resultant_by_primes(const BiPoly& a, const BiPoly& b, Bi
   const std::uint64_t bound_bits = (static_cast<std::uint64_t>(n) * row_norm_squared(a, da).bit_length() +
                                     static_cast<std::uint64_t>(m) * row_norm_squared(b, db).bit_length() + 1) / 2 +
                                    static_cast<std::uint64_t>(std::min(m, n)) * denominator_bits + 2;
+  // Points per prime: more than the degree in y of any of those determinants.
   const std::size_t points = static_cast<std::size_t>(n * y_degree(a) + m * y_degree(b) + 1);
   const Int den = Int::pow(da, static_cast<std::uint32_t>(n)) * Int::pow(db, static_cast<std::uint32_t>(m));
 
-  // The degrees the sequence meets over the rationals: the most any point meets, since a point meets
-  // only degrees the rational sequence meets. A few points of the first prime fix them; a later point
-  // that meets more makes the run give up.
+  // The degrees the sequence meets over the rationals. Over any field, the remainders below degree
+  // min(m, n) meet exactly the j whose principal subresultant coefficient is non-zero; for A and B
+  // that is psc_j(y), the determinant of n − j rows of A's coefficients and m − j rows of B's. So
+  // (i) deg_y psc_j <= (n − j)·deg_y a + (m − j)·deg_y b < points, and (ii) by Hadamard on |y| = 1,
+  // with ‖A‖, ‖B‖ >= 1, each coefficient of psc_j is at most ‖A‖^n·‖B‖^m < 2^bound_bits / 2. At a
+  // point y0 modulo p that keeps both degrees in x, psc_j of the values is a unit times psc_j(y0),
+  // so a point meets only degrees the rational sequence meets. The reference is the most that a few
+  // sample points meet; a later point that meets more makes the run give up. Were the reference to
+  // lack some j with psc_j ≠ 0, every prime kept would have `points` points, each of them a root of
+  // psc_j modulo p, so by (i) p would divide psc_j; the primes kept have a product of at least
+  // 2^bound_bits, so by (ii) psc_j = 0. Hence a run that completes has the rational sequence's
+  // degrees at every point kept, and each of its steps there is the value of the rational one.
   std::vector<std::int64_t> reference;
   std::size_t first = 0;
   for (; first < 8 && reference.empty(); ++first) {
@@ -907,8 +917,9 @@ std::optional<FracPoly> resultant_by_primes(const BiPoly& a, const BiPoly& b, Bi
     if (!ra || !rb) continue;
     SequenceRun run;
     for (u64 y = 1; y <= 4; ++y)
-      if (run_sequence(F, evaluate_at(F, *ra, y), evaluate_at(F, *rb, y), run) &&
-          run.degrees.size() > reference.size() && degrees_within(reference, run.degrees))
+      if (run_sequence(F, evaluate_at(F, *ra, y), evaluate_at(F, *rb, y), run) && run.degrees[0] == std::max(m, n) &&
+          run.degrees[1] == std::min(m, n) && run.degrees.size() > reference.size() &&
+          degrees_within(reference, run.degrees))
         reference = run.degrees;
   }
   if (reference.empty()) return std::nullopt;

@@ -290,5 +290,31 @@ TEST(Residue, ResultantByPrimesMatchesSequence) {
                         "sparse");
 }
 
+// Pairs whose sample points all miss the degree one that the sequence over the rationals meets, so the
+// run's reference lacks it: x^3 + c(y)·x + y and x^2 − 2 leave the remainder (c + 2)·x + y, and
+// c + 2 vanishes at y = 1..4, or modulo the first three primes. Such a run gives no answer, or the
+// right one; never the remainder of degree one left out.
+TEST(Residue, ResultantByPrimesDistrustsAnUnluckyReference) {
+  auto f = [](std::int64_t c) { return Fraction(Int(c)); };
+  const Int primes = Int(static_cast<std::int64_t>(word_prime(0))) * Int(static_cast<std::int64_t>(word_prime(1))) *
+                     Int(static_cast<std::int64_t>(word_prime(2)));
+  const std::vector<std::vector<Fraction>> coefficient_of_x = {
+      {f(22), f(-50), f(35), f(-10), f(1)},  // (y − 1)(y − 2)(y − 3)(y − 4) − 2
+      {Fraction(primes - Int(2))},
+  };
+  const BiPoly b = bivariate_from_vecs({{f(-2)}, {}, {f(1)}});
+  for (const auto& c : coefficient_of_x) {
+    const BiPoly a = bivariate_from_vecs({{Fraction(), f(1)}, c, {}, {f(1)}});
+    BiPoly lin_old, lin_new;
+    const FracPoly old = expect(resultant(a, b, &lin_old), "resultant");
+    ASSERT_EQ(lin_old.degree(), 1);
+    const auto fresh = resultant_by_primes(a, b, &lin_new);
+    if (!fresh) continue;
+    EXPECT_EQ(old.to_string(), fresh->to_string());
+    ASSERT_EQ(lin_new.degree(), 1);
+    for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(lin_old.coeffs[i].to_string(), lin_new.coeffs[i].to_string());
+  }
+}
+
 }  // namespace
 }  // namespace gy
