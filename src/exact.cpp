@@ -3993,6 +3993,13 @@ Result<std::optional<AlgebraicNumber>> linear_root(const FieldRef& c, const BiPo
   return std::optional<AlgebraicNumber>(GY_TRY(s0.div(s1)).neg());
 }
 
+// Whether the join's resultant comes faster from primes than from the sequence over the rationals:
+// with a quadratic field the sequence has one long step and stays cheap, and small joins are done
+// before the primes are chosen; from cubics on its remainders grow at every step.
+bool join_by_primes(const FracPoly& ma, const FracPoly& mb) {
+  return std::min(ma.degree(), mb.degree()) >= 3 && ma.degree() * mb.degree() >= 16;
+}
+
 Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   if (GY_TRY(NumberField::eq(a, b))) {
     AlgebraicNumber ga = GY_TRY(AlgebraicNumber::generator(a));
@@ -4026,7 +4033,9 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
       acc.coeffs[0] = FracPoly::add(acc.coeffs[0], FracPoly::constant(mb.coeffs[j]));
       acc.trim();
     }
-    r = GY_TRY(resultant(bi_a, acc, &linear));
+    std::optional<FracPoly> by_primes;
+    if (join_by_primes(ma, mb)) by_primes = resultant_by_primes(bi_a, acc, &linear);
+    r = by_primes ? std::move(*by_primes) : GY_TRY(resultant(bi_a, acc, &linear));
     bool sqf = GY_TRY(squarefree(r));
     if (sqf) break;
   }

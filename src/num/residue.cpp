@@ -3,7 +3,9 @@
 #include <gmp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
+#include <functional>
 #include <mutex>
 #include <utility>
 
@@ -709,6 +711,294 @@ WordPoly WordPolyModulus::powmod(const WordPoly& base, const Int& e) const {
     if (mpz_tstbit(view.get(), i)) result = mulmod(result, b);
   }
   return result;
+}
+
+// ---- Resultants of bivariate polynomials from values modulo word primes ----------------------
+
+namespace {
+
+// The degrees a run of the sequence meets, its resultant and its remainder of degree one.
+struct SequenceRun {
+  std::vector<std::int64_t> degrees;
+  u64 res = 0;
+  u64 s0 = 0, s1 = 0;
+  bool has_linear = false;
+};
+
+// resultant() step by step over the residues; false when a remainder vanishes or a divisor is zero.
+bool run_sequence(const Zp& F, WordPoly a, WordPoly b, SequenceRun& out) {
+  out.degrees.clear();
+  out.has_linear = false;
+  if (a.empty() || b.empty()) return false;
+  bool negate = false;
+  WordPoly r0 = std::move(a), r1 = std::move(b);
+  if (degree(r0) < degree(r1)) {
+    std::swap(r0, r1);
+    negate = (degree(r0) % 2 != 0) && (degree(r1) % 2 != 0);
+  }
+  out.degrees.push_back(degree(r0));
+  out.degrees.push_back(degree(r1));
+  auto keep_linear = [&](const WordPoly& r) {
+    if (degree(r) != 1) return;
+    out.has_linear = true;
+    out.s0 = r[0];
+    out.s1 = r[1];
+  };
+  keep_linear(r1);
+  u64 g = 1, h = 1;
+  while (degree(r1) > 0) {
+    const std::int64_t delta = degree(r0) - degree(r1);
+    if ((degree(r0) % 2 != 0) && (degree(r1) % 2 != 0)) negate = !negate;
+    // The pseudo-remainder: every coefficient below the one eliminated scaled by the leading one.
+    WordPoly w = r0;
+    const std::size_t d = static_cast<std::size_t>(degree(r1));
+    const u64 c = r1[d];
+    for (std::size_t t = w.size(); t-- > d;) {
+      for (std::size_t i = 0; i < t; ++i) w[i] = F.mul(w[i], c);
+      if (w[t] == 0) continue;
+      for (std::size_t j = 0; j < d; ++j) w[t - d + j] = F.sub(w[t - d + j], F.mul(w[t], r1[j]));
+    }
+    w.resize(d);
+    trim(w);
+    if (w.empty()) return false;
+    const u64 div = F.mul(g, F.pow(h, static_cast<u64>(delta)));
+    if (div == 0) return false;
+    const u64 inv = F.inv(div);
+    for (auto& x : w) x = F.mul(x, inv);
+    out.degrees.push_back(degree(w));
+    keep_linear(w);
+    r0 = std::move(r1);
+    r1 = std::move(w);
+    g = r0.back();
+    if (delta >= 1) {
+      if (h == 0) return false;
+      h = F.mul(F.pow(g, static_cast<u64>(delta)), F.inv(F.pow(h, static_cast<u64>(delta - 1))));
+    }
+  }
+  const std::int64_t e = degree(r0);
+  u64 res = F.pow(r1[0], static_cast<u64>(e));
+  if (e > 1) {
+    if (h == 0) return false;
+    res = F.mul(res, F.inv(F.pow(h, static_cast<u64>(e - 1))));
+  }
+  out.res = negate ? F.neg(res) : res;
+  return true;
+}
+
+// Whether every degree of `part` is one of `whole`'s (both descending).
+bool degrees_within(const std::vector<std::int64_t>& part, const std::vector<std::int64_t>& whole) {
+  return std::includes(whole.begin(), whole.end(), part.begin(), part.end(), std::greater<>());
+}
+
+// The coefficients of x^i of p, each a polynomial in y, modulo F; none when a denominator vanishes.
+std::optional<std::vector<WordPoly>> reduce_bivariate(const BiPoly& p, const Zp& F) {
+  std::vector<WordPoly> out;
+  out.reserve(p.coeffs.size());
+  for (const auto& c : p.coeffs) {
+    WordPoly w;
+    w.reserve(c.coeffs.size());
+    for (const auto& x : c.coeffs) {
+      const u64 den = mod_word(x.den(), F.p);
+      if (den == 0) return std::nullopt;
+      w.push_back(F.mul(mod_word(x.num(), F.p), F.inv(den)));
+    }
+    out.push_back(std::move(w));
+  }
+  return out;
+}
+
+WordPoly evaluate_at(const Zp& F, const std::vector<WordPoly>& p, u64 y) {
+  WordPoly r(p.size());
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    u64 v = 0;
+    for (std::size_t j = p[i].size(); j-- > 0;) v = F.add(F.mul(v, y), p[i][j]);
+    r[i] = v;
+  }
+  trim(r);
+  return r;
+}
+
+// The polynomials of degree below ys.size() taking values[k][i] at ys[i], by Lagrange's formula:
+// M(y) = ∏ (y − y_i), and each term M / (y − y_i) over its value at y_i.
+std::vector<WordPoly> interpolate(const Zp& F, const std::vector<u64>& ys, const std::vector<std::vector<u64>>& values) {
+  const std::size_t n = ys.size();
+  WordPoly m{1};
+  for (u64 y : ys) {
+    m.insert(m.begin(), 0);
+    for (std::size_t j = 0; j + 1 < m.size(); ++j) m[j] = F.sub(m[j], F.mul(y, m[j + 1]));
+  }
+  // Sums of products kept unreduced: each below p² < 2^64, and at most n <= 2^32 of them.
+  std::vector<std::vector<u128>> sums(values.size(), std::vector<u128>(n, 0));
+  WordPoly q(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    // q = M / (y − y_i) by synthetic division from the top.
+    u64 carry = 0;
+    for (std::size_t j = n; j-- > 0;) {
+      carry = F.add(m[j + 1], F.mul(carry, ys[i]));
+      q[j] = carry;
+    }
+    u64 at = 0;
+    for (std::size_t j = n; j-- > 0;) at = F.add(F.mul(at, ys[i]), q[j]);
+    const u64 w = F.inv(at);
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      const u64 c = F.mul(values[k][i], w);
+      if (c == 0) continue;
+      for (std::size_t j = 0; j < n; ++j) sums[k][j] += static_cast<u128>(c * q[j]);
+    }
+  }
+  std::vector<WordPoly> out(values.size(), WordPoly(n));
+  for (std::size_t k = 0; k < values.size(); ++k)
+    for (std::size_t j = 0; j < n; ++j) out[k][j] = F.reduce(sums[k][j]);
+  return out;
+}
+
+// Σ_i (Σ_j |c_ij|)^2 for the integer coefficients c_ij = den·p_ij.
+Int row_norm_squared(const BiPoly& p, const Int& den) {
+  Int total(0);
+  for (const auto& c : p.coeffs) {
+    Int sum(0);
+    for (const auto& x : c.coeffs) sum = sum + (x.num() * (den / x.den())).abs();
+    total = total + sum * sum;
+  }
+  return total;
+}
+
+Int common_denominator(const BiPoly& p) {
+  Int den(1);
+  for (const auto& c : p.coeffs)
+    for (const auto& x : c.coeffs) den = Int::lcm(den, x.den());
+  return den;
+}
+
+std::int64_t y_degree(const BiPoly& p) {
+  std::int64_t e = 0;
+  for (const auto& c : p.coeffs) e = std::max<std::int64_t>(e, static_cast<std::int64_t>(c.coeffs.size()) - 1);
+  return e;
+}
+
+}  // namespace
+
+std::optional<FracPoly> resultant_by_primes(const BiPoly& a, const BiPoly& b, BiPoly* linear) {
+  if (linear) *linear = BiPoly{};
+  const std::int64_t m = a.degree(), n = b.degree();
+  if (m < 2 || n < 2) return std::nullopt;
+  const Int da = common_denominator(a), db = common_denominator(b);
+  // Every value sought is a determinant (over da^n·db^m) of at most n rows of A = da·a and m rows of
+  // B = db·b, whose entries are polynomials in y. On |y| = 1 an entry is at most the sum of its
+  // coefficients' sizes, so Hadamard's bound ‖A‖^n·‖B‖^m, with ‖A‖² = Σ_i (Σ_j |A_ij|)², bounds
+  // the determinant there and so each of its coefficients. The remainder of degree one, ± the
+  // subresultant of some index k, is over da^(n−k)·db^(m−k): over the common denominator it gains
+  // (da·db)^k, k < min(m, n).
+  const std::uint64_t denominator_bits = da.bit_length() + db.bit_length();
+  const std::uint64_t bound_bits = (static_cast<std::uint64_t>(n) * row_norm_squared(a, da).bit_length() +
+                                    static_cast<std::uint64_t>(m) * row_norm_squared(b, db).bit_length() + 1) / 2 +
+                                   static_cast<std::uint64_t>(std::min(m, n)) * denominator_bits + 2;
+  // Points per prime: more than the degree in y of any of those determinants.
+  const std::size_t points = static_cast<std::size_t>(n * y_degree(a) + m * y_degree(b) + 1);
+  const Int den = Int::pow(da, static_cast<std::uint32_t>(n)) * Int::pow(db, static_cast<std::uint32_t>(m));
+
+  // The degrees the sequence meets over the rationals. Over any field, the remainders below degree
+  // min(m, n) meet exactly the j whose principal subresultant coefficient is non-zero; for A and B
+  // that is psc_j(y), the determinant of n − j rows of A's coefficients and m − j rows of B's. So
+  // (i) deg_y psc_j <= (n − j)·deg_y a + (m − j)·deg_y b < points, and (ii) by Hadamard on |y| = 1,
+  // with ‖A‖, ‖B‖ >= 1, each coefficient of psc_j is at most ‖A‖^n·‖B‖^m < 2^bound_bits / 2. At a
+  // point y0 modulo p that keeps both degrees in x, psc_j of the values is a unit times psc_j(y0),
+  // so a point meets only degrees the rational sequence meets. The reference is the most that a few
+  // sample points meet; a later point that meets more makes the run give up. Were the reference to
+  // lack some j with psc_j ≠ 0, every prime kept would have `points` points, each of them a root of
+  // psc_j modulo p, so by (i) p would divide psc_j; the primes kept have a product of at least
+  // 2^bound_bits, so by (ii) psc_j = 0. Hence a run that completes has the rational sequence's
+  // degrees at every point kept, and each of its steps there is the value of the rational one.
+  std::vector<std::int64_t> reference;
+  std::size_t first = 0;
+  for (; first < 8 && reference.empty(); ++first) {
+    const Zp F(word_prime(first));
+    auto ra = reduce_bivariate(a, F), rb = reduce_bivariate(b, F);
+    if (!ra || !rb) continue;
+    SequenceRun run;
+    for (u64 y = 1; y <= 4; ++y)
+      if (run_sequence(F, evaluate_at(F, *ra, y), evaluate_at(F, *rb, y), run) && run.degrees[0] == std::max(m, n) &&
+          run.degrees[1] == std::min(m, n) && run.degrees.size() > reference.size() &&
+          degrees_within(reference, run.degrees))
+        reference = run.degrees;
+  }
+  if (reference.empty()) return std::nullopt;
+
+  std::vector<u64> primes;
+  std::vector<std::array<WordPoly, 3>> values;  // resultant, s0, s1 per prime
+  std::uint64_t bits = 0;
+  std::size_t next = 0;
+  bool has_linear = false;
+  std::atomic<bool> give_up{false};
+  for (int round = 0; round < 4 && bits < bound_bits; ++round) {
+    const std::size_t want = static_cast<std::size_t>((bound_bits - bits) / 30 + 1) + (round > 0 ? 2 : 0);
+    std::vector<u64> batch(want);
+    for (auto& p : batch) p = word_prime(next++);
+    std::vector<std::optional<std::array<WordPoly, 3>>> got(want);
+    std::vector<char> linear_seen(want, 0);
+    for_each_parallel(want, 1, [&](std::size_t i) {
+      if (give_up.load(std::memory_order_relaxed)) return;
+      const Zp F(batch[i]);
+      auto ra = reduce_bivariate(a, F), rb = reduce_bivariate(b, F);
+      if (!ra || !rb) return;
+      std::vector<u64> ys;
+      std::vector<std::vector<u64>> vals(3);
+      SequenceRun run;
+      std::size_t misses = 0;
+      for (u64 y = 1; ys.size() < points; ++y) {
+        if ((y & 63) == 0) poll_interrupt();
+        if (run_sequence(F, evaluate_at(F, *ra, y), evaluate_at(F, *rb, y), run) && run.degrees == reference) {
+          ys.push_back(y);
+          vals[0].push_back(run.res);
+          vals[1].push_back(run.has_linear ? run.s0 : 0);
+          vals[2].push_back(run.has_linear ? run.s1 : 0);
+          linear_seen[i] = run.has_linear;
+          continue;
+        }
+        if (!run.degrees.empty() && run.degrees != reference && degrees_within(reference, run.degrees)) {
+          give_up = true;
+          return;
+        }
+        if (++misses > 8) return;  // the prime divides a leading coefficient of the sequence
+      }
+      // The values over the common denominator are integral.
+      const u64 scale = mod_word(den, F.p);
+      for (auto& v : vals)
+        for (auto& x : v) x = F.mul(x, scale);
+      auto polys = interpolate(F, ys, vals);
+      got[i] = std::array<WordPoly, 3>{std::move(polys[0]), std::move(polys[1]), std::move(polys[2])};
+    });
+    if (give_up) return std::nullopt;
+    for (std::size_t i = 0; i < want; ++i) {
+      if (!got[i]) continue;
+      primes.push_back(batch[i]);
+      values.push_back(std::move(*got[i]));
+      has_linear = linear_seen[i];
+      bits += static_cast<std::uint64_t>(std::bit_width(batch[i]) - 1);
+    }
+  }
+  if (bits < bound_bits) return std::nullopt;
+
+  // Joined in [0, M), read in (−M/2, M/2], and put over the common denominator.
+  const ModuliTree tree(primes, true);
+  Mpz half;
+  mpz_fdiv_q_2exp(half.get(), tree.product(), 1);
+  const std::size_t outputs = has_linear ? 3 : 1;
+  std::vector<std::vector<Fraction>> coeffs(outputs, std::vector<Fraction>(points));
+  for_each_parallel(outputs * points, 8, [&](std::size_t idx) {
+    const std::size_t k = idx / points, j = idx % points;
+    std::vector<u64> r(primes.size());
+    for (std::size_t i = 0; i < primes.size(); ++i) r[i] = values[i][k][j];
+    Mpz x;
+    tree.combine(r.data(), x);
+    if (mpz_cmp(x.get(), half.get()) > 0) mpz_sub(x.get(), x.get(), tree.product());
+    if (mpz_sgn(x.get()) == 0) return;
+    coeffs[k][j] = expect(Fraction::make(x.to_int(), den), "positive denominator");
+  });
+  FracPoly res(std::move(coeffs[0]));
+  if (res.is_zero()) return std::nullopt;
+  if (linear && has_linear) *linear = BiPoly(std::vector<FracPoly>{FracPoly(std::move(coeffs[1])), FracPoly(std::move(coeffs[2]))});
+  return res;
 }
 
 }  // namespace gy

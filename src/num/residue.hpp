@@ -145,6 +145,16 @@ std::uint64_t word_prime(std::size_t i);
 std::optional<FracPoly> inverse_mod_rational(const IntPoly& a, const IntPoly& m,
                                              const std::function<bool(const FracPoly&)>& accept);
 
+// The resultant of a and b with respect to x and, with `linear`, the remainder of degree one of their
+// subresultant sequence, exactly as resultant() gives them, for a and b of degree two or more in x.
+// Each remainder of that sequence is ± a subresultant, and the scalars it divides by are ± leading
+// coefficients of subresultants, so the same steps run over the residues at a point y = y0 give the
+// values at y0. They are taken at enough points for the degree in y, modulo enough word primes for a
+// bound on the coefficients of the determinants over the common denominator, interpolated and joined
+// by Chinese remaindering. Points where the sequence meets fewer degrees than it does over the
+// rationals are skipped. None when no such run is found (the caller then takes the direct way).
+std::optional<FracPoly> resultant_by_primes(const BiPoly& a, const BiPoly& b, BiPoly* linear);
+
 // Products modulo one fixed monic polynomial f of degree n >= 1.
 class WordPolyModulus {
  public:

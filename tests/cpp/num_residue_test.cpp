@@ -211,3 +211,110 @@ TEST(Residue, ModuliTreeAgreesWithPlainReduction) {
 
 }  // namespace
 }  // namespace gy
+
+namespace gy {
+namespace {
+
+Fraction random_fraction(std::mt19937_64& rng, int bits, bool fractional) {
+  Int num = Int(static_cast<std::int64_t>(rng() % (u64{1} << bits))) - Int(std::int64_t{1} << (bits - 1));
+  Int den = fractional ? Int(static_cast<std::int64_t>(rng() % 97 + 1)) : Int(1);
+  return expect(Fraction::make(num, den), "positive denominator");
+}
+
+// m(y − t·x) for m lowest degree first, as a field join forms it.
+BiPoly shifted(const FracPoly& m, std::int64_t t) {
+  const BiPoly lin = bivariate_from_vecs({{Fraction(), Fraction(Int(1))}, {Fraction(Int(-t))}});
+  BiPoly acc;
+  for (std::size_t j = m.coeffs.size(); j-- > 0;) {
+    acc = BiPoly::mul(acc, lin);
+    if (acc.coeffs.empty()) acc.coeffs.emplace_back();
+    acc.coeffs[0] = FracPoly::add(acc.coeffs[0], FracPoly::constant(m.coeffs[j]));
+    acc.trim();
+  }
+  return acc;
+}
+
+void expect_same_resultant(const BiPoly& a, const BiPoly& b, const std::string& what) {
+  BiPoly lin_old, lin_new;
+  const FracPoly old = expect(resultant(a, b, &lin_old), "resultant");
+  const auto fresh = resultant_by_primes(a, b, &lin_new);
+  ASSERT_TRUE(fresh.has_value()) << what;
+  EXPECT_EQ(old.to_string(), fresh->to_string()) << what;
+  ASSERT_EQ(lin_old.coeffs.size(), lin_new.coeffs.size()) << what;
+  for (std::size_t i = 0; i < lin_old.coeffs.size(); ++i)
+    EXPECT_EQ(lin_old.coeffs[i].to_string(), lin_new.coeffs[i].to_string()) << what << " linear x^" << i;
+}
+
+// The resultant and the remainder of degree one from primes against the subresultant sequence over
+// the rationals: joins of x^k − c with dense and sparse fractional polynomials, dense bivariate
+// pairs, and pairs whose sequences skip degrees.
+TEST(Residue, ResultantByPrimesMatchesSequence) {
+  std::mt19937_64 rng(29);
+  for (int round = 0; round < 24; ++round) {
+    const std::size_t k = 2 + rng() % 6, d = 2 + rng() % 7;
+    std::vector<Fraction> ca(k + 1, Fraction()), cb(d + 1);
+    ca[k] = Fraction(Int(round % 3 == 0 ? 3 : 1));
+    ca[0] = random_fraction(rng, 10 + round, round % 2 == 0);
+    for (auto& c : cb) c = (round % 4 == 1 && rng() % 2) ? Fraction() : random_fraction(rng, 8 + 2 * round, true);
+    cb[d] = random_fraction(rng, 6, true);
+    if (cb[d].is_zero()) cb[d] = Fraction(Int(1));
+    const BiPoly a = lift_constants(FracPoly(ca));
+    const BiPoly b = shifted(FracPoly(cb), 1 + round % 3);
+    expect_same_resultant(a, b, "join " + std::to_string(round));
+  }
+  for (int round = 0; round < 12; ++round) {
+    auto random_bi = [&](std::size_t dx, std::size_t dy, bool sparse) {
+      std::vector<std::vector<Fraction>> rows(dx + 1);
+      for (auto& row : rows) {
+        row.resize(dy + 1);
+        for (auto& c : row) c = sparse && rng() % 3 ? Fraction() : random_fraction(rng, 12, round % 2 == 1);
+      }
+      rows[dx][0] = Fraction(Int(1 + static_cast<std::int64_t>(rng() % 5)));
+      return bivariate_from_vecs(rows);
+    };
+    const BiPoly a = random_bi(2 + rng() % 5, rng() % 3, round % 3 == 2);
+    const BiPoly b = random_bi(2 + rng() % 5, 1 + rng() % 3, round % 3 == 2);
+    expect_same_resultant(a, b, "dense " + std::to_string(round));
+  }
+  // A join of radicals as an expression forms it: 122^(1/10) with (1/10)^(7/5) / 6.
+  {
+    std::vector<Fraction> ca(11), cb(6);
+    ca[10] = cb[5] = Fraction(Int(1));
+    ca[0] = Fraction(Int(-122));
+    cb[0] = expect(Fraction::make(Int(-1), Int::pow(Int(6), 5) * Int::pow(Int(10), 7)), "positive denominator");
+    expect_same_resultant(lift_constants(FracPoly(ca)), shifted(FracPoly(cb), 1), "radicals");
+  }
+  // x^4 + y and x^6 + x^2 + y: the sequence skips from degree 4 to 2 and below.
+  expect_same_resultant(bivariate_from_vecs({{Fraction(), Fraction(Int(1))}, {}, {}, {}, {Fraction(Int(1))}}),
+                        bivariate_from_vecs({{Fraction(), Fraction(Int(1))}, {}, {Fraction(Int(1))}, {}, {}, {}, {Fraction(Int(1))}}),
+                        "sparse");
+}
+
+// Pairs whose sample points all miss the degree one that the sequence over the rationals meets, so the
+// run's reference lacks it: x^3 + c(y)·x + y and x^2 − 2 leave the remainder (c + 2)·x + y, and
+// c + 2 vanishes at y = 1..4, or modulo the first three primes. Such a run gives no answer, or the
+// right one; never the remainder of degree one left out.
+TEST(Residue, ResultantByPrimesDistrustsAnUnluckyReference) {
+  auto f = [](std::int64_t c) { return Fraction(Int(c)); };
+  const Int primes = Int(static_cast<std::int64_t>(word_prime(0))) * Int(static_cast<std::int64_t>(word_prime(1))) *
+                     Int(static_cast<std::int64_t>(word_prime(2)));
+  const std::vector<std::vector<Fraction>> coefficient_of_x = {
+      {f(22), f(-50), f(35), f(-10), f(1)},  // (y − 1)(y − 2)(y − 3)(y − 4) − 2
+      {Fraction(primes - Int(2))},
+  };
+  const BiPoly b = bivariate_from_vecs({{f(-2)}, {}, {f(1)}});
+  for (const auto& c : coefficient_of_x) {
+    const BiPoly a = bivariate_from_vecs({{Fraction(), f(1)}, c, {}, {f(1)}});
+    BiPoly lin_old, lin_new;
+    const FracPoly old = expect(resultant(a, b, &lin_old), "resultant");
+    ASSERT_EQ(lin_old.degree(), 1);
+    const auto fresh = resultant_by_primes(a, b, &lin_new);
+    if (!fresh) continue;
+    EXPECT_EQ(old.to_string(), fresh->to_string());
+    ASSERT_EQ(lin_new.degree(), 1);
+    for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(lin_old.coeffs[i].to_string(), lin_new.coeffs[i].to_string());
+  }
+}
+
+}  // namespace
+}  // namespace gy
