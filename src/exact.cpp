@@ -24,12 +24,30 @@ namespace {
 
 Fraction one_fraction() { return Fraction(Int(1)); }
 
-// P / den coefficient by coefficient, reduced.
+// P / den coefficient by coefficient, reduced. Long coefficients first meet the gcd g of den and the
+// first non-zero coefficient: each one that g divides is reduced as P_i/g over den/g, a gcd of
+// shorter numbers (gcd(P_i, den) = g·gcd(P_i/g, den/g)).
 FracPoly over(const std::vector<Int>& p, const Int& den) {
   std::vector<Fraction> out(p.size());
-  const bool wide = !den.is_one() && reduce_in_parallel(p.size(), p.size() * den.bit_length());
+  if (den.is_one()) {
+    for (std::size_t i = 0; i < p.size(); ++i) out[i] = Fraction(p[i]);
+    return FracPoly(std::move(out));
+  }
+  const bool wide = reduce_in_parallel(p.size(), p.size() * den.bit_length());
+  std::size_t first = 0;
+  while (first < p.size() && p[first].is_zero()) ++first;
+  Int g(1), rest;
+  if (wide && den.sign() > 0 && first < p.size()) {
+    g = Int::gcd(p[first], den);
+    rest = den / g;
+    out[first] = Fraction::from_coprime(p[first] / g, rest);
+  }
   for_each_parallel(p.size(), wide ? 1 : p.size(), [&](std::size_t i) {
-    out[i] = den.is_one() ? Fraction(p[i]) : expect(Fraction::make(p[i], den), "denominator is non-zero");
+    if (i == first && wide && !rest.is_zero()) return;
+    if (!g.is_one() && !p[i].is_zero() && mpz_divisible_p(p[i].view().get(), g.view().get()))
+      out[i] = expect(Fraction::make(p[i] / g, rest), "denominator is non-zero");
+    else
+      out[i] = expect(Fraction::make(p[i], den), "denominator is non-zero");
   });
   return FracPoly(std::move(out));
 }
@@ -934,20 +952,105 @@ bool small_modulus(const IntPoly& m, const IntPoly& c) {
   return mb * 16 <= cb;
 }
 
-// c mod m for a monic m of degree d, c of degree d or more: one short product per term of m for
-// each term of c past d.
-std::vector<Int> remainder_monic(const IntPoly& c, const IntPoly& m) {
+// s·(c mod m) for m of degree d, c of degree d or more, and s making s·q integral for the quotient
+// q (s = 1 for a monic m; the power table's denominator, by Gauss's lemma as m is primitive, for c
+// of degree 2d or less): the terms of s·q from the top, each by one exact division by the leading
+// coefficient, and one product per non-zero term of m for each of them.
+std::vector<Int> remainder_scaled(const IntPoly& c, const IntPoly& m, const Int& s) {
   const std::size_t d = static_cast<std::size_t>(m.degree());
   std::vector<Mpz> r(c.coeffs.size());
   for (std::size_t i = 0; i < r.size(); ++i) r[i] = Mpz(c.coeffs[i]);
+  if (!s.is_one()) {
+    const auto sv = s.view();
+    for (auto& x : r) mpz_mul(x.get(), x.get(), sv.get());
+  }
+  std::vector<std::pair<std::size_t, Mpz>> terms;
+  for (std::size_t j = 0; j < d; ++j)
+    if (!m.coeffs[j].is_zero()) terms.emplace_back(j, Mpz(m.coeffs[j]));
+  const bool monic = m.lead().is_one();
+  const Mpz lead(m.lead());
+  Mpz q;
   for (std::size_t k = r.size(); k-- > d;) {
     if (mpz_sgn(r[k].get()) == 0) continue;
-    for (std::size_t j = 0; j < d; ++j)
-      if (!m.coeffs[j].is_zero()) mpz_submul(r[k - d + j].get(), r[k].get(), m.coeffs[j].view().get());
+    if (monic) mpz_swap(q.get(), r[k].get());
+    else mpz_divexact(q.get(), r[k].get(), lead.get());
+    for (const auto& [j, mj] : terms) mpz_submul(r[k - d + j].get(), q.get(), mj.get());
+    if (mpz_size(q.get()) > 64) poll_interrupt();
   }
   std::vector<Int> low(d);
   for (std::size_t j = 0; j < d; ++j) low[j] = r[j].to_int();
   return low;
+}
+
+// c mod m for a monic m of degree d, c of degree d or more: one short product per term of m for
+// each term of c past d.
+std::vector<Int> remainder_monic(const IntPoly& c, const IntPoly& m) { return remainder_scaled(c, m, Int(1)); }
+
+// s·(c mod m) through inv = s/rev(m) to at least k terms, k the number of c's terms past m's degree
+// d, when s·q is integral for the quotient q: s·q reversed is the k top terms of c, reversed, times
+// inv, and the remainder is s·c − (s·q)·m below x^d. Two long products.
+std::vector<Int> remainder_through_inverse(const IntPoly& c, const IntPoly& m, std::span<const Int> inv, const Int& s) {
+  const std::size_t d = static_cast<std::size_t>(m.degree());
+  const std::size_t top = c.coeffs.size() - 1, k = top - d + 1;
+  std::vector<Int> high(k);
+  for (std::size_t i = 0; i < k; ++i) high[i] = c.coeffs[top - i];
+  IntPoly head(std::vector<Int>(inv.begin(), inv.begin() + static_cast<std::ptrdiff_t>(std::min(k, inv.size()))));
+  IntPoly qrev = IntPoly::mul(IntPoly(std::move(high)), head);
+  std::vector<Int> q(k);
+  for (std::size_t i = 0; i < k && i < qrev.coeffs.size(); ++i) q[k - 1 - i] = std::move(qrev.coeffs[i]);
+  const IntPoly qm = IntPoly::mul(IntPoly(std::move(q)), m);
+  std::vector<Int> r(c.coeffs.begin(), c.coeffs.begin() + static_cast<std::ptrdiff_t>(d));
+  if (!s.is_one())
+    for (auto& x : r)
+      if (!x.is_zero()) x *= s;
+  for (std::size_t j = 0; j < d && j < qm.coeffs.size(); ++j) r[j] -= qm.coeffs[j];
+  return r;
+}
+
+// Rough costs in limb products: of a product of a- and b-limb integers (schoolbook for a short
+// factor, Karatsuba's exponent past it), and of a product of two n-limb integers through GMP's
+// transforms.
+double product_cost(double a, double b) {
+  if (a < b) std::swap(a, b);
+  return b < 32 ? a * b : a * 32 * std::pow(b / 32, 0.585);
+}
+double long_product_cost(double n) { return 64 * n * std::log2(n + 2); }
+
+enum class Reduction { table, terms, inverse };
+
+// How to bring c, of degree d up to 2d − 2, below the degree d of m with the power table's rows
+// (`powers`, over `s`): the table's product per entry and term of c past d; remainder_scaled's per
+// non-zero term of m and term of the quotient; or remainder_through_inverse's two long products.
+// All give the same integers; short c and work near the size limit of integers (where the table's
+// own products refuse it) keep the table.
+Reduction choose_reduction(const std::vector<IntPoly>& powers, const Int& s, const IntPoly& m, const IntPoly& c) {
+  std::uint64_t cb = 0, mb = 0, tb = 0;
+  for (const auto& x : c.coeffs) cb = std::max(cb, x.bit_length());
+  if (cb < 2048) return Reduction::table;
+  const std::size_t d = static_cast<std::size_t>(m.degree()), k = c.coeffs.size() - d;
+  for (const auto& x : m.coeffs) mb = std::max(mb, x.bit_length());
+  double table = 0;
+  for (std::size_t i = 0; i < k; ++i) {
+    if (c.coeffs[d + i].is_zero()) continue;
+    const double ci = static_cast<double>(c.coeffs[d + i].bit_length()) / 64 + 1;
+    for (const auto& x : powers[i].coeffs) {
+      tb = std::max(tb, x.bit_length());
+      if (!x.is_zero()) table += product_cost(ci, static_cast<double>(x.bit_length()) / 64 + 1);
+    }
+  }
+  const std::uint64_t sb = s.bit_length();
+  if (cb + sb + mb + tb + 64 > Int::kMaxBits) return Reduction::table;
+  const double q = static_cast<double>(cb + sb) / 64 + 1;
+  double terms = 0;
+  for (std::size_t j = 0; j < d; ++j)
+    if (!m.coeffs[j].is_zero()) terms += product_cost(q, static_cast<double>(m.coeffs[j].bit_length()) / 64 + 1);
+  terms *= static_cast<double>(k);
+  double inverse = std::numeric_limits<double>::infinity();
+  if (k >= 8)
+    inverse = long_product_cost(static_cast<double>(k) * static_cast<double>(cb + tb + 64) / 64) +
+              long_product_cost(static_cast<double>(d + 1) * static_cast<double>(cb + sb + mb + 64) / 64);
+  if (inverse < terms && inverse < table) return Reduction::inverse;
+  return terms < table ? Reduction::terms : Reduction::table;
 }
 }  // namespace
 
@@ -984,22 +1087,34 @@ IntPoly AlgebraicNumber::product_over_integers(const NumberField& f, const IntPo
   den = da * db;
   if (c.coeffs.size() <= d) return c;
   if (f.m_int_.lead().is_one() && small_modulus(f.m_int_, c)) return IntPoly(remainder_monic(c, f.m_int_));
-  if (!f.reversed_inverse_.is_zero()) {
-    // c = q·m + r: the k top coefficients of c, reversed, times 1/rev(m) give q reversed.
-    const std::size_t top = c.coeffs.size() - 1, k = top - d + 1;
-    std::vector<Int> high(k), inv;
-    for (std::size_t i = 0; i < k; ++i) high[i] = c.coeffs[top - i];
-    const auto& s = f.reversed_inverse_.coeffs;
-    inv.assign(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(std::min(k, s.size())));
-    IntPoly qrev = IntPoly::mul(IntPoly(std::move(high)), IntPoly(std::move(inv)));
-    std::vector<Int> q(k);
-    for (std::size_t i = 0; i < k && i < qrev.coeffs.size(); ++i) q[k - 1 - i] = std::move(qrev.coeffs[i]);
-    const IntPoly qm = IntPoly::mul(IntPoly(std::move(q)), f.m_int_);
-    std::vector<Int> r(c.coeffs.begin(), c.coeffs.begin() + static_cast<std::ptrdiff_t>(d));
-    for (std::size_t j = 0; j < d && j < qm.coeffs.size(); ++j) r[j] -= qm.coeffs[j];
+  if (!f.reversed_inverse_.is_zero())
+    return IntPoly(remainder_through_inverse(c, f.m_int_, f.reversed_inverse_.coeffs, Int(1)));
+  const Int& dt = f.powers_den_;
+  const Reduction how = choose_reduction(f.powers_int_, dt, f.m_int_, c);
+  if (how != Reduction::table) {
+    // The same integers as the table's sum below, dt·(c mod m). By Gauss's lemma (m is primitive)
+    // dt·q is integral, and so is dt/rev(m) to d + 1 terms, read off the table's top entries:
+    // dt/lc, then T_(l−1)[d − 1]/lc for the rows T_j = dt·(x^(d+j) mod m).
+    std::vector<Int> r;
+    if (how == Reduction::terms) {
+      r = remainder_scaled(c, f.m_int_, dt);
+    } else {
+      const Int& lc = f.m_int_.lead();
+      const std::size_t k = c.coeffs.size() - d;
+      std::vector<Int> inv(k);
+      inv[0] = expect(Int::div_exact(dt, lc), "lc divides the table's denominator");
+      for (std::size_t l = 1; l < k; ++l) {
+        const auto& row = f.powers_int_[l - 1].coeffs;
+        if (row.size() >= d) inv[l] = expect(Int::div_exact(row[d - 1], lc), "lc divides the table's top entries");
+      }
+      r = remainder_through_inverse(c, f.m_int_, inv, dt);
+    }
+    if (!dt.is_one()) {
+      den *= dt;
+      table = true;
+    }
     return IntPoly(std::move(r));
   }
-  const Int& dt = f.powers_den_;
   std::vector<Int> r(d);
   for (std::size_t j = 0; j < d; ++j) r[j] = dt.is_one() ? c.coeffs[j] : c.coeffs[j] * dt;
   for (std::size_t k = d; k < c.coeffs.size(); ++k) {

@@ -787,6 +787,68 @@ TEST(AlgebraicNumber, PowersAgreeWithRepeatedProducts) {
   }
 }
 
+// Products in non-monic fields of degree 30 by each way a product is brought below the degree (the
+// power table for short coefficients, the quotient's terms for a polynomial of short coefficients,
+// two long products through the inverse for one of long coefficients): against remainders over the
+// rationals, and products of numbers with long rational factors against the product of the short
+// numbers (through the table) times those factors, with denominators sharing a large factor with
+// the numerators and not; squares; and powers, whose products keep the unreduced integers.
+TEST(AlgebraicNumber, LargeProductsMatchRemainders) {
+  // Values as stored: each coefficient's numerator and denominator, in lowest terms.
+  auto parts = [](const FracPoly& p) {
+    std::vector<std::pair<Int, Int>> out;
+    for (const auto& x : p.coeffs) out.emplace_back(x.num(), x.den());
+    return out;
+  };
+  std::mt19937_64 rng(29);
+  auto big = [&](std::size_t bits) {
+    Int r(static_cast<std::int64_t>(rng() >> 1));
+    for (std::size_t b = 63; b < bits; b += 63) r = r.shl(63) + Int(static_cast<std::int64_t>(rng() >> 1));
+    return rng() % 2 ? r : -r;
+  };
+  auto small = [&] { return Int(static_cast<std::int64_t>(rng() % 2001) - 1000); };
+  const std::size_t d = 30;
+  const Int five = Int::pow(Int(5), 14'000);
+  const AlgebraicNumber up = rat(expect(Fraction::make(Int::pow(Int(3), 20'000), five), "up")), down = rat(Fraction(five));
+  for (bool long_terms : {false, true}) {
+    // L·x^d + L·g(x) + h for a short g: the table's denominator stays L², its entries near h².
+    const Int lc = Int(720).shl(long_terms ? 16000 : 4);
+    std::vector<Fraction> mc(d + 1);
+    for (std::size_t j = 1; j < d; ++j) mc[j] = Fraction(lc * small());
+    mc[0] = Fraction(long_terms ? big(16000) : small());
+    mc[d] = Fraction(lc);
+    const FracPoly m{std::move(mc)};
+    const FieldRef f = expect(NumberField::make_isolated(m, q(0), q(1)), "field");
+    for (std::size_t bits : {60, 3000}) {
+      const Int shared = Int::pow(Int(3), static_cast<std::uint32_t>(bits / 2));
+      auto draw = [&](bool common) {
+        std::vector<Fraction> c(d);
+        for (auto& x : c) {
+          Int den = Int(1).shl(rng() % (bits / 2 + 1));
+          if (common) den *= shared;
+          x = expect(Fraction::make(big(bits), den), "fraction");
+        }
+        return expect(AlgebraicNumber::from_polynomial(f, std::move(c)), "number");
+      };
+      for (bool common : {false, true}) {
+        const AlgebraicNumber a = draw(common), b = draw(!common);
+        const AlgebraicNumber ab = ok(a.mul(b)), sq = ok(a.mul(a));
+        if (!long_terms) {
+          EXPECT_EQ(parts(ab.value()), parts(expect(FracPoly::rem(FracPoly::mul(a.value(), b.value()), m), "rem"))) << bits;
+          EXPECT_EQ(parts(sq.value()), parts(expect(FracPoly::rem(FracPoly::mul(a.value(), a.value()), m), "rem"))) << bits;
+        }
+        if (bits == 60) {
+          // Long numerators, and denominators that cancel in part: 3^20000/5^14000 · 5^14000.
+          const AlgebraicNumber fa = ok(a.mul(up)), fb = ok(b.mul(down));
+          EXPECT_EQ(parts(ok(fa.mul(fb)).value()), parts(ok(ab.mul(ok(up.mul(down)))).value())) << long_terms;
+          EXPECT_EQ(parts(ok(fa.mul(fa)).value()), parts(ok(ok(sq.mul(up)).mul(up)).value())) << long_terms;
+        }
+        EXPECT_EQ(parts(ok(AlgebraicNumber::pow(f, a, Int(3))).value()), parts(ok(sq.mul(a)).value())) << bits;
+      }
+    }
+  }
+}
+
 // Powers of hundreds of millions of bits take their products only: no gcds of their size.
 TEST(AlgebraicNumber, LargePowersTakeNoGcds) {
   const double limit = std::getenv("GYRELLE_SANITIZED") ? 80 : 4;
