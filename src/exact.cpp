@@ -1,6 +1,7 @@
 #include "exact.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <bitset>
 #include <cmath>
@@ -14,6 +15,7 @@
 #include "num/interrupt.hpp"
 #include "num/residue.hpp"
 #include "num/siphash.hpp"
+#include "pool.hpp"
 
 namespace gy {
 
@@ -2763,10 +2765,8 @@ struct Scaled {
   Int e;
 };
 
-// gcd(e, a_0, a_1, …): one gcd of e with a combination of the a_k, then one more for each a_k it
-// does not divide (rarely any).
-Int common_content(const std::vector<Int>& a, const Int& e) {
-  if (e.is_one()) return e;
+// gcd(e, a combination of the a_k), which gcd(e, a_0, a_1, …) divides and nearly always equals.
+Int combined_gcd(const std::vector<Int>& a, const Int& e) {
   Mpz s, t;
   std::uint64_t w = 0x9e3779b97f4a7c15ull;
   for (const auto& x : a) {
@@ -2775,12 +2775,54 @@ Int common_content(const std::vector<Int>& a, const Int& e) {
     mpz_addmul_ui(s.get(), x.view().get(), (w >> 33) | 1);
   }
   mpz_gcd(t.get(), s.get(), e.view().get());
-  Int g = t.to_int();
+  return t.to_int();
+}
+
+// gcd(e, a_0, a_1, …): one gcd of e with a combination of the a_k, then one more for each a_k it
+// does not divide (rarely any).
+Int common_content(const std::vector<Int>& a, const Int& e) {
+  if (e.is_one()) return e;
+  Int g = combined_gcd(a, e);
   for (const auto& x : a) {
     if (g.is_one()) break;
     if (!x.is_zero() && !mpz_divisible_p(x.view().get(), g.view().get())) g = Int::gcd(g, x);
   }
   return g;
+}
+
+// The content shared by e and every a_k divided out of them, as common_content finds it; long
+// coefficients are tested and divided on the pool.
+Status divide_content(std::vector<Int>& a, Int& e) {
+  if (e.is_one()) return {};
+  std::uint64_t bits = 0;
+  for (const auto& x : a) bits += x.bit_length();
+  Int g;
+  if (reduce_in_parallel(a.size(), bits)) {
+    g = combined_gcd(a, e);
+    if (g.is_one()) return {};
+    std::atomic<bool> all{true};
+    for_each_parallel(a.size(), 4, [&](std::size_t i) {
+      if (!a[i].is_zero() && !mpz_divisible_p(a[i].view().get(), g.view().get())) all.store(false, std::memory_order_relaxed);
+    });
+    if (all.load()) {
+      std::atomic<bool> failed{false};
+      for_each_parallel(a.size(), 4, [&](std::size_t i) {
+        if (a[i].is_zero()) return;
+        auto q = Int::div_exact(a[i], g);
+        if (q) a[i] = std::move(*q);
+        else failed.store(true, std::memory_order_relaxed);
+      });
+      if (failed.load()) return fail(Error::other("inexact content division (this shouldn't happen)"));
+      e = GY_TRY(Int::div_exact(e, g));
+      return {};
+    }
+  }
+  g = common_content(a, e);
+  if (g.is_one()) return {};
+  for (auto& v : a)
+    if (!v.is_zero()) v = GY_TRY(Int::div_exact(v, g));
+  e = GY_TRY(Int::div_exact(e, g));
+  return {};
 }
 
 // a / e in lowest terms as a whole: a's value over a common denominator, the content shared with e
@@ -2798,7 +2840,100 @@ Result<Scaled> scaled_over(const AlgebraicNumber& v, Int e) {
   return Scaled{GY_TRY(AlgebraicNumber::make(v.field(), to_fractions(a))), std::move(e)};
 }
 
-Result<Scaled> scaled_mul(const Scaled& x, const Scaled& y) {
+// Products in the field whose operands have at least this many bits in all are split over the pool.
+constexpr std::uint64_t kPoolProductBits = std::uint64_t{1} << 20;
+
+std::uint64_t total_bits(const IntPoly& p) {
+  std::uint64_t n = 0;
+  for (const auto& c : p.coeffs) n += c.bit_length();
+  return n;
+}
+
+// a·b, or a² when `b` is null: for long operands of many terms, Karatsuba's three half products on
+// the pool (a = a0 + x^h·a1: a0·b0, a1·b1 and (a0 + a1)·(b0 + b1)).
+IntPoly product_on_pool(const IntPoly& a, const IntPoly* b) {
+  const IntPoly& y = b ? *b : a;
+  const std::size_t n = std::min(a.coeffs.size(), y.coeffs.size());
+  // The halves cost half as much again as the whole: worth it only with threads to share them.
+  if (n < 32 || pool::thread_count() < 2 || total_bits(a) + total_bits(y) < kPoolProductBits) return IntPoly::mul(a, y);
+  const std::size_t h = n / 2;
+  auto half = [h](const IntPoly& p, bool high) {
+    const auto mid = p.coeffs.begin() + static_cast<std::ptrdiff_t>(h);
+    return high ? IntPoly(std::vector<Int>(mid, p.coeffs.end())) : IntPoly(std::vector<Int>(p.coeffs.begin(), mid));
+  };
+  const IntPoly a0 = half(a, false), a1 = half(a, true);
+  const IntPoly sa = IntPoly::add(a0, a1);
+  IntPoly y0, y1, sy;
+  if (b) {
+    y0 = half(y, false);
+    y1 = half(y, true);
+    sy = IntPoly::add(y0, y1);
+  }
+  // A square stays a square in each part.
+  const std::array<std::pair<const IntPoly*, const IntPoly*>, 3> ops{
+      {{&a0, b ? &y0 : &a0}, {&a1, b ? &y1 : &a1}, {&sa, b ? &sy : &sa}}};
+  std::array<IntPoly, 3> part;
+  for_each_parallel(3, 1, [&](std::size_t i) {
+    const auto [p, q] = ops[i];
+    if (!p->is_zero() && !q->is_zero()) part[i] = IntPoly::mul(*p, *q);
+  });
+  std::vector<Int> c(a.coeffs.size() + y.coeffs.size() - 1);
+  auto add_at = [&](const IntPoly& v, std::size_t shift, bool negate) {
+    for (std::size_t k = 0; k < v.coeffs.size(); ++k)
+      if (!v.coeffs[k].is_zero()) {
+        if (negate) c[shift + k] -= v.coeffs[k];
+        else c[shift + k] += v.coeffs[k];
+      }
+  };
+  add_at(part[0], 0, false);
+  add_at(part[1], 2 * h, false);
+  add_at(part[2], h, false);
+  add_at(part[0], h, true);
+  add_at(part[1], h, true);
+  return IntPoly(std::move(c));
+}
+
+// c mod m for a monic m of degree d, as remainder_monic gives it: the top terms are taken in blocks,
+// each block's terms eliminated in turn within the block and then from every lower coefficient at
+// once, the lower coefficients on the pool.
+std::vector<Int> remainder_on_pool(const IntPoly& c, const IntPoly& m) {
+  const std::size_t d = static_cast<std::size_t>(m.degree());
+  if (c.coeffs.size() <= d + 32 || total_bits(c) < kPoolProductBits) return remainder_monic(c, m);
+  std::vector<Mpz> r(c.coeffs.size());
+  for (std::size_t i = 0; i < r.size(); ++i) r[i] = Mpz(c.coeffs[i]);
+  std::vector<Mpz> mz(d);
+  for (std::size_t j = 0; j < d; ++j) mz[j] = Mpz(m.coeffs[j]);
+  constexpr std::size_t kBlock = 16;
+  for (std::size_t hi = r.size(); hi > d;) {
+    poll_interrupt();
+    const std::size_t lo = std::max(d, hi > kBlock ? hi - kBlock : 0);
+    // Within the block: term k reaches r[k − d + j] for j < d, of which those at lo or above here.
+    for (std::size_t k = hi; k-- > lo;) {
+      if (mpz_sgn(r[k].get()) == 0) continue;
+      for (std::size_t t = std::max(lo, k - d); t < k; ++t) {
+        const std::size_t j = t + d - k;
+        if (mpz_sgn(mz[j].get()) != 0) mpz_submul(r[t].get(), r[k].get(), mz[j].get());
+      }
+    }
+    // Below the block: each coefficient t takes the terms k of the block with 0 <= t − k + d < d.
+    const std::size_t first = lo > d ? lo - d : 0;
+    for_each_parallel(lo - first, 4, [&](std::size_t i) {
+      const std::size_t t = first + i;
+      for (std::size_t k = lo; k < hi; ++k) {
+        if (t + d < k || t + d - k >= d) continue;
+        const std::size_t j = t + d - k;
+        if (mpz_sgn(r[k].get()) != 0 && mpz_sgn(mz[j].get()) != 0) mpz_submul(r[t].get(), r[k].get(), mz[j].get());
+      }
+    });
+    hi = lo;
+  }
+  std::vector<Int> low(d);
+  for (std::size_t j = 0; j < d; ++j) low[j] = r[j].to_int();
+  return low;
+}
+
+// x·y; `lowest`: with the content shared by its value and its scale divided out.
+Result<Scaled> scaled_mul(const Scaled& x, const Scaled& y, bool lowest = true) {
   const FieldRef& f = x.a.field();
   const IntPoly& m = f->integer_polynomial();
   if (m.lead().is_one() && !x.a.is_rational() && !y.a.is_rational()) {
@@ -2811,16 +2946,12 @@ Result<Scaled> scaled_mul(const Scaled& x, const Scaled& y) {
     };
     // A square passes one polynomial twice, which the product squares.
     const IntPoly xa = integral(x.a);
-    IntPoly c = &x == &y ? IntPoly::mul(xa, xa) : IntPoly::mul(xa, integral(y.a));
+    const IntPoly ya = &x == &y ? IntPoly() : integral(y.a);
+    IntPoly c = product_on_pool(xa, &x == &y ? nullptr : &ya);
     if (c.coeffs.size() > f->degree() && small_modulus(m, c)) {
-      std::vector<Int> r = remainder_monic(c, m);
+      std::vector<Int> r = remainder_on_pool(c, m);
       Int e = x.e * y.e;
-      const Int g = common_content(r, e);
-      if (!g.is_one()) {
-        for (auto& v : r)
-          if (!v.is_zero()) v = GY_TRY(Int::div_exact(v, g));
-        e = GY_TRY(Int::div_exact(e, g));
-      }
+      if (lowest) GY_CHECK(divide_content(r, e));
       return Scaled{GY_TRY(AlgebraicNumber::make(f, to_fractions(IntPoly(std::move(r))))), std::move(e)};
     }
   }
@@ -2861,7 +2992,8 @@ Result<bool> vanishes_at(const FracPoly& m, const AlgebraicNumber& x) {
       for (std::size_t j = 0; (k >> j) != 0; ++j) {
         if (((k >> j) & 1) == 0) continue;
         poll_interrupt();
-        p = p ? GY_TRY(scaled_mul(*p, squares[j])) : squares[j];
+        // The last product of a power only joins the sum, which does not need it in lowest terms.
+        p = p ? GY_TRY(scaled_mul(*p, squares[j], (k >> (j + 1)) != 0)) : squares[j];
       }
       if (!p) p = one;
       l = Int::lcm(l, p->e * m.coeffs[k].den());
