@@ -1,6 +1,7 @@
 #include "exact.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <bitset>
 #include <cmath>
@@ -1326,7 +1327,7 @@ std::vector<std::uint64_t> reduction_bits(const IntPoly& r, std::size_t top) {
 
 // u = s0 / s1 modulo r, over the rationals, as U / D: s0, s1 and r integral, r of degree n >= 1.
 // Residues modulo word primes are joined by Chinese remaindering and read back by rational
-// reconstruction, with primes added in doubling batches until a reconstruction is proven: modulo
+// reconstruction, with primes added in growing batches until a reconstruction is proven: modulo
 // every prime used, P = s1·U − D·s0 vanishes modulo r, so l^e·(P mod r), an integer polynomial, is
 // divisible by their product N; bounding it below N from the sizes makes it zero. None when s1 is
 // not invertible modulo r (or modulo too many primes).
@@ -1338,8 +1339,6 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
                                                                     const IntPoly& r) {
   const std::size_t n = static_cast<std::size_t>(r.degree());
   std::size_t next = 0, failed = 0, batch = 16;
-  Residues res;
-  res.x.resize(n);
   std::vector<std::uint64_t> reduction;
   const std::uint64_t s1_bits = max_bits(s1), s0_bits = max_bits(s0);
   // u modulo each of the next `count` primes, none where r drops its degree or s1 is not invertible;
@@ -1367,24 +1366,91 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     for (const auto& f : found) failed += f ? 0 : 1;
     return found;
   };
-  // The primes that gave a value, joined into res.
-  auto merge = [&](const std::vector<u64>& primes, std::vector<std::optional<WordPoly>>& found) {
-    std::vector<u64> used;
-    std::vector<WordPoly> values;
+  // Every prime that gave a value, with the value; and, joined as they come, the residue modulo
+  // their product N of a probe: a fixed combination Σ c_k·u_k with small weights, whose
+  // denominator is (but for a small factor, rarely) the common denominator D of u.
+  std::vector<u64> used;
+  std::vector<WordPoly> values;
+  std::vector<u64> weights(n);
+  for (std::size_t k = 0, state = 0x9e3779b97f4a7c15u; k < n; ++k) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    weights[k] = 1 + (state >> 56);
+  }
+  Residues probe;
+  probe.x.resize(1);
+  auto keep = [&](const std::vector<u64>& primes, std::vector<std::optional<WordPoly>>& found) {
+    std::vector<u64> batch_used;
+    std::vector<WordPoly> column;
     for (std::size_t i = 0; i < primes.size(); ++i) {
       if (!found[i]) continue;
+      const Zp F(primes[i]);
+      u64 sum = 0;
+      for (std::size_t k = 0; k < found[i]->size(); ++k) sum = F.add(sum, F.mul(weights[k], (*found[i])[k]));
+      batch_used.push_back(primes[i]);
+      column.push_back(WordPoly{sum});
       used.push_back(primes[i]);
       values.push_back(std::move(*found[i]));
     }
-    if (!used.empty()) crt_merge(res, crt_join(used, values, n));
+    if (!batch_used.empty()) crt_merge(probe, crt_join(batch_used, column, 1));
+  };
+  // U / D, with U ≡ D·u modulo N. The probe, read back as a fraction with 32 bits to spare on
+  // each side (else a fraction passes by chance), gives most of D; then D·u_k modulo every prime,
+  // joined, is the numerator when small, and otherwise is read back in turn.
+  auto reconstruct = [&]() -> std::optional<std::pair<std::vector<Mpz>, Mpz>> {
+    const Mpz& N = probe.n;
+    Mpz bound;
+    mpz_fdiv_q_2exp(bound.get(), N.get(), 1);
+    mpz_sqrt(bound.get(), bound.get());
+    mpz_fdiv_q_2exp(bound.get(), bound.get(), 32);
+    auto frac = rational_from_residue(probe.x[0].get(), N.get(), bound.get());
+    if (!frac) return std::nullopt;
+    poll_interrupt();
+    mpz_mul_2exp(bound.get(), bound.get(), 32);
+    Mpz& d = frac->second;
+    const ModuliTree tree(used, true);
+    std::vector<u64> dq(used.size());
+    tree.reduce(d.to_int(), dq.data());
+    Mpz half;
+    mpz_fdiv_q_2exp(half.get(), N.get(), 1);
+    Residues scaled;
+    scaled.x.resize(n);
+    mpz_set(scaled.n.get(), N.get());
+    std::atomic<bool> small{true};
+    std::vector<Zp> fields;
+    fields.reserve(used.size());
+    for (u64 q : used) fields.emplace_back(q);
+    for_each_parallel(n, 1, [&](std::size_t k) {
+      poll_interrupt();
+      std::vector<u64> w(used.size());
+      for (std::size_t i = 0; i < used.size(); ++i) w[i] = k < values[i].size() ? fields[i].mul(dq[i], values[i][k]) : 0;
+      tree.combine(w.data(), scaled.x[k]);
+      Mpz v;
+      if (mpz_cmp(scaled.x[k].get(), half.get()) > 0) mpz_sub(v.get(), scaled.x[k].get(), N.get());
+      else mpz_set(v.get(), scaled.x[k].get());
+      if (mpz_cmpabs(v.get(), bound.get()) > 0) small.store(false, std::memory_order_relaxed);
+    });
+    poll_interrupt();
+    if (small.load()) {
+      std::vector<Mpz> u(n);
+      for (std::size_t k = 0; k < n; ++k) {
+        if (mpz_cmp(scaled.x[k].get(), half.get()) > 0) mpz_sub(u[k].get(), scaled.x[k].get(), N.get());
+        else mpz_swap(u[k].get(), scaled.x[k].get());
+      }
+      return std::pair{std::move(u), std::move(d)};
+    }
+    auto rest = reconstruct_rational(scaled);
+    if (!rest) return std::nullopt;
+    mpz_mul(rest->second.get(), rest->second.get(), d.get());
+    return rest;
   };
   for (;;) {
     std::vector<u64> primes;
     auto found = solve_next(batch, primes);
     if (failed > 64 && failed * 4 > next) return std::nullopt;
-    merge(primes, found);
-    batch = next < 256 ? next : next / 2;  // doubling, then by half again: fewer primes past the need
-    auto candidate = reconstruct_rational(res);
+    keep(primes, found);
+    // Doubling, then by a sixteenth: few primes past the need, as a failed probe costs little.
+    batch = next < 256 ? next : std::max<std::size_t>(256, next / 16);
+    auto candidate = reconstruct();
     if (!candidate) continue;
     auto& [u, d] = *candidate;
     std::size_t top_u = n;
@@ -1400,11 +1466,11 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     const std::uint64_t bound = p_bits + w_bits + log2_ceil(deg_p + 1) + 1;
     // P also vanishes modulo r at a further prime where U ≡ D·u: short of the bound, the candidate
     // is checked modulo just as many more primes instead of being formed again from a larger N.
-    std::uint64_t have = mpz_sizeinbase(res.n.get(), 2);
+    std::uint64_t have = mpz_sizeinbase(probe.n.get(), 2);
     while (bound + 1 >= have) {
       std::vector<u64> more;
       // Each prime exceeds 2^30 and adds at least 30 bits.
-      auto values = solve_next(static_cast<std::size_t>((bound + 2 - have) / 30 + 1), more);
+      auto found_more = solve_next(static_cast<std::size_t>((bound + 2 - have) / 30 + 1), more);
       if (failed > 64 && failed * 4 > next) return std::nullopt;
       const ModuliTree tree(more);
       std::vector<u64> dq(more.size()), uq(more.size() * n);
@@ -1412,15 +1478,15 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
       for_each_parallel(n, 1, [&](std::size_t k) { tree.reduce(u[k].to_int(), uq.data() + k, n); });
       bool same = true;
       for (std::size_t i = 0; i < more.size() && same; ++i) {
-        if (!values[i]) continue;
+        if (!found_more[i]) continue;
         const Zp F(more[i]);
         for (std::size_t k = 0; k < n && same; ++k)
-          same = uq[i * n + k] == F.mul(dq[i], k < values[i]->size() ? (*values[i])[k] : 0);
+          same = uq[i * n + k] == F.mul(dq[i], k < found_more[i]->size() ? (*found_more[i])[k] : 0);
         // The product of the primes checked grows by at least this prime's 30 bits.
         if (same) have += 30;
       }
       if (!same) {
-        merge(more, values);
+        keep(more, found_more);
         break;
       }
     }
