@@ -2043,6 +2043,95 @@ std::pair<Fraction, Fraction> enclosure_at(const FracPoly& value, const Fraction
   return bounds_sum(value, lower, upper, false);
 }
 
+// Numbers m·2^e with m cut to kRoughBits bits, rounded down or up as each bound asks: bounds of
+// any size at the cost of short products.
+constexpr std::uint64_t kRoughBits = 128;
+// The bits the powers of an interval's end grow past which such bounds are tried first.
+constexpr std::uint64_t kRoughReach = 1024;
+struct Rough {
+  Mpz m;
+  std::int64_t e = 0;
+};
+
+std::int64_t rough_length(mpz_srcptr m) { return mpz_sgn(m) ? static_cast<std::int64_t>(mpz_sizeinbase(m, 2)) : 0; }
+
+void rough_round(Rough& x, bool up) {
+  const std::int64_t bits = rough_length(x.m.get());
+  if (bits <= static_cast<std::int64_t>(kRoughBits)) return;
+  const auto s = static_cast<std::uint64_t>(bits) - kRoughBits;
+  if (up) mpz_cdiv_q_2exp(x.m.get(), x.m.get(), s);
+  else mpz_fdiv_q_2exp(x.m.get(), x.m.get(), s);
+  x.e += static_cast<std::int64_t>(s);
+}
+
+Rough rough_of(mpz_srcptr v, bool up) {
+  Rough r;
+  mpz_set(r.m.get(), v);
+  rough_round(r, up);
+  return r;
+}
+
+// num / den, den > 0, times 2^e.
+Rough rough_quotient(mpz_srcptr num, mpz_srcptr den, std::int64_t e, bool up) {
+  const std::int64_t shift = static_cast<std::int64_t>(kRoughBits) + 2 + rough_length(den) - rough_length(num);
+  Mpz n, d;
+  mpz_set(n.get(), num);
+  mpz_set(d.get(), den);
+  if (shift >= 0) mpz_mul_2exp(n.get(), n.get(), static_cast<std::uint64_t>(shift));
+  else mpz_mul_2exp(d.get(), d.get(), static_cast<std::uint64_t>(-shift));
+  Rough r;
+  if (up) mpz_cdiv_q(r.m.get(), n.get(), d.get());
+  else mpz_fdiv_q(r.m.get(), n.get(), d.get());
+  r.e = e - shift;
+  rough_round(r, up);
+  return r;
+}
+
+Rough rough_mul(const Rough& a, const Rough& b, bool up) {
+  Rough r;
+  mpz_mul(r.m.get(), a.m.get(), b.m.get());
+  r.e = a.e + b.e;
+  rough_round(r, up);
+  return r;
+}
+
+// a + b. A term wholly below the other's last bit gives way to a power of two past it in the
+// rounding's direction (or zero), so that the terms are aligned by short shifts.
+Rough rough_add(const Rough& a, const Rough& b, bool up) {
+  if (mpz_sgn(a.m.get()) == 0) return b;
+  if (mpz_sgn(b.m.get()) == 0) return a;
+  auto past = [&](const Rough& v, std::int64_t e) {
+    Rough t;
+    const int s = mpz_sgn(v.m.get());
+    mpz_set_si(t.m.get(), up ? (s > 0 ? 1 : 0) : (s < 0 ? -1 : 0));
+    t.e = e;
+    return t;
+  };
+  const Rough* x = &a;
+  const Rough* y = &b;
+  Rough t;
+  if (b.e + rough_length(b.m.get()) < a.e - 2) {
+    t = past(b, a.e - 2);
+    y = &t;
+  } else if (a.e + rough_length(a.m.get()) < b.e - 2) {
+    t = past(a, b.e - 2);
+    x = &t;
+  }
+  Rough r;
+  r.e = std::min(x->e, y->e);
+  Mpz v;
+  mpz_mul_2exp(r.m.get(), x->m.get(), static_cast<std::uint64_t>(x->e - r.e));
+  mpz_mul_2exp(v.get(), y->m.get(), static_cast<std::uint64_t>(y->e - r.e));
+  mpz_add(r.m.get(), r.m.get(), v.get());
+  rough_round(r, up);
+  return r;
+}
+
+Fraction rough_fraction(const Rough& x) {
+  if (x.e >= 0) return Fraction(x.m.to_int().shl(static_cast<std::uint64_t>(x.e)));
+  return Fraction::make_unreduced(x.m.to_int(), Int(1).shl(static_cast<std::uint64_t>(-x.e)));
+}
+
 // Bounds, in fixed point, of the two ends enclosure_at gives for one number at intervals [lo, hi]
 // with lo >= 0, where they are Σ c_i·lo^i and Σ c_i·hi^i over the coefficients c_i = A_i / D of
 // each sign. The coefficients are rounded once to G fraction bits, the powers to P, so that a test
@@ -2066,6 +2155,14 @@ class FixedEnds {
   struct Bounds {
     Fraction a_lo, a_hi, b_lo, b_hi;
   };
+  // Looser bounds in floating point, for intervals reaching far past 1: the fixed point takes as
+  // many more bits as the powers grow, these stay short.
+  std::optional<Bounds> rough(const Fraction& lo, const Fraction& hi) const {
+    if (lo.sign() < 0 || hi < lo || hi.is_zero()) return std::nullopt;
+    const std::int64_t top = floor_log2(hi) + 1;
+    if (top <= 0 || (a_.coeffs.size() - 1) * static_cast<std::uint64_t>(top) < kRoughReach) return std::nullopt;
+    return rough_at(lo, hi);
+  }
   std::optional<Bounds> at(const Fraction& lo, const Fraction& hi) {
     if (lo.sign() < 0 || hi < lo) return std::nullopt;
     const std::size_t n = a_.coeffs.size() - 1;
@@ -2135,6 +2232,52 @@ class FixedEnds {
   }
 
  private:
+  // The same bounds in floating point, loose but cheap however far past 1 the interval reaches.
+  std::optional<Bounds> rough_at(const Fraction& lo, const Fraction& hi) const {
+    const std::size_t n = a_.coeffs.size() - 1;
+    // Bounds of x^i for x = lo and hi.
+    auto powers = [&](const Fraction& x, std::vector<Rough>& down, std::vector<Rough>& up) {
+      down.resize(n + 1);
+      up.resize(n + 1);
+      mpz_set_ui(down[0].m.get(), 1);
+      mpz_set_ui(up[0].m.get(), 1);
+      const Rough xd = rough_quotient(x.num().view().get(), x.den().view().get(), 0, false);
+      const Rough xu = rough_quotient(x.num().view().get(), x.den().view().get(), 0, true);
+      for (std::size_t i = 1; i <= n; ++i) {
+        down[i] = rough_mul(down[i - 1], xd, false);
+        up[i] = rough_mul(up[i - 1], xu, true);
+      }
+    };
+    std::vector<Rough> lo_d, lo_u, hi_d, hi_u;
+    powers(lo, lo_d, lo_u);
+    powers(hi, hi_d, hi_u);
+    Rough s[4];  // a_lo, a_hi, b_lo, b_hi times D
+    for (std::size_t i = 0; i <= n; ++i) {
+      const Int& c = a_.coeffs[i];
+      if (c.is_zero()) continue;
+      const bool positive = c.sign() > 0;
+      const Rough cd = rough_of(c.view().get(), false), cu = rough_of(c.view().get(), true);
+      // c·x over x in [xd, xu], x >= 0: at least cd·xd (cd·xu when cd < 0), at most cu·xu (cu·xd).
+      auto add = [&](Rough& lower, Rough& upper, const Rough& xd, const Rough& xu) {
+        lower = rough_add(lower, rough_mul(cd, mpz_sgn(cd.m.get()) >= 0 ? xd : xu, false), false);
+        upper = rough_add(upper, rough_mul(cu, mpz_sgn(cu.m.get()) >= 0 ? xu : xd, true), true);
+      };
+      add(s[0], s[1], positive ? lo_d[i] : hi_d[i], positive ? lo_u[i] : hi_u[i]);
+      add(s[2], s[3], positive ? hi_d[i] : lo_d[i], positive ? hi_u[i] : lo_u[i]);
+    }
+    // Over D: a lower bound divides a non-negative sum by the greater D, a negative one by the lesser.
+    const Rough dd = rough_of(d_.view().get(), false), du = rough_of(d_.view().get(), true);
+    Fraction out[4];
+    for (int k = 0; k < 4; ++k) {
+      const bool up = k & 1;
+      const Rough& den = (mpz_sgn(s[k].m.get()) >= 0) == !up ? du : dd;
+      const Rough end = rough_quotient(s[k].m.get(), den.m.get(), s[k].e - den.e, up);
+      if (end.e > (std::int64_t{1} << 26) || end.e < -(std::int64_t{1} << 26)) return std::nullopt;
+      out[k] = rough_fraction(end);
+    }
+    return Bounds{std::move(out[0]), std::move(out[1]), std::move(out[2]), std::move(out[3])};
+  }
+
   // floor(x·2^k) and ceil(x·2^k).
   static void scaled_floor(const Fraction& x, std::uint64_t k, Mpz& down, Mpz& up) {
     Mpz n(x.num());
@@ -2190,9 +2333,12 @@ class FixedEnds {
 template <class Decide, class Exact>
 bool enclosure_passes(FixedEnds* fixed, const FracPoly& value, const Fraction& lo, const Fraction& hi,
                       const Decide& decide, const Exact& exact) {
-  if (fixed)
+  if (fixed) {
+    if (auto b = fixed->rough(lo, hi))
+      if (std::optional<bool> r = decide(*b)) return *r;
     if (auto b = fixed->at(lo, hi))
       if (std::optional<bool> r = decide(*b)) return *r;
+  }
   auto [a, b] = enclosure_at(value, lo, hi);
   return exact(a, b);
 }
