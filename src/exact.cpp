@@ -1499,14 +1499,59 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
 
 namespace {
 
-// c·U_k / D for every k, each in lowest terms (reduced in parallel: each costs a gcd of the full size).
+// c·U_k / D for every k, each in lowest terms. A factor that U_k·c shares with D is made of the
+// primes of G = gcd(D, c·Π U_k mod D): each gcd is taken with S, the part of D made of those
+// primes, and D's gcds of the full size are only two or three in all when S is short.
 FracPoly fractions_over(const std::vector<Mpz>& u, const Int& scale, const Int& den) {
   std::vector<Fraction> out(u.size());
-  for_each_parallel(u.size(), 1, [&](std::size_t k) {
-    if (mpz_sgn(u[k].get()) == 0) return;
+  std::vector<std::size_t> nonzero;
+  for (std::size_t k = 0; k < u.size(); ++k)
+    if (mpz_sgn(u[k].get()) != 0) nonzero.push_back(k);
+  if (nonzero.empty()) return FracPoly(std::move(out));
+  const auto dv = den.view();
+  // Π U_k mod D, a product per chunk of coefficients in parallel.
+  const std::size_t chunks = std::min<std::size_t>(nonzero.size(), 8);
+  std::vector<Mpz> part(chunks);
+  for_each_parallel(chunks, 1, [&](std::size_t c) {
+    mpz_set_ui(part[c].get(), 1);
+    for (std::size_t j = c; j < nonzero.size(); j += chunks) {
+      poll_interrupt();
+      mpz_mul(part[c].get(), part[c].get(), u[nonzero[j]].get());
+      mpz_mod(part[c].get(), part[c].get(), dv.get());
+    }
+  });
+  Mpz g, t, t2;
+  mpz_mod(g.get(), scale.view().get(), dv.get());
+  for (const auto& x : part) {
+    mpz_mul(g.get(), g.get(), x.get());
+    mpz_mod(g.get(), g.get(), dv.get());
+  }
+  mpz_gcd(t.get(), g.get(), dv.get());
+  // S = gcd(D, G^(2^j)) once it stops growing.
+  for (;;) {
+    mpz_mul(t2.get(), t.get(), t.get());
+    mpz_gcd(t2.get(), t2.get(), dv.get());
+    if (mpz_cmp(t2.get(), t.get()) == 0) break;
+    mpz_swap(t.get(), t2.get());
+  }
+  const Int S = t.to_int();
+  for_each_parallel(nonzero.size(), 1, [&](std::size_t j) {
+    const std::size_t k = nonzero[j];
     Int x = u[k].to_int();
     if (!scale.is_one()) x = x * scale;
-    out[k] = expect(Fraction::make(std::move(x), den), "positive denominator");
+    if (S.is_one()) {
+      out[k] = Fraction::from_coprime(std::move(x), den);
+      return;
+    }
+    Mpz r;
+    mpz_mod(r.get(), x.view().get(), S.view().get());
+    mpz_gcd(r.get(), r.get(), S.view().get());
+    if (mpz_cmp_ui(r.get(), 1) == 0) {
+      out[k] = Fraction::from_coprime(std::move(x), den);
+      return;
+    }
+    const Int gk = r.to_int();
+    out[k] = Fraction::from_coprime(x / gk, den / gk);
   });
   return FracPoly(std::move(out));
 }
