@@ -1301,6 +1301,122 @@ std::uint64_t norm_bits(const IntPoly& p) {
 }
 
 
+// Numbers m·2^e with m cut to kRoughBits bits, rounded down or up as each bound asks: bounds of
+// any size at the cost of short products.
+constexpr std::uint64_t kRoughBits = 128;
+// The bits the powers of an interval's end grow past which such bounds are tried first.
+constexpr std::uint64_t kRoughReach = 1024;
+struct Rough {
+  Mpz m;
+  std::int64_t e = 0;
+};
+
+std::int64_t rough_length(mpz_srcptr m) { return mpz_sgn(m) ? static_cast<std::int64_t>(mpz_sizeinbase(m, 2)) : 0; }
+
+void rough_round(Rough& x, bool up) {
+  const std::int64_t bits = rough_length(x.m.get());
+  if (bits <= static_cast<std::int64_t>(kRoughBits)) return;
+  const auto s = static_cast<std::uint64_t>(bits) - kRoughBits;
+  if (up) mpz_cdiv_q_2exp(x.m.get(), x.m.get(), s);
+  else mpz_fdiv_q_2exp(x.m.get(), x.m.get(), s);
+  x.e += static_cast<std::int64_t>(s);
+}
+
+Rough rough_of(mpz_srcptr v, bool up) {
+  Rough r;
+  mpz_set(r.m.get(), v);
+  rough_round(r, up);
+  return r;
+}
+
+// num / den, den > 0, times 2^e.
+Rough rough_quotient(mpz_srcptr num, mpz_srcptr den, std::int64_t e, bool up) {
+  const std::int64_t shift = static_cast<std::int64_t>(kRoughBits) + 2 + rough_length(den) - rough_length(num);
+  Mpz n, d;
+  mpz_set(n.get(), num);
+  mpz_set(d.get(), den);
+  if (shift >= 0) mpz_mul_2exp(n.get(), n.get(), static_cast<std::uint64_t>(shift));
+  else mpz_mul_2exp(d.get(), d.get(), static_cast<std::uint64_t>(-shift));
+  Rough r;
+  if (up) mpz_cdiv_q(r.m.get(), n.get(), d.get());
+  else mpz_fdiv_q(r.m.get(), n.get(), d.get());
+  r.e = e - shift;
+  rough_round(r, up);
+  return r;
+}
+
+Rough rough_mul(const Rough& a, const Rough& b, bool up) {
+  Rough r;
+  mpz_mul(r.m.get(), a.m.get(), b.m.get());
+  r.e = a.e + b.e;
+  rough_round(r, up);
+  return r;
+}
+
+// a + b. A term wholly below the other's last bit gives way to a power of two past it in the
+// rounding's direction (or zero), so that the terms are aligned by short shifts.
+Rough rough_add(const Rough& a, const Rough& b, bool up) {
+  if (mpz_sgn(a.m.get()) == 0) return b;
+  if (mpz_sgn(b.m.get()) == 0) return a;
+  auto past = [&](const Rough& v, std::int64_t e) {
+    Rough t;
+    const int s = mpz_sgn(v.m.get());
+    mpz_set_si(t.m.get(), up ? (s > 0 ? 1 : 0) : (s < 0 ? -1 : 0));
+    t.e = e;
+    return t;
+  };
+  const Rough* x = &a;
+  const Rough* y = &b;
+  Rough t;
+  if (b.e + rough_length(b.m.get()) < a.e - 2) {
+    t = past(b, a.e - 2);
+    y = &t;
+  } else if (a.e + rough_length(a.m.get()) < b.e - 2) {
+    t = past(a, b.e - 2);
+    x = &t;
+  }
+  Rough r;
+  r.e = std::min(x->e, y->e);
+  Mpz v;
+  mpz_mul_2exp(r.m.get(), x->m.get(), static_cast<std::uint64_t>(x->e - r.e));
+  mpz_mul_2exp(v.get(), y->m.get(), static_cast<std::uint64_t>(y->e - r.e));
+  mpz_add(r.m.get(), r.m.get(), v.get());
+  rough_round(r, up);
+  return r;
+}
+
+Fraction rough_fraction(const Rough& x) {
+  if (x.e >= 0) return Fraction(x.m.to_int().shl(static_cast<std::uint64_t>(x.e)));
+  return Fraction::make_unreduced(x.m.to_int(), Int(1).shl(static_cast<std::uint64_t>(-x.e)));
+}
+
+// reduction_bits' sizes bounded from above without the long products: each |coefficient| is
+// bounded through |l·v_(i−1) − c·r_i| <= |l|·|v_(i−1)| + |c|·|r_i| in short floating point rounded up.
+// As tight where r is sparse; looser where the exact values cancel.
+std::vector<std::uint64_t> reduction_bound(const IntPoly& r, std::size_t top) {
+  const std::size_t n = static_cast<std::size_t>(r.degree());
+  const std::size_t e = top + 1 > n ? top + 1 - n : 0;
+  const std::uint64_t lb = r.lead().bit_length();
+  std::vector<std::uint64_t> out(top + 1, e * lb + 1);
+  std::vector<Rough> rc(n + 1);
+  for (std::size_t i = 0; i <= n; ++i) {
+    mpz_abs(rc[i].m.get(), r.coeffs[i].view().get());
+    rough_round(rc[i], true);
+  }
+  std::vector<Rough> v(n);
+  mpz_set_ui(v[n - 1].m.get(), 1);
+  for (std::size_t k = n; k <= top; ++k) {
+    if ((k & 15) == 0) poll_interrupt();
+    const Rough c = v[n - 1];
+    for (std::size_t i = n; i-- > 1;) v[i] = rough_add(rough_mul(rc[n], v[i - 1], true), rough_mul(c, rc[i], true), true);
+    v[0] = rough_mul(c, rc[0], true);
+    std::int64_t b = 0;
+    for (const auto& x : v) b = std::max(b, x.e + rough_length(x.m.get()));
+    out[k] = static_cast<std::uint64_t>(std::max<std::int64_t>(b, 0)) + (e - (k + 1 - n)) * lb + 1;
+  }
+  return out;
+}
+
 // Bits b_k, for k up to `top`, with every coefficient of l^(e − max(0, k − n + 1))·(y^k mod r)
 // below 2^b_k once multiplied by l^e, e = max(0, top − n + 1): the sizes of reducing y^k modulo r,
 // scaled to integers (l = lead(r), n = deg r).
@@ -1339,7 +1455,7 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
                                                                     const IntPoly& r) {
   const std::size_t n = static_cast<std::size_t>(r.degree());
   std::size_t next = 0, failed = 0, batch = 16;
-  std::vector<std::uint64_t> reduction;
+  std::vector<std::uint64_t> reduction, reduction_rough;
   const std::uint64_t s1_bits = max_bits(s1), s0_bits = max_bits(s0);
   // u modulo each of the next `count` primes, none where r drops its degree or s1 is not invertible;
   // the inputs are reduced modulo a group of primes at a time, through one remainder tree.
@@ -1456,17 +1572,25 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     std::size_t top_u = n;
     while (top_u > 0 && mpz_sgn(u[top_u - 1].get()) == 0) --top_u;
     const std::size_t deg_p = std::max<std::size_t>(s1.coeffs.size() + top_u, s0.coeffs.size() + 1) - 2;
-    if (reduction.size() <= deg_p) reduction = reduction_bits(r, std::max(deg_p, n - 1));
     const std::uint64_t d_bits = mpz_sizeinbase(d.get(), 2);
     const std::uint64_t p_bits =
         std::max(s1_bits + max_bits(u) + log2_ceil(std::min(s1.coeffs.size(), top_u) + 1), d_bits + s0_bits) + 1;
-    std::uint64_t w_bits = 0;
-    for (std::size_t k = 0; k <= deg_p; ++k) w_bits = std::max(w_bits, reduction[k]);
     // Entry i of l^e·(P mod r) is at most Σ_k |P_k|·|l^e·(y^k mod r)_i|.
-    const std::uint64_t bound = p_bits + w_bits + log2_ceil(deg_p + 1) + 1;
+    auto bound_from = [&](const std::vector<std::uint64_t>& sizes) {
+      std::uint64_t w_bits = 0;
+      for (std::size_t k = 0; k <= deg_p; ++k) w_bits = std::max(w_bits, sizes[k]);
+      return p_bits + w_bits + log2_ceil(deg_p + 1) + 1;
+    };
+    std::uint64_t have = mpz_sizeinbase(probe.n.get(), 2);
+    // The sizes of y^k mod r are bounded cheaply first, and formed exactly only when that falls short.
+    if (reduction_rough.size() <= deg_p) reduction_rough = reduction_bound(r, std::max(deg_p, n - 1));
+    std::uint64_t bound = bound_from(reduction_rough);
+    if (bound + 1 >= have) {
+      if (reduction.size() <= deg_p) reduction = reduction_bits(r, std::max(deg_p, n - 1));
+      bound = bound_from(reduction);
+    }
     // P also vanishes modulo r at a further prime where U ≡ D·u: short of the bound, the candidate
     // is checked modulo just as many more primes instead of being formed again from a larger N.
-    std::uint64_t have = mpz_sizeinbase(probe.n.get(), 2);
     while (bound + 1 >= have) {
       std::vector<u64> more;
       // Each prime exceeds 2^30 and adds at least 30 bits.
@@ -2086,95 +2210,6 @@ std::pair<Fraction, Fraction> enclosure_at(const FracPoly& value, const Fraction
   }
   power_bounds(lo, hi, n, lower, upper);
   return bounds_sum(value, lower, upper, false);
-}
-
-// Numbers m·2^e with m cut to kRoughBits bits, rounded down or up as each bound asks: bounds of
-// any size at the cost of short products.
-constexpr std::uint64_t kRoughBits = 128;
-// The bits the powers of an interval's end grow past which such bounds are tried first.
-constexpr std::uint64_t kRoughReach = 1024;
-struct Rough {
-  Mpz m;
-  std::int64_t e = 0;
-};
-
-std::int64_t rough_length(mpz_srcptr m) { return mpz_sgn(m) ? static_cast<std::int64_t>(mpz_sizeinbase(m, 2)) : 0; }
-
-void rough_round(Rough& x, bool up) {
-  const std::int64_t bits = rough_length(x.m.get());
-  if (bits <= static_cast<std::int64_t>(kRoughBits)) return;
-  const auto s = static_cast<std::uint64_t>(bits) - kRoughBits;
-  if (up) mpz_cdiv_q_2exp(x.m.get(), x.m.get(), s);
-  else mpz_fdiv_q_2exp(x.m.get(), x.m.get(), s);
-  x.e += static_cast<std::int64_t>(s);
-}
-
-Rough rough_of(mpz_srcptr v, bool up) {
-  Rough r;
-  mpz_set(r.m.get(), v);
-  rough_round(r, up);
-  return r;
-}
-
-// num / den, den > 0, times 2^e.
-Rough rough_quotient(mpz_srcptr num, mpz_srcptr den, std::int64_t e, bool up) {
-  const std::int64_t shift = static_cast<std::int64_t>(kRoughBits) + 2 + rough_length(den) - rough_length(num);
-  Mpz n, d;
-  mpz_set(n.get(), num);
-  mpz_set(d.get(), den);
-  if (shift >= 0) mpz_mul_2exp(n.get(), n.get(), static_cast<std::uint64_t>(shift));
-  else mpz_mul_2exp(d.get(), d.get(), static_cast<std::uint64_t>(-shift));
-  Rough r;
-  if (up) mpz_cdiv_q(r.m.get(), n.get(), d.get());
-  else mpz_fdiv_q(r.m.get(), n.get(), d.get());
-  r.e = e - shift;
-  rough_round(r, up);
-  return r;
-}
-
-Rough rough_mul(const Rough& a, const Rough& b, bool up) {
-  Rough r;
-  mpz_mul(r.m.get(), a.m.get(), b.m.get());
-  r.e = a.e + b.e;
-  rough_round(r, up);
-  return r;
-}
-
-// a + b. A term wholly below the other's last bit gives way to a power of two past it in the
-// rounding's direction (or zero), so that the terms are aligned by short shifts.
-Rough rough_add(const Rough& a, const Rough& b, bool up) {
-  if (mpz_sgn(a.m.get()) == 0) return b;
-  if (mpz_sgn(b.m.get()) == 0) return a;
-  auto past = [&](const Rough& v, std::int64_t e) {
-    Rough t;
-    const int s = mpz_sgn(v.m.get());
-    mpz_set_si(t.m.get(), up ? (s > 0 ? 1 : 0) : (s < 0 ? -1 : 0));
-    t.e = e;
-    return t;
-  };
-  const Rough* x = &a;
-  const Rough* y = &b;
-  Rough t;
-  if (b.e + rough_length(b.m.get()) < a.e - 2) {
-    t = past(b, a.e - 2);
-    y = &t;
-  } else if (a.e + rough_length(a.m.get()) < b.e - 2) {
-    t = past(a, b.e - 2);
-    x = &t;
-  }
-  Rough r;
-  r.e = std::min(x->e, y->e);
-  Mpz v;
-  mpz_mul_2exp(r.m.get(), x->m.get(), static_cast<std::uint64_t>(x->e - r.e));
-  mpz_mul_2exp(v.get(), y->m.get(), static_cast<std::uint64_t>(y->e - r.e));
-  mpz_add(r.m.get(), r.m.get(), v.get());
-  rough_round(r, up);
-  return r;
-}
-
-Fraction rough_fraction(const Rough& x) {
-  if (x.e >= 0) return Fraction(x.m.to_int().shl(static_cast<std::uint64_t>(x.e)));
-  return Fraction::make_unreduced(x.m.to_int(), Int(1).shl(static_cast<std::uint64_t>(-x.e)));
 }
 
 // Bounds, in fixed point, of the two ends enclosure_at gives for one number at intervals [lo, hi]
