@@ -1512,7 +1512,76 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
   // U / D, with U ≡ D·u modulo N. The probe, read back as a fraction with 32 bits to spare on
   // each side (else a fraction passes by chance), gives most of D; then D·u_k modulo every prime,
   // joined, is the numerator when small, and otherwise is read back in turn.
-  auto reconstruct = [&]() -> std::optional<std::pair<std::vector<Mpz>, Mpz>> {
+  // A bound in bits on l^e·(P mod r) for a candidate U / D (see above), from the sizes `sizes` of
+  // y^k mod r; and the degree of P.
+  auto degree_of_p = [&](const std::vector<Mpz>& u) {
+    std::size_t top_u = n;
+    while (top_u > 0 && mpz_sgn(u[top_u - 1].get()) == 0) --top_u;
+    return std::pair{std::max<std::size_t>(s1.coeffs.size() + top_u, s0.coeffs.size() + 1) - 2, top_u};
+  };
+  auto proof_bits = [&](std::uint64_t u_bits, std::uint64_t d_bits, std::size_t top_u, std::size_t deg_p,
+                        const std::vector<std::uint64_t>& sizes) {
+    const std::uint64_t p_bits =
+        std::max(s1_bits + u_bits + log2_ceil(std::min(s1.coeffs.size(), top_u) + 1), d_bits + s0_bits) + 1;
+    // Entry i of l^e·(P mod r) is at most Σ_k |P_k|·|l^e·(y^k mod r)_i|.
+    std::uint64_t w_bits = 0;
+    for (std::size_t k = 0; k <= deg_p; ++k) w_bits = std::max(w_bits, sizes[k]);
+    return p_bits + w_bits + log2_ceil(deg_p + 1) + 1;
+  };
+  auto rough_sizes = [&](std::size_t deg_p) -> const std::vector<std::uint64_t>& {
+    if (reduction_rough.size() <= deg_p) reduction_rough = reduction_bound(r, std::max(deg_p, n - 1));
+    return reduction_rough;
+  };
+  // U / D with U ≡ D·u modulo the product of the primes it was formed from, and that product's
+  // length in bits.
+  struct Candidate {
+    std::vector<Mpz> u;
+    Mpz d;
+    std::uint64_t have;
+  };
+  // D·u_k modulo the first `count` primes, joined, and whether all are small, as numerators: for
+  // the `whole` set at most the square root of half the product (else their residues come back
+  // to be read in turn); for a part at most the product over 2^34 (else none).
+  auto numerators = [&](const Mpz& d, std::size_t count, bool whole) -> std::optional<std::pair<Residues, bool>> {
+    const std::vector<u64> primes(used.begin(), used.begin() + static_cast<std::ptrdiff_t>(count));
+    const ModuliTree tree(primes, true);
+    std::vector<u64> dq(count);
+    tree.reduce(d.to_int(), dq.data());
+    Residues scaled;
+    scaled.x.resize(n);
+    mpz_set(scaled.n.get(), tree.product());
+    const Mpz& N = scaled.n;
+    Mpz half, bound;
+    mpz_fdiv_q_2exp(half.get(), N.get(), 1);
+    if (whole) mpz_sqrt(bound.get(), half.get());  // as reconstruct_rational reads them
+    else mpz_fdiv_q_2exp(bound.get(), N.get(), 34);
+    std::vector<Zp> fields;
+    fields.reserve(count);
+    for (u64 q : primes) fields.emplace_back(q);
+    std::atomic<bool> small{true};
+    for_each_parallel(n, 1, [&](std::size_t k) {
+      poll_interrupt();
+      if (!whole && !small.load(std::memory_order_relaxed)) return;
+      std::vector<u64> w(count);
+      for (std::size_t i = 0; i < count; ++i) w[i] = k < values[i].size() ? fields[i].mul(dq[i], values[i][k]) : 0;
+      tree.combine(w.data(), scaled.x[k]);
+      Mpz v;
+      if (mpz_cmp(scaled.x[k].get(), half.get()) > 0) mpz_sub(v.get(), scaled.x[k].get(), N.get());
+      else mpz_set(v.get(), scaled.x[k].get());
+      if (mpz_cmpabs(v.get(), bound.get()) > 0) small.store(false, std::memory_order_relaxed);
+    });
+    poll_interrupt();
+    if (!small.load() && !whole) return std::nullopt;
+    if (small.load())
+      for (auto& x : scaled.x)
+        if (mpz_cmp(x.get(), half.get()) > 0) mpz_sub(x.get(), x.get(), N.get());
+    return std::pair{std::move(scaled), small.load()};
+  };
+  // The probe, read back as a fraction with 32 bits to spare on each side (else a fraction passes
+  // by chance), gives most of D. The numerators need about half the primes the probe does: they are
+  // first formed from just enough of them for their size and the proof, by the probe's numerator;
+  // from all of them when that falls short, read back in turn where not small.
+  auto reconstruct = [&]() -> std::optional<Candidate> {
     const Mpz& N = probe.n;
     Mpz bound;
     mpz_fdiv_q_2exp(bound.get(), N.get(), 1);
@@ -1521,43 +1590,26 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     auto frac = rational_from_residue(probe.x[0].get(), N.get(), bound.get());
     if (!frac) return std::nullopt;
     poll_interrupt();
-    mpz_mul_2exp(bound.get(), bound.get(), 32);
     Mpz& d = frac->second;
-    const ModuliTree tree(used, true);
-    std::vector<u64> dq(used.size());
-    tree.reduce(d.to_int(), dq.data());
-    Mpz half;
-    mpz_fdiv_q_2exp(half.get(), N.get(), 1);
-    Residues scaled;
-    scaled.x.resize(n);
-    mpz_set(scaled.n.get(), N.get());
-    std::atomic<bool> small{true};
-    std::vector<Zp> fields;
-    fields.reserve(used.size());
-    for (u64 q : used) fields.emplace_back(q);
-    for_each_parallel(n, 1, [&](std::size_t k) {
-      poll_interrupt();
-      std::vector<u64> w(used.size());
-      for (std::size_t i = 0; i < used.size(); ++i) w[i] = k < values[i].size() ? fields[i].mul(dq[i], values[i][k]) : 0;
-      tree.combine(w.data(), scaled.x[k]);
-      Mpz v;
-      if (mpz_cmp(scaled.x[k].get(), half.get()) > 0) mpz_sub(v.get(), scaled.x[k].get(), N.get());
-      else mpz_set(v.get(), scaled.x[k].get());
-      if (mpz_cmpabs(v.get(), bound.get()) > 0) small.store(false, std::memory_order_relaxed);
-    });
-    poll_interrupt();
-    if (small.load()) {
-      std::vector<Mpz> u(n);
-      for (std::size_t k = 0; k < n; ++k) {
-        if (mpz_cmp(scaled.x[k].get(), half.get()) > 0) mpz_sub(u[k].get(), scaled.x[k].get(), N.get());
-        else mpz_swap(u[k].get(), scaled.x[k].get());
+    const std::uint64_t a_bits = mpz_sizeinbase(frac->first.get(), 2), d_bits = mpz_sizeinbase(d.get(), 2);
+    const std::size_t deg_most = std::max<std::size_t>(s1.coeffs.size() + n, s0.coeffs.size() + 1) - 2;
+    const std::uint64_t target =
+        std::max(proof_bits(a_bits + 64, d_bits, n, deg_most, rough_sizes(deg_most)), a_bits + 64) + 64;
+    const std::size_t count = static_cast<std::size_t>(target / 30 + 1);
+    if (count < used.size()) {
+      if (auto part = numerators(d, count, false)) {
+        Candidate c{std::move(part->first.x), d, mpz_sizeinbase(part->first.n.get(), 2)};
+        const auto [deg_p, top_u] = degree_of_p(c.u);
+        if (proof_bits(max_bits(c.u), d_bits, top_u, deg_p, rough_sizes(deg_p)) + 1 < c.have) return c;
       }
-      return std::pair{std::move(u), std::move(d)};
     }
-    auto rest = reconstruct_rational(scaled);
+    auto all = numerators(d, used.size(), true);
+    const std::uint64_t have = mpz_sizeinbase(all->first.n.get(), 2);
+    if (all->second) return Candidate{std::move(all->first.x), std::move(d), have};
+    auto rest = reconstruct_rational(all->first);
     if (!rest) return std::nullopt;
     mpz_mul(rest->second.get(), rest->second.get(), d.get());
-    return rest;
+    return Candidate{std::move(rest->first), std::move(rest->second), have};
   };
   for (;;) {
     std::vector<u64> primes;
@@ -1568,26 +1620,14 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     batch = next < 256 ? next : std::max<std::size_t>(256, next / 16);
     auto candidate = reconstruct();
     if (!candidate) continue;
-    auto& [u, d] = *candidate;
-    std::size_t top_u = n;
-    while (top_u > 0 && mpz_sgn(u[top_u - 1].get()) == 0) --top_u;
-    const std::size_t deg_p = std::max<std::size_t>(s1.coeffs.size() + top_u, s0.coeffs.size() + 1) - 2;
-    const std::uint64_t d_bits = mpz_sizeinbase(d.get(), 2);
-    const std::uint64_t p_bits =
-        std::max(s1_bits + max_bits(u) + log2_ceil(std::min(s1.coeffs.size(), top_u) + 1), d_bits + s0_bits) + 1;
-    // Entry i of l^e·(P mod r) is at most Σ_k |P_k|·|l^e·(y^k mod r)_i|.
-    auto bound_from = [&](const std::vector<std::uint64_t>& sizes) {
-      std::uint64_t w_bits = 0;
-      for (std::size_t k = 0; k <= deg_p; ++k) w_bits = std::max(w_bits, sizes[k]);
-      return p_bits + w_bits + log2_ceil(deg_p + 1) + 1;
-    };
-    std::uint64_t have = mpz_sizeinbase(probe.n.get(), 2);
+    auto& [u, d, have] = *candidate;
+    const auto [deg_p, top_u] = degree_of_p(u);
+    const std::uint64_t u_bits = max_bits(u), d_bits = mpz_sizeinbase(d.get(), 2);
     // The sizes of y^k mod r are bounded cheaply first, and formed exactly only when that falls short.
-    if (reduction_rough.size() <= deg_p) reduction_rough = reduction_bound(r, std::max(deg_p, n - 1));
-    std::uint64_t bound = bound_from(reduction_rough);
+    std::uint64_t bound = proof_bits(u_bits, d_bits, top_u, deg_p, rough_sizes(deg_p));
     if (bound + 1 >= have) {
       if (reduction.size() <= deg_p) reduction = reduction_bits(r, std::max(deg_p, n - 1));
-      bound = bound_from(reduction);
+      bound = proof_bits(u_bits, d_bits, top_u, deg_p, reduction);
     }
     // P also vanishes modulo r at a further prime where U ≡ D·u: short of the bound, the candidate
     // is checked modulo just as many more primes instead of being formed again from a larger N.
@@ -1614,7 +1654,7 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
         break;
       }
     }
-    if (bound + 1 < have) return candidate;
+    if (bound + 1 < have) return std::pair{std::move(u), std::move(d)};
   }
 }
 
