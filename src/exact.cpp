@@ -1616,8 +1616,8 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     auto found = solve_next(batch, primes);
     if (failed > 64 && failed * 4 > next) return std::nullopt;
     keep(primes, found);
-    // Doubling, then by a sixteenth: few primes past the need, as a failed probe costs little.
-    batch = next < 256 ? next : std::max<std::size_t>(256, next / 16);
+    // Doubling, then by an eighth: few primes past the need, and few probes (each one serial).
+    batch = next < 256 ? next : std::max<std::size_t>(256, next / 8);
     auto candidate = reconstruct();
     if (!candidate) continue;
     auto& [u, d, have] = *candidate;
