@@ -1417,6 +1417,122 @@ std::uint64_t norm_bits(const IntPoly& p) {
 }
 
 
+// Numbers m·2^e with m cut to kRoughBits bits, rounded down or up as each bound asks: bounds of
+// any size at the cost of short products.
+constexpr std::uint64_t kRoughBits = 128;
+// The bits the powers of an interval's end grow past which such bounds are tried first.
+constexpr std::uint64_t kRoughReach = 1024;
+struct Rough {
+  Mpz m;
+  std::int64_t e = 0;
+};
+
+std::int64_t rough_length(mpz_srcptr m) { return mpz_sgn(m) ? static_cast<std::int64_t>(mpz_sizeinbase(m, 2)) : 0; }
+
+void rough_round(Rough& x, bool up) {
+  const std::int64_t bits = rough_length(x.m.get());
+  if (bits <= static_cast<std::int64_t>(kRoughBits)) return;
+  const auto s = static_cast<std::uint64_t>(bits) - kRoughBits;
+  if (up) mpz_cdiv_q_2exp(x.m.get(), x.m.get(), s);
+  else mpz_fdiv_q_2exp(x.m.get(), x.m.get(), s);
+  x.e += static_cast<std::int64_t>(s);
+}
+
+Rough rough_of(mpz_srcptr v, bool up) {
+  Rough r;
+  mpz_set(r.m.get(), v);
+  rough_round(r, up);
+  return r;
+}
+
+// num / den, den > 0, times 2^e.
+Rough rough_quotient(mpz_srcptr num, mpz_srcptr den, std::int64_t e, bool up) {
+  const std::int64_t shift = static_cast<std::int64_t>(kRoughBits) + 2 + rough_length(den) - rough_length(num);
+  Mpz n, d;
+  mpz_set(n.get(), num);
+  mpz_set(d.get(), den);
+  if (shift >= 0) mpz_mul_2exp(n.get(), n.get(), static_cast<std::uint64_t>(shift));
+  else mpz_mul_2exp(d.get(), d.get(), static_cast<std::uint64_t>(-shift));
+  Rough r;
+  if (up) mpz_cdiv_q(r.m.get(), n.get(), d.get());
+  else mpz_fdiv_q(r.m.get(), n.get(), d.get());
+  r.e = e - shift;
+  rough_round(r, up);
+  return r;
+}
+
+Rough rough_mul(const Rough& a, const Rough& b, bool up) {
+  Rough r;
+  mpz_mul(r.m.get(), a.m.get(), b.m.get());
+  r.e = a.e + b.e;
+  rough_round(r, up);
+  return r;
+}
+
+// a + b. A term wholly below the other's last bit gives way to a power of two past it in the
+// rounding's direction (or zero), so that the terms are aligned by short shifts.
+Rough rough_add(const Rough& a, const Rough& b, bool up) {
+  if (mpz_sgn(a.m.get()) == 0) return b;
+  if (mpz_sgn(b.m.get()) == 0) return a;
+  auto past = [&](const Rough& v, std::int64_t e) {
+    Rough t;
+    const int s = mpz_sgn(v.m.get());
+    mpz_set_si(t.m.get(), up ? (s > 0 ? 1 : 0) : (s < 0 ? -1 : 0));
+    t.e = e;
+    return t;
+  };
+  const Rough* x = &a;
+  const Rough* y = &b;
+  Rough t;
+  if (b.e + rough_length(b.m.get()) < a.e - 2) {
+    t = past(b, a.e - 2);
+    y = &t;
+  } else if (a.e + rough_length(a.m.get()) < b.e - 2) {
+    t = past(a, b.e - 2);
+    x = &t;
+  }
+  Rough r;
+  r.e = std::min(x->e, y->e);
+  Mpz v;
+  mpz_mul_2exp(r.m.get(), x->m.get(), static_cast<std::uint64_t>(x->e - r.e));
+  mpz_mul_2exp(v.get(), y->m.get(), static_cast<std::uint64_t>(y->e - r.e));
+  mpz_add(r.m.get(), r.m.get(), v.get());
+  rough_round(r, up);
+  return r;
+}
+
+Fraction rough_fraction(const Rough& x) {
+  if (x.e >= 0) return Fraction(x.m.to_int().shl(static_cast<std::uint64_t>(x.e)));
+  return Fraction::make_unreduced(x.m.to_int(), Int(1).shl(static_cast<std::uint64_t>(-x.e)));
+}
+
+// reduction_bits' sizes bounded from above without the long products: each |coefficient| is
+// bounded through |l·v_(i−1) − c·r_i| <= |l|·|v_(i−1)| + |c|·|r_i| in short floating point rounded up.
+// As tight where r is sparse; looser where the exact values cancel.
+std::vector<std::uint64_t> reduction_bound(const IntPoly& r, std::size_t top) {
+  const std::size_t n = static_cast<std::size_t>(r.degree());
+  const std::size_t e = top + 1 > n ? top + 1 - n : 0;
+  const std::uint64_t lb = r.lead().bit_length();
+  std::vector<std::uint64_t> out(top + 1, e * lb + 1);
+  std::vector<Rough> rc(n + 1);
+  for (std::size_t i = 0; i <= n; ++i) {
+    mpz_abs(rc[i].m.get(), r.coeffs[i].view().get());
+    rough_round(rc[i], true);
+  }
+  std::vector<Rough> v(n);
+  mpz_set_ui(v[n - 1].m.get(), 1);
+  for (std::size_t k = n; k <= top; ++k) {
+    if ((k & 15) == 0) poll_interrupt();
+    const Rough c = v[n - 1];
+    for (std::size_t i = n; i-- > 1;) v[i] = rough_add(rough_mul(rc[n], v[i - 1], true), rough_mul(c, rc[i], true), true);
+    v[0] = rough_mul(c, rc[0], true);
+    std::int64_t b = 0;
+    for (const auto& x : v) b = std::max(b, x.e + rough_length(x.m.get()));
+    out[k] = static_cast<std::uint64_t>(std::max<std::int64_t>(b, 0)) + (e - (k + 1 - n)) * lb + 1;
+  }
+  return out;
+}
+
 // Bits b_k, for k up to `top`, with every coefficient of l^(e − max(0, k − n + 1))·(y^k mod r)
 // below 2^b_k once multiplied by l^e, e = max(0, top − n + 1): the sizes of reducing y^k modulo r,
 // scaled to integers (l = lead(r), n = deg r).
@@ -1443,7 +1559,7 @@ std::vector<std::uint64_t> reduction_bits(const IntPoly& r, std::size_t top) {
 
 // u = s0 / s1 modulo r, over the rationals, as U / D: s0, s1 and r integral, r of degree n >= 1.
 // Residues modulo word primes are joined by Chinese remaindering and read back by rational
-// reconstruction, with primes added in doubling batches until a reconstruction is proven: modulo
+// reconstruction, with primes added in growing batches until a reconstruction is proven: modulo
 // every prime used, P = s1·U − D·s0 vanishes modulo r, so l^e·(P mod r), an integer polynomial, is
 // divisible by their product N; bounding it below N from the sizes makes it zero. None when s1 is
 // not invertible modulo r (or modulo too many primes).
@@ -1455,9 +1571,7 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
                                                                     const IntPoly& r) {
   const std::size_t n = static_cast<std::size_t>(r.degree());
   std::size_t next = 0, failed = 0, batch = 16;
-  Residues res;
-  res.x.resize(n);
-  std::vector<std::uint64_t> reduction;
+  std::vector<std::uint64_t> reduction, reduction_rough;
   const std::uint64_t s1_bits = max_bits(s1), s0_bits = max_bits(s0);
   // u modulo each of the next `count` primes, none where r drops its degree or s1 is not invertible;
   // the inputs are reduced modulo a group of primes at a time, through one remainder tree.
@@ -1476,7 +1590,7 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
         const WordPoly m = monic(F, rq[j]);
         const WordPoly a = rem(F, s1q[j], m);
         if (a.empty()) return;
-        auto inv = inverse_mod(F, a, m);
+        auto inv = inverse_mod_fused(F, a, m);
         if (!inv) return;
         found[lo + j] = rem(F, mul(F, rem(F, s0q[j], m), *inv), m);
       });
@@ -1484,44 +1598,159 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     for (const auto& f : found) failed += f ? 0 : 1;
     return found;
   };
-  // The primes that gave a value, joined into res.
-  auto merge = [&](const std::vector<u64>& primes, std::vector<std::optional<WordPoly>>& found) {
-    std::vector<u64> used;
-    std::vector<WordPoly> values;
+  // Every prime that gave a value, with the value; and, joined as they come, the residue modulo
+  // their product N of a probe: a fixed combination Σ c_k·u_k with small weights, whose
+  // denominator is (but for a small factor, rarely) the common denominator D of u.
+  std::vector<u64> used;
+  std::vector<WordPoly> values;
+  std::vector<u64> weights(n);
+  for (std::size_t k = 0, state = 0x9e3779b97f4a7c15u; k < n; ++k) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    weights[k] = 1 + (state >> 56);
+  }
+  Residues probe;
+  probe.x.resize(1);
+  auto keep = [&](const std::vector<u64>& primes, std::vector<std::optional<WordPoly>>& found) {
+    std::vector<u64> batch_used;
+    std::vector<WordPoly> column;
     for (std::size_t i = 0; i < primes.size(); ++i) {
       if (!found[i]) continue;
+      const Zp F(primes[i]);
+      u64 sum = 0;
+      for (std::size_t k = 0; k < found[i]->size(); ++k) sum = F.add(sum, F.mul(weights[k], (*found[i])[k]));
+      batch_used.push_back(primes[i]);
+      column.push_back(WordPoly{sum});
       used.push_back(primes[i]);
       values.push_back(std::move(*found[i]));
     }
-    if (!used.empty()) crt_merge(res, crt_join(used, values, n));
+    if (!batch_used.empty()) crt_merge(probe, crt_join(batch_used, column, 1));
+  };
+  // U / D, with U ≡ D·u modulo N. The probe, read back as a fraction with 32 bits to spare on
+  // each side (else a fraction passes by chance), gives most of D; then D·u_k modulo every prime,
+  // joined, is the numerator when small, and otherwise is read back in turn.
+  // A bound in bits on l^e·(P mod r) for a candidate U / D (see above), from the sizes `sizes` of
+  // y^k mod r; and the degree of P.
+  auto degree_of_p = [&](const std::vector<Mpz>& u) {
+    std::size_t top_u = n;
+    while (top_u > 0 && mpz_sgn(u[top_u - 1].get()) == 0) --top_u;
+    return std::pair{std::max<std::size_t>(s1.coeffs.size() + top_u, s0.coeffs.size() + 1) - 2, top_u};
+  };
+  auto proof_bits = [&](std::uint64_t u_bits, std::uint64_t d_bits, std::size_t top_u, std::size_t deg_p,
+                        const std::vector<std::uint64_t>& sizes) {
+    const std::uint64_t p_bits =
+        std::max(s1_bits + u_bits + log2_ceil(std::min(s1.coeffs.size(), top_u) + 1), d_bits + s0_bits) + 1;
+    // Entry i of l^e·(P mod r) is at most Σ_k |P_k|·|l^e·(y^k mod r)_i|.
+    std::uint64_t w_bits = 0;
+    for (std::size_t k = 0; k <= deg_p; ++k) w_bits = std::max(w_bits, sizes[k]);
+    return p_bits + w_bits + log2_ceil(deg_p + 1) + 1;
+  };
+  auto rough_sizes = [&](std::size_t deg_p) -> const std::vector<std::uint64_t>& {
+    if (reduction_rough.size() <= deg_p) reduction_rough = reduction_bound(r, std::max(deg_p, n - 1));
+    return reduction_rough;
+  };
+  // U / D with U ≡ D·u modulo the product of the primes it was formed from, and that product's
+  // length in bits.
+  struct Candidate {
+    std::vector<Mpz> u;
+    Mpz d;
+    std::uint64_t have;
+  };
+  // D·u_k modulo the first `count` primes, joined, and whether all are small, as numerators: for
+  // the `whole` set at most the square root of half the product (else their residues come back
+  // to be read in turn); for a part at most the product over 2^34 (else none).
+  auto numerators = [&](const Mpz& d, std::size_t count, bool whole) -> std::optional<std::pair<Residues, bool>> {
+    const std::vector<u64> primes(used.begin(), used.begin() + static_cast<std::ptrdiff_t>(count));
+    const ModuliTree tree(primes, true);
+    std::vector<u64> dq(count);
+    tree.reduce(d.to_int(), dq.data());
+    Residues scaled;
+    scaled.x.resize(n);
+    mpz_set(scaled.n.get(), tree.product());
+    const Mpz& N = scaled.n;
+    Mpz half, bound;
+    mpz_fdiv_q_2exp(half.get(), N.get(), 1);
+    if (whole) mpz_sqrt(bound.get(), half.get());  // as reconstruct_rational reads them
+    else mpz_fdiv_q_2exp(bound.get(), N.get(), 34);
+    std::vector<Zp> fields;
+    fields.reserve(count);
+    for (u64 q : primes) fields.emplace_back(q);
+    std::atomic<bool> small{true};
+    for_each_parallel(n, 1, [&](std::size_t k) {
+      poll_interrupt();
+      if (!whole && !small.load(std::memory_order_relaxed)) return;
+      std::vector<u64> w(count);
+      for (std::size_t i = 0; i < count; ++i) w[i] = k < values[i].size() ? fields[i].mul(dq[i], values[i][k]) : 0;
+      tree.combine(w.data(), scaled.x[k]);
+      Mpz v;
+      if (mpz_cmp(scaled.x[k].get(), half.get()) > 0) mpz_sub(v.get(), scaled.x[k].get(), N.get());
+      else mpz_set(v.get(), scaled.x[k].get());
+      if (mpz_cmpabs(v.get(), bound.get()) > 0) small.store(false, std::memory_order_relaxed);
+    });
+    poll_interrupt();
+    if (!small.load() && !whole) return std::nullopt;
+    if (small.load())
+      for (auto& x : scaled.x)
+        if (mpz_cmp(x.get(), half.get()) > 0) mpz_sub(x.get(), x.get(), N.get());
+    return std::pair{std::move(scaled), small.load()};
+  };
+  // The probe, read back as a fraction with 32 bits to spare on each side (else a fraction passes
+  // by chance), gives most of D. The numerators need about half the primes the probe does: they are
+  // first formed from just enough of them for their size and the proof, by the probe's numerator;
+  // from all of them when that falls short, read back in turn where not small.
+  auto reconstruct = [&]() -> std::optional<Candidate> {
+    const Mpz& N = probe.n;
+    Mpz bound;
+    mpz_fdiv_q_2exp(bound.get(), N.get(), 1);
+    mpz_sqrt(bound.get(), bound.get());
+    mpz_fdiv_q_2exp(bound.get(), bound.get(), 32);
+    auto frac = rational_from_residue(probe.x[0].get(), N.get(), bound.get());
+    if (!frac) return std::nullopt;
+    poll_interrupt();
+    Mpz& d = frac->second;
+    const std::uint64_t a_bits = mpz_sizeinbase(frac->first.get(), 2), d_bits = mpz_sizeinbase(d.get(), 2);
+    const std::size_t deg_most = std::max<std::size_t>(s1.coeffs.size() + n, s0.coeffs.size() + 1) - 2;
+    const std::uint64_t target =
+        std::max(proof_bits(a_bits + 64, d_bits, n, deg_most, rough_sizes(deg_most)), a_bits + 64) + 64;
+    const std::size_t count = static_cast<std::size_t>(target / 30 + 1);
+    if (count < used.size()) {
+      if (auto part = numerators(d, count, false)) {
+        Candidate c{std::move(part->first.x), d, mpz_sizeinbase(part->first.n.get(), 2)};
+        const auto [deg_p, top_u] = degree_of_p(c.u);
+        if (proof_bits(max_bits(c.u), d_bits, top_u, deg_p, rough_sizes(deg_p)) + 1 < c.have) return c;
+      }
+    }
+    auto all = numerators(d, used.size(), true);
+    const std::uint64_t have = mpz_sizeinbase(all->first.n.get(), 2);
+    if (all->second) return Candidate{std::move(all->first.x), std::move(d), have};
+    auto rest = reconstruct_rational(all->first);
+    if (!rest) return std::nullopt;
+    mpz_mul(rest->second.get(), rest->second.get(), d.get());
+    return Candidate{std::move(rest->first), std::move(rest->second), have};
   };
   for (;;) {
     std::vector<u64> primes;
     auto found = solve_next(batch, primes);
     if (failed > 64 && failed * 4 > next) return std::nullopt;
-    merge(primes, found);
-    batch = next < 256 ? next : next / 2;  // doubling, then by half again: fewer primes past the need
-    auto candidate = reconstruct_rational(res);
+    keep(primes, found);
+    // Doubling, then by an eighth: few primes past the need, and few probes (each one serial).
+    batch = next < 256 ? next : std::max<std::size_t>(256, next / 8);
+    auto candidate = reconstruct();
     if (!candidate) continue;
-    auto& [u, d] = *candidate;
-    std::size_t top_u = n;
-    while (top_u > 0 && mpz_sgn(u[top_u - 1].get()) == 0) --top_u;
-    const std::size_t deg_p = std::max<std::size_t>(s1.coeffs.size() + top_u, s0.coeffs.size() + 1) - 2;
-    if (reduction.size() <= deg_p) reduction = reduction_bits(r, std::max(deg_p, n - 1));
-    const std::uint64_t d_bits = mpz_sizeinbase(d.get(), 2);
-    const std::uint64_t p_bits =
-        std::max(s1_bits + max_bits(u) + log2_ceil(std::min(s1.coeffs.size(), top_u) + 1), d_bits + s0_bits) + 1;
-    std::uint64_t w_bits = 0;
-    for (std::size_t k = 0; k <= deg_p; ++k) w_bits = std::max(w_bits, reduction[k]);
-    // Entry i of l^e·(P mod r) is at most Σ_k |P_k|·|l^e·(y^k mod r)_i|.
-    const std::uint64_t bound = p_bits + w_bits + log2_ceil(deg_p + 1) + 1;
+    auto& [u, d, have] = *candidate;
+    const auto [deg_p, top_u] = degree_of_p(u);
+    const std::uint64_t u_bits = max_bits(u), d_bits = mpz_sizeinbase(d.get(), 2);
+    // The sizes of y^k mod r are bounded cheaply first, and formed exactly only when that falls short.
+    std::uint64_t bound = proof_bits(u_bits, d_bits, top_u, deg_p, rough_sizes(deg_p));
+    if (bound + 1 >= have) {
+      if (reduction.size() <= deg_p) reduction = reduction_bits(r, std::max(deg_p, n - 1));
+      bound = proof_bits(u_bits, d_bits, top_u, deg_p, reduction);
+    }
     // P also vanishes modulo r at a further prime where U ≡ D·u: short of the bound, the candidate
     // is checked modulo just as many more primes instead of being formed again from a larger N.
-    std::uint64_t have = mpz_sizeinbase(res.n.get(), 2);
     while (bound + 1 >= have) {
       std::vector<u64> more;
       // Each prime exceeds 2^30 and adds at least 30 bits.
-      auto values = solve_next(static_cast<std::size_t>((bound + 2 - have) / 30 + 1), more);
+      auto found_more = solve_next(static_cast<std::size_t>((bound + 2 - have) / 30 + 1), more);
       if (failed > 64 && failed * 4 > next) return std::nullopt;
       const ModuliTree tree(more);
       std::vector<u64> dq(more.size()), uq(more.size() * n);
@@ -1529,19 +1758,19 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
       for_each_parallel(n, 1, [&](std::size_t k) { tree.reduce(u[k].to_int(), uq.data() + k, n); });
       bool same = true;
       for (std::size_t i = 0; i < more.size() && same; ++i) {
-        if (!values[i]) continue;
+        if (!found_more[i]) continue;
         const Zp F(more[i]);
         for (std::size_t k = 0; k < n && same; ++k)
-          same = uq[i * n + k] == F.mul(dq[i], k < values[i]->size() ? (*values[i])[k] : 0);
+          same = uq[i * n + k] == F.mul(dq[i], k < found_more[i]->size() ? (*found_more[i])[k] : 0);
         // The product of the primes checked grows by at least this prime's 30 bits.
         if (same) have += 30;
       }
       if (!same) {
-        merge(more, values);
+        keep(more, found_more);
         break;
       }
     }
-    if (bound + 1 < have) return candidate;
+    if (bound + 1 < have) return std::pair{std::move(u), std::move(d)};
   }
 }
 
@@ -1550,14 +1779,59 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
 
 namespace {
 
-// c·U_k / D for every k, each in lowest terms (reduced in parallel: each costs a gcd of the full size).
+// c·U_k / D for every k, each in lowest terms. A factor that U_k·c shares with D is made of the
+// primes of G = gcd(D, c·Π U_k mod D): each gcd is taken with S, the part of D made of those
+// primes, and D's gcds of the full size are only two or three in all when S is short.
 FracPoly fractions_over(const std::vector<Mpz>& u, const Int& scale, const Int& den) {
   std::vector<Fraction> out(u.size());
-  for_each_parallel(u.size(), 1, [&](std::size_t k) {
-    if (mpz_sgn(u[k].get()) == 0) return;
+  std::vector<std::size_t> nonzero;
+  for (std::size_t k = 0; k < u.size(); ++k)
+    if (mpz_sgn(u[k].get()) != 0) nonzero.push_back(k);
+  if (nonzero.empty()) return FracPoly(std::move(out));
+  const auto dv = den.view();
+  // Π U_k mod D, a product per chunk of coefficients in parallel.
+  const std::size_t chunks = std::min<std::size_t>(nonzero.size(), 8);
+  std::vector<Mpz> part(chunks);
+  for_each_parallel(chunks, 1, [&](std::size_t c) {
+    mpz_set_ui(part[c].get(), 1);
+    for (std::size_t j = c; j < nonzero.size(); j += chunks) {
+      poll_interrupt();
+      mpz_mul(part[c].get(), part[c].get(), u[nonzero[j]].get());
+      mpz_mod(part[c].get(), part[c].get(), dv.get());
+    }
+  });
+  Mpz g, t, t2;
+  mpz_mod(g.get(), scale.view().get(), dv.get());
+  for (const auto& x : part) {
+    mpz_mul(g.get(), g.get(), x.get());
+    mpz_mod(g.get(), g.get(), dv.get());
+  }
+  mpz_gcd(t.get(), g.get(), dv.get());
+  // S = gcd(D, G^(2^j)) once it stops growing.
+  for (;;) {
+    mpz_mul(t2.get(), t.get(), t.get());
+    mpz_gcd(t2.get(), t2.get(), dv.get());
+    if (mpz_cmp(t2.get(), t.get()) == 0) break;
+    mpz_swap(t.get(), t2.get());
+  }
+  const Int S = t.to_int();
+  for_each_parallel(nonzero.size(), 1, [&](std::size_t j) {
+    const std::size_t k = nonzero[j];
     Int x = u[k].to_int();
     if (!scale.is_one()) x = x * scale;
-    out[k] = expect(Fraction::make(std::move(x), den), "positive denominator");
+    if (S.is_one()) {
+      out[k] = Fraction::from_coprime(std::move(x), den);
+      return;
+    }
+    Mpz r;
+    mpz_mod(r.get(), x.view().get(), S.view().get());
+    mpz_gcd(r.get(), r.get(), S.view().get());
+    if (mpz_cmp_ui(r.get(), 1) == 0) {
+      out[k] = Fraction::from_coprime(std::move(x), den);
+      return;
+    }
+    const Int gk = r.to_int();
+    out[k] = Fraction::from_coprime(x / gk, den / gk);
   });
   return FracPoly(std::move(out));
 }
@@ -2117,6 +2391,14 @@ class FixedEnds {
   struct Bounds {
     Fraction a_lo, a_hi, b_lo, b_hi;
   };
+  // Looser bounds in floating point, for intervals reaching far past 1: the fixed point takes as
+  // many more bits as the powers grow, these stay short.
+  std::optional<Bounds> rough(const Fraction& lo, const Fraction& hi) const {
+    if (lo.sign() < 0 || hi < lo || hi.is_zero()) return std::nullopt;
+    const std::int64_t top = floor_log2(hi) + 1;
+    if (top <= 0 || (a_.coeffs.size() - 1) * static_cast<std::uint64_t>(top) < kRoughReach) return std::nullopt;
+    return rough_at(lo, hi);
+  }
   std::optional<Bounds> at(const Fraction& lo, const Fraction& hi) {
     if (lo.sign() < 0 || hi < lo) return std::nullopt;
     const std::size_t n = a_.coeffs.size() - 1;
@@ -2186,6 +2468,52 @@ class FixedEnds {
   }
 
  private:
+  // The same bounds in floating point, loose but cheap however far past 1 the interval reaches.
+  std::optional<Bounds> rough_at(const Fraction& lo, const Fraction& hi) const {
+    const std::size_t n = a_.coeffs.size() - 1;
+    // Bounds of x^i for x = lo and hi.
+    auto powers = [&](const Fraction& x, std::vector<Rough>& down, std::vector<Rough>& up) {
+      down.resize(n + 1);
+      up.resize(n + 1);
+      mpz_set_ui(down[0].m.get(), 1);
+      mpz_set_ui(up[0].m.get(), 1);
+      const Rough xd = rough_quotient(x.num().view().get(), x.den().view().get(), 0, false);
+      const Rough xu = rough_quotient(x.num().view().get(), x.den().view().get(), 0, true);
+      for (std::size_t i = 1; i <= n; ++i) {
+        down[i] = rough_mul(down[i - 1], xd, false);
+        up[i] = rough_mul(up[i - 1], xu, true);
+      }
+    };
+    std::vector<Rough> lo_d, lo_u, hi_d, hi_u;
+    powers(lo, lo_d, lo_u);
+    powers(hi, hi_d, hi_u);
+    Rough s[4];  // a_lo, a_hi, b_lo, b_hi times D
+    for (std::size_t i = 0; i <= n; ++i) {
+      const Int& c = a_.coeffs[i];
+      if (c.is_zero()) continue;
+      const bool positive = c.sign() > 0;
+      const Rough cd = rough_of(c.view().get(), false), cu = rough_of(c.view().get(), true);
+      // c·x over x in [xd, xu], x >= 0: at least cd·xd (cd·xu when cd < 0), at most cu·xu (cu·xd).
+      auto add = [&](Rough& lower, Rough& upper, const Rough& xd, const Rough& xu) {
+        lower = rough_add(lower, rough_mul(cd, mpz_sgn(cd.m.get()) >= 0 ? xd : xu, false), false);
+        upper = rough_add(upper, rough_mul(cu, mpz_sgn(cu.m.get()) >= 0 ? xu : xd, true), true);
+      };
+      add(s[0], s[1], positive ? lo_d[i] : hi_d[i], positive ? lo_u[i] : hi_u[i]);
+      add(s[2], s[3], positive ? hi_d[i] : lo_d[i], positive ? hi_u[i] : lo_u[i]);
+    }
+    // Over D: a lower bound divides a non-negative sum by the greater D, a negative one by the lesser.
+    const Rough dd = rough_of(d_.view().get(), false), du = rough_of(d_.view().get(), true);
+    Fraction out[4];
+    for (int k = 0; k < 4; ++k) {
+      const bool up = k & 1;
+      const Rough& den = (mpz_sgn(s[k].m.get()) >= 0) == !up ? du : dd;
+      const Rough end = rough_quotient(s[k].m.get(), den.m.get(), s[k].e - den.e, up);
+      if (end.e > (std::int64_t{1} << 26) || end.e < -(std::int64_t{1} << 26)) return std::nullopt;
+      out[k] = rough_fraction(end);
+    }
+    return Bounds{std::move(out[0]), std::move(out[1]), std::move(out[2]), std::move(out[3])};
+  }
+
   // floor(x·2^k) and ceil(x·2^k).
   static void scaled_floor(const Fraction& x, std::uint64_t k, Mpz& down, Mpz& up) {
     Mpz n(x.num());
@@ -2241,9 +2569,12 @@ class FixedEnds {
 template <class Decide, class Exact>
 bool enclosure_passes(FixedEnds* fixed, const FracPoly& value, const Fraction& lo, const Fraction& hi,
                       const Decide& decide, const Exact& exact) {
-  if (fixed)
+  if (fixed) {
+    if (auto b = fixed->rough(lo, hi))
+      if (std::optional<bool> r = decide(*b)) return *r;
     if (auto b = fixed->at(lo, hi))
       if (std::optional<bool> r = decide(*b)) return *r;
+  }
   auto [a, b] = enclosure_at(value, lo, hi);
   return exact(a, b);
 }

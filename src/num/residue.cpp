@@ -1002,3 +1002,58 @@ std::optional<FracPoly> resultant_by_primes(const BiPoly& a, const BiPoly& b, Bi
 }
 
 }  // namespace gy
+
+namespace gy {
+
+std::optional<WordPoly> inverse_mod_fused(const Zp& F, const WordPoly& a, const WordPoly& f) {
+  using u128 = unsigned __int128;
+  WordPoly r0 = f, r1 = rem(F, a, f), s0, s1{1}, nq;
+  // Entry j of x + Σ_i nq_i·y_(j − i) over the i with 0 <= j − i < y.size(), reduced once.
+  auto fused = [&](WordPoly& x, const WordPoly& y, std::size_t size) {
+    const std::size_t qn = nq.size();
+    if (x.size() < size) x.resize(size, 0);
+    if (qn == 2 && F.lazy_terms() >= 3) {
+      // The common quotient of degree one: two terms per entry.
+      const u64 n0 = nq[0], n1 = nq[1];
+      if (!y.empty()) x[0] = F.reduce(x[0] + n0 * y[0]);
+      for (std::size_t j = 1; j < size; ++j) {
+        u64 acc = x[j];
+        if (j < y.size()) acc += n0 * y[j];
+        if (j - 1 < y.size()) acc += n1 * y[j - 1];
+        x[j] = F.reduce(acc);
+      }
+      return;
+    }
+    for (std::size_t j = 0; j < size; ++j) {
+      u128 acc = x[j];
+      const std::size_t lo = j + 1 > y.size() ? j + 1 - y.size() : 0;
+      for (std::size_t i = lo; i < qn && i <= j; ++i) acc += static_cast<u128>(nq[i]) * y[j - i];
+      x[j] = F.reduce(acc);
+    }
+  };
+  while (degree(r1) > 0) {
+    const u64 inv = F.inv(r1.back());
+    const std::size_t d1 = r1.size() - 1, qd = r0.size() - 1 - d1;
+    // The whole quotient first, negated, from its top coefficient down.
+    nq.assign(qd + 1, 0);
+    for (std::size_t t = qd + 1; t-- > 0;) {
+      u128 acc = r0[d1 + t];
+      for (std::size_t i = t + 1; i <= qd && i - t <= d1; ++i) acc += static_cast<u128>(nq[i]) * r1[d1 + t - i];
+      nq[t] = F.neg(F.mul(F.reduce(acc), inv));
+    }
+    // r0 − q·r1 below degree d1, and s0 − q·s1.
+    fused(r0, r1, d1);
+    r0.resize(d1);
+    trim(r0);
+    fused(s0, s1, s1.size() + qd);
+    trim(s0);
+    std::swap(r0, r1);
+    std::swap(s0, s1);
+  }
+  if (r1.empty()) return std::nullopt;
+  const u64 inv = F.inv(r1[0]);
+  for (auto& x : s1) x = F.mul(x, inv);
+  return rem(F, std::move(s1), f);
+}
+
+}  // namespace gy

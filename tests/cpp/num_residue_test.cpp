@@ -97,6 +97,26 @@ TEST(Residue, FixedModulusMatchesDivision) {
   }
 }
 
+// The fused remainder sequence gives the plain one's inverses, near the word limit where its lazy
+// sums come closest to overflowing, for quotients of every degree (a short a gives a long one).
+TEST(Residue, FusedInversesMatch) {
+  std::mt19937_64 rng(11);
+  for (std::uint64_t q : {word_prime(0), word_prime(5000), std::uint64_t{10007}}) {
+    const Zp F(q);
+    for (std::size_t n : {1, 2, 7, 60, 250}) {
+      WordPoly f = random_poly(rng, F, n + 1);
+      f.back() = 1;
+      for (std::size_t m : {std::size_t{1}, std::size_t{2}, n / 3 + 1, n}) {
+        WordPoly a = random_poly(rng, F, m);
+        if (n > 2) a.back() = F.p - 1;
+        trim(a);
+        EXPECT_EQ(inverse_mod_fused(F, a, f), inverse_mod(F, a, f)) << q << " " << n << " " << m;
+      }
+      EXPECT_FALSE(inverse_mod_fused(F, mul(F, f, WordPoly{3, 1}), mul(F, f, WordPoly{5, 1})));
+    }
+  }
+}
+
 TEST(Residue, InversesAndSquarefreeness) {
   std::mt19937_64 rng(4);
   const Zp F(10007);
