@@ -6,6 +6,7 @@
 #include <bitset>
 #include <cmath>
 #include <numeric>
+#include <tuple>
 #include <compare>
 #include <limits>
 #include <mutex>
@@ -4765,6 +4766,59 @@ FracPoly substitute(const FracPoly& x, const std::vector<AlgebraicNumber>& power
   return FracPoly(std::move(out));
 }
 
+// t with beta = gamma − t·alpha for the generator gamma of their field, when beta has that form
+// (a join's new field is built so); none otherwise.
+std::optional<Fraction> generator_offset(const AlgebraicNumber& alpha, const AlgebraicNumber& beta) {
+  const auto& a = alpha.value().coeffs;
+  const auto& b = beta.value().coeffs;
+  std::optional<Fraction> t;
+  for (std::size_t i = 0; i < a.size() && !t; ++i)
+    if (i != 1 && !a[i].is_zero()) t = (i < b.size() ? b[i] : Fraction()).neg().div(a[i]).value();
+  if (!t) return std::nullopt;
+  for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+    const Fraction ta = i < a.size() ? *t * a[i] : Fraction();
+    const Fraction bi = i < b.size() ? b[i] : Fraction();
+    if (!(i == 1 ? bi + ta == one_fraction() : bi == ta.neg())) return std::nullopt;
+  }
+  return t;
+}
+
+// (gamma − t·alpha)^e in gamma's field k, e below its degree, for alpha the image of the generator y
+// of a field A: the binomial sum taken over A as Σ_l alpha^l·Q_l(gamma), Q_l of degree e with
+// rational coefficients, so that only products by those short Q_l touch alpha's long coefficients.
+Result<AlgebraicNumber> shifted_generator_power(const FieldRef& k, const FieldRef& a, const AlgebraicNumber& alpha,
+                                                const Fraction& t, std::size_t e) {
+  // The coefficients over A of (z − t·y)^e as a polynomial in z.
+  const AlgebraicNumber ty = GY_TRY(GY_TRY(AlgebraicNumber::generator(a)).mul(AlgebraicNumber::rational(a, t)));
+  std::vector<AlgebraicNumber> p{AlgebraicNumber::one(a)};
+  for (std::size_t i = 0; i < e; ++i) {
+    poll_interrupt();
+    std::vector<AlgebraicNumber> next(p.size() + 1, AlgebraicNumber::zero(a));
+    for (std::size_t c = 0; c < p.size(); ++c) {
+      next[c + 1] = GY_TRY(next[c + 1].add(p[c]));
+      next[c] = GY_TRY(next[c].sub(GY_TRY(p[c].mul(ty))));
+    }
+    p = std::move(next);
+  }
+  const std::size_t da = a->degree();
+  std::optional<AlgebraicNumber> sum, power;
+  for (std::size_t l = 0; l < da; ++l) {
+    std::vector<Fraction> q(p.size());
+    bool any = false;
+    for (std::size_t c = 0; c < p.size(); ++c) {
+      const auto& v = p[c].value().coeffs;
+      if (l < v.size()) q[c] = v[l];
+      any = any || !q[c].is_zero();
+    }
+    power = l == 0 ? AlgebraicNumber::one(k) : l == 1 ? alpha : GY_TRY(power->mul(alpha));
+    if (!any) continue;
+    AlgebraicNumber term = GY_TRY(AlgebraicNumber::make(k, FracPoly(std::move(q))));
+    if (l > 0) term = GY_TRY(power->mul(term));
+    sum = sum ? GY_TRY(sum->add(term)) : std::move(term);
+  }
+  return sum ? std::move(*sum) : AlgebraicNumber::zero(k);
+}
+
 }  // namespace
 
 Status common_field(std::span<AlgebraicNumber> numbers) {
@@ -4776,11 +4830,14 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
     std::vector<AlgebraicNumber> powers;
     std::vector<AlgebraicNumber> squares;  // image^(2^j)
     std::vector<AlgebraicNumber> inverse_squares;  // image^(−2^j), for a field of x^n − w
+    // For a field just joined to K's predecessor A into a new K: A, the image of A's generator,
+    // and t with image = gamma − t·alpha for K's generator gamma.
+    std::optional<std::tuple<FieldRef, AlgebraicNumber, Fraction>> shifted;
   };
   FieldRef k = numbers[0].field();
   std::vector<Source> sources;
   std::unordered_map<const NumberField*, std::size_t> index;
-  sources.push_back({k, GY_TRY(AlgebraicNumber::generator(k)), {}, {}, {}});
+  sources.push_back({k, GY_TRY(AlgebraicNumber::generator(k)), {}, {}, {}, {}});
   index.emplace(k.get(), 0);
   for (std::size_t i = 1; i < numbers.size(); ++i) {
     const FieldRef& b = numbers[i].field();
@@ -4795,10 +4852,16 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
         poll_interrupt();
         powers.push_back(GY_TRY(powers.back().mul(j.alpha)));
       }
-      for (auto& s : sources) s.image = AlgebraicNumber(substitute(s.image.value(), powers), j.field);
+      for (auto& s : sources) {
+        s.image = AlgebraicNumber(substitute(s.image.value(), powers), j.field);
+        s.shifted.reset();
+      }
     }
     index.emplace(b.get(), sources.size());
-    sources.push_back({b, std::move(j.beta), {}, {}, {}});
+    std::optional<std::tuple<FieldRef, AlgebraicNumber, Fraction>> shifted;
+    if (j.field != k && j.field != b && k->degree() > 1)
+      if (auto t = generator_offset(j.alpha, j.beta)) shifted.emplace(k, j.alpha, std::move(*t));
+    sources.push_back({b, std::move(j.beta), {}, {}, {}, std::move(shifted)});
     k = std::move(j.field);
   }
   // Rewrite every number once; nothing is changed before all values are known.
@@ -4829,6 +4892,15 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
         const bool inverted = binomial && cost(n - e) + 4 < cost(e);
         std::vector<AlgebraicNumber>& sq = inverted ? s.inverse_squares : s.squares;
         if (sq.empty()) sq.push_back(inverted ? GY_TRY(s.image.inverse()) : s.image);
+        // Below K's degree, the image gamma − t·alpha of a fresh join takes its power as a binomial
+        // sum over A when that costs fewer long products than the repeated squares.
+        if (s.shifted && !inverted && e < k->degree()) {
+          const auto& [a, alpha, t] = *s.shifted;
+          if (a->degree() - 1 < static_cast<std::size_t>(std::bit_width(e) + std::popcount(e)) - 2) {
+            powers[e] = GY_TRY(shifted_generator_power(k, a, alpha, t, e));
+            continue;
+          }
+        }
         const std::size_t f = inverted ? n - e : e;
         std::optional<AlgebraicNumber> p;
         for (std::size_t j = 0; (f >> j) != 0; ++j) {
