@@ -4766,51 +4766,51 @@ FracPoly substitute(const FracPoly& x, const std::vector<AlgebraicNumber>& power
   return FracPoly(std::move(out));
 }
 
-// t with beta = gamma − t·alpha for the generator gamma of their field, when beta has that form
-// (a join's new field is built so); none otherwise.
-std::optional<Fraction> generator_offset(const AlgebraicNumber& alpha, const AlgebraicNumber& beta) {
-  const auto& a = alpha.value().coeffs;
-  const auto& b = beta.value().coeffs;
-  std::optional<Fraction> t;
-  for (std::size_t i = 0; i < a.size() && !t; ++i)
-    if (i != 1 && !a[i].is_zero()) t = (i < b.size() ? b[i] : Fraction()).neg().div(a[i]).value();
-  if (!t) return std::nullopt;
-  for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
-    const Fraction ta = i < a.size() ? *t * a[i] : Fraction();
-    const Fraction bi = i < b.size() ? b[i] : Fraction();
-    if (!(i == 1 ? bi + ta == one_fraction() : bi == ta.neg())) return std::nullopt;
-  }
-  return t;
+// (u, v) with x = u·gamma + v·w for the generator gamma of their field, when x has that form (a
+// join's new field makes both its images so); none otherwise.
+std::optional<std::pair<Fraction, Fraction>> generator_form(const AlgebraicNumber& x, const AlgebraicNumber& w) {
+  const auto& a = x.value().coeffs;
+  const auto& b = w.value().coeffs;
+  auto at = [](const std::vector<Fraction>& c, std::size_t i) { return i < c.size() ? c[i] : Fraction(); };
+  std::optional<Fraction> v;
+  for (std::size_t i = 0; i < b.size() && !v; ++i)
+    if (i != 1 && !b[i].is_zero()) v = at(a, i).div(b[i]).value();
+  if (!v) return std::nullopt;
+  for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i)
+    if (i != 1 && !(at(a, i) == *v * at(b, i))) return std::nullopt;
+  Fraction u = at(a, 1) - *v * at(b, 1);
+  if (u.is_zero()) return std::nullopt;
+  return std::pair{std::move(u), std::move(*v)};
 }
 
-// (gamma − t·alpha)^e in gamma's field k, e below its degree, for alpha the image of the generator y
-// of a field A: the binomial sum taken over A as Σ_l alpha^l·Q_l(gamma), Q_l of degree e with
-// rational coefficients, so that only products by those short Q_l touch alpha's long coefficients.
-Result<AlgebraicNumber> shifted_generator_power(const FieldRef& k, const FieldRef& a, const AlgebraicNumber& alpha,
-                                                const Fraction& t, std::size_t e) {
-  // The coefficients over A of (z − t·y)^e as a polynomial in z.
-  const AlgebraicNumber ty = GY_TRY(GY_TRY(AlgebraicNumber::generator(a)).mul(AlgebraicNumber::rational(a, t)));
-  std::vector<AlgebraicNumber> p{AlgebraicNumber::one(a)};
+// (u·gamma + v·w)^e in gamma's field k, e below its degree, for w the image of the generator y of a
+// field F: the binomial sum taken over F as Σ_l w^l·Q_l(gamma), Q_l of degree e with rational
+// coefficients, so that only products by those short Q_l touch w's long coefficients.
+Result<AlgebraicNumber> generator_form_power(const FieldRef& k, const FieldRef& f, const AlgebraicNumber& w,
+                                             const Fraction& u, const Fraction& v, std::size_t e) {
+  // The coefficients over F of (u·z + v·y)^e as a polynomial in z.
+  const AlgebraicNumber vy = GY_TRY(GY_TRY(AlgebraicNumber::generator(f)).mul(AlgebraicNumber::rational(f, v)));
+  const AlgebraicNumber uf = AlgebraicNumber::rational(f, u);
+  std::vector<AlgebraicNumber> p{AlgebraicNumber::one(f)};
   for (std::size_t i = 0; i < e; ++i) {
     poll_interrupt();
-    std::vector<AlgebraicNumber> next(p.size() + 1, AlgebraicNumber::zero(a));
+    std::vector<AlgebraicNumber> next(p.size() + 1, AlgebraicNumber::zero(f));
     for (std::size_t c = 0; c < p.size(); ++c) {
-      next[c + 1] = GY_TRY(next[c + 1].add(p[c]));
-      next[c] = GY_TRY(next[c].sub(GY_TRY(p[c].mul(ty))));
+      next[c + 1] = GY_TRY(next[c + 1].add(GY_TRY(p[c].mul(uf))));
+      next[c] = GY_TRY(next[c].add(GY_TRY(p[c].mul(vy))));
     }
     p = std::move(next);
   }
-  const std::size_t da = a->degree();
   std::optional<AlgebraicNumber> sum, power;
-  for (std::size_t l = 0; l < da; ++l) {
+  for (std::size_t l = 0; l < f->degree(); ++l) {
     std::vector<Fraction> q(p.size());
     bool any = false;
     for (std::size_t c = 0; c < p.size(); ++c) {
-      const auto& v = p[c].value().coeffs;
-      if (l < v.size()) q[c] = v[l];
+      const auto& coeffs = p[c].value().coeffs;
+      if (l < coeffs.size()) q[c] = coeffs[l];
       any = any || !q[c].is_zero();
     }
-    power = l == 0 ? AlgebraicNumber::one(k) : l == 1 ? alpha : GY_TRY(power->mul(alpha));
+    power = l == 0 ? AlgebraicNumber::one(k) : l == 1 ? w : GY_TRY(power->mul(w));
     if (!any) continue;
     AlgebraicNumber term = GY_TRY(AlgebraicNumber::make(k, FracPoly(std::move(q))));
     if (l > 0) term = GY_TRY(power->mul(term));
@@ -4830,9 +4830,9 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
     std::vector<AlgebraicNumber> powers;
     std::vector<AlgebraicNumber> squares;  // image^(2^j)
     std::vector<AlgebraicNumber> inverse_squares;  // image^(−2^j), for a field of x^n − w
-    // For a field just joined to K's predecessor A into a new K: A, the image of A's generator,
-    // and t with image = gamma − t·alpha for K's generator gamma.
-    std::optional<std::tuple<FieldRef, AlgebraicNumber, Fraction>> shifted;
+    // For a field of a fresh join into a new K: the other field F, the image w of F's generator,
+    // and u, v with image = u·gamma + v·w for K's generator gamma.
+    std::optional<std::tuple<FieldRef, AlgebraicNumber, Fraction, Fraction>> shifted;
   };
   FieldRef k = numbers[0].field();
   std::vector<Source> sources;
@@ -4858,9 +4858,14 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
       }
     }
     index.emplace(b.get(), sources.size());
-    std::optional<std::tuple<FieldRef, AlgebraicNumber, Fraction>> shifted;
-    if (j.field != k && j.field != b && k->degree() > 1)
-      if (auto t = generator_offset(j.alpha, j.beta)) shifted.emplace(k, j.alpha, std::move(*t));
+    std::optional<std::tuple<FieldRef, AlgebraicNumber, Fraction, Fraction>> shifted;
+    if (j.field != k && j.field != b && k->degree() > 1 && b->degree() > 1) {
+      if (auto uv = generator_form(j.beta, j.alpha)) shifted.emplace(k, j.alpha, std::move(uv->first), std::move(uv->second));
+      // After the first join, K's generator is the first source's own.
+      if (sources.size() == 1)
+        if (auto uv = generator_form(j.alpha, j.beta))
+          sources[0].shifted.emplace(b, j.beta, std::move(uv->first), std::move(uv->second));
+    }
     sources.push_back({b, std::move(j.beta), {}, {}, {}, std::move(shifted)});
     k = std::move(j.field);
   }
@@ -4892,12 +4897,12 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
         const bool inverted = binomial && cost(n - e) + 4 < cost(e);
         std::vector<AlgebraicNumber>& sq = inverted ? s.inverse_squares : s.squares;
         if (sq.empty()) sq.push_back(inverted ? GY_TRY(s.image.inverse()) : s.image);
-        // Below K's degree, the image gamma − t·alpha of a fresh join takes its power as a binomial
-        // sum over A when that costs fewer long products than the repeated squares.
+        // Below K's degree, the image u·gamma + v·w of a fresh join takes its power as a binomial
+        // sum over F when that costs fewer long products than the repeated squares.
         if (s.shifted && !inverted && e < k->degree()) {
-          const auto& [a, alpha, t] = *s.shifted;
-          if (a->degree() - 1 < static_cast<std::size_t>(std::bit_width(e) + std::popcount(e)) - 2) {
-            powers[e] = GY_TRY(shifted_generator_power(k, a, alpha, t, e));
+          const auto& [other, w, u, v] = *s.shifted;
+          if (other->degree() - 1 < static_cast<std::size_t>(std::bit_width(e) + std::popcount(e)) - 2) {
+            powers[e] = GY_TRY(generator_form_power(k, other, w, u, v, e));
             continue;
           }
         }
