@@ -4788,31 +4788,30 @@ std::optional<std::pair<Fraction, Fraction>> generator_form(const AlgebraicNumbe
 // coefficients, so that only products by those short Q_l touch w's long coefficients.
 Result<AlgebraicNumber> generator_form_power(const FieldRef& k, const FieldRef& f, const AlgebraicNumber& w,
                                              const Fraction& u, const Fraction& v, std::size_t e) {
-  // The coefficients over F of (u·z + v·y)^e as a polynomial in z.
-  const AlgebraicNumber vy = GY_TRY(GY_TRY(AlgebraicNumber::generator(f)).mul(AlgebraicNumber::rational(f, v)));
-  const AlgebraicNumber uf = AlgebraicNumber::rational(f, u);
-  std::vector<AlgebraicNumber> p{AlgebraicNumber::one(f)};
-  for (std::size_t i = 0; i < e; ++i) {
+  // Q_l[e − i] = C(e, i)·u^(e − i)·v^i·(y^i)_l, with y^i reduced in F.
+  const std::size_t df = f->degree();
+  std::vector<std::vector<Fraction>> q(df, std::vector<Fraction>(e + 1));
+  std::vector<Fraction> up(e + 1, one_fraction());
+  for (std::size_t i = 1; i <= e; ++i) up[i] = up[i - 1] * u;
+  const AlgebraicNumber y = GY_TRY(AlgebraicNumber::generator(f));
+  AlgebraicNumber yi = AlgebraicNumber::one(f);
+  Fraction c = one_fraction();  // C(e, i)·v^i
+  for (std::size_t i = 0; i <= e; ++i) {
     poll_interrupt();
-    std::vector<AlgebraicNumber> next(p.size() + 1, AlgebraicNumber::zero(f));
-    for (std::size_t c = 0; c < p.size(); ++c) {
-      next[c + 1] = GY_TRY(next[c + 1].add(GY_TRY(p[c].mul(uf))));
-      next[c] = GY_TRY(next[c].add(GY_TRY(p[c].mul(vy))));
+    if (i > 0) {
+      yi = GY_TRY(yi.mul(y));
+      c = GY_TRY((c * v * Fraction(Int(static_cast<std::int64_t>(e - i + 1)))).div(Fraction(Int(static_cast<std::int64_t>(i)))));
     }
-    p = std::move(next);
+    const Fraction ci = c * up[e - i];
+    const auto& coeffs = yi.value().coeffs;
+    for (std::size_t l = 0; l < coeffs.size() && l < df; ++l)
+      if (!coeffs[l].is_zero()) q[l][e - i] = ci * coeffs[l];
   }
   std::optional<AlgebraicNumber> sum, power;
-  for (std::size_t l = 0; l < f->degree(); ++l) {
-    std::vector<Fraction> q(p.size());
-    bool any = false;
-    for (std::size_t c = 0; c < p.size(); ++c) {
-      const auto& coeffs = p[c].value().coeffs;
-      if (l < coeffs.size()) q[c] = coeffs[l];
-      any = any || !q[c].is_zero();
-    }
+  for (std::size_t l = 0; l < df; ++l) {
     power = l == 0 ? AlgebraicNumber::one(k) : l == 1 ? w : GY_TRY(power->mul(w));
-    if (!any) continue;
-    AlgebraicNumber term = GY_TRY(AlgebraicNumber::make(k, FracPoly(std::move(q))));
+    if (std::all_of(q[l].begin(), q[l].end(), [](const Fraction& x) { return x.is_zero(); })) continue;
+    AlgebraicNumber term = GY_TRY(AlgebraicNumber::make(k, FracPoly(std::move(q[l]))));
     if (l > 0) term = GY_TRY(power->mul(term));
     sum = sum ? GY_TRY(sum->add(term)) : std::move(term);
   }
@@ -4895,8 +4894,6 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
                                                    [](const Fraction& c) { return c.is_zero(); });
         auto cost = [](std::size_t x) { return std::bit_width(x) + std::popcount(x); };
         const bool inverted = binomial && cost(n - e) + 4 < cost(e);
-        std::vector<AlgebraicNumber>& sq = inverted ? s.inverse_squares : s.squares;
-        if (sq.empty()) sq.push_back(inverted ? GY_TRY(s.image.inverse()) : s.image);
         // Below K's degree, the image u·gamma + v·w of a fresh join takes its power as a binomial
         // sum over F when that costs fewer long products than the repeated squares.
         if (s.shifted && !inverted && e < k->degree()) {
@@ -4906,6 +4903,8 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
             continue;
           }
         }
+        std::vector<AlgebraicNumber>& sq = inverted ? s.inverse_squares : s.squares;
+        if (sq.empty()) sq.push_back(inverted ? GY_TRY(s.image.inverse()) : s.image);
         const std::size_t f = inverted ? n - e : e;
         std::optional<AlgebraicNumber> p;
         for (std::size_t j = 0; (f >> j) != 0; ++j) {
