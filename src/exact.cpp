@@ -6,6 +6,7 @@
 #include <bitset>
 #include <cmath>
 #include <numeric>
+#include <tuple>
 #include <compare>
 #include <limits>
 #include <mutex>
@@ -4765,6 +4766,58 @@ FracPoly substitute(const FracPoly& x, const std::vector<AlgebraicNumber>& power
   return FracPoly(std::move(out));
 }
 
+// (u, v) with x = u·gamma + v·w for the generator gamma of their field, when x has that form (a
+// join's new field makes both its images so); none otherwise.
+std::optional<std::pair<Fraction, Fraction>> generator_form(const AlgebraicNumber& x, const AlgebraicNumber& w) {
+  const auto& a = x.value().coeffs;
+  const auto& b = w.value().coeffs;
+  auto at = [](const std::vector<Fraction>& c, std::size_t i) { return i < c.size() ? c[i] : Fraction(); };
+  std::optional<Fraction> v;
+  for (std::size_t i = 0; i < b.size() && !v; ++i)
+    if (i != 1 && !b[i].is_zero()) v = at(a, i).div(b[i]).value();
+  if (!v) return std::nullopt;
+  for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i)
+    if (i != 1 && !(at(a, i) == *v * at(b, i))) return std::nullopt;
+  Fraction u = at(a, 1) - *v * at(b, 1);
+  if (u.is_zero()) return std::nullopt;
+  return std::pair{std::move(u), std::move(*v)};
+}
+
+// (u·gamma + v·w)^e in gamma's field k, e below its degree, for w the image of the generator y of a
+// field F: the binomial sum taken over F as Σ_l w^l·Q_l(gamma), Q_l of degree e with rational
+// coefficients, so that only products by those short Q_l touch w's long coefficients.
+Result<AlgebraicNumber> generator_form_power(const FieldRef& k, const FieldRef& f, const AlgebraicNumber& w,
+                                             const Fraction& u, const Fraction& v, std::size_t e) {
+  // Q_l[e − i] = C(e, i)·u^(e − i)·v^i·(y^i)_l, with y^i reduced in F.
+  const std::size_t df = f->degree();
+  std::vector<std::vector<Fraction>> q(df, std::vector<Fraction>(e + 1));
+  std::vector<Fraction> up(e + 1, one_fraction());
+  for (std::size_t i = 1; i <= e; ++i) up[i] = up[i - 1] * u;
+  const AlgebraicNumber y = GY_TRY(AlgebraicNumber::generator(f));
+  AlgebraicNumber yi = AlgebraicNumber::one(f);
+  Fraction c = one_fraction();  // C(e, i)·v^i
+  for (std::size_t i = 0; i <= e; ++i) {
+    poll_interrupt();
+    if (i > 0) {
+      yi = GY_TRY(yi.mul(y));
+      c = GY_TRY((c * v * Fraction(Int(static_cast<std::int64_t>(e - i + 1)))).div(Fraction(Int(static_cast<std::int64_t>(i)))));
+    }
+    const Fraction ci = c * up[e - i];
+    const auto& coeffs = yi.value().coeffs;
+    for (std::size_t l = 0; l < coeffs.size() && l < df; ++l)
+      if (!coeffs[l].is_zero()) q[l][e - i] = ci * coeffs[l];
+  }
+  std::optional<AlgebraicNumber> sum, power;
+  for (std::size_t l = 0; l < df; ++l) {
+    power = l == 0 ? AlgebraicNumber::one(k) : l == 1 ? w : GY_TRY(power->mul(w));
+    if (std::all_of(q[l].begin(), q[l].end(), [](const Fraction& x) { return x.is_zero(); })) continue;
+    AlgebraicNumber term = GY_TRY(AlgebraicNumber::make(k, FracPoly(std::move(q[l]))));
+    if (l > 0) term = GY_TRY(power->mul(term));
+    sum = sum ? GY_TRY(sum->add(term)) : std::move(term);
+  }
+  return sum ? std::move(*sum) : AlgebraicNumber::zero(k);
+}
+
 }  // namespace
 
 Status common_field(std::span<AlgebraicNumber> numbers) {
@@ -4776,11 +4829,14 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
     std::vector<AlgebraicNumber> powers;
     std::vector<AlgebraicNumber> squares;  // image^(2^j)
     std::vector<AlgebraicNumber> inverse_squares;  // image^(−2^j), for a field of x^n − w
+    // For a field of a fresh join into a new K: the other field F, the image w of F's generator,
+    // and u, v with image = u·gamma + v·w for K's generator gamma.
+    std::optional<std::tuple<FieldRef, AlgebraicNumber, Fraction, Fraction>> shifted;
   };
   FieldRef k = numbers[0].field();
   std::vector<Source> sources;
   std::unordered_map<const NumberField*, std::size_t> index;
-  sources.push_back({k, GY_TRY(AlgebraicNumber::generator(k)), {}, {}, {}});
+  sources.push_back({k, GY_TRY(AlgebraicNumber::generator(k)), {}, {}, {}, {}});
   index.emplace(k.get(), 0);
   for (std::size_t i = 1; i < numbers.size(); ++i) {
     const FieldRef& b = numbers[i].field();
@@ -4795,10 +4851,21 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
         poll_interrupt();
         powers.push_back(GY_TRY(powers.back().mul(j.alpha)));
       }
-      for (auto& s : sources) s.image = AlgebraicNumber(substitute(s.image.value(), powers), j.field);
+      for (auto& s : sources) {
+        s.image = AlgebraicNumber(substitute(s.image.value(), powers), j.field);
+        s.shifted.reset();
+      }
     }
     index.emplace(b.get(), sources.size());
-    sources.push_back({b, std::move(j.beta), {}, {}, {}});
+    std::optional<std::tuple<FieldRef, AlgebraicNumber, Fraction, Fraction>> shifted;
+    if (j.field != k && j.field != b && k->degree() > 1 && b->degree() > 1) {
+      if (auto uv = generator_form(j.beta, j.alpha)) shifted.emplace(k, j.alpha, std::move(uv->first), std::move(uv->second));
+      // After the first join, K's generator is the first source's own.
+      if (sources.size() == 1)
+        if (auto uv = generator_form(j.alpha, j.beta))
+          sources[0].shifted.emplace(b, j.beta, std::move(uv->first), std::move(uv->second));
+    }
+    sources.push_back({b, std::move(j.beta), {}, {}, {}, std::move(shifted)});
     k = std::move(j.field);
   }
   // Rewrite every number once; nothing is changed before all values are known.
@@ -4827,6 +4894,15 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
                                                    [](const Fraction& c) { return c.is_zero(); });
         auto cost = [](std::size_t x) { return std::bit_width(x) + std::popcount(x); };
         const bool inverted = binomial && cost(n - e) + 4 < cost(e);
+        // Below K's degree, the image u·gamma + v·w of a fresh join takes its power as a binomial
+        // sum over F when that costs fewer long products than the repeated squares.
+        if (s.shifted && !inverted && e < k->degree()) {
+          const auto& [other, w, u, v] = *s.shifted;
+          if (other->degree() - 1 < static_cast<std::size_t>(std::bit_width(e) + std::popcount(e)) - 2) {
+            powers[e] = GY_TRY(generator_form_power(k, other, w, u, v, e));
+            continue;
+          }
+        }
         std::vector<AlgebraicNumber>& sq = inverted ? s.inverse_squares : s.squares;
         if (sq.empty()) sq.push_back(inverted ? GY_TRY(s.image.inverse()) : s.image);
         const std::size_t f = inverted ? n - e : e;

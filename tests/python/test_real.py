@@ -174,6 +174,7 @@ SLOW_TEXTS = [
     ("sqrt(94)-0.7/5^(0.01)", 9.006535604478238, "68dbb8699a7a4285", 34),  # a power of few terms, joined
     ("sqrt(3)+(727366892^0.79)", 10018100.014302732, "28803becc5f927c1", 4),  # a radical of a huge constant, joined
     ("122^0.1+0.1^(0.66+0.7)/6", 1.62399962747735, "20c5de99fe0d9107", 9.4),  # a join of degree 250
+    ("sqrt(861.82)+(3033^0.01)^20", 34.326978001213796, "1b0f94eea015ea89", 3.3),  # a power of a joined image
 ]
 
 
