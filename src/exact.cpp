@@ -1591,7 +1591,7 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
         const WordPoly m = monic(F, rq[j]);
         const WordPoly a = rem(F, s1q[j], m);
         if (a.empty()) return;
-        auto inv = inverse_mod_fused(F, a, m);
+        auto inv = inverse_mod(F, a, m);
         if (!inv) return;
         found[lo + j] = rem(F, mul(F, rem(F, s0q[j], m), *inv), m);
       });

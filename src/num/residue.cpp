@@ -404,33 +404,6 @@ WordPoly gcd(const Zp& F, WordPoly a, WordPoly b) {
   return monic(F, std::move(a));
 }
 
-std::optional<WordPoly> inverse_mod(const Zp& F, const WordPoly& a, const WordPoly& f) {
-  // s·a ≡ r (mod f) along the remainder sequence of f and a, each division done in place.
-  WordPoly r0 = f, r1 = rem(F, a, f), s0, s1{1};
-  while (degree(r1) > 0) {
-    const u64 inv = F.inv(r1.back());
-    const std::size_t d1 = r1.size() - 1;
-    while (r0.size() > d1) {
-      const u64 c = F.mul(r0.back(), inv);
-      const std::size_t shift = r0.size() - 1 - d1;
-      const u64 nc = F.neg(c);
-      // r + c·s < p + (p − 1)² < 2^64: one reduction per entry.
-      for (std::size_t k = 0; k < d1; ++k) r0[shift + k] = F.reduce(r0[shift + k] + nc * r1[k]);
-      r0.pop_back();
-      if (s0.size() < shift + s1.size()) s0.resize(shift + s1.size(), 0);
-      for (std::size_t k = 0; k < s1.size(); ++k) s0[shift + k] = F.reduce(s0[shift + k] + nc * s1[k]);
-      trim(r0);
-    }
-    trim(s0);
-    std::swap(r0, r1);
-    std::swap(s0, s1);
-  }
-  if (r1.empty()) return std::nullopt;
-  const u64 inv = F.inv(r1[0]);
-  for (auto& x : s1) x = F.mul(x, inv);
-  return rem(F, std::move(s1), f);
-}
-
 WordPoly derivative(const Zp& F, const WordPoly& a) {
   WordPoly r;
   if (a.size() < 2) return r;
@@ -1005,7 +978,9 @@ std::optional<FracPoly> resultant_by_primes(const BiPoly& a, const BiPoly& b, Bi
 
 namespace gy {
 
-std::optional<WordPoly> inverse_mod_fused(const Zp& F, const WordPoly& a, const WordPoly& f) {
+// s·a ≡ r (mod f) along the remainder sequence of f and a; each division takes its whole quotient
+// first, so that each entry is updated and reduced once per division.
+std::optional<WordPoly> inverse_mod(const Zp& F, const WordPoly& a, const WordPoly& f) {
   using u128 = unsigned __int128;
   WordPoly r0 = f, r1 = rem(F, a, f), s0, s1{1}, nq;
   // Entry j of x + Σ_i nq_i·y_(j − i) over the i with 0 <= j − i < y.size(), reduced once.

@@ -127,9 +127,6 @@ WordPoly quotient(const Zp& F, WordPoly a, const WordPoly& b);
 WordPoly gcd(const Zp& F, WordPoly a, WordPoly b);
 // a⁻¹ modulo f, when gcd(a, f) = 1; deg f >= 1.
 std::optional<WordPoly> inverse_mod(const Zp& F, const WordPoly& a, const WordPoly& f);
-// The same, each division of the remainder sequence taking its whole quotient first, so that each
-// entry is updated and reduced once per division rather than once per quotient term.
-std::optional<WordPoly> inverse_mod_fused(const Zp& F, const WordPoly& a, const WordPoly& f);
 WordPoly derivative(const Zp& F, const WordPoly& a);
 // No repeated factor: gcd(f, f′) constant, and a zero derivative only for a constant f.
 bool is_squarefree(const Zp& F, const WordPoly& f);
