@@ -3607,6 +3607,92 @@ bool irreducible_substitution(const FracPoly& m, std::size_t k) {
 // exact comparisons of mid^k with v until it holds no other root of m_v(x^k).
 Status bisect_root(const FracPoly& mv, const Int& k, const AlgebraicNumber& v, Fraction& lo, Fraction& hi);
 
+// Bounds lo <= log2|n| <= hi, n != 0, from the bit length of n and its top 53 bits.
+std::pair<double, double> log2_range(const Int& n) {
+  const std::uint64_t bits = n.bit_length();
+  const std::uint64_t shift = bits > 53 ? bits - 53 : 0;
+  Mpz top;
+  mpz_tdiv_q_2exp(top.get(), n.view().get(), shift);
+  const double t = std::fabs(mpz_get_d(top.get()));  // exact: at most 53 bits
+  const double lo = static_cast<double>(shift) + std::log2(t);
+  const double hi = static_cast<double>(shift) + std::log2(shift ? t + 1 : t);
+  const double slack = 1e-9 + 1e-13 * hi;
+  return {lo - slack, hi + slack};
+}
+
+// The bit length of a^e·r/h (a, r, h != 0, h dividing a^e·r), when floating logarithms decide it;
+// also an upper bound of it, valid either way.
+struct PowerBits {
+  std::optional<std::uint64_t> exact;
+  std::uint64_t most;
+};
+PowerBits power_quotient_bits(const Int& a, std::uint64_t e, const Int& r, const Int& h) {
+  const auto [alo, ahi] = log2_range(a);
+  const auto [rlo, rhi] = log2_range(r);
+  const auto [hlo, hhi] = log2_range(h);
+  const double ed = static_cast<double>(e);
+  const double lo = ed * alo * (1 - 1e-13) + rlo - hhi - 1e-6, hi = ed * ahi * (1 + 1e-13) + rhi - hlo + 1e-6;
+  const double flo = std::floor(std::max(lo, 0.0)), fhi = std::floor(std::max(hi, 0.0));
+  PowerBits out{std::nullopt, static_cast<std::uint64_t>(fhi) + 1};
+  if (flo == fhi) out.exact = out.most;
+  return out;
+}
+
+// The refusal that r.root(k) (2 <= k, r > 0) meets for a monomial r = c·alpha^j, j >= 1, of a
+// field of a binomial s·x^n − w, known without the root's work: its minimal polynomial
+// x^N − c^N·(w/s)^(j/g) (g = gcd(j, n), N = n/g) forms a constant of Int::kMaxBits bits at most,
+// and `factor`, given that polynomial in x^k, refuses the constant's numerator, else its
+// denominator, beyond kFactorMaxBits. Nothing when the sizes leave it open or the steps before
+// `factor` could fail; the root's own path then decides.
+std::optional<Error> monomial_root_refusal(const AlgebraicNumber& r) {
+  const FracPoly& m = r.field()->minimal_polynomial();
+  const auto& c = r.value().coeffs;
+  if (r.value() == FracPoly::x() || c.size() < 2 || !c[0].is_zero()) return std::nullopt;
+  auto zero = [](const Fraction& x) { return x.is_zero(); };
+  if (!std::all_of(c.begin() + 1, c.end() - 1, zero) || !std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1, zero))
+    return std::nullopt;
+  const std::size_t top = c.size() - 1, n = m.coeffs.size() - 1, g = std::gcd(top, n), N = n / g, t = top / g;
+  const Fraction& base = c[top];
+  // c^N: refused at once by Fraction::pow, or small.
+  const std::uint64_t base_bits = std::max(base.num().bit_length(), base.den().bit_length());
+  if (base_bits <= 1 || (base_bits - 1) * N > Int::kMaxBits) return std::nullopt;
+  // (w/s)^(j/g), small unless the field's polynomial is large.
+  const Result<Fraction> w = m.coeffs[0].neg().div(m.lead());
+  if (!w || std::max(w->num().bit_length(), w->den().bit_length()) * t > (std::uint64_t{1} << 22)) return std::nullopt;
+  const Result<Fraction> power = w->pow(Int(static_cast<std::int64_t>(t)));
+  if (!power) return std::nullopt;
+  const Fraction& W = *power;
+  // The product c^N·W (parts coprime) divides c^N's numerator by g1 = gcd(|a|^N, V) and its
+  // denominator by g2 = gcd(b^N, |U|), W = U/V; each gcd is taken modulo the small part.
+  const Int a = base.num().abs(), &b = base.den(), U = W.num().abs(), &V = W.den();
+  auto common = [N](const Int& big, const Int& small) {
+    if (small.is_one()) return Int(1);
+    Mpz p;
+    const Mpz e(static_cast<unsigned long>(N));
+    mpz_powm(p.get(), big.view().get(), e.get(), small.view().get());
+    mpz_gcd(p.get(), p.get(), small.view().get());
+    return p.to_int();
+  };
+  const Int g1 = common(a, V), g2 = common(b, U);
+  const Int u = expect(Int::div_exact(U, g2), "a gcd divides"), v = expect(Int::div_exact(V, g1), "a gcd divides");
+  // The parts multiplied stay within Int::kMaxBits, so the product does not refuse them.
+  const PowerBits n1 = power_quotient_bits(a, N, Int(1), g1), d1 = power_quotient_bits(b, N, Int(1), g2);
+  if (n1.most + u.bit_length() > Int::kMaxBits + 1 || d1.most + v.bit_length() > Int::kMaxBits + 1)
+    return std::nullopt;
+  auto refusal = [](std::uint64_t bits) {
+    return Error::range(cat("polynomial coefficient bits ", bits, " exceeds the factoring limit of ", kFactorMaxBits));
+  };
+  // `factor` checks the constant's numerator first.
+  const PowerBits num = power_quotient_bits(a, N, u, g1);
+  if (num.most > kFactorMaxBits) {
+    if (!num.exact || *num.exact <= kFactorMaxBits) return std::nullopt;
+    return refusal(*num.exact);
+  }
+  const PowerBits den = power_quotient_bits(b, N, v, g2);
+  if (den.most <= kFactorMaxBits || !den.exact || *den.exact <= kFactorMaxBits) return std::nullopt;
+  return refusal(*den.exact);
+}
+
 }  // namespace
 
 Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
@@ -3627,6 +3713,13 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
     return r.neg();
   }
 
+  // A monomial whose root `factor` refuses is refused without forming its minimal polynomial, once
+  // the enclosure the root would take next is formed (its products refuse as they would; only the
+  // reduction of its ends, which refuses nothing, is left out).
+  if (auto refused = monomial_root_refusal(*this)) {
+    enclosure(false);
+    return fail(std::move(*refused));
+  }
   // The monic squarefree part of Res_Y(m(Y), X^k − v(Y)), whose roots are the k-th roots of the
   // conjugates of v: m_v(X^k) with m_v the minimal polynomial of v (squarefree for v ≠ 0), else x.
   FracPoly mv = GY_TRY(minimal_polynomial(*this));
