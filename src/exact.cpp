@@ -3504,11 +3504,14 @@ Result<FracPoly> minimal_polynomial(const AlgebraicNumber& v) {
     if (!c[0].is_zero()) {
       // The coefficient of x^i in (x − s)^N is C(N, i)·(−s)^(N − i).
       const Fraction t = c[0].neg();
+      const bool within = N * size(t) <= Int::kMaxBits / 8;
       Fraction power = one_fraction();
       Int binomial(1);
       for (std::size_t i = N; i-- > 0;) {
         poll_interrupt();
-        power = power * t;
+        // t's parts are coprime, and so are those of its powers: no gcd (the parts stay far below
+        // the size limit when `within`; else the product refuses as it would).
+        power = within ? Fraction::from_coprime(power.num() * t.num(), power.den() * t.den()) : power * t;
         binomial = binomial * Int(static_cast<std::int64_t>(i + 1));
         binomial = GY_TRY(Int::div_exact(binomial, Int(static_cast<std::int64_t>(N - i))));
         out[i] = Fraction(binomial) * power;
@@ -3724,7 +3727,9 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
   // conjugates of v: m_v(X^k) with m_v the minimal polynomial of v (squarefree for v ≠ 0), else x.
   FracPoly mv = GY_TRY(minimal_polynomial(*this));
   // The root is searched in [0, upper(v) + 1].
-  Fraction lo, hi = GY_TRY(interval()).second + one_fraction();
+  // The enclosure's products (which may refuse) are formed here; its ends are reduced where they
+  // are used, so that a polynomial `factor` refuses is refused without that work.
+  const auto loose = enclosure(false);
   // A radical v = w^(1/j) (m_v = x^j − w, w > 0 as v > 0): m_v(x^k) = x^(jk) − w has no other real
   // root in [0, hi], so no bisection, and its factor holding the root is known without factoring.
   const bool radical = mv.coeffs.size() >= 2 && std::all_of(mv.coeffs.begin() + 1, mv.coeffs.end() - 1,
@@ -3739,6 +3744,7 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
   }
   if (s > 0 && radical) {
     if (auto m = radical_polynomial(mv.coeffs[0].neg(), kk * (mv.coeffs.size() - 1))) {
+      Fraction lo, hi = GY_TRY(interval()).second + one_fraction();
       FieldRef root_field = GY_TRY(NumberField::make(std::move(*m), std::move(lo), std::move(hi)));
       return generator(std::move(root_field));
     }
@@ -3746,6 +3752,15 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
     auto factors = factor(p);
     if (!factors) return fail(std::move(factors.error()));
   }
+  // The upper end checked next, upper(v) + 1, has parts no longer than the unreduced ones: when they
+  // pass the check, a polynomial `factor` refuses is refused without reducing the end.
+  if (!within_factor_limits(p)) {
+    const std::uint64_t end_bits =
+        std::max((loose.second.num() + loose.second.den()).bit_length(), loose.second.den().bit_length());
+    if (end_bits * static_cast<std::uint64_t>(std::max<std::int64_t>(p.degree(), 1)) <= Int::kMaxBits / 4)
+      if (auto refused = factor(p); !refused) return fail(std::move(refused.error()));
+  }
+  Fraction lo, hi = GY_TRY(interval()).second + one_fraction();
   GY_CHECK(check_evaluation_size(p.degree(), hi));
   // `factor` takes the polynomial after the bisection; when it would refuse, nothing is bisected.
   if (!within_factor_limits(p))
@@ -4672,6 +4687,100 @@ bool join_by_primes(const FracPoly& ma, const FracPoly& mb) {
   return std::min(ma.degree(), mb.degree()) >= 3 && ma.degree() * mb.degree() >= 16;
 }
 
+// Res(a, b) over F for a, b of degree >= 1, by the Euclidean remainders: Res(a, b) =
+// (−1)^(deg a·deg b)·lc(b)^(deg a − deg r)·Res(b, r) with r = a mod b.
+std::uint64_t resultant_mod(const Zp& F, WordPoly a, WordPoly b) {
+  std::uint64_t res = 1;
+  while (true) {
+    if (b.empty()) return 0;
+    const std::int64_t m = degree(a), n = degree(b);
+    if (n == 0) return F.mul(res, F.pow(b[0], static_cast<std::uint64_t>(m)));
+    WordPoly r = rem(F, a, b);
+    if (r.empty()) return 0;
+    if ((m & n & 1) != 0) res = F.neg(res);
+    res = F.mul(res, F.pow(b.back(), static_cast<std::uint64_t>(m - degree(r))));
+    a = std::move(b);
+    b = std::move(r);
+  }
+}
+
+// The polynomial of degree at most n through (i, values[i]), i = 0..n, over F (n < p).
+WordPoly interpolate_mod(const Zp& F, const std::vector<std::uint64_t>& values) {
+  const std::size_t n = values.size() - 1;
+  WordPoly m{1};  // Π (y − i)
+  for (std::size_t i = 0; i <= n; ++i) {
+    m.insert(m.begin(), 0);
+    for (std::size_t j = 0; j + 1 < m.size(); ++j) m[j] = F.sub(m[j], F.mul(i % F.p, m[j + 1]));
+  }
+  WordPoly out(n + 1, 0), q(n + 1);
+  for (std::size_t i = 0; i <= n; ++i) {
+    std::uint64_t carry = 0;
+    for (std::size_t j = n + 1; j-- > 0;) {
+      carry = F.add(m[j + 1], F.mul(carry, i));
+      q[j] = carry;
+    }
+    std::uint64_t at = 0;
+    for (std::size_t j = n + 1; j-- > 0;) at = F.add(F.mul(at, i), q[j]);
+    const std::uint64_t w = F.mul(values[i], F.inv(at));
+    for (std::size_t j = 0; j <= n; ++j) out[j] = F.add(out[j], F.mul(w, q[j]));
+  }
+  gy::trim(out);
+  return out;
+}
+
+// The refusal that the join of fields of m_A and m_B (degrees of at least three, as joined by
+// primes) meets, known without its resultant R(y) = Res_x(m_A(x), m_B(y − x)): `factor` checks
+// R's constant ±Res(m_A(x), m_B(−x)) first, numerator before denominator. The resultant of the
+// first shift is the one factored when it is squarefree, as `squarefree` finds it: modulo one of
+// its three primes, here a prime dividing neither leading coefficient in x, R keeps its degree and
+// no square. Nothing when the constant is within the limits, or no such prime is found (the join's
+// own path then decides).
+std::optional<Error> join_refusal(const FracPoly& ma, const FracPoly& mb) {
+  const IntPoly A = primitive_integer(ma), B = primitive_integer(mb);
+  const std::uint64_t da = static_cast<std::uint64_t>(A.degree()), db = static_cast<std::uint64_t>(B.degree());
+  // Hadamard's bound, loosely: below the limit no constant passes it.
+  const std::uint64_t size = db * (norm_bits(A) + 1) + da * (norm_bits(B) + 1);
+  if (size <= kFactorMaxBits || size > Int::kMaxBits / 16) return std::nullopt;
+  std::vector<Fraction> c(mb.coeffs.size());
+  for (std::size_t j = 0; j < c.size(); ++j) c[j] = j % 2 ? mb.coeffs[j].neg() : mb.coeffs[j];
+  const BiPoly at_zero = lift_constants(FracPoly(std::move(c)));
+  std::optional<FracPoly> r0 = resultant_by_primes(lift_constants(ma), at_zero, nullptr);
+  if (!r0 || r0->is_zero()) return std::nullopt;
+  const Fraction& constant = r0->coeffs[0];
+  const std::uint64_t num = constant.num().bit_length(), den = constant.den().bit_length();
+  if (num <= kFactorMaxBits && den <= kFactorMaxBits) return std::nullopt;
+  const std::size_t n = static_cast<std::size_t>(da * db);
+  bool squarefree = false;
+  for (std::size_t i = 0; i < 3 && !squarefree; ++i) {
+    poll_interrupt();
+    const Zp F(word_prime(i));
+    const WordPoly a = to_word_poly(A, F), b = to_word_poly(B, F);
+    if (degree(a) != static_cast<std::int64_t>(da) || degree(b) != static_cast<std::int64_t>(db)) continue;
+    // R(y) modulo the prime, from its values at y = 0..n: m_B(y − x) has x-leading coefficient
+    // ±lc(m_B), so its reduction keeps the resultant's.
+    std::vector<std::uint64_t> values(n + 1);
+    for (std::size_t y = 0; y <= n; ++y) {
+      WordPoly shifted;  // B(y − x) by Horner's rule
+      for (std::size_t j = b.size(); j-- > 0;) {
+        WordPoly next(shifted.size() + 1, 0);
+        for (std::size_t k = 0; k < shifted.size(); ++k) {
+          next[k] = F.add(next[k], F.mul(shifted[k], y));
+          next[k + 1] = F.sub(next[k + 1], shifted[k]);
+        }
+        next[0] = F.add(next[0], b[j]);
+        gy::trim(next);
+        shifted = std::move(next);
+      }
+      values[y] = resultant_mod(F, a, shifted);
+    }
+    const WordPoly r = interpolate_mod(F, values);
+    squarefree = degree(r) == static_cast<std::int64_t>(n) && is_squarefree(F, r);
+  }
+  if (!squarefree) return std::nullopt;
+  return Error::range(cat("polynomial coefficient bits ", num > kFactorMaxBits ? num : den,
+                          " exceeds the factoring limit of ", kFactorMaxBits));
+}
+
 Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   if (GY_TRY(NumberField::eq(a, b))) {
     AlgebraicNumber ga = GY_TRY(AlgebraicNumber::generator(a));
@@ -4686,6 +4795,8 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
                                  " exceeds the field degree limit of ", kMaxFieldDegree)));
   const FracPoly& ma = a->minimal_polynomial();
   const FracPoly& mb = b->minimal_polynomial();
+  if (join_by_primes(ma, mb))
+    if (auto refused = join_refusal(ma, mb)) return fail(std::move(*refused));
 
   // R(Y) = Res_X(m_A(X), m_B(Y − t·X)) has the roots beta_k + t·alpha_i; the first t that makes it
   // squarefree gives a primitive element gamma = beta + t·alpha. At most N(N−1)/2 values of t fail.
