@@ -274,7 +274,7 @@ def test_work_past_the_limits_is_refused_at_once():
 
 def test_roots_and_joins_past_the_factoring_limit_are_refused_from_their_sizes():
     # Each refusal names the very coefficient the factoring would meet; before, the roots formed
-    # constants of up to 250 million bits and the join its whole resultant (about 12 s of CPU).
+    # constants of up to 250 million bits and the join its whole resultant (about 14 s of CPU).
     start = time.process_time()
     for text, bits in (("((7/42^(9/11))^221^3)^(3/12)", 60604398), ("sqrt((0.033^(9/8))*66^949.7)", 460126),
                        ("sqrt((8564^(5/6))^5224496)", 170632942), ("95-sqrt(921)^(7550042+9/0.40)", 148691837),
