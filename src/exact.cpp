@@ -3504,11 +3504,14 @@ Result<FracPoly> minimal_polynomial(const AlgebraicNumber& v) {
     if (!c[0].is_zero()) {
       // The coefficient of x^i in (x − s)^N is C(N, i)·(−s)^(N − i).
       const Fraction t = c[0].neg();
+      const bool within = N * size(t) <= Int::kMaxBits / 8;
       Fraction power = one_fraction();
       Int binomial(1);
       for (std::size_t i = N; i-- > 0;) {
         poll_interrupt();
-        power = power * t;
+        // t's parts are coprime, and so are those of its powers: no gcd (the parts stay far below
+        // the size limit when `within`; else the product refuses as it would).
+        power = within ? Fraction::from_coprime(power.num() * t.num(), power.den() * t.den()) : power * t;
         binomial = binomial * Int(static_cast<std::int64_t>(i + 1));
         binomial = GY_TRY(Int::div_exact(binomial, Int(static_cast<std::int64_t>(N - i))));
         out[i] = Fraction(binomial) * power;
@@ -3607,6 +3610,92 @@ bool irreducible_substitution(const FracPoly& m, std::size_t k) {
 // exact comparisons of mid^k with v until it holds no other root of m_v(x^k).
 Status bisect_root(const FracPoly& mv, const Int& k, const AlgebraicNumber& v, Fraction& lo, Fraction& hi);
 
+// Bounds lo <= log2|n| <= hi, n != 0, from the bit length of n and its top 53 bits.
+std::pair<double, double> log2_range(const Int& n) {
+  const std::uint64_t bits = n.bit_length();
+  const std::uint64_t shift = bits > 53 ? bits - 53 : 0;
+  Mpz top;
+  mpz_tdiv_q_2exp(top.get(), n.view().get(), shift);
+  const double t = std::fabs(mpz_get_d(top.get()));  // exact: at most 53 bits
+  const double lo = static_cast<double>(shift) + std::log2(t);
+  const double hi = static_cast<double>(shift) + std::log2(shift ? t + 1 : t);
+  const double slack = 1e-9 + 1e-13 * hi;
+  return {lo - slack, hi + slack};
+}
+
+// The bit length of a^e·r/h (a, r, h != 0, h dividing a^e·r), when floating logarithms decide it;
+// also an upper bound of it, valid either way.
+struct PowerBits {
+  std::optional<std::uint64_t> exact;
+  std::uint64_t most;
+};
+PowerBits power_quotient_bits(const Int& a, std::uint64_t e, const Int& r, const Int& h) {
+  const auto [alo, ahi] = log2_range(a);
+  const auto [rlo, rhi] = log2_range(r);
+  const auto [hlo, hhi] = log2_range(h);
+  const double ed = static_cast<double>(e);
+  const double lo = ed * alo * (1 - 1e-13) + rlo - hhi - 1e-6, hi = ed * ahi * (1 + 1e-13) + rhi - hlo + 1e-6;
+  const double flo = std::floor(std::max(lo, 0.0)), fhi = std::floor(std::max(hi, 0.0));
+  PowerBits out{std::nullopt, static_cast<std::uint64_t>(fhi) + 1};
+  if (flo == fhi) out.exact = out.most;
+  return out;
+}
+
+// The refusal that r.root(k) (2 <= k, r > 0) meets for a monomial r = c·alpha^j, j >= 1, of a
+// field of a binomial s·x^n − w, known without the root's work: its minimal polynomial
+// x^N − c^N·(w/s)^(j/g) (g = gcd(j, n), N = n/g) forms a constant of Int::kMaxBits bits at most,
+// and `factor`, given that polynomial in x^k, refuses the constant's numerator, else its
+// denominator, beyond kFactorMaxBits. Nothing when the sizes leave it open or the steps before
+// `factor` could fail; the root's own path then decides.
+std::optional<Error> monomial_root_refusal(const AlgebraicNumber& r) {
+  const FracPoly& m = r.field()->minimal_polynomial();
+  const auto& c = r.value().coeffs;
+  if (r.value() == FracPoly::x() || c.size() < 2 || !c[0].is_zero()) return std::nullopt;
+  auto zero = [](const Fraction& x) { return x.is_zero(); };
+  if (!std::all_of(c.begin() + 1, c.end() - 1, zero) || !std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1, zero))
+    return std::nullopt;
+  const std::size_t top = c.size() - 1, n = m.coeffs.size() - 1, g = std::gcd(top, n), N = n / g, t = top / g;
+  const Fraction& base = c[top];
+  // c^N: refused at once by Fraction::pow, or small.
+  const std::uint64_t base_bits = std::max(base.num().bit_length(), base.den().bit_length());
+  if (base_bits <= 1 || (base_bits - 1) * N > Int::kMaxBits) return std::nullopt;
+  // (w/s)^(j/g), small unless the field's polynomial is large.
+  const Result<Fraction> w = m.coeffs[0].neg().div(m.lead());
+  if (!w || std::max(w->num().bit_length(), w->den().bit_length()) * t > (std::uint64_t{1} << 22)) return std::nullopt;
+  const Result<Fraction> power = w->pow(Int(static_cast<std::int64_t>(t)));
+  if (!power) return std::nullopt;
+  const Fraction& W = *power;
+  // The product c^N·W (parts coprime) divides c^N's numerator by g1 = gcd(|a|^N, V) and its
+  // denominator by g2 = gcd(b^N, |U|), W = U/V; each gcd is taken modulo the small part.
+  const Int a = base.num().abs(), &b = base.den(), U = W.num().abs(), &V = W.den();
+  auto common = [N](const Int& big, const Int& small) {
+    if (small.is_one()) return Int(1);
+    Mpz p;
+    const Mpz e(static_cast<unsigned long>(N));
+    mpz_powm(p.get(), big.view().get(), e.get(), small.view().get());
+    mpz_gcd(p.get(), p.get(), small.view().get());
+    return p.to_int();
+  };
+  const Int g1 = common(a, V), g2 = common(b, U);
+  const Int u = expect(Int::div_exact(U, g2), "a gcd divides"), v = expect(Int::div_exact(V, g1), "a gcd divides");
+  // The parts multiplied stay within Int::kMaxBits, so the product does not refuse them.
+  const PowerBits n1 = power_quotient_bits(a, N, Int(1), g1), d1 = power_quotient_bits(b, N, Int(1), g2);
+  if (n1.most + u.bit_length() > Int::kMaxBits + 1 || d1.most + v.bit_length() > Int::kMaxBits + 1)
+    return std::nullopt;
+  auto refusal = [](std::uint64_t bits) {
+    return Error::range(cat("polynomial coefficient bits ", bits, " exceeds the factoring limit of ", kFactorMaxBits));
+  };
+  // `factor` checks the constant's numerator first.
+  const PowerBits num = power_quotient_bits(a, N, u, g1);
+  if (num.most > kFactorMaxBits) {
+    if (!num.exact || *num.exact <= kFactorMaxBits) return std::nullopt;
+    return refusal(*num.exact);
+  }
+  const PowerBits den = power_quotient_bits(b, N, v, g2);
+  if (den.most <= kFactorMaxBits || !den.exact || *den.exact <= kFactorMaxBits) return std::nullopt;
+  return refusal(*den.exact);
+}
+
 }  // namespace
 
 Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
@@ -3627,11 +3716,20 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
     return r.neg();
   }
 
+  // A monomial whose root `factor` refuses is refused without forming its minimal polynomial, once
+  // the enclosure the root would take next is formed (its products refuse as they would; only the
+  // reduction of its ends, which refuses nothing, is left out).
+  if (auto refused = monomial_root_refusal(*this)) {
+    enclosure(false);
+    return fail(std::move(*refused));
+  }
   // The monic squarefree part of Res_Y(m(Y), X^k − v(Y)), whose roots are the k-th roots of the
   // conjugates of v: m_v(X^k) with m_v the minimal polynomial of v (squarefree for v ≠ 0), else x.
   FracPoly mv = GY_TRY(minimal_polynomial(*this));
   // The root is searched in [0, upper(v) + 1].
-  Fraction lo, hi = GY_TRY(interval()).second + one_fraction();
+  // The enclosure's products (which may refuse) are formed here; its ends are reduced where they
+  // are used, so that a polynomial `factor` refuses is refused without that work.
+  const auto loose = enclosure(false);
   // A radical v = w^(1/j) (m_v = x^j − w, w > 0 as v > 0): m_v(x^k) = x^(jk) − w has no other real
   // root in [0, hi], so no bisection, and its factor holding the root is known without factoring.
   const bool radical = mv.coeffs.size() >= 2 && std::all_of(mv.coeffs.begin() + 1, mv.coeffs.end() - 1,
@@ -3646,6 +3744,7 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
   }
   if (s > 0 && radical) {
     if (auto m = radical_polynomial(mv.coeffs[0].neg(), kk * (mv.coeffs.size() - 1))) {
+      Fraction lo, hi = GY_TRY(interval()).second + one_fraction();
       FieldRef root_field = GY_TRY(NumberField::make(std::move(*m), std::move(lo), std::move(hi)));
       return generator(std::move(root_field));
     }
@@ -3653,6 +3752,15 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
     auto factors = factor(p);
     if (!factors) return fail(std::move(factors.error()));
   }
+  // The upper end checked next, upper(v) + 1, has parts no longer than the unreduced ones: when they
+  // pass the check, a polynomial `factor` refuses is refused without reducing the end.
+  if (!within_factor_limits(p)) {
+    const std::uint64_t end_bits =
+        std::max((loose.second.num() + loose.second.den()).bit_length(), loose.second.den().bit_length());
+    if (end_bits * static_cast<std::uint64_t>(std::max<std::int64_t>(p.degree(), 1)) <= Int::kMaxBits / 4)
+      if (auto refused = factor(p); !refused) return fail(std::move(refused.error()));
+  }
+  Fraction lo, hi = GY_TRY(interval()).second + one_fraction();
   GY_CHECK(check_evaluation_size(p.degree(), hi));
   // `factor` takes the polynomial after the bisection; when it would refuse, nothing is bisected.
   if (!within_factor_limits(p))
@@ -4579,6 +4687,100 @@ bool join_by_primes(const FracPoly& ma, const FracPoly& mb) {
   return std::min(ma.degree(), mb.degree()) >= 3 && ma.degree() * mb.degree() >= 16;
 }
 
+// Res(a, b) over F for a, b of degree >= 1, by the Euclidean remainders: Res(a, b) =
+// (−1)^(deg a·deg b)·lc(b)^(deg a − deg r)·Res(b, r) with r = a mod b.
+std::uint64_t resultant_mod(const Zp& F, WordPoly a, WordPoly b) {
+  std::uint64_t res = 1;
+  while (true) {
+    if (b.empty()) return 0;
+    const std::int64_t m = degree(a), n = degree(b);
+    if (n == 0) return F.mul(res, F.pow(b[0], static_cast<std::uint64_t>(m)));
+    WordPoly r = rem(F, a, b);
+    if (r.empty()) return 0;
+    if ((m & n & 1) != 0) res = F.neg(res);
+    res = F.mul(res, F.pow(b.back(), static_cast<std::uint64_t>(m - degree(r))));
+    a = std::move(b);
+    b = std::move(r);
+  }
+}
+
+// The polynomial of degree at most n through (i, values[i]), i = 0..n, over F (n < p).
+WordPoly interpolate_mod(const Zp& F, const std::vector<std::uint64_t>& values) {
+  const std::size_t n = values.size() - 1;
+  WordPoly m{1};  // Π (y − i)
+  for (std::size_t i = 0; i <= n; ++i) {
+    m.insert(m.begin(), 0);
+    for (std::size_t j = 0; j + 1 < m.size(); ++j) m[j] = F.sub(m[j], F.mul(i % F.p, m[j + 1]));
+  }
+  WordPoly out(n + 1, 0), q(n + 1);
+  for (std::size_t i = 0; i <= n; ++i) {
+    std::uint64_t carry = 0;
+    for (std::size_t j = n + 1; j-- > 0;) {
+      carry = F.add(m[j + 1], F.mul(carry, i));
+      q[j] = carry;
+    }
+    std::uint64_t at = 0;
+    for (std::size_t j = n + 1; j-- > 0;) at = F.add(F.mul(at, i), q[j]);
+    const std::uint64_t w = F.mul(values[i], F.inv(at));
+    for (std::size_t j = 0; j <= n; ++j) out[j] = F.add(out[j], F.mul(w, q[j]));
+  }
+  gy::trim(out);
+  return out;
+}
+
+// The refusal that the join of fields of m_A and m_B (degrees of at least three, as joined by
+// primes) meets, known without its resultant R(y) = Res_x(m_A(x), m_B(y − x)): `factor` checks
+// R's constant ±Res(m_A(x), m_B(−x)) first, numerator before denominator. The resultant of the
+// first shift is the one factored when it is squarefree, as `squarefree` finds it: modulo one of
+// its three primes, here a prime dividing neither leading coefficient in x, R keeps its degree and
+// no square. Nothing when the constant is within the limits, or no such prime is found (the join's
+// own path then decides).
+std::optional<Error> join_refusal(const FracPoly& ma, const FracPoly& mb) {
+  const IntPoly A = primitive_integer(ma), B = primitive_integer(mb);
+  const std::uint64_t da = static_cast<std::uint64_t>(A.degree()), db = static_cast<std::uint64_t>(B.degree());
+  // Hadamard's bound, loosely: below the limit no constant passes it.
+  const std::uint64_t size = db * (norm_bits(A) + 1) + da * (norm_bits(B) + 1);
+  if (size <= kFactorMaxBits || size > Int::kMaxBits / 16) return std::nullopt;
+  std::vector<Fraction> c(mb.coeffs.size());
+  for (std::size_t j = 0; j < c.size(); ++j) c[j] = j % 2 ? mb.coeffs[j].neg() : mb.coeffs[j];
+  const BiPoly at_zero = lift_constants(FracPoly(std::move(c)));
+  std::optional<FracPoly> r0 = resultant_by_primes(lift_constants(ma), at_zero, nullptr);
+  if (!r0 || r0->is_zero()) return std::nullopt;
+  const Fraction& constant = r0->coeffs[0];
+  const std::uint64_t num = constant.num().bit_length(), den = constant.den().bit_length();
+  if (num <= kFactorMaxBits && den <= kFactorMaxBits) return std::nullopt;
+  const std::size_t n = static_cast<std::size_t>(da * db);
+  bool squarefree = false;
+  for (std::size_t i = 0; i < 3 && !squarefree; ++i) {
+    poll_interrupt();
+    const Zp F(word_prime(i));
+    const WordPoly a = to_word_poly(A, F), b = to_word_poly(B, F);
+    if (degree(a) != static_cast<std::int64_t>(da) || degree(b) != static_cast<std::int64_t>(db)) continue;
+    // R(y) modulo the prime, from its values at y = 0..n: m_B(y − x) has x-leading coefficient
+    // ±lc(m_B), so its reduction keeps the resultant's.
+    std::vector<std::uint64_t> values(n + 1);
+    for (std::size_t y = 0; y <= n; ++y) {
+      WordPoly shifted;  // B(y − x) by Horner's rule
+      for (std::size_t j = b.size(); j-- > 0;) {
+        WordPoly next(shifted.size() + 1, 0);
+        for (std::size_t k = 0; k < shifted.size(); ++k) {
+          next[k] = F.add(next[k], F.mul(shifted[k], y));
+          next[k + 1] = F.sub(next[k + 1], shifted[k]);
+        }
+        next[0] = F.add(next[0], b[j]);
+        gy::trim(next);
+        shifted = std::move(next);
+      }
+      values[y] = resultant_mod(F, a, shifted);
+    }
+    const WordPoly r = interpolate_mod(F, values);
+    squarefree = degree(r) == static_cast<std::int64_t>(n) && is_squarefree(F, r);
+  }
+  if (!squarefree) return std::nullopt;
+  return Error::range(cat("polynomial coefficient bits ", num > kFactorMaxBits ? num : den,
+                          " exceeds the factoring limit of ", kFactorMaxBits));
+}
+
 Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   if (GY_TRY(NumberField::eq(a, b))) {
     AlgebraicNumber ga = GY_TRY(AlgebraicNumber::generator(a));
@@ -4593,6 +4795,8 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
                                  " exceeds the field degree limit of ", kMaxFieldDegree)));
   const FracPoly& ma = a->minimal_polynomial();
   const FracPoly& mb = b->minimal_polynomial();
+  if (join_by_primes(ma, mb))
+    if (auto refused = join_refusal(ma, mb)) return fail(std::move(*refused));
 
   // R(Y) = Res_X(m_A(X), m_B(Y − t·X)) has the roots beta_k + t·alpha_i; the first t that makes it
   // squarefree gives a primitive element gamma = beta + t·alpha. At most N(N−1)/2 values of t fail.
