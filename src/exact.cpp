@@ -4,6 +4,7 @@
 #include <atomic>
 #include <bit>
 #include <bitset>
+#include <exception>
 #include <cmath>
 #include <numeric>
 #include <tuple>
@@ -3122,6 +3123,10 @@ Int common_content(const std::vector<Int>& a, const Int& e) {
   return g;
 }
 
+// Coefficients with this many bits in all are tested and divided on the pool: the divisions cost
+// milliseconds, far more than waking it.
+constexpr std::uint64_t kPoolContentBits = std::uint64_t{1} << 20;
+
 // The content shared by e and every a_k divided out of them, as common_content finds it; long
 // coefficients are tested and divided on the pool.
 Status divide_content(std::vector<Int>& a, Int& e) {
@@ -3129,7 +3134,7 @@ Status divide_content(std::vector<Int>& a, Int& e) {
   std::uint64_t bits = 0;
   for (const auto& x : a) bits += x.bit_length();
   Int g;
-  if (reduce_in_parallel(a.size(), bits)) {
+  if (reduce_in_parallel(a.size(), bits) || (bits >= kPoolContentBits && pool::thread_count() > 1)) {
     g = combined_gcd(a, e);
     if (g.is_one()) return {};
     std::atomic<bool> all{true};
@@ -3916,6 +3921,9 @@ std::optional<FixedEnds> comparison_fixed_ends(const AlgebraicNumber& x) {
   return fixed_ends_for(x.value());
 }
 
+// Fields from this degree on test equality exactly beside the narrowing to a double's precision.
+constexpr std::size_t kBesideNarrowingDegree = 64;
+
 // Signs of differences of numbers of two fields found so far, each with both fields' intervals as
 // the comparison left them. A comparison repeated while neither interval has moved would narrow
 // nothing and find the same sign, so the entry answers it, in either order. Fields are held weakly:
@@ -4024,21 +4032,60 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
   if (auto s = order()) return *s;
   const int s = GY_TRY([&]() -> Result<int> {
     std::optional<FixedEnds> fa = comparison_fixed_ends(*this), fb = comparison_fixed_ends(b);
-    if (GY_TRY(narrow_to_float(*this, fa ? &*fa : nullptr, ea))) ea = enclose(*this);
-    if (GY_TRY(narrow_to_float(b, fb ? &*fb : nullptr, eb))) eb = enclose(b);
-    if (auto s = order()) return *s;
-    // Numbers this close are equal exactly when they share a minimal polynomial, which one interval
-    // holding both enclosures isolates among its roots. The polynomial is taken of the number in the
-    // smaller field, or of the other one when it is known at once, and tried at the other number: a
-    // number's degree divides its field's, and a value that is not zero modulo a prime is not zero.
-    // Both fields remember the minimal polynomials found, so a repeated comparison finds them again.
+    auto narrow = [&]() -> Status {
+      if (GY_TRY(narrow_to_float(*this, fa ? &*fa : nullptr, ea))) ea = enclose(*this);
+      if (GY_TRY(narrow_to_float(b, fb ? &*fb : nullptr, eb))) eb = enclose(b);
+      return {};
+    };
+    // Numbers the narrowing leaves this close are equal exactly when they share a minimal
+    // polynomial, which one interval holding both enclosures isolates among its roots. The
+    // polynomial is taken of the number in the smaller field, or of the other one when it is known
+    // at once, and tried at the other number: a number's degree divides its field's, and a value
+    // that is not zero modulo a prime is not zero. Both fields remember the minimal polynomials
+    // found, so a repeated comparison finds them again.
     const bool this_small = field_->degree() <= b.field_->degree();
     const AlgebraicNumber* from = this_small ? this : &b;
     const AlgebraicNumber* at = this_small ? &b : this;
     if (!minimal_polynomial_at_once(*from) && minimal_polynomial_at_once(*at)) std::swap(from, at);
-    const FracPoly m = GY_TRY(known_minimal_polynomial(*from));
+    // The exact test in a large field runs beside the narrowing when the polynomial is known at
+    // once: numbers the narrowing does not part are nearly always equal, and then the test decides.
+    // Its answer, or its failure, counts only when the narrowing leaves the numbers unparted.
+    std::optional<Result<FracPoly>> early_m;
+    std::optional<Result<bool>> early;
+    std::exception_ptr early_failure;
+    if (pool::thread_count() > 1 && at->field_->degree() >= kBesideNarrowingDegree && minimal_polynomial_at_once(*from) &&
+        !at->field_->memo_find(NumberField::Memo::Minimal, at->value_)) {
+      Status narrowed;
+      for_each_parallel(2, 1, [&](std::size_t i) {
+        if (i == 0) {
+          narrowed = narrow();
+          return;
+        }
+        try {
+          early_m = known_minimal_polynomial(*from);
+          if (!*early_m) return;
+          const FracPoly& m = **early_m;
+          early = at->field_->degree() % static_cast<std::size_t>(m.degree()) == 0 && !nonzero_modulo_primes(m, *at)
+                      ? vanishes_at(m, *at)
+                      : Result<bool>(false);
+        } catch (const Interrupted&) {
+          throw;
+        } catch (...) {
+          early_failure = std::current_exception();
+        }
+      });
+      GY_CHECK(narrowed);
+    } else {
+      GY_CHECK(narrow());
+    }
+    if (auto s = order()) return *s;
+    if (early_failure) std::rethrow_exception(early_failure);
+    const FracPoly m = early_m ? GY_TRY(std::move(*early_m)) : GY_TRY(known_minimal_polynomial(*from));
     bool shared = false;
-    if (auto known = at->field_->memo_find(NumberField::Memo::Minimal, at->value_)) {
+    if (early) {
+      shared = GY_TRY(std::move(*early));
+      if (shared) at->field_->memo_store(NumberField::Memo::Minimal, at->value_, m);
+    } else if (auto known = at->field_->memo_find(NumberField::Memo::Minimal, at->value_)) {
       shared = *known == m;
     } else if (at->field_->degree() % static_cast<std::size_t>(m.degree()) == 0 && !nonzero_modulo_primes(m, *at)) {
       shared = GY_TRY(vanishes_at(m, *at));
