@@ -3923,6 +3923,8 @@ std::optional<FixedEnds> comparison_fixed_ends(const AlgebraicNumber& x) {
 
 // Fields from this degree on test equality exactly beside the narrowing to a double's precision.
 constexpr std::size_t kBesideNarrowingDegree = 64;
+// The other number's minimal polynomial is found beside it too in a field of at most this degree.
+constexpr std::size_t kBesideNarrowingFromDegree = 32;
 
 // Signs of differences of numbers of two fields found so far, each with both fields' intervals as
 // the comparison left them. A comparison repeated while neither interval has moved would narrow
@@ -4048,26 +4050,34 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
     const AlgebraicNumber* at = this_small ? &b : this;
     if (!minimal_polynomial_at_once(*from) && minimal_polynomial_at_once(*at)) std::swap(from, at);
     // The exact test in a large field runs beside the narrowing when the polynomial is known at
-    // once: numbers the narrowing does not part are nearly always equal, and then the test decides.
-    // Its answer, or its failure, counts only when the narrowing leaves the numbers unparted.
+    // once or comes from a small field: numbers the narrowing does not part are nearly always
+    // equal, and then the test decides. Its answer, or its failure, counts only when the narrowing
+    // leaves the numbers unparted; once they are parted it starts no further step.
     std::optional<Result<FracPoly>> early_m;
     std::optional<Result<bool>> early;
     std::exception_ptr early_failure;
-    if (pool::thread_count() > 1 && at->field_->degree() >= kBesideNarrowingDegree && minimal_polynomial_at_once(*from) &&
+    if (pool::thread_count() > 1 && at->field_->degree() >= kBesideNarrowingDegree &&
+        (from->field_->degree() <= kBesideNarrowingFromDegree || minimal_polynomial_at_once(*from)) &&
         !at->field_->memo_find(NumberField::Memo::Minimal, at->value_)) {
       Status narrowed;
+      std::atomic<bool> parted{false};
       for_each_parallel(2, 1, [&](std::size_t i) {
         if (i == 0) {
           narrowed = narrow();
+          parted.store(!narrowed || order().has_value());
           return;
         }
         try {
+          if (parted.load()) return;
           early_m = known_minimal_polynomial(*from);
-          if (!*early_m) return;
+          if (!*early_m || parted.load()) return;
           const FracPoly& m = **early_m;
-          early = at->field_->degree() % static_cast<std::size_t>(m.degree()) == 0 && !nonzero_modulo_primes(m, *at)
-                      ? vanishes_at(m, *at)
-                      : Result<bool>(false);
+          if (at->field_->degree() % static_cast<std::size_t>(m.degree()) != 0 || nonzero_modulo_primes(m, *at)) {
+            early = false;
+            return;
+          }
+          if (parted.load()) return;
+          early = vanishes_at(m, *at);
         } catch (const Interrupted&) {
           throw;
         } catch (...) {
