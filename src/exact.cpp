@@ -3828,21 +3828,28 @@ Result<FracPoly> known_minimal_polynomial(const AlgebraicNumber& v) {
 }
 
 // Whether m(x) ≠ 0 shows modulo one of a few word primes, x = P/D of its field: D^deg m·m(x) is
-// reduced there as Σ m_k·P^k·D^(deg m − k) modulo the field's polynomial.
+// reduced there as Σ m_k·P^k·D^(deg m − k) modulo the field's polynomial. The primes of a large
+// field are tried on the pool.
 bool nonzero_modulo_primes(const FracPoly& m, const AlgebraicNumber& x) {
   Int dx, dm;
   const IntPoly p = clear_denominators(x.value(), dx), mi = clear_denominators(m, dm);
   const IntPoly& r = x.field()->integer_polynomial();
   const std::size_t n = static_cast<std::size_t>(r.degree());
-  constexpr int kPrimes = 3;
-  for (std::size_t i = 0, tried = 0; tried < kPrimes && i < 64; ++i) {
+  constexpr std::size_t kPrimes = 3;
+  // The first primes that keep the field's degree and do not divide D.
+  std::vector<std::uint64_t> primes;
+  for (std::size_t i = 0; primes.size() < kPrimes && i < 64; ++i) {
     const std::uint64_t q = word_prime(i);
     const Zp F(q);
-    WordPoly rq = to_word_poly(r, F);
+    if (static_cast<std::size_t>(degree(to_word_poly(r, F))) == n && mod_word(dx, q) != 0) primes.push_back(q);
+  }
+  std::atomic<bool> nonzero{false};
+  for_each_parallel(primes.size(), n >= 64 ? 1 : kPrimes, [&](std::size_t i) {
+    if (nonzero.load(std::memory_order_relaxed)) return;
+    const std::uint64_t q = primes[i];
+    const Zp F(q);
     const std::uint64_t dq = mod_word(dx, q);
-    if (static_cast<std::size_t>(degree(rq)) != n || dq == 0) continue;
-    ++tried;
-    const WordPolyModulus mod(F, monic(F, std::move(rq)));
+    const WordPolyModulus mod(F, monic(F, to_word_poly(r, F)));
     const WordPoly pq = mod.rem(to_word_poly(p, F));
     WordPoly acc{mod_word(mi.lead(), q)};
     std::uint64_t dpow = 1;
@@ -3853,9 +3860,9 @@ bool nonzero_modulo_primes(const FracPoly& m, const AlgebraicNumber& x) {
       acc[0] = F.add(acc[0], F.mul(mod_word(mi.coeffs[k], q), dpow));
       gy::trim(acc);
     }
-    if (!acc.empty()) return true;
-  }
-  return false;
+    if (!acc.empty()) nonzero.store(true, std::memory_order_relaxed);
+  });
+  return nonzero.load();
 }
 
 // Narrows x's field until x's enclosure, `now` at first, is within 2^-64 of its larger end or 2^-128
