@@ -3928,10 +3928,19 @@ std::optional<FixedEnds> comparison_fixed_ends(const AlgebraicNumber& x) {
   return fixed_ends_for(x.value());
 }
 
+// The bits of a value's numerators and denominators in all.
+std::uint64_t value_bits(const FracPoly& p) {
+  std::uint64_t n = 0;
+  for (const auto& c : p.coeffs) n += c.num().bit_length() + c.den().bit_length();
+  return n;
+}
+
 // Fields from this degree on test equality exactly beside the narrowing to a double's precision.
 constexpr std::size_t kBesideNarrowingDegree = 64;
-// The other number's minimal polynomial is found beside it too in a field of at most this degree.
+// The other number's minimal polynomial is found beside it too in a field of at most this degree,
+// for a value of at most this many bits: a few milliseconds at most.
 constexpr std::size_t kBesideNarrowingFromDegree = 32;
+constexpr std::uint64_t kBesideNarrowingFromBits = 8192;
 
 // Signs of differences of numbers of two fields found so far, each with both fields' intervals as
 // the comparison left them. A comparison repeated while neither interval has moved would narrow
@@ -4057,14 +4066,15 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
     const AlgebraicNumber* at = this_small ? &b : this;
     if (!minimal_polynomial_at_once(*from) && minimal_polynomial_at_once(*at)) std::swap(from, at);
     // The exact test in a large field runs beside the narrowing when the polynomial is known at
-    // once or comes from a small field: numbers the narrowing does not part are nearly always
+    // once or comes from a short value of a small field: numbers the narrowing does not part are nearly always
     // equal, and then the test decides. Its answer, or its failure, counts only when the narrowing
     // leaves the numbers unparted; once they are parted it starts no further step.
     std::optional<Result<FracPoly>> early_m;
     std::optional<Result<bool>> early;
     std::exception_ptr early_failure;
     if (pool::thread_count() > 1 && at->field_->degree() >= kBesideNarrowingDegree &&
-        (from->field_->degree() <= kBesideNarrowingFromDegree || minimal_polynomial_at_once(*from)) &&
+        (minimal_polynomial_at_once(*from) ||
+         (from->field_->degree() <= kBesideNarrowingFromDegree && value_bits(from->value_) <= kBesideNarrowingFromBits)) &&
         !at->field_->memo_find(NumberField::Memo::Minimal, at->value_)) {
       Status narrowed;
       std::atomic<bool> parted{false};
