@@ -4066,15 +4066,16 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
     const AlgebraicNumber* at = this_small ? &b : this;
     if (!minimal_polynomial_at_once(*from) && minimal_polynomial_at_once(*at)) std::swap(from, at);
     // The exact test in a large field runs beside the narrowing when the polynomial is known at
-    // once or comes from a short value of a small field: numbers the narrowing does not part are nearly always
-    // equal, and then the test decides. Its answer, or its failure, counts only when the narrowing
-    // leaves the numbers unparted; once they are parted it starts no further step.
+    // once or comes from a short value of a small field: numbers the narrowing does not part are
+    // nearly always equal, and then the test decides. Its answer, or its failure, counts only when
+    // the narrowing leaves the numbers unparted; once they are parted it starts no further step.
     std::optional<Result<FracPoly>> early_m;
     std::optional<Result<bool>> early;
     std::exception_ptr early_failure;
+    const bool short_from =
+        from->field_->degree() <= kBesideNarrowingFromDegree && value_bits(from->value_) <= kBesideNarrowingFromBits;
     if (pool::thread_count() > 1 && at->field_->degree() >= kBesideNarrowingDegree &&
-        (minimal_polynomial_at_once(*from) ||
-         (from->field_->degree() <= kBesideNarrowingFromDegree && value_bits(from->value_) <= kBesideNarrowingFromBits)) &&
+        (short_from || minimal_polynomial_at_once(*from)) &&
         !at->field_->memo_find(NumberField::Memo::Minimal, at->value_)) {
       Status narrowed;
       std::atomic<bool> parted{false};
