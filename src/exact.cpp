@@ -4,6 +4,7 @@
 #include <atomic>
 #include <bit>
 #include <bitset>
+#include <exception>
 #include <cmath>
 #include <numeric>
 #include <tuple>
@@ -3122,6 +3123,10 @@ Int common_content(const std::vector<Int>& a, const Int& e) {
   return g;
 }
 
+// Coefficients with this many bits in all are tested and divided on the pool: the divisions cost
+// milliseconds, far more than waking it.
+constexpr std::uint64_t kPoolContentBits = std::uint64_t{1} << 20;
+
 // The content shared by e and every a_k divided out of them, as common_content finds it; long
 // coefficients are tested and divided on the pool.
 Status divide_content(std::vector<Int>& a, Int& e) {
@@ -3129,7 +3134,7 @@ Status divide_content(std::vector<Int>& a, Int& e) {
   std::uint64_t bits = 0;
   for (const auto& x : a) bits += x.bit_length();
   Int g;
-  if (reduce_in_parallel(a.size(), bits)) {
+  if (reduce_in_parallel(a.size(), bits) || (bits >= kPoolContentBits && pool::thread_count() > 1)) {
     g = combined_gcd(a, e);
     if (g.is_one()) return {};
     std::atomic<bool> all{true};
@@ -3931,21 +3936,28 @@ Result<FracPoly> known_minimal_polynomial(const AlgebraicNumber& v) {
 }
 
 // Whether m(x) ≠ 0 shows modulo one of a few word primes, x = P/D of its field: D^deg m·m(x) is
-// reduced there as Σ m_k·P^k·D^(deg m − k) modulo the field's polynomial.
+// reduced there as Σ m_k·P^k·D^(deg m − k) modulo the field's polynomial. The primes of a large
+// field are tried on the pool.
 bool nonzero_modulo_primes(const FracPoly& m, const AlgebraicNumber& x) {
   Int dx, dm;
   const IntPoly p = clear_denominators(x.value(), dx), mi = clear_denominators(m, dm);
   const IntPoly& r = x.field()->integer_polynomial();
   const std::size_t n = static_cast<std::size_t>(r.degree());
-  constexpr int kPrimes = 3;
-  for (std::size_t i = 0, tried = 0; tried < kPrimes && i < 64; ++i) {
+  constexpr std::size_t kPrimes = 3;
+  // The first primes that keep the field's degree and do not divide D.
+  std::vector<std::uint64_t> primes;
+  for (std::size_t i = 0; primes.size() < kPrimes && i < 64; ++i) {
     const std::uint64_t q = word_prime(i);
     const Zp F(q);
-    WordPoly rq = to_word_poly(r, F);
+    if (static_cast<std::size_t>(degree(to_word_poly(r, F))) == n && mod_word(dx, q) != 0) primes.push_back(q);
+  }
+  std::atomic<bool> nonzero{false};
+  for_each_parallel(primes.size(), n >= 64 ? 1 : kPrimes, [&](std::size_t i) {
+    if (nonzero.load(std::memory_order_relaxed)) return;
+    const std::uint64_t q = primes[i];
+    const Zp F(q);
     const std::uint64_t dq = mod_word(dx, q);
-    if (static_cast<std::size_t>(degree(rq)) != n || dq == 0) continue;
-    ++tried;
-    const WordPolyModulus mod(F, monic(F, std::move(rq)));
+    const WordPolyModulus mod(F, monic(F, to_word_poly(r, F)));
     const WordPoly pq = mod.rem(to_word_poly(p, F));
     WordPoly acc{mod_word(mi.lead(), q)};
     std::uint64_t dpow = 1;
@@ -3956,9 +3968,9 @@ bool nonzero_modulo_primes(const FracPoly& m, const AlgebraicNumber& x) {
       acc[0] = F.add(acc[0], F.mul(mod_word(mi.coeffs[k], q), dpow));
       gy::trim(acc);
     }
-    if (!acc.empty()) return true;
-  }
-  return false;
+    if (!acc.empty()) nonzero.store(true, std::memory_order_relaxed);
+  });
+  return nonzero.load();
 }
 
 // Narrows x's field until x's enclosure, `now` at first, is within 2^-64 of its larger end or 2^-128
@@ -4023,6 +4035,20 @@ std::optional<FixedEnds> comparison_fixed_ends(const AlgebraicNumber& x) {
   if (x.value().degree() < kComparisonFixedDegree) return std::nullopt;
   return fixed_ends_for(x.value());
 }
+
+// The bits of a value's numerators and denominators in all.
+std::uint64_t value_bits(const FracPoly& p) {
+  std::uint64_t n = 0;
+  for (const auto& c : p.coeffs) n += c.num().bit_length() + c.den().bit_length();
+  return n;
+}
+
+// Fields from this degree on test equality exactly beside the narrowing to a double's precision.
+constexpr std::size_t kBesideNarrowingDegree = 64;
+// The other number's minimal polynomial is found beside it too in a field of at most this degree,
+// for a value of at most this many bits: a few milliseconds at most.
+constexpr std::size_t kBesideNarrowingFromDegree = 32;
+constexpr std::uint64_t kBesideNarrowingFromBits = 8192;
 
 // Signs of differences of numbers of two fields found so far, each with both fields' intervals as
 // the comparison left them. A comparison repeated while neither interval has moved would narrow
@@ -4132,21 +4158,70 @@ Result<int> AlgebraicNumber::cmp(const AlgebraicNumber& b) const {
   if (auto s = order()) return *s;
   const int s = GY_TRY([&]() -> Result<int> {
     std::optional<FixedEnds> fa = comparison_fixed_ends(*this), fb = comparison_fixed_ends(b);
-    if (GY_TRY(narrow_to_float(*this, fa ? &*fa : nullptr, ea))) ea = enclose(*this);
-    if (GY_TRY(narrow_to_float(b, fb ? &*fb : nullptr, eb))) eb = enclose(b);
-    if (auto s = order()) return *s;
-    // Numbers this close are equal exactly when they share a minimal polynomial, which one interval
-    // holding both enclosures isolates among its roots. The polynomial is taken of the number in the
-    // smaller field, or of the other one when it is known at once, and tried at the other number: a
-    // number's degree divides its field's, and a value that is not zero modulo a prime is not zero.
-    // Both fields remember the minimal polynomials found, so a repeated comparison finds them again.
+    auto narrow = [&]() -> Status {
+      if (GY_TRY(narrow_to_float(*this, fa ? &*fa : nullptr, ea))) ea = enclose(*this);
+      if (GY_TRY(narrow_to_float(b, fb ? &*fb : nullptr, eb))) eb = enclose(b);
+      return {};
+    };
+    // Numbers the narrowing leaves this close are equal exactly when they share a minimal
+    // polynomial, which one interval holding both enclosures isolates among its roots. The
+    // polynomial is taken of the number in the smaller field, or of the other one when it is known
+    // at once, and tried at the other number: a number's degree divides its field's, and a value
+    // that is not zero modulo a prime is not zero. Both fields remember the minimal polynomials
+    // found, so a repeated comparison finds them again.
     const bool this_small = field_->degree() <= b.field_->degree();
     const AlgebraicNumber* from = this_small ? this : &b;
     const AlgebraicNumber* at = this_small ? &b : this;
     if (!minimal_polynomial_at_once(*from) && minimal_polynomial_at_once(*at)) std::swap(from, at);
-    const FracPoly m = GY_TRY(known_minimal_polynomial(*from));
+    // The exact test in a large field runs beside the narrowing when the polynomial is known at
+    // once or comes from a short value of a small field: numbers the narrowing does not part are
+    // nearly always equal, and then the test decides. Its answer, or its failure, counts only when
+    // the narrowing leaves the numbers unparted; once they are parted it starts no further step.
+    std::optional<Result<FracPoly>> early_m;
+    std::optional<Result<bool>> early;
+    std::exception_ptr early_failure;
+    const bool short_from =
+        from->field_->degree() <= kBesideNarrowingFromDegree && value_bits(from->value_) <= kBesideNarrowingFromBits;
+    if (pool::thread_count() > 1 && at->field_->degree() >= kBesideNarrowingDegree &&
+        (short_from || minimal_polynomial_at_once(*from)) &&
+        !at->field_->memo_find(NumberField::Memo::Minimal, at->value_)) {
+      Status narrowed;
+      std::atomic<bool> parted{false};
+      for_each_parallel(2, 1, [&](std::size_t i) {
+        if (i == 0) {
+          narrowed = narrow();
+          parted.store(!narrowed || order().has_value());
+          return;
+        }
+        try {
+          if (parted.load()) return;
+          early_m = known_minimal_polynomial(*from);
+          if (!*early_m || parted.load()) return;
+          const FracPoly& m = **early_m;
+          if (at->field_->degree() % static_cast<std::size_t>(m.degree()) != 0 || nonzero_modulo_primes(m, *at)) {
+            early = false;
+            return;
+          }
+          if (parted.load()) return;
+          early = vanishes_at(m, *at);
+        } catch (const Interrupted&) {
+          throw;
+        } catch (...) {
+          early_failure = std::current_exception();
+        }
+      });
+      GY_CHECK(narrowed);
+    } else {
+      GY_CHECK(narrow());
+    }
+    if (auto s = order()) return *s;
+    if (early_failure) std::rethrow_exception(early_failure);
+    const FracPoly m = early_m ? GY_TRY(std::move(*early_m)) : GY_TRY(known_minimal_polynomial(*from));
     bool shared = false;
-    if (auto known = at->field_->memo_find(NumberField::Memo::Minimal, at->value_)) {
+    if (early) {
+      shared = GY_TRY(std::move(*early));
+      if (shared) at->field_->memo_store(NumberField::Memo::Minimal, at->value_, m);
+    } else if (auto known = at->field_->memo_find(NumberField::Memo::Minimal, at->value_)) {
       shared = *known == m;
     } else if (at->field_->degree() % static_cast<std::size_t>(m.degree()) == 0 && !nonzero_modulo_primes(m, *at)) {
       shared = GY_TRY(vanishes_at(m, *at));

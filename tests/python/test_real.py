@@ -351,3 +351,20 @@ def test_first_equality_across_large_fields_is_proven_at_speed_in_a_fresh_proces
     took, *answers = done.stdout.split()
     assert answers == ["True", "False", "True", "False"]
     assert float(took) < optional.seconds(0.25)
+
+
+def test_close_numbers_against_a_large_field_are_ordered_in_a_fresh_process():
+    # The exact test of the degree-192 number runs beside its narrowing: numbers the narrowing parts
+    # (1e-12 apart) and numbers only a further narrowing parts (1e-30) are ordered all the same.
+    code = """
+        from gyrelle._native import evaluate
+        x = evaluate("(2^(1/64))^8*(3^(1/3))")
+        for d in ("+1/10^12", "-1/10^12", "+1/10^30", "-1/10^30"):
+            y = evaluate("2^(1/8)*cbrt(3)*(1" + d + ")")
+            print(x < y, x == y, y < x, x != y)
+    """
+    root = os.path.dirname(os.path.dirname(os.path.abspath(sys.modules[evaluate.__module__].__file__)))
+    done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                          timeout=300, env=dict(os.environ, PYTHONPATH=root), cwd=root)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.split() == ["True", "False", "False", "True", "False", "False", "True", "True"] * 2
