@@ -102,6 +102,7 @@ class ModuliTree {
  private:
   void descend(std::size_t level, std::size_t node, mpz_srcptr x, std::vector<Mpz>& scratch, std::uint64_t* out,
                std::size_t stride) const;
+  std::vector<WordPoly> reduce_by_limbs(const IntPoly& f, std::size_t longest) const;
   void gather(std::size_t level, std::size_t node, const std::uint64_t* r, std::vector<Mpz>& scratch, mpz_ptr out) const;
 
   std::vector<std::uint64_t> moduli_;
