@@ -1769,8 +1769,10 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     auto found = solve_next(batch, primes);
     if (failed > 64 && failed * 4 > next) return std::nullopt;
     keep(primes, found);
-    // Doubling, then by an eighth: few primes past the need, and few probes (each one serial).
-    batch = next < 256 ? next : std::max<std::size_t>(256, next / 8);
+    // Doubling, then by an eighth: few primes past the need, and few probes (each one serial). In
+    // small degrees a prime's solve is cheap beside a probe, so the batches grow faster.
+    const std::size_t share = n < 64 ? 2 : n < 128 ? 4 : 8;
+    batch = next < 256 ? next : std::max<std::size_t>(256, next / share);
     auto candidate = reconstruct();
     if (!candidate) continue;
     auto& [u, d, have] = *candidate;
