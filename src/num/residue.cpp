@@ -237,6 +237,7 @@ std::vector<WordPoly> ModuliTree::reduce_by_limbs(const IntPoly& f, std::size_t 
   }
   std::vector<WordPoly> out(count);
   for_each_parallel(count, 64, [&](std::size_t i) {
+    poll_interrupt();
     const Zp& F = fields_[i];
     std::vector<u64> power(longest);
     if (longest > 0) power[0] = 1;
