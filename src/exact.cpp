@@ -1347,7 +1347,7 @@ std::optional<std::pair<Mpz, Mpz>> rational_from_residue(mpz_srcptr r, mpz_srcpt
 // The x_k become the U_k; none when some residue is neither.
 std::optional<Mpz> read_over_small_denominator(Residues& res) {
   const Mpz& N = res.n;
-  Mpz half, bound, num_bound, den_bound, e(1ul), v;
+  Mpz half, bound, num_bound, den_bound, e(1ul);
   mpz_fdiv_q_2exp(half.get(), N.get(), 1);
   mpz_fdiv_q_2exp(bound.get(), N.get(), 34);
   mpz_fdiv_q_2exp(num_bound.get(), N.get(), 67);

@@ -28,7 +28,8 @@ constexpr std::size_t kSparseTerms = 4;
 constexpr std::size_t kTreeLeaf = 8;
 // Integers of at most this many limbs are reduced modulo each modulus in turn.
 constexpr std::size_t kTreeLimbs = 8;
-// Polynomials whose coefficients have at most this many limbs are reduced limb by limb.
+// Polynomials whose coefficients have at most this many limbs are reduced limb by limb (one product
+// per limb and modulus), which up to about this length beats the tree's divisions.
 constexpr std::size_t kDirectLimbs = 640;
 
 }  // namespace
