@@ -1323,8 +1323,10 @@ void remainder_steps(Mpz& r0, Mpz& r1, mpz_srcptr bound, Followers followers) {
   }
 }
 
-// a/b with a ≡ b·r (mod N), |a| and b at most `bound`, from the remainder sequence of N and r.
-std::optional<std::pair<Mpz, Mpz>> rational_from_residue(mpz_srcptr r, mpz_srcptr N, mpz_srcptr bound) {
+// a/b with a ≡ b·r (mod N), |a| at most `bound` and b at most `den_bound` (by default `bound`), from
+// the remainder sequence of N and r.
+std::optional<std::pair<Mpz, Mpz>> rational_from_residue(mpz_srcptr r, mpz_srcptr N, mpz_srcptr bound,
+                                                         mpz_srcptr den_bound = nullptr) {
   Mpz r0, r1, s0, s1;
   mpz_set(r0.get(), N);
   mpz_fdiv_r(r1.get(), r, N);
@@ -1336,8 +1338,38 @@ std::optional<std::pair<Mpz, Mpz>> rational_from_residue(mpz_srcptr r, mpz_srcpt
     mpz_neg(s1.get(), s1.get());
     mpz_neg(r1.get(), r1.get());
   }
-  if (mpz_sgn(s1.get()) == 0 || mpz_cmp(s1.get(), bound) > 0) return std::nullopt;
+  if (mpz_sgn(s1.get()) == 0 || mpz_cmp(s1.get(), den_bound ? den_bound : bound) > 0) return std::nullopt;
   return std::pair{std::move(r1), std::move(s1)};
+}
+
+// The residues x_k in [0, N) of D·u_k read back as U_k / e with e <= 2^32 common to all, |U_k| at
+// most N / 2^34 where that is the symmetric residue of e·x_k, else a fraction with numerator at most
+// N / 2^67 (so unique) whose denominator joins e: the factor of a common denominator that D lacks.
+// The x_k become the U_k; none when some residue is neither.
+std::optional<Mpz> read_over_small_denominator(Residues& res) {
+  const Mpz& N = res.n;
+  Mpz half, bound, num_bound, den_bound, e(1ul);
+  mpz_fdiv_q_2exp(half.get(), N.get(), 1);
+  mpz_fdiv_q_2exp(bound.get(), N.get(), 34);
+  mpz_fdiv_q_2exp(num_bound.get(), N.get(), 67);
+  mpz_setbit(den_bound.get(), 32);
+  for (std::size_t k = 0; k < res.x.size(); ++k) {
+    poll_interrupt();
+    Mpz& x = res.x[k];
+    if (mpz_cmp_ui(e.get(), 1) != 0) {
+      mpz_mul(x.get(), x.get(), e.get());
+      mpz_mod(x.get(), x.get(), N.get());
+    }
+    if (mpz_cmp(x.get(), half.get()) > 0) mpz_sub(x.get(), x.get(), N.get());
+    if (mpz_cmpabs(x.get(), bound.get()) <= 0) continue;
+    auto frac = rational_from_residue(x.get(), N.get(), num_bound.get(), den_bound.get());
+    if (!frac) return std::nullopt;
+    mpz_mul(e.get(), e.get(), frac->second.get());
+    if (mpz_cmp(e.get(), den_bound.get()) > 0) return std::nullopt;
+    for (std::size_t j = 0; j < k; ++j) mpz_mul(res.x[j].get(), res.x[j].get(), frac->second.get());
+    mpz_swap(x.get(), frac->first.get());
+  }
+  return e;
 }
 
 // U / D (U integral, D > 0) with U ≡ D·x (mod N) and every |U_k| and D at most sqrt(N / 2).
@@ -1658,9 +1690,9 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     std::uint64_t have;
   };
   // D·u_k modulo the first `count` primes, joined, and whether all are small, as numerators: for
-  // the `whole` set at most the square root of half the product (else their residues come back
-  // to be read in turn); for a part at most the product over 2^34 (else none).
-  auto numerators = [&](const Mpz& d, std::size_t count, bool whole) -> std::optional<std::pair<Residues, bool>> {
+  // the `whole` set at most the square root of half the product, for a part at most the product
+  // over 2^34. When not all are, the residues come back in [0, N) to be read in turn.
+  auto numerators = [&](const Mpz& d, std::size_t count, bool whole) -> std::pair<Residues, bool> {
     const std::vector<u64> primes(used.begin(), used.begin() + static_cast<std::ptrdiff_t>(count));
     const ModuliTree tree(primes, true);
     std::vector<u64> dq(count);
@@ -1679,7 +1711,6 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     std::atomic<bool> small{true};
     for_each_parallel(n, 1, [&](std::size_t k) {
       poll_interrupt();
-      if (!whole && !small.load(std::memory_order_relaxed)) return;
       std::vector<u64> w(count);
       for (std::size_t i = 0; i < count; ++i) w[i] = k < values[i].size() ? fields[i].mul(dq[i], values[i][k]) : 0;
       tree.combine(w.data(), scaled.x[k]);
@@ -1689,7 +1720,6 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
       if (mpz_cmpabs(v.get(), bound.get()) > 0) small.store(false, std::memory_order_relaxed);
     });
     poll_interrupt();
-    if (!small.load() && !whole) return std::nullopt;
     if (small.load())
       for (auto& x : scaled.x)
         if (mpz_cmp(x.get(), half.get()) > 0) mpz_sub(x.get(), x.get(), N.get());
@@ -1697,7 +1727,8 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
   };
   // The probe, read back as a fraction with 32 bits to spare on each side (else a fraction passes
   // by chance), gives most of D. The numerators need about half the primes the probe does: they are
-  // first formed from just enough of them for their size and the proof, by the probe's numerator;
+  // first formed from just enough of them for their size and the proof, by the probe's numerator,
+  // over a small factor of D the probe's denominator may lack (as a factor 2 of D, half the time);
   // from all of them when that falls short, read back in turn where not small.
   auto reconstruct = [&]() -> std::optional<Candidate> {
     const Mpz& N = probe.n;
@@ -1715,16 +1746,21 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
         std::max(proof_bits(a_bits + 64, d_bits, n, deg_most, rough_sizes(deg_most)), a_bits + 64) + 64;
     const std::size_t count = static_cast<std::size_t>(target / 30 + 1);
     if (count < used.size()) {
-      if (auto part = numerators(d, count, false)) {
-        Candidate c{std::move(part->first.x), d, mpz_sizeinbase(part->first.n.get(), 2)};
+      auto part = numerators(d, count, false);
+      std::optional<Mpz> extra;
+      if (!part.second) extra = read_over_small_denominator(part.first);
+      if (part.second || extra) {
+        Candidate c{std::move(part.first.x), d, mpz_sizeinbase(part.first.n.get(), 2)};
+        if (extra) mpz_mul(c.d.get(), c.d.get(), extra->get());
         const auto [deg_p, top_u] = degree_of_p(c.u);
-        if (proof_bits(max_bits(c.u), d_bits, top_u, deg_p, rough_sizes(deg_p)) + 1 < c.have) return c;
+        if (proof_bits(max_bits(c.u), mpz_sizeinbase(c.d.get(), 2), top_u, deg_p, rough_sizes(deg_p)) + 1 < c.have)
+          return c;
       }
     }
     auto all = numerators(d, used.size(), true);
-    const std::uint64_t have = mpz_sizeinbase(all->first.n.get(), 2);
-    if (all->second) return Candidate{std::move(all->first.x), std::move(d), have};
-    auto rest = reconstruct_rational(all->first);
+    const std::uint64_t have = mpz_sizeinbase(all.first.n.get(), 2);
+    if (all.second) return Candidate{std::move(all.first.x), std::move(d), have};
+    auto rest = reconstruct_rational(all.first);
     if (!rest) return std::nullopt;
     mpz_mul(rest->second.get(), rest->second.get(), d.get());
     return Candidate{std::move(rest->first), std::move(rest->second), have};
@@ -1734,8 +1770,10 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     auto found = solve_next(batch, primes);
     if (failed > 64 && failed * 4 > next) return std::nullopt;
     keep(primes, found);
-    // Doubling, then by an eighth: few primes past the need, and few probes (each one serial).
-    batch = next < 256 ? next : std::max<std::size_t>(256, next / 8);
+    // Doubling, then by an eighth: few primes past the need, and few probes (each one serial). In
+    // small degrees a prime's solve is cheap beside a probe, so the batches grow faster.
+    const std::size_t share = n < 64 ? 2 : n < 128 ? 4 : 8;
+    batch = next < 256 ? next : std::max<std::size_t>(256, next / share);
     auto candidate = reconstruct();
     if (!candidate) continue;
     auto& [u, d, have] = *candidate;

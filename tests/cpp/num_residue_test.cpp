@@ -217,9 +217,12 @@ TEST(Residue, ModuliTreeAgreesWithPlainReduction) {
         ASSERT_EQ(out[2 * i + 1], 7u);
       }
     }
-    const IntPoly f(std::vector<Int>(xs.begin(), xs.end()));
-    const std::vector<WordPoly> polys = tree.reduce(f);
-    for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(polys[i], to_word_poly(f, Zp(moduli[i])));
+    // With the long integers (down the tree) and without them (limb by limb).
+    for (std::size_t size : {xs.size(), xs.size() - 3}) {
+      const IntPoly f(std::vector<Int>(xs.begin(), xs.begin() + static_cast<std::ptrdiff_t>(size)));
+      const std::vector<WordPoly> polys = tree.reduce(f);
+      for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(polys[i], to_word_poly(f, Zp(moduli[i])));
+    }
     // Residues to their integer in [0, M) and back.
     std::vector<u64> r(count);
     for (std::size_t i = 0; i < count; ++i) r[i] = rng() % moduli[i];
