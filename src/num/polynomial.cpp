@@ -113,6 +113,8 @@ namespace {
 // when at least this many of their coefficients need a gcd.
 constexpr std::uint64_t kCommonDenominatorBits = 16384;
 constexpr std::size_t kCommonDenominatorTerms = 8;
+// Pivots that reduced_fractions takes at most before the remaining coefficients take a gcd each.
+constexpr unsigned kPivots = 3;
 }  // namespace
 
 // A factor that U_k·c shares with D is made of the primes of G = gcd(D, c·Π U_k mod D): each gcd
@@ -172,12 +174,10 @@ FracPoly fractions_over(const std::vector<Mpz>& u, const Int& scale, const Int& 
   return FracPoly(std::move(out));
 }
 
-// P / den coefficient by coefficient, reduced. Long coefficients first meet the gcd g of den and the
-// first non-zero coefficient: each other one that g divides is reduced as P_i/g over den/g
-// (gcd(P_i, den) = g·gcd(P_i/g, den/g)). Both those and, when they are many, the others are reduced
-// together by fractions_over, whose gcds are with the part of the denominator that their product
-// shares, most often short.
-FracPoly reduced_fractions(const std::vector<Int>& p, const Int& den) {
+namespace {
+
+// reduced_fractions, with `depth` pivots taken before this one.
+FracPoly reduced_fractions_from(const std::vector<Int>& p, const Int& den, unsigned depth) {
   std::vector<Fraction> out(p.size());
   if (den.is_one()) {
     for (std::size_t i = 0; i < p.size(); ++i) out[i] = Fraction(p[i]);
@@ -195,7 +195,8 @@ FracPoly reduced_fractions(const std::vector<Int>& p, const Int& den) {
   const Int g = Int::gcd(p[first], den), rest = den / g;
   out[first] = Fraction::from_coprime(p[first] / g, rest);
   // P_i/g where g divides P_i, and P_i where it does not; zero elsewhere.
-  std::vector<Mpz> q(p.size()), apart(p.size());
+  std::vector<Mpz> q(p.size());
+  std::vector<Int> apart(p.size());
   std::vector<char> divides(p.size(), 0);
   const auto gv = g.view();
   for_each_parallel(p.size(), 1, [&](std::size_t i) {
@@ -204,15 +205,15 @@ FracPoly reduced_fractions(const std::vector<Int>& p, const Int& den) {
       mpz_divexact(q[i].get(), p[i].view().get(), gv.get());
       divides[i] = 1;
     } else {
-      mpz_set(apart[i].get(), p[i].view().get());
+      apart[i] = p[i];
     }
   });
   std::size_t others = 0;
-  for (const auto& x : apart) others += mpz_sgn(x.get()) != 0 ? 1 : 0;
-  // A few coefficients that g does not divide cost less by a gcd each.
-  const bool together = others >= kCommonDenominatorTerms;
+  for (const auto& x : apart) others += x.is_zero() ? 0 : 1;
+  // Many that g does not divide meet a pivot of their own; a few cost less by a gcd each.
+  const bool together = others >= kCommonDenominatorTerms && depth < kPivots;
   FracPoly shared = fractions_over(q, Int(1), rest);
-  FracPoly alone = together ? fractions_over(apart, Int(1), den) : FracPoly();
+  FracPoly alone = together ? reduced_fractions_from(apart, den, depth + 1) : FracPoly();
   for_each_parallel(p.size(), 1, [&](std::size_t i) {
     if (i == first || p[i].is_zero()) return;
     if (divides[i])
@@ -224,6 +225,15 @@ FracPoly reduced_fractions(const std::vector<Int>& p, const Int& den) {
   });
   return FracPoly(std::move(out));
 }
+
+}  // namespace
+
+// P / den coefficient by coefficient, reduced. Long coefficients first meet the gcd g of den and the
+// first non-zero coefficient: each other one that g divides is reduced as P_i/g over den/g
+// (gcd(P_i, den) = g·gcd(P_i/g, den/g)), all of those together by fractions_over, whose gcds are
+// with the part of den/g that their product shares, most often short. Many that g does not divide
+// go the same way with a pivot of their own.
+FracPoly reduced_fractions(const std::vector<Int>& p, const Int& den) { return reduced_fractions_from(p, den, 0); }
 
 // ---------------------------------------------------------------------------------------------
 // Products
