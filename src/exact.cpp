@@ -2686,7 +2686,6 @@ bool enclosure_passes(FixedEnds* fixed, CutEnds* cut, const FracPoly& value, con
 }
 
 constexpr std::uint64_t kFixedEndsBits = std::uint64_t{1} << 18;
-constexpr std::uint64_t kLongCoefficientBits = std::uint64_t{1} << 20;
 
 // Fixed-point bounds pay for numbers of fields of some degree, where the exact ends take long
 // powers of the interval's ends; not for very long coefficients, which they divide at each
@@ -2708,7 +2707,7 @@ std::optional<FixedEnds> fixed_ends_for_float(const FracPoly& value) {
   if (auto f = fixed_ends_for(value)) return f;
   std::uint64_t bits = 0;
   for (const auto& c : value.coeffs) bits = std::max({bits, c.num().bit_length(), c.den().bit_length()});
-  if (value.degree() < 1 || bits <= kLongCoefficientBits) return std::nullopt;
+  if (value.degree() < 1 || bits <= kFixedEndsBits) return std::nullopt;
   return FixedEnds(value);
 }
 
