@@ -210,10 +210,20 @@ FracPoly reduced_fractions_from(const std::vector<Int>& p, const Int& den, unsig
   });
   std::size_t others = 0;
   for (const auto& x : apart) others += x.is_zero() ? 0 : 1;
-  // Many that g does not divide meet a pivot of their own; a few cost less by a gcd each.
+  // Many that g does not divide go together too: by their product when g is short, as the part of
+  // den they share then most often is, or else by a pivot of their own. A few cost less by a gcd
+  // each.
   const bool together = others >= kCommonDenominatorTerms && depth < kPivots;
   FracPoly shared = fractions_over(q, Int(1), rest);
-  FracPoly alone = together ? reduced_fractions_from(apart, den, depth + 1) : FracPoly();
+  FracPoly alone;
+  if (together && 4 * g.bit_length() < den.bit_length()) {
+    std::vector<Mpz> u(p.size());
+    for (std::size_t i = 0; i < p.size(); ++i)
+      if (!apart[i].is_zero()) u[i] = Mpz(apart[i]);
+    alone = fractions_over(u, Int(1), den);
+  } else if (together) {
+    alone = reduced_fractions_from(apart, den, depth + 1);
+  }
   for_each_parallel(p.size(), 1, [&](std::size_t i) {
     if (i == first || p[i].is_zero()) return;
     if (divides[i])
@@ -232,7 +242,7 @@ FracPoly reduced_fractions_from(const std::vector<Int>& p, const Int& den, unsig
 // first non-zero coefficient: each other one that g divides is reduced as P_i/g over den/g
 // (gcd(P_i, den) = g·gcd(P_i/g, den/g)), all of those together by fractions_over, whose gcds are
 // with the part of den/g that their product shares, most often short. Many that g does not divide
-// go the same way with a pivot of their own.
+// go together as well.
 FracPoly reduced_fractions(const std::vector<Int>& p, const Int& den) { return reduced_fractions_from(p, den, 0); }
 
 // ---------------------------------------------------------------------------------------------
