@@ -529,6 +529,18 @@ namespace {
 // reduced_fractions instead of by one or two gcds of D's size each. Nothing past D's bound.
 bool add_over_common(const FracPoly& a, const FracPoly& b, bool subtract, std::uint64_t widest,
                      const std::vector<char>& both, std::vector<Fraction>& out) {
+  // Each side's least common denominator, given up on as soon as it passes the bound.
+  auto bounded = [&](const FracPoly& p) {
+    Int den(1);
+    for (const auto& x : p.coeffs) {
+      const Int& e = x.den();
+      if (e.is_one() || e == den || (!den.is_small() && mpz_divisible_p(den.view().get(), e.view().get()))) continue;
+      den = Int::lcm(den, e);
+      if (den.bit_length() > 2 * widest) return false;
+    }
+    return true;
+  };
+  if (!bounded(a) || !bounded(b)) return false;
   Int da, db;
   const IntPoly ia = clear_denominators(a, da), ib = clear_denominators(b, db);
   Int sa(1), sb(1), den = da;
