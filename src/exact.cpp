@@ -28,34 +28,6 @@ namespace {
 
 Fraction one_fraction() { return Fraction(Int(1)); }
 
-// P / den coefficient by coefficient, reduced. Long coefficients first meet the gcd g of den and the
-// first non-zero coefficient: each one that g divides is reduced as P_i/g over den/g, a gcd of
-// shorter numbers (gcd(P_i, den) = g·gcd(P_i/g, den/g)).
-FracPoly over(const std::vector<Int>& p, const Int& den) {
-  std::vector<Fraction> out(p.size());
-  if (den.is_one()) {
-    for (std::size_t i = 0; i < p.size(); ++i) out[i] = Fraction(p[i]);
-    return FracPoly(std::move(out));
-  }
-  const bool wide = reduce_in_parallel(p.size(), p.size() * den.bit_length());
-  std::size_t first = 0;
-  while (first < p.size() && p[first].is_zero()) ++first;
-  Int g(1), rest;
-  if (wide && den.sign() > 0 && first < p.size()) {
-    g = Int::gcd(p[first], den);
-    rest = den / g;
-    out[first] = Fraction::from_coprime(p[first] / g, rest);
-  }
-  for_each_parallel(p.size(), wide ? 1 : p.size(), [&](std::size_t i) {
-    if (i == first && wide && !rest.is_zero()) return;
-    if (!g.is_one() && !p[i].is_zero() && mpz_divisible_p(p[i].view().get(), g.view().get()))
-      out[i] = expect(Fraction::make(p[i] / g, rest), "denominator is non-zero");
-    else
-      out[i] = expect(Fraction::make(p[i], den), "denominator is non-zero");
-  });
-  return FracPoly(std::move(out));
-}
-
 // The gcd of the coefficients (positive; zero for the zero polynomial).
 Int content(const std::vector<Int>& p) {
   Int g;
@@ -1076,11 +1048,11 @@ Result<AlgebraicNumber> AlgebraicNumber::mul(const AlgebraicNumber& b) const {
   IntPoly pa = clear_denominators(value_, da);
   if (&b == this) {
     IntPoly r = product_over_integers(*f, pa, pa, da, da, den, table);
-    return AlgebraicNumber(over(r.coeffs, den), std::move(f));
+    return AlgebraicNumber(reduced_fractions(r.coeffs, den), std::move(f));
   }
   IntPoly pb = clear_denominators(b.value_, db);
   IntPoly r = product_over_integers(*f, pa, pb, da, db, den, table);
-  return AlgebraicNumber(over(r.coeffs, den), std::move(f));
+  return AlgebraicNumber(reduced_fractions(r.coeffs, den), std::move(f));
 }
 
 IntPoly AlgebraicNumber::product_over_integers(const NumberField& f, const IntPoly& pa, const IntPoly& pb,
@@ -1817,67 +1789,6 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
 }  // namespace
 
 
-namespace {
-
-// c·U_k / D for every k, each in lowest terms. A factor that U_k·c shares with D is made of the
-// primes of G = gcd(D, c·Π U_k mod D): each gcd is taken with S, the part of D made of those
-// primes, and D's gcds of the full size are only two or three in all when S is short.
-FracPoly fractions_over(const std::vector<Mpz>& u, const Int& scale, const Int& den) {
-  std::vector<Fraction> out(u.size());
-  std::vector<std::size_t> nonzero;
-  for (std::size_t k = 0; k < u.size(); ++k)
-    if (mpz_sgn(u[k].get()) != 0) nonzero.push_back(k);
-  if (nonzero.empty()) return FracPoly(std::move(out));
-  const auto dv = den.view();
-  // Π U_k mod D, a product per chunk of coefficients in parallel.
-  const std::size_t chunks = std::min<std::size_t>(nonzero.size(), 8);
-  std::vector<Mpz> part(chunks);
-  for_each_parallel(chunks, 1, [&](std::size_t c) {
-    mpz_set_ui(part[c].get(), 1);
-    for (std::size_t j = c; j < nonzero.size(); j += chunks) {
-      poll_interrupt();
-      mpz_mul(part[c].get(), part[c].get(), u[nonzero[j]].get());
-      mpz_mod(part[c].get(), part[c].get(), dv.get());
-    }
-  });
-  Mpz g, t, t2;
-  mpz_mod(g.get(), scale.view().get(), dv.get());
-  for (const auto& x : part) {
-    mpz_mul(g.get(), g.get(), x.get());
-    mpz_mod(g.get(), g.get(), dv.get());
-  }
-  mpz_gcd(t.get(), g.get(), dv.get());
-  // S = gcd(D, G^(2^j)) once it stops growing.
-  for (;;) {
-    mpz_mul(t2.get(), t.get(), t.get());
-    mpz_gcd(t2.get(), t2.get(), dv.get());
-    if (mpz_cmp(t2.get(), t.get()) == 0) break;
-    mpz_swap(t.get(), t2.get());
-  }
-  const Int S = t.to_int();
-  for_each_parallel(nonzero.size(), 1, [&](std::size_t j) {
-    const std::size_t k = nonzero[j];
-    Int x = u[k].to_int();
-    if (!scale.is_one()) x = x * scale;
-    if (S.is_one()) {
-      out[k] = Fraction::from_coprime(std::move(x), den);
-      return;
-    }
-    Mpz r;
-    mpz_mod(r.get(), x.view().get(), S.view().get());
-    mpz_gcd(r.get(), r.get(), S.view().get());
-    if (mpz_cmp_ui(r.get(), 1) == 0) {
-      out[k] = Fraction::from_coprime(std::move(x), den);
-      return;
-    }
-    const Int gk = r.to_int();
-    out[k] = Fraction::from_coprime(x / gk, den / gk);
-  });
-  return FracPoly(std::move(out));
-}
-
-}  // namespace
-
 // Inverses of numbers whose coefficients, with those of m, have this many bits in all are proven by
 // sizes rather than by a product.
 constexpr std::uint64_t kSolveBits = std::uint64_t{1} << 16;
@@ -1988,7 +1899,7 @@ Result<AlgebraicNumber> AlgebraicNumber::invert() const {
     d1 = std::move(dn);
   }
   // t1·a ≡ r1, a non-zero constant.
-  return make(field_, over(t1.coeffs, d1 * r1.coeffs[0]));
+  return make(field_, reduced_fractions(t1.coeffs, d1 * r1.coeffs[0]));
 }
 
 Result<AlgebraicNumber> AlgebraicNumber::div(const AlgebraicNumber& b) const {
@@ -2814,7 +2725,6 @@ bool enclosure_passes(FixedEnds* fixed, CutEnds* cut, const FracPoly& value, con
 }
 
 constexpr std::uint64_t kFixedEndsBits = std::uint64_t{1} << 18;
-constexpr std::uint64_t kLongCoefficientBits = std::uint64_t{1} << 20;
 
 // Fixed-point bounds pay for numbers of fields of some degree, where the exact ends take long
 // powers of the interval's ends; not for very long coefficients, which they divide at each
@@ -2836,7 +2746,7 @@ std::optional<FixedEnds> fixed_ends_for_float(const FracPoly& value) {
   if (auto f = fixed_ends_for(value)) return f;
   std::uint64_t bits = 0;
   for (const auto& c : value.coeffs) bits = std::max({bits, c.num().bit_length(), c.den().bit_length()});
-  if (value.degree() < 1 || bits <= kLongCoefficientBits) return std::nullopt;
+  if (value.degree() < 1 || bits <= kFixedEndsBits) return std::nullopt;
   return FixedEnds(value);
 }
 

@@ -108,6 +108,143 @@ IntPoly clear_denominators(const FracPoly& p, Int& den) {
   return r;
 }
 
+namespace {
+// Sums of polynomials with denominators at least this long are reduced over a common denominator,
+// when at least this many of their coefficients need a gcd.
+constexpr std::uint64_t kCommonDenominatorBits = 16384;
+constexpr std::size_t kCommonDenominatorTerms = 8;
+// Pivots that reduced_fractions takes at most before the remaining coefficients take a gcd each.
+constexpr unsigned kPivots = 3;
+}  // namespace
+
+// A factor that U_k·c shares with D is made of the primes of G = gcd(D, c·Π U_k mod D): each gcd
+// is taken with S, the part of D made of those primes, and D's gcds of the full size are only two
+// or three in all when S is short.
+FracPoly fractions_over(const std::vector<Mpz>& u, const Int& scale, const Int& den) {
+  std::vector<Fraction> out(u.size());
+  std::vector<std::size_t> nonzero;
+  for (std::size_t k = 0; k < u.size(); ++k)
+    if (mpz_sgn(u[k].get()) != 0) nonzero.push_back(k);
+  if (nonzero.empty()) return FracPoly(std::move(out));
+  const auto dv = den.view();
+  // Π U_k mod D, a product per chunk of coefficients in parallel.
+  const std::size_t chunks = std::min<std::size_t>(nonzero.size(), 8);
+  std::vector<Mpz> part(chunks);
+  for_each_parallel(chunks, 1, [&](std::size_t c) {
+    mpz_set_ui(part[c].get(), 1);
+    for (std::size_t j = c; j < nonzero.size(); j += chunks) {
+      poll_interrupt();
+      mpz_mul(part[c].get(), part[c].get(), u[nonzero[j]].get());
+      mpz_mod(part[c].get(), part[c].get(), dv.get());
+    }
+  });
+  Mpz g, t, t2;
+  mpz_mod(g.get(), scale.view().get(), dv.get());
+  for (const auto& x : part) {
+    mpz_mul(g.get(), g.get(), x.get());
+    mpz_mod(g.get(), g.get(), dv.get());
+  }
+  mpz_gcd(t.get(), g.get(), dv.get());
+  // S = gcd(D, G^(2^j)) once it stops growing.
+  for (;;) {
+    mpz_mul(t2.get(), t.get(), t.get());
+    mpz_gcd(t2.get(), t2.get(), dv.get());
+    if (mpz_cmp(t2.get(), t.get()) == 0) break;
+    mpz_swap(t.get(), t2.get());
+  }
+  const Int S = t.to_int();
+  for_each_parallel(nonzero.size(), 1, [&](std::size_t j) {
+    const std::size_t k = nonzero[j];
+    Int x = u[k].to_int();
+    if (!scale.is_one()) x = x * scale;
+    if (S.is_one()) {
+      out[k] = Fraction::from_coprime(std::move(x), den);
+      return;
+    }
+    Mpz r;
+    mpz_mod(r.get(), x.view().get(), S.view().get());
+    mpz_gcd(r.get(), r.get(), S.view().get());
+    if (mpz_cmp_ui(r.get(), 1) == 0) {
+      out[k] = Fraction::from_coprime(std::move(x), den);
+      return;
+    }
+    const Int gk = r.to_int();
+    out[k] = Fraction::from_coprime(x / gk, den / gk);
+  });
+  return FracPoly(std::move(out));
+}
+
+namespace {
+
+// reduced_fractions, with `depth` pivots taken before this one.
+FracPoly reduced_fractions_from(const std::vector<Int>& p, const Int& den, unsigned depth) {
+  std::vector<Fraction> out(p.size());
+  if (den.is_one()) {
+    for (std::size_t i = 0; i < p.size(); ++i) out[i] = Fraction(p[i]);
+    return FracPoly(std::move(out));
+  }
+  const bool wide = reduce_in_parallel(p.size(), p.size() * den.bit_length());
+  std::size_t first = 0;
+  while (first < p.size() && p[first].is_zero()) ++first;
+  if (!wide || den.sign() <= 0 || first == p.size()) {
+    for_each_parallel(p.size(), wide ? 1 : p.size(), [&](std::size_t i) {
+      out[i] = expect(Fraction::make(p[i], den), "denominator is non-zero");
+    });
+    return FracPoly(std::move(out));
+  }
+  const Int g = Int::gcd(p[first], den), rest = den / g;
+  out[first] = Fraction::from_coprime(p[first] / g, rest);
+  // P_i/g where g divides P_i, and P_i where it does not; zero elsewhere.
+  std::vector<Mpz> q(p.size());
+  std::vector<Int> apart(p.size());
+  std::vector<char> divides(p.size(), 0);
+  const auto gv = g.view();
+  for_each_parallel(p.size(), 1, [&](std::size_t i) {
+    if (i == first || p[i].is_zero()) return;
+    if (g.is_one() || mpz_divisible_p(p[i].view().get(), gv.get())) {
+      mpz_divexact(q[i].get(), p[i].view().get(), gv.get());
+      divides[i] = 1;
+    } else {
+      apart[i] = p[i];
+    }
+  });
+  std::size_t others = 0;
+  for (const auto& x : apart) others += x.is_zero() ? 0 : 1;
+  // Many that g does not divide go together too: by their product when g is short, as the part of
+  // den they share then most often is, or else by a pivot of their own. A few cost less by a gcd
+  // each.
+  const bool together = others >= kCommonDenominatorTerms && depth < kPivots;
+  FracPoly shared = fractions_over(q, Int(1), rest);
+  FracPoly alone;
+  if (together && 4 * g.bit_length() < den.bit_length()) {
+    std::vector<Mpz> u(p.size());
+    for (std::size_t i = 0; i < p.size(); ++i)
+      if (!apart[i].is_zero()) u[i] = Mpz(apart[i]);
+    alone = fractions_over(u, Int(1), den);
+  } else if (together) {
+    alone = reduced_fractions_from(apart, den, depth + 1);
+  }
+  for_each_parallel(p.size(), 1, [&](std::size_t i) {
+    if (i == first || p[i].is_zero()) return;
+    if (divides[i])
+      out[i] = std::move(shared.coeffs[i]);
+    else if (together)
+      out[i] = std::move(alone.coeffs[i]);
+    else
+      out[i] = expect(Fraction::make(p[i], den), "denominator is non-zero");
+  });
+  return FracPoly(std::move(out));
+}
+
+}  // namespace
+
+// P / den coefficient by coefficient, reduced. Long coefficients first meet the gcd g of den and the
+// first non-zero coefficient: each other one that g divides is reduced as P_i/g over den/g
+// (gcd(P_i, den) = g·gcd(P_i/g, den/g)), all of those together by fractions_over, whose gcds are
+// with the part of den/g that their product shares, most often short. Many that g does not divide
+// go together as well.
+FracPoly reduced_fractions(const std::vector<Int>& p, const Int& den) { return reduced_fractions_from(p, den, 0); }
+
 // ---------------------------------------------------------------------------------------------
 // Products
 
@@ -384,15 +521,82 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
   return r;
 }
 
-// Denominators cleared, integer product, one reduction per coefficient.
+namespace {
+
+// The coefficients a_i ± b_i where both denominators differ from 1 (`both`), over long denominators
+// that share most of their factors, as those of numbers of one field do: over D, the least common
+// denominator of a and b, when D is not much longer than they are, and reduced all at once by
+// reduced_fractions instead of by one or two gcds of D's size each. Nothing past D's bound.
+bool add_over_common(const FracPoly& a, const FracPoly& b, bool subtract, std::uint64_t widest,
+                     const std::vector<char>& both, std::vector<Fraction>& out) {
+  // Each side's least common denominator, given up on as soon as it passes the bound.
+  auto bounded = [&](const FracPoly& p) {
+    Int den(1);
+    for (const auto& x : p.coeffs) {
+      const Int& e = x.den();
+      if (e.is_one() || e == den || (!den.is_small() && mpz_divisible_p(den.view().get(), e.view().get()))) continue;
+      den = Int::lcm(den, e);
+      if (den.bit_length() > 2 * widest) return false;
+    }
+    return true;
+  };
+  if (!bounded(a) || !bounded(b)) return false;
+  Int da, db;
+  const IntPoly ia = clear_denominators(a, da), ib = clear_denominators(b, db);
+  Int sa(1), sb(1), den = da;
+  if (!(da == db)) {
+    const Int g = Int::gcd(da, db);
+    sa = db / g;
+    sb = da / g;
+    den = da * sa;
+  }
+  if (den.bit_length() > 2 * widest) return false;
+  std::vector<Int> u(both.size());
+  for_each_parallel(both.size(), 1, [&](std::size_t i) {
+    if (!both[i]) return;
+    Mpz x;
+    if (!ia.coeffs[i].is_zero()) mpz_mul(x.get(), ia.coeffs[i].view().get(), sa.view().get());
+    if (subtract)
+      mpz_submul(x.get(), ib.coeffs[i].view().get(), sb.view().get());
+    else
+      mpz_addmul(x.get(), ib.coeffs[i].view().get(), sb.view().get());
+    u[i] = x.to_int();
+  });
+  FracPoly r = reduced_fractions(u, den);
+  for (std::size_t i = 0; i < both.size(); ++i)
+    if (both[i]) out[i] = i < r.coeffs.size() ? std::move(r.coeffs[i]) : Fraction();
+  return true;
+}
+
+}  // namespace
+
+// Each coefficient reduced on its own, or for many long denominators all at once over a common one.
 template <>
 FracPoly add_unchecked(const FracPoly& a, const FracPoly& b, bool subtract) {
   const std::size_t n = std::max(a.coeffs.size(), b.coeffs.size());
-  std::uint64_t bits = 0;
+  std::uint64_t bits = 0, widest = 0;
   for (const auto* p : {&a, &b})
-    for (const auto& x : p->coeffs) bits += x.den().bit_length();
+    for (const auto& x : p->coeffs) {
+      bits += x.den().bit_length();
+      widest = std::max(widest, x.den().bit_length());
+    }
+  const bool wide = reduce_in_parallel(n, bits);
   std::vector<Fraction> r(n);
+  // A sum with an integer needs no gcd; the others may go over a common denominator.
+  std::vector<char> both;
+  if (wide && widest >= kCommonDenominatorBits) {
+    const std::size_t m = std::min(a.coeffs.size(), b.coeffs.size());
+    both.assign(m, 0);
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < m; ++i)
+      if (!a.coeffs[i].den().is_one() && !b.coeffs[i].den().is_one()) {
+        both[i] = 1;
+        ++count;
+      }
+    if (count < kCommonDenominatorTerms || !add_over_common(a, b, subtract, widest, both, r)) both.clear();
+  }
   auto one = [&](std::size_t i) {
+    if (i < both.size() && both[i]) return;
     if (i < a.coeffs.size()) {
       r[i] = a.coeffs[i];
       if (i < b.coeffs.size()) {
@@ -405,7 +609,7 @@ FracPoly add_unchecked(const FracPoly& a, const FracPoly& b, bool subtract) {
       r[i] = subtract ? b.coeffs[i].neg() : b.coeffs[i];
     }
   };
-  if (reduce_in_parallel(n, bits)) {
+  if (wide) {
     for_each_parallel(n, 1, one);
   } else {
     for (std::size_t i = 0; i < n; ++i) one(i);

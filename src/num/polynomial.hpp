@@ -272,6 +272,11 @@ BiPoly lift_constants(const FracPoly& p);
 IntPoly primitive_integer(const FracPoly& p);
 // p = P / den with P integral and den the least common denominator of p's coefficients.
 IntPoly clear_denominators(const FracPoly& p, Int& den);
+// c·U_k / D for every k, each in lowest terms (D > 0), by gcds with the part of D that the U_k can
+// share, most often short: the zero polynomial's coefficient where U_k is zero.
+FracPoly fractions_over(const std::vector<Mpz>& u, const Int& scale, const Int& den);
+// P_i / den for every i, each in lowest terms.
+FracPoly reduced_fractions(const std::vector<Int>& p, const Int& den);
 IntPoly primitive_part(const IntPoly& p);  // divided by the positive gcd of the coefficients
 FracPoly to_fractions(const IntPoly& p);
 

@@ -54,6 +54,48 @@ TEST(Polynomial, TrimAndArithmetic) {
   EXPECT_EQ(fp({q(1), q(0), q(1)}).eval(q(1, 2)), q(5, 4));
 }
 
+// Sums and quotients over denominators of tens of thousands of bits that share most of their
+// factors are reduced together; each coefficient must come out as its own reduction gives it.
+TEST(Polynomial, LongCommonDenominatorsReduceLikeEachCoefficient) {
+  std::mt19937_64 rng(11);
+  const Int big = Int::pow(Int(3), 22000) * Int::pow(Int(5), 2000);  // about 39,500 bits
+  auto small = [&] { return Int(static_cast<std::int64_t>(rng() >> 1) | 1); };
+  for (int round = 0; round < 4; ++round) {
+    std::vector<Fraction> a, b;
+    for (int i = 0; i < 24; ++i) {
+      // Denominators big/3^k·2^j, numerators sometimes sharing 3s and 5s with them; a few integers.
+      auto one = [&](int salt) {
+        if ((i + salt + round) % 11 == 0) return Fraction(small());
+        Int den = big / Int::pow(Int(3), static_cast<std::uint32_t>(rng() % 4)) * Int(1).shl(rng() % 3);
+        Int num = small() * Int::pow(Int((i + salt) % 3 == 0 ? 3 : 5), static_cast<std::uint32_t>(rng() % 3));
+        if (rng() % 2) num = -num;
+        return *Fraction::make(num, den);
+      };
+      a.push_back(one(0));
+      // Some coefficients cancel outright, others only in part.
+      b.push_back(i % 7 == 3 ? a.back() : one(1));
+    }
+    const FracPoly pa(a), pb(b);
+    std::vector<Fraction> sum, diff;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      sum.push_back(a[i] + b[i]);
+      diff.push_back(a[i] - b[i]);
+    }
+    EXPECT_EQ(FracPoly::add(pa, pb), FracPoly(sum));
+    EXPECT_EQ(FracPoly::sub(pa, pb), FracPoly(diff));
+    // P_i / D with the first coefficient's gcd dividing most others (none, two or eleven apart).
+    std::vector<Int> p;
+    const Int shared = Int::pow(Int(3), 15000);
+    for (int i = 0; i < 24; ++i) {
+      const bool apart = i > 0 && i % 8 < static_cast<int>(round == 0 ? 0 : round == 1 ? 1 : 4);
+      p.push_back(i == 5 ? Int(0) : small() * (apart ? Int(5) : shared) * Int::pow(Int(5), static_cast<std::uint32_t>(i % 3)));
+    }
+    std::vector<Fraction> each;
+    for (const auto& x : p) each.push_back(*Fraction::make(x, big));
+    EXPECT_EQ(reduced_fractions(p, big), FracPoly(each));
+  }
+}
+
 TEST(Polynomial, IntegerProductsAgreeWithFractions) {
   std::mt19937_64 rng(7);
   for (int round = 0; round < 40; ++round) {
