@@ -280,6 +280,38 @@ std::uint64_t gcd_u64(std::uint64_t a, std::uint64_t b) {
   return a << shift;
 }
 
+// r = a·b for an r that is neither operand. Low zero limbs of the operands (a power of two, a value
+// shifted left) are left out of the product and only set, which GMP's own product does not do.
+void multiply(mpz_ptr r, mpz_srcptr a, mpz_srcptr b) {
+  const std::size_t an = mpz_size(a), bn = mpz_size(b);
+  auto low_zeros = [](mpz_srcptr z, std::size_t n) {
+    std::size_t k = 0;
+    while (k < n && z->_mp_d[k] == 0) ++k;
+    return k;
+  };
+  const std::size_t za = an + bn < 16 ? 0 : low_zeros(a, an), zb = an + bn < 16 ? 0 : low_zeros(b, bn);
+  if (za + zb == 0 || an == 0 || bn == 0) {
+    mpz_mul(r, a, b);
+    return;
+  }
+  const mp_limb_t* ap = a->_mp_d + za;
+  const mp_limb_t* bp = b->_mp_d + zb;
+  std::size_t ua = an - za, ub = bn - zb;
+  if (ua < ub) {
+    std::swap(ap, bp);
+    std::swap(ua, ub);
+  }
+  const std::size_t n = an + bn;
+  mp_limb_t* rp = mpz_limbs_write(r, static_cast<mp_size_t>(n));
+  std::fill(rp, rp + za + zb, mp_limb_t{0});
+  if (ap == bp && ua == ub)
+    mpn_sqr(rp + za + zb, ap, static_cast<mp_size_t>(ua));
+  else
+    mpn_mul(rp + za + zb, ap, static_cast<mp_size_t>(ua), bp, static_cast<mp_size_t>(ub));
+  const auto size = static_cast<mp_size_t>(n);
+  mpz_limbs_finish(r, (mpz_sgn(a) < 0) != (mpz_sgn(b) < 0) ? -size : size);
+}
+
 std::uint64_t magnitude(std::int64_t v) { return v < 0 ? 0 - static_cast<std::uint64_t>(v) : v; }
 
 [[noreturn]] void divide_by_zero() { panic("attempt to divide by zero"); }
@@ -332,7 +364,10 @@ Int Int::from_mpz(mpz_srcptr z) {
   if (size == -1 && z->_mp_d[0] <= (std::uint64_t{1} << 63))
     return Int(static_cast<std::int64_t>(0 - z->_mp_d[0]));
   std::size_t n = static_cast<std::size_t>(size < 0 ? -size : size);
-  void* mem = ::operator new(sizeof(detail::BigBlock) + n * sizeof(mp_limb_t));
+  const std::size_t bytes = n * sizeof(mp_limb_t);
+  void* mem = bytes >= kMappedBytes && mapping_supported()
+                  ? static_cast<void*>(static_cast<detail::BigBlock*>(allocate_mapped(bytes)) - 1)
+                  : ::operator new(sizeof(detail::BigBlock) + bytes);
   auto* b = new (mem) detail::BigBlock{{1}, size};
   std::memcpy(b->limbs(), z->_mp_d, n * sizeof(mp_limb_t));
   Int x;
@@ -395,7 +430,7 @@ Int Int::mul_slow(const Int& a, const Int& b) {
   if (both_small(a, b)) return from_i128(static_cast<__int128>(a.v_) * b.v_);
   // The product has at least bit_length(a) + bit_length(b) - 1 bits.
   check_product_bits(a.bit_length(), b.bit_length());
-  return compute([&] { mpz_mul(scratch.q, a.view().get(), b.view().get()); }, scratch.q);
+  return compute([&] { multiply(scratch.q, a.view().get(), b.view().get()); }, scratch.q);
 }
 
 void Int::refuse_product(std::uint64_t bits) {
