@@ -124,7 +124,7 @@ void drop_kept(KeptMappings& k, int from = 0) noexcept {
 }
 
 // A mapping of at least `length` bytes: the smallest kept one that holds it, else the largest kept
-// one grown (its pages stay faulted in) with the others unmapped, else a fresh one.
+// one grown (its pages stay faulted in), else a fresh one.
 Mapping take_mapping(std::size_t length) {
   KeptMappings& k = kept_mappings;
   int best = -1, largest = -1;
@@ -137,7 +137,6 @@ Mapping take_mapping(std::size_t length) {
   Mapping m = k.kept[pick];
   k.kept[pick] = k.kept[--k.count];
   if (m.length >= length) return m;
-  drop_kept(k);
   try {
     return remap(m, length);
   } catch (...) {
