@@ -981,7 +981,7 @@ std::vector<Int> remainder_scaled(const IntPoly& c, const IntPoly& m, const Int&
     if (mpz_size(q.get()) > 64) poll_interrupt();
   }
   std::vector<Int> low(d);
-  for (std::size_t j = 0; j < d; ++j) low[j] = r[j].to_int();
+  for (std::size_t j = 0; j < d; ++j) low[j] = r[j].take_int();
   return low;
 }
 
@@ -3260,7 +3260,7 @@ std::vector<Int> remainder_on_pool(const IntPoly& c, const IntPoly& m) {
     hi = lo;
   }
   std::vector<Int> low(d);
-  for (std::size_t j = 0; j < d; ++j) low[j] = r[j].to_int();
+  for (std::size_t j = 0; j < d; ++j) low[j] = r[j].take_int();
   return low;
 }
 

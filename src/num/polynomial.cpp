@@ -102,7 +102,7 @@ IntPoly clear_denominators(const FracPoly& p, Int& den) {
     } else {
       mpz_divexact(q.get(), den.view().get(), x.den().view().get());
       mpz_mul(q.get(), q.get(), x.num().view().get());
-      r.coeffs.push_back(q.to_int());
+      r.coeffs.push_back(q.take_int());
     }
   }
   return r;
@@ -326,6 +326,23 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
     Int::check_product_bits(widest(a), widest(b));
   }
   r.coeffs.reserve(na + nb - 1);
+  if (!small && &a == &b && na == 2) {
+    // (A + Bx)²: three squares, 2AB = (A + B)² − A² − B², cost less than two squares and a product.
+    auto va = a.coeffs[0].view();
+    auto vb = a.coeffs[1].view();
+    Mpz low, mid, high;
+    mpz_mul(low.get(), va.get(), va.get());
+    mpz_mul(high.get(), vb.get(), vb.get());
+    mpz_add(mid.get(), va.get(), vb.get());
+    mpz_mul(mid.get(), mid.get(), mid.get());
+    mpz_sub(mid.get(), mid.get(), low.get());
+    mpz_sub(mid.get(), mid.get(), high.get());
+    r.coeffs.push_back(low.take_int());
+    r.coeffs.push_back(mid.take_int());
+    r.coeffs.push_back(high.take_int());
+    r.trim();
+    return r;
+  }
   if (!small && &a == &b) {
     Mpz acc, sq;
     for (std::size_t k = 0; k < 2 * na - 1; ++k) {
@@ -342,7 +359,7 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
         mpz_mul(sq.get(), v.get(), v.get());
         mpz_add(acc.get(), acc.get(), sq.get());
       }
-      r.coeffs.push_back(acc.to_int());
+      r.coeffs.push_back(acc.take_int());
     }
     r.trim();
     return r;
@@ -377,7 +394,7 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
         auto vb = b.coeffs[k - i].view();
         mpz_addmul(acc.get(), va.get(), vb.get());
       }
-      r.coeffs.push_back(acc.to_int());
+      r.coeffs.push_back(acc.take_int());
     }
   }
   r.trim();
