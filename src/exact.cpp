@@ -2153,33 +2153,61 @@ std::optional<AlgebraicNumber> AlgebraicNumber::radical_power(const AlgebraicNum
   const Fraction r = expect(Fraction::make(-m.coeffs[0], m.coeffs[d]), "a field's polynomial has a leading term");
   // base^e = c^e·r^q·alpha^s with k·e = q·d + s.
   const std::uint64_t q = k * e / d, s = k * e % d;
-  // Square-and-multiply forms products of base^i and base^j, i + j <= e, and multiplies them by the
-  // power table's t and s: their parts stay below these bounds, far enough from the size limit of
-  // integers that none of those products could be refused.
-  const double num_bits = static_cast<double>(e) * log2_above(c.num()) + static_cast<double>(q + 1) * log2_above(r.num()) + log2_above(r.den());
-  const double den_bits = static_cast<double>(e) * log2_above(c.den()) + static_cast<double>(q + 2) * log2_above(r.den());
-  if (std::max(num_bits, den_bits) + 64 > static_cast<double>(Int::kMaxBits)) return std::nullopt;
   // c^e·r^q in lowest terms: c's and r's parts share factors only across the fraction bar; without
   // any, the powers are coprime. Otherwise, for parts small enough, over their coprime base, each
   // factor to its net exponent: no gcd of the large powers.
-  Int num(1), den(1);
   const bool coprime = Int::gcd(c.num(), r.den()).is_one() && Int::gcd(r.num(), c.den()).is_one();
   std::uint64_t part_bits = 0;
   for (const Int* x : {&c.num(), &c.den(), &r.num(), &r.den()}) part_bits += x->bit_length();
   if (!coprime && part_bits > (std::uint64_t{1} << 16)) return std::nullopt;
+  // Each element b of the coprime base with its exponents in c and in r (numerator less
+  // denominator): base^i holds b^(i·u + floor(k·i/d)·v).
+  struct Part {
+    Int b;
+    std::int64_t u, v;
+  };
+  std::vector<Part> parts;
+  if (!coprime) {
+    for (auto& b : coprime_base({c.num(), c.den(), r.num(), r.den()})) {
+      auto order = [&](const Int& x) {
+        Mpz rest, bz(b);
+        return static_cast<std::int64_t>(mpz_remove(rest.get(), x.abs().view().get(), bz.get()));
+      };
+      const std::int64_t u = order(c.num()) - order(c.den()), v = order(r.num()) - order(r.den());
+      parts.push_back(Part{std::move(b), u, v});
+    }
+  }
+  // Square-and-multiply forms products of base^i and base^j, i + j <= e, each in lowest terms, and
+  // multiplies them by the power table's t and s: their parts stay below these bounds, far enough
+  // from the size limit of integers that none of those products could be refused. Over a coprime
+  // base, b's exponent in base^i is at most i·(u + v·k/d) + |v| on either side of the bar.
+  double num_bits = 0, den_bits = 0;
+  if (coprime) {
+    num_bits = static_cast<double>(e) * log2_above(c.num()) + static_cast<double>(q + 1) * log2_above(r.num()) + log2_above(r.den());
+    den_bits = static_cast<double>(e) * log2_above(c.den()) + static_cast<double>(q + 2) * log2_above(r.den());
+  } else {
+    for (const Part& p : parts) {
+      const double slope = static_cast<double>(p.u) + static_cast<double>(p.v) * static_cast<double>(k) / static_cast<double>(d);
+      const double slack = 2 * std::fabs(static_cast<double>(p.v)) + 1;
+      const double bits = log2_above(p.b);
+      num_bits += (static_cast<double>(e) * std::max(slope, 0.0) + slack) * bits;
+      den_bits += (static_cast<double>(e) * std::max(-slope, 0.0) + slack) * bits;
+    }
+    num_bits += log2_above(r.num()) + log2_above(r.den());
+    den_bits += 2 * log2_above(r.den());
+    num_bits *= 1 + 1e-9;
+    den_bits *= 1 + 1e-9;
+  }
+  if (std::max(num_bits, den_bits) + 64 > static_cast<double>(Int::kMaxBits)) return std::nullopt;
+  Int num(1), den(1);
   if (coprime) {
     num = Int::pow(c.num().abs(), static_cast<std::uint32_t>(e)) * Int::pow(r.num().abs(), static_cast<std::uint32_t>(q));
     den = Int::pow(c.den(), static_cast<std::uint32_t>(e)) * Int::pow(r.den(), static_cast<std::uint32_t>(q));
   }
-  for (const auto& b : coprime ? std::vector<Int>{} : coprime_base({c.num(), c.den(), r.num(), r.den()})) {
-    auto order = [&](const Int& x) {
-      Mpz rest, bz(b);
-      return static_cast<std::int64_t>(mpz_remove(rest.get(), x.abs().view().get(), bz.get()));
-    };
-    const std::int64_t net = static_cast<std::int64_t>(e) * (order(c.num()) - order(c.den())) +
-                             static_cast<std::int64_t>(q) * (order(r.num()) - order(r.den()));
-    if (net > 0) num *= Int::pow(b, static_cast<std::uint32_t>(net));
-    if (net < 0) den *= Int::pow(b, static_cast<std::uint32_t>(-net));
+  for (const Part& p : parts) {
+    const std::int64_t net = static_cast<std::int64_t>(e) * p.u + static_cast<std::int64_t>(q) * p.v;
+    if (net > 0) num *= Int::pow(p.b, static_cast<std::uint32_t>(net));
+    if (net < 0) den *= Int::pow(p.b, static_cast<std::uint32_t>(-net));
   }
   if ((c.sign() < 0 && (e & 1)) != (r.sign() < 0 && (q & 1))) num = -num;
   std::vector<Fraction> out(s + 1);
