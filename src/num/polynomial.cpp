@@ -343,6 +343,26 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
     r.trim();
     return r;
   }
+  if (!small && na == 2 && nb == 2) {
+    // (A + Bx)(C + Dx): three products, AD + BC = (A + B)(C + D) − AC − BD, in place of four.
+    auto va = a.coeffs[0].view();
+    auto vb = a.coeffs[1].view();
+    auto vc = b.coeffs[0].view();
+    auto vd = b.coeffs[1].view();
+    Mpz low, mid, high, sum;
+    mpz_mul(low.get(), va.get(), vc.get());
+    mpz_mul(high.get(), vb.get(), vd.get());
+    mpz_add(mid.get(), va.get(), vb.get());
+    mpz_add(sum.get(), vc.get(), vd.get());
+    mpz_mul(mid.get(), mid.get(), sum.get());
+    mpz_sub(mid.get(), mid.get(), low.get());
+    mpz_sub(mid.get(), mid.get(), high.get());
+    r.coeffs.push_back(low.take_int());
+    r.coeffs.push_back(mid.take_int());
+    r.coeffs.push_back(high.take_int());
+    r.trim();
+    return r;
+  }
   if (!small && &a == &b) {
     Mpz acc, sq;
     for (std::size_t k = 0; k < 2 * na - 1; ++k) {
