@@ -105,11 +105,21 @@ Mapping map_fresh(std::size_t length) {
 #endif
 }
 
-// `m` resized to `length` bytes, its pages kept (the mapping may move).
+// `m` resized to `length` bytes, its pages kept: in place when it can, else moved to a range of its
+// own that starts on a large page (reserved first, then taken over by the pages). On failure `m`
+// stays as it was.
 Mapping remap(const Mapping& m, std::size_t length) {
 #if defined(__linux__)
-  void* p = mremap(m.base, m.length, length, MREMAP_MAYMOVE);
-  if (p == MAP_FAILED) throw std::bad_alloc();
+  if (length <= m.length || mremap(m.base, m.length, length, 0) != MAP_FAILED) {
+    if (length < m.length) munmap(m.base + length, m.length - length);
+    return Mapping{m.base, length};
+  }
+  const Mapping target = map_fresh(length);
+  void* p = mremap(m.base, m.length, length, MREMAP_MAYMOVE | MREMAP_FIXED, target.base);
+  if (p == MAP_FAILED) {
+    unmap(target);
+    throw std::bad_alloc();
+  }
   return Mapping{static_cast<std::byte*>(p), length};
 #else
   (void)m;
