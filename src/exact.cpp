@@ -2937,6 +2937,7 @@ std::uint64_t refine_limit_of(const FracPoly& value, const CutEnds* cut, const N
 Result<int> AlgebraicNumber::sign() const {
   if (value_.is_zero()) return 0;
   if (value_.degree() == 0) return value_[0].sign();
+  BlockReuse reuse;
   auto settled = [](const Fraction& l, const Fraction& u) { return l.sign() == u.sign(); };
   // a <= b: bounds apart from zero on one side settle it, bounds on both sides of it do not.
   auto decide = [](const FixedEnds::Bounds& b) -> std::optional<bool> {
@@ -3010,6 +3011,7 @@ bool same_double(const Fraction& a, const Fraction& b) {
 
 Result<double> AlgebraicNumber::to_f64() const {
   if (value_.degree() <= 0) return value_.is_zero() ? 0.0 : value_[0].to_f64();
+  BlockReuse reuse;
   // Rounding is monotone and a <= b: bounds that round alike settle it, bounds apart that round
   // apart do not.
   auto decide = [](const FixedEnds::Bounds& b) -> std::optional<bool> {

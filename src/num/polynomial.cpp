@@ -326,7 +326,16 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
     Int::check_product_bits(widest(a), widest(b));
   }
   r.coeffs.reserve(na + nb - 1);
-  if (!small && &a == &b && na == 2) {
+  // Two-term products of parts of about one length: the sum's product saves a long one.
+  auto balanced = [](std::initializer_list<const Int*> xs) {
+    std::uint64_t lo = UINT64_MAX, hi = 0;
+    for (const Int* x : xs) {
+      lo = std::min(lo, x->bit_length());
+      hi = std::max(hi, x->bit_length());
+    }
+    return lo >= 4096 && 2 * lo >= hi;
+  };
+  if (!small && &a == &b && na == 2 && balanced({&a.coeffs[0], &a.coeffs[1]})) {
     // (A + Bx)²: three squares, 2AB = (A + B)² − A² − B², cost less than two squares and a product.
     auto va = a.coeffs[0].view();
     auto vb = a.coeffs[1].view();
@@ -343,7 +352,7 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
     r.trim();
     return r;
   }
-  if (!small && na == 2 && nb == 2) {
+  if (!small && na == 2 && nb == 2 && balanced({&a.coeffs[0], &a.coeffs[1], &b.coeffs[0], &b.coeffs[1]})) {
     // (A + Bx)(C + Dx): three products, AD + BC = (A + B)(C + D) − AC − BD, in place of four.
     auto va = a.coeffs[0].view();
     auto vb = a.coeffs[1].view();
