@@ -609,6 +609,7 @@ void Int::fmt(std::string& out) const {
     out.append(buf, end);
     return;
   }
+  BlockReuse reuse;
   auto v = view();
   std::size_t at = out.size();
   out.resize(at + mpz_sizeinbase(v.get(), 10) + 2);
