@@ -954,7 +954,7 @@ std::vector<Int> remainder_scaled(const IntPoly& c, const IntPoly& m, const Int&
     if (mpz_size(q.get()) > 64) poll_interrupt();
   }
   std::vector<Int> low(d);
-  for (std::size_t j = 0; j < d; ++j) low[j] = r[j].to_int();
+  for (std::size_t j = 0; j < d; ++j) low[j] = r[j].take_int();
   return low;
 }
 
@@ -2103,33 +2103,61 @@ std::optional<AlgebraicNumber> AlgebraicNumber::radical_power(const AlgebraicNum
   const Fraction r = expect(Fraction::make(-m.coeffs[0], m.coeffs[d]), "a field's polynomial has a leading term");
   // base^e = c^e·r^q·alpha^s with k·e = q·d + s.
   const std::uint64_t q = k * e / d, s = k * e % d;
-  // Square-and-multiply forms products of base^i and base^j, i + j <= e, and multiplies them by the
-  // power table's t and s: their parts stay below these bounds, far enough from the size limit of
-  // integers that none of those products could be refused.
-  const double num_bits = static_cast<double>(e) * log2_above(c.num()) + static_cast<double>(q + 1) * log2_above(r.num()) + log2_above(r.den());
-  const double den_bits = static_cast<double>(e) * log2_above(c.den()) + static_cast<double>(q + 2) * log2_above(r.den());
-  if (std::max(num_bits, den_bits) + 64 > static_cast<double>(Int::kMaxBits)) return std::nullopt;
   // c^e·r^q in lowest terms: c's and r's parts share factors only across the fraction bar; without
   // any, the powers are coprime. Otherwise, for parts small enough, over their coprime base, each
   // factor to its net exponent: no gcd of the large powers.
-  Int num(1), den(1);
   const bool coprime = Int::gcd(c.num(), r.den()).is_one() && Int::gcd(r.num(), c.den()).is_one();
   std::uint64_t part_bits = 0;
   for (const Int* x : {&c.num(), &c.den(), &r.num(), &r.den()}) part_bits += x->bit_length();
   if (!coprime && part_bits > (std::uint64_t{1} << 16)) return std::nullopt;
+  // Each element b of the coprime base with its exponents in c and in r (numerator less
+  // denominator): base^i holds b^(i·u + floor(k·i/d)·v).
+  struct Part {
+    Int b;
+    std::int64_t u, v;
+  };
+  std::vector<Part> parts;
+  if (!coprime) {
+    for (auto& b : coprime_base({c.num(), c.den(), r.num(), r.den()})) {
+      auto order = [&](const Int& x) {
+        Mpz rest, bz(b);
+        return static_cast<std::int64_t>(mpz_remove(rest.get(), x.abs().view().get(), bz.get()));
+      };
+      const std::int64_t u = order(c.num()) - order(c.den()), v = order(r.num()) - order(r.den());
+      parts.push_back(Part{std::move(b), u, v});
+    }
+  }
+  // Square-and-multiply forms products of base^i and base^j, i + j <= e, each in lowest terms, and
+  // multiplies them by the power table's t and s: their parts stay below these bounds, far enough
+  // from the size limit of integers that none of those products could be refused. Over a coprime
+  // base, b's exponent in base^i is at most i·(u + v·k/d) + |v| on either side of the bar.
+  double num_bits = 0, den_bits = 0;
+  if (coprime) {
+    num_bits = static_cast<double>(e) * log2_above(c.num()) + static_cast<double>(q + 1) * log2_above(r.num()) + log2_above(r.den());
+    den_bits = static_cast<double>(e) * log2_above(c.den()) + static_cast<double>(q + 2) * log2_above(r.den());
+  } else {
+    for (const Part& p : parts) {
+      const double slope = static_cast<double>(p.u) + static_cast<double>(p.v) * static_cast<double>(k) / static_cast<double>(d);
+      const double slack = 2 * std::fabs(static_cast<double>(p.v)) + 1;
+      const double bits = log2_above(p.b);
+      num_bits += (static_cast<double>(e) * std::max(slope, 0.0) + slack) * bits;
+      den_bits += (static_cast<double>(e) * std::max(-slope, 0.0) + slack) * bits;
+    }
+    num_bits += log2_above(r.num()) + log2_above(r.den());
+    den_bits += 2 * log2_above(r.den());
+    num_bits *= 1 + 1e-9;
+    den_bits *= 1 + 1e-9;
+  }
+  if (std::max(num_bits, den_bits) + 64 > static_cast<double>(Int::kMaxBits)) return std::nullopt;
+  Int num(1), den(1);
   if (coprime) {
     num = Int::pow(c.num().abs(), static_cast<std::uint32_t>(e)) * Int::pow(r.num().abs(), static_cast<std::uint32_t>(q));
     den = Int::pow(c.den(), static_cast<std::uint32_t>(e)) * Int::pow(r.den(), static_cast<std::uint32_t>(q));
   }
-  for (const auto& b : coprime ? std::vector<Int>{} : coprime_base({c.num(), c.den(), r.num(), r.den()})) {
-    auto order = [&](const Int& x) {
-      Mpz rest, bz(b);
-      return static_cast<std::int64_t>(mpz_remove(rest.get(), x.abs().view().get(), bz.get()));
-    };
-    const std::int64_t net = static_cast<std::int64_t>(e) * (order(c.num()) - order(c.den())) +
-                             static_cast<std::int64_t>(q) * (order(r.num()) - order(r.den()));
-    if (net > 0) num *= Int::pow(b, static_cast<std::uint32_t>(net));
-    if (net < 0) den *= Int::pow(b, static_cast<std::uint32_t>(-net));
+  for (const Part& p : parts) {
+    const std::int64_t net = static_cast<std::int64_t>(e) * p.u + static_cast<std::int64_t>(q) * p.v;
+    if (net > 0) num *= Int::pow(p.b, static_cast<std::uint32_t>(net));
+    if (net < 0) den *= Int::pow(p.b, static_cast<std::uint32_t>(-net));
   }
   if ((c.sign() < 0 && (e & 1)) != (r.sign() < 0 && (q & 1))) num = -num;
   std::vector<Fraction> out(s + 1);
@@ -2858,6 +2886,7 @@ std::uint64_t refine_limit_of(const FracPoly& value, const CutEnds* cut, const N
 Result<int> AlgebraicNumber::sign() const {
   if (value_.is_zero()) return 0;
   if (value_.degree() == 0) return value_[0].sign();
+  BlockReuse reuse;
   auto settled = [](const Fraction& l, const Fraction& u) { return l.sign() == u.sign(); };
   // a <= b: bounds apart from zero on one side settle it, bounds on both sides of it do not.
   auto decide = [](const FixedEnds::Bounds& b) -> std::optional<bool> {
@@ -2931,6 +2960,7 @@ bool same_double(const Fraction& a, const Fraction& b) {
 
 Result<double> AlgebraicNumber::to_f64() const {
   if (value_.degree() <= 0) return value_.is_zero() ? 0.0 : value_[0].to_f64();
+  BlockReuse reuse;
   // Rounding is monotone and a <= b: bounds that round alike settle it, bounds apart that round
   // apart do not.
   auto decide = [](const FixedEnds::Bounds& b) -> std::optional<bool> {
@@ -3213,7 +3243,7 @@ std::vector<Int> remainder_on_pool(const IntPoly& c, const IntPoly& m) {
     hi = lo;
   }
   std::vector<Int> low(d);
-  for (std::size_t j = 0; j < d; ++j) low[j] = r[j].to_int();
+  for (std::size_t j = 0; j < d; ++j) low[j] = r[j].take_int();
   return low;
 }
 

@@ -1230,7 +1230,11 @@ Result<Value> evaluate(const Expr& expr, std::size_t depth) {
 
 }  // namespace
 
-Result<AlgebraicNumber> evaluate_expr(const Expr& expr) { return formed(GY_TRY(evaluate(expr, 0))); }
+Result<AlgebraicNumber> evaluate_expr(const Expr& expr) {
+  // Large integer memory given back by one step serves the next; all of it is returned at the end.
+  BlockReuse reuse;
+  return formed(GY_TRY(evaluate(expr, 0)));
+}
 
 // ---- Shapes and recipes ------------------------------------------------------------------------
 

@@ -252,6 +252,24 @@ double Fraction::to_f64() const {
   std::int64_t k = static_cast<std::int64_t>(a.bit_length()) - static_cast<std::int64_t>(b.bit_length());
   if (k > 1025) return s * std::numeric_limits<double>::infinity();
   if (k < -1077) return s * 0.0;
+  if (a.bit_length() > 512 && b.bit_length() > 512) {
+    // Long parts: a/b lies between ta/(tb + 1) and (ta + 1)/tb times 2^(sa − sb) for the leading
+    // bits ta and tb; rounding is monotone, so when both ends round alike so does a/b.
+    const std::uint64_t sa = a.bit_length() - 192, sb = b.bit_length() - 128;
+    auto top = [](const Int& x, std::uint64_t shift) {
+      Mpz t;
+      mpz_fdiv_q_2exp(t.get(), x.view().get(), shift);
+      return t.to_int();
+    };
+    const Int ta = top(a, sa), tb = top(b, sb);
+    const std::int64_t shift = static_cast<std::int64_t>(sa) - static_cast<std::int64_t>(sb);
+    auto scaled = [&](const Int& n, const Int& d) {
+      return shift >= 0 ? Fraction(n.shl(static_cast<std::uint64_t>(shift)), d, Raw{})
+                        : Fraction(n, d.shl(static_cast<std::uint64_t>(-shift)), Raw{});
+    };
+    const double lo = scaled(ta, tb + Int(1)).to_f64(), hi = scaled(ta + Int(1), tb).to_f64();
+    if (lo == hi) return s * lo;
+  }
   bool at_least = k >= 0 ? a >= b.shl(k) : a.shl(-k) >= b;
   std::int64_t e = at_least ? k + 1 : k;
   if (e > 1024) return s * std::numeric_limits<double>::infinity();

@@ -5,29 +5,210 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <ostream>
 
 #include "pool.hpp"
 
-namespace gy {
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
-namespace detail {
-void free_block(BigBlock* b) noexcept { ::operator delete(b); }
-}  // namespace detail
+namespace gy {
 
 namespace {
 
+// ---- Large blocks ---------------------------------------------------------------------------------
+//
+// GMP's blocks from kMappedBytes on are mapped by us, in large pages, instead of taken from malloc
+// (which maps every block past 32 MiB afresh and faults each of its small pages in at first touch).
+// A mapping starts on a large page and holds, ahead of the data, its length, a check word that tells
+// it from any other block, and room for the header of a BigBlock: a result can become an Int's block
+// in place, without a copy. While a BlockReuse lives on a thread, the mappings given back on it are
+// kept for its next requests (already faulted in), and the last BlockReuse to end unmaps them.
+
+constexpr std::size_t kLargePage = std::size_t{1} << 21;
+constexpr std::size_t kMappedBytes = std::size_t{4} << 20;
+constexpr std::size_t kPrefix = 32;  // length, check word, unused, BigBlock header
+constexpr std::uint64_t kCheck = 0x6a09e667f3bcc908;
+
+struct Mapping {
+  std::byte* base = nullptr;
+  std::size_t length = 0;
+};
+
+// Mappings kept for reuse on this thread while `depth` > 0. Trivially destructible: a thread's end
+// finds it empty, every BlockReuse having unmapped what it kept.
+struct KeptMappings {
+  static constexpr int kMax = 8;
+  Mapping kept[kMax];
+  int count = 0;
+  int depth = 0;
+};
+thread_local KeptMappings kept_mappings;
+
+// Not under the address sanitizer: telling a block of ours from another reads the words ahead of
+// it, which the sanitizer takes for an overflow when the block is someone else's.
+bool mapping_supported() {
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
+  return true;
+#else
+  return false;
+#endif
+}
+
+void write_header(std::byte* base, std::size_t length) {
+  const std::uint64_t words[2] = {length, length ^ reinterpret_cast<std::uintptr_t>(base) ^ kCheck};
+  std::memcpy(base, words, sizeof words);
+}
+
+// The mapping of a data pointer that one of ours gave out, or none.
+std::optional<Mapping> mapping_of(const void* data) {
+  if (!mapping_supported()) return std::nullopt;
+  const auto at = reinterpret_cast<std::uintptr_t>(data);
+  if ((at & (kLargePage - 1)) != kPrefix) return std::nullopt;
+  auto* base = reinterpret_cast<std::byte*>(at - kPrefix);
+  std::uint64_t words[2];
+  std::memcpy(words, base, sizeof words);
+  if (words[0] < kMappedBytes || (words[0] & (kLargePage - 1)) != 0 ||
+      (words[0] ^ reinterpret_cast<std::uintptr_t>(base) ^ kCheck) != words[1])
+    return std::nullopt;
+  return Mapping{base, words[0]};
+}
+
+std::size_t mapped_length(std::size_t bytes) {
+  if (bytes > SIZE_MAX - kPrefix - kLargePage) throw std::bad_alloc();
+  return (bytes + kPrefix + kLargePage - 1) & ~(kLargePage - 1);
+}
+
+void unmap(const Mapping& m) noexcept {
+#if defined(__linux__)
+  munmap(m.base, m.length);
+#endif
+}
+
+// A fresh mapping of `length` bytes starting on a large page.
+Mapping map_fresh(std::size_t length) {
+#if defined(__linux__)
+  const std::size_t span = length + kLargePage;
+  void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  const auto at = reinterpret_cast<std::uintptr_t>(p);
+  const std::uintptr_t start = (at + kLargePage - 1) & ~(kLargePage - 1);
+  if (start > at) munmap(p, start - at);
+  if (const std::uintptr_t end = at + span; end > start + length)
+    munmap(reinterpret_cast<void*>(start + length), end - start - length);
+#if defined(MADV_HUGEPAGE)
+  madvise(reinterpret_cast<void*>(start), length, MADV_HUGEPAGE);
+#endif
+  return Mapping{reinterpret_cast<std::byte*>(start), length};
+#else
+  (void)length;
+  throw std::bad_alloc();
+#endif
+}
+
+// `m` resized to `length` bytes, its pages kept: in place when it can, else moved to a range of its
+// own that starts on a large page (reserved first, then taken over by the pages). On failure `m`
+// stays as it was.
+Mapping remap(const Mapping& m, std::size_t length) {
+#if defined(__linux__)
+  if (length <= m.length || mremap(m.base, m.length, length, 0) != MAP_FAILED) {
+    if (length < m.length) munmap(m.base + length, m.length - length);
+    return Mapping{m.base, length};
+  }
+  const Mapping target = map_fresh(length);
+  void* p = mremap(m.base, m.length, length, MREMAP_MAYMOVE | MREMAP_FIXED, target.base);
+  if (p == MAP_FAILED) {
+    unmap(target);
+    throw std::bad_alloc();
+  }
+  return Mapping{static_cast<std::byte*>(p), length};
+#else
+  (void)m;
+  (void)length;
+  throw std::bad_alloc();
+#endif
+}
+
+void drop_kept(KeptMappings& k, int from = 0) noexcept {
+  for (int i = from; i < k.count; ++i) unmap(k.kept[i]);
+  k.count = std::min(k.count, from);
+}
+
+// A mapping of at least `length` bytes: the smallest kept one that holds it, else the largest kept
+// one grown (its pages stay faulted in), else a fresh one.
+Mapping take_mapping(std::size_t length) {
+  KeptMappings& k = kept_mappings;
+  int best = -1, largest = -1;
+  for (int i = 0; i < k.count; ++i) {
+    if (k.kept[i].length >= length && (best < 0 || k.kept[i].length < k.kept[best].length)) best = i;
+    if (largest < 0 || k.kept[i].length > k.kept[largest].length) largest = i;
+  }
+  const int pick = best >= 0 ? best : largest;
+  if (pick < 0) return map_fresh(length);
+  Mapping m = k.kept[pick];
+  k.kept[pick] = k.kept[--k.count];
+  if (m.length >= length) return m;
+  try {
+    return remap(m, length);
+  } catch (...) {
+    unmap(m);
+    throw;
+  }
+}
+
+void give_back(const Mapping& m) noexcept {
+  KeptMappings& k = kept_mappings;
+  if (k.depth > 0 && k.count < KeptMappings::kMax) {
+    k.kept[k.count++] = m;
+    return;
+  }
+  unmap(m);
+}
+
+void* allocate_mapped(std::size_t bytes) {
+  const Mapping m = take_mapping(mapped_length(bytes));
+  write_header(m.base, m.length);
+  return m.base + kPrefix;
+}
+
 // GMP's memory: malloc, realloc and free as GMP's own functions use them, except that a failed
-// request throws std::bad_alloc into the operation that made it instead of ending the process.
+// request throws std::bad_alloc into the operation that made it instead of ending the process, and
+// large blocks are our mappings. A block that is not one of ours goes to malloc's functions: blocks
+// made before these functions were installed may come back to them.
 void* gmp_allocate(std::size_t bytes) {
+  if (bytes >= kMappedBytes && mapping_supported()) return allocate_mapped(bytes);
   if (void* p = std::malloc(bytes)) return p;
   throw std::bad_alloc();
 }
-void* gmp_reallocate(void* p, std::size_t, std::size_t bytes) {
+void* gmp_reallocate(void* p, std::size_t old_bytes, std::size_t bytes) {
+  if (const auto m = mapping_of(p)) {
+    const std::size_t length = mapped_length(bytes);
+    if (length == m->length) return p;
+    if (bytes < kMappedBytes / 2) {
+      void* q = gmp_allocate(bytes);
+      std::memcpy(q, p, bytes);
+      give_back(*m);
+      return q;
+    }
+    const Mapping r = remap(*m, length);
+    write_header(r.base, r.length);
+    return r.base + kPrefix;
+  }
+  if (bytes >= kMappedBytes && mapping_supported()) {
+    void* q = allocate_mapped(bytes);
+    std::memcpy(q, p, std::min(old_bytes, bytes));
+    std::free(p);
+    return q;
+  }
   if (void* q = std::realloc(p, bytes)) return q;
   throw std::bad_alloc();
 }
-void gmp_free(void* p, std::size_t) { std::free(p); }
+void gmp_free(void* p, std::size_t) {
+  if (const auto m = mapping_of(p)) return give_back(*m);
+  std::free(p);
+}
 
 // Installed when the library loads, unless another library of the process has put functions of its
 // own in place of GMP's; those are left alone, since blocks they made must reach them to be freed.
@@ -77,7 +258,7 @@ void trim(mpz_ptr z) {
 }
 
 Int take(mpz_ptr z) {
-  Int x = Int::from_mpz(z);
+  Int x = Int::take_mpz(z);
   trim(z);
   return x;
 }
@@ -87,6 +268,7 @@ Int take(mpz_ptr z) {
 // allocate; what they held, if anything, is left behind) and the failure goes on to the caller.
 template <class Op, class... Z>
 Int compute(Op&& op, mpz_ptr z, Z... more) {
+  BlockReuse reuse;
   try {
     op();
   } catch (...) {
@@ -110,6 +292,38 @@ std::uint64_t gcd_u64(std::uint64_t a, std::uint64_t b) {
   return a << shift;
 }
 
+// r = a·b for an r that is neither operand. Low zero limbs of the operands (a power of two, a value
+// shifted left) are left out of the product and only set, which GMP's own product does not do.
+void multiply(mpz_ptr r, mpz_srcptr a, mpz_srcptr b) {
+  const std::size_t an = mpz_size(a), bn = mpz_size(b);
+  auto low_zeros = [](mpz_srcptr z, std::size_t n) {
+    std::size_t k = 0;
+    while (k < n && z->_mp_d[k] == 0) ++k;
+    return k;
+  };
+  const std::size_t za = an + bn < 16 ? 0 : low_zeros(a, an), zb = an + bn < 16 ? 0 : low_zeros(b, bn);
+  if (za + zb == 0 || an == 0 || bn == 0) {
+    mpz_mul(r, a, b);
+    return;
+  }
+  const mp_limb_t* ap = a->_mp_d + za;
+  const mp_limb_t* bp = b->_mp_d + zb;
+  std::size_t ua = an - za, ub = bn - zb;
+  if (ua < ub) {
+    std::swap(ap, bp);
+    std::swap(ua, ub);
+  }
+  const std::size_t n = an + bn;
+  mp_limb_t* rp = mpz_limbs_write(r, static_cast<mp_size_t>(n));
+  std::fill(rp, rp + za + zb, mp_limb_t{0});
+  if (ap == bp && ua == ub)
+    mpn_sqr(rp + za + zb, ap, static_cast<mp_size_t>(ua));
+  else
+    mpn_mul(rp + za + zb, ap, static_cast<mp_size_t>(ua), bp, static_cast<mp_size_t>(ub));
+  const auto size = static_cast<mp_size_t>(n);
+  mpz_limbs_finish(r, (mpz_sgn(a) < 0) != (mpz_sgn(b) < 0) ? -size : size);
+}
+
 std::uint64_t magnitude(std::int64_t v) { return v < 0 ? 0 - static_cast<std::uint64_t>(v) : v; }
 
 [[noreturn]] void divide_by_zero() { panic("attempt to divide by zero"); }
@@ -120,6 +334,40 @@ std::uint64_t magnitude(std::int64_t v) { return v < 0 ? 0 - static_cast<std::ui
 
 }  // namespace
 
+namespace detail {
+void free_block(BigBlock* b) noexcept {
+  if (const auto m = mapping_of(b->limbs())) return give_back(*m);
+  ::operator delete(b);
+}
+}  // namespace detail
+
+BlockReuse::BlockReuse() noexcept { ++kept_mappings.depth; }
+
+BlockReuse::~BlockReuse() {
+  KeptMappings& k = kept_mappings;
+  if (--k.depth == 0) drop_kept(k);
+}
+
+Int Int::take_mpz(mpz_ptr z) {
+  const int size = z->_mp_size;
+  const std::size_t n = static_cast<std::size_t>(size < 0 ? -size : size);
+  const auto m = n > 1 ? mapping_of(z->_mp_d) : std::nullopt;
+  if (!m) return from_mpz(z);
+  // The mapping becomes the block: its header goes right before the limbs, and the pages past the
+  // limbs go back to the system.
+  if (const std::size_t length = mapped_length(n * sizeof(mp_limb_t)); length < m->length) {
+#if defined(__linux__)
+    munmap(m->base + length, m->length - length);
+#endif
+    write_header(m->base, length);
+  }
+  auto* b = new (reinterpret_cast<detail::BigBlock*>(z->_mp_d) - 1) detail::BigBlock{{1}, size};
+  mpz_init(z);
+  Int x;
+  x.b_ = b;
+  return x;
+}
+
 Int Int::from_mpz(mpz_srcptr z) {
   int size = z->_mp_size;
   if (size == 0) return Int();
@@ -128,7 +376,10 @@ Int Int::from_mpz(mpz_srcptr z) {
   if (size == -1 && z->_mp_d[0] <= (std::uint64_t{1} << 63))
     return Int(static_cast<std::int64_t>(0 - z->_mp_d[0]));
   std::size_t n = static_cast<std::size_t>(size < 0 ? -size : size);
-  void* mem = ::operator new(sizeof(detail::BigBlock) + n * sizeof(mp_limb_t));
+  const std::size_t bytes = n * sizeof(mp_limb_t);
+  void* mem = bytes >= kMappedBytes && mapping_supported()
+                  ? static_cast<void*>(static_cast<detail::BigBlock*>(allocate_mapped(bytes)) - 1)
+                  : ::operator new(sizeof(detail::BigBlock) + bytes);
   auto* b = new (mem) detail::BigBlock{{1}, size};
   std::memcpy(b->limbs(), z->_mp_d, n * sizeof(mp_limb_t));
   Int x;
@@ -191,7 +442,7 @@ Int Int::mul_slow(const Int& a, const Int& b) {
   if (both_small(a, b)) return from_i128(static_cast<__int128>(a.v_) * b.v_);
   // The product has at least bit_length(a) + bit_length(b) - 1 bits.
   check_product_bits(a.bit_length(), b.bit_length());
-  return compute([&] { mpz_mul(scratch.q, a.view().get(), b.view().get()); }, scratch.q);
+  return compute([&] { multiply(scratch.q, a.view().get(), b.view().get()); }, scratch.q);
 }
 
 void Int::refuse_product(std::uint64_t bits) {
@@ -358,6 +609,7 @@ void Int::fmt(std::string& out) const {
     out.append(buf, end);
     return;
   }
+  BlockReuse reuse;
   auto v = view();
   std::size_t at = out.size();
   out.resize(at + mpz_sizeinbase(v.get(), 10) + 2);

@@ -37,6 +37,18 @@ struct alignas(8) BigBlock {
 void free_block(BigBlock* b) noexcept;
 }  // namespace detail
 
+// While one lives on a thread, the large blocks of integers given back on that thread are kept for
+// its next requests instead of returned to the system at once, and the last one to end returns them:
+// a computation of many large steps that keeps one alive reuses memory already in place instead of
+// faulting fresh pages in at every step. Every integer operation keeps one for its own duration.
+class BlockReuse {
+ public:
+  BlockReuse() noexcept;
+  ~BlockReuse();
+  BlockReuse(const BlockReuse&) = delete;
+  BlockReuse& operator=(const BlockReuse&) = delete;
+};
+
 class Int {
  public:
   // Upper bound on the bits that a product, a power, a factorial, a shift amount or a parsed text
@@ -89,6 +101,9 @@ class Int {
 
   // The single road back from a GMP value: small when it fits, else a new shared block.
   static Int from_mpz(mpz_srcptr z);
+  // The value of z, which may give up its memory for it (a large block becomes the Int's own, no
+  // copy); z is left holding some value.
+  static Int take_mpz(mpz_ptr z);
   static Int from_i128(__int128 v);
 
   bool is_small() const { return b_ == nullptr; }
@@ -294,6 +309,8 @@ class Mpz {
   mpz_srcptr get() const { return v_; }
   int sign() const { return mpz_sgn(v_); }
   Int to_int() const { return Int::from_mpz(v_); }
+  // The value, taking this one's memory when that saves a copy; this is left holding some value.
+  Int take_int() { return Int::take_mpz(v_); }
 
  private:
   mpz_t v_;

@@ -102,7 +102,7 @@ IntPoly clear_denominators(const FracPoly& p, Int& den) {
     } else {
       mpz_divexact(q.get(), den.view().get(), x.den().view().get());
       mpz_mul(q.get(), q.get(), x.num().view().get());
-      r.coeffs.push_back(q.to_int());
+      r.coeffs.push_back(q.take_int());
     }
   }
   return r;
@@ -463,6 +463,52 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
     Int::check_product_bits(widest(a), widest(b));
   }
   r.coeffs.reserve(na + nb - 1);
+  // Two-term products of parts of about one length: the sum's product saves a long one.
+  auto balanced = [](std::initializer_list<const Int*> xs) {
+    std::uint64_t lo = UINT64_MAX, hi = 0;
+    for (const Int* x : xs) {
+      lo = std::min(lo, x->bit_length());
+      hi = std::max(hi, x->bit_length());
+    }
+    return lo >= 4096 && 2 * lo >= hi;
+  };
+  if (!small && &a == &b && na == 2 && balanced({&a.coeffs[0], &a.coeffs[1]})) {
+    // (A + Bx)²: three squares, 2AB = (A + B)² − A² − B², cost less than two squares and a product.
+    auto va = a.coeffs[0].view();
+    auto vb = a.coeffs[1].view();
+    Mpz low, mid, high;
+    mpz_mul(low.get(), va.get(), va.get());
+    mpz_mul(high.get(), vb.get(), vb.get());
+    mpz_add(mid.get(), va.get(), vb.get());
+    mpz_mul(mid.get(), mid.get(), mid.get());
+    mpz_sub(mid.get(), mid.get(), low.get());
+    mpz_sub(mid.get(), mid.get(), high.get());
+    r.coeffs.push_back(low.take_int());
+    r.coeffs.push_back(mid.take_int());
+    r.coeffs.push_back(high.take_int());
+    r.trim();
+    return r;
+  }
+  if (!small && na == 2 && nb == 2 && balanced({&a.coeffs[0], &a.coeffs[1], &b.coeffs[0], &b.coeffs[1]})) {
+    // (A + Bx)(C + Dx): three products, AD + BC = (A + B)(C + D) − AC − BD, in place of four.
+    auto va = a.coeffs[0].view();
+    auto vb = a.coeffs[1].view();
+    auto vc = b.coeffs[0].view();
+    auto vd = b.coeffs[1].view();
+    Mpz low, mid, high, sum;
+    mpz_mul(low.get(), va.get(), vc.get());
+    mpz_mul(high.get(), vb.get(), vd.get());
+    mpz_add(mid.get(), va.get(), vb.get());
+    mpz_add(sum.get(), vc.get(), vd.get());
+    mpz_mul(mid.get(), mid.get(), sum.get());
+    mpz_sub(mid.get(), mid.get(), low.get());
+    mpz_sub(mid.get(), mid.get(), high.get());
+    r.coeffs.push_back(low.take_int());
+    r.coeffs.push_back(mid.take_int());
+    r.coeffs.push_back(high.take_int());
+    r.trim();
+    return r;
+  }
   if (!small && &a == &b) {
     Mpz acc, sq;
     for (std::size_t k = 0; k < 2 * na - 1; ++k) {
@@ -479,7 +525,7 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
         mpz_mul(sq.get(), v.get(), v.get());
         mpz_add(acc.get(), acc.get(), sq.get());
       }
-      r.coeffs.push_back(acc.to_int());
+      r.coeffs.push_back(acc.take_int());
     }
     r.trim();
     return r;
@@ -514,7 +560,7 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
         auto vb = b.coeffs[k - i].view();
         mpz_addmul(acc.get(), va.get(), vb.get());
       }
-      r.coeffs.push_back(acc.to_int());
+      r.coeffs.push_back(acc.take_int());
     }
   }
   r.trim();

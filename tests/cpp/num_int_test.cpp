@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -310,6 +311,64 @@ TEST(Mpz, CopiesAreDeepMovesLeaveZeroAndUnwindingReleases) {
         throw std::bad_alloc();
       },
       std::bad_alloc);
+}
+
+}  // namespace
+}  // namespace gy
+
+namespace gy {
+namespace {
+
+// Products of values with low zero words (shifted values, powers of two) leave those words out of
+// the product; large values live in blocks of their own that GMP grows, shrinks and moves, and that
+// results take over without a copy. Every value matches GMP's own arithmetic on plain memory.
+TEST(Int, LargeValuesAndProductsOfShiftedValuesMatchGmp) {
+  std::mt19937_64 rng(5);
+  auto random_int = [&](std::size_t limbs) {
+    Mpz z;
+    mp_limb_t* p = mpz_limbs_write(z.get(), static_cast<mp_size_t>(limbs));
+    for (std::size_t i = 0; i < limbs; ++i) p[i] = rng();
+    mpz_limbs_finish(z.get(), static_cast<mp_size_t>(limbs));
+    return z.to_int();
+  };
+  Mpz want;
+  for (int i = 0; i < 300; ++i) {
+    const std::size_t la = 1 + rng() % (i % 100 == 0 ? 60000 : 400), lb = 1 + rng() % 300;
+    Int a = random_int(la).shl(rng() % 3 == 0 ? 0 : rng() % 20000), b = random_int(lb).shl(rng() % 9000);
+    if (rng() % 2) a = -a;
+    if (i % 7 == 0) b = Int(1).shl(rng() % 100000) * Int(rng() % 2 ? 1 : -1);
+    mpz_mul(want.get(), Mpz(a).get(), Mpz(b).get());
+    ASSERT_EQ(a * b, want.to_int()) << i;
+    mpz_mul(want.get(), Mpz(a).get(), Mpz(a).get());
+    ASSERT_EQ(a * a, want.to_int()) << i;
+  }
+  // A value grown past the size of a mapped block, next to others (so that growing may move it),
+  // then shrunk below it again; each step keeps the value. Large results are taken over, with and
+  // without blocks kept for reuse.
+  for (bool reuse : {false, true}) {
+    std::optional<BlockReuse> scope;
+    if (reuse) scope.emplace();
+    Mpz z(random_int(1 << 16)), copy;
+    std::vector<Mpz> neighbours;
+    for (std::size_t limbs : {std::size_t{1} << 19, std::size_t{3} << 19, std::size_t{1} << 21, std::size_t{1} << 16, std::size_t{1} << 20}) {
+      mpz_set(copy.get(), z.get());
+      mpz_realloc2(z.get(), limbs * 64);
+      ASSERT_EQ(mpz_cmp(z.get(), copy.get()), 0) << limbs;
+      neighbours.emplace_back();
+      mpz_realloc2(neighbours.back().get(), std::uint64_t{5} << 23);
+      mpz_mul_2exp(z.get(), z.get(), 64 * 64);
+      mpz_add_ui(z.get(), z.get(), 7);
+      mpz_tdiv_q_2exp(z.get(), z.get(), 64 * 64);
+      ASSERT_EQ(mpz_cmp(z.get(), copy.get()), 0) << limbs;
+    }
+    const Int taken = Mpz(z).take_int();
+    ASSERT_EQ(taken, z.to_int());
+    const Int a = random_int(std::size_t{1} << 18), b = a + taken;
+    const Int big = a * b;
+    mpz_mul(want.get(), Mpz(a).get(), Mpz(b).get());
+    ASSERT_EQ(big, want.to_int());
+    ASSERT_EQ(big - a * taken, a * a);
+  }
 }
 
 }  // namespace

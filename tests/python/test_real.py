@@ -368,3 +368,58 @@ def test_close_numbers_against_a_large_field_are_ordered_in_a_fresh_process():
                           timeout=300, env=dict(os.environ, PYTHONPATH=root), cwd=root)
     assert done.returncode == 0, done.stderr
     assert done.stdout.split() == ["True", "False", "False", "True", "False", "False", "True", "True"] * 2
+
+
+def test_huge_powers_match_exact_arithmetic_and_leave_no_large_memory_behind():
+    # Powers of a quadratic number against exact rational arithmetic, a monomial's power whose parts
+    # share a factor, and a refusal whose product sizes are powers of two. Integers past a few MiB
+    # live in large pages during the work: once the numbers are gone, none of those stays mapped.
+    code = """
+        import sys
+        import time
+        from fractions import Fraction as F
+        from gyrelle._native import evaluate
+
+        def large_pages_kib():
+            with open("/proc/self/smaps") as f:
+                return sum(int(line.split()[1]) for line in f if line.startswith("AnonHugePages:"))
+
+        def power(a, b, r, e):
+            # (a + b·x)^e with x² = r, by squaring.
+            ra, rb, pa, pb = F(1), F(0), a, b
+            while e:
+                if e & 1:
+                    ra, rb = ra * pa + rb * pb * r, ra * pb + rb * pa
+                pa, pb, e = pa * pa + pb * pb * r, 2 * pa * pb, e >> 1
+            return ra, rb
+
+        def text(c):
+            return str(c.numerator) if c.denominator == 1 else f"{c.numerator}/{c.denominator}"
+
+        sys.set_int_max_str_digits(0)
+        for e in (2, 3, 1001, 30001):
+            a, b = power(F(3, 5), F(2), F(7, 3), e)
+            want = f"{text(b)}x + {text(a)} in Q(root of 3x² + -7 in [0,10/3])"
+            assert str(evaluate(f"(3/5+2*sqrt(7/3))^{e}")) == want, e
+        before = large_pages_kib()
+        start = time.perf_counter()
+        x = evaluate("(sqrt(6.19)-5)^3000000")
+        y = evaluate("(322/33^0.05)^23520998")
+        signs = x.sign(), y.sign(), float(y)
+        try:
+            evaluate("9*(0/((8^((5/11)))^45080798))")
+        except MemoryError as error:
+            refused = str(error)
+        took = time.perf_counter() - start
+        del x, y
+        print(took, before, large_pages_kib(), signs, refused, sep="|")
+    """
+    root = os.path.dirname(os.path.dirname(os.path.abspath(sys.modules[evaluate.__module__].__file__)))
+    done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                          timeout=600, env=dict(os.environ, PYTHONPATH=root), cwd=root)
+    assert done.returncode == 0, done.stderr
+    took, before, after, signs, refused = done.stdout.strip().split("|")
+    assert int(after) <= int(before)
+    assert signs == "(1, 1, inf)"
+    assert refused == "a product of 307369066 bits or more exceeds the limit of 268435456 bits of an integer"
+    assert float(took) < optional.seconds(8)
