@@ -1926,6 +1926,8 @@ void refuse_oversized_power(const AlgebraicNumber& base, const Int& e) {
   const FracPoly monic = expect(f.minimal_polynomial().monic(), "a field's polynomial is not zero");
   const FracPoly res = expect(resultant(lift_constants(monic), lift_constants(to_fractions(a))), "a resultant of constants");
   if (res.is_zero()) return;
+  // D^d past the size limit: the powers' own products are refused at their first steps.
+  if ((den.bit_length() - 1) * d > Int::kMaxBits) return;
   // N(base) = Res(m, A)/D^d for the monic m.
   const Fraction norm = expect(res.coeffs[0].div(Fraction(Int::pow(den, static_cast<std::uint32_t>(d)))), "non-zero");
   const std::uint64_t k = d - 1;

@@ -272,6 +272,13 @@ def test_work_past_the_limits_is_refused_at_once():
     assert time.perf_counter() - start < optional.seconds(3)
 
 
+def test_a_power_whose_norm_is_past_the_limits_is_still_formed():
+    # The base's denominator to the field's degree is past the size limit of integers while the
+    # power itself is not: this used to end the call with a panic instead of the value.
+    x = evaluate("((12^(3/11)/2/9)^22713232)^(4/4)")
+    assert x.sign() == 1 and x == evaluate("(12^(3/11)/2/9)^22713232")
+
+
 def test_roots_and_joins_past_the_factoring_limit_are_refused_from_their_sizes():
     # Each refusal names the very coefficient the factoring would meet; before, the roots formed
     # constants of up to 250 million bits and the join its whole resultant (about 14 s of CPU).
