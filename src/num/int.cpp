@@ -152,10 +152,12 @@ Mapping take_mapping(std::size_t length) {
   if (m.length >= length) return m;
   try {
     return remap(m, length);
-  } catch (...) {
+  } catch (const std::bad_alloc&) {
     unmap(m);
-    throw;
   }
+  // Short of address space or memory: what is kept goes back before one last try.
+  drop_kept(k);
+  return map_fresh(length);
 }
 
 void give_back(const Mapping& m) noexcept {
