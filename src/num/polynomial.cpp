@@ -472,25 +472,9 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
     }
     return lo >= 4096 && 2 * lo >= hi;
   };
-  if (!small && &a == &b && na == 2 && balanced({&a.coeffs[0], &a.coeffs[1]})) {
-    // (A + Bx)²: three squares, 2AB = (A + B)² − A² − B², cost less than two squares and a product.
-    auto va = a.coeffs[0].view();
-    auto vb = a.coeffs[1].view();
-    Mpz low, mid, high;
-    mpz_mul(low.get(), va.get(), va.get());
-    mpz_mul(high.get(), vb.get(), vb.get());
-    mpz_add(mid.get(), va.get(), vb.get());
-    mpz_mul(mid.get(), mid.get(), mid.get());
-    mpz_sub(mid.get(), mid.get(), low.get());
-    mpz_sub(mid.get(), mid.get(), high.get());
-    r.coeffs.push_back(low.take_int());
-    r.coeffs.push_back(mid.take_int());
-    r.coeffs.push_back(high.take_int());
-    r.trim();
-    return r;
-  }
   if (!small && na == 2 && nb == 2 && balanced({&a.coeffs[0], &a.coeffs[1], &b.coeffs[0], &b.coeffs[1]})) {
-    // (A + Bx)(C + Dx): three products, AD + BC = (A + B)(C + D) − AC − BD, in place of four.
+    // (A + Bx)(C + Dx): three products, AD + BC = (A + B)(C + D) − AC − BD, in place of four; a
+    // square takes three squares (GMP squares a product of one value with itself).
     auto va = a.coeffs[0].view();
     auto vb = a.coeffs[1].view();
     auto vc = b.coeffs[0].view();
@@ -499,8 +483,12 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
     mpz_mul(low.get(), va.get(), vc.get());
     mpz_mul(high.get(), vb.get(), vd.get());
     mpz_add(mid.get(), va.get(), vb.get());
-    mpz_add(sum.get(), vc.get(), vd.get());
-    mpz_mul(mid.get(), mid.get(), sum.get());
+    if (&a == &b) {
+      mpz_mul(mid.get(), mid.get(), mid.get());
+    } else {
+      mpz_add(sum.get(), vc.get(), vd.get());
+      mpz_mul(mid.get(), mid.get(), sum.get());
+    }
     mpz_sub(mid.get(), mid.get(), low.get());
     mpz_sub(mid.get(), mid.get(), high.get());
     r.coeffs.push_back(low.take_int());
