@@ -4742,47 +4742,6 @@ bool join_by_primes(const FracPoly& ma, const FracPoly& mb) {
   return std::min(ma.degree(), mb.degree()) >= 3 && ma.degree() * mb.degree() >= 16;
 }
 
-// Res(a, b) over F for a, b of degree >= 1, by the Euclidean remainders: Res(a, b) =
-// (−1)^(deg a·deg b)·lc(b)^(deg a − deg r)·Res(b, r) with r = a mod b.
-std::uint64_t resultant_mod(const Zp& F, WordPoly a, WordPoly b) {
-  std::uint64_t res = 1;
-  while (true) {
-    if (b.empty()) return 0;
-    const std::int64_t m = degree(a), n = degree(b);
-    if (n == 0) return F.mul(res, F.pow(b[0], static_cast<std::uint64_t>(m)));
-    WordPoly r = rem(F, a, b);
-    if (r.empty()) return 0;
-    if ((m & n & 1) != 0) res = F.neg(res);
-    res = F.mul(res, F.pow(b.back(), static_cast<std::uint64_t>(m - degree(r))));
-    a = std::move(b);
-    b = std::move(r);
-  }
-}
-
-// The polynomial of degree at most n through (i, values[i]), i = 0..n, over F (n < p).
-WordPoly interpolate_mod(const Zp& F, const std::vector<std::uint64_t>& values) {
-  const std::size_t n = values.size() - 1;
-  WordPoly m{1};  // Π (y − i)
-  for (std::size_t i = 0; i <= n; ++i) {
-    m.insert(m.begin(), 0);
-    for (std::size_t j = 0; j + 1 < m.size(); ++j) m[j] = F.sub(m[j], F.mul(i % F.p, m[j + 1]));
-  }
-  WordPoly out(n + 1, 0), q(n + 1);
-  for (std::size_t i = 0; i <= n; ++i) {
-    std::uint64_t carry = 0;
-    for (std::size_t j = n + 1; j-- > 0;) {
-      carry = F.add(m[j + 1], F.mul(carry, i));
-      q[j] = carry;
-    }
-    std::uint64_t at = 0;
-    for (std::size_t j = n + 1; j-- > 0;) at = F.add(F.mul(at, i), q[j]);
-    const std::uint64_t w = F.mul(values[i], F.inv(at));
-    for (std::size_t j = 0; j <= n; ++j) out[j] = F.add(out[j], F.mul(w, q[j]));
-  }
-  gy::trim(out);
-  return out;
-}
-
 // The refusal that the join of fields of m_A and m_B (degrees of at least three, as joined by
 // primes) meets, known without its resultant R(y) = Res_x(m_A(x), m_B(y − x)): `factor` checks
 // R's constant ±Res(m_A(x), m_B(−x)) first, numerator before denominator. The resultant of the
@@ -4826,9 +4785,12 @@ std::optional<Error> join_refusal(const FracPoly& ma, const FracPoly& mb) {
         gy::trim(next);
         shifted = std::move(next);
       }
-      values[y] = resultant_mod(F, a, shifted);
+      values[y] = resultant(F, a, shifted);
     }
-    const WordPoly r = interpolate_mod(F, values);
+    std::vector<std::uint64_t> ys(n + 1);
+    for (std::size_t y = 0; y <= n; ++y) ys[y] = y;
+    WordPoly r = std::move(interpolate(F, ys, {values})[0]);
+    gy::trim(r);
     squarefree = degree(r) == static_cast<std::int64_t>(n) && is_squarefree(F, r);
   }
   if (!squarefree) return std::nullopt;

@@ -264,23 +264,6 @@ Status equal_degree(const Zp& F, const WordPoly& f, u64 d, const Int& e, std::ve
   return fail(Error::other("This (probably) shouldn't happen"));
 }
 
-// Res(a, b) modulo p for non-zero a and b, along the remainder sequence:
-// Res(a, b) = (−1)^(deg a·deg b)·lc(b)^(deg a − deg r)·Res(b, r) with r = a mod b.
-u64 resultant(const Zp& F, WordPoly a, WordPoly b) {
-  u64 acc = 1;
-  for (;;) {
-    if (b.empty()) return 0;
-    const i64 da = degree(a), db = degree(b);
-    if (db == 0) return F.mul(acc, F.pow(b[0], static_cast<u64>(da)));
-    WordPoly r = rem(F, a, b);
-    if (r.empty()) return 0;
-    if ((da & db & 1) != 0) acc = F.neg(acc);
-    acc = F.mul(acc, F.pow(b.back(), static_cast<u64>(da - degree(r))));
-    a = std::move(b);
-    b = std::move(r);
-  }
-}
-
 // equal_degree on the product of the monic irreducible `pieces` of degree d, known beforehand: the
 // same draws, each splitting off the pieces modulo which a^((p^d − 1)/2) is 1, that is those whose
 // resultant with a (the norm of a from the field of p^d elements) is a non-zero square modulo p.

@@ -841,6 +841,33 @@ WordPoly evaluate_at(const Zp& F, const std::vector<WordPoly>& p, u64 y) {
   return r;
 }
 
+
+// Σ_i (Σ_j |c_ij|)^2 for the integer coefficients c_ij = den·p_ij.
+Int row_norm_squared(const BiPoly& p, const Int& den) {
+  Int total(0);
+  for (const auto& c : p.coeffs) {
+    Int sum(0);
+    for (const auto& x : c.coeffs) sum = sum + (x.num() * (den / x.den())).abs();
+    total = total + sum * sum;
+  }
+  return total;
+}
+
+Int common_denominator(const BiPoly& p) {
+  Int den(1);
+  for (const auto& c : p.coeffs)
+    for (const auto& x : c.coeffs) den = Int::lcm(den, x.den());
+  return den;
+}
+
+std::int64_t y_degree(const BiPoly& p) {
+  std::int64_t e = 0;
+  for (const auto& c : p.coeffs) e = std::max<std::int64_t>(e, static_cast<std::int64_t>(c.coeffs.size()) - 1);
+  return e;
+}
+
+}  // namespace
+
 // The polynomials of degree below ys.size() taking values[k][i] at ys[i], by Lagrange's formula:
 // M(y) = ∏ (y − y_i), and each term M / (y − y_i) over its value at y_i.
 std::vector<WordPoly> interpolate(const Zp& F, const std::vector<u64>& ys, const std::vector<std::vector<u64>>& values) {
@@ -875,31 +902,22 @@ std::vector<WordPoly> interpolate(const Zp& F, const std::vector<u64>& ys, const
   return out;
 }
 
-// Σ_i (Σ_j |c_ij|)^2 for the integer coefficients c_ij = den·p_ij.
-Int row_norm_squared(const BiPoly& p, const Int& den) {
-  Int total(0);
-  for (const auto& c : p.coeffs) {
-    Int sum(0);
-    for (const auto& x : c.coeffs) sum = sum + (x.num() * (den / x.den())).abs();
-    total = total + sum * sum;
+// Res(a, b) modulo p for non-zero a and b, along the remainder sequence:
+// Res(a, b) = (−1)^(deg a·deg b)·lc(b)^(deg a − deg r)·Res(b, r) with r = a mod b.
+u64 resultant(const Zp& F, WordPoly a, WordPoly b) {
+  u64 acc = 1;
+  for (;;) {
+    if (b.empty()) return 0;
+    const std::int64_t da = degree(a), db = degree(b);
+    if (db == 0) return F.mul(acc, F.pow(b[0], static_cast<u64>(da)));
+    WordPoly r = rem(F, a, b);
+    if (r.empty()) return 0;
+    if ((da & db & 1) != 0) acc = F.neg(acc);
+    acc = F.mul(acc, F.pow(b.back(), static_cast<u64>(da - degree(r))));
+    a = std::move(b);
+    b = std::move(r);
   }
-  return total;
 }
-
-Int common_denominator(const BiPoly& p) {
-  Int den(1);
-  for (const auto& c : p.coeffs)
-    for (const auto& x : c.coeffs) den = Int::lcm(den, x.den());
-  return den;
-}
-
-std::int64_t y_degree(const BiPoly& p) {
-  std::int64_t e = 0;
-  for (const auto& c : p.coeffs) e = std::max<std::int64_t>(e, static_cast<std::int64_t>(c.coeffs.size()) - 1);
-  return e;
-}
-
-}  // namespace
 
 std::optional<FracPoly> resultant_by_primes(const BiPoly& a, const BiPoly& b, BiPoly* linear) {
   if (linear) *linear = BiPoly{};

@@ -131,6 +131,12 @@ std::optional<WordPoly> inverse_mod(const Zp& F, const WordPoly& a, const WordPo
 WordPoly derivative(const Zp& F, const WordPoly& a);
 // No repeated factor: gcd(f, f′) constant, and a zero derivative only for a constant f.
 bool is_squarefree(const Zp& F, const WordPoly& f);
+// Res(a, b) modulo p for non-zero a and b.
+std::uint64_t resultant(const Zp& F, WordPoly a, WordPoly b);
+// The polynomials of degree below ys.size() taking values[k][i] at the distinct ys[i] (p < 2^32),
+// untrimmed.
+std::vector<WordPoly> interpolate(const Zp& F, const std::vector<std::uint64_t>& ys,
+                                  const std::vector<std::vector<std::uint64_t>>& values);
 
 // Whether n < 2^32 is prime.
 bool is_word_prime(std::uint64_t n);
