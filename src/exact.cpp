@@ -1589,15 +1589,46 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
       const ModuliTree tree(std::vector<u64>(primes.begin() + static_cast<std::ptrdiff_t>(lo),
                                              primes.begin() + static_cast<std::ptrdiff_t>(hi)));
       const std::vector<WordPoly> rq = tree.reduce(r), s1q = tree.reduce(s1), s0q = tree.reduce(s0);
-      for_each_parallel(hi - lo, 8, [&](std::size_t j) {
-        const Zp F(primes[lo + j]);
-        if (static_cast<std::size_t>(degree(rq[j])) != n) return;
-        const WordPoly m = monic(F, rq[j]);
-        const WordPoly a = rem(F, s1q[j], m);
-        if (a.empty()) return;
-        auto inv = inverse_mod(F, a, m);
-        if (!inv) return;
-        found[lo + j] = rem(F, mul(F, rem(F, s0q[j], m), *inv), m);
+      // A group of primes takes its inverses in lock step where it can.
+      constexpr std::size_t L = kInverseLanes;
+      for_each_parallel((hi - lo + L - 1) / L, 1, [&](std::size_t g) {
+        const std::size_t first = g * L, count = std::min(L, hi - lo - first);
+        std::vector<Zp> fields, lane_fields;
+        std::vector<WordPoly> m(count), a(count), lane_a, lane_m, inv(count);
+        std::vector<std::size_t> lane_of;
+        std::vector<bool> usable(count, false);
+        for (std::size_t t = 0; t < count; ++t) {
+          const std::size_t j = first + t;
+          const Zp& F = fields.emplace_back(primes[lo + j]);
+          if (static_cast<std::size_t>(degree(rq[j])) != n) continue;
+          m[t] = monic(F, rq[j]);
+          a[t] = rem(F, s1q[j], m[t]);
+          if (a[t].empty()) continue;
+          usable[t] = true;
+          if (!lane_a.empty() && a[t].size() != lane_a[0].size()) continue;
+          lane_fields.push_back(F);
+          lane_a.push_back(a[t]);
+          lane_m.push_back(m[t]);
+          lane_of.push_back(t);
+        }
+        std::vector<WordPoly> lane_inv(lane_of.size());
+        std::vector<bool> known(count, false);
+        if (!lane_of.empty() &&
+            inverse_mod_lanes(lane_fields.data(), lane_a.data(), lane_m.data(), lane_of.size(), lane_inv.data()))
+          for (std::size_t i = 0; i < lane_of.size(); ++i) {
+            inv[lane_of[i]] = std::move(lane_inv[i]);
+            known[lane_of[i]] = true;
+          }
+        for (std::size_t t = 0; t < count; ++t) {
+          if (!usable[t]) continue;
+          const Zp& F = fields[t];
+          if (!known[t]) {
+            auto found_inv = inverse_mod(F, a[t], m[t]);
+            if (!found_inv) continue;
+            inv[t] = std::move(*found_inv);
+          }
+          found[lo + first + t] = rem(F, mul(F, rem(F, s0q[first + t], m[t]), inv[t]), m[t]);
+        }
       });
     }
     return found;

@@ -123,6 +123,59 @@ TEST(Residue, InversesNearTheWordLimit) {
   }
 }
 
+// The lock-step inverses against the plain ones: random groups of every size, a short a (a long
+// first quotient), the largest primes (the lanes' sums come closest to 2^64), and groups where one
+// lane's sequence skips a degree or ends in a common factor, which must be refused, not answered.
+TEST(Residue, LockStepInversesMatchThePlainOnes) {
+  std::mt19937_64 rng(12);
+  const bool lanes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+  for (std::size_t n : {2, 3, 17, 60, 250}) {
+    for (std::size_t count : {1, 5, 8}) {
+      for (std::size_t da : {std::size_t{1}, n / 2, n - 1}) {
+        if (da == 0) continue;
+        for (int variant = 0; variant < 3; ++variant) {
+          std::vector<Zp> F;
+          std::vector<WordPoly> a(count), f(count), out(count);
+          for (std::size_t i = 0; i < count; ++i) {
+            const Zp& Fi = F.emplace_back(word_prime(i * 37 + static_cast<std::size_t>(variant)));
+            f[i] = random_poly(rng, Fi, n + 1);
+            f[i].back() = 1;
+            a[i] = random_poly(rng, Fi, da + 1);
+            a[i].back() = Fi.p - 1 - i;
+          }
+          const std::size_t bad = count - 1;
+          if (variant == 1 && da >= 2) {
+            // f ≡ q·a + r with deg r = da − 2: the sequence skips a degree.
+            WordPoly r = random_poly(rng, F[bad], da - 1), q = random_poly(rng, F[bad], n - da + 1);
+            q.back() = F[bad].inv(a[bad].back());
+            f[bad] = mul(F[bad], q, a[bad]);
+            for (std::size_t k = 0; k < r.size(); ++k) f[bad][k] = F[bad].add(f[bad][k], r[k]);
+          } else if (variant == 2) {
+            // a and f share x + 3.
+            const WordPoly g = {3, 1};
+            f[bad] = mul(F[bad], random_poly(rng, F[bad], n), g);
+            f[bad] = monic(F[bad], f[bad]);
+            a[bad] = mul(F[bad], random_poly(rng, F[bad], da), g);
+          }
+          ASSERT_EQ(f[bad].size(), n + 1);
+          ASSERT_EQ(f[bad].back(), 1u);
+          const bool done = inverse_mod_lanes(F.data(), a.data(), f.data(), count, out.data());
+          for (std::size_t i = 0; i < count && done; ++i) {
+            const auto plain = inverse_mod(F[i], a[i], f[i]);
+            ASSERT_TRUE(plain) << n << " " << count << " " << da << " " << variant;
+            EXPECT_EQ(out[i], *plain) << n << " " << count << " " << da << " " << variant << " " << i;
+          }
+          if (variant == 2 || (variant == 1 && da >= 2)) {
+            EXPECT_FALSE(done) << n << " " << count << " " << da << " " << variant;
+          } else if (lanes && n >= 3 && da < n) {
+            EXPECT_TRUE(done) << n << " " << count << " " << da;
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(Residue, InversesAndSquarefreeness) {
   std::mt19937_64 rng(4);
   const Zp F(10007);
