@@ -1589,14 +1589,13 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
       const ModuliTree tree(std::vector<u64>(primes.begin() + static_cast<std::ptrdiff_t>(lo),
                                              primes.begin() + static_cast<std::ptrdiff_t>(hi)));
       const std::vector<WordPoly> rq = tree.reduce(r), s1q = tree.reduce(s1), s0q = tree.reduce(s0);
-      // A group of primes takes its inverses in lock step where it can.
+      // A group of primes takes its quotients in lock step where it can.
       constexpr std::size_t L = kInverseLanes;
       for_each_parallel((hi - lo + L - 1) / L, 1, [&](std::size_t g) {
         const std::size_t first = g * L, count = std::min(L, hi - lo - first);
         std::vector<Zp> fields, lane_fields;
-        std::vector<WordPoly> m(count), a(count), lane_a, lane_m, inv(count);
+        std::vector<WordPoly> m(count), a(count), b(count), lane_b, lane_a, lane_m;
         std::vector<std::size_t> lane_of;
-        std::vector<bool> usable(count, false);
         for (std::size_t t = 0; t < count; ++t) {
           const std::size_t j = first + t;
           const Zp& F = fields.emplace_back(primes[lo + j]);
@@ -1604,30 +1603,28 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
           m[t] = monic(F, rq[j]);
           a[t] = rem(F, s1q[j], m[t]);
           if (a[t].empty()) continue;
-          usable[t] = true;
+          b[t] = rem(F, s0q[j], m[t]);
           if (!lane_a.empty() && a[t].size() != lane_a[0].size()) continue;
           lane_fields.push_back(F);
+          lane_b.push_back(b[t]);
           lane_a.push_back(a[t]);
           lane_m.push_back(m[t]);
           lane_of.push_back(t);
         }
-        std::vector<WordPoly> lane_inv(lane_of.size());
+        std::vector<WordPoly> lane_u(lane_of.size());
         std::vector<bool> known(count, false);
-        if (!lane_of.empty() &&
-            inverse_mod_lanes(lane_fields.data(), lane_a.data(), lane_m.data(), lane_of.size(), lane_inv.data()))
+        if (!lane_of.empty() && quotient_mod_lanes(lane_fields.data(), lane_b.data(), lane_a.data(), lane_m.data(),
+                                                   lane_of.size(), lane_u.data()))
           for (std::size_t i = 0; i < lane_of.size(); ++i) {
-            inv[lane_of[i]] = std::move(lane_inv[i]);
+            found[lo + first + lane_of[i]] = std::move(lane_u[i]);
             known[lane_of[i]] = true;
           }
         for (std::size_t t = 0; t < count; ++t) {
-          if (!usable[t]) continue;
+          if (known[t] || a[t].empty()) continue;
           const Zp& F = fields[t];
-          if (!known[t]) {
-            auto found_inv = inverse_mod(F, a[t], m[t]);
-            if (!found_inv) continue;
-            inv[t] = std::move(*found_inv);
-          }
-          found[lo + first + t] = rem(F, mul(F, rem(F, s0q[first + t], m[t]), inv[t]), m[t]);
+          auto inv = inverse_mod(F, a[t], m[t]);
+          if (!inv) continue;
+          found[lo + first + t] = rem(F, mul(F, b[t], *inv), m[t]);
         }
       });
     }

@@ -1121,29 +1121,30 @@ GY_LANE_TARGET inline __m512i lane_reduce(__m512i x, __m512i p, __m512d p_inv) {
 // Lanes' products of residues below 2^32 (the masked form spares an undefined source register).
 GY_LANE_TARGET inline __m512i lane_mul(__m512i x, __m512i y) { return _mm512_maskz_mul_epu32(0xFF, x, y); }
 
-// The remainder sequences of (f_i, a_i) and the cofactors of a_i, coefficient k of lane i at
-// [k·8 + i]. No inverse is taken on the way: each step forms c²·r0 − (A·c·x + B·c − A·e)·r1 with A,
-// B the two top coefficients of r0 and c, e those of r1, which is r0 mod r1 times c², and the
-// cofactors alike; the scale cancels once the last remainder, a constant, is inverted.
-GY_LANE_TARGET bool inverse_lanes_avx512(const Zp* F, const WordPoly* a, const WordPoly* f, std::size_t count,
-                                         WordPoly* out) {
+// The remainder sequences of (f_i, a_i), and cofactors t with t ≡ b·(cofactor of a) modulo f, kept
+// below degree n; coefficient k of lane i at [k·8 + i]. No inverse is taken on the way: each step
+// forms c²·r0 − (A·c·x + B·c − A·e)·r1 with A, B the two top coefficients of r0 and c, e those of
+// r1, which is r0 mod r1 times c², and the cofactors alike; the scale cancels once the last
+// remainder, a constant, is inverted.
+GY_LANE_TARGET bool quotient_lanes_avx512(const Zp* F, const WordPoly* b, const WordPoly* a, const WordPoly* f,
+                                          std::size_t count, WordPoly* out) {
   constexpr std::size_t L = kInverseLanes;
   const std::size_t n = f[0].size() - 1, da = a[0].size() - 1;
-  std::vector<u64> r0((n + 1) * L, 0), r1((n + 1) * L, 0), s0((n + 1) * L, 0), s1((n + 1) * L, 0);
-  alignas(64) u64 pv[L], kv[L], n0v[L], n1v[L];
+  std::vector<u64> r0((n + 1) * L, 0), r1((n + 1) * L, 0), t0(n * L, 0), t1(n * L, 0), fl(n * L, 0);
+  alignas(64) u64 pv[L], kv[L], n0v[L], n1v[L], cv[L];
   alignas(64) double pinv[L];
   // Below degree n − 1 the first step, a long division, is taken lane by lane: (r0, r1) = (a, f mod
-  // a) with cofactors (1, −q).
-  std::size_t size = da + 1 == n ? 1 : n - da + 1;  // s1's length
+  // a) with cofactors (b, −q·b mod f).
   for (std::size_t i = 0; i < L; ++i) {
     const std::size_t from = i < count ? i : 0;  // spare lanes repeat the first
     const Zp& Fi = F[from];
     pv[i] = Fi.p;
     pinv[i] = 1.0 / static_cast<double>(Fi.p);
+    for (std::size_t k = 0; k < n; ++k) fl[k * L + i] = f[from][k];
     if (da + 1 == n) {
       for (std::size_t k = 0; k <= n; ++k) r0[k * L + i] = f[from][k];
       for (std::size_t k = 0; k < n; ++k) r1[k * L + i] = a[from][k];
-      s1[i] = 1;
+      for (std::size_t k = 0; k < b[from].size(); ++k) t1[k * L + i] = b[from][k];
       continue;
     }
     WordPoly r = f[from], q;
@@ -1151,13 +1152,14 @@ GY_LANE_TARGET bool inverse_lanes_avx512(const Zp* F, const WordPoly* a, const W
     if (r.size() != da) return false;
     for (std::size_t k = 0; k <= da; ++k) r0[k * L + i] = a[from][k];
     for (std::size_t k = 0; k < da; ++k) r1[k * L + i] = r[k];
-    s0[i] = 1;
-    for (std::size_t k = 0; k < q.size(); ++k) s1[k * L + i] = Fi.neg(q[k]);
+    for (std::size_t k = 0; k < b[from].size(); ++k) t0[k * L + i] = b[from][k];
+    const WordPoly qb = rem(Fi, mul(Fi, q, b[from]), f[from]);
+    for (std::size_t k = 0; k < qb.size(); ++k) t1[k * L + i] = Fi.neg(qb[k]);
   }
   const __m512i P = _mm512_load_si512(pv);
   const __m512d P_inv = _mm512_load_pd(pinv);
-  // r1 has degree d, r0 degree d + 1; s1 has `size` coefficients, s0 fewer.
-  for (std::size_t d = da + 1 == n ? da : da - 1; d > 0; --d, ++size) {
+  // r1 has degree d, r0 degree d + 1.
+  for (std::size_t d = da + 1 == n ? da : da - 1; d > 0; --d) {
     if ((d & 63) == 0) poll_interrupt();
     for (std::size_t i = 0; i < L; ++i) {
       const Zp& Fi = F[i < count ? i : 0];
@@ -1165,33 +1167,42 @@ GY_LANE_TARGET bool inverse_lanes_avx512(const Zp* F, const WordPoly* a, const W
       kv[i] = Fi.mul(c, c);
       n1v[i] = Fi.neg(Fi.mul(A, c));
       n0v[i] = Fi.sub(Fi.mul(A, e), Fi.mul(B, c));
+      // x·t1 reaches degree n; its top term comes off by a multiple of the monic f.
+      cv[i] = Fi.neg(Fi.mul(n1v[i], t1[(n - 1) * L + i]));
     }
-    const __m512i K = _mm512_load_si512(kv), N0 = _mm512_load_si512(n0v), N1 = _mm512_load_si512(n1v);
-    // x_j ← k·x_j + n0·y_j + n1·y_(j−1) for j < count_j, each term below 2^62.
-    auto step = [&](u64* x, const u64* y, std::size_t terms) GY_LANE_TARGET {
-      __m512i below = _mm512_set1_epi64(0);
-      for (std::size_t j = 0; j < terms; ++j) {
-        const __m512i yj = _mm512_loadu_si512(y + j * L);
-        __m512i acc = lane_mul(K, _mm512_loadu_si512(x + j * L));
-        acc = _mm512_add_epi64(acc, lane_mul(N0, yj));
-        acc = _mm512_add_epi64(acc, lane_mul(N1, below));
-        _mm512_storeu_si512(x + j * L, lane_reduce(acc, P, P_inv));
-        below = yj;
-      }
-    };
-    step(r0.data(), r1.data(), d);
-    step(s0.data(), s1.data(), size + 1);
+    const __m512i K = _mm512_load_si512(kv), N0 = _mm512_load_si512(n0v), N1 = _mm512_load_si512(n1v),
+                  C = _mm512_load_si512(cv);
+    // x_j ← k·x_j + n0·y_j + n1·y_(j−1) (+ c·f_j) for j < terms: at most four terms below 2^62 each.
+    __m512i below = _mm512_set1_epi64(0);
+    for (std::size_t j = 0; j < d; ++j) {
+      const __m512i yj = _mm512_loadu_si512(r1.data() + j * L);
+      __m512i acc = lane_mul(K, _mm512_loadu_si512(r0.data() + j * L));
+      acc = _mm512_add_epi64(acc, lane_mul(N0, yj));
+      acc = _mm512_add_epi64(acc, lane_mul(N1, below));
+      _mm512_storeu_si512(r0.data() + j * L, lane_reduce(acc, P, P_inv));
+      below = yj;
+    }
+    below = _mm512_set1_epi64(0);
+    for (std::size_t j = 0; j < n; ++j) {
+      const __m512i yj = _mm512_loadu_si512(t1.data() + j * L);
+      __m512i acc = lane_mul(K, _mm512_loadu_si512(t0.data() + j * L));
+      acc = _mm512_add_epi64(acc, lane_mul(N0, yj));
+      acc = _mm512_add_epi64(acc, lane_mul(N1, below));
+      acc = _mm512_add_epi64(acc, lane_mul(C, _mm512_loadu_si512(fl.data() + j * L)));
+      _mm512_storeu_si512(t0.data() + j * L, lane_reduce(acc, P, P_inv));
+      below = yj;
+    }
     // The new remainder must have degree d − 1 in every lane.
     if (_mm512_cmpeq_epi64_mask(_mm512_loadu_si512(r0.data() + (d - 1) * L), _mm512_set1_epi64(0)) != 0)
       return false;
     r0.swap(r1);
-    s0.swap(s1);
+    t0.swap(t1);
   }
   for (std::size_t i = 0; i < count; ++i) {
     const u64 inv = F[i].inv(r1[i]);
     WordPoly& o = out[i];
-    o.resize(size);
-    for (std::size_t k = 0; k < size; ++k) o[k] = F[i].mul(s1[k * L + i], inv);
+    o.resize(n);
+    for (std::size_t k = 0; k < n; ++k) o[k] = F[i].mul(t1[k * L + i], inv);
     trim(o);
   }
   return true;
@@ -1200,7 +1211,8 @@ GY_LANE_TARGET bool inverse_lanes_avx512(const Zp* F, const WordPoly* a, const W
 
 }  // namespace
 
-bool inverse_mod_lanes(const Zp* F, const WordPoly* a, const WordPoly* f, std::size_t count, WordPoly* out) {
+bool quotient_mod_lanes(const Zp* F, const WordPoly* b, const WordPoly* a, const WordPoly* f, std::size_t count,
+                        WordPoly* out) {
 #ifdef GY_INVERSE_LANES
   static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
   if (!supported || count == 0 || count > kInverseLanes) return false;
@@ -1208,11 +1220,11 @@ bool inverse_mod_lanes(const Zp* F, const WordPoly* a, const WordPoly* f, std::s
   if (a[0].empty() || da == 0 || da >= n) return false;
   for (std::size_t i = 0; i < count; ++i)
     if (F[i].p >= (u64{1} << 31) || F[i].p <= (u64{1} << 30) || f[i].size() != n + 1 || f[i].back() != 1 ||
-        a[i].size() != da + 1 || a[i].back() == 0)
+        a[i].size() != da + 1 || a[i].back() == 0 || b[i].size() > n)
       return false;
-  return inverse_lanes_avx512(F, a, f, count, out);
+  return quotient_lanes_avx512(F, b, a, f, count, out);
 #else
-  (void)F, (void)a, (void)f, (void)count, (void)out;
+  (void)F, (void)b, (void)a, (void)f, (void)count, (void)out;
   return false;
 #endif
 }

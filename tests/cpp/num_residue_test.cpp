@@ -123,10 +123,11 @@ TEST(Residue, InversesNearTheWordLimit) {
   }
 }
 
-// The lock-step inverses against the plain ones: random groups of every size, a short a (a long
-// first quotient), the largest primes (the lanes' sums come closest to 2^64), and groups where one
-// lane's sequence skips a degree or ends in a common factor, which must be refused, not answered.
-TEST(Residue, LockStepInversesMatchThePlainOnes) {
+// The lock-step quotients against the plain inverse's: random groups of every size, a short a (a
+// long first quotient), b of 1, 0 or a random one, the largest primes (the lanes' sums come closest
+// to 2^64), and groups where one lane's sequence skips a degree or ends in a common factor, which
+// must be refused, not answered.
+TEST(Residue, LockStepQuotientsMatchThePlainOnes) {
   std::mt19937_64 rng(12);
   const bool lanes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
   for (std::size_t n : {2, 3, 17, 60, 250}) {
@@ -135,13 +136,14 @@ TEST(Residue, LockStepInversesMatchThePlainOnes) {
         if (da == 0) continue;
         for (int variant = 0; variant < 3; ++variant) {
           std::vector<Zp> F;
-          std::vector<WordPoly> a(count), f(count), out(count);
+          std::vector<WordPoly> a(count), f(count), b(count), out(count);
           for (std::size_t i = 0; i < count; ++i) {
             const Zp& Fi = F.emplace_back(word_prime(i * 37 + static_cast<std::size_t>(variant)));
             f[i] = random_poly(rng, Fi, n + 1);
             f[i].back() = 1;
             a[i] = random_poly(rng, Fi, da + 1);
             a[i].back() = Fi.p - 1 - i;
+            b[i] = i % 3 == 0 ? WordPoly{1} : i % 3 == 1 ? WordPoly{} : random_poly(rng, Fi, n);
           }
           const std::size_t bad = count - 1;
           if (variant == 1 && da >= 2) {
@@ -159,11 +161,11 @@ TEST(Residue, LockStepInversesMatchThePlainOnes) {
           }
           ASSERT_EQ(f[bad].size(), n + 1);
           ASSERT_EQ(f[bad].back(), 1u);
-          const bool done = inverse_mod_lanes(F.data(), a.data(), f.data(), count, out.data());
+          const bool done = quotient_mod_lanes(F.data(), b.data(), a.data(), f.data(), count, out.data());
           for (std::size_t i = 0; i < count && done; ++i) {
             const auto plain = inverse_mod(F[i], a[i], f[i]);
             ASSERT_TRUE(plain) << n << " " << count << " " << da << " " << variant;
-            EXPECT_EQ(out[i], *plain) << n << " " << count << " " << da << " " << variant << " " << i;
+            EXPECT_EQ(out[i], rem(F[i], mul(F[i], b[i], *plain), f[i])) << n << " " << count << " " << da << " " << variant << " " << i;
           }
           if (variant == 2 || (variant == 1 && da >= 2)) {
             EXPECT_FALSE(done) << n << " " << count << " " << da << " " << variant;
