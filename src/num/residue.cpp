@@ -1122,79 +1122,96 @@ GY_LANE_TARGET inline __m512i lane_reduce(__m512i x, __m512i p, __m512d p_inv) {
 GY_LANE_TARGET inline __m512i lane_mul(__m512i x, __m512i y) { return _mm512_maskz_mul_epu32(0xFF, x, y); }
 
 // The remainder sequences of (f_i, a_i), and cofactors t with t ≡ b·(cofactor of a) modulo f, kept
-// below degree n; coefficient k of lane i at [k·8 + i]. No inverse is taken on the way: each step
+// below degree n; coefficient k of lane i at [k·8 + i]. A step of one degree takes no inverse: it
 // forms c²·r0 − (A·c·x + B·c − A·e)·r1 with A, B the two top coefficients of r0 and c, e those of
 // r1, which is r0 mod r1 times c², and the cofactors alike; the scale cancels once the last
-// remainder, a constant, is inverted.
+// remainder, a constant, is inverted. A longer step (the first one, when a is short) is a division
+// lane by lane. Every lane's remainders must keep one degree sequence.
 GY_LANE_TARGET bool quotient_lanes_avx512(const Zp* F, const WordPoly* b, const WordPoly* a, const WordPoly* f,
                                           std::size_t count, WordPoly* out) {
   constexpr std::size_t L = kInverseLanes;
-  const std::size_t n = f[0].size() - 1, da = a[0].size() - 1;
+  const std::size_t n = f[0].size() - 1;
   std::vector<u64> r0((n + 1) * L, 0), r1((n + 1) * L, 0), t0(n * L, 0), t1(n * L, 0), fl(n * L, 0);
   alignas(64) u64 pv[L], kv[L], n0v[L], n1v[L], cv[L];
   alignas(64) double pinv[L];
-  // Below degree n − 1 the first step, a long division, is taken lane by lane: (r0, r1) = (a, f mod
-  // a) with cofactors (b, −q·b mod f).
+  auto field = [&](std::size_t i) -> const Zp& { return F[i < count ? i : 0]; };  // spare lanes repeat the first
   for (std::size_t i = 0; i < L; ++i) {
-    const std::size_t from = i < count ? i : 0;  // spare lanes repeat the first
-    const Zp& Fi = F[from];
-    pv[i] = Fi.p;
-    pinv[i] = 1.0 / static_cast<double>(Fi.p);
+    const std::size_t from = i < count ? i : 0;
+    pv[i] = F[from].p;
+    pinv[i] = 1.0 / static_cast<double>(F[from].p);
+    for (std::size_t k = 0; k <= n; ++k) r0[k * L + i] = f[from][k];
     for (std::size_t k = 0; k < n; ++k) fl[k * L + i] = f[from][k];
-    if (da + 1 == n) {
-      for (std::size_t k = 0; k <= n; ++k) r0[k * L + i] = f[from][k];
-      for (std::size_t k = 0; k < n; ++k) r1[k * L + i] = a[from][k];
-      for (std::size_t k = 0; k < b[from].size(); ++k) t1[k * L + i] = b[from][k];
-      continue;
-    }
-    WordPoly r = f[from], q;
-    divrem(Fi, r, a[from], &q);
-    if (r.size() != da) return false;
-    for (std::size_t k = 0; k <= da; ++k) r0[k * L + i] = a[from][k];
-    for (std::size_t k = 0; k < da; ++k) r1[k * L + i] = r[k];
-    for (std::size_t k = 0; k < b[from].size(); ++k) t0[k * L + i] = b[from][k];
-    const WordPoly qb = rem(Fi, mul(Fi, q, b[from]), f[from]);
-    for (std::size_t k = 0; k < qb.size(); ++k) t1[k * L + i] = Fi.neg(qb[k]);
+    for (std::size_t k = 0; k < a[from].size(); ++k) r1[k * L + i] = a[from][k];
+    for (std::size_t k = 0; k < b[from].size(); ++k) t1[k * L + i] = b[from][k];
   }
   const __m512i P = _mm512_load_si512(pv);
   const __m512d P_inv = _mm512_load_pd(pinv);
-  // r1 has degree d, r0 degree d + 1.
-  for (std::size_t d = da + 1 == n ? da : da - 1; d > 0; --d) {
-    if ((d & 63) == 0) poll_interrupt();
-    for (std::size_t i = 0; i < L; ++i) {
-      const Zp& Fi = F[i < count ? i : 0];
-      const u64 A = r0[(d + 1) * L + i], B = r0[d * L + i], c = r1[d * L + i], e = r1[(d - 1) * L + i];
-      kv[i] = Fi.mul(c, c);
-      n1v[i] = Fi.neg(Fi.mul(A, c));
-      n0v[i] = Fi.sub(Fi.mul(A, e), Fi.mul(B, c));
-      // x·t1 reaches degree n; its top term comes off by a multiple of the monic f.
-      cv[i] = Fi.neg(Fi.mul(n1v[i], t1[(n - 1) * L + i]));
+  // r0 has degree d0, r1 degree d1 < d0, in every lane.
+  std::size_t d0 = n, d1 = a[0].size() - 1;
+  for (std::size_t steps = 0; d1 > 0; ++steps) {
+    if ((steps & 63) == 63) poll_interrupt();
+    if (d0 == d1 + 1) {
+      const std::size_t d = d1;
+      for (std::size_t i = 0; i < L; ++i) {
+        const Zp& Fi = field(i);
+        const u64 A = r0[(d + 1) * L + i], B = r0[d * L + i], c = r1[d * L + i], e = r1[(d - 1) * L + i];
+        kv[i] = Fi.mul(c, c);
+        n1v[i] = Fi.neg(Fi.mul(A, c));
+        n0v[i] = Fi.sub(Fi.mul(A, e), Fi.mul(B, c));
+        // x·t1 reaches degree n; its top term comes off by a multiple of the monic f.
+        cv[i] = Fi.neg(Fi.mul(n1v[i], t1[(n - 1) * L + i]));
+      }
+      const __m512i K = _mm512_load_si512(kv), N0 = _mm512_load_si512(n0v), N1 = _mm512_load_si512(n1v),
+                    C = _mm512_load_si512(cv);
+      // x_j ← k·x_j + n0·y_j + n1·y_(j−1) (+ c·f_j): at most four terms below 2^62 each.
+      __m512i below = _mm512_set1_epi64(0);
+      for (std::size_t j = 0; j < d; ++j) {
+        const __m512i yj = _mm512_loadu_si512(r1.data() + j * L);
+        __m512i acc = lane_mul(K, _mm512_loadu_si512(r0.data() + j * L));
+        acc = _mm512_add_epi64(acc, lane_mul(N0, yj));
+        acc = _mm512_add_epi64(acc, lane_mul(N1, below));
+        _mm512_storeu_si512(r0.data() + j * L, lane_reduce(acc, P, P_inv));
+        below = yj;
+      }
+      below = _mm512_set1_epi64(0);
+      for (std::size_t j = 0; j < n; ++j) {
+        const __m512i yj = _mm512_loadu_si512(t1.data() + j * L);
+        __m512i acc = lane_mul(K, _mm512_loadu_si512(t0.data() + j * L));
+        acc = _mm512_add_epi64(acc, lane_mul(N0, yj));
+        acc = _mm512_add_epi64(acc, lane_mul(N1, below));
+        acc = _mm512_add_epi64(acc, lane_mul(C, _mm512_loadu_si512(fl.data() + j * L)));
+        _mm512_storeu_si512(t0.data() + j * L, lane_reduce(acc, P, P_inv));
+        below = yj;
+      }
+    } else {
+      // (r0, t0) ← (r0 mod r1, t0 − q·t1 mod f) in each lane.
+      for (std::size_t i = 0; i < L; ++i) {
+        const Zp& Fi = field(i);
+        WordPoly x(d0 + 1), y(d1 + 1), ty(n), q;
+        for (std::size_t k = 0; k <= d0; ++k) x[k] = r0[k * L + i];
+        for (std::size_t k = 0; k <= d1; ++k) y[k] = r1[k * L + i];
+        for (std::size_t k = 0; k < n; ++k) ty[k] = t1[k * L + i];
+        trim(ty);
+        divrem(Fi, x, y, &q);
+        for (std::size_t k = 0; k < d1; ++k) r0[k * L + i] = k < x.size() ? x[k] : 0;
+        const WordPoly qt = rem(Fi, mul(Fi, q, ty), f[i < count ? i : 0]);
+        for (std::size_t k = 0; k < n; ++k) t0[k * L + i] = Fi.sub(t0[k * L + i], k < qt.size() ? qt[k] : 0);
+      }
     }
-    const __m512i K = _mm512_load_si512(kv), N0 = _mm512_load_si512(n0v), N1 = _mm512_load_si512(n1v),
-                  C = _mm512_load_si512(cv);
-    // x_j ← k·x_j + n0·y_j + n1·y_(j−1) (+ c·f_j) for j < terms: at most four terms below 2^62 each.
-    __m512i below = _mm512_set1_epi64(0);
-    for (std::size_t j = 0; j < d; ++j) {
-      const __m512i yj = _mm512_loadu_si512(r1.data() + j * L);
-      __m512i acc = lane_mul(K, _mm512_loadu_si512(r0.data() + j * L));
-      acc = _mm512_add_epi64(acc, lane_mul(N0, yj));
-      acc = _mm512_add_epi64(acc, lane_mul(N1, below));
-      _mm512_storeu_si512(r0.data() + j * L, lane_reduce(acc, P, P_inv));
-      below = yj;
+    // The new remainder, below degree d1, must have one degree in every lane, and not vanish.
+    std::size_t next = d1;
+    while (next > 0) {
+      const __mmask8 zero = _mm512_cmpeq_epi64_mask(_mm512_loadu_si512(r0.data() + (next - 1) * L), _mm512_set1_epi64(0));
+      if (zero == 0xFF) {
+        --next;
+        continue;
+      }
+      if (zero != 0) return false;
+      break;
     }
-    below = _mm512_set1_epi64(0);
-    for (std::size_t j = 0; j < n; ++j) {
-      const __m512i yj = _mm512_loadu_si512(t1.data() + j * L);
-      __m512i acc = lane_mul(K, _mm512_loadu_si512(t0.data() + j * L));
-      acc = _mm512_add_epi64(acc, lane_mul(N0, yj));
-      acc = _mm512_add_epi64(acc, lane_mul(N1, below));
-      acc = _mm512_add_epi64(acc, lane_mul(C, _mm512_loadu_si512(fl.data() + j * L)));
-      _mm512_storeu_si512(t0.data() + j * L, lane_reduce(acc, P, P_inv));
-      below = yj;
-    }
-    // The new remainder must have degree d − 1 in every lane.
-    if (_mm512_cmpeq_epi64_mask(_mm512_loadu_si512(r0.data() + (d - 1) * L), _mm512_set1_epi64(0)) != 0)
-      return false;
+    if (next == 0) return false;
+    d0 = d1;
+    d1 = next - 1;
     r0.swap(r1);
     t0.swap(t1);
   }
@@ -1216,8 +1233,9 @@ bool quotient_mod_lanes(const Zp* F, const WordPoly* b, const WordPoly* a, const
 #ifdef GY_INVERSE_LANES
   static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
   if (!supported || count == 0 || count > kInverseLanes) return false;
-  const std::size_t n = f[0].size() - 1, da = a[0].size() - 1;
-  if (a[0].empty() || da == 0 || da >= n) return false;
+  const std::size_t n = f[0].size() - 1;
+  if (a[0].size() < 2 || a[0].size() > n) return false;
+  const std::size_t da = a[0].size() - 1;
   for (std::size_t i = 0; i < count; ++i)
     if (F[i].p >= (u64{1} << 31) || F[i].p <= (u64{1} << 30) || f[i].size() != n + 1 || f[i].back() != 1 ||
         a[i].size() != da + 1 || a[i].back() == 0 || b[i].size() > n)
