@@ -1125,8 +1125,8 @@ GY_LANE_TARGET inline __m512i lane_mul(__m512i x, __m512i y) { return _mm512_mas
 // below degree n; coefficient k of lane i at [k·8 + i]. A step of one degree takes no inverse: it
 // forms c²·r0 − (A·c·x + B·c − A·e)·r1 with A, B the two top coefficients of r0 and c, e those of
 // r1, which is r0 mod r1 times c², and the cofactors alike; the scale cancels once the last
-// remainder, a constant, is inverted. A longer step (the first one, when a is short) is a division
-// lane by lane. Every lane's remainders must keep one degree sequence.
+// remainder, a constant, is inverted. A longer step (the first one, when a is short) eliminates
+// from the top with c's inverse. Every lane's remainders must keep one degree sequence.
 GY_LANE_TARGET bool quotient_lanes_avx512(const Zp* F, const WordPoly* b, const WordPoly* a, const WordPoly* f,
                                           std::size_t count, WordPoly* out) {
   constexpr std::size_t L = kInverseLanes;
@@ -1184,18 +1184,41 @@ GY_LANE_TARGET bool quotient_lanes_avx512(const Zp* F, const WordPoly* b, const 
         below = yj;
       }
     } else {
-      // (r0, t0) ← (r0 mod r1, t0 − q·t1 mod f) in each lane.
-      for (std::size_t i = 0; i < L; ++i) {
-        const Zp& Fi = field(i);
-        WordPoly x(d0 + 1), y(d1 + 1), ty(n), q;
-        for (std::size_t k = 0; k <= d0; ++k) x[k] = r0[k * L + i];
-        for (std::size_t k = 0; k <= d1; ++k) y[k] = r1[k * L + i];
-        for (std::size_t k = 0; k < n; ++k) ty[k] = t1[k * L + i];
-        trim(ty);
-        divrem(Fi, x, y, &q);
-        for (std::size_t k = 0; k < d1; ++k) r0[k * L + i] = k < x.size() ? x[k] : 0;
-        const WordPoly qt = rem(Fi, mul(Fi, q, ty), f[i < count ? i : 0]);
-        for (std::size_t k = 0; k < n; ++k) t0[k * L + i] = Fi.sub(t0[k * L + i], k < qt.size() ? qt[k] : 0);
+      // A longer step (rare but for the first): d0 − d1 + 1 eliminations from the top, r0 ← r0 −
+      // (A_k / c)·x^k·r1 with A_k the coefficient of r0 at d1 + k, and t0 ← t0 − Q·t1 mod f with
+      // Q = Σ (A_k / c)·x^k, taken by Horner.
+      const std::size_t delta = d0 - d1;
+      alignas(64) u64 qk[L];
+      std::vector<u64> Q((delta + 1) * L);
+      for (std::size_t i = 0; i < L; ++i) kv[i] = field(i).inv(r1[d1 * L + i]);
+      for (std::size_t k = delta + 1; k-- > 0;) {
+        for (std::size_t i = 0; i < L; ++i) {
+          Q[k * L + i] = field(i).mul(r0[(d1 + k) * L + i], kv[i]);
+          qk[i] = field(i).neg(Q[k * L + i]);
+        }
+        const __m512i NA = _mm512_load_si512(qk);
+        for (std::size_t j = k; j < d1 + k; ++j) {
+          const __m512i acc = _mm512_add_epi64(_mm512_loadu_si512(r0.data() + j * L),
+                                               lane_mul(NA, _mm512_loadu_si512(r1.data() + (j - k) * L)));
+          _mm512_storeu_si512(r0.data() + j * L, lane_reduce(acc, P, P_inv));
+        }
+      }
+      // v = Q·t1 mod f: v ← x·v mod f + Q_k·t1, from the top k down.
+      std::vector<u64> v(n * L, 0);
+      for (std::size_t k = delta + 1; k-- > 0;) {
+        for (std::size_t i = 0; i < L; ++i) cv[i] = field(i).neg(v[(n - 1) * L + i]);
+        const __m512i C = _mm512_load_si512(cv), Qk = _mm512_loadu_si512(Q.data() + k * L);
+        for (std::size_t j = n; j-- > 0;) {
+          __m512i acc = _mm512_add_epi64(lane_mul(C, _mm512_loadu_si512(fl.data() + j * L)),
+                                         lane_mul(Qk, _mm512_loadu_si512(t1.data() + j * L)));
+          if (j > 0) acc = _mm512_add_epi64(acc, _mm512_loadu_si512(v.data() + (j - 1) * L));
+          _mm512_storeu_si512(v.data() + j * L, lane_reduce(acc, P, P_inv));
+        }
+      }
+      for (std::size_t j = 0; j < n; ++j) {
+        __m512i x = _mm512_sub_epi64(_mm512_loadu_si512(t0.data() + j * L), _mm512_loadu_si512(v.data() + j * L));
+        x = _mm512_mask_add_epi64(x, _mm512_cmplt_epi64_mask(x, _mm512_set1_epi64(0)), x, P);
+        _mm512_storeu_si512(t0.data() + j * L, x);
       }
     }
     // The new remainder, below degree d1, must have one degree in every lane, and not vanish.

@@ -130,9 +130,9 @@ WordPoly gcd(const Zp& F, WordPoly a, WordPoly b);
 std::optional<WordPoly> inverse_mod(const Zp& F, const WordPoly& a, const WordPoly& f);
 // Up to kInverseLanes quotients at once: out[i] = b[i]·a[i]⁻¹ modulo f[i] over F[i], every f[i]
 // monic of one degree n, every a[i] of one degree from 1 to n − 1, every b[i] of degree below n,
-// every prime between 2^30 and 2^31. The remainder sequences run in lock step, one per vector lane,
-// while each drops one degree a step after the first; false when one does not (or the machine lacks
-// the vector instructions), and then inverse_mod decides each one.
+// every prime between 2^30 and 2^31. The remainder sequences run in lock step, one per vector lane;
+// false when their degrees part or a common factor is met (or the machine lacks the vector
+// instructions), and then inverse_mod decides each one.
 inline constexpr std::size_t kInverseLanes = 8;
 bool quotient_mod_lanes(const Zp* F, const WordPoly* b, const WordPoly* a, const WordPoly* f, std::size_t count,
                         WordPoly* out);
