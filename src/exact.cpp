@@ -1579,28 +1579,62 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
   std::size_t next = 0, failed = 0, batch = 16;
   std::vector<std::uint64_t> reduction, reduction_rough;
   const std::uint64_t s1_bits = max_bits(s1), s0_bits = max_bits(s0);
-  // u modulo each of the next `count` primes, none where r drops its degree or s1 is not invertible;
-  // the inputs are reduced modulo a group of primes at a time, through one remainder tree.
-  auto solve_next = [&](std::size_t count, std::vector<u64>& primes) {
-    primes.resize(count);
-    for (auto& q : primes) q = word_prime(next++);
+  // u modulo each of `primes`, none where r drops its degree or s1 is not invertible; the inputs
+  // are reduced modulo a group of primes at a time, through one remainder tree.
+  auto solve_at = [&](const std::vector<u64>& primes) {
+    const std::size_t count = primes.size();
     std::vector<std::optional<WordPoly>> found(count);
     for (std::size_t lo = 0; lo < count; lo += kTreeGroup) {
       const std::size_t hi = std::min(count, lo + kTreeGroup);
       const ModuliTree tree(std::vector<u64>(primes.begin() + static_cast<std::ptrdiff_t>(lo),
                                              primes.begin() + static_cast<std::ptrdiff_t>(hi)));
       const std::vector<WordPoly> rq = tree.reduce(r), s1q = tree.reduce(s1), s0q = tree.reduce(s0);
-      for_each_parallel(hi - lo, 8, [&](std::size_t j) {
-        const Zp F(primes[lo + j]);
-        if (static_cast<std::size_t>(degree(rq[j])) != n) return;
-        const WordPoly m = monic(F, rq[j]);
-        const WordPoly a = rem(F, s1q[j], m);
-        if (a.empty()) return;
-        auto inv = inverse_mod(F, a, m);
-        if (!inv) return;
-        found[lo + j] = rem(F, mul(F, rem(F, s0q[j], m), *inv), m);
+      // A group of primes takes its quotients in lock step where it can.
+      constexpr std::size_t L = kInverseLanes;
+      for_each_parallel((hi - lo + L - 1) / L, 1, [&](std::size_t g) {
+        const std::size_t first = g * L, count = std::min(L, hi - lo - first);
+        std::vector<Zp> fields, lane_fields;
+        std::vector<WordPoly> m(count), a(count), b(count), lane_b, lane_a, lane_m;
+        std::vector<std::size_t> lane_of;
+        for (std::size_t t = 0; t < count; ++t) {
+          const std::size_t j = first + t;
+          const Zp& F = fields.emplace_back(primes[lo + j]);
+          if (static_cast<std::size_t>(degree(rq[j])) != n) continue;
+          m[t] = monic(F, rq[j]);
+          a[t] = rem(F, s1q[j], m[t]);
+          if (a[t].empty()) continue;
+          b[t] = rem(F, s0q[j], m[t]);
+          if (!lane_a.empty() && a[t].size() != lane_a[0].size()) continue;
+          lane_fields.push_back(F);
+          lane_b.push_back(b[t]);
+          lane_a.push_back(a[t]);
+          lane_m.push_back(m[t]);
+          lane_of.push_back(t);
+        }
+        std::vector<WordPoly> lane_u(lane_of.size());
+        std::vector<bool> known(count, false);
+        if (!lane_of.empty() && quotient_mod_lanes(lane_fields.data(), lane_b.data(), lane_a.data(), lane_m.data(),
+                                                   lane_of.size(), lane_u.data()))
+          for (std::size_t i = 0; i < lane_of.size(); ++i) {
+            found[lo + first + lane_of[i]] = std::move(lane_u[i]);
+            known[lane_of[i]] = true;
+          }
+        for (std::size_t t = 0; t < count; ++t) {
+          if (known[t] || a[t].empty()) continue;
+          const Zp& F = fields[t];
+          auto inv = inverse_mod(F, a[t], m[t]);
+          if (!inv) continue;
+          found[lo + first + t] = rem(F, mul(F, b[t], *inv), m[t]);
+        }
       });
     }
+    return found;
+  };
+  // The same for the next `count` primes, counting those without a value.
+  auto solve_next = [&](std::size_t count, std::vector<u64>& primes) {
+    primes.resize(count);
+    for (auto& q : primes) q = word_prime(next++);
+    auto found = solve_at(primes);
     for (const auto& f : found) failed += f ? 0 : 1;
     return found;
   };
@@ -1757,30 +1791,47 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
       if (reduction.size() <= deg_p) reduction = reduction_bits(r, std::max(deg_p, n - 1));
       bound = proof_bits(u_bits, d_bits, top_u, deg_p, reduction);
     }
-    // P also vanishes modulo r at a further prime where U ≡ D·u: short of the bound, the candidate
-    // is checked modulo just as many more primes instead of being formed again from a larger N.
+    // Short of the bound, the candidate is checked modulo just as many more primes instead of being
+    // formed again from a larger N: modulo a further prime where r keeps its degree, l^e·(P mod r)
+    // reduces to l^e·(P mod r) taken there, so P vanishing modulo r there (a product and a
+    // remainder, no inverse) adds that prime to N. When P does not vanish, the primes' values join
+    // the rest as in the main loop.
     while (bound + 1 >= have) {
-      std::vector<u64> more;
-      // Each prime exceeds 2^30 and adds at least 30 bits.
-      auto found_more = solve_next(static_cast<std::size_t>((bound + 2 - have) / 30 + 1), more);
-      if (failed > 64 && failed * 4 > next) return std::nullopt;
+      std::vector<u64> more(static_cast<std::size_t>((bound + 2 - have) / 30 + 1));  // each adds >= 30 bits
+      for (auto& q : more) q = word_prime(next++);
       const ModuliTree tree(more);
+      const std::vector<WordPoly> rq = tree.reduce(r), s1q = tree.reduce(s1), s0q = tree.reduce(s0);
       std::vector<u64> dq(more.size()), uq(more.size() * n);
       tree.reduce(d.to_int(), dq.data());
       for_each_parallel(n, 1, [&](std::size_t k) { tree.reduce(u[k].to_int(), uq.data() + k, n); });
-      bool same = true;
-      for (std::size_t i = 0; i < more.size() && same; ++i) {
-        if (!found_more[i]) continue;
+      // Per prime: 0 where r drops its degree, 1 where P vanishes modulo r, 2 where it does not.
+      std::vector<unsigned char> verdict(more.size());
+      for_each_parallel(more.size(), 8, [&](std::size_t i) {
         const Zp F(more[i]);
-        for (std::size_t k = 0; k < n && same; ++k)
-          same = uq[i * n + k] == F.mul(dq[i], k < found_more[i]->size() ? (*found_more[i])[k] : 0);
-        // The product of the primes checked grows by at least this prime's 30 bits.
-        if (same) have += 30;
+        if (static_cast<std::size_t>(degree(rq[i])) != n) return;
+        WordPoly ui(uq.begin() + static_cast<std::ptrdiff_t>(i * n), uq.begin() + static_cast<std::ptrdiff_t>((i + 1) * n));
+        gy::trim(ui);
+        WordPoly p = mul(F, s1q[i], ui);
+        if (p.size() < s0q[i].size()) p.resize(s0q[i].size(), 0);
+        for (std::size_t k = 0; k < s0q[i].size(); ++k) p[k] = F.sub(p[k], F.mul(dq[i], s0q[i][k]));
+        gy::trim(p);
+        verdict[i] = rem(F, std::move(p), monic(F, rq[i])).empty() ? 1 : 2;
+      });
+      bool same = true;
+      for (unsigned char v : verdict) {
+        failed += v == 0 ? 1 : 0;
+        same = same && v != 2;
       }
       if (!same) {
+        failed -= static_cast<std::size_t>(std::count(verdict.begin(), verdict.end(), 0));
+        auto found_more = solve_at(more);
+        for (const auto& f : found_more) failed += f ? 0 : 1;
+        if (failed > 64 && failed * 4 > next) return std::nullopt;
         keep(more, found_more);
         break;
       }
+      if (failed > 64 && failed * 4 > next) return std::nullopt;
+      have += 30 * static_cast<std::uint64_t>(std::count(verdict.begin(), verdict.end(), 1));
     }
     if (bound + 1 < have) return std::pair{std::move(u), std::move(d)};
   }

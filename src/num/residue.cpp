@@ -9,6 +9,11 @@
 #include <mutex>
 #include <utility>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define GY_INVERSE_LANES 1
+#endif
+
 #include "num/interrupt.hpp"
 
 namespace gy {
@@ -1097,6 +1102,172 @@ std::optional<WordPoly> inverse_mod(const Zp& F, const WordPoly& a, const WordPo
   const u64 inv = F.inv(r1[0]);
   for (auto& x : s1) x = F.mul(x, inv);
   return rem(F, std::move(s1), f);
+}
+
+namespace {
+
+#ifdef GY_INVERSE_LANES
+#define GY_LANE_TARGET __attribute__((target("avx512f,avx512dq")))
+
+// x mod p per lane for 2^30 < p < 2^31: the quotient from double precision is off by
+// at most one either way, so x − q·p lies in [−p, 2p).
+GY_LANE_TARGET inline __m512i lane_reduce(__m512i x, __m512i p, __m512d p_inv) {
+  const __m512i q = _mm512_cvttpd_epu64(_mm512_mul_pd(_mm512_cvtepu64_pd(x), p_inv));
+  __m512i r = _mm512_sub_epi64(x, _mm512_mullo_epi64(q, p));
+  r = _mm512_mask_add_epi64(r, _mm512_cmplt_epi64_mask(r, _mm512_set1_epi64(0)), r, p);
+  return _mm512_mask_sub_epi64(r, _mm512_cmpge_epi64_mask(r, p), r, p);
+}
+
+// Lanes' products of residues below 2^32 (the masked form spares an undefined source register).
+GY_LANE_TARGET inline __m512i lane_mul(__m512i x, __m512i y) { return _mm512_maskz_mul_epu32(0xFF, x, y); }
+
+// The remainder sequences of (f_i, a_i), and cofactors t with t ≡ b·(cofactor of a) modulo f, kept
+// below degree n; coefficient k of lane i at [k·8 + i]. A step of one degree takes no inverse: it
+// forms c²·r0 − (A·c·x + B·c − A·e)·r1 with A, B the two top coefficients of r0 and c, e those of
+// r1, which is r0 mod r1 times c², and the cofactors alike; the scale cancels once the last
+// remainder, a constant, is inverted. A longer step (the first one, when a is short) eliminates
+// from the top with c's inverse. Every lane's remainders must keep one degree sequence.
+GY_LANE_TARGET bool quotient_lanes_avx512(const Zp* F, const WordPoly* b, const WordPoly* a, const WordPoly* f,
+                                          std::size_t count, WordPoly* out) {
+  constexpr std::size_t L = kInverseLanes;
+  const std::size_t n = f[0].size() - 1;
+  std::vector<u64> r0((n + 1) * L, 0), r1((n + 1) * L, 0), t0(n * L, 0), t1(n * L, 0), fl(n * L, 0);
+  alignas(64) u64 pv[L], kv[L], n0v[L], n1v[L], cv[L];
+  alignas(64) double pinv[L];
+  auto field = [&](std::size_t i) -> const Zp& { return F[i < count ? i : 0]; };  // spare lanes repeat the first
+  for (std::size_t i = 0; i < L; ++i) {
+    const std::size_t from = i < count ? i : 0;
+    pv[i] = F[from].p;
+    pinv[i] = 1.0 / static_cast<double>(F[from].p);
+    for (std::size_t k = 0; k <= n; ++k) r0[k * L + i] = f[from][k];
+    for (std::size_t k = 0; k < n; ++k) fl[k * L + i] = f[from][k];
+    for (std::size_t k = 0; k < a[from].size(); ++k) r1[k * L + i] = a[from][k];
+    for (std::size_t k = 0; k < b[from].size(); ++k) t1[k * L + i] = b[from][k];
+  }
+  const __m512i P = _mm512_load_si512(pv);
+  const __m512d P_inv = _mm512_load_pd(pinv);
+  // r0 has degree d0, r1 degree d1 < d0, in every lane.
+  std::size_t d0 = n, d1 = a[0].size() - 1;
+  for (std::size_t steps = 0; d1 > 0; ++steps) {
+    if ((steps & 63) == 63) poll_interrupt();
+    if (d0 == d1 + 1) {
+      const std::size_t d = d1;
+      for (std::size_t i = 0; i < L; ++i) {
+        const Zp& Fi = field(i);
+        const u64 A = r0[(d + 1) * L + i], B = r0[d * L + i], c = r1[d * L + i], e = r1[(d - 1) * L + i];
+        kv[i] = Fi.mul(c, c);
+        n1v[i] = Fi.neg(Fi.mul(A, c));
+        n0v[i] = Fi.sub(Fi.mul(A, e), Fi.mul(B, c));
+        // x·t1 reaches degree n; its top term comes off by a multiple of the monic f.
+        cv[i] = Fi.neg(Fi.mul(n1v[i], t1[(n - 1) * L + i]));
+      }
+      const __m512i K = _mm512_load_si512(kv), N0 = _mm512_load_si512(n0v), N1 = _mm512_load_si512(n1v),
+                    C = _mm512_load_si512(cv);
+      // x_j ← k·x_j + n0·y_j + n1·y_(j−1) (+ c·f_j): at most four terms below 2^62 each.
+      __m512i below = _mm512_set1_epi64(0);
+      for (std::size_t j = 0; j < d; ++j) {
+        const __m512i yj = _mm512_loadu_si512(r1.data() + j * L);
+        __m512i acc = lane_mul(K, _mm512_loadu_si512(r0.data() + j * L));
+        acc = _mm512_add_epi64(acc, lane_mul(N0, yj));
+        acc = _mm512_add_epi64(acc, lane_mul(N1, below));
+        _mm512_storeu_si512(r0.data() + j * L, lane_reduce(acc, P, P_inv));
+        below = yj;
+      }
+      below = _mm512_set1_epi64(0);
+      for (std::size_t j = 0; j < n; ++j) {
+        const __m512i yj = _mm512_loadu_si512(t1.data() + j * L);
+        __m512i acc = lane_mul(K, _mm512_loadu_si512(t0.data() + j * L));
+        acc = _mm512_add_epi64(acc, lane_mul(N0, yj));
+        acc = _mm512_add_epi64(acc, lane_mul(N1, below));
+        acc = _mm512_add_epi64(acc, lane_mul(C, _mm512_loadu_si512(fl.data() + j * L)));
+        _mm512_storeu_si512(t0.data() + j * L, lane_reduce(acc, P, P_inv));
+        below = yj;
+      }
+    } else {
+      // A longer step (rare but for the first): d0 − d1 + 1 eliminations from the top, r0 ← r0 −
+      // (A_k / c)·x^k·r1 with A_k the coefficient of r0 at d1 + k, and t0 ← t0 − Q·t1 mod f with
+      // Q = Σ (A_k / c)·x^k, taken by Horner.
+      const std::size_t delta = d0 - d1;
+      alignas(64) u64 qk[L];
+      std::vector<u64> Q((delta + 1) * L);
+      for (std::size_t i = 0; i < L; ++i) kv[i] = field(i).inv(r1[d1 * L + i]);
+      for (std::size_t k = delta + 1; k-- > 0;) {
+        for (std::size_t i = 0; i < L; ++i) {
+          Q[k * L + i] = field(i).mul(r0[(d1 + k) * L + i], kv[i]);
+          qk[i] = field(i).neg(Q[k * L + i]);
+        }
+        const __m512i NA = _mm512_load_si512(qk);
+        for (std::size_t j = k; j < d1 + k; ++j) {
+          const __m512i acc = _mm512_add_epi64(_mm512_loadu_si512(r0.data() + j * L),
+                                               lane_mul(NA, _mm512_loadu_si512(r1.data() + (j - k) * L)));
+          _mm512_storeu_si512(r0.data() + j * L, lane_reduce(acc, P, P_inv));
+        }
+      }
+      // v = Q·t1 mod f: v ← x·v mod f + Q_k·t1, from the top k down.
+      std::vector<u64> v(n * L, 0);
+      for (std::size_t k = delta + 1; k-- > 0;) {
+        for (std::size_t i = 0; i < L; ++i) cv[i] = field(i).neg(v[(n - 1) * L + i]);
+        const __m512i C = _mm512_load_si512(cv), Qk = _mm512_loadu_si512(Q.data() + k * L);
+        for (std::size_t j = n; j-- > 0;) {
+          __m512i acc = _mm512_add_epi64(lane_mul(C, _mm512_loadu_si512(fl.data() + j * L)),
+                                         lane_mul(Qk, _mm512_loadu_si512(t1.data() + j * L)));
+          if (j > 0) acc = _mm512_add_epi64(acc, _mm512_loadu_si512(v.data() + (j - 1) * L));
+          _mm512_storeu_si512(v.data() + j * L, lane_reduce(acc, P, P_inv));
+        }
+      }
+      for (std::size_t j = 0; j < n; ++j) {
+        __m512i x = _mm512_sub_epi64(_mm512_loadu_si512(t0.data() + j * L), _mm512_loadu_si512(v.data() + j * L));
+        x = _mm512_mask_add_epi64(x, _mm512_cmplt_epi64_mask(x, _mm512_set1_epi64(0)), x, P);
+        _mm512_storeu_si512(t0.data() + j * L, x);
+      }
+    }
+    // The new remainder, below degree d1, must have one degree in every lane, and not vanish.
+    std::size_t next = d1;
+    while (next > 0) {
+      const __mmask8 zero = _mm512_cmpeq_epi64_mask(_mm512_loadu_si512(r0.data() + (next - 1) * L), _mm512_set1_epi64(0));
+      if (zero == 0xFF) {
+        --next;
+        continue;
+      }
+      if (zero != 0) return false;
+      break;
+    }
+    if (next == 0) return false;
+    d0 = d1;
+    d1 = next - 1;
+    r0.swap(r1);
+    t0.swap(t1);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    const u64 inv = F[i].inv(r1[i]);
+    WordPoly& o = out[i];
+    o.resize(n);
+    for (std::size_t k = 0; k < n; ++k) o[k] = F[i].mul(t1[k * L + i], inv);
+    trim(o);
+  }
+  return true;
+}
+#endif
+
+}  // namespace
+
+bool quotient_mod_lanes(const Zp* F, const WordPoly* b, const WordPoly* a, const WordPoly* f, std::size_t count,
+                        WordPoly* out) {
+#ifdef GY_INVERSE_LANES
+  static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+  if (!supported || count == 0 || count > kInverseLanes) return false;
+  const std::size_t n = f[0].size() - 1;
+  if (a[0].size() < 2 || a[0].size() > n) return false;
+  const std::size_t da = a[0].size() - 1;
+  for (std::size_t i = 0; i < count; ++i)
+    if (F[i].p >= (u64{1} << 31) || F[i].p <= (u64{1} << 30) || f[i].size() != n + 1 || f[i].back() != 1 ||
+        a[i].size() != da + 1 || a[i].back() == 0 || b[i].size() > n)
+      return false;
+  return quotient_lanes_avx512(F, b, a, f, count, out);
+#else
+  (void)F, (void)b, (void)a, (void)f, (void)count, (void)out;
+  return false;
+#endif
 }
 
 }  // namespace gy

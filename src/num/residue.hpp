@@ -128,6 +128,14 @@ WordPoly quotient(const Zp& F, WordPoly a, const WordPoly& b);
 WordPoly gcd(const Zp& F, WordPoly a, WordPoly b);
 // a⁻¹ modulo f, when gcd(a, f) = 1; deg f >= 1.
 std::optional<WordPoly> inverse_mod(const Zp& F, const WordPoly& a, const WordPoly& f);
+// Up to kInverseLanes quotients at once: out[i] = b[i]·a[i]⁻¹ modulo f[i] over F[i], every f[i]
+// monic of one degree n, every a[i] of one degree from 1 to n − 1, every b[i] of degree below n,
+// every prime between 2^30 and 2^31. The remainder sequences run in lock step, one per vector lane;
+// false when their degrees part or a common factor is met (or the machine lacks the vector
+// instructions), and then inverse_mod decides each one.
+inline constexpr std::size_t kInverseLanes = 8;
+bool quotient_mod_lanes(const Zp* F, const WordPoly* b, const WordPoly* a, const WordPoly* f, std::size_t count,
+                        WordPoly* out);
 WordPoly derivative(const Zp& F, const WordPoly& a);
 // No repeated factor: gcd(f, f′) constant, and a zero derivative only for a constant f.
 bool is_squarefree(const Zp& F, const WordPoly& f);

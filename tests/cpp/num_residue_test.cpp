@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 
 namespace gy {
 namespace {
@@ -119,6 +120,64 @@ TEST(Residue, InversesNearTheWordLimit) {
         EXPECT_EQ(rem(F, mul(F, *inv, a), f), WordPoly{1}) << q << " " << n << " " << m;
       }
       EXPECT_FALSE(inverse_mod(F, mul(F, f, WordPoly{3, 1}), mul(F, f, WordPoly{5, 1})));
+    }
+  }
+}
+
+// The lock-step quotients against the plain inverse's: random groups of every size, a short a (a
+// long first quotient), b of 1, 0 or a random one, the largest primes (the lanes' sums come closest
+// to 2^64), sequences that skip a degree in every lane (answered) or in one lane only, and a lane
+// whose a and f share a factor (both refused, not answered).
+TEST(Residue, LockStepQuotientsMatchThePlainOnes) {
+  std::mt19937_64 rng(12);
+  const bool lanes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+  for (std::size_t n : {2, 3, 17, 60, 250}) {
+    for (std::size_t count : {1, 5, 8}) {
+      for (std::size_t da : {std::size_t{1}, n / 2, n - 1}) {
+        for (int variant = 0; variant < 4; ++variant) {
+          std::vector<Zp> F;
+          std::vector<WordPoly> a(count), f(count), b(count), out(count);
+          for (std::size_t i = 0; i < count; ++i) {
+            const Zp& Fi = F.emplace_back(word_prime(i * 37 + static_cast<std::size_t>(variant)));
+            f[i] = random_poly(rng, Fi, n + 1);
+            f[i].back() = 1;
+            a[i] = random_poly(rng, Fi, da + 1);
+            a[i].back() = Fi.p - 1 - i;
+            b[i] = i % 3 == 0 ? WordPoly{1} : i % 3 == 1 ? WordPoly{} : random_poly(rng, Fi, n);
+          }
+          const std::size_t bad = count - 1;
+          const bool skips = (variant == 1 || variant == 3) && da >= 2;
+          for (std::size_t i = variant == 1 ? bad : 0; skips && i < count; ++i) {
+            // f ≡ q·a + r with deg r = da − 2: the sequence skips a degree.
+            WordPoly r = random_poly(rng, F[i], da - 1), q = random_poly(rng, F[i], n - da + 1);
+            q.back() = F[i].inv(a[i].back());
+            f[i] = mul(F[i], q, a[i]);
+            for (std::size_t k = 0; k < r.size(); ++k) f[i][k] = F[i].add(f[i][k], r[k]);
+          }
+          if (variant == 2) {
+            // a and f share x + 3.
+            const WordPoly g = {3, 1};
+            f[bad] = monic(F[bad], mul(F[bad], random_poly(rng, F[bad], n), g));
+            a[bad] = mul(F[bad], random_poly(rng, F[bad], da), g);
+          }
+          for (std::size_t i = 0; i < count; ++i) {
+            ASSERT_EQ(f[i].size(), n + 1);
+            ASSERT_EQ(f[i].back(), 1u);
+          }
+          const bool done = quotient_mod_lanes(F.data(), b.data(), a.data(), f.data(), count, out.data());
+          for (std::size_t i = 0; i < count && done; ++i) {
+            const auto plain = inverse_mod(F[i], a[i], f[i]);
+            ASSERT_TRUE(plain) << n << " " << count << " " << da << " " << variant;
+            EXPECT_EQ(out[i], rem(F[i], mul(F[i], b[i], *plain), f[i])) << n << " " << count << " " << da << " " << variant << " " << i;
+          }
+          const std::string at = std::to_string(n) + " " + std::to_string(count) + " " + std::to_string(da) + " " + std::to_string(variant);
+          if (variant == 2 || (variant == 1 && skips && count > 1)) {
+            EXPECT_FALSE(done) << at;
+          } else if (lanes && da < n) {
+            EXPECT_TRUE(done) << at;
+          }
+        }
+      }
     }
   }
 }
