@@ -1949,58 +1949,6 @@ void refuse_oversized_power(const AlgebraicNumber& base, const Int& e) {
 
 namespace {
 
-// The largest v <= cap with p^v dividing x != 0, cap >= 1. Divisibility by p^j depends only on x
-// modulo p^j: one pass finds x modulo the largest power of p in a word, which settles any v below
-// its exponent. Past it, x is taken modulo powers of p growing fourfold until one leaves a
-// remainder, whose valuation is then found by halving over ever shorter numbers. No quotient of
-// x itself is formed.
-std::uint64_t valuation(const Int& x, std::uint64_t p, std::uint64_t cap) {
-  const auto v = x.view();
-  if (p == 2) return std::min<std::uint64_t>(mpz_scan1(v.get(), 0), cap);
-  if (mpz_sgn(v.get()) == 0) return 0;
-  // p^v <= |x| < 2^bits with p >= 2^(b − 1), b the bits of p: v <= (bits − 1)/(b − 1).
-  cap = std::min<std::uint64_t>(cap, (x.bit_length() - 1) / (std::bit_width(p) - 1));
-  std::uint64_t word = p, k = 1;
-  while (k < cap && word <= std::numeric_limits<std::uint64_t>::max() / p) {
-    word *= p;
-    ++k;
-  }
-  if (std::uint64_t r = mpz_tdiv_ui(v.get(), word); r != 0) {
-    std::uint64_t low = 0;
-    for (; r % p == 0; r /= p) ++low;
-    return low;
-  }
-  if (k >= cap) return cap;
-  // p^known divides x; p^next does not, unless next reaches cap.
-  std::uint64_t known = k, next = 0;
-  Mpz power, rest, quotient;
-  for (;;) {
-    next = cap / 4 < known ? cap : 4 * known;
-    mpz_ui_pow_ui(power.get(), p, next);
-    mpz_tdiv_r(rest.get(), v.get(), power.get());
-    if (mpz_sgn(rest.get()) != 0) break;
-    known = next;
-    if (known == cap) return cap;
-  }
-  // x ≡ rest modulo p^next, so v_p(x) = known + v_p(rest / p^known), the latter below next − known.
-  mpz_ui_pow_ui(power.get(), p, known);
-  mpz_divexact(rest.get(), rest.get(), power.get());
-  for (std::uint64_t below = next - known; below > 1;) {
-    const std::uint64_t half = below / 2;
-    mpz_ui_pow_ui(power.get(), p, half);
-    mpz_tdiv_qr(quotient.get(), power.get(), rest.get(), power.get());
-    if (mpz_sgn(power.get()) == 0) {
-      known += half;
-      below -= half;
-      mpz_swap(rest.get(), quotient.get());
-    } else {
-      below = half;
-      mpz_swap(rest.get(), power.get());
-    }
-  }
-  return known;
-}
-
 // Adds the primes of n != 0 to `primes` when each of them fits a word and is found by trial
 // division up to a work bound or certified as the last cofactor; false otherwise.
 bool add_word_primes(const Int& n, std::vector<std::uint64_t>& primes) {
@@ -2035,7 +1983,7 @@ struct IntegralValue {
 std::vector<std::uint64_t> exponents_at(const Int& d, const std::vector<std::uint64_t>& primes) {
   std::vector<std::uint64_t> exps(primes.size());
   for (std::size_t k = 0; k < primes.size(); ++k)
-    exps[k] = d.is_one() ? 0 : valuation(d, primes[k], std::numeric_limits<std::uint64_t>::max());
+    exps[k] = d.is_one() ? 0 : Int::valuation(d, primes[k], std::numeric_limits<std::uint64_t>::max());
   return exps;
 }
 
@@ -2046,7 +1994,7 @@ void remove_content(IntegralValue& x, const std::vector<std::uint64_t>& primes) 
     std::uint64_t w = x.exps[k];
     for (const auto& c : x.a.coeffs) {
       if (w == 0) break;
-      if (!c.is_zero()) w = valuation(c, primes[k], w);
+      if (!c.is_zero()) w = Int::valuation(c, primes[k], w);
     }
     if (w == 0) continue;
     x.exps[k] -= w;
@@ -2076,7 +2024,7 @@ FracPoly fractions_of(const IntegralValue& x, const std::vector<std::uint64_t>& 
     Mpz g(1ul), pw;
     for (std::size_t k = 0; k < primes.size(); ++k) {
       if (x.exps[k] == 0) continue;
-      if (const std::uint64_t w = valuation(c, primes[k], x.exps[k])) {
+      if (const std::uint64_t w = Int::valuation(c, primes[k], x.exps[k])) {
         mpz_ui_pow_ui(pw.get(), primes[k], w);
         mpz_mul(g.get(), g.get(), pw.get());
       }
