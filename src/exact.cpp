@@ -2214,6 +2214,26 @@ Result<std::optional<AlgebraicNumber>> AlgebraicNumber::integral_power(const Alg
   return std::optional<AlgebraicNumber>(number(*result));
 }
 
+std::optional<double> AlgebraicNumber::log2_magnitude_at_least(const AlgebraicNumber& x) {
+  const NumberField& f = *x.field_;
+  const NumberField::StateRef s = f.state();
+  if (s->sign_lo == 0 || s->sign_hi == 0 || s->sign_lo == s->sign_hi) return std::nullopt;
+  // alpha within 2^-64 of the grid point below it.
+  constexpr std::int64_t kBits = 64;
+  Enclosure enclosure(f.m_int_, s->lo, s->hi, f.evaluation_bits(), f.too_large(), &f.root_floor_,
+                      std::pair{s->sign_lo, s->sign_hi});
+  const Result<std::optional<Int>> floor = enclosure.floor_scaled_alpha(kBits);
+  if (!floor || !*floor) return std::nullopt;
+  const Fraction& c0 = x.value_[0];
+  const Fraction& c1 = x.value_[1];
+  const Fraction a = c0 + c1 * scaled_down(**floor, kBits), b = c0 + c1 * scaled_down(**floor + Int(1), kBits);
+  if (a.sign() == 0 || a.sign() != b.sign()) return std::nullopt;
+  // The nearer end to zero, its logarithm rounded down by far more than a double's error.
+  const double near = std::min(std::fabs(a.to_f64()), std::fabs(b.to_f64()));
+  if (!(near > 0) || !std::isfinite(near)) return std::nullopt;
+  return std::log2(near) - 1e-9;
+}
+
 Result<AlgebraicNumber> AlgebraicNumber::pow(const FieldRef& field, const AlgebraicNumber& base, const Int& e) {
   if (e.sign() < 0) return fail(Error::range(""));
   if (e.is_zero()) return one(field);
@@ -2239,7 +2259,13 @@ Result<AlgebraicNumber> AlgebraicNumber::pow(const FieldRef& field, const Algebr
       return base;
     }
     if (auto r = radical_power(base, ev)) return std::move(*r);
-    if (auto r = GY_TRY(integral_power(base, ev))) return std::move(*r);
+    if (auto r = GY_TRY(integral_power(base, ev))) {
+      // A power of a two-term number of a quadratic field, two terms itself, may be far smaller
+      // than its parts: its size, from its base's, tells its sign how far to narrow.
+      if (r->value_.degree() == 1 && base.value_.degree() == 1 && field->degree() == 2)
+        if (const auto low = log2_magnitude_at_least(base)) r->log2_at_least_ = *low * static_cast<double>(ev);
+      return std::move(*r);
+    }
   }
   AlgebraicNumber result = one(field);
   AlgebraicNumber b = base;
@@ -2914,6 +2940,18 @@ Result<int> AlgebraicNumber::sign() const {
   std::optional<FixedEnds> fixed;
   std::optional<CutEnds> cut = cut_ends_for(value_, false);
   auto limit = [&](std::uint64_t shift) { return refine_limit_of(value_, cut ? &*cut : nullptr, *field_, shift); };
+  // With a lower bound L on log2 |value|, from a grid cell of 2^-k: after s steps the enclosure is
+  // |A1|·2^-(k+s)/D wide, and once narrower than |value| it leaves zero. That count is tested
+  // first; the search still finds the first settled one, so the interval reached is the same.
+  std::uint64_t first = 1;
+  if (cut && !std::isnan(log2_at_least_)) {
+    auto [lo, hi] = field_interval_read(*field_);
+    if (auto k = grid_step(lo, hi)) {
+      const double steps = static_cast<double>(cut->a().coeffs[1].bit_length()) -
+                           static_cast<double>(cut->d().bit_length() - 1) - static_cast<double>(*k) - log2_at_least_ + 2;
+      if (steps > 1 && steps < 0x1p62) first = static_cast<std::uint64_t>(std::ceil(steps));
+    }
+  }
   for (;;) {
     // The cut bounds decide most states without the long exact ends.
     std::optional<bool> now;
@@ -2935,7 +2973,7 @@ Result<int> AlgebraicNumber::sign() const {
           return enclosure_passes(fixed ? &*fixed : nullptr, cut ? &*cut : nullptr, value_, lo, hi, decide_noted,
                                   settled_noted);
         },
-        limit(0), guess));
+        limit(0), guess, std::exchange(first, 1)));
   }
 }
 
