@@ -2000,16 +2000,6 @@ void refuse_oversized_power(const AlgebraicNumber& base, const Int& e) {
 
 namespace {
 
-// The largest v <= cap with p^v dividing x != 0, cap >= 1.
-std::uint64_t valuation(const Int& x, std::uint64_t p, std::uint64_t cap) {
-  const auto v = x.view();
-  if (p == 2) return std::min<std::uint64_t>(mpz_scan1(v.get(), 0), cap);
-  if (!mpz_divisible_ui_p(v.get(), p)) return 0;
-  if (cap == 1) return 1;
-  Mpz rest, q(p);
-  return std::min<std::uint64_t>(mpz_remove(rest.get(), v.get(), q.get()), cap);
-}
-
 // Adds the primes of n != 0 to `primes` when each of them fits a word and is found by trial
 // division up to a work bound or certified as the last cofactor; false otherwise.
 bool add_word_primes(const Int& n, std::vector<std::uint64_t>& primes) {
@@ -2044,7 +2034,7 @@ struct IntegralValue {
 std::vector<std::uint64_t> exponents_at(const Int& d, const std::vector<std::uint64_t>& primes) {
   std::vector<std::uint64_t> exps(primes.size());
   for (std::size_t k = 0; k < primes.size(); ++k)
-    exps[k] = d.is_one() ? 0 : valuation(d, primes[k], std::numeric_limits<std::uint64_t>::max());
+    exps[k] = d.is_one() ? 0 : Int::valuation(d, primes[k], std::numeric_limits<std::uint64_t>::max());
   return exps;
 }
 
@@ -2055,7 +2045,7 @@ void remove_content(IntegralValue& x, const std::vector<std::uint64_t>& primes) 
     std::uint64_t w = x.exps[k];
     for (const auto& c : x.a.coeffs) {
       if (w == 0) break;
-      if (!c.is_zero()) w = valuation(c, primes[k], w);
+      if (!c.is_zero()) w = Int::valuation(c, primes[k], w);
     }
     if (w == 0) continue;
     x.exps[k] -= w;
@@ -2085,7 +2075,7 @@ FracPoly fractions_of(const IntegralValue& x, const std::vector<std::uint64_t>& 
     Mpz g(1ul), pw;
     for (std::size_t k = 0; k < primes.size(); ++k) {
       if (x.exps[k] == 0) continue;
-      if (const std::uint64_t w = valuation(c, primes[k], x.exps[k])) {
+      if (const std::uint64_t w = Int::valuation(c, primes[k], x.exps[k])) {
         mpz_ui_pow_ui(pw.get(), primes[k], w);
         mpz_mul(g.get(), g.get(), pw.get());
       }
@@ -2275,6 +2265,26 @@ Result<std::optional<AlgebraicNumber>> AlgebraicNumber::integral_power(const Alg
   return std::optional<AlgebraicNumber>(number(*result));
 }
 
+std::optional<double> AlgebraicNumber::log2_magnitude_at_least(const AlgebraicNumber& x) {
+  const NumberField& f = *x.field_;
+  const NumberField::StateRef s = f.state();
+  if (s->sign_lo == 0 || s->sign_hi == 0 || s->sign_lo == s->sign_hi) return std::nullopt;
+  // alpha within 2^-64 of the grid point below it.
+  constexpr std::int64_t kBits = 64;
+  Enclosure enclosure(f.m_int_, s->lo, s->hi, f.evaluation_bits(), f.too_large(), &f.root_floor_,
+                      std::pair{s->sign_lo, s->sign_hi});
+  const Result<std::optional<Int>> floor = enclosure.floor_scaled_alpha(kBits);
+  if (!floor || !*floor) return std::nullopt;
+  const Fraction& c0 = x.value_[0];
+  const Fraction& c1 = x.value_[1];
+  const Fraction a = c0 + c1 * scaled_down(**floor, kBits), b = c0 + c1 * scaled_down(**floor + Int(1), kBits);
+  if (a.sign() == 0 || a.sign() != b.sign()) return std::nullopt;
+  // The nearer end to zero, its logarithm rounded down by far more than a double's error.
+  const double near = std::min(std::fabs(a.to_f64()), std::fabs(b.to_f64()));
+  if (!(near > 0) || !std::isfinite(near)) return std::nullopt;
+  return std::log2(near) - 1e-9;
+}
+
 Result<AlgebraicNumber> AlgebraicNumber::pow(const FieldRef& field, const AlgebraicNumber& base, const Int& e) {
   if (e.sign() < 0) return fail(Error::range(""));
   if (e.is_zero()) return one(field);
@@ -2300,7 +2310,13 @@ Result<AlgebraicNumber> AlgebraicNumber::pow(const FieldRef& field, const Algebr
       return base;
     }
     if (auto r = radical_power(base, ev)) return std::move(*r);
-    if (auto r = GY_TRY(integral_power(base, ev))) return std::move(*r);
+    if (auto r = GY_TRY(integral_power(base, ev))) {
+      // A power of a two-term number of a quadratic field, two terms itself, may be far smaller
+      // than its parts: its size, from its base's, tells its sign how far to narrow.
+      if (r->value_.degree() == 1 && base.value_.degree() == 1 && field->degree() == 2)
+        if (const auto low = log2_magnitude_at_least(base)) r->log2_at_least_ = *low * static_cast<double>(ev);
+      return std::move(*r);
+    }
   }
   AlgebraicNumber result = one(field);
   AlgebraicNumber b = base;
@@ -2975,6 +2991,18 @@ Result<int> AlgebraicNumber::sign() const {
   std::optional<FixedEnds> fixed;
   std::optional<CutEnds> cut = cut_ends_for(value_, false);
   auto limit = [&](std::uint64_t shift) { return refine_limit_of(value_, cut ? &*cut : nullptr, *field_, shift); };
+  // With a lower bound L on log2 |value|, from a grid cell of 2^-k: after s steps the enclosure is
+  // |A1|·2^-(k+s)/D wide, and once narrower than |value| it leaves zero. That count is tested
+  // first; the search still finds the first settled one, so the interval reached is the same.
+  std::uint64_t first = 1;
+  if (cut && !std::isnan(log2_at_least_)) {
+    auto [lo, hi] = field_interval_read(*field_);
+    if (auto k = grid_step(lo, hi)) {
+      const double steps = static_cast<double>(cut->a().coeffs[1].bit_length()) -
+                           static_cast<double>(cut->d().bit_length() - 1) - static_cast<double>(*k) - log2_at_least_ + 2;
+      if (steps > 1 && steps < 0x1p62) first = static_cast<std::uint64_t>(std::ceil(steps));
+    }
+  }
   for (;;) {
     // The cut bounds decide most states without the long exact ends.
     std::optional<bool> now;
@@ -2996,7 +3024,7 @@ Result<int> AlgebraicNumber::sign() const {
           return enclosure_passes(fixed ? &*fixed : nullptr, cut ? &*cut : nullptr, value_, lo, hi, decide_noted,
                                   settled_noted);
         },
-        limit(0), guess));
+        limit(0), guess, std::exchange(first, 1)));
   }
 }
 

@@ -29,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -299,10 +300,16 @@ class AlgebraicNumber {
   // each reduced by the valuations at the primes of the denominators instead of gcds; none when
   // those primes are not all found.
   static Result<std::optional<AlgebraicNumber>> integral_power(const AlgebraicNumber& base, std::uint64_t e);
+  // A lower bound on log2 |x| for a number x = c0 + c1·alpha, from a private narrowing of alpha
+  // that is never published; none when that does not part x from zero.
+  static std::optional<double> log2_magnitude_at_least(const AlgebraicNumber& x);
   friend Status common_field(std::span<AlgebraicNumber> numbers);
 
   FracPoly value_;
   FieldRef field_;
+  // A lower bound on log2 |value| that a power took from its base, NaN when none: where a sign
+  // must narrow alpha's interval until the value's enclosure is narrower than the value.
+  double log2_at_least_ = std::numeric_limits<double>::quiet_NaN();
 };
 
 // The field a binary operation of a and b works in.

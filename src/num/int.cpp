@@ -1,10 +1,14 @@
 #include "num/int.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
+#include <numeric>
 #include <optional>
 #include <ostream>
 
@@ -336,6 +340,20 @@ std::uint64_t magnitude(std::int64_t v) { return v < 0 ? 0 - static_cast<std::ui
 
 }  // namespace
 
+namespace {
+
+// Results from this many bits on try a long base as a power of a word.
+constexpr std::uint64_t kSmallBasePowerBits = std::uint64_t{1} << 20;
+
+// |x| = base^exponent · 2^twos, base the product of distinct odd primes below 50.
+struct SmallBase {
+  std::uint64_t base, exponent, twos;
+};
+
+std::optional<SmallBase> small_base_of(const Int& x);
+
+}  // namespace
+
 namespace detail {
 void free_block(BigBlock* b) noexcept {
   if (const auto m = mapping_of(b->limbs())) return give_back(*m);
@@ -538,8 +556,105 @@ Int Int::pow(const Int& base, std::uint32_t e) {
   }
   // |base| >= 2 here, so the result has at least (bit_length − 1) · e + 1 bits.
   if ((base.bit_length() - 1) * static_cast<std::uint64_t>(e) > kMaxBits) too_large("a power");
+  // A long base that is a power of a word, b^k·2^s, raised to an exponent that is not a power of two
+  // (whose square-and-multiply ends in long products by the base): (b^(k·e))·2^(s·e), by squares of
+  // ever longer numbers and products by b alone.
+  if (!base.is_small() && (e & (e - 1)) != 0 && base.bit_length() * e >= kSmallBasePowerBits)
+    if (const auto root = small_base_of(base))
+      return compute(
+          [&] {
+            mpz_ui_pow_ui(scratch.q, root->base, root->exponent * e);
+            mpz_mul_2exp(scratch.q, scratch.q, root->twos * e);
+            if (base.sign() < 0 && (e & 1)) mpz_neg(scratch.q, scratch.q);
+          },
+          scratch.q);
   return compute([&] { mpz_pow_ui(scratch.q, base.view().get(), e); }, scratch.q);
 }
+
+std::uint64_t Int::valuation(const Int& x, std::uint64_t p, std::uint64_t cap) {
+  const auto v = x.view();
+  if (p == 2) return std::min<std::uint64_t>(mpz_scan1(v.get(), 0), cap);
+  if (mpz_sgn(v.get()) == 0) return 0;
+  // Divisibility by p^j depends only on x modulo p^j. One pass finds x modulo the largest power of
+  // p in a word, which settles any v below its exponent; past it x is taken modulo powers of p
+  // growing fourfold until one leaves a remainder, whose valuation is found by halving over ever
+  // shorter numbers. No quotient of x itself is formed.
+  // p^v <= |x| < 2^bits with p >= 2^(b − 1), b the bits of p: v <= (bits − 1)/(b − 1).
+  cap = std::min<std::uint64_t>(cap, (x.bit_length() - 1) / (std::bit_width(p) - 1));
+  std::uint64_t word = p, k = 1;
+  while (k < cap && word <= std::numeric_limits<std::uint64_t>::max() / p) {
+    word *= p;
+    ++k;
+  }
+  if (std::uint64_t r = mpz_tdiv_ui(v.get(), word); r != 0) {
+    std::uint64_t low = 0;
+    for (; r % p == 0; r /= p) ++low;
+    return low;
+  }
+  if (k >= cap) return cap;
+  // p^known divides x; p^next does not, unless next reaches cap.
+  std::uint64_t known = k, next = 0;
+  Mpz power, rest, quotient;
+  for (;;) {
+    next = cap / 4 < known ? cap : 4 * known;
+    mpz_ui_pow_ui(power.get(), p, next);
+    mpz_tdiv_r(rest.get(), v.get(), power.get());
+    if (mpz_sgn(rest.get()) != 0) break;
+    known = next;
+    if (known == cap) return cap;
+  }
+  // x ≡ rest modulo p^next, so v_p(x) = known + v_p(rest / p^known), the latter below next − known.
+  mpz_ui_pow_ui(power.get(), p, known);
+  mpz_divexact(rest.get(), rest.get(), power.get());
+  for (std::uint64_t below = next - known; below > 1;) {
+    const std::uint64_t half = below / 2;
+    mpz_ui_pow_ui(power.get(), p, half);
+    mpz_tdiv_qr(quotient.get(), power.get(), rest.get(), power.get());
+    if (mpz_sgn(power.get()) == 0) {
+      known += half;
+      below -= half;
+      mpz_swap(rest.get(), quotient.get());
+    } else {
+      below = half;
+      mpz_swap(rest.get(), power.get());
+    }
+  }
+  return known;
+}
+
+namespace {
+
+std::optional<SmallBase> small_base_of(const Int& x) {
+  const auto v = x.view();
+  const std::uint64_t twos = mpz_scan1(v.get(), 0);
+  Mpz odd;
+  mpz_tdiv_q_2exp(odd.get(), v.get(), twos);
+  mpz_abs(odd.get(), odd.get());
+  // The base tried is the product of the odd primes below 50 that divide the odd part, once each.
+  static constexpr std::uint64_t kPrimes[] = {3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47};
+  static constexpr std::uint64_t kProduct = [] {
+    std::uint64_t p = 1;
+    for (const std::uint64_t q : kPrimes) p *= q;
+    return p;
+  }();
+  const std::uint64_t residue = mpz_tdiv_ui(odd.get(), kProduct);
+  std::uint64_t base = 1;
+  for (const std::uint64_t q : kPrimes)
+    if (residue % q == 0) base *= q;
+  if (base == 1) return std::nullopt;
+  // Its exponent from the logarithms, then the power itself compared.
+  long exp = 0;
+  const double mantissa = mpz_get_d_2exp(&exp, odd.get());
+  const double estimate = (static_cast<double>(exp) + std::log2(mantissa)) / std::log2(static_cast<double>(base));
+  const double k = std::round(estimate);
+  if (k < 1 || std::fabs(estimate - k) > 1e-4) return std::nullopt;
+  Mpz power;
+  mpz_ui_pow_ui(power.get(), base, static_cast<std::uint64_t>(k));
+  if (mpz_cmp(power.get(), odd.get()) != 0) return std::nullopt;
+  return SmallBase{base, static_cast<std::uint64_t>(k), twos};
+}
+
+}  // namespace
 
 Int Int::factorial(std::int64_t n) {
   if (n < 2) return Int(1);

@@ -134,6 +134,8 @@ class Int {
   static Int lcm(const Int& a, const Int& b);
   // base^e, 0^0 = 1; a result surely above kMaxBits aborts the call.
   static Int pow(const Int& base, std::uint32_t e);
+  // The largest v <= cap with p^v dividing x != 0, for a prime p.
+  static std::uint64_t valuation(const Int& x, std::uint64_t p, std::uint64_t cap);
   // 2·3·…·n, 1 for n < 2.
   static Int factorial(std::int64_t n);
   // n! / (k! · (n−k)!) with the factorial of any value below 2 taken as 1.

@@ -249,6 +249,39 @@ TEST(Int, GcdPowFactorialBinomial) {
   EXPECT_EQ(Int::binomial(100, 50), *Int::from_str("100891344545564193334812497256"));
 }
 
+// Long powers of powers of words go through the word's own power; valuations read residues instead
+// of dividing. Both against GMP, with bases that are and are not such powers.
+TEST(Int, PowersOfPowersOfWordsAndValuationsMatchGmp) {
+  auto pw = [](std::int64_t b, std::uint32_t k) { return Int::pow(Int(b), k); };
+  // Each at least 2^18 bits, so that the powers past the cube reach 2^20 bits.
+  const std::vector<Int> bases = {pw(10, 120000),  -pw(10, 120000),          pw(9, 120000),
+                                  pw(15, 100000) * pw(2, 77), pw(45, 80000), pw(53, 70000),
+                                  pw(3, 250000) * Int(7),     pw(3, 250000) + Int(2), -pw(6, 150000)};
+  Mpz r;
+  for (std::size_t i = 0; i < bases.size(); ++i) {
+    for (std::uint32_t e : {3u, 6u, 7u, 8u, 12u}) {
+      mpz_pow_ui(r.get(), bases[i].view().get(), e);
+      ASSERT_EQ(Int::pow(bases[i], e), r.to_int()) << "base " << i << ", exponent " << e;
+    }
+  }
+  std::mt19937_64 rng(7);
+  Mpz rest, p, c;
+  for (int i = 0; i < 400; ++i) {
+    const std::uint64_t prime = std::vector<std::uint64_t>{3, 5, 7, 47, 65537, 4294967311ull}[i % 6];
+    const std::uint64_t v = rng() % (i % 3 == 0 ? 3000 : 60), cap = 1 + rng() % (i % 2 ? 80 : 6000);
+    mpz_set_ui(c.get(), rng() | 1);
+    mpz_mul_2exp(c.get(), c.get(), rng() % 5000);
+    mpz_add_ui(c.get(), c.get(), rng() % 1000 + 1);
+    if (mpz_divisible_ui_p(c.get(), prime)) mpz_add_ui(c.get(), c.get(), 1);
+    mpz_ui_pow_ui(p.get(), prime, v);
+    mpz_mul(c.get(), c.get(), p.get());
+    if (i % 4 == 1) mpz_neg(c.get(), c.get());
+    mpz_set_ui(p.get(), prime);
+    const std::uint64_t want = std::min<std::uint64_t>(mpz_remove(rest.get(), c.get(), p.get()), cap);
+    ASSERT_EQ(Int::valuation(c.to_int(), prime, cap), want) << prime << "^" << v << " cap " << cap;
+  }
+}
+
 TEST(Int, ParseAndPrint) {
   EXPECT_EQ(Int::from_str("+12"), Int(12));
   EXPECT_EQ(Int::from_str("-0"), Int(0));
