@@ -658,6 +658,10 @@ double power_size_lower_bound(const AlgebraicNumber& base, std::uint64_t e, doub
     if (size) best = std::max(best, *size * ed - spread);
   }
   if (best > needed) return best;
+  // Each bound below is |t|·e·log2 l with l^|t| dividing a part of a coefficient, so below e times
+  // the widest part: within `needed` it adds nothing, and the valuations (costly for parts of
+  // millions of bits) are not taken.
+  if (ed * static_cast<double>(widest) * (1 + 1e-12) <= needed) return best;
 
   // Primes dividing some denominator or every numerator, found through gcds with their product.
   Mpz primorial(1ul), g, nums, dens, candidates;

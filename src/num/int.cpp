@@ -11,7 +11,10 @@
 #include <numeric>
 #include <optional>
 #include <ostream>
+#include <string>
+#include <vector>
 
+#include "num/interrupt.hpp"
 #include "pool.hpp"
 
 #if defined(__linux__)
@@ -719,6 +722,57 @@ std::optional<Int> Int::from_str(std::string_view s) {
   return compute([&] { mpz_set_str(scratch.q, digits.c_str(), 10); }, scratch.q);
 }
 
+namespace {
+
+// From this many bits on, the decimal text is formed from parts split off by powers of ten and
+// converted on the pool: GMP's conversion of hundreds of millions of bits takes seconds on one thread.
+constexpr std::uint64_t kSplitDecimalBits = std::uint64_t{1} << 22;
+
+// Writes the digits of x >= 0 into out[0, width), zero-filled on the left; x has at most width digits.
+void write_padded(mpz_srcptr x, char* out, std::size_t width) {
+  std::string s(mpz_sizeinbase(x, 10) + 2, '\0');
+  mpz_get_str(s.data(), 10, x);
+  const std::size_t n = std::strlen(s.data());
+  std::memset(out, '0', width - n);
+  std::memcpy(out + width - n, s.data(), n);
+}
+
+// Appends the digits of |x|, x != 0: |x| split into 2^levels parts of `width` digits by divisions
+// by 10^(width·2^i), each level's divisions and then the parts' texts in parallel.
+void append_split_decimal(mpz_srcptr x, std::string& out) {
+  const std::size_t threads = std::max<std::size_t>(pool::thread_count(), 1);
+  unsigned levels = 2;
+  while ((std::size_t{1} << levels) < 4 * threads && levels < 8) ++levels;
+  const std::size_t parts = std::size_t{1} << levels;
+  const std::size_t width = (mpz_sizeinbase(x, 10) + parts - 1) / parts;  // the count may be one over
+  std::vector<Mpz> powers(levels);
+  mpz_ui_pow_ui(powers[0].get(), 10, width);
+  for (unsigned i = 1; i < levels; ++i) mpz_mul(powers[i].get(), powers[i - 1].get(), powers[i - 1].get());
+  Watch* watch = current_watch();
+  auto parallel = [&](std::size_t n, auto&& body) {
+    pool::for_ranges(n, 1, [&](std::size_t lo, std::size_t hi) {
+      WorkFor work(watch);
+      BlockReuse reuse;
+      for (std::size_t j = lo; j < hi; ++j) body(j);
+    });
+  };
+  // level[j]: the j-th part from the top, below 10^(width·2^i) before the split by powers[i].
+  std::vector<Mpz> level(1);
+  mpz_abs(level[0].get(), x);
+  for (unsigned i = levels; i-- > 0;) {
+    std::vector<Mpz> next(2 * level.size());
+    parallel(level.size(), [&](std::size_t j) {
+      mpz_tdiv_qr(next[2 * j].get(), next[2 * j + 1].get(), level[j].get(), powers[i].get());
+    });
+    level = std::move(next);
+  }
+  std::string text(parts * width, '0');
+  parallel(parts, [&](std::size_t j) { write_padded(level[j].get(), text.data() + j * width, width); });
+  out.append(text, text.find_first_not_of('0'));
+}
+
+}  // namespace
+
 void Int::fmt(std::string& out) const {
   if (!b_) {
     char buf[24];
@@ -728,6 +782,11 @@ void Int::fmt(std::string& out) const {
   }
   BlockReuse reuse;
   auto v = view();
+  if (mpz_sizeinbase(v.get(), 2) >= kSplitDecimalBits) {
+    if (mpz_sgn(v.get()) < 0) out.push_back('-');
+    append_split_decimal(v.get(), out);
+    return;
+  }
   std::size_t at = out.size();
   out.resize(at + mpz_sizeinbase(v.get(), 10) + 2);
   mpz_get_str(out.data() + at, 10, v.get());

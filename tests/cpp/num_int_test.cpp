@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "num/int.hpp"
@@ -401,6 +403,31 @@ TEST(Int, LargeValuesAndProductsOfShiftedValuesMatchGmp) {
     mpz_mul(want.get(), Mpz(a).get(), Mpz(b).get());
     ASSERT_EQ(big, want.to_int());
     ASSERT_EQ(big - a * taken, a * a);
+  }
+}
+
+TEST(Int, DecimalTextOfLargeValuesIsGmpsOnAnyPool) {
+  // Texts past a few million bits are formed from parts split off by powers of ten: parts with
+  // leading zeros, or all zeros, and values just below and above powers of ten keep GMP's text.
+  std::mt19937_64 rng(11);
+  std::vector<Int> values;
+  const Int p = Int::pow(Int(10), 1262612);  // 4194305 bits
+  values.push_back(p);
+  values.push_back(p - Int(1));
+  Int sparse = Int::pow(Int(10), 2000003) + Int(1);
+  for (int k = 0; k < 12; ++k) sparse = sparse + Int::pow(Int(10), static_cast<std::uint32_t>(rng() % 2000003)) * Int(1 + rng() % 9);
+  values.push_back(sparse);
+  values.push_back(-(Int(1).shl(std::uint64_t{1} << 22)));
+  values.push_back(-(Int::pow(Int(3), 3000000) * Int(7)));
+  for (const Int& x : values) {
+    Mpz z(x);
+    std::string want(mpz_sizeinbase(z.get(), 10) + 2, '\0');
+    mpz_get_str(want.data(), 10, z.get());
+    want.resize(std::strlen(want.data()));
+    for (std::size_t threads : {std::size_t{1}, std::size_t{3}}) {
+      pool::Limit limit(threads);
+      ASSERT_EQ(x.to_string(), want) << threads << " " << x.bit_length();
+    }
   }
 }
 

@@ -303,6 +303,15 @@ def test_roots_and_joins_past_the_factoring_limit_are_refused_from_their_sizes()
     assert time.process_time() - start < optional.seconds(5)
 
 
+def test_root_of_a_power_with_huge_parts_meets_its_refusal_at_speed():
+    # The square root's power of 1 took the prime valuations of parts of 196 million bits (70 s of
+    # CPU) for bounds that cannot pass the size limit at that exponent.
+    start = time.process_time()
+    with pytest.raises(RuntimeError, match="^exponent too large$"):
+        evaluate("((322/33^0.05)^23520998)^0.5")
+    assert time.process_time() - start < optional.seconds(10)
+
+
 def test_tiny_numbers_have_signs_floats_and_orders():
     start = time.perf_counter()
     tiny = evaluate("(sqrt(2)-1)^110000")  # about 10^-42104
