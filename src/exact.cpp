@@ -2770,14 +2770,31 @@ std::optional<FixedEnds> fixed_ends_for(const FracPoly& value) {
   return FixedEnds(value);
 }
 
-// For a float also values of long coefficients, which the bounds cut to the bits that the
-// enclosure's width leaves significant, whatever the degree.
-std::optional<FixedEnds> fixed_ends_for_float(const FracPoly& value) {
-  if (auto f = fixed_ends_for(value)) return f;
+// Whether a value has coefficients past the fixed-point bounds' usual length.
+bool long_coefficients(const FracPoly& value) {
   std::uint64_t bits = 0;
   for (const auto& c : value.coeffs) bits = std::max({bits, c.num().bit_length(), c.den().bit_length()});
-  if (value.degree() < 1 || bits <= kFixedEndsBits) return std::nullopt;
+  return bits > kFixedEndsBits;
+}
+
+// For a float or a sign also values of long coefficients, which the bounds cut to the bits that
+// the enclosure's width leaves significant, whatever the degree.
+std::optional<FixedEnds> fixed_ends_for_long(const FracPoly& value) {
+  if (auto f = fixed_ends_for(value)) return f;
+  if (value.degree() < 1 || !long_coefficients(value)) return std::nullopt;
   return FixedEnds(value);
+}
+
+// What `decide` reads off the fixed-point bounds at alpha's interval [lo, hi], with the bounds:
+// the exact ends there, which they enclose, are settled or not alike. Nothing when it is open.
+template <class Decide>
+std::optional<std::pair<bool, FixedEnds::Bounds>> decided_by(FixedEnds& fixed, const Fraction& lo, const Fraction& hi,
+                                                             const Decide& decide) {
+  if (auto b = fixed.rough(lo, hi))
+    if (std::optional<bool> r = decide(*b)) return std::pair{*r, std::move(*b)};
+  if (auto b = fixed.at(lo, hi))
+    if (std::optional<bool> r = decide(*b)) return std::pair{*r, std::move(*b)};
+  return std::nullopt;
 }
 
 }  // namespace
@@ -2934,11 +2951,23 @@ Result<int> AlgebraicNumber::sign() const {
         if (*now) return r->second.a_lo.sign() > 0 ? 1 : -1;
       }
     }
+    if (!now && long_coefficients(value_)) {
+      // Long coefficients: the fixed-point bounds at alpha's interval settle most states, or show
+      // them unsettled, before the exact ends would.
+      if (!fixed) fixed = fixed_ends_for_long(value_);
+      if (fixed) {
+        auto [lo, hi] = field_interval_read(*field_);
+        if (auto r = decided_by(*fixed, lo, hi, decide)) {
+          now = r->first;
+          if (*now) return r->second.a_lo.sign() > 0 ? 1 : -1;
+        }
+      }
+    }
     if (!now) {
       auto [l, u] = filtered_enclosure(settled);
       if (l.sign() == u.sign()) return l.sign();
     }
-    if (!fixed) fixed = fixed_ends_for(value_);
+    if (!fixed) fixed = fixed_ends_for_long(value_);
     seen.reset();
     GY_CHECK(field_->refine_until(
         [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
@@ -2983,11 +3012,21 @@ Result<double> AlgebraicNumber::to_f64() const {
         if (*now) return r->second.a_lo.to_f64();
       }
     }
+    if (!now && long_coefficients(value_)) {
+      if (!fixed) fixed = fixed_ends_for_long(value_);
+      if (fixed) {
+        auto [lo, hi] = field_interval_read(*field_);
+        if (auto r = decided_by(*fixed, lo, hi, decide)) {
+          now = r->first;
+          if (*now) return r->second.a_lo.to_f64();
+        }
+      }
+    }
     if (!now) {
       auto [l, u] = filtered_enclosure(same_double);
       if (same_double(l, u)) return l.to_f64();
     }
-    if (!fixed) fixed = fixed_ends_for_float(value_);
+    if (!fixed) fixed = fixed_ends_for_long(value_);
     GY_CHECK(field_->refine_until(
         [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
           return enclosure_passes(fixed ? &*fixed : nullptr, cut ? &*cut : nullptr, value_, lo, hi, decide,
