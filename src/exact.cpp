@@ -994,6 +994,27 @@ double long_product_cost(double n) { return 64 * n * std::log2(n + 2); }
 
 enum class Reduction { table, terms, inverse };
 
+// Whether c, of degree d up to 2d − 2, comes below the degree d of the monic m with coefficients
+// far shorter than c's faster through inv = 1/rev(m) than term by term: remainder_scaled's products
+// of each quotient term by m's short coefficients run at the schoolbook's pace, the inverse's two
+// long products through GMP's transforms; the rough costs favour those, so they must win by far.
+bool inverse_pays(const IntPoly& m, const IntPoly& inv, const IntPoly& c) {
+  const std::size_t d = static_cast<std::size_t>(m.degree()), k = c.coeffs.size() - d;
+  if (k < 8) return false;
+  std::uint64_t cb = 0, mb = 0, ib = 0;
+  for (const auto& x : c.coeffs) cb = std::max(cb, x.bit_length());
+  for (const auto& x : m.coeffs) mb = std::max(mb, x.bit_length());
+  for (std::size_t i = 0; i < k && i < inv.coeffs.size(); ++i) ib = std::max(ib, inv.coeffs[i].bit_length());
+  const double q = static_cast<double>(cb) / 64 + 1;
+  double terms = 0;
+  for (std::size_t j = 0; j < d; ++j)
+    if (!m.coeffs[j].is_zero()) terms += product_cost(q, static_cast<double>(m.coeffs[j].bit_length()) / 64 + 1);
+  terms *= static_cast<double>(k);
+  const double inverse = long_product_cost(static_cast<double>(k) * static_cast<double>(cb + ib + 64) / 64) +
+                         long_product_cost(static_cast<double>(d + 1) * static_cast<double>(cb + mb + 64) / 64);
+  return 4 * inverse < terms;
+}
+
 // How to bring c, of degree d up to 2d − 2, below the degree d of m with the power table's rows
 // (`powers`, over `s`): the table's product per entry and term of c past d; remainder_scaled's per
 // non-zero term of m and term of the quotient; or remainder_through_inverse's two long products.
@@ -1062,7 +1083,9 @@ IntPoly AlgebraicNumber::product_over_integers(const NumberField& f, const IntPo
   const std::size_t d = f.degree();
   den = da * db;
   if (c.coeffs.size() <= d) return c;
-  if (f.m_int_.lead().is_one() && small_modulus(f.m_int_, c)) return IntPoly(remainder_monic(c, f.m_int_));
+  if (f.m_int_.lead().is_one() && small_modulus(f.m_int_, c) &&
+      (f.reversed_inverse_.is_zero() || !inverse_pays(f.m_int_, f.reversed_inverse_, c)))
+    return IntPoly(remainder_monic(c, f.m_int_));
   if (!f.reversed_inverse_.is_zero())
     return IntPoly(remainder_through_inverse(c, f.m_int_, f.reversed_inverse_.coeffs, Int(1)));
   const Int& dt = f.powers_den_;
