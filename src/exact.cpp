@@ -994,6 +994,27 @@ double long_product_cost(double n) { return 64 * n * std::log2(n + 2); }
 
 enum class Reduction { table, terms, inverse };
 
+// Whether c, of degree d up to 2d − 2, comes below the degree d of the monic m with coefficients
+// far shorter than c's faster through inv = 1/rev(m) than term by term: remainder_scaled's products
+// of each quotient term by m's short coefficients run at the schoolbook's pace, the inverse's two
+// long products through GMP's transforms; the rough costs favour those, so they must win by far.
+bool inverse_pays(const IntPoly& m, const IntPoly& inv, const IntPoly& c) {
+  const std::size_t d = static_cast<std::size_t>(m.degree()), k = c.coeffs.size() - d;
+  if (k < 8) return false;
+  std::uint64_t cb = 0, mb = 0, ib = 0;
+  for (const auto& x : c.coeffs) cb = std::max(cb, x.bit_length());
+  for (const auto& x : m.coeffs) mb = std::max(mb, x.bit_length());
+  for (std::size_t i = 0; i < k && i < inv.coeffs.size(); ++i) ib = std::max(ib, inv.coeffs[i].bit_length());
+  const double q = static_cast<double>(cb) / 64 + 1;
+  double terms = 0;
+  for (std::size_t j = 0; j < d; ++j)
+    if (!m.coeffs[j].is_zero()) terms += product_cost(q, static_cast<double>(m.coeffs[j].bit_length()) / 64 + 1);
+  terms *= static_cast<double>(k);
+  const double inverse = long_product_cost(static_cast<double>(k) * static_cast<double>(cb + ib + 64) / 64) +
+                         long_product_cost(static_cast<double>(d + 1) * static_cast<double>(cb + mb + 64) / 64);
+  return 4 * inverse < terms;
+}
+
 // How to bring c, of degree d up to 2d − 2, below the degree d of m with the power table's rows
 // (`powers`, over `s`): the table's product per entry and term of c past d; remainder_scaled's per
 // non-zero term of m and term of the quotient; or remainder_through_inverse's two long products.
@@ -1062,7 +1083,9 @@ IntPoly AlgebraicNumber::product_over_integers(const NumberField& f, const IntPo
   const std::size_t d = f.degree();
   den = da * db;
   if (c.coeffs.size() <= d) return c;
-  if (f.m_int_.lead().is_one() && small_modulus(f.m_int_, c)) return IntPoly(remainder_monic(c, f.m_int_));
+  if (f.m_int_.lead().is_one() && small_modulus(f.m_int_, c) &&
+      (f.reversed_inverse_.is_zero() || !inverse_pays(f.m_int_, f.reversed_inverse_, c)))
+    return IntPoly(remainder_monic(c, f.m_int_));
   if (!f.reversed_inverse_.is_zero())
     return IntPoly(remainder_through_inverse(c, f.m_int_, f.reversed_inverse_.coeffs, Int(1)));
   const Int& dt = f.powers_den_;
@@ -2837,14 +2860,31 @@ std::optional<FixedEnds> fixed_ends_for(const FracPoly& value) {
   return FixedEnds(value);
 }
 
-// For a float also values of long coefficients, which the bounds cut to the bits that the
-// enclosure's width leaves significant, whatever the degree.
-std::optional<FixedEnds> fixed_ends_for_float(const FracPoly& value) {
-  if (auto f = fixed_ends_for(value)) return f;
+// Whether a value has coefficients past the fixed-point bounds' usual length.
+bool long_coefficients(const FracPoly& value) {
   std::uint64_t bits = 0;
   for (const auto& c : value.coeffs) bits = std::max({bits, c.num().bit_length(), c.den().bit_length()});
-  if (value.degree() < 1 || bits <= kFixedEndsBits) return std::nullopt;
+  return bits > kFixedEndsBits;
+}
+
+// For a float or a sign also values of long coefficients, which the bounds cut to the bits that
+// the enclosure's width leaves significant, whatever the degree.
+std::optional<FixedEnds> fixed_ends_for_long(const FracPoly& value) {
+  if (auto f = fixed_ends_for(value)) return f;
+  if (value.degree() < 1 || !long_coefficients(value)) return std::nullopt;
   return FixedEnds(value);
+}
+
+// What `decide` reads off the fixed-point bounds at alpha's interval [lo, hi], with the bounds:
+// the exact ends there, which they enclose, are settled or not alike. Nothing when it is open.
+template <class Decide>
+std::optional<std::pair<bool, FixedEnds::Bounds>> decided_by(FixedEnds& fixed, const Fraction& lo, const Fraction& hi,
+                                                             const Decide& decide) {
+  if (auto b = fixed.rough(lo, hi))
+    if (std::optional<bool> r = decide(*b)) return std::pair{*r, std::move(*b)};
+  if (auto b = fixed.at(lo, hi))
+    if (std::optional<bool> r = decide(*b)) return std::pair{*r, std::move(*b)};
+  return std::nullopt;
 }
 
 }  // namespace
@@ -3013,11 +3053,23 @@ Result<int> AlgebraicNumber::sign() const {
         if (*now) return r->second.a_lo.sign() > 0 ? 1 : -1;
       }
     }
+    if (!now && long_coefficients(value_)) {
+      // Long coefficients: the fixed-point bounds at alpha's interval settle most states, or show
+      // them unsettled, before the exact ends would.
+      if (!fixed) fixed = fixed_ends_for_long(value_);
+      if (fixed) {
+        auto [lo, hi] = field_interval_read(*field_);
+        if (auto r = decided_by(*fixed, lo, hi, decide)) {
+          now = r->first;
+          if (*now) return r->second.a_lo.sign() > 0 ? 1 : -1;
+        }
+      }
+    }
     if (!now) {
       auto [l, u] = filtered_enclosure(settled);
       if (l.sign() == u.sign()) return l.sign();
     }
-    if (!fixed) fixed = fixed_ends_for(value_);
+    if (!fixed) fixed = fixed_ends_for_long(value_);
     seen.reset();
     GY_CHECK(field_->refine_until(
         [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
@@ -3062,11 +3114,21 @@ Result<double> AlgebraicNumber::to_f64() const {
         if (*now) return r->second.a_lo.to_f64();
       }
     }
+    if (!now && long_coefficients(value_)) {
+      if (!fixed) fixed = fixed_ends_for_long(value_);
+      if (fixed) {
+        auto [lo, hi] = field_interval_read(*field_);
+        if (auto r = decided_by(*fixed, lo, hi, decide)) {
+          now = r->first;
+          if (*now) return r->second.a_lo.to_f64();
+        }
+      }
+    }
     if (!now) {
       auto [l, u] = filtered_enclosure(same_double);
       if (same_double(l, u)) return l.to_f64();
     }
-    if (!fixed) fixed = fixed_ends_for_float(value_);
+    if (!fixed) fixed = fixed_ends_for_long(value_);
     GY_CHECK(field_->refine_until(
         [&](const Fraction& lo, const Fraction& hi) -> Result<bool> {
           return enclosure_passes(fixed ? &*fixed : nullptr, cut ? &*cut : nullptr, value_, lo, hi, decide,
