@@ -2887,8 +2887,8 @@ std::optional<std::pair<bool, FixedEnds::Bounds>> decided_by(FixedEnds& fixed, c
   return std::nullopt;
 }
 
-// What the cut bounds, or else for long coefficients the fixed-point bounds (made on first need),
-// read off at alpha's present interval before any exact end is formed.
+// What the cut bounds (values linear in alpha), or else for long coefficients the fixed-point
+// bounds (made on first need), read off at alpha's present interval before any exact end is formed.
 template <class Decide>
 std::optional<std::pair<bool, FixedEnds::Bounds>> decided_early(std::optional<CutEnds>& cut,
                                                                  std::optional<FixedEnds>& fixed,
@@ -2896,7 +2896,7 @@ std::optional<std::pair<bool, FixedEnds::Bounds>> decided_early(std::optional<Cu
                                                                  const Decide& decide) {
   if (cut) {
     auto [lo, hi] = field_interval_read(field);
-    if (auto r = cut->decided(lo, hi, decide)) return r;
+    return cut->decided(lo, hi, decide);
   }
   if (!long_coefficients(value)) return std::nullopt;
   if (!fixed) fixed = fixed_ends_for_long(value);
