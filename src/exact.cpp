@@ -2887,6 +2887,24 @@ std::optional<std::pair<bool, FixedEnds::Bounds>> decided_by(FixedEnds& fixed, c
   return std::nullopt;
 }
 
+// What the cut bounds (values linear in alpha), or else for long coefficients the fixed-point
+// bounds (made on first need), read off at alpha's present interval before any exact end is formed.
+template <class Decide>
+std::optional<std::pair<bool, FixedEnds::Bounds>> decided_early(std::optional<CutEnds>& cut,
+                                                                 std::optional<FixedEnds>& fixed,
+                                                                 const FracPoly& value, const NumberField& field,
+                                                                 const Decide& decide) {
+  if (cut) {
+    auto [lo, hi] = field_interval_read(field);
+    return cut->decided(lo, hi, decide);
+  }
+  if (!long_coefficients(value)) return std::nullopt;
+  if (!fixed) fixed = fixed_ends_for_long(value);
+  if (!fixed) return std::nullopt;
+  auto [lo, hi] = field_interval_read(field);
+  return decided_by(*fixed, lo, hi, decide);
+}
+
 }  // namespace
 
 Result<std::pair<Fraction, Fraction>> AlgebraicNumber::interval() const { return enclosure(true); }
@@ -3046,24 +3064,9 @@ Result<int> AlgebraicNumber::sign() const {
   for (;;) {
     // The cut bounds decide most states without the long exact ends.
     std::optional<bool> now;
-    if (cut) {
-      auto [lo, hi] = field_interval_read(*field_);
-      if (auto r = cut->decided(lo, hi, decide)) {
-        now = r->first;
-        if (*now) return r->second.a_lo.sign() > 0 ? 1 : -1;
-      }
-    }
-    if (!now && long_coefficients(value_)) {
-      // Long coefficients: the fixed-point bounds at alpha's interval settle most states, or show
-      // them unsettled, before the exact ends would.
-      if (!fixed) fixed = fixed_ends_for_long(value_);
-      if (fixed) {
-        auto [lo, hi] = field_interval_read(*field_);
-        if (auto r = decided_by(*fixed, lo, hi, decide)) {
-          now = r->first;
-          if (*now) return r->second.a_lo.sign() > 0 ? 1 : -1;
-        }
-      }
+    if (auto r = decided_early(cut, fixed, value_, *field_, decide)) {
+      now = r->first;
+      if (*now) return r->second.a_lo.sign() > 0 ? 1 : -1;
     }
     if (!now) {
       auto [l, u] = filtered_enclosure(settled);
@@ -3107,22 +3110,9 @@ Result<double> AlgebraicNumber::to_f64() const {
   auto limit = [&](std::uint64_t shift) { return refine_limit_of(value_, cut ? &*cut : nullptr, *field_, shift); };
   for (;;) {
     std::optional<bool> now;
-    if (cut) {
-      auto [lo, hi] = field_interval_read(*field_);
-      if (auto r = cut->decided(lo, hi, decide)) {
-        now = r->first;
-        if (*now) return r->second.a_lo.to_f64();
-      }
-    }
-    if (!now && long_coefficients(value_)) {
-      if (!fixed) fixed = fixed_ends_for_long(value_);
-      if (fixed) {
-        auto [lo, hi] = field_interval_read(*field_);
-        if (auto r = decided_by(*fixed, lo, hi, decide)) {
-          now = r->first;
-          if (*now) return r->second.a_lo.to_f64();
-        }
-      }
+    if (auto r = decided_early(cut, fixed, value_, *field_, decide)) {
+      now = r->first;
+      if (*now) return r->second.a_lo.to_f64();
     }
     if (!now) {
       auto [l, u] = filtered_enclosure(same_double);
