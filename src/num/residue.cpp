@@ -33,8 +33,8 @@ constexpr std::size_t kSparseTerms = 4;
 constexpr std::size_t kTreeLeaf = 8;
 // Integers of at most this many limbs are reduced modulo each modulus in turn.
 constexpr std::size_t kTreeLimbs = 8;
-// Polynomials whose coefficients have at most this many limbs are reduced limb by limb (one product
-// per limb and modulus), which up to about this length beats the tree's divisions.
+// Polynomials whose coefficients have at most this many limbs are reduced limb by limb (one pass
+// per coefficient and pair of moduli), which up to about this length beats the tree's divisions.
 constexpr std::size_t kDirectLimbs = 640;
 
 }  // namespace
@@ -225,10 +225,10 @@ void ModuliTree::reduce(const Int& x, u64* out, std::size_t stride) const {
   descend(top, 0, z, scratch, out, stride);
 }
 
-// Every coefficient of f modulo every m_i as Σ_j x_j·(2^(64·j) mod m_i) over its limbs x_j, each
-// term below 2^95, summed in two words and reduced once: for short coefficients, far fewer steps
-// than their way down a tree.
-std::vector<WordPoly> ModuliTree::reduce_by_limbs(const IntPoly& f, std::size_t longest) const {
+// Every coefficient of f modulo every m_i, taken limb by limb: modulo the product q < 2^64 of two
+// moduli at a time (one pass of mpn_mod_1 over the coefficient's limbs serves both), then from that
+// one word modulo each. For short coefficients, far fewer steps than their way down a tree.
+std::vector<WordPoly> ModuliTree::reduce_by_limbs(const IntPoly& f) const {
   const std::size_t n = f.coeffs.size(), count = moduli_.size();
   // The coefficients' limbs, each coefficient from `start[k]` with `start[k + 1] − start[k]` limbs.
   std::vector<mp_limb_t> limbs;
@@ -242,28 +242,21 @@ std::vector<WordPoly> ModuliTree::reduce_by_limbs(const IntPoly& f, std::size_t 
     start[k + 1] = limbs.size();
   }
   std::vector<WordPoly> out(count);
-  for_each_parallel(count, 64, [&](std::size_t i) {
+  for_each_parallel((count + 1) / 2, 32, [&](std::size_t g) {
     poll_interrupt();
-    const Zp& F = fields_[i];
-    std::vector<u64> power(longest);
-    if (longest > 0) power[0] = 1;
-    for (std::size_t j = 1; j < longest; ++j) power[j] = F.mul(power[j - 1], limb_powers_[i][0]);
-    WordPoly& row = out[i];
-    row.resize(n);
+    const std::size_t i = 2 * g, pair = std::min<std::size_t>(2, count - i);
+    const u64 q = pair == 2 ? moduli_[i] * moduli_[i + 1] : moduli_[i];  // each modulus below 2^32
+    for (std::size_t t = 0; t < pair; ++t) out[i + t].resize(n);
     for (std::size_t k = 0; k < n; ++k) {
-      const mp_limb_t* x = limbs.data() + start[k];
       const std::size_t size = start[k + 1] - start[k];
-      u128 a = 0, b = 0;
-      std::size_t j = 0;
-      for (; j + 1 < size; j += 2) {
-        a += static_cast<u128>(x[j]) * power[j];
-        b += static_cast<u128>(x[j + 1]) * power[j + 1];
+      const u64 v = size == 0 ? 0 : mpn_mod_1(limbs.data() + start[k], static_cast<mp_size_t>(size), q);
+      for (std::size_t t = 0; t < pair; ++t) {
+        const Zp& F = fields_[i + t];
+        const u64 w = F.reduce(v);
+        out[i + t][k] = negative[k] ? F.neg(w) : w;
       }
-      if (j < size) a += static_cast<u128>(x[j]) * power[j];
-      const u64 v = F.reduce(F.reduce(a) + F.reduce(b));
-      row[k] = negative[k] ? F.neg(v) : v;
     }
-    trim(row);
+    for (std::size_t t = 0; t < pair; ++t) trim(out[i + t]);
   });
   return out;
 }
@@ -275,7 +268,7 @@ std::vector<WordPoly> ModuliTree::reduce(const IntPoly& f) const {
     limbs += (c.bit_length() + 63) / 64;
     longest = std::max<std::size_t>(longest, (c.bit_length() + 63) / 64);
   }
-  if (longest <= kDirectLimbs) return reduce_by_limbs(f, longest);
+  if (longest <= kDirectLimbs) return reduce_by_limbs(f);
   std::vector<u64> table(n * count);  // entry i·n + k: coefficient k modulo m_i
   const std::size_t grain = limbs * count > (std::size_t{1} << 20) ? 1 : std::max<std::size_t>(n, 1);
   for_each_parallel(n, grain, [&](std::size_t k) { reduce(f.coeffs[k], table.data() + k, n); });

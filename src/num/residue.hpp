@@ -89,7 +89,7 @@ class ModuliTree {
   // out[i·stride] = x mod m_i in [0, m_i) for every i < size().
   void reduce(const Int& x, std::uint64_t* out, std::size_t stride = 1) const;
   // f modulo each m_i, as to_word_poly gives it (the m_i need not be prime here); short coefficients
-  // limb by limb, in parallel over the moduli, long ones down the tree, in parallel when long.
+  // limb by limb, in parallel over pairs of moduli, long ones down the tree, in parallel when long.
   std::vector<WordPoly> reduce(const IntPoly& f) const;
 
   // The product of the moduli.
@@ -102,7 +102,7 @@ class ModuliTree {
  private:
   void descend(std::size_t level, std::size_t node, mpz_srcptr x, std::vector<Mpz>& scratch, std::uint64_t* out,
                std::size_t stride) const;
-  std::vector<WordPoly> reduce_by_limbs(const IntPoly& f, std::size_t longest) const;
+  std::vector<WordPoly> reduce_by_limbs(const IntPoly& f) const;
   void gather(std::size_t level, std::size_t node, const std::uint64_t* r, std::vector<Mpz>& scratch, mpz_ptr out) const;
 
   std::vector<std::uint64_t> moduli_;
