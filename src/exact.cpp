@@ -1840,19 +1840,14 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
         gy::trim(p);
         verdict[i] = rem(F, std::move(p), monic(F, rq[i])).empty() ? 1 : 2;
       });
-      bool same = true;
-      for (unsigned char v : verdict) {
-        failed += v == 0 ? 1 : 0;
-        same = same && v != 2;
-      }
-      if (!same) {
-        failed -= static_cast<std::size_t>(std::count(verdict.begin(), verdict.end(), 0));
+      if (std::count(verdict.begin(), verdict.end(), 2) != 0) {
         auto found_more = solve_at(more);
         for (const auto& f : found_more) failed += f ? 0 : 1;
         if (failed > 64 && failed * 4 > next) return std::nullopt;
         keep(more, found_more);
         break;
       }
+      failed += static_cast<std::size_t>(std::count(verdict.begin(), verdict.end(), 0));
       if (failed > 64 && failed * 4 > next) return std::nullopt;
       have += 30 * static_cast<std::uint64_t>(std::count(verdict.begin(), verdict.end(), 1));
     }
