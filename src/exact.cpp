@@ -1590,7 +1590,8 @@ std::vector<std::uint64_t> reduction_bits(const IntPoly& r, std::size_t top) {
 // Residues modulo word primes are joined by Chinese remaindering and read back by rational
 // reconstruction, with primes added in growing batches until a reconstruction is proven: modulo
 // every prime used, P = s1·U − D·s0 vanishes modulo r, so l^e·(P mod r), an integer polynomial, is
-// divisible by their product N; bounding it below N from the sizes makes it zero. None when s1 is
+// divisible by their product N; bounding it below N from the sizes makes it zero (or, where those
+// sizes run far past U's, P = Q·r is shown with Q joined from the same primes). None when s1 is
 // not invertible modulo r (or modulo too many primes).
 // Primes whose residues are taken through one remainder tree (a table of this many rows of
 // residues per input polynomial is held at once).
@@ -1711,12 +1712,13 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     if (reduction_rough.size() <= deg_p) reduction_rough = reduction_bound(r, std::max(deg_p, n - 1));
     return reduction_rough;
   };
-  // U / D with U ≡ D·u modulo the product of the primes it was formed from, and that product's
-  // length in bits.
+  // U / D with U ≡ D·u modulo the product of the primes it was formed from (the first `primes` of
+  // `used`), and that product's length in bits.
   struct Candidate {
     std::vector<Mpz> u;
     Mpz d;
     std::uint64_t have;
+    std::size_t primes;
   };
   // D·u_k modulo the first `count` primes, joined, and whether all are small, as numerators: for
   // the `whole` set at most the square root of half the product, for a part at most the product
@@ -1779,7 +1781,7 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
       std::optional<Mpz> extra;
       if (!part.second) extra = read_over_small_denominator(part.first);
       if (part.second || extra) {
-        Candidate c{std::move(part.first.x), d, mpz_sizeinbase(part.first.n.get(), 2)};
+        Candidate c{std::move(part.first.x), d, mpz_sizeinbase(part.first.n.get(), 2), count};
         if (extra) mpz_mul(c.d.get(), c.d.get(), extra->get());
         const auto [deg_p, top_u] = degree_of_p(c.u);
         if (proof_bits(max_bits(c.u), mpz_sizeinbase(c.d.get(), 2), top_u, deg_p, rough_sizes(deg_p)) + 1 < c.have)
@@ -1788,11 +1790,65 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     }
     auto all = numerators(d, used.size(), true);
     const std::uint64_t have = mpz_sizeinbase(all.first.n.get(), 2);
-    if (all.second) return Candidate{std::move(all.first.x), std::move(d), have};
+    if (all.second) return Candidate{std::move(all.first.x), std::move(d), have, used.size()};
     auto rest = reconstruct_rational(all.first);
     if (!rest) return std::nullopt;
     mpz_mul(rest->second.get(), rest->second.get(), d.get());
-    return Candidate{std::move(rest->first), std::move(rest->second), have};
+    return Candidate{std::move(rest->first), std::move(rest->second), have, used.size()};
+  };
+  // A proof by the quotient, for when the remainders' sizes are far larger than U: P is then Q·r
+  // with Q integral (r is primitive), and modulo each prime the candidate was formed from, Q is the
+  // exact quotient of P by r there (r keeps its degree). Q joined modulo their product N and read in
+  // (−N/2, N/2] makes P − Q·r vanish modulo N; bounded below N from the sizes, it is zero.
+  auto quotient_proof = [&](const Candidate& c, std::size_t deg_p) -> bool {
+    if (deg_p < n) return false;
+    const std::size_t count = c.primes, q_len = deg_p - n + 1;
+    const std::vector<u64> primes(used.begin(), used.begin() + static_cast<std::ptrdiff_t>(count));
+    const ModuliTree tree(primes, true);
+    const std::vector<WordPoly> rq = tree.reduce(r), s1q = tree.reduce(s1), s0q = tree.reduce(s0);
+    std::vector<u64> dq(count);
+    tree.reduce(c.d.to_int(), dq.data());
+    std::vector<u64> qs(q_len * count, 0);  // coefficient j for prime i at [j·count + i]
+    std::atomic<bool> exact{true};
+    for_each_parallel(count, 16, [&](std::size_t i) {
+      if ((i & 63) == 0) poll_interrupt();
+      const Zp F(primes[i]);
+      // P ≡ D·(s1·u − s0) modulo the prime.
+      WordPoly p = mul(F, s1q[i], values[i]);
+      if (p.size() < s0q[i].size()) p.resize(s0q[i].size(), 0);
+      for (std::size_t k = 0; k < s0q[i].size(); ++k) p[k] = F.sub(p[k], s0q[i][k]);
+      for (auto& x : p) x = F.mul(x, dq[i]);
+      gy::trim(p);
+      WordPoly q;
+      if (static_cast<std::size_t>(degree(rq[i])) != n) {
+        exact = false;
+        return;
+      }
+      divrem(F, p, rq[i], &q);
+      if (!p.empty() || q.size() > q_len) {
+        exact = false;
+        return;
+      }
+      for (std::size_t j = 0; j < q.size(); ++j) qs[j * count + i] = q[j];
+    });
+    if (!exact.load()) return false;
+    Mpz half;
+    mpz_fdiv_q_2exp(half.get(), tree.product(), 1);
+    std::vector<std::uint64_t> q_bits(q_len, 0);
+    for_each_parallel(q_len, 1, [&](std::size_t j) {
+      poll_interrupt();
+      Mpz x;
+      tree.combine(qs.data() + j * count, x);
+      if (mpz_cmp(x.get(), half.get()) > 0) mpz_sub(x.get(), x.get(), tree.product());
+      q_bits[j] = mpz_sgn(x.get()) ? mpz_sizeinbase(x.get(), 2) : 0;
+    });
+    // |(P − Q·r)_i| <= Σ |s1_j|·|U_(i−j)| + |D|·|s0_i| + Σ |Q_j|·|r_(i−j)|.
+    const std::uint64_t e_bits =
+        std::max({s1_bits + max_bits(c.u) + log2_ceil(std::min(s1.coeffs.size(), c.u.size()) + 1),
+                  mpz_sizeinbase(c.d.get(), 2) + s0_bits,
+                  *std::max_element(q_bits.begin(), q_bits.end()) + max_bits(r) + log2_ceil(std::min(q_len, n + 1) + 1)}) +
+        2;
+    return e_bits + 1 < c.have;
   };
   for (;;) {
     std::vector<u64> primes;
@@ -1805,11 +1861,14 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     batch = next < 256 ? next : std::max<std::size_t>(256, next / share);
     auto candidate = reconstruct();
     if (!candidate) continue;
-    auto& [u, d, have] = *candidate;
+    auto& [u, d, have, formed_from] = *candidate;
     const auto [deg_p, top_u] = degree_of_p(u);
     const std::uint64_t u_bits = max_bits(u), d_bits = mpz_sizeinbase(d.get(), 2);
     // The sizes of y^k mod r are bounded cheaply first, and formed exactly only when that falls short.
     std::uint64_t bound = proof_bits(u_bits, d_bits, top_u, deg_p, rough_sizes(deg_p));
+    // Far past U's own size, the bound gives way to the quotient's proof where that holds.
+    if (bound + 1 >= have && bound > 2 * (u_bits + s1_bits) && quotient_proof(*candidate, deg_p))
+      return std::pair{std::move(u), std::move(d)};
     if (bound + 1 >= have) {
       if (reduction.size() <= deg_p) reduction = reduction_bits(r, std::max(deg_p, n - 1));
       bound = proof_bits(u_bits, d_bits, top_u, deg_p, reduction);
