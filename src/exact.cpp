@@ -1719,6 +1719,7 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     Mpz d;
     std::uint64_t have;
     std::size_t primes;
+    bool proven = false;
   };
   // D·u_k modulo the first `count` primes, joined, and whether all are small, as numerators: for
   // the `whole` set at most the square root of half the product, for a part at most the product
@@ -1755,46 +1756,6 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
       for (auto& x : scaled.x)
         if (mpz_cmp(x.get(), half.get()) > 0) mpz_sub(x.get(), x.get(), N.get());
     return std::pair{std::move(scaled), small.load()};
-  };
-  // The probe, read back as a fraction with 32 bits to spare on each side (else a fraction passes
-  // by chance), gives most of D. The numerators need about half the primes the probe does: they are
-  // first formed from just enough of them for their size and the proof, by the probe's numerator,
-  // over a small factor of D the probe's denominator may lack (as a factor 2 of D, half the time);
-  // from all of them when that falls short, read back in turn where not small.
-  auto reconstruct = [&]() -> std::optional<Candidate> {
-    const Mpz& N = probe.n;
-    Mpz bound;
-    mpz_fdiv_q_2exp(bound.get(), N.get(), 1);
-    mpz_sqrt(bound.get(), bound.get());
-    mpz_fdiv_q_2exp(bound.get(), bound.get(), 32);
-    auto frac = rational_from_residue(probe.x[0].get(), N.get(), bound.get());
-    if (!frac) return std::nullopt;
-    poll_interrupt();
-    Mpz& d = frac->second;
-    const std::uint64_t a_bits = mpz_sizeinbase(frac->first.get(), 2), d_bits = mpz_sizeinbase(d.get(), 2);
-    const std::size_t deg_most = std::max<std::size_t>(s1.coeffs.size() + n, s0.coeffs.size() + 1) - 2;
-    const std::uint64_t target =
-        std::max(proof_bits(a_bits + 64, d_bits, n, deg_most, rough_sizes(deg_most)), a_bits + 64) + 64;
-    const std::size_t count = static_cast<std::size_t>(target / 30 + 1);
-    if (count < used.size()) {
-      auto part = numerators(d, count, false);
-      std::optional<Mpz> extra;
-      if (!part.second) extra = read_over_small_denominator(part.first);
-      if (part.second || extra) {
-        Candidate c{std::move(part.first.x), d, mpz_sizeinbase(part.first.n.get(), 2), count};
-        if (extra) mpz_mul(c.d.get(), c.d.get(), extra->get());
-        const auto [deg_p, top_u] = degree_of_p(c.u);
-        if (proof_bits(max_bits(c.u), mpz_sizeinbase(c.d.get(), 2), top_u, deg_p, rough_sizes(deg_p)) + 1 < c.have)
-          return c;
-      }
-    }
-    auto all = numerators(d, used.size(), true);
-    const std::uint64_t have = mpz_sizeinbase(all.first.n.get(), 2);
-    if (all.second) return Candidate{std::move(all.first.x), std::move(d), have, used.size()};
-    auto rest = reconstruct_rational(all.first);
-    if (!rest) return std::nullopt;
-    mpz_mul(rest->second.get(), rest->second.get(), d.get());
-    return Candidate{std::move(rest->first), std::move(rest->second), have, used.size()};
   };
   // A proof by the quotient, for when the remainders' sizes are far larger than U: P is then Q·r
   // with Q integral (r is primitive), and modulo each prime the candidate was formed from, Q is the
@@ -1850,6 +1811,72 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
         2;
     return e_bits + 1 < c.have;
   };
+  // The probe, read back as a fraction with 32 bits to spare on each side (else a fraction passes
+  // by chance), gives most of D. The numerators need about half the primes the probe does: they are
+  // first formed from just enough of them for their size and the proof, by the probe's numerator,
+  // over a small factor of D the probe's denominator may lack (as a factor 2 of D, half the time);
+  // from all of them when that falls short, read back in turn where not small.
+  auto reconstruct = [&]() -> std::optional<Candidate> {
+    const Mpz& N = probe.n;
+    Mpz bound;
+    mpz_fdiv_q_2exp(bound.get(), N.get(), 1);
+    mpz_sqrt(bound.get(), bound.get());
+    mpz_fdiv_q_2exp(bound.get(), bound.get(), 32);
+    auto frac = rational_from_residue(probe.x[0].get(), N.get(), bound.get());
+    if (!frac) return std::nullopt;
+    poll_interrupt();
+    Mpz& d = frac->second;
+    const std::uint64_t a_bits = mpz_sizeinbase(frac->first.get(), 2), d_bits = mpz_sizeinbase(d.get(), 2);
+    const std::size_t deg_most = std::max<std::size_t>(s1.coeffs.size() + n, s0.coeffs.size() + 1) - 2;
+    const std::uint64_t target =
+        std::max(proof_bits(a_bits + 64, d_bits, n, deg_most, rough_sizes(deg_most)), a_bits + 64) + 64;
+    const std::size_t count = static_cast<std::size_t>(target / 30 + 1);
+    // Where the remainders' sizes make that target far larger than U, the numerators come from the
+    // fewer primes that U and the quotient Q of the proof by the quotient need, when the model of
+    // the costs (a join of b bits costing about b^1.43, a quotient per prime about n²) favours it.
+    const std::uint64_t target_q = a_bits + s1_bits + max_bits(r) + 2 * log2_ceil(n + 1) + 192;
+    const std::size_t count_q = static_cast<std::size_t>(target_q / 30 + 1);
+    if (count_q < used.size() && 2 * target_q < target) {
+      const double joins_old = static_cast<double>(n) * std::pow(static_cast<double>(target), 1.43);
+      const double joins_new = static_cast<double>(2 * n) * std::pow(static_cast<double>(target_q), 1.43);
+      // One join of 318000 bits takes about as long as 6000000 steps of a quotient.
+      const double per_step = std::pow(318000.0, 1.43) / 6.0e6;
+      const double quotients = static_cast<double>(count_q) * static_cast<double>(n * n) * per_step;
+      if (joins_new + quotients < 0.8 * joins_old) {
+        auto part = numerators(d, count_q, false);
+        std::optional<Mpz> extra;
+        if (!part.second) extra = read_over_small_denominator(part.first);
+        if (part.second || extra) {
+          Candidate c{std::move(part.first.x), d, mpz_sizeinbase(part.first.n.get(), 2), count_q};
+          if (extra) mpz_mul(c.d.get(), c.d.get(), extra->get());
+          const auto [deg_p, top_u] = degree_of_p(c.u);
+          if (quotient_proof(c, deg_p)) {
+            c.proven = true;
+            return c;
+          }
+        }
+      }
+    }
+    if (count < used.size()) {
+      auto part = numerators(d, count, false);
+      std::optional<Mpz> extra;
+      if (!part.second) extra = read_over_small_denominator(part.first);
+      if (part.second || extra) {
+        Candidate c{std::move(part.first.x), d, mpz_sizeinbase(part.first.n.get(), 2), count};
+        if (extra) mpz_mul(c.d.get(), c.d.get(), extra->get());
+        const auto [deg_p, top_u] = degree_of_p(c.u);
+        if (proof_bits(max_bits(c.u), mpz_sizeinbase(c.d.get(), 2), top_u, deg_p, rough_sizes(deg_p)) + 1 < c.have)
+          return c;
+      }
+    }
+    auto all = numerators(d, used.size(), true);
+    const std::uint64_t have = mpz_sizeinbase(all.first.n.get(), 2);
+    if (all.second) return Candidate{std::move(all.first.x), std::move(d), have, used.size()};
+    auto rest = reconstruct_rational(all.first);
+    if (!rest) return std::nullopt;
+    mpz_mul(rest->second.get(), rest->second.get(), d.get());
+    return Candidate{std::move(rest->first), std::move(rest->second), have, used.size()};
+  };
   for (;;) {
     std::vector<u64> primes;
     auto found = solve_next(batch, primes);
@@ -1861,7 +1888,8 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     batch = next < 256 ? next : std::max<std::size_t>(256, next / share);
     auto candidate = reconstruct();
     if (!candidate) continue;
-    auto& [u, d, have, formed_from] = *candidate;
+    if (candidate->proven) return std::pair{std::move(candidate->u), std::move(candidate->d)};
+    auto& [u, d, have, formed_from, proven] = *candidate;
     const auto [deg_p, top_u] = degree_of_p(u);
     const std::uint64_t u_bits = max_bits(u), d_bits = mpz_sizeinbase(d.get(), 2);
     // The sizes of y^k mod r are bounded cheaply first, and formed exactly only when that falls short.
