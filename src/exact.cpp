@@ -1795,21 +1795,30 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     if (!exact.load()) return false;
     Mpz half;
     mpz_fdiv_q_2exp(half.get(), tree.product(), 1);
-    std::vector<std::uint64_t> q_bits(q_len, 0);
-    for_each_parallel(q_len, 1, [&](std::size_t j) {
-      poll_interrupt();
+    auto q_bits = [&](std::size_t j) -> std::uint64_t {
       Mpz x;
       tree.combine(qs.data() + j * count, x);
       if (mpz_cmp(x.get(), half.get()) > 0) mpz_sub(x.get(), x.get(), tree.product());
-      q_bits[j] = mpz_sgn(x.get()) ? mpz_sizeinbase(x.get(), 2) : 0;
+      return mpz_sgn(x.get()) ? mpz_sizeinbase(x.get(), 2) : 0;
+    };
+    // |(P − Q·r)_i| <= Σ |s1_j|·|U_(i−j)| + |D|·|s0_i| + Σ |Q_j|·|r_(i−j)|, below 2^e_bits(max |Q_j|).
+    const std::uint64_t rest_bits =
+        std::max(s1_bits + max_bits(c.u) + log2_ceil(std::min(s1.coeffs.size(), c.u.size()) + 1),
+                 mpz_sizeinbase(c.d.get(), 2) + s0_bits);
+    auto e_bits = [&](std::uint64_t q) {
+      return std::max(rest_bits, q + max_bits(r) + log2_ceil(std::min(q_len, n + 1) + 1)) + 2;
+    };
+    // Q's low coefficients, where dividing by r grows them most, are tried first.
+    const std::uint64_t q0 = q_bits(0);
+    if (e_bits(q0) + 1 >= c.have) return false;
+    std::atomic<std::uint64_t> q_most{q0};
+    for_each_parallel(q_len - 1, 1, [&](std::size_t j) {
+      poll_interrupt();
+      const std::uint64_t b = q_bits(j + 1);
+      std::uint64_t seen = q_most.load(std::memory_order_relaxed);
+      while (b > seen && !q_most.compare_exchange_weak(seen, b, std::memory_order_relaxed)) {}
     });
-    // |(P − Q·r)_i| <= Σ |s1_j|·|U_(i−j)| + |D|·|s0_i| + Σ |Q_j|·|r_(i−j)|.
-    const std::uint64_t e_bits =
-        std::max({s1_bits + max_bits(c.u) + log2_ceil(std::min(s1.coeffs.size(), c.u.size()) + 1),
-                  mpz_sizeinbase(c.d.get(), 2) + s0_bits,
-                  *std::max_element(q_bits.begin(), q_bits.end()) + max_bits(r) + log2_ceil(std::min(q_len, n + 1) + 1)}) +
-        2;
-    return e_bits + 1 < c.have;
+    return e_bits(q_most.load()) + 1 < c.have;
   };
   // The probe, read back as a fraction with 32 bits to spare on each side (else a fraction passes
   // by chance), gives most of D. The numerators need about half the primes the probe does: they are
