@@ -1757,10 +1757,11 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
         if (mpz_cmp(x.get(), half.get()) > 0) mpz_sub(x.get(), x.get(), N.get());
     return std::pair{std::move(scaled), small.load()};
   };
-  // A proof by the quotient, for when the remainders' sizes are far larger than U: P is then Q·r
-  // with Q integral (r is primitive), and modulo each prime the candidate was formed from, Q is the
-  // exact quotient of P by r there (r keeps its degree). Q joined modulo their product N and read in
-  // (−N/2, N/2] makes P − Q·r vanish modulo N; bounded below N from the sizes, it is zero.
+  // A proof by the quotient, for when the remainders' sizes are far larger than U: a right candidate
+  // has P = Q·r with Q integral (r primitive), and modulo each prime the candidate was formed from,
+  // Q is the exact quotient of P by r there (r keeps its degree). Q joined modulo their product N
+  // and read in (−N/2, N/2] makes P − Q·r vanish modulo N; bounded below N from the actual sizes, it
+  // is zero, so r divides P. A wrong candidate or a Q too long for N only fails the bound.
   auto quotient_proof = [&](const Candidate& c, std::size_t deg_p) -> bool {
     if (deg_p < n) return false;
     const std::size_t count = c.primes, q_len = deg_p - n + 1;
