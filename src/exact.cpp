@@ -1590,7 +1590,8 @@ std::vector<std::uint64_t> reduction_bits(const IntPoly& r, std::size_t top) {
 // Residues modulo word primes are joined by Chinese remaindering and read back by rational
 // reconstruction, with primes added in growing batches until a reconstruction is proven: modulo
 // every prime used, P = s1·U − D·s0 vanishes modulo r, so l^e·(P mod r), an integer polynomial, is
-// divisible by their product N; bounding it below N from the sizes makes it zero. None when s1 is
+// divisible by their product N; bounding it below N from the sizes makes it zero (or, where those
+// sizes run far past U's, P = Q·r is shown with Q joined from the same primes). None when s1 is
 // not invertible modulo r (or modulo too many primes).
 // Primes whose residues are taken through one remainder tree (a table of this many rows of
 // residues per input polynomial is held at once).
@@ -1711,12 +1712,14 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     if (reduction_rough.size() <= deg_p) reduction_rough = reduction_bound(r, std::max(deg_p, n - 1));
     return reduction_rough;
   };
-  // U / D with U ≡ D·u modulo the product of the primes it was formed from, and that product's
-  // length in bits.
+  // U / D with U ≡ D·u modulo the product of the primes it was formed from (the first `primes` of
+  // `used`), and that product's length in bits.
   struct Candidate {
     std::vector<Mpz> u;
     Mpz d;
     std::uint64_t have;
+    std::size_t primes;
+    bool proven = false;
   };
   // D·u_k modulo the first `count` primes, joined, and whether all are small, as numerators: for
   // the `whole` set at most the square root of half the product, for a part at most the product
@@ -1754,6 +1757,70 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
         if (mpz_cmp(x.get(), half.get()) > 0) mpz_sub(x.get(), x.get(), N.get());
     return std::pair{std::move(scaled), small.load()};
   };
+  // A proof by the quotient, for when the remainders' sizes are far larger than U: a right candidate
+  // has P = Q·r with Q integral (r primitive), and modulo each prime the candidate was formed from,
+  // Q is the exact quotient of P by r there (r keeps its degree). Q joined modulo their product N
+  // and read in (−N/2, N/2] makes P − Q·r vanish modulo N; bounded below N from the actual sizes, it
+  // is zero, so r divides P. A wrong candidate or a Q too long for N only fails the bound.
+  auto quotient_proof = [&](const Candidate& c, std::size_t deg_p) -> bool {
+    if (deg_p < n) return false;
+    const std::size_t count = c.primes, q_len = deg_p - n + 1;
+    const std::vector<u64> primes(used.begin(), used.begin() + static_cast<std::ptrdiff_t>(count));
+    const ModuliTree tree(primes, true);
+    const std::vector<WordPoly> rq = tree.reduce(r), s1q = tree.reduce(s1), s0q = tree.reduce(s0);
+    std::vector<u64> dq(count);
+    tree.reduce(c.d.to_int(), dq.data());
+    std::vector<u64> qs(q_len * count, 0);  // coefficient j for prime i at [j·count + i]
+    std::atomic<bool> exact{true};
+    for_each_parallel(count, 16, [&](std::size_t i) {
+      if ((i & 63) == 0) poll_interrupt();
+      const Zp F(primes[i]);
+      // P ≡ D·(s1·u − s0) modulo the prime.
+      WordPoly p = mul(F, s1q[i], values[i]);
+      if (p.size() < s0q[i].size()) p.resize(s0q[i].size(), 0);
+      for (std::size_t k = 0; k < s0q[i].size(); ++k) p[k] = F.sub(p[k], s0q[i][k]);
+      for (auto& x : p) x = F.mul(x, dq[i]);
+      gy::trim(p);
+      WordPoly q;
+      if (static_cast<std::size_t>(degree(rq[i])) != n) {
+        exact = false;
+        return;
+      }
+      divrem(F, p, rq[i], &q);
+      if (!p.empty() || q.size() > q_len) {
+        exact = false;
+        return;
+      }
+      for (std::size_t j = 0; j < q.size(); ++j) qs[j * count + i] = q[j];
+    });
+    if (!exact.load()) return false;
+    Mpz half;
+    mpz_fdiv_q_2exp(half.get(), tree.product(), 1);
+    auto q_bits = [&](std::size_t j) -> std::uint64_t {
+      Mpz x;
+      tree.combine(qs.data() + j * count, x);
+      if (mpz_cmp(x.get(), half.get()) > 0) mpz_sub(x.get(), x.get(), tree.product());
+      return mpz_sgn(x.get()) ? mpz_sizeinbase(x.get(), 2) : 0;
+    };
+    // |(P − Q·r)_i| <= Σ |s1_j|·|U_(i−j)| + |D|·|s0_i| + Σ |Q_j|·|r_(i−j)|, below 2^e_bits(max |Q_j|).
+    const std::uint64_t rest_bits =
+        std::max(s1_bits + max_bits(c.u) + log2_ceil(std::min(s1.coeffs.size(), c.u.size()) + 1),
+                 mpz_sizeinbase(c.d.get(), 2) + s0_bits);
+    auto e_bits = [&](std::uint64_t q) {
+      return std::max(rest_bits, q + max_bits(r) + log2_ceil(std::min(q_len, n + 1) + 1)) + 2;
+    };
+    // Q's low coefficients, where dividing by r grows them most, are tried first.
+    const std::uint64_t q0 = q_bits(0);
+    if (e_bits(q0) + 1 >= c.have) return false;
+    std::atomic<std::uint64_t> q_most{q0};
+    for_each_parallel(q_len - 1, 1, [&](std::size_t j) {
+      poll_interrupt();
+      const std::uint64_t b = q_bits(j + 1);
+      std::uint64_t seen = q_most.load(std::memory_order_relaxed);
+      while (b > seen && !q_most.compare_exchange_weak(seen, b, std::memory_order_relaxed)) {}
+    });
+    return e_bits(q_most.load()) + 1 < c.have;
+  };
   // The probe, read back as a fraction with 32 bits to spare on each side (else a fraction passes
   // by chance), gives most of D. The numerators need about half the primes the probe does: they are
   // first formed from just enough of them for their size and the proof, by the probe's numerator,
@@ -1774,12 +1841,38 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     const std::uint64_t target =
         std::max(proof_bits(a_bits + 64, d_bits, n, deg_most, rough_sizes(deg_most)), a_bits + 64) + 64;
     const std::size_t count = static_cast<std::size_t>(target / 30 + 1);
+    // Where the remainders' sizes make that target far larger than U, the numerators come from the
+    // fewer primes that U and the quotient Q of the proof by the quotient need, when the model of
+    // the costs (a join of b bits costing about b^1.43, a quotient per prime about n²) favours it.
+    const std::uint64_t target_q = a_bits + s1_bits + max_bits(r) + 2 * log2_ceil(n + 1) + 192;
+    const std::size_t count_q = static_cast<std::size_t>(target_q / 30 + 1);
+    if (count_q < used.size() && 2 * target_q < target) {
+      const double joins_old = static_cast<double>(n) * std::pow(static_cast<double>(target), 1.43);
+      const double joins_new = static_cast<double>(2 * n) * std::pow(static_cast<double>(target_q), 1.43);
+      // One join of 318000 bits takes about as long as 6000000 steps of a quotient.
+      const double per_step = std::pow(318000.0, 1.43) / 6.0e6;
+      const double quotients = static_cast<double>(count_q) * static_cast<double>(n * n) * per_step;
+      if (joins_new + quotients < 0.8 * joins_old) {
+        auto part = numerators(d, count_q, false);
+        std::optional<Mpz> extra;
+        if (!part.second) extra = read_over_small_denominator(part.first);
+        if (part.second || extra) {
+          Candidate c{std::move(part.first.x), d, mpz_sizeinbase(part.first.n.get(), 2), count_q};
+          if (extra) mpz_mul(c.d.get(), c.d.get(), extra->get());
+          const auto [deg_p, top_u] = degree_of_p(c.u);
+          if (quotient_proof(c, deg_p)) {
+            c.proven = true;
+            return c;
+          }
+        }
+      }
+    }
     if (count < used.size()) {
       auto part = numerators(d, count, false);
       std::optional<Mpz> extra;
       if (!part.second) extra = read_over_small_denominator(part.first);
       if (part.second || extra) {
-        Candidate c{std::move(part.first.x), d, mpz_sizeinbase(part.first.n.get(), 2)};
+        Candidate c{std::move(part.first.x), d, mpz_sizeinbase(part.first.n.get(), 2), count};
         if (extra) mpz_mul(c.d.get(), c.d.get(), extra->get());
         const auto [deg_p, top_u] = degree_of_p(c.u);
         if (proof_bits(max_bits(c.u), mpz_sizeinbase(c.d.get(), 2), top_u, deg_p, rough_sizes(deg_p)) + 1 < c.have)
@@ -1788,11 +1881,11 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     }
     auto all = numerators(d, used.size(), true);
     const std::uint64_t have = mpz_sizeinbase(all.first.n.get(), 2);
-    if (all.second) return Candidate{std::move(all.first.x), std::move(d), have};
+    if (all.second) return Candidate{std::move(all.first.x), std::move(d), have, used.size()};
     auto rest = reconstruct_rational(all.first);
     if (!rest) return std::nullopt;
     mpz_mul(rest->second.get(), rest->second.get(), d.get());
-    return Candidate{std::move(rest->first), std::move(rest->second), have};
+    return Candidate{std::move(rest->first), std::move(rest->second), have, used.size()};
   };
   for (;;) {
     std::vector<u64> primes;
@@ -1805,11 +1898,15 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     batch = next < 256 ? next : std::max<std::size_t>(256, next / share);
     auto candidate = reconstruct();
     if (!candidate) continue;
-    auto& [u, d, have] = *candidate;
+    if (candidate->proven) return std::pair{std::move(candidate->u), std::move(candidate->d)};
+    auto& [u, d, have, formed_from, proven] = *candidate;
     const auto [deg_p, top_u] = degree_of_p(u);
     const std::uint64_t u_bits = max_bits(u), d_bits = mpz_sizeinbase(d.get(), 2);
     // The sizes of y^k mod r are bounded cheaply first, and formed exactly only when that falls short.
     std::uint64_t bound = proof_bits(u_bits, d_bits, top_u, deg_p, rough_sizes(deg_p));
+    // Far past U's own size, the bound gives way to the quotient's proof where that holds.
+    if (bound + 1 >= have && bound > 2 * (u_bits + s1_bits) && quotient_proof(*candidate, deg_p))
+      return std::pair{std::move(u), std::move(d)};
     if (bound + 1 >= have) {
       if (reduction.size() <= deg_p) reduction = reduction_bits(r, std::max(deg_p, n - 1));
       bound = proof_bits(u_bits, d_bits, top_u, deg_p, reduction);
