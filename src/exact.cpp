@@ -2269,7 +2269,7 @@ Result<std::optional<AlgebraicNumber>> AlgebraicNumber::integral_power(const Alg
   std::uint64_t parts = std::max(widest(b.a), b.d.bit_length());
   parts = std::max({parts, widest(f.m_int_), widest(f.reversed_inverse_), f.powers_den_.bit_length()});
   for (const auto& t : f.powers_int_) parts = std::max(parts, widest(t));
-  if (e >= 16 && f.degree() * (parts + 64) <= (std::uint64_t{1} << 21)) {
+  if (e >= 16 && f.degree() * (parts + 64) <= (std::uint64_t{1} << 22)) {
     const std::uint64_t half = Int::kMaxBits / 2;
     IntegralValue r = b;
     std::uint64_t at = 1;  // r is base^at
