@@ -2353,6 +2353,47 @@ Result<std::optional<AlgebraicNumber>> AlgebraicNumber::integral_power(const Alg
     remove_content(r, primes);
     return r;
   };
+  auto widest = [](const IntPoly& p) {
+    std::uint64_t bits = 0;
+    for (const auto& x : p.coeffs) bits = std::max(bits, x.bit_length());
+    return bits;
+  };
+  // From the top bit down, every product is a square or a product by the base, whose short
+  // coefficients cost little, in place of products of two long powers. The sizes of a power's
+  // parts grow with its exponent up to a bounded difference, small beside the limit of integers
+  // when the base's and the field's parts are short; whatever passes half the limit goes the other
+  // way, from the bottom bit up, refused where it would be.
+  std::uint64_t parts = std::max(widest(b.a), b.d.bit_length());
+  parts = std::max({parts, widest(f.m_int_), widest(f.reversed_inverse_), f.powers_den_.bit_length()});
+  for (const auto& t : f.powers_int_) parts = std::max(parts, widest(t));
+  if (e >= 16 && f.degree() * (parts + 64) <= (std::uint64_t{1} << 22)) {
+    const std::uint64_t half = Int::kMaxBits / 2;
+    IntegralValue r = b;
+    std::uint64_t at = 1;  // r is base^at
+    bool whole = true;
+    for (int bit = std::bit_width(e) - 2; bit >= 0; --bit) {
+      poll_interrupt();
+      // Past a few steps the sizes so far foretell the last ones: what would pass half the limit
+      // goes the other way at once.
+      const std::uint64_t size = std::max(widest(r.a), r.d.bit_length());
+      if (2 * size > half || (at >= e / 64 && static_cast<double>(size) * static_cast<double>(e) >
+                                                  static_cast<double>(half) * static_cast<double>(at))) {
+        whole = false;
+        break;
+      }
+      r = GY_TRY(product(r, r));
+      at *= 2;
+      if ((e >> bit) & 1) {
+        if (std::max(widest(r.a), r.d.bit_length()) + parts > half) {
+          whole = false;
+          break;
+        }
+        r = GY_TRY(product(r, b));
+        at += 1;
+      }
+    }
+    if (whole) return std::optional<AlgebraicNumber>(number(r));
+  }
   std::optional<IntegralValue> result;
   for (std::uint64_t n = e; n > 0;) {
     poll_interrupt();

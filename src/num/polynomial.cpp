@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <optional>
 #include <ostream>
 
@@ -254,6 +255,8 @@ namespace {
 // integers only from the second length on.
 constexpr std::size_t kKroneckerLength = 8;
 constexpr std::size_t kKroneckerSmallLength = 48;
+// Up to this length, operands of very different coefficient sizes are multiplied the cheaper way.
+constexpr std::size_t kSchoolbookCostLength = 64;
 
 std::size_t max_bits(std::span<const __mpz_struct> a) {
   std::size_t bits = 0;
@@ -428,6 +431,39 @@ class MpzViews {
   std::vector<mp_limb_t> small_;
 };
 
+// Rough time of a GMP product of n and m limbs: schoolbook below 32 limbs, then Toom's pace, then
+// the transforms' (over n + m limbs, however short the shorter side).
+double gmp_product_cost(double n, double m) {
+  if (n < m) std::swap(n, m);
+  if (m < 32) return n * m;
+  return std::min(n * 32 * std::pow(m / 32, 0.585), 23 * (n + m) * std::log2(n + m));
+}
+
+// Whether the coefficient products one by one cost less than one product of both packed for
+// Kronecker: when one side's coefficients are far shorter than the other's, its packing is mostly
+// zeros at the slot width both sides share.
+bool schoolbook_pays(const IntPoly& a, const IntPoly& b) {
+  auto limbs = [](const IntPoly& p, std::vector<double>& out) {
+    std::uint64_t widest = 0;
+    for (const auto& x : p.coeffs) {
+      const std::uint64_t bits = x.bit_length();
+      widest = std::max(widest, bits);
+      if (bits != 0) out.push_back(static_cast<double>((bits + 63) / 64));
+    }
+    return widest;
+  };
+  std::vector<double> la, lb;
+  const std::uint64_t wa = limbs(a, la), wb = limbs(b, lb);
+  // Only where the shorter side is far shorter: otherwise the packing is dense enough.
+  if (8 * std::min(wa, wb) > std::max(wa, wb)) return false;
+  const double w = static_cast<double>(wa + wb + static_cast<std::uint64_t>(std::bit_width(std::min(a.coeffs.size(), b.coeffs.size()))) + 1);
+  const double kronecker = gmp_product_cost(static_cast<double>(a.coeffs.size()) * w / 64, static_cast<double>(b.coeffs.size()) * w / 64);
+  double terms = 0;
+  for (const double x : la)
+    for (const double y : lb) terms += gmp_product_cost(x, y);
+  return terms < kronecker;
+}
+
 IntPoly mul_through_kronecker(const IntPoly& a, const IntPoly& b) {
   const MpzViews va(a.coeffs);
   const std::optional<MpzViews> vb = &a == &b ? std::nullopt : std::optional<MpzViews>(std::in_place, b.coeffs);
@@ -452,7 +488,9 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
   bool small = true;
   for (const auto& x : a.coeffs) small = small && x.is_small();
   for (const auto& x : b.coeffs) small = small && x.is_small();
-  if (std::min(na, nb) >= (small ? kKroneckerSmallLength : kKroneckerLength)) return mul_through_kronecker(a, b);
+  if (std::min(na, nb) >= (small ? kKroneckerSmallLength : kKroneckerLength) &&
+      (small || std::min(na, nb) > kSchoolbookCostLength || !schoolbook_pays(a, b)))
+    return mul_through_kronecker(a, b);
   if (!small) {
     // The largest coefficient product is refused as a product of two integers would be.
     auto widest = [](const IntPoly& p) {

@@ -132,11 +132,14 @@ IntPoly naive_product(const IntPoly& a, const IntPoly& b) {
 
 TEST(Polynomial, KroneckerProductsAgreeWithTheDefinition) {
   // Lengths on both sides of the cutoffs, machine and big coefficients of both signs, zeros, and
-  // values at 2^k ± 1 whose products fill their slots up to the sign bit.
+  // values at 2^k ± 1 whose products fill their slots up to the sign bit; one side's coefficients
+  // at times far shorter than the other's, multiplied term by term where that costs less.
   std::mt19937_64 rng(13);
   for (int round = 0; round < 300; ++round) {
     const std::size_t na = 1 + rng() % 90, nb = 1 + rng() % 90;
-    const int bits = static_cast<int>(rng() % 4 == 0 ? 1 + rng() % 62 : 1 + rng() % 400);
+    const int a_bits = static_cast<int>(rng() % 4 == 0 ? 1 + rng() % 62 : 1 + rng() % 400);
+    const int b_bits = rng() % 3 == 0 ? static_cast<int>(1 + rng() % 4000) : a_bits;
+    int bits = a_bits;
     auto coefficient = [&] {
       switch (rng() % 6) {
         case 0: return Int(0);
@@ -151,12 +154,13 @@ TEST(Polynomial, KroneckerProductsAgreeWithTheDefinition) {
     };
     std::vector<Int> a(na), b(nb);
     for (auto& x : a) x = coefficient();
+    bits = b_bits;
     for (auto& x : b) x = coefficient();
     a.back() = Int(1) + a.back().abs();
     b.back() = -(Int(1) + b.back().abs());
     const IntPoly pa(a), pb(b);
-    ASSERT_EQ(IntPoly::mul(pa, pb), naive_product(pa, pb)) << na << " " << nb << " " << bits;
-    ASSERT_EQ(IntPoly::mul(pa, pa), naive_product(pa, pa)) << na << " " << bits;  // a square
+    ASSERT_EQ(IntPoly::mul(pa, pb), naive_product(pa, pb)) << na << " " << nb << " " << a_bits << " " << b_bits;
+    ASSERT_EQ(IntPoly::mul(pa, pa), naive_product(pa, pa)) << na << " " << a_bits;  // a square
     // The GMP entry point, aliasing-free output of the full length.
     std::vector<__mpz_struct> za(na), zb(nb), out(na + nb - 1);
     for (std::size_t i = 0; i < na; ++i) mpz_init_set(&za[i], a[i].view().get());
@@ -193,6 +197,25 @@ TEST(Polynomial, ProductsPastTheSizeLimitAreRefusedAsIntegerProducts) {
       } catch (const MemoryRefusal& e) {
         EXPECT_EQ(e.what(), want) << n;
       }
+    }
+  }
+  // One side far shorter than the other, multiplied term by term: the same refusal.
+  const Int long_one = Int(1).shl(Int::kMaxBits - 64), short_one = Int(1).shl(127);
+  try {
+    (void)(long_one * short_one);
+  } catch (const MemoryRefusal& e) {
+    want = e.what();
+  }
+  ASSERT_EQ(want, "a product of 268435520 bits or more exceeds the limit of 268435456 bits of an integer");
+  for (const std::size_t n : {std::size_t{8}, std::size_t{60}}) {
+    std::vector<Int> c(n, Int(3));
+    c[n / 2] = long_one;
+    const IntPoly a(c), b(std::vector<Int>(n, short_one));
+    try {
+      (void)IntPoly::mul(a, b);
+      ADD_FAILURE() << n << " terms were multiplied";
+    } catch (const MemoryRefusal& e) {
+      EXPECT_EQ(e.what(), want) << n;
     }
   }
 }
