@@ -1841,6 +1841,17 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     const std::uint64_t target =
         std::max(proof_bits(a_bits + 64, d_bits, n, deg_most, rough_sizes(deg_most)), a_bits + 64) + 64;
     const std::size_t count = static_cast<std::size_t>(target / 30 + 1);
+    // The candidate from the numerators modulo the first k primes, where they read back over D or
+    // over a small multiple of it.
+    auto candidate_from = [&](std::size_t k) -> std::optional<Candidate> {
+      auto part = numerators(d, k, false);
+      std::optional<Mpz> extra;
+      if (!part.second) extra = read_over_small_denominator(part.first);
+      if (!part.second && !extra) return std::nullopt;
+      Candidate c{std::move(part.first.x), d, mpz_sizeinbase(part.first.n.get(), 2), k};
+      if (extra) mpz_mul(c.d.get(), c.d.get(), extra->get());
+      return c;
+    };
     // Where the remainders' sizes make that target far larger than U, the numerators come from the
     // fewer primes that U and the quotient Q of the proof by the quotient need, when the model of
     // the costs (a join of b bits costing about b^1.43, a quotient per prime about n²) favours it.
@@ -1852,33 +1863,20 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
       // One join of 318000 bits takes about as long as 6000000 steps of a quotient.
       const double per_step = std::pow(318000.0, 1.43) / 6.0e6;
       const double quotients = static_cast<double>(count_q) * static_cast<double>(n * n) * per_step;
-      if (joins_new + quotients < 0.8 * joins_old) {
-        auto part = numerators(d, count_q, false);
-        std::optional<Mpz> extra;
-        if (!part.second) extra = read_over_small_denominator(part.first);
-        if (part.second || extra) {
-          Candidate c{std::move(part.first.x), d, mpz_sizeinbase(part.first.n.get(), 2), count_q};
-          if (extra) mpz_mul(c.d.get(), c.d.get(), extra->get());
-          const auto [deg_p, top_u] = degree_of_p(c.u);
-          if (quotient_proof(c, deg_p)) {
-            c.proven = true;
+      if (joins_new + quotients < 0.8 * joins_old)
+        if (auto c = candidate_from(count_q)) {
+          if (quotient_proof(*c, degree_of_p(c->u).first)) {
+            c->proven = true;
             return c;
           }
         }
-      }
     }
-    if (count < used.size()) {
-      auto part = numerators(d, count, false);
-      std::optional<Mpz> extra;
-      if (!part.second) extra = read_over_small_denominator(part.first);
-      if (part.second || extra) {
-        Candidate c{std::move(part.first.x), d, mpz_sizeinbase(part.first.n.get(), 2), count};
-        if (extra) mpz_mul(c.d.get(), c.d.get(), extra->get());
-        const auto [deg_p, top_u] = degree_of_p(c.u);
-        if (proof_bits(max_bits(c.u), mpz_sizeinbase(c.d.get(), 2), top_u, deg_p, rough_sizes(deg_p)) + 1 < c.have)
+    if (count < used.size())
+      if (auto c = candidate_from(count)) {
+        const auto [deg_p, top_u] = degree_of_p(c->u);
+        if (proof_bits(max_bits(c->u), mpz_sizeinbase(c->d.get(), 2), top_u, deg_p, rough_sizes(deg_p)) + 1 < c->have)
           return c;
       }
-    }
     auto all = numerators(d, used.size(), true);
     const std::uint64_t have = mpz_sizeinbase(all.first.n.get(), 2);
     if (all.second) return Candidate{std::move(all.first.x), std::move(d), have, used.size()};
