@@ -175,6 +175,7 @@ SLOW_TEXTS = [
     ("sqrt(3)+(727366892^0.79)", 10018100.014302732, "28803becc5f927c1", 4),  # a radical of a huge constant, joined
     ("122^0.1+0.1^(0.66+0.7)/6", 1.62399962747735, "20c5de99fe0d9107", 9.4),  # a join of degree 250
     ("sqrt(861.82)+(3033^0.01)^20", 34.326978001213796, "1b0f94eea015ea89", 3.3),  # a power of a joined image
+    ("(27+5.6)^0.14/85.57^1.6", 0.001318669656316853, "4b0e80ef5e187c4d", 4.9),  # an image proven by its quotient
 ]
 
 
