@@ -115,9 +115,11 @@ constexpr std::uint64_t kCommonDenominatorBits = 16384;
 constexpr std::size_t kCommonDenominatorTerms = 8;
 // Pivots that reduced_fractions takes at most before the remaining coefficients take a gcd each.
 constexpr unsigned kPivots = 3;
-// Fewer coefficients than reduce in parallel take a pivot from this many on, over a den this long.
+// Fewer coefficients than reduce in parallel take a pivot from this many on, over a den this long;
+// as many as kCommonDenominatorTerms over a den of kPivotBits.
 constexpr std::size_t kLongFewTerms = 4;
 constexpr std::uint64_t kLongFewBits = 65536;
+constexpr std::uint64_t kPivotBits = 16384;
 }  // namespace
 
 // A factor that U_k·c shares with D is made of the primes of G = gcd(D, c·Π U_k mod D): each gcd
@@ -194,10 +196,12 @@ FracPoly reduced_fractions_from(const std::vector<Int>& p, const Int& den, unsig
     nonzero += x.is_zero() ? 0 : 1;
     widest = std::max(widest, x.bit_length());
   }
-  // A few coefficients over a long den take the pivot's two or three gcds of den's length too, in
-  // place of one each, when den is about as long as they are (far longer ones cost a gcd each
-  // mostly in its first division).
-  const bool pivot = wide || (nonzero >= kLongFewTerms && den.bit_length() >= kLongFewBits && 2 * den.bit_length() >= widest);
+  // Fewer or shorter coefficients than reduce in parallel take the pivot too, in place of a gcd of
+  // den's length each, when den is about as long as they are (far longer ones cost a gcd each
+  // mostly in its first division): a few over a long den, many over a shorter one.
+  const std::uint64_t bits = den.bit_length();
+  const bool pivot = wide || (2 * bits >= widest && ((nonzero >= kLongFewTerms && bits >= kLongFewBits) ||
+                                                     (nonzero >= kCommonDenominatorTerms && bits >= kPivotBits)));
   if (!pivot || den.sign() <= 0 || first == p.size()) {
     for_each_parallel(p.size(), wide ? 1 : p.size(), [&](std::size_t i) {
       out[i] = expect(Fraction::make(p[i], den), "denominator is non-zero");
