@@ -997,7 +997,7 @@ enum class Reduction { table, terms, inverse };
 // Whether c, of degree d up to 2d − 2, comes below the degree d of the monic m with coefficients
 // far shorter than c's faster through inv = 1/rev(m) than term by term: remainder_scaled's products
 // of each quotient term by m's short coefficients run at the schoolbook's pace, the inverse's two
-// long products through GMP's transforms; the rough costs favour those, so they must win by far.
+// long products through GMP's transforms, measured at about twice the pace per unit of these costs.
 bool inverse_pays(const IntPoly& m, const IntPoly& inv, const IntPoly& c) {
   const std::size_t d = static_cast<std::size_t>(m.degree()), k = c.coeffs.size() - d;
   if (k < 8) return false;
@@ -1012,7 +1012,7 @@ bool inverse_pays(const IntPoly& m, const IntPoly& inv, const IntPoly& c) {
   terms *= static_cast<double>(k);
   const double inverse = long_product_cost(static_cast<double>(k) * static_cast<double>(cb + ib + 64) / 64) +
                          long_product_cost(static_cast<double>(d + 1) * static_cast<double>(cb + mb + 64) / 64);
-  return 4 * inverse < terms;
+  return inverse < 2 * terms;
 }
 
 // How to bring c, of degree d up to 2d − 2, below the degree d of m with the power table's rows
