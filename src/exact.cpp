@@ -997,7 +997,7 @@ enum class Reduction { table, terms, inverse };
 // Whether c, of degree d up to 2d − 2, comes below the degree d of the monic m with coefficients
 // far shorter than c's faster through inv = 1/rev(m) than term by term: remainder_scaled's products
 // of each quotient term by m's short coefficients run at the schoolbook's pace, the inverse's two
-// long products through GMP's transforms; the rough costs favour those, so they must win by far.
+// long products through GMP's transforms, measured at about twice the pace per unit of these costs.
 bool inverse_pays(const IntPoly& m, const IntPoly& inv, const IntPoly& c) {
   const std::size_t d = static_cast<std::size_t>(m.degree()), k = c.coeffs.size() - d;
   if (k < 8) return false;
@@ -1012,7 +1012,7 @@ bool inverse_pays(const IntPoly& m, const IntPoly& inv, const IntPoly& c) {
   terms *= static_cast<double>(k);
   const double inverse = long_product_cost(static_cast<double>(k) * static_cast<double>(cb + ib + 64) / 64) +
                          long_product_cost(static_cast<double>(d + 1) * static_cast<double>(cb + mb + 64) / 64);
-  return 4 * inverse < terms;
+  return inverse < 2 * terms;
 }
 
 // How to bring c, of degree d up to 2d − 2, below the degree d of m with the power table's rows
@@ -1042,10 +1042,11 @@ Reduction choose_reduction(const std::vector<IntPoly>& powers, const Int& s, con
   for (std::size_t j = 0; j < d; ++j)
     if (!m.coeffs[j].is_zero()) terms += product_cost(q, static_cast<double>(m.coeffs[j].bit_length()) / 64 + 1);
   terms *= static_cast<double>(k);
+  // Measured, the transforms' units run at about twice the pace of the others'.
   double inverse = std::numeric_limits<double>::infinity();
   if (k >= 8)
-    inverse = long_product_cost(static_cast<double>(k) * static_cast<double>(cb + tb + 64) / 64) +
-              long_product_cost(static_cast<double>(d + 1) * static_cast<double>(cb + sb + mb + 64) / 64);
+    inverse = (long_product_cost(static_cast<double>(k) * static_cast<double>(cb + tb + 64) / 64) +
+               long_product_cost(static_cast<double>(d + 1) * static_cast<double>(cb + sb + mb + 64) / 64)) / 2;
   if (inverse < terms && inverse < table) return Reduction::inverse;
   return terms < table ? Reduction::terms : Reduction::table;
 }
@@ -1076,37 +1077,37 @@ Result<AlgebraicNumber> AlgebraicNumber::mul(const AlgebraicNumber& b) const {
   return AlgebraicNumber(reduced_fractions(r.coeffs, den), std::move(f));
 }
 
-IntPoly AlgebraicNumber::product_over_integers(const NumberField& f, const IntPoly& pa, const IntPoly& pb,
-                                               const Int& da, const Int& db, Int& den, bool& table) {
-  table = false;
-  IntPoly c = IntPoly::mul(pa, pb);
-  const std::size_t d = f.degree();
-  den = da * db;
+namespace {
+
+// c·(the part of `den` it takes) brought below the degree d of m: c itself when it is short
+// already; c mod m through 1/rev(m) (`inv`, when m is monic and long) or term by term; else
+// dt·(c mod m) through the power table `rows` (entries d ..= 2d over dt) or its equivalents, with
+// den taking dt.
+IntPoly reduce_product(IntPoly c, const IntPoly& m, const IntPoly& inv, const Int& dt,
+                       const std::vector<IntPoly>& rows, Int& den, bool& table) {
+  const std::size_t d = static_cast<std::size_t>(m.degree());
   if (c.coeffs.size() <= d) return c;
-  if (f.m_int_.lead().is_one() && small_modulus(f.m_int_, c) &&
-      (f.reversed_inverse_.is_zero() || !inverse_pays(f.m_int_, f.reversed_inverse_, c)))
-    return IntPoly(remainder_monic(c, f.m_int_));
-  if (!f.reversed_inverse_.is_zero())
-    return IntPoly(remainder_through_inverse(c, f.m_int_, f.reversed_inverse_.coeffs, Int(1)));
-  const Int& dt = f.powers_den_;
-  const Reduction how = choose_reduction(f.powers_int_, dt, f.m_int_, c);
+  if (m.lead().is_one() && small_modulus(m, c) && (inv.is_zero() || !inverse_pays(m, inv, c)))
+    return IntPoly(remainder_monic(c, m));
+  if (!inv.is_zero()) return IntPoly(remainder_through_inverse(c, m, inv.coeffs, Int(1)));
+  const Reduction how = choose_reduction(rows, dt, m, c);
   if (how != Reduction::table) {
     // The same integers as the table's sum below, dt·(c mod m). By Gauss's lemma (m is primitive)
     // dt·q is integral, and so is dt/rev(m) to d + 1 terms, read off the table's top entries:
     // dt/lc, then T_(l−1)[d − 1]/lc for the rows T_j = dt·(x^(d+j) mod m).
     std::vector<Int> r;
     if (how == Reduction::terms) {
-      r = remainder_scaled(c, f.m_int_, dt);
+      r = remainder_scaled(c, m, dt);
     } else {
-      const Int& lc = f.m_int_.lead();
+      const Int& lc = m.lead();
       const std::size_t k = c.coeffs.size() - d;
-      std::vector<Int> inv(k);
-      inv[0] = expect(Int::div_exact(dt, lc), "lc divides the table's denominator");
+      std::vector<Int> inv_dt(k);
+      inv_dt[0] = expect(Int::div_exact(dt, lc), "lc divides the table's denominator");
       for (std::size_t l = 1; l < k; ++l) {
-        const auto& row = f.powers_int_[l - 1].coeffs;
-        if (row.size() >= d) inv[l] = expect(Int::div_exact(row[d - 1], lc), "lc divides the table's top entries");
+        const auto& row = rows[l - 1].coeffs;
+        if (row.size() >= d) inv_dt[l] = expect(Int::div_exact(row[d - 1], lc), "lc divides the table's top entries");
       }
-      r = remainder_through_inverse(c, f.m_int_, inv, dt);
+      r = remainder_through_inverse(c, m, inv_dt, dt);
     }
     if (!dt.is_one()) {
       den *= dt;
@@ -1119,7 +1120,7 @@ IntPoly AlgebraicNumber::product_over_integers(const NumberField& f, const IntPo
   for (std::size_t k = d; k < c.coeffs.size(); ++k) {
     const Int& ck = c.coeffs[k];
     if (ck.is_zero()) continue;
-    const IntPoly& t = f.powers_int_[k - d];
+    const IntPoly& t = rows[k - d];
     for (std::size_t j = 0; j < t.coeffs.size(); ++j)
       if (!t.coeffs[j].is_zero()) r[j] += ck * t.coeffs[j];
   }
@@ -1128,6 +1129,82 @@ IntPoly AlgebraicNumber::product_over_integers(const NumberField& f, const IntPo
     table = true;
   }
   return IntPoly(std::move(r));
+}
+
+// The gcd of the gaps between p's non-zero exponents (0 for one term), and its lowest exponent.
+std::pair<std::size_t, std::size_t> exponent_step(const IntPoly& p) {
+  std::size_t first = SIZE_MAX, step = 0;
+  for (std::size_t k = 0; k < p.coeffs.size(); ++k) {
+    if (p.coeffs[k].is_zero()) continue;
+    if (first == SIZE_MAX) first = k;
+    else step = std::gcd(step, k - first);
+  }
+  return {step, first};
+}
+
+// The terms of p at exponents offset + s·k, as the coefficients of y^k.
+IntPoly every_nth(const IntPoly& p, std::size_t s, std::size_t offset) {
+  std::vector<Int> out;
+  out.reserve(p.coeffs.size() / s + 1);
+  for (std::size_t k = offset; k < p.coeffs.size(); k += s) out.push_back(p.coeffs[k]);
+  return IntPoly(std::move(out));
+}
+
+std::uint64_t widest_bits(const IntPoly& p) {
+  std::uint64_t bits = 0;
+  for (const auto& x : p.coeffs) bits = std::max(bits, x.bit_length());
+  return bits;
+}
+
+}  // namespace
+
+// When m is a polynomial in y = x^s and a = x^i·A(y), b = x^j·B(y) (i, j < s), the product is
+// x^e·H(y) with H = A·B (or y·A·B and e = i + j − s when i + j >= s), and its remainder is
+// x^e·(H mod m(y)): the same integers from products s times shorter, through the table's rows and
+// the inverse's terms at the multiples of s.
+IntPoly AlgebraicNumber::product_over_integers(const NumberField& f, const IntPoly& pa, const IntPoly& pb,
+                                               const Int& da, const Int& db, Int& den, bool& table) {
+  table = false;
+  const std::size_t d = f.degree();
+  den = da * db;
+  std::size_t s = 0;
+  std::pair<std::size_t, std::size_t> sa{0, 0}, sb{0, 0};
+  if (d >= 4 && !pa.is_zero() && !pb.is_zero()) {
+    s = exponent_step(f.m_int_).first;
+    if (s >= 2) {
+      sa = exponent_step(pa);
+      s = std::gcd(s, sa.first);
+    }
+    if (s >= 2) {
+      sb = &pa == &pb ? sa : exponent_step(pb);
+      s = std::gcd(s, sb.first);
+    }
+    // Far from the size limit of integers, where no product is refused.
+    if (s >= 2) {
+      std::uint64_t other = std::max({widest_bits(f.m_int_), widest_bits(f.reversed_inverse_), f.powers_den_.bit_length()});
+      for (const auto& row : f.powers_int_) other = std::max(other, widest_bits(row));
+      if (widest_bits(pa) + widest_bits(pb) + other + 64 > Int::kMaxBits / 4) s = 0;
+    }
+  }
+  if (s < 2) return reduce_product(IntPoly::mul(pa, pb), f.m_int_, f.reversed_inverse_, f.powers_den_, f.powers_int_, den, table);
+  const std::size_t ds = d / s;
+  std::size_t e = sa.second % s + sb.second % s;
+  const IntPoly a = every_nth(pa, s, sa.second % s);
+  IntPoly h = &pa == &pb ? IntPoly::mul(a, a) : IntPoly::mul(a, every_nth(pb, s, sb.second % s));
+  if (e >= s) {
+    e -= s;
+    h.coeffs.insert(h.coeffs.begin(), Int());
+  }
+  const bool reduced = h.coeffs.size() > ds;
+  const IntPoly m = every_nth(f.m_int_, s, 0);
+  const IntPoly inv = f.reversed_inverse_.is_zero() ? IntPoly() : every_nth(f.reversed_inverse_, s, 0);
+  std::vector<IntPoly> rows;
+  if (reduced && inv.is_zero() && !(m.lead().is_one() && small_modulus(m, h)))
+    for (std::size_t k = 0; k < ds && s * k < f.powers_int_.size(); ++k) rows.push_back(every_nth(f.powers_int_[s * k], s, 0));
+  IntPoly r = reduce_product(std::move(h), m, inv, f.powers_den_, rows, den, table);
+  std::vector<Int> out(reduced ? d : e + s * (r.coeffs.size() - 1) + 1);
+  for (std::size_t k = 0; k < r.coeffs.size(); ++k) out[e + s * k] = std::move(r.coeffs[k]);
+  return IntPoly(std::move(out));
 }
 
 Status AlgebraicNumber::mul_into(const AlgebraicNumber& b) {

@@ -116,6 +116,11 @@ constexpr std::uint64_t kCommonDenominatorBits = 16384;
 constexpr std::size_t kCommonDenominatorTerms = 8;
 // Pivots that reduced_fractions takes at most before the remaining coefficients take a gcd each.
 constexpr unsigned kPivots = 3;
+// Fewer coefficients than reduce in parallel take a pivot from this many on, over a den this long;
+// as many as kCommonDenominatorTerms over a den of kPivotBits.
+constexpr std::size_t kLongFewTerms = 4;
+constexpr std::uint64_t kLongFewBits = 65536;
+constexpr std::uint64_t kPivotBits = 16384;
 }  // namespace
 
 // A factor that U_k·c shares with D is made of the primes of G = gcd(D, c·Π U_k mod D): each gcd
@@ -185,16 +190,46 @@ FracPoly reduced_fractions_from(const std::vector<Int>& p, const Int& den, unsig
     return FracPoly(std::move(out));
   }
   const bool wide = reduce_in_parallel(p.size(), p.size() * den.bit_length());
-  std::size_t first = 0;
+  std::size_t first = 0, nonzero = 0;
+  std::uint64_t widest = 0;
   while (first < p.size() && p[first].is_zero()) ++first;
-  if (!wide || den.sign() <= 0 || first == p.size()) {
+  for (const auto& x : p) {
+    nonzero += x.is_zero() ? 0 : 1;
+    widest = std::max(widest, x.bit_length());
+  }
+  // Fewer or shorter coefficients than reduce in parallel take the pivot too, in place of a gcd of
+  // den's length each, when den is about as long as they are (far longer ones cost a gcd each
+  // mostly in its first division): a few over a long den, many over a shorter one.
+  const std::uint64_t bits = den.bit_length();
+  const bool pivot = wide || (2 * bits >= widest && ((nonzero >= kLongFewTerms && bits >= kLongFewBits) ||
+                                                     (nonzero >= kCommonDenominatorTerms && bits >= kPivotBits)));
+  if (!pivot || den.sign() <= 0 || first == p.size()) {
     for_each_parallel(p.size(), wide ? 1 : p.size(), [&](std::size_t i) {
       out[i] = expect(Fraction::make(p[i], den), "denominator is non-zero");
     });
     return FracPoly(std::move(out));
   }
-  const Int g = Int::gcd(p[first], den), rest = den / g;
-  out[first] = Fraction::from_coprime(p[first] / g, rest);
+  const Int g1 = Int::gcd(p[first], den), rest1 = den / g1;
+  out[first] = Fraction::from_coprime(p[first] / g1, rest1);
+  // The pivot g: g1, or the part of it that a combination of the others shares when that is most
+  // of it (a prime of g1 that some coefficient lacks would set all of those apart).
+  Int g = g1;
+  bool narrowed = false;
+  if (!g1.is_one()) {
+    Mpz c;
+    std::uint64_t w = 0x9e3779b97f4a7c15ull;
+    for (std::size_t i = first + 1; i < p.size(); ++i) {
+      if (p[i].is_zero()) continue;
+      w = w * 6364136223846793005ull + 1442695040888963407ull;
+      mpz_addmul_ui(c.get(), p[i].view().get(), (w >> 33) | 1);
+    }
+    Int shared = Int::gcd(g1, c.to_int());
+    if (shared.bit_length() < g1.bit_length() && 8 * (g1.bit_length() - shared.bit_length()) <= g1.bit_length()) {
+      g = std::move(shared);
+      narrowed = true;
+    }
+  }
+  const Int rest = narrowed ? den / g : rest1;
   // P_i/g where g divides P_i, and P_i where it does not; zero elsewhere.
   std::vector<Mpz> q(p.size());
   std::vector<Int> apart(p.size());
@@ -202,10 +237,17 @@ FracPoly reduced_fractions_from(const std::vector<Int>& p, const Int& den, unsig
   const auto gv = g.view();
   for_each_parallel(p.size(), 1, [&](std::size_t i) {
     if (i == first || p[i].is_zero()) return;
-    if (g.is_one() || mpz_divisible_p(p[i].view().get(), gv.get())) {
-      mpz_divexact(q[i].get(), p[i].view().get(), gv.get());
+    if (g.is_one()) {
+      mpz_set(q[i].get(), p[i].view().get());
+      divides[i] = 1;
+      return;
+    }
+    Mpz r;
+    mpz_tdiv_qr(q[i].get(), r.get(), p[i].view().get(), gv.get());
+    if (mpz_sgn(r.get()) == 0) {
       divides[i] = 1;
     } else {
+      mpz_set_ui(q[i].get(), 0);
       apart[i] = p[i];
     }
   });

@@ -195,6 +195,45 @@ TEST(AlgebraicNumber, FieldIdentities) {
   EXPECT_TRUE(ok(eval_algebraic(f, FieldPoly(), a)).is_zero());
 }
 
+// Fields of polynomials in x^s, and numbers x^i·A(x^s): their products (shortened by s) agree with
+// the remainders of the plain products, over every route of reduction and both orders of i + j.
+TEST(AlgebraicNumber, ProductsInFieldsOfPowers) {
+  std::mt19937_64 rng(5);
+  auto big = [&](std::size_t limbs) {
+    Mpz x;
+    mpz_set_ui(x.get(), 0);
+    for (std::size_t i = 0; i < limbs; ++i) {
+      mpz_mul_2exp(x.get(), x.get(), 64);
+      mpz_add_ui(x.get(), x.get(), rng());
+    }
+    if (rng() % 2) mpz_neg(x.get(), x.get());
+    return x.to_int();
+  };
+  // (s, degree of m(y), monic, limbs of m's coefficients)
+  for (auto [s, n, monic, mlimbs] : {std::tuple{3, 10, true, 1}, std::tuple{2, 5, true, 40}, std::tuple{5, 4, false, 2},
+                                     std::tuple{2, 14, false, 1}}) {
+    std::vector<Fraction> c(static_cast<std::size_t>(s * n) + 1);
+    for (int k = 0; k < n; ++k) c[static_cast<std::size_t>(s * k)] = Fraction(big(static_cast<std::size_t>(mlimbs)));
+    c.back() = monic ? q(1) : q(7, 3);
+    const FracPoly m{std::move(c)};
+    FieldRef f = expect(NumberField::make_isolated(m, q(0), q(1)), "field");
+    auto draw = [&](std::size_t i, std::size_t limbs) {
+      std::vector<Fraction> v(static_cast<std::size_t>(s * n));
+      for (std::size_t k = i; k < v.size(); k += static_cast<std::size_t>(s))
+        if (rng() % 4) v[k] = expect(Fraction::make(big(limbs), big(1 + limbs / 2) + Int(1)), "fraction");
+      return expect(AlgebraicNumber::from_polynomial(f, v), "number");
+    };
+    for (std::size_t limbs : {1, 60}) {
+      for (std::size_t i = 0; i < static_cast<std::size_t>(s); ++i) {
+        const AlgebraicNumber x = draw(i, limbs), y = draw(static_cast<std::size_t>(s) - 1 - i + (i % 2), limbs);
+        EXPECT_EQ(ok(x.mul(y)).value(), expect(FracPoly::rem(FracPoly::mul(x.value(), y.value()), m), "remainder"))
+            << s << " " << n << " " << limbs << " " << i;
+        EXPECT_EQ(ok(x.mul(x)).value(), expect(FracPoly::rem(FracPoly::mul(x.value(), x.value()), m), "remainder"));
+      }
+    }
+  }
+}
+
 TEST(AlgebraicNumber, FieldRuleAndDivisionByZero) {
   FieldRef a = sqrt2_field();
   FieldRef b = field(fp({q(-3), q(0), q(1)}), q(0), q(3));

@@ -94,6 +94,23 @@ TEST(Polynomial, LongCommonDenominatorsReduceLikeEachCoefficient) {
     for (const auto& x : p) each.push_back(*Fraction::make(x, big));
     EXPECT_EQ(reduced_fractions(p, big), FracPoly(each));
   }
+  // The first coefficient shares 7s with D that the others lack; many coefficients, and a few over a
+  // long D.
+  const Int longer = big * Int::pow(Int(7), 12000);
+  for (std::size_t n : {24, 5}) {
+    std::vector<Int> p;
+    for (std::size_t i = 0; i < n; ++i)
+      p.push_back(small() * Int::pow(Int(3), 15000) * (i == 0 ? Int::pow(Int(7), 40) : Int(i % 2 ? 5 : 1)));
+    std::vector<Fraction> each;
+    for (const auto& x : p) each.push_back(*Fraction::make(x, longer));
+    const FracPoly r = reduced_fractions(p, longer);
+    ASSERT_EQ(r.coeffs.size(), n);
+    for (std::size_t i = 0; i < n; ++i) {
+      // In lowest terms, not only equal in value.
+      EXPECT_EQ(r.coeffs[i].num(), each[i].num()) << n << " " << i;
+      EXPECT_EQ(r.coeffs[i].den(), each[i].den()) << n << " " << i;
+    }
+  }
 }
 
 TEST(Polynomial, IntegerProductsAgreeWithFractions) {
