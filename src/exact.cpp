@@ -2691,12 +2691,17 @@ class FixedEnds {
     if (n * top > bits_) return std::nullopt;
     // G is cut by the coefficients' least size: huge coefficients keep only the bits that matter.
     const std::uint64_t r = p + n * top + extra;
-    // Cut coefficients about as long as the exact ends' pay no more than those.
-    if (shift_ > 0 && 8 * r > bits_) return std::nullopt;
+    // Cut coefficients about as long as the exact ends' pay no more than those, when each end is
+    // summed term by term; by Horner's rule from the lower end, with the ends' spread bounded in
+    // short floating point, a test costs n products of the interval's length.
+    const bool horner = shift_ > 0 && 8 * r > bits_;
+    std::optional<std::pair<Mpz, std::uint64_t>> w;
+    if (horner && (n < 2 || !(w = dyadic_width(lo, hi)))) return std::nullopt;
     if (r > r_) {
       r_ = std::max(r, 2 * r_);  // doubling, so that rounding is rare
       round_coefficients(static_cast<std::int64_t>(r_) - shift_);
     }
+    if (horner) return horner_at(lo, hi, p, r, *w);
     const std::int64_t gp = g_ + static_cast<std::int64_t>(p);
     // Powers of lo and hi rounded down and up, times 2^p.
     auto powers = [&](const Fraction& x, std::vector<Int>& down, std::vector<Int>& up) {
@@ -2793,8 +2798,113 @@ class FixedEnds {
     return Bounds{std::move(out[0]), std::move(out[1]), std::move(out[2]), std::move(out[3])};
   }
 
+  // The bounds from P(lo) = Σ c_i·lo^i, in fixed point of g_ fraction bits by Horner's rule, and
+  // the ends' distances from it: a − P(lo) = Σ_{c_i<0} c_i·(hi^i − lo^i), b − P(lo) the same over
+  // c_i > 0, with i·lo^(i−1)·w <= hi^i − lo^i <= i·hi^(i−1)·w for w = hi − lo = h/2^top, lo >= 0.
+  // The coefficients are taken at r bits past the least one's size rather than at r_.
+  Bounds horner_at(const Fraction& lo, const Fraction& hi, std::uint64_t p, std::uint64_t r,
+                   const std::pair<Mpz, std::uint64_t>& w) const {
+    const std::size_t n = a_.coeffs.size() - 1;
+    const std::uint64_t cut = r_ - r;
+    const std::int64_t g = g_ - static_cast<std::int64_t>(cut);
+    std::vector<Mpz> q_down(n + 1), q_up(n + 1);
+    for (std::size_t i = 0; i <= n; ++i) {
+      mpz_fdiv_q_2exp(q_down[i].get(), q_down_[i].get(), cut);
+      mpz_cdiv_q_2exp(q_up[i].get(), q_up_[i].get(), cut);
+    }
+    Mpz xd, xu;
+    scaled_floor(lo, p, xd, xu);
+    // L <= P(lo)·2^g <= L + E.
+    Mpz l(q_down[n]), e;
+    mpz_sub(e.get(), q_up[n].get(), q_down[n].get());
+    if (mpz_cmp(xd.get(), xu.get()) == 0) {
+      // x exact: one run rounded down, and E grows by ceil(E·x) plus a rounding and a coefficient's.
+      for (std::size_t i = n; i-- > 0;) {
+        mpz_mul(l.get(), l.get(), xd.get());
+        mpz_fdiv_q_2exp(l.get(), l.get(), p);
+        mpz_add(l.get(), l.get(), q_down[i].get());
+        mpz_mul(e.get(), e.get(), xd.get());
+        mpz_cdiv_q_2exp(e.get(), e.get(), p);
+        mpz_add_ui(e.get(), e.get(), 1);
+        mpz_add(e.get(), e.get(), q_up[i].get());
+        mpz_sub(e.get(), e.get(), q_down[i].get());
+      }
+    } else {
+      // x in [xd, xu], x >= 0: a lower bound times the lesser x when non-negative, the greater otherwise.
+      Mpz u(q_up[n]);
+      for (std::size_t i = n; i-- > 0;) {
+        mpz_mul(l.get(), l.get(), (mpz_sgn(l.get()) >= 0 ? xd : xu).get());
+        mpz_fdiv_q_2exp(l.get(), l.get(), p);
+        mpz_add(l.get(), l.get(), q_down[i].get());
+        mpz_mul(u.get(), u.get(), (mpz_sgn(u.get()) >= 0 ? xu : xd).get());
+        mpz_cdiv_q_2exp(u.get(), u.get(), p);
+        mpz_add(u.get(), u.get(), q_up[i].get());
+      }
+      mpz_sub(e.get(), u.get(), l.get());
+    }
+    // Bounds of i·x^(i−1)·w at x = lo (down) and hi (up).
+    Rough wd = rough_of(w.first.get(), false), wu = rough_of(w.first.get(), true);
+    wd.e -= static_cast<std::int64_t>(w.second);
+    wu.e -= static_cast<std::int64_t>(w.second);
+    // lo and hi are dyadic, so their rough values are their numerators' leading bits.
+    auto rough_end = [](const Fraction& x, bool up) {
+      Rough v = rough_of(x.num().view().get(), up);
+      v.e -= static_cast<std::int64_t>(*x.den().exponent_of_two());
+      return v;
+    };
+    const Rough lo_d = rough_end(lo, false), hi_u = rough_end(hi, true);
+    Rough pd, pu;  // lo^(i−1) and hi^(i−1), rounded down and up
+    mpz_set_ui(pd.m.get(), 1);
+    mpz_set_ui(pu.m.get(), 1);
+    Rough s[4];  // a − P(lo) and b − P(lo), down and up
+    for (std::size_t i = 1; i <= n; ++i) {
+      if (i > 1) {
+        pd = rough_mul(pd, lo_d, false);
+        pu = rough_mul(pu, hi_u, true);
+      }
+      if (a_.coeffs[i].is_zero()) continue;
+      Rough k;
+      mpz_set_ui(k.m.get(), i);
+      const Rough dd = rough_mul(rough_mul(pd, k, false), wd, false), du = rough_mul(rough_mul(pu, k, true), wu, true);
+      // c·d over c in [qd, qu]·2^-g and d in [dd, du], d >= 0.
+      Rough qd = rough_of(q_down[i].get(), false), qu = rough_of(q_up[i].get(), true);
+      qd.e -= g;
+      qu.e -= g;
+      const Rough low = rough_mul(qd, mpz_sgn(qd.m.get()) >= 0 ? dd : du, false);
+      const Rough high = rough_mul(qu, mpz_sgn(qu.m.get()) >= 0 ? du : dd, true);
+      const int k_end = a_.coeffs[i].sign() < 0 ? 0 : 2;
+      s[k_end] = rough_add(s[k_end], low, false);
+      s[k_end + 1] = rough_add(s[k_end + 1], high, true);
+    }
+    // Each bound as an integer over one power of two, so that all four share it.
+    std::int64_t least = -g;
+    for (const auto& x : s)
+      if (mpz_sgn(x.m.get())) least = std::min(least, x.e);
+    Mpz out[4];
+    for (int k = 0; k < 4; ++k) {
+      Mpz& o = out[k];
+      mpz_set(o.get(), l.get());
+      if (k & 1) mpz_add(o.get(), o.get(), e.get());
+      mpz_mul_2exp(o.get(), o.get(), static_cast<std::uint64_t>(-g - least));
+      if (mpz_sgn(s[k].m.get())) {
+        Mpz v;
+        mpz_mul_2exp(v.get(), s[k].m.get(), static_cast<std::uint64_t>(s[k].e - least));
+        mpz_add(o.get(), o.get(), v.get());
+      }
+      if (least > 0) mpz_mul_2exp(o.get(), o.get(), static_cast<std::uint64_t>(least));
+    }
+    const Int den = Int(1).shl(static_cast<std::uint64_t>(std::max<std::int64_t>(-least, 0)));
+    return Bounds{Fraction::make_unreduced(out[0].to_int(), den), Fraction::make_unreduced(out[1].to_int(), den),
+                  Fraction::make_unreduced(out[2].to_int(), den), Fraction::make_unreduced(out[3].to_int(), den)};
+  }
+
   // floor(x·2^k) and ceil(x·2^k).
   static void scaled_floor(const Fraction& x, std::uint64_t k, Mpz& down, Mpz& up) {
+    if (auto t = x.den().exponent_of_two(); t && *t <= k) {  // exact, by a shift
+      mpz_mul_2exp(down.get(), x.num().view().get(), k - *t);
+      mpz_set(up.get(), down.get());
+      return;
+    }
     Mpz n(x.num());
     mpz_mul_2exp(n.get(), n.get(), k);
     mpz_fdiv_q(down.get(), n.get(), x.den().view().get());
