@@ -919,6 +919,13 @@ Result<AlgebraicNumber> AlgebraicNumber::sub(const AlgebraicNumber& b) const {
 }
 
 namespace {
+// The most bits of any of p's coefficients.
+std::uint64_t max_bits(const IntPoly& p) {
+  std::uint64_t b = 0;
+  for (const auto& x : p.coeffs) b = std::max(b, x.bit_length());
+  return b;
+}
+
 // Whether dividing c by the monic m term by term costs less than through 1/rev(m): m's
 // coefficients far shorter than c's.
 bool small_modulus(const IntPoly& m, const IntPoly& c) {
@@ -983,13 +990,8 @@ std::vector<Int> remainder_through_inverse(const IntPoly& c, const IntPoly& m, s
   return r;
 }
 
-// Rough costs in limb products: of a product of a- and b-limb integers (schoolbook for a short
-// factor, Karatsuba's exponent past it), and of a product of two n-limb integers through GMP's
-// transforms.
-double product_cost(double a, double b) {
-  if (a < b) std::swap(a, b);
-  return b < 32 ? a * b : a * 32 * std::pow(b / 32, 0.585);
-}
+// Rough cost in limb products of a product of two n-limb integers through GMP's transforms (beside
+// product_cost's for integers of a and b limbs).
 double long_product_cost(double n) { return 64 * n * std::log2(n + 2); }
 
 enum class Reduction { table, terms, inverse };
@@ -1150,12 +1152,6 @@ IntPoly every_nth(const IntPoly& p, std::size_t s, std::size_t offset) {
   return IntPoly(std::move(out));
 }
 
-std::uint64_t widest_bits(const IntPoly& p) {
-  std::uint64_t bits = 0;
-  for (const auto& x : p.coeffs) bits = std::max(bits, x.bit_length());
-  return bits;
-}
-
 }  // namespace
 
 // When m is a polynomial in y = x^s and a = x^i·A(y), b = x^j·B(y) (i, j < s), the product is
@@ -1181,9 +1177,9 @@ IntPoly AlgebraicNumber::product_over_integers(const NumberField& f, const IntPo
     }
     // Far from the size limit of integers, where no product is refused.
     if (s >= 2) {
-      std::uint64_t other = std::max({widest_bits(f.m_int_), widest_bits(f.reversed_inverse_), f.powers_den_.bit_length()});
-      for (const auto& row : f.powers_int_) other = std::max(other, widest_bits(row));
-      if (widest_bits(pa) + widest_bits(pb) + other + 64 > Int::kMaxBits / 4) s = 0;
+      std::uint64_t other = std::max({max_bits(f.m_int_), max_bits(f.reversed_inverse_), f.powers_den_.bit_length()});
+      for (const auto& row : f.powers_int_) other = std::max(other, max_bits(row));
+      if (max_bits(pa) + max_bits(pb) + other + 64 > Int::kMaxBits / 4) s = 0;
     }
   }
   if (s < 2) return reduce_product(IntPoly::mul(pa, pb), f.m_int_, f.reversed_inverse_, f.powers_den_, f.powers_int_, den, table);
@@ -1495,11 +1491,6 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> reconstruct_rational(const Resid
 std::uint64_t max_bits(const std::vector<Mpz>& v) {
   std::uint64_t b = 0;
   for (const auto& x : v) b = std::max<std::uint64_t>(b, mpz_sgn(x.get()) ? mpz_sizeinbase(x.get(), 2) : 0);
-  return b;
-}
-std::uint64_t max_bits(const IntPoly& p) {
-  std::uint64_t b = 0;
-  for (const auto& x : p.coeffs) b = std::max(b, x.bit_length());
   return b;
 }
 std::uint64_t log2_ceil(std::uint64_t n) { return n <= 1 ? 0 : 64 - static_cast<std::uint64_t>(__builtin_clzll(n - 1)); }
@@ -2428,19 +2419,14 @@ Result<std::optional<AlgebraicNumber>> AlgebraicNumber::integral_power(const Alg
     remove_content(r, primes);
     return r;
   };
-  auto widest = [](const IntPoly& p) {
-    std::uint64_t bits = 0;
-    for (const auto& x : p.coeffs) bits = std::max(bits, x.bit_length());
-    return bits;
-  };
   // From the top bit down, every product is a square or a product by the base, whose short
   // coefficients cost little, in place of products of two long powers. The sizes of a power's
   // parts grow with its exponent up to a bounded difference, small beside the limit of integers
   // when the base's and the field's parts are short; whatever passes half the limit goes the other
   // way, from the bottom bit up, refused where it would be.
-  std::uint64_t parts = std::max(widest(b.a), b.d.bit_length());
-  parts = std::max({parts, widest(f.m_int_), widest(f.reversed_inverse_), f.powers_den_.bit_length()});
-  for (const auto& t : f.powers_int_) parts = std::max(parts, widest(t));
+  std::uint64_t parts = std::max(max_bits(b.a), b.d.bit_length());
+  parts = std::max({parts, max_bits(f.m_int_), max_bits(f.reversed_inverse_), f.powers_den_.bit_length()});
+  for (const auto& t : f.powers_int_) parts = std::max(parts, max_bits(t));
   if (e >= 16 && f.degree() * (parts + 64) <= (std::uint64_t{1} << 22)) {
     const std::uint64_t half = Int::kMaxBits / 2;
     IntegralValue r = b;
@@ -2450,7 +2436,7 @@ Result<std::optional<AlgebraicNumber>> AlgebraicNumber::integral_power(const Alg
       poll_interrupt();
       // Past a few steps the sizes so far foretell the last ones: what would pass half the limit
       // goes the other way at once.
-      const std::uint64_t size = std::max(widest(r.a), r.d.bit_length());
+      const std::uint64_t size = std::max(max_bits(r.a), r.d.bit_length());
       if (2 * size > half || (at >= e / 64 && static_cast<double>(size) * static_cast<double>(e) >
                                                   static_cast<double>(half) * static_cast<double>(at))) {
         whole = false;
@@ -2459,7 +2445,7 @@ Result<std::optional<AlgebraicNumber>> AlgebraicNumber::integral_power(const Alg
       r = GY_TRY(product(r, r));
       at *= 2;
       if ((e >> bit) & 1) {
-        if (std::max(widest(r.a), r.d.bit_length()) + parts > half) {
+        if (std::max(max_bits(r.a), r.d.bit_length()) + parts > half) {
           whole = false;
           break;
         }
@@ -3526,19 +3512,6 @@ struct Scaled {
   AlgebraicNumber a;
   Int e;
 };
-
-// gcd(e, a combination of the a_k), which gcd(e, a_0, a_1, …) divides and nearly always equals.
-Int combined_gcd(const std::vector<Int>& a, const Int& e) {
-  Mpz s, t;
-  std::uint64_t w = 0x9e3779b97f4a7c15ull;
-  for (const auto& x : a) {
-    if (x.is_zero()) continue;
-    w = w * 6364136223846793005ull + 1442695040888963407ull;
-    mpz_addmul_ui(s.get(), x.view().get(), (w >> 33) | 1);
-  }
-  mpz_gcd(t.get(), s.get(), e.view().get());
-  return t.to_int();
-}
 
 // gcd(e, a_0, a_1, …): one gcd of e with a combination of the a_k, then one more for each a_k it
 // does not divide (rarely any).

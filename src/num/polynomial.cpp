@@ -123,6 +123,23 @@ constexpr std::uint64_t kLongFewBits = 65536;
 constexpr std::uint64_t kPivotBits = 16384;
 }  // namespace
 
+Int combined_gcd(std::span<const Int> a, const Int& e) {
+  Mpz s, t;
+  std::uint64_t w = 0x9e3779b97f4a7c15ull;
+  for (const auto& x : a) {
+    if (x.is_zero()) continue;
+    w = w * 6364136223846793005ull + 1442695040888963407ull;
+    mpz_addmul_ui(s.get(), x.view().get(), (w >> 33) | 1);
+  }
+  mpz_gcd(t.get(), s.get(), e.view().get());
+  return t.to_int();
+}
+
+double product_cost(double a, double b) {
+  if (a < b) std::swap(a, b);
+  return b < 32 ? a * b : a * 32 * std::pow(b / 32, 0.585);
+}
+
 // A factor that U_k·c shares with D is made of the primes of G = gcd(D, c·Π U_k mod D): each gcd
 // is taken with S, the part of D made of those primes, and D's gcds of the full size are only two
 // or three in all when S is short.
@@ -216,14 +233,7 @@ FracPoly reduced_fractions_from(const std::vector<Int>& p, const Int& den, unsig
   Int g = g1;
   bool narrowed = false;
   if (!g1.is_one()) {
-    Mpz c;
-    std::uint64_t w = 0x9e3779b97f4a7c15ull;
-    for (std::size_t i = first + 1; i < p.size(); ++i) {
-      if (p[i].is_zero()) continue;
-      w = w * 6364136223846793005ull + 1442695040888963407ull;
-      mpz_addmul_ui(c.get(), p[i].view().get(), (w >> 33) | 1);
-    }
-    Int shared = Int::gcd(g1, c.to_int());
+    Int shared = combined_gcd(std::span<const Int>(p).subspan(first + 1), g1);
     if (shared.bit_length() < g1.bit_length() && 8 * (g1.bit_length() - shared.bit_length()) <= g1.bit_length()) {
       g = std::move(shared);
       narrowed = true;
@@ -473,12 +483,11 @@ class MpzViews {
   std::vector<mp_limb_t> small_;
 };
 
-// Rough time of a GMP product of n and m limbs: schoolbook below 32 limbs, then Toom's pace, then
-// the transforms' (over n + m limbs, however short the shorter side).
+// Rough time of a GMP product of n and m limbs: product_cost's, or the transforms' (over n + m
+// limbs, however short the shorter side) when less.
 double gmp_product_cost(double n, double m) {
-  if (n < m) std::swap(n, m);
-  if (m < 32) return n * m;
-  return std::min(n * 32 * std::pow(m / 32, 0.585), 23 * (n + m) * std::log2(n + m));
+  const double direct = product_cost(n, m);
+  return std::min(n, m) < 32 ? direct : std::min(direct, 23 * (n + m) * std::log2(n + m));
 }
 
 // Whether the coefficient products one by one cost less than one product of both packed for

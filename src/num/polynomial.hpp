@@ -277,6 +277,11 @@ IntPoly clear_denominators(const FracPoly& p, Int& den);
 FracPoly fractions_over(const std::vector<Mpz>& u, const Int& scale, const Int& den);
 // P_i / den for every i, each in lowest terms.
 FracPoly reduced_fractions(const std::vector<Int>& p, const Int& den);
+// gcd(e, a combination of the a_k), which gcd(e, a_0, a_1, …) divides and nearly always equals.
+Int combined_gcd(std::span<const Int> a, const Int& e);
+// Rough cost in limb products of a product of a- and b-limb integers: schoolbook for a short factor,
+// Karatsuba's exponent past it.
+double product_cost(double a, double b);
 IntPoly primitive_part(const IntPoly& p);  // divided by the positive gcd of the coefficients
 FracPoly to_fractions(const IntPoly& p);
 
