@@ -5220,6 +5220,9 @@ std::optional<Error> join_refusal(const FracPoly& ma, const FracPoly& mb) {
                           " exceeds the factoring limit of ", kFactorMaxBits));
 }
 
+// The size, in bits, past which a common field's generators are not written out.
+constexpr std::uint64_t kMaxJoinBits = std::uint64_t{1} << 26;
+
 Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   if (GY_TRY(NumberField::eq(a, b))) {
     AlgebraicNumber ga = GY_TRY(AlgebraicNumber::generator(a));
@@ -5377,6 +5380,13 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
     auto alpha = GY_TRY(field_poly_gcd(b, ma.coeffs, mc.coeffs, {Fraction(), one_fraction()}, {tf}));
     if (alpha) return Join{b, std::move(*alpha), GY_TRY(AlgebraicNumber::generator(b))};
   }
+  // Writing alpha and beta in powers of gamma takes about d_C²·b/8 bits for a defining polynomial
+  // of b-bit coefficients (so does every number of C after): refused at once past the limit.
+  const std::uint64_t join_bits = static_cast<std::uint64_t>(dc * dc) * max_bits(primitive_integer(mc)) / 8;
+  if (join_bits > kMaxJoinBits)
+    return fail(Error::range(cat("common field of degree ", dc, " with coefficients of ", max_bits(primitive_integer(mc)),
+                                 " bits would take about ", join_bits, " bits, past the limit of ", kMaxJoinBits,
+                                 " bits of a common field")));
   FieldRef c = GY_TRY(NumberField::make_isolated(mc, std::move(iv.first), std::move(iv.second)));
   std::optional<AlgebraicNumber> alpha = GY_TRY(linear_root(c, linear));
   if (!alpha) alpha = GY_TRY(field_poly_gcd(c, ma.coeffs, mb.coeffs, {Fraction(), one_fraction()}, {integer(-t)}));
