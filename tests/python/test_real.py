@@ -289,6 +289,13 @@ def test_work_past_the_limits_is_refused_at_once():
         with pytest.raises(ValueError, match=joined):
             evaluate(text)
     assert time.perf_counter() - start < optional.seconds(3)
+    # The cube itself takes about a second; eliminating towards its square root's polynomial ran for
+    # hours.
+    start = time.perf_counter()
+    with pytest.raises(ValueError, match=r"^minimal polynomial of a number of degree 5 would have coefficients of "
+                                         r"about \d+ bits, past the limit of 16777216 bits of a root$"):
+        evaluate("sqrt((128.2^871839+(9)^0.1)^3)")
+    assert time.perf_counter() - start < optional.seconds(8)
 
 
 def test_powers_of_long_powers_of_small_primes_at_speed():
