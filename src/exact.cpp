@@ -3878,18 +3878,18 @@ std::uint64_t minimal_polynomial_bits(const AlgebraicNumber& v) {
   return static_cast<std::uint64_t>(n) * (b + den.bit_length() + top * static_cast<std::uint64_t>(lead));
 }
 
-// The monic minimal polynomial of v: written down for s + k·alpha^j in a field of x^n − w; else by
-// elimination over the rationals or modulo primes.
-Result<FracPoly> minimal_polynomial(const AlgebraicNumber& v) {
-  if (v.value() == FracPoly::x()) return v.field()->minimal_polynomial().monic();
+// The ways to a minimal polynomial, the first that applies taken (see `minimal_polynomial`).
+enum class MinimalWay { Generator, Written, Modular, Elimination };
+
+MinimalWay minimal_polynomial_way(const AlgebraicNumber& v) {
+  if (v.value() == FracPoly::x()) return MinimalWay::Generator;
   const std::size_t d = v.field()->degree();
   std::uint64_t bits = 0;
   for (const auto& c : v.value().coeffs) bits += c.num().bit_length() + c.den().bit_length();
   // Large coefficients in a large field go modulo primes whatever their result's size.
   const bool large = d >= 16 && bits >= 8192;
-  // s + k·alpha^j with alpha^n = w: with g = gcd(j, n), v generates Q(alpha^g), of degree N = n/g,
-  // and (v − s)^N = k^N·w^(j/g), so m_v = (x − s)^N − k^N·w^(j/g). With s ≠ 0 it is written down
-  // when every step stays far below the size limit of Int, or when the other ways are modular.
+  // s + k·alpha^j with alpha^n = w is written down when every step stays far below the size limit
+  // of Int, or when the other ways are modular.
   const FracPoly& m = v.field()->minimal_polynomial();
   const auto& c = v.value().coeffs;
   const auto top = static_cast<std::size_t>(std::max<std::int64_t>(v.value().degree(), 0));
@@ -3901,43 +3901,63 @@ Result<FracPoly> minimal_polynomial(const AlgebraicNumber& v) {
          const std::size_t n = m.coeffs.size() - 1, g = std::gcd(top, n), N = n / g;
          const std::uint64_t w = size(m.coeffs[0]) + size(m.lead());
          return N * size(c[0]) <= Int::kMaxBits / 8 && N * size(c[top]) + (top / g) * w <= Int::kMaxBits / 8;
-       }())) {
-    const std::size_t n = m.coeffs.size() - 1, g = std::gcd(top, n), N = n / g;
-    const Fraction w = GY_TRY(m.coeffs[0].neg().div(m.lead()));
-    const Fraction value = GY_TRY(c[top].pow(Int(static_cast<std::int64_t>(N)))) *
-                           GY_TRY(w.pow(Int(static_cast<std::int64_t>(top / g))));
-    std::vector<Fraction> out(N + 1);
-    out.back() = one_fraction();
-    if (!c[0].is_zero()) {
-      // The coefficient of x^i in (x − s)^N is C(N, i)·(−s)^(N − i).
-      const Fraction t = c[0].neg();
-      const bool within = N * size(t) <= Int::kMaxBits / 8;
-      Fraction power = one_fraction();
-      Int binomial(1);
-      for (std::size_t i = N; i-- > 0;) {
-        poll_interrupt();
-        // t's parts are coprime, and so are those of its powers: no gcd (the parts stay far below
-        // the size limit when `within`; else the product refuses as it would).
-        power = within ? Fraction::from_coprime(power.num() * t.num(), power.den() * t.den()) : power * t;
-        binomial = binomial * Int(static_cast<std::int64_t>(i + 1));
-        binomial = GY_TRY(Int::div_exact(binomial, Int(static_cast<std::int64_t>(N - i))));
-        out[i] = Fraction(binomial) * power;
-      }
-    }
-    out[0] = c[0].is_zero() ? value.neg() : out[0] - value;
-    return FracPoly(std::move(out));
-  }
-  if (large) return minimal_polynomial_modular(v);
+       }()))
+    return MinimalWay::Written;
+  if (large) return MinimalWay::Modular;
   // Elimination over the rationals grows with the cube of the degree in operations on fractions
   // of the result's size; modulo primes only the count of primes grows with it. A result estimated
   // past 2^20 bits stays with the elimination, which meets the size limit of Int where the primes
   // would run on.
   if (d >= 6) {
     const std::uint64_t estimate = minimal_polynomial_bits(v);
-    if ((d >= 8 || estimate >= 2048) && estimate <= Int::kMaxBits / 256) return minimal_polynomial_modular(v);
+    if ((d >= 8 || estimate >= 2048) && estimate <= Int::kMaxBits / 256) return MinimalWay::Modular;
   }
-  return minimal_polynomial_of(v);
+  return MinimalWay::Elimination;
 }
+
+// The monic minimal polynomial of v: written down for s + k·alpha^j in a field of x^n − w; else by
+// elimination over the rationals or modulo primes.
+Result<FracPoly> minimal_polynomial(const AlgebraicNumber& v) {
+  switch (minimal_polynomial_way(v)) {
+    case MinimalWay::Generator: return v.field()->minimal_polynomial().monic();
+    case MinimalWay::Modular: return minimal_polynomial_modular(v);
+    case MinimalWay::Elimination: return minimal_polynomial_of(v);
+    case MinimalWay::Written: break;
+  }
+  // With g = gcd(j, n), v generates Q(alpha^g), of degree N = n/g, and (v − s)^N = k^N·w^(j/g), so
+  // m_v = (x − s)^N − k^N·w^(j/g).
+  const FracPoly& m = v.field()->minimal_polynomial();
+  const auto& c = v.value().coeffs;
+  const auto top = static_cast<std::size_t>(v.value().degree());
+  auto size = [](const Fraction& x) { return std::max(x.num().bit_length(), x.den().bit_length()); };
+  const std::size_t n = m.coeffs.size() - 1, g = std::gcd(top, n), N = n / g;
+  const Fraction w = GY_TRY(m.coeffs[0].neg().div(m.lead()));
+  const Fraction value = GY_TRY(c[top].pow(Int(static_cast<std::int64_t>(N)))) *
+                         GY_TRY(w.pow(Int(static_cast<std::int64_t>(top / g))));
+  std::vector<Fraction> out(N + 1);
+  out.back() = one_fraction();
+  if (!c[0].is_zero()) {
+    // The coefficient of x^i in (x − s)^N is C(N, i)·(−s)^(N − i).
+    const Fraction t = c[0].neg();
+    const bool within = N * size(t) <= Int::kMaxBits / 8;
+    Fraction power = one_fraction();
+    Int binomial(1);
+    for (std::size_t i = N; i-- > 0;) {
+      poll_interrupt();
+      // t's parts are coprime, and so are those of its powers: no gcd (the parts stay far below
+      // the size limit when `within`; else the product refuses as it would).
+      power = within ? Fraction::from_coprime(power.num() * t.num(), power.den() * t.den()) : power * t;
+      binomial = binomial * Int(static_cast<std::int64_t>(i + 1));
+      binomial = GY_TRY(Int::div_exact(binomial, Int(static_cast<std::int64_t>(N - i))));
+      out[i] = Fraction(binomial) * power;
+    }
+  }
+  out[0] = c[0].is_zero() ? value.neg() : out[0] - value;
+  return FracPoly(std::move(out));
+}
+
+// The estimated size, in bits, past which the minimal polynomial of a root's radicand is not eliminated.
+constexpr std::uint64_t kMaxRootPolynomialBits = std::uint64_t{1} << 24;
 
 // x when x^r = n exactly.
 std::optional<Int> exact_root(const Int& n, unsigned long r) {
@@ -4132,6 +4152,12 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
   }
   // The monic squarefree part of Res_Y(m(Y), X^k − v(Y)), whose roots are the k-th roots of the
   // conjugates of v: m_v(X^k) with m_v the minimal polynomial of v (squarefree for v ≠ 0), else x.
+  // Eliminating towards a minimal polynomial of millions of bits takes minutes to days (and its
+  // factoring then refuses it): refused at once from the estimate.
+  if (minimal_polynomial_way(*this) == MinimalWay::Elimination)
+    if (const std::uint64_t estimate = minimal_polynomial_bits(*this); estimate > kMaxRootPolynomialBits)
+      return fail(Error::range(cat("minimal polynomial of a number of degree ", d, " would have coefficients of about ",
+                                   estimate, " bits, past the limit of ", kMaxRootPolynomialBits, " bits of a root")));
   FracPoly mv = GY_TRY(minimal_polynomial(*this));
   // The root is searched in [0, upper(v) + 1].
   // The enclosure's products (which may refuse) are formed here; its ends are reduced where they
@@ -5220,6 +5246,9 @@ std::optional<Error> join_refusal(const FracPoly& ma, const FracPoly& mb) {
                           " exceeds the factoring limit of ", kFactorMaxBits));
 }
 
+// The size, in bits, past which a common field's generators are not written out.
+constexpr std::uint64_t kMaxJoinBits = std::uint64_t{1} << 26;
+
 Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
   if (GY_TRY(NumberField::eq(a, b))) {
     AlgebraicNumber ga = GY_TRY(AlgebraicNumber::generator(a));
@@ -5377,6 +5406,13 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
     auto alpha = GY_TRY(field_poly_gcd(b, ma.coeffs, mc.coeffs, {Fraction(), one_fraction()}, {tf}));
     if (alpha) return Join{b, std::move(*alpha), GY_TRY(AlgebraicNumber::generator(b))};
   }
+  // Writing alpha and beta in powers of gamma takes about d_C²·b/8 bits for a defining polynomial
+  // of b-bit coefficients (so does every number of C after): refused at once past the limit.
+  const std::uint64_t join_bits = static_cast<std::uint64_t>(dc * dc) * max_bits(primitive_integer(mc)) / 8;
+  if (join_bits > kMaxJoinBits)
+    return fail(Error::range(cat("common field of degree ", dc, " with coefficients of ", max_bits(primitive_integer(mc)),
+                                 " bits would take about ", join_bits, " bits, past the limit of ", kMaxJoinBits,
+                                 " bits of a common field")));
   FieldRef c = GY_TRY(NumberField::make_isolated(mc, std::move(iv.first), std::move(iv.second)));
   std::optional<AlgebraicNumber> alpha = GY_TRY(linear_root(c, linear));
   if (!alpha) alpha = GY_TRY(field_poly_gcd(c, ma.coeffs, mb.coeffs, {Fraction(), one_fraction()}, {integer(-t)}));

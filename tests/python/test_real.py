@@ -282,7 +282,20 @@ def test_work_past_the_limits_is_refused_at_once():
             evaluate(text)
     with pytest.raises(ValueError, match="^polynomial coefficient bits 665063 exceeds the factoring limit of 65536$"):
         evaluate("(349^(3^9)-sqrt(16.7))^(2/5)")
+    # Joins whose generators would take 140 to 280 million bits, each a minute or more before.
+    joined = r"^common field of degree (200|250) with coefficients of \d+ bits would take about \d+ bits, " \
+             r"past the limit of 67108864 bits of a common field$"
+    for text in ("5^(0.97+(74))*sqrt(4858)", "814.33^0.5-(0.73^18)^(1*0.748)", "sqrt(32)/9951706331^8.41"):
+        with pytest.raises(ValueError, match=joined):
+            evaluate(text)
     assert time.perf_counter() - start < optional.seconds(3)
+    # The cube itself takes about a second; eliminating towards its square root's polynomial ran for
+    # hours.
+    start = time.perf_counter()
+    with pytest.raises(ValueError, match=r"^minimal polynomial of a number of degree 5 would have coefficients of "
+                                         r"about \d+ bits, past the limit of 16777216 bits of a root$"):
+        evaluate("sqrt((128.2^871839+(9)^0.1)^3)")
+    assert time.perf_counter() - start < optional.seconds(8)
 
 
 def test_powers_of_long_powers_of_small_primes_at_speed():
