@@ -1322,11 +1322,14 @@ using Followers = std::span<const std::pair<mpz_ptr, mpz_ptr>>;
 // in blocks: the sequence of the leading K bits, run (the same way) to about half their length,
 // gives a transform whose quotients are the true ones when it leaves r0' > r1' > 0 (the continued
 // fraction r0/r1 = [q_1; …, q_k, r0'/r1'] with r0'/r1' > 1 is unique), and which passes no remainder
-// at most `bound` when r1' > bound; a block that fails both tries gives way to one step below. Near
-// the bound, the leading 62 bits give Lehmer's steps: each remainder they pass exceeds r1 / 2^63, so
-// none is the first at most `bound` unless the last.
+// at most `bound` when r1' > bound; a block that fails both tries gives way to one step below. K is
+// near twice the distance to the bound, but at most the larger of the bound's length and half of
+// r0's (so a recursive block halves its numbers in two blocks), and only the low parts below the
+// leading bits are multiplied by the transform. Near the bound, the leading 62 bits give Lehmer's
+// steps: each remainder they pass exceeds r1 / 2^63, so none is the first at most `bound` unless the
+// last.
 void remainder_steps(Mpz& r0, Mpz& r1, mpz_srcptr bound, Followers followers) {
-  constexpr std::size_t kBlockBits = 4096;
+  constexpr std::size_t kBlockBits = 256;
   Mpz q, t, u;
   const std::size_t bound_bits = mpz_sgn(bound) > 0 ? mpz_sizeinbase(bound, 2) : 0;
   auto plain_step = [&](mpz_srcptr quotient) {
@@ -1340,7 +1343,7 @@ void remainder_steps(Mpz& r0, Mpz& r1, mpz_srcptr bound, Followers followers) {
     const std::size_t bits = mpz_sizeinbase(r1.get(), 2);
     if (bits > bound_bits + 2 * kBlockBits) {
       const std::size_t top = mpz_sizeinbase(r0.get(), 2);
-      const std::size_t k = std::min(top, bits - bound_bits - kBlockBits);
+      const std::size_t k = std::min({top, 2 * (bits - bound_bits - kBlockBits), std::max(bound_bits, top / 2)});
       const std::size_t shift = top - k;
       // The block's transform to the first remainder of the leading bits at most `stop`; applied
       // when it checks out. Its last quotient may be far too large to be read off the leading bits:
@@ -1353,12 +1356,22 @@ void remainder_steps(Mpz& r0, Mpz& r1, mpz_srcptr bound, Followers followers) {
         mpz_tdiv_q_2exp(y.get(), r1.get(), shift);
         const std::pair<mpz_ptr, mpz_ptr> cofactors[2] = {{a0.get(), a1.get()}, {b0.get(), b1.get()}};
         remainder_steps(x, y, stop.get(), cofactors);
+        if (mpz_sgn(a1.get()) == 0) {  // not one step
+          mpz_swap(last.get(), x.get());
+          return false;
+        }
+        // r = hi·2^shift + lo goes to the leading parts' remainders, shifted, plus lo transformed.
+        mpz_tdiv_r_2exp(t.get(), r0.get(), shift);
+        mpz_tdiv_r_2exp(u.get(), r1.get(), shift);
+        mpz_mul(n0.get(), a0.get(), t.get());
+        mpz_addmul(n0.get(), b0.get(), u.get());
+        mpz_mul(n1.get(), a1.get(), t.get());
+        mpz_addmul(n1.get(), b1.get(), u.get());
+        mpz_mul_2exp(t.get(), x.get(), shift);
+        mpz_add(n0.get(), n0.get(), t.get());
+        mpz_mul_2exp(t.get(), y.get(), shift);
+        mpz_add(n1.get(), n1.get(), t.get());
         mpz_swap(last.get(), x.get());
-        if (mpz_sgn(a1.get()) == 0) return false;  // not one step
-        mpz_mul(n0.get(), a0.get(), r0.get());
-        mpz_addmul(n0.get(), b0.get(), r1.get());
-        mpz_mul(n1.get(), a1.get(), r0.get());
-        mpz_addmul(n1.get(), b1.get(), r1.get());
         if (mpz_sgn(n1.get()) <= 0 || mpz_cmp(n0.get(), n1.get()) <= 0 || mpz_cmp(n1.get(), bound) <= 0) return false;
         mpz_swap(r0.get(), n0.get());
         mpz_swap(r1.get(), n1.get());
