@@ -1322,7 +1322,7 @@ using Followers = std::span<const std::pair<mpz_ptr, mpz_ptr>>;
 // in blocks: the sequence of the leading K bits, run (the same way) to about half their length,
 // gives a transform whose quotients are the true ones when it leaves r0' > r1' > 0 (the continued
 // fraction r0/r1 = [q_1; …, q_k, r0'/r1'] with r0'/r1' > 1 is unique), and which passes no remainder
-// at most `bound` when r1' > bound; a block that fails both tries gives way to one step below. K is
+// at most `bound` when r1' > bound; a block that does not check out gives way to one step below. K is
 // near twice the distance to the bound, but at most the larger of the bound's length and half of
 // r0's (so a recursive block halves its numbers in two blocks), and only the low parts below the
 // leading bits are multiplied by the transform. Near the bound, the leading 62 bits give Lehmer's
@@ -1345,21 +1345,19 @@ void remainder_steps(Mpz& r0, Mpz& r1, mpz_srcptr bound, Followers followers) {
       const std::size_t top = mpz_sizeinbase(r0.get(), 2);
       const std::size_t k = std::min({top, 2 * (bits - bound_bits - kBlockBits), std::max(bound_bits, top / 2)});
       const std::size_t shift = top - k;
-      // The block's transform to the first remainder of the leading bits at most `stop`; applied
-      // when it checks out. Its last quotient may be far too large to be read off the leading bits:
-      // then the block is run again to the remainder before.
-      Mpz stop, last;
-      mpz_setbit(stop.get(), k / 2 + 32);
+      // The block's transform to the first remainder of the leading bits at most 2^(K/2 + 32),
+      // applied when it checks out. Its last quotients may not be read off the leading bits (one far
+      // too large, or one whose remainder is below their precision): then steps are taken back off
+      // its end while it does not check out, each step's quotient read off the cofactors:
+      // |a_(i+1)| = |a_(i−1)| + q_i·|a_i| with |a_(i−1)| < |a_i| but in the first steps, where the
+      // division comes out exact.
       auto block = [&]() -> bool {
-        Mpz x, y, a0(1ul), a1, b0, b1(1ul), n0, n1;
+        Mpz x, y, a0(1ul), a1, b0, b1(1ul), n0, n1, stop, qs;
+        mpz_setbit(stop.get(), k / 2 + 32);
         mpz_tdiv_q_2exp(x.get(), r0.get(), shift);
         mpz_tdiv_q_2exp(y.get(), r1.get(), shift);
         const std::pair<mpz_ptr, mpz_ptr> cofactors[2] = {{a0.get(), a1.get()}, {b0.get(), b1.get()}};
         remainder_steps(x, y, stop.get(), cofactors);
-        if (mpz_sgn(a1.get()) == 0) {  // not one step
-          mpz_swap(last.get(), x.get());
-          return false;
-        }
         // r = hi·2^shift + lo goes to the leading parts' remainders, shifted, plus lo transformed.
         mpz_tdiv_r_2exp(t.get(), r0.get(), shift);
         mpz_tdiv_r_2exp(u.get(), r1.get(), shift);
@@ -1371,8 +1369,21 @@ void remainder_steps(Mpz& r0, Mpz& r1, mpz_srcptr bound, Followers followers) {
         mpz_add(n0.get(), n0.get(), t.get());
         mpz_mul_2exp(t.get(), y.get(), shift);
         mpz_add(n1.get(), n1.get(), t.get());
-        mpz_swap(last.get(), x.get());
-        if (mpz_sgn(n1.get()) <= 0 || mpz_cmp(n0.get(), n1.get()) <= 0 || mpz_cmp(n1.get(), bound) <= 0) return false;
+        for (int back = 0; mpz_sgn(n1.get()) <= 0 || mpz_cmp(n0.get(), n1.get()) <= 0 || mpz_cmp(n1.get(), bound) <= 0;
+             ++back) {
+          if (back == 8 || mpz_sgn(a0.get()) == 0) return false;
+          mpz_tdiv_qr(qs.get(), t.get(), a1.get(), a0.get());
+          if (mpz_sgn(t.get()) == 0) return false;  // an early step, where the sizes may tie
+          mpz_abs(qs.get(), qs.get());
+          // (a0, a1) = (a1 + q·a0, a0), the same for b and for the remainders.
+          mpz_addmul(a1.get(), qs.get(), a0.get());
+          mpz_swap(a0.get(), a1.get());
+          mpz_addmul(b1.get(), qs.get(), b0.get());
+          mpz_swap(b0.get(), b1.get());
+          mpz_addmul(n1.get(), qs.get(), n0.get());
+          mpz_swap(n0.get(), n1.get());
+        }
+        if (mpz_sgn(a1.get()) == 0) return false;  // not one step
         mpz_swap(r0.get(), n0.get());
         mpz_swap(r1.get(), n1.get());
         for (auto [u0, u1] : followers) {
@@ -1386,10 +1397,6 @@ void remainder_steps(Mpz& r0, Mpz& r1, mpz_srcptr bound, Followers followers) {
         return true;
       };
       if (block()) continue;
-      if (mpz_cmp(last.get(), stop.get()) > 0) {
-        mpz_swap(stop.get(), last.get());
-        if (block()) continue;
-      }
     }
     if (bits > bound_bits + 72)
       if (auto m = lehmer_cofactors(r0.get(), r1.get(), t)) {
