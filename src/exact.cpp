@@ -1322,11 +1322,14 @@ using Followers = std::span<const std::pair<mpz_ptr, mpz_ptr>>;
 // in blocks: the sequence of the leading K bits, run (the same way) to about half their length,
 // gives a transform whose quotients are the true ones when it leaves r0' > r1' > 0 (the continued
 // fraction r0/r1 = [q_1; …, q_k, r0'/r1'] with r0'/r1' > 1 is unique), and which passes no remainder
-// at most `bound` when r1' > bound; a block that fails both tries gives way to one step below. Near
-// the bound, the leading 62 bits give Lehmer's steps: each remainder they pass exceeds r1 / 2^63, so
-// none is the first at most `bound` unless the last.
+// at most `bound` when r1' > bound; a block that does not check out gives way to one step below. K is
+// near twice the distance to the bound, but at most the larger of the bound's length and half of
+// r0's (so a recursive block halves its numbers in two blocks), and only the low parts below the
+// leading bits are multiplied by the transform. Near the bound, the leading 62 bits give Lehmer's
+// steps: each remainder they pass exceeds r1 / 2^63, so none is the first at most `bound` unless the
+// last.
 void remainder_steps(Mpz& r0, Mpz& r1, mpz_srcptr bound, Followers followers) {
-  constexpr std::size_t kBlockBits = 4096;
+  constexpr std::size_t kBlockBits = 256;
   Mpz q, t, u;
   const std::size_t bound_bits = mpz_sgn(bound) > 0 ? mpz_sizeinbase(bound, 2) : 0;
   auto plain_step = [&](mpz_srcptr quotient) {
@@ -1340,26 +1343,47 @@ void remainder_steps(Mpz& r0, Mpz& r1, mpz_srcptr bound, Followers followers) {
     const std::size_t bits = mpz_sizeinbase(r1.get(), 2);
     if (bits > bound_bits + 2 * kBlockBits) {
       const std::size_t top = mpz_sizeinbase(r0.get(), 2);
-      const std::size_t k = std::min(top, bits - bound_bits - kBlockBits);
+      const std::size_t k = std::min({top, 2 * (bits - bound_bits - kBlockBits), std::max(bound_bits, top / 2)});
       const std::size_t shift = top - k;
-      // The block's transform to the first remainder of the leading bits at most `stop`; applied
-      // when it checks out. Its last quotient may be far too large to be read off the leading bits:
-      // then the block is run again to the remainder before.
-      Mpz stop, last;
-      mpz_setbit(stop.get(), k / 2 + 32);
+      // The block's transform to the first remainder of the leading bits at most 2^(K/2 + 32),
+      // applied when it checks out. Its last quotients may not be read off the leading bits (one far
+      // too large, or one whose remainder is below their precision): then steps are taken back off
+      // its end while it does not check out, each step's quotient read off the cofactors:
+      // |a_(i+1)| = |a_(i−1)| + q_i·|a_i| with |a_(i−1)| < |a_i| but in the first steps, where the
+      // division comes out exact.
       auto block = [&]() -> bool {
-        Mpz x, y, a0(1ul), a1, b0, b1(1ul), n0, n1;
+        Mpz x, y, a0(1ul), a1, b0, b1(1ul), n0, n1, stop, qs;
+        mpz_setbit(stop.get(), k / 2 + 32);
         mpz_tdiv_q_2exp(x.get(), r0.get(), shift);
         mpz_tdiv_q_2exp(y.get(), r1.get(), shift);
         const std::pair<mpz_ptr, mpz_ptr> cofactors[2] = {{a0.get(), a1.get()}, {b0.get(), b1.get()}};
         remainder_steps(x, y, stop.get(), cofactors);
-        mpz_swap(last.get(), x.get());
+        // r = hi·2^shift + lo goes to the leading parts' remainders, shifted, plus lo transformed.
+        mpz_tdiv_r_2exp(t.get(), r0.get(), shift);
+        mpz_tdiv_r_2exp(u.get(), r1.get(), shift);
+        mpz_mul(n0.get(), a0.get(), t.get());
+        mpz_addmul(n0.get(), b0.get(), u.get());
+        mpz_mul(n1.get(), a1.get(), t.get());
+        mpz_addmul(n1.get(), b1.get(), u.get());
+        mpz_mul_2exp(t.get(), x.get(), shift);
+        mpz_add(n0.get(), n0.get(), t.get());
+        mpz_mul_2exp(t.get(), y.get(), shift);
+        mpz_add(n1.get(), n1.get(), t.get());
+        for (int back = 0; mpz_sgn(n1.get()) <= 0 || mpz_cmp(n0.get(), n1.get()) <= 0 || mpz_cmp(n1.get(), bound) <= 0;
+             ++back) {
+          if (back == 8 || mpz_sgn(a0.get()) == 0) return false;
+          mpz_tdiv_qr(qs.get(), t.get(), a1.get(), a0.get());
+          if (mpz_sgn(t.get()) == 0) return false;  // an early step, where the sizes may tie
+          mpz_abs(qs.get(), qs.get());
+          // (a0, a1) = (a1 + q·a0, a0), the same for b and for the remainders.
+          mpz_addmul(a1.get(), qs.get(), a0.get());
+          mpz_swap(a0.get(), a1.get());
+          mpz_addmul(b1.get(), qs.get(), b0.get());
+          mpz_swap(b0.get(), b1.get());
+          mpz_addmul(n1.get(), qs.get(), n0.get());
+          mpz_swap(n0.get(), n1.get());
+        }
         if (mpz_sgn(a1.get()) == 0) return false;  // not one step
-        mpz_mul(n0.get(), a0.get(), r0.get());
-        mpz_addmul(n0.get(), b0.get(), r1.get());
-        mpz_mul(n1.get(), a1.get(), r0.get());
-        mpz_addmul(n1.get(), b1.get(), r1.get());
-        if (mpz_sgn(n1.get()) <= 0 || mpz_cmp(n0.get(), n1.get()) <= 0 || mpz_cmp(n1.get(), bound) <= 0) return false;
         mpz_swap(r0.get(), n0.get());
         mpz_swap(r1.get(), n1.get());
         for (auto [u0, u1] : followers) {
@@ -1373,10 +1397,6 @@ void remainder_steps(Mpz& r0, Mpz& r1, mpz_srcptr bound, Followers followers) {
         return true;
       };
       if (block()) continue;
-      if (mpz_cmp(last.get(), stop.get()) > 0) {
-        mpz_swap(stop.get(), last.get());
-        if (block()) continue;
-      }
     }
     if (bits > bound_bits + 72)
       if (auto m = lehmer_cofactors(r0.get(), r1.get(), t)) {
@@ -1958,10 +1978,14 @@ std::optional<std::pair<std::vector<Mpz>, Mpz>> solve_mod_rational(const IntPoly
     auto found = solve_next(batch, primes);
     if (failed > 64 && failed * 4 > next) return std::nullopt;
     keep(primes, found);
-    // Doubling, then by an eighth: few primes past the need, and few probes (each one serial). In
-    // small degrees a prime's solve is cheap beside a probe, so the batches grow faster.
-    const std::size_t share = n < 64 ? 2 : n < 128 ? 4 : 8;
-    batch = next < 256 ? next : std::max<std::size_t>(256, next / share);
+    // Doubling, then by the share g of the primes so far that balances the solves taken past the
+    // need (about g/2 of them) against the probes still to fail (about 1 / (1.2·g) of the next, a
+    // probe of b bits taking about b^1.2): g² = probe / (0.6·solves). In nanoseconds, a prime's solve
+    // takes about 0.76·n² + 7000 and a probe about 3.65·b^1.2.
+    const double solves = static_cast<double>(next) * (0.76 * static_cast<double>(n * n) + 7000.0);
+    const double probe_cost = 3.65 * std::pow(static_cast<double>(mpz_sizeinbase(probe.n.get(), 2)), 1.2);
+    const double share = std::clamp(std::sqrt(probe_cost / (0.6 * solves)), 1.0 / 16, 1.0);
+    batch = next < 256 ? next : std::max<std::size_t>(256, static_cast<std::size_t>(share * static_cast<double>(next)));
     auto candidate = reconstruct();
     if (!candidate) continue;
     if (candidate->proven) return std::pair{std::move(candidate->u), std::move(candidate->d)};
