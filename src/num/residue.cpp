@@ -875,6 +875,18 @@ std::vector<WordPoly> interpolate(const Zp& F, const std::vector<u64>& ys, const
     m.insert(m.begin(), 0);
     for (std::size_t j = 0; j + 1 < m.size(); ++j) m[j] = F.sub(m[j], F.mul(y, m[j + 1]));
   }
+  // Consecutive points y_0 + i, fewer than p, have M'(y_i) = (−1)^(n−1−i)·i!·(n−1−i)!: their
+  // weights 1/M'(y_i) come from the inverse factorials, with no inverse or evaluation per point.
+  bool consecutive = n > 0 && n < F.p;
+  for (std::size_t i = 1; i < n && consecutive; ++i) consecutive = ys[i] == ys[0] + i;
+  WordPoly inverse_factorial;
+  if (consecutive) {
+    inverse_factorial.assign(n, 1);
+    u64 f = 1;
+    for (std::size_t i = 1; i < n; ++i) f = F.mul(f, F.reduce(static_cast<u64>(i)));
+    inverse_factorial[n - 1] = F.inv(f);
+    for (std::size_t i = n - 1; i > 0; --i) inverse_factorial[i - 1] = F.mul(inverse_factorial[i], F.reduce(static_cast<u64>(i)));
+  }
   // Sums of products kept unreduced: each below p² < 2^64, and at most n <= 2^32 of them.
   std::vector<std::vector<u128>> sums(values.size(), std::vector<u128>(n, 0));
   WordPoly q(n);
@@ -885,9 +897,15 @@ std::vector<WordPoly> interpolate(const Zp& F, const std::vector<u64>& ys, const
       carry = F.add(m[j + 1], F.mul(carry, ys[i]));
       q[j] = carry;
     }
-    u64 at = 0;
-    for (std::size_t j = n; j-- > 0;) at = F.add(F.mul(at, ys[i]), q[j]);
-    const u64 w = F.inv(at);
+    u64 w;
+    if (consecutive) {
+      w = F.mul(inverse_factorial[i], inverse_factorial[n - 1 - i]);
+      if ((n - 1 - i) % 2 == 1) w = F.neg(w);
+    } else {
+      u64 at = 0;
+      for (std::size_t j = n; j-- > 0;) at = F.add(F.mul(at, ys[i]), q[j]);
+      w = F.inv(at);
+    }
     for (std::size_t k = 0; k < values.size(); ++k) {
       const u64 c = F.mul(values[k][i], w);
       if (c == 0) continue;
