@@ -747,6 +747,8 @@ struct SequenceRun {
 };
 
 // resultant() step by step over the residues; false when a remainder vanishes or a divisor is zero.
+// Each remainder is kept as R/rho and g, h as fractions: prem is homogeneous, prem(R0/rho0, R1/rho1)
+// = prem(R0, R1)/(rho0·rho1^(delta+1)), so the steps need no inverse, and the outputs take one.
 bool run_sequence(const Zp& F, WordPoly a, WordPoly b, SequenceRun& out) {
   out.degrees.clear();
   out.has_linear = false;
@@ -759,14 +761,17 @@ bool run_sequence(const Zp& F, WordPoly a, WordPoly b, SequenceRun& out) {
   }
   out.degrees.push_back(degree(r0));
   out.degrees.push_back(degree(r1));
-  auto keep_linear = [&](const WordPoly& r) {
+  u64 rho0 = 1, rho1 = 1;
+  u64 linear0 = 0, linear1 = 0, linear_rho = 1;
+  auto keep_linear = [&](const WordPoly& r, u64 rho) {
     if (degree(r) != 1) return;
     out.has_linear = true;
-    out.s0 = r[0];
-    out.s1 = r[1];
+    linear0 = r[0];
+    linear1 = r[1];
+    linear_rho = rho;
   };
-  keep_linear(r1);
-  u64 g = 1, h = 1;
+  keep_linear(r1, rho1);
+  u64 gn = 1, gd = 1, hn = 1, hd = 1;  // g = gn/gd, h = hn/hd, the denominators never zero
   while (degree(r1) > 0) {
     const std::int64_t delta = degree(r0) - degree(r1);
     if ((degree(r0) % 2 != 0) && (degree(r1) % 2 != 0)) negate = !negate;
@@ -782,25 +787,43 @@ bool run_sequence(const Zp& F, WordPoly a, WordPoly b, SequenceRun& out) {
     w.resize(d);
     trim(w);
     if (w.empty()) return false;
-    const u64 div = F.mul(g, F.pow(h, static_cast<u64>(delta)));
-    if (div == 0) return false;
-    const u64 inv = F.inv(div);
-    for (auto& x : w) x = F.mul(x, inv);
+    // The remainder over div = g·h^delta: W·div_d / (rho0·rho1^(delta+1)·div_n).
+    const u64 div_n = F.mul(gn, F.pow(hn, static_cast<u64>(delta)));
+    if (div_n == 0) return false;
+    const u64 div_d = F.mul(gd, F.pow(hd, static_cast<u64>(delta)));
+    for (auto& x : w) x = F.mul(x, div_d);
+    const u64 rho = F.mul(F.mul(rho0, F.pow(rho1, static_cast<u64>(delta + 1))), div_n);
     out.degrees.push_back(degree(w));
-    keep_linear(w);
+    keep_linear(w, rho);
     r0 = std::move(r1);
     r1 = std::move(w);
-    g = r0.back();
+    rho0 = rho1;
+    rho1 = rho;
+    gn = r0.back();
+    gd = rho0;
     if (delta >= 1) {
-      if (h == 0) return false;
-      h = F.mul(F.pow(g, static_cast<u64>(delta)), F.inv(F.pow(h, static_cast<u64>(delta - 1))));
+      if (hn == 0) return false;
+      // h = g^delta / h^(delta−1)
+      const u64 n = F.mul(F.pow(gn, static_cast<u64>(delta)), F.pow(hd, static_cast<u64>(delta - 1)));
+      hd = F.mul(F.pow(gd, static_cast<u64>(delta)), F.pow(hn, static_cast<u64>(delta - 1)));
+      hn = n;
     }
   }
+  // Res = (R1_0/rho1)^e / h^(e−1).
   const std::int64_t e = degree(r0);
-  u64 res = F.pow(r1[0], static_cast<u64>(e));
+  u64 num = F.pow(r1[0], static_cast<u64>(e)), den = F.pow(rho1, static_cast<u64>(e));
   if (e > 1) {
-    if (h == 0) return false;
-    res = F.mul(res, F.inv(F.pow(h, static_cast<u64>(e - 1))));
+    if (hn == 0) return false;
+    num = F.mul(num, F.pow(hd, static_cast<u64>(e - 1)));
+    den = F.mul(den, F.pow(hn, static_cast<u64>(e - 1)));
+  }
+  // One inverse for both denominators.
+  const u64 both = F.inv(out.has_linear ? F.mul(den, linear_rho) : den);
+  const u64 res = F.mul(num, out.has_linear ? F.mul(both, linear_rho) : both);
+  if (out.has_linear) {
+    const u64 inv_rho = F.mul(both, den);
+    out.s0 = F.mul(linear0, inv_rho);
+    out.s1 = F.mul(linear1, inv_rho);
   }
   out.res = negate ? F.neg(res) : res;
   return true;
