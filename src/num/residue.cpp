@@ -779,10 +779,19 @@ bool run_sequence(const Zp& F, WordPoly a, WordPoly b, SequenceRun& out) {
     WordPoly w = r0;
     const std::size_t d = static_cast<std::size_t>(degree(r1));
     const u64 c = r1[d];
+    const bool lazy = F.lazy_terms() >= 2;
     for (std::size_t t = w.size(); t-- > d;) {
-      for (std::size_t i = 0; i < t; ++i) w[i] = F.mul(w[i], c);
-      if (w[t] == 0) continue;
-      for (std::size_t j = 0; j < d; ++j) w[t - d + j] = F.sub(w[t - d + j], F.mul(w[t], r1[j]));
+      const std::size_t low = t - d;
+      if (w[t] == 0 || !lazy) {
+        for (std::size_t i = 0; i < t; ++i) w[i] = F.mul(w[i], c);
+        if (w[t] == 0) continue;
+        for (std::size_t j = 0; j < d; ++j) w[low + j] = F.sub(w[low + j], F.mul(w[t], r1[j]));
+        continue;
+      }
+      // c·w_x − w_t·r1_j as one sum of two products, reduced once.
+      for (std::size_t i = 0; i < low; ++i) w[i] = F.mul(w[i], c);
+      const u64 minus = F.p - w[t];
+      for (std::size_t j = 0; j < d; ++j) w[low + j] = F.reduce(w[low + j] * c + minus * r1[j]);
     }
     w.resize(d);
     trim(w);
