@@ -5450,22 +5450,32 @@ Result<Join> join_fields(const FieldRef& a, const FieldRef& b) {
 // The number Σ x_j·g^j of g's field, from the powers g^0 … g^(deg x).
 FracPoly substitute(const FracPoly& x, const std::vector<AlgebraicNumber>& powers) {
   std::vector<Fraction> out;
-  std::size_t terms = 0;
+  // How many products reached each coefficient: one is a product of reduced fractions, reduced
+  // already, and only sums of two or more take a gcd.
+  std::vector<std::uint32_t> terms;
   for (std::size_t j = 0; j < x.coeffs.size(); ++j) {
     const Fraction& c = x.coeffs[j];
     if (c.is_zero()) continue;
-    ++terms;
     const FracPoly& p = powers[j].value();
-    if (out.size() < p.coeffs.size()) out.resize(p.coeffs.size());
-    for (std::size_t i = 0; i < p.coeffs.size(); ++i) out[i].add(c * p.coeffs[i], false);
+    if (out.size() < p.coeffs.size()) {
+      out.resize(p.coeffs.size());
+      terms.resize(p.coeffs.size());
+    }
+    for (std::size_t i = 0; i < p.coeffs.size(); ++i) {
+      if (p.coeffs[i].is_zero()) continue;
+      out[i].add(c * p.coeffs[i], false);
+      ++terms[i];
+    }
   }
-  // A single term is a product of reduced fractions, reduced already.
-  if (terms > 1) {
-    std::uint64_t bits = 0;
-    for (const auto& f : out) bits += f.den().bit_length();
-    for_each_parallel(out.size(), reduce_in_parallel(out.size(), bits) ? 1 : out.size(),
-                      [&](std::size_t i) { out[i].reduce(); });
-  }
+  std::vector<std::size_t> sums;
+  std::uint64_t bits = 0;
+  for (std::size_t i = 0; i < out.size(); ++i)
+    if (terms[i] > 1) {
+      sums.push_back(i);
+      bits += out[i].den().bit_length();
+    }
+  for_each_parallel(sums.size(), reduce_in_parallel(sums.size(), bits) ? 1 : sums.size(),
+                    [&](std::size_t k) { out[sums[k]].reduce(); });
   return FracPoly(std::move(out));
 }
 

@@ -140,6 +140,41 @@ double product_cost(double a, double b) {
   return b < 32 ? a * b : a * 32 * std::pow(b / 32, 0.585);
 }
 
+namespace {
+
+// x mod D for x >= 0 by Barrett's reduction, with inv = floor(2^(2k)/D) for D of k bits: for x below
+// 2^(2k), two products in place of a division that would find its own inverse each time.
+class BarrettMod {
+ public:
+  explicit BarrettMod(mpz_srcptr d) : d_(d), k_(mpz_sizeinbase(d, 2)) {
+    Mpz t;
+    mpz_setbit(t.get(), 2 * k_);
+    mpz_fdiv_q(inv_.get(), t.get(), d);
+  }
+  // With q = floor(floor(x / 2^(k−1))·inv / 2^(k+1)), floor(x/D) − 2 <= q <= floor(x/D).
+  void reduce(Mpz& x, Mpz& q) const {
+    if (mpz_sizeinbase(x.get(), 2) > 2 * k_) {
+      mpz_mod(x.get(), x.get(), d_);
+      return;
+    }
+    mpz_tdiv_q_2exp(q.get(), x.get(), k_ - 1);
+    mpz_mul(q.get(), q.get(), inv_.get());
+    mpz_tdiv_q_2exp(q.get(), q.get(), k_ + 1);
+    mpz_submul(x.get(), q.get(), d_);
+    while (mpz_cmp(x.get(), d_) >= 0) mpz_sub(x.get(), x.get(), d_);
+  }
+
+ private:
+  mpz_srcptr d_;
+  std::size_t k_;
+  Mpz inv_;
+};
+
+// Dens from this many bits on take Barrett's reduction in the product of fractions_over.
+constexpr std::size_t kBarrettBits = 40000;
+
+}  // namespace
+
 // A factor that U_k·c shares with D is made of the primes of G = gcd(D, c·Π U_k mod D): each gcd
 // is taken with S, the part of D made of those primes, and D's gcds of the full size are only two
 // or three in all when S is short.
@@ -150,15 +185,24 @@ FracPoly fractions_over(const std::vector<Mpz>& u, const Int& scale, const Int& 
     if (mpz_sgn(u[k].get()) != 0) nonzero.push_back(k);
   if (nonzero.empty()) return FracPoly(std::move(out));
   const auto dv = den.view();
-  // Π U_k mod D, a product per chunk of coefficients in parallel.
+  // Π U_k mod D, a product per chunk of coefficients in parallel. Long dens take Barrett's
+  // reduction of the products' magnitudes: ±G has the same gcd with D.
   const std::size_t chunks = std::min<std::size_t>(nonzero.size(), 8);
   std::vector<Mpz> part(chunks);
+  std::optional<BarrettMod> barrett;
+  if (den.bit_length() >= kBarrettBits && nonzero.size() > chunks) barrett.emplace(dv.get());
   for_each_parallel(chunks, 1, [&](std::size_t c) {
     mpz_set_ui(part[c].get(), 1);
+    Mpz q;
     for (std::size_t j = c; j < nonzero.size(); j += chunks) {
       poll_interrupt();
       mpz_mul(part[c].get(), part[c].get(), u[nonzero[j]].get());
-      mpz_mod(part[c].get(), part[c].get(), dv.get());
+      if (barrett) {
+        mpz_abs(part[c].get(), part[c].get());
+        barrett->reduce(part[c], q);
+      } else {
+        mpz_mod(part[c].get(), part[c].get(), dv.get());
+      }
     }
   });
   Mpz g, t, t2;

@@ -747,6 +747,8 @@ struct SequenceRun {
 };
 
 // resultant() step by step over the residues; false when a remainder vanishes or a divisor is zero.
+// Each remainder is kept as R/rho and g, h as fractions: prem is homogeneous, prem(R0/rho0, R1/rho1)
+// = prem(R0, R1)/(rho0·rho1^(delta+1)), so the steps need no inverse, and the outputs take one.
 bool run_sequence(const Zp& F, WordPoly a, WordPoly b, SequenceRun& out) {
   out.degrees.clear();
   out.has_linear = false;
@@ -759,14 +761,17 @@ bool run_sequence(const Zp& F, WordPoly a, WordPoly b, SequenceRun& out) {
   }
   out.degrees.push_back(degree(r0));
   out.degrees.push_back(degree(r1));
-  auto keep_linear = [&](const WordPoly& r) {
+  u64 rho0 = 1, rho1 = 1;
+  u64 linear0 = 0, linear1 = 0, linear_rho = 1;
+  auto keep_linear = [&](const WordPoly& r, u64 rho) {
     if (degree(r) != 1) return;
     out.has_linear = true;
-    out.s0 = r[0];
-    out.s1 = r[1];
+    linear0 = r[0];
+    linear1 = r[1];
+    linear_rho = rho;
   };
-  keep_linear(r1);
-  u64 g = 1, h = 1;
+  keep_linear(r1, rho1);
+  u64 gn = 1, gd = 1, hn = 1, hd = 1;  // g = gn/gd, h = hn/hd, the denominators never zero
   while (degree(r1) > 0) {
     const std::int64_t delta = degree(r0) - degree(r1);
     if ((degree(r0) % 2 != 0) && (degree(r1) % 2 != 0)) negate = !negate;
@@ -774,33 +779,60 @@ bool run_sequence(const Zp& F, WordPoly a, WordPoly b, SequenceRun& out) {
     WordPoly w = r0;
     const std::size_t d = static_cast<std::size_t>(degree(r1));
     const u64 c = r1[d];
+    const bool lazy = F.lazy_terms() >= 2;
     for (std::size_t t = w.size(); t-- > d;) {
-      for (std::size_t i = 0; i < t; ++i) w[i] = F.mul(w[i], c);
-      if (w[t] == 0) continue;
-      for (std::size_t j = 0; j < d; ++j) w[t - d + j] = F.sub(w[t - d + j], F.mul(w[t], r1[j]));
+      const std::size_t low = t - d;
+      if (w[t] == 0 || !lazy) {
+        for (std::size_t i = 0; i < t; ++i) w[i] = F.mul(w[i], c);
+        if (w[t] == 0) continue;
+        for (std::size_t j = 0; j < d; ++j) w[low + j] = F.sub(w[low + j], F.mul(w[t], r1[j]));
+        continue;
+      }
+      // c·w_x − w_t·r1_j as one sum of two products, reduced once.
+      for (std::size_t i = 0; i < low; ++i) w[i] = F.mul(w[i], c);
+      const u64 minus = F.p - w[t];
+      for (std::size_t j = 0; j < d; ++j) w[low + j] = F.reduce(w[low + j] * c + minus * r1[j]);
     }
     w.resize(d);
     trim(w);
     if (w.empty()) return false;
-    const u64 div = F.mul(g, F.pow(h, static_cast<u64>(delta)));
-    if (div == 0) return false;
-    const u64 inv = F.inv(div);
-    for (auto& x : w) x = F.mul(x, inv);
+    // The remainder over div = g·h^delta: W·div_d / (rho0·rho1^(delta+1)·div_n).
+    const u64 div_n = F.mul(gn, F.pow(hn, static_cast<u64>(delta)));
+    if (div_n == 0) return false;
+    const u64 div_d = F.mul(gd, F.pow(hd, static_cast<u64>(delta)));
+    for (auto& x : w) x = F.mul(x, div_d);
+    const u64 rho = F.mul(F.mul(rho0, F.pow(rho1, static_cast<u64>(delta + 1))), div_n);
     out.degrees.push_back(degree(w));
-    keep_linear(w);
+    keep_linear(w, rho);
     r0 = std::move(r1);
     r1 = std::move(w);
-    g = r0.back();
+    rho0 = rho1;
+    rho1 = rho;
+    gn = r0.back();
+    gd = rho0;
     if (delta >= 1) {
-      if (h == 0) return false;
-      h = F.mul(F.pow(g, static_cast<u64>(delta)), F.inv(F.pow(h, static_cast<u64>(delta - 1))));
+      if (hn == 0) return false;
+      // h = g^delta / h^(delta−1)
+      const u64 n = F.mul(F.pow(gn, static_cast<u64>(delta)), F.pow(hd, static_cast<u64>(delta - 1)));
+      hd = F.mul(F.pow(gd, static_cast<u64>(delta)), F.pow(hn, static_cast<u64>(delta - 1)));
+      hn = n;
     }
   }
+  // Res = (R1_0/rho1)^e / h^(e−1).
   const std::int64_t e = degree(r0);
-  u64 res = F.pow(r1[0], static_cast<u64>(e));
+  u64 num = F.pow(r1[0], static_cast<u64>(e)), den = F.pow(rho1, static_cast<u64>(e));
   if (e > 1) {
-    if (h == 0) return false;
-    res = F.mul(res, F.inv(F.pow(h, static_cast<u64>(e - 1))));
+    if (hn == 0) return false;
+    num = F.mul(num, F.pow(hd, static_cast<u64>(e - 1)));
+    den = F.mul(den, F.pow(hn, static_cast<u64>(e - 1)));
+  }
+  // One inverse for both denominators.
+  const u64 both = F.inv(out.has_linear ? F.mul(den, linear_rho) : den);
+  const u64 res = F.mul(num, out.has_linear ? F.mul(both, linear_rho) : both);
+  if (out.has_linear) {
+    const u64 inv_rho = F.mul(both, den);
+    out.s0 = F.mul(linear0, inv_rho);
+    out.s1 = F.mul(linear1, inv_rho);
   }
   out.res = negate ? F.neg(res) : res;
   return true;
@@ -875,6 +907,18 @@ std::vector<WordPoly> interpolate(const Zp& F, const std::vector<u64>& ys, const
     m.insert(m.begin(), 0);
     for (std::size_t j = 0; j + 1 < m.size(); ++j) m[j] = F.sub(m[j], F.mul(y, m[j + 1]));
   }
+  // Consecutive points y_0 + i, fewer than p, have M'(y_i) = (−1)^(n−1−i)·i!·(n−1−i)!: their
+  // weights 1/M'(y_i) come from the inverse factorials, with no inverse or evaluation per point.
+  bool consecutive = n > 0 && n < F.p;
+  for (std::size_t i = 1; i < n && consecutive; ++i) consecutive = ys[i] == ys[0] + i;
+  WordPoly inverse_factorial;
+  if (consecutive) {
+    inverse_factorial.assign(n, 1);
+    u64 f = 1;
+    for (std::size_t i = 1; i < n; ++i) f = F.mul(f, F.reduce(static_cast<u64>(i)));
+    inverse_factorial[n - 1] = F.inv(f);
+    for (std::size_t i = n - 1; i > 0; --i) inverse_factorial[i - 1] = F.mul(inverse_factorial[i], F.reduce(static_cast<u64>(i)));
+  }
   // Sums of products kept unreduced: each below p² < 2^64, and at most n <= 2^32 of them.
   std::vector<std::vector<u128>> sums(values.size(), std::vector<u128>(n, 0));
   WordPoly q(n);
@@ -885,9 +929,15 @@ std::vector<WordPoly> interpolate(const Zp& F, const std::vector<u64>& ys, const
       carry = F.add(m[j + 1], F.mul(carry, ys[i]));
       q[j] = carry;
     }
-    u64 at = 0;
-    for (std::size_t j = n; j-- > 0;) at = F.add(F.mul(at, ys[i]), q[j]);
-    const u64 w = F.inv(at);
+    u64 w;
+    if (consecutive) {
+      w = F.mul(inverse_factorial[i], inverse_factorial[n - 1 - i]);
+      if ((n - 1 - i) % 2 == 1) w = F.neg(w);
+    } else {
+      u64 at = 0;
+      for (std::size_t j = n; j-- > 0;) at = F.add(F.mul(at, ys[i]), q[j]);
+      w = F.inv(at);
+    }
     for (std::size_t k = 0; k < values.size(); ++k) {
       const u64 c = F.mul(values[k][i], w);
       if (c == 0) continue;

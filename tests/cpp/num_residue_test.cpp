@@ -206,6 +206,34 @@ TEST(Residue, InversesAndSquarefreeness) {
   EXPECT_FALSE(is_squarefree(Zp(7), xp));
 }
 
+// Consecutive points take their weights from factorials: the same polynomials as the points in
+// another order, which take them one by one, and the values come back at every point.
+TEST(Residue, InterpolationAtConsecutivePoints) {
+  std::mt19937_64 rng(9);
+  for (u64 p : {u64{7}, u64{65521}, u64{4294967291}}) {
+    const Zp F(p);
+    for (std::size_t n : {1, 2, 5, 6, 41}) {
+      for (u64 start : {u64{0}, u64{1}, u64{1000}}) {
+        if (start + n > p) continue;
+        std::vector<u64> ys(n);
+        for (std::size_t i = 0; i < n; ++i) ys[i] = start + i;
+        std::vector<std::vector<u64>> values{random_poly(rng, F, n), random_poly(rng, F, n)};
+        std::vector<u64> back(ys.rbegin(), ys.rend());
+        std::vector<std::vector<u64>> back_values;
+        for (const auto& v : values) back_values.emplace_back(v.rbegin(), v.rend());
+        const auto got = interpolate(F, ys, values);
+        EXPECT_EQ(got, interpolate(F, back, back_values)) << p << " " << n << " " << start;
+        for (std::size_t k = 0; k < values.size(); ++k)
+          for (std::size_t i = 0; i < n; ++i) {
+            u64 at = 0;
+            for (std::size_t j = got[k].size(); j-- > 0;) at = F.add(F.mul(at, ys[i] % p), got[k][j]);
+            EXPECT_EQ(at, values[k][i]);
+          }
+      }
+    }
+  }
+}
+
 TEST(Residue, WordPrimesDescendBelow2To31) {
   u64 last = u64{1} << 31;
   for (std::size_t i = 0; i < 1100; i += i < 20 ? 1 : 97) {
