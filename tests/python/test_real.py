@@ -296,6 +296,9 @@ def test_work_past_the_limits_is_refused_at_once():
                                          r"about \d+ bits, past the limit of 16777216 bits of a root$"):
         evaluate("sqrt((128.2^871839+(9)^0.1)^3)")
     assert time.perf_counter() - start < optional.seconds(8)
+    # A rational's root keeps its own refusal.
+    with pytest.raises(ValueError, match="^polynomial coefficient bits 34261774 exceeds the factoring limit of 65536$"):
+        evaluate("8^11420587*33*209-79").root(3)
 
 
 def test_powers_of_long_powers_of_small_primes_at_speed():
