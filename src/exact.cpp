@@ -4178,7 +4178,7 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
   // conjugates of v: m_v(X^k) with m_v the minimal polynomial of v (squarefree for v ≠ 0), else x.
   // Eliminating towards a minimal polynomial of millions of bits takes minutes to days (and its
   // factoring then refuses it): refused at once from the estimate. A rational's is x − v, at once.
-  if (d >= 2 && minimal_polynomial_way(*this) == MinimalWay::Elimination)
+  if (!is_rational() && minimal_polynomial_way(*this) == MinimalWay::Elimination)
     if (const std::uint64_t estimate = minimal_polynomial_bits(*this); estimate > kMaxRootPolynomialBits)
       return fail(Error::range(cat("minimal polynomial of a number of degree ", d, " would have coefficients of about ",
                                    estimate, " bits, past the limit of ", kMaxRootPolynomialBits, " bits of a root")));
