@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "num/interrupt.hpp"
+#include "num/transform.hpp"
 #include "pool.hpp"
 
 #if defined(__linux__)
@@ -311,7 +312,7 @@ void multiply(mpz_ptr r, mpz_srcptr a, mpz_srcptr b) {
     return k;
   };
   const std::size_t za = an + bn < 16 ? 0 : low_zeros(a, an), zb = an + bn < 16 ? 0 : low_zeros(b, bn);
-  if (za + zb == 0 || an == 0 || bn == 0) {
+  if ((za + zb == 0 && std::min(an, bn) < kTransformLimbs) || an == 0 || bn == 0) {
     mpz_mul(r, a, b);
     return;
   }
@@ -325,12 +326,35 @@ void multiply(mpz_ptr r, mpz_srcptr a, mpz_srcptr b) {
   const std::size_t n = an + bn;
   mp_limb_t* rp = mpz_limbs_write(r, static_cast<mp_size_t>(n));
   std::fill(rp, rp + za + zb, mp_limb_t{0});
-  if (ap == bp && ua == ub)
-    mpn_sqr(rp + za + zb, ap, static_cast<mp_size_t>(ua));
-  else
-    mpn_mul(rp + za + zb, ap, static_cast<mp_size_t>(ua), bp, static_cast<mp_size_t>(ub));
+  multiply_limbs(rp + za + zb, ap, ua, bp, ub);
   const auto size = static_cast<mp_size_t>(n);
   mpz_limbs_finish(r, (mpz_sgn(a) < 0) != (mpz_sgn(b) < 0) ? -size : size);
+}
+
+// z = base^e, z neither operand. Where its last squares are long enough for the transforms, the
+// power of the odd part of the base is formed by GMP up to that length and squared on from there
+// (the bits of e from the top), then shifted by the base's twos; GMP's own power otherwise.
+void power(mpz_ptr z, mpz_srcptr base, std::uint64_t e) {
+  constexpr std::uint64_t kSquareBits = 2 * 64 * kTransformLimbs;  // a square's result, at the least
+  const std::uint64_t twos = mpz_sgn(base) == 0 ? 0 : mpz_scan1(base, 0);
+  const std::uint64_t bits = mpz_sizeinbase(base, 2) - twos;
+  if (e < 4 || mpz_sgn(base) == 0 || bits * e < 2 * kSquareBits || !transform_available()) {
+    mpz_pow_ui(z, base, e);
+    return;
+  }
+  Mpz odd, square;
+  mpz_tdiv_q_2exp(odd.get(), base, twos);
+  int rest = 0;
+  while ((e >> (rest + 1)) > 1 && bits * (e >> rest) >= kSquareBits) ++rest;
+  mpz_pow_ui(z, odd.get(), e >> rest);
+  for (int i = rest - 1; i >= 0; --i) {
+    multiply(square.get(), z, z);
+    if ((e >> i) & 1)
+      multiply(z, square.get(), odd.get());
+    else
+      mpz_swap(z, square.get());
+  }
+  mpz_mul_2exp(z, z, twos * e);
 }
 
 std::uint64_t magnitude(std::int64_t v) { return v < 0 ? 0 - static_cast<std::uint64_t>(v) : v; }
@@ -566,12 +590,12 @@ Int Int::pow(const Int& base, std::uint32_t e) {
     if (const auto root = small_base_of(base))
       return compute(
           [&] {
-            mpz_ui_pow_ui(scratch.q, root->base, root->exponent * e);
+            power(scratch.q, Mpz(root->base).get(), root->exponent * e);
             mpz_mul_2exp(scratch.q, scratch.q, root->twos * e);
             if (base.sign() < 0 && (e & 1)) mpz_neg(scratch.q, scratch.q);
           },
           scratch.q);
-  return compute([&] { mpz_pow_ui(scratch.q, base.view().get(), e); }, scratch.q);
+  return compute([&] { power(scratch.q, base.view().get(), e); }, scratch.q);
 }
 
 std::uint64_t Int::valuation(const Int& x, std::uint64_t p, std::uint64_t cap) {

@@ -1,6 +1,7 @@
 #include "num/polynomial.hpp"
 
 #include "num/interrupt.hpp"
+#include "num/transform.hpp"
 #include "pool.hpp"
 
 #include <algorithm>
@@ -425,14 +426,11 @@ KroneckerProduct kronecker_product(std::span<const __mpz_struct> a, std::span<co
   if (r.sign == 0) return r;
   if (square) {
     r.limbs.assign(2 * pa.size() + 2, 0);
-    mpn_sqr(r.limbs.data(), pa.data(), static_cast<mp_size_t>(pa.size()));
+    multiply_limbs(r.limbs.data(), pa.data(), pa.size(), pa.data(), pa.size());
     return r;
   }
   r.limbs.assign(pa.size() + pb.size() + 2, 0);
-  if (pa.size() >= pb.size())
-    mpn_mul(r.limbs.data(), pa.data(), static_cast<mp_size_t>(pa.size()), pb.data(), static_cast<mp_size_t>(pb.size()));
-  else
-    mpn_mul(r.limbs.data(), pb.data(), static_cast<mp_size_t>(pb.size()), pa.data(), static_cast<mp_size_t>(pa.size()));
+  multiply_limbs(r.limbs.data(), pa.data(), pa.size(), pb.data(), pb.size());
   return r;
 }
 

@@ -15,6 +15,7 @@
 #endif
 
 #include "num/interrupt.hpp"
+#include "num/transform.hpp"
 
 namespace gy {
 
@@ -351,13 +352,10 @@ WordPoly mul_kronecker(const Zp& F, const WordPoly& a, const WordPoly& b) {
   pack(a, w, bits, pa.data());
   const bool square = &a == &b || a == b;
   if (square) {
-    mpn_sqr(pr.data(), pa.data(), static_cast<mp_size_t>(la));
+    multiply_limbs(pr.data(), pa.data(), la, pa.data(), la);
   } else {
     pack(b, w, bits, pb.data());
-    if (la >= lb)
-      mpn_mul(pr.data(), pa.data(), static_cast<mp_size_t>(la), pb.data(), static_cast<mp_size_t>(lb));
-    else
-      mpn_mul(pr.data(), pb.data(), static_cast<mp_size_t>(lb), pa.data(), static_cast<mp_size_t>(la));
+    multiply_limbs(pr.data(), pa.data(), la, pb.data(), lb);
   }
   WordPoly r(nr);
   unpack(F, pr.data(), w, nr * w, r);
@@ -382,10 +380,7 @@ WordPoly mul_low_packed(const Zp& F, const WordPoly& a, const mp_limb_t* b, std:
   while (nb > 0 && b[nb - 1] == 0) --nb;
   if (na == 0 || nb == 0) return r;
   std::vector<mp_limb_t> pr(na + nb + 3, 0);
-  if (na >= nb)
-    mpn_mul(pr.data(), pa.data(), static_cast<mp_size_t>(na), b, static_cast<mp_size_t>(nb));
-  else
-    mpn_mul(pr.data(), b, static_cast<mp_size_t>(nb), pa.data(), static_cast<mp_size_t>(na));
+  multiply_limbs(pr.data(), pa.data(), na, b, nb);
   unpack(F, pr.data(), w, (na + nb) * 64, r);
   return r;
 }

@@ -1,0 +1,65 @@
+#include "num/transform.hpp"
+
+#include "num/int.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace gy {
+namespace {
+
+// Random limbs, or all ones: every piece then at its largest, so each sum of products comes
+// closest to the primes' product.
+std::vector<mp_limb_t> limbs(std::mt19937_64& rng, std::size_t n, bool ones) {
+  std::vector<mp_limb_t> a(n);
+  for (auto& x : a) x = ones ? ~mp_limb_t{0} : rng();
+  return a;
+}
+
+// Against GMP's product, over lengths on both sides of the transform's base block and of each power
+// of two, squares included.
+TEST(Transform, MatchesGmpProducts) {
+  std::mt19937_64 rng(29);
+  const std::size_t lengths[][2] = {{1, 1},     {7, 3},       {8, 8},       {31, 30},     {255, 1},
+                                    {2000, 2000}, {2100, 1999}, {4096, 4096}, {40000, 123}, {61000, 60000}};
+  for (const auto& [an, bn] : lengths)
+    for (int kind = 0; kind < 3; ++kind) {
+      const bool ones = kind == 2, square = kind == 1 && an == bn;
+      const auto a = limbs(rng, an, ones);
+      const auto b = square ? a : limbs(rng, bn, ones);
+      const mp_limb_t* bp = square ? a.data() : b.data();
+      std::vector<mp_limb_t> want(an + bn), got(an + bn, 0x5a5a5a5a);
+      mpn_mul(want.data(), a.data(), static_cast<mp_size_t>(an), bp, static_cast<mp_size_t>(bn));
+      if (!transform_multiply(got.data(), a.data(), an, bp, bn)) GTEST_SKIP() << "no transform lanes here";
+      EXPECT_EQ(got, want) << an << " x " << bn << " kind " << kind;
+      std::vector<mp_limb_t> through(an + bn);
+      multiply_limbs(through.data(), a.data(), an, bp, bn);
+      EXPECT_EQ(through, want);
+    }
+}
+
+// Powers long enough to be squared by transforms (a word, a long base with twos and a sign, a long
+// odd base) against GMP's own power.
+TEST(Transform, PowersMatchGmp) {
+  Mpz long_base, odd;
+  mpz_ui_pow_ui(long_base.get(), 3, 41);
+  mpz_mul_2exp(long_base.get(), long_base.get(), 70);
+  mpz_neg(long_base.get(), long_base.get());
+  gmp_randstate_t state;
+  gmp_randinit_default(state);
+  mpz_urandomb(odd.get(), state, 3000);
+  mpz_setbit(odd.get(), 0);
+  gmp_randclear(state);
+  const std::pair<Int, std::uint32_t> cases[] = {
+      {Int(3), 4'000'001}, {long_base.to_int(), 100'001}, {odd.to_int(), 2'049}};
+  for (const auto& [base, e] : cases) {
+    Mpz want;
+    mpz_pow_ui(want.get(), Mpz(base).get(), e);
+    EXPECT_TRUE(Int::pow(base, e) == want.to_int()) << e;
+  }
+}
+
+}  // namespace
+}  // namespace gy
