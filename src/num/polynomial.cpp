@@ -611,14 +611,14 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
     auto vc = b.coeffs[0].view();
     auto vd = b.coeffs[1].view();
     Mpz low, mid, high, sum;
-    mpz_mul(low.get(), va.get(), vc.get());
-    mpz_mul(high.get(), vb.get(), vd.get());
+    multiply_into(low.get(), va.get(), vc.get());
+    multiply_into(high.get(), vb.get(), vd.get());
     mpz_add(mid.get(), va.get(), vb.get());
     if (&a == &b) {
-      mpz_mul(mid.get(), mid.get(), mid.get());
+      multiply_into(mid.get(), mid.get(), mid.get());
     } else {
       mpz_add(sum.get(), vc.get(), vd.get());
-      mpz_mul(mid.get(), mid.get(), sum.get());
+      multiply_into(mid.get(), mid.get(), sum.get());
     }
     mpz_sub(mid.get(), mid.get(), low.get());
     mpz_sub(mid.get(), mid.get(), high.get());
@@ -636,12 +636,12 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
       for (std::size_t i = lo; 2 * i < k; ++i) {
         auto vi = a.coeffs[i].view();
         auto vj = a.coeffs[k - i].view();
-        mpz_addmul(acc.get(), vi.get(), vj.get());
+        add_product(acc.get(), vi.get(), vj.get());
       }
       mpz_mul_2exp(acc.get(), acc.get(), 1);
       if (k % 2 == 0) {
         auto v = a.coeffs[k / 2].view();
-        mpz_mul(sq.get(), v.get(), v.get());
+        multiply_into(sq.get(), v.get(), v.get());
         mpz_add(acc.get(), acc.get(), sq.get());
       }
       r.coeffs.push_back(acc.take_int());
@@ -677,7 +677,7 @@ IntPoly mul_unchecked(const IntPoly& a, const IntPoly& b) {
       for (std::size_t i = lo; i <= hi; ++i) {
         auto va = a.coeffs[i].view();
         auto vb = b.coeffs[k - i].view();
-        mpz_addmul(acc.get(), va.get(), vb.get());
+        add_product(acc.get(), va.get(), vb.get());
       }
       r.coeffs.push_back(acc.take_int());
     }

@@ -7,6 +7,8 @@
 #include <new>
 #include <utility>
 
+#include "num/int.hpp"
+
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 #define GY_TRANSFORM_LANES 1
@@ -485,18 +487,49 @@ GY_IFMA bool run(mp_limb_t* r, const mp_limb_t* a, std::size_t an, std::size_t c
 
 #endif
 
-}  // namespace
-
-namespace {
-
-// Whether the product fills at least 60% of its transforms' length: twice as many points as pieces
-// cost about as much as GMP's own product.
+// Whether the product fills at least 60% of its transforms' length: up to 2^20 points, twice as many
+// points as pieces cost about as much as GMP's own product; past that, a little less.
 bool transform_pays(std::size_t an, std::size_t bn) {
   const std::size_t count = (an * 64 + 61) / 62 + (bn * 64 + 61) / 62 - 1;
-  return 5 * count >= 3 * std::bit_ceil(count);
+  return 5 * count >= 3 * std::bit_ceil(count) || count > (std::size_t{1} << 20);
+}
+
+// Whether a product of these goes by transforms.
+bool long_product(mpz_srcptr a, mpz_srcptr b) {
+  const std::size_t an = mpz_size(a), bn = mpz_size(b);
+  return std::min(an, bn) >= kTransformLimbs && transform_available() && transform_pays(an, bn);
 }
 
 }  // namespace
+
+void multiply_into(mpz_ptr r, mpz_srcptr a, mpz_srcptr b) {
+  if (!long_product(a, b)) {
+    mpz_mul(r, a, b);
+    return;
+  }
+  if (r == a || r == b) {
+    Mpz t;
+    multiply_into(t.get(), a, b);
+    mpz_swap(r, t.get());
+    return;
+  }
+  const std::size_t an = mpz_size(a), bn = mpz_size(b);
+  const bool negative = (mpz_sgn(a) < 0) != (mpz_sgn(b) < 0);
+  mp_limb_t* rp = mpz_limbs_write(r, static_cast<mp_size_t>(an + bn));
+  multiply_limbs(rp, mpz_limbs_read(a), an, mpz_limbs_read(b), bn);
+  const auto size = static_cast<mp_size_t>(an + bn);
+  mpz_limbs_finish(r, negative ? -size : size);
+}
+
+void add_product(mpz_ptr acc, mpz_srcptr a, mpz_srcptr b) {
+  if (!long_product(a, b)) {
+    mpz_addmul(acc, a, b);
+    return;
+  }
+  Mpz t;
+  multiply_into(t.get(), a, b);
+  mpz_add(acc, acc, t.get());
+}
 
 bool transform_available() {
 #ifdef GY_TRANSFORM_LANES
