@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <new>
@@ -18,7 +19,9 @@
 #if defined(__linux__)
 #include <linux/futex.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -251,6 +254,25 @@ void PageWarmer::stop() noexcept {
 }
 
 bool in_large_pages(std::size_t bytes) { return bytes >= kLargeBlock; }
+
+bool address_space_room(std::size_t bytes) {
+#if defined(__linux__)
+  rlimit limit{};
+  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
+  // The size of the address space in pages, the first field of statm.
+  const int fd = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[64] = {};
+  const ssize_t got = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (got <= 0) return false;
+  const std::uint64_t used = std::strtoull(text, nullptr, 10) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  return used <= limit.rlim_cur && bytes <= limit.rlim_cur - used;
+#else
+  (void)bytes;
+  return true;
+#endif
+}
 
 void* allocate_bytes(std::size_t bytes) {
   (void)configured();

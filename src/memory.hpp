@@ -20,6 +20,11 @@ void release_bytes(void* block) noexcept;
 // Whether allocate_bytes lays a block of `bytes` out in whole large pages.
 bool in_large_pages(std::size_t bytes);
 
+// Whether `bytes` more of address space would stay within the process's limit on it, where one is
+// set: work that may take its memory a faster or a thriftier way takes the thriftier one near the
+// limit, so that a limit it fitted under before is not passed.
+bool address_space_room(std::size_t bytes);
+
 // Asks the system to back the untouched block [data, data + bytes) with large pages where it can,
 // when the block is large: filling a fresh block then costs a few page faults instead of one per
 // 4 KiB. The contents are unchanged; a refusal is ignored.

@@ -16,6 +16,7 @@
 
 #include "num/interrupt.hpp"
 #include "num/transform.hpp"
+#include "memory.hpp"
 #include "pool.hpp"
 
 #if defined(__linux__)
@@ -333,28 +334,43 @@ void multiply(mpz_ptr r, mpz_srcptr a, mpz_srcptr b) {
 
 // z = base^e, z neither operand. Where its last squares are long enough for the transforms, the
 // power of the odd part of the base is formed by GMP up to that length and squared on from there
-// (the bits of e from the top), then shifted by the base's twos; GMP's own power otherwise.
+// (the bits of e from the top), then shifted by the base's twos; GMP's own power otherwise. As in
+// GMP's own, the two values squared into each other are given their whole length at once, so that
+// no block grows step by step, leaving the smaller ones behind.
 void power(mpz_ptr z, mpz_srcptr base, std::uint64_t e) {
   constexpr std::uint64_t kSquareBits = 2 * 64 * kTransformLimbs;  // a square's result, at the least
   const std::uint64_t twos = mpz_sgn(base) == 0 ? 0 : mpz_scan1(base, 0);
   const std::uint64_t bits = mpz_sizeinbase(base, 2) - twos;
-  if (e < 4 || mpz_sgn(base) == 0 || bits * e < 2 * kSquareBits || !transform_available()) {
+  // The two values and the last square's transforms take up to about ten times the result's bytes.
+  if (e < 4 || mpz_sgn(base) == 0 || bits * e < 2 * kSquareBits || !transform_available() ||
+      !address_space_room((bits + twos) * e / 8 * 10)) {
     mpz_pow_ui(z, base, e);
     return;
   }
-  Mpz odd, square;
-  mpz_tdiv_q_2exp(odd.get(), base, twos);
-  int rest = 0;
-  while ((e >> (rest + 1)) > 1 && bits * (e >> rest) >= kSquareBits) ++rest;
-  mpz_pow_ui(z, odd.get(), e >> rest);
-  for (int i = rest - 1; i >= 0; --i) {
-    multiply(square.get(), z, z);
-    if ((e >> i) & 1)
-      multiply(z, square.get(), odd.get());
-    else
-      mpz_swap(z, square.get());
+  try {
+    Mpz odd, square;
+    mpz_tdiv_q_2exp(odd.get(), base, twos);
+    mpz_realloc2(z, (bits + twos) * e + 256);
+    mpz_realloc2(square.get(), bits * e + 256);
+    int rest = 0;
+    while ((e >> (rest + 1)) > 1 && bits * (e >> rest) >= kSquareBits) ++rest;
+    mpz_pow_ui(z, odd.get(), e >> rest);
+    for (int i = rest - 1; i >= 0; --i) {
+      multiply(square.get(), z, z);
+      if ((e >> i) & 1)
+        multiply(z, square.get(), odd.get());
+      else
+        mpz_swap(z, square.get());
+    }
+    mpz_mul_2exp(z, z, twos * e);
+  } catch (const std::bad_alloc&) {
+    // Short of memory for the squares and their transforms: GMP's own power needs less, once the
+    // blocks kept for reuse have gone back too.
+    mpz_clear(z);
+    mpz_init(z);
+    drop_kept(kept_mappings);
+    mpz_pow_ui(z, base, e);
   }
-  mpz_mul_2exp(z, z, twos * e);
 }
 
 std::uint64_t magnitude(std::int64_t v) { return v < 0 ? 0 - static_cast<std::uint64_t>(v) : v; }
@@ -387,6 +403,10 @@ void free_block(BigBlock* b) noexcept {
   ::operator delete(b);
 }
 }  // namespace detail
+
+void* allocate_work(std::size_t bytes) { return gmp_allocate(bytes); }
+
+void release_work(void* block) noexcept { gmp_free(block, 0); }
 
 BlockReuse::BlockReuse() noexcept { ++kept_mappings.depth; }
 

@@ -49,6 +49,11 @@ class BlockReuse {
   BlockReuse& operator=(const BlockReuse&) = delete;
 };
 
+// Working memory for long integer work, from the same large blocks as the integers' own (kept for
+// reuse while a BlockReuse lives on the thread); throws std::bad_alloc when it cannot be had.
+void* allocate_work(std::size_t bytes);
+void release_work(void* block) noexcept;
+
 class Int {
  public:
   // Upper bound on the bits that a product, a power, a factorial, a shift amount or a parsed text

@@ -7,6 +7,7 @@
 #include <new>
 #include <utility>
 
+#include "memory.hpp"
 #include "num/int.hpp"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -425,40 +426,30 @@ bool has_lanes() {
   return has;
 }
 
-// Words from GMP's memory functions, where the integers' own blocks come from: a large block given
-// back while an operation keeps its blocks for reuse serves the next one with its pages in place.
+// Words of the integers' working memory: a large block given back while an operation keeps its
+// blocks for reuse serves the next one with its pages in place.
 class Words {
  public:
   Words() = default;
-  explicit Words(std::size_t n) : n_(n) {
-    void* (*allocate)(std::size_t) = nullptr;
-    mp_get_memory_functions(&allocate, nullptr, nullptr);
-    data_ = static_cast<u64*>(allocate(n * sizeof(u64)));
-    if (!data_) throw std::bad_alloc();
-  }
+  explicit Words(std::size_t n) : data_(static_cast<u64*>(allocate_work(n * sizeof(u64)))) {}
   Words(const Words&) = delete;
   Words& operator=(Words&& o) noexcept {
     std::swap(data_, o.data_);
-    std::swap(n_, o.n_);
     return *this;
   }
-  ~Words() {
-    if (!data_) return;
-    void (*release)(void*, std::size_t) = nullptr;
-    mp_get_memory_functions(nullptr, nullptr, &release);
-    release(data_, n_ * sizeof(u64));
-  }
+  ~Words() { release_work(data_); }
   u64* data() { return data_; }
 
  private:
   u64* data_ = nullptr;
-  std::size_t n_ = 0;
 };
 
 // The product by transforms, in `len` points (a power of two from 16 to 2^kMaxLog).
 GY_IFMA bool run(mp_limb_t* r, const mp_limb_t* a, std::size_t an, std::size_t ca, const mp_limb_t* b, std::size_t bn,
                  std::size_t cb, std::size_t len) {
   const bool square = a == b && an == bn;
+  // Twice the words taken here left free, for the work around the product.
+  if (!address_space_room(2 * sizeof(u64) * ((square ? 3 : 4) * len + kBase))) return false;
   Words res[3], other, roots;
   try {
     for (auto& x : res) x = Words(len);
