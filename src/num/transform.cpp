@@ -448,31 +448,37 @@ class Words {
 GY_IFMA bool run(mp_limb_t* r, const mp_limb_t* a, std::size_t an, std::size_t ca, const mp_limb_t* b, std::size_t bn,
                  std::size_t cb, std::size_t len) {
   const bool square = a == b && an == bn;
+  // The product's pieces modulo the first two primes are kept, in whole vectors, while the work
+  // buffer serves the next prime; the last prime's stay in it.
+  const std::size_t count = ca + cb - 1, kept = (count + 7) / 8 * 8;
   // Twice the words taken here left free, for the work around the product.
-  if (!address_space_room(2 * sizeof(u64) * ((square ? 3 : 4) * len + kBase))) return false;
-  Words res[3], other, roots;
+  if (!address_space_room(2 * sizeof(u64) * ((square ? 1 : 2) * len + 2 * kept + kBase))) return false;
+  Words work, other, first, second, roots;
   try {
-    for (auto& x : res) x = Words(len);
+    work = Words(len);
     if (!square) other = Words(len);
+    first = Words(kept);
+    second = Words(kept);
     roots = Words(kBase);
   } catch (const std::bad_alloc&) {
     return false;
   }
+  u64* const parts[3] = {first.data(), second.data(), work.data()};
   for (std::size_t i = 0; i < 3; ++i) {
     const Prime& P = primes()[i];
     Transform T{P, lanes_of(P), roots.data()};
-    split(P, a, an, ca, res[i].data(), len);
-    T.forward(res[i].data(), len, 0, 0);
+    split(P, a, an, ca, work.data(), len);
+    T.forward(work.data(), len, 0, 0);
     if (!square) {
       split(P, b, bn, cb, other.data(), len);
       T.forward(other.data(), len, 0, 0);
     }
-    pointwise(P, res[i].data(), square ? res[i].data() : other.data(), len);
-    T.inverse(res[i].data(), len, 0, 0);
+    pointwise(P, work.data(), square ? work.data() : other.data(), len);
+    T.inverse(work.data(), len, 0, 0);
+    if (i < 2) std::copy(work.data(), work.data() + kept, parts[i]);
   }
-  u64* const parts[3] = {res[0].data(), res[1].data(), res[2].data()};
-  garner(parts, ca + cb - 1);
-  recompose(parts[0], parts[1], parts[2], ca + cb - 1, r, an + bn);
+  garner(parts, count);
+  recompose(parts[0], parts[1], parts[2], count, r, an + bn);
   return true;
 }
 
