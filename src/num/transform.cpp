@@ -155,51 +155,43 @@ GY_IFMA inline __m512i index(long long a, long long b, long long c, long long d,
   return _mm512_set_epi64(h, g, f, e, d, c, b, a);
 }
 
-// One level over a block of 2m points, m a multiple of 8, split by w.
-GY_IFMA void forward_level(u64* a, std::size_t m, u64 w, const Lanes& L) {
+template <bool kForward>
+GY_IFMA inline void pair(__m512i& x, __m512i& y, __m512i w, const Lanes& L) {
+  if constexpr (kForward)
+    forward_pair(x, y, w, L);
+  else
+    inverse_pair(x, y, w, L);
+}
+
+// One level over a block of 2m points, m a multiple of 8, split by w (or joined again by its inverse).
+template <bool kForward>
+GY_IFMA void level(u64* a, std::size_t m, u64 w, const Lanes& L) {
   const __m512i wv = broadcast(w);
   for (std::size_t i = 0; i < m; i += 8) {
     __m512i x = load(a + i), y = load(a + m + i);
-    forward_pair(x, y, wv, L);
+    pair<kForward>(x, y, wv, L);
     store(a + i, x);
     store(a + m + i, y);
   }
 }
 
-GY_IFMA void inverse_level(u64* a, std::size_t m, u64 w, const Lanes& L) {
-  const __m512i wv = broadcast(w);
-  for (std::size_t i = 0; i < m; i += 8) {
-    __m512i x = load(a + i), y = load(a + m + i);
-    inverse_pair(x, y, wv, L);
-    store(a + i, x);
-    store(a + m + i, y);
-  }
-}
-
-// Two levels over a block of 4q points in one pass: split by w, then its halves by w0 and w1.
-GY_IFMA void forward_levels2(u64* a, std::size_t q, u64 w, u64 w0, u64 w1, const Lanes& L) {
+// Two levels over a block of 4q points in one pass: split by w, then its halves by w0 and w1 (or
+// joined again, in the reverse order, by their inverses).
+template <bool kForward>
+GY_IFMA void levels2(u64* a, std::size_t q, u64 w, u64 w0, u64 w1, const Lanes& L) {
   const __m512i wv = broadcast(w), w0v = broadcast(w0), w1v = broadcast(w1);
   for (std::size_t i = 0; i < q; i += 8) {
     __m512i x0 = load(a + i), x1 = load(a + q + i), x2 = load(a + 2 * q + i), x3 = load(a + 3 * q + i);
-    forward_pair(x0, x2, wv, L);
-    forward_pair(x1, x3, wv, L);
-    forward_pair(x0, x1, w0v, L);
-    forward_pair(x2, x3, w1v, L);
-    store(a + i, x0);
-    store(a + q + i, x1);
-    store(a + 2 * q + i, x2);
-    store(a + 3 * q + i, x3);
-  }
-}
-
-GY_IFMA void inverse_levels2(u64* a, std::size_t q, u64 w, u64 w0, u64 w1, const Lanes& L) {
-  const __m512i wv = broadcast(w), w0v = broadcast(w0), w1v = broadcast(w1);
-  for (std::size_t i = 0; i < q; i += 8) {
-    __m512i x0 = load(a + i), x1 = load(a + q + i), x2 = load(a + 2 * q + i), x3 = load(a + 3 * q + i);
-    inverse_pair(x0, x1, w0v, L);
-    inverse_pair(x2, x3, w1v, L);
-    inverse_pair(x0, x2, wv, L);
-    inverse_pair(x1, x3, wv, L);
+    if constexpr (kForward) {
+      forward_pair(x0, x2, wv, L);
+      forward_pair(x1, x3, wv, L);
+    }
+    pair<kForward>(x0, x1, w0v, L);
+    pair<kForward>(x2, x3, w1v, L);
+    if constexpr (!kForward) {
+      inverse_pair(x0, x2, wv, L);
+      inverse_pair(x1, x3, wv, L);
+    }
     store(a + i, x0);
     store(a + q + i, x1);
     store(a + 2 * q + i, x2);
@@ -212,7 +204,7 @@ GY_IFMA void inverse_levels2(u64* a, std::size_t q, u64 w, u64 w0, u64 w1, const
 GY_IFMA void forward_base(u64* a, std::size_t len, const u64* tw, const Lanes& L) {
   for (std::size_t blocks = 1; len / blocks >= 16; blocks *= 2) {
     const std::size_t m = len / blocks / 2;
-    for (std::size_t s = 0; s < blocks; ++s) forward_level(a + 2 * m * s, m, tw[blocks + s], L);
+    for (std::size_t s = 0; s < blocks; ++s) level<true>(a + 2 * m * s, m, tw[blocks + s], L);
   }
   const __m512i lo4 = index(0, 1, 2, 3, 8, 9, 10, 11), hi4 = index(4, 5, 6, 7, 12, 13, 14, 15);
   const __m512i lo2 = index(0, 1, 8, 9, 4, 5, 12, 13), hi2 = index(2, 3, 10, 11, 6, 7, 14, 15);
@@ -268,7 +260,7 @@ GY_IFMA void inverse_base(u64* a, std::size_t len, const u64* tw, const Lanes& L
   }
   for (std::size_t blocks = len / 16; blocks >= 1; blocks /= 2) {
     const std::size_t m = len / blocks / 2;
-    for (std::size_t s = 0; s < blocks; ++s) inverse_level(a + 2 * m * s, m, tw[blocks + s], L);
+    for (std::size_t s = 0; s < blocks; ++s) level<false>(a + 2 * m * s, m, tw[blocks + s], L);
   }
 }
 
@@ -303,12 +295,12 @@ struct Transform {
     }
     if (len >= 4 * kBase) {
       const std::size_t q = len / 4;
-      forward_levels2(a, q, root(b, j, false), root(b + 1, 2 * j, false), root(b + 1, 2 * j + 1, false), L);
+      levels2<true>(a, q, root(b, j, false), root(b + 1, 2 * j, false), root(b + 1, 2 * j + 1, false), L);
       for (u64 c = 0; c < 4; ++c) forward(a + c * q, q, b + 2, 4 * j + c);
       return;
     }
     const std::size_t m = len / 2;
-    forward_level(a, m, root(b, j, false), L);
+    level<true>(a, m, root(b, j, false), L);
     forward(a, m, b + 1, 2 * j);
     forward(a + m, m, b + 1, 2 * j + 1);
   }
@@ -328,13 +320,13 @@ struct Transform {
     if (len >= 4 * kBase) {
       const std::size_t q = len / 4;
       for (u64 c = 0; c < 4; ++c) inverse(a + c * q, q, b + 2, 4 * j + c);
-      inverse_levels2(a, q, root(b, j, true), root(b + 1, 2 * j, true), root(b + 1, 2 * j + 1, true), L);
+      levels2<false>(a, q, root(b, j, true), root(b + 1, 2 * j, true), root(b + 1, 2 * j + 1, true), L);
       return;
     }
     const std::size_t m = len / 2;
     inverse(a, m, b + 1, 2 * j);
     inverse(a + m, m, b + 1, 2 * j + 1);
-    inverse_level(a, m, root(b, j, true), L);
+    level<false>(a, m, root(b, j, true), L);
   }
 };
 
