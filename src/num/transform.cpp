@@ -22,6 +22,14 @@ namespace {
 using u64 = std::uint64_t;
 using u128 = unsigned __int128;
 
+// The transforms' length for `count` pieces of the product: the least power of two, or three times
+// one, that holds them, at least 16 (and three times 16).
+std::size_t transform_length(std::size_t count) {
+  const std::size_t two = std::max<std::size_t>(16, std::bit_ceil(count));
+  const std::size_t three = 3 * std::max<std::size_t>(16, std::bit_ceil((count + 2) / 3));
+  return std::min(two, three);
+}
+
 #ifdef GY_TRANSFORM_LANES
 
 // Bits per piece: a sum of up to 2^25 products of two pieces stays below the primes' product.
@@ -53,7 +61,7 @@ u64 pow_mod(u64 a, u64 e, u64 p) {
   return r;
 }
 
-// A prime p = k·2^26 + 1 between 2^49 and 2^50, in Montgomery form with R = 2^52: values are kept
+// A prime p = k·3·2^26 + 1 between 2^49 and 2^50, in Montgomery form with R = 2^52: values are kept
 // below 2p, so that every one fits a 52-bit lane and sums of two stay below 2^52 after one reduction.
 struct Prime {
   u64 p = 0, pinv = 0;  // pinv = p^-1 mod 2^52
@@ -64,6 +72,11 @@ struct Prime {
   // At [2^t + s], t < kBaseLog, s < 2^t: the root that block s of level t of a base block splits
   // by, ω_(2^(t+1))^reverse_t(s), and its inverse, times R.
   std::array<u64, kBase> small{}, small_inv{};
+  // Lengths 3·2^k: a cube root of unity ω3 = ψ^(2^26), ψ of order 3·2^26, and for the blocks
+  // x^m − ω3^c (c = 1, 2) the factor ψ^(c·2^(25 − b)) of the roots of their level b, and its
+  // inverse, at [c − 1][b]; all times R.
+  u64 cube_root = 0;
+  std::array<std::array<u64, kMaxLog>, 2> branch{}, branch_inv{};
 
   // a·b/R mod p in [0, p), for a·b < R·p (a < 4p, b < p; or both below 2p).
   u64 mont(u64 a, u64 b) const {
@@ -86,6 +99,14 @@ struct Prime {
     one = static_cast<u64>((static_cast<u128>(1) << 52) % p);
     r2 = static_cast<u64>(static_cast<u128>(one) * one % p);
     barrett = static_cast<u64>((static_cast<u128>(1) << 64) / p);
+    const u64 psi = pow_mod(generator, (p - 1) / (u64{3} << kMaxLog), p);
+    cube_root = to_mont(pow_mod(psi, u64{1} << kMaxLog, p));
+    for (u64 c = 1; c <= 2; ++c)
+      for (unsigned b = 0; b < kMaxLog; ++b) {
+        const u64 e = c << (kMaxLog - 1 - b), order = u64{3} << kMaxLog;
+        branch[c - 1][b] = to_mont(pow_mod(psi, e, p));
+        branch_inv[c - 1][b] = to_mont(pow_mod(psi, order - e, p));
+      }
     const u64 w = to_mont(pow_mod(generator, (p - 1) >> kMaxLog, p));
     lo[0] = one;
     for (std::size_t k = 1; k < lo.size(); ++k) lo[k] = mont(lo[k - 1], w);
@@ -102,8 +123,8 @@ struct Prime {
 };
 
 const std::array<Prime, 3>& primes() {
-  // Each p − 1 is divisible by 2^26; the second number generates the multiplicative group.
-  static const std::array<Prime, 3> all{Prime(0x3ffffe4000001u, 5), Prime(0x3ffffdc000001u, 3),
+  // Each p − 1 is divisible by 3·2^26; the second number generates the multiplicative group.
+  static const std::array<Prime, 3> all{Prime(0x3ffffe4000001u, 5), Prime(0x3ffff48000001u, 14),
                                         Prime(0x3ffff78000001u, 29)};
   return all;
 }
@@ -265,14 +286,17 @@ GY_IFMA void inverse_base(u64* a, std::size_t len, const u64* tw, const Lanes& L
 }
 
 // The roots of the levels of base block j of level b (2^b blocks), len points: at [2^t + s],
-// small[2^t + s]·G_t with G_t = ω_(2^(t+1+b))^reverse_b(j), or the inverses.
-GY_IFMA void base_roots(const Prime& P, const Lanes& L, std::size_t len, unsigned b, u64 j, bool inverse, u64* tw) {
+// small[2^t + s]·G_t with G_t = ω_(2^(t+1+b))^reverse_b(j), times the branch's factor of level b + t
+// in a block x^m − ω3^branch; or the inverses.
+GY_IFMA void base_roots(const Prime& P, const Lanes& L, std::size_t len, unsigned b, u64 j, unsigned branch,
+                        bool inverse, u64* tw) {
   const u64 e = reverse_bits(j, b);
   const auto& small = inverse ? P.small_inv : P.small;
   for (std::size_t blocks = 1; blocks < len; blocks *= 2) {
     const unsigned t = static_cast<unsigned>(std::countr_zero(blocks));
     const u64 k = e << (kMaxLog - 1 - t - b);
-    const u64 g = P.root(inverse ? 0 - k : k);
+    u64 g = P.root(inverse ? 0 - k : k);
+    if (branch) g = P.mont(g, (inverse ? P.branch_inv : P.branch)[branch - 1][b + t]);
     if (blocks < 8) {
       for (std::size_t s = 0; s < blocks; ++s) tw[blocks + s] = P.mont(small[blocks + s], g);
       continue;
@@ -282,14 +306,40 @@ GY_IFMA void base_roots(const Prime& P, const Lanes& L, std::size_t len, unsigne
   }
 }
 
+// v in [0, 6p) to [0, 2p).
+GY_IFMA inline __m512i fold6(__m512i v, const Lanes& L) {
+  const __m512i p4 = _mm512_add_epi64(L.p2, L.p2);
+  return fold(_mm512_maskz_min_epu64(0xFF, v, _mm512_sub_epi64(v, p4)), L);
+}
+
+// A block x^(3m) − 1 into its parts modulo x^m − ω3^c, c = 0, 1, 2, in place: with t = ω3·(f1 − f2),
+// (f0 + f1 + f2, f0 − f2 + t, f0 − f1 − t), since ω3² = −1 − ω3. Inverse: the three parts back, times
+// 3, as (g0 + g1 + g2, g0 − g1 − t, g0 − g2 + t) with t = ω3·(g1 − g2), the same forms in the other
+// places.
+template <bool kForward>
+GY_IFMA void thirds(u64* a, std::size_t m, u64 w, const Lanes& L) {
+  const __m512i wv = broadcast(w), p3 = _mm512_add_epi64(L.p2, L.p);
+  for (std::size_t i = 0; i < m; i += 8) {
+    const __m512i f0 = load(a + i), f1 = load(a + m + i), f2 = load(a + 2 * m + i);
+    const __m512i t = mont(_mm512_add_epi64(_mm512_sub_epi64(f1, f2), L.p2), wv, L);
+    const __m512i plus = fold6(_mm512_add_epi64(_mm512_sub_epi64(f0, f2), _mm512_add_epi64(t, L.p2)), L);
+    const __m512i minus = fold6(_mm512_sub_epi64(_mm512_add_epi64(f0, p3), _mm512_add_epi64(f1, t)), L);
+    store(a + i, fold6(_mm512_add_epi64(_mm512_add_epi64(f0, f1), f2), L));
+    store(a + m + i, kForward ? plus : minus);
+    store(a + 2 * m + i, kForward ? minus : plus);
+  }
+}
+
+// The transform of a block x^len − ω3^branch (x^len − 1 for branch 0), len a power of two.
 struct Transform {
   const Prime& P;
   Lanes L;
   u64* tw;  // kBase roots of the base block in hand
+  unsigned branch = 0;
 
   GY_IFMA void forward(u64* a, std::size_t len, unsigned b, u64 j) {
     if (len <= kBase) {
-      base_roots(P, L, len, b, j, false, tw);
+      base_roots(P, L, len, b, j, branch, false, tw);
       forward_base(a, len, tw, L);
       return;
     }
@@ -308,12 +358,13 @@ struct Transform {
   // The root block j of level b splits by, or its inverse.
   u64 root(unsigned b, u64 j, bool inverse) const {
     const u64 k = reverse_bits(j, b) << (kMaxLog - 1 - b);
-    return P.root(inverse ? 0 - k : k);
+    const u64 r = P.root(inverse ? 0 - k : k);
+    return branch ? P.mont(r, (inverse ? P.branch_inv : P.branch)[branch - 1][b]) : r;
   }
 
   GY_IFMA void inverse(u64* a, std::size_t len, unsigned b, u64 j) {
     if (len <= kBase) {
-      base_roots(P, L, len, b, j, true, tw);
+      base_roots(P, L, len, b, j, branch, true, tw);
       inverse_base(a, len, tw, L);
       return;
     }
@@ -436,7 +487,8 @@ class Words {
   u64* data_ = nullptr;
 };
 
-// The product by transforms, in `len` points (a power of two from 16 to 2^kMaxLog).
+// The product by transforms, in `len` points: a power of two from 16 to 2^kMaxLog, or three times
+// one from 16 on.
 GY_IFMA bool run(mp_limb_t* r, const mp_limb_t* a, std::size_t an, std::size_t ca, const mp_limb_t* b, std::size_t bn,
                  std::size_t cb, std::size_t len) {
   const bool square = a == b && an == bn;
@@ -456,17 +508,31 @@ GY_IFMA bool run(mp_limb_t* r, const mp_limb_t* a, std::size_t an, std::size_t c
     return false;
   }
   u64* const parts[3] = {first.data(), second.data(), work.data()};
+  // A length 3·2^k first splits into three blocks of 2^k.
+  const bool thirds_first = len % 3 == 0;
+  const std::size_t block = thirds_first ? len / 3 : len;
   for (std::size_t i = 0; i < 3; ++i) {
     const Prime& P = primes()[i];
-    Transform T{P, lanes_of(P), roots.data()};
+    const Lanes L = lanes_of(P);
+    auto transform = [&](u64* x, bool forward) {
+      if (thirds_first && forward) thirds<true>(x, block, P.cube_root, L);
+      for (unsigned c = 0; c < (thirds_first ? 3u : 1u); ++c) {
+        Transform T{P, L, roots.data(), c};
+        if (forward)
+          T.forward(x + c * block, block, 0, 0);
+        else
+          T.inverse(x + c * block, block, 0, 0);
+      }
+      if (thirds_first && !forward) thirds<false>(x, block, P.cube_root, L);
+    };
     split(P, a, an, ca, work.data(), len);
-    T.forward(work.data(), len, 0, 0);
+    transform(work.data(), true);
     if (!square) {
       split(P, b, bn, cb, other.data(), len);
-      T.forward(other.data(), len, 0, 0);
+      transform(other.data(), true);
     }
     pointwise(P, work.data(), square ? work.data() : other.data(), len);
-    T.inverse(work.data(), len, 0, 0);
+    transform(work.data(), false);
     if (i < 2) std::copy(work.data(), work.data() + kept, parts[i]);
   }
   garner(parts, count);
@@ -480,7 +546,7 @@ GY_IFMA bool run(mp_limb_t* r, const mp_limb_t* a, std::size_t an, std::size_t c
 // points as pieces cost about as much as GMP's own product; past that, a little less.
 bool transform_pays(std::size_t an, std::size_t bn) {
   const std::size_t count = (an * 64 + 61) / 62 + (bn * 64 + 61) / 62 - 1;
-  return 5 * count >= 3 * std::bit_ceil(count) || count > (std::size_t{1} << 20);
+  return 5 * count >= 3 * transform_length(count) || count > (std::size_t{1} << 20);
 }
 
 // Whether a product of these goes by transforms.
@@ -532,8 +598,7 @@ bool transform_multiply(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const 
 #ifdef GY_TRANSFORM_LANES
   if (!has_lanes() || an == 0 || bn == 0) return false;
   const std::size_t ca = (an * 64 + kPieceBits - 1) / kPieceBits, cb = (bn * 64 + kPieceBits - 1) / kPieceBits;
-  const std::size_t count = ca + cb - 1;
-  const std::size_t len = std::max<std::size_t>(16, std::bit_ceil(count));
+  const std::size_t len = transform_length(ca + cb - 1);
   if (len > (std::size_t{1} << kMaxLog)) return false;
   return run(r, a, an, ca, b, bn, cb, len);
 #else

@@ -12,7 +12,7 @@ namespace gy {
 
 // Operands of at least this many limbs each are multiplied by transforms where the machine allows
 // and the product fills enough of the transforms' length.
-inline constexpr std::size_t kTransformLimbs = 16'000;
+inline constexpr std::size_t kTransformLimbs = 5'000;
 
 // r[0, an + bn) = a·b for an, bn >= 1; r overlaps neither operand (a and b may be one).
 void multiply_limbs(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn);
