@@ -22,6 +22,9 @@ namespace {
 using u64 = std::uint64_t;
 using u128 = unsigned __int128;
 
+// The pieces of n limbs.
+std::size_t pieces(std::size_t n) { return (n * 64 + 61) / 62; }
+
 // The transforms' length for `count` pieces of the product: the least power of two, or three times
 // one, that holds them, at least 16 (and three times 16).
 std::size_t transform_length(std::size_t count) {
@@ -487,6 +490,22 @@ class Words {
   u64* data_ = nullptr;
 };
 
+// x of `len` points transformed, forward or back: a length 3·2^k first splits into three blocks of
+// 2^k (and joins them last).
+GY_IFMA void transform_all(const Prime& P, const Lanes& L, u64* roots, u64* x, std::size_t len, bool forward) {
+  const bool thirds_first = len % 3 == 0;
+  const std::size_t block = thirds_first ? len / 3 : len;
+  if (thirds_first && forward) thirds<true>(x, block, P.cube_root, L);
+  for (unsigned c = 0; c < (thirds_first ? 3u : 1u); ++c) {
+    Transform T{P, L, roots, c};
+    if (forward)
+      T.forward(x + c * block, block, 0, 0);
+    else
+      T.inverse(x + c * block, block, 0, 0);
+  }
+  if (thirds_first && !forward) thirds<false>(x, block, P.cube_root, L);
+}
+
 // The product by transforms, in `len` points: a power of two from 16 to 2^kMaxLog, or three times
 // one from 16 on.
 GY_IFMA bool run(mp_limb_t* r, const mp_limb_t* a, std::size_t an, std::size_t ca, const mp_limb_t* b, std::size_t bn,
@@ -508,35 +527,70 @@ GY_IFMA bool run(mp_limb_t* r, const mp_limb_t* a, std::size_t an, std::size_t c
     return false;
   }
   u64* const parts[3] = {first.data(), second.data(), work.data()};
-  // A length 3·2^k first splits into three blocks of 2^k.
-  const bool thirds_first = len % 3 == 0;
-  const std::size_t block = thirds_first ? len / 3 : len;
   for (std::size_t i = 0; i < 3; ++i) {
     const Prime& P = primes()[i];
     const Lanes L = lanes_of(P);
-    auto transform = [&](u64* x, bool forward) {
-      if (thirds_first && forward) thirds<true>(x, block, P.cube_root, L);
-      for (unsigned c = 0; c < (thirds_first ? 3u : 1u); ++c) {
-        Transform T{P, L, roots.data(), c};
-        if (forward)
-          T.forward(x + c * block, block, 0, 0);
-        else
-          T.inverse(x + c * block, block, 0, 0);
-      }
-      if (thirds_first && !forward) thirds<false>(x, block, P.cube_root, L);
-    };
     split(P, a, an, ca, work.data(), len);
-    transform(work.data(), true);
+    transform_all(P, L, roots.data(), work.data(), len, true);
     if (!square) {
       split(P, b, bn, cb, other.data(), len);
-      transform(other.data(), true);
+      transform_all(P, L, roots.data(), other.data(), len, true);
     }
     pointwise(P, work.data(), square ? work.data() : other.data(), len);
-    transform(work.data(), false);
+    transform_all(P, L, roots.data(), work.data(), len, false);
     if (i < 2) std::copy(work.data(), work.data() + kept, parts[i]);
   }
   garner(parts, count);
   recompose(parts[0], parts[1], parts[2], count, r, an + bn);
+  return true;
+}
+
+// a·b for a far longer than b (an >= 4·bn): a in chunks of a whole number of 31 limbs (32 pieces),
+// each multiplied by b in transforms about four times b's length, b transformed once for them all,
+// and each chunk's product added in at its place.
+GY_IFMA bool run_unbalanced(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn) {
+  const std::size_t cb = pieces(bn), len = transform_length(4 * cb);
+  const std::size_t step = (len - cb + 1) / 32 * 31;  // limbs per chunk
+  const std::size_t kept = (len + 7) / 8 * 8;
+  if (step == 0 || len > (std::size_t{1} << kMaxLog)) return false;
+  if (!address_space_room(2 * sizeof(u64) * (4 * len + 2 * kept + kBase) + 2 * (step + bn) * sizeof(mp_limb_t)))
+    return false;
+  Words work, first, second, roots, product;
+  Words transformed[3];
+  try {
+    work = Words(len);
+    first = Words(kept);
+    second = Words(kept);
+    roots = Words(kBase);
+    product = Words(step + bn);
+    for (auto& t : transformed) t = Words(len);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  for (std::size_t i = 0; i < 3; ++i) {
+    const Prime& P = primes()[i];
+    split(P, b, bn, cb, transformed[i].data(), len);
+    transform_all(P, lanes_of(P), roots.data(), transformed[i].data(), len, true);
+  }
+  std::fill(r, r + an + bn, mp_limb_t{0});
+  u64* const parts[3] = {first.data(), second.data(), work.data()};
+  for (std::size_t at = 0; at < an; at += step) {
+    const std::size_t n = std::min(step, an - at), count = pieces(n) + cb - 1;
+    for (std::size_t i = 0; i < 3; ++i) {
+      const Prime& P = primes()[i];
+      const Lanes L = lanes_of(P);
+      split(P, a + at, n, pieces(n), work.data(), len);
+      transform_all(P, L, roots.data(), work.data(), len, true);
+      pointwise(P, work.data(), transformed[i].data(), len);
+      transform_all(P, L, roots.data(), work.data(), len, false);
+      if (i < 2) std::copy(work.data(), work.data() + (count + 7) / 8 * 8, parts[i]);
+    }
+    garner(parts, count);
+    mp_limb_t* p = product.data();
+    recompose(parts[0], parts[1], parts[2], count, p, n + bn);
+    // The sum so far stays below 2^(64·(at + n + bn)), so no carry leaves the product's limbs.
+    mpn_add(r + at, r + at, static_cast<mp_size_t>(an + bn - at), p, static_cast<mp_size_t>(n + bn));
+  }
   return true;
 }
 
@@ -545,7 +599,7 @@ GY_IFMA bool run(mp_limb_t* r, const mp_limb_t* a, std::size_t an, std::size_t c
 // Whether the product fills at least 60% of its transforms' length: up to 2^20 points, twice as many
 // points as pieces cost about as much as GMP's own product; past that, a little less.
 bool transform_pays(std::size_t an, std::size_t bn) {
-  const std::size_t count = (an * 64 + 61) / 62 + (bn * 64 + 61) / 62 - 1;
+  const std::size_t count = pieces(an) + pieces(bn) - 1;
   return 5 * count >= 3 * transform_length(count) || count > (std::size_t{1} << 20);
 }
 
@@ -597,7 +651,12 @@ bool transform_available() {
 bool transform_multiply(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn) {
 #ifdef GY_TRANSFORM_LANES
   if (!has_lanes() || an == 0 || bn == 0) return false;
-  const std::size_t ca = (an * 64 + kPieceBits - 1) / kPieceBits, cb = (bn * 64 + kPieceBits - 1) / kPieceBits;
+  if (an < bn) {
+    std::swap(a, b);
+    std::swap(an, bn);
+  }
+  if (an >= 4 * bn && bn >= 16) return run_unbalanced(r, a, an, b, bn);
+  const std::size_t ca = pieces(an), cb = pieces(bn);
   const std::size_t len = transform_length(ca + cb - 1);
   if (len > (std::size_t{1} << kMaxLog)) return false;
   return run(r, a, an, ca, b, bn, cb, len);

@@ -23,7 +23,8 @@ std::vector<mp_limb_t> limbs(std::mt19937_64& rng, std::size_t n, bool ones) {
 TEST(Transform, MatchesGmpProducts) {
   std::mt19937_64 rng(29);
   const std::size_t lengths[][2] = {{1, 1},     {7, 3},       {8, 8},       {31, 30},     {255, 1},
-                                    {2000, 2000}, {2100, 1999}, {4096, 4096}, {40000, 123}, {61000, 60000}};
+                                    {2000, 2000}, {2100, 1999}, {4096, 4096}, {40000, 123}, {61000, 60000},
+                                    {100000, 5000}, {7777, 16}, {30001, 7500}};
   for (const auto& [an, bn] : lengths)
     for (int kind = 0; kind < 3; ++kind) {
       const bool ones = kind == 2, square = kind == 1 && an == bn;
