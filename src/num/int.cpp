@@ -404,6 +404,28 @@ void free_block(BigBlock* b) noexcept {
 }
 }  // namespace detail
 
+void multiply_into(mpz_ptr r, mpz_srcptr a, mpz_srcptr b) {
+  if (std::min(mpz_size(a), mpz_size(b)) < kTransformLimbs) {
+    mpz_mul(r, a, b);
+  } else if (r == a || r == b) {
+    Mpz t;
+    multiply(t.get(), a, b);
+    mpz_swap(r, t.get());
+  } else {
+    multiply(r, a, b);
+  }
+}
+
+void add_product(mpz_ptr acc, mpz_srcptr a, mpz_srcptr b) {
+  if (std::min(mpz_size(a), mpz_size(b)) < kTransformLimbs) {
+    mpz_addmul(acc, a, b);
+    return;
+  }
+  Mpz t;
+  multiply(t.get(), a, b);
+  mpz_add(acc, acc, t.get());
+}
+
 void* allocate_work(std::size_t bytes) { return gmp_allocate(bytes); }
 
 void release_work(void* block) noexcept { gmp_free(block, 0); }

@@ -49,6 +49,10 @@ class BlockReuse {
   BlockReuse& operator=(const BlockReuse&) = delete;
 };
 
+// r = a·b and acc += a·b on GMP's integers (any of them may be one), long ones as Int's products go.
+void multiply_into(mpz_ptr r, mpz_srcptr a, mpz_srcptr b);
+void add_product(mpz_ptr acc, mpz_srcptr a, mpz_srcptr b);
+
 // Working memory for long integer work, from the same large blocks as the integers' own (kept for
 // reuse while a BlockReuse lives on the thread); throws std::bad_alloc when it cannot be had.
 void* allocate_work(std::size_t bytes);

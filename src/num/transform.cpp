@@ -22,8 +22,14 @@ namespace {
 using u64 = std::uint64_t;
 using u128 = unsigned __int128;
 
+#ifdef GY_TRANSFORM_LANES
+
+// Bits per piece: a sum of up to 2^25 products of two pieces stays below the primes' product.
+constexpr unsigned kPieceBits = 62;
+constexpr u64 kPieceMask = (u64{1} << kPieceBits) - 1;
+
 // The pieces of n limbs.
-std::size_t pieces(std::size_t n) { return (n * 64 + 61) / 62; }
+std::size_t pieces(std::size_t n) { return (n * 64 + kPieceBits - 1) / kPieceBits; }
 
 // The transforms' length for `count` pieces of the product: the least power of two, or three times
 // one, that holds them, at least 16 (and three times 16).
@@ -33,11 +39,6 @@ std::size_t transform_length(std::size_t count) {
   return std::min(two, three);
 }
 
-#ifdef GY_TRANSFORM_LANES
-
-// Bits per piece: a sum of up to 2^25 products of two pieces stays below the primes' product.
-constexpr unsigned kPieceBits = 62;
-constexpr u64 kPieceMask = (u64{1} << kPieceBits) - 1;
 // Transform lengths up to 2^kMaxLog, the order of the primes' chosen roots of unity.
 constexpr unsigned kMaxLog = 26;
 constexpr u64 kExponentMask = (u64{1} << kMaxLog) - 1;
@@ -596,49 +597,7 @@ GY_IFMA bool run_unbalanced(mp_limb_t* r, const mp_limb_t* a, std::size_t an, co
 
 #endif
 
-// Whether the product fills at least 60% of its transforms' length: up to 2^20 points, twice as many
-// points as pieces cost about as much as GMP's own product; past that, a little less.
-bool transform_pays(std::size_t an, std::size_t bn) {
-  const std::size_t count = pieces(an) + pieces(bn) - 1;
-  return 5 * count >= 3 * transform_length(count) || count > (std::size_t{1} << 20);
-}
-
-// Whether a product of these goes by transforms.
-bool long_product(mpz_srcptr a, mpz_srcptr b) {
-  const std::size_t an = mpz_size(a), bn = mpz_size(b);
-  return std::min(an, bn) >= kTransformLimbs && transform_available() && transform_pays(an, bn);
-}
-
 }  // namespace
-
-void multiply_into(mpz_ptr r, mpz_srcptr a, mpz_srcptr b) {
-  if (!long_product(a, b)) {
-    mpz_mul(r, a, b);
-    return;
-  }
-  if (r == a || r == b) {
-    Mpz t;
-    multiply_into(t.get(), a, b);
-    mpz_swap(r, t.get());
-    return;
-  }
-  const std::size_t an = mpz_size(a), bn = mpz_size(b);
-  const bool negative = (mpz_sgn(a) < 0) != (mpz_sgn(b) < 0);
-  mp_limb_t* rp = mpz_limbs_write(r, static_cast<mp_size_t>(an + bn));
-  multiply_limbs(rp, mpz_limbs_read(a), an, mpz_limbs_read(b), bn);
-  const auto size = static_cast<mp_size_t>(an + bn);
-  mpz_limbs_finish(r, negative ? -size : size);
-}
-
-void add_product(mpz_ptr acc, mpz_srcptr a, mpz_srcptr b) {
-  if (!long_product(a, b)) {
-    mpz_addmul(acc, a, b);
-    return;
-  }
-  Mpz t;
-  multiply_into(t.get(), a, b);
-  mpz_add(acc, acc, t.get());
-}
 
 bool transform_available() {
 #ifdef GY_TRANSFORM_LANES
@@ -671,7 +630,7 @@ void multiply_limbs(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_l
     std::swap(a, b);
     std::swap(an, bn);
   }
-  if (bn >= kTransformLimbs && transform_pays(an, bn) && transform_multiply(r, a, an, b, bn)) return;
+  if (bn >= kTransformLimbs && transform_multiply(r, a, an, b, bn)) return;
   if (a == b && an == bn)
     mpn_sqr(r, a, static_cast<mp_size_t>(an));
   else

@@ -10,17 +10,11 @@
 
 namespace gy {
 
-// Operands of at least this many limbs each are multiplied by transforms where the machine allows
-// and the product fills enough of the transforms' length.
+// Operands of at least this many limbs each are multiplied by transforms where the machine allows.
 inline constexpr std::size_t kTransformLimbs = 5'000;
 
 // r[0, an + bn) = a·b for an, bn >= 1; r overlaps neither operand (a and b may be one).
 void multiply_limbs(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn);
-
-// r = a·b and acc += a·b on GMP's integers (any of them may be one), through multiply_limbs where
-// the operands are long.
-void multiply_into(mpz_ptr r, mpz_srcptr a, mpz_srcptr b);
-void add_product(mpz_ptr acc, mpz_srcptr a, mpz_srcptr b);
 
 // Whether this machine has the lanes the transforms run in.
 bool transform_available();
