@@ -2917,8 +2917,8 @@ class FixedEnds {
     }
     Mpz n(x.num());
     mpz_mul_2exp(n.get(), n.get(), k);
-    mpz_fdiv_q(down.get(), n.get(), x.den().view().get());
-    mpz_cdiv_q(up.get(), n.get(), x.den().view().get());
+    divide_into(down.get(), nullptr, n.get(), x.den().view().get(), Rounding::floor);
+    divide_into(up.get(), nullptr, n.get(), x.den().view().get(), Rounding::ceiling);
   }
   // q_i = A_i·2^g / D rounded down and up; a negative g drops low bits of long coefficients.
   // A_i and D are first cut to a few words past the quotient's length, A_i rounded down and up and
@@ -2946,8 +2946,7 @@ class FixedEnds {
         Mpz dd(den);
         if (e > 0) mpz_mul_2exp(num.get(), num.get(), static_cast<std::uint64_t>(e));
         if (e < 0) mpz_mul_2exp(dd.get(), dd.get(), static_cast<std::uint64_t>(-e));
-        if (down) mpz_fdiv_q(out.get(), num.get(), dd.get());
-        else mpz_cdiv_q(out.get(), num.get(), dd.get());
+        divide_into(out.get(), nullptr, num.get(), dd.get(), down ? Rounding::floor : Rounding::ceiling);
       };
       quotient(q_down_[i], a_lo, mpz_sgn(a_lo.get()) < 0 ? d_lo : d_hi, true);
       quotient(q_up_[i], a_hi, mpz_sgn(a_hi.get()) > 0 ? d_lo : d_hi, false);
@@ -3012,8 +3011,8 @@ class CutEnds {
       if (lo.den().bit_length() > 256 || hi.den().bit_length() > 256) return std::nullopt;
       q = Int::lcm(lo.den(), hi.den());
       q_two = q.exponent_of_two();
-      if (!(lo.den() == q)) mpz_mul(lq.get(), lq.get(), (q / lo.den()).view().get());
-      if (!(hi.den() == q)) mpz_mul(hq.get(), hq.get(), (q / hi.den()).view().get());
+      if (!(lo.den() == q)) multiply_into(lq.get(), lq.get(), (q / lo.den()).view().get());
+      if (!(hi.den() == q)) multiply_into(hq.get(), hq.get(), (q / hi.den()).view().get());
     }
     const Int& a0 = a_.coeffs[0];
     const Int& a1 = a_.coeffs[1];
@@ -3043,12 +3042,12 @@ class CutEnds {
     const Mpz& xb = positive ? hq : lq;
     Mpz base, sa, sb, diff;
     if (q_two) mpz_mul_2exp(base.get(), a0_.get(), *q_two);
-    else mpz_mul(base.get(), a0_.get(), q.view().get());
+    else multiply_into(base.get(), a0_.get(), q.view().get());
     product(xa, q_two, sa);
     mpz_add(sa.get(), sa.get(), base.get());
     // sb − sa = A1'·(xb − xa)
     mpz_sub(diff.get(), xb.get(), xa.get());
-    mpz_mul(sb.get(), a1_.get(), diff.get());
+    multiply_into(sb.get(), a1_.get(), diff.get());
     mpz_add(sb.get(), sb.get(), sa.get());
     // r_0·Q lies in [0, Q) and r_1·X between 0 and X, in units of 2^t.
     Mpz ends[4];
@@ -3073,8 +3072,8 @@ class CutEnds {
     mpz_fdiv_q_2exp(d_lo.get(), d_.view().get(), static_cast<std::uint64_t>(u));
     mpz_cdiv_q_2exp(d_hi.get(), d_.view().get(), static_cast<std::uint64_t>(u));
     if (!q_two) {
-      mpz_mul(d_lo.get(), d_lo.get(), q.view().get());
-      mpz_mul(d_hi.get(), d_hi.get(), q.view().get());
+      multiply_into(d_lo.get(), d_lo.get(), q.view().get());
+      multiply_into(d_hi.get(), d_hi.get(), q.view().get());
     }
     const std::int64_t q_shift = q_two ? static_cast<std::int64_t>(*q_two) : 0;
     Fraction out[4];
@@ -3124,7 +3123,7 @@ class CutEnds {
         mpz_sub(delta.get(), last_->x.get(), delta.get());
       }
       if (2 * mpz_sizeinbase(delta.get(), 2) <= mpz_sizeinbase(x.get(), 2)) {
-        mpz_mul(delta.get(), delta.get(), a1_.get());
+        multiply_into(delta.get(), delta.get(), a1_.get());
         if (j >= 0) {
           mpz_mul_2exp(p.get(), last_->p.get(), static_cast<std::uint64_t>(j));
           mpz_add(p.get(), p.get(), delta.get());
@@ -3138,7 +3137,7 @@ class CutEnds {
         return;
       }
     }
-    mpz_mul(p.get(), a1_.get(), x.get());
+    multiply_into(p.get(), a1_.get(), x.get());
     if (q_two) last_ = Last{x, p, *q_two};
   }
 

@@ -381,6 +381,101 @@ std::uint64_t magnitude(std::int64_t v) { return v < 0 ? 0 - static_cast<std::ui
   panic_with(cat(what, " exceeds the size limit of integers"), Error::exponent_too_large());
 }
 
+
+// Divisors of at least this many limbs, with quotients several times longer, divide through a
+// reciprocal formed by Newton's method on the transforms' products; GMP's own division is as fast
+// below.
+constexpr std::size_t kNewtonLimbs = kTransformLimbs;
+
+// v ≈ 2^(2p) / b, within a few units, for a b of exactly p bits. Newton's step from the reciprocal
+// vh of b's top h bits, v0 = vh·2^(p−h): v = v0 + v0·(2^(2p) − b·v0) / 2^(2p), that is
+// vh·2^(p−h) + vh·e / 2^(2h) with e = 2^(p+h) − b·vh, of which only the top bits count. With
+// h = p/2 + 64 the error squares to far below a unit; GMP's own quotient at the base.
+void reciprocal(mpz_ptr v, mpz_srcptr b, std::uint64_t p) {
+  if (p <= 64 * kNewtonLimbs) {
+    mpz_set_ui(v, 0);
+    mpz_setbit(v, 2 * p);
+    mpz_tdiv_q(v, v, b);
+    return;
+  }
+  const std::uint64_t h = p / 2 + 64;
+  Mpz top, vh, e, t;
+  mpz_tdiv_q_2exp(top.get(), b, p - h);
+  reciprocal(vh.get(), top.get(), h);
+  multiply_into(e.get(), b, vh.get());
+  mpz_setbit(t.get(), p + h);
+  mpz_sub(e.get(), t.get(), e.get());
+  mpz_fdiv_q_2exp(e.get(), e.get(), h - 64);
+  multiply_into(t.get(), vh.get(), e.get());
+  mpz_fdiv_q_2exp(t.get(), t.get(), h + 64);
+  mpz_mul_2exp(v, vh.get(), p - h);
+  mpz_add(v, v, t.get());
+}
+
+// Brings r = a − q·b, for a q a few units off, into [0, b) by steps of q. False where that takes
+// more than a few (never, for a reciprocal within a few units).
+bool settle(mpz_ptr q, mpz_ptr r, mpz_srcptr b) {
+  for (int step = 0; mpz_sgn(r) < 0 || mpz_cmp(r, b) >= 0; ++step) {
+    if (step == 8) return false;
+    if (mpz_sgn(r) < 0) {
+      mpz_add(r, r, b);
+      mpz_sub_ui(q, q, 1);
+    } else {
+      mpz_sub(r, r, b);
+      mpz_add_ui(q, q, 1);
+    }
+  }
+  return true;
+}
+
+// q ≈ t / d from v ≈ 2^(2k) / d, d of k bits and t < 2^(2k): only t's top k + 64 bits count.
+void estimate(mpz_ptr q, mpz_srcptr t, mpz_srcptr v, std::uint64_t k) {
+  Mpz top;
+  mpz_fdiv_q_2exp(top.get(), t, k - 64);
+  multiply_into(q, top.get(), v);
+  mpz_fdiv_q_2exp(q, q, k + 64);
+}
+
+// q = ⌊a / b⌋ and r = a − q·b for a >= 0 and b > 0 (bn limbs), neither q nor r an operand, for a
+// quotient several times longer than b; false where a step went wrong (see settle). Both scaled so
+// that b's top limb has its top bit set (p = 64·bn bits), the quotient comes a chunk of bn limbs at
+// a time from the top: each step divides t = r·β^bn + (the next bn limbs of a) < b·β^bn by b
+// through one reciprocal of b, so that each chunk of the quotient fills its own bn limbs.
+bool divide_newton(mpz_ptr q, mpz_ptr r, mpz_srcptr a, mpz_srcptr b) {
+  const std::size_t bn = mpz_size(b);
+  const auto z = static_cast<std::uint64_t>(std::countl_zero(mpz_getlimbn(b, static_cast<mp_size_t>(bn - 1))));
+  const std::uint64_t p = 64 * bn;
+  Mpz as, bs, v, qs, rs, t;
+  mpz_mul_2exp(as.get(), a, z);
+  mpz_mul_2exp(bs.get(), b, z);
+  mpz_srcptr A = as.get(), B = bs.get();
+  reciprocal(v.get(), B, p);
+  const std::size_t an = mpz_size(A), chunks = (an + bn - 1) / bn;
+  const mp_limb_t* ap = mpz_limbs_read(A);
+  std::vector<mp_limb_t> out(chunks * bn, 0);
+  for (std::size_t j = chunks; j-- > 0;) {
+    poll_interrupt();
+    const std::size_t lo = j * bn, len = std::min(bn, an - lo);
+    mpz_t part;
+    mpz_roinit_n(part, ap + lo, static_cast<mp_size_t>(len));
+    mpz_mul_2exp(t.get(), rs.get(), p);
+    mpz_add(t.get(), t.get(), part);
+    estimate(qs.get(), t.get(), v.get(), p);
+    multiply_into(rs.get(), qs.get(), B);
+    mpz_sub(rs.get(), t.get(), rs.get());
+    if (!settle(qs.get(), rs.get(), B)) return false;
+    const std::size_t qn = mpz_size(qs.get());
+    if (qn > bn) return false;
+    std::copy_n(mpz_limbs_read(qs.get()), qn, out.data() + lo);
+  }
+  std::size_t n = out.size();
+  while (n > 0 && out[n - 1] == 0) --n;
+  std::copy_n(out.data(), n, mpz_limbs_write(q, static_cast<mp_size_t>(std::max<std::size_t>(n, 1))));
+  mpz_limbs_finish(q, static_cast<mp_size_t>(n));
+  mpz_tdiv_q_2exp(r, rs.get(), z);
+  return true;
+}
+
 }  // namespace
 
 namespace {
@@ -424,6 +519,44 @@ void add_product(mpz_ptr acc, mpz_srcptr a, mpz_srcptr b) {
   Mpz t;
   multiply(t.get(), a, b);
   mpz_add(acc, acc, t.get());
+}
+
+void divide_into(mpz_ptr q, mpz_ptr r, mpz_srcptr a, mpz_srcptr b, Rounding rounding) {
+  const std::size_t an = mpz_size(a), bn = mpz_size(b), qn = an > bn ? an - bn : 0;
+  // A quotient several times longer than b pays for b's reciprocal over its chunks; GMP's own
+  // division is as fast for a shorter one.
+  if (bn < kNewtonLimbs || qn < 4 * bn || !transform_available() ||
+      !address_space_room(an * sizeof(mp_limb_t) * 8)) {
+    using Both = void (*)(mpz_ptr, mpz_ptr, mpz_srcptr, mpz_srcptr);
+    using One = void (*)(mpz_ptr, mpz_srcptr, mpz_srcptr);
+    const Both both[] = {mpz_tdiv_qr, mpz_fdiv_qr, mpz_cdiv_qr};
+    const One quotient[] = {mpz_tdiv_q, mpz_fdiv_q, mpz_cdiv_q}, remainder[] = {mpz_tdiv_r, mpz_fdiv_r, mpz_cdiv_r};
+    const auto k = static_cast<std::size_t>(rounding);
+    if (q && r) both[k](q, r, a, b);
+    else if (q) quotient[k](q, a, b);
+    else remainder[k](r, a, b);
+    return;
+  }
+  Mpz qt, rt, ma, mb;
+  mpz_abs(ma.get(), a);
+  mpz_abs(mb.get(), b);
+  if (!divide_newton(qt.get(), rt.get(), ma.get(), mb.get())) mpz_tdiv_qr(qt.get(), rt.get(), ma.get(), mb.get());
+  if (mpz_sgn(a) != mpz_sgn(b)) mpz_neg(qt.get(), qt.get());
+  if (mpz_sgn(a) < 0) mpz_neg(rt.get(), rt.get());
+  // From the truncated quotient: a remainder of b's sign steps the ceiling up, of the other sign the
+  // floor down.
+  if (rounding != Rounding::zero && mpz_sgn(rt.get()) != 0 &&
+      (mpz_sgn(rt.get()) == mpz_sgn(b)) == (rounding == Rounding::ceiling)) {
+    if (rounding == Rounding::floor) {
+      mpz_sub_ui(qt.get(), qt.get(), 1);
+      mpz_add(rt.get(), rt.get(), b);
+    } else {
+      mpz_add_ui(qt.get(), qt.get(), 1);
+      mpz_sub(rt.get(), rt.get(), b);
+    }
+  }
+  if (q) mpz_swap(q, qt.get());
+  if (r) mpz_swap(r, rt.get());
 }
 
 void* allocate_work(std::size_t bytes) { return gmp_allocate(bytes); }
@@ -540,13 +673,13 @@ void Int::refuse_product(std::uint64_t bits) {
 
 Int Int::div_slow(const Int& a, const Int& b) {
   if (b.is_zero()) divide_by_zero();
-  return compute([&] { mpz_tdiv_q(scratch.q, a.view().get(), b.view().get()); }, scratch.q);
+  return compute([&] { divide_into(scratch.q, nullptr, a.view().get(), b.view().get()); }, scratch.q);
 }
 
 Int Int::rem_slow(const Int& a, const Int& b) {
   if (b.is_zero()) divide_by_zero();
   if (b.is_small() && b.v_ == -1) return Int();
-  return compute([&] { mpz_tdiv_r(scratch.r, a.view().get(), b.view().get()); }, scratch.r);
+  return compute([&] { divide_into(nullptr, scratch.r, a.view().get(), b.view().get()); }, scratch.r);
 }
 
 Int Int::neg_slow(const Int& a) {
@@ -567,7 +700,7 @@ std::pair<Int, Int> Int::div_rem(const Int& a, const Int& b) {
   if (both_small(a, b) && b.v_ != 0 && !(b.v_ == -1 && a.v_ == INT64_MIN))
     return {Int(a.v_ / b.v_), Int(a.v_ % b.v_)};
   if (b.is_zero()) divide_by_zero();
-  Int q = compute([&] { mpz_tdiv_qr(scratch.q, scratch.r, a.view().get(), b.view().get()); }, scratch.q, scratch.r);
+  Int q = compute([&] { divide_into(scratch.q, scratch.r, a.view().get(), b.view().get()); }, scratch.q, scratch.r);
   return {std::move(q), take(scratch.r)};
 }
 
@@ -667,7 +800,7 @@ std::uint64_t Int::valuation(const Int& x, std::uint64_t p, std::uint64_t cap) {
   for (;;) {
     next = cap / 4 < known ? cap : 4 * known;
     mpz_ui_pow_ui(power.get(), p, next);
-    mpz_tdiv_r(rest.get(), v.get(), power.get());
+    divide_into(nullptr, rest.get(), v.get(), power.get());
     if (mpz_sgn(rest.get()) != 0) break;
     known = next;
     if (known == cap) return cap;
@@ -678,7 +811,7 @@ std::uint64_t Int::valuation(const Int& x, std::uint64_t p, std::uint64_t cap) {
   for (std::uint64_t below = next - known; below > 1;) {
     const std::uint64_t half = below / 2;
     mpz_ui_pow_ui(power.get(), p, half);
-    mpz_tdiv_qr(quotient.get(), power.get(), rest.get(), power.get());
+    divide_into(quotient.get(), power.get(), rest.get(), power.get());
     if (mpz_sgn(power.get()) == 0) {
       known += half;
       below -= half;

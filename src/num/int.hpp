@@ -52,6 +52,11 @@ class BlockReuse {
 // r = a·b and acc += a·b on GMP's integers (any of them may be one), long ones as Int's products go.
 void multiply_into(mpz_ptr r, mpz_srcptr a, mpz_srcptr b);
 void add_product(mpz_ptr acc, mpz_srcptr a, mpz_srcptr b);
+// q = a / b rounded toward zero, down or up, and r = a − q·b, as mpz_tdiv_qr, mpz_fdiv_qr and
+// mpz_cdiv_qr give them (either may be null, and may be an operand); long ones through a reciprocal
+// by Newton's method on the transforms' products.
+enum class Rounding { zero, floor, ceiling };
+void divide_into(mpz_ptr q, mpz_ptr r, mpz_srcptr a, mpz_srcptr b, Rounding rounding = Rounding::zero);
 
 // Working memory for long integer work, from the same large blocks as the integers' own (kept for
 // reuse while a BlockReuse lives on the thread); throws std::bad_alloc when it cannot be had.

@@ -62,5 +62,60 @@ TEST(Transform, PowersMatchGmp) {
   }
 }
 
+// Long quotients and remainders against GMP's: reciprocals with and without steps of Newton's
+// method, every sign and rounding, divisors of all ones and of a power of two, exact quotients and
+// those one short of exact, where a reciprocal a unit off would show.
+TEST(Transform, QuotientsMatchGmp) {
+  if (!transform_available()) GTEST_SKIP() << "no transform lanes here";
+  gmp_randstate_t state;
+  gmp_randinit_default(state);
+  auto random = [&](std::size_t limbs) {
+    Mpz x;
+    mpz_urandomb(x.get(), state, 64 * limbs - 13);
+    mpz_setbit(x.get(), 64 * limbs - 14);
+    return x;
+  };
+  const std::size_t sizes[][2] = {{40000, 5000}, {61000, 12000}};
+  for (const auto& [an, bn] : sizes)
+    for (int kind = 0; kind < 5; ++kind) {
+      Mpz a = random(an), b = random(bn);
+      if (kind == 1) {  // all ones
+        mpz_set_ui(b.get(), 0);
+        mpz_setbit(b.get(), 64 * bn);
+        mpz_sub_ui(b.get(), b.get(), 1);
+      } else if (kind == 2) {  // a power of two
+        mpz_set_ui(b.get(), 0);
+        mpz_setbit(b.get(), 64 * bn - 1);
+      } else if (kind >= 3) {  // exact, and one short of it
+        Mpz q = random(an - bn);
+        mpz_mul(a.get(), q.get(), b.get());
+        if (kind == 4) mpz_sub_ui(a.get(), a.get(), 1);
+      }
+      for (int signs = 0; signs < 4; ++signs) {
+        Mpz sa, sb, q, r, wq, wr;
+        (signs & 1 ? mpz_neg : mpz_set)(sa.get(), a.get());
+        (signs & 2 ? mpz_neg : mpz_set)(sb.get(), b.get());
+        mpz_tdiv_qr(wq.get(), wr.get(), sa.get(), sb.get());
+        divide_into(q.get(), r.get(), sa.get(), sb.get());
+        EXPECT_EQ(mpz_cmp(q.get(), wq.get()), 0) << an << " / " << bn << " kind " << kind << " signs " << signs;
+        EXPECT_EQ(mpz_cmp(r.get(), wr.get()), 0) << an << " / " << bn << " kind " << kind << " signs " << signs;
+        if (kind == 0 || kind == 4) {
+          mpz_fdiv_qr(wq.get(), wr.get(), sa.get(), sb.get());
+          divide_into(q.get(), r.get(), sa.get(), sb.get(), Rounding::floor);
+          EXPECT_TRUE(mpz_cmp(q.get(), wq.get()) == 0 && mpz_cmp(r.get(), wr.get()) == 0) << "floor, signs " << signs;
+          mpz_cdiv_qr(wq.get(), wr.get(), sa.get(), sb.get());
+          divide_into(q.get(), r.get(), sa.get(), sb.get(), Rounding::ceiling);
+          EXPECT_TRUE(mpz_cmp(q.get(), wq.get()) == 0 && mpz_cmp(r.get(), wr.get()) == 0) << "ceiling, signs " << signs;
+        }
+        if (signs == 0) {  // into an operand
+          mpz_tdiv_q(wq.get(), sa.get(), sb.get());
+          divide_into(sa.get(), nullptr, sa.get(), sb.get());
+          EXPECT_EQ(mpz_cmp(sa.get(), wq.get()), 0);
+        }
+      }
+    }
+  gmp_randclear(state);
+}
+
 }  // namespace
 }  // namespace gy
