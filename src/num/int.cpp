@@ -428,11 +428,23 @@ bool settle(mpz_ptr q, mpz_ptr r, mpz_srcptr b) {
   return true;
 }
 
-// q ≈ t / d from v ≈ 2^(2k) / d, d of k bits and t < 2^(2k): only t's top k + 64 bits count.
-void estimate(mpz_ptr q, mpz_srcptr t, mpz_srcptr v, std::uint64_t k) {
+// r = x·y for x, y >= 0, r neither, through the transforms f of y where they serve.
+void product_by(mpz_ptr r, mpz_srcptr x, mpz_srcptr y, const TransformedFactor& f) {
+  const std::size_t n = mpz_size(x) + mpz_size(y);
+  if (mpz_size(x) > 0 && f && multiply_transformed(mpz_limbs_write(r, static_cast<mp_size_t>(n)), mpz_limbs_read(x),
+                                                   mpz_size(x), f)) {
+    mpz_limbs_finish(r, static_cast<mp_size_t>(n));
+    return;
+  }
+  multiply_into(r, x, y);
+}
+
+// q ≈ t / d from v ≈ 2^(2k) / d (transformed in fv), d of k bits and t < 2^(2k): only t's top
+// k + 64 bits count.
+void estimate(mpz_ptr q, mpz_srcptr t, mpz_srcptr v, const TransformedFactor& fv, std::uint64_t k) {
   Mpz top;
   mpz_fdiv_q_2exp(top.get(), t, k - 64);
-  multiply_into(q, top.get(), v);
+  product_by(q, top.get(), v, fv);
   mpz_fdiv_q_2exp(q, q, k + 64);
 }
 
@@ -450,6 +462,10 @@ bool divide_newton(mpz_ptr q, mpz_ptr r, mpz_srcptr a, mpz_srcptr b) {
   mpz_mul_2exp(bs.get(), b, z);
   mpz_srcptr A = as.get(), B = bs.get();
   reciprocal(v.get(), B, p);
+  // v and b are transformed once for all the chunks' products: t's top bn + 1 limbs by v (bn + 1
+  // limbs or so), and the chunk's quotient (bn limbs, a few units more at first) by b.
+  const std::size_t vn = mpz_size(v.get());
+  const TransformedFactor fv(mpz_limbs_read(v.get()), vn, vn + bn + 1), fb(mpz_limbs_read(B), bn, 2 * bn + 1);
   const std::size_t an = mpz_size(A), chunks = (an + bn - 1) / bn;
   const mp_limb_t* ap = mpz_limbs_read(A);
   std::vector<mp_limb_t> out(chunks * bn, 0);
@@ -460,8 +476,8 @@ bool divide_newton(mpz_ptr q, mpz_ptr r, mpz_srcptr a, mpz_srcptr b) {
     mpz_roinit_n(part, ap + lo, static_cast<mp_size_t>(len));
     mpz_mul_2exp(t.get(), rs.get(), p);
     mpz_add(t.get(), t.get(), part);
-    estimate(qs.get(), t.get(), v.get(), p);
-    multiply_into(rs.get(), qs.get(), B);
+    estimate(qs.get(), t.get(), v.get(), fv, p);
+    product_by(rs.get(), qs.get(), B, fb);
     mpz_sub(rs.get(), t.get(), rs.get());
     if (!settle(qs.get(), rs.get(), B)) return false;
     const std::size_t qn = mpz_size(qs.get());

@@ -595,9 +595,71 @@ GY_IFMA bool run_unbalanced(mp_limb_t* r, const mp_limb_t* a, std::size_t an, co
   return true;
 }
 
+// r[0, an + bn) = a·b from the transforms of b (t, len points apiece, bn limbs).
+GY_IFMA bool run_transformed(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const u64* t, std::size_t bn,
+                             std::size_t len) {
+  const std::size_t count = pieces(an) + pieces(bn) - 1, kept = (count + 7) / 8 * 8;
+  if (!address_space_room(2 * sizeof(u64) * (len + 2 * kept + kBase))) return false;
+  Words work, first, second, roots;
+  try {
+    work = Words(len);
+    first = Words(kept);
+    second = Words(kept);
+    roots = Words(kBase);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  u64* const parts[3] = {first.data(), second.data(), work.data()};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const Prime& P = primes()[i];
+    const Lanes L = lanes_of(P);
+    split(P, a, an, pieces(an), work.data(), len);
+    transform_all(P, L, roots.data(), work.data(), len, true);
+    pointwise(P, work.data(), t + i * len, len);
+    transform_all(P, L, roots.data(), work.data(), len, false);
+    if (i < 2) std::copy(work.data(), work.data() + kept, parts[i]);
+  }
+  garner(parts, count);
+  recompose(parts[0], parts[1], parts[2], count, r, an + bn);
+  return true;
+}
+
+GY_IFMA void transform_factor(const mp_limb_t* b, std::size_t bn, u64* points, std::size_t len) {
+  Words roots(kBase);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const Prime& P = primes()[i];
+    split(P, b, bn, pieces(bn), points + i * len, len);
+    transform_all(P, lanes_of(P), roots.data(), points + i * len, len, true);
+  }
+}
+
 #endif
 
 }  // namespace
+
+TransformedFactor::TransformedFactor(const mp_limb_t* b, std::size_t bn, std::size_t product_limbs) {
+#ifdef GY_TRANSFORM_LANES
+  const std::size_t len = transform_length(pieces(product_limbs));
+  if (!has_lanes() || bn == 0 || product_limbs <= bn || len > (std::size_t{1} << kMaxLog)) return;
+  points_.resize(3 * len);
+  transform_factor(b, bn, points_.data(), len);
+  bn_ = bn;
+  product_ = product_limbs;
+  len_ = len;
+#else
+  (void)b, (void)bn, (void)product_limbs;
+#endif
+}
+
+bool multiply_transformed(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const TransformedFactor& f) {
+#ifdef GY_TRANSFORM_LANES
+  if (!f || an == 0 || an + f.bn_ > f.product_) return false;
+  return run_transformed(r, a, an, f.points_.data(), f.bn_, f.len_);
+#else
+  (void)r, (void)a, (void)an, (void)f;
+  return false;
+#endif
+}
 
 bool transform_available() {
 #ifdef GY_TRANSFORM_LANES

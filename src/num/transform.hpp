@@ -7,6 +7,8 @@
 #include <gmp.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 namespace gy {
 
@@ -24,4 +26,22 @@ bool transform_available();
 // memory cannot be had.
 bool transform_multiply(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn);
 
+// A factor b transformed once, for products by many operands whose products with it have at most
+// `product_limbs` limbs: empty (false) where the machine lacks the lanes or the transforms' length
+// would pass 2^26 points.
+class TransformedFactor {
+ public:
+  TransformedFactor() = default;
+  TransformedFactor(const mp_limb_t* b, std::size_t bn, std::size_t product_limbs);
+  explicit operator bool() const { return len_ != 0; }
+
+ private:
+  friend bool multiply_transformed(mp_limb_t*, const mp_limb_t*, std::size_t, const TransformedFactor&);
+  std::size_t bn_ = 0, product_ = 0, len_ = 0;
+  std::vector<std::uint64_t> points_;  // modulo each prime in turn, len_ apiece
+};
+
+// r[0, an + bn) = a·b for the b of f, an + bn within its product limbs; false, r untouched, where f
+// is empty, the product too long for it, or the working memory cannot be had.
+bool multiply_transformed(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const TransformedFactor& f);
 }  // namespace gy

@@ -62,6 +62,30 @@ TEST(Transform, PowersMatchGmp) {
   }
 }
 
+// Products by a factor transformed once against GMP's: operands up to the length prepared for,
+// shorter ones, all ones.
+TEST(Transform, PreparedFactorsMatchGmp) {
+  std::mt19937_64 rng(7);
+  for (const auto& [bn, product] : {std::pair<std::size_t, std::size_t>{3000, 6002}, {700, 5000}, {9000, 12000}}) {
+    const auto b = limbs(rng, bn, false);
+    const TransformedFactor f(b.data(), bn, product);
+    if (!f) GTEST_SKIP() << "no transform lanes here";
+    for (const std::size_t an : {product - bn, std::size_t{1}, (product - bn) / 3}) {
+      const auto a = limbs(rng, an, an == 1);
+      std::vector<mp_limb_t> want(an + bn), got(an + bn);
+      // GMP's product takes the longer operand first.
+      if (an > bn)
+        mpn_mul(want.data(), a.data(), static_cast<mp_size_t>(an), b.data(), static_cast<mp_size_t>(bn));
+      else
+        mpn_mul(want.data(), b.data(), static_cast<mp_size_t>(bn), a.data(), static_cast<mp_size_t>(an));
+      ASSERT_TRUE(multiply_transformed(got.data(), a.data(), an, f));
+      EXPECT_EQ(got, want) << bn << " x " << an;
+    }
+    std::vector<mp_limb_t> too_long(product), out(2 * product);
+    EXPECT_FALSE(multiply_transformed(out.data(), too_long.data(), product, f));
+  }
+}
+
 // Long quotients and remainders against GMP's: reciprocals with and without steps of Newton's
 // method, every sign and rounding, divisors of all ones and of a power of two, exact quotients and
 // those one short of exact, where a reciprocal a unit off would show.
