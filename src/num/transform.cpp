@@ -508,19 +508,20 @@ GY_IFMA void transform_all(const Prime& P, const Lanes& L, u64* roots, u64* x, s
 }
 
 // The product by transforms, in `len` points: a power of two from 16 to 2^kMaxLog, or three times
-// one from 16 on.
+// one from 16 on. Where `transformed` holds b's transforms already (len points per prime), b's
+// limbs are not read.
 GY_IFMA bool run(mp_limb_t* r, const mp_limb_t* a, std::size_t an, std::size_t ca, const mp_limb_t* b, std::size_t bn,
-                 std::size_t cb, std::size_t len) {
-  const bool square = a == b && an == bn;
+                 std::size_t cb, std::size_t len, const u64* transformed = nullptr) {
+  const bool square = a == b && an == bn && !transformed, other_b = !square && !transformed;
   // The product's pieces modulo the first two primes are kept, in whole vectors, while the work
   // buffer serves the next prime; the last prime's stay in it.
   const std::size_t count = ca + cb - 1, kept = (count + 7) / 8 * 8;
   // Twice the words taken here left free, for the work around the product.
-  if (!address_space_room(2 * sizeof(u64) * ((square ? 1 : 2) * len + 2 * kept + kBase))) return false;
+  if (!address_space_room(2 * sizeof(u64) * ((other_b ? 2 : 1) * len + 2 * kept + kBase))) return false;
   Words work, other, first, second, roots;
   try {
     work = Words(len);
-    if (!square) other = Words(len);
+    if (other_b) other = Words(len);
     first = Words(kept);
     second = Words(kept);
     roots = Words(kBase);
@@ -533,11 +534,11 @@ GY_IFMA bool run(mp_limb_t* r, const mp_limb_t* a, std::size_t an, std::size_t c
     const Lanes L = lanes_of(P);
     split(P, a, an, ca, work.data(), len);
     transform_all(P, L, roots.data(), work.data(), len, true);
-    if (!square) {
+    if (other_b) {
       split(P, b, bn, cb, other.data(), len);
       transform_all(P, L, roots.data(), other.data(), len, true);
     }
-    pointwise(P, work.data(), square ? work.data() : other.data(), len);
+    pointwise(P, work.data(), square ? work.data() : transformed ? transformed + i * len : other.data(), len);
     transform_all(P, L, roots.data(), work.data(), len, false);
     if (i < 2) std::copy(work.data(), work.data() + kept, parts[i]);
   }
@@ -595,35 +596,6 @@ GY_IFMA bool run_unbalanced(mp_limb_t* r, const mp_limb_t* a, std::size_t an, co
   return true;
 }
 
-// r[0, an + bn) = a·b from the transforms of b (t, len points apiece, bn limbs).
-GY_IFMA bool run_transformed(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const u64* t, std::size_t bn,
-                             std::size_t len) {
-  const std::size_t count = pieces(an) + pieces(bn) - 1, kept = (count + 7) / 8 * 8;
-  if (!address_space_room(2 * sizeof(u64) * (len + 2 * kept + kBase))) return false;
-  Words work, first, second, roots;
-  try {
-    work = Words(len);
-    first = Words(kept);
-    second = Words(kept);
-    roots = Words(kBase);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  u64* const parts[3] = {first.data(), second.data(), work.data()};
-  for (std::size_t i = 0; i < 3; ++i) {
-    const Prime& P = primes()[i];
-    const Lanes L = lanes_of(P);
-    split(P, a, an, pieces(an), work.data(), len);
-    transform_all(P, L, roots.data(), work.data(), len, true);
-    pointwise(P, work.data(), t + i * len, len);
-    transform_all(P, L, roots.data(), work.data(), len, false);
-    if (i < 2) std::copy(work.data(), work.data() + kept, parts[i]);
-  }
-  garner(parts, count);
-  recompose(parts[0], parts[1], parts[2], count, r, an + bn);
-  return true;
-}
-
 GY_IFMA void transform_factor(const mp_limb_t* b, std::size_t bn, u64* points, std::size_t len) {
   Words roots(kBase);
   for (std::size_t i = 0; i < 3; ++i) {
@@ -654,7 +626,7 @@ TransformedFactor::TransformedFactor(const mp_limb_t* b, std::size_t bn, std::si
 bool multiply_transformed(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const TransformedFactor& f) {
 #ifdef GY_TRANSFORM_LANES
   if (!f || an == 0 || an + f.bn_ > f.product_) return false;
-  return run_transformed(r, a, an, f.points_.data(), f.bn_, f.len_);
+  return run(r, a, an, pieces(an), nullptr, f.bn_, pieces(f.bn_), f.len_, f.points_.data());
 #else
   (void)r, (void)a, (void)an, (void)f;
   return false;
