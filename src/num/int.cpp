@@ -382,9 +382,9 @@ std::uint64_t magnitude(std::int64_t v) { return v < 0 ? 0 - static_cast<std::ui
 }
 
 
-// Divisors of at least this many limbs, with quotients several times longer, divide through a
-// reciprocal formed by Newton's method on the transforms' products; GMP's own division is as fast
-// below.
+// Divisors and quotients of at least this many limbs divide through a reciprocal formed by Newton's
+// method on the transforms' products (where that pays, see divide_into); GMP's own division is as
+// fast below.
 constexpr std::size_t kNewtonLimbs = kTransformLimbs;
 
 // v ≈ 2^(2p) / b, within a few units, for a b of exactly p bits. Newton's step from the reciprocal
@@ -439,50 +439,54 @@ void product_by(mpz_ptr r, mpz_srcptr x, mpz_srcptr y, const TransformedFactor& 
   multiply_into(r, x, y);
 }
 
-// q ≈ t / d from v ≈ 2^(2k) / d (transformed in fv), d of k bits and t < 2^(2k): only t's top
-// k + 64 bits count.
-void estimate(mpz_ptr q, mpz_srcptr t, mpz_srcptr v, const TransformedFactor& fv, std::uint64_t k) {
+// q ≈ (t / 2^s) / d from v ≈ 2^(2k) / d (transformed in fv), d of k bits and t / 2^s below
+// about d·2^k: only the top bits of t, from bit s + k − 64 on, count.
+void estimate(mpz_ptr q, mpz_srcptr t, mpz_srcptr v, const TransformedFactor& fv, std::uint64_t k, std::uint64_t s) {
   Mpz top;
-  mpz_fdiv_q_2exp(top.get(), t, k - 64);
+  mpz_fdiv_q_2exp(top.get(), t, s);
   product_by(q, top.get(), v, fv);
   mpz_fdiv_q_2exp(q, q, k + 64);
 }
 
-// q = ⌊a / b⌋ and r = a − q·b for a >= 0 and b > 0 (bn limbs), neither q nor r an operand, for a
-// quotient several times longer than b; false where a step went wrong (see settle). Both scaled so
-// that b's top limb has its top bit set (p = 64·bn bits), the quotient comes a chunk of bn limbs at
-// a time from the top: each step divides t = r·β^bn + (the next bn limbs of a) < b·β^bn by b
-// through one reciprocal of b, so that each chunk of the quotient fills its own bn limbs.
+// q = ⌊a / b⌋ and r = a − q·b for a >= 0 and b > 0 (bn limbs), neither q nor r an operand; false
+// where a step went wrong (see settle). Both scaled so that b's top limb has its top bit set
+// (p = 64·bn bits), the quotient comes in m chunks of c <= bn limbs from the top: each step divides
+// t = r·β^c + (the next c limbs of a) < b·β^c by b, so that each chunk of the quotient fills its own
+// c limbs, through one reciprocal of b's top k = 64·c + 128 bits (all of b, when shorter).
 bool divide_newton(mpz_ptr q, mpz_ptr r, mpz_srcptr a, mpz_srcptr b) {
   const std::size_t bn = mpz_size(b);
   const auto z = static_cast<std::uint64_t>(std::countl_zero(mpz_getlimbn(b, static_cast<mp_size_t>(bn - 1))));
   const std::uint64_t p = 64 * bn;
-  Mpz as, bs, v, qs, rs, t;
+  Mpz as, bs, top, v, qs, rs, t;
   mpz_mul_2exp(as.get(), a, z);
   mpz_mul_2exp(bs.get(), b, z);
   mpz_srcptr A = as.get(), B = bs.get();
-  reciprocal(v.get(), B, p);
-  // v and b are transformed once for all the chunks' products: t's top bn + 1 limbs by v (bn + 1
-  // limbs or so), and the chunk's quotient (bn limbs, a few units more at first) by b.
+  const std::size_t an = mpz_size(A), qn = an - bn + 1, m = (qn + bn - 1) / bn, c = (qn + m - 1) / m;
+  const std::uint64_t k = std::min<std::uint64_t>(p, 64 * c + 128);
+  mpz_tdiv_q_2exp(top.get(), B, p - k);
+  reciprocal(v.get(), top.get(), k);
+  // v and b are transformed once for all the chunks' products: t's top c + 2 limbs by v, and the
+  // chunk's quotient (c limbs, a few units more at first) by b.
   const std::size_t vn = mpz_size(v.get());
-  const TransformedFactor fv(mpz_limbs_read(v.get()), vn, vn + bn + 1), fb(mpz_limbs_read(B), bn, 2 * bn + 1);
-  const std::size_t an = mpz_size(A), chunks = (an + bn - 1) / bn;
+  const TransformedFactor fv(mpz_limbs_read(v.get()), vn, vn + c + 2), fb(mpz_limbs_read(B), bn, bn + c + 2);
   const mp_limb_t* ap = mpz_limbs_read(A);
-  std::vector<mp_limb_t> out(chunks * bn, 0);
-  for (std::size_t j = chunks; j-- > 0;) {
+  std::vector<mp_limb_t> out(m * c, 0);
+  for (std::size_t j = m; j-- > 0;) {
     poll_interrupt();
-    const std::size_t lo = j * bn, len = std::min(bn, an - lo);
+    // The top chunk takes all of a's limbs from its place on: fewer than bn + c, so below b·β^c.
+    const std::size_t lo = j * c, len = j + 1 == m ? an - lo : c;
     mpz_t part;
     mpz_roinit_n(part, ap + lo, static_cast<mp_size_t>(len));
-    mpz_mul_2exp(t.get(), rs.get(), p);
+    mpz_mul_2exp(t.get(), rs.get(), 64 * c);
     mpz_add(t.get(), t.get(), part);
-    estimate(qs.get(), t.get(), v.get(), fv, p);
+    // t / b ≈ (t / 2^(p − k)) / top, of which only the top bits count.
+    estimate(qs.get(), t.get(), v.get(), fv, k, p - 64);
     product_by(rs.get(), qs.get(), B, fb);
     mpz_sub(rs.get(), t.get(), rs.get());
     if (!settle(qs.get(), rs.get(), B)) return false;
-    const std::size_t qn = mpz_size(qs.get());
-    if (qn > bn) return false;
-    std::copy_n(mpz_limbs_read(qs.get()), qn, out.data() + lo);
+    const std::size_t n = mpz_size(qs.get());
+    if (n > c) return false;
+    std::copy_n(mpz_limbs_read(qs.get()), n, out.data() + lo);
   }
   std::size_t n = out.size();
   while (n > 0 && out[n - 1] == 0) --n;
@@ -539,9 +543,10 @@ void add_product(mpz_ptr acc, mpz_srcptr a, mpz_srcptr b) {
 
 void divide_into(mpz_ptr q, mpz_ptr r, mpz_srcptr a, mpz_srcptr b, Rounding rounding) {
   const std::size_t an = mpz_size(a), bn = mpz_size(b), qn = an > bn ? an - bn : 0;
-  // A quotient several times longer than b pays for b's reciprocal over its chunks; GMP's own
-  // division is as fast for a shorter one.
-  if (bn < kNewtonLimbs || qn < 4 * bn || !transform_available() ||
+  // Measured against GMP's own: with the remainder, from about 20000 limbs of a on; for the quotient
+  // alone, which GMP finds from b's top limbs when it is the shorter, from a quotient as long as b.
+  const bool pays = r ? an >= 4 * kNewtonLimbs : qn >= bn && qn >= 4 * kNewtonLimbs;
+  if (bn < kNewtonLimbs || qn < kNewtonLimbs || !pays || !transform_available() ||
       !address_space_room(an * sizeof(mp_limb_t) * 8)) {
     using Both = void (*)(mpz_ptr, mpz_ptr, mpz_srcptr, mpz_srcptr);
     using One = void (*)(mpz_ptr, mpz_srcptr, mpz_srcptr);
