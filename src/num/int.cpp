@@ -381,7 +381,6 @@ std::uint64_t magnitude(std::int64_t v) { return v < 0 ? 0 - static_cast<std::ui
   panic_with(cat(what, " exceeds the size limit of integers"), Error::exponent_too_large());
 }
 
-
 // Divisors and quotients of at least this many limbs divide through a reciprocal formed by Newton's
 // method on the transforms' products (where that pays, see divide_into); GMP's own division is as
 // fast below.

@@ -44,4 +44,5 @@ class TransformedFactor {
 // r[0, an + bn) = a·b for the b of f, an + bn within its product limbs; false, r untouched, where f
 // is empty, the product too long for it, or the working memory cannot be had.
 bool multiply_transformed(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const TransformedFactor& f);
+
 }  // namespace gy
