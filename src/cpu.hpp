@@ -10,6 +10,12 @@ inline bool cpu_has_avx512_vbmi() {
   return has;
 }
 
+// AVX-512 with the 52-bit multiply-add lanes (F, IFMA).
+inline bool cpu_has_avx512_ifma() {
+  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512ifma");
+  return has;
+}
+
 inline bool cpu_has_avx2() {
   static const bool has = __builtin_cpu_supports("avx2");
   return has;

@@ -557,10 +557,12 @@ void divide_into(mpz_ptr q, mpz_ptr r, mpz_srcptr a, mpz_srcptr b, Rounding roun
     else remainder[k](r, a, b);
     return;
   }
-  Mpz qt, rt, ma, mb;
-  mpz_abs(ma.get(), a);
-  mpz_abs(mb.get(), b);
-  if (!divide_newton(qt.get(), rt.get(), ma.get(), mb.get())) mpz_tdiv_qr(qt.get(), rt.get(), ma.get(), mb.get());
+  // |a| and |b| read in place.
+  Mpz qt, rt;
+  mpz_t ma, mb;
+  mpz_roinit_n(ma, mpz_limbs_read(a), static_cast<mp_size_t>(an));
+  mpz_roinit_n(mb, mpz_limbs_read(b), static_cast<mp_size_t>(bn));
+  if (!divide_newton(qt.get(), rt.get(), ma, mb)) mpz_tdiv_qr(qt.get(), rt.get(), ma, mb);
   if (mpz_sgn(a) != mpz_sgn(b)) mpz_neg(qt.get(), qt.get());
   if (mpz_sgn(a) < 0) mpz_neg(rt.get(), rt.get());
   // From the truncated quotient: a remainder of b's sign steps the ceiling up, of the other sign the

@@ -7,6 +7,7 @@
 #include <new>
 #include <utility>
 
+#include "cpu.hpp"
 #include "memory.hpp"
 #include "num/int.hpp"
 
@@ -224,6 +225,21 @@ GY_IFMA void levels2(u64* a, std::size_t q, u64 w, u64 w0, u64 w1, const Lanes& 
   }
 }
 
+// The roots of 16-point group c of a base block of len points (tw as below) for its last three
+// levels, in the lanes of the pairs they split: blocks of 8 (the group's two), of 4 (its four, each
+// twice) and of 2 (its eight).
+struct GroupRoots {
+  __m512i w8, w4, w2;
+};
+GY_IFMA inline GroupRoots group_roots(const u64* tw, std::size_t len, std::size_t c) {
+  const u64* t8 = tw + len / 8;
+  const u64* t4 = tw + len / 4;
+  const u64* t2 = tw + len / 2;
+  const __m512i pairs = index(0, 0, 1, 1, 2, 2, 3, 3);
+  return {_mm512_mask_blend_epi64(0xF0, broadcast(t8[2 * c]), broadcast(t8[2 * c + 1])),
+          _mm512_maskz_permutexvar_epi64(0xFF, pairs, _mm512_maskz_loadu_epi64(0x0F, t4 + 4 * c)), load(t2 + 8 * c)};
+}
+
 // A base block of len points (16 <= len <= kBase), with tw[2^t + s] the root of block s of its level t.
 // The last three levels (blocks of 8, 4 and 2 points) run on 16 points at a time in two registers.
 GY_IFMA void forward_base(u64* a, std::size_t len, const u64* tw, const Lanes& L) {
@@ -235,24 +251,19 @@ GY_IFMA void forward_base(u64* a, std::size_t len, const u64* tw, const Lanes& L
   const __m512i lo2 = index(0, 1, 8, 9, 4, 5, 12, 13), hi2 = index(2, 3, 10, 11, 6, 7, 14, 15);
   const __m512i even = index(0, 8, 2, 10, 4, 12, 6, 14), odd = index(1, 9, 3, 11, 5, 13, 7, 15);
   const __m512i out0 = index(0, 8, 1, 9, 2, 10, 3, 11), out1 = index(4, 12, 5, 13, 6, 14, 7, 15);
-  const __m512i pairs = index(0, 0, 1, 1, 2, 2, 3, 3);
-  const u64* t8 = tw + len / 8;
-  const u64* t4 = tw + len / 4;
-  const u64* t2 = tw + len / 2;
   for (std::size_t c = 0; c < len / 16; ++c) {
     u64* v = a + 16 * c;
     const __m512i v0 = load(v), v1 = load(v + 8);
+    const GroupRoots w = group_roots(tw, len, c);
     // Blocks of 8: positions (0..3, 8..11) against (4..7, 12..15).
     __m512i x = _mm512_permutex2var_epi64(v0, lo4, v1), y = _mm512_permutex2var_epi64(v0, hi4, v1);
-    const __m512i w8 = _mm512_mask_blend_epi64(0xF0, broadcast(t8[2 * c]), broadcast(t8[2 * c + 1]));
-    forward_pair(x, y, w8, L);
+    forward_pair(x, y, w.w8, L);
     // Blocks of 4: positions (0, 1, 4, 5, 8, 9, 12, 13) against (2, 3, 6, 7, ...).
     __m512i x2 = _mm512_permutex2var_epi64(x, lo2, y), y2 = _mm512_permutex2var_epi64(x, hi2, y);
-    const __m512i w4 = _mm512_maskz_permutexvar_epi64(0xFF, pairs, _mm512_maskz_loadu_epi64(0x0F, t4 + 4 * c));
-    forward_pair(x2, y2, w4, L);
+    forward_pair(x2, y2, w.w4, L);
     // Blocks of 2: even positions against odd ones.
     __m512i x1 = _mm512_permutex2var_epi64(x2, even, y2), y1 = _mm512_permutex2var_epi64(x2, odd, y2);
-    forward_pair(x1, y1, load(t2 + 8 * c), L);
+    forward_pair(x1, y1, w.w2, L);
     store(v, _mm512_permutex2var_epi64(x1, out0, y1));
     store(v + 8, _mm512_permutex2var_epi64(x1, out1, y1));
   }
@@ -263,23 +274,18 @@ GY_IFMA void inverse_base(u64* a, std::size_t len, const u64* tw, const Lanes& L
   const __m512i even = index(0, 8, 2, 10, 4, 12, 6, 14), odd = index(1, 9, 3, 11, 5, 13, 7, 15);
   const __m512i lo4 = index(0, 1, 8, 9, 4, 5, 12, 13), hi4 = index(2, 3, 10, 11, 6, 7, 14, 15);
   const __m512i out0 = index(0, 1, 2, 3, 8, 9, 10, 11), out1 = index(4, 5, 6, 7, 12, 13, 14, 15);
-  const __m512i pairs = index(0, 0, 1, 1, 2, 2, 3, 3);
-  const u64* t8 = tw + len / 8;
-  const u64* t4 = tw + len / 4;
-  const u64* t2 = tw + len / 2;
   for (std::size_t c = 0; c < len / 16; ++c) {
     u64* v = a + 16 * c;
     const __m512i v0 = load(v), v1 = load(v + 8);
+    const GroupRoots w = group_roots(tw, len, c);
     __m512i x1 = _mm512_permutex2var_epi64(v0, split_even, v1), y1 = _mm512_permutex2var_epi64(v0, split_odd, v1);
-    inverse_pair(x1, y1, load(t2 + 8 * c), L);
+    inverse_pair(x1, y1, w.w2, L);
     // Back to positions (0, 1, 4, 5, 8, 9, 12, 13) and (2, 3, 6, 7, ...).
     __m512i x2 = _mm512_permutex2var_epi64(x1, even, y1), y2 = _mm512_permutex2var_epi64(x1, odd, y1);
-    const __m512i w4 = _mm512_maskz_permutexvar_epi64(0xFF, pairs, _mm512_maskz_loadu_epi64(0x0F, t4 + 4 * c));
-    inverse_pair(x2, y2, w4, L);
+    inverse_pair(x2, y2, w.w4, L);
     // Back to positions (0..3, 8..11) and (4..7, 12..15).
     __m512i x = _mm512_permutex2var_epi64(x2, lo4, y2), y = _mm512_permutex2var_epi64(x2, hi4, y2);
-    const __m512i w8 = _mm512_mask_blend_epi64(0xF0, broadcast(t8[2 * c]), broadcast(t8[2 * c + 1]));
-    inverse_pair(x, y, w8, L);
+    inverse_pair(x, y, w.w8, L);
     store(v, _mm512_permutex2var_epi64(x, out0, y));
     store(v + 8, _mm512_permutex2var_epi64(x, out1, y));
   }
@@ -468,11 +474,6 @@ void recompose(const u64* d0, const u64* d1, const u64* d2, std::size_t count, m
   }
 }
 
-bool has_lanes() {
-  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512ifma");
-  return has;
-}
-
 // Words of the integers' working memory: a large block given back while an operation keeps its
 // blocks for reuse serves the next one with its pages in place.
 class Words {
@@ -612,7 +613,7 @@ GY_IFMA void transform_factor(const mp_limb_t* b, std::size_t bn, u64* points, s
 TransformedFactor::TransformedFactor(const mp_limb_t* b, std::size_t bn, std::size_t product_limbs) {
 #ifdef GY_TRANSFORM_LANES
   const std::size_t len = transform_length(pieces(product_limbs));
-  if (!has_lanes() || bn == 0 || product_limbs <= bn || len > (std::size_t{1} << kMaxLog)) return;
+  if (!cpu_has_avx512_ifma() || bn == 0 || product_limbs <= bn || len > (std::size_t{1} << kMaxLog)) return;
   points_.resize(3 * len);
   transform_factor(b, bn, points_.data(), len);
   bn_ = bn;
@@ -635,7 +636,7 @@ bool multiply_transformed(mp_limb_t* r, const mp_limb_t* a, std::size_t an, cons
 
 bool transform_available() {
 #ifdef GY_TRANSFORM_LANES
-  return has_lanes();
+  return cpu_has_avx512_ifma();
 #else
   return false;
 #endif
@@ -643,7 +644,7 @@ bool transform_available() {
 
 bool transform_multiply(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const mp_limb_t* b, std::size_t bn) {
 #ifdef GY_TRANSFORM_LANES
-  if (!has_lanes() || an == 0 || bn == 0) return false;
+  if (!cpu_has_avx512_ifma() || an == 0 || bn == 0) return false;
   if (an < bn) {
     std::swap(a, b);
     std::swap(an, bn);
