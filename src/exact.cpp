@@ -485,6 +485,14 @@ const std::vector<FracPoly>& NumberField::power_table() const {
   return powers_;
 }
 
+Error root_index_refusal(const Int& k, std::size_t degree) {
+  constexpr std::uint64_t kLongIndexBits = std::uint64_t{1} << 22;
+  const std::uint64_t bits = k.bit_length();
+  std::string index = bits < kLongIndexBits ? k.to_string() : cat("2^", bits - 1, " or more");
+  return Error::range(cat("root of index ", index, " in a field of degree ", degree,
+                          " exceeds the field degree limit of ", kMaxFieldDegree));
+}
+
 Status check_evaluation_size(std::int64_t degree, const Fraction& x) {
   const std::uint64_t bits = std::max(x.num().bit_length(), x.den().bit_length());
   if (bits * static_cast<std::uint64_t>(std::max<std::int64_t>(degree, 1)) > Int::kMaxBits / 4)
@@ -4155,8 +4163,7 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
     return rational(QQ(), is_zero() ? Fraction() : value_[0]).root(k);
   const std::size_t d = field_->degree();
   if (k > Int(static_cast<std::int64_t>(static_cast<std::size_t>(kMaxFieldDegree) / d)))
-    return fail(Error::range(cat("root of index ", k.to_string(), " in a field of degree ", d,
-                                 " exceeds the field degree limit of ", kMaxFieldDegree)));
+    return fail(root_index_refusal(k, d));
   const auto kk = static_cast<std::size_t>(*k.to_i64());
   int s = GY_TRY(sign());
   if (s < 0) {

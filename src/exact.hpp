@@ -189,6 +189,11 @@ class NumberField {
 // integers.
 Status check_evaluation_size(std::int64_t degree, const Fraction& x);
 
+// Range "root of index {k} in a field of degree {degree} exceeds the field degree limit of 256". An
+// index of 2^22 bits or more, whose decimal text would take seconds to write, reads "2^{L−1} or
+// more" for its bit length L.
+Error root_index_refusal(const Int& k, std::size_t degree);
+
 // Copies of the current ends of alpha's interval (read lock).
 std::pair<Fraction, Fraction> field_interval_read(const NumberField& f);
 

@@ -545,11 +545,6 @@ bool fraction_power_within_bounds(const Fraction& c, const Int& e) {
          bits * static_cast<std::uint64_t>(*e64) <= Int::kMaxBits;
 }
 
-Error root_index_refusal(const Int& k, std::size_t degree) {
-  return Error::range(cat("root of index ", k.to_string(), " in a field of degree ", degree,
-                          " exceeds the field degree limit of ", kMaxFieldDegree));
-}
-
 // The refusal `factor` gives a coefficient of this many bits.
 Error factoring_bits_refusal(std::uint64_t bits) {
   return Error::range(cat("polynomial coefficient bits ", bits, " exceeds the factoring limit of ", kFactorMaxBits));

@@ -112,6 +112,9 @@ TEST(Evaluate, HopelessPowersRefusedAtOnce) {
       {"275-(45/6)^0.8^13", Error::range(index)},
       // A root of a rational power past the factoring bound, which is not computed either.
       {"(7.2^(451730+8.23))^0.01", Error::range("polynomial coefficient bits 233545277 exceeds the factoring limit of 65536")},
+      // An index of 258 million bits, named by its size rather than in decimal.
+      {"9598^(6/44^47344331/5)", Error::range("root of index 2^258473138 or more in a field of degree 1 exceeds the "
+                                              "field degree limit of 256")},
   };
   for (const auto& [text, want] : cases) {
     const auto start = std::chrono::steady_clock::now();
