@@ -2060,6 +2060,10 @@ constexpr std::uint64_t kSolveBits = std::uint64_t{1} << 16;
 // Fields of at least this degree invert modulo primes.
 constexpr std::size_t kModularInverseDegree = 24;
 
+// Measured on joined fields with long coefficients, where an inverse modulo primes takes as long as
+// a dozen products.
+std::size_t inverse_cost(std::size_t degree) { return degree >= kModularInverseDegree ? 12 : 4; }
+
 // Inverses are memoised in fields from this degree on, where they cost far more than a lookup.
 constexpr std::size_t kInverseMemoDegree = kModularInverseDegree;
 constexpr std::size_t kMemoSize = 256;
@@ -2092,9 +2096,33 @@ void NumberField::memo_store(Memo which, const FracPoly& value, const FracPoly& 
   t.next = (t.next + 1) % kMemoSize;
 }
 
+bool is_monomial_of_binomial(const AlgebraicNumber& x) {
+  const FracPoly& v = x.value();
+  const NumberField& f = *x.field();
+  const FracPoly& m = f.minimal_polynomial();
+  const auto zero = [](const Fraction& c) { return c.is_zero(); };
+  if (v.degree() < 1 || !std::all_of(v.coeffs.begin(), v.coeffs.end() - 1, zero) || m.coeffs[0].is_zero() ||
+      !std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1, zero))
+    return false;
+  // Only where the inverse's general road, whose products grow to about the degree times these
+  // sizes, stays far within the size limit of integers: past it, that road refuses as it always has.
+  const Fraction& a = v.coeffs.back();
+  const std::uint64_t bits = a.num().bit_length() + a.den().bit_length() + max_bits(f.integer_polynomial());
+  return bits * f.degree() <= Int::kMaxBits / 4;
+}
+
 Result<AlgebraicNumber> AlgebraicNumber::inverse() const {
   if (value_.is_zero()) return fail(Error::range(cat("Division by zero: ", to_string())));
   if (value_.degree() == 0) return AlgebraicNumber(FracPoly::constant(GY_TRY(one_fraction().div(value_[0]))), field_);
+  if (is_monomial_of_binomial(*this)) {
+    // x^n = w, so (a·x^k)·x^(n−k) = a·w.
+    const FracPoly& m = field_->minimal_polynomial();
+    const std::size_t n = m.coeffs.size() - 1, k = static_cast<std::size_t>(value_.degree());
+    const Fraction w = GY_TRY(m.coeffs[0].neg().div(m.lead()));
+    std::vector<Fraction> inv(n - k + 1);
+    inv[n - k] = GY_TRY(one_fraction().div(value_.coeffs[k] * w));
+    return AlgebraicNumber(FracPoly(std::move(inv)), field_);
+  }
   if (field_->degree() < kInverseMemoDegree) return invert();
   if (auto known = field_->memo_find(NumberField::Memo::Inverse, value_))
     return AlgebraicNumber(std::move(*known), field_);
@@ -5611,13 +5639,12 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
         const std::size_t n = m.coeffs.size() - 1;
         const bool binomial = e < n && std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1,
                                                    [](const Fraction& c) { return c.is_zero(); });
-        auto cost = [](std::size_t x) { return std::bit_width(x) + std::popcount(x); };
-        const bool inverted = binomial && cost(n - e) + 4 < cost(e);
+        const bool inverted = binomial && power_cost(n - e) + inverse_cost(k->degree()) < power_cost(e);
         // Below K's degree, the image u·gamma + v·w of a fresh join takes its power as a binomial
         // sum over F when that costs fewer long products than the repeated squares.
         if (s.shifted && !inverted && e < k->degree()) {
           const auto& [other, w, u, v] = *s.shifted;
-          if (other->degree() - 1 < static_cast<std::size_t>(std::bit_width(e) + std::popcount(e)) - 2) {
+          if (other->degree() - 1 < power_cost(e) - 2) {
             powers[e] = GY_TRY(generator_form_power(k, other, w, u, v, e));
             continue;
           }

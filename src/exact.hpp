@@ -317,6 +317,15 @@ class AlgebraicNumber {
   double log2_at_least_ = std::numeric_limits<double>::quiet_NaN();
 };
 
+// Whether x is a·alpha^k, k >= 1, in the field of a binomial l·x^n + c (c != 0), whose inverse is
+// the monomial alpha^(n−k)/(a·w), w = −c/l, known at once; only for parts well within the size
+// limit of integers.
+bool is_monomial_of_binomial(const AlgebraicNumber& x);
+// About how many products of its numbers an inverse costs in a field of this degree, and a power
+// x^e by repeated squares (bit length plus ones, as its squares and products are counted).
+std::size_t inverse_cost(std::size_t degree);
+inline std::size_t power_cost(std::size_t e) { return static_cast<std::size_t>(std::bit_width(e) + std::popcount(e)); }
+
 // The field a binary operation of a and b works in.
 Result<FieldRef> same_field(const AlgebraicNumber& a, const AlgebraicNumber& b);
 

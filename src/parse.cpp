@@ -1114,17 +1114,25 @@ std::optional<Result<Value>> sum_put_off(char op, const Value& a, const Value& b
 // 1/y for a quotient x/y, taken in y's own field before the two fields are joined, when that gives
 // the same quotient for less work: y irrational, of another field than an irrational x, and 1/y a
 // polynomial in y's generator of no higher degree than y (so the join rewrites no more powers for
-// it). Inverting in the smaller field spares the inverse in the joined one; the product is then the
-// one the quotient forms. Nothing for a zero y, or when the inverse fails: the quotient then takes
-// its own road, with its own errors.
+// it), or a monomial c·alpha^(n−k) of y = a·alpha^k in the field of a binomial, whose power costs
+// the join fewer products than y's own and an inverse in the joined field (of degree about the
+// product of both). Inverting in the smaller field spares the inverse in the joined one; the
+// product is then the one the quotient forms. Nothing for a zero y, or when the inverse fails: the
+// quotient then takes its own road, with its own errors.
 std::optional<AlgebraicNumber> inverse_before_join(const AlgebraicNumber& x, const AlgebraicNumber& y) {
   if (x.field() == y.field() || x.is_rational() || y.is_rational()) return std::nullopt;
-  // An inverse has degree below the field's, and most of lower degree than y's are of full degree:
-  // only a y of full degree is inverted on trial.
-  if (static_cast<std::size_t>(y.value().degree()) + 1 < y.field()->degree()) return std::nullopt;
+  const bool monomial = is_monomial_of_binomial(y);
+  if (monomial) {
+    const std::size_t n = y.field()->degree(), k = static_cast<std::size_t>(y.value().degree());
+    if (power_cost(n - k) >= power_cost(k) + inverse_cost(n * x.field()->degree())) return std::nullopt;
+  } else if (static_cast<std::size_t>(y.value().degree()) + 1 < y.field()->degree()) {
+    // An inverse has degree below the field's, and most of lower degree than y's are of full
+    // degree: only a y of full degree is inverted on trial.
+    return std::nullopt;
+  }
   try {
     Result<AlgebraicNumber> inverse = y.inverse();
-    if (!inverse || inverse->value().degree() > y.value().degree()) return std::nullopt;
+    if (!inverse || (!monomial && inverse->value().degree() > y.value().degree())) return std::nullopt;
     return std::move(*inverse);
   } catch (const MemoryRefusal&) {
     return std::nullopt;

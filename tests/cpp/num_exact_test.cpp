@@ -763,6 +763,24 @@ TEST(AlgebraicNumber, InversesOfLargeCoefficients) {
   EXPECT_TRUE(ok(inv.mul(x)).eq(AlgebraicNumber::one(f)));
 }
 
+TEST(AlgebraicNumber, InversesOfMonomialsInFieldsOfBinomials) {
+  // a·x^k in the fields of −3x^5 + 7 and x^25 − 571^3: the inverse is a monomial, times the number 1.
+  std::vector<Fraction> m25(26);
+  m25[0] = Fraction(-Int::pow(Int(571), 3));
+  m25[25] = q(1);
+  for (const FieldRef& f : {field(fp({q(7), q(0), q(0), q(0), q(0), q(-3)}), q(1), q(2)), field(FracPoly(m25), q(2), q(3))}) {
+    const std::size_t n = f->degree();
+    for (std::size_t k = 1; k < n; ++k) {
+      std::vector<Fraction> c(k + 1);
+      c[k] = q(-5, 2);
+      const AlgebraicNumber x = expect(AlgebraicNumber::from_polynomial(f, c), "number");
+      const AlgebraicNumber inv = ok(x.inverse());
+      EXPECT_EQ(inv.value().degree(), static_cast<std::int64_t>(n - k));
+      EXPECT_TRUE(ok(inv.mul(x)).eq(AlgebraicNumber::one(f))) << k;
+    }
+  }
+}
+
 // Signs, floats and comparisons of tiny non-zero numbers answer however far they must narrow.
 TEST(AlgebraicNumber, TinyNumbersHaveSigns) {
   AlgebraicNumber s2 = sqrt_of(2);
