@@ -1121,14 +1121,13 @@ std::optional<Result<Value>> sum_put_off(char op, const Value& a, const Value& b
 // quotient then takes its own road, with its own errors.
 std::optional<AlgebraicNumber> inverse_before_join(const AlgebraicNumber& x, const AlgebraicNumber& y) {
   if (x.field() == y.field() || x.is_rational() || y.is_rational()) return std::nullopt;
-  const bool monomial = is_monomial_of_binomial(y);
-  if (monomial) {
-    // Measured: below degree 25 with short coefficients, y's field joins into one where the inverse
-    // costs less than the products of the power.
-    const std::size_t n = y.field()->degree(), k = static_cast<std::size_t>(y.value().degree());
-    if (n < 25 && y.field()->integer_polynomial().coeffs[0].bit_length() < 64) return std::nullopt;
-    if (power_cost(n - k) >= power_cost(k) + inverse_cost(n * x.field()->degree())) return std::nullopt;
-  } else if (static_cast<std::size_t>(y.value().degree()) + 1 < y.field()->degree()) {
+  // A monomial's field below degree 25 with short coefficients joins, as measured, into fields
+  // that invert for less than the power's products: the rule for any other y serves it.
+  const std::size_t n = y.field()->degree(), k = static_cast<std::size_t>(y.value().degree());
+  const bool monomial = is_monomial_of_binomial(y) &&
+                        (n >= 25 || y.field()->integer_polynomial().coeffs[0].bit_length() >= 64) &&
+                        power_cost(n - k) < power_cost(k) + inverse_cost(n * x.field()->degree());
+  if (!monomial && k + 1 < n) {
     // An inverse has degree below the field's, and most of lower degree than y's are of full
     // degree: only a y of full degree is inverted on trial.
     return std::nullopt;
