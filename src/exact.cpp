@@ -2100,10 +2100,7 @@ bool is_monomial_of_binomial(const AlgebraicNumber& x) {
   const FracPoly& v = x.value();
   const NumberField& f = *x.field();
   const FracPoly& m = f.minimal_polynomial();
-  const auto zero = [](const Fraction& c) { return c.is_zero(); };
-  if (v.degree() < 1 || !std::all_of(v.coeffs.begin(), v.coeffs.end() - 1, zero) || m.coeffs[0].is_zero() ||
-      !std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1, zero))
-    return false;
+  if (!is_monomial(v) || !is_binomial(m) || m.coeffs[0].is_zero()) return false;
   // Only where the inverse's general road, whose products grow to about the degree times these
   // sizes, stays far within the size limit of integers: past it, that road refuses as it always has.
   const Fraction& a = v.coeffs.back();
@@ -2953,8 +2950,18 @@ class FixedEnds {
     }
     Mpz n(x.num());
     mpz_mul_2exp(n.get(), n.get(), k);
-    divide_into(down.get(), nullptr, n.get(), x.den().view().get(), Rounding::floor);
-    divide_into(up.get(), nullptr, n.get(), x.den().view().get(), Rounding::ceiling);
+    const auto den = x.den().view();
+    divide_into(down.get(), nullptr, n.get(), den.get(), Rounding::floor);
+    // The ceiling is one more, unless the division is exact; then n ≡ down·den (mod 2^64), which
+    // the lowest words tell without a second division.
+    Mpz low_n, low_q, low_d;
+    mpz_fdiv_r_2exp(low_n.get(), n.get(), 64);
+    mpz_fdiv_r_2exp(low_q.get(), down.get(), 64);
+    mpz_fdiv_r_2exp(low_d.get(), den.get(), 64);
+    if (mpz_getlimbn(low_n.get(), 0) != mpz_getlimbn(low_q.get(), 0) * mpz_getlimbn(low_d.get(), 0))
+      mpz_add_ui(up.get(), down.get(), 1);
+    else
+      divide_into(up.get(), nullptr, n.get(), den.get(), Rounding::ceiling);
   }
   // q_i = A_i·2^g / D rounded down and up; a negative g drops low bits of long coefficients.
   // A_i and D are first cut to a few words past the quotient's length, A_i rounded down and up and
@@ -3953,8 +3960,7 @@ MinimalWay minimal_polynomial_way(const AlgebraicNumber& v) {
   const auto& c = v.value().coeffs;
   const auto top = static_cast<std::size_t>(std::max<std::int64_t>(v.value().degree(), 0));
   auto size = [](const Fraction& x) { return std::max(x.num().bit_length(), x.den().bit_length()); };
-  if (top >= 1 && std::all_of(c.begin() + 1, c.end() - 1, [](const Fraction& x) { return x.is_zero(); }) &&
-      std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1, [](const Fraction& x) { return x.is_zero(); }) &&
+  if (top >= 1 && is_binomial(v.value()) && is_binomial(m) &&
       (c[0].is_zero() || large ||
        [&] {
          const std::size_t n = m.coeffs.size() - 1, g = std::gcd(top, n), N = n / g;
@@ -4223,8 +4229,7 @@ Result<AlgebraicNumber> AlgebraicNumber::root(const Int& k) const {
   const auto loose = enclosure(false);
   // A radical v = w^(1/j) (m_v = x^j − w, w > 0 as v > 0): m_v(x^k) = x^(jk) − w has no other real
   // root in [0, hi], so no bisection, and its factor holding the root is known without factoring.
-  const bool radical = mv.coeffs.size() >= 2 && std::all_of(mv.coeffs.begin() + 1, mv.coeffs.end() - 1,
-                                                             [](const Fraction& c) { return c.is_zero(); });
+  const bool radical = mv.coeffs.size() >= 2 && is_binomial(mv);
   FracPoly p;
   if (mv.coeffs[0].is_zero()) {
     p = FracPoly::x();
@@ -4400,11 +4405,7 @@ namespace {
 // generator, or k·alpha^j with alpha^n = w, or its polynomial is remembered.
 bool minimal_polynomial_at_once(const AlgebraicNumber& v) {
   if (v.value() == FracPoly::x()) return true;
-  const FracPoly& m = v.field()->minimal_polynomial();
-  const auto& c = v.value().coeffs;
-  if (!v.is_rational() && std::all_of(c.begin(), c.end() - 1, [](const Fraction& x) { return x.is_zero(); }) &&
-      std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1, [](const Fraction& x) { return x.is_zero(); }))
-    return true;
+  if (is_monomial(v.value()) && is_binomial(v.field()->minimal_polynomial())) return true;
   return v.field()->memo_find(NumberField::Memo::Minimal, v.value()).has_value();
 }
 
@@ -5637,8 +5638,7 @@ Status common_field(std::span<AlgebraicNumber> numbers) {
         // In the field of x^n − w, image^e = w·image^(e − n) when the inverse's powers cost less.
         const FracPoly& m = s.field->minimal_polynomial();
         const std::size_t n = m.coeffs.size() - 1;
-        const bool binomial = e < n && std::all_of(m.coeffs.begin() + 1, m.coeffs.end() - 1,
-                                                   [](const Fraction& c) { return c.is_zero(); });
+        const bool binomial = e < n && is_binomial(m);
         const bool inverted = binomial && power_cost(n - e) + inverse_cost(k->degree()) < power_cost(e);
         // Below K's degree, the image u·gamma + v·w of a fresh join takes its power as a binomial
         // sum over F when that costs fewer long products than the repeated squares.

@@ -317,6 +317,15 @@ class AlgebraicNumber {
   double log2_at_least_ = std::numeric_limits<double>::quiet_NaN();
 };
 
+// Whether p has no terms between its top and its constant: l·x^n + c.
+inline bool is_binomial(const FracPoly& p) {
+  return p.coeffs.size() < 3 || std::all_of(p.coeffs.begin() + 1, p.coeffs.end() - 1, [](const Fraction& c) { return c.is_zero(); });
+}
+// Whether p is a single term a·x^k, k >= 1.
+inline bool is_monomial(const FracPoly& p) {
+  return p.degree() >= 1 && std::all_of(p.coeffs.begin(), p.coeffs.end() - 1, [](const Fraction& c) { return c.is_zero(); });
+}
+
 // Whether x is a·alpha^k, k >= 1, in the field of a binomial l·x^n + c (c != 0), whose inverse is
 // the monomial alpha^(n−k)/(a·w), w = −c/l, known at once; only for parts well within the size
 // limit of integers.

@@ -613,7 +613,7 @@ double power_size_lower_bound(const AlgebraicNumber& base, std::uint64_t e, doub
   const double most = 2 * static_cast<double>(widest + widest_m) + std::log2(static_cast<double>(d)) +
                       static_cast<double>(d - 1) * alpha + 1;
   if (ed * most <= needed) return 0;
-  const bool binomial = std::all_of(mq.coeffs.begin() + 1, mq.coeffs.end() - 1, [](const Fraction& x) { return x.is_zero(); });
+  const bool binomial = is_binomial(mq);
   const auto k = static_cast<std::size_t>(std::find_if(c.begin(), c.end(), [](const Fraction& x) { return !x.is_zero(); }) - c.begin());
   const bool monomial = binomial && std::count_if(c.begin(), c.end(), [](const Fraction& x) { return !x.is_zero(); }) == 1;
 

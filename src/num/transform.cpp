@@ -614,8 +614,8 @@ TransformedFactor::TransformedFactor(const mp_limb_t* b, std::size_t bn, std::si
 #ifdef GY_TRANSFORM_LANES
   const std::size_t len = transform_length(pieces(product_limbs));
   if (!cpu_has_avx512_ifma() || bn == 0 || product_limbs <= bn || len > (std::size_t{1} << kMaxLog)) return;
-  points_.resize(3 * len);
-  transform_factor(b, bn, points_.data(), len);
+  points_.reset(static_cast<u64*>(allocate_work(3 * len * sizeof(u64))));
+  transform_factor(b, bn, points_.get(), len);
   bn_ = bn;
   product_ = product_limbs;
   len_ = len;
@@ -624,10 +624,12 @@ TransformedFactor::TransformedFactor(const mp_limb_t* b, std::size_t bn, std::si
 #endif
 }
 
+void TransformedFactor::Release::operator()(std::uint64_t* p) const noexcept { release_work(p); }
+
 bool multiply_transformed(mp_limb_t* r, const mp_limb_t* a, std::size_t an, const TransformedFactor& f) {
 #ifdef GY_TRANSFORM_LANES
   if (!f || an == 0 || an + f.bn_ > f.product_) return false;
-  return run(r, a, an, pieces(an), nullptr, f.bn_, pieces(f.bn_), f.len_, f.points_.data());
+  return run(r, a, an, pieces(an), nullptr, f.bn_, pieces(f.bn_), f.len_, f.points_.get());
 #else
   (void)r, (void)a, (void)an, (void)f;
   return false;

@@ -8,7 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace gy {
 
@@ -37,8 +37,13 @@ class TransformedFactor {
 
  private:
   friend bool multiply_transformed(mp_limb_t*, const mp_limb_t*, std::size_t, const TransformedFactor&);
+  // The points live in the integers' working memory, whose blocks are reused while an operation
+  // keeps them, and are written once, by the transforms.
+  struct Release {
+    void operator()(std::uint64_t* p) const noexcept;
+  };
   std::size_t bn_ = 0, product_ = 0, len_ = 0;
-  std::vector<std::uint64_t> points_;  // modulo each prime in turn, len_ apiece
+  std::unique_ptr<std::uint64_t[], Release> points_;  // modulo each prime in turn, len_ apiece
 };
 
 // r[0, an + bn) = a·b for the b of f, an + bn within its product limbs; false, r untouched, where f
